@@ -1,0 +1,18 @@
+find_package(Threads REQUIRED)
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(LIBUSB REQUIRED IMPORTED_TARGET libusb-1.0)
+
+# Debian's libiniparser-dev ships no pkg-config file.
+find_path(INIPARSER_INCLUDE_DIR iniparser.h PATH_SUFFIXES iniparser REQUIRED)
+find_library(INIPARSER_LIBRARY iniparser REQUIRED)
+add_library(Iniparser::Iniparser UNKNOWN IMPORTED)
+set_target_properties(Iniparser::Iniparser PROPERTIES
+  IMPORTED_LOCATION "${INIPARSER_LIBRARY}"
+  INTERFACE_INCLUDE_DIRECTORIES "${INIPARSER_INCLUDE_DIR}")
+
+if(VELMORA_BUILD_TESTS)
+  find_package(GTest REQUIRED)
+endif()
+if(VELMORA_BUILD_BENCHMARKS)
+  find_package(benchmark REQUIRED)
+endif()
