@@ -1,0 +1,36 @@
+#pragma once
+// The multi-step flash operations: switching the hub between its flash code and
+// its ROM code, erasing, and the chunking of image moves. They return true or
+// false and never print; the workflows word every outcome.
+#include <cstddef>
+#include <cstdint>
+
+#include "device/HubConnection.h"
+
+namespace velmora::flash {
+inline constexpr std::uint8_t kResetToRomCode = 0x21;
+inline constexpr std::uint8_t kResetToFlashCode = 0x22;
+
+inline constexpr std::size_t kTransferUnitBytes = 4096;
+inline constexpr std::size_t kFlashPageBytes = 32768;
+
+inline constexpr int kResetAttempts = 3;
+inline constexpr Milliseconds kPauseAfterFailedReset{128};
+inline constexpr int kReopenPolls = 20;
+inline constexpr Milliseconds kReopenPollInterval{2000};
+inline constexpr Milliseconds kFastReopenPollInterval{1000};  // reset to ROM code, wait selector 1
+inline constexpr int kEraseAttempts = 3;
+inline constexpr Milliseconds kPauseAfterErase{128};
+
+// The length of the chunk at offset in an image of size bytes.
+constexpr std::size_t chunkLength(std::size_t size, std::size_t offset) {
+    return size - offset < kTransferUnitBytes ? size - offset : kTransferUnitBytes;
+}
+}  // namespace velmora::flash
+
+bool FL_OpenRomDevice(velmora::HubConnection& connection = velmora::processWideConnection());
+bool FL_EraseFlash(velmora::HubConnection& connection = velmora::processWideConnection());
+bool FL_ResetAndWait(std::uint8_t resetCode,
+                     velmora::HubConnection& connection = velmora::processWideConnection());
+bool FL_SendReset(std::uint8_t resetCode,
+                  velmora::HubConnection& connection = velmora::processWideConnection());

@@ -1,0 +1,74 @@
+#pragma once
+// The device connection: at most one opened hub, the path every vendor request
+// takes. The program has one process-wide connection (processWideConnection());
+// a mode that drives several hubs at once uses one HubConnection per hub, each
+// pinned to a port path.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "device/Clock.h"
+#include "device/UsbPlatform.h"
+
+namespace velmora {
+
+class SupportedDeviceTable;
+
+// How long one control request may take before it is abandoned. libusb has no
+// default of its own; the hub answers every request, an erase included, well within it.
+inline constexpr Milliseconds kControlTransferTimeout{5000};
+
+class HubConnection {
+public:
+    // portPath, when set, restricts the connection to the hub on that port.
+    HubConnection(UsbPlatform& platform, const SupportedDeviceTable& table, Clock& clock,
+                  std::optional<std::string> portPath = std::nullopt);
+    ~HubConnection();
+    HubConnection(const HubConnection&) = delete;
+    HubConnection& operator=(const HubConnection&) = delete;
+
+    bool isHubPresent();
+    bool openHub();   // opens the first supported hub and sends the open handshake
+    void closeHub();  // harmless when nothing is open
+    IOReturn deviceRequest(std::uint8_t bmRequestType, std::uint8_t bRequest, std::uint16_t wValue,
+                           std::uint16_t wIndex, std::uint16_t wLength, void* data);
+
+    bool isOpen() const { return device_ != nullptr; }
+    Clock& clock() { return clock_; }
+    UsbPlatform& platform() { return platform_; }
+    const SupportedDeviceTable& table() const { return table_; }
+
+    // Sees every request that reaches the platform, with its status (for --trace).
+    using RequestObserver = std::function<void(const UsbSetup&, IOReturn)>;
+    void setRequestObserver(RequestObserver observer) { observer_ = std::move(observer); }
+
+private:
+    bool isCandidate(const UsbDeviceInfo& device) const;
+
+    UsbPlatform& platform_;
+    const SupportedDeviceTable& table_;
+    Clock& clock_;
+    std::optional<std::string> portPath_;
+    std::unique_ptr<UsbDevice> device_;
+    RequestObserver observer_;
+};
+
+// The process-wide connection. Its owner (main, or a test fixture) installs it for
+// its lifetime with ProcessWideConnectionScope; using it with none installed is a
+// programming error.
+HubConnection& processWideConnection();
+
+class ProcessWideConnectionScope {
+public:
+    explicit ProcessWideConnectionScope(HubConnection& connection);
+    ~ProcessWideConnectionScope();
+    ProcessWideConnectionScope(const ProcessWideConnectionScope&) = delete;
+    ProcessWideConnectionScope& operator=(const ProcessWideConnectionScope&) = delete;
+
+private:
+    HubConnection* previous_;
+};
+
+}  // namespace velmora

@@ -1,0 +1,13 @@
+#pragma once
+// The connection operations by their established names. Each works on the given
+// connection, the process-wide one by default.
+#include <cstdint>
+
+#include "device/HubConnection.h"
+
+bool USB_IsHubPresent(velmora::HubConnection& connection = velmora::processWideConnection());
+bool USB_OpenHub(velmora::HubConnection& connection = velmora::processWideConnection());
+void USB_CloseHub(velmora::HubConnection& connection = velmora::processWideConnection());
+IOReturn USB_DeviceRequest(std::uint8_t bmRequestType, std::uint8_t bRequest, std::uint16_t wValue,
+                           std::uint16_t wIndex, std::uint16_t wLength, void* data,
+                           velmora::HubConnection& connection = velmora::processWideConnection());

@@ -1,0 +1,75 @@
+#pragma once
+// The platform layer: the least a hub updater needs of a USB stack. Two
+// implementations sit behind it, libusb for real hubs and the simulated hub.
+// Nothing above device/ sees a libusb type.
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "device/UsbStatus.h"
+
+namespace velmora {
+
+// One setup packet. wLength data bytes go with it (to the hub for 0x40, from it for 0xC0).
+struct UsbSetup {
+    std::uint8_t bmRequestType = 0;
+    std::uint8_t bRequest = 0;
+    std::uint16_t wValue = 0;
+    std::uint16_t wIndex = 0;
+    std::uint16_t wLength = 0;
+
+    // The eight bytes as they go on the wire: words little-endian.
+    std::array<std::uint8_t, 8> wireBytes() const;
+    bool isDeviceToHost() const { return (bmRequestType & 0x80) != 0; }
+};
+
+// "ctrl 40 02 01 00 7A 2E 00 00 -> 0x00000000": one request and its status, as traced.
+std::string formatTraceLine(const UsbSetup& setup, IOReturn status);
+
+struct UsbDeviceInfo {
+    std::uint16_t vendorId = 0;
+    std::uint16_t productId = 0;
+    // Bus and port chain, e.g. "1-4.2". Stays the same when the hub re-enumerates on
+    // the same port, unlike the device address.
+    std::string portPath;
+    // The platform's own key for this enumeration of the device (e.g. "001/005").
+    std::string platformKey;
+};
+
+// A device opened for this process's exclusive use. Destroying it closes the device.
+class UsbDevice {
+public:
+    virtual ~UsbDevice() = default;
+    // Sends one control request on endpoint 0 and waits for it. data holds wLength bytes.
+    virtual IOReturn controlRequest(const UsbSetup& setup, std::uint8_t* data) = 0;
+};
+
+enum class UsbHotplugEvent { Arrived, Left };
+
+class UsbPlatform {
+public:
+    virtual ~UsbPlatform() = default;
+
+    // Attached devices, in the platform's order.
+    virtual std::vector<UsbDeviceInfo> listDevices() = 0;
+
+    struct OpenResult {
+        std::unique_ptr<UsbDevice> device;  // null on failure
+        IOReturn status = kIOReturnError;
+    };
+    // Opens the device for exclusive use; a device that another driver or another
+    // process holds is refused with kIOReturnExclusiveAccess.
+    virtual OpenResult openDevice(const UsbDeviceInfo& device) = 0;
+
+    // Arrival and removal of any USB device. The callback runs on the thread that
+    // calls pollEvents. Returns false when the platform cannot watch the bus.
+    using HotplugCallback = std::function<void(UsbHotplugEvent, const UsbDeviceInfo&)>;
+    virtual bool setHotplugCallback(HotplugCallback callback) = 0;
+    virtual void pollEvents(std::chrono::milliseconds timeout) = 0;
+};
+
+}  // namespace velmora

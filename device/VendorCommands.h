@@ -1,0 +1,46 @@
+#pragma once
+// One function per vendor request of the hub. Each sends exactly one control
+// request over the connection and returns its status; none retries or waits.
+#include <cstdint>
+
+#include "device/HubConnection.h"
+
+namespace velmora::vendor {
+inline constexpr std::uint8_t kHostToDevice = 0x40;
+inline constexpr std::uint8_t kDeviceToHost = 0xC0;
+
+inline constexpr std::uint8_t kRequestOpenHandshake = 0x02;
+inline constexpr std::uint16_t kOpenHandshakeValue = 0x0001;
+inline constexpr std::uint16_t kOpenHandshakeIndex = 0x2E7A;
+inline constexpr std::uint8_t kRequestReadStatus = 0x09;
+inline constexpr std::uint8_t kRequestResetToRomCode = 0x00;
+inline constexpr std::uint8_t kRequestResetToFlashCode = 0xE9;
+inline constexpr std::uint16_t kResetToFlashCodeValue = 0x0101;
+inline constexpr std::uint8_t kRequestEraseFlash = 0xE8;
+inline constexpr std::uint8_t kRequestWriteFlash = 0xC8;
+inline constexpr std::uint8_t kRequestReadFlash = 0xD8;
+
+// The status block.
+inline constexpr std::uint16_t kStatusBlockLength = 32;
+inline constexpr std::size_t kStatusVersionHigh = 10;
+inline constexpr std::size_t kStatusVersionLow = 11;
+inline constexpr std::size_t kStatusWaitSelector = 13;
+inline constexpr std::size_t kStatusFlags = 15;
+inline constexpr std::uint8_t kStatusFlashCodeFlag = 0x02;
+}  // namespace velmora::vendor
+
+IOReturn VC_ReadStatus(std::uint8_t* buffer, std::uint16_t length,
+                       velmora::HubConnection& connection = velmora::processWideConnection());
+IOReturn VC_ResetToRomCode(velmora::HubConnection& connection = velmora::processWideConnection());
+IOReturn VC_ResetToFlashCode(velmora::HubConnection& connection = velmora::processWideConnection());
+IOReturn VC_EraseFlash(std::uint32_t address,
+                       velmora::HubConnection& connection = velmora::processWideConnection());
+IOReturn VC_WriteFlash(std::uint32_t address, const std::uint8_t* bytes, std::uint16_t length,
+                       velmora::HubConnection& connection = velmora::processWideConnection());
+IOReturn VC_ReadFlash(std::uint32_t address, std::uint8_t* destination, std::uint16_t length,
+                      velmora::HubConnection& connection = velmora::processWideConnection());
+
+// 0 when the status block cannot be read.
+std::uint16_t VC_GetFwVersion(velmora::HubConnection& connection = velmora::processWideConnection());
+// True only when the status block was read and the flash-code flag is clear.
+bool VC_IsRomMode(velmora::HubConnection& connection = velmora::processWideConnection());
