@@ -1,0 +1,76 @@
+#include "firmware/FirmwareBuffer.h"
+#include "SampleImage.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace {
+
+using namespace velmora::testing;
+
+class FirmwareLoad : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        folder_ = std::filesystem::temp_directory_path() /
+                  ("velmora-load-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        std::filesystem::create_directories(folder_);
+    }
+    void TearDown() override { std::filesystem::remove_all(folder_); }
+
+    std::string write(const std::string& name, const std::vector<std::uint8_t>& bytes)
+    {
+        const std::filesystem::path path = folder_ / name;
+        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                    static_cast<std::streamsize>(bytes.size()));
+        return path.string();
+    }
+
+    std::filesystem::path folder_;
+};
+
+TEST_F(FirmwareLoad, LoadsAndParsesAFile)
+{
+    SampleIdentity identity;
+    identity.vid = 0x2FE3;
+    identity.manufacturer = "Velmora Labs";
+    const std::vector<std::uint8_t> image = makeSampleImage(4096, identity);
+    FirmwareBuffer buffer;
+    EXPECT_TRUE(FW_LoadFile(buffer, write("good.bin", image)));
+    EXPECT_TRUE(buffer.loaded);
+    EXPECT_EQ(buffer.data, image);
+    EXPECT_EQ(buffer.block, std::optional<std::size_t>(4096 - 256));
+    EXPECT_EQ(buffer.manufacturer, "Velmora Labs");
+}
+
+TEST_F(FirmwareLoad, FailedReadKeepsThePreviousImage)
+{
+    const std::vector<std::uint8_t> image = makeImage(512, 256);
+    FirmwareBuffer buffer;
+    ASSERT_TRUE(FW_LoadFile(buffer, write("good.bin", image)));
+    const std::vector<std::string> badPaths = {
+        (folder_ / "missing.bin").string(),
+        write("empty.bin", {}),
+        folder_.string(),  // a folder opens on some systems but cannot be read
+    };
+    for (const std::string& path : badPaths) {
+        EXPECT_FALSE(FW_LoadFile(buffer, path)) << path;
+        EXPECT_TRUE(buffer.loaded) << path;
+        EXPECT_EQ(buffer.data, image) << path;
+        EXPECT_EQ(buffer.block, std::optional<std::size_t>(256)) << path;
+    }
+}
+
+TEST_F(FirmwareLoad, ShortFileIsReadButNotLoaded)
+{
+    FirmwareBuffer buffer;
+    ASSERT_TRUE(FW_LoadFile(buffer, write("good.bin", makeImage(512, 256))));
+    const std::vector<std::uint8_t> shortImage(255, 0x55);
+    EXPECT_FALSE(FW_LoadFile(buffer, write("short.bin", shortImage)));
+    EXPECT_FALSE(buffer.loaded);
+    EXPECT_EQ(buffer.data, shortImage);
+}
+
+}  // namespace

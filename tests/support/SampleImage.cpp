@@ -1,0 +1,70 @@
+#include "SampleImage.h"
+
+#include <algorithm>
+
+namespace velmora::testing {
+
+namespace {
+constexpr std::size_t kBlockBytes = 256;
+constexpr std::size_t kVersionBefore = 7;
+constexpr std::size_t kVidOffset = 2;
+constexpr std::size_t kSspidOffset = 4;
+constexpr std::size_t kHspidOffset = 6;
+constexpr std::size_t kStringsOffset = 43;
+constexpr std::size_t kStringsLength = 35;
+constexpr std::size_t kContainerIdOffset = 78;
+constexpr std::uint8_t kStringDescriptorType = 0x03;
+}  // namespace
+
+std::vector<std::uint8_t> makeImage(std::size_t size, std::size_t blockPosition,
+                                    std::array<std::uint8_t, 2> signature)
+{
+    std::vector<std::uint8_t> image(size, 0);
+    if (blockPosition + 1 < size) {
+        image[blockPosition] = signature[0];
+        image[blockPosition + 1] = signature[1];
+    }
+    return image;
+}
+
+void putWord(std::vector<std::uint8_t>& image, std::size_t position, std::uint16_t value)
+{
+    image.at(position) = static_cast<std::uint8_t>(value >> 8);
+    image.at(position + 1) = static_cast<std::uint8_t>(value & 0xFF);
+}
+
+void putStringArea(std::vector<std::uint8_t>& image, std::size_t blockPosition,
+                   const std::vector<std::uint8_t>& areaBytes)
+{
+    const std::size_t area = blockPosition + kStringsOffset;
+    std::fill_n(image.begin() + static_cast<std::ptrdiff_t>(area), kStringsLength, 0);
+    for (std::size_t index = 0; index < areaBytes.size() && index < kStringsLength; ++index) {
+        image.at(area + index) = areaBytes[index];
+    }
+}
+
+std::vector<std::uint8_t> makeSampleImage(std::size_t size, const SampleIdentity& identity)
+{
+    const std::size_t block = size - kBlockBytes;
+    std::vector<std::uint8_t> image = makeImage(size, block, kSignature55AA);
+    // Something other than zeros before the block, so a viewer shows where it starts.
+    for (std::size_t position = 0; position + kVersionBefore < block; ++position) {
+        image[position] = static_cast<std::uint8_t>((position * 7 + 3) & 0xFF);
+    }
+    putWord(image, block - kVersionBefore, identity.version);
+    putWord(image, block + kVidOffset, identity.vid);
+    putWord(image, block + kSspidOffset, identity.sspid);
+    putWord(image, block + kHspidOffset, identity.hspid);
+    std::vector<std::uint8_t> area;
+    for (const std::string* text : {&identity.manufacturer, &identity.product, &identity.serial}) {
+        area.push_back(static_cast<std::uint8_t>(text->size() + 2));
+        area.push_back(kStringDescriptorType);
+        area.insert(area.end(), text->begin(), text->end());
+    }
+    putStringArea(image, block, area);
+    std::copy(identity.containerId.begin(), identity.containerId.end(),
+              image.begin() + static_cast<std::ptrdiff_t>(block + kContainerIdOffset));
+    return image;
+}
+
+}  // namespace velmora::testing
