@@ -1,0 +1,37 @@
+#include "app/AppPaths.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+#include "app/GeneralFunction.h"
+
+namespace velmora {
+namespace {
+
+bool isFolder(const std::filesystem::path& path) {
+    std::error_code error;
+    return std::filesystem::is_directory(path, error);
+}
+
+}  // namespace
+
+std::string programFolder() {
+    std::error_code error;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::string{} : GeneralFunction::GetDirFromPath(self.string());
+}
+
+std::string resourceFolder() {
+    if (const char* overridden = std::getenv("VELMORA_RESOURCES"); overridden != nullptr && *overridden) {
+        return overridden;
+    }
+    const std::filesystem::path installed =
+        std::filesystem::path(programFolder()) / ".." / VELMORA_RESOURCE_INSTALL_DIR;
+    if (isFolder(installed)) {
+        return std::filesystem::weakly_canonical(installed).string();
+    }
+    return VELMORA_SOURCE_RESOURCES;
+}
+
+}  // namespace velmora

@@ -1,0 +1,16 @@
+#pragma once
+// Where the program finds what ships beside it (config.ini, IC definition files,
+// the driver and its scripts).
+#include <string>
+
+namespace velmora {
+
+// The installed resource folder (<prefix>/share/velmora beside <prefix>/bin), or,
+// for a program run from its build tree, the source tree's resources folder.
+// VELMORA_RESOURCES in the environment overrides both.
+std::string resourceFolder();
+
+// The folder that holds the running program.
+std::string programFolder();
+
+}  // namespace velmora

@@ -1,0 +1,30 @@
+#pragma once
+// config.ini: the window title, the scalar (mass-production) mode, the preset
+// image, and the table of supported hubs. Read once at launch.
+#include <cstdint>
+#include <string>
+
+#include "app/SupportedDeviceTable.h"
+
+namespace velmora {
+
+class Console;
+
+inline constexpr const char* kConfigFileName = "config.ini";
+inline constexpr const char* kDefaultAppTitle = "Velmora";
+inline constexpr const char* kAppVersionSuffix = "  1.02";  // follows the title in the window
+
+struct AppConfig {
+    std::string appTitle = kDefaultAppTitle;
+    std::int32_t isScalarMode = 0;
+    std::string fwbinPath;  // relative to the resource folder
+    SupportedDeviceTable table;
+
+    bool scalarLayout() const { return isScalarMode == 1; }
+};
+
+// Reads the file with every key's default. A missing or unreadable file (iniparser
+// says why on stderr) gives the defaults and an empty table.
+AppConfig initFromIni(const std::string& configPath, Console& console);
+
+}  // namespace velmora

@@ -1,0 +1,147 @@
+#include "app/GeneralFunction.h"
+
+#include <fcntl.h>
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "app/Console.h"
+
+namespace velmora {
+namespace {
+
+// Reads one decimal number at the front of text; false when there is none.
+bool takeNumber(std::string_view& text, unsigned& value) {
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc{}) {
+        return false;
+    }
+    text.remove_prefix(static_cast<std::size_t>(end - text.data()));
+    return true;
+}
+
+bool takeDot(std::string_view& text) {
+    if (text.empty() || text.front() != '.') {
+        return false;
+    }
+    text.remove_prefix(1);
+    return true;
+}
+
+bool writeAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return false;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string GeneralFunction::SystemVersionFromRelease(std::string_view release, Console& console) {
+    // "6.1.0-28-amd64" or "6.18.44-custom": major and minor are required; a
+    // release without a third number reads it as 0.
+    std::string_view rest = release;
+    unsigned major = 0;
+    unsigned minor = 0;
+    unsigned patch = 0;
+    if (!takeNumber(rest, major) || !takeDot(rest) || !takeNumber(rest, minor)) {
+        console.line("Unable to obtain system version: " + std::string(release));
+        return kFallbackSystemVersion;
+    }
+    if (takeDot(rest)) {
+        takeNumber(rest, patch);
+    }
+    return std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(patch);
+}
+
+std::string GeneralFunction::GetCurrentSystemVersion(Console& console) {
+    utsname name{};
+    if (::uname(&name) != 0) {
+        console.line("Unable to obtain system version: " + std::to_string(errno));
+        return kFallbackSystemVersion;
+    }
+    return SystemVersionFromRelease(name.release, console);
+}
+
+std::string GeneralFunction::GetDirFromPath(std::string_view path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string_view::npos || slash == 0) {
+        return {};
+    }
+    return std::string(path.substr(0, slash));
+}
+
+bool GeneralFunction::PrintNormalLog(std::string_view text, const std::string& logPath) {
+    const int fd = ::open(logPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        return false;
+    }
+    std::string line(text);
+    line += '\n';
+    const bool written = writeAll(fd, line);
+    return ::close(fd) == 0 && written;
+}
+
+std::optional<std::string> GeneralFunction::GetStringFromFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        return std::string{};
+    }
+    std::string contents{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    if (!isValidUtf8(contents)) {
+        return std::nullopt;
+    }
+    return contents;
+}
+
+bool isValidUtf8(std::string_view bytes) {
+    std::size_t index = 0;
+    while (index < bytes.size()) {
+        const auto lead = static_cast<unsigned char>(bytes[index]);
+        std::size_t length = 0;
+        char32_t minimum = 0;
+        char32_t codePoint = 0;
+        if (lead < 0x80) {
+            ++index;
+            continue;
+        } else if ((lead & 0xE0) == 0xC0) {
+            length = 2, minimum = 0x80, codePoint = lead & 0x1F;
+        } else if ((lead & 0xF0) == 0xE0) {
+            length = 3, minimum = 0x800, codePoint = lead & 0x0F;
+        } else if ((lead & 0xF8) == 0xF0) {
+            length = 4, minimum = 0x10000, codePoint = lead & 0x07;
+        } else {
+            return false;
+        }
+        if (index + length > bytes.size()) {
+            return false;
+        }
+        for (std::size_t next = 1; next < length; ++next) {
+            const auto byte = static_cast<unsigned char>(bytes[index + next]);
+            if ((byte & 0xC0) != 0x80) {
+                return false;
+            }
+            codePoint = (codePoint << 6) | (byte & 0x3F);
+        }
+        // Overlong forms, surrogates and code points past U+10FFFF are not UTF-8.
+        if (codePoint < minimum || codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF)) {
+            return false;
+        }
+        index += length;
+    }
+    return true;
+}
+
+}  // namespace velmora

@@ -1,0 +1,71 @@
+#pragma once
+// Hub detection: whether a supported hub is attached and which firmware it runs,
+// worded for the hub info field. It runs at launch and on every USB arrival or
+// removal, and must never take the device connection away from a running workflow.
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+
+namespace velmora {
+
+class HubConnection;
+
+enum class TextColour { Blue, Red };
+
+struct HubInfo {
+    std::string text;
+    TextColour colour = TextColour::Red;
+};
+
+inline constexpr const char* kHubNotFoundText = "Detect Zelo Hub: Fail\nPlease Insert Zelo Hub Device";
+inline constexpr const char* kHubVersionFormat = "Detect Zelo Hub : Success\nfwVer:%04x";
+inline constexpr const char* kHubNeedsDriverText = "Detect Zelo Hub : Success\n-need load driver";
+
+// The detection steps: presence, open, version read, close. Begins and ends with
+// nothing open on the connection.
+HubInfo DetectHub(HubConnection& connection);
+
+// Keeps detection and workflows apart on the one connection. Detection asked for
+// while a workflow holds the connection is deferred and run once when it ends;
+// a workflow that starts while detection runs waits for it (a few requests).
+class DetectionScheduler {
+public:
+    // runDetection does the detection and shows its result. onDeferredDetection is
+    // called on the thread that ends the workflow when a detection was deferred; a
+    // window hands it to its main thread, the command line just calls requestDetection.
+    DetectionScheduler(std::function<void()> runDetection, std::function<void()> onDeferredDetection);
+
+    void requestDetection();
+    void workflowStarted();
+    void workflowEnded();
+    bool workflowRunning() const;
+
+private:
+    enum class Holder { None, Detection, Workflow };
+
+    std::function<void()> runDetection_;
+    std::function<void()> onDeferredDetection_;
+    mutable std::mutex mutex_;
+    std::condition_variable released_;
+    Holder holder_ = Holder::None;
+    bool pending_ = false;
+};
+
+// Holds the connection for a workflow for the lifetime of the object.
+class WorkflowHold {
+public:
+    explicit WorkflowHold(DetectionScheduler* scheduler) : scheduler_(scheduler) {
+        if (scheduler_ != nullptr) scheduler_->workflowStarted();
+    }
+    ~WorkflowHold() {
+        if (scheduler_ != nullptr) scheduler_->workflowEnded();
+    }
+    WorkflowHold(const WorkflowHold&) = delete;
+    WorkflowHold& operator=(const WorkflowHold&) = delete;
+
+private:
+    DetectionScheduler* scheduler_;
+};
+
+}  // namespace velmora

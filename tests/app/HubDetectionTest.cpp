@@ -1,0 +1,160 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <future>
+#include <thread>
+
+#include "app/HubDetection.h"
+#include "app/SupportedDeviceTable.h"
+#include "device/HubConnection.h"
+
+namespace velmora {
+namespace {
+
+// A bus with at most one device whose answers the test chooses.
+class FakePlatform final : public UsbPlatform {
+public:
+    std::vector<UsbDeviceInfo> devices;
+    IOReturn openStatus = kIOReturnSuccess;
+    IOReturn statusReadResult = kIOReturnSuccess;
+    std::uint8_t versionHigh = 0x01;
+    std::uint8_t versionLow = 0x02;
+    int openDevices = 0;
+
+    std::vector<UsbDeviceInfo> listDevices() override { return devices; }
+    OpenResult openDevice(const UsbDeviceInfo&) override {
+        if (openStatus != kIOReturnSuccess) {
+            return {nullptr, openStatus};
+        }
+        return {std::make_unique<Device>(*this), kIOReturnSuccess};
+    }
+    bool setHotplugCallback(HotplugCallback) override { return false; }
+    void pollEvents(std::chrono::milliseconds) override {}
+
+private:
+    class Device final : public UsbDevice {
+    public:
+        explicit Device(FakePlatform& platform) : platform_(platform) { ++platform_.openDevices; }
+        ~Device() override { --platform_.openDevices; }
+        IOReturn controlRequest(const UsbSetup& setup, std::uint8_t* data) override {
+            if (setup.bRequest != 0x09) {
+                return kIOReturnSuccess;
+            }
+            if (platform_.statusReadResult == kIOReturnSuccess) {
+                data[10] = platform_.versionHigh;
+                data[11] = platform_.versionLow;
+            }
+            return platform_.statusReadResult;
+        }
+
+    private:
+        FakePlatform& platform_;
+    };
+};
+
+class HubDetectionTest : public ::testing::Test {
+protected:
+    HubDetectionTest() { table_.set(0, 0x2FE3, 0x0611, 0x0610); }
+    HubInfo detect() {
+        HubConnection connection(platform_, table_, clock_);
+        HubInfo info = DetectHub(connection);
+        EXPECT_FALSE(connection.isOpen());
+        EXPECT_EQ(platform_.openDevices, 0);
+        return info;
+    }
+
+    SupportedDeviceTable table_;
+    VirtualClock clock_;
+    FakePlatform platform_;
+};
+
+TEST_F(HubDetectionTest, NoSupportedHubIsReportedInRed) {
+    platform_.devices = {{0x046D, 0xC077, "1-2", "001/002"}};  // a mouse
+    const HubInfo info = detect();
+    EXPECT_EQ(info.text, "Detect Zelo Hub: Fail\nPlease Insert Zelo Hub Device");
+    EXPECT_EQ(info.colour, TextColour::Red);
+}
+
+TEST_F(HubDetectionTest, VersionIsShownInLowerCaseHex) {
+    platform_.devices = {{0x2FE3, 0x0610, "1-4", "001/005"}};
+    platform_.versionHigh = 0xAB;
+    platform_.versionLow = 0x0C;
+    const HubInfo info = detect();
+    EXPECT_EQ(info.text, "Detect Zelo Hub : Success\nfwVer:ab0c");
+    EXPECT_EQ(info.colour, TextColour::Blue);
+}
+
+TEST_F(HubDetectionTest, HubThatCannotBeOpenedShowsFfff) {
+    platform_.devices = {{0x2FE3, 0x0611, "1-4", "001/005"}};
+    platform_.openStatus = kIOReturnExclusiveAccess;
+    EXPECT_EQ(detect().text, "Detect Zelo Hub : Success\nfwVer:ffff");
+}
+
+TEST_F(HubDetectionTest, HubThatDoesNotAnswerNeedsTheDriver) {
+    platform_.devices = {{0x2FE3, 0x0611, "1-4", "001/005"}};
+    platform_.statusReadResult = kIOUSBPipeStalled;
+    const HubInfo info = detect();
+    EXPECT_EQ(info.text, "Detect Zelo Hub : Success\n-need load driver");
+    EXPECT_EQ(info.colour, TextColour::Blue);
+}
+
+TEST(DetectionSchedulerTest, DetectionRunsAtOnceWhenNoWorkflowHoldsTheConnection) {
+    int runs = 0;
+    int deferred = 0;
+    DetectionScheduler scheduler([&] { ++runs; }, [&] { ++deferred; });
+    scheduler.requestDetection();
+    scheduler.requestDetection();
+    EXPECT_EQ(runs, 2);
+    EXPECT_EQ(deferred, 0);
+}
+
+TEST(DetectionSchedulerTest, DetectionDuringAWorkflowIsDeferredAndRunsOnceAfterIt) {
+    int runs = 0;
+    int deferred = 0;
+    DetectionScheduler scheduler([&] { ++runs; }, [&] { ++deferred; });
+    {
+        WorkflowHold hold(&scheduler);
+        EXPECT_TRUE(scheduler.workflowRunning());
+        scheduler.requestDetection();  // the hub left during its reset
+        scheduler.requestDetection();  // and came back
+        EXPECT_EQ(runs, 0);
+    }
+    EXPECT_FALSE(scheduler.workflowRunning());
+    EXPECT_EQ(deferred, 1);
+    {
+        WorkflowHold hold(&scheduler);  // nothing asked meanwhile: nothing deferred
+    }
+    EXPECT_EQ(deferred, 1);
+}
+
+TEST(DetectionSchedulerTest, WorkflowWaitsForARunningDetection) {
+    std::promise<void> detectionEntered;
+    std::promise<void> letDetectionFinish;
+    std::shared_future<void> finish = letDetectionFinish.get_future().share();
+    std::atomic<bool> detectionDone{false};
+    DetectionScheduler scheduler(
+        [&] {
+            detectionEntered.set_value();
+            finish.wait();
+            detectionDone = true;
+        },
+        [] {});
+    std::thread main([&] { scheduler.requestDetection(); });
+    detectionEntered.get_future().wait();
+
+    std::atomic<bool> workflowStarted{false};
+    std::thread worker([&] {
+        scheduler.workflowStarted();
+        // The connection is never shared: detection finished before the workflow starts.
+        EXPECT_TRUE(detectionDone.load());
+        workflowStarted = true;
+        scheduler.workflowEnded();
+    });
+    letDetectionFinish.set_value();
+    main.join();
+    worker.join();
+    EXPECT_TRUE(workflowStarted.load());
+}
+
+}  // namespace
+}  // namespace velmora
