@@ -1,0 +1,140 @@
+#include "workflows/EasyUpdate.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+#include "app/HubDetection.h"
+#include "device/FlashOperations.h"
+#include "device/UsbConnection.h"
+#include "device/VendorCommands.h"
+#include "workflows/ChunkTransfer.h"
+#include "workflows/TextFormat.h"
+#include "workflows/WorkflowMessages.h"
+
+namespace velmora {
+namespace {
+
+std::string hexPair(const FirmwareBuffer& image, std::size_t position) {
+    return formatText("%02X%02X", image.data.at(position), image.data.at(position + 1));
+}
+
+// The progress of a transfer is worked out from the bytes moved rather than summed
+// chunk by chunk, so a complete transfer lands exactly on the end of its span.
+double spanProgress(double start, double span, std::size_t done, std::size_t total) {
+    return start + span * static_cast<double>(done) / static_cast<double>(total);
+}
+
+class ImageWriter {
+public:
+    ImageWriter(const WorkflowContext& context, const FirmwareBuffer& image)
+        : context_(context), reporter_(context.reporter), image_(image.data) {}
+
+    // nullptr when the hub runs the new image, else the failure to show.
+    const char* run() {
+        if (!FL_OpenRomDevice(context_.connection)) return messages::kFailToOpenRomDevice;
+        reporter_.appendProgressInfo_Blue(messages::kEraseFlash);
+        if (!FL_EraseFlash(context_.connection)) return messages::kFailToEraseFlash;
+        reporter_.updateProgressBar(progress::kAfterErase, ProgressDelivery::Wait);
+        reporter_.appendProgressInfo_Blue(messages::kWriteFlash);
+        if (!program()) return messages::kFailToWriteFlash;
+        reporter_.appendProgressInfo_Blue(messages::kReadFlash);
+        if (!readBack()) return messages::kFailToReadFlash;
+        reporter_.appendProgressInfo_Blue(messages::kVerifyFlash);
+        if (readBack_ != image_) return messages::kFailToVerifyFlash;
+        reporter_.updateProgressBar(lastProgress_ + progress::kAfterVerify, ProgressDelivery::Wait);
+        reporter_.appendProgressInfo_Blue(messages::kResetToFlashCode);
+        if (!FL_ResetAndWait(flash::kResetToFlashCode, context_.connection)) {
+            return messages::kFailToResetToFlashCode;
+        }
+        return nullptr;
+    }
+
+private:
+    bool program() {
+        const double start = progress::kAfterErase;
+        return transferChunks(image_.size(), [&](std::size_t offset, std::size_t length) {
+            const IOReturn status =
+                VC_WriteFlash(static_cast<std::uint32_t>(offset), image_.data() + offset,
+                              static_cast<std::uint16_t>(length), context_.connection);
+            if (status != kIOReturnSuccess) return false;
+            post(spanProgress(start, progress::kProgramSpan, offset + length, image_.size()));
+            return true;
+        });
+    }
+
+    bool readBack() {
+        readBack_.assign(image_.size(), 0);
+        const double start = progress::kAfterErase + progress::kProgramSpan;
+        return transferChunks(image_.size(), [&](std::size_t offset, std::size_t length) {
+            const IOReturn status =
+                VC_ReadFlash(static_cast<std::uint32_t>(offset), readBack_.data() + offset,
+                             static_cast<std::uint16_t>(length), context_.connection);
+            if (status != kIOReturnSuccess) return false;
+            post(spanProgress(start, progress::kReadBackSpan, offset + length, image_.size()));
+            return true;
+        });
+    }
+
+    void post(double value) {
+        lastProgress_ = value;
+        reporter_.updateProgressBar(value, ProgressDelivery::NoWait);
+    }
+
+    const WorkflowContext& context_;
+    WorkflowReporter& reporter_;
+    const std::vector<std::uint8_t>& image_;
+    std::vector<std::uint8_t> readBack_;
+    double lastProgress_ = progress::kAfterErase;
+};
+
+}  // namespace
+
+ImageIdentity identityOf(const FirmwareBuffer& image) {
+    ImageIdentity identity;
+    identity.vid = hexPair(image, image.vid);
+    identity.sspid = hexPair(image, image.sspid);
+    identity.hspid = hexPair(image, image.hspid);
+    if (image.version) identity.version = hexPair(image, *image.version);
+    identity.manufacturer = image.manufacturer;
+    identity.product = image.product;
+    identity.serial = image.serial;
+    return identity;
+}
+
+bool chooseFw_EasyUpdate(FirmwareBuffer& buffer, const std::string& path, WorkflowReporter& reporter) {
+    const bool parsed = FW_LoadFile(buffer, path);
+    if (!parsed && buffer.loaded) {
+        buffer = FirmwareBuffer{};  // unreadable: the earlier image stays on disk, not here
+    }
+    if (!buffer.loaded) {
+        reporter.showAlert(messages::kFirmwareFormatError);
+        return false;
+    }
+    return true;
+}
+
+bool updateFunc(const WorkflowContext& context, const FirmwareBuffer& image,
+                const std::string& imageName) {
+    WorkflowHold hold(context.scheduler);
+    WorkflowReporter& reporter = context.reporter;
+    reporter.resetProgressInfo();
+    reporter.updateProgressBar(progress::kStart, ProgressDelivery::Wait);
+    reporter.appendProgressInfo_Blue(formatText(messages::kImageLineFormat, imageName.c_str(), image.size));
+
+    const char* failure = messages::kWrongFirmwareFile;
+    if (image.loaded) {
+        failure = ImageWriter(context, image).run();
+    }
+    if (failure != nullptr) {
+        reporter.appendProgressInfo_Red(failure);
+        reporter.appendProgressInfo_Red(messages::kUpdateFail);
+    } else {
+        reporter.appendProgressInfo_Blue(messages::kUpdateSuccess);
+    }
+    USB_CloseHub(context.connection);
+    reporter.SetButtonStatus(true);
+    return failure == nullptr;
+}
+
+}  // namespace velmora

@@ -1,0 +1,133 @@
+#include "workflows/FlashPage.h"
+
+#include <cstdint>
+#include <vector>
+
+#include "app/HubDetection.h"
+#include "device/FlashOperations.h"
+#include "device/UsbConnection.h"
+#include "device/VendorCommands.h"
+#include "workflows/ChunkTransfer.h"
+#include "workflows/WorkflowMessages.h"
+
+namespace velmora {
+namespace {
+
+const char* eraseSteps(const WorkflowContext& context) {
+    WorkflowReporter& reporter = context.reporter;
+    reporter.appendProgressInfo_Blue(messages::kOpenRomDevice);
+    if (!FL_OpenRomDevice(context.connection)) return messages::kEraseFailToOpenRomDevice;
+    reporter.appendProgressInfo_Blue(messages::kEraseFlash);
+    if (!FL_EraseFlash(context.connection)) return messages::kEraseFailToEraseFlash;
+    reporter.appendProgressInfo_Blue(messages::kReseting);
+    if (!FL_ResetAndWait(flash::kResetToFlashCode, context.connection)) {
+        return messages::kEraseFailToReset;
+    }
+    return nullptr;
+}
+
+class FlashReader {
+public:
+    explicit FlashReader(const WorkflowContext& context)
+        : context_(context), reporter_(context.reporter), contents_(flash::kFlashPageBytes, 0) {}
+
+    // nullptr when the whole flash was read and the hub is back in its flash code.
+    const char* run() {
+        reporter_.appendProgressInfo_Blue(messages::kOpenDevice);
+        if (!FL_OpenRomDevice(context_.connection)) return messages::kFailToOpenRomDevice;
+        post(progress::kAfterOpen);
+        reporter_.appendProgressInfo_Blue(messages::kReadingFlash);
+        if (!readChunks()) return messages::kFailToReadFlash;
+        reporter_.appendProgressInfo_Blue(messages::kResetToFlashCode);
+        if (!FL_ResetAndWait(flash::kResetToFlashCode, context_.connection)) {
+            return messages::kFailToResetToFlashCode;
+        }
+        post(progress_ + progress::kAfterReadReset);
+        reporter_.appendProgressInfo_Blue(messages::kReadSuccess);
+        return nullptr;
+    }
+
+    const std::vector<std::uint8_t>& contents() const { return contents_; }
+
+private:
+    bool readChunks() {
+        const std::size_t size = contents_.size();
+        return transferChunks(size, [&](std::size_t offset, std::size_t length) {
+            const IOReturn status =
+                VC_ReadFlash(static_cast<std::uint32_t>(offset), contents_.data() + offset,
+                             static_cast<std::uint16_t>(length), context_.connection);
+            if (status != kIOReturnSuccess) return false;
+            post(progress::kAfterOpen + progress::kFlashReadSpan * static_cast<double>(offset + length) /
+                                            static_cast<double>(size));
+            return true;
+        });
+    }
+
+    void post(double value) {
+        progress_ = value;
+        reporter_.updateProgressBar(value, ProgressDelivery::NoWait);
+    }
+
+    const WorkflowContext& context_;
+    WorkflowReporter& reporter_;
+    std::vector<std::uint8_t> contents_;
+    double progress_ = progress::kStart;
+};
+
+}  // namespace
+
+bool eraseFunc_FwFlash(const WorkflowContext& context) {
+    WorkflowHold hold(context.scheduler);
+    WorkflowReporter& reporter = context.reporter;
+    reporter.resetProgressInfo();
+    reporter.updateProgressBar(progress::kStart, ProgressDelivery::Wait);
+    const char* failure = eraseSteps(context);
+    if (failure != nullptr) {
+        reporter.appendProgressInfo_Red(failure);
+        reporter.appendProgressInfo_Red(messages::kEraseFail);
+    } else {
+        reporter.appendProgressInfo_Blue(messages::kEraseSuccess);
+    }
+    USB_CloseHub(context.connection);
+    reporter.SetButtonStatus(true);
+    return failure == nullptr;
+}
+
+bool readFunc_FwFlash(const WorkflowContext& context, FirmwareBuffer& flashPage) {
+    WorkflowHold hold(context.scheduler);
+    WorkflowReporter& reporter = context.reporter;
+    const char* failure = nullptr;
+    {
+        FlashReader reader(context);
+        reporter.updateProgressBar(progress::kStart, ProgressDelivery::Wait);
+        reporter.resetProgressInfo();
+        failure = reader.run();
+        if (failure != nullptr) {
+            reporter.appendProgressInfo_Red(failure);
+            reporter.appendProgressInfo_Red(messages::kReadFail);
+        } else {
+            const std::vector<std::uint8_t>& contents = reader.contents();
+            reporter.readFinished_FwFlash([&flashPage, &contents] {
+                FW_Parse(flashPage, contents.data(), static_cast<std::int64_t>(contents.size()));
+            });
+        }
+    }
+    USB_CloseHub(context.connection);
+    reporter.SetButtonStatus(true);
+    reporter.updateProgressBar(progress::kStart, ProgressDelivery::NoWait);
+    return failure == nullptr;
+}
+
+FlashPageLoad load_FwFlash(FirmwareBuffer& flashPage, const std::string& path,
+                           WorkflowReporter& reporter) {
+    if (FW_LoadFile(flashPage, path)) return FlashPageLoad::Loaded;
+    if (flashPage.loaded) {
+        // Replacing the image with nothing would throw away the edits made to it.
+        reporter.showAlert(messages::kCannotReadFile);
+        return FlashPageLoad::KeptEarlier;
+    }
+    reporter.showAlert(messages::kFirmwareFormatError);
+    return FlashPageLoad::NoImage;
+}
+
+}  // namespace velmora

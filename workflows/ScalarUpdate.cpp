@@ -1,0 +1,31 @@
+#include "workflows/ScalarUpdate.h"
+
+#include "workflows/EasyUpdate.h"
+#include "workflows/WorkflowMessages.h"
+
+namespace velmora {
+
+std::string scalarImagePath(const ScalarSettings& settings) {
+    // The resource folder and the configured name are joined with two slashes, which
+    // the file system reads as one.
+    return settings.resourcePath + "//" + settings.fwbinPath;
+}
+
+void chooseScalarUpdateFw(FirmwareBuffer& scalar, const std::string& path) {
+    FW_LoadFile(scalar, path);
+}
+
+bool updateScalar(const WorkflowContext& context, FirmwareBuffer& scalar,
+                  const ScalarSettings& settings, const std::string& imageName) {
+    if (!settings.fwbinPath.empty()) {
+        FW_LoadFile(scalar, scalarImagePath(settings));
+    }
+    const bool succeeded = updateFunc(context, scalar, imageName);
+    if (succeeded && context.reporter.quitsAfterScalarSuccess()) {
+        context.connection.clock().sleepFor(timing::kScalarExitDelay);
+        context.reporter.quitAfterScalarSuccess();
+    }
+    return succeeded;
+}
+
+}  // namespace velmora

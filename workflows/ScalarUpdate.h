@@ -1,0 +1,31 @@
+#pragma once
+// The production-line update: the image named in the configuration is written with
+// the easy update's run, and a station quits after a success so the operator only
+// plugs in the next hub and starts the program again.
+#include <string>
+
+#include "firmware/FirmwareBuffer.h"
+#include "workflows/WorkflowContext.h"
+
+namespace velmora {
+
+struct ScalarSettings {
+    std::string resourcePath;  // the folder that holds config.ini
+    std::string fwbinPath;     // the configured image, relative to it; empty: none
+};
+
+// The path the configured image is loaded from.
+std::string scalarImagePath(const ScalarSettings& settings);
+
+// Picking another image with ".." loads it quietly: a bad file shows up only as
+// the run's "Wrong firmware file".
+void chooseScalarUpdateFw(FirmwareBuffer& scalar, const std::string& path);
+
+// The run on the update worker. With an image configured it is reloaded first, so
+// the configured image is what a station writes. imageName is what the FW line
+// calls the image. After a success the station waits and quits when the front end
+// asks for that (quitsAfterScalarSuccess); otherwise the run just returns.
+bool updateScalar(const WorkflowContext& context, FirmwareBuffer& scalar,
+                  const ScalarSettings& settings, const std::string& imageName);
+
+}  // namespace velmora

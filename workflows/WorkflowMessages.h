@@ -1,0 +1,80 @@
+#pragma once
+// Every text the update workflows show, and the progress values they post. The
+// window and the command line print these unchanged, so a production line that
+// matches on the pane text sees the same words from either front end.
+#include <chrono>
+
+namespace velmora::messages {
+
+// Easy update and scalar update.
+inline constexpr const char* kImageLineFormat = "FW:%s(size=%d)\n\n";
+inline constexpr const char* kWrongFirmwareFile = "Wrong firmware file\n";
+inline constexpr const char* kFailToOpenRomDevice =
+    "Fail To Open Rom Device\nPlease Load Driver firstly\nThen replugin usb hub device\n";
+inline constexpr const char* kEraseFlash = "Erase Flash...\n";
+inline constexpr const char* kFailToEraseFlash = "Fail to Erase Flash\n";
+inline constexpr const char* kWriteFlash = "Write Flash...\n";
+inline constexpr const char* kFailToWriteFlash = "Fail to Write Flash\n";
+inline constexpr const char* kReadFlash = "Read Flash...\n";
+inline constexpr const char* kFailToReadFlash = "Fail to Read Flash\n";
+inline constexpr const char* kVerifyFlash = "Verify Flash...\n";
+inline constexpr const char* kFailToVerifyFlash = "Fail to verify flash\n";
+inline constexpr const char* kResetToFlashCode = "Reset to Flash Code...\n";
+inline constexpr const char* kFailToResetToFlashCode = "Fail to Reset to Flash Code\n";
+inline constexpr const char* kUpdateSuccess = "Update FW Success\n";
+inline constexpr const char* kUpdateFail = "Update FW Fail\n";
+
+// Choosing or loading an image whose bytes hold no configuration block.
+inline constexpr const char* kFirmwareFormatError = "Firmware format error\n";
+// Loading a file that cannot be read while the flash page holds an earlier image:
+// the image stays, and the user is told the file did not replace it.
+inline constexpr const char* kCannotReadFile = "Cannot read file\n";
+
+// Flash page erase. Its failure texts carry no line end; the closing line starts with one.
+inline constexpr const char* kOpenRomDevice = "Open Rom Device...\n";
+inline constexpr const char* kEraseFailToOpenRomDevice = "Fail to Open Rom Device";
+inline constexpr const char* kEraseFailToEraseFlash = "Fail to Erase flash";
+inline constexpr const char* kReseting = "Reseting...\n";
+inline constexpr const char* kEraseFailToReset = "Fail to Reset Flash & Wait";
+inline constexpr const char* kEraseSuccess = "Erase FW Success\n";
+inline constexpr const char* kEraseFail = "\nErase FW Fail\n";
+
+// Flash page read.
+inline constexpr const char* kOpenDevice = "Open Device...\n";
+inline constexpr const char* kReadingFlash = "Reading Flash...\n";
+inline constexpr const char* kReadSuccess = "Read Fw Success\n";
+inline constexpr const char* kReadFail = "Read Fw Fail\n";
+// Shown in the VID field when the flash that was read holds no configuration block.
+inline constexpr const char* kNoConfigurationBlockVid = "Err";
+// The binary view's text when the loaded file holds no configuration block.
+inline constexpr const char* kEmptyBinaryView = "Binary Data\n";
+
+// Flash page save.
+inline constexpr const char* kFieldLengthsFormat = "Length in textfield : %d-%d-%d-%d-%d-%d-%d\n";
+inline constexpr const char* kDataLengthError = "Data Length Error";
+inline constexpr const char* kNoFlashData = "No Flash Data";
+inline constexpr const char* kSavedPathFormat = "%s\n";
+// A save that could not write its file would otherwise lose the edits without a word.
+inline constexpr const char* kSaveFileFail = "Save File Fail";
+
+}  // namespace velmora::messages
+
+namespace velmora::progress {
+
+inline constexpr double kStart = 0.0;
+inline constexpr double kAfterErase = 10.0;
+inline constexpr double kProgramSpan = 40.0;   // programming moves the slider from 10 to 50
+inline constexpr double kReadBackSpan = 40.0;  // reading back from 50 to 90
+inline constexpr double kAfterVerify = 10.0;   // the compare adds the last 10
+inline constexpr double kAfterOpen = 10.0;     // the flash page read, once the hub is open
+inline constexpr double kFlashReadSpan = 80.0; // its eight chunks from 10 to 90
+inline constexpr double kAfterReadReset = 10.0;
+
+}  // namespace velmora::progress
+
+namespace velmora::timing {
+
+// A production station leaves the result on screen this long before it quits.
+inline constexpr std::chrono::milliseconds kScalarExitDelay{5000};
+
+}  // namespace velmora::timing
