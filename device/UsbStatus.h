@@ -11,6 +11,7 @@ inline constexpr IOReturn kIOReturnError = 0xE00002BC;            // general fai
 inline constexpr IOReturn kIOReturnNoMemory = 0xE00002BD;
 inline constexpr IOReturn kIOReturnNoDevice = 0xE00002C0;         // the device left the bus
 inline constexpr IOReturn kIOReturnBadArgument = 0xE00002C2;
+inline constexpr IOReturn kIOReturnUnsupported = 0xE00002C7;
 inline constexpr IOReturn kIOReturnExclusiveAccess = 0xE00002C5;  // held by another driver or process
 inline constexpr IOReturn kIOReturnTimeout = 0xE00002D6;
 inline constexpr IOReturn kIOReturnNotPermitted = 0xE00002E2;

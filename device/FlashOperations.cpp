@@ -1,0 +1,77 @@
+#include "device/FlashOperations.h"
+
+#include <array>
+
+#include "device/UsbConnection.h"
+#include "device/VendorCommands.h"
+
+using namespace velmora;
+
+namespace {
+
+// The wait selector is read before a reset to ROM code; a failed read counts as 0.
+std::uint8_t readWaitSelector(HubConnection& connection) {
+    std::array<std::uint8_t, vendor::kStatusBlockLength> block{};
+    if (VC_ReadStatus(block.data(), vendor::kStatusBlockLength, connection) != kIOReturnSuccess)
+        return 0;
+    return block[vendor::kStatusWaitSelector];
+}
+
+Milliseconds pollInterval(std::uint8_t resetCode, std::uint8_t waitSelector) {
+    if (resetCode == flash::kResetToRomCode && waitSelector == 1)
+        return flash::kFastReopenPollInterval;
+    return flash::kReopenPollInterval;
+}
+
+IOReturn sendResetRequest(std::uint8_t resetCode, HubConnection& connection) {
+    return resetCode == flash::kResetToRomCode ? VC_ResetToRomCode(connection)
+                                               : VC_ResetToFlashCode(connection);
+}
+
+}  // namespace
+
+bool FL_OpenRomDevice(HubConnection& connection) {
+    if (!USB_OpenHub(connection)) return false;
+    if (VC_IsRomMode(connection)) return true;
+    if (!FL_ResetAndWait(flash::kResetToRomCode, connection)) return false;
+    if (VC_IsRomMode(connection)) return true;
+    USB_CloseHub(connection);
+    return false;
+}
+
+bool FL_EraseFlash(HubConnection& connection) {
+    for (int attempt = 0; attempt < flash::kEraseAttempts; ++attempt) {
+        const IOReturn status = VC_EraseFlash(0, connection);
+        // The hub needs the pause after an erase whether or not the request reported success.
+        connection.clock().sleepFor(flash::kPauseAfterErase);
+        if (status == kIOReturnSuccess) return true;
+    }
+    return false;
+}
+
+bool FL_ResetAndWait(std::uint8_t resetCode, HubConnection& connection) {
+    std::uint8_t waitSelector = 0;
+    if (resetCode == flash::kResetToRomCode) waitSelector = readWaitSelector(connection);
+    if (!FL_SendReset(resetCode, connection)) return false;
+    const Milliseconds interval = pollInterval(resetCode, waitSelector);
+    // The hub leaves the bus and enumerates again as a new device; it cannot be
+    // reached before one full interval has passed.
+    for (int poll = 0; poll < flash::kReopenPolls; ++poll) {
+        connection.clock().sleepFor(interval);
+        if (USB_OpenHub(connection)) return true;
+    }
+    return false;
+}
+
+bool FL_SendReset(std::uint8_t resetCode, HubConnection& connection) {
+    bool sent = false;
+    if (resetCode == flash::kResetToRomCode || resetCode == flash::kResetToFlashCode) {
+        for (int attempt = 0; attempt < flash::kResetAttempts && !sent; ++attempt) {
+            sent = sendResetRequest(resetCode, connection) == kIOReturnSuccess;
+            if (!sent) connection.clock().sleepFor(flash::kPauseAfterFailedReset);
+        }
+    }
+    // The hub is about to leave the bus, so the connection is stale either way.
+    USB_CloseHub(connection);
+    return sent;
+}

@@ -1,0 +1,191 @@
+#include "device/LibusbPlatform.h"
+
+#include <libusb.h>
+
+#include <cstdio>
+
+#include "device/HubConnection.h"
+#include "device/PortLock.h"
+
+namespace velmora {
+
+namespace {
+
+constexpr int kMaximumPortDepth = 7;  // USB 3 allows five hub tiers; room to spare
+
+// "bus-port.port...": stays the same when a device re-enumerates on the same port.
+std::string portPathOf(libusb_device* device) {
+    std::uint8_t ports[kMaximumPortDepth];
+    const int depth = libusb_get_port_numbers(device, ports, kMaximumPortDepth);
+    std::string path = std::to_string(libusb_get_bus_number(device));
+    for (int i = 0; i < depth; ++i) {
+        path += i == 0 ? '-' : '.';
+        path += std::to_string(ports[i]);
+    }
+    return path;
+}
+
+std::string platformKeyOf(libusb_device* device) {
+    char key[16];
+    std::snprintf(key, sizeof key, "%03u/%03u", static_cast<unsigned>(libusb_get_bus_number(device)),
+                  static_cast<unsigned>(libusb_get_device_address(device)));
+    return key;
+}
+
+bool describe(libusb_device* device, UsbDeviceInfo& info) {
+    libusb_device_descriptor descriptor{};
+    if (libusb_get_device_descriptor(device, &descriptor) != LIBUSB_SUCCESS) return false;
+    info.vendorId = descriptor.idVendor;
+    info.productId = descriptor.idProduct;
+    info.portPath = portPathOf(device);
+    info.platformKey = platformKeyOf(device);
+    return true;
+}
+
+class LibusbDevice final : public UsbDevice {
+public:
+    LibusbDevice(libusb_device_handle* handle, PortLock lock) : handle_(handle), lock_(std::move(lock)) {}
+    ~LibusbDevice() override { libusb_close(handle_); }
+
+    IOReturn controlRequest(const UsbSetup& setup, std::uint8_t* data) override {
+        const int result = libusb_control_transfer(
+            handle_, setup.bmRequestType, setup.bRequest, setup.wValue, setup.wIndex, data,
+            setup.wLength, static_cast<unsigned>(kControlTransferTimeout.count()));
+        return result >= 0 ? kIOReturnSuccess : statusFromLibusbError(result);
+    }
+
+private:
+    libusb_device_handle* handle_;
+    PortLock lock_;  // released after the handle is closed
+};
+
+int LIBUSB_CALL onHotplug(libusb_context*, libusb_device* device, libusb_hotplug_event event,
+                          void* platform) {
+    UsbDeviceInfo info;
+    describe(device, info);
+    // Only queued here: libusb must not be re-entered (listing, opening) from its own hook.
+    static_cast<LibusbPlatform*>(platform)->queueEvent(
+        event == LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED ? UsbHotplugEvent::Arrived : UsbHotplugEvent::Left,
+        std::move(info));
+    return 0;
+}
+
+}  // namespace
+
+IOReturn statusFromLibusbError(int error) {
+    switch (error) {
+        case LIBUSB_SUCCESS: return kIOReturnSuccess;
+        case LIBUSB_ERROR_IO: return kIOReturnNotResponding;
+        case LIBUSB_ERROR_INVALID_PARAM: return kIOReturnBadArgument;
+        case LIBUSB_ERROR_ACCESS: return kIOReturnExclusiveAccess;
+        case LIBUSB_ERROR_NO_DEVICE: return kIOReturnNoDevice;
+        case LIBUSB_ERROR_NOT_FOUND: return kIOReturnNoDevice;
+        case LIBUSB_ERROR_BUSY: return kIOReturnExclusiveAccess;
+        case LIBUSB_ERROR_TIMEOUT: return kIOReturnTimeout;
+        case LIBUSB_ERROR_OVERFLOW: return kIOReturnOverrun;
+        case LIBUSB_ERROR_PIPE: return kIOUSBPipeStalled;
+        case LIBUSB_ERROR_INTERRUPTED: return kIOReturnAborted;
+        case LIBUSB_ERROR_NO_MEM: return kIOReturnNoMemory;
+        case LIBUSB_ERROR_NOT_SUPPORTED: return kIOReturnUnsupported;
+        default: return kIOReturnError;
+    }
+}
+
+LibusbPlatform::LibusbPlatform() {
+    if (libusb_init(&context_) != LIBUSB_SUCCESS) context_ = nullptr;
+}
+
+LibusbPlatform::~LibusbPlatform() {
+    deregisterHotplug();
+    if (context_) libusb_exit(context_);
+}
+
+std::vector<UsbDeviceInfo> LibusbPlatform::listDevices() {
+    std::vector<UsbDeviceInfo> devices;
+    if (!context_) return devices;
+    libusb_device** list = nullptr;
+    const ssize_t count = libusb_get_device_list(context_, &list);
+    for (ssize_t i = 0; i < count; ++i) {
+        UsbDeviceInfo info;
+        if (describe(list[i], info)) devices.push_back(std::move(info));
+    }
+    if (list) libusb_free_device_list(list, 1);
+    return devices;
+}
+
+UsbPlatform::OpenResult LibusbPlatform::openDevice(const UsbDeviceInfo& wanted) {
+    if (!context_) return {nullptr, kIOReturnNotResponding};
+    // The lock comes first, so a second process never even opens the hub.
+    PortLock lock;
+    if (const IOReturn status = lock.acquire(wanted.portPath); status != kIOReturnSuccess)
+        return {nullptr, status};
+
+    libusb_device** list = nullptr;
+    const ssize_t count = libusb_get_device_list(context_, &list);
+    OpenResult result{nullptr, kIOReturnNoDevice};
+    for (ssize_t i = 0; i < count; ++i) {
+        UsbDeviceInfo info;
+        // The same key and IDs: the very enumeration that was listed, not a successor.
+        if (!describe(list[i], info) || info.platformKey != wanted.platformKey ||
+            info.vendorId != wanted.vendorId || info.productId != wanted.productId)
+            continue;
+        libusb_device_handle* handle = nullptr;
+        const int error = libusb_open(list[i], &handle);
+        if (error == LIBUSB_SUCCESS)
+            result = {std::make_unique<LibusbDevice>(handle, std::move(lock)), kIOReturnSuccess};
+        else
+            result.status = statusFromLibusbError(error);
+        break;
+    }
+    if (list) libusb_free_device_list(list, 1);
+    return result;
+}
+
+bool LibusbPlatform::setHotplugCallback(HotplugCallback callback) {
+    deregisterHotplug();
+    {
+        std::lock_guard lock(mutex_);
+        callback_ = std::move(callback);
+        pending_.clear();
+    }
+    if (!context_ || !libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG)) return false;
+    const int events = LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED | LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT;
+    const int error = libusb_hotplug_register_callback(
+        context_, static_cast<libusb_hotplug_event>(events), static_cast<libusb_hotplug_flag>(0),
+        LIBUSB_HOTPLUG_MATCH_ANY, LIBUSB_HOTPLUG_MATCH_ANY, LIBUSB_HOTPLUG_MATCH_ANY, onHotplug, this,
+        &hotplugHandle_);
+    hotplugRegistered_ = error == LIBUSB_SUCCESS;
+    return hotplugRegistered_;
+}
+
+void LibusbPlatform::deregisterHotplug() {
+    if (hotplugRegistered_) libusb_hotplug_deregister_callback(context_, hotplugHandle_);
+    hotplugRegistered_ = false;
+}
+
+void LibusbPlatform::queueEvent(UsbHotplugEvent kind, UsbDeviceInfo device) {
+    std::lock_guard lock(mutex_);
+    pending_.emplace_back(kind, std::move(device));
+}
+
+void LibusbPlatform::pollEvents(std::chrono::milliseconds timeout) {
+    if (!context_) return;
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(timeout);
+    timeval wait{};
+    wait.tv_sec = static_cast<time_t>(seconds.count());
+    wait.tv_usec = static_cast<suseconds_t>(
+        std::chrono::duration_cast<std::chrono::microseconds>(timeout - seconds).count());
+    libusb_handle_events_timeout_completed(context_, &wait, nullptr);
+
+    std::vector<std::pair<UsbHotplugEvent, UsbDeviceInfo>> events;
+    HotplugCallback callback;
+    {
+        std::lock_guard lock(mutex_);
+        events.swap(pending_);
+        callback = callback_;
+    }
+    if (!callback) return;
+    for (const auto& [kind, device] : events) callback(kind, device);
+}
+
+}  // namespace velmora

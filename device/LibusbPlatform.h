@@ -1,0 +1,47 @@
+#pragma once
+// The platform layer over libusb for real hubs. It only ever uses endpoint 0:
+// it never claims an interface, sets a configuration or detaches a kernel driver,
+// so the hub keeps working as a hub while it is being updated.
+#include <mutex>
+#include <vector>
+
+#include "device/UsbPlatform.h"
+
+struct libusb_context;
+
+namespace velmora {
+
+// libusb's error codes (negative ints) in the program's status form.
+IOReturn statusFromLibusbError(int error);
+
+class LibusbPlatform final : public UsbPlatform {
+public:
+    LibusbPlatform();
+    ~LibusbPlatform() override;
+    LibusbPlatform(const LibusbPlatform&) = delete;
+    LibusbPlatform& operator=(const LibusbPlatform&) = delete;
+
+    // False when libusb could not be set up; the platform then lists no device.
+    bool isReady() const { return context_ != nullptr; }
+
+    // Asks libusb afresh on every call: a hub re-enumerates under a new address.
+    std::vector<UsbDeviceInfo> listDevices() override;
+    OpenResult openDevice(const UsbDeviceInfo& device) override;
+    bool setHotplugCallback(HotplugCallback callback) override;
+    void pollEvents(std::chrono::milliseconds timeout) override;
+
+    // Called by libusb's hot-plug hook; queues the event for pollEvents.
+    void queueEvent(UsbHotplugEvent kind, UsbDeviceInfo device);
+
+private:
+    void deregisterHotplug();
+
+    libusb_context* context_ = nullptr;
+    bool hotplugRegistered_ = false;
+    int hotplugHandle_ = 0;
+    std::mutex mutex_;
+    std::vector<std::pair<UsbHotplugEvent, UsbDeviceInfo>> pending_;
+    HotplugCallback callback_;
+};
+
+}  // namespace velmora

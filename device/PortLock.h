@@ -1,0 +1,38 @@
+#pragma once
+// An advisory lock per USB port, so that two processes (or two connections in
+// one process) never drive the same hub at once. It is a flock on a small file
+// named after the port path; the kernel drops it when its holder exits, so a
+// crashed run never leaves the hub locked.
+#include <string>
+
+#include "device/UsbStatus.h"
+
+namespace velmora {
+
+class PortLock {
+public:
+    PortLock() = default;
+    ~PortLock() { release(); }
+    PortLock(PortLock&& other) noexcept : descriptor_(other.descriptor_) { other.descriptor_ = -1; }
+    PortLock& operator=(PortLock&& other) noexcept;
+    PortLock(const PortLock&) = delete;
+    PortLock& operator=(const PortLock&) = delete;
+
+    // kIOReturnSuccess with the lock held, kIOReturnExclusiveAccess when someone
+    // else holds it, kIOReturnNotPermitted when no lock file can be opened.
+    IOReturn acquire(const std::string& portPath, const std::string& directory);
+    IOReturn acquire(const std::string& portPath) { return acquire(portPath, defaultDirectory()); }
+    bool held() const { return descriptor_ >= 0; }
+    void release();
+
+    // A folder every user's run shares: /run/lock, else /tmp.
+    static std::string defaultDirectory();
+    // "velmora-usb-1-4.2.lock"; characters other than digits, letters, '-' and '.'
+    // become '_'.
+    static std::string fileName(const std::string& portPath);
+
+private:
+    int descriptor_ = -1;
+};
+
+}  // namespace velmora

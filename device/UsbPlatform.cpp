@@ -1,0 +1,31 @@
+#include "device/UsbPlatform.h"
+
+#include <cstdio>
+
+namespace velmora {
+
+std::array<std::uint8_t, 8> UsbSetup::wireBytes() const {
+    return {bmRequestType,
+            bRequest,
+            static_cast<std::uint8_t>(wValue & 0xFF),
+            static_cast<std::uint8_t>(wValue >> 8),
+            static_cast<std::uint8_t>(wIndex & 0xFF),
+            static_cast<std::uint8_t>(wIndex >> 8),
+            static_cast<std::uint8_t>(wLength & 0xFF),
+            static_cast<std::uint8_t>(wLength >> 8)};
+}
+
+std::string formatTraceLine(const UsbSetup& setup, IOReturn status) {
+    std::string line = "ctrl";
+    char text[16];
+    for (std::uint8_t byte : setup.wireBytes()) {
+        std::snprintf(text, sizeof text, " %02X", static_cast<unsigned>(byte));
+        line += text;
+    }
+    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(status));
+    line += " -> ";
+    line += text;
+    return line;
+}
+
+}  // namespace velmora

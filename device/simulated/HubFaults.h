@@ -1,0 +1,54 @@
+#pragma once
+// Faults the simulated hub can be told to show, so tests and the command line's
+// simulation can make the device misbehave in the ways real hubs do.
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "device/UsbPlatform.h"
+
+namespace velmora::sim {
+
+enum class RequestKind {
+    OpenHandshake,
+    ReadStatus,
+    ResetToRomCode,
+    ResetToFlashCode,
+    EraseFlash,
+    WriteFlash,
+    ReadFlash,
+    Other,
+};
+RequestKind classifyRequest(const UsbSetup& setup);
+std::string_view requestKindName(RequestKind kind);
+
+// How a transfer ends.
+enum class Outcome { Completed, Stalled, TimedOut, NoDevice };
+
+// The next count requests of this kind fail with this outcome.
+struct RequestFailure {
+    RequestKind kind = RequestKind::Other;
+    int count = 0;
+    Outcome outcome = Outcome::Stalled;
+};
+
+// The hub drops off the bus while it handles the transfer number onTransfer
+// (counted from 1) of this kind; it comes back after its reboot time, powered up
+// afresh, unless comesBack is false.
+struct DisconnectFault {
+    RequestKind kind = RequestKind::WriteFlash;
+    int onTransfer = 1;
+    bool comesBack = true;
+};
+
+struct HubFaults {
+    std::vector<RequestFailure> failures;
+    bool neverReturnsAfterReset = false;
+    bool returnsInWrongCode = false;  // a reset lands in the other code than asked for
+    std::optional<std::uint32_t> corruptReadAddress;  // this flash byte reads back inverted
+    bool heldByAnotherDriver = false;  // every open is refused
+    std::optional<DisconnectFault> disconnect;
+};
+
+}  // namespace velmora::sim

@@ -1,0 +1,331 @@
+#include "device/simulated/SimulatedHub.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "device/VendorCommands.h"
+
+namespace velmora::sim {
+
+namespace {
+
+constexpr std::size_t kBlockStep = 256;
+constexpr std::size_t kVersionBeforeSignature = 7;
+constexpr std::uint8_t kErasedByte = 0xFF;
+constexpr std::uint8_t kFlashCodeStatusFlag = vendor::kStatusFlashCodeFlag;
+
+bool isBlockSignature(std::uint8_t first, std::uint8_t second) {
+    return (first == 0xAA && second == 0x55) || (first == 0x3C && second == 0xC3) ||
+           (first == 0x55 && second == 0xAA);
+}
+
+// The boot code looks for the configuration block the way the updater does: at
+// 256-byte steps back from the end of the flash. No block, no bootable image.
+std::optional<std::size_t> findConfigurationBlock(const std::vector<std::uint8_t>& flash) {
+    for (std::size_t position = flash.size() - kBlockStep;; position -= kBlockStep) {
+        if (isBlockSignature(flash[position], flash[position + 1])) return position;
+        if (position < kBlockStep) return std::nullopt;
+    }
+}
+
+std::uint32_t flashAddress(const UsbSetup& setup) {
+    return static_cast<std::uint32_t>(setup.wValue) | static_cast<std::uint32_t>(setup.wIndex) << 16;
+}
+
+bool withinFlash(std::uint32_t address, std::size_t length) {
+    return address <= kFlashBytes && length <= kFlashBytes - address;
+}
+
+ControlAnswer answer(Outcome outcome, std::uint16_t length = 0) { return {outcome, length}; }
+
+}  // namespace
+
+IOReturn toIOReturn(Outcome outcome) {
+    switch (outcome) {
+        case Outcome::Completed: return kIOReturnSuccess;
+        case Outcome::Stalled: return kIOUSBPipeStalled;
+        case Outcome::TimedOut: return kIOReturnTimeout;
+        case Outcome::NoDevice: return kIOReturnNoDevice;
+    }
+    return kIOReturnError;
+}
+
+RequestKind classifyRequest(const UsbSetup& setup) {
+    const bool toHub = setup.bmRequestType == vendor::kHostToDevice;
+    const bool fromHub = setup.bmRequestType == vendor::kDeviceToHost;
+    switch (setup.bRequest) {
+        case vendor::kRequestOpenHandshake: return toHub ? RequestKind::OpenHandshake : RequestKind::Other;
+        case vendor::kRequestReadStatus: return fromHub ? RequestKind::ReadStatus : RequestKind::Other;
+        case vendor::kRequestResetToRomCode: return toHub ? RequestKind::ResetToRomCode : RequestKind::Other;
+        case vendor::kRequestResetToFlashCode: return toHub ? RequestKind::ResetToFlashCode : RequestKind::Other;
+        case vendor::kRequestEraseFlash: return toHub ? RequestKind::EraseFlash : RequestKind::Other;
+        case vendor::kRequestWriteFlash: return toHub ? RequestKind::WriteFlash : RequestKind::Other;
+        case vendor::kRequestReadFlash: return fromHub ? RequestKind::ReadFlash : RequestKind::Other;
+        default: return RequestKind::Other;
+    }
+}
+
+std::string_view requestKindName(RequestKind kind) {
+    switch (kind) {
+        case RequestKind::OpenHandshake: return "handshake";
+        case RequestKind::ReadStatus: return "status";
+        case RequestKind::ResetToRomCode: return "reset-rom";
+        case RequestKind::ResetToFlashCode: return "reset-flash";
+        case RequestKind::EraseFlash: return "erase";
+        case RequestKind::WriteFlash: return "write";
+        case RequestKind::ReadFlash: return "read";
+        case RequestKind::Other: return "other";
+    }
+    return "other";
+}
+
+SimulatedHub::SimulatedHub(SimulatedHubConfig config, Clock& clock)
+    : config_(std::move(config)), clock_(clock), flash_(kFlashBytes, kErasedByte) {
+    runState_ = bootTarget();
+}
+
+std::uint16_t SimulatedHub::productId() const {
+    return config_.enumeratesAsSuperSpeed ? config_.superSpeedProductId : config_.highSpeedProductId;
+}
+
+ControlAnswer SimulatedHub::handleControl(const UsbSetup& setup, std::uint8_t* data) {
+    std::lock_guard lock(mutex_);
+    return handleLocked(setup, data);
+}
+
+ControlAnswer SimulatedHub::handleControlOn(std::uint64_t enumeration, const UsbSetup& setup,
+                                            std::uint8_t* data) {
+    std::lock_guard lock(mutex_);
+    refreshLocked();
+    if (enumeration != enumeration_) return answer(Outcome::NoDevice);
+    return handleLocked(setup, data);
+}
+
+ControlAnswer SimulatedHub::handleLocked(const UsbSetup& setup, std::uint8_t* data) {
+    if (!onBusLocked()) return answer(Outcome::NoDevice);
+    const RequestKind kind = classifyRequest(setup);
+    RecordedRequest record{setup, setup.wireBytes(), {}, {}};
+    if (!setup.isDeviceToHost() && data != nullptr)
+        record.outData.assign(data, data + setup.wLength);
+
+    const int transferNumber = ++transferCounts_[kind];
+    if (faults_.disconnect && faults_.disconnect->kind == kind &&
+        faults_.disconnect->onTransfer == transferNumber) {
+        record.answer = answer(Outcome::NoDevice);
+        startReboot(bootTarget(), faults_.disconnect->comesBack);
+    } else if (const std::optional<Outcome> failure = injectedFailure(kind)) {
+        record.answer = answer(*failure);
+    } else {
+        record.answer = answerRequest(kind, setup, data);
+    }
+    requests_.push_back(std::move(record));
+    return requests_.back().answer;
+}
+
+std::optional<Outcome> SimulatedHub::injectedFailure(RequestKind kind) {
+    for (RequestFailure& failure : faults_.failures) {
+        if (failure.kind == kind && failure.count > 0) {
+            --failure.count;
+            return failure.outcome;
+        }
+    }
+    return std::nullopt;
+}
+
+ControlAnswer SimulatedHub::answerRequest(RequestKind kind, const UsbSetup& setup,
+                                          std::uint8_t* data) {
+    const bool inRomCode = runState_ == RunState::RomCode;
+    switch (kind) {
+        case RequestKind::OpenHandshake:
+            if (setup.wValue != vendor::kOpenHandshakeValue ||
+                setup.wIndex != vendor::kOpenHandshakeIndex || setup.wLength != 0)
+                return answer(Outcome::Stalled);
+            return answer(Outcome::Completed);
+        case RequestKind::ReadStatus:
+            return readStatus(setup, data);
+        case RequestKind::ResetToRomCode:
+        case RequestKind::ResetToFlashCode: {
+            const bool wantsRom = kind == RequestKind::ResetToRomCode;
+            RunState target = wantsRom ? RunState::RomCode : bootTarget();
+            if (faults_.returnsInWrongCode)
+                target = wantsRom ? RunState::FlashCode : RunState::RomCode;
+            startReboot(target, !faults_.neverReturnsAfterReset);
+            return answer(Outcome::Completed);
+        }
+        case RequestKind::EraseFlash:
+            // Only the ROM code can touch the flash; the firmware running from it refuses.
+            if (!inRomCode) return answer(Outcome::Stalled);
+            std::fill(flash_.begin(), flash_.end(), kErasedByte);
+            return answer(Outcome::Completed);
+        case RequestKind::WriteFlash:
+            if (!inRomCode) return answer(Outcome::Stalled);
+            return writeFlash(setup, data);
+        case RequestKind::ReadFlash:
+            if (!inRomCode) return answer(Outcome::Stalled);
+            return readFlash(setup, data);
+        case RequestKind::Other:
+            break;
+    }
+    return answer(Outcome::Stalled);
+}
+
+ControlAnswer SimulatedHub::readStatus(const UsbSetup& setup, std::uint8_t* data) {
+    const auto block = statusBlockLocked();
+    const std::uint16_t length =
+        static_cast<std::uint16_t>(std::min<std::size_t>(setup.wLength, block.size()));
+    if (length > 0 && data != nullptr) std::memcpy(data, block.data(), length);
+    return answer(Outcome::Completed, length);
+}
+
+ControlAnswer SimulatedHub::writeFlash(const UsbSetup& setup, const std::uint8_t* data) {
+    const std::uint32_t address = flashAddress(setup);
+    if (!withinFlash(address, setup.wLength) || (setup.wLength > 0 && data == nullptr))
+        return answer(Outcome::Stalled);
+    // NOR flash: programming can only clear bits; setting one needs an erase first.
+    for (std::size_t i = 0; i < setup.wLength; ++i) flash_[address + i] &= data[i];
+    return answer(Outcome::Completed, setup.wLength);
+}
+
+ControlAnswer SimulatedHub::readFlash(const UsbSetup& setup, std::uint8_t* data) {
+    const std::uint32_t address = flashAddress(setup);
+    if (!withinFlash(address, setup.wLength) || (setup.wLength > 0 && data == nullptr))
+        return answer(Outcome::Stalled);
+    std::memcpy(data, flash_.data() + address, setup.wLength);
+    if (faults_.corruptReadAddress) {
+        const std::uint32_t corrupt = *faults_.corruptReadAddress;
+        if (corrupt >= address && corrupt < address + setup.wLength) data[corrupt - address] ^= 0xFF;
+    }
+    return answer(Outcome::Completed, setup.wLength);
+}
+
+void SimulatedHub::startReboot(RunState target, bool returns) {
+    rebooting_ = true;
+    returnsFromReboot_ = returns;
+    rebootTarget_ = target;
+    rebootEndsAt_ = clock_.now() + config_.rebootTime;
+}
+
+RunState SimulatedHub::bootTarget() const {
+    return findConfigurationBlock(flash_) ? RunState::FlashCode : RunState::RomCode;
+}
+
+void SimulatedHub::refreshLocked() {
+    if (rebooting_ && returnsFromReboot_ && clock_.now() >= rebootEndsAt_) {
+        rebooting_ = false;
+        runState_ = rebootTarget_;
+        ++enumeration_;
+    }
+}
+
+bool SimulatedHub::onBusLocked() {
+    refreshLocked();
+    return pluggedIn_ && !rebooting_;
+}
+
+bool SimulatedHub::isOnBus() {
+    std::lock_guard lock(mutex_);
+    return onBusLocked();
+}
+
+std::uint64_t SimulatedHub::enumeration() {
+    std::lock_guard lock(mutex_);
+    refreshLocked();
+    return enumeration_;
+}
+
+void SimulatedHub::unplug() {
+    std::lock_guard lock(mutex_);
+    pluggedIn_ = false;
+}
+
+void SimulatedHub::plugIn() {
+    std::lock_guard lock(mutex_);
+    if (pluggedIn_) return;
+    pluggedIn_ = true;
+    rebooting_ = false;
+    runState_ = bootTarget();
+    ++enumeration_;
+}
+
+RunState SimulatedHub::runState() {
+    std::lock_guard lock(mutex_);
+    refreshLocked();
+    return runState_;
+}
+
+void SimulatedHub::setRunState(RunState state) {
+    std::lock_guard lock(mutex_);
+    runState_ = state;
+}
+
+void SimulatedHub::setWaitSelector(std::uint8_t selector) {
+    std::lock_guard lock(mutex_);
+    config_.waitSelector = selector;
+}
+
+void SimulatedHub::setFaults(HubFaults faults) {
+    std::lock_guard lock(mutex_);
+    faults_ = std::move(faults);
+    transferCounts_.clear();
+}
+
+HubFaults SimulatedHub::faults() const {
+    std::lock_guard lock(mutex_);
+    return faults_;
+}
+
+void SimulatedHub::loadFlashImage(const std::vector<std::uint8_t>& image) {
+    std::lock_guard lock(mutex_);
+    std::fill(flash_.begin(), flash_.end(), kErasedByte);
+    std::copy_n(image.begin(), std::min(image.size(), flash_.size()), flash_.begin());
+    runState_ = bootTarget();
+}
+
+std::vector<std::uint8_t> SimulatedHub::flashContents() const {
+    std::lock_guard lock(mutex_);
+    return flash_;
+}
+
+std::optional<std::uint16_t> SimulatedHub::imageVersionLocked() const {
+    const std::optional<std::size_t> block = findConfigurationBlock(flash_);
+    if (!block) return std::nullopt;
+    // A block too close to the start has no room for a version; it reads as 0.
+    if (*block < kVersionBeforeSignature) return std::uint16_t{0};
+    const std::size_t version = *block - kVersionBeforeSignature;
+    return static_cast<std::uint16_t>(flash_[version] << 8 | flash_[version + 1]);
+}
+
+std::optional<std::uint16_t> SimulatedHub::imageVersion() const {
+    std::lock_guard lock(mutex_);
+    return imageVersionLocked();
+}
+
+std::array<std::uint8_t, kStatusBlockBytes> SimulatedHub::statusBlockLocked() {
+    std::array<std::uint8_t, kStatusBlockBytes> block{};
+    const bool inFlashCode = runState_ == RunState::FlashCode;
+    const std::uint16_t version =
+        inFlashCode ? imageVersionLocked().value_or(0) : config_.romVersion;
+    block[vendor::kStatusVersionHigh] = static_cast<std::uint8_t>(version >> 8);
+    block[vendor::kStatusVersionLow] = static_cast<std::uint8_t>(version & 0xFF);
+    block[vendor::kStatusWaitSelector] = config_.waitSelector;
+    block[vendor::kStatusFlags] = inFlashCode ? kFlashCodeStatusFlag : 0;
+    return block;
+}
+
+std::array<std::uint8_t, kStatusBlockBytes> SimulatedHub::statusBlock() {
+    std::lock_guard lock(mutex_);
+    refreshLocked();
+    return statusBlockLocked();
+}
+
+std::vector<RecordedRequest> SimulatedHub::requests() const {
+    std::lock_guard lock(mutex_);
+    return requests_;
+}
+
+void SimulatedHub::clearRequests() {
+    std::lock_guard lock(mutex_);
+    requests_.clear();
+}
+
+}  // namespace velmora::sim

@@ -1,0 +1,121 @@
+#pragma once
+// Our own model of one hub chip: its identity, its ROM code and flash code, its
+// 32 KiB NOR flash and its status block. The model knows nothing of how requests
+// reach it: the in-process platform calls handleControl directly, and an emulated
+// usbfs or a network transport can call the very same function from its own thread.
+#include <array>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "device/Clock.h"
+#include "device/UsbPlatform.h"
+#include "device/simulated/HubFaults.h"
+
+namespace velmora::sim {
+
+inline constexpr std::size_t kFlashBytes = 32768;
+inline constexpr std::size_t kStatusBlockBytes = 32;
+inline constexpr Milliseconds kDefaultRebootTime{1500};
+inline constexpr std::uint16_t kDefaultRomVersion = 0x0001;
+
+enum class RunState { RomCode, FlashCode };
+
+// What a transport reports for one control transfer.
+struct ControlAnswer {
+    Outcome outcome = Outcome::Completed;
+    std::uint16_t actualLength = 0;  // bytes of the data stage moved
+};
+IOReturn toIOReturn(Outcome outcome);
+
+struct SimulatedHubConfig {
+    std::uint16_t vendorId = 0;
+    std::uint16_t superSpeedProductId = 0;
+    std::uint16_t highSpeedProductId = 0;
+    bool enumeratesAsSuperSpeed = true;  // else it shows its High-Speed product ID
+    std::string portPath = "1-1";
+    std::uint16_t romVersion = kDefaultRomVersion;
+    std::uint8_t waitSelector = 0;
+    Milliseconds rebootTime = kDefaultRebootTime;
+};
+
+struct RecordedRequest {
+    UsbSetup setup;
+    std::array<std::uint8_t, 8> wireBytes{};
+    std::vector<std::uint8_t> outData;  // the data stage of a host-to-device request
+    ControlAnswer answer;
+};
+
+class SimulatedHub {
+public:
+    SimulatedHub(SimulatedHubConfig config, Clock& clock);
+    SimulatedHub(const SimulatedHub&) = delete;
+    SimulatedHub& operator=(const SimulatedHub&) = delete;
+
+    // One control transfer. data holds setup.wLength bytes (read from it for
+    // host-to-device requests, written to it for device-to-host ones).
+    ControlAnswer handleControl(const UsbSetup& setup, std::uint8_t* data);
+    // The same, for a transport bound to one enumeration of the hub: once the hub
+    // has left the bus and come back, that binding answers only NoDevice.
+    ControlAnswer handleControlOn(std::uint64_t enumeration, const UsbSetup& setup,
+                                  std::uint8_t* data);
+
+    // Bus side.
+    const SimulatedHubConfig& config() const { return config_; }
+    std::uint16_t productId() const;
+    bool isOnBus();
+    // Counts the hub's appearances on the bus; a transport binds to one of them.
+    std::uint64_t enumeration();
+    void unplug();
+    void plugIn();  // powers the hub up again, as from a cable
+
+    // Set-up and inspection.
+    RunState runState();
+    void setRunState(RunState state);
+    void setWaitSelector(std::uint8_t selector);
+    void setFaults(HubFaults faults);
+    HubFaults faults() const;
+    // Erases the flash, stores the image from address 0 and boots from it.
+    void loadFlashImage(const std::vector<std::uint8_t>& image);
+    std::vector<std::uint8_t> flashContents() const;
+    std::array<std::uint8_t, kStatusBlockBytes> statusBlock();
+    // The version of the image in flash, if the flash holds a bootable image.
+    std::optional<std::uint16_t> imageVersion() const;
+
+    std::vector<RecordedRequest> requests() const;
+    void clearRequests();
+
+private:
+    ControlAnswer handleLocked(const UsbSetup& setup, std::uint8_t* data);
+    ControlAnswer answerRequest(RequestKind kind, const UsbSetup& setup, std::uint8_t* data);
+    std::optional<Outcome> injectedFailure(RequestKind kind);
+    ControlAnswer readStatus(const UsbSetup& setup, std::uint8_t* data);
+    ControlAnswer writeFlash(const UsbSetup& setup, const std::uint8_t* data);
+    ControlAnswer readFlash(const UsbSetup& setup, std::uint8_t* data);
+    void startReboot(RunState target, bool returns);
+    RunState bootTarget() const;  // where a power-up lands: flash code only with a valid image
+    void refreshLocked();
+    bool onBusLocked();
+    std::optional<std::uint16_t> imageVersionLocked() const;
+    std::array<std::uint8_t, kStatusBlockBytes> statusBlockLocked();
+
+    mutable std::mutex mutex_;
+    SimulatedHubConfig config_;
+    Clock& clock_;
+    HubFaults faults_;
+    RunState runState_ = RunState::RomCode;
+    std::vector<std::uint8_t> flash_;
+    bool pluggedIn_ = true;
+    bool rebooting_ = false;
+    bool returnsFromReboot_ = true;
+    Milliseconds rebootEndsAt_{0};
+    RunState rebootTarget_ = RunState::RomCode;
+    std::uint64_t enumeration_ = 1;
+    std::map<RequestKind, int> transferCounts_;
+    std::vector<RecordedRequest> requests_;
+};
+
+}  // namespace velmora::sim

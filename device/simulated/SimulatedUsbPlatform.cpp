@@ -1,0 +1,107 @@
+#include "device/simulated/SimulatedUsbPlatform.h"
+
+#include <algorithm>
+#include <thread>
+
+namespace velmora::sim {
+
+namespace {
+
+constexpr std::chrono::milliseconds kBusLookInterval{20};
+
+// An open device: bound to one enumeration of the hub and holding its port.
+class SimulatedUsbDevice final : public UsbDevice {
+public:
+    SimulatedUsbDevice(SimulatedBus& bus, BusDevice device) : bus_(bus), device_(std::move(device)) {}
+    ~SimulatedUsbDevice() override { bus_.releasePort(device_.info.portPath); }
+
+    IOReturn controlRequest(const UsbSetup& setup, std::uint8_t* data) override {
+        // A plain device has no vendor requests of the hub's kind.
+        if (!device_.hub) return kIOUSBPipeStalled;
+        return toIOReturn(device_.hub->handleControlOn(device_.enumeration, setup, data).outcome);
+    }
+
+private:
+    SimulatedBus& bus_;
+    BusDevice device_;
+};
+
+}  // namespace
+
+std::vector<BusDevice> SimulatedUsbPlatform::lookAtBus() {
+    std::vector<BusDevice> devices = bus_.presentDevices();
+    std::lock_guard lock(mutex_);
+    std::map<std::string, UsbDeviceInfo> seen;
+    for (const BusDevice& device : devices) seen.emplace(device.info.platformKey, device.info);
+    for (const auto& [key, info] : lastSeen_)
+        if (!seen.contains(key)) pending_.push_back({UsbHotplugEvent::Left, info});
+    for (const BusDevice& device : devices)
+        if (!lastSeen_.contains(device.info.platformKey))
+            pending_.push_back({UsbHotplugEvent::Arrived, device.info});
+    lastSeen_ = std::move(seen);
+    return devices;
+}
+
+std::vector<UsbDeviceInfo> SimulatedUsbPlatform::listDevices() {
+    std::vector<UsbDeviceInfo> result;
+    for (BusDevice& device : lookAtBus()) result.push_back(std::move(device.info));
+    return result;
+}
+
+UsbPlatform::OpenResult SimulatedUsbPlatform::openDevice(const UsbDeviceInfo& wanted) {
+    for (BusDevice& device : lookAtBus()) {
+        if (device.info.platformKey != wanted.platformKey) continue;
+        if (device.hub && device.hub->faults().heldByAnotherDriver)
+            return {nullptr, kIOReturnExclusiveAccess};
+        if (!bus_.claimPort(device.info.portPath)) return {nullptr, kIOReturnExclusiveAccess};
+        return {std::make_unique<SimulatedUsbDevice>(bus_, std::move(device)), kIOReturnSuccess};
+    }
+    // The device left the bus or came back under a new number since it was listed.
+    return {nullptr, kIOReturnNoDevice};
+}
+
+bool SimulatedUsbPlatform::setHotplugCallback(HotplugCallback callback) {
+    lookAtBus();  // arrivals are reported from now on, not for devices already attached
+    std::lock_guard lock(mutex_);
+    pending_.clear();
+    callback_ = std::move(callback);
+    return true;
+}
+
+void SimulatedUsbPlatform::deliverEvents() {
+    for (;;) {
+        Event event;
+        HotplugCallback callback;
+        {
+            std::lock_guard lock(mutex_);
+            if (pending_.empty()) return;
+            event = std::move(pending_.front());
+            pending_.pop_front();
+            callback = callback_;
+        }
+        // Called without the lock: the callback may well list or open devices.
+        if (callback) callback(event.kind, event.device);
+    }
+}
+
+void SimulatedUsbPlatform::pollEvents(std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        lookAtBus();
+        bool any = false;
+        {
+            std::lock_guard lock(mutex_);
+            any = !pending_.empty();
+        }
+        if (any) {
+            deliverEvents();
+            return;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) return;
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+            kBusLookInterval, deadline - now));
+    }
+}
+
+}  // namespace velmora::sim

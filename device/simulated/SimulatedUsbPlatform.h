@@ -1,0 +1,41 @@
+#pragma once
+// The in-process transport: the platform layer served by a simulated bus, so
+// every layer above the platform runs unchanged against simulated hubs.
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "device/UsbPlatform.h"
+#include "device/simulated/SimulatedBus.h"
+
+namespace velmora::sim {
+
+class SimulatedUsbPlatform final : public UsbPlatform {
+public:
+    explicit SimulatedUsbPlatform(SimulatedBus& bus) : bus_(bus) {}
+
+    std::vector<UsbDeviceInfo> listDevices() override;
+    OpenResult openDevice(const UsbDeviceInfo& device) override;
+    bool setHotplugCallback(HotplugCallback callback) override;
+    // Delivers the arrivals and removals seen since the last look at the bus. With
+    // nothing to deliver it waits up to timeout in real time, looking again now and then.
+    void pollEvents(std::chrono::milliseconds timeout) override;
+
+private:
+    struct Event {
+        UsbHotplugEvent kind;
+        UsbDeviceInfo device;
+    };
+    std::vector<BusDevice> lookAtBus();  // also queues the changes since the last look
+    void deliverEvents();
+
+    SimulatedBus& bus_;
+    std::mutex mutex_;
+    std::map<std::string, UsbDeviceInfo> lastSeen_;  // by platform key
+    std::deque<Event> pending_;
+    HotplugCallback callback_;
+};
+
+}  // namespace velmora::sim

@@ -1,0 +1,171 @@
+#include "device/simulated/SimulationScenarios.h"
+
+#include <algorithm>
+#include <functional>
+
+#include "device/simulated/SampleImage.h"
+
+namespace velmora::sim {
+
+namespace {
+
+constexpr std::uint16_t kMouseVendorId = 0x0B05;
+constexpr std::uint16_t kMouseProductId = 0x1A01;
+constexpr std::uint32_t kCorruptedAddress = 0x1001;
+constexpr int kAlwaysFailing = 3;  // as many as the flash operations ever try
+constexpr int kDisconnectOnWrite = 3;
+
+struct Setup {
+    SimulatedBus& bus;
+    const SupportedDevice& identity;
+    Milliseconds rebootTime;
+
+    SimulatedHub& hub(std::string_view port = kFirstHubPort, bool withImage = true,
+                      bool superSpeed = true) {
+        SimulatedHubConfig config;
+        config.enumeratesAsSuperSpeed = superSpeed;
+        config.vendorId = identity.vid;
+        config.superSpeedProductId = identity.sspid;
+        config.highSpeedProductId = identity.hspid;
+        config.portPath = std::string(port);
+        config.rebootTime = rebootTime;
+        SimulatedHub& added = bus.addHub(config);
+        if (withImage) {
+            SampleImageSpec spec;
+            spec.vendorId = identity.vid;
+            spec.superSpeedProductId = identity.sspid;
+            spec.highSpeedProductId = identity.hspid;
+            spec.version = kSampleImageVersion;
+            added.loadFlashImage(makeSampleImage(spec));
+        }
+        return added;
+    }
+    void fail(SimulatedHub& target, RequestKind kind, int count, Outcome outcome = Outcome::Stalled) {
+        HubFaults faults = target.faults();
+        faults.failures.push_back({kind, count, outcome});
+        target.setFaults(faults);
+    }
+};
+
+struct ScenarioEntry {
+    SimulationScenario about;
+    std::function<void(Setup&)> build;
+};
+
+HubFaults with(const SimulatedHub& hub, const std::function<void(HubFaults&)>& change) {
+    HubFaults faults = hub.faults();
+    change(faults);
+    return faults;
+}
+
+const std::vector<ScenarioEntry>& scenarioEntries() {
+    static const std::vector<ScenarioEntry> entries = {
+        {{"flash-code", "one hub running its flash code with a valid image (the default)"},
+         [](Setup& s) { s.hub(); }},
+        {{"rom-code", "one hub in ROM code with an erased flash"},
+         [](Setup& s) { s.hub(kFirstHubPort, false); }},
+        {{"fast-wait", "one hub in flash code whose status asks for 1 s polls after a reset"},
+         [](Setup& s) { s.hub().setWaitSelector(1); }},
+        {{"high-speed", "one hub in flash code that enumerates with its High-Speed product ID"},
+         [](Setup& s) { s.hub(kFirstHubPort, true, false); }},
+        {{"no-hub", "no supported hub, only a mouse"},
+         [](Setup& s) { s.bus.addPlainDevice(kMouseVendorId, kMouseProductId, std::string(kMousePort)); }},
+        {{"with-mouse", "a mouse listed first, then one hub in flash code"},
+         [](Setup& s) {
+             s.bus.addPlainDevice(kMouseVendorId, kMouseProductId, std::string(kMousePort));
+             s.hub();
+         }},
+        {{"two-hubs", "two hubs in flash code on ports 1-1 and 1-2"},
+         [](Setup& s) {
+             s.hub(kFirstHubPort);
+             s.hub(kSecondHubPort);
+         }},
+        {{"busy", "one hub held by another driver: found, but every open is refused"},
+         [](Setup& s) {
+             SimulatedHub& hub = s.hub();
+             hub.setFaults(with(hub, [](HubFaults& f) { f.heldByAnotherDriver = true; }));
+         }},
+        {{"stall-erase", "every erase request stalls"},
+         [](Setup& s) { s.fail(s.hub(), RequestKind::EraseFlash, 1000); }},
+        {{"flaky-erase", "the first two erase requests stall, the third succeeds"},
+         [](Setup& s) { s.fail(s.hub(), RequestKind::EraseFlash, kAlwaysFailing - 1); }},
+        {{"stall-reset", "every reset request stalls"},
+         [](Setup& s) {
+             SimulatedHub& hub = s.hub();
+             s.fail(hub, RequestKind::ResetToRomCode, 1000);
+             s.fail(hub, RequestKind::ResetToFlashCode, 1000);
+         }},
+        {{"timeout-read", "the first flash read times out"},
+         [](Setup& s) { s.fail(s.hub(), RequestKind::ReadFlash, 1, Outcome::TimedOut); }},
+        {{"stall-status", "every status read stalls"},
+         [](Setup& s) { s.fail(s.hub(), RequestKind::ReadStatus, 1000); }},
+        {{"never-returns", "the hub never comes back after a reset"},
+         [](Setup& s) {
+             SimulatedHub& hub = s.hub();
+             hub.setFaults(with(hub, [](HubFaults& f) { f.neverReturnsAfterReset = true; }));
+         }},
+        {{"wrong-code", "after a reset the hub comes back in the other code than asked for"},
+         [](Setup& s) {
+             SimulatedHub& hub = s.hub();
+             hub.setFaults(with(hub, [](HubFaults& f) { f.returnsInWrongCode = true; }));
+         }},
+        {{"corrupt-readback", "one flash byte (address 0x1001) reads back inverted"},
+         [](Setup& s) {
+             SimulatedHub& hub = s.hub();
+             hub.setFaults(with(hub, [](HubFaults& f) { f.corruptReadAddress = kCorruptedAddress; }));
+         }},
+        {{"disconnect", "the hub drops off the bus during the third write and comes back in ROM code"},
+         [](Setup& s) {
+             SimulatedHub& hub = s.hub();
+             hub.setFaults(with(hub, [](HubFaults& f) {
+                 f.disconnect = DisconnectFault{RequestKind::WriteFlash, kDisconnectOnWrite, true};
+             }));
+         }},
+    };
+    return entries;
+}
+
+}  // namespace
+
+const std::vector<SimulationScenario>& simulationScenarios() {
+    static const std::vector<SimulationScenario> list = [] {
+        std::vector<SimulationScenario> result;
+        for (const ScenarioEntry& entry : scenarioEntries()) result.push_back(entry.about);
+        return result;
+    }();
+    return list;
+}
+
+bool isSimulationScenario(std::string_view name) {
+    for (const SimulationScenario& scenario : simulationScenarios())
+        if (scenario.name == name) return true;
+    return false;
+}
+
+std::string simulationScenarioHelp() {
+    std::size_t width = 0;
+    for (const SimulationScenario& scenario : simulationScenarios())
+        width = std::max(width, scenario.name.size());
+    std::string text;
+    for (const SimulationScenario& scenario : simulationScenarios()) {
+        text += "  ";
+        text += scenario.name;
+        text.append(width - scenario.name.size() + 2, ' ');
+        text += scenario.description;
+        text += '\n';
+    }
+    return text;
+}
+
+bool applySimulationScenario(std::string_view name, SimulatedBus& bus, const SupportedDevice& identity,
+                             Milliseconds rebootTime) {
+    for (const ScenarioEntry& entry : scenarioEntries()) {
+        if (entry.about.name != name) continue;
+        Setup setup{bus, identity, rebootTime};
+        entry.build(setup);
+        return true;
+    }
+    return false;
+}
+
+}  // namespace velmora::sim
