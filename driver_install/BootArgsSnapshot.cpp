@@ -1,0 +1,51 @@
+#include "driver_install/BootArgsSnapshot.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "driver_install/RestartPrompt.h"
+#include "driver_install/ShellEscape.h"
+
+namespace velmora::driver {
+namespace {
+
+constexpr mode_t kOwnerReadWrite = 0600;
+
+bool createExclusively(const std::filesystem::path& path) {
+    const int file = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kOwnerReadWrite);
+    if (file < 0) return false;
+    close(file);
+    return true;
+}
+
+}  // namespace
+
+std::string bootArgsSnapshotCommand(const std::filesystem::path& snapshotPath) {
+    // mokutil answers "<file> is already enrolled" once the key is in the
+    // firmware's machine-owner list, which happens only at a restart.
+    std::string command = "{ printf 'boot-args\\t'; cat /proc/cmdline; ";
+    command += "if mokutil --test-key " + ShellEscapePath(kSigningCertificatePath) +
+               " 2>/dev/null | grep -q 'is already enrolled'; then echo " +
+               std::string(kSigningKeyEnrolledSetting) + "; fi; } >> " +
+               ShellEscapePath(snapshotPath.string()) + " 2>/dev/null";
+    return command;
+}
+
+void takeBootArgsSnapshot(const std::filesystem::path& snapshotPath, ShellRunner& shell) {
+    if (holdsControlCharacters(snapshotPath.string())) return;
+    if (!createExclusively(snapshotPath)) return;  // already taken since the last start, or not ours
+    shell.run(bootArgsSnapshotCommand(snapshotPath));
+}
+
+std::string readBootArgsSnapshot(const std::filesystem::path& snapshotPath) {
+    std::ifstream file(snapshotPath);
+    if (!file) return {};
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+}  // namespace velmora::driver
