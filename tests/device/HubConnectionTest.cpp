@@ -1,0 +1,172 @@
+// Finding, opening and closing the hub, and the request path over the connection.
+#include "device/UsbConnection.h"
+#include "device/VendorCommands.h"
+#include "tests/device/DeviceTestRig.h"
+
+namespace velmora::devicetest {
+namespace {
+
+class HubConnectionTest : public SimulatedRig {};
+
+TEST_F(HubConnectionTest, NoDeviceOrOnlyUnsupportedOnesFindsNothing) {
+    EXPECT_FALSE(USB_IsHubPresent(connection));
+    EXPECT_FALSE(USB_OpenHub(connection));
+    bus.addPlainDevice(0x046D, 0xC077, "1-3");        // a mouse
+    bus.addPlainDevice(kVendorId, 0x9999, "1-4");      // the maker's other product
+    bus.addPlainDevice(0x9999, kSuperSpeedId, "1-5");  // another maker's PID clash
+    EXPECT_FALSE(USB_IsHubPresent(connection));
+    EXPECT_FALSE(USB_OpenHub(connection));
+    EXPECT_FALSE(connection.isOpen());
+}
+
+TEST_F(HubConnectionTest, RecognisesEitherProductIdOfTheEntry) {
+    for (bool superSpeed : {true, false}) {
+        SCOPED_TRACE(superSpeed);
+        sim::SimulatedBus ownBus(clock);
+        sim::SimulatedUsbPlatform ownPlatform(ownBus);
+        HubConnection own(ownPlatform, table, clock);
+        sim::SimulatedHubConfig config{kVendorId, kSuperSpeedId, kHighSpeedId, superSpeed};
+        ownBus.addHub(config);
+        EXPECT_TRUE(USB_IsHubPresent(own));
+        EXPECT_TRUE(USB_OpenHub(own));
+    }
+}
+
+TEST_F(HubConnectionTest, OpenSendsTheHandshakeExactlyOnce) {
+    sim::SimulatedHub& hub = addHub();
+    bus.addPlainDevice(0x046D, 0xC077, "1-3");
+    ASSERT_TRUE(USB_OpenHub(connection));
+    EXPECT_TRUE(connection.isOpen());
+    EXPECT_EQ(wireOf(hub), std::vector<Wire>{kHandshake});
+}
+
+TEST_F(HubConnectionTest, OpenSucceedsWhenTheHandshakeStalls) {
+    sim::SimulatedHub& hub = addHub();
+    failNext(hub, sim::RequestKind::OpenHandshake, 1);
+    EXPECT_TRUE(USB_OpenHub(connection));
+    ASSERT_EQ(hub.requests().size(), 1u);
+    EXPECT_EQ(hub.requests()[0].answer.outcome, sim::Outcome::Stalled);
+}
+
+TEST_F(HubConnectionTest, FirstListedHubIsOpened) {
+    sim::SimulatedHub& first = addHub(true, "1-1");
+    sim::SimulatedHub& second = addHub(true, "1-2");
+    ASSERT_TRUE(USB_OpenHub(connection));
+    EXPECT_EQ(first.requests().size(), 1u);
+    EXPECT_TRUE(second.requests().empty());
+}
+
+TEST_F(HubConnectionTest, BusyFirstHubFailsTheOpenThoughTheSecondIsFree) {
+    sim::SimulatedHub& first = addHub(true, "1-1");
+    sim::SimulatedHub& second = addHub(true, "1-2");
+    sim::HubFaults held;
+    held.heldByAnotherDriver = true;
+    first.setFaults(held);
+    EXPECT_TRUE(USB_IsHubPresent(connection));
+    EXPECT_FALSE(USB_OpenHub(connection));
+    EXPECT_FALSE(connection.isOpen());
+    EXPECT_TRUE(second.requests().empty());
+    EXPECT_FALSE(bus.isPortClaimed("1-2"));
+}
+
+TEST_F(HubConnectionTest, PortPathPinsTheConnectionToOneHub) {
+    addHub(true, "1-1");
+    sim::SimulatedHub& second = addHub(true, "1-2");
+    HubConnection pinned(platform, table, clock, std::string("1-2"));
+    ASSERT_TRUE(USB_OpenHub(pinned));
+    EXPECT_EQ(wireOf(second), std::vector<Wire>{kHandshake});
+    HubConnection nowhere(platform, table, clock, std::string("2-7"));
+    EXPECT_FALSE(USB_IsHubPresent(nowhere));
+    EXPECT_FALSE(USB_OpenHub(nowhere));
+}
+
+TEST_F(HubConnectionTest, AHubIsDrivenByOneConnectionAtATime) {
+    addHub();
+    HubConnection other(platform, table, clock);
+    ASSERT_TRUE(USB_OpenHub(connection));
+    EXPECT_FALSE(USB_OpenHub(other));
+    USB_CloseHub(connection);
+    EXPECT_TRUE(USB_OpenHub(other));
+}
+
+TEST_F(HubConnectionTest, CloseIsHarmlessWhenNothingIsOpen) {
+    addHub();
+    USB_CloseHub(connection);
+    ASSERT_TRUE(USB_OpenHub(connection));
+    USB_CloseHub(connection);
+    USB_CloseHub(connection);
+    EXPECT_FALSE(connection.isOpen());
+    EXPECT_FALSE(bus.isPortClaimed("1-1"));
+    EXPECT_EQ(VC_GetFwVersion(connection), 0);
+}
+
+TEST_F(HubConnectionTest, TransferFailuresComeBackUnchanged) {
+    sim::SimulatedHub& hub = addHub(false);
+    ASSERT_TRUE(USB_OpenHub(connection));
+    std::uint8_t buffer[16];
+    failNext(hub, sim::RequestKind::ReadFlash, 1, sim::Outcome::Stalled);
+    failNext(hub, sim::RequestKind::EraseFlash, 1, sim::Outcome::TimedOut);
+    EXPECT_EQ(VC_ReadFlash(0, buffer, sizeof buffer, connection), kIOUSBPipeStalled);
+    EXPECT_EQ(VC_EraseFlash(0, connection), kIOReturnTimeout);
+    EXPECT_TRUE(connection.isOpen());
+}
+
+TEST_F(HubConnectionTest, StaleConnectionAfterAResetAnswersNoDevice) {
+    addHub();
+    ASSERT_TRUE(USB_OpenHub(connection));
+    ASSERT_EQ(VC_ResetToRomCode(connection), kIOReturnSuccess);
+    EXPECT_EQ(VC_GetFwVersion(connection), 0);
+    std::uint8_t status[32];
+    EXPECT_EQ(VC_ReadStatus(status, 32, connection), kIOReturnNoDevice);
+    clock.advance(Milliseconds{2000});
+    // Back on the bus as a new device; the old handle stays dead.
+    EXPECT_EQ(VC_ReadStatus(status, 32, connection), kIOReturnNoDevice);
+    ASSERT_TRUE(USB_OpenHub(connection));
+    EXPECT_EQ(VC_ReadStatus(status, 32, connection), kIOReturnSuccess);
+}
+
+TEST_F(HubConnectionTest, ObserverSeesEveryRequestThatReachesTheHub) {
+    sim::SimulatedHub& hub = addHub();
+    std::vector<std::string> lines;
+    connection.setRequestObserver(
+        [&](const UsbSetup& setup, IOReturn status) { lines.push_back(formatTraceLine(setup, status)); });
+    VC_EraseFlash(0, connection);  // nothing open: never reaches the platform
+    ASSERT_TRUE(USB_OpenHub(connection));
+    failNext(hub, sim::RequestKind::ReadStatus, 1);
+    VC_GetFwVersion(connection);
+    EXPECT_EQ(lines, (std::vector<std::string>{"ctrl 40 02 01 00 7A 2E 00 00 -> 0x00000000",
+                                               "ctrl C0 09 00 00 00 00 20 00 -> 0xE000404F"}));
+}
+
+TEST_F(HubConnectionTest, HotplugReportsAResetAsLeavingAndArrivingUnderANewNumber) {
+    addHub();
+    std::vector<std::pair<UsbHotplugEvent, std::string>> events;
+    ASSERT_TRUE(platform.setHotplugCallback(
+        [&](UsbHotplugEvent kind, const UsbDeviceInfo& device) { events.emplace_back(kind, device.platformKey); }));
+    const std::string before = platform.listDevices().at(0).platformKey;
+    ASSERT_TRUE(USB_OpenHub(connection));
+    ASSERT_EQ(VC_ResetToFlashCode(connection), kIOReturnSuccess);
+    platform.pollEvents(Milliseconds{0});
+    clock.advance(Milliseconds{1500});
+    platform.pollEvents(Milliseconds{0});
+    const std::string after = platform.listDevices().at(0).platformKey;
+    EXPECT_NE(before, after);
+    EXPECT_EQ(events, (std::vector<std::pair<UsbHotplugEvent, std::string>>{
+                          {UsbHotplugEvent::Left, before}, {UsbHotplugEvent::Arrived, after}}));
+}
+
+TEST_F(HubConnectionTest, ProcessWideConnectionIsTheInstalledOne) {
+    sim::SimulatedHub& hub = addHub();
+    {
+        ProcessWideConnectionScope scope(connection);
+        EXPECT_EQ(&processWideConnection(), &connection);
+        ASSERT_TRUE(USB_OpenHub());
+        EXPECT_EQ(VC_GetFwVersion(), kImageVersion);
+        USB_CloseHub();
+    }
+    EXPECT_EQ(hub.requests().size(), 2u);
+    EXPECT_DEATH(processWideConnection(), "installed");
+}
+
+}  // namespace
+}  // namespace velmora::devicetest

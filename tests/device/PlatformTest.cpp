@@ -1,0 +1,96 @@
+// The platform layer's small pieces: wire order, trace lines, clocks, libusb
+// status mapping and the per-port lock.
+#include <libusb.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "device/LibusbPlatform.h"
+#include "device/PortLock.h"
+#include "tests/device/DeviceTestRig.h"
+
+namespace velmora::devicetest {
+namespace {
+
+TEST(UsbSetup, WordsGoOnTheWireLowByteFirst) {
+    const UsbSetup setup{0xC0, 0xD8, 0x2000, 0x0001, 0x1000};
+    EXPECT_EQ(setup.wireBytes(), (Wire{0xC0, 0xD8, 0x00, 0x20, 0x01, 0x00, 0x00, 0x10}));
+    EXPECT_TRUE(setup.isDeviceToHost());
+    EXPECT_FALSE((UsbSetup{0x40, 0x02, 1, 0x2E7A, 0}).isDeviceToHost());
+}
+
+TEST(UsbSetup, TraceLineShowsUpperCaseBytesAndTheStatus) {
+    EXPECT_EQ(formatTraceLine(UsbSetup{0x40, 0x02, 0x0001, 0x2E7A, 0}, 0),
+              "ctrl 40 02 01 00 7A 2E 00 00 -> 0x00000000");
+    EXPECT_EQ(formatTraceLine(UsbSetup{0xC0, 0xD8, 0xABCD, 0x00EF, 4096}, kIOUSBPipeStalled),
+              "ctrl C0 D8 CD AB EF 00 00 10 -> 0xE000404F");
+}
+
+TEST(VirtualClock, SleepsAreRecordedAndMoveTime) {
+    VirtualClock clock;
+    clock.sleepFor(Milliseconds{128});
+    clock.advance(Milliseconds{1000});
+    clock.sleepFor(Milliseconds{2000});
+    EXPECT_EQ(clock.now(), Milliseconds{3128});
+    EXPECT_EQ(clock.sleeps(), ms({128, 2000}));
+    clock.clearSleeps();
+    EXPECT_TRUE(clock.sleeps().empty());
+    EXPECT_EQ(clock.now(), Milliseconds{3128});
+}
+
+TEST(LibusbStatus, ErrorsMapToTheirStatusCodes) {
+    struct Case {
+        int error;
+        IOReturn status;
+    };
+    for (const Case& c : {Case{LIBUSB_SUCCESS, kIOReturnSuccess}, Case{LIBUSB_ERROR_PIPE, kIOUSBPipeStalled},
+                          Case{LIBUSB_ERROR_TIMEOUT, kIOReturnTimeout}, Case{LIBUSB_ERROR_NO_DEVICE, kIOReturnNoDevice},
+                          Case{LIBUSB_ERROR_BUSY, kIOReturnExclusiveAccess},
+                          Case{LIBUSB_ERROR_ACCESS, kIOReturnExclusiveAccess},
+                          Case{LIBUSB_ERROR_OVERFLOW, kIOReturnOverrun}, Case{LIBUSB_ERROR_NO_MEM, kIOReturnNoMemory},
+                          Case{LIBUSB_ERROR_OTHER, kIOReturnError}, Case{-1234, kIOReturnError}}) {
+        SCOPED_TRACE(c.error);
+        EXPECT_EQ(statusFromLibusbError(c.error), c.status);
+    }
+}
+
+class PortLockTest : public ::testing::Test {
+protected:
+    PortLockTest() {
+        char pattern[] = "/tmp/velmora-lock-test-XXXXXX";
+        folder = mkdtemp(pattern);
+    }
+    ~PortLockTest() override { std::filesystem::remove_all(folder); }
+    std::string folder;
+};
+
+TEST_F(PortLockTest, OneHolderPerPort) {
+    PortLock first;
+    PortLock second;
+    PortLock other;
+    EXPECT_EQ(first.acquire("1-4.2", folder), kIOReturnSuccess);
+    EXPECT_EQ(second.acquire("1-4.2", folder), kIOReturnExclusiveAccess);
+    EXPECT_FALSE(second.held());
+    EXPECT_EQ(other.acquire("1-4.3", folder), kIOReturnSuccess);
+    first.release();
+    EXPECT_EQ(second.acquire("1-4.2", folder), kIOReturnSuccess);
+    PortLock moved = std::move(second);
+    EXPECT_TRUE(moved.held());
+    EXPECT_EQ(first.acquire("1-4.2", folder), kIOReturnExclusiveAccess);
+}
+
+TEST_F(PortLockTest, PlantedSymlinkIsNotFollowed) {
+    const std::string target = folder + "/elsewhere";
+    std::filesystem::create_symlink(target, folder + "/" + PortLock::fileName("1-1"));
+    PortLock lock;
+    EXPECT_EQ(lock.acquire("1-1", folder), kIOReturnNotPermitted);
+    EXPECT_FALSE(std::filesystem::exists(target));
+}
+
+TEST(PortLockName, PortPathCannotLeaveTheFolder) {
+    EXPECT_EQ(PortLock::fileName("1-4.2"), "velmora-usb-1-4.2.lock");
+    EXPECT_EQ(PortLock::fileName("../x/y"), "velmora-usb-.._x_y.lock");
+}
+
+}  // namespace
+}  // namespace velmora::devicetest
