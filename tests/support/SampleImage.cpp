@@ -67,4 +67,32 @@ std::vector<std::uint8_t> makeSampleImage(std::size_t size, const SampleIdentity
     return image;
 }
 
+std::vector<std::uint8_t> makeShippedSampleImage()
+{
+    constexpr std::size_t kSampleImageBytes = 32768;
+    SampleIdentity identity;
+    identity.vid = 0x2FE3;
+    identity.sspid = 0x0611;
+    identity.hspid = 0x0610;
+    identity.version = 0x0102;
+    // The three strings share 29 bytes, so the product name is the short one.
+    identity.manufacturer = "Velmora Labs";
+    identity.product = "Zelo Sim";
+    identity.serial = "SIM0001";
+    identity.containerId = {0x5a, 0x31, 0x8c, 0x02, 0x4e, 0x77, 0x41, 0x9b,
+                            0xa1, 0x6d, 0x20, 0x3f, 0xc4, 0x58, 0x90, 0x0e};
+    std::vector<std::uint8_t> image = makeSampleImage(kSampleImageBytes, identity);
+    const std::size_t block = kSampleImageBytes - kBlockBytes;
+    // offset, value: SSC on at -0.25% and 31.5 kHz; over-current protection and U1
+    // on, U1 after 2 us; 3 ports, self powered, board revision 18; PHY settings.
+    const std::pair<std::size_t, std::uint8_t> settings[] = {
+        {96, 0x01}, {97, 0x10}, {100, 0x03}, {101, 0x01}, {104, 0x06},
+        {105, 0x12}, {110, 0x02}, {111, 0x10}, {120, 0x02}, {130, 0x04},
+    };
+    for (const auto& [offset, value] : settings) {
+        image[block + offset] = value;
+    }
+    return image;
+}
+
 }  // namespace velmora::testing

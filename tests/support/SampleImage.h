@@ -40,4 +40,8 @@ void putStringArea(std::vector<std::uint8_t>& image, std::size_t blockPosition,
 // code pattern before the block.
 std::vector<std::uint8_t> makeSampleImage(std::size_t size, const SampleIdentity& identity);
 
+// The shipped sample image: the simulated hub's identity and configuration values
+// that the shipped IC definition file describes.
+std::vector<std::uint8_t> makeShippedSampleImage();
+
 }  // namespace velmora::testing
