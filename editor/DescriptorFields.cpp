@@ -48,7 +48,7 @@ int digitValue(std::string_view character)
     return character.size() == 1 ? GF_HexCharToValue(character[0]) : 0;
 }
 
-void storeId(FirmwareBuffer& buffer, std::size_t position, std::string_view text)
+void storeHexWord(FirmwareBuffer& buffer, std::size_t position, std::string_view text)
 {
     std::vector<std::string_view> characters = utf8Characters(text);
     characters.resize(kIdDigits);  // missing digits read as empty, value 0
@@ -205,6 +205,15 @@ bool FW_SetContainerID(FirmwareBuffer& buffer, std::string_view text)
     return true;
 }
 
+bool FW_SetHexWord(FirmwareBuffer& buffer, std::size_t position, std::string_view text)
+{
+    if (!isLoaded(buffer) || position + 1 >= buffer.data.size()) {
+        return false;
+    }
+    storeHexWord(buffer, position, text);
+    return true;
+}
+
 IdentityEditResult applyIdEdit(FirmwareBuffer& buffer, IdentityTexts texts, IdentityField edited,
                                velmora::Console& console)
 {
@@ -220,9 +229,9 @@ IdentityEditResult applyIdEdit(FirmwareBuffer& buffer, IdentityTexts texts, Iden
     result.alert = cutIdsToFourDigits(texts);
     const std::uint8_t* ids = blockByte(buffer, image::kVidOffset);
     const std::vector<std::uint8_t> before(ids, ids + kIdBytes);
-    storeId(buffer, buffer.vid, texts.vid);
-    storeId(buffer, buffer.sspid, texts.sspid);
-    storeId(buffer, buffer.hspid, texts.hspid);
+    storeHexWord(buffer, buffer.vid, texts.vid);
+    storeHexWord(buffer, buffer.sspid, texts.sspid);
+    storeHexWord(buffer, buffer.hspid, texts.hspid);
     if (!std::equal(before.begin(), before.end(), ids)) {
         console.line("Not Same");
         setFlag(buffer, image::kIdEditFlagOffset, kIdEditFlagMask);
@@ -266,5 +275,25 @@ IdentityEditResult applyStringsEdit(FirmwareBuffer& buffer, IdentityTexts texts,
     result.texts = std::move(texts);
     result.highlightBegin = kStringsRangeBegin;
     result.highlightEnd = kStringsRangeEnd;
+    return result;
+}
+
+IdentityEditResult editIdentityField(FirmwareBuffer& buffer, IdentityField field, std::string_view text,
+                                     velmora::Console& console)
+{
+    IdentityTexts texts = UpdateTxt_FwFlash(buffer).value_or(IdentityTexts{});
+    texts.field(field) = std::string(text);
+    switch (field) {
+    case IdentityField::Vid:
+    case IdentityField::Sspid:
+    case IdentityField::Hspid: return applyIdEdit(buffer, std::move(texts), field, console);
+    case IdentityField::Version: break;
+    case IdentityField::Manufacturer:
+    case IdentityField::Product:
+    case IdentityField::Serial:
+    case IdentityField::ContainerId: return applyStringsEdit(buffer, std::move(texts), field, console);
+    }
+    IdentityEditResult result;
+    result.texts = std::move(texts);
     return result;
 }

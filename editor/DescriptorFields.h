@@ -50,9 +50,19 @@ bool FW_SetStrings(FirmwareBuffer& buffer, std::string_view manufacturer, std::s
 // the text (cut to 63 bytes) as containerIDText. False only when no image is loaded.
 bool FW_SetContainerID(FirmwareBuffer& buffer, std::string_view text);
 
+// Stores a two-byte field from a hex text at an image position: characters 1-2 give
+// the first byte, 3-4 the second, missing ones count as 0 (as the save does with
+// the four hex fields). False when no image is loaded or the position is outside it.
+bool FW_SetHexWord(FirmwareBuffer& buffer, std::size_t position, std::string_view text);
+
 // The VID, SSPID or HSPID field changed: texts holds all fields as they now read.
 IdentityEditResult applyIdEdit(FirmwareBuffer& buffer, IdentityTexts texts, IdentityField edited,
                                velmora::Console& console);
 // A string or the container ID field changed.
 IdentityEditResult applyStringsEdit(FirmwareBuffer& buffer, IdentityTexts texts, IdentityField edited,
                                     velmora::Console& console);
+// One field set to text, the others as the image holds them, through the edit rules
+// above: for callers without a window. The version cannot be edited: nothing is
+// stored and no alert is given.
+IdentityEditResult editIdentityField(FirmwareBuffer& buffer, IdentityField field, std::string_view text,
+                                     velmora::Console& console);

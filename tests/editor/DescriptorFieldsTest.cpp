@@ -215,6 +215,20 @@ TEST_F(DescriptorFields, OverlongStringsWhileEditingTheContainerIdCutTheSerial)
     EXPECT_EQ(buffer_.manufacturer, std::string(12, 'm'));
 }
 
+TEST_F(DescriptorFields, SingleFieldEditsForCallersWithoutAWindow)
+{
+    EXPECT_TRUE(editIdentityField(buffer_, IdentityField::Hspid, "0610", console_).flagSet);
+    EXPECT_EQ(blockBytes(buffer_, 6, 2), (std::vector<std::uint8_t>{0x06, 0x10}));
+    const IdentityEditResult serial = editIdentityField(buffer_, IdentityField::Serial, "SIM0001", console_);
+    EXPECT_EQ(serial.texts.manufacturer, "ABC");
+    EXPECT_EQ(buffer_.serial, "SIM0001");
+    EXPECT_EQ(buffer_.blockByte(42), 0xA2);
+    EXPECT_FALSE(editIdentityField(buffer_, IdentityField::Version, "9999", console_).stored);
+    EXPECT_TRUE(FW_SetHexWord(buffer_, *buffer_.block + 2, "beef"));
+    EXPECT_EQ(blockBytes(buffer_, 2, 2), (std::vector<std::uint8_t>{0xBE, 0xEF}));
+    EXPECT_FALSE(FW_SetHexWord(buffer_, buffer_.data.size() - 1, "beef"));
+}
+
 TEST(DescriptorFieldsWithoutImage, EditsEmptyTheFieldAndAlert)
 {
     velmora::SilentConsole console;
