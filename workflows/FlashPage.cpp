@@ -34,7 +34,7 @@ public:
     // nullptr when the whole flash was read and the hub is back in its flash code.
     const char* run() {
         reporter_.appendProgressInfo_Blue(messages::kOpenDevice);
-        if (!FL_OpenRomDevice(context_.connection)) return messages::kFailToOpenRomDevice;
+        if (!FL_OpenRomDevice(context_.connection)) return messages::kReadFailToOpenRomDevice;
         post(progress::kAfterOpen);
         reporter_.appendProgressInfo_Blue(messages::kReadingFlash);
         if (!readChunks()) return messages::kFailToReadFlash;

@@ -39,7 +39,9 @@ inline constexpr const char* kEraseFailToReset = "Fail to Reset Flash & Wait";
 inline constexpr const char* kEraseSuccess = "Erase FW Success\n";
 inline constexpr const char* kEraseFail = "\nErase FW Fail\n";
 
-// Flash page read.
+// Flash page read. Its open failure differs from the update's in one letter's case.
+inline constexpr const char* kReadFailToOpenRomDevice =
+    "Fail to Open Rom Device\nPlease Load Driver firstly\nThen replugin usb hub device\n";
 inline constexpr const char* kOpenDevice = "Open Device...\n";
 inline constexpr const char* kReadingFlash = "Reading Flash...\n";
 inline constexpr const char* kReadSuccess = "Read Fw Success\n";

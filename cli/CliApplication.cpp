@@ -1,0 +1,82 @@
+#include "cli/CliApplication.h"
+
+#include <functional>
+#include <map>
+
+#include "cli/CliText.h"
+#include "cli/CommandContext.h"
+#include "cli/DeviceCommands.h"
+#include "cli/DriverCommands.h"
+#include "cli/ImageCommands.h"
+#include "device/simulated/SimulationScenarios.h"
+#include "workflows/TextFormat.h"
+
+namespace velmora::cli {
+namespace {
+
+using Command = std::function<ExitStatus(const CommandContext&)>;
+
+struct CommandEntry {
+    Command run;
+    bool takesJson = false;
+};
+
+const std::map<std::string, CommandEntry>& commands() {
+    static const std::map<std::string, CommandEntry> table = {
+        {"detect", {runDetect, true}}, {"list", {runList, true}},   {"update", {runUpdate}},
+        {"scalar", {runScalar}},       {"read", {runRead}},         {"erase", {runErase}},
+        {"image", {runImage, true}},   {"driver", {runDriver}},
+    };
+    return table;
+}
+
+std::string usage() {
+    return formatText(text::kUsage, sim::simulationScenarioHelp().c_str());
+}
+
+ExitStatus run(const CliOptions& options, TerminalStreams streams, FirmwareBuffers& buffers) {
+    CommandContext command{options, {}, streams, buffers};
+    if (options.help) {
+        streams.out << usage();
+        return ExitStatus::Success;
+    }
+    if (options.words.empty()) return command.fail(ExitStatus::BadUsage, text::kNoCommand);
+    const std::string& name = options.words.front();
+    const auto entry = commands().find(name);
+    if (entry == commands().end()) {
+        return command.fail(ExitStatus::BadUsage, text::unknownCommand(name));
+    }
+    if (options.json && !entry->second.takesJson) {
+        return command.fail(ExitStatus::BadUsage, text::jsonNotSupported(name));
+    }
+    if (options.simulate && !options.scenario.empty() && !sim::isSimulationScenario(options.scenario)) {
+        return command.fail(ExitStatus::BadUsage, text::unknownScenario(options.scenario));
+    }
+    command.arguments.assign(options.words.begin() + 1, options.words.end());
+    return entry->second.run(command);
+}
+
+}  // namespace
+
+ExitStatus CommandContext::fail(ExitStatus status, const std::string& message) const {
+    streams.err << text::kProgramName << ": " << message << '\n';
+    streams.err.flush();
+    return status;
+}
+
+void CommandContext::note(const std::string& message) const {
+    streams.err << text::kProgramName << ": " << message << '\n';
+    streams.err.flush();
+}
+
+int runCommandLine(const std::vector<std::string>& arguments, TerminalStreams streams) {
+    const ParsedCommandLine parsed = parseCommandLine(arguments);
+    FirmwareBuffers buffers;
+    if (!parsed.error.empty()) {
+        CommandContext command{parsed.options, {}, streams, buffers};
+        return static_cast<int>(command.fail(ExitStatus::BadUsage, parsed.error));
+    }
+    return static_cast<int>(run(parsed.options, streams, buffers));
+}
+
+}  // namespace velmora::cli

@@ -1,0 +1,52 @@
+#pragma once
+// The command line's words: global options wherever they stand, then the command
+// and its own arguments in order.
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace velmora::cli {
+
+// The three answers a script can rely on.
+enum class ExitStatus : int {
+    Success = 0,
+    WorkflowFailed = 1,
+    BadUsage = 2,  // wrong words, or an input file that cannot be used
+};
+
+struct CliOptions {
+    std::optional<std::string> configPath;
+    bool simulate = false;
+    std::string scenario;  // the simulated bus's set-up; empty: the default one
+    bool trace = false;
+    bool json = false;
+    bool verbose = false;
+    bool help = false;
+    std::vector<std::string> words;  // the command, its sub-command and its own arguments
+};
+
+struct ParsedCommandLine {
+    CliOptions options;
+    std::string error;  // empty when the words made sense
+};
+
+ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments);
+
+// Pulls "--name VALUE" or "--name=VALUE" out of a command's own arguments.
+class ArgumentReader {
+public:
+    explicit ArgumentReader(std::vector<std::string> words) : words_(std::move(words)) {}
+
+    bool done() const { return position_ >= words_.size(); }
+    const std::string& peek() const { return words_[position_]; }
+    std::string next() { return words_[position_++]; }
+    // True when the next word is this option; its value then goes to value, or error
+    // names the option that lacks one.
+    bool option(const std::string& name, std::string& value, std::string& error);
+
+private:
+    std::vector<std::string> words_;
+    std::size_t position_ = 0;
+};
+
+}  // namespace velmora::cli

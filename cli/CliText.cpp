@@ -1,0 +1,65 @@
+#include "cli/CliText.h"
+
+#include "firmware/FirmwareBuffer.h"
+#include "workflows/TextFormat.h"
+
+namespace velmora::cli::text {
+
+std::string missingValue(const std::string& option) {
+    return option + " needs a value";
+}
+
+std::string unknownCommand(const std::string& command) {
+    return "unknown command '" + command + "' (see --help)";
+}
+
+std::string unknownOption(const std::string& command, const std::string& option) {
+    return command + ": unknown option '" + option + "'";
+}
+
+std::string unexpectedArgument(const std::string& command, const std::string& argument) {
+    return command + ": unexpected argument '" + argument + "'";
+}
+
+std::string missingArgument(const std::string& command, const std::string& what) {
+    return command + ": missing " + what;
+}
+
+std::string unknownScenario(const std::string& scenario) {
+    return "--simulate: unknown scenario '" + scenario + "' (see --help)";
+}
+
+std::string cannotRead(const std::string& path, const std::string& reason) {
+    return "cannot read '" + path + "': " + reason;
+}
+
+std::string cannotWrite(const std::string& path, const std::string& reason) {
+    return "cannot write '" + path + "': " + reason;
+}
+
+std::string emptyFile(const std::string& path) {
+    return "'" + path + "' is empty";
+}
+
+std::string shortImage(const std::string& path, long long size) {
+    return formatText("'%s' is too short for a firmware image (%lld bytes, at least %zu)", path.c_str(),
+                      size, image::kMinimumImageBytes);
+}
+
+std::string noConfigurationBlock(const std::string& path) {
+    return "'" + path + "' holds no configuration block: Firmware format error";
+}
+
+std::string jsonNotSupported(const std::string& command) {
+    return "--json: not available for " + command + " (only detect, list and image show)";
+}
+
+std::string savedFile(const std::string& path, std::size_t size) {
+    return formatText("wrote %zu bytes to %s", size, path.c_str());
+}
+
+std::string flashWithoutImage(const std::string& path) {
+    return "the flash holds no configuration block (VID: Err); " + path + " holds its raw contents";
+}
+
+}  // namespace velmora::cli::text

@@ -1,0 +1,74 @@
+#pragma once
+// Every text of the command line that is its own (the status-pane lines and the
+// alerts come from the workflows): usage, errors and the labels of its listings.
+#include <string>
+
+namespace velmora::cli::text {
+
+inline constexpr const char* kProgramName = "velmora-cli";
+
+inline constexpr const char* kUsage = R"(Usage: velmora-cli [OPTIONS] COMMAND [ARGUMENTS]
+
+Updates and inspects the firmware of Zelo Hub controllers, and edits firmware images.
+
+Hub commands (the status lines of the window go to stdout):
+  detect                   show whether a supported hub is attached and its firmware version
+  list                     one line per attached supported hub: port, VID:PID, code, version
+  update FILE              write the image FILE into the hub: erase, program, read back,
+                           compare, restart into the new firmware
+  scalar                   the production-line update with the image named by FwBin in the
+                           configuration (relative to the configuration's folder)
+  read OUT.bin             read the whole flash (32768 bytes) into the file OUT.bin
+  erase                    erase the hub's flash
+  driver load|unload       install or remove the update driver
+
+Image commands (no hub needed):
+  image show FILE [--ic DEF.INI] [--page NAME]
+                           the identity fields and the configuration block of an image; with
+                           --ic, the properties of one page (default: the first) and their values
+  image edit FILE -o OUT [--vid HEX] [--sspid HEX] [--hspid HEX] [--manufacturer TEXT]
+                         [--product TEXT] [--serial TEXT] [--container-id TEXT]
+                         [--ic DEF.INI --set NAME=VALUE ...]
+                           change the identity or the chip configuration of an image and save
+                           it as OUT; IDs are four hex digits, the three strings hold 29 bytes
+                           together; --set takes a property name and one of its option values
+
+Options:
+  --config FILE            configuration to use (default: config.ini of the resource folder)
+  --simulate[=SCENARIO]    drive a simulated hub with the configuration's first supported IDs
+                           instead of real hardware; SCENARIO is one of:
+%s  --trace                  print each control request to stderr:
+                           ctrl <eight setup bytes in hex> -> <status>
+  --json                   machine-readable output for detect, list and image show
+  --verbose                print diagnostic lines to stderr
+  -h, --help               show this help
+
+Exit status: 0 success, 1 the hub operation failed, 2 bad usage or unusable input.
+
+Example:
+  velmora-cli --simulate update resources/images/sample-update.bin
+)";
+
+inline constexpr const char* kEmptyScenario = "--simulate= needs a scenario name (see --help)";
+inline constexpr const char* kNoCommand = "no command given (see --help)";
+inline constexpr const char* kDriverNotAvailable =
+    "driver %s: driver installation is not available in this build";
+
+std::string missingValue(const std::string& option);
+std::string unknownCommand(const std::string& command);
+std::string unknownOption(const std::string& command, const std::string& option);
+std::string unexpectedArgument(const std::string& command, const std::string& argument);
+std::string missingArgument(const std::string& command, const std::string& what);
+std::string unknownScenario(const std::string& scenario);
+std::string cannotRead(const std::string& path, const std::string& reason);
+std::string cannotWrite(const std::string& path, const std::string& reason);
+std::string emptyFile(const std::string& path);
+std::string shortImage(const std::string& path, long long size);
+std::string noConfigurationBlock(const std::string& path);
+std::string jsonNotSupported(const std::string& command);
+
+// Notes on stderr after a run.
+std::string savedFile(const std::string& path, std::size_t size);
+std::string flashWithoutImage(const std::string& path);
+
+}  // namespace velmora::cli::text

@@ -1,0 +1,210 @@
+#include "cli/DeviceCommands.h"
+
+#include <array>
+#include <memory>
+
+#include "app/HubDetection.h"
+#include "cli/CliText.h"
+#include "cli/HubSession.h"
+#include "cli/ImageFile.h"
+#include "cli/JsonText.h"
+#include "device/FlashOperations.h"
+#include "device/VendorCommands.h"
+#include "workflows/AtomicFile.h"
+#include "workflows/EasyUpdate.h"
+#include "workflows/FlashPage.h"
+#include "workflows/ScalarUpdate.h"
+#include "workflows/TextFormat.h"
+
+namespace velmora::cli {
+namespace {
+
+constexpr const char* kBlue = "\033[34m";
+constexpr const char* kRed = "\033[31m";
+constexpr const char* kPlain = "\033[0m";
+
+// Checks that the command got exactly the arguments it takes.
+bool expectArguments(const CommandContext& command, const std::string& name, std::size_t count,
+                     const std::string& what, std::string& error) {
+    if (command.arguments.size() < count) {
+        error = text::missingArgument(name, what);
+        return false;
+    }
+    if (command.arguments.size() > count) {
+        const std::string& extra = command.arguments[count];
+        error = extra.rfind("-", 0) == 0 ? text::unknownOption(name, extra)
+                                          : text::unexpectedArgument(name, extra);
+        return false;
+    }
+    return true;
+}
+
+std::unique_ptr<HubSession> openSession(const CommandContext& command, std::string& error) {
+    return HubSession::open(command.options, command.streams.err, error);
+}
+
+ExitStatus outcome(bool succeeded) {
+    return succeeded ? ExitStatus::Success : ExitStatus::WorkflowFailed;
+}
+
+void printHubInfo(const CommandContext& command, const HubInfo& info) {
+    std::ostream& out = command.streams.out;
+    if (command.options.json) {
+        out << "{\"detected\": " << (info.colour == TextColour::Blue ? "true" : "false")
+            << ", \"text\": " << jsonString(info.text) << ", \"colour\": "
+            << (info.colour == TextColour::Blue ? "\"blue\"" : "\"red\"") << "}\n";
+    } else if (command.streams.outIsTerminal) {
+        out << (info.colour == TextColour::Blue ? kBlue : kRed) << info.text << kPlain << '\n';
+    } else {
+        out << info.text << '\n';
+    }
+}
+
+struct ListedHub {
+    UsbDeviceInfo device;
+    bool answered = false;
+    bool flashCode = false;
+    std::uint16_t version = 0;
+};
+
+ListedHub describeHub(HubSession& session, const UsbDeviceInfo& device) {
+    ListedHub hub{device};
+    std::unique_ptr<HubConnection> connection = session.connectionTo(device.portPath);
+    std::array<std::uint8_t, vendor::kStatusBlockLength> status{};
+    if (connection->openHub() &&
+        VC_ReadStatus(status.data(), vendor::kStatusBlockLength, *connection) == kIOReturnSuccess) {
+        hub.answered = true;
+        hub.flashCode = (status[vendor::kStatusFlags] & vendor::kStatusFlashCodeFlag) != 0;
+        hub.version = static_cast<std::uint16_t>(status[vendor::kStatusVersionHigh] << 8 |
+                                                 status[vendor::kStatusVersionLow]);
+    }
+    connection->closeHub();
+    return hub;
+}
+
+std::string runCodeName(const ListedHub& hub) {
+    if (!hub.answered) return "unknown";
+    return hub.flashCode ? "flash" : "rom";
+}
+
+std::string versionText(const ListedHub& hub) {
+    return hub.answered ? formatText("%04x", hub.version) : "----";
+}
+
+void printHubs(const CommandContext& command, const std::vector<ListedHub>& hubs) {
+    std::ostream& out = command.streams.out;
+    if (!command.options.json) {
+        for (const ListedHub& hub : hubs) {
+            out << formatText("%s  %04X:%04X  %s  %s\n", hub.device.portPath.c_str(), hub.device.vendorId,
+                              hub.device.productId, runCodeName(hub).c_str(), versionText(hub).c_str());
+        }
+        return;
+    }
+    out << '[';
+    for (std::size_t index = 0; index < hubs.size(); ++index) {
+        const ListedHub& hub = hubs[index];
+        out << (index == 0 ? "" : ", ") << "{\"port\": " << jsonString(hub.device.portPath)
+            << ", \"vid\": " << jsonString(formatText("%04X", hub.device.vendorId))
+            << ", \"pid\": " << jsonString(formatText("%04X", hub.device.productId))
+            << ", \"code\": " << jsonString(runCodeName(hub))
+            << ", \"version\": " << (hub.answered ? jsonString(versionText(hub)) : "null") << '}';
+    }
+    out << "]\n";
+}
+
+// The flash page read's output: the flash contents, whether or not they hold an image.
+ExitStatus saveFlashContents(const CommandContext& command, const std::string& path) {
+    const FirmwareBuffer& flashPage = command.buffers.flashPage;
+    const FileWriteResult written = writeFileAtomically(path, flashPage.data.data(), flashPage.data.size());
+    if (!written.written) {
+        return command.fail(ExitStatus::WorkflowFailed, text::cannotWrite(path, written.error));
+    }
+    command.note(flashPage.loaded ? text::savedFile(path, flashPage.data.size())
+                                  : text::flashWithoutImage(path));
+    return ExitStatus::Success;
+}
+
+}  // namespace
+
+ExitStatus runDetect(const CommandContext& command) {
+    std::string error;
+    if (!expectArguments(command, "detect", 0, "", error)) return command.fail(ExitStatus::BadUsage, error);
+    auto session = openSession(command, error);
+    if (!session) return command.fail(ExitStatus::BadUsage, error);
+    const HubInfo info = DetectHub(session->connection());
+    printHubInfo(command, info);
+    return outcome(info.colour == TextColour::Blue);
+}
+
+ExitStatus runList(const CommandContext& command) {
+    std::string error;
+    if (!expectArguments(command, "list", 0, "", error)) return command.fail(ExitStatus::BadUsage, error);
+    auto session = openSession(command, error);
+    if (!session) return command.fail(ExitStatus::BadUsage, error);
+    std::vector<ListedHub> hubs;
+    for (const UsbDeviceInfo& device : session->platform().listDevices()) {
+        if (session->config().table.IsSupportedHub(device.vendorId, device.productId)) {
+            hubs.push_back(describeHub(*session, device));
+        }
+    }
+    printHubs(command, hubs);
+    return ExitStatus::Success;
+}
+
+ExitStatus runUpdate(const CommandContext& command) {
+    std::string error;
+    if (!expectArguments(command, "update", 1, "the image FILE", error)) {
+        return command.fail(ExitStatus::BadUsage, error);
+    }
+    const std::string& path = command.arguments[0];
+    if (!loadImageFile(path, command.buffers.easyUpdate, error)) {
+        return command.fail(ExitStatus::BadUsage, error);
+    }
+    auto session = openSession(command, error);
+    if (!session) return command.fail(ExitStatus::BadUsage, error);
+    TerminalReporter reporter(command.streams);
+    beginWorkflow(reporter);
+    return outcome(updateFunc({reporter, session->connection()}, command.buffers.easyUpdate, path));
+}
+
+ExitStatus runScalar(const CommandContext& command) {
+    std::string error;
+    if (!expectArguments(command, "scalar", 0, "", error)) return command.fail(ExitStatus::BadUsage, error);
+    auto session = openSession(command, error);
+    if (!session) return command.fail(ExitStatus::BadUsage, error);
+    const ScalarSettings settings{session->resourcePath(), session->config().fwbinPath};
+    TerminalReporter reporter(command.streams);
+    beginWorkflow(reporter);
+    // The window's scalar box shows the configured name, and so does the FW line.
+    return outcome(updateScalar({reporter, session->connection()}, command.buffers.scalar, settings,
+                                settings.fwbinPath));
+}
+
+ExitStatus runRead(const CommandContext& command) {
+    std::string error;
+    if (!expectArguments(command, "read", 1, "the output file OUT.bin", error)) {
+        return command.fail(ExitStatus::BadUsage, error);
+    }
+    const std::string& path = command.arguments[0];
+    if (!outputFolderUsable(path, error)) return command.fail(ExitStatus::BadUsage, error);
+    auto session = openSession(command, error);
+    if (!session) return command.fail(ExitStatus::BadUsage, error);
+    TerminalReporter reporter(command.streams);
+    beginWorkflow(reporter);
+    if (!readFunc_FwFlash({reporter, session->connection()}, command.buffers.flashPage)) {
+        return ExitStatus::WorkflowFailed;
+    }
+    return saveFlashContents(command, path);
+}
+
+ExitStatus runErase(const CommandContext& command) {
+    std::string error;
+    if (!expectArguments(command, "erase", 0, "", error)) return command.fail(ExitStatus::BadUsage, error);
+    auto session = openSession(command, error);
+    if (!session) return command.fail(ExitStatus::BadUsage, error);
+    TerminalReporter reporter(command.streams);
+    beginWorkflow(reporter);
+    return outcome(eraseFunc_FwFlash({reporter, session->connection()}));
+}
+
+}  // namespace velmora::cli

@@ -1,0 +1,102 @@
+#include "cli/HubSession.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+
+#include "app/AppPaths.h"
+#include "app/GeneralFunction.h"
+#include "cli/CliText.h"
+#include "device/LibusbPlatform.h"
+#include "device/simulated/SimulatedEnvironment.h"
+
+namespace velmora::cli {
+namespace {
+
+bool virtualTimeRequested() {
+    const char* value = std::getenv(kSimulatedTimeVariable);
+    return value != nullptr && std::strcmp(value, kVirtualTime) == 0;
+}
+
+}  // namespace
+
+std::string configPathFor(const CliOptions& options) {
+    if (options.configPath) return *options.configPath;
+    return resourceFolder() + "/" + kConfigFileName;
+}
+
+std::unique_ptr<HubSession> HubSession::open(const CliOptions& options, std::ostream& err,
+                                             std::string& error) {
+    std::unique_ptr<HubSession> session(new HubSession());
+    if (options.verbose) {
+        session->console_ = std::make_unique<StderrConsole>();
+    } else {
+        session->console_ = std::make_unique<SilentConsole>();
+    }
+    if (options.trace) session->trace_ = &err;
+    if (!session->loadConfig(options, error) || !session->makePlatform(options, error)) return nullptr;
+    session->connection_ =
+        std::make_unique<HubConnection>(*session->platform_, session->config_.table, *session->clock_);
+    session->attachTrace(*session->connection_);
+    return session;
+}
+
+HubSession::~HubSession() {
+    // The connection refers to the platform and the clock: it goes first.
+    connection_.reset();
+}
+
+bool HubSession::loadConfig(const CliOptions& options, std::string& error) {
+    const std::string path = configPathFor(options);
+    // A file named on the command line must be there; the resource folder's may be
+    // missing, and then every key takes its default, as in the window.
+    if (options.configPath && !std::ifstream(path)) {
+        error = text::cannotRead(path, std::strerror(errno));
+        return false;
+    }
+    config_ = initFromIni(path, *console_);
+    resourcePath_ = GeneralFunction::GetDirFromPath(path);
+    if (resourcePath_.empty()) resourcePath_ = path.rfind('/', 0) == 0 ? "/" : ".";
+    return true;
+}
+
+bool HubSession::makePlatform(const CliOptions& options, std::string& error) {
+    if (!options.simulate) {
+        clock_ = std::make_unique<SystemClock>();
+        realPlatform_ = std::make_unique<LibusbPlatform>();
+        platform_ = realPlatform_.get();
+        return true;
+    }
+    if (virtualTimeRequested()) {
+        clock_ = std::make_unique<VirtualClock>();
+    } else {
+        clock_ = std::make_unique<SystemClock>();
+    }
+    const std::string scenario =
+        options.scenario.empty() ? std::string(sim::kDefaultSimulationScenario) : options.scenario;
+    simulation_ = sim::SimulatedEnvironment::create(config_.table, *clock_, scenario);
+    if (!simulation_) {
+        error = text::unknownScenario(scenario);
+        return false;
+    }
+    platform_ = &simulation_->platform();
+    return true;
+}
+
+std::unique_ptr<HubConnection> HubSession::connectionTo(const std::string& portPath) {
+    auto connection = std::make_unique<HubConnection>(*platform_, config_.table, *clock_, portPath);
+    attachTrace(*connection);
+    return connection;
+}
+
+void HubSession::attachTrace(HubConnection& connection) {
+    if (trace_ == nullptr) return;
+    std::ostream* trace = trace_;
+    connection.setRequestObserver([trace](const UsbSetup& setup, IOReturn status) {
+        *trace << formatTraceLine(setup, status) << '\n';
+        trace->flush();
+    });
+}
+
+}  // namespace velmora::cli

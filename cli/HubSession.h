@@ -1,0 +1,63 @@
+#pragma once
+// Everything a hub command needs, built from the global options: the configuration,
+// the USB platform (real, or a simulated bus), the clock and the connection, with
+// the request trace attached when asked for.
+#include <memory>
+#include <ostream>
+#include <string>
+
+#include "app/Config.h"
+#include "app/Console.h"
+#include "cli/CliOptions.h"
+#include "device/Clock.h"
+#include "device/HubConnection.h"
+#include "device/UsbPlatform.h"
+
+namespace velmora::sim {
+class SimulatedEnvironment;
+}
+
+namespace velmora::cli {
+
+// Set to "virtual" in the environment, the simulated hub's resets and the program's
+// waits take no real time. For tests of the command line; it has no effect on real hubs.
+inline constexpr const char* kSimulatedTimeVariable = "VELMORA_SIMULATED_TIME";
+inline constexpr const char* kVirtualTime = "virtual";
+
+class HubSession {
+public:
+    // Reads the configuration; error tells why when the session cannot be made.
+    static std::unique_ptr<HubSession> open(const CliOptions& options, std::ostream& err,
+                                            std::string& error);
+    ~HubSession();
+
+    const AppConfig& config() const { return config_; }
+    const std::string& resourcePath() const { return resourcePath_; }
+    Console& console() { return *console_; }
+    Clock& clock() { return *clock_; }
+    UsbPlatform& platform() { return *platform_; }
+    HubConnection& connection() { return *connection_; }
+    // A connection of its own to the hub on one port, traced like the main one.
+    std::unique_ptr<HubConnection> connectionTo(const std::string& portPath);
+
+private:
+    HubSession() = default;
+    bool loadConfig(const CliOptions& options, std::string& error);
+    bool makePlatform(const CliOptions& options, std::string& error);
+    void attachTrace(HubConnection& connection);
+
+    std::unique_ptr<Console> console_;
+    AppConfig config_;
+    std::string resourcePath_;
+    std::unique_ptr<Clock> clock_;
+    std::unique_ptr<sim::SimulatedEnvironment> simulation_;
+    std::unique_ptr<UsbPlatform> realPlatform_;
+    UsbPlatform* platform_ = nullptr;
+    std::unique_ptr<HubConnection> connection_;
+    std::ostream* trace_ = nullptr;
+};
+
+// The configuration file the options name, or the resource folder's.
+std::string configPathFor(const CliOptions& options);
+
+}  // namespace velmora::cli

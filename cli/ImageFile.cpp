@@ -1,0 +1,65 @@
+#include "cli/ImageFile.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+#include "app/GeneralFunction.h"
+#include "cli/CliText.h"
+
+namespace velmora::cli {
+
+bool loadImageFile(const std::string& path, FirmwareBuffer& buffer, std::string& error) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0) {
+        error = text::cannotRead(path, std::strerror(errno));
+        return false;
+    }
+    if (S_ISDIR(status.st_mode)) {
+        error = text::cannotRead(path, std::strerror(EISDIR));
+        return false;
+    }
+    if (::access(path.c_str(), R_OK) != 0) {
+        error = text::cannotRead(path, std::strerror(errno));
+        return false;
+    }
+    if (status.st_size == 0) {
+        error = text::emptyFile(path);
+        return false;
+    }
+    if (static_cast<std::size_t>(status.st_size) < image::kMinimumImageBytes) {
+        error = text::shortImage(path, static_cast<long long>(status.st_size));
+        return false;
+    }
+    if (!FW_LoadFile(buffer, path) || !buffer.loaded) {
+        error = text::noConfigurationBlock(path);
+        return false;
+    }
+    return true;
+}
+
+bool outputFolderUsable(const std::string& path, std::string& error) {
+    std::string folder = GeneralFunction::GetDirFromPath(path);
+    if (folder.empty()) folder = path.rfind('/', 0) == 0 ? "/" : ".";
+    struct stat status {};
+    if (::stat(folder.c_str(), &status) != 0) {
+        error = text::cannotWrite(path, std::strerror(errno));
+        return false;
+    }
+    if (!S_ISDIR(status.st_mode)) {
+        error = text::cannotWrite(path, std::strerror(ENOTDIR));
+        return false;
+    }
+    std::error_code ignored;
+    if (std::filesystem::is_directory(path, ignored)) {
+        error = text::cannotWrite(path, std::strerror(EISDIR));
+        return false;
+    }
+    return true;
+}
+
+}  // namespace velmora::cli

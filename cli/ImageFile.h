@@ -1,0 +1,18 @@
+#pragma once
+// Reading an image named on the command line, with an error that names the file
+// and says what is wrong with it, before any hub is touched.
+#include <string>
+
+#include "firmware/FirmwareBuffer.h"
+
+namespace velmora::cli {
+
+// True when the file's image is in buffer. Otherwise error says why: the system's
+// reason for an unreadable file, or an empty, short or block-less image.
+bool loadImageFile(const std::string& path, FirmwareBuffer& buffer, std::string& error);
+
+// True when a file can be created at path (its folder exists and is a folder);
+// catches a mistyped output path before a long hub operation instead of after it.
+bool outputFolderUsable(const std::string& path, std::string& error);
+
+}  // namespace velmora::cli

@@ -1,0 +1,47 @@
+#pragma once
+// The workflows' front end on a terminal or in a pipe: status-pane lines go to
+// stdout exactly as the pane holds them (coloured only on a terminal), alerts and
+// the progress bar to stderr (the bar only on a terminal).
+#include <functional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "workflows/WorkflowReporter.h"
+
+namespace velmora::cli {
+
+struct TerminalStreams {
+    std::ostream& out;
+    std::ostream& err;
+    bool outIsTerminal = false;
+    bool errIsTerminal = false;
+};
+
+class TerminalReporter final : public WorkflowReporter {
+public:
+    explicit TerminalReporter(TerminalStreams streams) : streams_(streams) {}
+
+    void resetProgressInfo() override;
+    void appendProgressInfo_Blue(const std::string& text) override;
+    void appendProgressInfo_Red(const std::string& text) override;
+    void updateProgressBar(double value, ProgressDelivery delivery) override;
+    void showAlert(const std::string& text) override;
+    void SetButtonStatus(bool enabled) override;
+    void readFinished_FwFlash(const std::function<void()>& storeFlashContents) override;
+
+    const std::vector<std::string>& alerts() const { return alerts_; }
+
+private:
+    void append(const std::string& text, const char* colour);
+    void clearBar();
+    void drawBar();
+
+    TerminalStreams streams_;
+    double progress_ = 0;
+    bool barShown_ = false;
+    bool running_ = false;
+    std::vector<std::string> alerts_;
+};
+
+}  // namespace velmora::cli
