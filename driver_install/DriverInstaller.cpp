@@ -5,6 +5,7 @@
 #include "app/Console.h"
 #include "driver_install/BootArgsSnapshot.h"
 #include "driver_install/ShellEscape.h"
+#include "driver_install/SignatureEnforcement.h"
 
 namespace velmora::driver {
 namespace {
@@ -39,6 +40,10 @@ void copyBundle(const DriverActions& actions) {
 std::string bundleCopyCommand(const std::string& resourcePath, const std::filesystem::path& privateFolder) {
     return "cp -R " + ShellEscapePath(resourcePath) + "/" + kBundleName + " " +
            ShellEscapePath(privateFolder.string());
+}
+
+RestartCheck restartCheckFor(const std::filesystem::path& privateFolder) {
+    return RestartCheck{moduleSignaturesEnforced(), privateFolder / kSnapshotFileName};
 }
 
 AfterLoad LoadUpdateDriver(const DriverActions& actions, const RestartCheck& check, RestartQuestion& question) {
