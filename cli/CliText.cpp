@@ -1,5 +1,6 @@
 #include "cli/CliText.h"
 
+#include "editor/EditorConstants.h"
 #include "firmware/FirmwareBuffer.h"
 #include "workflows/TextFormat.h"
 
@@ -52,6 +53,38 @@ std::string noConfigurationBlock(const std::string& path) {
 
 std::string jsonNotSupported(const std::string& command) {
     return "--json: not available for " + command + " (only detect, list and image show)";
+}
+
+std::string noProperties(const std::string& path) {
+    return "'" + path + "' defines no properties";
+}
+
+std::string unknownPage(const std::string& page) {
+    std::string pages;
+    for (const std::string_view name : editor::kPageNames) {
+        pages += (pages.empty() ? "" : ", ") + std::string(name);
+    }
+    return "--page: unknown page '" + page + "' (pages: " + pages + ")";
+}
+
+std::string unknownProperty(const std::string& name) {
+    return "--set: no property named '" + name + "' in the definition file";
+}
+
+std::string unknownPropertyOption(const std::string& name, const std::string& value) {
+    return "--set: '" + value + "' is not an option of '" + name + "'";
+}
+
+std::string badSetting(const std::string& setting) {
+    return "--set: expected NAME=VALUE, got '" + setting + "'";
+}
+
+std::string editRefused(const std::string& option, const std::string& reason) {
+    return option + ": " + reason;
+}
+
+std::string stringsTooLong(const std::string& option) {
+    return option + ": manufacturer, product and serial number hold at most 29 bytes together";
 }
 
 std::string savedFile(const std::string& path, std::size_t size) {

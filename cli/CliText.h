@@ -66,6 +66,24 @@ std::string emptyFile(const std::string& path);
 std::string shortImage(const std::string& path, long long size);
 std::string noConfigurationBlock(const std::string& path);
 std::string jsonNotSupported(const std::string& command);
+std::string noProperties(const std::string& path);
+std::string unknownPage(const std::string& page);
+std::string unknownProperty(const std::string& name);
+std::string unknownPropertyOption(const std::string& name, const std::string& value);
+std::string badSetting(const std::string& setting);
+std::string editRefused(const std::string& option, const std::string& reason);
+std::string stringsTooLong(const std::string& option);
+
+// The labels of the flash page's fields, as the window shows them.
+inline constexpr const char* kVidLabel = "VID";
+inline constexpr const char* kSspidLabel = "SSPID";
+inline constexpr const char* kHspidLabel = "HSPID";
+inline constexpr const char* kVersionLabel = "ver";
+inline constexpr const char* kManufacturerLabel = "Manufacturer";
+inline constexpr const char* kProductLabel = "Product";
+inline constexpr const char* kSerialLabel = "Serial Number";
+inline constexpr const char* kContainerIdLabel = "Container ID";
+inline constexpr const char* kPageLabel = "PageName";
 
 // Notes on stderr after a run.
 std::string savedFile(const std::string& path, std::size_t size);

@@ -1,6 +1,8 @@
 #include "cli/ImageCommands.h"
 
 #include "cli/CliText.h"
+#include "cli/ImageEdit.h"
+#include "cli/ImageShow.h"
 
 namespace velmora::cli {
 
@@ -8,7 +10,13 @@ ExitStatus runImage(const CommandContext& command) {
     if (command.arguments.empty()) {
         return command.fail(ExitStatus::BadUsage, text::missingArgument("image", "show or edit"));
     }
-    return command.fail(ExitStatus::BadUsage, text::unknownCommand("image " + command.arguments.front()));
+    const std::string& action = command.arguments.front();
+    CommandContext inner = command;
+    inner.arguments.erase(inner.arguments.begin());
+    if (action == "show") return runImageShow(inner);
+    if (command.options.json) return command.fail(ExitStatus::BadUsage, text::jsonNotSupported("image " + action));
+    if (action == "edit") return runImageEdit(inner);
+    return command.fail(ExitStatus::BadUsage, text::unknownCommand("image " + action));
 }
 
 }  // namespace velmora::cli

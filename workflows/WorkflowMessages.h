@@ -54,7 +54,6 @@ inline constexpr const char* kEmptyBinaryView = "Binary Data\n";
 // Flash page save.
 inline constexpr const char* kFieldLengthsFormat = "Length in textfield : %d-%d-%d-%d-%d-%d-%d\n";
 inline constexpr const char* kDataLengthError = "Data Length Error";
-inline constexpr const char* kNoFlashData = "No Flash Data";
 inline constexpr const char* kSavedPathFormat = "%s\n";
 // A save that could not write its file would otherwise lose the edits without a word.
 inline constexpr const char* kSaveFileFail = "Save File Fail";
