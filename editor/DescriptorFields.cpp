@@ -198,7 +198,7 @@ bool FW_SetContainerID(FirmwareBuffer& buffer, std::string_view text)
     }
     digits.resize(kContainerIdDigits, '\0');  // missing digits count as 0
     for (std::size_t byte = 0; byte < image::kContainerIdLength; ++byte) {
-        const int value = GF_HexCharToValue(digits[2 * byte]) * 16 + GF_HexCharToValue(digits[2 * byte + 1]);
+        const int value = (GF_HexCharToValue(digits[2 * byte]) << kDigitBits) + GF_HexCharToValue(digits[2 * byte + 1]);
         buffer.data[buffer.containerID + byte] = static_cast<std::uint8_t>(value & 0xFF);
     }
     buffer.containerIDText = firstBytes(text, kContainerIdTextLimit);
