@@ -30,8 +30,23 @@ const std::map<std::string, CommandEntry>& commands() {
     return table;
 }
 
+// The scenario lines sit under the option they belong to.
+std::string indented(const std::string& lines) {
+    const std::string indent(text::kScenarioIndent, ' ');
+    std::string result;
+    std::size_t start = 0;
+    while (start < lines.size()) {
+        std::size_t end = lines.find('\n', start);
+        end = end == std::string::npos ? lines.size() : end + 1;
+        result += indent + lines.substr(start, end - start);
+        start = end;
+    }
+    if (!result.empty() && result.back() != '\n') result += '\n';
+    return result;
+}
+
 std::string usage() {
-    return formatText(text::kUsage, sim::simulationScenarioHelp().c_str());
+    return formatText(text::kUsage, indented(sim::simulationScenarioHelp()).c_str());
 }
 
 ExitStatus run(const CliOptions& options, TerminalStreams streams, FirmwareBuffers& buffers) {

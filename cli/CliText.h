@@ -1,6 +1,7 @@
 #pragma once
 // Every text of the command line that is its own (the status-pane lines and the
 // alerts come from the workflows): usage, errors and the labels of its listings.
+#include <cstddef>
 #include <string>
 
 namespace velmora::cli::text {
@@ -20,7 +21,11 @@ Hub commands (the status lines of the window go to stdout):
                            configuration (relative to the configuration's folder)
   read OUT.bin             read the whole flash (32768 bytes) into the file OUT.bin
   erase                    erase the hub's flash
-  driver load|unload       install or remove the update driver
+  driver load [--reboot|--no-reboot]
+                           install the update driver (asks for an administrator); where a
+                           restart is needed, asks on a terminal, else takes the flag's answer
+                           (default: no restart)
+  driver unload            remove the update driver and restart the hub into its firmware
 
 Image commands (no hub needed):
   image show FILE [--ic DEF.INI] [--page NAME]
@@ -49,10 +54,12 @@ Example:
   velmora-cli --simulate update resources/images/sample-update.bin
 )";
 
+inline constexpr std::size_t kScenarioIndent = 23;  // the scenario lines bring two blanks of their own
 inline constexpr const char* kEmptyScenario = "--simulate= needs a scenario name (see --help)";
 inline constexpr const char* kNoCommand = "no command given (see --help)";
-inline constexpr const char* kDriverNotAvailable =
-    "driver %s: driver installation is not available in this build";
+inline constexpr const char* kNoPrivateFolder =
+    "driver: no private folder for the driver's files (XDG_RUNTIME_DIR or /tmp)";
+inline constexpr const char* kRestartQuestion = "Reboot now? [y/N] ";
 
 std::string missingValue(const std::string& option);
 std::string unknownCommand(const std::string& command);

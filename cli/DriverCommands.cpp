@@ -1,23 +1,101 @@
 #include "cli/DriverCommands.h"
 
+#include <unistd.h>
+
+#include <filesystem>
+#include <iostream>
+#include <optional>
+#include <string>
+
 #include "cli/CliText.h"
-#include "workflows/TextFormat.h"
+#include "cli/HubSession.h"
+#include "driver_install/CommandRunners.h"
+#include "driver_install/DriverInstaller.h"
+#include "driver_install/FlashCodeReset.h"
+#include "driver_install/PrivateFolder.h"
+#include "driver_install/RestartPrompt.h"
 
 namespace velmora::cli {
+namespace {
+
+enum class RestartChoice { Ask, Reboot, NoReboot };
+
+// The restart question on a terminal; a script says its answer with a flag, and
+// without one the default button, "Cancel", is taken.
+class TerminalRestartQuestion final : public driver::RestartQuestion {
+public:
+    TerminalRestartQuestion(const CommandContext& command, RestartChoice choice)
+        : command_(command), choice_(choice) {}
+
+    driver::RestartAnswer ask(std::string_view message) override {
+        command_.streams.err << message << '\n';
+        if (choice_ == RestartChoice::Reboot) return driver::RestartAnswer::RebootNow;
+        if (choice_ == RestartChoice::NoReboot || ::isatty(STDIN_FILENO) != 1) {
+            return driver::RestartAnswer::Cancel;
+        }
+        command_.streams.err << text::kRestartQuestion;
+        command_.streams.err.flush();
+        std::string answer;
+        std::getline(std::cin, answer);
+        return answer == "y" || answer == "Y" ? driver::RestartAnswer::RebootNow : driver::RestartAnswer::Cancel;
+    }
+
+private:
+    const CommandContext& command_;
+    RestartChoice choice_;
+};
+
+bool parseDriver(const CommandContext& command, std::string& action, RestartChoice& choice, std::string& error) {
+    if (command.arguments.empty()) {
+        error = text::missingArgument("driver", "load or unload");
+        return false;
+    }
+    action = command.arguments.front();
+    if (action != "load" && action != "unload") {
+        error = text::unexpectedArgument("driver", action);
+        return false;
+    }
+    for (std::size_t index = 1; index < command.arguments.size(); ++index) {
+        const std::string& word = command.arguments[index];
+        if (action == "load" && word == "--reboot") {
+            choice = RestartChoice::Reboot;
+        } else if (action == "load" && word == "--no-reboot") {
+            choice = RestartChoice::NoReboot;
+        } else {
+            error = word.rfind("-", 0) == 0 ? text::unknownOption("driver " + action, word)
+                                             : text::unexpectedArgument("driver " + action, word);
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
 
 ExitStatus runDriver(const CommandContext& command) {
-    if (command.arguments.empty()) {
-        return command.fail(ExitStatus::BadUsage, text::missingArgument("driver", "load or unload"));
+    std::string action;
+    RestartChoice choice = RestartChoice::Ask;
+    std::string error;
+    if (!parseDriver(command, action, choice, error)) return command.fail(ExitStatus::BadUsage, error);
+    auto session = HubSession::open(command.options, command.streams.err, error);
+    if (!session) return command.fail(ExitStatus::BadUsage, error);
+    const std::optional<std::filesystem::path> privateFolder = driver::privateRuntimeFolder();
+    if (!privateFolder) return command.fail(ExitStatus::WorkflowFailed, text::kNoPrivateFolder);
+
+    // The terminal stays with pkexec until the script is done, so its password
+    // question and the script's output do not run into the next prompt.
+    driver::PkexecRunner privileged(driver::PkexecRunner::Completion::Wait);
+    driver::SystemShellRunner shell;
+    const driver::DriverActions actions{std::filesystem::absolute(session->resourcePath()).string(),
+                                        *privateFolder, privileged, shell, session->console(), {}};
+    if (action == "load") {
+        TerminalRestartQuestion question(command, choice);
+        driver::LoadUpdateDriver(actions, driver::restartCheckFor(*privateFolder), question);
+    } else {
+        driver::FlashCodeReset reset(session->connection());
+        driver::UnloadUpdateDriver(actions, reset);
     }
-    const std::string& action = command.arguments.front();
-    if (action != "load" && action != "unload") {
-        return command.fail(ExitStatus::BadUsage, text::unexpectedArgument("driver", action));
-    }
-    if (command.arguments.size() > 1) {
-        return command.fail(ExitStatus::BadUsage, text::unexpectedArgument("driver " + action,
-                                                                           command.arguments[1]));
-    }
-    return command.fail(ExitStatus::WorkflowFailed, formatText(text::kDriverNotAvailable, action.c_str()));
+    return ExitStatus::Success;
 }
 
 }  // namespace velmora::cli

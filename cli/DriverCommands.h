@@ -1,5 +1,6 @@
 #pragma once
-// Installing and removing the update driver from the command line.
+// "driver load" and "driver unload": installing and removing the update driver,
+// as the window's help box buttons do.
 #include "cli/CommandContext.h"
 
 namespace velmora::cli {
