@@ -164,10 +164,14 @@ void UsbfsNodeHandler::reapUrb(UMockdevIoctlClient* client) {
 }
 
 void UsbfsNodeHandler::discardUrb(UMockdevIoctlClient* client) {
+    // The argument is the URB's address in the program, as it was submitted.
     UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
+    gulong address = 0;
+    if (arg->data_len < static_cast<gint>(sizeof address)) return fail(client, EINVAL);
+    std::memcpy(&address, arg->data, sizeof address);
     std::lock_guard lock(mutex_);
-    auto found = std::find_if(pending_.begin(), pending_.end(), [arg](const QueuedUrb& queued) {
-        return queued.urb->client_addr == arg->client_addr;
+    auto found = std::find_if(pending_.begin(), pending_.end(), [address](const QueuedUrb& queued) {
+        return queued.urb->client_addr == address;
     });
     // Already completed: too late to discard, as the kernel says.
     if (found == pending_.end()) return fail(client, EINVAL);
