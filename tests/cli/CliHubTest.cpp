@@ -1,0 +1,111 @@
+// The hub commands against the simulated hub, run as a script would run them:
+// stdout holds exactly the status pane, the exit status says how the run ended.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "tests/cli/CliFixture.h"
+
+namespace velmora::testing {
+namespace {
+
+const std::string kUpdateSteps =
+    "Erase Flash...\nWrite Flash...\nRead Flash...\nVerify Flash...\nReset to Flash Code...\n";
+
+class CliHubTest : public CliFixture {};
+
+TEST_F(CliHubTest, UpdatePrintsThePaneAndTracesEveryRequest) {
+    const CliRun run = simulated("rom-code", {"--trace", "update", kSampleImage});
+
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_EQ(run.out, "FW:" + kSampleImage + "(size=32768)\n\n" + kUpdateSteps + "Update FW Success\n");
+    const std::regex traceLine("ctrl( [0-9A-F]{2}){8} -> 0x[0-9A-F]{8}");
+    const std::vector<std::string> traced = lines(run.err);
+    ASSERT_FALSE(traced.empty());
+    for (const std::string& line : traced) EXPECT_TRUE(std::regex_match(line, traceLine)) << line;
+    // Eight program and eight read requests of 4096 bytes each.
+    std::size_t chunks = 0;
+    for (const std::string& line : traced) {
+        if (line.find(" 00 10 -> ") != std::string::npos) ++chunks;
+    }
+    EXPECT_EQ(chunks, 16u);
+}
+
+struct FailureCase {
+    const char* scenario;
+    std::vector<std::string> command;
+    std::string paneEnd;
+};
+
+class CliHubFailureTest : public CliFixture, public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(CliHubFailureTest, ExitsOneWithTheRedLines) {
+    std::vector<std::string> command = GetParam().command;
+    for (std::string& word : command) {
+        if (word == "@out") word = path("out.bin");
+    }
+    const CliRun run = simulated(GetParam().scenario, command);
+
+    EXPECT_EQ(run.exitStatus, 1) << run.err;
+    const std::string& end = GetParam().paneEnd;
+    ASSERT_GE(run.out.size(), end.size()) << run.out;
+    EXPECT_EQ(run.out.substr(run.out.size() - end.size()), end);
+    EXPECT_FALSE(std::filesystem::exists(path("out.bin")));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Scenarios, CliHubFailureTest,
+    ::testing::Values(
+        FailureCase{"corrupt-readback", {"update", kSampleImage}, "Fail to verify flash\nUpdate FW Fail\n"},
+        FailureCase{"no-hub", {"update", kSampleImage}, "Then replugin usb hub device\nUpdate FW Fail\n"},
+        FailureCase{"stall-erase", {"erase"}, "Fail to Erase flash\nErase FW Fail\n"},
+        FailureCase{"timeout-read", {"read", "@out"}, "Fail to Read Flash\nRead Fw Fail\n"},
+        FailureCase{"never-returns", {"scalar"}, "Fail To Open Rom Device\nPlease Load Driver firstly\n"
+                                                 "Then replugin usb hub device\nUpdate FW Fail\n"}),
+    [](const auto& info) {
+        std::string name = info.param.scenario;
+        std::erase(name, '-');
+        return name;
+    });
+
+TEST_F(CliHubTest, ScalarWritesTheConfiguredImageAndExitsNormally) {
+    const CliRun run = simulated("flash-code", {"scalar"});
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_EQ(run.out, "FW:fw.bin(size=32768)\n\n" + kUpdateSteps + "Update FW Success\n");
+}
+
+TEST_F(CliHubTest, ReadSavesTheWholeFlashAndEraseLeavesItBlank) {
+    CliRun run = simulated("flash-code", {"read", path("flash.bin")});
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_EQ(run.out, "Open Device...\nReading Flash...\nReset to Flash Code...\nRead Fw Success\n");
+    EXPECT_EQ(read(path("flash.bin")).size(), 32768u);
+
+    run = simulated("flash-code", {"erase"});
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_EQ(run.out, "Open Rom Device...\nErase Flash...\nReseting...\nErase FW Success\n");
+}
+
+TEST_F(CliHubTest, DetectAndListSayWhatIsAttached) {
+    CliRun run = simulated("flash-code", {"detect"});
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_EQ(run.out, "Detect Zelo Hub : Success\nfwVer:0102\n");
+
+    run = simulated("no-hub", {"--json", "detect"});
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_EQ(run.out,
+              "{\"detected\": false, \"text\": \"Detect Zelo Hub: Fail\\nPlease Insert Zelo Hub Device\", "
+              "\"colour\": \"red\"}\n");
+
+    run = simulated("two-hubs", {"list"});
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_EQ(run.out, "1-1  2FE3:0611  flash  0102\n1-2  2FE3:0611  flash  0102\n");
+
+    run = simulated("rom-code", {"list", "--json"});
+    EXPECT_EQ(run.out, "[{\"port\": \"1-1\", \"vid\": \"2FE3\", \"pid\": \"0611\", \"code\": \"rom\", "
+                       "\"version\": \"0001\"}]\n");
+}
+
+}  // namespace
+}  // namespace velmora::testing

@@ -1,0 +1,71 @@
+#include "tests/cli/CliProcess.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+namespace velmora::testing {
+namespace {
+
+std::string temporaryFile() {
+    char name[] = "/tmp/velmora-cli-test-XXXXXX";
+    const int descriptor = ::mkstemp(name);
+    if (descriptor >= 0) ::close(descriptor);
+    return name;
+}
+
+std::string readAndRemove(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    ::unlink(path.c_str());
+    return text;
+}
+
+[[noreturn]] void execCli(const std::vector<std::string>& arguments, const std::string& out,
+                          const std::string& err) {
+    const int outDescriptor = ::open(out.c_str(), O_WRONLY | O_TRUNC);
+    const int errDescriptor = ::open(err.c_str(), O_WRONLY | O_TRUNC);
+    const int nullDescriptor = ::open("/dev/null", O_RDONLY);
+    ::dup2(outDescriptor, STDOUT_FILENO);
+    ::dup2(errDescriptor, STDERR_FILENO);
+    ::dup2(nullDescriptor, STDIN_FILENO);
+    ::setenv("VELMORA_SIMULATED_TIME", "virtual", 1);
+    std::vector<char*> argv;
+    std::string program = VELMORA_CLI_PATH;
+    argv.push_back(program.data());
+    std::vector<std::string> copies = arguments;
+    for (std::string& argument : copies) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    ::execv(program.c_str(), argv.data());
+    ::_exit(127);
+}
+
+}  // namespace
+
+CliRun runCli(const std::vector<std::string>& arguments) {
+    const std::string out = temporaryFile();
+    const std::string err = temporaryFile();
+    const pid_t child = ::fork();
+    if (child == 0) execCli(arguments, out, err);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    CliRun run;
+    run.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.out = readAndRemove(out);
+    run.err = readAndRemove(err);
+    return run;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> result;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);) result.push_back(line);
+    return result;
+}
+
+}  // namespace velmora::testing

@@ -1,0 +1,20 @@
+#pragma once
+// Runs velmora-cli as a child process, as a script would, and keeps what it wrote
+// and how it ended. The simulated hub runs in virtual time, so resets cost nothing.
+#include <string>
+#include <vector>
+
+namespace velmora::testing {
+
+struct CliRun {
+    int exitStatus = -1;
+    std::string out;
+    std::string err;
+};
+
+CliRun runCli(const std::vector<std::string>& arguments);
+
+// The errors a run wrote: each line of stderr.
+std::vector<std::string> lines(const std::string& text);
+
+}  // namespace velmora::testing
