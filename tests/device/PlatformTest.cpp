@@ -54,6 +54,14 @@ TEST(LibusbStatus, ErrorsMapToTheirStatusCodes) {
     }
 }
 
+TEST(LibusbPlatform, DeviceThatIsNotThereCannotBeOpened) {
+    LibusbPlatform platform;
+    for (const UsbDeviceInfo& device : platform.listDevices()) EXPECT_FALSE(device.platformKey.empty());
+    const UsbPlatform::OpenResult result = platform.openDevice({kVendorId, kSuperSpeedId, "99-1", "099/001"});
+    EXPECT_EQ(result.device, nullptr);
+    EXPECT_NE(result.status, kIOReturnSuccess);
+}
+
 class PortLockTest : public ::testing::Test {
 protected:
     PortLockTest() {
