@@ -69,7 +69,10 @@ void UsbfsTestbed::addLocked(const sim::BusDevice& device) {
         return reportError("cannot serve the usbfs node", error);
     if (!umockdev_testbed_add_from_string(testbed_, record.text.c_str(), &error))
         return reportError("cannot add the device", error);
-    present_[device.info.platformKey] = Node{record.sysfsPath, record.deviceNode, std::move(handler)};
+    Node node{record.sysfsPath, record.deviceNode, std::move(handler), PortLock{}};
+    if (device.hub && device.hub->faults().heldByAnotherDriver)
+        node.heldElsewhere.acquire(device.info.portPath);
+    present_[device.info.platformKey] = std::move(node);
     ++arrivals_;
 }
 

@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "device/Clock.h"
+#include "device/PortLock.h"
 #include "device/simulated/SimulatedBus.h"
 #include "device/usbfs/UsbfsNodeHandler.h"
 
@@ -55,6 +56,9 @@ private:
         std::string sysfsPath;
         std::string deviceNode;
         std::unique_ptr<UsbfsNodeHandler> handler;
+        // Held for a hub that another driver claims: on this platform that
+        // holder is whoever has the port's advisory lock.
+        PortLock heldElsewhere;
     };
     void removeLocked(const std::string& key);
     void addLocked(const sim::BusDevice& device);

@@ -1,1 +1,147 @@
-// placeholder
+// velmora-cli as users run it, a separate process using LibusbPlatform, against
+// the emulated hub that this process serves. The hub resets in real time here,
+// so its reboot time is short and the bus is looked at continuously.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "EmulatedHubFixture.h"
+#include "device/PortLock.h"
+#include "device/simulated/SimulatedBus.h"
+#include "device/usbfs/UsbfsTestbed.h"
+
+extern char** environ;
+
+namespace velmora::usbfs::testing {
+namespace {
+
+constexpr Milliseconds kRealRebootTime{50};
+constexpr Milliseconds kBusLookInterval{10};
+constexpr const char* kRunBound = "45";  // seconds; a hung run fails instead of blocking the suite
+constexpr std::uint16_t kNewImageVersion = 0x0203;
+constexpr int kWorkflowFailed = 1;
+
+class CliOverUsbfsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+#ifndef VELMORA_CLI_PROGRAM
+        GTEST_SKIP() << "velmora-cli is not part of this build";
+#else
+        if (!std::filesystem::exists(VELMORA_CLI_PROGRAM)) GTEST_SKIP() << "velmora-cli is not built";
+#endif
+        sim::SimulatedHubConfig config;
+        config.vendorId = kHubVendorId;
+        config.superSpeedProductId = kSuperSpeedProductId;
+        config.highSpeedProductId = kHighSpeedProductId;
+        config.portPath = testPortPath(1);
+        config.rebootTime = kRealRebootTime;
+        config.waitSelector = 1;  // one-second polls after the reset to ROM code
+        hub_ = &bus_.addHub(config);
+        hub_->loadFlashImage(sampleImage());
+
+        folder_ = std::filesystem::temp_directory_path() / ("velmora-usbfs-" + std::to_string(getpid()));
+        std::filesystem::create_directories(folder_);
+        std::ofstream(folder_ / "config.ini") << "[Support Vid Pid]\nVID_00 = 0x2FE3\nSSPID_00 = 0x0611\n"
+                                                 "HSPID_00 = 0x0610\n";
+        testbed_ = std::make_unique<UsbfsTestbed>(bus_);
+        testbed_->watchInRealTime(kBusLookInterval);
+    }
+    void TearDown() override {
+        testbed_.reset();
+        std::filesystem::remove_all(folder_);
+    }
+
+    // Runs velmora-cli with the test's config.ini; returns its exit status.
+    int runCli(std::vector<std::string> words) {
+#ifdef VELMORA_CLI_PROGRAM
+        std::vector<std::string> command = {"/usr/bin/timeout", kRunBound, VELMORA_CLI_PROGRAM,
+                                            "--config", (folder_ / "config.ini").string()};
+        command.insert(command.end(), words.begin(), words.end());
+        std::vector<char*> arguments;
+        for (std::string& word : command) arguments.push_back(word.data());
+        arguments.push_back(nullptr);
+        const std::string outputPath = (folder_ / "output.txt").string();
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outputPath.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+        pid_t child = 0;
+        // The child inherits this process's environment: umockdev's preload and
+        // the testbed folder, so its libusb sees the emulated bus.
+        const int error = posix_spawn(&child, arguments[0], &actions, nullptr, arguments.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        if (error != 0) return -1;
+        int status = 0;
+        if (waitpid(child, &status, 0) != child) return -1;
+        std::ifstream output(outputPath);
+        output_.assign(std::istreambuf_iterator<char>(output), {});
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#else
+        (void)words;
+        return -1;
+#endif
+    }
+
+    std::vector<std::uint8_t> readFile(const std::filesystem::path& path) {
+        std::ifstream file(path, std::ios::binary);
+        return {std::istreambuf_iterator<char>(file), {}};
+    }
+
+    SystemClock clock_;
+    sim::SimulatedBus bus_{clock_};
+    sim::SimulatedHub* hub_ = nullptr;
+    std::filesystem::path folder_;
+    std::unique_ptr<UsbfsTestbed> testbed_;
+    std::string output_;
+};
+
+TEST_F(CliOverUsbfsTest, EasyUpdateWritesTheImageAndBootsIt) {
+    const std::vector<std::uint8_t> image = sampleImage(kNewImageVersion);
+    std::ofstream(folder_ / "new.bin", std::ios::binary)
+        .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+
+    ASSERT_EQ(runCli({"update", (folder_ / "new.bin").string()}), 0) << output_;
+    EXPECT_NE(output_.find("Update FW Success"), std::string::npos) << output_;
+    const std::vector<std::uint8_t> flash = hub_->flashContents();
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin()));
+    EXPECT_EQ(hub_->imageVersion(), kNewImageVersion);
+    EXPECT_EQ(hub_->runState(), sim::RunState::FlashCode);
+    // Into ROM code and back: the hub left and returned twice.
+    EXPECT_EQ(testbed_->removals(), 2);
+}
+
+TEST_F(CliOverUsbfsTest, FlashReadSavesTheWholeFlash) {
+    const std::filesystem::path saved = folder_ / "flash.bin";
+    ASSERT_EQ(runCli({"read", saved.string()}), 0) << output_;
+    EXPECT_EQ(readFile(saved), hub_->flashContents());
+    EXPECT_EQ(hub_->runState(), sim::RunState::FlashCode);
+}
+
+TEST_F(CliOverUsbfsTest, EraseLeavesTheFlashBlank) {
+    ASSERT_EQ(runCli({"erase"}), 0) << output_;
+    const std::vector<std::uint8_t> flash = hub_->flashContents();
+    EXPECT_TRUE(std::all_of(flash.begin(), flash.end(), [](std::uint8_t byte) { return byte == 0xFF; }));
+}
+
+// The advisory lock works across processes: a hub this process holds open is
+// not touched by a second program.
+TEST_F(CliOverUsbfsTest, AHubHeldByAnotherProcessIsLeftAlone) {
+    PortLock held;
+    ASSERT_EQ(held.acquire(testPortPath(1)), kIOReturnSuccess);
+    const std::vector<std::uint8_t> before = hub_->flashContents();
+    EXPECT_EQ(runCli({"erase"}), kWorkflowFailed) << output_;
+    EXPECT_EQ(hub_->flashContents(), before);
+    EXPECT_TRUE(hub_->requests().empty());
+}
+
+}  // namespace
+}  // namespace velmora::usbfs::testing
