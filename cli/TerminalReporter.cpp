@@ -38,7 +38,9 @@ void TerminalReporter::appendProgressInfo_Red(const std::string& text) {
 void TerminalReporter::append(const std::string& text, const char* colour) {
     clearBar();
     if (streams_.outIsTerminal) {
-        streams_.out << colour << text << kPlain;
+        // The colour ends before the line break, so the next line starts plain.
+        const std::size_t textEnd = text.find_last_not_of('\n') + 1;
+        streams_.out << colour << text.substr(0, textEnd) << kPlain << text.substr(textEnd);
     } else {
         streams_.out << text;
     }
