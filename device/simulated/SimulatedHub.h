@@ -24,7 +24,9 @@ inline constexpr std::uint16_t kDefaultRomVersion = 0x0001;
 
 enum class RunState { RomCode, FlashCode };
 
-// What a transport reports for one control transfer.
+// What a transport reports for one control transfer. An emulated usbfs answers
+// Completed as URB status 0, Stalled as -EPIPE, TimedOut as -ETIMEDOUT and NoDevice
+// as -ENODEV, with actualLength as the URB's actual length.
 struct ControlAnswer {
     Outcome outcome = Outcome::Completed;
     std::uint16_t actualLength = 0;  // bytes of the data stage moved

@@ -125,6 +125,16 @@ TEST_F(HubConnectionTest, StaleConnectionAfterAResetAnswersNoDevice) {
     EXPECT_EQ(VC_ReadStatus(status, 32, connection), kIOReturnSuccess);
 }
 
+TEST_F(HubConnectionTest, ListingFromBeforeAResetCannotBeOpened) {
+    sim::SimulatedHub& hub = addHub();
+    const UsbDeviceInfo listed = platform.listDevices().at(0);
+    hub.handleControl(UsbSetup{0x40, 0x00, 0, 0, 0}, nullptr);
+    EXPECT_EQ(platform.openDevice(listed).status, kIOReturnNoDevice);
+    clock.advance(Milliseconds{1500});
+    EXPECT_EQ(platform.openDevice(listed).status, kIOReturnNoDevice);
+    EXPECT_EQ(platform.openDevice(platform.listDevices().at(0)).status, kIOReturnSuccess);
+}
+
 TEST_F(HubConnectionTest, ObserverSeesEveryRequestThatReachesTheHub) {
     sim::SimulatedHub& hub = addHub();
     std::vector<std::string> lines;
