@@ -6,8 +6,8 @@
 #include <fstream>
 
 #include "app/AppPaths.h"
-#include "app/GeneralFunction.h"
 #include "cli/CliText.h"
+#include "cli/ImageFile.h"
 #include "device/LibusbPlatform.h"
 #include "device/simulated/SimulatedEnvironment.h"
 
@@ -56,8 +56,7 @@ bool HubSession::loadConfig(const CliOptions& options, std::string& error) {
         return false;
     }
     config_ = initFromIni(path, *console_);
-    resourcePath_ = GeneralFunction::GetDirFromPath(path);
-    if (resourcePath_.empty()) resourcePath_ = path.rfind('/', 0) == 0 ? "/" : ".";
+    resourcePath_ = containingFolder(path);
     return true;
 }
 

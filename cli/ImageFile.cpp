@@ -8,7 +8,6 @@
 #include <cstring>
 #include <filesystem>
 
-#include "app/GeneralFunction.h"
 #include "cli/CliText.h"
 
 namespace velmora::cli {
@@ -42,9 +41,13 @@ bool loadImageFile(const std::string& path, FirmwareBuffer& buffer, std::string&
     return true;
 }
 
+std::string containingFolder(const std::string& path) {
+    const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+    return parent.empty() ? std::string(".") : parent.string();
+}
+
 bool outputFolderUsable(const std::string& path, std::string& error) {
-    std::string folder = GeneralFunction::GetDirFromPath(path);
-    if (folder.empty()) folder = path.rfind('/', 0) == 0 ? "/" : ".";
+    const std::string folder = containingFolder(path);
     struct stat status {};
     if (::stat(folder.c_str(), &status) != 0) {
         error = text::cannotWrite(path, std::strerror(errno));

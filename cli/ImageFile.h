@@ -15,4 +15,7 @@ bool loadImageFile(const std::string& path, FirmwareBuffer& buffer, std::string&
 // catches a mistyped output path before a long hub operation instead of after it.
 bool outputFolderUsable(const std::string& path, std::string& error);
 
+// The folder a file path lies in: "." for a bare file name, "/" for a file at the root.
+std::string containingFolder(const std::string& path);
+
 }  // namespace velmora::cli

@@ -37,7 +37,7 @@ TEST(BinaryView, RowsAreLabelledWithTheirImagePosition)
     EXPECT_EQ(rows[0], "7F00h:AA 55 1A 2B 00 00 00 00 - 00 00 00 00 00 00 00 00 ");
     EXPECT_EQ(rows[15], "7FF0h:00 00 00 00 00 00 00 00 - 00 00 00 00 00 00 00 FE ");
     for (std::size_t row = 0; row < rows.size(); ++row) {
-        char label[8];
+        char label[24];
         std::snprintf(label, sizeof label, "%04zXh:", 0x7F00 + row * 16);
         EXPECT_EQ(rows[row].substr(0, 6), label);
     }
