@@ -22,12 +22,12 @@ constexpr std::uint16_t kSuperSpeedId = 0x3C4D;
 constexpr std::uint16_t kHighSpeedId = 0x5E6F;
 
 std::vector<std::uint8_t> wholeFlashImage() {
-    sim::SampleImageSpec spec;
-    spec.vendorId = kVendorId;
-    spec.superSpeedProductId = kSuperSpeedId;
-    spec.highSpeedProductId = kHighSpeedId;
-    spec.size = flash::kFlashPageBytes;
-    return sim::makeSampleImage(spec);
+    sim::SampleImageLayout layout;
+    layout.vendorId = kVendorId;
+    layout.superSpeedProductId = kSuperSpeedId;
+    layout.highSpeedProductId = kHighSpeedId;
+    layout.size = flash::kFlashPageBytes;
+    return sim::makeSampleImage(layout);
 }
 
 bool moveImage(HubConnection& connection, const std::vector<std::uint8_t>& image,

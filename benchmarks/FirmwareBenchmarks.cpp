@@ -10,12 +10,12 @@
 namespace {
 
 void BM_ParseWholeFlashImage(benchmark::State& state) {
-    velmora::sim::SampleImageSpec spec;
-    spec.vendorId = 0x1A2B;
-    spec.superSpeedProductId = 0x3C4D;
-    spec.highSpeedProductId = 0x5E6F;
-    spec.size = 32768;
-    const std::vector<std::uint8_t> image = velmora::sim::makeSampleImage(spec);
+    velmora::sim::SampleImageLayout layout;
+    layout.vendorId = 0x1A2B;
+    layout.superSpeedProductId = 0x3C4D;
+    layout.highSpeedProductId = 0x5E6F;
+    layout.size = 32768;
+    const std::vector<std::uint8_t> image = velmora::sim::makeSampleImage(layout);
     FirmwareBuffer buffer;
     for (auto _ : state) {
         const bool parsed = FW_Parse(buffer, image.data(), static_cast<std::int64_t>(image.size()));

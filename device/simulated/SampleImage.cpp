@@ -23,9 +23,9 @@ void putWord(std::vector<std::uint8_t>& image, std::size_t at, std::uint16_t val
 }
 
 // Stores the strings as length-prefixed entries; one that does not fit ends the list.
-void putStrings(std::vector<std::uint8_t>& image, std::size_t at, const SampleImageSpec& spec) {
+void putStrings(std::vector<std::uint8_t>& image, std::size_t at, const SampleImageLayout& layout) {
     std::size_t used = 0;
-    for (const std::string* text : {&spec.manufacturer, &spec.product, &spec.serial}) {
+    for (const std::string* text : {&layout.manufacturer, &layout.product, &layout.serial}) {
         const std::size_t entry = text->size() + 2;
         if (used + entry > kStringsLength || entry > 0xFF) return;
         image[at + used] = static_cast<std::uint8_t>(entry);
@@ -38,8 +38,8 @@ void putStrings(std::vector<std::uint8_t>& image, std::size_t at, const SampleIm
 
 }  // namespace
 
-std::vector<std::uint8_t> makeSampleImage(const SampleImageSpec& spec) {
-    std::size_t size = (spec.size + kBlockBytes - 1) / kBlockBytes * kBlockBytes;
+std::vector<std::uint8_t> makeSampleImage(const SampleImageLayout& layout) {
+    std::size_t size = (layout.size + kBlockBytes - 1) / kBlockBytes * kBlockBytes;
     if (size < 2 * kBlockBytes) size = 2 * kBlockBytes;
     std::vector<std::uint8_t> image(size);
     // Filler that never reads as a block signature at a 256-byte boundary.
@@ -47,13 +47,13 @@ std::vector<std::uint8_t> makeSampleImage(const SampleImageSpec& spec) {
 
     const std::size_t block = size - kBlockBytes;
     std::fill(image.begin() + static_cast<std::ptrdiff_t>(block), image.end(), 0);
-    putWord(image, block - kVersionBeforeBlock, spec.version);
+    putWord(image, block - kVersionBeforeBlock, layout.version);
     image[block] = 0xAA;
     image[block + 1] = 0x55;
-    putWord(image, block + kVidOffset, spec.vendorId);
-    putWord(image, block + kSspidOffset, spec.superSpeedProductId);
-    putWord(image, block + kHspidOffset, spec.highSpeedProductId);
-    putStrings(image, block + kStringsOffset, spec);
+    putWord(image, block + kVidOffset, layout.vendorId);
+    putWord(image, block + kSspidOffset, layout.superSpeedProductId);
+    putWord(image, block + kHspidOffset, layout.highSpeedProductId);
+    putStrings(image, block + kStringsOffset, layout);
     for (std::size_t i = 0; i < kContainerIdLength; ++i)
         image[block + kContainerIdOffset + i] = static_cast<std::uint8_t>(0x10 + i);
     return image;

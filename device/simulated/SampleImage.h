@@ -9,7 +9,7 @@
 
 namespace velmora::sim {
 
-struct SampleImageSpec {
+struct SampleImageLayout {
     std::uint16_t vendorId = 0;
     std::uint16_t superSpeedProductId = 0;
     std::uint16_t highSpeedProductId = 0;
@@ -20,6 +20,6 @@ struct SampleImageSpec {
     std::string serial = "000000000001";
 };
 
-std::vector<std::uint8_t> makeSampleImage(const SampleImageSpec& spec);
+std::vector<std::uint8_t> makeSampleImage(const SampleImageLayout& layout);
 
 }  // namespace velmora::sim

@@ -31,12 +31,12 @@ struct Setup {
         config.rebootTime = rebootTime;
         SimulatedHub& added = bus.addHub(config);
         if (withImage) {
-            SampleImageSpec spec;
-            spec.vendorId = identity.vid;
-            spec.superSpeedProductId = identity.sspid;
-            spec.highSpeedProductId = identity.hspid;
-            spec.version = kSampleImageVersion;
-            added.loadFlashImage(makeSampleImage(spec));
+            SampleImageLayout layout;
+            layout.vendorId = identity.vid;
+            layout.superSpeedProductId = identity.sspid;
+            layout.highSpeedProductId = identity.hspid;
+            layout.version = kSampleImageVersion;
+            added.loadFlashImage(makeSampleImage(layout));
         }
         return added;
     }

@@ -33,13 +33,13 @@ inline constexpr Wire kResetToFlash = {0x40, 0xE9, 0x01, 0x01, 0x00, 0x00, 0x00,
 inline constexpr Wire kErase = {0x40, 0xE8, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
 
 inline std::vector<std::uint8_t> sampleImage(std::size_t size = 8192, std::uint16_t version = kImageVersion) {
-    sim::SampleImageSpec spec;
-    spec.vendorId = kVendorId;
-    spec.superSpeedProductId = kSuperSpeedId;
-    spec.highSpeedProductId = kHighSpeedId;
-    spec.version = version;
-    spec.size = size;
-    return sim::makeSampleImage(spec);
+    sim::SampleImageLayout layout;
+    layout.vendorId = kVendorId;
+    layout.superSpeedProductId = kSuperSpeedId;
+    layout.highSpeedProductId = kHighSpeedId;
+    layout.version = version;
+    layout.size = size;
+    return sim::makeSampleImage(layout);
 }
 
 inline std::vector<Wire> wireOf(const sim::SimulatedHub& hub) {

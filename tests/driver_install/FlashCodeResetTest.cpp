@@ -26,7 +26,7 @@ protected:
         config.superSpeedProductId = kSuperSpeedId;
         config.highSpeedProductId = kHighSpeedId;
         sim::SimulatedHub& hub = bus.addHub(config);
-        sim::SampleImageSpec image;
+        sim::SampleImageLayout image;
         image.vendorId = kVendorId;
         image.superSpeedProductId = kSuperSpeedId;
         image.highSpeedProductId = kHighSpeedId;

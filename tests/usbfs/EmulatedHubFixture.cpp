@@ -26,12 +26,12 @@ std::vector<std::array<std::uint8_t, 8>> wireBytesOf(const sim::SimulatedHub& hu
 }
 
 std::vector<std::uint8_t> sampleImage(std::uint16_t version) {
-    sim::SampleImageSpec spec;
-    spec.vendorId = kHubVendorId;
-    spec.superSpeedProductId = kSuperSpeedProductId;
-    spec.highSpeedProductId = kHighSpeedProductId;
-    spec.version = version;
-    return sim::makeSampleImage(spec);
+    sim::SampleImageLayout layout;
+    layout.vendorId = kHubVendorId;
+    layout.superSpeedProductId = kSuperSpeedProductId;
+    layout.highSpeedProductId = kHighSpeedProductId;
+    layout.version = version;
+    return sim::makeSampleImage(layout);
 }
 
 sim::HubFaults failing(sim::RequestKind kind, int count, sim::Outcome outcome) {

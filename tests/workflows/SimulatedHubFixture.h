@@ -23,13 +23,13 @@ inline constexpr std::uint16_t kSuperSpeedId = 0x0611;
 inline constexpr std::uint16_t kHighSpeedId = 0x0610;
 
 inline std::vector<std::uint8_t> sampleImage(std::size_t size, std::uint16_t version = 0x0102) {
-    sim::SampleImageSpec spec;
-    spec.vendorId = kVendorId;
-    spec.superSpeedProductId = kSuperSpeedId;
-    spec.highSpeedProductId = kHighSpeedId;
-    spec.version = version;
-    spec.size = size;
-    return sim::makeSampleImage(spec);
+    sim::SampleImageLayout layout;
+    layout.vendorId = kVendorId;
+    layout.superSpeedProductId = kSuperSpeedId;
+    layout.highSpeedProductId = kHighSpeedId;
+    layout.version = version;
+    layout.size = size;
+    return sim::makeSampleImage(layout);
 }
 
 class SimulatedHubFixture : public ::testing::Test {
