@@ -1,11 +1,21 @@
 #include "editor/GenFun.h"
 
-#include <cassert>
+#include <cstdio>
+#include <cstdlib>
 
 namespace {
 constexpr int kBitsPerByte = 8;
 constexpr std::uint8_t kNoBit = 255;
 constexpr int kFirstLetterValue = 10;
+
+// A missing out argument is a programming error: stop in every build, naming it.
+void requireOutArgument(const std::uint8_t* argument, const char* name)
+{
+    if (argument == nullptr) {
+        std::fprintf(stderr, "GF_Mask2Bits: Assertion failed: %s\n", name);
+        std::abort();
+    }
+}
 }  // namespace
 
 std::uint8_t GF_MaskShift(std::uint8_t mask)
@@ -31,11 +41,8 @@ void GF_SetMaskValue(std::uint8_t* byte, std::uint8_t mask, std::uint8_t value)
 
 void GF_Mask2Bits(std::uint8_t mask, std::uint8_t* high, std::uint8_t* low)
 {
-    assert(high != nullptr && "high");
-    assert(low != nullptr && "low");
-    if (high == nullptr || low == nullptr) {
-        return;
-    }
+    requireOutArgument(high, "high");
+    requireOutArgument(low, "low");
     *high = kNoBit;
     *low = kNoBit;
     for (int bit = 0; bit < kBitsPerByte; ++bit) {
