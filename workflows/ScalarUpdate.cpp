@@ -12,7 +12,11 @@ std::string scalarImagePath(const ScalarSettings& settings) {
 }
 
 void chooseScalarUpdateFw(FirmwareBuffer& scalar, const std::string& path) {
-    FW_LoadFile(scalar, path);
+    if (!FW_LoadFile(scalar, path) && scalar.loaded) {
+        // Unreadable: the box now names this file, so the earlier image must not be
+        // what the next run writes; the run says "Wrong firmware file" instead.
+        scalar = FirmwareBuffer{};
+    }
 }
 
 bool updateScalar(const WorkflowContext& context, FirmwareBuffer& scalar,

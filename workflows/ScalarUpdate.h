@@ -18,7 +18,8 @@ struct ScalarSettings {
 std::string scalarImagePath(const ScalarSettings& settings);
 
 // Picking another image with ".." loads it quietly: a bad file shows up only as
-// the run's "Wrong firmware file".
+// the run's "Wrong firmware file". A file that cannot be read at all empties the
+// buffer too, so the run never writes an image other than the one now named.
 void chooseScalarUpdateFw(FirmwareBuffer& scalar, const std::string& path);
 
 // The run on the update worker. With an image configured it is reloaded first, so

@@ -73,6 +73,20 @@ TEST_F(ScalarUpdateTest, NothingConfiguredFailsAndStaysOpen) {
     expectCleanEnding();
 }
 
+TEST_F(ScalarUpdateTest, ChosenFileThatCannotBeReadIsNotReplacedByTheEarlierOne) {
+    FirmwareBuffer scalar;
+    chooseScalarUpdateFw(scalar, (resources_ / "fw.bin").string());
+    ASSERT_TRUE(scalar.loaded);
+    const std::string missing = (resources_ / "missing.bin").string();
+    chooseScalarUpdateFw(scalar, missing);
+
+    EXPECT_FALSE(updateScalar(context(), scalar, settings(""), missing));
+
+    EXPECT_EQ(reporter_.pane, "FW:" + missing + "(size=0)\n\nWrong firmware file\nUpdate FW Fail\n");
+    EXPECT_TRUE(hub_->requests().empty());
+    expectCleanEnding();
+}
+
 TEST_F(ScalarUpdateTest, FailedRunDoesNotQuit) {
     reporter_.quits = true;
     sim::HubFaults faults;
