@@ -95,4 +95,13 @@ std::string flashWithoutImage(const std::string& path) {
     return "the flash holds no configuration block (VID: Err); " + path + " holds its raw contents";
 }
 
+std::string printable(std::string_view value) {
+    std::string shown(value);
+    for (char& character : shown) {
+        const auto byte = static_cast<unsigned char>(character);
+        if (byte < 0x20 || byte == 0x7F) character = '?';
+    }
+    return shown;
+}
+
 }  // namespace velmora::cli::text

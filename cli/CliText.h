@@ -3,6 +3,7 @@
 // alerts come from the workflows): usage, errors and the labels of its listings.
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace velmora::cli::text {
 
@@ -95,5 +96,9 @@ inline constexpr const char* kPageLabel = "PageName";
 // Notes on stderr after a run.
 std::string savedFile(const std::string& path, std::size_t size);
 std::string flashWithoutImage(const std::string& path);
+
+// Text from an image file, safe to print: control characters (which a crafted
+// file could use to drive the terminal) become '?'.
+std::string printable(std::string_view value);
 
 }  // namespace velmora::cli::text

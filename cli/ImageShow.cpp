@@ -63,12 +63,16 @@ std::vector<Labelled> labelledFields(const IdentityTexts& fields) {
 
 void printText(std::ostream& out, const IdentityTexts& fields, const std::string& binary,
                const ShowRequest& request, const std::vector<editor::PropertyLine>& lines) {
-    for (const Labelled& field : labelledFields(fields)) out << field.label << ": " << field.value << '\n';
+    for (const Labelled& field : labelledFields(fields)) {
+        out << field.label << ": " << text::printable(field.value) << '\n';
+    }
     out << '\n' << binary;
     if (!binary.empty() && binary.back() != '\n') out << '\n';
     if (request.definition.empty()) return;
     out << '\n' << text::kPageLabel << ": " << request.page << '\n';
-    for (const editor::PropertyLine& line : lines) out << line.property << " = " << line.value << '\n';
+    for (const editor::PropertyLine& line : lines) {
+        out << text::printable(line.property) << " = " << text::printable(line.value) << '\n';
+    }
 }
 
 void printJson(std::ostream& out, const FirmwareBuffer& image, const IdentityTexts& fields,

@@ -19,6 +19,15 @@ TEST_F(CliImageTest, ShowListsTheFieldsTheBlockAndAPage) {
     EXPECT_NE(run.out.find("PageName: SSC\nSSC Enable = "), std::string::npos);
 }
 
+TEST_F(CliImageTest, ShowNeverPassesControlCharactersOfAnImageToTheTerminal) {
+    std::vector<char> image = read(kSampleImage);
+    image.at(0x7F2D) = '\x1B';  // the manufacturer's first character, in the block at 0x7F00
+    const CliRun run = runCli({"image", "show", write("escape.bin", image)});
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_NE(run.out.find("Manufacturer: ?elmora Labs\n"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find('\x1B'), std::string::npos);
+}
+
 TEST_F(CliImageTest, EditStoresFlagsAndWritesOnlyAWholeFile) {
     const std::string output = path("edited.bin");
     CliRun run = runCli({"image", "edit", kSampleImage, "-o", output, "--vid", "1a2b", "--serial", "SN42",
