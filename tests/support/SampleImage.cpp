@@ -2,17 +2,19 @@
 
 #include <algorithm>
 
+#include "firmware/FirmwareBuffer.h"
+
 namespace velmora::testing {
 
 namespace {
-constexpr std::size_t kBlockBytes = 256;
-constexpr std::size_t kVersionBefore = 7;
-constexpr std::size_t kVidOffset = 2;
-constexpr std::size_t kSspidOffset = 4;
-constexpr std::size_t kHspidOffset = 6;
-constexpr std::size_t kStringsOffset = 43;
-constexpr std::size_t kStringsLength = 35;
-constexpr std::size_t kContainerIdOffset = 78;
+using image::kBlockBytes;
+constexpr std::size_t kVersionBefore = -image::kVersionOffset;
+using image::kVidOffset;
+using image::kSspidOffset;
+using image::kHspidOffset;
+using image::kStringsOffset;
+using image::kStringsLength;
+using image::kContainerIdOffset;
 constexpr std::uint8_t kStringDescriptorType = 0x03;
 }  // namespace
 
