@@ -14,4 +14,8 @@ bool transferChunks(std::size_t size,
     return true;
 }
 
+double spanProgress(double start, double span, std::size_t done, std::size_t total) {
+    return start + span * static_cast<double>(done) / static_cast<double>(total);
+}
+
 }  // namespace velmora

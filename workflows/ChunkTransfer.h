@@ -11,4 +11,8 @@ namespace velmora {
 bool transferChunks(std::size_t size,
                     const std::function<bool(std::size_t offset, std::size_t length)>& transfer);
 
+// The progress of a transfer is worked out from the bytes moved rather than summed
+// chunk by chunk, so a complete transfer lands exactly on the end of its span.
+double spanProgress(double start, double span, std::size_t done, std::size_t total);
+
 }  // namespace velmora

@@ -19,12 +19,6 @@ std::string hexPair(const FirmwareBuffer& image, std::size_t position) {
     return formatText("%02X%02X", image.data.at(position), image.data.at(position + 1));
 }
 
-// The progress of a transfer is worked out from the bytes moved rather than summed
-// chunk by chunk, so a complete transfer lands exactly on the end of its span.
-double spanProgress(double start, double span, std::size_t done, std::size_t total) {
-    return start + span * static_cast<double>(done) / static_cast<double>(total);
-}
-
 class ImageWriter {
 public:
     ImageWriter(const WorkflowContext& context, const FirmwareBuffer& image)

@@ -57,8 +57,7 @@ private:
                 VC_ReadFlash(static_cast<std::uint32_t>(offset), contents_.data() + offset,
                              static_cast<std::uint16_t>(length), context_.connection);
             if (status != kIOReturnSuccess) return false;
-            post(progress::kAfterOpen + progress::kFlashReadSpan * static_cast<double>(offset + length) /
-                                            static_cast<double>(size));
+            post(spanProgress(progress::kAfterOpen, progress::kFlashReadSpan, offset + length, size));
             return true;
         });
     }
