@@ -3,7 +3,7 @@
 #include <array>
 #include <memory>
 
-#include "app/HubDetection.h"
+#include "detection/HubDetection.h"
 #include "cli/CliText.h"
 #include "cli/HubSession.h"
 #include "cli/ImageFile.h"

@@ -23,6 +23,21 @@ Milliseconds pollInterval(std::uint8_t resetCode, std::uint8_t waitSelector) {
     return flash::kReopenPollInterval;
 }
 
+// Calls transfer(offset, length) for each chunk in order and stops at the first
+// that does not succeed.
+template <typename Transfer>
+bool transferChunks(std::size_t size, const FL_ChunkProgress& progress, Transfer transfer) {
+    for (std::size_t offset = 0; offset < size;) {
+        const std::size_t length = flash::chunkLength(size, offset);
+        if (transfer(static_cast<std::uint32_t>(offset), offset, static_cast<std::uint16_t>(length)) !=
+            kIOReturnSuccess)
+            return false;
+        offset += length;
+        if (progress) progress(offset, size);
+    }
+    return true;
+}
+
 IOReturn sendResetRequest(std::uint8_t resetCode, HubConnection& connection) {
     return resetCode == flash::kResetToRomCode ? VC_ResetToRomCode(connection)
                                                : VC_ResetToFlashCode(connection);
@@ -74,4 +89,18 @@ bool FL_SendReset(std::uint8_t resetCode, HubConnection& connection) {
     // The hub is about to leave the bus, so the connection is stale either way.
     USB_CloseHub(connection);
     return sent;
+}
+
+bool FL_WriteImage(const std::uint8_t* bytes, std::size_t size, HubConnection& connection,
+                   const FL_ChunkProgress& progress) {
+    return transferChunks(size, progress, [&](std::uint32_t address, std::size_t offset, std::uint16_t length) {
+        return VC_WriteFlash(address, bytes + offset, length, connection);
+    });
+}
+
+bool FL_ReadImage(std::uint8_t* destination, std::size_t size, HubConnection& connection,
+                  const FL_ChunkProgress& progress) {
+    return transferChunks(size, progress, [&](std::uint32_t address, std::size_t offset, std::uint16_t length) {
+        return VC_ReadFlash(address, destination + offset, length, connection);
+    });
 }

@@ -4,6 +4,7 @@
 // false and never print; the workflows word every outcome.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 #include "device/HubConnection.h"
 
@@ -28,9 +29,18 @@ constexpr std::size_t chunkLength(std::size_t size, std::size_t offset) {
 }
 }  // namespace velmora::flash
 
-bool FL_OpenRomDevice(velmora::HubConnection& connection = velmora::processWideConnection());
-bool FL_EraseFlash(velmora::HubConnection& connection = velmora::processWideConnection());
-bool FL_ResetAndWait(std::uint8_t resetCode,
-                     velmora::HubConnection& connection = velmora::processWideConnection());
-bool FL_SendReset(std::uint8_t resetCode,
-                  velmora::HubConnection& connection = velmora::processWideConnection());
+bool FL_OpenRomDevice(velmora::HubConnection& connection);
+bool FL_EraseFlash(velmora::HubConnection& connection);
+bool FL_ResetAndWait(std::uint8_t resetCode, velmora::HubConnection& connection);
+bool FL_SendReset(std::uint8_t resetCode, velmora::HubConnection& connection);
+
+// Told after each chunk how many of the image's bytes have moved so far.
+using FL_ChunkProgress = std::function<void(std::size_t done, std::size_t total)>;
+
+// Images move to and from the flash in transfer units from address 0, the image
+// offset doubling as the flash address; the last chunk is whatever remains. Both
+// stop at the first chunk the hub refuses and return false.
+bool FL_WriteImage(const std::uint8_t* bytes, std::size_t size, velmora::HubConnection& connection,
+                   const FL_ChunkProgress& progress = {});
+bool FL_ReadImage(std::uint8_t* destination, std::size_t size, velmora::HubConnection& connection,
+                  const FL_ChunkProgress& progress = {});

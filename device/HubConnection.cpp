@@ -1,9 +1,5 @@
 #include "device/HubConnection.h"
 
-#include <atomic>
-#include <cstdio>
-#include <cstdlib>
-
 #include "app/SupportedDeviceTable.h"
 #include "device/VendorCommands.h"
 
@@ -53,28 +49,9 @@ IOReturn HubConnection::deviceRequest(std::uint8_t bmRequestType, std::uint8_t b
     if (!device_) return kIOReturnNotFound;
     if (wLength != 0 && data == nullptr) return kIOReturnBadArgument;
     const UsbSetup setup{bmRequestType, bRequest, wValue, wIndex, wLength};
-    const IOReturn status = device_->controlRequest(setup, static_cast<std::uint8_t*>(data));
+    const IOReturn status = device_->controlRequest(setup, static_cast<std::uint8_t*>(data), controlTimeout_);
     if (observer_) observer_(setup, status);
     return status;
 }
-
-namespace {
-std::atomic<HubConnection*> installedConnection{nullptr};
-}
-
-HubConnection& processWideConnection() {
-    HubConnection* connection = installedConnection.load();
-    if (connection == nullptr) {
-        std::fputs("velmora: the process-wide hub connection was used before it was installed\n",
-                   stderr);
-        std::abort();
-    }
-    return *connection;
-}
-
-ProcessWideConnectionScope::ProcessWideConnectionScope(HubConnection& connection)
-    : previous_(installedConnection.exchange(&connection)) {}
-
-ProcessWideConnectionScope::~ProcessWideConnectionScope() { installedConnection.store(previous_); }
 
 }  // namespace velmora

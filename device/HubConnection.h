@@ -1,8 +1,8 @@
 #pragma once
 // The device connection: at most one opened hub, the path every vendor request
-// takes. The program has one process-wide connection (processWideConnection());
-// a mode that drives several hubs at once uses one HubConnection per hub, each
-// pinned to a port path.
+// takes. Each front end creates the program's one connection and hands it to
+// everything that drives the hub; a mode that drives several hubs at once uses
+// one HubConnection per hub, each pinned to a port path.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -16,8 +16,9 @@ namespace velmora {
 
 class SupportedDeviceTable;
 
-// How long one control request may take before it is abandoned. libusb has no
-// default of its own; the hub answers every request, an erase included, well within it.
+// How long one control request may take before it is abandoned, unless the
+// connection is given another limit. libusb has no default of its own; the hub
+// answers every request, an erase included, well within it.
 inline constexpr Milliseconds kControlTransferTimeout{5000};
 
 class HubConnection {
@@ -30,12 +31,19 @@ public:
     HubConnection& operator=(const HubConnection&) = delete;
 
     bool isHubPresent();
-    bool openHub();   // opens the first supported hub and sends the open handshake
+    // Opens the first supported hub and sends the open handshake. The handshake is
+    // part of the open, so every path that opens the hub (detection, the workflows,
+    // the reopen after a reset) sends it and none can forget it. Its status is
+    // ignored: the open succeeds even when the hub stalls it.
+    bool openHub();
     void closeHub();  // harmless when nothing is open
     IOReturn deviceRequest(std::uint8_t bmRequestType, std::uint8_t bRequest, std::uint16_t wValue,
                            std::uint16_t wIndex, std::uint16_t wLength, void* data);
 
     bool isOpen() const { return device_ != nullptr; }
+    // The limit for each request from now on (tests shorten it).
+    void setControlTimeout(Milliseconds timeout) { controlTimeout_ = timeout; }
+    Milliseconds controlTimeout() const { return controlTimeout_; }
     Clock& clock() { return clock_; }
     UsbPlatform& platform() { return platform_; }
     const SupportedDeviceTable& table() const { return table_; }
@@ -53,22 +61,7 @@ private:
     std::optional<std::string> portPath_;
     std::unique_ptr<UsbDevice> device_;
     RequestObserver observer_;
-};
-
-// The process-wide connection. Its owner (main, or a test fixture) installs it for
-// its lifetime with ProcessWideConnectionScope; using it with none installed is a
-// programming error.
-HubConnection& processWideConnection();
-
-class ProcessWideConnectionScope {
-public:
-    explicit ProcessWideConnectionScope(HubConnection& connection);
-    ~ProcessWideConnectionScope();
-    ProcessWideConnectionScope(const ProcessWideConnectionScope&) = delete;
-    ProcessWideConnectionScope& operator=(const ProcessWideConnectionScope&) = delete;
-
-private:
-    HubConnection* previous_;
+    Milliseconds controlTimeout_ = kControlTransferTimeout;
 };
 
 }  // namespace velmora

@@ -4,7 +4,6 @@
 
 #include <cstdio>
 
-#include "device/HubConnection.h"
 #include "device/PortLock.h"
 
 namespace velmora {
@@ -47,10 +46,10 @@ public:
     LibusbDevice(libusb_device_handle* handle, PortLock lock) : handle_(handle), lock_(std::move(lock)) {}
     ~LibusbDevice() override { libusb_close(handle_); }
 
-    IOReturn controlRequest(const UsbSetup& setup, std::uint8_t* data) override {
-        const int result = libusb_control_transfer(
-            handle_, setup.bmRequestType, setup.bRequest, setup.wValue, setup.wIndex, data,
-            setup.wLength, static_cast<unsigned>(kControlTransferTimeout.count()));
+    IOReturn controlRequest(const UsbSetup& setup, std::uint8_t* data, Milliseconds timeout) override {
+        const int result =
+            libusb_control_transfer(handle_, setup.bmRequestType, setup.bRequest, setup.wValue, setup.wIndex,
+                                    data, setup.wLength, static_cast<unsigned>(timeout.count()));
         return result >= 0 ? kIOReturnSuccess : statusFromLibusbError(result);
     }
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "device/Clock.h"
 #include "device/UsbStatus.h"
 
 namespace velmora {
@@ -44,8 +45,9 @@ struct UsbDeviceInfo {
 class UsbDevice {
 public:
     virtual ~UsbDevice() = default;
-    // Sends one control request on endpoint 0 and waits for it. data holds wLength bytes.
-    virtual IOReturn controlRequest(const UsbSetup& setup, std::uint8_t* data) = 0;
+    // Sends one control request on endpoint 0 and waits for it, at most timeout
+    // (abandoning it then). data holds wLength bytes.
+    virtual IOReturn controlRequest(const UsbSetup& setup, std::uint8_t* data, Milliseconds timeout) = 0;
 };
 
 enum class UsbHotplugEvent { Arrived, Left };

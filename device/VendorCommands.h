@@ -29,18 +29,14 @@ inline constexpr std::size_t kStatusFlags = 15;
 inline constexpr std::uint8_t kStatusFlashCodeFlag = 0x02;
 }  // namespace velmora::vendor
 
-IOReturn VC_ReadStatus(std::uint8_t* buffer, std::uint16_t length,
-                       velmora::HubConnection& connection = velmora::processWideConnection());
-IOReturn VC_ResetToRomCode(velmora::HubConnection& connection = velmora::processWideConnection());
-IOReturn VC_ResetToFlashCode(velmora::HubConnection& connection = velmora::processWideConnection());
-IOReturn VC_EraseFlash(std::uint32_t address,
-                       velmora::HubConnection& connection = velmora::processWideConnection());
-IOReturn VC_WriteFlash(std::uint32_t address, const std::uint8_t* bytes, std::uint16_t length,
-                       velmora::HubConnection& connection = velmora::processWideConnection());
-IOReturn VC_ReadFlash(std::uint32_t address, std::uint8_t* destination, std::uint16_t length,
-                      velmora::HubConnection& connection = velmora::processWideConnection());
+IOReturn VC_ReadStatus(std::uint8_t* buffer, std::uint16_t length, velmora::HubConnection& connection);
+IOReturn VC_ResetToRomCode(velmora::HubConnection& connection);
+IOReturn VC_ResetToFlashCode(velmora::HubConnection& connection);
+IOReturn VC_EraseFlash(std::uint32_t address, velmora::HubConnection& connection);
+IOReturn VC_WriteFlash(std::uint32_t address, const std::uint8_t* bytes, std::uint16_t length, velmora::HubConnection& connection);
+IOReturn VC_ReadFlash(std::uint32_t address, std::uint8_t* destination, std::uint16_t length, velmora::HubConnection& connection);
 
 // 0 when the status block cannot be read.
-std::uint16_t VC_GetFwVersion(velmora::HubConnection& connection = velmora::processWideConnection());
+std::uint16_t VC_GetFwVersion(velmora::HubConnection& connection);
 // True only when the status block was read and the flash-code flag is clear.
-bool VC_IsRomMode(velmora::HubConnection& connection = velmora::processWideConnection());
+bool VC_IsRomMode(velmora::HubConnection& connection);

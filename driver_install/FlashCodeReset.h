@@ -8,7 +8,7 @@ namespace velmora::driver {
 
 class FlashCodeReset final : public HubReset {
 public:
-    explicit FlashCodeReset(HubConnection& connection = processWideConnection()) : connection_(connection) {}
+    explicit FlashCodeReset(HubConnection& connection) : connection_(connection) {}
     void resetToFlashCode() override;
 
 private:

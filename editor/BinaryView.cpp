@@ -20,8 +20,7 @@ std::optional<BinaryViewText> ShowBinary(const FirmwareBuffer& flashPage, std::u
     char line[80];
     std::snprintf(line, sizeof line, "offsetBegin :%u   ;   noffsetEnd :%u\n", offsetBegin, offsetEnd);
     console.line(line);
-    if (!flashPage.loaded || !flashPage.block ||
-        *flashPage.block + image::kBlockBytes > flashPage.data.size()) {
+    if (!flashPage.hasBlock()) {
         return std::nullopt;
     }
     const std::uint32_t lower = std::min(offsetBegin, offsetEnd);

@@ -73,10 +73,7 @@ IdentityEditResult noImage(IdentityTexts texts, IdentityField edited)
     return result;
 }
 
-bool isLoaded(const FirmwareBuffer& buffer)
-{
-    return buffer.loaded && buffer.block && *buffer.block + image::kBlockBytes <= buffer.data.size();
-}
+bool isLoaded(const FirmwareBuffer& buffer) { return buffer.hasBlock(); }
 
 // At most one length alert per edit, the first over-long field in field order.
 std::optional<std::string> cutIdsToFourDigits(IdentityTexts& texts)

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "firmware/ImageLayout.h"
+
 namespace velmora::editor {
 
 // IC definition files
@@ -29,11 +31,11 @@ inline constexpr std::string_view kUnnamedEnablingField = "the enabling field";
 
 // Identity fields and their edit flags in the configuration block
 inline constexpr std::size_t kIdDigits = 4;
-inline constexpr std::size_t kMaximumStringBytes = 29;  // 35-byte area less three entry heads
+inline constexpr std::size_t kMaximumStringBytes = image::kMaximumStringBytes;
 inline constexpr std::size_t kContainerIdDigits = 32;
 inline constexpr std::size_t kContainerIdTextLimit = 63;
-inline constexpr std::uint8_t kStringDescriptorType = 0x03;
-inline constexpr std::size_t kStringEntryHeadBytes = 2;
+inline constexpr std::uint8_t kStringDescriptorType = image::kStringDescriptorType;
+inline constexpr std::size_t kStringEntryHeadBytes = image::kStringEntryHeadBytes;
 inline constexpr std::uint8_t kIdEditFlagMask = 0x01;
 inline constexpr std::uint8_t kManufacturerFlagMask = 0x08;
 inline constexpr std::uint8_t kProductFlagMask = 0x04;

@@ -15,8 +15,7 @@ namespace {
 // carry any address, and nothing may touch bytes outside the block.
 const std::uint8_t* blockByte(const FirmwareBuffer& buffer, std::uint32_t offset)
 {
-    if (!buffer.loaded || !buffer.block || offset >= kBlockOffsetLimit ||
-        *buffer.block + offset >= buffer.data.size()) {
+    if (!buffer.hasBlock() || offset >= kBlockOffsetLimit) {
         return nullptr;
     }
     return &buffer.data[*buffer.block + offset];

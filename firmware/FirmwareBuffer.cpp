@@ -10,13 +10,6 @@ namespace {
 
 using namespace velmora::image;
 
-constexpr std::array<std::array<std::uint8_t, 2>, 3> kBlockSignatures = {{
-    {0xAA, 0x55},
-    {0x3C, 0xC3},
-    {0x55, 0xAA},
-}};
-constexpr std::size_t kStringEntryHeadBytes = 2;  // length byte and descriptor type
-constexpr int kStringEntryCount = 3;              // manufacturer, product, serial
 
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
@@ -98,9 +91,8 @@ void locateFields(FirmwareBuffer& buffer, std::size_t block)
     buffer.vid = block + kVidOffset;
     buffer.sspid = block + kSspidOffset;
     buffer.hspid = block + kHspidOffset;
-    const auto versionDistance = static_cast<std::size_t>(-kVersionOffset);
-    if (block >= versionDistance) {
-        buffer.version = block - versionDistance;
+    if (block >= kVersionBeforeBlock) {
+        buffer.version = block - kVersionBeforeBlock;
     }
 }
 

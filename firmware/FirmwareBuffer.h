@@ -1,30 +1,20 @@
 #pragma once
 // One firmware image in memory: the owned bytes and the positions of the
-// configuration block and its identity fields. Positions are offsets into data,
-// so writers change the image itself when they store through them.
+// configuration block and its identity fields (firmware/ImageLayout.h).
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
-namespace velmora::image {
-inline constexpr std::size_t kBlockBytes = 256;
-inline constexpr std::size_t kMinimumImageBytes = 256;
-inline constexpr std::ptrdiff_t kVersionOffset = -7;
-inline constexpr std::size_t kVidOffset = 2;
-inline constexpr std::size_t kSspidOffset = 4;
-inline constexpr std::size_t kHspidOffset = 6;
-inline constexpr std::size_t kIdEditFlagOffset = 10;
-inline constexpr std::size_t kStringEditFlagsOffset = 42;
-inline constexpr std::size_t kStringsOffset = 43;
-inline constexpr std::uint32_t kStringsLength = 35;
-inline constexpr std::size_t kContainerIdOffset = 78;
-inline constexpr std::uint32_t kContainerIdLength = 16;
-inline constexpr std::size_t kTextCapacity = 64;  // the display texts hold at most 63 bytes
-}  // namespace velmora::image
+#include "firmware/ImageLayout.h"
 
+
+// block, strings, containerID, vid, sspid, hspid and version are positions in
+// data, not values: writers store through them into the image itself. The names
+// are the ones the hub's documentation and the editor's texts use.
 struct FirmwareBuffer {
+    // Set only by FW_Parse, when data holds a whole configuration block.
     bool loaded = false;
     std::vector<std::uint8_t> data;
     std::optional<std::size_t> block;  // where the block signature lies
@@ -44,7 +34,11 @@ struct FirmwareBuffer {
     std::string serial;
     std::string containerIDText;
 
-    // The byte at a block offset 0..255; only valid while loaded.
+    // True when the buffer holds an image with a whole configuration block: the one
+    // test every reader and editor of the block uses.
+    bool hasBlock() const { return loaded && block && *block + velmora::image::kBlockBytes <= data.size(); }
+
+    // The byte at a block offset 0..255; only valid while hasBlock().
     std::uint8_t& blockByte(std::size_t offset) { return data.at(*block + offset); }
     std::uint8_t blockByte(std::size_t offset) const { return data.at(*block + offset); }
 };

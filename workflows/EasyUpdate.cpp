@@ -4,11 +4,11 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/HubDetection.h"
+#include "detection/DetectionScheduler.h"
 #include "device/FlashOperations.h"
 #include "device/UsbConnection.h"
 #include "device/VendorCommands.h"
-#include "workflows/ChunkTransfer.h"
+#include "workflows/ProgressSpan.h"
 #include "workflows/TextFormat.h"
 #include "workflows/WorkflowMessages.h"
 
@@ -46,28 +46,19 @@ public:
 
 private:
     bool program() {
-        const double start = progress::kAfterErase;
-        return transferChunks(image_.size(), [&](std::size_t offset, std::size_t length) {
-            const IOReturn status =
-                VC_WriteFlash(static_cast<std::uint32_t>(offset), image_.data() + offset,
-                              static_cast<std::uint16_t>(length), context_.connection);
-            if (status != kIOReturnSuccess) return false;
-            post(spanProgress(start, progress::kProgramSpan, offset + length, image_.size()));
-            return true;
-        });
+        return FL_WriteImage(image_.data(), image_.size(), context_.connection,
+                             [this](std::size_t done, std::size_t total) {
+                                 post(spanProgress(progress::kAfterErase, progress::kProgramSpan, done, total));
+                             });
     }
 
     bool readBack() {
         readBack_.assign(image_.size(), 0);
         const double start = progress::kAfterErase + progress::kProgramSpan;
-        return transferChunks(image_.size(), [&](std::size_t offset, std::size_t length) {
-            const IOReturn status =
-                VC_ReadFlash(static_cast<std::uint32_t>(offset), readBack_.data() + offset,
-                             static_cast<std::uint16_t>(length), context_.connection);
-            if (status != kIOReturnSuccess) return false;
-            post(spanProgress(start, progress::kReadBackSpan, offset + length, image_.size()));
-            return true;
-        });
+        return FL_ReadImage(readBack_.data(), readBack_.size(), context_.connection,
+                            [this, start](std::size_t done, std::size_t total) {
+                                post(spanProgress(start, progress::kReadBackSpan, done, total));
+                            });
     }
 
     void post(double value) {

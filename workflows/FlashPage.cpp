@@ -3,11 +3,11 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/HubDetection.h"
+#include "detection/DetectionScheduler.h"
 #include "device/FlashOperations.h"
 #include "device/UsbConnection.h"
 #include "device/VendorCommands.h"
-#include "workflows/ChunkTransfer.h"
+#include "workflows/ProgressSpan.h"
 #include "workflows/WorkflowMessages.h"
 
 namespace velmora {
@@ -51,15 +51,10 @@ public:
 
 private:
     bool readChunks() {
-        const std::size_t size = contents_.size();
-        return transferChunks(size, [&](std::size_t offset, std::size_t length) {
-            const IOReturn status =
-                VC_ReadFlash(static_cast<std::uint32_t>(offset), contents_.data() + offset,
-                             static_cast<std::uint16_t>(length), context_.connection);
-            if (status != kIOReturnSuccess) return false;
-            post(spanProgress(progress::kAfterOpen, progress::kFlashReadSpan, offset + length, size));
-            return true;
-        });
+        return FL_ReadImage(contents_.data(), contents_.size(), context_.connection,
+                            [this](std::size_t done, std::size_t total) {
+                                post(spanProgress(progress::kAfterOpen, progress::kFlashReadSpan, done, total));
+                            });
     }
 
     void post(double value) {

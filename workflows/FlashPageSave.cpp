@@ -2,6 +2,7 @@
 
 #include "app/Console.h"
 #include "editor/EditorConstants.h"
+#include "firmware/ImageLayout.h"
 #include "workflows/AtomicFile.h"
 #include "workflows/TextFormat.h"
 #include "workflows/WorkflowMessages.h"
@@ -10,7 +11,6 @@ namespace velmora {
 namespace {
 
 constexpr std::size_t kHexFieldBytes = 4;
-constexpr std::size_t kStringBytesLimit = 30;  // the three strings must stay below this
 constexpr std::size_t kBytesPerPrintedLine = 8;
 
 int byteLength(const std::string& text) {
@@ -23,7 +23,7 @@ bool lengthsAcceptable(const FirmwareBuffer& flashPage, const FlashPageFields& f
     const bool versionOk = !flashPage.version || fields.version.size() == kHexFieldBytes;
     return fields.vid.size() == kHexFieldBytes && fields.sspid.size() == kHexFieldBytes &&
            fields.hspid.size() == kHexFieldBytes && versionOk &&
-           fields.manufacturer.size() + fields.product.size() + fields.serial.size() < kStringBytesLimit;
+           fields.manufacturer.size() + fields.product.size() + fields.serial.size() <= image::kMaximumStringBytes;
 }
 
 void storeFields(FirmwareBuffer& flashPage, const FlashPageFields& fields) {

@@ -11,7 +11,7 @@ class DetectionScheduler;
 
 struct WorkflowContext {
     WorkflowReporter& reporter;
-    HubConnection& connection = processWideConnection();
+    HubConnection& connection;
     DetectionScheduler* scheduler = nullptr;  // none: nothing else uses the connection
 };
 

@@ -4,19 +4,20 @@
 #include <cstring>
 
 #include "device/VendorCommands.h"
+#include "firmware/ImageLayout.h"
 
 namespace velmora::sim {
 
 namespace {
 
-constexpr std::size_t kBlockStep = 256;
-constexpr std::size_t kVersionBeforeSignature = 7;
+constexpr std::size_t kBlockStep = image::kBlockBytes;
+constexpr std::size_t kVersionBeforeSignature = image::kVersionBeforeBlock;
 constexpr std::uint8_t kErasedByte = 0xFF;
 constexpr std::uint8_t kFlashCodeStatusFlag = vendor::kStatusFlashCodeFlag;
 
 bool isBlockSignature(std::uint8_t first, std::uint8_t second) {
-    return (first == 0xAA && second == 0x55) || (first == 0x3C && second == 0xC3) ||
-           (first == 0x55 && second == 0xAA);
+    return std::any_of(image::kBlockSignatures.begin(), image::kBlockSignatures.end(),
+                       [&](const auto& signature) { return signature[0] == first && signature[1] == second; });
 }
 
 // The boot code looks for the configuration block the way the updater does: at

@@ -15,7 +15,7 @@ public:
     SimulatedUsbDevice(SimulatedBus& bus, BusDevice device) : bus_(bus), device_(std::move(device)) {}
     ~SimulatedUsbDevice() override { bus_.releasePort(device_.info.portPath); }
 
-    IOReturn controlRequest(const UsbSetup& setup, std::uint8_t* data) override {
+    IOReturn controlRequest(const UsbSetup& setup, std::uint8_t* data, Milliseconds) override {
         // A plain device has no vendor requests of the hub's kind.
         if (!device_.hub) return kIOUSBPipeStalled;
         return toIOReturn(device_.hub->handleControlOn(device_.enumeration, setup, data).outcome);

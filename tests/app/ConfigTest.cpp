@@ -100,7 +100,7 @@ TEST(SupportedDeviceTableTest, MatchesEitherProductIdOfTheSameEntry) {
 
 TEST(ShippedConfigTest, ShippedFileFillsTheTable) {
     RecordingConsole console;
-    const AppConfig config = initFromIni(VELMORA_SOURCE_RESOURCES "/config.ini", console);
+    const AppConfig config = initFromIni(VELMORA_TEST_RESOURCES "/config.ini", console);
     EXPECT_EQ(config.appTitle, "Velmora");
     EXPECT_FALSE(config.scalarLayout());
     EXPECT_EQ(config.fwbinPath, "");

@@ -10,12 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "app/SupportedDeviceTable.h"
-#include "device/Clock.h"
 #include "device/HubConnection.h"
-#include "device/simulated/SampleImage.h"
-#include "device/simulated/SimulatedBus.h"
-#include "device/simulated/SimulatedUsbPlatform.h"
+#include "tests/support/HubRig.h"
 
 namespace velmora::devicetest {
 
@@ -32,58 +28,32 @@ inline constexpr Wire kResetToRom = {0x40, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0
 inline constexpr Wire kResetToFlash = {0x40, 0xE9, 0x01, 0x01, 0x00, 0x00, 0x00, 0x00};
 inline constexpr Wire kErase = {0x40, 0xE8, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
 
-inline std::vector<std::uint8_t> sampleImage(std::size_t size = 8192, std::uint16_t version = kImageVersion) {
-    sim::SampleImageLayout layout;
-    layout.vendorId = kVendorId;
-    layout.superSpeedProductId = kSuperSpeedId;
-    layout.highSpeedProductId = kHighSpeedId;
-    layout.version = version;
-    layout.size = size;
-    return sim::makeSampleImage(layout);
-}
-
-inline std::vector<Wire> wireOf(const sim::SimulatedHub& hub) {
-    std::vector<Wire> wire;
-    for (const sim::RecordedRequest& request : hub.requests()) wire.push_back(request.wireBytes);
-    return wire;
-}
-
 inline std::vector<Milliseconds> ms(std::initializer_list<long> values) {
     std::vector<Milliseconds> result;
     for (long value : values) result.emplace_back(value);
     return result;
 }
 
+inline constexpr testing::HubIdentity kDeviceTestIdentity{kVendorId, kSuperSpeedId, kHighSpeedId};
+
 // A bus with the test hub identity in the supported table.
-class SimulatedRig : public ::testing::Test {
+class SimulatedRig : public ::testing::Test, public testing::HubRig {
 protected:
-    SimulatedRig() : bus(clock), platform(bus) { table.set(0, kVendorId, kSuperSpeedId, kHighSpeedId); }
+    SimulatedRig() : HubRig(kDeviceTestIdentity) {}
 
     sim::SimulatedHub& addHub(bool inFlashCode = true, std::string port = "1-1",
-                              Milliseconds rebootTime = Milliseconds{1500}) {
-        sim::SimulatedHubConfig config;
-        config.vendorId = kVendorId;
-        config.superSpeedProductId = kSuperSpeedId;
-        config.highSpeedProductId = kHighSpeedId;
-        config.portPath = std::move(port);
-        config.rebootTime = rebootTime;
-        sim::SimulatedHub& hub = bus.addHub(config);
-        if (inFlashCode) hub.loadFlashImage(sampleImage());
-        return hub;
+                              Milliseconds rebootTime = testing::kRigRebootTime) {
+        testing::RigHubOptions options;
+        options.inFlashCode = inFlashCode;
+        options.portPath = std::move(port);
+        options.rebootTime = rebootTime;
+        options.imageVersion = kImageVersion;
+        return HubRig::addHub(options);
     }
 
-    static void failNext(sim::SimulatedHub& hub, sim::RequestKind kind, int count,
-                         sim::Outcome outcome = sim::Outcome::Stalled) {
-        sim::HubFaults faults = hub.faults();
-        faults.failures.push_back({kind, count, outcome});
-        hub.setFaults(faults);
+    std::vector<std::uint8_t> sampleImage(std::size_t size = 8192, std::uint16_t version = kImageVersion) const {
+        return HubRig::sampleImage(size, version);
     }
-
-    VirtualClock clock;
-    SupportedDeviceTable table;
-    sim::SimulatedBus bus;
-    sim::SimulatedUsbPlatform platform;
-    HubConnection connection{platform, table, clock};
 };
 
 // One device that records what it is sent and answers from a script.
@@ -101,6 +71,7 @@ class ScriptedPlatform final : public UsbPlatform {
 public:
     std::vector<SentRequest> sent;
     std::deque<ScriptedAnswer> answers;  // when empty: success with no data
+    std::vector<Milliseconds> timeouts;  // the limit each request was sent with
 
     std::vector<UsbDeviceInfo> listDevices() override {
         return {UsbDeviceInfo{kVendorId, kSuperSpeedId, "1-1", "001/002"}};
@@ -114,7 +85,8 @@ public:
 private:
     struct Device final : UsbDevice {
         explicit Device(ScriptedPlatform& owner) : owner(owner) {}
-        IOReturn controlRequest(const UsbSetup& setup, std::uint8_t* data) override {
+        IOReturn controlRequest(const UsbSetup& setup, std::uint8_t* data, Milliseconds timeout) override {
+            owner.timeouts.push_back(timeout);
             SentRequest request{setup.wireBytes(), {}};
             if (!setup.isDeviceToHost() && data) request.outData.assign(data, data + setup.wLength);
             owner.sent.push_back(request);

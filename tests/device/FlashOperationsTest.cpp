@@ -176,14 +176,63 @@ TEST_F(FlashOperationsTest, ImagesMoveInChunksOfTheTransferUnit) {
         std::size_t size;
         std::vector<std::size_t> chunks;
     };
+    sim::SimulatedHub& hub = addHub(false);
+    ASSERT_TRUE(FL_OpenRomDevice(connection));
     for (const Case& c : {Case{10000, {4096, 4096, 1808}}, Case{8192, {4096, 4096}}, Case{1, {1}},
                           Case{32768, std::vector<std::size_t>(8, 4096)}}) {
         SCOPED_TRACE(c.size);
-        std::vector<std::size_t> chunks;
-        for (std::size_t offset = 0; offset < c.size; offset += flash::chunkLength(c.size, offset))
-            chunks.push_back(flash::chunkLength(c.size, offset));
-        EXPECT_EQ(chunks, c.chunks);
+        const std::vector<std::uint8_t> image(c.size, 0x5A);
+        std::vector<std::uint8_t> readBack(c.size);
+        std::vector<std::size_t> progress;
+        const auto record = [&](std::size_t done, std::size_t total) {
+            EXPECT_EQ(total, c.size);
+            progress.push_back(done);
+        };
+        hub.clearRequests();
+        ASSERT_TRUE(FL_WriteImage(image.data(), image.size(), connection, record));
+        ASSERT_TRUE(FL_ReadImage(readBack.data(), readBack.size(), connection, record));
+        std::vector<std::size_t> sent;
+        std::vector<std::size_t> done;
+        std::size_t address = 0;
+        for (const sim::RecordedRequest& request : hub.requests()) {
+            sent.push_back(request.setup.wLength);
+            // The image offset is the flash address; each pass starts again at 0.
+            if (request.setup.bRequest == vendor::kRequestReadFlash && sent.size() == c.chunks.size() + 1)
+                address = 0;
+            EXPECT_EQ(request.setup.wValue | request.setup.wIndex << 16, address);
+            address += request.setup.wLength;
+            done.push_back(address);
+        }
+        std::vector<std::size_t> both = c.chunks;
+        both.insert(both.end(), c.chunks.begin(), c.chunks.end());
+        EXPECT_EQ(sent, both);
+        EXPECT_EQ(progress, done);
     }
+}
+
+TEST_F(FlashOperationsTest, ImageMovesStopAtTheFirstRefusedChunk) {
+    sim::SimulatedHub& hub = addHub(false);
+    ASSERT_TRUE(FL_OpenRomDevice(connection));
+    const std::vector<std::uint8_t> image = sampleImage(32768);
+    std::vector<std::uint8_t> readBack(image.size());
+    int calls = 0;
+    const auto count = [&](std::size_t, std::size_t) { ++calls; };
+
+    hub.clearRequests();
+    failNext(hub, RequestKind::ReadFlash, 1);
+    EXPECT_FALSE(FL_ReadImage(readBack.data(), readBack.size(), connection, count));
+    EXPECT_EQ(hub.requests().size(), 1u);
+    EXPECT_EQ(calls, 0);
+
+    // The third chunk is lost with the hub: nothing is sent after it.
+    hub.clearRequests();
+    sim::HubFaults faults;
+    faults.disconnect = sim::DisconnectFault{RequestKind::WriteFlash, 3, false};
+    hub.setFaults(faults);
+    EXPECT_FALSE(FL_WriteImage(image.data(), image.size(), connection, count));
+    EXPECT_EQ(hub.requests().size(), 3u);
+    EXPECT_EQ(calls, 2);
+    USB_CloseHub(connection);
 }
 
 // An update from start to end, as the workflows run it.
@@ -193,12 +242,8 @@ TEST_F(FlashOperationsTest, FullUpdateLeavesTheNewImageRunning) {
     ASSERT_TRUE(FL_OpenRomDevice(connection));
     ASSERT_TRUE(FL_EraseFlash(connection));
     std::vector<std::uint8_t> readBack(image.size());
-    for (std::size_t offset = 0; offset < image.size(); offset += flash::kTransferUnitBytes) {
-        const auto length = static_cast<std::uint16_t>(flash::chunkLength(image.size(), offset));
-        const auto address = static_cast<std::uint32_t>(offset);
-        ASSERT_EQ(VC_WriteFlash(address, image.data() + offset, length, connection), kIOReturnSuccess);
-        ASSERT_EQ(VC_ReadFlash(address, readBack.data() + offset, length, connection), kIOReturnSuccess);
-    }
+    ASSERT_TRUE(FL_WriteImage(image.data(), image.size(), connection));
+    ASSERT_TRUE(FL_ReadImage(readBack.data(), readBack.size(), connection));
     EXPECT_EQ(readBack, image);
     ASSERT_TRUE(FL_ResetAndWait(flash::kResetToFlashCode, connection));
     EXPECT_EQ(VC_GetFwVersion(connection), 0x0305);

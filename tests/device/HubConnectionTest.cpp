@@ -165,18 +165,5 @@ TEST_F(HubConnectionTest, HotplugReportsAResetAsLeavingAndArrivingUnderANewNumbe
                           {UsbHotplugEvent::Left, before}, {UsbHotplugEvent::Arrived, after}}));
 }
 
-TEST_F(HubConnectionTest, ProcessWideConnectionIsTheInstalledOne) {
-    sim::SimulatedHub& hub = addHub();
-    {
-        ProcessWideConnectionScope scope(connection);
-        EXPECT_EQ(&processWideConnection(), &connection);
-        ASSERT_TRUE(USB_OpenHub());
-        EXPECT_EQ(VC_GetFwVersion(), kImageVersion);
-        USB_CloseHub();
-    }
-    EXPECT_EQ(hub.requests().size(), 2u);
-    EXPECT_DEATH(processWideConnection(), "installed");
-}
-
 }  // namespace
 }  // namespace velmora::devicetest

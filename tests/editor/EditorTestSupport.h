@@ -1,7 +1,7 @@
 #pragma once
 // Loaded buffers and scratch folders for the editor tests.
 #include "firmware/FirmwareBuffer.h"
-#include "SampleImage.h"
+#include "tests/support/SampleImage.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 #include "editor/DescriptorFields.h"
 #include "editor/EditorConstants.h"
 #include "editor/PropertyModel.h"
-#include "SampleImage.h"
+#include "tests/support/SampleImage.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,7 @@ namespace {
 
 using namespace velmora::editor;
 
-const std::string kResources = VELMORA_RESOURCES_DIR;
+const std::string kResources = VELMORA_TEST_RESOURCES;
 
 TEST(SampleFiles, DefinitionFileFillsEverySpecifiedPage)
 {

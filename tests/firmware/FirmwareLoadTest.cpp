@@ -1,5 +1,6 @@
 #include "firmware/FirmwareBuffer.h"
-#include "SampleImage.h"
+#include "device/simulated/SampleImage.h"
+#include "tests/support/SampleImage.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +9,7 @@
 
 namespace {
 
+using namespace velmora;
 using namespace velmora::testing;
 
 class FirmwareLoad : public ::testing::Test {
@@ -33,10 +35,11 @@ protected:
 
 TEST_F(FirmwareLoad, LoadsAndParsesAFile)
 {
-    SampleIdentity identity;
-    identity.vid = 0x2FE3;
-    identity.manufacturer = "Velmora Labs";
-    const std::vector<std::uint8_t> image = makeSampleImage(4096, identity);
+    sim::SampleImageLayout layout;
+    layout.size = 4096;
+    layout.vendorId = 0x2FE3;
+    layout.manufacturer = "Velmora Labs";
+    const std::vector<std::uint8_t> image = sim::makeSampleImage(layout);
     FirmwareBuffer buffer;
     EXPECT_TRUE(FW_LoadFile(buffer, write("good.bin", image)));
     EXPECT_TRUE(buffer.loaded);

@@ -1,5 +1,5 @@
 #include "firmware/FirmwareBuffer.h"
-#include "SampleImage.h"
+#include "tests/support/SampleImage.h"
 
 #include <gtest/gtest.h>
 

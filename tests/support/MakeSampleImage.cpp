@@ -1,7 +1,7 @@
 // Writes the shipped sample firmware image: velmora_make_sample_image OUTPUT.bin
 // The file is written beside its final name first and then renamed, so an
 // interrupted run never leaves a half-written image.
-#include "SampleImage.h"
+#include "tests/support/SampleImage.h"
 #include "firmware/FirmwareBuffer.h"
 
 #include <cstdio>

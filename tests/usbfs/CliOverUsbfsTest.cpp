@@ -16,7 +16,7 @@
 #include "EmulatedHubFixture.h"
 #include "device/PortLock.h"
 #include "device/simulated/SimulatedBus.h"
-#include "device/usbfs/UsbfsTestbed.h"
+#include "testbed/UsbfsTestbed.h"
 
 extern char** environ;
 

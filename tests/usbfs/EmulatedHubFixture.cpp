@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include "device/simulated/SampleImage.h"
 
 namespace velmora::usbfs::testing {
 
@@ -19,19 +18,9 @@ std::string testPortPath(int port) {
     return std::to_string(bus) + "-" + std::to_string(port);
 }
 
-std::vector<std::array<std::uint8_t, 8>> wireBytesOf(const sim::SimulatedHub& hub) {
-    std::vector<std::array<std::uint8_t, 8>> bytes;
-    for (const sim::RecordedRequest& request : hub.requests()) bytes.push_back(request.wireBytes);
-    return bytes;
-}
-
 std::vector<std::uint8_t> sampleImage(std::uint16_t version) {
-    sim::SampleImageLayout layout;
-    layout.vendorId = kHubVendorId;
-    layout.superSpeedProductId = kSuperSpeedProductId;
-    layout.highSpeedProductId = kHighSpeedProductId;
-    layout.version = version;
-    return sim::makeSampleImage(layout);
+    return velmora::testing::sampleImageFor({kHubVendorId, kSuperSpeedProductId, kHighSpeedProductId}, 8192,
+                                            version);
 }
 
 sim::HubFaults failing(sim::RequestKind kind, int count, sim::Outcome outcome) {
@@ -41,7 +30,6 @@ sim::HubFaults failing(sim::RequestKind kind, int count, sim::Outcome outcome) {
 }
 
 EmulatedHubTest::EmulatedHubTest() {
-    table_.set(0, kHubVendorId, kSuperSpeedProductId, kHighSpeedProductId);
     table_.set(1, kHubVendorId, kSecondSuperSpeedProductId, kSecondHighSpeedProductId);
     testbed_ = std::make_unique<UsbfsTestbed>(bus_);
     clock_ = std::make_unique<TestbedClock>(virtualClock_, *testbed_);
@@ -56,15 +44,14 @@ EmulatedHubTest::~EmulatedHubTest() {
 
 sim::SimulatedHub& EmulatedHubTest::addHub(int port, bool superSpeed, std::uint16_t productId,
                                            std::uint16_t highSpeedProductId) {
-    sim::SimulatedHubConfig config;
-    config.vendorId = kHubVendorId;
-    config.superSpeedProductId = productId;
-    config.highSpeedProductId = highSpeedProductId;
-    config.enumeratesAsSuperSpeed = superSpeed;
-    config.portPath = testPortPath(port);
-    config.rebootTime = kTestRebootTime;
-    sim::SimulatedHub& hub = bus_.addHub(config);
-    hub.loadFlashImage(sampleImage());
+    velmora::testing::RigHubOptions options;
+    options.superSpeedProductId = productId;
+    options.highSpeedProductId = highSpeedProductId;
+    options.superSpeed = superSpeed;
+    options.portPath = testPortPath(port);
+    options.rebootTime = kTestRebootTime;
+    options.imageVersion = kImageVersion;
+    sim::SimulatedHub& hub = hubs_.addHub(options);
     testbed_->sync();
     return hub;
 }

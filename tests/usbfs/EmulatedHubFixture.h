@@ -12,8 +12,9 @@
 #include "device/HubConnection.h"
 #include "device/LibusbPlatform.h"
 #include "device/simulated/SimulatedBus.h"
-#include "device/usbfs/TestbedClock.h"
-#include "device/usbfs/UsbfsTestbed.h"
+#include "tests/support/HubRig.h"
+#include "testbed/TestbedClock.h"
+#include "testbed/UsbfsTestbed.h"
 
 namespace velmora::usbfs::testing {
 
@@ -28,9 +29,6 @@ inline constexpr Milliseconds kTestRebootTime{1500};
 // Port path "B-port" on this process's own bus number: the advisory lock files
 // are named after the port path and live in a folder every process shares.
 std::string testPortPath(int port);
-
-// The wire bytes of every request the hub saw, in order.
-std::vector<std::array<std::uint8_t, 8>> wireBytesOf(const sim::SimulatedHub& hub);
 
 std::vector<std::uint8_t> sampleImage(std::uint16_t version = kImageVersion);
 
@@ -51,9 +49,10 @@ protected:
     // Starts libusb (after the testbed, as umockdev needs) and the connection.
     void startLibusb();
 
-    VirtualClock virtualClock_;
-    sim::SimulatedBus bus_{virtualClock_};
-    SupportedDeviceTable table_;
+    velmora::testing::SimulatedHubs hubs_{{kHubVendorId, kSuperSpeedProductId, kHighSpeedProductId}};
+    VirtualClock& virtualClock_ = hubs_.clock;
+    sim::SimulatedBus& bus_ = hubs_.bus;
+    SupportedDeviceTable& table_ = hubs_.table;
     std::unique_ptr<UsbfsTestbed> testbed_;
     std::unique_ptr<TestbedClock> clock_;
     std::unique_ptr<LibusbPlatform> platform_;

@@ -68,7 +68,7 @@ TEST_F(EnumerationTest, OpenSendsExactlyTheHandshake) {
     sim::SimulatedHub& hub = addHub(1);
     startLibusb();
     ASSERT_TRUE(USB_OpenHub(*connection_));
-    EXPECT_EQ(wireBytesOf(hub), std::vector<Wire>{kHandshake});
+    EXPECT_EQ(velmora::testing::SimulatedHubs::wireOf(hub), std::vector<Wire>{kHandshake});
     EXPECT_EQ(hub.requests().at(0).answer.outcome, sim::Outcome::Completed);
 }
 
@@ -131,7 +131,7 @@ protected:
 TEST_F(TwoHubsTest, TheFirstListedHubIsOpened) {
     ASSERT_EQ(platform_->listDevices().size(), 2u);
     ASSERT_TRUE(USB_OpenHub(*connection_));
-    EXPECT_EQ(wireBytesOf(listedFirst()), std::vector<Wire>{kHandshake});
+    EXPECT_EQ(velmora::testing::SimulatedHubs::wireOf(listedFirst()), std::vector<Wire>{kHandshake});
     EXPECT_TRUE(listedSecond().requests().empty());
 }
 

@@ -1,7 +1,7 @@
 // Arrival and removal reach the program through libusb's hot-plug support, and
 // each runs hub detection once.
 #include "EmulatedHubFixture.h"
-#include "app/HubDetection.h"
+#include "detection/HubDetection.h"
 #include "device/FlashOperations.h"
 #include "device/UsbConnection.h"
 

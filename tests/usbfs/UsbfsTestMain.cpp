@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-#include "device/usbfs/PreloadEnvironment.h"
+#include "testbed/PreloadEnvironment.h"
 
 int main(int argc, char** argv) {
     if (!velmora::usbfs::isPreloaded()) {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/HubDetection.h"
+#include "detection/DetectionScheduler.h"
 #include "device/simulated/HubFaults.h"
 #include "tests/workflows/SimulatedHubFixture.h"
 #include "workflows/FlashPage.h"

@@ -1,4 +1,4 @@
-#include "device/usbfs/PreloadEnvironment.h"
+#include "testbed/PreloadEnvironment.h"
 
 #include <dlfcn.h>
 #include <unistd.h>

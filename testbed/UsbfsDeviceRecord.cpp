@@ -1,9 +1,9 @@
-#include "device/usbfs/UsbfsDeviceRecord.h"
+#include "testbed/UsbfsDeviceRecord.h"
 
 #include <cstdio>
 #include <cstdlib>
 
-#include "device/usbfs/UsbfsDescriptors.h"
+#include "testbed/UsbfsDescriptors.h"
 
 namespace velmora::usbfs {
 

@@ -1,4 +1,4 @@
-#include "device/usbfs/UsbfsDescriptors.h"
+#include "testbed/UsbfsDescriptors.h"
 
 namespace velmora::usbfs {
 

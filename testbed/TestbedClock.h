@@ -4,7 +4,7 @@
 // looks like afterwards. A reset wait of twenty two-second polls runs at once,
 // and the hub is back exactly when the model says it is.
 #include "device/Clock.h"
-#include "device/usbfs/UsbfsTestbed.h"
+#include "testbed/UsbfsTestbed.h"
 
 namespace velmora::usbfs {
 

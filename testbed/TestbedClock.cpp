@@ -1,4 +1,4 @@
-#include "device/usbfs/TestbedClock.h"
+#include "testbed/TestbedClock.h"
 
 namespace velmora::usbfs {
 

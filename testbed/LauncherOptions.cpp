@@ -1,4 +1,4 @@
-#include "device/usbfs/LauncherOptions.h"
+#include "testbed/LauncherOptions.h"
 
 #include <cstdlib>
 

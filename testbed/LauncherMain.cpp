@@ -15,9 +15,9 @@
 #include "app/Console.h"
 #include "device/simulated/SimulatedEnvironment.h"
 #include "device/simulated/SimulationScenarios.h"
-#include "device/usbfs/LauncherOptions.h"
-#include "device/usbfs/PreloadEnvironment.h"
-#include "device/usbfs/UsbfsTestbed.h"
+#include "testbed/LauncherOptions.h"
+#include "testbed/PreloadEnvironment.h"
+#include "testbed/UsbfsTestbed.h"
 
 namespace {
 

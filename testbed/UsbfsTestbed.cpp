@@ -1,11 +1,11 @@
-#include "device/usbfs/UsbfsTestbed.h"
+#include "testbed/UsbfsTestbed.h"
 
 #include <umockdev.h>
 
 #include <cstdio>
 #include <set>
 
-#include "device/usbfs/UsbfsDeviceRecord.h"
+#include "testbed/UsbfsDeviceRecord.h"
 
 namespace velmora::usbfs {
 

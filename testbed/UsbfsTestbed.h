@@ -19,7 +19,7 @@
 #include "device/Clock.h"
 #include "device/PortLock.h"
 #include "device/simulated/SimulatedBus.h"
-#include "device/usbfs/UsbfsNodeHandler.h"
+#include "testbed/UsbfsNodeHandler.h"
 
 typedef struct _UMockdevTestbed UMockdevTestbed;
 

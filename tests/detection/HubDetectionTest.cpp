@@ -1,10 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <future>
-#include <thread>
-
-#include "app/HubDetection.h"
+#include "detection/HubDetection.h"
 #include "app/SupportedDeviceTable.h"
 #include "device/HubConnection.h"
 
@@ -36,7 +32,7 @@ private:
     public:
         explicit Device(FakePlatform& platform) : platform_(platform) { ++platform_.openDevices; }
         ~Device() override { --platform_.openDevices; }
-        IOReturn controlRequest(const UsbSetup& setup, std::uint8_t* data) override {
+        IOReturn controlRequest(const UsbSetup& setup, std::uint8_t* data, Milliseconds) override {
             if (setup.bRequest != 0x09) {
                 return kIOReturnSuccess;
             }
@@ -96,64 +92,6 @@ TEST_F(HubDetectionTest, HubThatDoesNotAnswerNeedsTheDriver) {
     const HubInfo info = detect();
     EXPECT_EQ(info.text, "Detect Zelo Hub : Success\n-need load driver");
     EXPECT_EQ(info.colour, TextColour::Blue);
-}
-
-TEST(DetectionSchedulerTest, DetectionRunsAtOnceWhenNoWorkflowHoldsTheConnection) {
-    int runs = 0;
-    int deferred = 0;
-    DetectionScheduler scheduler([&] { ++runs; }, [&] { ++deferred; });
-    scheduler.requestDetection();
-    scheduler.requestDetection();
-    EXPECT_EQ(runs, 2);
-    EXPECT_EQ(deferred, 0);
-}
-
-TEST(DetectionSchedulerTest, DetectionDuringAWorkflowIsDeferredAndRunsOnceAfterIt) {
-    int runs = 0;
-    int deferred = 0;
-    DetectionScheduler scheduler([&] { ++runs; }, [&] { ++deferred; });
-    {
-        WorkflowHold hold(&scheduler);
-        EXPECT_TRUE(scheduler.workflowRunning());
-        scheduler.requestDetection();  // the hub left during its reset
-        scheduler.requestDetection();  // and came back
-        EXPECT_EQ(runs, 0);
-    }
-    EXPECT_FALSE(scheduler.workflowRunning());
-    EXPECT_EQ(deferred, 1);
-    {
-        WorkflowHold hold(&scheduler);  // nothing asked meanwhile: nothing deferred
-    }
-    EXPECT_EQ(deferred, 1);
-}
-
-TEST(DetectionSchedulerTest, WorkflowWaitsForARunningDetection) {
-    std::promise<void> detectionEntered;
-    std::promise<void> letDetectionFinish;
-    std::shared_future<void> finish = letDetectionFinish.get_future().share();
-    std::atomic<bool> detectionDone{false};
-    DetectionScheduler scheduler(
-        [&] {
-            detectionEntered.set_value();
-            finish.wait();
-            detectionDone = true;
-        },
-        [] {});
-    std::thread main([&] { scheduler.requestDetection(); });
-    detectionEntered.get_future().wait();
-
-    std::atomic<bool> workflowStarted{false};
-    std::thread worker([&] {
-        scheduler.workflowStarted();
-        // The connection is never shared: detection finished before the workflow starts.
-        EXPECT_TRUE(detectionDone.load());
-        workflowStarted = true;
-        scheduler.workflowEnded();
-    });
-    letDetectionFinish.set_value();
-    main.join();
-    worker.join();
-    EXPECT_TRUE(workflowStarted.load());
 }
 
 }  // namespace

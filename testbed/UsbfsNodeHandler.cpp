@@ -1,4 +1,4 @@
-#include "device/usbfs/UsbfsNodeHandler.h"
+#include "testbed/UsbfsNodeHandler.h"
 
 #include <sys/ioctl.h>
 #include <linux/usbdevice_fs.h>

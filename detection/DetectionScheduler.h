@@ -1,30 +1,12 @@
 #pragma once
-// Hub detection: whether a supported hub is attached and which firmware it runs,
-// worded for the hub info field. It runs at launch and on every USB arrival or
-// removal, and must never take the device connection away from a running workflow.
+// Detection and the workflows share one hub connection. Detection runs at launch
+// and on every USB arrival or removal, and must never take the connection away
+// from a running workflow; a workflow must not start while detection holds it.
 #include <condition_variable>
 #include <functional>
 #include <mutex>
-#include <string>
 
 namespace velmora {
-
-class HubConnection;
-
-enum class TextColour { Blue, Red };
-
-struct HubInfo {
-    std::string text;
-    TextColour colour = TextColour::Red;
-};
-
-inline constexpr const char* kHubNotFoundText = "Detect Zelo Hub: Fail\nPlease Insert Zelo Hub Device";
-inline constexpr const char* kHubVersionFormat = "Detect Zelo Hub : Success\nfwVer:%04x";
-inline constexpr const char* kHubNeedsDriverText = "Detect Zelo Hub : Success\n-need load driver";
-
-// The detection steps: presence, open, version read, close. Begins and ends with
-// nothing open on the connection.
-HubInfo DetectHub(HubConnection& connection);
 
 // Keeps detection and workflows apart on the one connection. Detection asked for
 // while a workflow holds the connection is deferred and run once when it ends;
@@ -40,6 +22,8 @@ public:
     void workflowStarted();
     void workflowEnded();
     bool workflowRunning() const;
+    // How many workflows are waiting for a running detection to end.
+    int workflowsWaiting() const;
 
 private:
     enum class Holder { None, Detection, Workflow };
@@ -50,6 +34,7 @@ private:
     std::condition_variable released_;
     Holder holder_ = Holder::None;
     bool pending_ = false;
+    int waiting_ = 0;
 };
 
 // Holds the connection for a workflow for the lifetime of the object.

@@ -1,31 +1,6 @@
-#include "app/HubDetection.h"
-
-#include <cstdint>
-#include <cstdio>
-
-#include "device/UsbConnection.h"
-#include "device/VendorCommands.h"
+#include "detection/DetectionScheduler.h"
 
 namespace velmora {
-
-HubInfo DetectHub(HubConnection& connection) {
-    if (!USB_IsHubPresent(connection)) {
-        return {kHubNotFoundText, TextColour::Red};
-    }
-    // A hub that is attached but cannot be opened keeps this value and shows ffff.
-    std::uint16_t version = 0xFFFF;
-    if (USB_OpenHub(connection)) {
-        version = VC_GetFwVersion(connection);
-    }
-    USB_CloseHub(connection);
-
-    if (version == 0) {
-        return {kHubNeedsDriverText, TextColour::Blue};
-    }
-    char text[64];
-    std::snprintf(text, sizeof text, kHubVersionFormat, version);
-    return {text, TextColour::Blue};
-}
 
 DetectionScheduler::DetectionScheduler(std::function<void()> runDetection,
                                        std::function<void()> onDeferredDetection)
@@ -57,7 +32,9 @@ void DetectionScheduler::requestDetection() {
 
 void DetectionScheduler::workflowStarted() {
     std::unique_lock lock(mutex_);
+    ++waiting_;
     released_.wait(lock, [this] { return holder_ == Holder::None; });
+    --waiting_;
     holder_ = Holder::Workflow;
 }
 
@@ -73,6 +50,11 @@ void DetectionScheduler::workflowEnded() {
     if (deferred && onDeferredDetection_) {
         onDeferredDetection_();
     }
+}
+
+int DetectionScheduler::workflowsWaiting() const {
+    std::lock_guard lock(mutex_);
+    return waiting_;
 }
 
 bool DetectionScheduler::workflowRunning() const {

@@ -1,0 +1,17 @@
+# Which layer may include which: one line per folder, "folder: folders it may use".
+# A folder may always include its own headers. Tests and benchmarks may include
+# anything. docs/architecture.md shows the same table; the test
+# structure.layer_includes checks every #include "..." of the tree against it.
+set(VELMORA_LAYER_RULES
+  "app:"
+  "firmware:"
+  "device: app"
+  "device/simulated: device firmware app"
+  "editor: firmware app"
+  "detection: device app"
+  "driver_install: device app"
+  "workflows: detection editor device firmware app"
+  "cli: workflows detection driver_install editor device/simulated device firmware app"
+  "window: workflows detection driver_install editor device/simulated device firmware app"
+  "testbed: device/simulated device firmware app"
+)

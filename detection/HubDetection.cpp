@@ -1,0 +1,30 @@
+#include "detection/HubDetection.h"
+
+#include <cstdint>
+#include <cstdio>
+
+#include "device/UsbConnection.h"
+#include "device/VendorCommands.h"
+
+namespace velmora {
+
+HubInfo DetectHub(HubConnection& connection) {
+    if (!USB_IsHubPresent(connection)) {
+        return {kHubNotFoundText, TextColour::Red};
+    }
+    // A hub that is attached but cannot be opened keeps this value and shows ffff.
+    std::uint16_t version = 0xFFFF;
+    if (USB_OpenHub(connection)) {
+        version = VC_GetFwVersion(connection);
+    }
+    USB_CloseHub(connection);
+
+    if (version == 0) {
+        return {kHubNeedsDriverText, TextColour::Blue};
+    }
+    char text[64];
+    std::snprintf(text, sizeof text, kHubVersionFormat, version);
+    return {text, TextColour::Blue};
+}
+
+}  // namespace velmora

@@ -1,0 +1,26 @@
+#pragma once
+// Hub detection: whether a supported hub is attached and which firmware it runs,
+// worded for the hub info field. It runs at launch and on every USB arrival or
+// removal, and must never take the device connection away from a running workflow.
+#include <string>
+
+namespace velmora {
+
+class HubConnection;
+
+enum class TextColour { Blue, Red };
+
+struct HubInfo {
+    std::string text;
+    TextColour colour = TextColour::Red;
+};
+
+inline constexpr const char* kHubNotFoundText = "Detect Zelo Hub: Fail\nPlease Insert Zelo Hub Device";
+inline constexpr const char* kHubVersionFormat = "Detect Zelo Hub : Success\nfwVer:%04x";
+inline constexpr const char* kHubNeedsDriverText = "Detect Zelo Hub : Success\n-need load driver";
+
+// The detection steps: presence, open, version read, close. Begins and ends with
+// nothing open on the connection.
+HubInfo DetectHub(HubConnection& connection);
+
+}  // namespace velmora

@@ -1,0 +1,62 @@
+# cmake -DSOURCE_DIR=<tree> -P CheckLayers.cmake
+cmake_minimum_required(VERSION 3.25)
+# Fails, naming each offending line, when a layer includes a header of a layer it
+# may not use (cmake/LayerRules.cmake).
+include(${SOURCE_DIR}/cmake/LayerRules.cmake)
+
+set(layers "")
+foreach(rule IN LISTS VELMORA_LAYER_RULES)
+  string(REGEX MATCH "^([^:]+):(.*)$" _ "${rule}")
+  set(layer "${CMAKE_MATCH_1}")
+  string(STRIP "${CMAKE_MATCH_2}" uses)
+  string(REPLACE " " ";" uses "${uses}")
+  list(APPEND layers "${layer}")
+  set(allowed_${layer} "${layer};${uses}")
+endforeach()
+# The deepest folder first, so device/simulated is not taken for device.
+list(SORT layers ORDER DESCENDING)
+
+# The layer a path (relative to the tree) belongs to, or "" for none.
+function(layer_of path out)
+  foreach(layer IN LISTS layers)
+    if(path MATCHES "^${layer}/")
+      set(${out} "${layer}" PARENT_SCOPE)
+      return()
+    endif()
+  endforeach()
+  set(${out} "" PARENT_SCOPE)
+endfunction()
+
+set(violations 0)
+file(GLOB_RECURSE sources RELATIVE ${SOURCE_DIR}
+  ${SOURCE_DIR}/*.h ${SOURCE_DIR}/*.cpp ${SOURCE_DIR}/*.c)
+foreach(source IN LISTS sources)
+  if(source MATCHES "^(build|tests|benchmarks|kext)")
+    continue()
+  endif()
+  layer_of("${source}" layer)
+  if(layer STREQUAL "")
+    continue()
+  endif()
+  file(STRINGS ${SOURCE_DIR}/${source} includes REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
+  foreach(line IN LISTS includes)
+    string(REGEX MATCH "\"([^\"]+)\"" _ "${line}")
+    set(header "${CMAKE_MATCH_1}")
+    layer_of("${header}" used)
+    if(used STREQUAL "")
+      if(NOT header MATCHES "/")
+        continue()  # a file beside this one
+      endif()
+      message(SEND_ERROR "${source}: includes \"${header}\", which belongs to no layer")
+      math(EXPR violations "${violations} + 1")
+    elseif(NOT used IN_LIST allowed_${layer})
+      message(SEND_ERROR "${source}: the ${layer} layer may not include \"${header}\" (layer ${used})")
+      math(EXPR violations "${violations} + 1")
+    endif()
+  endforeach()
+endforeach()
+
+if(violations GREATER 0)
+  message(FATAL_ERROR "${violations} include(s) break the layer rules in cmake/LayerRules.cmake")
+endif()
+message(STATUS "layer rules hold")
