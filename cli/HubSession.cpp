@@ -1,6 +1,9 @@
 #include "cli/HubSession.h"
 
+#include <unistd.h>
+
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -9,6 +12,7 @@
 #include "cli/CliText.h"
 #include "cli/ImageFile.h"
 #include "device/LibusbPlatform.h"
+#include "device/RemoteClock.h"
 #include "device/simulated/SimulatedEnvironment.h"
 
 namespace velmora::cli {
@@ -17,6 +21,19 @@ namespace {
 bool virtualTimeRequested() {
     const char* value = std::getenv(kSimulatedTimeVariable);
     return value != nullptr && std::strcmp(value, kVirtualTime) == 0;
+}
+
+// The real bus's clock: the wall clock, or the testbed's when it hands one over.
+std::unique_ptr<Clock> realBusClock() {
+    const char* value = std::getenv(kSimulatedTimeVariable);
+    const std::size_t prefix = std::strlen(kTestbedTimePrefix);
+    if (value != nullptr && std::strncmp(value, kTestbedTimePrefix, prefix) == 0) {
+        char* end = nullptr;
+        const long descriptor = std::strtol(value + prefix, &end, 10);
+        if (end != value + prefix && *end == '\0' && descriptor > STDERR_FILENO && descriptor < INT_MAX)
+            return std::make_unique<RemoteClock>(static_cast<int>(descriptor));
+    }
+    return std::make_unique<SystemClock>();
 }
 
 }  // namespace
@@ -62,7 +79,7 @@ bool HubSession::loadConfig(const CliOptions& options, std::string& error) {
 
 bool HubSession::makePlatform(const CliOptions& options, std::string& error) {
     if (!options.simulate) {
-        clock_ = std::make_unique<SystemClock>();
+        clock_ = realBusClock();
         realPlatform_ = std::make_unique<LibusbPlatform>();
         platform_ = realPlatform_.get();
         return true;

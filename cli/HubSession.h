@@ -20,9 +20,12 @@ class SimulatedEnvironment;
 namespace velmora::cli {
 
 // Set to "virtual" in the environment, the simulated hub's resets and the program's
-// waits take no real time. For tests of the command line; it has no effect on real hubs.
+// waits take no real time. Set to "fd:N", the program's waits are served by the
+// emulated-usbfs testbed over descriptor N, in the testbed's virtual time. For
+// tests of the command line; neither has any effect on a real hub's timing.
 inline constexpr const char* kSimulatedTimeVariable = "VELMORA_SIMULATED_TIME";
 inline constexpr const char* kVirtualTime = "virtual";
+inline constexpr const char* kTestbedTimePrefix = "fd:";
 
 class HubSession {
 public:

@@ -5,10 +5,8 @@
 
 namespace velmora::driver {
 
-// The boot setting that, once in force, makes the restart unnecessary: on macOS
-// the boot argument that lets unsigned kernel extensions load; here the
+// The boot setting that, once in force, makes the restart unnecessary: the
 // enrolment of the key that signs the module, as recorded in the snapshot.
-inline constexpr std::string_view kKextDevModeSetting = "kext-dev-mode=1";
 inline constexpr std::string_view kSigningKeyEnrolledSetting = "brennic-signing-key=enrolled";
 
 inline constexpr std::string_view kRestartPromptMessage =
@@ -18,9 +16,6 @@ inline constexpr std::string_view kRestartPromptMessage =
 inline constexpr std::string_view kCancelButton = "Cancel";       // the default button
 inline constexpr std::string_view kRebootNowButton = "Reboot Now";
 inline constexpr std::string_view kUserAbortLine = "User abort start !!!";
-
-// On macOS only 10.10 needed a restart: its version text contains "10.10".
-bool needSignDriverForSystemVersion(std::string_view systemVersion);
 
 // The decision: ask for a restart when the system needs a signed driver and the
 // boot-args snapshot does not show the setting in force yet.

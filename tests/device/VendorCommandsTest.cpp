@@ -142,5 +142,15 @@ TEST_F(VendorCommandTest, FailureStatusIsPassedUpUnchangedAndTheConnectionStays)
     }
 }
 
+// The platform is told how long each request may take: the connection's limit,
+// five seconds unless the connection was given another.
+TEST_F(VendorCommandTest, RequestsCarryTheConnectionsTimeoutToThePlatform) {
+    open();
+    VC_ResetToRomCode(connection);
+    connection.setControlTimeout(Milliseconds{250});
+    VC_ResetToRomCode(connection);
+    EXPECT_EQ(platform.timeouts, ms({5000, 5000, 250}));  // the handshake, then the two resets
+}
+
 }  // namespace
 }  // namespace velmora::devicetest

@@ -1,6 +1,6 @@
 // velmora-cli as users run it, a separate process using LibusbPlatform, against
-// the emulated hub that this process serves. The hub resets in real time here,
-// so its reboot time is short and the bus is looked at continuously.
+// the emulated hub that this process serves. The program's waits are served from
+// this process's virtual clock, so its reset polls take no real time.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -16,6 +16,8 @@
 #include "EmulatedHubFixture.h"
 #include "device/PortLock.h"
 #include "device/simulated/SimulatedBus.h"
+#include "testbed/ClockServer.h"
+#include "testbed/TestbedClock.h"
 #include "testbed/UsbfsTestbed.h"
 
 extern char** environ;
@@ -23,8 +25,6 @@ extern char** environ;
 namespace velmora::usbfs::testing {
 namespace {
 
-constexpr Milliseconds kRealRebootTime{50};
-constexpr Milliseconds kBusLookInterval{10};
 constexpr const char* kRunBound = "45";  // seconds; a hung run fails instead of blocking the suite
 constexpr std::uint16_t kNewImageVersion = 0x0203;
 constexpr int kWorkflowFailed = 1;
@@ -42,7 +42,7 @@ protected:
         config.superSpeedProductId = kSuperSpeedProductId;
         config.highSpeedProductId = kHighSpeedProductId;
         config.portPath = testPortPath(1);
-        config.rebootTime = kRealRebootTime;
+        config.rebootTime = kTestRebootTime;
         config.waitSelector = 1;  // one-second polls after the reset to ROM code
         hub_ = &bus_.addHub(config);
         hub_->loadFlashImage(sampleImage());
@@ -52,9 +52,10 @@ protected:
         std::ofstream(folder_ / "config.ini") << "[Support Vid Pid]\nVID_00 = 0x2FE3\nSSPID_00 = 0x0611\n"
                                                  "HSPID_00 = 0x0610\n";
         testbed_ = std::make_unique<UsbfsTestbed>(bus_);
-        testbed_->watchInRealTime(kBusLookInterval);
+        testbedClock_ = std::make_unique<TestbedClock>(virtualClock_, *testbed_);
     }
     void TearDown() override {
+        testbedClock_.reset();
         testbed_.reset();
         std::filesystem::remove_all(folder_);
     }
@@ -74,11 +75,23 @@ protected:
         posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outputPath.c_str(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0644);
         posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-        pid_t child = 0;
+        // The child's waits pass in this process's virtual time.
+        ClockServer clock(*testbedClock_);
+        if (!clock.ready()) return -1;
+        posix_spawn_file_actions_adddup2(&actions, clock.clientDescriptor(), clock.clientDescriptor());
         // The child inherits this process's environment: umockdev's preload and
         // the testbed folder, so its libusb sees the emulated bus.
-        const int error = posix_spawn(&child, arguments[0], &actions, nullptr, arguments.data(), environ);
+        std::vector<std::string> environment;
+        for (char** variable = environ; *variable != nullptr; ++variable) environment.emplace_back(*variable);
+        environment.push_back(std::string("VELMORA_SIMULATED_TIME=fd:") + std::to_string(clock.clientDescriptor()));
+        std::vector<char*> environmentPointers;
+        for (std::string& variable : environment) environmentPointers.push_back(variable.data());
+        environmentPointers.push_back(nullptr);
+        pid_t child = 0;
+        const int error =
+            posix_spawn(&child, arguments[0], &actions, nullptr, arguments.data(), environmentPointers.data());
         posix_spawn_file_actions_destroy(&actions);
+        clock.releaseClientDescriptor();
         if (error != 0) return -1;
         int status = 0;
         if (waitpid(child, &status, 0) != child) return -1;
@@ -96,8 +109,9 @@ protected:
         return {std::istreambuf_iterator<char>(file), {}};
     }
 
-    SystemClock clock_;
-    sim::SimulatedBus bus_{clock_};
+    VirtualClock virtualClock_;
+    sim::SimulatedBus bus_{virtualClock_};
+    std::unique_ptr<TestbedClock> testbedClock_;
     sim::SimulatedHub* hub_ = nullptr;
     std::filesystem::path folder_;
     std::unique_ptr<UsbfsTestbed> testbed_;
