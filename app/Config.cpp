@@ -52,8 +52,7 @@ void fillTable(dictionary* dict, SupportedDeviceTable& table, Console& console) 
         }
         table.set(index, vid, sspid, hspid);
         char line[96];
-        std::snprintf(line, sizeof line, "vid:0x%x   ;    sspid:0x%x ;    hspid:0x%x \n", vid, sspid,
-                      hspid);
+        std::snprintf(line, sizeof line, "vid:0x%x   ;    sspid:0x%x ;    hspid:0x%x \n", vid, sspid, hspid);
         console.line(line);
     }
 }

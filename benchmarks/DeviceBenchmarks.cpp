@@ -26,9 +26,9 @@ void BM_EraseProgramVerifyWholeFlash(benchmark::State& state) {
     const std::vector<std::uint8_t> image = rig.sampleImage(flash::kFlashPageBytes);
     std::vector<std::uint8_t> readBack(image.size());
     for (auto _ : state) {
-        const bool verified = FL_EraseFlash(rig.connection) &&
-                              FL_WriteImage(image.data(), image.size(), rig.connection) &&
-                              FL_ReadImage(readBack.data(), readBack.size(), rig.connection) && readBack == image;
+        const bool verified =
+            FL_EraseFlash(rig.connection) && FL_WriteImage(image.data(), image.size(), rig.connection) &&
+            FL_ReadImage(readBack.data(), readBack.size(), rig.connection) && readBack == image;
         benchmark::DoNotOptimize(verified);
         if (!verified) {
             state.SkipWithError("the image did not verify");

@@ -43,8 +43,8 @@ std::string emptyFile(const std::string& path) {
 }
 
 std::string shortImage(const std::string& path, long long size) {
-    return formatText("'%s' is too short for a firmware image (%lld bytes, at least %zu)", path.c_str(),
-                      size, image::kMinimumImageBytes);
+    return formatText("'%s' is too short for a firmware image (%lld bytes, at least %zu)", path.c_str(), size,
+                      image::kMinimumImageBytes);
 }
 
 std::string noConfigurationBlock(const std::string& path) {

@@ -3,11 +3,11 @@
 #include <array>
 #include <memory>
 
-#include "detection/HubDetection.h"
 #include "cli/CliText.h"
 #include "cli/HubSession.h"
 #include "cli/ImageFile.h"
 #include "cli/JsonText.h"
+#include "detection/HubDetection.h"
 #include "device/FlashOperations.h"
 #include "device/VendorCommands.h"
 #include "workflows/AtomicFile.h"
@@ -33,7 +33,7 @@ bool expectArguments(const CommandContext& command, const std::string& name, std
     if (command.arguments.size() > count) {
         const std::string& extra = command.arguments[count];
         error = extra.rfind("-", 0) == 0 ? text::unknownOption(name, extra)
-                                          : text::unexpectedArgument(name, extra);
+                                         : text::unexpectedArgument(name, extra);
         return false;
     }
     return true;
@@ -51,8 +51,8 @@ void printHubInfo(const CommandContext& command, const HubInfo& info) {
     std::ostream& out = command.streams.out;
     if (command.options.json) {
         out << "{\"detected\": " << (info.colour == TextColour::Blue ? "true" : "false")
-            << ", \"text\": " << jsonString(info.text) << ", \"colour\": "
-            << (info.colour == TextColour::Blue ? "\"blue\"" : "\"red\"") << "}\n";
+            << ", \"text\": " << jsonString(info.text)
+            << ", \"colour\": " << (info.colour == TextColour::Blue ? "\"blue\"" : "\"red\"") << "}\n";
     } else if (command.streams.outIsTerminal) {
         out << (info.colour == TextColour::Blue ? kBlue : kRed) << info.text << kPlain << '\n';
     } else {

@@ -37,7 +37,8 @@ public:
         command_.streams.err.flush();
         std::string answer;
         std::getline(std::cin, answer);
-        return answer == "y" || answer == "Y" ? driver::RestartAnswer::RebootNow : driver::RestartAnswer::Cancel;
+        return answer == "y" || answer == "Y" ? driver::RestartAnswer::RebootNow
+                                              : driver::RestartAnswer::Cancel;
     }
 
 private:
@@ -45,7 +46,8 @@ private:
     RestartChoice choice_;
 };
 
-bool parseDriver(const CommandContext& command, std::string& action, RestartChoice& choice, std::string& error) {
+bool parseDriver(const CommandContext& command, std::string& action, RestartChoice& choice,
+                 std::string& error) {
     if (command.arguments.empty()) {
         error = text::missingArgument("driver", "load or unload");
         return false;
@@ -63,7 +65,7 @@ bool parseDriver(const CommandContext& command, std::string& action, RestartChoi
             choice = RestartChoice::NoReboot;
         } else {
             error = word.rfind("-", 0) == 0 ? text::unknownOption("driver " + action, word)
-                                             : text::unexpectedArgument("driver " + action, word);
+                                            : text::unexpectedArgument("driver " + action, word);
             return false;
         }
     }
@@ -87,7 +89,11 @@ ExitStatus runDriver(const CommandContext& command) {
     driver::PkexecRunner privileged(driver::PkexecRunner::Completion::Wait);
     driver::SystemShellRunner shell;
     const driver::DriverActions actions{std::filesystem::absolute(session->resourcePath()).string(),
-                                        *privateFolder, privileged, shell, session->console(), {}};
+                                        *privateFolder,
+                                        privileged,
+                                        shell,
+                                        session->console(),
+                                        {}};
     if (action == "load") {
         TerminalRestartQuestion question(command, choice);
         driver::LoadUpdateDriver(actions, driver::restartCheckFor(*privateFolder), question);

@@ -30,8 +30,7 @@ inline constexpr const char* kTestbedTimePrefix = "fd:";
 class HubSession {
 public:
     // Reads the configuration; error tells why when the session cannot be made.
-    static std::unique_ptr<HubSession> open(const CliOptions& options, std::ostream& err,
-                                            std::string& error);
+    static std::unique_ptr<HubSession> open(const CliOptions& options, std::ostream& err, std::string& error);
     ~HubSession();
 
     const AppConfig& config() const { return config_; }

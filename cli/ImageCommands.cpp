@@ -14,7 +14,8 @@ ExitStatus runImage(const CommandContext& command) {
     CommandContext inner = command;
     inner.arguments.erase(inner.arguments.begin());
     if (action == "show") return runImageShow(inner);
-    if (command.options.json) return command.fail(ExitStatus::BadUsage, text::jsonNotSupported("image " + action));
+    if (command.options.json)
+        return command.fail(ExitStatus::BadUsage, text::jsonNotSupported("image " + action));
     if (action == "edit") return runImageEdit(inner);
     return command.fail(ExitStatus::BadUsage, text::unknownCommand("image " + action));
 }

@@ -115,7 +115,9 @@ bool applySetting(FirmwareBuffer& image, editor::PropertyModel& model, const std
     const editor::OptionResult result = model.setProperty(image, name, value);
     switch (result.outcome) {
         case editor::OptionOutcome::Changed: return true;
-        case editor::OptionOutcome::NotEditable: error = text::editRefused("--set " + name, result.alertText); break;
+        case editor::OptionOutcome::NotEditable:
+            error = text::editRefused("--set " + name, result.alertText);
+            break;
         case editor::OptionOutcome::NoSuchRow: error = text::unknownProperty(name); break;
         default: error = text::unknownPropertyOption(name, value); break;
     }

@@ -25,7 +25,8 @@ struct ShowRequest {
 bool parseShow(const CommandContext& command, ShowRequest& request, std::string& error) {
     ArgumentReader reader(command.arguments);
     while (!reader.done() && error.empty()) {
-        if (reader.option("--ic", request.definition, error) || reader.option("--page", request.page, error)) {
+        if (reader.option("--ic", request.definition, error) ||
+            reader.option("--page", request.page, error)) {
             continue;
         }
         const std::string word = reader.next();

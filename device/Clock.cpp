@@ -5,8 +5,7 @@
 namespace velmora {
 
 Milliseconds SystemClock::now() const {
-    return std::chrono::duration_cast<Milliseconds>(
-        std::chrono::steady_clock::now().time_since_epoch());
+    return std::chrono::duration_cast<Milliseconds>(std::chrono::steady_clock::now().time_since_epoch());
 }
 
 void SystemClock::sleepFor(Milliseconds duration) {

@@ -12,14 +12,12 @@ namespace {
 // The wait selector is read before a reset to ROM code; a failed read counts as 0.
 std::uint8_t readWaitSelector(HubConnection& connection) {
     std::array<std::uint8_t, vendor::kStatusBlockLength> block{};
-    if (VC_ReadStatus(block.data(), vendor::kStatusBlockLength, connection) != kIOReturnSuccess)
-        return 0;
+    if (VC_ReadStatus(block.data(), vendor::kStatusBlockLength, connection) != kIOReturnSuccess) return 0;
     return block[vendor::kStatusWaitSelector];
 }
 
 Milliseconds pollInterval(std::uint8_t resetCode, std::uint8_t waitSelector) {
-    if (resetCode == flash::kResetToRomCode && waitSelector == 1)
-        return flash::kFastReopenPollInterval;
+    if (resetCode == flash::kResetToRomCode && waitSelector == 1) return flash::kFastReopenPollInterval;
     return flash::kReopenPollInterval;
 }
 
@@ -93,14 +91,16 @@ bool FL_SendReset(std::uint8_t resetCode, HubConnection& connection) {
 
 bool FL_WriteImage(const std::uint8_t* bytes, std::size_t size, HubConnection& connection,
                    const FL_ChunkProgress& progress) {
-    return transferChunks(size, progress, [&](std::uint32_t address, std::size_t offset, std::uint16_t length) {
-        return VC_WriteFlash(address, bytes + offset, length, connection);
-    });
+    return transferChunks(size, progress,
+                          [&](std::uint32_t address, std::size_t offset, std::uint16_t length) {
+                              return VC_WriteFlash(address, bytes + offset, length, connection);
+                          });
 }
 
 bool FL_ReadImage(std::uint8_t* destination, std::size_t size, HubConnection& connection,
                   const FL_ChunkProgress& progress) {
-    return transferChunks(size, progress, [&](std::uint32_t address, std::size_t offset, std::uint16_t length) {
-        return VC_ReadFlash(address, destination + offset, length, connection);
-    });
+    return transferChunks(size, progress,
+                          [&](std::uint32_t address, std::size_t offset, std::uint16_t length) {
+                              return VC_ReadFlash(address, destination + offset, length, connection);
+                          });
 }

@@ -9,7 +9,9 @@ HubConnection::HubConnection(UsbPlatform& platform, const SupportedDeviceTable& 
                              std::optional<std::string> portPath)
     : platform_(platform), table_(table), clock_(clock), portPath_(std::move(portPath)) {}
 
-HubConnection::~HubConnection() { closeHub(); }
+HubConnection::~HubConnection() {
+    closeHub();
+}
 
 bool HubConnection::isCandidate(const UsbDeviceInfo& device) const {
     if (portPath_ && device.portPath != *portPath_) return false;
@@ -34,18 +36,19 @@ bool HubConnection::openHub() {
         UsbPlatform::OpenResult opened = platform_.openDevice(device);
         if (!opened.device) return false;
         device_ = std::move(opened.device);
-        deviceRequest(vendor::kHostToDevice, vendor::kRequestOpenHandshake,
-                      vendor::kOpenHandshakeValue, vendor::kOpenHandshakeIndex, 0, nullptr);
+        deviceRequest(vendor::kHostToDevice, vendor::kRequestOpenHandshake, vendor::kOpenHandshakeValue,
+                      vendor::kOpenHandshakeIndex, 0, nullptr);
         return true;
     }
     return false;
 }
 
-void HubConnection::closeHub() { device_.reset(); }
+void HubConnection::closeHub() {
+    device_.reset();
+}
 
-IOReturn HubConnection::deviceRequest(std::uint8_t bmRequestType, std::uint8_t bRequest,
-                                      std::uint16_t wValue, std::uint16_t wIndex,
-                                      std::uint16_t wLength, void* data) {
+IOReturn HubConnection::deviceRequest(std::uint8_t bmRequestType, std::uint8_t bRequest, std::uint16_t wValue,
+                                      std::uint16_t wIndex, std::uint16_t wLength, void* data) {
     if (!device_) return kIOReturnNotFound;
     if (wLength != 0 && data == nullptr) return kIOReturnBadArgument;
     const UsbSetup setup{bmRequestType, bRequest, wValue, wIndex, wLength};

@@ -1,10 +1,10 @@
 #include "device/PortLock.h"
 
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
 
 namespace velmora {
 
@@ -14,7 +14,7 @@ constexpr const char* kSharedLockFolders[] = {"/run/lock", "/tmp"};
 constexpr mode_t kLockFileMode = 0644;  // others may open it read-only to take the lock
 
 bool isWritableFolder(const char* path) {
-    struct stat info{};
+    struct stat info {};
     return stat(path, &info) == 0 && S_ISDIR(info.st_mode) && access(path, W_OK | X_OK) == 0;
 }
 
@@ -63,7 +63,7 @@ IOReturn PortLock::acquire(const std::string& portPath, const std::string& direc
     release();
     const int descriptor = openLockFile(directory + "/" + fileName(portPath));
     if (descriptor < 0) return kIOReturnNotPermitted;
-    struct stat info{};
+    struct stat info {};
     if (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
         close(descriptor);
         return kIOReturnNotPermitted;

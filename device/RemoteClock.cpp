@@ -48,7 +48,9 @@ Milliseconds RemoteClock::exchange(std::int64_t request) const {
     return lastKnown_;
 }
 
-Milliseconds RemoteClock::now() const { return exchange(kRemoteClockAskTime); }
+Milliseconds RemoteClock::now() const {
+    return exchange(kRemoteClockAskTime);
+}
 
 void RemoteClock::sleepFor(Milliseconds duration) {
     exchange(duration.count() > 0 ? static_cast<std::int64_t>(duration.count()) : 0);

@@ -9,4 +9,5 @@ bool USB_IsHubPresent(velmora::HubConnection& connection);
 bool USB_OpenHub(velmora::HubConnection& connection);
 void USB_CloseHub(velmora::HubConnection& connection);
 IOReturn USB_DeviceRequest(std::uint8_t bmRequestType, std::uint8_t bRequest, std::uint16_t wValue,
-                           std::uint16_t wIndex, std::uint16_t wLength, void* data, velmora::HubConnection& connection);
+                           std::uint16_t wIndex, std::uint16_t wLength, void* data,
+                           velmora::HubConnection& connection);

@@ -7,9 +7,9 @@
 using IOReturn = std::uint32_t;
 
 inline constexpr IOReturn kIOReturnSuccess = 0;
-inline constexpr IOReturn kIOReturnError = 0xE00002BC;            // general failure
+inline constexpr IOReturn kIOReturnError = 0xE00002BC;  // general failure
 inline constexpr IOReturn kIOReturnNoMemory = 0xE00002BD;
-inline constexpr IOReturn kIOReturnNoDevice = 0xE00002C0;         // the device left the bus
+inline constexpr IOReturn kIOReturnNoDevice = 0xE00002C0;  // the device left the bus
 inline constexpr IOReturn kIOReturnBadArgument = 0xE00002C2;
 inline constexpr IOReturn kIOReturnUnsupported = 0xE00002C7;
 inline constexpr IOReturn kIOReturnExclusiveAccess = 0xE00002C5;  // held by another driver or process
@@ -18,5 +18,5 @@ inline constexpr IOReturn kIOReturnNotPermitted = 0xE00002E2;
 inline constexpr IOReturn kIOReturnOverrun = 0xE00002E8;
 inline constexpr IOReturn kIOReturnAborted = 0xE00002EB;
 inline constexpr IOReturn kIOReturnNotResponding = 0xE00002ED;
-inline constexpr IOReturn kIOReturnNotFound = 0xE00002F0;         // nothing is open
-inline constexpr IOReturn kIOUSBPipeStalled = 0xE000404F;         // the hub stalled the request
+inline constexpr IOReturn kIOReturnNotFound = 0xE00002F0;  // nothing is open
+inline constexpr IOReturn kIOUSBPipeStalled = 0xE000404F;  // the hub stalled the request

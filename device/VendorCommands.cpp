@@ -7,8 +7,12 @@
 using namespace velmora::vendor;
 
 namespace {
-std::uint16_t lowWord(std::uint32_t address) { return static_cast<std::uint16_t>(address & 0xFFFF); }
-std::uint16_t highWord(std::uint32_t address) { return static_cast<std::uint16_t>(address >> 16); }
+std::uint16_t lowWord(std::uint32_t address) {
+    return static_cast<std::uint16_t>(address & 0xFFFF);
+}
+std::uint16_t highWord(std::uint32_t address) {
+    return static_cast<std::uint16_t>(address >> 16);
+}
 
 // Reads the status block into a buffer cleared beforehand, so a short answer
 // never leaves bytes of an earlier read behind.
@@ -19,8 +23,7 @@ IOReturn readStatusBlock(std::array<std::uint8_t, kStatusBlockLength>& block,
 }
 }  // namespace
 
-IOReturn VC_ReadStatus(std::uint8_t* buffer, std::uint16_t length,
-                       velmora::HubConnection& connection) {
+IOReturn VC_ReadStatus(std::uint8_t* buffer, std::uint16_t length, velmora::HubConnection& connection) {
     return USB_DeviceRequest(kDeviceToHost, kRequestReadStatus, 0, 0, length, buffer, connection);
 }
 
@@ -29,27 +32,27 @@ IOReturn VC_ResetToRomCode(velmora::HubConnection& connection) {
 }
 
 IOReturn VC_ResetToFlashCode(velmora::HubConnection& connection) {
-    return USB_DeviceRequest(kHostToDevice, kRequestResetToFlashCode, kResetToFlashCodeValue, 0, 0,
-                             nullptr, connection);
+    return USB_DeviceRequest(kHostToDevice, kRequestResetToFlashCode, kResetToFlashCodeValue, 0, 0, nullptr,
+                             connection);
 }
 
 IOReturn VC_EraseFlash(std::uint32_t address, velmora::HubConnection& connection) {
-    return USB_DeviceRequest(kHostToDevice, kRequestEraseFlash, lowWord(address), highWord(address),
-                             0, nullptr, connection);
+    return USB_DeviceRequest(kHostToDevice, kRequestEraseFlash, lowWord(address), highWord(address), 0,
+                             nullptr, connection);
 }
 
 IOReturn VC_WriteFlash(std::uint32_t address, const std::uint8_t* bytes, std::uint16_t length,
                        velmora::HubConnection& connection) {
     // The platform sends OUT data without writing to it; the request record is shared
     // with IN transfers, hence the cast.
-    return USB_DeviceRequest(kHostToDevice, kRequestWriteFlash, lowWord(address), highWord(address),
-                             length, const_cast<std::uint8_t*>(bytes), connection);
+    return USB_DeviceRequest(kHostToDevice, kRequestWriteFlash, lowWord(address), highWord(address), length,
+                             const_cast<std::uint8_t*>(bytes), connection);
 }
 
 IOReturn VC_ReadFlash(std::uint32_t address, std::uint8_t* destination, std::uint16_t length,
                       velmora::HubConnection& connection) {
-    return USB_DeviceRequest(kDeviceToHost, kRequestReadFlash, lowWord(address), highWord(address),
-                             length, destination, connection);
+    return USB_DeviceRequest(kDeviceToHost, kRequestReadFlash, lowWord(address), highWord(address), length,
+                             destination, connection);
 }
 
 std::uint16_t VC_GetFwVersion(velmora::HubConnection& connection) {

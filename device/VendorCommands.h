@@ -33,8 +33,10 @@ IOReturn VC_ReadStatus(std::uint8_t* buffer, std::uint16_t length, velmora::HubC
 IOReturn VC_ResetToRomCode(velmora::HubConnection& connection);
 IOReturn VC_ResetToFlashCode(velmora::HubConnection& connection);
 IOReturn VC_EraseFlash(std::uint32_t address, velmora::HubConnection& connection);
-IOReturn VC_WriteFlash(std::uint32_t address, const std::uint8_t* bytes, std::uint16_t length, velmora::HubConnection& connection);
-IOReturn VC_ReadFlash(std::uint32_t address, std::uint8_t* destination, std::uint16_t length, velmora::HubConnection& connection);
+IOReturn VC_WriteFlash(std::uint32_t address, const std::uint8_t* bytes, std::uint16_t length,
+                       velmora::HubConnection& connection);
+IOReturn VC_ReadFlash(std::uint32_t address, std::uint8_t* destination, std::uint16_t length,
+                      velmora::HubConnection& connection);
 
 // 0 when the status block cannot be read.
 std::uint16_t VC_GetFwVersion(velmora::HubConnection& connection);

@@ -15,7 +15,8 @@ namespace {
 constexpr mode_t kOwnerReadWrite = 0600;
 
 bool createExclusively(const std::filesystem::path& path) {
-    const int file = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kOwnerReadWrite);
+    const int file =
+        open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kOwnerReadWrite);
     if (file < 0) return false;
     close(file);
     return true;

@@ -15,8 +15,7 @@ constexpr int kExecFailedStatus = 127;
 
 void waitFor(pid_t child) {
     int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {}
 }
 
 // Only async-signal-safe calls after fork: the program may have other threads.

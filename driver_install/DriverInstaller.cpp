@@ -22,7 +22,8 @@ std::string scriptPath(const DriverActions& actions, const char* script) {
 // removed first (remove_all does not follow links). The load script does not
 // use this copy: as root it builds only from the root-owned resource folder.
 void copyBundle(const DriverActions& actions) {
-    if (holdsControlCharacters(actions.resourcePath) || holdsControlCharacters(actions.privateFolder.string())) {
+    if (holdsControlCharacters(actions.resourcePath) ||
+        holdsControlCharacters(actions.privateFolder.string())) {
         actions.console.line("Driver bundle not copied: its path holds control characters");
         return;
     }
@@ -46,7 +47,8 @@ RestartCheck restartCheckFor(const std::filesystem::path& privateFolder) {
     return RestartCheck{moduleSignaturesEnforced(), privateFolder / kSnapshotFileName};
 }
 
-AfterLoad LoadUpdateDriver(const DriverActions& actions, const RestartCheck& check, RestartQuestion& question) {
+AfterLoad LoadUpdateDriver(const DriverActions& actions, const RestartCheck& check,
+                           RestartQuestion& question) {
     actions.console.line("Enter LoadUpdateDriver");
     setButtons(actions, false);
     copyBundle(actions);

@@ -29,7 +29,7 @@ public:
 };
 
 struct DriverActions {
-    std::string resourcePath;           // absolute; holds the scripts and the bundle
+    std::string resourcePath;             // absolute; holds the scripts and the bundle
     std::filesystem::path privateFolder;  // this user's own folder (privateRuntimeFolder())
     PrivilegedRunner& privileged;
     ShellRunner& shell;
@@ -38,7 +38,7 @@ struct DriverActions {
 };
 
 struct RestartCheck {
-    bool needSignDriver = false;        // moduleSignaturesEnforced() on Linux
+    bool needSignDriver = false;  // moduleSignaturesEnforced() on Linux
     std::filesystem::path snapshotPath;
     std::string settingInEffect{kSigningKeyEnrolledSetting};
 };
@@ -54,7 +54,8 @@ std::string bundleCopyCommand(const std::string& resourcePath, const std::filesy
 
 // Copies the bundle, starts load, and then asks for a restart when one is needed.
 // QuitApplication when the user cancels the restart: the caller ends the program.
-AfterLoad LoadUpdateDriver(const DriverActions& actions, const RestartCheck& check, RestartQuestion& question);
+AfterLoad LoadUpdateDriver(const DriverActions& actions, const RestartCheck& check,
+                           RestartQuestion& question);
 AfterLoad RebootOrNot(const DriverActions& actions, const RestartCheck& check, RestartQuestion& question);
 void Reboot(const DriverActions& actions);
 // Starts unload, then resets the hub into its flash code; a hub that cannot be

@@ -36,7 +36,8 @@ std::optional<std::filesystem::path> privateRuntimeFolder() {
     if (runtime != nullptr && runtime[0] == '/') {
         if (auto folder = privateFolderIn(runtime, kFolderName)) return folder;
     }
-    return privateFolderIn(kSharedTemporaryFolder, std::string(kFolderName) + "-" + std::to_string(geteuid()));
+    return privateFolderIn(kSharedTemporaryFolder,
+                           std::string(kFolderName) + "-" + std::to_string(geteuid()));
 }
 
 }  // namespace velmora::driver

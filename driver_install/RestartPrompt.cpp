@@ -2,8 +2,7 @@
 
 namespace velmora::driver {
 
-bool restartPromptNeeded(bool needSignDriver, std::string_view snapshot,
-                         std::string_view settingInEffect) {
+bool restartPromptNeeded(bool needSignDriver, std::string_view snapshot, std::string_view settingInEffect) {
     if (!needSignDriver) return false;
     return snapshot.find(settingInEffect) == std::string_view::npos;
 }

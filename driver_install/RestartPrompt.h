@@ -13,7 +13,7 @@ inline constexpr std::string_view kRestartPromptMessage =
     "Secure Boot is on: this Linux system loads only signed kernel modules. The Norvex kernel "
     "driver has been signed and its key queued for enrolment. Now,please reboot and enrol the "
     "key to allow Norvex kernel driver, then load the driver again\n ";
-inline constexpr std::string_view kCancelButton = "Cancel";       // the default button
+inline constexpr std::string_view kCancelButton = "Cancel";  // the default button
 inline constexpr std::string_view kRebootNowButton = "Reboot Now";
 inline constexpr std::string_view kUserAbortLine = "User abort start !!!";
 

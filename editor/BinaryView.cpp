@@ -15,8 +15,7 @@ constexpr std::size_t kDigitCharacters = 2;
 }  // namespace
 
 std::optional<BinaryViewText> ShowBinary(const FirmwareBuffer& flashPage, std::uint32_t offsetBegin,
-                                         std::uint32_t offsetEnd, Console& console)
-{
+                                         std::uint32_t offsetEnd, Console& console) {
     char line[80];
     std::snprintf(line, sizeof line, "offsetBegin :%u   ;   noffsetEnd :%u\n", offsetBegin, offsetEnd);
     console.line(line);

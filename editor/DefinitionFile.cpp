@@ -26,21 +26,18 @@ constexpr std::uint64_t kDecimalBase = 10;
 // Looks up "prefix + key" in the loaded file; a missing file or key reads empty.
 class SectionReader {
 public:
-    SectionReader(const dictionary* file, int index) : file_(file)
-    {
+    SectionReader(const dictionary* file, int index) : file_(file) {
         char prefix[32];
         std::snprintf(prefix, sizeof prefix, "%s%02X:", std::string(kSectionPrefix).c_str(), index);
         prefix_ = prefix;
     }
 
-    std::string text(std::string_view key) const
-    {
+    std::string text(std::string_view key) const {
         const std::string name = prefix_ + std::string(key);
         return iniparser_getstring(file_, name.c_str(), "");
     }
 
-    std::string optionText(std::string_view key, int option) const
-    {
+    std::string optionText(std::string_view key, int option) const {
         char suffix[8];
         std::snprintf(suffix, sizeof suffix, "%02X", option);
         return text(std::string(key) + suffix);
@@ -55,8 +52,7 @@ private:
 
 // Options are closed up: an index with no meaning is skipped, and a value text
 // without a meaning is ignored with it.
-void readOptions(const SectionReader& section, PropItem& item)
-{
+void readOptions(const SectionReader& section, PropItem& item) {
     for (int option = 0; option < kOptionCount; ++option) {
         const std::string value = section.optionText("DataOption_", option);
         const std::string meaning = section.optionText("PropOption_", option);
@@ -68,8 +64,7 @@ void readOptions(const SectionReader& section, PropItem& item)
     }
 }
 
-std::shared_ptr<PropItem> readItem(const SectionReader& section, int index)
-{
+std::shared_ptr<PropItem> readItem(const SectionReader& section, int index) {
     const std::string name = section.text("PropName");
     if (name.empty()) {
         return nullptr;
@@ -90,29 +85,30 @@ std::shared_ptr<PropItem> readItem(const SectionReader& section, int index)
     return item;
 }
 
-bool insideBlock(const PropItem& item, int index, Console& console)
-{
+bool insideBlock(const PropItem& item, int index, Console& console) {
     if (item._addr < kBlockOffsetLimit && item._baseOnAddr < kBlockOffsetLimit) {
         return true;
     }
     char line[160];
-    std::snprintf(line, sizeof line,
-                  "%s%02X skipped: PropAddr %u or BaseOnAddr %u lies outside the 256-byte configuration block",
-                  std::string(kSectionPrefix).c_str(), index, item._addr, item._baseOnAddr);
+    std::snprintf(
+        line, sizeof line,
+        "%s%02X skipped: PropAddr %u or BaseOnAddr %u lies outside the 256-byte configuration block",
+        std::string(kSectionPrefix).c_str(), index, item._addr, item._baseOnAddr);
     console.line(line);
     return false;
 }
 
 void collectDefinitionFiles(const std::filesystem::path& root, const std::filesystem::path& folder,
-                            std::vector<std::string>& files)
-{
+                            std::vector<std::string>& files) {
     std::error_code error;
     std::vector<std::filesystem::directory_entry> entries;
-    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
+         it.increment(error)) {
         entries.push_back(*it);
     }
-    std::sort(entries.begin(), entries.end(),
-              [](const auto& left, const auto& right) { return left.path().filename() < right.path().filename(); });
+    std::sort(entries.begin(), entries.end(), [](const auto& left, const auto& right) {
+        return left.path().filename() < right.path().filename();
+    });
     for (const auto& entry : entries) {
         // Linked folders are not followed: a link back up the tree would never end.
         if (entry.is_directory(error) && !entry.is_symlink(error)) {
@@ -125,8 +121,7 @@ void collectDefinitionFiles(const std::filesystem::path& root, const std::filesy
 
 }  // namespace
 
-std::uint32_t readDecimal(std::string_view text)
-{
+std::uint32_t readDecimal(std::string_view text) {
     std::size_t position = 0;
     while (position < text.size() && std::isspace(static_cast<unsigned char>(text[position]))) {
         ++position;
@@ -147,8 +142,7 @@ std::uint32_t readDecimal(std::string_view text)
     return static_cast<std::uint32_t>(value);
 }
 
-PropItemList readDefinitionFile(const std::string& path, Console& console)
-{
+PropItemList readDefinitionFile(const std::string& path, Console& console) {
     PropItemList items;
     const Dictionary file(iniparser_load(path.c_str()));
     if (!file) {
@@ -165,8 +159,7 @@ PropItemList readDefinitionFile(const std::string& path, Console& console)
     return items;
 }
 
-std::vector<std::string> listDefinitionFiles(const std::string& folder)
-{
+std::vector<std::string> listDefinitionFiles(const std::string& folder) {
     std::vector<std::string> files;
     collectDefinitionFiles(folder, folder, files);
     return files;

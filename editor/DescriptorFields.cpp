@@ -18,38 +18,32 @@ namespace {
 constexpr int kDigitBits = 4;
 constexpr std::size_t kIdBytes = 6;  // VID, SSPID and HSPID at block offsets 2..7
 
-std::string wordText(const FirmwareBuffer& buffer, std::size_t position)
-{
+std::string wordText(const FirmwareBuffer& buffer, std::size_t position) {
     char text[8];
     std::snprintf(text, sizeof text, "%02X%02X", buffer.data[position], buffer.data[position + 1]);
     return text;
 }
 
-std::string containerIdText(const FirmwareBuffer& buffer)
-{
+std::string containerIdText(const FirmwareBuffer& buffer) {
     const std::uint8_t* bytes = &buffer.data[buffer.containerID];
     char text[64];
-    std::snprintf(text, sizeof text,
-                  "{%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x}",
-                  bytes[0], bytes[1], bytes[2], bytes[3], bytes[4], bytes[5], bytes[6], bytes[7],
-                  bytes[8], bytes[9], bytes[10], bytes[11], bytes[12], bytes[13], bytes[14], bytes[15]);
+    std::snprintf(text, sizeof text, "{%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x}",
+                  bytes[0], bytes[1], bytes[2], bytes[3], bytes[4], bytes[5], bytes[6], bytes[7], bytes[8],
+                  bytes[9], bytes[10], bytes[11], bytes[12], bytes[13], bytes[14], bytes[15]);
     return text;
 }
 
-std::string_view untilNul(std::string_view text)
-{
+std::string_view untilNul(std::string_view text) {
     return text.substr(0, std::min(text.find('\0'), text.size()));
 }
 
 // Characters other than single ASCII bytes count as digit value 0, like any other
 // character that is not a letter or digit.
-int digitValue(std::string_view character)
-{
+int digitValue(std::string_view character) {
     return character.size() == 1 ? GF_HexCharToValue(character[0]) : 0;
 }
 
-void storeHexWord(FirmwareBuffer& buffer, std::size_t position, std::string_view text)
-{
+void storeHexWord(FirmwareBuffer& buffer, std::size_t position, std::string_view text) {
     std::vector<std::string_view> characters = utf8Characters(text);
     characters.resize(kIdDigits);  // missing digits read as empty, value 0
     for (std::size_t byte = 0; byte < 2; ++byte) {
@@ -59,13 +53,11 @@ void storeHexWord(FirmwareBuffer& buffer, std::size_t position, std::string_view
     }
 }
 
-std::uint8_t* blockByte(FirmwareBuffer& buffer, std::size_t offset)
-{
+std::uint8_t* blockByte(FirmwareBuffer& buffer, std::size_t offset) {
     return &buffer.data[*buffer.block + offset];
 }
 
-IdentityEditResult noImage(IdentityTexts texts, IdentityField edited)
-{
+IdentityEditResult noImage(IdentityTexts texts, IdentityField edited) {
     IdentityEditResult result;
     texts.field(edited).clear();
     result.texts = std::move(texts);
@@ -73,11 +65,12 @@ IdentityEditResult noImage(IdentityTexts texts, IdentityField edited)
     return result;
 }
 
-bool isLoaded(const FirmwareBuffer& buffer) { return buffer.hasBlock(); }
+bool isLoaded(const FirmwareBuffer& buffer) {
+    return buffer.hasBlock();
+}
 
 // At most one length alert per edit, the first over-long field in field order.
-std::optional<std::string> cutIdsToFourDigits(IdentityTexts& texts)
-{
+std::optional<std::string> cutIdsToFourDigits(IdentityTexts& texts) {
     const std::array<std::pair<IdentityField, std::string_view>, 3> fields = {{
         {IdentityField::Vid, kVidLengthAlert},
         {IdentityField::Sspid, kSspidLengthAlert},
@@ -93,18 +86,17 @@ std::optional<std::string> cutIdsToFourDigits(IdentityTexts& texts)
     return std::nullopt;
 }
 
-std::size_t stringBytes(const IdentityTexts& texts)
-{
+std::size_t stringBytes(const IdentityTexts& texts) {
     return texts.manufacturer.size() + texts.product.size() + texts.serial.size();
 }
 
 // The edited field loses characters from its end first. Should that not suffice
 // (the container ID was edited, or the edited string is already empty), the other
 // strings are cut from the serial number backwards, so the writer never refuses.
-void cutStringsToLimit(IdentityTexts& texts, IdentityField edited)
-{
+void cutStringsToLimit(IdentityTexts& texts, IdentityField edited) {
     std::vector<std::string*> order;
-    if (edited == IdentityField::Manufacturer || edited == IdentityField::Product || edited == IdentityField::Serial) {
+    if (edited == IdentityField::Manufacturer || edited == IdentityField::Product ||
+        edited == IdentityField::Serial) {
         order.push_back(&texts.field(edited));
     }
     order.insert(order.end(), {&texts.serial, &texts.product, &texts.manufacturer});
@@ -115,30 +107,27 @@ void cutStringsToLimit(IdentityTexts& texts, IdentityField edited)
     }
 }
 
-void setFlag(FirmwareBuffer& buffer, std::size_t offset, std::uint8_t mask)
-{
+void setFlag(FirmwareBuffer& buffer, std::size_t offset, std::uint8_t mask) {
     GF_SetMaskValue(blockByte(buffer, offset), mask, 1);
 }
 
 }  // namespace
 
-std::string& IdentityTexts::field(IdentityField which)
-{
+std::string& IdentityTexts::field(IdentityField which) {
     switch (which) {
-    case IdentityField::Vid: return vid;
-    case IdentityField::Sspid: return sspid;
-    case IdentityField::Hspid: return hspid;
-    case IdentityField::Version: return version;
-    case IdentityField::Manufacturer: return manufacturer;
-    case IdentityField::Product: return product;
-    case IdentityField::Serial: return serial;
-    case IdentityField::ContainerId: break;
+        case IdentityField::Vid: return vid;
+        case IdentityField::Sspid: return sspid;
+        case IdentityField::Hspid: return hspid;
+        case IdentityField::Version: return version;
+        case IdentityField::Manufacturer: return manufacturer;
+        case IdentityField::Product: return product;
+        case IdentityField::Serial: return serial;
+        case IdentityField::ContainerId: break;
     }
     return containerId;
 }
 
-std::optional<IdentityTexts> UpdateTxt_FwFlash(const FirmwareBuffer& buffer)
-{
+std::optional<IdentityTexts> UpdateTxt_FwFlash(const FirmwareBuffer& buffer) {
     if (!isLoaded(buffer)) {
         return std::nullopt;
     }
@@ -157,9 +146,9 @@ std::optional<IdentityTexts> UpdateTxt_FwFlash(const FirmwareBuffer& buffer)
 }
 
 bool FW_SetStrings(FirmwareBuffer& buffer, std::string_view manufacturer, std::string_view product,
-                   std::string_view serial)
-{
-    const std::array<std::string_view, 3> strings = {untilNul(manufacturer), untilNul(product), untilNul(serial)};
+                   std::string_view serial) {
+    const std::array<std::string_view, 3> strings = {untilNul(manufacturer), untilNul(product),
+                                                     untilNul(serial)};
     std::size_t total = 0;
     for (std::string_view text : strings) {
         total += text.size();
@@ -182,8 +171,7 @@ bool FW_SetStrings(FirmwareBuffer& buffer, std::string_view manufacturer, std::s
     return true;
 }
 
-bool FW_SetContainerID(FirmwareBuffer& buffer, std::string_view text)
-{
+bool FW_SetContainerID(FirmwareBuffer& buffer, std::string_view text) {
     if (!isLoaded(buffer)) {
         return false;
     }
@@ -195,15 +183,15 @@ bool FW_SetContainerID(FirmwareBuffer& buffer, std::string_view text)
     }
     digits.resize(kContainerIdDigits, '\0');  // missing digits count as 0
     for (std::size_t byte = 0; byte < image::kContainerIdLength; ++byte) {
-        const int value = (GF_HexCharToValue(digits[2 * byte]) << kDigitBits) + GF_HexCharToValue(digits[2 * byte + 1]);
+        const int value =
+            (GF_HexCharToValue(digits[2 * byte]) << kDigitBits) + GF_HexCharToValue(digits[2 * byte + 1]);
         buffer.data[buffer.containerID + byte] = static_cast<std::uint8_t>(value & 0xFF);
     }
     buffer.containerIDText = firstBytes(text, kContainerIdTextLimit);
     return true;
 }
 
-bool FW_SetHexWord(FirmwareBuffer& buffer, std::size_t position, std::string_view text)
-{
+bool FW_SetHexWord(FirmwareBuffer& buffer, std::size_t position, std::string_view text) {
     if (!isLoaded(buffer) || position + 1 >= buffer.data.size()) {
         return false;
     }
@@ -212,8 +200,7 @@ bool FW_SetHexWord(FirmwareBuffer& buffer, std::size_t position, std::string_vie
 }
 
 IdentityEditResult applyIdEdit(FirmwareBuffer& buffer, IdentityTexts texts, IdentityField edited,
-                               velmora::Console& console)
-{
+                               velmora::Console& console) {
     if (!isLoaded(buffer)) {
         return noImage(std::move(texts), edited);
     }
@@ -241,12 +228,12 @@ IdentityEditResult applyIdEdit(FirmwareBuffer& buffer, IdentityTexts texts, Iden
 }
 
 IdentityEditResult applyStringsEdit(FirmwareBuffer& buffer, IdentityTexts texts, IdentityField edited,
-                                    velmora::Console& console)
-{
+                                    velmora::Console& console) {
     if (!isLoaded(buffer)) {
         return noImage(std::move(texts), edited);
     }
-    console.line(texts.manufacturer + "\n" + texts.product + "\n" + texts.serial + "\n" + texts.containerId + "\n");
+    console.line(texts.manufacturer + "\n" + texts.product + "\n" + texts.serial + "\n" + texts.containerId +
+                 "\n");
     cutStringsToLimit(texts, edited);
     const std::array<std::string, 4> before = {buffer.manufacturer, buffer.product, buffer.serial,
                                                buffer.containerIDText};
@@ -276,19 +263,18 @@ IdentityEditResult applyStringsEdit(FirmwareBuffer& buffer, IdentityTexts texts,
 }
 
 IdentityEditResult editIdentityField(FirmwareBuffer& buffer, IdentityField field, std::string_view text,
-                                     velmora::Console& console)
-{
+                                     velmora::Console& console) {
     IdentityTexts texts = UpdateTxt_FwFlash(buffer).value_or(IdentityTexts{});
     texts.field(field) = std::string(text);
     switch (field) {
-    case IdentityField::Vid:
-    case IdentityField::Sspid:
-    case IdentityField::Hspid: return applyIdEdit(buffer, std::move(texts), field, console);
-    case IdentityField::Version: break;
-    case IdentityField::Manufacturer:
-    case IdentityField::Product:
-    case IdentityField::Serial:
-    case IdentityField::ContainerId: return applyStringsEdit(buffer, std::move(texts), field, console);
+        case IdentityField::Vid:
+        case IdentityField::Sspid:
+        case IdentityField::Hspid: return applyIdEdit(buffer, std::move(texts), field, console);
+        case IdentityField::Version: break;
+        case IdentityField::Manufacturer:
+        case IdentityField::Product:
+        case IdentityField::Serial:
+        case IdentityField::ContainerId: return applyStringsEdit(buffer, std::move(texts), field, console);
     }
     IdentityEditResult result;
     result.texts = std::move(texts);

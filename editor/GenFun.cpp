@@ -9,8 +9,7 @@ constexpr std::uint8_t kNoBit = 255;
 constexpr int kFirstLetterValue = 10;
 
 // A missing out argument is a programming error: stop in every build, naming it.
-void requireOutArgument(const std::uint8_t* argument, const char* name)
-{
+void requireOutArgument(const std::uint8_t* argument, const char* name) {
     if (argument == nullptr) {
         std::fprintf(stderr, "GF_Mask2Bits: Assertion failed: %s\n", name);
         std::abort();
@@ -18,8 +17,7 @@ void requireOutArgument(const std::uint8_t* argument, const char* name)
 }
 }  // namespace
 
-std::uint8_t GF_MaskShift(std::uint8_t mask)
-{
+std::uint8_t GF_MaskShift(std::uint8_t mask) {
     for (int bit = 0; bit < kBitsPerByte; ++bit) {
         if (mask & (1u << bit)) {
             return static_cast<std::uint8_t>(bit);
@@ -28,19 +26,16 @@ std::uint8_t GF_MaskShift(std::uint8_t mask)
     return kBitsPerByte;
 }
 
-std::uint8_t GF_GetMaskValue(const std::uint8_t* byte, std::uint8_t mask)
-{
+std::uint8_t GF_GetMaskValue(const std::uint8_t* byte, std::uint8_t mask) {
     return static_cast<std::uint8_t>((*byte & mask) >> GF_MaskShift(mask));
 }
 
-void GF_SetMaskValue(std::uint8_t* byte, std::uint8_t mask, std::uint8_t value)
-{
+void GF_SetMaskValue(std::uint8_t* byte, std::uint8_t mask, std::uint8_t value) {
     const unsigned shifted = static_cast<unsigned>(value) << GF_MaskShift(mask);
     *byte = static_cast<std::uint8_t>((shifted & mask) | (*byte & ~static_cast<unsigned>(mask)));
 }
 
-void GF_Mask2Bits(std::uint8_t mask, std::uint8_t* high, std::uint8_t* low)
-{
+void GF_Mask2Bits(std::uint8_t mask, std::uint8_t* high, std::uint8_t* low) {
     requireOutArgument(high, "high");
     requireOutArgument(low, "low");
     *high = kNoBit;
@@ -55,8 +50,7 @@ void GF_Mask2Bits(std::uint8_t mask, std::uint8_t* high, std::uint8_t* low)
     }
 }
 
-int GF_HexCharToValue(char character)
-{
+int GF_HexCharToValue(char character) {
     if (character >= '0' && character <= '9') {
         return character - '0';
     }
@@ -69,8 +63,7 @@ int GF_HexCharToValue(char character)
     return 0;
 }
 
-bool GF_IsAlnum(char character)
-{
+bool GF_IsAlnum(char character) {
     return (character >= '0' && character <= '9') || (character >= 'a' && character <= 'z') ||
            (character >= 'A' && character <= 'Z');
 }

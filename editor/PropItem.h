@@ -18,7 +18,7 @@ struct PropItem {
     std::string property;  // the table's "property" column: the same text as propName
     std::string propName;
     std::string propDesc;
-    std::string curValue;  // compared with the option value texts in dataList
+    std::string curValue;               // compared with the option value texts in dataList
     std::vector<std::string> propList;  // option meanings
     std::vector<std::string> dataList;  // option value texts, same length as propList
 

@@ -10,13 +10,11 @@ namespace velmora::editor {
 
 namespace {
 
-std::string optionTitle(const PropItem& item, std::size_t option)
-{
+std::string optionTitle(const PropItem& item, std::size_t option) {
     return item.dataList[option] + " : " + item.propList[option];
 }
 
-bool startsWithNumber(std::string_view text)
-{
+bool startsWithNumber(std::string_view text) {
     std::size_t position = 0;
     while (position < text.size() && std::isspace(static_cast<unsigned char>(text[position]))) {
         ++position;
@@ -29,8 +27,7 @@ bool startsWithNumber(std::string_view text)
 
 }  // namespace
 
-std::vector<std::string> optionTitles(const PropItem& item)
-{
+std::vector<std::string> optionTitles(const PropItem& item) {
     std::vector<std::string> titles;
     for (std::size_t option = 0; option < item.dataList.size() && option < item.propList.size(); ++option) {
         titles.push_back(optionTitle(item, option));
@@ -38,13 +35,13 @@ std::vector<std::string> optionTitles(const PropItem& item)
     return titles;
 }
 
-std::string cellValue(const PropItem& item, std::string_view column)
-{
+std::string cellValue(const PropItem& item, std::string_view column) {
     if (column == kPropertyColumn) {
         return item.property;
     }
     if (column == kCurrentValueColumn) {
-        for (std::size_t option = 0; option < item.dataList.size() && option < item.propList.size(); ++option) {
+        for (std::size_t option = 0; option < item.dataList.size() && option < item.propList.size();
+             ++option) {
             if (item.dataList[option] == item.curValue) {
                 return optionTitle(item, option);
             }
@@ -53,8 +50,7 @@ std::string cellValue(const PropItem& item, std::string_view column)
     return std::string(kEmptyValue);
 }
 
-std::optional<std::size_t> popupPosition(std::string_view cellText, std::size_t entryCount)
-{
+std::optional<std::size_t> popupPosition(std::string_view cellText, std::size_t entryCount) {
     if (!startsWithNumber(cellText)) {
         return entryCount > 0 ? std::optional<std::size_t>(0) : std::nullopt;
     }
@@ -66,8 +62,7 @@ std::optional<std::size_t> popupPosition(std::string_view cellText, std::size_t 
     return position;
 }
 
-std::string descriptionText(const PropItem& item)
-{
+std::string descriptionText(const PropItem& item) {
     std::string text;
     if (item._key != 0) {
         char addressLine[48];
@@ -82,8 +77,7 @@ std::string descriptionText(const PropItem& item)
     return text;
 }
 
-std::optional<std::size_t> findOption(const PropItem& item, std::string_view text)
-{
+std::optional<std::size_t> findOption(const PropItem& item, std::string_view text) {
     const std::vector<std::string> titles = optionTitles(item);
     for (std::size_t option = 0; option < titles.size(); ++option) {
         if (item.dataList[option] == text || item.propList[option] == text || titles[option] == text) {

@@ -13,21 +13,18 @@ namespace {
 
 // Block bytes are reached only through checked offsets: an item built by hand may
 // carry any address, and nothing may touch bytes outside the block.
-const std::uint8_t* blockByte(const FirmwareBuffer& buffer, std::uint32_t offset)
-{
+const std::uint8_t* blockByte(const FirmwareBuffer& buffer, std::uint32_t offset) {
     if (!buffer.hasBlock() || offset >= kBlockOffsetLimit) {
         return nullptr;
     }
     return &buffer.data[*buffer.block + offset];
 }
 
-std::uint8_t* blockByte(FirmwareBuffer& buffer, std::uint32_t offset)
-{
+std::uint8_t* blockByte(FirmwareBuffer& buffer, std::uint32_t offset) {
     return const_cast<std::uint8_t*>(blockByte(static_cast<const FirmwareBuffer&>(buffer), offset));
 }
 
-std::string formatted(const char* format, auto... values)
-{
+std::string formatted(const char* format, auto... values) {
     char text[512];
     std::snprintf(text, sizeof text, format, values...);
     return text;
@@ -37,8 +34,7 @@ std::string formatted(const char* format, auto... values)
 
 PropertyModel::PropertyModel(Console& console) : console_(console) {}
 
-void PropertyModel::LoadIni(const std::string& folder, const std::string& definition)
-{
+void PropertyModel::LoadIni(const std::string& folder, const std::string& definition) {
     clear();
     if (definition.empty()) {
         return;
@@ -48,14 +44,12 @@ void PropertyModel::LoadIni(const std::string& folder, const std::string& defini
     allItemList_ = readDefinitionFile(path, console_);
 }
 
-void PropertyModel::clear()
-{
+void PropertyModel::clear() {
     propItemList_.clear();
     allItemList_.clear();
 }
 
-void PropertyModel::RefreshCurValues(const FirmwareBuffer& flashPage)
-{
+void PropertyModel::RefreshCurValues(const FirmwareBuffer& flashPage) {
     for (const auto& item : allItemList_) {
         if (item->_key == 0) {
             continue;
@@ -66,8 +60,7 @@ void PropertyModel::RefreshCurValues(const FirmwareBuffer& flashPage)
     }
 }
 
-void PropertyModel::selectPage(std::string_view pageName)
-{
+void PropertyModel::selectPage(std::string_view pageName) {
     console_.line("selected value:" + std::string(pageName));
     propItemList_.clear();
     for (const auto& item : allItemList_) {
@@ -77,52 +70,46 @@ void PropertyModel::selectPage(std::string_view pageName)
     }
 }
 
-std::size_t PropertyModel::numberOfRows() const
-{
+std::size_t PropertyModel::numberOfRows() const {
     console_.line("Enter numberOfRowsInTableView");
     return propItemList_.size();
 }
 
-std::string PropertyModel::cellValue(std::size_t row, std::string_view column) const
-{
+std::string PropertyModel::cellValue(std::size_t row, std::string_view column) const {
     if (row >= propItemList_.size()) {
         return std::string(kEmptyValue);
     }
     return editor::cellValue(*propItemList_[row], column);
 }
 
-std::vector<std::string> PropertyModel::popupTitles(std::size_t row) const
-{
+std::vector<std::string> PropertyModel::popupTitles(std::size_t row) const {
     if (row >= propItemList_.size()) {
         return {};
     }
     return optionTitles(*propItemList_[row]);
 }
 
-std::string PropertyModel::descriptionText(std::size_t row) const
-{
+std::string PropertyModel::descriptionText(std::size_t row) const {
     if (row >= propItemList_.size()) {
         return {};
     }
     const PropItem& item = *propItemList_[row];
-    console_.line(formatted("key:%d\nbaseOnAddr:%u\nbaseOnMask:%d\npageName:%s\ngroupName:%s\nPropName:%s\n"
-                            "PropDesc:%s\naddr:%u\nmask:%d\n",
-                            item._key, item._baseOnAddr, item._baseOnMask, item.pageName.c_str(),
-                            item.groupName.c_str(), item.propName.c_str(), item.propDesc.c_str(), item._addr,
-                            item._mask));
+    console_.line(formatted(
+        "key:%d\nbaseOnAddr:%u\nbaseOnMask:%d\npageName:%s\ngroupName:%s\nPropName:%s\n"
+        "PropDesc:%s\naddr:%u\nmask:%d\n",
+        item._key, item._baseOnAddr, item._baseOnMask, item.pageName.c_str(), item.groupName.c_str(),
+        item.propName.c_str(), item.propDesc.c_str(), item._addr, item._mask));
     return editor::descriptionText(item);
 }
 
-OptionResult PropertyModel::chooseOption(FirmwareBuffer& flashPage, std::size_t row, std::size_t position)
-{
+OptionResult PropertyModel::chooseOption(FirmwareBuffer& flashPage, std::size_t row, std::size_t position) {
     if (row >= propItemList_.size()) {
         return {OptionOutcome::NoSuchRow, {}, 0, 0};
     }
     return chooseOption(flashPage, *propItemList_[row], position);
 }
 
-OptionResult PropertyModel::chooseOption(FirmwareBuffer& flashPage, PropItem& item, std::size_t position)
-{
+OptionResult PropertyModel::chooseOption(FirmwareBuffer& flashPage, PropItem& item, std::size_t position) {
     if (!flashPage.loaded) {
         return {OptionOutcome::NotLoaded, {}, 0, 0};
     }
@@ -143,8 +130,7 @@ OptionResult PropertyModel::chooseOption(FirmwareBuffer& flashPage, PropItem& it
 }
 
 OptionResult PropertyModel::setProperty(FirmwareBuffer& flashPage, std::string_view propertyName,
-                                        std::string_view option)
-{
+                                        std::string_view option) {
     const std::shared_ptr<PropItem> item = findProperty(propertyName);
     if (!item) {
         return {OptionOutcome::NoSuchRow, {}, 0, 0};
@@ -156,8 +142,7 @@ OptionResult PropertyModel::setProperty(FirmwareBuffer& flashPage, std::string_v
     return chooseOption(flashPage, *item, *position);
 }
 
-std::shared_ptr<PropItem> PropertyModel::findProperty(std::string_view propertyName) const
-{
+std::shared_ptr<PropItem> PropertyModel::findProperty(std::string_view propertyName) const {
     for (const auto& item : allItemList_) {
         if (item->propName == propertyName) {
             return item;
@@ -166,8 +151,7 @@ std::shared_ptr<PropItem> PropertyModel::findProperty(std::string_view propertyN
     return nullptr;
 }
 
-std::vector<PropertyLine> PropertyModel::pageLines(std::string_view pageName) const
-{
+std::vector<PropertyLine> PropertyModel::pageLines(std::string_view pageName) const {
     std::vector<PropertyLine> lines;
     for (const auto& item : allItemList_) {
         if (item->pageName == pageName) {
@@ -177,8 +161,7 @@ std::vector<PropertyLine> PropertyModel::pageLines(std::string_view pageName) co
     return lines;
 }
 
-std::string PropertyModel::notEditableAlert(const PropItem& item) const
-{
+std::string PropertyModel::notEditableAlert(const PropItem& item) const {
     std::string controllingName(kUnnamedEnablingField);
     for (const auto& candidate : allItemList_) {
         if (candidate->_addr == item._baseOnAddr && candidate->_mask == item._baseOnMask) {
@@ -189,21 +172,21 @@ std::string PropertyModel::notEditableAlert(const PropItem& item) const
     std::uint8_t high = 0;
     std::uint8_t low = 0;
     GF_Mask2Bits(item._baseOnMask, &high, &low);
-    return formatted("This Item is Not Editable.  To Change this Item,you should set\n\n %s\n(Addr 0x%02X[%d:%d])\n\n"
-                     "from 0 to 1",
-                     controllingName.c_str(), item._baseOnAddr, high, low);
+    return formatted(
+        "This Item is Not Editable.  To Change this Item,you should set\n\n %s\n(Addr 0x%02X[%d:%d])\n\n"
+        "from 0 to 1",
+        controllingName.c_str(), item._baseOnAddr, high, low);
 }
 
-bool PropertyModel::isEditable(const FirmwareBuffer& flashPage, const PropItem& item) const
-{
-    const std::uint8_t enablingValue = GF_GetMaskValue(blockByte(flashPage, item._baseOnAddr), item._baseOnMask);
+bool PropertyModel::isEditable(const FirmwareBuffer& flashPage, const PropItem& item) const {
+    const std::uint8_t enablingValue =
+        GF_GetMaskValue(blockByte(flashPage, item._baseOnAddr), item._baseOnMask);
     console_.line(formatted("baseOnMask=%d;baseOnAddr=%u;baseOnValue=%d", item._baseOnMask, item._baseOnAddr,
                             enablingValue));
     return !item.hasEnablingField() || enablingValue != 0;
 }
 
-void PropertyModel::logChange(const PropItem& item, std::size_t position) const
-{
+void PropertyModel::logChange(const PropItem& item, std::size_t position) const {
     console_.line(formatted("value = %zu", position));
     console_.line(formatted("baseOnAddr:%u\nbaseOnMask:%d\npageName:%s\nPropName:%s\naddr:%u\nmask:%d\n",
                             item._baseOnAddr, item._baseOnMask, item.pageName.c_str(), item.propName.c_str(),

@@ -21,11 +21,11 @@ class Console;
 namespace velmora::editor {
 
 enum class OptionOutcome {
-    Changed,          // the bits were written; paint the highlight range
-    NotEditable,      // the enabling field is 0; show alertText, the buffer is unchanged
-    NotLoaded,        // no image in the buffer: nothing happens
-    NoSuchRow,        // row or property name unknown
-    NoSuchOption,     // the position or option text is not one of the item's options
+    Changed,       // the bits were written; paint the highlight range
+    NotEditable,   // the enabling field is 0; show alertText, the buffer is unchanged
+    NotLoaded,     // no image in the buffer: nothing happens
+    NoSuchRow,     // row or property name unknown
+    NoSuchOption,  // the position or option text is not one of the item's options
 };
 
 struct OptionResult {
@@ -68,7 +68,8 @@ public:
     OptionResult chooseOption(FirmwareBuffer& flashPage, PropItem& item, std::size_t position);
     // The command line's "set NAME to OPTION": the option named by its value text,
     // meaning or "value : meaning" title.
-    OptionResult setProperty(FirmwareBuffer& flashPage, std::string_view propertyName, std::string_view option);
+    OptionResult setProperty(FirmwareBuffer& flashPage, std::string_view propertyName,
+                             std::string_view option);
 
     // The first item with this property name, or nothing.
     std::shared_ptr<PropItem> findProperty(std::string_view propertyName) const;

@@ -6,14 +6,12 @@ namespace {
 constexpr unsigned char kContinuationMask = 0xC0;
 constexpr unsigned char kContinuationBits = 0x80;
 
-bool isContinuation(char byte)
-{
+bool isContinuation(char byte) {
     return (static_cast<unsigned char>(byte) & kContinuationMask) == kContinuationBits;
 }
 }  // namespace
 
-std::vector<std::string_view> utf8Characters(std::string_view text)
-{
+std::vector<std::string_view> utf8Characters(std::string_view text) {
     std::vector<std::string_view> characters;
     std::size_t start = 0;
     while (start < text.size()) {
@@ -27,8 +25,7 @@ std::vector<std::string_view> utf8Characters(std::string_view text)
     return characters;
 }
 
-std::string firstCharacters(std::string_view text, std::size_t count)
-{
+std::string firstCharacters(std::string_view text, std::size_t count) {
     std::size_t bytes = 0;
     const std::vector<std::string_view> characters = utf8Characters(text);
     for (std::size_t index = 0; index < count && index < characters.size(); ++index) {
@@ -37,8 +34,7 @@ std::string firstCharacters(std::string_view text, std::size_t count)
     return std::string(text.substr(0, bytes));
 }
 
-void removeLastCharacter(std::string& text)
-{
+void removeLastCharacter(std::string& text) {
     while (!text.empty()) {
         const bool wasLead = !isContinuation(text.back());
         text.pop_back();
@@ -48,8 +44,7 @@ void removeLastCharacter(std::string& text)
     }
 }
 
-std::string firstBytes(std::string_view text, std::size_t limit)
-{
+std::string firstBytes(std::string_view text, std::size_t limit) {
     if (text.size() <= limit) {
         return std::string(text);
     }

@@ -10,7 +10,6 @@ namespace {
 
 using namespace velmora::image;
 
-
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
@@ -18,8 +17,7 @@ using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
 // The size is taken from a first opening, the bytes from a second, as the file may be
 // replaced between the two; a short read then fails instead of parsing a torn image.
-std::int64_t fileSize(const std::string& path)
-{
+std::int64_t fileSize(const std::string& path) {
     FileHandle file(std::fopen(path.c_str(), "rb"));
     if (!file || std::fseek(file.get(), 0, SEEK_END) != 0) {
         return -1;
@@ -27,8 +25,7 @@ std::int64_t fileSize(const std::string& path)
     return std::ftell(file.get());
 }
 
-bool readWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes)
-{
+bool readWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes) {
     const std::int64_t size = fileSize(path);
     if (size <= 0 || size > std::numeric_limits<std::int32_t>::max()) {
         return false;
@@ -41,8 +38,7 @@ bool readWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes)
     return std::fread(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
 }
 
-void resetHeader(FirmwareBuffer& buffer)
-{
+void resetHeader(FirmwareBuffer& buffer) {
     buffer.loaded = false;
     buffer.data.clear();
     buffer.data.shrink_to_fit();
@@ -58,8 +54,7 @@ void resetHeader(FirmwareBuffer& buffer)
     buffer.version.reset();
 }
 
-bool isBlockSignature(const std::uint8_t* bytes)
-{
+bool isBlockSignature(const std::uint8_t* bytes) {
     for (const auto& signature : kBlockSignatures) {
         if (bytes[0] == signature[0] && bytes[1] == signature[1]) {
             return true;
@@ -70,8 +65,7 @@ bool isBlockSignature(const std::uint8_t* bytes)
 
 // Only positions a whole number of blocks from the end are tested; the last match
 // wins because the hub itself reads its configuration from the end of the image.
-std::optional<std::size_t> findBlock(const std::vector<std::uint8_t>& data)
-{
+std::optional<std::size_t> findBlock(const std::vector<std::uint8_t>& data) {
     for (std::size_t end = data.size(); end >= kBlockBytes; end -= kBlockBytes) {
         const std::size_t position = end - kBlockBytes;
         if (isBlockSignature(&data[position])) {
@@ -81,8 +75,7 @@ std::optional<std::size_t> findBlock(const std::vector<std::uint8_t>& data)
     return std::nullopt;
 }
 
-void locateFields(FirmwareBuffer& buffer, std::size_t block)
-{
+void locateFields(FirmwareBuffer& buffer, std::size_t block) {
     buffer.block = block;
     buffer.strings = block + kStringsOffset;
     buffer.containerID = block + kContainerIdOffset;
@@ -97,14 +90,12 @@ void locateFields(FirmwareBuffer& buffer, std::size_t block)
 }
 
 // The texts are C strings on the hub's side: a NUL inside an entry ends the text.
-std::string entryText(const std::uint8_t* characters, std::size_t count)
-{
+std::string entryText(const std::uint8_t* characters, std::size_t count) {
     const auto* text = reinterpret_cast<const char*>(characters);
     return std::string(text, strnlen(text, count));
 }
 
-void walkStrings(FirmwareBuffer& buffer)
-{
+void walkStrings(FirmwareBuffer& buffer) {
     const std::uint8_t* area = &buffer.data[buffer.strings];
     std::string* targets[kStringEntryCount] = {&buffer.manufacturer, &buffer.product, &buffer.serial};
     std::size_t offset = 0;
@@ -122,20 +113,17 @@ void walkStrings(FirmwareBuffer& buffer)
     }
 }
 
-std::string containerIdText(const std::uint8_t* bytes)
-{
+std::string containerIdText(const std::uint8_t* bytes) {
     char text[kTextCapacity];
-    std::snprintf(text, sizeof text,
-                  "{%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x}",
-                  bytes[0], bytes[1], bytes[2], bytes[3], bytes[4], bytes[5], bytes[6], bytes[7],
-                  bytes[8], bytes[9], bytes[10], bytes[11], bytes[12], bytes[13], bytes[14], bytes[15]);
+    std::snprintf(text, sizeof text, "{%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x}",
+                  bytes[0], bytes[1], bytes[2], bytes[3], bytes[4], bytes[5], bytes[6], bytes[7], bytes[8],
+                  bytes[9], bytes[10], bytes[11], bytes[12], bytes[13], bytes[14], bytes[15]);
     return text;
 }
 
 }  // namespace
 
-bool FW_LoadFile(FirmwareBuffer& buffer, const std::string& path)
-{
+bool FW_LoadFile(FirmwareBuffer& buffer, const std::string& path) {
     std::vector<std::uint8_t> bytes;
     if (!readWholeFile(path, bytes)) {
         return false;
@@ -143,8 +131,7 @@ bool FW_LoadFile(FirmwareBuffer& buffer, const std::string& path)
     return FW_Parse(buffer, bytes.data(), static_cast<std::int64_t>(bytes.size()));
 }
 
-bool FW_Parse(FirmwareBuffer& buffer, const std::uint8_t* bytes, std::int64_t length)
-{
+bool FW_Parse(FirmwareBuffer& buffer, const std::uint8_t* bytes, std::int64_t length) {
     // An image the signed size cannot describe is refused before anything changes.
     if (length > std::numeric_limits<std::int32_t>::max() ||
         length < std::numeric_limits<std::int32_t>::min()) {

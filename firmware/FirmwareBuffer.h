@@ -9,7 +9,6 @@
 
 #include "firmware/ImageLayout.h"
 
-
 // block, strings, containerID, vid, sspid, hspid and version are positions in
 // data, not values: writers store through them into the image itself. The names
 // are the ones the hub's documentation and the editor's texts use.

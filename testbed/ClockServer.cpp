@@ -40,7 +40,8 @@ void ClockServer::serve() {
         if (received != static_cast<ssize_t>(sizeof request)) return;  // the program has gone
         if (request != kRemoteClockAskTime) clock_.sleepFor(Milliseconds{request});
         const std::int64_t now = clock_.now().count();
-        if (send(serverDescriptor_, &now, sizeof now, MSG_NOSIGNAL) != static_cast<ssize_t>(sizeof now)) return;
+        if (send(serverDescriptor_, &now, sizeof now, MSG_NOSIGNAL) != static_cast<ssize_t>(sizeof now))
+            return;
     }
 }
 

@@ -68,7 +68,8 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (!options.error.empty()) {
-        std::fprintf(stderr, "velmora-testbed: %s\n%s", options.error.c_str(), usbfs::launcherUsage().c_str());
+        std::fprintf(stderr, "velmora-testbed: %s\n%s", options.error.c_str(),
+                     usbfs::launcherUsage().c_str());
         return kExitBadUsage;
     }
 

@@ -65,7 +65,9 @@ std::string preloadListForChild() {
     return list;
 }
 
-bool isPreloaded() { return currentPreload().find("libumockdev-preload") != std::string::npos; }
+bool isPreloaded() {
+    return currentPreload().find("libumockdev-preload") != std::string::npos;
+}
 
 void restartUnderPreload(char** argv) {
     const std::string list = preloadListForChild();

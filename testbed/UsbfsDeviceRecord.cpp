@@ -30,8 +30,7 @@ BusAddress parsePlatformKey(const std::string& key) {
 // "1-4.2" lives below its parent hub "1-4", as in the kernel's device tree.
 std::string sysfsPathFor(const std::string& portPath, unsigned bus) {
     std::string path = std::string(kHostControllerPath) + "/usb" + std::to_string(bus);
-    for (std::size_t dot = portPath.find('.'); dot != std::string::npos;
-         dot = portPath.find('.', dot + 1))
+    for (std::size_t dot = portPath.find('.'); dot != std::string::npos; dot = portPath.find('.', dot + 1))
         path += "/" + portPath.substr(0, dot);
     return path + "/" + portPath;
 }

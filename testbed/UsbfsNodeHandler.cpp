@@ -1,7 +1,7 @@
 #include "testbed/UsbfsNodeHandler.h"
 
-#include <sys/ioctl.h>
 #include <linux/usbdevice_fs.h>
+#include <sys/ioctl.h>
 #include <umockdev.h>
 
 #include <algorithm>
@@ -29,9 +29,13 @@ UsbSetup parseSetup(const std::uint8_t* bytes) {
     return setup;
 }
 
-usbdevfs_urb* urbOf(UMockdevIoctlData* data) { return reinterpret_cast<usbdevfs_urb*>(data->data); }
+usbdevfs_urb* urbOf(UMockdevIoctlData* data) {
+    return reinterpret_cast<usbdevfs_urb*>(data->data);
+}
 
-void fail(UMockdevIoctlClient* client, int error) { umockdev_ioctl_client_complete(client, -1, error); }
+void fail(UMockdevIoctlClient* client, int error) {
+    umockdev_ioctl_client_complete(client, -1, error);
+}
 void succeed(UMockdevIoctlClient* client, long result = 0) {
     umockdev_ioctl_client_complete(client, result, 0);
 }
@@ -68,34 +72,23 @@ void UsbfsNodeHandler::onClientVanished(UMockdevIoctlBase*, UMockdevIoctlClient*
 bool UsbfsNodeHandler::handle(UMockdevIoctlClient* client) {
     const unsigned long request = umockdev_ioctl_client_get_request(client);
     switch (request) {
-        case USBDEVFS_SUBMITURB:
-            submitUrb(client);
-            return true;
+        case USBDEVFS_SUBMITURB: submitUrb(client); return true;
         case USBDEVFS_REAPURBNDELAY:
-        case USBDEVFS_REAPURB:
-            reapUrb(client);
-            return true;
-        case USBDEVFS_DISCARDURB:
-            discardUrb(client);
-            return true;
+        case USBDEVFS_REAPURB: reapUrb(client); return true;
+        case USBDEVFS_DISCARDURB: discardUrb(client); return true;
         case USBDEVFS_GET_CAPABILITIES: {
             UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
             std::uint32_t capabilities = kUsbfsCapabilities;
-            umockdev_ioctl_data_update(arg, 0, reinterpret_cast<guint8*>(&capabilities),
-                                       sizeof capabilities);
+            umockdev_ioctl_data_update(arg, 0, reinterpret_cast<guint8*>(&capabilities), sizeof capabilities);
             succeed(client);
             return true;
         }
         case USBDEVFS_CLAIMINTERFACE:
-        case USBDEVFS_RELEASEINTERFACE:
-            succeed(client);
-            return true;
+        case USBDEVFS_RELEASEINTERFACE: succeed(client); return true;
         case USBDEVFS_GETDRIVER:
             fail(client, ENODATA);  // no kernel driver is bound to the hub
             return true;
-        default:
-            fail(client, ENOTTY);
-            return true;
+        default: fail(client, ENOTTY); return true;
     }
 }
 
@@ -110,8 +103,8 @@ void UsbfsNodeHandler::submitUrb(UMockdevIoctlClient* client) {
         g_object_unref(urbData);
         return fail(client, EINVAL);
     }
-    UMockdevIoctlData* buffer = umockdev_ioctl_data_resolve(
-        urbData, offsetof(usbdevfs_urb, buffer), static_cast<gsize>(urb->buffer_length), nullptr);
+    UMockdevIoctlData* buffer = umockdev_ioctl_data_resolve(urbData, offsetof(usbdevfs_urb, buffer),
+                                                            static_cast<gsize>(urb->buffer_length), nullptr);
     if (buffer == nullptr) {
         g_object_unref(urbData);
         return fail(client, EFAULT);
@@ -123,9 +116,8 @@ void UsbfsNodeHandler::submitUrb(UMockdevIoctlClient* client) {
         return fail(client, EINVAL);
     }
     std::uint8_t* dataStage = setup.wLength > 0 ? buffer->data + kSetupPacketBytes : nullptr;
-    const sim::ControlAnswer answer =
-        hub_ ? hub_->handleControlOn(enumeration_, setup, dataStage)
-             : sim::ControlAnswer{sim::Outcome::Stalled, 0};
+    const sim::ControlAnswer answer = hub_ ? hub_->handleControlOn(enumeration_, setup, dataStage)
+                                           : sim::ControlAnswer{sim::Outcome::Stalled, 0};
     g_object_unref(buffer);
 
     if (answer.outcome == sim::Outcome::NoDevice) {

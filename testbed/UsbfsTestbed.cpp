@@ -64,8 +64,7 @@ void UsbfsTestbed::addLocked(const sim::BusDevice& device) {
     // The node is served before the device appears, so a program that reacts to
     // the "add" uevent at once finds it working.
     GError* error = nullptr;
-    if (!umockdev_testbed_attach_ioctl(testbed_, record.deviceNode.c_str(), handler->ioctlBase(),
-                                       &error))
+    if (!umockdev_testbed_attach_ioctl(testbed_, record.deviceNode.c_str(), handler->ioctlBase(), &error))
         return reportError("cannot serve the usbfs node", error);
     if (!umockdev_testbed_add_from_string(testbed_, record.text.c_str(), &error))
         return reportError("cannot add the device", error);

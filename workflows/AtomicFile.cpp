@@ -42,8 +42,7 @@ FileWriteResult failure(int error) {
 
 }  // namespace
 
-FileWriteResult writeFileAtomically(const std::string& path, const std::uint8_t* bytes,
-                                    std::size_t size) {
+FileWriteResult writeFileAtomically(const std::string& path, const std::uint8_t* bytes, std::size_t size) {
     std::string pattern = path + kTemporarySuffix;
     std::vector<char> temporaryName(pattern.begin(), pattern.end());
     temporaryName.push_back('\0');
@@ -51,8 +50,7 @@ FileWriteResult writeFileAtomically(const std::string& path, const std::uint8_t*
     if (descriptor < 0) return failure(errno);
 
     const bool complete = writeAll(descriptor, bytes, size) &&
-                          ::fchmod(descriptor, permissionsFor(path)) == 0 &&
-                          ::fsync(descriptor) == 0;
+                          ::fchmod(descriptor, permissionsFor(path)) == 0 && ::fsync(descriptor) == 0;
     const int writeError = errno;
     const bool closed = ::close(descriptor) == 0;
     if (!complete || !closed) {

@@ -13,7 +13,6 @@ struct FileWriteResult {
     std::string error;  // the system's reason when not written
 };
 
-FileWriteResult writeFileAtomically(const std::string& path, const std::uint8_t* bytes,
-                                    std::size_t size);
+FileWriteResult writeFileAtomically(const std::string& path, const std::uint8_t* bytes, std::size_t size);
 
 }  // namespace velmora

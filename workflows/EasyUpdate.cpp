@@ -46,10 +46,10 @@ public:
 
 private:
     bool program() {
-        return FL_WriteImage(image_.data(), image_.size(), context_.connection,
-                             [this](std::size_t done, std::size_t total) {
-                                 post(spanProgress(progress::kAfterErase, progress::kProgramSpan, done, total));
-                             });
+        return FL_WriteImage(
+            image_.data(), image_.size(), context_.connection, [this](std::size_t done, std::size_t total) {
+                post(spanProgress(progress::kAfterErase, progress::kProgramSpan, done, total));
+            });
     }
 
     bool readBack() {
@@ -99,8 +99,7 @@ bool chooseFw_EasyUpdate(FirmwareBuffer& buffer, const std::string& path, Workfl
     return true;
 }
 
-bool updateFunc(const WorkflowContext& context, const FirmwareBuffer& image,
-                const std::string& imageName) {
+bool updateFunc(const WorkflowContext& context, const FirmwareBuffer& image, const std::string& imageName) {
     WorkflowHold hold(context.scheduler);
     WorkflowReporter& reporter = context.reporter;
     reporter.resetProgressInfo();

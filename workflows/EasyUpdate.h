@@ -31,7 +31,6 @@ bool chooseFw_EasyUpdate(FirmwareBuffer& buffer, const std::string& path, Workfl
 // The run on the update worker. imageName is what the FW line calls the image (the
 // chosen path). Ends, on every path, with nothing open on the connection and the
 // buttons enabled. True when the hub runs the new image.
-bool updateFunc(const WorkflowContext& context, const FirmwareBuffer& image,
-                const std::string& imageName);
+bool updateFunc(const WorkflowContext& context, const FirmwareBuffer& image, const std::string& imageName);
 
 }  // namespace velmora

@@ -51,10 +51,11 @@ public:
 
 private:
     bool readChunks() {
-        return FL_ReadImage(contents_.data(), contents_.size(), context_.connection,
-                            [this](std::size_t done, std::size_t total) {
-                                post(spanProgress(progress::kAfterOpen, progress::kFlashReadSpan, done, total));
-                            });
+        return FL_ReadImage(
+            contents_.data(), contents_.size(), context_.connection,
+            [this](std::size_t done, std::size_t total) {
+                post(spanProgress(progress::kAfterOpen, progress::kFlashReadSpan, done, total));
+            });
     }
 
     void post(double value) {
@@ -112,8 +113,7 @@ bool readFunc_FwFlash(const WorkflowContext& context, FirmwareBuffer& flashPage)
     return failure == nullptr;
 }
 
-FlashPageLoad load_FwFlash(FirmwareBuffer& flashPage, const std::string& path,
-                           WorkflowReporter& reporter) {
+FlashPageLoad load_FwFlash(FirmwareBuffer& flashPage, const std::string& path, WorkflowReporter& reporter) {
     if (FW_LoadFile(flashPage, path)) return FlashPageLoad::Loaded;
     if (flashPage.loaded) {
         // Replacing the image with nothing would throw away the edits made to it.

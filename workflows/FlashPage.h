@@ -22,14 +22,13 @@ bool eraseFunc_FwFlash(const WorkflowContext& context);
 bool readFunc_FwFlash(const WorkflowContext& context, FirmwareBuffer& flashPage);
 
 enum class FlashPageLoad {
-    Loaded,        // the file's image is in the buffer
-    NoImage,       // the buffer holds no image now; the page empties its property list
-    KeptEarlier,   // the file could not be read; the earlier image and its edits stay
+    Loaded,       // the file's image is in the buffer
+    NoImage,      // the buffer holds no image now; the page empties its property list
+    KeptEarlier,  // the file could not be read; the earlier image and its edits stay
 };
 
 // Loads a file into the flash-page buffer and shows the alert the outcome calls
 // for. The front end then redraws the page from the buffer in every case.
-FlashPageLoad load_FwFlash(FirmwareBuffer& flashPage, const std::string& path,
-                           WorkflowReporter& reporter);
+FlashPageLoad load_FwFlash(FirmwareBuffer& flashPage, const std::string& path, WorkflowReporter& reporter);
 
 }  // namespace velmora

@@ -23,7 +23,8 @@ bool lengthsAcceptable(const FirmwareBuffer& flashPage, const FlashPageFields& f
     const bool versionOk = !flashPage.version || fields.version.size() == kHexFieldBytes;
     return fields.vid.size() == kHexFieldBytes && fields.sspid.size() == kHexFieldBytes &&
            fields.hspid.size() == kHexFieldBytes && versionOk &&
-           fields.manufacturer.size() + fields.product.size() + fields.serial.size() <= image::kMaximumStringBytes;
+           fields.manufacturer.size() + fields.product.size() + fields.serial.size() <=
+               image::kMaximumStringBytes;
 }
 
 void storeFields(FirmwareBuffer& flashPage, const FlashPageFields& fields) {

@@ -19,8 +19,8 @@ void chooseScalarUpdateFw(FirmwareBuffer& scalar, const std::string& path) {
     }
 }
 
-bool updateScalar(const WorkflowContext& context, FirmwareBuffer& scalar,
-                  const ScalarSettings& settings, const std::string& imageName) {
+bool updateScalar(const WorkflowContext& context, FirmwareBuffer& scalar, const ScalarSettings& settings,
+                  const std::string& imageName) {
     if (!settings.fwbinPath.empty()) {
         FW_LoadFile(scalar, scalarImagePath(settings));
     }

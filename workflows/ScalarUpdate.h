@@ -26,7 +26,7 @@ void chooseScalarUpdateFw(FirmwareBuffer& scalar, const std::string& path);
 // the configured image is what a station writes. imageName is what the FW line
 // calls the image. After a success the station waits and quits when the front end
 // asks for that (quitsAfterScalarSuccess); otherwise the run just returns.
-bool updateScalar(const WorkflowContext& context, FirmwareBuffer& scalar,
-                  const ScalarSettings& settings, const std::string& imageName);
+bool updateScalar(const WorkflowContext& context, FirmwareBuffer& scalar, const ScalarSettings& settings,
+                  const std::string& imageName);
 
 }  // namespace velmora

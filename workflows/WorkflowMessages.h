@@ -64,11 +64,11 @@ namespace velmora::progress {
 
 inline constexpr double kStart = 0.0;
 inline constexpr double kAfterErase = 10.0;
-inline constexpr double kProgramSpan = 40.0;   // programming moves the slider from 10 to 50
-inline constexpr double kReadBackSpan = 40.0;  // reading back from 50 to 90
-inline constexpr double kAfterVerify = 10.0;   // the compare adds the last 10
-inline constexpr double kAfterOpen = 10.0;     // the flash page read, once the hub is open
-inline constexpr double kFlashReadSpan = 80.0; // its eight chunks from 10 to 90
+inline constexpr double kProgramSpan = 40.0;    // programming moves the slider from 10 to 50
+inline constexpr double kReadBackSpan = 40.0;   // reading back from 50 to 90
+inline constexpr double kAfterVerify = 10.0;    // the compare adds the last 10
+inline constexpr double kAfterOpen = 10.0;      // the flash page read, once the hub is open
+inline constexpr double kFlashReadSpan = 80.0;  // its eight chunks from 10 to 90
 inline constexpr double kAfterReadReset = 10.0;
 
 }  // namespace velmora::progress

@@ -45,9 +45,9 @@ struct DisconnectFault {
 struct HubFaults {
     std::vector<RequestFailure> failures;
     bool neverReturnsAfterReset = false;
-    bool returnsInWrongCode = false;  // a reset lands in the other code than asked for
+    bool returnsInWrongCode = false;                  // a reset lands in the other code than asked for
     std::optional<std::uint32_t> corruptReadAddress;  // this flash byte reads back inverted
-    bool heldByAnotherDriver = false;  // every open is refused
+    bool heldByAnotherDriver = false;                 // every open is refused
     std::optional<DisconnectFault> disconnect;
 };
 

@@ -30,7 +30,8 @@ void putStrings(std::vector<std::uint8_t>& bytes, std::size_t at, const SampleIm
 }  // namespace
 
 std::vector<std::uint8_t> makeSampleImage(const SampleImageLayout& layout) {
-    const std::size_t size = std::max((layout.size + kBlockBytes - 1) / kBlockBytes, std::size_t{2}) * kBlockBytes;
+    const std::size_t size =
+        std::max((layout.size + kBlockBytes - 1) / kBlockBytes, std::size_t{2}) * kBlockBytes;
     const std::size_t block = size - kBlockBytes;
     std::vector<std::uint8_t> bytes(size, 0);
     // A pattern up to the version bytes, so a viewer shows where the code ends;

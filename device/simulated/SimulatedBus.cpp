@@ -19,8 +19,7 @@ SimulatedHub& SimulatedBus::addHub(SimulatedHubConfig config) {
     return *hub;
 }
 
-void SimulatedBus::addPlainDevice(std::uint16_t vendorId, std::uint16_t productId,
-                                  std::string portPath) {
+void SimulatedBus::addPlainDevice(std::uint16_t vendorId, std::uint16_t productId, std::string portPath) {
     std::lock_guard lock(mutex_);
     Slot slot;
     slot.vendorId = vendorId;
@@ -79,8 +78,7 @@ UsbDeviceInfo SimulatedBus::describe(Slot& slot, std::uint64_t enumeration) {
     info.productId = slot.hub ? slot.hub->productId() : slot.productId;
     info.portPath = slot.portPath;
     char key[16];
-    std::snprintf(key, sizeof key, "%03u/%03u", busNumberOf(slot.portPath) % 1000,
-                  slot.deviceNumber % 1000);
+    std::snprintf(key, sizeof key, "%03u/%03u", busNumberOf(slot.portPath) % 1000, slot.deviceNumber % 1000);
     info.platformKey = key;
     return info;
 }

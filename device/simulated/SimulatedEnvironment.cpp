@@ -8,8 +8,7 @@ SupportedDevice simulatedHubIdentity(const SupportedDeviceTable& table) {
 }
 
 std::unique_ptr<SimulatedEnvironment> SimulatedEnvironment::create(const SupportedDeviceTable& table,
-                                                                   Clock& clock,
-                                                                   std::string_view scenario,
+                                                                   Clock& clock, std::string_view scenario,
                                                                    Milliseconds rebootTime) {
     if (!isSimulationScenario(scenario)) return nullptr;
     std::unique_ptr<SimulatedEnvironment> environment(new SimulatedEnvironment(clock));

@@ -23,8 +23,7 @@ public:
     // Null for an unknown scenario name.
     static std::unique_ptr<SimulatedEnvironment> create(
         const SupportedDeviceTable& table, Clock& clock,
-        std::string_view scenario = kDefaultSimulationScenario,
-        Milliseconds rebootTime = kDefaultRebootTime);
+        std::string_view scenario = kDefaultSimulationScenario, Milliseconds rebootTime = kDefaultRebootTime);
 
     SimulatedBus& bus() { return bus_; }
     SimulatedUsbPlatform& platform() { return platform_; }

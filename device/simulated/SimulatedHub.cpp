@@ -16,8 +16,9 @@ constexpr std::uint8_t kErasedByte = 0xFF;
 constexpr std::uint8_t kFlashCodeStatusFlag = vendor::kStatusFlashCodeFlag;
 
 bool isBlockSignature(std::uint8_t first, std::uint8_t second) {
-    return std::any_of(image::kBlockSignatures.begin(), image::kBlockSignatures.end(),
-                       [&](const auto& signature) { return signature[0] == first && signature[1] == second; });
+    return std::any_of(
+        image::kBlockSignatures.begin(), image::kBlockSignatures.end(),
+        [&](const auto& signature) { return signature[0] == first && signature[1] == second; });
 }
 
 // The boot code looks for the configuration block the way the updater does: at
@@ -37,7 +38,9 @@ bool withinFlash(std::uint32_t address, std::size_t length) {
     return address <= kFlashBytes && length <= kFlashBytes - address;
 }
 
-ControlAnswer answer(Outcome outcome, std::uint16_t length = 0) { return {outcome, length}; }
+ControlAnswer answer(Outcome outcome, std::uint16_t length = 0) {
+    return {outcome, length};
+}
 
 }  // namespace
 
@@ -58,7 +61,8 @@ RequestKind classifyRequest(const UsbSetup& setup) {
         case vendor::kRequestOpenHandshake: return toHub ? RequestKind::OpenHandshake : RequestKind::Other;
         case vendor::kRequestReadStatus: return fromHub ? RequestKind::ReadStatus : RequestKind::Other;
         case vendor::kRequestResetToRomCode: return toHub ? RequestKind::ResetToRomCode : RequestKind::Other;
-        case vendor::kRequestResetToFlashCode: return toHub ? RequestKind::ResetToFlashCode : RequestKind::Other;
+        case vendor::kRequestResetToFlashCode:
+            return toHub ? RequestKind::ResetToFlashCode : RequestKind::Other;
         case vendor::kRequestEraseFlash: return toHub ? RequestKind::EraseFlash : RequestKind::Other;
         case vendor::kRequestWriteFlash: return toHub ? RequestKind::WriteFlash : RequestKind::Other;
         case vendor::kRequestReadFlash: return fromHub ? RequestKind::ReadFlash : RequestKind::Other;
@@ -106,8 +110,7 @@ ControlAnswer SimulatedHub::handleLocked(const UsbSetup& setup, std::uint8_t* da
     if (!onBusLocked()) return answer(Outcome::NoDevice);
     const RequestKind kind = classifyRequest(setup);
     RecordedRequest record{setup, setup.wireBytes(), {}, {}};
-    if (!setup.isDeviceToHost() && data != nullptr)
-        record.outData.assign(data, data + setup.wLength);
+    if (!setup.isDeviceToHost() && data != nullptr) record.outData.assign(data, data + setup.wLength);
 
     const int transferNumber = ++transferCounts_[kind];
     if (faults_.disconnect && faults_.disconnect->kind == kind &&
@@ -133,23 +136,20 @@ std::optional<Outcome> SimulatedHub::injectedFailure(RequestKind kind) {
     return std::nullopt;
 }
 
-ControlAnswer SimulatedHub::answerRequest(RequestKind kind, const UsbSetup& setup,
-                                          std::uint8_t* data) {
+ControlAnswer SimulatedHub::answerRequest(RequestKind kind, const UsbSetup& setup, std::uint8_t* data) {
     const bool inRomCode = runState_ == RunState::RomCode;
     switch (kind) {
         case RequestKind::OpenHandshake:
-            if (setup.wValue != vendor::kOpenHandshakeValue ||
-                setup.wIndex != vendor::kOpenHandshakeIndex || setup.wLength != 0)
+            if (setup.wValue != vendor::kOpenHandshakeValue || setup.wIndex != vendor::kOpenHandshakeIndex ||
+                setup.wLength != 0)
                 return answer(Outcome::Stalled);
             return answer(Outcome::Completed);
-        case RequestKind::ReadStatus:
-            return readStatus(setup, data);
+        case RequestKind::ReadStatus: return readStatus(setup, data);
         case RequestKind::ResetToRomCode:
         case RequestKind::ResetToFlashCode: {
             const bool wantsRom = kind == RequestKind::ResetToRomCode;
             RunState target = wantsRom ? RunState::RomCode : bootTarget();
-            if (faults_.returnsInWrongCode)
-                target = wantsRom ? RunState::FlashCode : RunState::RomCode;
+            if (faults_.returnsInWrongCode) target = wantsRom ? RunState::FlashCode : RunState::RomCode;
             startReboot(target, !faults_.neverReturnsAfterReset);
             return answer(Outcome::Completed);
         }
@@ -164,8 +164,7 @@ ControlAnswer SimulatedHub::answerRequest(RequestKind kind, const UsbSetup& setu
         case RequestKind::ReadFlash:
             if (!inRomCode) return answer(Outcome::Stalled);
             return readFlash(setup, data);
-        case RequestKind::Other:
-            break;
+        case RequestKind::Other: break;
     }
     return answer(Outcome::Stalled);
 }
@@ -304,8 +303,7 @@ std::optional<std::uint16_t> SimulatedHub::imageVersion() const {
 std::array<std::uint8_t, kStatusBlockBytes> SimulatedHub::statusBlockLocked() {
     std::array<std::uint8_t, kStatusBlockBytes> block{};
     const bool inFlashCode = runState_ == RunState::FlashCode;
-    const std::uint16_t version =
-        inFlashCode ? imageVersionLocked().value_or(0) : config_.romVersion;
+    const std::uint16_t version = inFlashCode ? imageVersionLocked().value_or(0) : config_.romVersion;
     block[vendor::kStatusVersionHigh] = static_cast<std::uint8_t>(version >> 8);
     block[vendor::kStatusVersionLow] = static_cast<std::uint8_t>(version & 0xFF);
     block[vendor::kStatusWaitSelector] = config_.waitSelector;

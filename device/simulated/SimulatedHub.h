@@ -62,8 +62,7 @@ public:
     ControlAnswer handleControl(const UsbSetup& setup, std::uint8_t* data);
     // The same, for a transport bound to one enumeration of the hub: once the hub
     // has left the bus and come back, that binding answers only NoDevice.
-    ControlAnswer handleControlOn(std::uint64_t enumeration, const UsbSetup& setup,
-                                  std::uint8_t* data);
+    ControlAnswer handleControlOn(std::uint64_t enumeration, const UsbSetup& setup, std::uint8_t* data);
 
     // Bus side.
     const SimulatedHubConfig& config() const { return config_; }

@@ -99,8 +99,8 @@ void SimulatedUsbPlatform::pollEvents(std::chrono::milliseconds timeout) {
         }
         const auto now = std::chrono::steady_clock::now();
         if (now >= deadline) return;
-        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
-            kBusLookInterval, deadline - now));
+        std::this_thread::sleep_for(
+            std::min<std::chrono::steady_clock::duration>(kBusLookInterval, deadline - now));
     }
 }
 

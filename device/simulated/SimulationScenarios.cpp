@@ -20,8 +20,7 @@ struct Setup {
     const SupportedDevice& identity;
     Milliseconds rebootTime;
 
-    SimulatedHub& hub(std::string_view port = kFirstHubPort, bool withImage = true,
-                      bool superSpeed = true) {
+    SimulatedHub& hub(std::string_view port = kFirstHubPort, bool withImage = true, bool superSpeed = true) {
         SimulatedHubConfig config;
         config.enumeratesAsSuperSpeed = superSpeed;
         config.vendorId = identity.vid;

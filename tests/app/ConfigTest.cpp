@@ -54,8 +54,7 @@ TEST_F(ConfigTest, OnlyScalarModeOneSelectsTheScalarLayout) {
 }
 
 TEST_F(ConfigTest, NumbersAreReadWithAutomaticBase) {
-    const AppConfig config = read(
-        "[Support Vid Pid]\nVID_00 = 0x10\nSSPID_00 = 010\nHSPID_00 = 10\n");
+    const AppConfig config = read("[Support Vid Pid]\nVID_00 = 0x10\nSSPID_00 = 010\nHSPID_00 = 10\n");
     const SupportedDevice& entry = config.table.entry(0);
     EXPECT_EQ(entry.valid, 1);
     EXPECT_EQ(entry.vid, 16);
@@ -67,13 +66,13 @@ TEST_F(ConfigTest, NumbersAreReadWithAutomaticBase) {
 TEST_F(ConfigTest, EntriesNeedAllThreeIdsAndKeepTheirIndex) {
     const AppConfig config = read(
         "[support vid pid]\n"
-        "vid_0a = 0x1234\nsspid_0A = 0x1\nHSPID_0a = 0x2\n"  // names match without regard to case
-        "VID_05 = 0x1111\nSSPID_05 = 0\nHSPID_05 = 0x3\n"     // a zero field leaves it empty
-        "VID_06 = 0x1111\nHSPID_06 = 0x3\n"                   // a missing one too
-        "VID_07 = 0x1111\nSSPID_07 = abc\nHSPID_07 = 0x3\n"   // and a non-numeric one
-        "VID_08 = 0x10000\nSSPID_08 = 0x1\nHSPID_08 = 0x2\n"  // low 16 bits are zero
-        "VID_09 = 0x12345\nSSPID_09 = 0x1\nHSPID_09 = 0x2\n"  // cut to its low 16 bits
-        "VID_40 = 0x9999\nSSPID_40 = 0x1\nHSPID_40 = 0x2\n"); // past the last entry
+        "vid_0a = 0x1234\nsspid_0A = 0x1\nHSPID_0a = 0x2\n"    // names match without regard to case
+        "VID_05 = 0x1111\nSSPID_05 = 0\nHSPID_05 = 0x3\n"      // a zero field leaves it empty
+        "VID_06 = 0x1111\nHSPID_06 = 0x3\n"                    // a missing one too
+        "VID_07 = 0x1111\nSSPID_07 = abc\nHSPID_07 = 0x3\n"    // and a non-numeric one
+        "VID_08 = 0x10000\nSSPID_08 = 0x1\nHSPID_08 = 0x2\n"   // low 16 bits are zero
+        "VID_09 = 0x12345\nSSPID_09 = 0x1\nHSPID_09 = 0x2\n"   // cut to its low 16 bits
+        "VID_40 = 0x9999\nSSPID_40 = 0x1\nHSPID_40 = 0x2\n");  // past the last entry
     for (std::size_t index = 0; index < SupportedDeviceTable::kEntryCount; ++index) {
         const bool expected = index == 9 || index == 10;
         EXPECT_EQ(config.table.entry(index).valid == 1, expected) << "entry " << index;

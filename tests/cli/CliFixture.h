@@ -18,8 +18,9 @@ inline const std::string kDefinitionFile = VELMORA_TEST_RESOURCES "/ic/ZeloSim.I
 class CliFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        folder_ = std::filesystem::temp_directory_path() /
-                  ("velmora-cli-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        folder_ =
+            std::filesystem::temp_directory_path() /
+            ("velmora-cli-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
         std::filesystem::remove_all(folder_);
         std::filesystem::create_directories(folder_);
         std::filesystem::copy_file(kSampleImage, folder_ / "fw.bin");
@@ -33,7 +34,8 @@ protected:
     std::string config() const { return path("config.ini"); }
 
     std::string write(const std::string& name, const std::vector<char>& bytes) {
-        std::ofstream(path(name), std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        std::ofstream(path(name), std::ios::binary)
+            .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
         return path(name);
     }
 

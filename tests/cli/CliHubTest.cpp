@@ -62,8 +62,10 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"no-hub", {"update", kSampleImage}, "Then replugin usb hub device\nUpdate FW Fail\n"},
         FailureCase{"stall-erase", {"erase"}, "Fail to Erase flash\nErase FW Fail\n"},
         FailureCase{"timeout-read", {"read", "@out"}, "Fail to Read Flash\nRead Fw Fail\n"},
-        FailureCase{"never-returns", {"scalar"}, "Fail To Open Rom Device\nPlease Load Driver firstly\n"
-                                                 "Then replugin usb hub device\nUpdate FW Fail\n"}),
+        FailureCase{"never-returns",
+                    {"scalar"},
+                    "Fail To Open Rom Device\nPlease Load Driver firstly\n"
+                    "Then replugin usb hub device\nUpdate FW Fail\n"}),
     [](const auto& info) {
         std::string name = info.param.scenario;
         std::erase(name, '-');
@@ -103,8 +105,9 @@ TEST_F(CliHubTest, DetectAndListSayWhatIsAttached) {
     EXPECT_EQ(run.out, "1-1  2FE3:0611  flash  0102\n1-2  2FE3:0611  flash  0102\n");
 
     run = simulated("rom-code", {"list", "--json"});
-    EXPECT_EQ(run.out, "[{\"port\": \"1-1\", \"vid\": \"2FE3\", \"pid\": \"0611\", \"code\": \"rom\", "
-                       "\"version\": \"0001\"}]\n");
+    EXPECT_EQ(run.out,
+              "[{\"port\": \"1-1\", \"vid\": \"2FE3\", \"pid\": \"0611\", \"code\": \"rom\", "
+              "\"version\": \"0001\"}]\n");
 }
 
 }  // namespace

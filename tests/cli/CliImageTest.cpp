@@ -70,9 +70,11 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedEdit{"StringsOver29Bytes",
                     {"--manufacturer", "0123456789", "--product", "0123456789", "--serial", "0123456789"},
                     "--serial: manufacturer, product and serial number hold at most 29 bytes together"},
-        RefusedEdit{"UnknownProperty", {"--ic", kDefinitionFile, "--set", "Turbo=On"},
+        RefusedEdit{"UnknownProperty",
+                    {"--ic", kDefinitionFile, "--set", "Turbo=On"},
                     "--set: no property named 'Turbo' in the definition file"},
-        RefusedEdit{"UnknownOption", {"--ic", kDefinitionFile, "--set", "SSC Enable=Maybe"},
+        RefusedEdit{"UnknownOption",
+                    {"--ic", kDefinitionFile, "--set", "SSC Enable=Maybe"},
                     "--set: 'Maybe' is not an option of 'SSC Enable'"}),
     [](const auto& info) { return std::string(info.param.name); });
 

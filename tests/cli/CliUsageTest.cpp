@@ -15,8 +15,9 @@ class CliUsageTest : public CliFixture {};
 TEST_F(CliUsageTest, HelpNamesEveryCommandAndScenario) {
     const CliRun run = runCli({"--help"});
     EXPECT_EQ(run.exitStatus, 0);
-    for (const char* word : {"detect", "list", "update FILE", "scalar", "read OUT.bin", "erase", "image show",
-                             "image edit", "driver load", "--trace", "--json", "corrupt-readback", "never-returns"}) {
+    for (const char* word :
+         {"detect", "list", "update FILE", "scalar", "read OUT.bin", "erase", "image show", "image edit",
+          "driver load", "--trace", "--json", "corrupt-readback", "never-returns"}) {
         EXPECT_NE(run.out.find(word), std::string::npos) << word;
     }
 }
@@ -52,8 +53,7 @@ TEST_P(CliBadUsageTest, ExitsTwoWithOneLineNamingTheProblem) {
 INSTANTIATE_TEST_SUITE_P(
     WordsAndFiles, CliBadUsageTest,
     ::testing::Values(
-        UsageCase{"NoCommand", {}, "no command"},
-        UsageCase{"UnknownCommand", {"flash"}, "'flash'"},
+        UsageCase{"NoCommand", {}, "no command"}, UsageCase{"UnknownCommand", {"flash"}, "'flash'"},
         UsageCase{"UpdateWithoutFile", {"update"}, "FILE"},
         UsageCase{"UpdateTwoFiles", {"update", "a.bin", "b.bin"}, "'b.bin'"},
         UsageCase{"MissingFile", {"update", "@missing.bin"}, "@missing.bin"},
@@ -70,7 +70,8 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"ShowUnknownOption", {"image", "show", "@short.bin", "--colour"}, "--colour"},
         UsageCase{"ShowUnknownPage", {"image", "show", "@nosignature.bin", "--page", "Audio"}, "Audio"},
         UsageCase{"EditWithoutOutput", {"image", "edit", "@short.bin"}, "-o OUT"},
-        UsageCase{"SetWithoutDefinition", {"image", "edit", "@short.bin", "-o", "@o.bin", "--set", "A=1"}, "--ic"},
+        UsageCase{
+            "SetWithoutDefinition", {"image", "edit", "@short.bin", "-o", "@o.bin", "--set", "A=1"}, "--ic"},
         UsageCase{"DriverWithoutAction", {"driver"}, "load or unload"}),
     [](const auto& info) { return std::string(info.param.name); });
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "detection/HubDetection.h"
 #include "app/SupportedDeviceTable.h"
+#include "detection/HubDetection.h"
 #include "device/HubConnection.h"
 
 namespace velmora {

@@ -51,7 +51,8 @@ protected:
         return HubRig::addHub(options);
     }
 
-    std::vector<std::uint8_t> sampleImage(std::size_t size = 8192, std::uint16_t version = kImageVersion) const {
+    std::vector<std::uint8_t> sampleImage(std::size_t size = 8192,
+                                          std::uint16_t version = kImageVersion) const {
         return HubRig::sampleImage(size, version);
     }
 };
@@ -94,7 +95,8 @@ private:
             ScriptedAnswer answer = owner.answers.front();
             owner.answers.pop_front();
             if (setup.isDeviceToHost() && data)
-                for (std::size_t i = 0; i < answer.data.size() && i < setup.wLength; ++i) data[i] = answer.data[i];
+                for (std::size_t i = 0; i < answer.data.size() && i < setup.wLength; ++i)
+                    data[i] = answer.data[i];
             return answer.status;
         }
         ScriptedPlatform& owner;

@@ -11,7 +11,7 @@ class HubConnectionTest : public SimulatedRig {};
 TEST_F(HubConnectionTest, NoDeviceOrOnlyUnsupportedOnesFindsNothing) {
     EXPECT_FALSE(USB_IsHubPresent(connection));
     EXPECT_FALSE(USB_OpenHub(connection));
-    bus.addPlainDevice(0x046D, 0xC077, "1-3");        // a mouse
+    bus.addPlainDevice(0x046D, 0xC077, "1-3");         // a mouse
     bus.addPlainDevice(kVendorId, 0x9999, "1-4");      // the maker's other product
     bus.addPlainDevice(0x9999, kSuperSpeedId, "1-5");  // another maker's PID clash
     EXPECT_FALSE(USB_IsHubPresent(connection));
@@ -151,8 +151,9 @@ TEST_F(HubConnectionTest, ObserverSeesEveryRequestThatReachesTheHub) {
 TEST_F(HubConnectionTest, HotplugReportsAResetAsLeavingAndArrivingUnderANewNumber) {
     addHub();
     std::vector<std::pair<UsbHotplugEvent, std::string>> events;
-    ASSERT_TRUE(platform.setHotplugCallback(
-        [&](UsbHotplugEvent kind, const UsbDeviceInfo& device) { events.emplace_back(kind, device.platformKey); }));
+    ASSERT_TRUE(platform.setHotplugCallback([&](UsbHotplugEvent kind, const UsbDeviceInfo& device) {
+        events.emplace_back(kind, device.platformKey);
+    }));
     const std::string before = platform.listDevices().at(0).platformKey;
     ASSERT_TRUE(USB_OpenHub(connection));
     ASSERT_EQ(VC_ResetToFlashCode(connection), kIOReturnSuccess);

@@ -43,12 +43,13 @@ TEST(LibusbStatus, ErrorsMapToTheirStatusCodes) {
         int error;
         IOReturn status;
     };
-    for (const Case& c : {Case{LIBUSB_SUCCESS, kIOReturnSuccess}, Case{LIBUSB_ERROR_PIPE, kIOUSBPipeStalled},
-                          Case{LIBUSB_ERROR_TIMEOUT, kIOReturnTimeout}, Case{LIBUSB_ERROR_NO_DEVICE, kIOReturnNoDevice},
-                          Case{LIBUSB_ERROR_BUSY, kIOReturnExclusiveAccess},
-                          Case{LIBUSB_ERROR_ACCESS, kIOReturnExclusiveAccess},
-                          Case{LIBUSB_ERROR_OVERFLOW, kIOReturnOverrun}, Case{LIBUSB_ERROR_NO_MEM, kIOReturnNoMemory},
-                          Case{LIBUSB_ERROR_OTHER, kIOReturnError}, Case{-1234, kIOReturnError}}) {
+    for (const Case& c :
+         {Case{LIBUSB_SUCCESS, kIOReturnSuccess}, Case{LIBUSB_ERROR_PIPE, kIOUSBPipeStalled},
+          Case{LIBUSB_ERROR_TIMEOUT, kIOReturnTimeout}, Case{LIBUSB_ERROR_NO_DEVICE, kIOReturnNoDevice},
+          Case{LIBUSB_ERROR_BUSY, kIOReturnExclusiveAccess},
+          Case{LIBUSB_ERROR_ACCESS, kIOReturnExclusiveAccess}, Case{LIBUSB_ERROR_OVERFLOW, kIOReturnOverrun},
+          Case{LIBUSB_ERROR_NO_MEM, kIOReturnNoMemory}, Case{LIBUSB_ERROR_OTHER, kIOReturnError},
+          Case{-1234, kIOReturnError}}) {
         SCOPED_TRACE(c.error);
         EXPECT_EQ(statusFromLibusbError(c.error), c.status);
     }

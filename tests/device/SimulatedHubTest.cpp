@@ -13,10 +13,11 @@ using sim::RunState;
 
 class SimulatedHubTest : public SimulatedRig {
 protected:
-    sim::ControlAnswer send(sim::SimulatedHub& hub, std::uint8_t type, std::uint8_t request, std::uint32_t address,
-                            std::vector<std::uint8_t>& data) {
+    sim::ControlAnswer send(sim::SimulatedHub& hub, std::uint8_t type, std::uint8_t request,
+                            std::uint32_t address, std::vector<std::uint8_t>& data) {
         const UsbSetup setup{type, request, static_cast<std::uint16_t>(address & 0xFFFF),
-                             static_cast<std::uint16_t>(address >> 16), static_cast<std::uint16_t>(data.size())};
+                             static_cast<std::uint16_t>(address >> 16),
+                             static_cast<std::uint16_t>(data.size())};
         return hub.handleControl(setup, data.data());
     }
     sim::ControlAnswer write(sim::SimulatedHub& hub, std::uint32_t address, std::vector<std::uint8_t> data) {

@@ -65,7 +65,11 @@ protected:
     ~DriverActionsTest() override { std::filesystem::remove_all(folder_); }
 
     DriverActions actions(const std::string& resourcePath) {
-        return DriverActions{resourcePath, folder_, privileged_, shell_, console_,
+        return DriverActions{resourcePath,
+                             folder_,
+                             privileged_,
+                             shell_,
+                             console_,
                              [this](bool enabled) { events_.push_back(enabled ? "buttons on" : "buttons off"); }};
     }
 
@@ -122,7 +126,8 @@ TEST_F(DriverActionsTest, NoPromptOnceTheKeyIsEnrolled) {
 
 TEST_F(DriverActionsTest, RebootNowRunsTheRebootScript) {
     ScriptedQuestion question(events_, RestartAnswer::RebootNow);
-    EXPECT_EQ(RebootOrNot(actions("/r s"), check(true, "boot-args\tquiet\n"), question), AfterLoad::KeepRunning);
+    EXPECT_EQ(RebootOrNot(actions("/r s"), check(true, "boot-args\tquiet\n"), question),
+              AfterLoad::KeepRunning);
     EXPECT_EQ(events_, (Events{"ask: " + std::string(kRestartPromptMessage), "privileged: /r s/reboot"}));
     EXPECT_TRUE(console_.lines().empty());
 }
@@ -146,8 +151,8 @@ TEST_F(DriverActionsTest, EveryLoadPromptsUntilTheRestart) {
 TEST_F(DriverActionsTest, UnloadStartsTheScriptThenResetsTheHub) {
     RecordingHubReset hub(events_);
     UnloadUpdateDriver(actions("/usr/share/velmora"), hub);
-    EXPECT_EQ(events_, (Events{"buttons off", "privileged: /usr/share/velmora/unload", "hub reset to flash code",
-                               "buttons on"}));
+    EXPECT_EQ(events_, (Events{"buttons off", "privileged: /usr/share/velmora/unload",
+                               "hub reset to flash code", "buttons on"}));
     EXPECT_EQ(console_.lines(), std::vector<std::string>{"Enter UnloadUpdateDriver"});
 }
 

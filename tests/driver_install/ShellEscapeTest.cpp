@@ -26,7 +26,8 @@ TEST(ShellEscapePath, EscapesExactlyTheTwentyFiveShellCharacters) {
 }
 
 TEST(ShellEscapePath, EscapesBlanksAndParenthesesInPaths) {
-    EXPECT_EQ(ShellEscapePath("/opt/Zelo Tools (v2)/share/velmora"), "/opt/Zelo\\ Tools\\ \\(v2\\)/share/velmora");
+    EXPECT_EQ(ShellEscapePath("/opt/Zelo Tools (v2)/share/velmora"),
+              "/opt/Zelo\\ Tools\\ \\(v2\\)/share/velmora");
     EXPECT_EQ(ShellEscapePath("/a/b-c_d.e~f#g%h+i"), "/a/b-c_d.e~f#g%h+i");
     EXPECT_EQ(ShellEscapePath(""), "");
     EXPECT_EQ(ShellEscapePath(std::string_view("a\0b", 3)), std::string("a\0b", 3));

@@ -46,7 +46,8 @@ TEST_F(BootArgsSnapshotTest, TakenOnceIntoAFileOfOurOwn) {
     RecordingShell shell;
     takeBootArgsSnapshot(snapshot, shell);
     ASSERT_EQ(shell.commands.size(), 1u);
-    EXPECT_TRUE(shell.commands[0].ends_with(">> " + folder_.string() + "/a\\ b\\(1\\)/nvram_setting.dat 2>/dev/null"));
+    EXPECT_TRUE(shell.commands[0].ends_with(">> " + folder_.string() +
+                                            "/a\\ b\\(1\\)/nvram_setting.dat 2>/dev/null"));
     struct stat status {};
     ASSERT_EQ(lstat(snapshot.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 0777, 0600u);

@@ -1,6 +1,6 @@
+#include "EditorTestSupport.h"
 #include "app/Console.h"
 #include "editor/BinaryView.h"
-#include "EditorTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +11,7 @@ namespace {
 using namespace velmora::editor;
 using velmora::testing::loadedBuffer;
 
-std::vector<std::string> rowsOf(const std::string& text)
-{
+std::vector<std::string> rowsOf(const std::string& text) {
     std::vector<std::string> rows;
     std::istringstream stream(text);
     for (std::string row; std::getline(stream, row);) {
@@ -21,8 +20,7 @@ std::vector<std::string> rowsOf(const std::string& text)
     return rows;
 }
 
-TEST(BinaryView, RowsAreLabelledWithTheirImagePosition)
-{
+TEST(BinaryView, RowsAreLabelledWithTheirImagePosition) {
     velmora::SilentConsole console;
     FirmwareBuffer buffer = loadedBuffer(32768, 0x7F00);
     buffer.blockByte(0) = 0xAA;
@@ -44,8 +42,7 @@ TEST(BinaryView, RowsAreLabelledWithTheirImagePosition)
     EXPECT_EQ(view->text.back(), '\n');
 }
 
-TEST(BinaryView, ShortLabelsArePaddedToFourDigits)
-{
+TEST(BinaryView, ShortLabelsArePaddedToFourDigits) {
     velmora::SilentConsole console;
     const std::optional<BinaryViewText> view = ShowBinary(loadedBuffer(256, 0), 0, 0, console);
     ASSERT_TRUE(view);
@@ -60,8 +57,7 @@ struct RangeCase {
 
 class BinaryViewRange : public ::testing::TestWithParam<RangeCase> {};
 
-TEST_P(BinaryViewRange, PaintsFromTheLowerByteUpToTheHigher)
-{
+TEST_P(BinaryViewRange, PaintsFromTheLowerByteUpToTheHigher) {
     velmora::SilentConsole console;
     FirmwareBuffer buffer = loadedBuffer();
     for (std::size_t offset = 2; offset < 256; ++offset) {
@@ -74,14 +70,14 @@ TEST_P(BinaryViewRange, PaintsFromTheLowerByteUpToTheHigher)
 }
 
 INSTANTIATE_TEST_SUITE_P(Ranges, BinaryViewRange,
-                         ::testing::Values(RangeCase{17, 18, "11 "}, RangeCase{18, 17, "11 "}, RangeCase{5, 5, ""},
-                                           RangeCase{0, 0, ""}, RangeCase{2, 8, "02 03 04 05 06 07 - "},
+                         ::testing::Values(RangeCase{17, 18, "11 "}, RangeCase{18, 17, "11 "},
+                                           RangeCase{5, 5, ""}, RangeCase{0, 0, ""},
+                                           RangeCase{2, 8, "02 03 04 05 06 07 - "},
                                            RangeCase{7, 9, "07 - 08 "}, RangeCase{15, 16, "0F \n0110h:"},
                                            RangeCase{255, 256, "FF"}, RangeCase{254, 256, "FE FF"},
                                            RangeCase{300, 400, ""}));
 
-TEST(BinaryView, NothingWithoutAnImage)
-{
+TEST(BinaryView, NothingWithoutAnImage) {
     velmora::SilentConsole console;
     FirmwareBuffer empty;
     EXPECT_FALSE(ShowBinary(empty, 0, 0, console));

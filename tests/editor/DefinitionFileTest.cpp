@@ -1,6 +1,6 @@
+#include "EditorTestSupport.h"
 #include "app/Console.h"
 #include "editor/DefinitionFile.h"
-#include "EditorTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -9,14 +9,12 @@ namespace {
 using namespace velmora::editor;
 using velmora::testing::ScratchFolder;
 
-PropItemList readText(const ScratchFolder& folder, const std::string& text)
-{
+PropItemList readText(const ScratchFolder& folder, const std::string& text) {
     velmora::SilentConsole console;
     return readDefinitionFile(folder.write("chip.INI", text), console);
 }
 
-std::vector<int> keysOf(const PropItemList& items)
-{
+std::vector<int> keysOf(const PropItemList& items) {
     std::vector<int> keys;
     for (const auto& item : items) {
         keys.push_back(item->_key);
@@ -24,8 +22,7 @@ std::vector<int> keysOf(const PropItemList& items)
     return keys;
 }
 
-TEST(DefinitionFile, ReadsIndexedSectionsInOrderWithGapsAndIgnoresFF)
-{
+TEST(DefinitionFile, ReadsIndexedSectionsInOrderWithGapsAndIgnoresFF) {
     ScratchFolder folder;
     const PropItemList items = readText(folder,
                                         "[HubFF_USB_FE]\nPropName = Last\n"
@@ -43,13 +40,13 @@ TEST(DefinitionFile, ReadsIndexedSectionsInOrderWithGapsAndIgnoresFF)
     EXPECT_EQ(items[2]->pageName, "System");
 }
 
-TEST(DefinitionFile, ReadsEveryKey)
-{
+TEST(DefinitionFile, ReadsEveryKey) {
     ScratchFolder folder;
-    const PropItemList items = readText(folder,
-                                        "[HubFF_USB_01]\nPropName = Spread Spectrum\nPropDesp = \"Clock spread; "
-                                        "on or off\"\nPageName = SSC\nGroupName = Clock\nPropAddr = 20\n"
-                                        "PropMask = 12\nBaseOnAddr = 10\nBaseOnMask = 8\n");
+    const PropItemList items =
+        readText(folder,
+                 "[HubFF_USB_01]\nPropName = Spread Spectrum\nPropDesp = \"Clock spread; "
+                 "on or off\"\nPageName = SSC\nGroupName = Clock\nPropAddr = 20\n"
+                 "PropMask = 12\nBaseOnAddr = 10\nBaseOnMask = 8\n");
     ASSERT_EQ(items.size(), 1u);
     const PropItem& item = *items[0];
     EXPECT_EQ(item.propDesc, "Clock spread; on or off");
@@ -73,8 +70,7 @@ struct OptionCase {
 
 class DefinitionOptions : public ::testing::TestWithParam<OptionCase> {};
 
-TEST_P(DefinitionOptions, AreClosedUpInIndexOrder)
-{
+TEST_P(DefinitionOptions, AreClosedUpInIndexOrder) {
     ScratchFolder folder;
     const PropItemList items = readText(folder, "[HubFF_USB_01]\nPropName = P\n" + GetParam().keys);
     ASSERT_EQ(items.size(), 1u);
@@ -86,37 +82,43 @@ TEST_P(DefinitionOptions, AreClosedUpInIndexOrder)
 INSTANTIATE_TEST_SUITE_P(
     Files, DefinitionOptions,
     ::testing::Values(
-        OptionCase{"DefaultValues", "PropOption_00 = Off\nPropOption_01 = On\n", {"Off", "On"}, {"0", "1"}, "0"},
-        OptionCase{"GapKeepsFileIndex", "PropOption_00 = A\nPropOption_03 = D\n", {"A", "D"}, {"0", "3"}, "0"},
+        OptionCase{
+            "DefaultValues", "PropOption_00 = Off\nPropOption_01 = On\n", {"Off", "On"}, {"0", "1"}, "0"},
+        OptionCase{
+            "GapKeepsFileIndex", "PropOption_00 = A\nPropOption_03 = D\n", {"A", "D"}, {"0", "3"}, "0"},
         OptionCase{"ValueWithoutMeaningIgnored", "PropOption_00 = A\nDataOption_02 = 5\n", {"A"}, {"0"}, "0"},
-        OptionCase{"ExplicitValues", "PropOption_01 = Fast\nDataOption_01 = 7\nPropOption_0F = Slow\n",
-                   {"Fast", "Slow"}, {"7", "15"}, "7"},
-        OptionCase{"DecimalSuffixIsNotAnIndex", "PropOption_10 = Never\nPropOption_0A = Ten\n", {"Ten"}, {"10"},
+        OptionCase{"ExplicitValues",
+                   "PropOption_01 = Fast\nDataOption_01 = 7\nPropOption_0F = Slow\n",
+                   {"Fast", "Slow"},
+                   {"7", "15"},
+                   "7"},
+        OptionCase{"DecimalSuffixIsNotAnIndex",
+                   "PropOption_10 = Never\nPropOption_0A = Ten\n",
+                   {"Ten"},
+                   {"10"},
                    "10"},
         OptionCase{"LowerCaseKeys", "propoption_00 = a\ndataoption_00 = x\n", {"a"}, {"x"}, "x"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(DefinitionFile, DecimalNumbers)
-{
+TEST(DefinitionFile, DecimalNumbers) {
     const std::vector<std::pair<std::string, std::uint32_t>> cases = {
-        {"42", 42},          {"   42", 42},  {"0x2A", 0},        {"0x1F", 0}, {"", 0},
-        {"12abc", 12},       {"+7", 7},      {"-1", 0xFFFFFFFF}, {"abc", 0},  {"4294967296", 0},
-        {"\t 010", 10},      {"- 5", 0},
+        {"42", 42}, {"   42", 42},      {"0x2A", 0}, {"0x1F", 0},       {"", 0},        {"12abc", 12},
+        {"+7", 7},  {"-1", 0xFFFFFFFF}, {"abc", 0},  {"4294967296", 0}, {"\t 010", 10}, {"- 5", 0},
     };
     for (const auto& [text, value] : cases) {
         EXPECT_EQ(readDecimal(text), value) << text;
     }
 }
 
-TEST(DefinitionFile, MaskKeepsLowEightBitsAndOutsideAddressesAreSkipped)
-{
+TEST(DefinitionFile, MaskKeepsLowEightBitsAndOutsideAddressesAreSkipped) {
     ScratchFolder folder;
-    const PropItemList items = readText(folder,
-                                        "[HubFF_USB_01]\nPropName = Wide\nPropMask = 256\nPropAddr =   255\n"
-                                        "[HubFF_USB_02]\nPropName = Far\nPropAddr = 256\n"
-                                        "[HubFF_USB_03]\nPropName = FarBase\nBaseOnAddr = 300\nBaseOnMask = 1\n"
-                                        "[HubFF_USB_04]\nPropName = Negative\nPropAddr = -1\n"
-                                        "[HubFF_USB_05]\nPropName = Hex\nPropAddr = 0x2A\nPropMask = 257\n");
+    const PropItemList items =
+        readText(folder,
+                 "[HubFF_USB_01]\nPropName = Wide\nPropMask = 256\nPropAddr =   255\n"
+                 "[HubFF_USB_02]\nPropName = Far\nPropAddr = 256\n"
+                 "[HubFF_USB_03]\nPropName = FarBase\nBaseOnAddr = 300\nBaseOnMask = 1\n"
+                 "[HubFF_USB_04]\nPropName = Negative\nPropAddr = -1\n"
+                 "[HubFF_USB_05]\nPropName = Hex\nPropAddr = 0x2A\nPropMask = 257\n");
     EXPECT_EQ(keysOf(items), (std::vector<int>{1, 5}));
     ASSERT_EQ(items.size(), 2u);
     EXPECT_EQ(items[0]->_mask, 0);
@@ -125,16 +127,14 @@ TEST(DefinitionFile, MaskKeepsLowEightBitsAndOutsideAddressesAreSkipped)
     EXPECT_EQ(items[1]->_mask, 1);
 }
 
-TEST(DefinitionFile, MissingOrRefusedFileGivesNoItems)
-{
+TEST(DefinitionFile, MissingOrRefusedFileGivesNoItems) {
     ScratchFolder folder;
     velmora::SilentConsole console;
     EXPECT_TRUE(readDefinitionFile((folder.path() / "missing.INI").string(), console).empty());
     EXPECT_TRUE(readText(folder, "[HubFF_USB_01]\nPropName = P\nstray words\n").empty());
 }
 
-TEST(DefinitionFolder, ListsUpperCaseIniFilesBelowTheFolderInWalkOrder)
-{
+TEST(DefinitionFolder, ListsUpperCaseIniFilesBelowTheFolderInWalkOrder) {
     ScratchFolder folder;
     folder.write("b.INI", "");
     folder.write("a/z.INI", "");

@@ -1,6 +1,6 @@
+#include "EditorTestSupport.h"
 #include "app/Console.h"
 #include "editor/DescriptorFields.h"
-#include "EditorTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -8,22 +8,19 @@ namespace {
 
 using velmora::testing::loadedBuffer;
 
-std::vector<std::uint8_t> blockBytes(const FirmwareBuffer& buffer, std::size_t offset, std::size_t count)
-{
+std::vector<std::uint8_t> blockBytes(const FirmwareBuffer& buffer, std::size_t offset, std::size_t count) {
     const auto start = buffer.data.begin() + static_cast<std::ptrdiff_t>(*buffer.block + offset);
     return {start, start + static_cast<std::ptrdiff_t>(count)};
 }
 
-std::vector<std::uint8_t> stringArea(std::vector<std::uint8_t> start)
-{
+std::vector<std::uint8_t> stringArea(std::vector<std::uint8_t> start) {
     start.resize(35, 0);
     return start;
 }
 
 class DescriptorFields : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         ASSERT_TRUE(FW_SetStrings(buffer_, "ABC", "XY", "1"));
         ASSERT_TRUE(FW_SetContainerID(buffer_, "{00112233-4455-6677-8899-aabbccddeeff}"));
         buffer_.blockByte(2) = 0x1A;
@@ -33,14 +30,12 @@ protected:
         texts_ = *UpdateTxt_FwFlash(buffer_);
     }
 
-    IdentityEditResult editId(IdentityField field, const std::string& text)
-    {
+    IdentityEditResult editId(IdentityField field, const std::string& text) {
         texts_.field(field) = text;
         return applyIdEdit(buffer_, texts_, field, console_);
     }
 
-    IdentityEditResult editString(IdentityField field, const std::string& text)
-    {
+    IdentityEditResult editString(IdentityField field, const std::string& text) {
         texts_.field(field) = text;
         return applyStringsEdit(buffer_, texts_, field, console_);
     }
@@ -50,8 +45,7 @@ protected:
     IdentityTexts texts_;
 };
 
-TEST_F(DescriptorFields, StringsAreStoredAsDescriptorEntries)
-{
+TEST_F(DescriptorFields, StringsAreStoredAsDescriptorEntries) {
     EXPECT_EQ(blockBytes(buffer_, 43, 35),
               stringArea({0x05, 0x03, 0x41, 0x42, 0x43, 0x04, 0x03, 0x58, 0x59, 0x03, 0x03, 0x31}));
     EXPECT_TRUE(FW_SetStrings(buffer_, "", "", ""));
@@ -61,16 +55,14 @@ TEST_F(DescriptorFields, StringsAreStoredAsDescriptorEntries)
     EXPECT_EQ(blockBytes(buffer_, 43 + 33, 2), (std::vector<std::uint8_t>{0x02, 0x03}));
 }
 
-TEST_F(DescriptorFields, OverlongStringsAreRefusedWithoutLosingTheStoredOnes)
-{
+TEST_F(DescriptorFields, OverlongStringsAreRefusedWithoutLosingTheStoredOnes) {
     const std::vector<std::uint8_t> before = blockBytes(buffer_, 43, 35);
     EXPECT_FALSE(FW_SetStrings(buffer_, std::string(10, 'm'), std::string(10, 'p'), std::string(10, 's')));
     EXPECT_EQ(blockBytes(buffer_, 43, 35), before);
     EXPECT_EQ(buffer_.manufacturer, "ABC");
 }
 
-TEST_F(DescriptorFields, ContainerIdTextsGiveTheSameBytesWithAndWithoutBraces)
-{
+TEST_F(DescriptorFields, ContainerIdTextsGiveTheSameBytesWithAndWithoutBraces) {
     const std::vector<std::uint8_t> expected = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77,
                                                 0x88, 0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF};
     for (const char* text : {"{00112233-4455-6677-8899-AABBCCDDEEFF}", "00112233445566778899aabbccddeeff",
@@ -86,8 +78,7 @@ TEST_F(DescriptorFields, ContainerIdTextsGiveTheSameBytesWithAndWithoutBraces)
     EXPECT_EQ(buffer_.containerIDText.size(), 63u);
 }
 
-TEST_F(DescriptorFields, FieldTextsShowTheStoredBytes)
-{
+TEST_F(DescriptorFields, FieldTextsShowTheStoredBytes) {
     std::vector<std::uint8_t> image = velmora::testing::makeImage(512, 256);
     velmora::testing::putWord(image, 249, 0x0123);
     FirmwareBuffer buffer;
@@ -116,8 +107,7 @@ struct IdCase {
 
 class IdEdit : public DescriptorFields, public ::testing::WithParamInterface<IdCase> {};
 
-TEST_P(IdEdit, StoresFourDigitsAndFlagsRealChanges)
-{
+TEST_P(IdEdit, StoresFourDigitsAndFlagsRealChanges) {
     const IdCase& testCase = GetParam();
     const IdentityEditResult result = editId(testCase.field, testCase.text);
     EXPECT_TRUE(result.stored);
@@ -133,24 +123,54 @@ TEST_P(IdEdit, StoresFourDigitsAndFlagsRealChanges)
 INSTANTIATE_TEST_SUITE_P(
     Edits, IdEdit,
     ::testing::Values(
-        IdCase{"FifthCharacterCut", IdentityField::Vid, "1A2B3", {0x1A, 0x2B, 0, 0, 0, 0}, "1A2B",
-               "VID length should be 4.", false},
+        IdCase{"FifthCharacterCut",
+               IdentityField::Vid,
+               "1A2B3",
+               {0x1A, 0x2B, 0, 0, 0, 0},
+               "1A2B",
+               "VID length should be 4.",
+               false},
         IdCase{"Changed", IdentityField::Vid, "1A2C", {0x1A, 0x2C, 0, 0, 0, 0}, "1A2C", std::nullopt, true},
         IdCase{"PartlyTyped", IdentityField::Vid, "1A2", {0x1A, 0x20, 0, 0, 0, 0}, "1A2", std::nullopt, true},
-        IdCase{"LowerCaseSameBytes", IdentityField::Vid, "1a2b", {0x1A, 0x2B, 0, 0, 0, 0}, "1a2b", std::nullopt,
+        IdCase{"LowerCaseSameBytes",
+               IdentityField::Vid,
+               "1a2b",
+               {0x1A, 0x2B, 0, 0, 0, 0},
+               "1a2b",
+               std::nullopt,
                false},
-        IdCase{"SspidTooLong", IdentityField::Sspid, "123456", {0x1A, 0x2B, 0x12, 0x34, 0, 0}, "1A2B",
-               "SSPID length should be 4.", true},
-        IdCase{"HspidTooLong", IdentityField::Hspid, "ABCDE", {0x1A, 0x2B, 0, 0, 0xAB, 0xCD}, "1A2B",
-               "HSPID length should be 4.", true},
-        IdCase{"NonHexLetters", IdentityField::Hspid, "zz-1", {0x1A, 0x2B, 0, 0, 0x33, 0x01}, "1A2B", std::nullopt,
+        IdCase{"SspidTooLong",
+               IdentityField::Sspid,
+               "123456",
+               {0x1A, 0x2B, 0x12, 0x34, 0, 0},
+               "1A2B",
+               "SSPID length should be 4.",
                true},
-        IdCase{"MultiByteCharacterCountsOnce", IdentityField::Sspid, "\xC3\xA9" "123", {0x1A, 0x2B, 0x01, 0x23, 0, 0},
-               "1A2B", std::nullopt, true}),
+        IdCase{"HspidTooLong",
+               IdentityField::Hspid,
+               "ABCDE",
+               {0x1A, 0x2B, 0, 0, 0xAB, 0xCD},
+               "1A2B",
+               "HSPID length should be 4.",
+               true},
+        IdCase{"NonHexLetters",
+               IdentityField::Hspid,
+               "zz-1",
+               {0x1A, 0x2B, 0, 0, 0x33, 0x01},
+               "1A2B",
+               std::nullopt,
+               true},
+        IdCase{"MultiByteCharacterCountsOnce",
+               IdentityField::Sspid,
+               "\xC3\xA9"
+               "123",
+               {0x1A, 0x2B, 0x01, 0x23, 0, 0},
+               "1A2B",
+               std::nullopt,
+               true}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(DescriptorFields, ClearedIdStoresZerosAndFlags)
-{
+TEST_F(DescriptorFields, ClearedIdStoresZerosAndFlags) {
     editId(IdentityField::Sspid, "0611");
     buffer_.blockByte(10) = 0;
     const IdentityEditResult result = editId(IdentityField::Sspid, "");
@@ -159,8 +179,7 @@ TEST_F(DescriptorFields, ClearedIdStoresZerosAndFlags)
     EXPECT_EQ(buffer_.blockByte(10), 0x01);
 }
 
-TEST_F(DescriptorFields, VidAlertTakesPrecedence)
-{
+TEST_F(DescriptorFields, VidAlertTakesPrecedence) {
     texts_.sspid = "123456";
     const IdentityEditResult result = editId(IdentityField::Vid, "ABCDEF");
     EXPECT_EQ(result.alert, "VID length should be 4.");
@@ -168,8 +187,7 @@ TEST_F(DescriptorFields, VidAlertTakesPrecedence)
     EXPECT_EQ(result.texts.sspid, "123456");  // left for the next keystroke
 }
 
-TEST_F(DescriptorFields, EditingOneStringSetsOnlyItsFlag)
-{
+TEST_F(DescriptorFields, EditingOneStringSetsOnlyItsFlag) {
     const IdentityEditResult result = editString(IdentityField::Product, "XYZ");
     EXPECT_TRUE(result.flagSet);
     EXPECT_EQ(buffer_.blockByte(42), 0xA4);
@@ -179,8 +197,7 @@ TEST_F(DescriptorFields, EditingOneStringSetsOnlyItsFlag)
     EXPECT_FALSE(editString(IdentityField::Product, "XYZ").flagSet);
 }
 
-TEST_F(DescriptorFields, ContainerIdFlagFollowsTheText)
-{
+TEST_F(DescriptorFields, ContainerIdFlagFollowsTheText) {
     editString(IdentityField::ContainerId, "{00112233-4455-6677-8899-aabbccddeef}");
     EXPECT_EQ(blockBytes(buffer_, 78 + 15, 1), std::vector<std::uint8_t>{0xF0});
     EXPECT_EQ(buffer_.blockByte(42), 0xA1);
@@ -191,8 +208,7 @@ TEST_F(DescriptorFields, ContainerIdFlagFollowsTheText)
     EXPECT_EQ(buffer_.blockByte(42), 0x01);
 }
 
-TEST_F(DescriptorFields, StringsAreCutBackTo29BytesSilently)
-{
+TEST_F(DescriptorFields, StringsAreCutBackTo29BytesSilently) {
     texts_.manufacturer = std::string(10, 'm');
     texts_.product = std::string(10, 'p');
     EXPECT_EQ(editString(IdentityField::Serial, std::string(9, 's')).texts.serial, std::string(9, 's'));
@@ -205,8 +221,7 @@ TEST_F(DescriptorFields, StringsAreCutBackTo29BytesSilently)
     EXPECT_EQ(accented.texts.serial, std::string(8, 's'));
 }
 
-TEST_F(DescriptorFields, OverlongStringsWhileEditingTheContainerIdCutTheSerial)
-{
+TEST_F(DescriptorFields, OverlongStringsWhileEditingTheContainerIdCutTheSerial) {
     texts_.manufacturer = std::string(12, 'm');
     texts_.product = std::string(12, 'p');
     texts_.serial = "SIM0001";
@@ -215,8 +230,7 @@ TEST_F(DescriptorFields, OverlongStringsWhileEditingTheContainerIdCutTheSerial)
     EXPECT_EQ(buffer_.manufacturer, std::string(12, 'm'));
 }
 
-TEST_F(DescriptorFields, SingleFieldEditsForCallersWithoutAWindow)
-{
+TEST_F(DescriptorFields, SingleFieldEditsForCallersWithoutAWindow) {
     EXPECT_TRUE(editIdentityField(buffer_, IdentityField::Hspid, "0610", console_).flagSet);
     EXPECT_EQ(blockBytes(buffer_, 6, 2), (std::vector<std::uint8_t>{0x06, 0x10}));
     const IdentityEditResult serial = editIdentityField(buffer_, IdentityField::Serial, "SIM0001", console_);
@@ -229,8 +243,7 @@ TEST_F(DescriptorFields, SingleFieldEditsForCallersWithoutAWindow)
     EXPECT_FALSE(FW_SetHexWord(buffer_, buffer_.data.size() - 1, "beef"));
 }
 
-TEST(DescriptorFieldsWithoutImage, EditsEmptyTheFieldAndAlert)
-{
+TEST(DescriptorFieldsWithoutImage, EditsEmptyTheFieldAndAlert) {
     velmora::SilentConsole console;
     FirmwareBuffer empty;
     IdentityTexts texts;

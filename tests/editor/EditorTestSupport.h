@@ -12,8 +12,7 @@
 namespace velmora::testing {
 
 // An image with its configuration block at blockPosition, parsed and loaded.
-inline FirmwareBuffer loadedBuffer(std::size_t size = 512, std::size_t blockPosition = 256)
-{
+inline FirmwareBuffer loadedBuffer(std::size_t size = 512, std::size_t blockPosition = 256) {
     const std::vector<std::uint8_t> image = makeImage(size, blockPosition);
     FirmwareBuffer buffer;
     EXPECT_TRUE(FW_Parse(buffer, image.data(), static_cast<std::int64_t>(image.size())));
@@ -25,8 +24,8 @@ class ScratchFolder {
 public:
     ScratchFolder()
         : path_(std::filesystem::temp_directory_path() /
-                ("velmora-editor-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name())))
-    {
+                ("velmora-editor-" +
+                 std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()))) {
         std::filesystem::remove_all(path_);
         std::filesystem::create_directories(path_);
     }
@@ -36,8 +35,7 @@ public:
 
     const std::filesystem::path& path() const { return path_; }
 
-    std::string write(const std::string& relativePath, const std::string& text) const
-    {
+    std::string write(const std::string& relativePath, const std::string& text) const {
         const std::filesystem::path file = path_ / relativePath;
         std::filesystem::create_directories(file.parent_path());
         std::ofstream(file, std::ios::binary) << text;

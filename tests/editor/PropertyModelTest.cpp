@@ -1,7 +1,7 @@
+#include "EditorTestSupport.h"
 #include "app/Console.h"
 #include "editor/PropertyCells.h"
 #include "editor/PropertyModel.h"
-#include "EditorTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -72,8 +72,7 @@ PropOption_01 = Yes
 
 class PropertyModelTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         folder_.write("chips/Chip.INI", kChip);
         model_.LoadIni(folder_.path().string(), "chips/Chip.INI");
         ASSERT_EQ(model_.allItemList().size(), 7u);
@@ -87,8 +86,7 @@ protected:
     FirmwareBuffer buffer_ = loadedBuffer();
 };
 
-TEST_F(PropertyModelTest, RefreshReadsEachMaskedFieldButNotTheHeading)
-{
+TEST_F(PropertyModelTest, RefreshReadsEachMaskedFieldButNotTheHeading) {
     byte(20) = 0x5A;
     model_.RefreshCurValues(buffer_);
     const PropItemList& items = model_.allItemList();
@@ -98,8 +96,7 @@ TEST_F(PropertyModelTest, RefreshReadsEachMaskedFieldButNotTheHeading)
     EXPECT_EQ(items[5]->curValue, "5");  // mask 0xF0
 }
 
-TEST_F(PropertyModelTest, PageFilterMatchesExactlyAndSharesItems)
-{
+TEST_F(PropertyModelTest, PageFilterMatchesExactlyAndSharesItems) {
     model_.selectPage("SSC");
     ASSERT_EQ(model_.numberOfRows(), 2u);
     EXPECT_EQ(model_.cellValue(0, "property"), "Speed");
@@ -113,8 +110,7 @@ TEST_F(PropertyModelTest, PageFilterMatchesExactlyAndSharesItems)
     EXPECT_TRUE(model_.allItemList().empty());
 }
 
-TEST_F(PropertyModelTest, CellValuesAndPopupPositions)
-{
+TEST_F(PropertyModelTest, CellValuesAndPopupPositions) {
     model_.selectPage("DSP PHY");
     EXPECT_EQ(model_.popupTitles(0), (std::vector<std::string>{"0 : Zero", "5 : Five"}));
     EXPECT_EQ(model_.cellValue(0, "curValue"), "0 : Zero");
@@ -134,8 +130,7 @@ TEST_F(PropertyModelTest, CellValuesAndPopupPositions)
     EXPECT_EQ(popupPosition("Empty Value", 0), std::nullopt);
 }
 
-TEST_F(PropertyModelTest, ChoosingAnOptionWritesItsPositionUnderTheMask)
-{
+TEST_F(PropertyModelTest, ChoosingAnOptionWritesItsPositionUnderTheMask) {
     byte(10) = 0x08;
     byte(20) = 0xC5;
     model_.selectPage("SSC");
@@ -152,8 +147,7 @@ TEST_F(PropertyModelTest, ChoosingAnOptionWritesItsPositionUnderTheMask)
     EXPECT_EQ(model_.allItemList()[4]->curValue, "3");
 }
 
-TEST_F(PropertyModelTest, EnablingFieldDecidesWhetherAnItemMayChange)
-{
+TEST_F(PropertyModelTest, EnablingFieldDecidesWhetherAnItemMayChange) {
     struct Case {
         const char* property;
         const char* option;
@@ -179,12 +173,12 @@ TEST_F(PropertyModelTest, EnablingFieldDecidesWhetherAnItemMayChange)
     }
 }
 
-TEST_F(PropertyModelTest, NotEditableAlertNamesTheControllingItem)
-{
+TEST_F(PropertyModelTest, NotEditableAlertNamesTheControllingItem) {
     byte(10) = 0;
     const OptionResult result = model_.setProperty(buffer_, "Speed", "Mid");
     EXPECT_EQ(result.alertText,
-              "This Item is Not Editable.  To Change this Item,you should set\n\n Speed Enable\n(Addr 0x0A[3:3])\n\n"
+              "This Item is Not Editable.  To Change this Item,you should set\n\n Speed Enable\n(Addr "
+              "0x0A[3:3])\n\n"
               "from 0 to 1");
     EXPECT_EQ(model_.allItemList()[2]->curValue, "0");
     EXPECT_EQ(model_.setProperty(buffer_, "Orphan", "Yes").alertText,
@@ -192,8 +186,7 @@ TEST_F(PropertyModelTest, NotEditableAlertNamesTheControllingItem)
               "(Addr 0x28[1:1])\n\nfrom 0 to 1");
 }
 
-TEST_F(PropertyModelTest, ChoicesWithoutImageOrOptionAreIgnored)
-{
+TEST_F(PropertyModelTest, ChoicesWithoutImageOrOptionAreIgnored) {
     FirmwareBuffer empty;
     EXPECT_EQ(model_.setProperty(empty, "Speed Enable", "On").outcome, OptionOutcome::NotLoaded);
     EXPECT_EQ(model_.setProperty(buffer_, "Nobody", "On").outcome, OptionOutcome::NoSuchRow);
@@ -203,17 +196,16 @@ TEST_F(PropertyModelTest, ChoicesWithoutImageOrOptionAreIgnored)
     EXPECT_EQ(model_.chooseOption(buffer_, 5, 0).outcome, OptionOutcome::NoSuchRow);
 }
 
-TEST_F(PropertyModelTest, DescriptionPaneText)
-{
+TEST_F(PropertyModelTest, DescriptionPaneText) {
     model_.selectPage("SSC");
-    EXPECT_EQ(model_.descriptionText(0), "(addr:0x14  mask:0x30)\nLink speed : \n0 : Low\n1 : Mid\n2 : High\n");
+    EXPECT_EQ(model_.descriptionText(0),
+              "(addr:0x14  mask:0x30)\nLink speed : \n0 : Low\n1 : Mid\n2 : High\n");
     model_.selectPage("System");
     EXPECT_EQ(model_.descriptionText(0), "0 : Zelo\n");  // the heading shows only its options
     EXPECT_EQ(model_.descriptionText(7), "");
 }
 
-TEST_F(PropertyModelTest, PageLinesForTheCommandLine)
-{
+TEST_F(PropertyModelTest, PageLinesForTheCommandLine) {
     byte(20) = 0x50;
     model_.RefreshCurValues(buffer_);
     const std::vector<PropertyLine> lines = model_.pageLines("DSP PHY");

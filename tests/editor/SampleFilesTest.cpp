@@ -16,8 +16,7 @@ using namespace velmora::editor;
 
 const std::string kResources = VELMORA_TEST_RESOURCES;
 
-TEST(SampleFiles, DefinitionFileFillsEverySpecifiedPage)
-{
+TEST(SampleFiles, DefinitionFileFillsEverySpecifiedPage) {
     velmora::SilentConsole console;
     PropertyModel model(console);
     model.LoadIni(kResources, "ic/ZeloSim.INI");
@@ -29,8 +28,7 @@ TEST(SampleFiles, DefinitionFileFillsEverySpecifiedPage)
     EXPECT_EQ(pages, std::set<std::string>(kPageNames.begin(), kPageNames.end()));
 }
 
-TEST(SampleFiles, ShippedImageIsTheGeneratedOneAndShowsTheSimulatedHub)
-{
+TEST(SampleFiles, ShippedImageIsTheGeneratedOneAndShowsTheSimulatedHub) {
     std::ifstream file(kResources + "/images/sample-update.bin", std::ios::binary);
     const std::vector<std::uint8_t> shipped{std::istreambuf_iterator<char>(file), {}};
     EXPECT_EQ(shipped, velmora::testing::makeShippedSampleImage());

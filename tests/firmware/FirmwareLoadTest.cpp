@@ -1,5 +1,5 @@
-#include "firmware/FirmwareBuffer.h"
 #include "device/simulated/SampleImage.h"
+#include "firmware/FirmwareBuffer.h"
 #include "tests/support/SampleImage.h"
 
 #include <gtest/gtest.h>
@@ -14,27 +14,25 @@ using namespace velmora::testing;
 
 class FirmwareLoad : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        folder_ = std::filesystem::temp_directory_path() /
-                  ("velmora-load-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    void SetUp() override {
+        folder_ =
+            std::filesystem::temp_directory_path() /
+            ("velmora-load-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
         std::filesystem::create_directories(folder_);
     }
     void TearDown() override { std::filesystem::remove_all(folder_); }
 
-    std::string write(const std::string& name, const std::vector<std::uint8_t>& bytes)
-    {
+    std::string write(const std::string& name, const std::vector<std::uint8_t>& bytes) {
         const std::filesystem::path path = folder_ / name;
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                    static_cast<std::streamsize>(bytes.size()));
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         return path.string();
     }
 
     std::filesystem::path folder_;
 };
 
-TEST_F(FirmwareLoad, LoadsAndParsesAFile)
-{
+TEST_F(FirmwareLoad, LoadsAndParsesAFile) {
     sim::SampleImageLayout layout;
     layout.size = 4096;
     layout.vendorId = 0x2FE3;
@@ -48,14 +46,12 @@ TEST_F(FirmwareLoad, LoadsAndParsesAFile)
     EXPECT_EQ(buffer.manufacturer, "Velmora Labs");
 }
 
-TEST_F(FirmwareLoad, FailedReadKeepsThePreviousImage)
-{
+TEST_F(FirmwareLoad, FailedReadKeepsThePreviousImage) {
     const std::vector<std::uint8_t> image = makeImage(512, 256);
     FirmwareBuffer buffer;
     ASSERT_TRUE(FW_LoadFile(buffer, write("good.bin", image)));
     const std::vector<std::string> badPaths = {
-        (folder_ / "missing.bin").string(),
-        write("empty.bin", {}),
+        (folder_ / "missing.bin").string(), write("empty.bin", {}),
         folder_.string(),  // a folder opens on some systems but cannot be read
     };
     for (const std::string& path : badPaths) {
@@ -66,8 +62,7 @@ TEST_F(FirmwareLoad, FailedReadKeepsThePreviousImage)
     }
 }
 
-TEST_F(FirmwareLoad, ShortFileIsReadButNotLoaded)
-{
+TEST_F(FirmwareLoad, ShortFileIsReadButNotLoaded) {
     FirmwareBuffer buffer;
     ASSERT_TRUE(FW_LoadFile(buffer, write("good.bin", makeImage(512, 256))));
     const std::vector<std::uint8_t> shortImage(255, 0x55);

@@ -9,8 +9,7 @@ namespace {
 
 using namespace velmora::testing;
 
-bool parse(FirmwareBuffer& buffer, const std::vector<std::uint8_t>& image)
-{
+bool parse(FirmwareBuffer& buffer, const std::vector<std::uint8_t>& image) {
     return FW_Parse(buffer, image.data(), static_cast<std::int64_t>(image.size()));
 }
 
@@ -23,8 +22,7 @@ struct BlockCase {
 
 class BlockSearch : public ::testing::TestWithParam<BlockCase> {};
 
-TEST_P(BlockSearch, FindsTheLastSignatureOnTheGridFromTheEnd)
-{
+TEST_P(BlockSearch, FindsTheLastSignatureOnTheGridFromTheEnd) {
     const BlockCase& testCase = GetParam();
     std::vector<std::uint8_t> image(testCase.size, 0);
     for (std::size_t position : testCase.signatures) {
@@ -39,20 +37,18 @@ TEST_P(BlockSearch, FindsTheLastSignatureOnTheGridFromTheEnd)
     EXPECT_EQ(buffer.size, static_cast<std::int32_t>(testCase.size));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Images, BlockSearch,
-    ::testing::Values(BlockCase{"Exactly256AtStart", 256, {0}, 0},
-                      BlockCase{"Only255Bytes", 255, {0}, std::nullopt},
-                      BlockCase{"LaterBlockShadowsEarlier", 1024, {512, 768}, 768},
-                      BlockCase{"EarlierBlockFoundWhenAlone", 1024, {256}, 256},
-                      BlockCase{"OffGridSignatureIgnored", 1024, {700}, std::nullopt},
-                      BlockCase{"OddSizeTestsOnlyItsGrid", 300, {44}, 44},
-                      BlockCase{"OddSizeIgnoresOffsetZero", 300, {0}, std::nullopt},
-                      BlockCase{"NoSignature", 32768, {}, std::nullopt}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Images, BlockSearch,
+                         ::testing::Values(BlockCase{"Exactly256AtStart", 256, {0}, 0},
+                                           BlockCase{"Only255Bytes", 255, {0}, std::nullopt},
+                                           BlockCase{"LaterBlockShadowsEarlier", 1024, {512, 768}, 768},
+                                           BlockCase{"EarlierBlockFoundWhenAlone", 1024, {256}, 256},
+                                           BlockCase{"OffGridSignatureIgnored", 1024, {700}, std::nullopt},
+                                           BlockCase{"OddSizeTestsOnlyItsGrid", 300, {44}, 44},
+                                           BlockCase{"OddSizeIgnoresOffsetZero", 300, {0}, std::nullopt},
+                                           BlockCase{"NoSignature", 32768, {}, std::nullopt}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
-TEST(FirmwareParse, AcceptsEachSignatureAndNothingElse)
-{
+TEST(FirmwareParse, AcceptsEachSignatureAndNothingElse) {
     const std::vector<std::pair<std::array<std::uint8_t, 2>, bool>> cases = {
         {kSignatureAA55, true}, {kSignature3CC3, true}, {kSignature55AA, true},
         {{0x55, 0x55}, false},  {{0xC3, 0x3C}, false},  {{0xAA, 0xAA}, false},
@@ -64,8 +60,7 @@ TEST(FirmwareParse, AcceptsEachSignatureAndNothingElse)
     }
 }
 
-TEST(FirmwareParse, EmptyImageIsNeverLoaded)
-{
+TEST(FirmwareParse, EmptyImageIsNeverLoaded) {
     FirmwareBuffer buffer;
     const std::uint8_t byte = 0;
     EXPECT_FALSE(FW_Parse(buffer, &byte, 0));
@@ -73,8 +68,7 @@ TEST(FirmwareParse, EmptyImageIsNeverLoaded)
     EXPECT_TRUE(buffer.data.empty());
 }
 
-TEST(FirmwareParse, LocatesTheIdentityFields)
-{
+TEST(FirmwareParse, LocatesTheIdentityFields) {
     std::vector<std::uint8_t> image = makeImage(1024, 512);
     putWord(image, 512 + 2, 0x1A2B);
     putWord(image, 512 - 7, 0x0123);
@@ -94,8 +88,7 @@ TEST(FirmwareParse, LocatesTheIdentityFields)
     EXPECT_EQ(buffer.data[*buffer.version + 1], 0x23);
 }
 
-TEST(FirmwareParse, VersionIsUnsetWhenTheBlockStartsTooCloseToTheImageStart)
-{
+TEST(FirmwareParse, VersionIsUnsetWhenTheBlockStartsTooCloseToTheImageStart) {
     FirmwareBuffer buffer;
     ASSERT_TRUE(parse(buffer, makeImage(256, 0)));
     EXPECT_FALSE(buffer.version.has_value());
@@ -103,8 +96,7 @@ TEST(FirmwareParse, VersionIsUnsetWhenTheBlockStartsTooCloseToTheImageStart)
     EXPECT_EQ(buffer.version, std::optional<std::size_t>(0));
 }
 
-TEST(FirmwareParse, ImageWithoutBlockReplacesTheOldImageButIsNotLoaded)
-{
+TEST(FirmwareParse, ImageWithoutBlockReplacesTheOldImageButIsNotLoaded) {
     FirmwareBuffer buffer;
     ASSERT_TRUE(parse(buffer, makeImage(512, 256)));
     const std::vector<std::uint8_t> plain(600, 0x11);
@@ -115,8 +107,7 @@ TEST(FirmwareParse, ImageWithoutBlockReplacesTheOldImageButIsNotLoaded)
     EXPECT_EQ(buffer.vid, 0u);
 }
 
-TEST(FirmwareParse, LengthBeyondTheSignedSizeLeavesTheBufferUntouched)
-{
+TEST(FirmwareParse, LengthBeyondTheSignedSizeLeavesTheBufferUntouched) {
     FirmwareBuffer buffer;
     const std::vector<std::uint8_t> image = makeImage(512, 256);
     ASSERT_TRUE(parse(buffer, image));
@@ -126,8 +117,7 @@ TEST(FirmwareParse, LengthBeyondTheSignedSizeLeavesTheBufferUntouched)
     EXPECT_EQ(buffer.data, image);
 }
 
-TEST(FirmwareParse, ContainerIdText)
-{
+TEST(FirmwareParse, ContainerIdText) {
     std::vector<std::uint8_t> image = makeImage(256, 0);
     for (std::uint8_t index = 0; index < 16; ++index) {
         image[78 + index] = index;
@@ -153,8 +143,7 @@ struct StringCase {
 class StringWalk : public ::testing::TestWithParam<StringCase> {};
 
 // The texts start as "old" to show which entries the walk actually overwrote.
-TEST_P(StringWalk, CopiesOnlyWholeEntriesInsideTheArea)
-{
+TEST_P(StringWalk, CopiesOnlyWholeEntriesInsideTheArea) {
     const StringCase& testCase = GetParam();
     std::vector<std::uint8_t> image = makeImage(256, 0);
     putStringArea(image, 0, testCase.area);
@@ -167,8 +156,7 @@ TEST_P(StringWalk, CopiesOnlyWholeEntriesInsideTheArea)
     EXPECT_EQ(buffer.serial, testCase.serial);
 }
 
-std::vector<std::uint8_t> entries(std::initializer_list<std::string> texts)
-{
+std::vector<std::uint8_t> entries(std::initializer_list<std::string> texts) {
     std::vector<std::uint8_t> area;
     for (const std::string& text : texts) {
         area.push_back(static_cast<std::uint8_t>(text.size() + 2));
@@ -178,8 +166,7 @@ std::vector<std::uint8_t> entries(std::initializer_list<std::string> texts)
     return area;
 }
 
-std::vector<std::uint8_t> withLength(std::vector<std::uint8_t> area, std::size_t index, std::uint8_t length)
-{
+std::vector<std::uint8_t> withLength(std::vector<std::uint8_t> area, std::size_t index, std::uint8_t length) {
     area.at(index) = length;
     return area;
 }
@@ -191,7 +178,8 @@ INSTANTIATE_TEST_SUITE_P(
         StringCase{"ZeroLengthStops", entries({"ABC", "XY"}), "ABC", "XY", "old"},
         StringCase{"EmptyArea", {}, "old", "old", "old"},
         StringCase{"FirstLengthOver35", withLength(entries({"ABC"}), 0, 36), "old", "old", "old"},
-        StringCase{"FirstLengthExactly35", entries({std::string(33, 'm')}), std::string(33, 'm'), "old", "old"},
+        StringCase{"FirstLengthExactly35", entries({std::string(33, 'm')}), std::string(33, 'm'), "old",
+                   "old"},
         StringCase{"ThirdEndsAtByte35", entries({"ABCDEFGHIJ", "KLMNOPQRSTU", "VWXYZ123"}), "ABCDEFGHIJ",
                    "KLMNOPQRSTU", "VWXYZ123"},
         StringCase{"ThirdReachesByte36", entries({"ABCDEFGHIJ", "KLMNOPQRSTU", "VWXYZ1234"}), "ABCDEFGHIJ",

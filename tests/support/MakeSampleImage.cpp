@@ -1,8 +1,8 @@
 // Writes the shipped sample firmware image: velmora_make_sample_image OUTPUT.bin
 // The file is written beside its final name first and then renamed, so an
 // interrupted run never leaves a half-written image.
-#include "tests/support/SampleImage.h"
 #include "firmware/FirmwareBuffer.h"
+#include "tests/support/SampleImage.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -15,8 +15,7 @@ constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 }  // namespace
 
-int main(int argumentCount, char** arguments)
-{
+int main(int argumentCount, char** arguments) {
     if (argumentCount != 2) {
         std::fprintf(stderr, "usage: %s OUTPUT.bin\n", arguments[0]);
         return kExitUsage;

@@ -45,7 +45,7 @@ std::vector<std::uint8_t> makeShippedSampleImage() {
     // SSC on at -0.25% and 31.5 kHz; over-current protection and U1 on, U1 after
     // 2 us; 3 ports, self powered, board revision 18; PHY settings.
     layout.settings = {
-        {96, 0x01}, {97, 0x10}, {100, 0x03}, {101, 0x01}, {104, 0x06},
+        {96, 0x01},  {97, 0x10},  {100, 0x03}, {101, 0x01}, {104, 0x06},
         {105, 0x12}, {110, 0x02}, {111, 0x10}, {120, 0x02}, {130, 0x04},
     };
     return sim::makeSampleImage(layout);

@@ -63,8 +63,8 @@ protected:
     // Runs velmora-cli with the test's config.ini; returns its exit status.
     int runCli(std::vector<std::string> words) {
 #ifdef VELMORA_CLI_PROGRAM
-        std::vector<std::string> command = {"/usr/bin/timeout", kRunBound, VELMORA_CLI_PROGRAM,
-                                            "--config", (folder_ / "config.ini").string()};
+        std::vector<std::string> command = {"/usr/bin/timeout", kRunBound, VELMORA_CLI_PROGRAM, "--config",
+                                            (folder_ / "config.ini").string()};
         command.insert(command.end(), words.begin(), words.end());
         std::vector<char*> arguments;
         for (std::string& word : command) arguments.push_back(word.data());
@@ -83,13 +83,14 @@ protected:
         // the testbed folder, so its libusb sees the emulated bus.
         std::vector<std::string> environment;
         for (char** variable = environ; *variable != nullptr; ++variable) environment.emplace_back(*variable);
-        environment.push_back(std::string("VELMORA_SIMULATED_TIME=fd:") + std::to_string(clock.clientDescriptor()));
+        environment.push_back(std::string("VELMORA_SIMULATED_TIME=fd:") +
+                              std::to_string(clock.clientDescriptor()));
         std::vector<char*> environmentPointers;
         for (std::string& variable : environment) environmentPointers.push_back(variable.data());
         environmentPointers.push_back(nullptr);
         pid_t child = 0;
-        const int error =
-            posix_spawn(&child, arguments[0], &actions, nullptr, arguments.data(), environmentPointers.data());
+        const int error = posix_spawn(&child, arguments[0], &actions, nullptr, arguments.data(),
+                                      environmentPointers.data());
         posix_spawn_file_actions_destroy(&actions);
         clock.releaseClientDescriptor();
         if (error != 0) return -1;

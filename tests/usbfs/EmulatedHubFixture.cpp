@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-
 namespace velmora::usbfs::testing {
 
 namespace {

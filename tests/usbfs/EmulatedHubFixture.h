@@ -12,9 +12,9 @@
 #include "device/HubConnection.h"
 #include "device/LibusbPlatform.h"
 #include "device/simulated/SimulatedBus.h"
-#include "tests/support/HubRig.h"
 #include "testbed/TestbedClock.h"
 #include "testbed/UsbfsTestbed.h"
+#include "tests/support/HubRig.h"
 
 namespace velmora::usbfs::testing {
 

@@ -21,8 +21,9 @@ TEST_F(EnumerationTest, ListsTheHubWithItsIdsPortAndDeviceNumber) {
 
     const std::vector<UsbDeviceInfo> devices = platform_->listDevices();
     ASSERT_EQ(devices.size(), 2u);
-    const auto hub = std::find_if(devices.begin(), devices.end(),
-                                  [](const UsbDeviceInfo& device) { return device.portPath == testPortPath(1); });
+    const auto hub = std::find_if(devices.begin(), devices.end(), [](const UsbDeviceInfo& device) {
+        return device.portPath == testPortPath(1);
+    });
     ASSERT_NE(hub, devices.end());
     EXPECT_EQ(hub->vendorId, kHubVendorId);
     EXPECT_EQ(hub->productId, kSuperSpeedProductId);

@@ -40,8 +40,9 @@ TEST_F(ReenumerationTest, OpenRomDeviceResetsAFlashCodeHubAndReopensItAsANewDevi
     ASSERT_TRUE(FL_OpenRomDevice(*connection_));
     EXPECT_TRUE(connection_->isOpen());
     EXPECT_EQ(hub_->runState(), sim::RunState::RomCode);
-    EXPECT_EQ(velmora::testing::SimulatedHubs::wireOf(*hub_),
-              (std::vector<Wire>{kHandshake, kReadStatus, kReadStatus, kResetToRom, kHandshake, kReadStatus}));
+    EXPECT_EQ(
+        velmora::testing::SimulatedHubs::wireOf(*hub_),
+        (std::vector<Wire>{kHandshake, kReadStatus, kReadStatus, kResetToRom, kHandshake, kReadStatus}));
     EXPECT_EQ(virtualClock_.sleeps(), std::vector<Milliseconds>{flash::kReopenPollInterval});
     EXPECT_EQ(testbed_->removals(), 1);
     EXPECT_NE(currentKey(), keyBefore_);
@@ -92,7 +93,8 @@ TEST_F(ReenumerationTest, ResetToFlashCodeBootsTheImageAndReopens) {
     hub_->setRunState(sim::RunState::RomCode);
     ASSERT_TRUE(USB_OpenHub(*connection_));
     ASSERT_TRUE(FL_ResetAndWait(flash::kResetToFlashCode, *connection_));
-    EXPECT_EQ(velmora::testing::SimulatedHubs::wireOf(*hub_), (std::vector<Wire>{kHandshake, kResetToFlash, kHandshake}));
+    EXPECT_EQ(velmora::testing::SimulatedHubs::wireOf(*hub_),
+              (std::vector<Wire>{kHandshake, kResetToFlash, kHandshake}));
     EXPECT_EQ(VC_GetFwVersion(*connection_), kImageVersion);
     EXPECT_FALSE(VC_IsRomMode(*connection_));
 }

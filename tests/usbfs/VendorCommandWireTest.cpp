@@ -37,7 +37,9 @@ struct CommandCase {
 };
 
 // Names the case in test listings (and keeps the function pointer out of them).
-void PrintTo(const CommandCase& command, std::ostream* stream) { *stream << command.name; }
+void PrintTo(const CommandCase& command, std::ostream* stream) {
+    *stream << command.name;
+}
 
 class CommandWithoutDataTest : public VendorCommandWireTest,
                                public ::testing::WithParamInterface<CommandCase> {};
@@ -49,21 +51,24 @@ TEST_P(CommandWithoutDataTest, SendsItsSetupBytesAndSucceeds) {
     EXPECT_TRUE(request.outData.empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Commands, CommandWithoutDataTest,
-    ::testing::Values(
-        CommandCase{"ResetToRomCode", [](HubConnection& c) { return VC_ResetToRomCode(c); },
-                    {0x40, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}},
-        CommandCase{"ResetToFlashCode", [](HubConnection& c) { return VC_ResetToFlashCode(c); },
-                    {0x40, 0xE9, 0x01, 0x01, 0x00, 0x00, 0x00, 0x00}},
-        CommandCase{"EraseFlash", [](HubConnection& c) { return VC_EraseFlash(0, c); },
-                    {0x40, 0xE8, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}},
-        CommandCase{"OpenHandshake",
-                    [](HubConnection& c) {
-                        return USB_DeviceRequest(0x40, 0x02, 0x0001, 0x2E7A, 0, nullptr, c);
-                    },
-                    {0x40, 0x02, 0x01, 0x00, 0x7A, 0x2E, 0x00, 0x00}}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Commands, CommandWithoutDataTest,
+                         ::testing::Values(CommandCase{"ResetToRomCode",
+                                                       [](HubConnection& c) { return VC_ResetToRomCode(c); },
+                                                       {0x40, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}},
+                                           CommandCase{
+                                               "ResetToFlashCode",
+                                               [](HubConnection& c) { return VC_ResetToFlashCode(c); },
+                                               {0x40, 0xE9, 0x01, 0x01, 0x00, 0x00, 0x00, 0x00}},
+                                           CommandCase{"EraseFlash",
+                                                       [](HubConnection& c) { return VC_EraseFlash(0, c); },
+                                                       {0x40, 0xE8, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}},
+                                           CommandCase{"OpenHandshake",
+                                                       [](HubConnection& c) {
+                                                           return USB_DeviceRequest(0x40, 0x02, 0x0001,
+                                                                                    0x2E7A, 0, nullptr, c);
+                                                       },
+                                                       {0x40, 0x02, 0x01, 0x00, 0x7A, 0x2E, 0x00, 0x00}}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(VendorCommandWireTest, ReadStatusBringsTheStatusBlockBack) {
     hub_->setWaitSelector(1);

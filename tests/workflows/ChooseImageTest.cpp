@@ -20,8 +20,9 @@ namespace {
 class FilesTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        folder_ = std::filesystem::temp_directory_path() /
-                  ("velmora-files-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        folder_ =
+            std::filesystem::temp_directory_path() /
+            ("velmora-files-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
         std::filesystem::create_directories(folder_);
     }
     void TearDown() override { std::filesystem::remove_all(folder_); }
@@ -65,8 +66,7 @@ TEST_F(FilesTest, ChoosingABadFileLeavesNothingToWrite) {
         EXPECT_FALSE(chooseFw_EasyUpdate(buffer, bad, reporter_)) << bad;
         EXPECT_FALSE(buffer.loaded) << bad;
     }
-    EXPECT_EQ(reporter_.alerts,
-              std::vector<std::string>(2, "Firmware format error\n"));
+    EXPECT_EQ(reporter_.alerts, std::vector<std::string>(2, "Firmware format error\n"));
 }
 
 TEST_F(FilesTest, AtomicWriteReplacesTheWholeFileAndKeepsItsMode) {

@@ -75,14 +75,14 @@ FlashPageFields withVersion(std::string version) {
 
 INSTANTIATE_TEST_SUITE_P(
     FieldLengths, SaveLengthTest,
-    ::testing::Values(LengthCase{"VidOfThree", fields("2FE", "a", "b", "c"), false},
-                      LengthCase{"VidOfFive", fields("2FE30", "a", "b", "c"), false},
-                      LengthCase{"VersionOfThree", withVersion("010"), false},
-                      LengthCase{"StringsOf29Bytes", fields("2FE3", "0123456789", "0123456789", "012345678"), true},
-                      LengthCase{"StringsOf30Bytes", fields("2FE3", "0123456789", "0123456789", "0123456789"),
-                                 false},
-                      LengthCase{"TwoByteCharactersCountTwice", fields("2FE3", "ÄÄÄÄÄÄ", "0123456789", "012345678"),
-                                 false}),
+    ::testing::Values(
+        LengthCase{"VidOfThree", fields("2FE", "a", "b", "c"), false},
+        LengthCase{"VidOfFive", fields("2FE30", "a", "b", "c"), false},
+        LengthCase{"VersionOfThree", withVersion("010"), false},
+        LengthCase{"StringsOf29Bytes", fields("2FE3", "0123456789", "0123456789", "012345678"), true},
+        LengthCase{"StringsOf30Bytes", fields("2FE3", "0123456789", "0123456789", "0123456789"), false},
+        LengthCase{"TwoByteCharactersCountTwice", fields("2FE3", "ÄÄÄÄÄÄ", "0123456789", "012345678"),
+                   false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(FlashPageSaveTest, StoresTheFieldsAndPrintsTheStringArea) {
@@ -113,11 +113,13 @@ TEST_F(FlashPageSaveTest, WritesTheWholeImageOrSaysItCouldNot) {
 
     ASSERT_TRUE(saveFinished_FwFlash(flashPage_, path, reporter_, console_));
     std::ifstream file(path, std::ios::binary);
-    const std::vector<std::uint8_t> saved{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    const std::vector<std::uint8_t> saved{std::istreambuf_iterator<char>(file),
+                                          std::istreambuf_iterator<char>()};
     EXPECT_EQ(saved, flashPage_.data);
     EXPECT_EQ(console_.lines().back(), path + "\n");
 
-    EXPECT_FALSE(saveFinished_FwFlash(flashPage_, (folder / "missing" / "x.bin").string(), reporter_, console_));
+    EXPECT_FALSE(
+        saveFinished_FwFlash(flashPage_, (folder / "missing" / "x.bin").string(), reporter_, console_));
     EXPECT_EQ(reporter_.alerts, std::vector<std::string>{"Save File Fail"});
     std::filesystem::remove_all(folder);
 }

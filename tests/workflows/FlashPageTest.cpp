@@ -97,14 +97,13 @@ TEST_P(FlashReadFailureTest, LeavesTheBufferAsItWas) {
 
 INSTANTIATE_TEST_SUITE_P(
     EachFailingStep, FlashReadFailureTest,
-    ::testing::Values(
-        ReadFailureCase{"HubCannotBeOpened", heldByAnotherDriver(),
-                        "Open Device...\n" + kReadOpenFailure + "Read Fw Fail\n"},
-        ReadFailureCase{"ReadRequestFails", failing(sim::RequestKind::ReadFlash, 1),
-                        "Open Device...\nReading Flash...\nFail to Read Flash\nRead Fw Fail\n"},
-        ReadFailureCase{"HubNeverComesBack", neverReturns(),
-                        "Open Device...\nReading Flash...\nReset to Flash Code...\n"
-                        "Fail to Reset to Flash Code\nRead Fw Fail\n"}),
+    ::testing::Values(ReadFailureCase{"HubCannotBeOpened", heldByAnotherDriver(),
+                                      "Open Device...\n" + kReadOpenFailure + "Read Fw Fail\n"},
+                      ReadFailureCase{"ReadRequestFails", failing(sim::RequestKind::ReadFlash, 1),
+                                      "Open Device...\nReading Flash...\nFail to Read Flash\nRead Fw Fail\n"},
+                      ReadFailureCase{"HubNeverComesBack", neverReturns(),
+                                      "Open Device...\nReading Flash...\nReset to Flash Code...\n"
+                                      "Fail to Reset to Flash Code\nRead Fw Fail\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(FlashPageTest, EraseClearsTheFlashAndKeepsTheSliderAtZero) {
@@ -139,14 +138,14 @@ TEST_P(EraseFailureTest, EndsRedWithTheStepThatFailed) {
 
 INSTANTIATE_TEST_SUITE_P(
     EachFailingStep, EraseFailureTest,
-    ::testing::Values(
-        EraseFailureCase{"HubCannotBeOpened", heldByAnotherDriver(),
-                         "Open Rom Device...\nFail to Open Rom Device\nErase FW Fail\n"},
-        EraseFailureCase{"EraseFails", failing(sim::RequestKind::EraseFlash, 3),
-                         "Open Rom Device...\nErase Flash...\nFail to Erase flash\nErase FW Fail\n"},
-        EraseFailureCase{"HubNeverComesBack", neverReturns(),
-                         "Open Rom Device...\nErase Flash...\nReseting...\n"
-                         "Fail to Reset Flash & Wait\nErase FW Fail\n"}),
+    ::testing::Values(EraseFailureCase{"HubCannotBeOpened", heldByAnotherDriver(),
+                                       "Open Rom Device...\nFail to Open Rom Device\nErase FW Fail\n"},
+                      EraseFailureCase{
+                          "EraseFails", failing(sim::RequestKind::EraseFlash, 3),
+                          "Open Rom Device...\nErase Flash...\nFail to Erase flash\nErase FW Fail\n"},
+                      EraseFailureCase{"HubNeverComesBack", neverReturns(),
+                                       "Open Rom Device...\nErase Flash...\nReseting...\n"
+                                       "Fail to Reset Flash & Wait\nErase FW Fail\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(FlashPageTest, DetectionAskedForDuringARunIsDeferredToItsEnd) {

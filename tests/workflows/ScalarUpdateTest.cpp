@@ -17,7 +17,8 @@ class ScalarUpdateTest : public SimulatedHubFixture {
 protected:
     void SetUp() override {
         resources_ = std::filesystem::temp_directory_path() /
-                     ("velmora-scalar-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+                     ("velmora-scalar-" +
+                      std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
         std::filesystem::create_directories(resources_);
         configured_ = sampleImage(4096, 0x0505);
         std::ofstream(resources_ / "fw.bin", std::ios::binary)
