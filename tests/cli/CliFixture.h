@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tests/cli/CliProcess.h"
+#include "tests/support/ScratchFolder.h"
 
 namespace velmora::testing {
 
@@ -18,18 +19,11 @@ inline const std::string kDefinitionFile = VELMORA_TEST_RESOURCES "/ic/ZeloSim.I
 class CliFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        folder_ =
-            std::filesystem::temp_directory_path() /
-            ("velmora-cli-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        std::filesystem::remove_all(folder_);
-        std::filesystem::create_directories(folder_);
         std::filesystem::copy_file(kSampleImage, folder_ / "fw.bin");
         std::ofstream(folder_ / "config.ini") << "[Parvane Config]\nFwBin = fw.bin\n"
                                                  "[Support Vid Pid]\nVID_00 = 0x2FE3\n"
                                                  "SSPID_00 = 0x0611\nHSPID_00 = 0x0610\n";
     }
-    void TearDown() override { std::filesystem::remove_all(folder_); }
-
     std::string path(const std::string& name) const { return (folder_ / name).string(); }
     std::string config() const { return path("config.ini"); }
 
@@ -50,7 +44,8 @@ protected:
         return runCli(arguments);
     }
 
-    std::filesystem::path folder_;
+    ScratchFolder scratch_{"velmora-cli"};
+    std::filesystem::path folder_ = scratch_.path();
 };
 
 }  // namespace velmora::testing

@@ -1,6 +1,7 @@
 #include "device/simulated/SampleImage.h"
 #include "firmware/FirmwareBuffer.h"
 #include "tests/support/SampleImage.h"
+#include "tests/support/ScratchFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -14,22 +15,12 @@ using namespace velmora::testing;
 
 class FirmwareLoad : public ::testing::Test {
 protected:
-    void SetUp() override {
-        folder_ =
-            std::filesystem::temp_directory_path() /
-            ("velmora-load-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        std::filesystem::create_directories(folder_);
-    }
-    void TearDown() override { std::filesystem::remove_all(folder_); }
-
     std::string write(const std::string& name, const std::vector<std::uint8_t>& bytes) {
-        const std::filesystem::path path = folder_ / name;
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        return path.string();
+        return scratch_.write(name, bytes);
     }
 
-    std::filesystem::path folder_;
+    ScratchFolder scratch_{"velmora-load"};
+    std::filesystem::path folder_ = scratch_.path();
 };
 
 TEST_F(FirmwareLoad, LoadsAndParsesAFile) {

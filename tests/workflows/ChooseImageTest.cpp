@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/ScratchFolder.h"
 #include "tests/workflows/RecordingReporter.h"
 #include "tests/workflows/SimulatedHubFixture.h"
 #include "workflows/AtomicFile.h"
@@ -19,20 +20,10 @@ namespace {
 
 class FilesTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        folder_ =
-            std::filesystem::temp_directory_path() /
-            ("velmora-files-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        std::filesystem::create_directories(folder_);
-    }
-    void TearDown() override { std::filesystem::remove_all(folder_); }
-
     std::string path(const std::string& name) const { return (folder_ / name).string(); }
 
     std::string write(const std::string& name, const std::vector<std::uint8_t>& bytes) {
-        std::ofstream(path(name), std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        return path(name);
+        return scratch_.write(name, bytes);
     }
 
     std::vector<std::uint8_t> read(const std::string& name) const {
@@ -40,7 +31,8 @@ protected:
         return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
     }
 
-    std::filesystem::path folder_;
+    ScratchFolder scratch_{"velmora-files"};
+    std::filesystem::path folder_ = scratch_.path();
     RecordingReporter reporter_;
 };
 

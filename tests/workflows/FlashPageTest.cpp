@@ -9,6 +9,7 @@
 
 #include "detection/DetectionScheduler.h"
 #include "device/simulated/HubFaults.h"
+#include "tests/support/ScratchFolder.h"
 #include "tests/workflows/SimulatedHubFixture.h"
 #include "workflows/FlashPage.h"
 
@@ -163,22 +164,12 @@ TEST_F(FlashPageTest, DetectionAskedForDuringARunIsDeferredToItsEnd) {
 
 class FlashPageLoadTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        folder_ = std::filesystem::temp_directory_path() /
-                  ("velmora-load-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(folder_);
-    }
-    void TearDown() override { std::filesystem::remove_all(folder_); }
-
     std::string write(const std::string& name, const std::vector<std::uint8_t>& bytes) {
-        const std::filesystem::path path = folder_ / name;
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        return path.string();
+        return scratch_.write(name, bytes);
     }
 
-    std::filesystem::path folder_;
+    ScratchFolder scratch_{"velmora-load"};
+    std::filesystem::path folder_ = scratch_.path();
     RecordingReporter reporter_;
 };
 
