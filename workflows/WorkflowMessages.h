@@ -24,6 +24,11 @@ inline constexpr const char* kFailToResetToFlashCode = "Fail to Reset to Flash C
 inline constexpr const char* kUpdateSuccess = "Update FW Success\n";
 inline constexpr const char* kUpdateFail = "Update FW Fail\n";
 
+// Another run (this program's or another process's) holds the hub: its lock is
+// taken from the first open of a workflow to its end. Shown in red in place of the
+// step's own failure line; the command line prints it as its error line.
+inline constexpr const char* kHubBusy = "Zelo Hub is busy: another update program is using it\n";
+
 // Choosing or loading an image whose bytes hold no configuration block.
 inline constexpr const char* kFirmwareFormatError = "Firmware format error\n";
 // Loading a file that cannot be read while the flash page holds an earlier image:
