@@ -29,10 +29,11 @@ BusAddress parsePlatformKey(const std::string& key) {
 
 // "1-4.2" lives below its parent hub "1-4", as in the kernel's device tree.
 std::string sysfsPathFor(const std::string& portPath, unsigned bus) {
-    std::string path = std::string(kHostControllerPath) + "/usb" + std::to_string(bus);
+    std::string path(kHostControllerPath);
+    path.append("/usb").append(std::to_string(bus));
     for (std::size_t dot = portPath.find('.'); dot != std::string::npos; dot = portPath.find('.', dot + 1))
-        path += "/" + portPath.substr(0, dot);
-    return path + "/" + portPath;
+        path.append("/").append(portPath, 0, dot);
+    return path.append("/").append(portPath);
 }
 
 std::string hexBytes(const std::vector<std::uint8_t>& bytes) {
@@ -51,6 +52,12 @@ std::string hexWord(std::uint16_t word) {
     return text;
 }
 
+// The record's lines are built by appending, never as "literal" + string: GCC 12
+// at -O3 reports a false -Wrestrict overlap for that form of std::string's operator+.
+void addLine(std::string& text, const char* head, const std::string& value, const char* end = "\n") {
+    text.append(head).append(value).append(end);
+}
+
 }  // namespace
 
 UsbfsDeviceRecord describeDevice(const UsbDeviceInfo& device, bool superSpeed) {
@@ -62,30 +69,34 @@ UsbfsDeviceRecord describeDevice(const UsbDeviceInfo& device, bool superSpeed) {
 
     UsbfsDeviceRecord record;
     record.sysfsPath = sysfsPathFor(device.portPath, address.bus);
-    const std::string nodeName = std::string("bus/usb/") + busText + "/" + deviceText;
-    record.deviceNode = "/dev/" + nodeName;
+    std::string nodeName("bus/usb/");
+    nodeName.append(busText).append("/").append(deviceText);
+    record.deviceNode.append("/dev/").append(nodeName);
 
     const std::vector<std::uint8_t> descriptors =
         deviceDescriptors({device.vendorId, device.productId, superSpeed});
     // libusb warns about sysfs values that do not end in a newline; umockdev's
     // record format unescapes "\n" in attribute values.
+    constexpr const char* kAttributeEnd = "\\n\n";
     std::string& text = record.text;
-    text += "P: " + record.sysfsPath.substr(std::string("/sys").size()) + "\n";
-    text += "N: " + nodeName + "\n";
-    text += "E: SUBSYSTEM=usb\n";
-    text += "E: DEVTYPE=usb_device\n";
-    text += "E: DRIVER=usb\n";
-    text += "E: DEVNAME=" + record.deviceNode + "\n";
-    text += std::string("E: BUSNUM=") + busText + "\n";
-    text += std::string("E: DEVNUM=") + deviceText + "\n";
-    text += "E: PRODUCT=" + hexWord(device.vendorId) + "/" + hexWord(device.productId) + "/100\n";
-    text += "A: busnum=" + std::to_string(address.bus) + "\\n\n";
-    text += "A: devnum=" + std::to_string(address.device) + "\\n\n";
-    text += std::string("A: speed=") + (superSpeed ? kSuperSpeedMegabits : kHighSpeedMegabits) + "\\n\n";
-    text += "A: bConfigurationValue=1\\n\n";
-    text += "A: idVendor=" + hexWord(device.vendorId) + "\\n\n";
-    text += "A: idProduct=" + hexWord(device.productId) + "\\n\n";
-    text += "H: descriptors=" + hexBytes(descriptors) + "\n";
+    addLine(text, "P: ", record.sysfsPath.substr(std::string("/sys").size()));
+    addLine(text, "N: ", nodeName);
+    text.append("E: SUBSYSTEM=usb\n");
+    text.append("E: DEVTYPE=usb_device\n");
+    text.append("E: DRIVER=usb\n");
+    addLine(text, "E: DEVNAME=", record.deviceNode);
+    addLine(text, "E: BUSNUM=", busText);
+    addLine(text, "E: DEVNUM=", deviceText);
+    std::string product = hexWord(device.vendorId);
+    product.append("/").append(hexWord(device.productId)).append("/100");
+    addLine(text, "E: PRODUCT=", product);
+    addLine(text, "A: busnum=", std::to_string(address.bus), kAttributeEnd);
+    addLine(text, "A: devnum=", std::to_string(address.device), kAttributeEnd);
+    addLine(text, "A: speed=", superSpeed ? kSuperSpeedMegabits : kHighSpeedMegabits, kAttributeEnd);
+    text.append("A: bConfigurationValue=1").append(kAttributeEnd);
+    addLine(text, "A: idVendor=", hexWord(device.vendorId), kAttributeEnd);
+    addLine(text, "A: idProduct=", hexWord(device.productId), kAttributeEnd);
+    addLine(text, "H: descriptors=", hexBytes(descriptors));
     return record;
 }
 
