@@ -51,6 +51,19 @@ std::string noConfigurationBlock(const std::string& path) {
     return "'" + path + "' holds no configuration block: Firmware format error";
 }
 
+std::string imageFileTooLarge(const std::string& path, long long size, long long largest) {
+    return formatText("'%s' is %lld bytes, more than an image file may hold (%lld MiB)", path.c_str(), size,
+                      largest / (1024 * 1024));
+}
+
+std::string unlistedImageIds(const std::string& path, std::uint16_t vid, std::uint16_t sspid,
+                             std::uint16_t hspid) {
+    return formatText(
+        "'%s' gives the hub the IDs %04X:%04X and %04X:%04X, which the configuration does not "
+        "list: the hub would not be found after the update (--allow-new-ids writes it anyway)",
+        path.c_str(), vid, sspid, vid, hspid);
+}
+
 std::string jsonNotSupported(const std::string& command) {
     return "--json: not available for " + command + " (only detect, list and image show)";
 }

@@ -2,6 +2,7 @@
 // Every text of the command line that is its own (the status-pane lines and the
 // alerts come from the workflows): usage, errors and the labels of its listings.
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -16,9 +17,12 @@ Updates and inspects the firmware of Zelo Hub controllers, and edits firmware im
 Hub commands (the status lines of the window go to stdout):
   detect                   show whether a supported hub is attached and its firmware version
   list                     one line per attached supported hub: port, VID:PID, code, version
-  update FILE              write the image FILE into the hub: erase, program, read back,
-                           compare, restart into the new firmware
-  scalar                   the production-line update with the image named by FwBin in the
+  update FILE [--allow-new-ids]
+                           write the image FILE into the hub: erase, program, read back,
+                           compare, restart into the new firmware; an image whose VID and
+                           product IDs the configuration does not list is refused unless
+                           --allow-new-ids is given (the hub comes back under those IDs)
+  scalar [--allow-new-ids] the production-line update with the image named by FwBin in the
                            configuration (relative to the configuration's folder)
   read OUT.bin             read the whole flash (32768 bytes) into the file OUT.bin
   erase                    erase the hub's flash
@@ -73,6 +77,9 @@ std::string cannotWrite(const std::string& path, const std::string& reason);
 std::string emptyFile(const std::string& path);
 std::string shortImage(const std::string& path, long long size);
 std::string noConfigurationBlock(const std::string& path);
+std::string imageFileTooLarge(const std::string& path, long long size, long long largest);
+std::string unlistedImageIds(const std::string& path, std::uint16_t vid, std::uint16_t sspid,
+                             std::uint16_t hspid);
 std::string jsonNotSupported(const std::string& command);
 std::string noProperties(const std::string& path);
 std::string unknownPage(const std::string& page);

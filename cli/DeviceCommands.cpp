@@ -1,5 +1,8 @@
 #include "cli/DeviceCommands.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <array>
 #include <memory>
 
@@ -13,8 +16,10 @@
 #include "workflows/AtomicFile.h"
 #include "workflows/EasyUpdate.h"
 #include "workflows/FlashPage.h"
+#include "workflows/ImageChecks.h"
 #include "workflows/ScalarUpdate.h"
 #include "workflows/TextFormat.h"
+#include "workflows/WorkflowMessages.h"
 
 namespace velmora::cli {
 namespace {
@@ -45,6 +50,57 @@ std::unique_ptr<HubSession> openSession(const CommandContext& command, std::stri
 
 ExitStatus outcome(bool succeeded) {
     return succeeded ? ExitStatus::Success : ExitStatus::WorkflowFailed;
+}
+
+constexpr const char* kAllowNewIds = "--allow-new-ids";
+
+// Removes every occurrence of a flag from the command's arguments; true when it was there.
+bool takeFlag(std::vector<std::string>& words, const std::string& flag) {
+    const auto end = std::remove(words.begin(), words.end(), flag);
+    const bool found = end != words.end();
+    words.erase(end, words.end());
+    return found;
+}
+
+// A workflow's outcome. A hub that another run holds is also said on stderr, as
+// the command's error line.
+ExitStatus workflowOutcome(const CommandContext& command, HubSession& session, bool succeeded) {
+    if (succeeded) return ExitStatus::Success;
+    if (session.connection().refusedAsBusy()) {
+        std::string line = messages::kHubBusy;
+        if (!line.empty() && line.back() == '\n') line.pop_back();
+        return command.fail(ExitStatus::WorkflowFailed, line);
+    }
+    return ExitStatus::WorkflowFailed;
+}
+
+WorkflowContext workflowContext(TerminalReporter& reporter, HubSession& session) {
+    return {reporter, session.connection(), nullptr, &session.console()};
+}
+
+// An image is refused before the hub is touched when the hub would come back from
+// the update under IDs that the configuration does not list.
+bool idsUsable(const std::string& path, const FirmwareBuffer& image, const HubSession& session,
+               bool allowNewIds, std::string& error) {
+    if (allowNewIds || !image.loaded) return true;
+    const ImageIds ids = imageIdsOf(image);
+    if (idsAreListed(ids, session.config().table)) return true;
+    error = text::unlistedImageIds(path, ids.vid, ids.sspid, ids.hspid);
+    return false;
+}
+
+// The scalar run's image, checked as update checks its file. A file that cannot
+// be read or holds no image is left to the run, which says "Wrong firmware file".
+bool scalarImageUsable(const ScalarSettings& settings, const HubSession& session, bool allowNewIds,
+                       std::string& error) {
+    if (settings.fwbinPath.empty()) return true;
+    const std::string path = scalarImagePath(settings);
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return true;
+    if (!imageSizeAllowed(path, static_cast<long long>(status.st_size), ImageUse::Flash, error)) return false;
+    FirmwareBuffer image;
+    FW_LoadFile(image, path);
+    return idsUsable(path, image, session, allowNewIds, error);
 }
 
 void printHubInfo(const CommandContext& command, const HubInfo& info) {
@@ -152,32 +208,44 @@ ExitStatus runList(const CommandContext& command) {
 }
 
 ExitStatus runUpdate(const CommandContext& command) {
+    CommandContext own = command;
+    const bool allowNewIds = takeFlag(own.arguments, kAllowNewIds);
     std::string error;
-    if (!expectArguments(command, "update", 1, "the image FILE", error)) {
+    if (!expectArguments(own, "update", 1, "the image FILE", error)) {
         return command.fail(ExitStatus::BadUsage, error);
     }
-    const std::string& path = command.arguments[0];
-    if (!loadImageFile(path, command.buffers.easyUpdate, error)) {
+    const std::string& path = own.arguments[0];
+    if (!loadImageFile(path, command.buffers.easyUpdate, error, ImageUse::Flash)) {
         return command.fail(ExitStatus::BadUsage, error);
     }
     auto session = openSession(command, error);
     if (!session) return command.fail(ExitStatus::BadUsage, error);
+    if (!idsUsable(path, command.buffers.easyUpdate, *session, allowNewIds, error)) {
+        return command.fail(ExitStatus::BadUsage, error);
+    }
     TerminalReporter reporter(command.streams);
     beginWorkflow(reporter);
-    return outcome(updateFunc({reporter, session->connection()}, command.buffers.easyUpdate, path));
+    const bool succeeded = updateFunc(workflowContext(reporter, *session), command.buffers.easyUpdate, path);
+    return workflowOutcome(command, *session, succeeded);
 }
 
 ExitStatus runScalar(const CommandContext& command) {
+    CommandContext own = command;
+    const bool allowNewIds = takeFlag(own.arguments, kAllowNewIds);
     std::string error;
-    if (!expectArguments(command, "scalar", 0, "", error)) return command.fail(ExitStatus::BadUsage, error);
+    if (!expectArguments(own, "scalar", 0, "", error)) return command.fail(ExitStatus::BadUsage, error);
     auto session = openSession(command, error);
     if (!session) return command.fail(ExitStatus::BadUsage, error);
     const ScalarSettings settings{session->resourcePath(), session->config().fwbinPath};
+    if (!scalarImageUsable(settings, *session, allowNewIds, error)) {
+        return command.fail(ExitStatus::BadUsage, error);
+    }
     TerminalReporter reporter(command.streams);
     beginWorkflow(reporter);
     // The window's scalar box shows the configured name, and so does the FW line.
-    return outcome(updateScalar({reporter, session->connection()}, command.buffers.scalar, settings,
-                                settings.fwbinPath));
+    const bool succeeded = updateScalar(workflowContext(reporter, *session), command.buffers.scalar, settings,
+                                        settings.fwbinPath);
+    return workflowOutcome(command, *session, succeeded);
 }
 
 ExitStatus runRead(const CommandContext& command) {
@@ -191,8 +259,8 @@ ExitStatus runRead(const CommandContext& command) {
     if (!session) return command.fail(ExitStatus::BadUsage, error);
     TerminalReporter reporter(command.streams);
     beginWorkflow(reporter);
-    if (!readFunc_FwFlash({reporter, session->connection()}, command.buffers.flashPage)) {
-        return ExitStatus::WorkflowFailed;
+    if (!readFunc_FwFlash(workflowContext(reporter, *session), command.buffers.flashPage)) {
+        return workflowOutcome(command, *session, false);
     }
     return saveFlashContents(command, path);
 }
@@ -204,7 +272,7 @@ ExitStatus runErase(const CommandContext& command) {
     if (!session) return command.fail(ExitStatus::BadUsage, error);
     TerminalReporter reporter(command.streams);
     beginWorkflow(reporter);
-    return outcome(eraseFunc_FwFlash({reporter, session->connection()}));
+    return workflowOutcome(command, *session, eraseFunc_FwFlash(workflowContext(reporter, *session)));
 }
 
 }  // namespace velmora::cli

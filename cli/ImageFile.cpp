@@ -9,10 +9,23 @@
 #include <filesystem>
 
 #include "cli/CliText.h"
+#include "workflows/ImageChecks.h"
 
 namespace velmora::cli {
 
-bool loadImageFile(const std::string& path, FirmwareBuffer& buffer, std::string& error) {
+bool imageSizeAllowed(const std::string& path, long long size, ImageUse use, std::string& error) {
+    if (use == ImageUse::Flash && !fitsTheFlash(size)) {
+        error = largerThanFlash(path, size);
+        return false;
+    }
+    if (size > kLargestImageFileBytes) {
+        error = text::imageFileTooLarge(path, size, kLargestImageFileBytes);
+        return false;
+    }
+    return true;
+}
+
+bool loadImageFile(const std::string& path, FirmwareBuffer& buffer, std::string& error, ImageUse use) {
     struct stat status {};
     if (::stat(path.c_str(), &status) != 0) {
         error = text::cannotRead(path, std::strerror(errno));
@@ -34,6 +47,7 @@ bool loadImageFile(const std::string& path, FirmwareBuffer& buffer, std::string&
         error = text::shortImage(path, static_cast<long long>(status.st_size));
         return false;
     }
+    if (!imageSizeAllowed(path, static_cast<long long>(status.st_size), use, error)) return false;
     if (!FW_LoadFile(buffer, path) || !buffer.loaded) {
         error = text::noConfigurationBlock(path);
         return false;

@@ -1,6 +1,7 @@
 #include "device/FlashOperations.h"
 
 #include <array>
+#include <string>
 
 #include "device/UsbConnection.h"
 #include "device/VendorCommands.h"
@@ -65,13 +66,16 @@ bool FL_EraseFlash(HubConnection& connection) {
 bool FL_ResetAndWait(std::uint8_t resetCode, HubConnection& connection) {
     std::uint8_t waitSelector = 0;
     if (resetCode == flash::kResetToRomCode) waitSelector = readWaitSelector(connection);
+    // The hub comes back on the port it left from; with several hubs attached, a
+    // reopen of whichever is listed first could go on with a hub never reset.
+    const std::string resetPort = connection.openPortPath();
     if (!FL_SendReset(resetCode, connection)) return false;
     const Milliseconds interval = pollInterval(resetCode, waitSelector);
     // The hub leaves the bus and enumerates again as a new device; it cannot be
     // reached before one full interval has passed.
     for (int poll = 0; poll < flash::kReopenPolls; ++poll) {
         connection.clock().sleepFor(interval);
-        if (USB_OpenHub(connection)) return true;
+        if (connection.openHubAt(resetPort)) return true;
     }
     return false;
 }

@@ -26,33 +26,95 @@ bool HubConnection::isHubPresent() {
 }
 
 bool HubConnection::openHub() {
+    // A held port keeps every open of the run on the hub it holds.
+    if (claim_ && portHolds_ > 0) return openFirst(claimedPort_);
+    return openFirst(std::nullopt);
+}
+
+bool HubConnection::openHubAt(const std::string& portPath) {
+    if (claim_ && portHolds_ > 0 && portPath != claimedPort_) return false;
+    return openFirst(portPath);
+}
+
+bool HubConnection::openFirst(const std::optional<std::string>& portPath) {
     // The slot holds one hub at most; a stale device left in it is released first
     // so that its exclusive hold cannot block the hub that comes back.
     closeHub();
+    refusedAsBusy_ = false;
     for (const UsbDeviceInfo& device : platform_.listDevices()) {
-        if (!isCandidate(device)) continue;
+        if (!isCandidate(device) || (portPath && device.portPath != *portPath)) continue;
         // Only the first supported hub is tried: a busy first hub fails the open
         // rather than silently switching to a different hub.
-        UsbPlatform::OpenResult opened = platform_.openDevice(device);
-        if (!opened.device) return false;
-        device_ = std::move(opened.device);
-        deviceRequest(vendor::kHostToDevice, vendor::kRequestOpenHandshake, vendor::kOpenHandshakeValue,
-                      vendor::kOpenHandshakeIndex, 0, nullptr);
-        return true;
+        return openListed(device);
     }
     return false;
 }
 
+bool HubConnection::openListed(const UsbDeviceInfo& device) {
+    // The port comes first, so a second run never even opens the hub.
+    if (!claimPortOf(device.portPath)) return false;
+    UsbPlatform::OpenResult opened = platform_.openDevice(device);
+    if (!opened.device) {
+        releaseClaimUnlessHeld();
+        return false;
+    }
+    device_ = std::move(opened.device);
+    openPort_ = device.portPath;
+    const IOReturn handshake =
+        deviceRequest(vendor::kHostToDevice, vendor::kRequestOpenHandshake, vendor::kOpenHandshakeValue,
+                      vendor::kOpenHandshakeIndex, 0, nullptr);
+    // A listing can lag behind the bus: a hub that is resetting may still be listed
+    // under a node that is gone. Its handshake finds no device, and then nothing
+    // was opened; every other answer of the handshake is ignored.
+    if (handshake == kIOReturnNoDevice) {
+        closeHub();
+        return false;
+    }
+    return true;
+}
+
+bool HubConnection::claimPortOf(const std::string& portPath) {
+    if (claim_ && claimedPort_ == portPath) return true;
+    claim_.reset();
+    UsbPlatform::ClaimResult claimed = platform_.claimPort(portPath);
+    if (!claimed.claim) {
+        refusedAsBusy_ = claimed.status == kIOReturnExclusiveAccess;
+        return false;
+    }
+    claim_ = std::move(claimed.claim);
+    claimedPort_ = portPath;
+    return true;
+}
+
+void HubConnection::releaseClaimUnlessHeld() {
+    if (portHolds_ > 0) return;
+    claim_.reset();
+    claimedPort_.clear();
+}
+
+void HubConnection::endPortHold() {
+    if (portHolds_ > 0) --portHolds_;
+    if (!device_) releaseClaimUnlessHeld();
+}
+
 void HubConnection::closeHub() {
     device_.reset();
+    openPort_.clear();
+    releaseClaimUnlessHeld();
 }
 
 IOReturn HubConnection::deviceRequest(std::uint8_t bmRequestType, std::uint8_t bRequest, std::uint16_t wValue,
                                       std::uint16_t wIndex, std::uint16_t wLength, void* data) {
+    return deviceRequest(bmRequestType, bRequest, wValue, wIndex, wLength, data, controlTimeout_);
+}
+
+IOReturn HubConnection::deviceRequest(std::uint8_t bmRequestType, std::uint8_t bRequest, std::uint16_t wValue,
+                                      std::uint16_t wIndex, std::uint16_t wLength, void* data,
+                                      Milliseconds timeout) {
     if (!device_) return kIOReturnNotFound;
     if (wLength != 0 && data == nullptr) return kIOReturnBadArgument;
     const UsbSetup setup{bmRequestType, bRequest, wValue, wIndex, wLength};
-    const IOReturn status = device_->controlRequest(setup, static_cast<std::uint8_t*>(data), controlTimeout_);
+    const IOReturn status = device_->controlRequest(setup, static_cast<std::uint8_t*>(data), timeout);
     if (observer_) observer_(setup, status);
     return status;
 }

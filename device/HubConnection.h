@@ -18,8 +18,15 @@ class SupportedDeviceTable;
 
 // How long one control request may take before it is abandoned, unless the
 // connection is given another limit. libusb has no default of its own; the hub
-// answers every request, an erase included, well within it.
+// answers every request but the erase well within it.
 inline constexpr Milliseconds kControlTransferTimeout{5000};
+
+// How long an erase request may take. The hub answers the erase only once the
+// chip erase is done, and a chip erase of a larger or older NOR part can take tens
+// of seconds (their data sheets allow up to 20 s and more), far beyond the limit
+// every other request needs; with that limit all three attempts could time out on
+// a flash that was merely slow.
+inline constexpr Milliseconds kEraseRequestTimeout{30000};
 
 class HubConnection {
 public:
@@ -34,16 +41,41 @@ public:
     // Opens the first supported hub and sends the open handshake. The handshake is
     // part of the open, so every path that opens the hub (detection, the workflows,
     // the reopen after a reset) sends it and none can forget it. Its status is
-    // ignored: the open succeeds even when the hub stalls it.
+    // ignored (the open succeeds even when the hub stalls it), except "no device":
+    // the hub that was listed has left the bus, so the open has failed.
+    // The hub's port is claimed first; a port that another run holds fails the
+    // open at once (refusedAsBusy), without waiting.
     bool openHub();
+    // The same, for the hub on one port only: the reopen after a reset, which must
+    // reach the hub that was reset and no other.
+    bool openHubAt(const std::string& portPath);
     void closeHub();  // harmless when nothing is open
     IOReturn deviceRequest(std::uint8_t bmRequestType, std::uint8_t bRequest, std::uint16_t wValue,
                            std::uint16_t wIndex, std::uint16_t wLength, void* data);
+    // The same with a limit of its own for this one request.
+    IOReturn deviceRequest(std::uint8_t bmRequestType, std::uint8_t bRequest, std::uint16_t wValue,
+                           std::uint16_t wIndex, std::uint16_t wLength, void* data, Milliseconds timeout);
 
     bool isOpen() const { return device_ != nullptr; }
+    // The port of the open hub; empty when nothing is open.
+    const std::string& openPortPath() const { return openPort_; }
+    // True when the last open failed because another run (another connection or
+    // another process) holds the hub's port.
+    bool refusedAsBusy() const { return refusedAsBusy_; }
+
+    // While held, closing the hub keeps its port claimed, and opens reach only the
+    // hub on that port: a workflow holds the hub from its first open to its end,
+    // across the resets after which the hub comes back as a new device, so no other
+    // run can take it between steps. Holds nest; the last release lets the port go.
+    void beginPortHold() { ++portHolds_; }
+    void endPortHold();
+
     // The limit for each request from now on (tests shorten it).
     void setControlTimeout(Milliseconds timeout) { controlTimeout_ = timeout; }
     Milliseconds controlTimeout() const { return controlTimeout_; }
+    // The limit of an erase request (kEraseRequestTimeout unless a test shortens it).
+    void setEraseTimeout(Milliseconds timeout) { eraseTimeout_ = timeout; }
+    Milliseconds eraseTimeout() const { return eraseTimeout_; }
     Clock& clock() { return clock_; }
     UsbPlatform& platform() { return platform_; }
     const SupportedDeviceTable& table() const { return table_; }
@@ -54,14 +86,37 @@ public:
 
 private:
     bool isCandidate(const UsbDeviceInfo& device) const;
+    bool openFirst(const std::optional<std::string>& portPath);
+    bool openListed(const UsbDeviceInfo& device);
+    bool claimPortOf(const std::string& portPath);
+    void releaseClaimUnlessHeld();
 
     UsbPlatform& platform_;
     const SupportedDeviceTable& table_;
     Clock& clock_;
     std::optional<std::string> portPath_;
+    std::unique_ptr<PortClaim> claim_;  // destroyed after device_: the port outlives the handle
+    std::string claimedPort_;
+    int portHolds_ = 0;
+    bool refusedAsBusy_ = false;
     std::unique_ptr<UsbDevice> device_;
+    std::string openPort_;
     RequestObserver observer_;
     Milliseconds controlTimeout_ = kControlTransferTimeout;
+    Milliseconds eraseTimeout_ = kEraseRequestTimeout;
+};
+
+// Holds the connection's port for a scope: a workflow's run, from its first open
+// to its end.
+class PortHold {
+public:
+    explicit PortHold(HubConnection& connection) : connection_(connection) { connection_.beginPortHold(); }
+    ~PortHold() { connection_.endPortHold(); }
+    PortHold(const PortHold&) = delete;
+    PortHold& operator=(const PortHold&) = delete;
+
+private:
+    HubConnection& connection_;
 };
 
 }  // namespace velmora

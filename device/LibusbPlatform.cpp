@@ -43,19 +43,27 @@ bool describe(libusb_device* device, UsbDeviceInfo& info) {
 
 class LibusbDevice final : public UsbDevice {
 public:
-    LibusbDevice(libusb_device_handle* handle, PortLock lock) : handle_(handle), lock_(std::move(lock)) {}
+    explicit LibusbDevice(libusb_device_handle* handle) : handle_(handle) {}
     ~LibusbDevice() override { libusb_close(handle_); }
 
     IOReturn controlRequest(const UsbSetup& setup, std::uint8_t* data, Milliseconds timeout) override {
         const int result =
             libusb_control_transfer(handle_, setup.bmRequestType, setup.bRequest, setup.wValue, setup.wIndex,
                                     data, setup.wLength, static_cast<unsigned>(timeout.count()));
-        return result >= 0 ? kIOReturnSuccess : statusFromLibusbError(result);
+        if (result < 0) return statusFromLibusbError(result);
+        return transferredStatus(setup, static_cast<std::size_t>(result));
     }
 
 private:
     libusb_device_handle* handle_;
-    PortLock lock_;  // released after the handle is closed
+};
+
+class LockClaim final : public PortClaim {
+public:
+    explicit LockClaim(PortLock lock) : lock_(std::move(lock)) {}
+
+private:
+    PortLock lock_;
 };
 
 int LIBUSB_CALL onHotplug(libusb_context*, libusb_device* device, libusb_hotplug_event event,
@@ -112,13 +120,14 @@ std::vector<UsbDeviceInfo> LibusbPlatform::listDevices() {
     return devices;
 }
 
+UsbPlatform::ClaimResult LibusbPlatform::claimPort(const std::string& portPath) {
+    PortLock lock;
+    if (const IOReturn status = lock.acquire(portPath); status != kIOReturnSuccess) return {nullptr, status};
+    return {std::make_unique<LockClaim>(std::move(lock)), kIOReturnSuccess};
+}
+
 UsbPlatform::OpenResult LibusbPlatform::openDevice(const UsbDeviceInfo& wanted) {
     if (!context_) return {nullptr, kIOReturnNotResponding};
-    // The lock comes first, so a second process never even opens the hub.
-    PortLock lock;
-    if (const IOReturn status = lock.acquire(wanted.portPath); status != kIOReturnSuccess)
-        return {nullptr, status};
-
     libusb_device** list = nullptr;
     const ssize_t count = libusb_get_device_list(context_, &list);
     OpenResult result{nullptr, kIOReturnNoDevice};
@@ -131,7 +140,7 @@ UsbPlatform::OpenResult LibusbPlatform::openDevice(const UsbDeviceInfo& wanted) 
         libusb_device_handle* handle = nullptr;
         const int error = libusb_open(list[i], &handle);
         if (error == LIBUSB_SUCCESS)
-            result = {std::make_unique<LibusbDevice>(handle, std::move(lock)), kIOReturnSuccess};
+            result = {std::make_unique<LibusbDevice>(handle), kIOReturnSuccess};
         else
             result.status = statusFromLibusbError(error);
         break;

@@ -26,6 +26,8 @@ public:
 
     // Asks libusb afresh on every call: a hub re-enumerates under a new address.
     std::vector<UsbDeviceInfo> listDevices() override;
+    // The advisory lock of the port (PortLock), shared with every other process.
+    ClaimResult claimPort(const std::string& portPath) override;
     OpenResult openDevice(const UsbDeviceInfo& device) override;
     bool setHotplugCallback(HotplugCallback callback) override;
     void pollEvents(std::chrono::milliseconds timeout) override;

@@ -15,6 +15,11 @@ std::array<std::uint8_t, 8> UsbSetup::wireBytes() const {
             static_cast<std::uint8_t>(wLength >> 8)};
 }
 
+IOReturn transferredStatus(const UsbSetup& setup, std::size_t transferred) {
+    if (setup.isDeviceToHost() && transferred < setup.wLength) return kIOReturnUnderrun;
+    return kIOReturnSuccess;
+}
+
 std::string formatTraceLine(const UsbSetup& setup, IOReturn status) {
     std::string line = "ctrl";
     char text[16];
@@ -26,6 +31,10 @@ std::string formatTraceLine(const UsbSetup& setup, IOReturn status) {
     line += " -> ";
     line += text;
     return line;
+}
+
+UsbPlatform::ClaimResult UsbPlatform::claimPort(const std::string&) {
+    return {std::make_unique<PortClaim>(), kIOReturnSuccess};
 }
 
 }  // namespace velmora

@@ -4,6 +4,7 @@
 // Nothing above device/ sees a libusb type.
 #include <array>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -27,6 +28,11 @@ struct UsbSetup {
     std::array<std::uint8_t, 8> wireBytes() const;
     bool isDeviceToHost() const { return (bmRequestType & 0x80) != 0; }
 };
+
+// The status of a transfer that completed after moving transferred bytes of its
+// data stage: kIOReturnUnderrun for a device-to-host transfer that brought fewer
+// bytes than asked for, else success. Every platform ends its transfers through it.
+IOReturn transferredStatus(const UsbSetup& setup, std::size_t transferred);
 
 // "ctrl 40 02 01 00 7A 2E 00 00 -> 0x00000000": one request and its status, as traced.
 std::string formatTraceLine(const UsbSetup& setup, IOReturn status);
@@ -52,6 +58,15 @@ public:
 
 enum class UsbHotplugEvent { Arrived, Left };
 
+// A hold on one USB port: while it lives, no other holder (another connection of
+// this process, another process) can claim that port. It is the port that is held,
+// not the device, so a hold outlives the resets after which the hub comes back as
+// a new device on the same port. Destroying it releases the port.
+class PortClaim {
+public:
+    virtual ~PortClaim() = default;
+};
+
 class UsbPlatform {
 public:
     virtual ~UsbPlatform() = default;
@@ -59,12 +74,22 @@ public:
     // Attached devices, in the platform's order.
     virtual std::vector<UsbDeviceInfo> listDevices() = 0;
 
+    struct ClaimResult {
+        std::unique_ptr<PortClaim> claim;  // null when refused
+        IOReturn status = kIOReturnError;
+    };
+    // Claims a port for one holder. Never waits: a port held elsewhere is refused at
+    // once with kIOReturnExclusiveAccess. A platform that no other program shares
+    // (the default) hands out claims that hold nothing.
+    virtual ClaimResult claimPort(const std::string& portPath);
+
     struct OpenResult {
         std::unique_ptr<UsbDevice> device;  // null on failure
         IOReturn status = kIOReturnError;
     };
-    // Opens the device for exclusive use; a device that another driver or another
-    // process holds is refused with kIOReturnExclusiveAccess.
+    // Opens the device for exclusive use. The caller claims the device's port first
+    // (HubConnection does); a device that another driver holds is refused with
+    // kIOReturnExclusiveAccess.
     virtual OpenResult openDevice(const UsbDeviceInfo& device) = 0;
 
     // Arrival and removal of any USB device. The callback runs on the thread that

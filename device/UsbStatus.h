@@ -15,6 +15,10 @@ inline constexpr IOReturn kIOReturnUnsupported = 0xE00002C7;
 inline constexpr IOReturn kIOReturnExclusiveAccess = 0xE00002C5;  // held by another driver or process
 inline constexpr IOReturn kIOReturnTimeout = 0xE00002D6;
 inline constexpr IOReturn kIOReturnNotPermitted = 0xE00002E2;
+// A device-to-host transfer that completed with fewer bytes than its wLength: the
+// hub stopped sending early, so the end of the caller's buffer holds none of its
+// data. Neither a stall nor a timeout: the hub answered, just not in full.
+inline constexpr IOReturn kIOReturnUnderrun = 0xE00002E7;
 inline constexpr IOReturn kIOReturnOverrun = 0xE00002E8;
 inline constexpr IOReturn kIOReturnAborted = 0xE00002EB;
 inline constexpr IOReturn kIOReturnNotResponding = 0xE00002ED;

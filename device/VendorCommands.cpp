@@ -37,8 +37,10 @@ IOReturn VC_ResetToFlashCode(velmora::HubConnection& connection) {
 }
 
 IOReturn VC_EraseFlash(std::uint32_t address, velmora::HubConnection& connection) {
-    return USB_DeviceRequest(kHostToDevice, kRequestEraseFlash, lowWord(address), highWord(address), 0,
-                             nullptr, connection);
+    // The one request with a limit of its own: the hub answers it only when the
+    // chip erase is done (kEraseRequestTimeout says why it is longer).
+    return connection.deviceRequest(kHostToDevice, kRequestEraseFlash, lowWord(address), highWord(address), 0,
+                                    nullptr, connection.eraseTimeout());
 }
 
 IOReturn VC_WriteFlash(std::uint32_t address, const std::uint8_t* bytes, std::uint16_t length,

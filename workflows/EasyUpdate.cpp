@@ -8,6 +8,7 @@
 #include "device/FlashOperations.h"
 #include "device/UsbConnection.h"
 #include "device/VendorCommands.h"
+#include "workflows/ImageChecks.h"
 #include "workflows/ProgressSpan.h"
 #include "workflows/TextFormat.h"
 #include "workflows/WorkflowMessages.h"
@@ -26,7 +27,9 @@ public:
 
     // nullptr when the hub runs the new image, else the failure to show.
     const char* run() {
-        if (!FL_OpenRomDevice(context_.connection)) return messages::kFailToOpenRomDevice;
+        if (!FL_OpenRomDevice(context_.connection)) {
+            return openFailure(context_.connection, messages::kFailToOpenRomDevice);
+        }
         reporter_.appendProgressInfo_Blue(messages::kEraseFlash);
         if (!FL_EraseFlash(context_.connection)) return messages::kFailToEraseFlash;
         reporter_.updateProgressBar(progress::kAfterErase, ProgressDelivery::Wait);
@@ -101,13 +104,17 @@ bool chooseFw_EasyUpdate(FirmwareBuffer& buffer, const std::string& path, Workfl
 
 bool updateFunc(const WorkflowContext& context, const FirmwareBuffer& image, const std::string& imageName) {
     WorkflowHold hold(context.scheduler);
+    PortHold port(context.connection);
     WorkflowReporter& reporter = context.reporter;
     reporter.resetProgressInfo();
     reporter.updateProgressBar(progress::kStart, ProgressDelivery::Wait);
     reporter.appendProgressInfo_Blue(formatText(messages::kImageLineFormat, imageName.c_str(), image.size));
 
     const char* failure = messages::kWrongFirmwareFile;
-    if (image.loaded) {
+    if (image.loaded && !fitsTheFlash(image.size)) {
+        // Refused before the erase: the hub keeps the image it runs.
+        consoleLine(context, largerThanFlash(imageName, image.size));
+    } else if (image.loaded) {
         failure = ImageWriter(context, image).run();
     }
     if (failure != nullptr) {

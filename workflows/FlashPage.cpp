@@ -16,7 +16,9 @@ namespace {
 const char* eraseSteps(const WorkflowContext& context) {
     WorkflowReporter& reporter = context.reporter;
     reporter.appendProgressInfo_Blue(messages::kOpenRomDevice);
-    if (!FL_OpenRomDevice(context.connection)) return messages::kEraseFailToOpenRomDevice;
+    if (!FL_OpenRomDevice(context.connection)) {
+        return openFailure(context.connection, messages::kEraseFailToOpenRomDevice);
+    }
     reporter.appendProgressInfo_Blue(messages::kEraseFlash);
     if (!FL_EraseFlash(context.connection)) return messages::kEraseFailToEraseFlash;
     reporter.appendProgressInfo_Blue(messages::kReseting);
@@ -34,7 +36,9 @@ public:
     // nullptr when the whole flash was read and the hub is back in its flash code.
     const char* run() {
         reporter_.appendProgressInfo_Blue(messages::kOpenDevice);
-        if (!FL_OpenRomDevice(context_.connection)) return messages::kReadFailToOpenRomDevice;
+        if (!FL_OpenRomDevice(context_.connection)) {
+            return openFailure(context_.connection, messages::kReadFailToOpenRomDevice);
+        }
         post(progress::kAfterOpen);
         reporter_.appendProgressInfo_Blue(messages::kReadingFlash);
         if (!readChunks()) return messages::kFailToReadFlash;
@@ -73,6 +77,7 @@ private:
 
 bool eraseFunc_FwFlash(const WorkflowContext& context) {
     WorkflowHold hold(context.scheduler);
+    PortHold port(context.connection);
     WorkflowReporter& reporter = context.reporter;
     reporter.resetProgressInfo();
     reporter.updateProgressBar(progress::kStart, ProgressDelivery::Wait);
@@ -90,6 +95,7 @@ bool eraseFunc_FwFlash(const WorkflowContext& context) {
 
 bool readFunc_FwFlash(const WorkflowContext& context, FirmwareBuffer& flashPage) {
     WorkflowHold hold(context.scheduler);
+    PortHold port(context.connection);
     WorkflowReporter& reporter = context.reporter;
     const char* failure = nullptr;
     {

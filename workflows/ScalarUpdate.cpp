@@ -21,8 +21,11 @@ void chooseScalarUpdateFw(FirmwareBuffer& scalar, const std::string& path) {
 
 bool updateScalar(const WorkflowContext& context, FirmwareBuffer& scalar, const ScalarSettings& settings,
                   const std::string& imageName) {
-    if (!settings.fwbinPath.empty()) {
-        FW_LoadFile(scalar, scalarImagePath(settings));
+    // A reload that fails leaves nothing to write: the image of an earlier run is
+    // not the file the configuration names now (it may have been replaced or
+    // withdrawn on purpose), so the run ends "Wrong firmware file".
+    if (!settings.fwbinPath.empty() && !FW_LoadFile(scalar, scalarImagePath(settings)) && scalar.loaded) {
+        scalar = FirmwareBuffer{};
     }
     const bool succeeded = updateFunc(context, scalar, imageName);
     if (succeeded && context.reporter.quitsAfterScalarSuccess()) {

@@ -23,7 +23,8 @@ std::string scalarImagePath(const ScalarSettings& settings);
 void chooseScalarUpdateFw(FirmwareBuffer& scalar, const std::string& path);
 
 // The run on the update worker. With an image configured it is reloaded first, so
-// the configured image is what a station writes. imageName is what the FW line
+// the configured image is what a station writes; a reload that fails empties the
+// buffer, and the run ends "Wrong firmware file". imageName is what the FW line
 // calls the image. After a success the station waits and quits when the front end
 // asks for that (quitsAfterScalarSuccess); otherwise the run just returns.
 bool updateScalar(const WorkflowContext& context, FirmwareBuffer& scalar, const ScalarSettings& settings,

@@ -2,6 +2,8 @@
 // What every workflow run is handed: where it reports, which hub connection it
 // drives, and the detection scheduler that must keep clear while the run holds
 // that connection.
+#include <string>
+
 #include "device/HubConnection.h"
 #include "workflows/WorkflowReporter.h"
 
@@ -9,14 +11,24 @@ namespace velmora {
 
 class DetectionScheduler;
 
+class Console;
+
 struct WorkflowContext {
     WorkflowReporter& reporter;
     HubConnection& connection;
     DetectionScheduler* scheduler = nullptr;  // none: nothing else uses the connection
+    Console* console = nullptr;               // diagnostic lines; none: not kept
 };
 
 // The press of a workflow button, before the run is handed to its worker: the
 // buttons go off at once so a second press cannot start a second run.
 void beginWorkflow(WorkflowReporter& reporter);
+
+// The failure line for a hub that could not be opened: the step's own, or the
+// busy line when another run holds the hub.
+const char* openFailure(const HubConnection& connection, const char* stepFailure);
+
+// Writes a diagnostic line to the context's console, when it has one.
+void consoleLine(const WorkflowContext& context, const std::string& line);
 
 }  // namespace velmora

@@ -23,6 +23,11 @@ inline constexpr const char* kResetToFlashCode = "Reset to Flash Code...\n";
 inline constexpr const char* kFailToResetToFlashCode = "Fail to Reset to Flash Code\n";
 inline constexpr const char* kUpdateSuccess = "Update FW Success\n";
 inline constexpr const char* kUpdateFail = "Update FW Fail\n";
+// Why an image too large for the flash is refused before the hub is touched: the
+// command line's error line, and the window's console line beside its red
+// "Wrong firmware file" row.
+inline constexpr const char* kImageLargerThanFlashFormat =
+    "%s is %lld bytes, larger than the hub's %zu-byte flash";
 
 // Another run (this program's or another process's) holds the hub: its lock is
 // taken from the first open of a workflow to its end. Shown in red in place of the

@@ -42,8 +42,17 @@ struct DisconnectFault {
     bool comesBack = true;
 };
 
+// The next count device-to-host requests of this kind complete with only the first
+// half of their data stage, as a hub that stops sending early does; the rest of
+// the caller's buffer is left as it was.
+struct ShortAnswer {
+    RequestKind kind = RequestKind::ReadFlash;
+    int count = 0;
+};
+
 struct HubFaults {
     std::vector<RequestFailure> failures;
+    std::vector<ShortAnswer> shortAnswers;
     bool neverReturnsAfterReset = false;
     bool returnsInWrongCode = false;                  // a reset lands in the other code than asked for
     std::optional<std::uint32_t> corruptReadAddress;  // this flash byte reads back inverted

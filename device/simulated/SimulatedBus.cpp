@@ -74,7 +74,7 @@ UsbDeviceInfo SimulatedBus::describe(Slot& slot, std::uint64_t enumeration) {
         slot.seenEnumeration = enumeration;
     }
     UsbDeviceInfo info;
-    info.vendorId = slot.hub ? slot.hub->config().vendorId : slot.vendorId;
+    info.vendorId = slot.hub ? slot.hub->vendorId() : slot.vendorId;
     info.productId = slot.hub ? slot.hub->productId() : slot.productId;
     info.portPath = slot.portPath;
     char key[16];

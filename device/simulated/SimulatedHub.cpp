@@ -89,8 +89,27 @@ SimulatedHub::SimulatedHub(SimulatedHubConfig config, Clock& clock)
     runState_ = bootTarget();
 }
 
-std::uint16_t SimulatedHub::productId() const {
-    return config_.enumeratesAsSuperSpeed ? config_.superSpeedProductId : config_.highSpeedProductId;
+SimulatedHub::EnumeratedIds SimulatedHub::enumeratedIdsLocked() {
+    refreshLocked();
+    EnumeratedIds ids{config_.vendorId, config_.superSpeedProductId, config_.highSpeedProductId};
+    if (runState_ != RunState::FlashCode) return ids;
+    const std::optional<std::size_t> block = findConfigurationBlock(flash_);
+    if (!block) return ids;
+    const auto word = [this, &block](std::size_t offset) {
+        return static_cast<std::uint16_t>(flash_[*block + offset] << 8 | flash_[*block + offset + 1]);
+    };
+    return {word(image::kVidOffset), word(image::kSspidOffset), word(image::kHspidOffset)};
+}
+
+std::uint16_t SimulatedHub::vendorId() {
+    std::lock_guard lock(mutex_);
+    return enumeratedIdsLocked().vendorId;
+}
+
+std::uint16_t SimulatedHub::productId() {
+    std::lock_guard lock(mutex_);
+    const EnumeratedIds ids = enumeratedIdsLocked();
+    return config_.enumeratesAsSuperSpeed ? ids.superSpeedProductId : ids.highSpeedProductId;
 }
 
 ControlAnswer SimulatedHub::handleControl(const UsbSetup& setup, std::uint8_t* data) {
@@ -119,6 +138,8 @@ ControlAnswer SimulatedHub::handleLocked(const UsbSetup& setup, std::uint8_t* da
         startReboot(bootTarget(), faults_.disconnect->comesBack);
     } else if (const std::optional<Outcome> failure = injectedFailure(kind)) {
         record.answer = answer(*failure);
+    } else if (setup.isDeviceToHost() && takeShortAnswer(kind)) {
+        record.answer = answerShort(kind, setup, data);
     } else {
         record.answer = answerRequest(kind, setup, data);
     }
@@ -134,6 +155,26 @@ std::optional<Outcome> SimulatedHub::injectedFailure(RequestKind kind) {
         }
     }
     return std::nullopt;
+}
+
+bool SimulatedHub::takeShortAnswer(RequestKind kind) {
+    for (ShortAnswer& shortAnswer : faults_.shortAnswers) {
+        if (shortAnswer.kind == kind && shortAnswer.count > 0) {
+            --shortAnswer.count;
+            return true;
+        }
+    }
+    return false;
+}
+
+ControlAnswer SimulatedHub::answerShort(RequestKind kind, const UsbSetup& setup, std::uint8_t* data) {
+    // The whole answer is made, but only its first half reaches the caller.
+    std::vector<std::uint8_t> whole(setup.wLength);
+    ControlAnswer made = answerRequest(kind, setup, whole.data());
+    if (made.outcome != Outcome::Completed) return made;
+    made.actualLength = static_cast<std::uint16_t>(made.actualLength / 2);
+    if (data != nullptr) std::copy_n(whole.begin(), made.actualLength, data);
+    return made;
 }
 
 ControlAnswer SimulatedHub::answerRequest(RequestKind kind, const UsbSetup& setup, std::uint8_t* data) {

@@ -66,7 +66,12 @@ public:
 
     // Bus side.
     const SimulatedHubConfig& config() const { return config_; }
-    std::uint16_t productId() const;
+    // The IDs the hub enumerates with now. The ROM code shows the IDs the hub was
+    // made with (config); the flash code, like a real hub's, those of the
+    // configuration block in its flash, so an image with other IDs makes the hub
+    // come back as another device.
+    std::uint16_t vendorId();
+    std::uint16_t productId();
     bool isOnBus();
     // Counts the hub's appearances on the bus; a transport binds to one of them.
     std::uint64_t enumeration();
@@ -93,6 +98,14 @@ private:
     ControlAnswer handleLocked(const UsbSetup& setup, std::uint8_t* data);
     ControlAnswer answerRequest(RequestKind kind, const UsbSetup& setup, std::uint8_t* data);
     std::optional<Outcome> injectedFailure(RequestKind kind);
+    bool takeShortAnswer(RequestKind kind);
+    ControlAnswer answerShort(RequestKind kind, const UsbSetup& setup, std::uint8_t* data);
+    struct EnumeratedIds {
+        std::uint16_t vendorId;
+        std::uint16_t superSpeedProductId;
+        std::uint16_t highSpeedProductId;
+    };
+    EnumeratedIds enumeratedIdsLocked();
     ControlAnswer readStatus(const UsbSetup& setup, std::uint8_t* data);
     ControlAnswer writeFlash(const UsbSetup& setup, const std::uint8_t* data);
     ControlAnswer readFlash(const UsbSetup& setup, std::uint8_t* data);

@@ -9,21 +9,32 @@ namespace {
 
 constexpr std::chrono::milliseconds kBusLookInterval{20};
 
-// An open device: bound to one enumeration of the hub and holding its port.
+// An open device: bound to one enumeration of the hub.
 class SimulatedUsbDevice final : public UsbDevice {
 public:
-    SimulatedUsbDevice(SimulatedBus& bus, BusDevice device) : bus_(bus), device_(std::move(device)) {}
-    ~SimulatedUsbDevice() override { bus_.releasePort(device_.info.portPath); }
+    explicit SimulatedUsbDevice(BusDevice device) : device_(std::move(device)) {}
 
     IOReturn controlRequest(const UsbSetup& setup, std::uint8_t* data, Milliseconds) override {
         // A plain device has no vendor requests of the hub's kind.
         if (!device_.hub) return kIOUSBPipeStalled;
-        return toIOReturn(device_.hub->handleControlOn(device_.enumeration, setup, data).outcome);
+        const ControlAnswer answer = device_.hub->handleControlOn(device_.enumeration, setup, data);
+        if (answer.outcome != Outcome::Completed) return toIOReturn(answer.outcome);
+        return transferredStatus(setup, answer.actualLength);
     }
 
 private:
-    SimulatedBus& bus_;
     BusDevice device_;
+};
+
+// The bus's claim on a port, given back when the holder lets go.
+class BusPortClaim final : public PortClaim {
+public:
+    BusPortClaim(SimulatedBus& bus, std::string portPath) : bus_(bus), portPath_(std::move(portPath)) {}
+    ~BusPortClaim() override { bus_.releasePort(portPath_); }
+
+private:
+    SimulatedBus& bus_;
+    std::string portPath_;
 };
 
 }  // namespace
@@ -53,11 +64,15 @@ UsbPlatform::OpenResult SimulatedUsbPlatform::openDevice(const UsbDeviceInfo& wa
         if (device.info.platformKey != wanted.platformKey) continue;
         if (device.hub && device.hub->faults().heldByAnotherDriver)
             return {nullptr, kIOReturnExclusiveAccess};
-        if (!bus_.claimPort(device.info.portPath)) return {nullptr, kIOReturnExclusiveAccess};
-        return {std::make_unique<SimulatedUsbDevice>(bus_, std::move(device)), kIOReturnSuccess};
+        return {std::make_unique<SimulatedUsbDevice>(std::move(device)), kIOReturnSuccess};
     }
     // The device left the bus or came back under a new number since it was listed.
     return {nullptr, kIOReturnNoDevice};
+}
+
+UsbPlatform::ClaimResult SimulatedUsbPlatform::claimPort(const std::string& portPath) {
+    if (!bus_.claimPort(portPath)) return {nullptr, kIOReturnExclusiveAccess};
+    return {std::make_unique<BusPortClaim>(bus_, portPath), kIOReturnSuccess};
 }
 
 bool SimulatedUsbPlatform::setHotplugCallback(HotplugCallback callback) {

@@ -17,6 +17,8 @@ public:
     explicit SimulatedUsbPlatform(SimulatedBus& bus) : bus_(bus) {}
 
     std::vector<UsbDeviceInfo> listDevices() override;
+    // The bus's stand-in for the advisory lock: one holder per port.
+    ClaimResult claimPort(const std::string& portPath) override;
     OpenResult openDevice(const UsbDeviceInfo& device) override;
     bool setHotplugCallback(HotplugCallback callback) override;
     // Delivers the arrivals and removals seen since the last look at the bus. With

@@ -96,6 +96,13 @@ const std::vector<ScenarioEntry>& scenarioEntries() {
          }},
         {{"timeout-read", "the first flash read times out"},
          [](Setup& s) { s.fail(s.hub(), RequestKind::ReadFlash, 1, Outcome::TimedOut); }},
+        {{"short-read", "the first flash read brings only half of its bytes"},
+         [](Setup& s) {
+             SimulatedHub& hub = s.hub();
+             hub.setFaults(with(hub, [](HubFaults& f) {
+                 f.shortAnswers.push_back({RequestKind::ReadFlash, 1});
+             }));
+         }},
         {{"stall-status", "every status read stalls"},
          [](Setup& s) { s.fail(s.hub(), RequestKind::ReadStatus, 1000); }},
         {{"never-returns", "the hub never comes back after a reset"},

@@ -2,6 +2,7 @@
 // stdout holds exactly the status pane, the exit status says how the run ended.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <regex>
 #include <string>
 #include <vector>
@@ -62,6 +63,7 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"no-hub", {"update", kSampleImage}, "Then replugin usb hub device\nUpdate FW Fail\n"},
         FailureCase{"stall-erase", {"erase"}, "Fail to Erase flash\nErase FW Fail\n"},
         FailureCase{"timeout-read", {"read", "@out"}, "Fail to Read Flash\nRead Fw Fail\n"},
+        FailureCase{"short-read", {"read", "@out"}, "Fail to Read Flash\nRead Fw Fail\n"},
         FailureCase{"never-returns",
                     {"scalar"},
                     "Fail To Open Rom Device\nPlease Load Driver firstly\n"
@@ -71,6 +73,68 @@ INSTANTIATE_TEST_SUITE_P(
         std::erase(name, '-');
         return name;
     });
+
+// The sample image with other IDs in its configuration block (at 0x7F00).
+std::vector<char> withIds(std::vector<char> image, std::uint16_t vid, std::uint16_t sspid,
+                          std::uint16_t hspid) {
+    const std::uint16_t ids[] = {vid, sspid, hspid};
+    for (std::size_t index = 0; index < 3; ++index) {
+        image.at(0x7F02 + 2 * index) = static_cast<char>(ids[index] >> 8);
+        image.at(0x7F03 + 2 * index) = static_cast<char>(ids[index] & 0xFF);
+    }
+    return image;
+}
+
+// An image over the 32768-byte flash is refused before the hub is touched, by
+// update and by scalar, with the size in the error line.
+TEST_F(CliHubTest, AnImageLargerThanTheFlashIsRefusedBeforeTheHub) {
+    std::vector<char> large = read(kSampleImage);
+    large.insert(large.begin(), 256, '\xFF');  // the block stays on a 256-byte step from the end
+    const std::string file = write("large.bin", large);
+    CliRun run = simulated("flash-code", {"--trace", "update", file});
+    EXPECT_EQ(run.exitStatus, 2);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "velmora-cli: " + file + " is 33024 bytes, larger than the hub's 32768-byte flash\n");
+
+    write("fw.bin", large);
+    run = simulated("flash-code", {"--trace", "scalar"});
+    EXPECT_EQ(run.exitStatus, 2);
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find("fw.bin is 33024 bytes, larger than the hub's 32768-byte flash"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(run.err.find("ctrl"), std::string::npos);  // no request reached the hub
+}
+
+// A hub boots its flash code with the image's IDs; an image whose IDs the
+// configuration does not list would leave a hub this program no longer finds.
+TEST_F(CliHubTest, AnImageWithUnlistedIdsIsRefusedUnlessAllowed) {
+    const std::string file = write("other.bin", withIds(read(kSampleImage), 0x1234, 0x5678, 0x5679));
+    const std::string refusal = "velmora-cli: '" + file +
+                                "' gives the hub the IDs 1234:5678 and 1234:5679, which the configuration "
+                                "does not list: the hub would not be found after the update (--allow-new-ids "
+                                "writes it anyway)\n";
+    CliRun run = simulated("flash-code", {"update", file});
+    EXPECT_EQ(run.exitStatus, 2);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, refusal);
+
+    // Allowed, the image is written and the hub comes back as 1234:5678, which the
+    // final reopen (looking for the configured IDs) does not find.
+    run = simulated("flash-code", {"update", "--allow-new-ids", file});
+    EXPECT_EQ(run.exitStatus, 1) << run.err;
+    EXPECT_NE(run.out.find("Verify Flash...\nReset to Flash Code...\nFail to Reset to Flash Code\n"),
+              std::string::npos)
+        << run.out;
+
+    // Only one product ID unlisted is enough to lose the hub on a port of that speed.
+    write("fw.bin", withIds(read(kSampleImage), 0x2FE3, 0x0611, 0x0999));
+    run = simulated("flash-code", {"scalar"});
+    EXPECT_EQ(run.exitStatus, 2);
+    EXPECT_NE(run.err.find("IDs 2FE3:0611 and 2FE3:0999"), std::string::npos) << run.err;
+    run = simulated("flash-code", {"scalar", "--allow-new-ids"});
+    EXPECT_EQ(run.exitStatus, 0) << run.err;  // the hub enumerates SuperSpeed: 2FE3:0611 is listed
+}
 
 TEST_F(CliHubTest, ScalarWritesTheConfiguredImageAndExitsNormally) {
     const CliRun run = simulated("flash-code", {"scalar"});

@@ -1,6 +1,7 @@
 // "image show" and "image edit": the flash page's view and editors on files.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,25 @@ TEST_F(CliImageTest, ShowNeverPassesControlCharactersOfAnImageToTheTerminal) {
     EXPECT_EQ(run.exitStatus, 0) << run.err;
     EXPECT_NE(run.out.find("Manufacturer: ?elmora Labs\n"), std::string::npos) << run.out;
     EXPECT_EQ(run.out.find('\x1B'), std::string::npos);
+}
+
+// A file far larger than any image is refused before it is read (a 2 GiB file
+// once took over 4 GB of memory): the file here is sparse, so it costs no disk.
+TEST_F(CliImageTest, FilesOverSixteenMebibytesAreRefusedUnread) {
+    const std::string huge = path("huge.bin");
+    std::filesystem::copy_file(kSampleImage, huge);
+    std::filesystem::resize_file(huge, 16LL * 1024 * 1024 + 1);
+    for (const std::vector<std::string>& command :
+         {std::vector<std::string>{"image", "show", huge},
+          std::vector<std::string>{"image", "edit", huge, "-o", path("out.bin"), "--vid", "1A2B"}}) {
+        const CliRun run = runCli(command);
+        EXPECT_EQ(run.exitStatus, 2);
+        EXPECT_EQ(run.err, "velmora-cli: '" + huge +
+                               "' is 16777217 bytes, more than an image file may hold (16 MiB)\n");
+        EXPECT_FALSE(std::filesystem::exists(path("out.bin")));
+    }
+    std::filesystem::resize_file(huge, 16LL * 1024 * 1024);
+    EXPECT_EQ(runCli({"image", "show", huge}).exitStatus, 0);  // 16 MiB itself is still an image file
 }
 
 TEST_F(CliImageTest, EditStoresFlagsAndWritesOnlyAWholeFile) {

@@ -139,6 +139,41 @@ TEST_F(FlashOperationsTest, HubThatNeverComesBackIsGivenUpAfterTwentyPolls) {
     EXPECT_EQ(wireOf(hub), std::vector<Wire>{kResetToFlash});
 }
 
+// A poll that finds the hub listed but gone (its handshake answers "no device")
+// has not reached it: the wait goes on, and gives up when no poll ever does.
+TEST_F(FlashOperationsTest, ReopenPollsPassOverAHubWhoseHandshakeFindsNoDevice) {
+    struct Case {
+        int goneHandshakes;
+        bool back;
+        std::size_t polls;
+    };
+    for (const Case& c : {Case{2, true, 3}, Case{20, false, 20}}) {
+        SCOPED_TRACE(c.goneHandshakes);
+        sim::SimulatedHub& hub = addHub(false, "1-" + std::to_string(c.goneHandshakes));
+        HubConnection own(platform, table, clock, hub.config().portPath);
+        ASSERT_TRUE(USB_OpenHub(own));
+        clock.clearSleeps();
+        failNext(hub, RequestKind::OpenHandshake, c.goneHandshakes, sim::Outcome::NoDevice);
+        EXPECT_EQ(FL_ResetAndWait(flash::kResetToFlashCode, own), c.back);
+        EXPECT_EQ(own.isOpen(), c.back);
+        EXPECT_EQ(clock.sleeps(), std::vector<Milliseconds>(c.polls, Milliseconds{2000}));
+    }
+}
+
+// With two hubs attached, the reopen after a reset waits for the hub that was
+// reset, even while another supported hub (here one in ROM code, ready to be
+// written) is listed first during the reboot.
+TEST_F(FlashOperationsTest, TheReopenAfterAResetReachesOnlyTheHubThatWasReset) {
+    sim::SimulatedHub& reset = addHub(true, "1-1", Milliseconds{3000});
+    sim::SimulatedHub& other = addHub(false, "1-2");
+    ASSERT_TRUE(FL_OpenRomDevice(connection));
+    EXPECT_EQ(connection.openPortPath(), "1-1");
+    EXPECT_EQ(reset.runState(), sim::RunState::RomCode);
+    EXPECT_EQ(clock.sleeps(), ms({2000, 2000}));  // away for 3 s: the first poll finds only the other
+    EXPECT_TRUE(other.requests().empty());
+    EXPECT_FALSE(bus.isPortClaimed("1-2"));
+}
+
 TEST_F(FlashOperationsTest, FastWaitSelectorGivesOneSecondPollsForRomCode) {
     sim::SimulatedHub& hub = addHub();
     sim::HubFaults faults;

@@ -1,4 +1,6 @@
 // Finding, opening and closing the hub, and the request path over the connection.
+#include <algorithm>
+
 #include "device/UsbConnection.h"
 #include "device/VendorCommands.h"
 #include "tests/device/DeviceTestRig.h"
@@ -48,6 +50,29 @@ TEST_F(HubConnectionTest, OpenSucceedsWhenTheHandshakeStalls) {
     EXPECT_EQ(hub.requests()[0].answer.outcome, sim::Outcome::Stalled);
 }
 
+// A listing can show a hub whose node is already gone (it is resetting): its
+// handshake finds no device, and such an open has failed. Every other answer of
+// the handshake is ignored, as before.
+TEST_F(HubConnectionTest, AnOpenWhoseHandshakeFindsNoDeviceHasFailed) {
+    struct Case {
+        sim::Outcome handshake;
+        bool opened;
+    };
+    for (const Case& c : {Case{sim::Outcome::Stalled, true}, Case{sim::Outcome::TimedOut, true},
+                          Case{sim::Outcome::NoDevice, false}}) {
+        SCOPED_TRACE(static_cast<int>(c.handshake));
+        sim::SimulatedBus ownBus(clock);
+        sim::SimulatedUsbPlatform ownPlatform(ownBus);
+        HubConnection own(ownPlatform, table, clock);
+        sim::SimulatedHub& hub = ownBus.addHub({kVendorId, kSuperSpeedId, kHighSpeedId});
+        failNext(hub, sim::RequestKind::OpenHandshake, 1, c.handshake);
+        EXPECT_EQ(USB_OpenHub(own), c.opened);
+        EXPECT_EQ(own.isOpen(), c.opened);
+        EXPECT_EQ(ownBus.isPortClaimed("1-1"), c.opened);
+        EXPECT_EQ(hub.requests().size(), 1u);
+    }
+}
+
 TEST_F(HubConnectionTest, FirstListedHubIsOpened) {
     sim::SimulatedHub& first = addHub(true, "1-1");
     sim::SimulatedHub& second = addHub(true, "1-2");
@@ -87,6 +112,72 @@ TEST_F(HubConnectionTest, AHubIsDrivenByOneConnectionAtATime) {
     EXPECT_FALSE(USB_OpenHub(other));
     USB_CloseHub(connection);
     EXPECT_TRUE(USB_OpenHub(other));
+}
+
+// A workflow holds the hub's port from its first open to its end: the closes of
+// its resets do not let another connection in, and the refusal says "busy" at once
+// (a hub another driver holds is refused too, but is not busy in this sense).
+TEST_F(HubConnectionTest, AHeldPortStaysClaimedAcrossClosesUntilTheHoldEnds) {
+    addHub(true, "1-1");
+    HubConnection other(platform, table, clock);
+    {
+        PortHold hold(connection);
+        ASSERT_TRUE(USB_OpenHub(connection));
+        EXPECT_EQ(connection.openPortPath(), "1-1");
+        USB_CloseHub(connection);
+        EXPECT_TRUE(bus.isPortClaimed("1-1"));
+        EXPECT_FALSE(USB_OpenHub(other));
+        EXPECT_TRUE(other.refusedAsBusy());
+        EXPECT_TRUE(clock.sleeps().empty());   // refused without waiting
+        ASSERT_TRUE(USB_OpenHub(connection));  // the holder itself opens again
+    }
+    EXPECT_TRUE(bus.isPortClaimed("1-1"));  // still open: the device keeps its port
+    USB_CloseHub(connection);
+    EXPECT_FALSE(bus.isPortClaimed("1-1"));
+    EXPECT_TRUE(USB_OpenHub(other));
+    EXPECT_FALSE(other.refusedAsBusy());
+}
+
+TEST_F(HubConnectionTest, AHubHeldByAnotherDriverIsNotReportedBusy) {
+    sim::SimulatedHub& hub = addHub();
+    sim::HubFaults held;
+    held.heldByAnotherDriver = true;
+    hub.setFaults(held);
+    EXPECT_FALSE(USB_OpenHub(connection));
+    EXPECT_FALSE(connection.refusedAsBusy());
+    EXPECT_FALSE(bus.isPortClaimed("1-1"));
+}
+
+// While a hold has its port, the connection reaches no other hub, even one listed first.
+TEST_F(HubConnectionTest, AHoldKeepsEveryOpenOnTheHeldPort) {
+    addHub(true, "1-1");
+    sim::SimulatedHub& second = addHub(true, "1-2");
+    HubConnection pinned(platform, table, clock, std::string("1-2"));
+    PortHold hold(pinned);
+    ASSERT_TRUE(USB_OpenHub(pinned));
+    EXPECT_FALSE(pinned.openHubAt("1-1"));
+    ASSERT_TRUE(pinned.openHubAt("1-2"));
+    EXPECT_EQ(wireOf(second), (std::vector<Wire>{kHandshake, kHandshake}));
+}
+
+// Fewer bytes than asked is a failure of its own, not success with a buffer
+// that holds zeros where the hub's data never arrived.
+TEST_F(HubConnectionTest, AShortAnswerIsAnUnderrun) {
+    sim::SimulatedHub& hub = addHub(false);
+    hub.loadFlashImage(std::vector<std::uint8_t>(64, 0x5A));  // no image: it stays in ROM code
+    ASSERT_TRUE(USB_OpenHub(connection));
+    sim::HubFaults faults;
+    faults.shortAnswers = {{sim::RequestKind::ReadFlash, 1}, {sim::RequestKind::ReadStatus, 2}};
+    hub.setFaults(faults);
+
+    std::vector<std::uint8_t> buffer(64, 0);
+    EXPECT_EQ(VC_ReadFlash(0, buffer.data(), 64, connection), kIOReturnUnderrun);
+    EXPECT_EQ(std::count(buffer.begin(), buffer.end(), 0x5A), 32);
+    EXPECT_EQ(VC_GetFwVersion(connection), 0);  // a status block read in part is not read
+    EXPECT_FALSE(VC_IsRomMode(connection));
+    EXPECT_EQ(VC_ReadFlash(0, buffer.data(), 64, connection), kIOReturnSuccess);
+    EXPECT_EQ(VC_GetFwVersion(connection), sim::kDefaultRomVersion);
+    EXPECT_TRUE(connection.isOpen());
 }
 
 TEST_F(HubConnectionTest, CloseIsHarmlessWhenNothingIsOpen) {

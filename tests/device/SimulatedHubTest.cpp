@@ -1,6 +1,8 @@
 // The simulated hub model: flash semantics, status block, restarts, faults and
 // the named scenarios.
+#include <algorithm>
 #include <set>
+#include <utility>
 
 #include "device/simulated/SimulatedEnvironment.h"
 #include "tests/device/DeviceTestRig.h"
@@ -134,6 +136,50 @@ TEST_F(SimulatedHubTest, BusNumbersADeviceAfreshAtEachAppearance) {
         clock.advance(Milliseconds{1500});
     }
     EXPECT_EQ(keys.size(), 3u);
+}
+
+// A hub boots its flash code with the IDs of the configuration block in its flash;
+// its ROM code keeps the IDs it was made with. So after an update with an image of
+// other IDs, the hub comes back as a device the table may not list.
+TEST_F(SimulatedHubTest, FlashCodeEnumeratesWithTheIdsOfTheImageInFlash) {
+    const testing::HubIdentity other{0x1234, 0x5678, 0x5679};
+    for (bool superSpeed : {true, false}) {
+        SCOPED_TRACE(superSpeed);
+        sim::SimulatedBus ownBus(clock);
+        sim::SimulatedUsbPlatform ownPlatform(ownBus);
+        sim::SimulatedHub& hub = ownBus.addHub({kVendorId, kSuperSpeedId, kHighSpeedId, superSpeed});
+        hub.loadFlashImage(testing::sampleImageFor(other));
+        const auto ids = [&ownPlatform] {
+            const UsbDeviceInfo device = ownPlatform.listDevices().at(0);
+            return std::pair{device.vendorId, device.productId};
+        };
+        EXPECT_EQ(ids(), std::pair(other.vid, superSpeed ? other.sspid : other.hspid));
+        simple(hub, 0x00);  // into ROM code
+        clock.advance(Milliseconds{1500});
+        EXPECT_EQ(ids(), std::pair(kVendorId, superSpeed ? kSuperSpeedId : kHighSpeedId));
+        simple(hub, 0xE8);  // erased: the flash code has no block to take IDs from
+        simple(hub, 0xE9, 0x0101);
+        clock.advance(Milliseconds{1500});
+        EXPECT_EQ(hub.runState(), RunState::RomCode);
+        EXPECT_EQ(ids(), std::pair(kVendorId, superSpeed ? kSuperSpeedId : kHighSpeedId));
+    }
+}
+
+// A short answer hands over the first half of the data stage and leaves the rest
+// of the caller's buffer as it was.
+TEST_F(SimulatedHubTest, AShortAnswerDeliversHalfOfTheDataStage) {
+    sim::SimulatedHub& hub = addHub(false);
+    ASSERT_EQ(write(hub, 0, std::vector<std::uint8_t>(64, 0x5A)).outcome, Outcome::Completed);
+    sim::HubFaults faults;
+    faults.shortAnswers.push_back({sim::RequestKind::ReadFlash, 1});
+    hub.setFaults(faults);
+    std::vector<std::uint8_t> data(64, 0x00);
+    const sim::ControlAnswer answer = send(hub, 0xC0, 0xD8, 0, data);
+    EXPECT_EQ(answer.outcome, Outcome::Completed);
+    EXPECT_EQ(answer.actualLength, 32);
+    EXPECT_EQ(std::count(data.begin(), data.end(), 0x5A), 32);
+    EXPECT_EQ(std::count(data.begin() + 32, data.end(), 0x00), 32);
+    EXPECT_EQ(read(hub, 0, 64), std::vector<std::uint8_t>(64, 0x5A));
 }
 
 TEST_F(SimulatedHubTest, InjectedFailuresAreCountedPerKind) {

@@ -1,4 +1,5 @@
 // The vendor requests as they go on the wire, and the status block readers.
+#include <array>
 #include <functional>
 
 #include "device/UsbConnection.h"
@@ -154,6 +155,20 @@ TEST_F(VendorCommandTest, RequestsCarryTheConnectionsTimeoutToThePlatform) {
     connection.setControlTimeout(Milliseconds{250});
     VC_ResetToRomCode(connection);
     EXPECT_EQ(platform.timeouts, ms({5000, 5000, 250}));  // the handshake, then the two resets
+}
+
+// The erase waits for a whole chip erase, which a slow flash takes far longer
+// over than any other request: it goes out with a limit of its own.
+TEST_F(VendorCommandTest, TheEraseCarriesItsOwnLongerTimeout) {
+    open();
+    VC_EraseFlash(0, connection);
+    VC_ReadFlash(0, std::array<std::uint8_t, 64>{}.data(), 64, connection);
+    connection.setEraseTimeout(Milliseconds{700});
+    VC_EraseFlash(0, connection);
+    EXPECT_GT(kEraseRequestTimeout, kControlTransferTimeout);
+    // The handshake of the open, the erase, the read, the erase with a shortened limit.
+    EXPECT_EQ(platform.timeouts, (std::vector<Milliseconds>{kControlTransferTimeout, kEraseRequestTimeout,
+                                                            kControlTransferTimeout, Milliseconds{700}}));
 }
 
 }  // namespace

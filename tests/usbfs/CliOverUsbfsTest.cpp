@@ -14,11 +14,13 @@
 #include <iterator>
 
 #include "EmulatedHubFixture.h"
+#include "device/FlashOperations.h"
 #include "device/PortLock.h"
 #include "device/simulated/SimulatedBus.h"
 #include "testbed/ClockServer.h"
 #include "testbed/TestbedClock.h"
 #include "testbed/UsbfsTestbed.h"
+#include "tests/support/HookClock.h"
 
 extern char** environ;
 
@@ -62,6 +64,12 @@ protected:
 
     // Runs velmora-cli with the test's config.ini; returns its exit status.
     int runCli(std::vector<std::string> words) {
+        return runCliWith(*testbedClock_, std::move(words), "output.txt", output_);
+    }
+
+    // The same with the program's waits served by clock, its output kept in output.
+    int runCliWith(Clock& servedClock, std::vector<std::string> words, const std::string& outputName,
+                   std::string& output) {
 #ifdef VELMORA_CLI_PROGRAM
         std::vector<std::string> command = {"/usr/bin/timeout", kRunBound, VELMORA_CLI_PROGRAM, "--config",
                                             (folder_ / "config.ini").string()};
@@ -69,14 +77,14 @@ protected:
         std::vector<char*> arguments;
         for (std::string& word : command) arguments.push_back(word.data());
         arguments.push_back(nullptr);
-        const std::string outputPath = (folder_ / "output.txt").string();
+        const std::string outputPath = (folder_ / outputName).string();
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outputPath.c_str(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0644);
         posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
         // The child's waits pass in this process's virtual time.
-        ClockServer clock(*testbedClock_);
+        ClockServer clock(servedClock);
         if (!clock.ready()) return -1;
         posix_spawn_file_actions_adddup2(&actions, clock.clientDescriptor(), clock.clientDescriptor());
         // The child inherits this process's environment: umockdev's preload and
@@ -96,13 +104,21 @@ protected:
         if (error != 0) return -1;
         int status = 0;
         if (waitpid(child, &status, 0) != child) return -1;
-        std::ifstream output(outputPath);
-        output_.assign(std::istreambuf_iterator<char>(output), {});
+        std::ifstream written(outputPath);
+        output.assign(std::istreambuf_iterator<char>(written), {});
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 #else
-        (void)words;
+        (void)servedClock, (void)words, (void)outputName, (void)output;
         return -1;
 #endif
+    }
+
+    std::string writeImage(std::uint16_t version) {
+        const std::vector<std::uint8_t> image = sampleImage(version);
+        const std::filesystem::path path = folder_ / "new.bin";
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+        return path.string();
     }
 
     std::vector<std::uint8_t> readFile(const std::filesystem::path& path) {
@@ -156,6 +172,52 @@ TEST_F(CliOverUsbfsTest, AHubHeldByAnotherProcessIsLeftAlone) {
     EXPECT_EQ(runCli({"erase"}), kWorkflowFailed) << output_;
     EXPECT_EQ(hub_->flashContents(), before);
     EXPECT_TRUE(hub_->requests().empty());
+}
+
+// Two programs: while the first waits for the hub to come back from its reset
+// into the new firmware, a second one tries the hub. The first holds the hub's
+// lock from its first open to its end, so the second is refused at once as busy,
+// touches nothing, and the first finishes its update.
+TEST_F(CliOverUsbfsTest, ASecondRunIsRefusedAsBusyWhileTheFirstWaitsForTheHub) {
+    const std::string image = writeImage(kNewImageVersion);
+    velmora::testing::HookClock clock(*testbedClock_);
+    int secondStatus = -1;
+    std::string secondOutput;
+    std::size_t requestsBefore = 0;
+    clock.afterSleep(flash::kReopenPollInterval, [&] {
+        requestsBefore = hub_->requests().size();
+        secondStatus = runCliWith(*testbedClock_, {"erase"}, "second.txt", secondOutput);
+    });
+
+    ASSERT_EQ(runCliWith(clock, {"update", image}, "output.txt", output_), 0) << output_;
+
+    EXPECT_EQ(secondStatus, kWorkflowFailed) << secondOutput;
+    EXPECT_NE(secondOutput.find("velmora-cli: Zelo Hub is busy: another update program is using it\n"),
+              std::string::npos)
+        << secondOutput;
+    EXPECT_EQ(secondOutput.find("Erase Flash..."), std::string::npos);
+    EXPECT_NE(output_.find("Update FW Success"), std::string::npos) << output_;
+    EXPECT_EQ(hub_->imageVersion(), kNewImageVersion);
+    // The first request after the second run's attempt is the first run's own reopen.
+    ASSERT_GT(hub_->requests().size(), requestsBefore);
+    EXPECT_EQ(sim::classifyRequest(hub_->requests()[requestsBefore].setup), sim::RequestKind::OpenHandshake);
+}
+
+// The hub is listed again after the reset, but every handshake of the reopen
+// finds no device: the update has not reached the hub's new firmware and must
+// not say it has.
+TEST_F(CliOverUsbfsTest, AReopenWhoseHandshakeFindsNoDeviceIsNoSuccess) {
+    const std::string image = writeImage(kNewImageVersion);
+    velmora::testing::HookClock clock(*testbedClock_);
+    clock.afterSleep(flash::kReopenPollInterval, [&] {
+        hub_->setFaults(
+            failing(sim::RequestKind::OpenHandshake, flash::kReopenPolls, sim::Outcome::NoDevice));
+    });
+
+    EXPECT_EQ(runCliWith(clock, {"update", image}, "output.txt", output_), kWorkflowFailed) << output_;
+
+    EXPECT_NE(output_.find("Fail to Reset to Flash Code\nUpdate FW Fail\n"), std::string::npos) << output_;
+    EXPECT_EQ(output_.find("Update FW Success"), std::string::npos);
 }
 
 }  // namespace

@@ -116,5 +116,24 @@ TEST_F(ReenumerationTest, AStaleHandleFailsEveryRequestAndClosesCleanly) {
     EXPECT_TRUE(VC_IsRomMode(*connection_));
 }
 
+// Two hubs: the one reset is away for a poll while the other, in ROM code and
+// ready to be written, is listed. The reopen waits for the hub that was reset.
+class TwoHubReenumerationTest : public EmulatedHubTest {};
+
+TEST_F(TwoHubReenumerationTest, TheReopenReachesTheHubThatWasResetNotTheOtherOne) {
+    sim::SimulatedHub& reset = addHub(1);
+    reset.setWaitSelector(1);  // 1 s polls: the first comes before the hub is back
+    sim::SimulatedHub& other = addHub(2);
+    other.setRunState(sim::RunState::RomCode);
+    startLibusb();
+
+    ASSERT_TRUE(FL_OpenRomDevice(*connection_));
+
+    EXPECT_EQ(connection_->openPortPath(), testPortPath(1));
+    EXPECT_EQ(reset.runState(), sim::RunState::RomCode);
+    EXPECT_TRUE(other.requests().empty());
+    EXPECT_EQ(virtualClock_.sleeps(), (std::vector<Milliseconds>(2, flash::kFastReopenPollInterval)));
+}
+
 }  // namespace
 }  // namespace velmora::usbfs::testing

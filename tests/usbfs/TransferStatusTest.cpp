@@ -47,6 +47,20 @@ TEST_F(TransferStatusTest, ATimedOutTransferIsDiscardedAndReportedAsTimeout) {
     EXPECT_EQ(VC_GetFwVersion(*connection_), sim::kDefaultRomVersion);
 }
 
+// The usbfs URB completes with fewer bytes than asked: libusb reports the count,
+// and the platform turns it into a failure of its own instead of success.
+TEST_F(TransferStatusTest, AShortAnswerIsAnUnderrunNotSuccess) {
+    sim::HubFaults faults;
+    faults.shortAnswers = {{sim::RequestKind::ReadFlash, 1}, {sim::RequestKind::ReadStatus, 1}};
+    hub_->setFaults(faults);
+    std::vector<std::uint8_t> bytes(4096, 0);
+    EXPECT_EQ(VC_ReadFlash(0, bytes.data(), 4096, *connection_), kIOReturnUnderrun);
+    EXPECT_EQ(VC_GetFwVersion(*connection_), 0);
+    EXPECT_TRUE(connection_->isOpen());
+    EXPECT_EQ(VC_ReadFlash(0, bytes.data(), 4096, *connection_), kIOReturnSuccess);
+    EXPECT_EQ(VC_GetFwVersion(*connection_), sim::kDefaultRomVersion);
+}
+
 TEST_F(TransferStatusTest, EraseRetriesAfterStallsAndPausesAfterEveryAttempt) {
     hub_->setFaults(failing(sim::RequestKind::EraseFlash, 2, sim::Outcome::Stalled));
     virtualClock_.clearSleeps();

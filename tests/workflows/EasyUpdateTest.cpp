@@ -2,13 +2,18 @@
 // the hub's flash after each run, and every failure the hub can cause.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "app/Console.h"
+#include "device/FlashOperations.h"
 #include "device/simulated/HubFaults.h"
+#include "tests/support/HookClock.h"
 #include "tests/workflows/SimulatedHubFixture.h"
 #include "workflows/EasyUpdate.h"
+#include "workflows/FlashPage.h"
 
 namespace velmora::testing {
 namespace {
@@ -103,6 +108,8 @@ std::vector<FailureCase> failureCases() {
     corrupt.corruptReadAddress = 5000;
     sim::HubFaults gone;
     gone.neverReturnsAfterReset = true;
+    sim::HubFaults shortReadBack;
+    shortReadBack.shortAnswers.push_back({sim::RequestKind::ReadFlash, 1});
     const std::string steps = "Erase Flash...\nWrite Flash...\nRead Flash...\n";
     return {
         {"HubHeldByAnotherDriver", held, kOpenFailure + "Update FW Fail\n", 0},
@@ -112,6 +119,7 @@ std::vector<FailureCase> failureCases() {
          "Erase Flash...\nWrite Flash...\nFail to Write Flash\nUpdate FW Fail\n", 10},
         {"ReadRequestFails", failing(sim::RequestKind::ReadFlash, 1),
          steps + "Fail to Read Flash\nUpdate FW Fail\n", 50},
+        {"ReadBackComesShort", shortReadBack, steps + "Fail to Read Flash\nUpdate FW Fail\n", 50},
         {"ReadBackDiffers", corrupt, steps + "Verify Flash...\nFail to verify flash\nUpdate FW Fail\n", 90},
         {"HubNeverComesBack", gone,
          steps + "Verify Flash...\nReset to Flash Code...\nFail to Reset to Flash Code\nUpdate FW Fail\n",
@@ -146,6 +154,68 @@ TEST_F(EasyUpdateTest, WithoutAnImageTheHubIsNeverTouched) {
     EXPECT_EQ(reporter_.colour, PaneColour::Red);
     EXPECT_TRUE(hub_->requests().empty());
     expectCleanEnding();
+}
+
+// An image larger than the flash would be found out only after the erase, leaving
+// the hub in ROM code with part of it: it is refused before the hub is touched.
+TEST_F(EasyUpdateTest, AnImageLargerThanTheFlashIsRefusedBeforeTheHubIsTouched) {
+    RecordingConsole console;
+    WorkflowContext withConsole = context();
+    withConsole.console = &console;
+    const std::vector<std::uint8_t> before = hub_->flashContents();
+
+    EXPECT_FALSE(updateFunc(withConsole, parsed(sampleImage(32768 + 256)), kImageName));
+
+    EXPECT_EQ(reporter_.pane, "FW:/images/new.bin(size=33024)\n\nWrong firmware file\nUpdate FW Fail\n");
+    EXPECT_TRUE(hub_->requests().empty());
+    EXPECT_EQ(hub_->flashContents(), before);
+    EXPECT_EQ(console.lines(), std::vector<std::string>{
+                                   "/images/new.bin is 33024 bytes, larger than the hub's 32768-byte flash"});
+    expectCleanEnding();
+}
+
+// A run holds the hub from its first open to its end. Another run that tries it
+// while the first waits for the hub to come back from a reset is refused at once
+// as busy, and the first run goes on undisturbed.
+TEST_F(EasyUpdateTest, AnotherRunCannotTakeTheHubWhileItResets) {
+    HookClock clock(clock_);
+    HubConnection first(platform_, table_, clock);
+    RecordingReporter secondReporter;
+    bool secondErased = true;
+    clock.afterSleep(flash::kReopenPollInterval, [&] {
+        ASSERT_TRUE(hub_->isOnBus());  // back from its reset, not yet reopened
+        secondErased = eraseFunc_FwFlash({secondReporter, *connection_});
+    });
+
+    EXPECT_TRUE(updateFunc({reporter_, first}, parsed(sampleImage(4096, 0x0203)), kImageName));
+
+    EXPECT_FALSE(secondErased);
+    EXPECT_EQ(secondReporter.pane,
+              "Open Rom Device...\nZelo Hub is busy: another update program is using it\n"
+              "\nErase FW Fail\n");
+    EXPECT_EQ(hub_->imageVersion(), 0x0203);
+    EXPECT_EQ(reporter_.pane.substr(reporter_.pane.size() - 18), "Update FW Success\n");
+    EXPECT_FALSE(bus_.isPortClaimed("1-1"));
+}
+
+// With two hubs attached the run writes the hub it reset into ROM code, even
+// while that hub is away longer than one poll and another hub in ROM code is listed.
+TEST_F(EasyUpdateTest, WritesTheHubItResetAndNoOther) {
+    HubRig rig;
+    RigHubOptions slow;
+    slow.rebootTime = Milliseconds{3000};
+    slow.imageVersion = 0x0100;
+    sim::SimulatedHub& reset = rig.addHub(slow);
+    RigHubOptions blank;
+    blank.inFlashCode = false;
+    blank.portPath = "1-2";
+    sim::SimulatedHub& other = rig.addHub(blank);
+
+    EXPECT_TRUE(updateFunc({reporter_, rig.connection}, parsed(sampleImage(4096, 0x0203)), kImageName));
+
+    EXPECT_EQ(reset.imageVersion(), 0x0203);
+    EXPECT_TRUE(other.requests().empty());
+    EXPECT_EQ(other.imageVersion(), std::nullopt);
 }
 
 TEST_F(EasyUpdateTest, HubInItsFlashCodeIsSwitchedToRomCodeFirst) {

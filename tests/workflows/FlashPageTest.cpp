@@ -31,6 +31,12 @@ sim::HubFaults heldByAnotherDriver() {
     return faults;
 }
 
+sim::HubFaults shortRead() {
+    sim::HubFaults faults;
+    faults.shortAnswers.push_back({sim::RequestKind::ReadFlash, 1});
+    return faults;
+}
+
 sim::HubFaults neverReturns() {
     sim::HubFaults faults;
     faults.neverReturnsAfterReset = true;
@@ -101,6 +107,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(ReadFailureCase{"HubCannotBeOpened", heldByAnotherDriver(),
                                       "Open Device...\n" + kReadOpenFailure + "Read Fw Fail\n"},
                       ReadFailureCase{"ReadRequestFails", failing(sim::RequestKind::ReadFlash, 1),
+                                      "Open Device...\nReading Flash...\nFail to Read Flash\nRead Fw Fail\n"},
+                      ReadFailureCase{"ReadComesShort", shortRead(),
                                       "Open Device...\nReading Flash...\nFail to Read Flash\nRead Fw Fail\n"},
                       ReadFailureCase{"HubNeverComesBack", neverReturns(),
                                       "Open Device...\nReading Flash...\nReset to Flash Code...\n"

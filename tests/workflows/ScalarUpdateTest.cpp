@@ -88,6 +88,25 @@ TEST_F(ScalarUpdateTest, ChosenFileThatCannotBeReadIsNotReplacedByTheEarlierOne)
     expectCleanEnding();
 }
 
+// The configured image that cannot be read at the start of a run (deleted,
+// unreadable) leaves nothing to write: the image cached by the run before is not
+// flashed in its place.
+TEST_F(ScalarUpdateTest, AFailedReloadWritesNothing) {
+    FirmwareBuffer scalar;
+    ASSERT_TRUE(updateScalar(context(), scalar, settings("fw.bin"), "fw.bin"));
+    std::filesystem::remove(resources_ / "fw.bin");
+    hub_->loadFlashImage(sampleImage(4096, 0x0100));
+    hub_->clearRequests();
+
+    EXPECT_FALSE(updateScalar(context(), scalar, settings("fw.bin"), "fw.bin"));
+
+    EXPECT_EQ(reporter_.pane, "FW:fw.bin(size=0)\n\nWrong firmware file\nUpdate FW Fail\n");
+    EXPECT_FALSE(scalar.loaded);
+    EXPECT_TRUE(hub_->requests().empty());
+    EXPECT_EQ(hub_->imageVersion(), 0x0100);
+    expectCleanEnding();
+}
+
 TEST_F(ScalarUpdateTest, FailedRunDoesNotQuit) {
     reporter_.quits = true;
     sim::HubFaults faults;
