@@ -1,7 +1,5 @@
 #include "cli/DeviceCommands.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <array>
 #include <memory>
@@ -16,7 +14,6 @@
 #include "workflows/AtomicFile.h"
 #include "workflows/EasyUpdate.h"
 #include "workflows/FlashPage.h"
-#include "workflows/ImageChecks.h"
 #include "workflows/ScalarUpdate.h"
 #include "workflows/TextFormat.h"
 #include "workflows/WorkflowMessages.h"
@@ -76,31 +73,6 @@ ExitStatus workflowOutcome(const CommandContext& command, HubSession& session, b
 
 WorkflowContext workflowContext(TerminalReporter& reporter, HubSession& session) {
     return {reporter, session.connection(), nullptr, &session.console()};
-}
-
-// An image is refused before the hub is touched when the hub would come back from
-// the update under IDs that the configuration does not list.
-bool idsUsable(const std::string& path, const FirmwareBuffer& image, const HubSession& session,
-               bool allowNewIds, std::string& error) {
-    if (allowNewIds || !image.loaded) return true;
-    const ImageIds ids = imageIdsOf(image);
-    if (idsAreListed(ids, session.config().table)) return true;
-    error = text::unlistedImageIds(path, ids.vid, ids.sspid, ids.hspid);
-    return false;
-}
-
-// The scalar run's image, checked as update checks its file. A file that cannot
-// be read or holds no image is left to the run, which says "Wrong firmware file".
-bool scalarImageUsable(const ScalarSettings& settings, const HubSession& session, bool allowNewIds,
-                       std::string& error) {
-    if (settings.fwbinPath.empty()) return true;
-    const std::string path = scalarImagePath(settings);
-    struct stat status {};
-    if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return true;
-    if (!imageSizeAllowed(path, static_cast<long long>(status.st_size), ImageUse::Flash, error)) return false;
-    FirmwareBuffer image;
-    FW_LoadFile(image, path);
-    return idsUsable(path, image, session, allowNewIds, error);
 }
 
 void printHubInfo(const CommandContext& command, const HubInfo& info) {
@@ -220,7 +192,7 @@ ExitStatus runUpdate(const CommandContext& command) {
     }
     auto session = openSession(command, error);
     if (!session) return command.fail(ExitStatus::BadUsage, error);
-    if (!idsUsable(path, command.buffers.easyUpdate, *session, allowNewIds, error)) {
+    if (!imageIdsAllowed(path, command.buffers.easyUpdate, session->config().table, allowNewIds, error)) {
         return command.fail(ExitStatus::BadUsage, error);
     }
     TerminalReporter reporter(command.streams);
@@ -237,7 +209,8 @@ ExitStatus runScalar(const CommandContext& command) {
     auto session = openSession(command, error);
     if (!session) return command.fail(ExitStatus::BadUsage, error);
     const ScalarSettings settings{session->resourcePath(), session->config().fwbinPath};
-    if (!scalarImageUsable(settings, *session, allowNewIds, error)) {
+    if (!settings.fwbinPath.empty() &&
+        !scalarImageAllowed(scalarImagePath(settings), session->config().table, allowNewIds, error)) {
         return command.fail(ExitStatus::BadUsage, error);
     }
     TerminalReporter reporter(command.streams);

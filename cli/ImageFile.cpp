@@ -9,21 +9,8 @@
 #include <filesystem>
 
 #include "cli/CliText.h"
-#include "workflows/ImageChecks.h"
 
 namespace velmora::cli {
-
-bool imageSizeAllowed(const std::string& path, long long size, ImageUse use, std::string& error) {
-    if (use == ImageUse::Flash && !fitsTheFlash(size)) {
-        error = largerThanFlash(path, size);
-        return false;
-    }
-    if (size > kLargestImageFileBytes) {
-        error = text::imageFileTooLarge(path, size, kLargestImageFileBytes);
-        return false;
-    }
-    return true;
-}
 
 bool loadImageFile(const std::string& path, FirmwareBuffer& buffer, std::string& error, ImageUse use) {
     struct stat status {};

@@ -174,6 +174,28 @@ TEST_F(CliOverUsbfsTest, AHubHeldByAnotherProcessIsLeftAlone) {
     EXPECT_TRUE(hub_->requests().empty());
 }
 
+// A flash read whose URB completes with half of its bytes fails the flash page
+// read (no file is written) and the update's read-back, instead of passing on
+// zeros where the hub's data never arrived.
+TEST_F(CliOverUsbfsTest, AShortFlashReadFailsTheReadAndTheReadBack) {
+    struct Case {
+        std::vector<std::string> words;
+        std::string paneEnd;
+    };
+    const std::filesystem::path saved = folder_ / "flash.bin";
+    for (const Case& c :
+         {Case{{"read", saved.string()}, "Fail to Read Flash\nRead Fw Fail\n"},
+          Case{{"update", writeImage(kNewImageVersion)}, "Fail to Read Flash\nUpdate FW Fail\n"}}) {
+        SCOPED_TRACE(c.words.front());
+        sim::HubFaults faults;
+        faults.shortAnswers.push_back({sim::RequestKind::ReadFlash, 1});
+        hub_->setFaults(faults);
+        EXPECT_EQ(runCli(c.words), kWorkflowFailed) << output_;
+        EXPECT_NE(output_.find(c.paneEnd), std::string::npos) << output_;
+        EXPECT_FALSE(std::filesystem::exists(saved));
+    }
+}
+
 // Two programs: while the first waits for the hub to come back from its reset
 // into the new firmware, a second one tries the hub. The first holds the hub's
 // lock from its first open to its end, so the second is refused at once as busy,

@@ -127,7 +127,10 @@ TEST_F(TwoHubReenumerationTest, TheReopenReachesTheHubThatWasResetNotTheOtherOne
     other.setRunState(sim::RunState::RomCode);
     startLibusb();
 
-    ASSERT_TRUE(FL_OpenRomDevice(*connection_));
+    ASSERT_TRUE(connection_->openHubAt(testPortPath(1)));
+    other.clearRequests();
+
+    ASSERT_TRUE(FL_ResetAndWait(flash::kResetToRomCode, *connection_));
 
     EXPECT_EQ(connection_->openPortPath(), testPortPath(1));
     EXPECT_EQ(reset.runState(), sim::RunState::RomCode);
