@@ -57,7 +57,9 @@ std::string idsFromProgram(const fs::path& config) {
             char pair[16];
             std::snprintf(pair, sizeof pair, "%04x:%04x", entry.vid, product);
             if (!seen.insert(pair).second) continue;
-            ids += (ids.empty() ? "" : ",") + std::string(pair);
+            // Appended piece by piece: "literal" + std::string trips GCC 12's -Wrestrict at -O3.
+            if (!ids.empty()) ids += ',';
+            ids += pair;
         }
     }
     return ids;
