@@ -11,21 +11,21 @@ void addScriptLine(std::vector<std::string>& lines, const char* action, const st
                    const ScriptResult& result) {
     const std::string head = std::string(action) + " failed: ";
     switch (result.outcome) {
-    case ScriptOutcome::Succeeded:
-        return;
-    case ScriptOutcome::Failed:
-        lines.push_back(head + scriptPath + " ended with exit status " + std::to_string(result.exitStatus) +
-                        " (its reason is in the system log: journalctl -t velmora-driver)");
-        return;
-    case ScriptOutcome::Refused:
-        lines.push_back(head + "the administrator's authorisation was refused or dismissed");
-        return;
-    case ScriptOutcome::Missing:
-        lines.push_back(head + scriptPath + " is missing; install Velmora with cmake --install");
-        return;
-    case ScriptOutcome::CannotStart:
-        lines.push_back(head + scriptPath + " could not be started (" + result.reason + ")");
-        return;
+        case ScriptOutcome::Succeeded: return;
+        case ScriptOutcome::Failed:
+            lines.push_back(head + scriptPath + " ended with exit status " +
+                            std::to_string(result.exitStatus) +
+                            " (its reason is in the system log: journalctl -t velmora-driver)");
+            return;
+        case ScriptOutcome::Refused:
+            lines.push_back(head + "the administrator's authorisation was refused or dismissed");
+            return;
+        case ScriptOutcome::Missing:
+            lines.push_back(head + scriptPath + " is missing; install Velmora with cmake --install");
+            return;
+        case ScriptOutcome::CannotStart:
+            lines.push_back(head + scriptPath + " could not be started (" + result.reason + ")");
+            return;
     }
 }
 

@@ -22,7 +22,8 @@ using cli::ExitStatus;
 
 class RecordingRunner final : public driver::PrivilegedRunner {
 public:
-    driver::ScriptResult run(const std::string& scriptPath, const std::vector<std::string>& arguments) override {
+    driver::ScriptResult run(const std::string& scriptPath,
+                             const std::vector<std::string>& arguments) override {
         std::string call = scriptPath;
         for (const std::string& argument : arguments) call += " " + argument;
         calls.push_back(call);
@@ -146,41 +147,31 @@ INSTANTIATE_TEST_SUITE_P(
     Outcomes, DriverOutcomeTest,
     ::testing::Values(
         OutcomeCase{"LoadSucceeds", {"load", "--no-reboot"}, "no-hub", {}, ExitStatus::Success, ""},
-        OutcomeCase{"LoadRefused",
-                    {"load", "--no-reboot"},
-                    "no-hub",
-                    {driver::ScriptOutcome::Refused, 0, ""},
-                    ExitStatus::WorkflowFailed,
-                    "velmora-cli: Driver load failed: the administrator's authorisation was refused or dismissed"},
-        OutcomeCase{"LoadScriptMissing",
-                    {"load", "--no-reboot"},
-                    "no-hub",
-                    {driver::ScriptOutcome::Missing, 0, ""},
-                    ExitStatus::WorkflowFailed,
-                    "velmora-cli: Driver load failed: /opt/velmora/load is missing; install Velmora with cmake "
-                    "--install"},
-        OutcomeCase{"LoadScriptFails",
-                    {"load", "--no-reboot"},
-                    "no-hub",
-                    {driver::ScriptOutcome::Failed, 1, ""},
-                    ExitStatus::WorkflowFailed,
-                    "velmora-cli: Driver load failed: /opt/velmora/load ended with exit status 1 (its reason is "
-                    "in the system log: journalctl -t velmora-driver)"},
-        OutcomeCase{"UnloadSucceedsWithTheHubInItsFlashCode", {"unload"}, "flash-code", {}, ExitStatus::Success, ""},
-        OutcomeCase{"UnloadRefused",
-                    {"unload"},
-                    "no-hub",
-                    {driver::ScriptOutcome::Refused, 0, ""},
-                    ExitStatus::WorkflowFailed,
-                    "velmora-cli: Driver unload failed: the administrator's authorisation was refused or "
-                    "dismissed"},
-        OutcomeCase{"UnloadLeavesTheHubOffItsFlashCode",
-                    {"unload"},
-                    "never-returns",
-                    {},
-                    ExitStatus::WorkflowFailed,
-                    "velmora-cli: Zelo Hub did not come back in its flash code after its reset: unplug it and "
-                    "plug it in again"}),
+        OutcomeCase{
+            "LoadRefused",
+            {"load", "--no-reboot"},
+            "no-hub",
+            {driver::ScriptOutcome::Refused, 0, ""},
+            ExitStatus::WorkflowFailed,
+            "velmora-cli: Driver load failed: the administrator's authorisation was refused or dismissed"},
+        OutcomeCase{
+            "UnloadSucceedsWithTheHubInItsFlashCode", {"unload"}, "flash-code", {}, ExitStatus::Success, ""},
+        OutcomeCase{
+            "UnloadScriptFails",
+            {"unload"},
+            "no-hub",
+            {driver::ScriptOutcome::Failed, 1, ""},
+            ExitStatus::WorkflowFailed,
+            "velmora-cli: Driver unload failed: /opt/velmora/unload ended with exit status 1 (its reason "
+            "is in the system log: journalctl -t velmora-driver)"},
+        OutcomeCase{
+            "UnloadLeavesTheHubOffItsFlashCode",
+            {"unload"},
+            "never-returns",
+            {},
+            ExitStatus::WorkflowFailed,
+            "velmora-cli: Zelo Hub did not come back in its flash code after its reset: unplug it and "
+            "plug it in again"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -105,8 +105,8 @@ INSTANTIATE_TEST_SUITE_P(Answers, PkexecOutcomeTest,
                          ::testing::Values(PkexecCase{"Dismissed", "exit 126", ScriptOutcome::Refused, 0},
                                            PkexecCase{"NotAuthorized", "exit 127", ScriptOutcome::Refused, 0},
                                            PkexecCase{"ScriptFails", "exec \"$@\"", ScriptOutcome::Failed, 2},
-                                           PkexecCase{"KilledBySignal", "kill -TERM $$", ScriptOutcome::Failed,
-                                                      128 + 15}),
+                                           PkexecCase{"KilledBySignal", "kill -TERM $$",
+                                                      ScriptOutcome::Failed, 128 + 15}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(PrivilegedRunnerTest, PkexecGetsTheScriptAndItsArguments) {

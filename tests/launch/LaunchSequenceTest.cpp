@@ -33,9 +33,10 @@ private:
 class LaunchSequenceTest : public ::testing::Test {
 protected:
     LaunchSequenceTest() {
-        std::ofstream(scratch_.path("config.ini")) << "[Parvane Config]\nAppTitle = Bench\nScalarMode = 1\n"
-                                                      "[Support Vid Pid]\nVID_00 = 0x2FE3\nSSPID_00 = 0x0611\n"
-                                                      "HSPID_00 = 0x0610\n";
+        std::ofstream(scratch_.path("config.ini"))
+            << "[Parvane Config]\nAppTitle = Bench\nScalarMode = 1\n"
+               "[Support Vid Pid]\nVID_00 = 0x2FE3\nSSPID_00 = 0x0611\n"
+               "HSPID_00 = 0x0610\n";
         fs::create_directory(privateFolder());
         chmod(privateFolder().c_str(), 0700);
     }
@@ -69,7 +70,8 @@ TEST_F(LaunchSequenceTest, RunsItsStepsInOrder) {
     EXPECT_EQ(lines[0], "Current System Version: " + launched.systemVersion);
     EXPECT_EQ(lines[1], "AP Path :/opt/velmora/bin ");
     EXPECT_EQ(lines[2], "Resource Path :/opt/velmora/share/velmora ");
-    EXPECT_EQ(lines[3], "shell: " + driver::bootArgsSnapshotCommand(privateFolder() / driver::kSnapshotFileName));
+    EXPECT_EQ(lines[3],
+              "shell: " + driver::bootArgsSnapshotCommand(privateFolder() / driver::kSnapshotFileName));
     EXPECT_EQ(lines[4], "vid:0x2fe3   ;    sspid:0x611 ;    hspid:0x610 \n");
     EXPECT_EQ(lines[5], "App title: Bench");
 

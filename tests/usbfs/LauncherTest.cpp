@@ -66,12 +66,13 @@ protected:
         const std::string outputPath = scratch_.path("output.txt");
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outputPath.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
         posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
         pid_t child = 0;
         LaunchRun run;
-        const int error = posix_spawn(&child, arguments[0], &actions, nullptr, arguments.data(), variables.data());
+        const int error =
+            posix_spawn(&child, arguments[0], &actions, nullptr, arguments.data(), variables.data());
         posix_spawn_file_actions_destroy(&actions);
         if (error != 0) {
             run.output = std::string("cannot start: ") + std::strerror(error);
