@@ -27,10 +27,10 @@ Hub commands (the status lines of the window go to stdout):
   read OUT.bin             read the whole flash (32768 bytes) into the file OUT.bin
   erase                    erase the hub's flash
   driver load [--reboot|--no-reboot]
-                           install the update driver (asks for an administrator); where a
-                           restart is needed, asks on a terminal, else takes the flag's answer
-                           (default: no restart)
-  driver unload            remove the update driver and restart the hub into its firmware
+                           install the update driver for the configuration's hubs (asks for an
+                           administrator); where a restart is needed, asks on a terminal, else
+                           takes the flag's answer (default: no restart)
+  driver unload            restart the hub into its firmware, then remove the update driver
 
 Image commands (no hub needed):
   image show FILE [--ic DEF.INI] [--page NAME]

@@ -4,15 +4,17 @@
 
 #include <filesystem>
 #include <iostream>
-#include <optional>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "cli/CliText.h"
 #include "cli/HubSession.h"
+#include "driver_install/BootArgsSnapshot.h"
 #include "driver_install/CommandRunners.h"
 #include "driver_install/DriverInstaller.h"
+#include "driver_install/DriverMessages.h"
 #include "driver_install/FlashCodeReset.h"
-#include "driver_install/PrivateFolder.h"
 #include "driver_install/RestartPrompt.h"
 
 namespace velmora::cli {
@@ -72,36 +74,51 @@ bool parseDriver(const CommandContext& command, std::string& action, RestartChoi
     return true;
 }
 
+// Each line of an outcome that went wrong, then the status to exit with.
+ExitStatus reportOutcome(const CommandContext& command, const std::vector<std::string>& lines,
+                         bool succeeded) {
+    for (const std::string& line : lines) command.note(line);
+    return succeeded ? ExitStatus::Success : ExitStatus::WorkflowFailed;
+}
+
 }  // namespace
 
 ExitStatus runDriver(const CommandContext& command) {
+    const std::unique_ptr<driver::PrivilegedRunner> privileged = driver::privilegedRunnerFor(::geteuid());
+    driver::SystemShellRunner shell;
+    return runDriverWith(command, DriverTools{*privileged, shell, driver::installedResourceFolder()});
+}
+
+ExitStatus runDriverWith(const CommandContext& command, const DriverTools& tools) {
     std::string action;
     RestartChoice choice = RestartChoice::Ask;
     std::string error;
     if (!parseDriver(command, action, choice, error)) return command.fail(ExitStatus::BadUsage, error);
     auto session = HubSession::open(command.options, command.streams.err, error);
     if (!session) return command.fail(ExitStatus::BadUsage, error);
-    const std::optional<std::filesystem::path> privateFolder = driver::privateRuntimeFolder();
-    if (!privateFolder) return command.fail(ExitStatus::WorkflowFailed, text::kNoPrivateFolder);
+    if (!session->privateFolder()) return command.fail(ExitStatus::WorkflowFailed, text::kNoPrivateFolder);
 
-    // The terminal stays with pkexec until the script is done, so its password
-    // question and the script's output do not run into the next prompt.
-    driver::PkexecRunner privileged(driver::PkexecRunner::Completion::Wait);
-    driver::SystemShellRunner shell;
-    const driver::DriverActions actions{std::filesystem::absolute(session->resourcePath()).string(),
-                                        *privateFolder,
-                                        privileged,
-                                        shell,
+    // The scripts and the bundle come from the installed folder whatever
+    // configuration was named; only the hub IDs come from the configuration.
+    const driver::DriverActions actions{tools.resourcePath,
+                                        *session->privateFolder(),
+                                        tools.privileged,
+                                        tools.shell,
                                         session->console(),
-                                        {}};
+                                        {},
+                                        driver::driverHubIds(session->config().table)};
     if (action == "load") {
         TerminalRestartQuestion question(command, choice);
-        driver::LoadUpdateDriver(actions, driver::restartCheckFor(*privateFolder), question);
-    } else {
-        driver::FlashCodeReset reset(session->connection());
-        driver::UnloadUpdateDriver(actions, reset);
+        const driver::RestartCheck check{session->needSignDriver(),
+                                         *session->privateFolder() / driver::kSnapshotFileName};
+        const driver::LoadOutcome outcome = driver::LoadUpdateDriver(actions, check, question);
+        return reportOutcome(command, driver::loadOutcomeLines(outcome, tools.resourcePath),
+                             outcome.succeeded());
     }
-    return ExitStatus::Success;
+    driver::FlashCodeReset reset(session->connection());
+    const driver::UnloadOutcome outcome = driver::UnloadUpdateDriver(actions, reset);
+    return reportOutcome(command, driver::unloadOutcomeLines(outcome, tools.resourcePath),
+                         outcome.succeeded());
 }
 
 }  // namespace velmora::cli

@@ -14,6 +14,8 @@
 #include "device/LibusbPlatform.h"
 #include "device/RemoteClock.h"
 #include "device/simulated/SimulatedEnvironment.h"
+#include "driver_install/CommandRunners.h"
+#include "launch/LaunchSequence.h"
 
 namespace velmora::cli {
 namespace {
@@ -72,7 +74,11 @@ bool HubSession::loadConfig(const CliOptions& options, std::string& error) {
         error = text::cannotRead(path, std::strerror(errno));
         return false;
     }
-    config_ = initFromIni(path, *console_);
+    driver::SystemShellRunner shell;
+    LaunchResult launched = runLaunchSequence(LaunchInputs(*console_, shell, path));
+    config_ = std::move(launched.config);
+    needSignDriver_ = launched.needSignDriver;
+    privateFolder_ = std::move(launched.privateFolder);
     resourcePath_ = containingFolder(path);
     return true;
 }

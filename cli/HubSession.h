@@ -1,8 +1,11 @@
 #pragma once
-// Everything a hub command needs, built from the global options: the configuration,
-// the USB platform (real, or a simulated bus), the clock and the connection, with
-// the request trace attached when asked for.
+// Everything a hub command needs, built from the global options: the launch
+// sequence (log line, boot-args snapshot, configuration), the USB platform (real,
+// or a simulated bus), the clock and the connection, with the request trace
+// attached when asked for.
+#include <filesystem>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 
@@ -11,6 +14,7 @@
 #include "cli/CliOptions.h"
 #include "device/Clock.h"
 #include "device/HubConnection.h"
+#include "device/RemoteClock.h"
 #include "device/UsbPlatform.h"
 
 namespace velmora::sim {
@@ -23,9 +27,9 @@ namespace velmora::cli {
 // waits take no real time. Set to "fd:N", the program's waits are served by the
 // emulated-usbfs testbed over descriptor N, in the testbed's virtual time. For
 // tests of the command line; neither has any effect on a real hub's timing.
-inline constexpr const char* kSimulatedTimeVariable = "VELMORA_SIMULATED_TIME";
+inline constexpr const char* kSimulatedTimeVariable = kRemoteClockVariable;
 inline constexpr const char* kVirtualTime = "virtual";
-inline constexpr const char* kTestbedTimePrefix = "fd:";
+inline constexpr const char* kTestbedTimePrefix = kRemoteClockPrefix;
 
 class HubSession {
 public:
@@ -34,7 +38,13 @@ public:
     ~HubSession();
 
     const AppConfig& config() const { return config_; }
+    // The configuration's folder: FwBin is taken relative to it. Never the place
+    // the driver scripts come from.
     const std::string& resourcePath() const { return resourcePath_; }
+    // From the launch sequence: the signature flag and this user's private folder
+    // (none when it cannot be had).
+    bool needSignDriver() const { return needSignDriver_; }
+    const std::optional<std::filesystem::path>& privateFolder() const { return privateFolder_; }
     Console& console() { return *console_; }
     Clock& clock() { return *clock_; }
     UsbPlatform& platform() { return *platform_; }
@@ -51,6 +61,8 @@ private:
     std::unique_ptr<Console> console_;
     AppConfig config_;
     std::string resourcePath_;
+    bool needSignDriver_ = false;
+    std::optional<std::filesystem::path> privateFolder_;
     std::unique_ptr<Clock> clock_;
     std::unique_ptr<sim::SimulatedEnvironment> simulation_;
     std::unique_ptr<UsbPlatform> realPlatform_;

@@ -10,8 +10,9 @@ set(VELMORA_LAYER_RULES
   "editor: firmware app"
   "detection: device app"
   "driver_install: device app"
+  "launch: driver_install app"
   "workflows: detection editor device firmware app"
-  "cli: workflows detection driver_install editor device/simulated device firmware app"
-  "window: workflows detection driver_install editor device/simulated device firmware app"
+  "cli: workflows launch detection driver_install editor device/simulated device firmware app"
+  "window: workflows launch detection driver_install editor device/simulated device firmware app"
   "testbed: device/simulated device firmware app"
 )

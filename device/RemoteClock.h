@@ -11,6 +11,11 @@
 
 namespace velmora {
 
+// How a program is told which descriptor its RemoteClock uses: this variable set
+// to the prefix and the descriptor's number ("fd:5").
+inline constexpr const char* kRemoteClockVariable = "VELMORA_SIMULATED_TIME";
+inline constexpr const char* kRemoteClockPrefix = "fd:";
+
 // One request on the socket: a signed 64-bit count of milliseconds to sleep
 // (kRemoteClockAskTime asks the time only); one answer: the time afterwards.
 inline constexpr std::int64_t kRemoteClockAskTime = -1;

@@ -1,8 +1,12 @@
 #include "driver_install/DriverInstaller.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
 #include <system_error>
 
 #include "app/Console.h"
+#include "app/SupportedDeviceTable.h"
 #include "driver_install/BootArgsSnapshot.h"
 #include "driver_install/ShellEscape.h"
 #include "driver_install/SignatureEnforcement.h"
@@ -43,44 +47,72 @@ std::string bundleCopyCommand(const std::string& resourcePath, const std::filesy
            ShellEscapePath(privateFolder.string());
 }
 
+std::string installedResourceFolder() {
+    return VELMORA_DRIVER_SCRIPT_DIR;
+}
+
+std::vector<std::string> driverHubIds(const SupportedDeviceTable& table) {
+    std::vector<std::string> ids;
+    for (const SupportedDevice& entry : table.entries()) {
+        if (entry.valid == 0) continue;
+        for (const std::uint16_t product : {entry.sspid, entry.hspid}) {
+            char pair[16];
+            std::snprintf(pair, sizeof pair, "%04X:%04X", entry.vid, product);
+            if (std::find(ids.begin(), ids.end(), pair) == ids.end()) ids.emplace_back(pair);
+        }
+    }
+    return ids;
+}
+
 RestartCheck restartCheckFor(const std::filesystem::path& privateFolder) {
     return RestartCheck{moduleSignaturesEnforced(), privateFolder / kSnapshotFileName};
 }
 
-AfterLoad LoadUpdateDriver(const DriverActions& actions, const RestartCheck& check,
-                           RestartQuestion& question) {
+LoadOutcome LoadUpdateDriver(const DriverActions& actions, const RestartCheck& check,
+                             RestartQuestion& question) {
     actions.console.line("Enter LoadUpdateDriver");
+    LoadOutcome outcome;
+    if (actions.hubIds.empty()) {
+        outcome.hubsListed = false;
+        return outcome;
+    }
     setButtons(actions, false);
     copyBundle(actions);
-    actions.privileged.run(scriptPath(actions, kLoadScript));
+    outcome.load = actions.privileged.run(scriptPath(actions, kLoadScript), actions.hubIds);
     setButtons(actions, true);
-    return RebootOrNot(actions, check, question);
+    // A load that never ran changed nothing a restart would complete. One that ran
+    // and failed may have queued the signing key, which only a restart enrols.
+    if (outcome.load.ran()) RebootOrNot(actions, check, question, outcome);
+    return outcome;
 }
 
-AfterLoad RebootOrNot(const DriverActions& actions, const RestartCheck& check, RestartQuestion& question) {
-    if (!check.needSignDriver) return AfterLoad::KeepRunning;
+void RebootOrNot(const DriverActions& actions, const RestartCheck& check, RestartQuestion& question,
+                 LoadOutcome& outcome) {
+    if (!check.needSignDriver) return;
     if (!restartPromptNeeded(check.needSignDriver, readBootArgsSnapshot(check.snapshotPath),
                              check.settingInEffect)) {
-        return AfterLoad::KeepRunning;
+        return;
     }
     if (question.ask(kRestartPromptMessage) == RestartAnswer::RebootNow) {
-        Reboot(actions);
-        return AfterLoad::KeepRunning;  // until the system ends the program
+        outcome.reboot = Reboot(actions);  // the program runs on until the system ends it
+        return;
     }
     actions.console.line(kUserAbortLine);
-    return AfterLoad::QuitApplication;
+    outcome.after = AfterLoad::QuitApplication;
 }
 
-void Reboot(const DriverActions& actions) {
-    actions.privileged.run(scriptPath(actions, kRebootScript));
+ScriptResult Reboot(const DriverActions& actions) {
+    return actions.privileged.run(scriptPath(actions, kRebootScript), {});
 }
 
-void UnloadUpdateDriver(const DriverActions& actions, HubReset& hub) {
+UnloadOutcome UnloadUpdateDriver(const DriverActions& actions, HubReset& hub) {
     actions.console.line("Enter UnloadUpdateDriver");
     setButtons(actions, false);
-    actions.privileged.run(scriptPath(actions, kUnloadScript));
-    hub.resetToFlashCode();
+    UnloadOutcome outcome;
+    outcome.hub = hub.resetToFlashCode();
+    outcome.unload = actions.privileged.run(scriptPath(actions, kUnloadScript), {});
     setButtons(actions, true);
+    return outcome;
 }
 
 }  // namespace velmora::driver

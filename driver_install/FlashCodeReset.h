@@ -1,6 +1,6 @@
 #pragma once
-// The hub reset that follows an unload: back into the flash code, so the hub
-// comes up as its ordinary self under its ordinary driver.
+// The hub reset around an unload: back into the flash code, so that the hub comes
+// up as its ordinary self once its ordinary driver takes it again.
 #include "device/HubConnection.h"
 #include "driver_install/DriverInstaller.h"
 
@@ -9,9 +9,13 @@ namespace velmora::driver {
 class FlashCodeReset final : public HubReset {
 public:
     explicit FlashCodeReset(HubConnection& connection) : connection_(connection) {}
-    void resetToFlashCode() override;
+    // Open the hub in its ROM code, reset it to its flash code and wait for it;
+    // the connection is closed afterwards whatever happened.
+    HubResetOutcome resetToFlashCode() override;
 
 private:
+    HubResetOutcome reset();
+
     HubConnection& connection_;
 };
 

@@ -51,6 +51,8 @@ LauncherOptions parseLauncherOptions(const std::vector<std::string>& words) {
         }
         if (word == "--help" || word == "-h") {
             options.help = true;
+        } else if (word == "--virtual-time") {
+            options.virtualTime = true;
         } else if (takeValue(words, position, "--config", value, options.error)) {
             options.configPath = value;
         } else if (takeValue(words, position, "--scenario", value, options.error)) {
@@ -73,11 +75,14 @@ LauncherOptions parseLauncherOptions(const std::vector<std::string>& words) {
 }
 
 std::string launcherUsage() {
-    return "usage: velmora-testbed [--config FILE] [--scenario NAME] [--reboot-ms N] [--] COMMAND [ARG...]\n"
+    return "usage: velmora-testbed [--config FILE] [--scenario NAME] [--reboot-ms N] [--virtual-time]\n"
+           "                       [--] COMMAND [ARG...]\n"
            "Runs COMMAND against simulated hubs shown to it as real USB devices (sysfs,\n"
            "udev and usbfs emulated by umockdev), so the program's libusb code runs\n"
            "unchanged. The hubs take the identity of the first supported entry of\n"
            "config.ini, reset and come back after N milliseconds (default 300).\n"
+           "With --virtual-time, a velmora program's waits pass in the testbed's own\n"
+           "time, so its resets take no real time.\n"
            "Scenarios:\n" +
            sim::simulationScenarioHelp();
 }

@@ -18,6 +18,9 @@ struct LauncherOptions {
     std::optional<std::string> configPath;  // the supported hubs; default: the shipped config.ini
     std::string scenario;                   // empty: the default one
     Milliseconds rebootTime = kLauncherRebootTime;
+    // The command's waits pass in the testbed's virtual time (for velmora programs,
+    // which take their clock from VELMORA_SIMULATED_TIME): resets cost nothing.
+    bool virtualTime = false;
     bool help = false;
     std::vector<std::string> command;
     std::string error;  // empty when the words made sense

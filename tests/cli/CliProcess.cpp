@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -26,7 +27,8 @@ std::string readAndRemove(const std::string& path) {
     return text;
 }
 
-[[noreturn]] void execCli(const std::vector<std::string>& arguments, const std::string& out,
+[[noreturn]] void execCli(const std::vector<std::string>& arguments,
+                          const std::vector<std::string>& environment, const std::string& out,
                           const std::string& err) {
     const int outDescriptor = ::open(out.c_str(), O_WRONLY | O_TRUNC);
     const int errDescriptor = ::open(err.c_str(), O_WRONLY | O_TRUNC);
@@ -35,6 +37,7 @@ std::string readAndRemove(const std::string& path) {
     ::dup2(errDescriptor, STDERR_FILENO);
     ::dup2(nullDescriptor, STDIN_FILENO);
     ::setenv("VELMORA_SIMULATED_TIME", "virtual", 1);
+    for (const std::string& variable : environment) ::putenv(::strdup(variable.c_str()));
     std::vector<char*> argv;
     std::string program = VELMORA_CLI_PATH;
     argv.push_back(program.data());
@@ -47,11 +50,11 @@ std::string readAndRemove(const std::string& path) {
 
 }  // namespace
 
-CliRun runCli(const std::vector<std::string>& arguments) {
+CliRun runCli(const std::vector<std::string>& arguments, const std::vector<std::string>& environment) {
     const std::string out = temporaryFile();
     const std::string err = temporaryFile();
     const pid_t child = ::fork();
-    if (child == 0) execCli(arguments, out, err);
+    if (child == 0) execCli(arguments, environment, out, err);
     int status = 0;
     ::waitpid(child, &status, 0);
     CliRun run;

@@ -12,7 +12,8 @@ struct CliRun {
     std::string err;
 };
 
-CliRun runCli(const std::vector<std::string>& arguments);
+// environment holds "NAME=value" words set for the child on top of this process's.
+CliRun runCli(const std::vector<std::string>& arguments, const std::vector<std::string>& environment = {});
 
 // The errors a run wrote: each line of stderr.
 std::vector<std::string> lines(const std::string& text);

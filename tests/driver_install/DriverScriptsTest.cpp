@@ -8,6 +8,7 @@
 #include <set>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "app/Config.h"
 #include "app/Console.h"
@@ -109,6 +110,59 @@ INSTANTIATE_TEST_SUITE_P(
                    "[Support Vid Pid]\nVID_00=0x0409\nSSPID_00=0x55AA\nHSPID_00=0x55AB\nstray words\n"},
         ConfigCase{"EmptyFile", ""}),
     [](const ::testing::TestParamInfo<ConfigCase>& info) { return std::string(info.param.name); });
+
+struct IdArgumentsCase {
+    const char* name;
+    std::vector<std::string> arguments;
+};
+
+// Names the case in test listings.
+void PrintTo(const IdArgumentsCase& testCase, std::ostream* stream) {
+    *stream << testCase.name;
+}
+
+class LoadIdArgumentsTest : public ScriptFolder, public ::testing::WithParamInterface<IdArgumentsCase> {};
+
+std::string quoted(const std::vector<std::string>& words) {
+    std::string line;
+    for (const std::string& word : words) line += " '" + word + "'";
+    return line;
+}
+
+// The hub IDs are the one thing root takes from the caller: anything but VID:PID
+// pairs of hexadecimal digits is refused before the script does anything else.
+TEST_P(LoadIdArgumentsTest, AnythingButHexadecimalPairsIsRefusedFirst) {
+    fs::copy(kScripts / "load", folder_ / "load");
+    const CommandResult load = runCommand((folder_ / "load").string() + quoted(GetParam().arguments));
+    EXPECT_EQ(load.exitCode, 2) << load.output;
+    EXPECT_NE(load.output.find("velmora driver load: "), std::string::npos) << load.output;
+    EXPECT_EQ(load.output.find("must run as root"), std::string::npos) << load.output;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Refused, LoadIdArgumentsTest,
+    ::testing::Values(IdArgumentsCase{"ShellWords", {"2FE3:0611;touch /tmp/velmora-owned"}},
+                      IdArgumentsCase{"CommaList", {"2fe3:0611,2fe3:0610"}},
+                      IdArgumentsCase{"NotHex", {"2FE3:06G1"}}, IdArgumentsCase{"TooShort", {"2FE3:611"}},
+                      IdArgumentsCase{"Option", {"--ids=2fe3:0611"}},
+                      IdArgumentsCase{"Newline", {"2FE3:0611\n2FE3:0610"}},
+                      IdArgumentsCase{"OneBadAmongGood", {"2FE3:0611", "2FE3:0610", ""}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ScriptFolder, LoadTakesUpperAndLowerCaseHubIds) {
+    fs::copy(kScripts / "load", folder_ / "load");
+    const CommandResult load = runCommand((folder_ / "load").string() + " 2FE3:0611 2fe3:0610 1A2b:00c1");
+    // Past the arguments it stops at the next check: not root, or (as root) this
+    // copy's folder in /tmp, which others can change.
+    EXPECT_EQ(load.exitCode, 1) << load.output;
+    EXPECT_EQ(load.output.find("not a hub ID"), std::string::npos) << load.output;
+}
+
+TEST_F(ScriptFolder, UnloadTakesNoArguments) {
+    fs::copy(kScripts / "unload", folder_ / "unload");
+    const CommandResult unload = runCommand((folder_ / "unload").string() + " 2FE3:0611");
+    EXPECT_EQ(unload.exitCode, 2) << unload.output;
+}
 
 TEST_F(ScriptFolder, LoadRefusesToRunFromAFolderOthersCanChange) {
     if (geteuid() != 0) GTEST_SKIP() << "the load script only goes this far as root";

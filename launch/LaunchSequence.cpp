@@ -1,0 +1,34 @@
+#include "launch/LaunchSequence.h"
+
+#include "app/AppPaths.h"
+#include "app/Console.h"
+#include "driver_install/BootArgsSnapshot.h"
+#include "driver_install/PrivateFolder.h"
+#include "driver_install/SignatureEnforcement.h"
+
+namespace velmora {
+
+LaunchResult runLaunchSequence(const LaunchInputs& inputs) {
+    Console& console = inputs.console;
+    LaunchResult result;
+    result.systemVersion = GeneralFunction::GetCurrentSystemVersion(console);
+    // On Linux a driver load waits for a restart only where the kernel insists on
+    // signed modules.
+    result.needSignDriver = driver::moduleSignaturesEnforced(inputs.systemRoot);
+
+    console.line("Current System Version: " + result.systemVersion);
+    console.line("AP Path :" + inputs.programFolder.value_or(programFolder()) + " ");
+    console.line("Resource Path :" + inputs.resourcePath.value_or(resourceFolder()) + " ");
+
+    GeneralFunction::PrintNormalLog(result.systemVersion, inputs.logPath);
+
+    result.privateFolder = inputs.privateFolder ? inputs.privateFolder : driver::privateRuntimeFolder();
+    if (result.privateFolder) {
+        driver::takeBootArgsSnapshot(*result.privateFolder / driver::kSnapshotFileName, inputs.shell);
+    }
+
+    result.config = initFromIni(inputs.configPath, console);
+    return result;
+}
+
+}  // namespace velmora
