@@ -73,14 +73,15 @@ ExitStatus run(const CliOptions& options, TerminalStreams streams, FirmwareBuffe
 
 }  // namespace
 
+// Messages quote paths, arguments and texts from files: none of their control
+// characters reach the terminal.
 ExitStatus CommandContext::fail(ExitStatus status, const std::string& message) const {
-    streams.err << text::kProgramName << ": " << message << '\n';
-    streams.err.flush();
+    note(message);
     return status;
 }
 
 void CommandContext::note(const std::string& message) const {
-    streams.err << text::kProgramName << ": " << message << '\n';
+    streams.err << text::kProgramName << ": " << text::printable(message) << '\n';
     streams.err.flush();
 }
 

@@ -69,6 +69,8 @@ std::string unexpectedArgument(const std::string& command, const std::string& ar
 std::string missingArgument(const std::string& command, const std::string& what);
 std::string unknownScenario(const std::string& scenario);
 std::string cannotRead(const std::string& path, const std::string& reason);
+std::string unusableConfig(const std::string& path, const std::string& reason);
+inline constexpr const char* kConfigWithoutHub = "it defines no supported hub (VID_nn, SSPID_nn, HSPID_nn)";
 std::string cannotWrite(const std::string& path, const std::string& reason);
 std::string emptyFile(const std::string& path);
 std::string shortImage(const std::string& path, long long size);
@@ -81,6 +83,20 @@ std::string unknownPropertyOption(const std::string& name, const std::string& va
 std::string badSetting(const std::string& setting);
 std::string editRefused(const std::string& option, const std::string& reason);
 std::string stringsTooLong(const std::string& option);
+std::string notFourHexDigits(const std::string& option, const std::string& value);
+std::string notContainerId(const std::string& value);
+// "--set NAME=VALUE" writes the option's position in the list into the bits.
+std::string setPosition(const std::string& name, std::size_t position, const std::string& title);
+std::string setPositionDiffers(const std::string& name, const std::string& valueText, std::size_t position);
+
+// "-o -" and "read -": the image goes to standard output.
+inline constexpr const char* kStandardOutputName = "-";
+inline constexpr const char* kBinaryToTerminal =
+    "refusing to write a binary image to a terminal (redirect standard output or name a file)";
+std::string savedToStandardOutput(std::size_t size);
+// A hub command that could not open the hub says why, besides the status lines.
+std::string openRefused(const std::string& reason);
+std::string openFailed(unsigned status);
 
 // The labels of the flash page's fields, as the window shows them.
 inline constexpr const char* kVidLabel = "VID";
@@ -97,8 +113,9 @@ inline constexpr const char* kPageLabel = "PageName";
 std::string savedFile(const std::string& path, std::size_t size);
 std::string flashWithoutImage(const std::string& path);
 
-// Text from an image file, safe to print: control characters (which a crafted
-// file could use to drive the terminal) become '?'.
+// Text from a file or an argument, safe to print on one line: control characters
+// (which a crafted file or path could use to drive the terminal), C1 controls
+// included, become '?'.
 std::string printable(std::string_view value);
 
 }  // namespace velmora::cli::text

@@ -2,6 +2,8 @@
 
 #include <array>
 #include <memory>
+#include <optional>
+#include <vector>
 
 #include "cli/CliText.h"
 #include "cli/HubSession.h"
@@ -15,6 +17,7 @@
 #include "workflows/FlashPage.h"
 #include "workflows/ScalarUpdate.h"
 #include "workflows/TextFormat.h"
+#include "workflows/WorkflowMessages.h"
 
 namespace velmora::cli {
 namespace {
@@ -43,8 +46,32 @@ std::unique_ptr<HubSession> openSession(const CommandContext& command, std::stri
     return HubSession::open(command.options, command.streams.err, error);
 }
 
-ExitStatus outcome(bool succeeded) {
-    return succeeded ? ExitStatus::Success : ExitStatus::WorkflowFailed;
+std::string withoutLineEnd(std::string text) {
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+    return text;
+}
+
+// "read -": the bytes go to standard output, which must then not be a terminal.
+bool writeToStandardOutput(const CommandContext& command, const std::vector<std::uint8_t>& bytes) {
+    if (command.streams.outIsTerminal) {
+        command.fail(ExitStatus::BadUsage, text::kBinaryToTerminal);
+        return false;
+    }
+    command.streams.out.write(reinterpret_cast<const char*>(bytes.data()),
+                              static_cast<std::streamsize>(bytes.size()));
+    command.streams.out.flush();
+    if (!command.streams.out) {
+        command.fail(ExitStatus::WorkflowFailed, text::cannotWrite(text::kStandardOutputName, "write error"));
+        return false;
+    }
+    return true;
+}
+
+// With the image on standard output, every other line goes to standard error.
+TerminalStreams statusStreams(const CommandContext& command, const std::string& outputPath) {
+    if (outputPath != text::kStandardOutputName) return command.streams;
+    const TerminalStreams& streams = command.streams;
+    return {streams.err, streams.err, streams.errIsTerminal, streams.errIsTerminal};
 }
 
 void printHubInfo(const CommandContext& command, const HubInfo& info) {
@@ -115,13 +142,40 @@ void printHubs(const CommandContext& command, const std::vector<ListedHub>& hubs
 // The flash page read's output: the flash contents, whether or not they hold an image.
 ExitStatus saveFlashContents(const CommandContext& command, const std::string& path) {
     const FirmwareBuffer& flashPage = command.buffers.flashPage;
-    const FileWriteResult written = writeFileAtomically(path, flashPage.data.data(), flashPage.data.size());
-    if (!written.written) {
-        return command.fail(ExitStatus::WorkflowFailed, text::cannotWrite(path, written.error));
+    const bool toStandardOutput = path == text::kStandardOutputName;
+    if (toStandardOutput) {
+        if (!writeToStandardOutput(command, flashPage.data)) return ExitStatus::WorkflowFailed;
+    } else {
+        const FileWriteResult written =
+            writeFileAtomically(path, flashPage.data.data(), flashPage.data.size());
+        if (!written.written) {
+            return command.fail(ExitStatus::WorkflowFailed, text::cannotWrite(path, written.error));
+        }
     }
-    command.note(flashPage.loaded ? text::savedFile(path, flashPage.data.size())
-                                  : text::flashWithoutImage(path));
+    const std::size_t size = flashPage.data.size();
+    if (!flashPage.loaded) {
+        command.note(text::flashWithoutImage(toStandardOutput ? "standard output" : path));
+    } else {
+        command.note(toStandardOutput ? text::savedToStandardOutput(size) : text::savedFile(path, size));
+    }
     return ExitStatus::Success;
+}
+
+// Why the hub could not be opened, when the program knows more than the status
+// lines say: another run holds it, or its lock file cannot be used.
+std::optional<std::string> openFailureReason(HubConnection& connection) {
+    const HubConnection::OpenFailure& failure = connection.lastOpenFailure();
+    if (failure.lockProblem.empty()) return std::nullopt;
+    if (failure.status == kIOReturnExclusiveAccess) return withoutLineEnd(messages::kHubBusy);
+    return text::openRefused(failure.lockProblem);
+}
+
+// A failed hub command: the status lines stay as the window shows them; the real
+// cause follows on stderr when there is one.
+ExitStatus workflowOutcome(const CommandContext& command, HubSession& session, bool succeeded) {
+    if (succeeded) return ExitStatus::Success;
+    if (const auto reason = openFailureReason(session.connection())) command.note(*reason);
+    return ExitStatus::WorkflowFailed;
 }
 
 }  // namespace
@@ -133,7 +187,15 @@ ExitStatus runDetect(const CommandContext& command) {
     if (!session) return command.fail(ExitStatus::BadUsage, error);
     const HubInfo info = DetectHub(session->connection());
     printHubInfo(command, info);
-    return outcome(info.colour == TextColour::Blue);
+    if (info.colour != TextColour::Blue) return ExitStatus::WorkflowFailed;
+    // The field keeps the window's text (fwVer:ffff for a hub that would not open);
+    // the reason and the exit status say it was not a success.
+    const IOReturn openStatus = session->connection().lastOpenFailure().status;
+    if (openStatus != kIOReturnSuccess) {
+        command.note(openFailureReason(session->connection()).value_or(text::openFailed(openStatus)));
+        return ExitStatus::WorkflowFailed;
+    }
+    return ExitStatus::Success;
 }
 
 ExitStatus runList(const CommandContext& command) {
@@ -164,7 +226,8 @@ ExitStatus runUpdate(const CommandContext& command) {
     if (!session) return command.fail(ExitStatus::BadUsage, error);
     TerminalReporter reporter(command.streams);
     beginWorkflow(reporter);
-    return outcome(updateFunc({reporter, session->connection()}, command.buffers.easyUpdate, path));
+    return workflowOutcome(command, *session,
+                           updateFunc({reporter, session->connection()}, command.buffers.easyUpdate, path));
 }
 
 ExitStatus runScalar(const CommandContext& command) {
@@ -176,8 +239,9 @@ ExitStatus runScalar(const CommandContext& command) {
     TerminalReporter reporter(command.streams);
     beginWorkflow(reporter);
     // The window's scalar box shows the configured name, and so does the FW line.
-    return outcome(updateScalar({reporter, session->connection()}, command.buffers.scalar, settings,
-                                settings.fwbinPath));
+    return workflowOutcome(command, *session,
+                           updateScalar({reporter, session->connection()}, command.buffers.scalar, settings,
+                                        settings.fwbinPath));
 }
 
 ExitStatus runRead(const CommandContext& command) {
@@ -186,13 +250,16 @@ ExitStatus runRead(const CommandContext& command) {
         return command.fail(ExitStatus::BadUsage, error);
     }
     const std::string& path = command.arguments[0];
-    if (!outputFolderUsable(path, error)) return command.fail(ExitStatus::BadUsage, error);
+    if (!outputPathUsable(path, error)) return command.fail(ExitStatus::BadUsage, error);
+    if (path == text::kStandardOutputName && command.streams.outIsTerminal) {
+        return command.fail(ExitStatus::BadUsage, text::kBinaryToTerminal);
+    }
     auto session = openSession(command, error);
     if (!session) return command.fail(ExitStatus::BadUsage, error);
-    TerminalReporter reporter(command.streams);
+    TerminalReporter reporter(statusStreams(command, path));
     beginWorkflow(reporter);
     if (!readFunc_FwFlash({reporter, session->connection()}, command.buffers.flashPage)) {
-        return ExitStatus::WorkflowFailed;
+        return workflowOutcome(command, *session, false);
     }
     return saveFlashContents(command, path);
 }
@@ -204,7 +271,7 @@ ExitStatus runErase(const CommandContext& command) {
     if (!session) return command.fail(ExitStatus::BadUsage, error);
     TerminalReporter reporter(command.streams);
     beginWorkflow(reporter);
-    return outcome(eraseFunc_FwFlash({reporter, session->connection()}));
+    return workflowOutcome(command, *session, eraseFunc_FwFlash({reporter, session->connection()}));
 }
 
 }  // namespace velmora::cli

@@ -2,11 +2,10 @@
 
 #include <unistd.h>
 
-#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
+#include <utility>
 
 #include "app/AppPaths.h"
 #include "cli/CliText.h"
@@ -64,15 +63,30 @@ HubSession::~HubSession() {
     connection_.reset();
 }
 
-bool HubSession::loadConfig(const CliOptions& options, std::string& error) {
-    const std::string path = configPathFor(options);
-    // A file named on the command line must be there; the resource folder's may be
-    // missing, and then every key takes its default, as in the window.
-    if (options.configPath && !std::ifstream(path)) {
-        error = text::cannotRead(path, std::strerror(errno));
+namespace {
+
+// A file named on the command line must be read and name a hub: a broken one must
+// not pass for a missing hub. The resource folder's may be missing or broken, and
+// then every key takes its default, as in the window.
+bool namedConfigUsable(const ConfigLoad& load, const std::string& path, std::string& error) {
+    if (!load.error.empty()) {
+        error = text::unusableConfig(path, load.error);
         return false;
     }
-    config_ = initFromIni(path, *console_);
+    if (load.config.table.firstValid() == nullptr) {
+        error = text::unusableConfig(path, text::kConfigWithoutHub);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool HubSession::loadConfig(const CliOptions& options, std::string& error) {
+    const std::string path = configPathFor(options);
+    ConfigLoad load = readConfigFile(path, *console_);
+    if (options.configPath && !namedConfigUsable(load, path, error)) return false;
+    config_ = std::move(load.config);
     resourcePath_ = containingFolder(path);
     return true;
 }

@@ -29,12 +29,17 @@ bool HubConnection::openHub() {
     // The slot holds one hub at most; a stale device left in it is released first
     // so that its exclusive hold cannot block the hub that comes back.
     closeHub();
+    lastOpenFailure_ = {kIOReturnNotFound, {}};
     for (const UsbDeviceInfo& device : platform_.listDevices()) {
         if (!isCandidate(device)) continue;
         // Only the first supported hub is tried: a busy first hub fails the open
         // rather than silently switching to a different hub.
         UsbPlatform::OpenResult opened = platform_.openDevice(device);
-        if (!opened.device) return false;
+        if (!opened.device) {
+            lastOpenFailure_ = {opened.status, std::move(opened.lockProblem)};
+            return false;
+        }
+        lastOpenFailure_ = {};
         device_ = std::move(opened.device);
         deviceRequest(vendor::kHostToDevice, vendor::kRequestOpenHandshake, vendor::kOpenHandshakeValue,
                       vendor::kOpenHandshakeIndex, 0, nullptr);

@@ -41,6 +41,14 @@ public:
                            std::uint16_t wIndex, std::uint16_t wLength, void* data);
 
     bool isOpen() const { return device_ != nullptr; }
+    // Why the last openHub failed: the platform's status (kIOReturnNotFound when no
+    // supported hub was attached) and, when the port lock refused it, the lock's
+    // own words. Cleared by an open that succeeds.
+    struct OpenFailure {
+        IOReturn status = kIOReturnSuccess;
+        std::string lockProblem;
+    };
+    const OpenFailure& lastOpenFailure() const { return lastOpenFailure_; }
     // The limit for each request from now on (tests shorten it).
     void setControlTimeout(Milliseconds timeout) { controlTimeout_ = timeout; }
     Milliseconds controlTimeout() const { return controlTimeout_; }
@@ -61,6 +69,7 @@ private:
     std::optional<std::string> portPath_;
     std::unique_ptr<UsbDevice> device_;
     RequestObserver observer_;
+    OpenFailure lastOpenFailure_;
     Milliseconds controlTimeout_ = kControlTransferTimeout;
 };
 

@@ -117,7 +117,7 @@ UsbPlatform::OpenResult LibusbPlatform::openDevice(const UsbDeviceInfo& wanted) 
     // The lock comes first, so a second process never even opens the hub.
     PortLock lock;
     if (const IOReturn status = lock.acquire(wanted.portPath); status != kIOReturnSuccess)
-        return {nullptr, status};
+        return {nullptr, status, lock.error()};
 
     libusb_device** list = nullptr;
     const ssize_t count = libusb_get_device_list(context_, &list);

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "device/Clock.h"
@@ -60,8 +61,15 @@ public:
     virtual std::vector<UsbDeviceInfo> listDevices() = 0;
 
     struct OpenResult {
+        OpenResult() = default;
+        OpenResult(std::unique_ptr<UsbDevice> opened, IOReturn openStatus, std::string problem = {})
+            : device(std::move(opened)), status(openStatus), lockProblem(std::move(problem)) {}
+
         std::unique_ptr<UsbDevice> device;  // null on failure
         IOReturn status = kIOReturnError;
+        // Set when the program's own port lock refused the open: which run holds
+        // it, or what is wrong with the lock file.
+        std::string lockProblem;
     };
     // Opens the device for exclusive use; a device that another driver or another
     // process holds is refused with kIOReturnExclusiveAccess.
