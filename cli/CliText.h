@@ -20,7 +20,8 @@ Hub commands (the status lines of the window go to stdout):
                            compare, restart into the new firmware
   scalar                   the production-line update with the image named by FwBin in the
                            configuration (relative to the configuration's folder)
-  read OUT.bin             read the whole flash (32768 bytes) into the file OUT.bin
+  read OUT.bin             read the whole flash (32768 bytes) into the file OUT.bin; with
+                           "-", to stdout (the status lines then go to stderr)
   erase                    erase the hub's flash
   driver load [--reboot|--no-reboot]
                            install the update driver (asks for an administrator); where a
@@ -36,11 +37,15 @@ Image commands (no hub needed):
                          [--product TEXT] [--serial TEXT] [--container-id TEXT]
                          [--ic DEF.INI --set NAME=VALUE ...]
                            change the identity or the chip configuration of an image and save
-                           it as OUT; IDs are four hex digits, the three strings hold 29 bytes
-                           together; --set takes a property name and one of its option values
+                           it as OUT ("-": stdout, every other line to stderr); IDs are exactly
+                           four hex digits, the container ID 32 (braces and dashes optional),
+                           the three strings hold 29 bytes together; --set takes a property
+                           name and one of its options and stores the option's position in
+                           the list (stderr says which, and warns when its value differs)
 
 Options:
-  --config FILE            configuration to use (default: config.ini of the resource folder)
+  --config FILE            configuration to use (default: config.ini of the resource folder);
+                           a named file that cannot be read or names no hub is an error
   --simulate[=SCENARIO]    drive a simulated hub with the configuration's first supported IDs
                            instead of real hardware; SCENARIO is one of:
 %s  --trace                  print each control request to stderr:
@@ -48,6 +53,9 @@ Options:
   --json                   machine-readable output for detect, list and image show
   --verbose                print diagnostic lines to stderr
   -h, --help               show this help
+
+Output files are replaced whole; a symbolic link, FIFO or device at the path is refused,
+and a new file never takes setuid bits or another user's permissions.
 
 Exit status: 0 success, 1 the hub operation failed, 2 bad usage or unusable input.
 
