@@ -98,6 +98,25 @@ int openRegularFile(const std::string& path, std::string& error, struct stat* st
     return descriptor;
 }
 
+std::optional<std::string> readRegularFile(const std::string& path, std::string& error) {
+    const int descriptor = openRegularFile(path, error);
+    if (descriptor < 0) return std::nullopt;
+    std::string contents;
+    char chunk[4096];
+    ssize_t count = 0;
+    while ((count = ::read(descriptor, chunk, sizeof chunk)) != 0) {
+        if (count < 0 && errno == EINTR) continue;
+        if (count < 0) {
+            error = std::strerror(errno);
+            ::close(descriptor);
+            return std::nullopt;
+        }
+        contents.append(chunk, static_cast<std::size_t>(count));
+    }
+    ::close(descriptor);
+    return contents;
+}
+
 bool checkReplaceableTarget(const std::string& path, std::string& error) {
     struct stat info {};
     if (::lstat(path.c_str(), &info) != 0) {

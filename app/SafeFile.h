@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <optional>
 #include <string>
 
 namespace velmora {
@@ -22,6 +23,10 @@ std::string fileKindName(mode_t mode);
 // path, or -1 with error saying why: the system's reason, or what else the path
 // is. status receives the file's status when given.
 int openRegularFile(const std::string& path, std::string& error, struct stat* status = nullptr);
+
+// The whole contents of the regular file at path, opened as openRegularFile does;
+// nothing, with error, when it cannot be read.
+std::optional<std::string> readRegularFile(const std::string& path, std::string& error);
 
 // False, with error saying why, when the file at path must not be replaced: a
 // symbolic link (named with its target) or anything else that is not a regular

@@ -58,7 +58,8 @@ struct PlantedOutput {
     bool needsRoot = false;
 };
 
-class CliPlantedOutputTest : public CliUntrustedInputTest, public ::testing::WithParamInterface<PlantedOutput> {};
+class CliPlantedOutputTest : public CliUntrustedInputTest,
+                             public ::testing::WithParamInterface<PlantedOutput> {};
 
 TEST_P(CliPlantedOutputTest, IsRefusedBeforeAnythingIsDoneAndLeftAsItWas) {
     if (GetParam().needsRoot && !runningAsRoot()) GTEST_SKIP() << "needs root to make a device node";
@@ -89,20 +90,21 @@ TEST_P(CliPlantedOutputTest, IsRefusedBeforeAnythingIsDoneAndLeftAsItWas) {
 
 INSTANTIATE_TEST_SUITE_P(
     Outputs, CliPlantedOutputTest,
-    ::testing::Values(
-        PlantedOutput{"Fifo",
-                      [](const std::string& path, const std::string&) { return ::mkfifo(path.c_str(), 0666) == 0; },
-                      "is a FIFO, not a regular file; not replaced"},
-        PlantedOutput{"NullDevice",
-                      [](const std::string& path, const std::string&) {
-                          return ::mknod(path.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
-                      },
-                      "is a character device, not a regular file; not replaced", true},
-        PlantedOutput{"Symlink",
-                      [](const std::string& path, const std::string& aside) {
-                          return ::symlink(aside.c_str(), path.c_str()) == 0;
-                      },
-                      "is a symbolic link to '@aside'; not replaced"}),
+    ::testing::Values(PlantedOutput{"Fifo",
+                                    [](const std::string& path, const std::string&) {
+                                        return ::mkfifo(path.c_str(), 0666) == 0;
+                                    },
+                                    "is a FIFO, not a regular file; not replaced"},
+                      PlantedOutput{"NullDevice",
+                                    [](const std::string& path, const std::string&) {
+                                        return ::mknod(path.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+                                    },
+                                    "is a character device, not a regular file; not replaced", true},
+                      PlantedOutput{"Symlink",
+                                    [](const std::string& path, const std::string& aside) {
+                                        return ::symlink(aside.c_str(), path.c_str()) == 0;
+                                    },
+                                    "is a symbolic link to '@aside'; not replaced"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // "-o -" and "read -" put the image on stdout for a pipe; every other line goes to
@@ -134,7 +136,8 @@ TEST_F(CliUntrustedInputTest, AFifoInputIsRefusedWithoutBlocking) {
         {{"--config", fifo, "--simulate", "detect"}, "--config: cannot use '" + fifo + "': " + reason},
         {{"image", "show", fifo}, "cannot read '" + fifo + "': " + reason},
         {{"image", "show", kSampleImage, "--ic", fifo}, "cannot read '" + fifo + "': " + reason},
-        {{"--config", config(), "--simulate", "--trace", "update", fifo}, "cannot read '" + fifo + "': " + reason},
+        {{"--config", config(), "--simulate", "--trace", "update", fifo},
+         "cannot read '" + fifo + "': " + reason},
         {{"update", "/dev/zero"}, "cannot read '/dev/zero': is a character device, not a regular file"},
     };
     for (const auto& [arguments, error] : cases) {
@@ -183,10 +186,12 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CliUntrustedInputTest, ContainerIdsAreTakenWithOrWithoutBracesAndDashes) {
-    for (const std::string value : {"{00112233-4455-6677-8899-aabbccddeeff}", "00112233-4455-6677-8899-AABBCCDDEEFF",
-                                    "{00112233445566778899aabbccddeeff}", "00112233445566778899aabbccddeeff"}) {
+    for (const std::string value :
+         {"{00112233-4455-6677-8899-aabbccddeeff}", "00112233-4455-6677-8899-AABBCCDDEEFF",
+          "{00112233445566778899aabbccddeeff}", "00112233445566778899aabbccddeeff"}) {
         const std::string output = path("out.bin");
-        ASSERT_EQ(runCli({"image", "edit", kSampleImage, "-o", output, "--container-id", value}).exitStatus, 0)
+        ASSERT_EQ(runCli({"image", "edit", kSampleImage, "-o", output, "--container-id", value}).exitStatus,
+                  0)
             << value;
         const CliRun run = runCli({"image", "show", output});
         EXPECT_NE(run.out.find("Container ID: {00112233-4455-6677-8899-aabbccddeeff}\n"), std::string::npos)
@@ -201,7 +206,8 @@ struct BrokenConfig {
     bool folder = false;
 };
 
-class CliBrokenConfigTest : public CliUntrustedInputTest, public ::testing::WithParamInterface<BrokenConfig> {};
+class CliBrokenConfigTest : public CliUntrustedInputTest,
+                            public ::testing::WithParamInterface<BrokenConfig> {};
 
 // A configuration the user named that cannot be read or names no hub is an error,
 // never "Please Insert Zelo Hub Device" or an empty list.
@@ -266,9 +272,12 @@ TEST_F(CliUntrustedInputTest, NothingFromAFileOrAnArgumentDrivesTheTerminal) {
     EXPECT_EQ(run.exitStatus, 0) << run.err;
     EXPECT_NE(run.out.find("Manufacturer: ??mora Labs\n"), std::string::npos) << run.out;
 
-    const std::string crafted = path("\x1b]0;owned\x07\x9b" "2J.bin");
+    const std::string crafted = path(
+        "\x1b]0;owned\x07\x9b"
+        "2J.bin");
     run = runCli({"image", "show", crafted});
-    EXPECT_EQ(run.err, "velmora-cli: cannot read '" + path("?]0;owned??2J.bin") + "': No such file or directory\n");
+    EXPECT_EQ(run.err,
+              "velmora-cli: cannot read '" + path("?]0;owned??2J.bin") + "': No such file or directory\n");
     run = runCli({"image", "edit", kSampleImage, "-o", path("o.bin"), "--vid", "\x1b[2J"});
     EXPECT_EQ(run.err, "velmora-cli: --vid: expected four hex digits, got '?[2J'\n");
 }
@@ -289,21 +298,24 @@ TEST_F(CliUntrustedInputTest, SetSaysWhichPositionItWroteAndWarnsWhenTheValueDif
         "[HubFF_USB_01]\nPropName = Drive\nPageName = SSC\nPropAddr = 20\nPropMask = 3\n"
         "PropOption_00 = Low\nPropOption_02 = High\nDataOption_02 = 2\n";
     write("gaps.INI", {text.begin(), text.end()});
-    CliRun run = runCli({"image", "edit", kSampleImage, "-o", path("out.bin"), "--ic", definition, "--set",
-                         "Drive=Low"});
+    CliRun run = runCli(
+        {"image", "edit", kSampleImage, "-o", path("out.bin"), "--ic", definition, "--set", "Drive=Low"});
     EXPECT_EQ(run.exitStatus, 0) << run.err;
-    EXPECT_NE(run.err.find("velmora-cli: --set Drive: wrote option position 0 (0 : Low)\n"), std::string::npos)
+    EXPECT_NE(run.err.find("velmora-cli: --set Drive: wrote option position 0 (0 : Low)\n"),
+              std::string::npos)
         << run.err;
     EXPECT_EQ(run.err.find("warning"), std::string::npos);
 
-    run = runCli({"image", "edit", kSampleImage, "-o", path("out.bin"), "--ic", definition, "--set",
-                  "Drive=High"});
+    run = runCli(
+        {"image", "edit", kSampleImage, "-o", path("out.bin"), "--ic", definition, "--set", "Drive=High"});
     EXPECT_EQ(run.exitStatus, 0) << run.err;
-    EXPECT_NE(run.err.find("velmora-cli: --set Drive: wrote option position 1 (2 : High)\n"), std::string::npos)
-        << run.err;
-    EXPECT_NE(run.err.find("velmora-cli: warning: --set Drive: the definition file gives this option the value 2, "
-                           "but its position 1 is what the image stores"),
+    EXPECT_NE(run.err.find("velmora-cli: --set Drive: wrote option position 1 (2 : High)\n"),
               std::string::npos)
+        << run.err;
+    EXPECT_NE(
+        run.err.find("velmora-cli: warning: --set Drive: the definition file gives this option the value 2, "
+                     "but its position 1 is what the image stores"),
+        std::string::npos)
         << run.err;
 }
 

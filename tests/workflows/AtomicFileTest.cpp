@@ -112,25 +112,29 @@ TEST_P(PlantedOutputTest, IsRefusedAndLeftAsItWas) {
               2);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Outputs, PlantedOutputTest,
-    ::testing::Values(
-        PlantedCase{"Fifo", [](const std::string& path, const std::string&) { return ::mkfifo(path.c_str(), 0666) == 0; },
-                    "is a FIFO, not a regular file"},
-        PlantedCase{"NullDevice",
-                    [](const std::string& path, const std::string&) {
-                        return ::mknod(path.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
-                    },
-                    "is a character device, not a regular file", true},
-        PlantedCase{"Symlink",
-                    [](const std::string& path, const std::string& aside) {
-                        return ::symlink(aside.c_str(), path.c_str()) == 0;
-                    },
-                    "is a symbolic link to '"},
-        PlantedCase{"Folder",
-                    [](const std::string& path, const std::string&) { return ::mkdir(path.c_str(), 0755) == 0; },
-                    "Is a directory"}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Outputs, PlantedOutputTest,
+                         ::testing::Values(PlantedCase{"Fifo",
+                                                       [](const std::string& path, const std::string&) {
+                                                           return ::mkfifo(path.c_str(), 0666) == 0;
+                                                       },
+                                                       "is a FIFO, not a regular file"},
+                                           PlantedCase{"NullDevice",
+                                                       [](const std::string& path, const std::string&) {
+                                                           return ::mknod(path.c_str(), S_IFCHR | 0666,
+                                                                          makedev(1, 3)) == 0;
+                                                       },
+                                                       "is a character device, not a regular file", true},
+                                           PlantedCase{"Symlink",
+                                                       [](const std::string& path, const std::string& aside) {
+                                                           return ::symlink(aside.c_str(), path.c_str()) == 0;
+                                                       },
+                                                       "is a symbolic link to '"},
+                                           PlantedCase{"Folder",
+                                                       [](const std::string& path, const std::string&) {
+                                                           return ::mkdir(path.c_str(), 0755) == 0;
+                                                       },
+                                                       "Is a directory"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(AtomicFileTest, ASymlinkIsRefusedNamingItsTarget) {
     const std::string path = scratch_.path("link.bin");
