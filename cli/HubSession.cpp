@@ -35,6 +35,21 @@ std::unique_ptr<Clock> realBusClock() {
     return std::make_unique<SystemClock>();
 }
 
+// A file named on the command line must be read and name a hub: a broken one must
+// not pass for a missing hub. The resource folder's may be missing or broken, and
+// then every key takes its default, as in the window.
+bool namedConfigUsable(const ConfigLoad& load, const std::string& path, std::string& error) {
+    if (!load.error.empty()) {
+        error = text::unusableConfig(path, load.error);
+        return false;
+    }
+    if (load.config.table.firstValid() == nullptr) {
+        error = text::unusableConfig(path, text::kConfigWithoutHub);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::string configPathFor(const CliOptions& options) {
@@ -62,25 +77,6 @@ HubSession::~HubSession() {
     // The connection refers to the platform and the clock: it goes first.
     connection_.reset();
 }
-
-namespace {
-
-// A file named on the command line must be read and name a hub: a broken one must
-// not pass for a missing hub. The resource folder's may be missing or broken, and
-// then every key takes its default, as in the window.
-bool namedConfigUsable(const ConfigLoad& load, const std::string& path, std::string& error) {
-    if (!load.error.empty()) {
-        error = text::unusableConfig(path, load.error);
-        return false;
-    }
-    if (load.config.table.firstValid() == nullptr) {
-        error = text::unusableConfig(path, text::kConfigWithoutHub);
-        return false;
-    }
-    return true;
-}
-
-}  // namespace
 
 bool HubSession::loadConfig(const CliOptions& options, std::string& error) {
     const std::string path = configPathFor(options);
