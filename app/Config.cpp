@@ -3,9 +3,9 @@
 #include <iniparser.h>
 
 #include <cstdio>
-#include <memory>
 
 #include "app/Console.h"
+#include "app/IniFile.h"
 
 namespace velmora {
 namespace {
@@ -14,11 +14,6 @@ constexpr const char* kAppTitleKey = "Parvane Config:AppTitle";
 constexpr const char* kScalarModeKey = "Parvane Config:ScalarMode";
 constexpr const char* kFwBinKey = "Parvane Config:FwBin";
 constexpr const char* kTableSection = "Support Vid Pid";
-
-struct DictionaryDeleter {
-    void operator()(dictionary* dict) const { iniparser_freedict(dict); }
-};
-using Dictionary = std::unique_ptr<dictionary, DictionaryDeleter>;
 
 std::string tableKey(const char* field, std::size_t index) {
     char key[64];
@@ -60,18 +55,28 @@ void fillTable(dictionary* dict, SupportedDeviceTable& table, Console& console) 
 }  // namespace
 
 AppConfig initFromIni(const std::string& configPath, Console& console) {
-    AppConfig config;
-    Dictionary dict(iniparser_load(configPath.c_str()));
-    config.appTitle = readText(dict.get(), kAppTitleKey, kDefaultAppTitle);
-    config.isScalarMode = dict ? iniparser_getint(dict.get(), kScalarModeKey, 0) : 0;
-    config.fwbinPath = readText(dict.get(), kFwBinKey, "");
-    fillTable(dict.get(), config.table, console);
-    dict.reset();
+    return readConfigFile(configPath, console).config;
+}
+
+ConfigLoad readConfigFile(const std::string& configPath, Console& console) {
+    ConfigLoad load;
+    AppConfig& config = load.config;
+    IniLoad dict = loadIniFile(configPath);
+    if (!dict.dictionary) {
+        load.error = dict.error;
+        console.line("config file not read, using the defaults: " + configPath + ": " + load.error);
+    }
+    dictionary* file = dict.dictionary.get();
+    config.appTitle = readText(file, kAppTitleKey, kDefaultAppTitle);
+    config.isScalarMode = file ? iniparser_getint(file, kScalarModeKey, 0) : 0;
+    config.fwbinPath = readText(file, kFwBinKey, "");
+    fillTable(file, config.table, console);
+    dict.dictionary.reset();
 
     console.line("App title: " + config.appTitle);
     console.line("Fw Bin: " + config.fwbinPath);
     console.line("ScalarMode: " + std::to_string(config.isScalarMode));
-    return config;
+    return load;
 }
 
 }  // namespace velmora

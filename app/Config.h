@@ -23,8 +23,18 @@ struct AppConfig {
     bool scalarLayout() const { return isScalarMode == 1; }
 };
 
-// Reads the file with every key's default. A missing or unreadable file (iniparser
-// says why on stderr) gives the defaults and an empty table.
+// Reads the file with every key's default. A missing or unreadable file, or one the
+// INI reader refuses, gives the defaults and an empty table, with a console line
+// that says why.
 AppConfig initFromIni(const std::string& configPath, Console& console);
+
+struct ConfigLoad {
+    AppConfig config;
+    std::string error;  // empty when the file was read
+};
+
+// The same, keeping the reason the file could not be read, for callers that treat
+// an unusable file as an error (a configuration the user named).
+ConfigLoad readConfigFile(const std::string& configPath, Console& console);
 
 }  // namespace velmora

@@ -1,5 +1,7 @@
 #include "app/Console.h"
 
+#include "app/PrintableText.h"
+
 #include <syslog.h>
 
 #include <cstdio>
@@ -11,7 +13,10 @@ void SyslogConsole::line(std::string_view text) {
 }
 
 void StderrConsole::line(std::string_view text) {
-    std::fprintf(stderr, "%.*s\n", static_cast<int>(text.size()), text.data());
+    // Console lines quote paths and texts from files; the terminal gets none of
+    // their control characters.
+    const std::string shown = printableText(text, true);
+    std::fprintf(stderr, "%s\n", shown.c_str());
 }
 
 void RecordingConsole::line(std::string_view text) {

@@ -1,6 +1,9 @@
 #include "app/GeneralFunction.h"
 
+#include "app/SafeFile.h"
+
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -84,8 +87,16 @@ std::string GeneralFunction::GetDirFromPath(std::string_view path) {
 }
 
 bool GeneralFunction::PrintNormalLog(std::string_view text, const std::string& logPath) {
-    const int fd = ::open(logPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+    // O_NONBLOCK: a FIFO planted in /tmp under the log's name must not hold up the
+    // launch; only a regular file is appended to.
+    const int fd =
+        ::open(logPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0644);
     if (fd < 0) {
+        return false;
+    }
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
         return false;
     }
     std::string line(text);
@@ -95,11 +106,13 @@ bool GeneralFunction::PrintNormalLog(std::string_view text, const std::string& l
 }
 
 std::optional<std::string> GeneralFunction::GetStringFromFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
+    // A FIFO or device at the path reads as a file that cannot be opened.
+    std::string error;
+    const std::optional<std::string> read = readRegularFile(path, error);
+    if (!read) {
         return std::string{};
     }
-    std::string contents{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    const std::string& contents = *read;
     if (!isValidUtf8(contents)) {
         return std::nullopt;
     }

@@ -3,6 +3,7 @@
 #include <functional>
 #include <map>
 
+#include "app/PrintableText.h"
 #include "cli/CliText.h"
 #include "cli/CommandContext.h"
 #include "cli/DeviceCommands.h"
@@ -73,14 +74,15 @@ ExitStatus run(const CliOptions& options, TerminalStreams streams, FirmwareBuffe
 
 }  // namespace
 
+// Messages quote paths, arguments and texts from files: none of their control
+// characters reach the terminal (an alert's own line breaks stay).
 ExitStatus CommandContext::fail(ExitStatus status, const std::string& message) const {
-    streams.err << text::kProgramName << ": " << message << '\n';
-    streams.err.flush();
+    note(message);
     return status;
 }
 
 void CommandContext::note(const std::string& message) const {
-    streams.err << text::kProgramName << ": " << message << '\n';
+    streams.err << text::kProgramName << ": " << printableText(message, true) << '\n';
     streams.err.flush();
 }
 

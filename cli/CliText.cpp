@@ -1,5 +1,7 @@
 #include "cli/CliText.h"
 
+#include "app/PrintableText.h"
+#include "device/UsbStatus.h"
 #include "editor/EditorConstants.h"
 #include "firmware/FirmwareBuffer.h"
 #include "workflows/TextFormat.h"
@@ -32,6 +34,10 @@ std::string unknownScenario(const std::string& scenario) {
 
 std::string cannotRead(const std::string& path, const std::string& reason) {
     return "cannot read '" + path + "': " + reason;
+}
+
+std::string unusableConfig(const std::string& path, const std::string& reason) {
+    return "--config: cannot use '" + path + "': " + reason;
 }
 
 std::string cannotWrite(const std::string& path, const std::string& reason) {
@@ -100,6 +106,42 @@ std::string stringsTooLong(const std::string& option) {
     return option + ": manufacturer, product and serial number hold at most 29 bytes together";
 }
 
+std::string notFourHexDigits(const std::string& option, const std::string& value) {
+    return option + ": expected four hex digits, got '" + value + "'";
+}
+
+std::string notContainerId(const std::string& value) {
+    return "--container-id: expected 32 hex digits, as {00112233-4455-6677-8899-aabbccddeeff} or without "
+           "braces and dashes, got '" +
+           value + "'";
+}
+
+std::string setPosition(const std::string& name, std::size_t position, const std::string& title) {
+    return formatText("--set %s: wrote option position %zu (%s)", name.c_str(), position, title.c_str());
+}
+
+std::string setPositionDiffers(const std::string& name, const std::string& valueText, std::size_t position) {
+    return formatText(
+        "warning: --set %s: the definition file gives this option the value %s, but its position %zu is what "
+        "the image stores; reading the image back shows the option whose value is %zu",
+        name.c_str(), valueText.c_str(), position, position);
+}
+
+std::string savedToStandardOutput(std::size_t size) {
+    return formatText("wrote %zu bytes to standard output", size);
+}
+
+std::string openRefused(const std::string& reason) {
+    return "the hub was not opened: " + reason;
+}
+
+std::string openFailed(unsigned status) {
+    if (status == kIOReturnExclusiveAccess) {
+        return openRefused("another driver holds it, or this user may not open it (see 'driver load')");
+    }
+    return openRefused(formatText("status 0x%08X", status));
+}
+
 std::string savedFile(const std::string& path, std::size_t size) {
     return formatText("wrote %zu bytes to %s", size, path.c_str());
 }
@@ -109,12 +151,7 @@ std::string flashWithoutImage(const std::string& path) {
 }
 
 std::string printable(std::string_view value) {
-    std::string shown(value);
-    for (char& character : shown) {
-        const auto byte = static_cast<unsigned char>(character);
-        if (byte < 0x20 || byte == 0x7F) character = '?';
-    }
-    return shown;
+    return printableText(value);
 }
 
 }  // namespace velmora::cli::text

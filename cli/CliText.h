@@ -24,7 +24,8 @@ Hub commands (the status lines of the window go to stdout):
                            --allow-new-ids is given (the hub comes back under those IDs)
   scalar [--allow-new-ids] the production-line update with the image named by FwBin in the
                            configuration (relative to the configuration's folder)
-  read OUT.bin             read the whole flash (32768 bytes) into the file OUT.bin
+  read OUT.bin             read the whole flash (32768 bytes) into the file OUT.bin; with
+                           "-", to stdout (the status lines then go to stderr)
   erase                    erase the hub's flash
   driver load [--reboot|--no-reboot]
                            install the update driver for the configuration's hubs (asks for an
@@ -40,11 +41,15 @@ Image commands (no hub needed):
                          [--product TEXT] [--serial TEXT] [--container-id TEXT]
                          [--ic DEF.INI --set NAME=VALUE ...]
                            change the identity or the chip configuration of an image and save
-                           it as OUT; IDs are four hex digits, the three strings hold 29 bytes
-                           together; --set takes a property name and one of its option values
+                           it as OUT ("-": stdout, every other line to stderr); IDs are exactly
+                           four hex digits, the container ID 32 (braces and dashes optional),
+                           the three strings hold 29 bytes together; --set takes a property
+                           name and one of its options and stores the option's position in
+                           the list (stderr says which, and warns when its value differs)
 
 Options:
-  --config FILE            configuration to use (default: config.ini of the resource folder)
+  --config FILE            configuration to use (default: config.ini of the resource folder);
+                           a named file that cannot be read or names no hub is an error
   --simulate[=SCENARIO]    drive a simulated hub with the configuration's first supported IDs
                            instead of real hardware; SCENARIO is one of:
 %s  --trace                  print each control request to stderr:
@@ -52,6 +57,9 @@ Options:
   --json                   machine-readable output for detect, list and image show
   --verbose                print diagnostic lines to stderr
   -h, --help               show this help
+
+Output files are replaced whole; a symbolic link, FIFO or device at the path is refused,
+and a new file never takes setuid bits or another user's permissions.
 
 Exit status: 0 success, 1 the hub operation failed, 2 bad usage or unusable input.
 
@@ -73,6 +81,8 @@ std::string unexpectedArgument(const std::string& command, const std::string& ar
 std::string missingArgument(const std::string& command, const std::string& what);
 std::string unknownScenario(const std::string& scenario);
 std::string cannotRead(const std::string& path, const std::string& reason);
+std::string unusableConfig(const std::string& path, const std::string& reason);
+inline constexpr const char* kConfigWithoutHub = "it defines no supported hub (VID_nn, SSPID_nn, HSPID_nn)";
 std::string cannotWrite(const std::string& path, const std::string& reason);
 std::string emptyFile(const std::string& path);
 std::string shortImage(const std::string& path, long long size);
@@ -88,6 +98,20 @@ std::string unknownPropertyOption(const std::string& name, const std::string& va
 std::string badSetting(const std::string& setting);
 std::string editRefused(const std::string& option, const std::string& reason);
 std::string stringsTooLong(const std::string& option);
+std::string notFourHexDigits(const std::string& option, const std::string& value);
+std::string notContainerId(const std::string& value);
+// "--set NAME=VALUE" writes the option's position in the list into the bits.
+std::string setPosition(const std::string& name, std::size_t position, const std::string& title);
+std::string setPositionDiffers(const std::string& name, const std::string& valueText, std::size_t position);
+
+// "-o -" and "read -": the image goes to standard output.
+inline constexpr const char* kStandardOutputName = "-";
+inline constexpr const char* kBinaryToTerminal =
+    "refusing to write a binary image to a terminal (redirect standard output or name a file)";
+std::string savedToStandardOutput(std::size_t size);
+// A hub command that could not open the hub says why, besides the status lines.
+std::string openRefused(const std::string& reason);
+std::string openFailed(unsigned status);
 
 // The labels of the flash page's fields, as the window shows them.
 inline constexpr const char* kVidLabel = "VID";
@@ -104,8 +128,9 @@ inline constexpr const char* kPageLabel = "PageName";
 std::string savedFile(const std::string& path, std::size_t size);
 std::string flashWithoutImage(const std::string& path);
 
-// Text from an image file, safe to print: control characters (which a crafted
-// file could use to drive the terminal) become '?'.
+// Text from a file or an argument, safe to print on one line: control characters
+// (which a crafted file or path could use to drive the terminal), C1 controls
+// included, become '?'.
 std::string printable(std::string_view value);
 
 }  // namespace velmora::cli::text

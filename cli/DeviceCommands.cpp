@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <memory>
+#include <optional>
+#include <vector>
 
 #include "cli/CliText.h"
 #include "cli/HubSession.h"
@@ -45,8 +47,32 @@ std::unique_ptr<HubSession> openSession(const CommandContext& command, std::stri
     return HubSession::open(command.options, command.streams.err, error);
 }
 
-ExitStatus outcome(bool succeeded) {
-    return succeeded ? ExitStatus::Success : ExitStatus::WorkflowFailed;
+std::string withoutLineEnd(std::string text) {
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+    return text;
+}
+
+// "read -": the bytes go to standard output, which must then not be a terminal.
+bool writeToStandardOutput(const CommandContext& command, const std::vector<std::uint8_t>& bytes) {
+    if (command.streams.outIsTerminal) {
+        command.fail(ExitStatus::BadUsage, text::kBinaryToTerminal);
+        return false;
+    }
+    command.streams.out.write(reinterpret_cast<const char*>(bytes.data()),
+                              static_cast<std::streamsize>(bytes.size()));
+    command.streams.out.flush();
+    if (!command.streams.out) {
+        command.fail(ExitStatus::WorkflowFailed, text::cannotWrite(text::kStandardOutputName, "write error"));
+        return false;
+    }
+    return true;
+}
+
+// With the image on standard output, every other line goes to standard error.
+TerminalStreams statusStreams(const CommandContext& command, const std::string& outputPath) {
+    if (outputPath != text::kStandardOutputName) return command.streams;
+    const TerminalStreams& streams = command.streams;
+    return {streams.err, streams.err, streams.errIsTerminal, streams.errIsTerminal};
 }
 
 constexpr const char* kAllowNewIds = "--allow-new-ids";
@@ -57,18 +83,6 @@ bool takeFlag(std::vector<std::string>& words, const std::string& flag) {
     const bool found = end != words.end();
     words.erase(end, words.end());
     return found;
-}
-
-// A workflow's outcome. A hub that another run holds is also said on stderr, as
-// the command's error line.
-ExitStatus workflowOutcome(const CommandContext& command, HubSession& session, bool succeeded) {
-    if (succeeded) return ExitStatus::Success;
-    if (session.connection().refusedAsBusy()) {
-        std::string line = messages::kHubBusy;
-        if (!line.empty() && line.back() == '\n') line.pop_back();
-        return command.fail(ExitStatus::WorkflowFailed, line);
-    }
-    return ExitStatus::WorkflowFailed;
 }
 
 WorkflowContext workflowContext(TerminalReporter& reporter, HubSession& session) {
@@ -143,13 +157,40 @@ void printHubs(const CommandContext& command, const std::vector<ListedHub>& hubs
 // The flash page read's output: the flash contents, whether or not they hold an image.
 ExitStatus saveFlashContents(const CommandContext& command, const std::string& path) {
     const FirmwareBuffer& flashPage = command.buffers.flashPage;
-    const FileWriteResult written = writeFileAtomically(path, flashPage.data.data(), flashPage.data.size());
-    if (!written.written) {
-        return command.fail(ExitStatus::WorkflowFailed, text::cannotWrite(path, written.error));
+    const bool toStandardOutput = path == text::kStandardOutputName;
+    if (toStandardOutput) {
+        if (!writeToStandardOutput(command, flashPage.data)) return ExitStatus::WorkflowFailed;
+    } else {
+        const FileWriteResult written =
+            writeFileAtomically(path, flashPage.data.data(), flashPage.data.size());
+        if (!written.written) {
+            return command.fail(ExitStatus::WorkflowFailed, text::cannotWrite(path, written.error));
+        }
     }
-    command.note(flashPage.loaded ? text::savedFile(path, flashPage.data.size())
-                                  : text::flashWithoutImage(path));
+    const std::size_t size = flashPage.data.size();
+    if (!flashPage.loaded) {
+        command.note(text::flashWithoutImage(toStandardOutput ? "standard output" : path));
+    } else {
+        command.note(toStandardOutput ? text::savedToStandardOutput(size) : text::savedFile(path, size));
+    }
     return ExitStatus::Success;
+}
+
+// Why the hub could not be opened, when the program knows more than the status
+// lines say: another run holds it, or its lock file cannot be used.
+std::optional<std::string> openFailureReason(HubConnection& connection) {
+    if (connection.refusedAsBusy()) return withoutLineEnd(messages::kHubBusy);
+    const HubConnection::OpenFailure& failure = connection.lastOpenFailure();
+    if (failure.lockProblem.empty()) return std::nullopt;
+    return text::openRefused(failure.lockProblem);
+}
+
+// A failed hub command: the status lines stay as the window shows them; the real
+// cause follows on stderr when there is one.
+ExitStatus workflowOutcome(const CommandContext& command, HubSession& session, bool succeeded) {
+    if (succeeded) return ExitStatus::Success;
+    if (const auto reason = openFailureReason(session.connection())) command.note(*reason);
+    return ExitStatus::WorkflowFailed;
 }
 
 }  // namespace
@@ -161,7 +202,15 @@ ExitStatus runDetect(const CommandContext& command) {
     if (!session) return command.fail(ExitStatus::BadUsage, error);
     const HubInfo info = DetectHub(session->connection());
     printHubInfo(command, info);
-    return outcome(info.colour == TextColour::Blue);
+    if (info.colour != TextColour::Blue) return ExitStatus::WorkflowFailed;
+    // The field keeps the window's text (fwVer:ffff for a hub that would not open);
+    // the reason and the exit status say it was not a success.
+    const IOReturn openStatus = session->connection().lastOpenFailure().status;
+    if (openStatus != kIOReturnSuccess) {
+        command.note(openFailureReason(session->connection()).value_or(text::openFailed(openStatus)));
+        return ExitStatus::WorkflowFailed;
+    }
+    return ExitStatus::Success;
 }
 
 ExitStatus runList(const CommandContext& command) {
@@ -227,10 +276,13 @@ ExitStatus runRead(const CommandContext& command) {
         return command.fail(ExitStatus::BadUsage, error);
     }
     const std::string& path = command.arguments[0];
-    if (!outputFolderUsable(path, error)) return command.fail(ExitStatus::BadUsage, error);
+    if (!outputPathUsable(path, error)) return command.fail(ExitStatus::BadUsage, error);
+    if (path == text::kStandardOutputName && command.streams.outIsTerminal) {
+        return command.fail(ExitStatus::BadUsage, text::kBinaryToTerminal);
+    }
     auto session = openSession(command, error);
     if (!session) return command.fail(ExitStatus::BadUsage, error);
-    TerminalReporter reporter(command.streams);
+    TerminalReporter reporter(statusStreams(command, path));
     beginWorkflow(reporter);
     if (!readFunc_FwFlash(workflowContext(reporter, *session), command.buffers.flashPage)) {
         return workflowOutcome(command, *session, false);

@@ -2,11 +2,10 @@
 
 #include <unistd.h>
 
-#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
+#include <utility>
 
 #include "app/AppPaths.h"
 #include "cli/CliText.h"
@@ -36,6 +35,21 @@ std::unique_ptr<Clock> realBusClock() {
             return std::make_unique<RemoteClock>(static_cast<int>(descriptor));
     }
     return std::make_unique<SystemClock>();
+}
+
+// A file named on the command line must be read and name a hub: a broken one must
+// not pass for a missing hub. The resource folder's may be missing or broken, and
+// then every key takes its default, as in the window.
+bool namedConfigUsable(const ConfigLoad& load, const std::string& path, std::string& error) {
+    if (!load.error.empty()) {
+        error = text::unusableConfig(path, load.error);
+        return false;
+    }
+    if (load.config.table.firstValid() == nullptr) {
+        error = text::unusableConfig(path, text::kConfigWithoutHub);
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -68,14 +82,13 @@ HubSession::~HubSession() {
 
 bool HubSession::loadConfig(const CliOptions& options, std::string& error) {
     const std::string path = configPathFor(options);
-    // A file named on the command line must be there; the resource folder's may be
-    // missing, and then every key takes its default, as in the window.
-    if (options.configPath && !std::ifstream(path)) {
-        error = text::cannotRead(path, std::strerror(errno));
-        return false;
-    }
+    // A file named on the command line must be there and define a hub; the
+    // resource folder's may be missing, and then every key takes its default, as in
+    // the window.
     driver::SystemShellRunner shell;
     LaunchResult launched = runLaunchSequence(LaunchInputs(*console_, shell, path));
+    if (options.configPath && !namedConfigUsable({launched.config, launched.configError}, path, error))
+        return false;
     config_ = std::move(launched.config);
     needSignDriver_ = launched.needSignDriver;
     privateFolder_ = std::move(launched.privateFolder);

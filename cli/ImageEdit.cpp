@@ -1,7 +1,10 @@
 #include "cli/ImageEdit.h"
 
+#include <algorithm>
+#include <array>
 #include <memory>
 #include <optional>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -10,6 +13,7 @@
 #include "cli/ImageDefinition.h"
 #include "cli/ImageFile.h"
 #include "editor/DescriptorFields.h"
+#include "editor/PropertyCells.h"
 #include "editor/PropertyModel.h"
 #include "workflows/FlashPageSave.h"
 
@@ -64,6 +68,51 @@ bool readOption(ArgumentReader& reader, EditRequest& request, std::string& error
            reader.option("--ic", request.definition, error) || readFieldOption(reader, request, error);
 }
 
+bool isHexDigit(char character) {
+    return (character >= '0' && character <= '9') || (character >= 'a' && character <= 'f') ||
+           (character >= 'A' && character <= 'F');
+}
+
+bool allHexDigits(std::string_view text) {
+    return std::all_of(text.begin(), text.end(), isHexDigit);
+}
+
+// 32 hex digits, bare or in the 8-4-4-4-12 groups, each form with or without braces.
+bool isContainerIdText(std::string_view text) {
+    constexpr std::size_t kDigits = 32;
+    constexpr std::array<std::size_t, 4> kDashes = {8, 13, 18, 23};
+    if (!text.empty() && text.front() == '{') {
+        if (text.size() < 2 || text.back() != '}') return false;
+        text = text.substr(1, text.size() - 2);
+    }
+    if (text.size() == kDigits) return allHexDigits(text);
+    if (text.size() != kDigits + kDashes.size()) return false;
+    for (std::size_t index = 0; index < text.size(); ++index) {
+        const bool dash = std::find(kDashes.begin(), kDashes.end(), index) != kDashes.end();
+        if (dash ? text[index] != '-' : !isHexDigit(text[index])) return false;
+    }
+    return true;
+}
+
+// The window takes every keystroke and converts any character; a script gets an
+// error for junk instead of an image that holds something else than it asked for.
+// IDs of the wrong length keep the editor's own messages.
+bool fieldValueAcceptable(const FieldEdit& edit, std::string& error) {
+    switch (edit.field) {
+        case IdentityField::Vid:
+        case IdentityField::Sspid:
+        case IdentityField::Hspid:
+            if (allHexDigits(edit.value)) return true;
+            error = text::notFourHexDigits(edit.option, edit.value);
+            return false;
+        case IdentityField::ContainerId:
+            if (isContainerIdText(edit.value)) return true;
+            error = text::notContainerId(edit.value);
+            return false;
+        default: return true;
+    }
+}
+
 bool parseEdit(const CommandContext& command, EditRequest& request, std::string& error) {
     ArgumentReader reader(command.arguments);
     while (!reader.done() && error.empty()) {
@@ -85,6 +134,9 @@ bool parseEdit(const CommandContext& command, EditRequest& request, std::string&
     } else if (!request.settings.empty() && request.definition.empty()) {
         error = text::missingArgument("image edit --set", "the definition file (--ic DEF.INI)");
     }
+    for (const FieldEdit& edit : request.fields) {
+        if (error.empty()) fieldValueAcceptable(edit, error);
+    }
     return error.empty();
 }
 
@@ -103,8 +155,20 @@ bool applyFieldEdit(FirmwareBuffer& image, const FieldEdit& edit, Console& conso
     return true;
 }
 
-bool applySetting(FirmwareBuffer& image, editor::PropertyModel& model, const std::string& setting,
-                  std::string& error) {
+// The option is stored as its position in the list, as the window's pop-up does;
+// when the definition file gives it another value text, the image reads back as
+// the option whose value is that position, so the user is warned.
+void reportSetting(const CommandContext& command, const PropItem& item, const std::string& name,
+                   std::size_t position) {
+    const std::vector<std::string> titles = editor::optionTitles(item);
+    command.note(text::setPosition(name, position, titles.at(position)));
+    if (item.dataList.at(position) != std::to_string(position)) {
+        command.note(text::setPositionDiffers(name, item.dataList.at(position), position));
+    }
+}
+
+bool applySetting(const CommandContext& command, FirmwareBuffer& image, editor::PropertyModel& model,
+                  const std::string& setting, std::string& error) {
     const std::size_t equals = setting.find('=');
     if (equals == std::string::npos || equals == 0) {
         error = text::badSetting(setting);
@@ -114,7 +178,11 @@ bool applySetting(FirmwareBuffer& image, editor::PropertyModel& model, const std
     const std::string value = setting.substr(equals + 1);
     const editor::OptionResult result = model.setProperty(image, name, value);
     switch (result.outcome) {
-        case editor::OptionOutcome::Changed: return true;
+        case editor::OptionOutcome::Changed: {
+            const std::shared_ptr<PropItem> item = model.findProperty(name);
+            reportSetting(command, *item, name, editor::findOption(*item, value).value_or(0));
+            return true;
+        }
         case editor::OptionOutcome::NotEditable:
             error = text::editRefused("--set " + name, result.alertText);
             break;
@@ -137,6 +205,29 @@ std::unique_ptr<Console> consoleFor(const CliOptions& options) {
     return std::make_unique<SilentConsole>();
 }
 
+ExitStatus writeImageToStandardOutput(const CommandContext& command, const FirmwareBuffer& image) {
+    const std::size_t size = image.data.size();
+    command.streams.out.write(reinterpret_cast<const char*>(image.data.data()),
+                              static_cast<std::streamsize>(size));
+    command.streams.out.flush();
+    if (!command.streams.out) {
+        return command.fail(ExitStatus::WorkflowFailed,
+                            text::cannotWrite(text::kStandardOutputName, "write error"));
+    }
+    command.note(text::savedToStandardOutput(size));
+    return ExitStatus::Success;
+}
+
+ExitStatus writeImageFile(const CommandContext& command, const FirmwareBuffer& image, const std::string& path,
+                          TerminalReporter& reporter, Console& console) {
+    std::string reason;
+    if (!saveFinished_FwFlash(image, path, reporter, console, &reason)) {
+        return command.fail(ExitStatus::WorkflowFailed, text::cannotWrite(path, reason));
+    }
+    command.note(text::savedFile(path, image.data.size()));
+    return ExitStatus::Success;
+}
+
 }  // namespace
 
 ExitStatus runImageEdit(const CommandContext& command) {
@@ -144,8 +235,12 @@ ExitStatus runImageEdit(const CommandContext& command) {
     std::string error;
     if (!parseEdit(command, request, error)) return command.fail(ExitStatus::BadUsage, error);
     FirmwareBuffer& image = command.buffers.flashPage;
-    if (!loadImageFile(request.file, image, error) || !outputFolderUsable(request.output, error)) {
+    if (!loadImageFile(request.file, image, error) || !outputPathUsable(request.output, error)) {
         return command.fail(ExitStatus::BadUsage, error);
+    }
+    const bool toStandardOutput = request.output == text::kStandardOutputName;
+    if (toStandardOutput && command.streams.outIsTerminal) {
+        return command.fail(ExitStatus::BadUsage, text::kBinaryToTerminal);
     }
     const std::unique_ptr<Console> console = consoleFor(command.options);
     for (const FieldEdit& edit : request.fields) {
@@ -157,16 +252,19 @@ ExitStatus runImageEdit(const CommandContext& command) {
             return command.fail(ExitStatus::BadUsage, error);
         }
         for (const std::string& setting : request.settings) {
-            if (!applySetting(image, model, setting, error)) return command.fail(ExitStatus::BadUsage, error);
+            if (!applySetting(command, image, model, setting, error)) {
+                return command.fail(ExitStatus::BadUsage, error);
+            }
         }
     }
     TerminalReporter reporter(command.streams);
-    if (!save_FwFlash(image, fieldsToSave(image, request), reporter, *console, command.streams.out)) {
+    // With the image on standard output, the string area's dump goes to stderr.
+    std::ostream& dump = toStandardOutput ? command.streams.err : command.streams.out;
+    if (!save_FwFlash(image, fieldsToSave(image, request), reporter, *console, dump)) {
         return ExitStatus::BadUsage;
     }
-    if (!saveFinished_FwFlash(image, request.output, reporter, *console)) return ExitStatus::WorkflowFailed;
-    command.note(text::savedFile(request.output, image.data.size()));
-    return ExitStatus::Success;
+    return toStandardOutput ? writeImageToStandardOutput(command, image)
+                            : writeImageFile(command, image, request.output, reporter, *console);
 }
 
 }  // namespace velmora::cli

@@ -3,29 +3,26 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <filesystem>
 
+#include "app/SafeFile.h"
 #include "cli/CliText.h"
 
 namespace velmora::cli {
+namespace {
 
-bool loadImageFile(const std::string& path, FirmwareBuffer& buffer, std::string& error, ImageUse use) {
-    struct stat status {};
-    if (::stat(path.c_str(), &status) != 0) {
-        error = text::cannotRead(path, std::strerror(errno));
+// The file is opened as the loader will open it: a regular file, without blocking.
+bool readableRegularFile(const std::string& path, struct stat& status, std::string& error) {
+    const int descriptor = openRegularFile(path, error, &status);
+    if (descriptor < 0) {
+        error = text::cannotRead(path, error);
         return false;
     }
-    if (S_ISDIR(status.st_mode)) {
-        error = text::cannotRead(path, std::strerror(EISDIR));
-        return false;
-    }
-    if (::access(path.c_str(), R_OK) != 0) {
-        error = text::cannotRead(path, std::strerror(errno));
-        return false;
-    }
+    ::close(descriptor);
+    return true;
+}
+
+bool imageSizeUsable(const std::string& path, const struct stat& status, std::string& error) {
     if (status.st_size == 0) {
         error = text::emptyFile(path);
         return false;
@@ -34,6 +31,14 @@ bool loadImageFile(const std::string& path, FirmwareBuffer& buffer, std::string&
         error = text::shortImage(path, static_cast<long long>(status.st_size));
         return false;
     }
+    return true;
+}
+
+}  // namespace
+
+bool loadImageFile(const std::string& path, FirmwareBuffer& buffer, std::string& error, ImageUse use) {
+    struct stat status {};
+    if (!readableRegularFile(path, status, error) || !imageSizeUsable(path, status, error)) return false;
     if (!imageSizeAllowed(path, static_cast<long long>(status.st_size), use, error)) return false;
     if (!FW_LoadFile(buffer, path) || !buffer.loaded) {
         error = text::noConfigurationBlock(path);
@@ -47,20 +52,11 @@ std::string containingFolder(const std::string& path) {
     return parent.empty() ? std::string(".") : parent.string();
 }
 
-bool outputFolderUsable(const std::string& path, std::string& error) {
-    const std::string folder = containingFolder(path);
-    struct stat status {};
-    if (::stat(folder.c_str(), &status) != 0) {
-        error = text::cannotWrite(path, std::strerror(errno));
-        return false;
-    }
-    if (!S_ISDIR(status.st_mode)) {
-        error = text::cannotWrite(path, std::strerror(ENOTDIR));
-        return false;
-    }
-    std::error_code ignored;
-    if (std::filesystem::is_directory(path, ignored)) {
-        error = text::cannotWrite(path, std::strerror(EISDIR));
+bool outputPathUsable(const std::string& path, std::string& error) {
+    if (path == text::kStandardOutputName) return true;
+    std::string reason;
+    if (!checkWritableFolder(containingFolder(path), reason) || !checkReplaceableTarget(path, reason)) {
+        error = text::cannotWrite(path, reason);
         return false;
     }
     return true;

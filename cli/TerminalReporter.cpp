@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "app/PrintableText.h"
 #include "cli/CliText.h"
 
 namespace velmora::cli {
@@ -35,14 +36,16 @@ void TerminalReporter::appendProgressInfo_Red(const std::string& text) {
     append(text, kRed);
 }
 
-void TerminalReporter::append(const std::string& text, const char* colour) {
+void TerminalReporter::append(const std::string& paneText, const char* colour) {
+    // A pane line may quote an image's path or the configuration's FwBin.
+    const std::string shown = printableText(paneText, true);
     clearBar();
     if (streams_.outIsTerminal) {
         // The colour ends before the line break, so the next line starts plain.
-        const std::size_t textEnd = text.find_last_not_of('\n') + 1;
-        streams_.out << colour << text.substr(0, textEnd) << kPlain << text.substr(textEnd);
+        const std::size_t textEnd = shown.find_last_not_of('\n') + 1;
+        streams_.out << colour << shown.substr(0, textEnd) << kPlain << shown.substr(textEnd);
     } else {
-        streams_.out << text;
+        streams_.out << shown;
     }
     streams_.out.flush();
     drawBar();
@@ -56,7 +59,8 @@ void TerminalReporter::updateProgressBar(double value, ProgressDelivery) {
 void TerminalReporter::showAlert(const std::string& text) {
     clearBar();
     alerts_.push_back(text);
-    streams_.err << text::kProgramName << ": " << withoutTrailingLineBreaks(text) << '\n';
+    streams_.err << text::kProgramName << ": " << printableText(withoutTrailingLineBreaks(text), true)
+                 << '\n';
     streams_.err.flush();
 }
 

@@ -41,6 +41,7 @@ bool HubConnection::openFirst(const std::optional<std::string>& portPath) {
     // so that its exclusive hold cannot block the hub that comes back.
     closeHub();
     refusedAsBusy_ = false;
+    lastOpenFailure_ = {kIOReturnNotFound, {}};
     for (const UsbDeviceInfo& device : platform_.listDevices()) {
         if (!isCandidate(device) || (portPath && device.portPath != *portPath)) continue;
         // Only the first supported hub is tried: a busy first hub fails the open
@@ -55,9 +56,11 @@ bool HubConnection::openListed(const UsbDeviceInfo& device) {
     if (!claimPortOf(device.portPath)) return false;
     UsbPlatform::OpenResult opened = platform_.openDevice(device);
     if (!opened.device) {
+        lastOpenFailure_ = {opened.status, {}};
         releaseClaimUnlessHeld();
         return false;
     }
+    lastOpenFailure_ = {};
     device_ = std::move(opened.device);
     openPort_ = device.portPath;
     const IOReturn handshake =
@@ -79,6 +82,7 @@ bool HubConnection::claimPortOf(const std::string& portPath) {
     UsbPlatform::ClaimResult claimed = platform_.claimPort(portPath);
     if (!claimed.claim) {
         refusedAsBusy_ = claimed.status == kIOReturnExclusiveAccess;
+        lastOpenFailure_ = {claimed.status, std::move(claimed.problem)};
         return false;
     }
     claim_ = std::move(claimed.claim);

@@ -70,6 +70,14 @@ public:
     void beginPortHold() { ++portHolds_; }
     void endPortHold();
 
+    // Why the last openHub failed: the platform's status (kIOReturnNotFound when no
+    // supported hub was attached) and, when the port lock refused it, the lock's
+    // own words. Cleared by an open that succeeds.
+    struct OpenFailure {
+        IOReturn status = kIOReturnSuccess;
+        std::string lockProblem;
+    };
+    const OpenFailure& lastOpenFailure() const { return lastOpenFailure_; }
     // The limit for each request from now on (tests shorten it).
     void setControlTimeout(Milliseconds timeout) { controlTimeout_ = timeout; }
     Milliseconds controlTimeout() const { return controlTimeout_; }
@@ -102,6 +110,7 @@ private:
     std::unique_ptr<UsbDevice> device_;
     std::string openPort_;
     RequestObserver observer_;
+    OpenFailure lastOpenFailure_;
     Milliseconds controlTimeout_ = kControlTransferTimeout;
     Milliseconds eraseTimeout_ = kEraseRequestTimeout;
 };

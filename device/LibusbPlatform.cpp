@@ -122,7 +122,8 @@ std::vector<UsbDeviceInfo> LibusbPlatform::listDevices() {
 
 UsbPlatform::ClaimResult LibusbPlatform::claimPort(const std::string& portPath) {
     PortLock lock;
-    if (const IOReturn status = lock.acquire(portPath); status != kIOReturnSuccess) return {nullptr, status};
+    if (const IOReturn status = lock.acquire(portPath); status != kIOReturnSuccess)
+        return {nullptr, status, lock.error()};
     return {std::make_unique<LockClaim>(std::move(lock)), kIOReturnSuccess};
 }
 

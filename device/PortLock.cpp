@@ -4,7 +4,11 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
 #include <cerrno>
+#include <cstring>
+
+#include "app/SafeFile.h"
 
 namespace velmora {
 
@@ -20,9 +24,19 @@ bool isWritableFolder(const char* path) {
 
 // Opens an existing lock file read-only, or creates it. A file of another user in a
 // sticky folder cannot be opened with O_CREAT, hence the two steps. O_NOFOLLOW keeps
-// a planted symlink from redirecting the open.
+// a planted symlink from redirecting the open, and O_NONBLOCK a planted FIFO or
+// device from blocking it: the caller then refuses anything but a regular file.
+//
+// The lock folder is shared by every user, so another local user can create the
+// lock file first (or open ours) and hold its flock. That user can keep our runs
+// away from the hub on that port, which they are refused as busy, and nothing
+// more: the file is only ever opened read-only, never followed, truncated or
+// written, so its owner gains no write anywhere and no content of ours. This is
+// accepted because a user at the machine can keep the hub from us anyway (by
+// unplugging it), and the lock must be shared by the runs of every user to keep
+// them off one hub; a private folder would split them.
 int openLockFile(const std::string& path) {
-    const int flags = O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY;
+    const int flags = O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK;
     for (int attempt = 0; attempt < 2; ++attempt) {
         int descriptor = open(path.c_str(), flags);
         if (descriptor >= 0 || errno != ENOENT) return descriptor;
@@ -30,6 +44,10 @@ int openLockFile(const std::string& path) {
         if (descriptor >= 0 || errno != EEXIST) return descriptor;
     }
     return -1;
+}
+
+std::string lockFileProblem(const std::string& path, const std::string& reason) {
+    return "cannot use the lock file '" + path + "': " + reason;
 }
 
 }  // namespace
@@ -61,14 +79,21 @@ std::string PortLock::fileName(const std::string& portPath) {
 
 IOReturn PortLock::acquire(const std::string& portPath, const std::string& directory) {
     release();
-    const int descriptor = openLockFile(directory + "/" + fileName(portPath));
-    if (descriptor < 0) return kIOReturnNotPermitted;
+    error_.clear();
+    const std::string path = directory + "/" + fileName(portPath);
+    const int descriptor = openLockFile(path);
+    if (descriptor < 0) {
+        error_ = lockFileProblem(path, errno == ELOOP ? "is a symbolic link" : std::strerror(errno));
+        return kIOReturnNotPermitted;
+    }
     struct stat info {};
     if (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
+        error_ = lockFileProblem(path, "is " + fileKindName(info.st_mode) + ", not a regular file");
         close(descriptor);
         return kIOReturnNotPermitted;
     }
     if (flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
+        error_ = "another run holds the lock file '" + path + "'";
         close(descriptor);
         return kIOReturnExclusiveAccess;
     }

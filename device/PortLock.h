@@ -4,6 +4,7 @@
 // named after the port path; the kernel drops it when its holder exits, so a
 // crashed run never leaves the hub locked.
 #include <string>
+#include <utility>
 
 #include "device/UsbStatus.h"
 
@@ -13,16 +14,21 @@ class PortLock {
 public:
     PortLock() = default;
     ~PortLock() { release(); }
-    PortLock(PortLock&& other) noexcept : descriptor_(other.descriptor_) { other.descriptor_ = -1; }
+    PortLock(PortLock&& other) noexcept : descriptor_(other.descriptor_), error_(std::move(other.error_)) {
+        other.descriptor_ = -1;
+    }
     PortLock& operator=(PortLock&& other) noexcept;
     PortLock(const PortLock&) = delete;
     PortLock& operator=(const PortLock&) = delete;
 
     // kIOReturnSuccess with the lock held, kIOReturnExclusiveAccess when someone
-    // else holds it, kIOReturnNotPermitted when no lock file can be opened.
+    // else holds it, kIOReturnNotPermitted when no lock file can be opened or what
+    // stands at its path is not a regular file (a FIFO there never blocks).
+    // error() then says which.
     IOReturn acquire(const std::string& portPath, const std::string& directory);
     IOReturn acquire(const std::string& portPath) { return acquire(portPath, defaultDirectory()); }
     bool held() const { return descriptor_ >= 0; }
+    const std::string& error() const { return error_; }
     void release();
 
     // A folder every user's run shares: /run/lock, else /tmp.
@@ -33,6 +39,7 @@ public:
 
 private:
     int descriptor_ = -1;
+    std::string error_;
 };
 
 }  // namespace velmora

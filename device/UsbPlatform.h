@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "device/Clock.h"
@@ -77,6 +78,9 @@ public:
     struct ClaimResult {
         std::unique_ptr<PortClaim> claim;  // null when refused
         IOReturn status = kIOReturnError;
+        // When the port's lock file itself is unusable (a FIFO or a device planted
+        // at its path, a folder that cannot be written), the lock's own words.
+        std::string problem;
     };
     // Claims a port for one holder. Never waits: a port held elsewhere is refused at
     // once with kIOReturnExclusiveAccess. A platform that no other program shares

@@ -3,9 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <sstream>
-
+#include "app/SafeFile.h"
 #include "driver_install/RestartPrompt.h"
 #include "driver_install/ShellEscape.h"
 
@@ -42,11 +40,10 @@ void takeBootArgsSnapshot(const std::filesystem::path& snapshotPath, ShellRunner
 }
 
 std::string readBootArgsSnapshot(const std::filesystem::path& snapshotPath) {
-    std::ifstream file(snapshotPath);
-    if (!file) return {};
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
+    // The snapshot lies in /tmp: a FIFO another user planted there reads as no
+    // snapshot instead of blocking the driver's load.
+    std::string error;
+    return readRegularFile(snapshotPath.string(), error).value_or(std::string{});
 }
 
 }  // namespace velmora::driver

@@ -1,6 +1,7 @@
 #include "editor/DefinitionFile.h"
 
 #include "app/Console.h"
+#include "app/IniFile.h"
 #include "editor/EditorConstants.h"
 
 #include <algorithm>
@@ -15,11 +16,6 @@
 namespace velmora::editor {
 
 namespace {
-
-struct DictionaryDeleter {
-    void operator()(dictionary* dictionary) const { iniparser_freedict(dictionary); }
-};
-using Dictionary = std::unique_ptr<dictionary, DictionaryDeleter>;
 
 constexpr std::uint64_t kDecimalBase = 10;
 
@@ -142,15 +138,16 @@ std::uint32_t readDecimal(std::string_view text) {
     return static_cast<std::uint32_t>(value);
 }
 
-PropItemList readDefinitionFile(const std::string& path, Console& console) {
+PropItemList readDefinitionFile(const std::string& path, Console& console, std::string* error) {
     PropItemList items;
-    const Dictionary file(iniparser_load(path.c_str()));
-    if (!file) {
-        console.line("IC definition file not loaded: " + path);
+    const IniLoad file = loadIniFile(path);
+    if (!file.dictionary) {
+        console.line("IC definition file not loaded: " + path + ": " + file.error);
+        if (error != nullptr) *error = file.error;
         return items;
     }
     for (int index = 0; index <= kLastSectionIndex; ++index) {
-        const SectionReader section(file.get(), index);
+        const SectionReader section(file.dictionary.get(), index);
         std::shared_ptr<PropItem> item = readItem(section, index);
         if (item && insideBlock(*item, index, console)) {
             items.push_back(std::move(item));

@@ -22,11 +22,12 @@ using PropItemList = std::vector<std::shared_ptr<PropItem>>;
 // reads 0. The result keeps the low 32 bits, wrapping as the file's writer would expect.
 std::uint32_t readDecimal(std::string_view text);
 
-// The items of the file at path. A file that cannot be opened or that the INI
-// reader refuses yields no items. A property whose own or enabling address lies
+// The items of the file at path. A file that cannot be opened, is not a regular
+// file or that the INI reader refuses yields no items, and error (when given) says
+// why. A property whose own or enabling address lies
 // outside the 256-byte configuration block is skipped with a console line, so no
 // later read or write can leave the block.
-PropItemList readDefinitionFile(const std::string& path, Console& console);
+PropItemList readDefinitionFile(const std::string& path, Console& console, std::string* error = nullptr);
 
 // The IC definition files below folder: paths relative to it, of regular files whose
 // extension is exactly ".INI". Each folder's entries are taken in name order and a

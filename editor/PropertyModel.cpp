@@ -36,12 +36,13 @@ PropertyModel::PropertyModel(Console& console) : console_(console) {}
 
 void PropertyModel::LoadIni(const std::string& folder, const std::string& definition) {
     clear();
+    loadError_.clear();
     if (definition.empty()) {
         return;
     }
     const std::string path = folder + "/" + definition;
     console_.line("ini is: " + path);
-    allItemList_ = readDefinitionFile(path, console_);
+    allItemList_ = readDefinitionFile(path, console_, &loadError_);
 }
 
 void PropertyModel::clear() {

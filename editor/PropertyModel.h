@@ -47,6 +47,8 @@ public:
     // Replaces allItemList with the items of folder/definition and empties
     // propItemList. An empty definition (no file to choose) gives no items.
     void LoadIni(const std::string& folder, const std::string& definition);
+    // Why the last LoadIni read no file; empty when it was read.
+    const std::string& loadError() const { return loadError_; }
     // Empties both lists, as after an image that failed its format check.
     void clear();
     // Sets curValue of every item but item 0 from the image's configuration block.
@@ -86,6 +88,7 @@ private:
     Console& console_;
     PropItemList allItemList_;
     PropItemList propItemList_;
+    std::string loadError_;
 };
 
 }  // namespace velmora::editor

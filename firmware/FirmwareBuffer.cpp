@@ -1,41 +1,69 @@
 #include "firmware/FirmwareBuffer.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <limits>
-#include <memory>
 
 namespace {
 
 using namespace velmora::image;
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
+constexpr int kReadFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
 
-// The size is taken from a first opening, the bytes from a second, as the file may be
-// replaced between the two; a short read then fails instead of parsing a torn image.
-std::int64_t fileSize(const std::string& path) {
-    FileHandle file(std::fopen(path.c_str(), "rb"));
-    if (!file || std::fseek(file.get(), 0, SEEK_END) != 0) {
+// Images come from anywhere: only a regular file is read, and it is opened without
+// blocking so that a FIFO or a device at the path cannot hang the program.
+int openImageFile(const std::string& path, struct stat& status) {
+    if (::stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
+        return -1;  // a device is not even opened
+    }
+    const int descriptor = ::open(path.c_str(), kReadFlags);
+    if (descriptor < 0) {
         return -1;
     }
-    return std::ftell(file.get());
+    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(descriptor);
+        return -1;
+    }
+    ::fcntl(descriptor, F_SETFL, ::fcntl(descriptor, F_GETFL) & ~O_NONBLOCK);
+    return descriptor;
 }
 
+bool readExactly(int descriptor, std::uint8_t* bytes, std::size_t size) {
+    while (size > 0) {
+        const ssize_t count = ::read(descriptor, bytes, size);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count <= 0) {
+            return false;
+        }
+        bytes += count;
+        size -= static_cast<std::size_t>(count);
+    }
+    return true;
+}
+
+// The size is the opened file's own; a file that shrinks while it is read gives a
+// short read and fails instead of parsing a torn image.
 bool readWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes) {
-    const std::int64_t size = fileSize(path);
-    if (size <= 0 || size > std::numeric_limits<std::int32_t>::max()) {
+    struct stat status {};
+    const int descriptor = openImageFile(path, status);
+    if (descriptor < 0) {
         return false;
     }
-    FileHandle file(std::fopen(path.c_str(), "rb"));
-    if (!file) {
-        return false;
+    const bool sizeUsable = status.st_size > 0 && status.st_size <= std::numeric_limits<std::int32_t>::max();
+    if (sizeUsable) {
+        bytes.resize(static_cast<std::size_t>(status.st_size));
     }
-    bytes.resize(static_cast<std::size_t>(size));
-    return std::fread(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
+    const bool read = sizeUsable && readExactly(descriptor, bytes.data(), bytes.size());
+    ::close(descriptor);
+    return read;
 }
 
 void resetHeader(FirmwareBuffer& buffer) {

@@ -42,8 +42,9 @@ struct FirmwareBuffer {
     std::uint8_t blockByte(std::size_t offset) const { return data.at(*block + offset); }
 };
 
-// Reads the whole file and parses it. A file that cannot be opened or read, or is
-// empty, or larger than a signed 32-bit size, leaves the buffer untouched.
+// Reads the whole file and parses it. A file that cannot be opened or read, is not
+// a regular file (a FIFO or device is refused without blocking), is empty, or is
+// larger than a signed 32-bit size, leaves the buffer untouched.
 bool FW_LoadFile(FirmwareBuffer& buffer, const std::string& path);
 // Copies the bytes into the buffer and locates the fields; true when a
 // configuration block was found.

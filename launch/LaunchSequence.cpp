@@ -27,7 +27,9 @@ LaunchResult runLaunchSequence(const LaunchInputs& inputs) {
         driver::takeBootArgsSnapshot(*result.privateFolder / driver::kSnapshotFileName, inputs.shell);
     }
 
-    result.config = initFromIni(inputs.configPath, console);
+    ConfigLoad load = readConfigFile(inputs.configPath, console);
+    result.config = std::move(load.config);
+    result.configError = std::move(load.error);
     return result;
 }
 

@@ -51,6 +51,9 @@ struct LaunchResult {
     std::string systemVersion;  // "6.1.0", as logged
     bool needSignDriver = false;
     AppConfig config;
+    // Why the configuration could not be read (it then holds the defaults); empty
+    // when it was read. A front end that was named the file treats it as an error.
+    std::string configError;
     // The private folder used for the snapshot, for the driver actions and their
     // restart check (the snapshot lies at *privateFolder / kSnapshotFileName).
     std::optional<std::filesystem::path> privateFolder;

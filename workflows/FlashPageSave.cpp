@@ -67,7 +67,7 @@ bool save_FwFlash(FirmwareBuffer& flashPage, const FlashPageFields& fields, Work
 }
 
 bool saveFinished_FwFlash(const FirmwareBuffer& flashPage, const std::string& path,
-                          WorkflowReporter& reporter, Console& console) {
+                          WorkflowReporter& reporter, Console& console, std::string* failureReason) {
     const auto size = static_cast<std::size_t>(flashPage.size);
     if (size > flashPage.data.size()) {
         reporter.showAlert(std::string(editor::kNoFlashDataAlert));
@@ -76,6 +76,7 @@ bool saveFinished_FwFlash(const FirmwareBuffer& flashPage, const std::string& pa
     const FileWriteResult result = writeFileAtomically(path, flashPage.data.data(), size);
     if (!result.written) {
         console.line("save " + path + ": " + result.error);
+        if (failureReason != nullptr) *failureReason = result.error;
         reporter.showAlert(messages::kSaveFileFail);
         return false;
     }

@@ -23,8 +23,10 @@ bool save_FwFlash(FirmwareBuffer& flashPage, const FlashPageFields& fields, Work
                   Console& console, std::ostream& standardOutput);
 
 // Once a path was chosen: the buffer's bytes written in one atomic replacement. A
-// write that fails is told with an alert, since the edits exist nowhere else.
+// write that fails is told with an alert, since the edits exist nowhere else; the
+// reason (a refused symbolic link or device, the system's error) goes to the
+// console and to failureReason when given.
 bool saveFinished_FwFlash(const FirmwareBuffer& flashPage, const std::string& path,
-                          WorkflowReporter& reporter, Console& console);
+                          WorkflowReporter& reporter, Console& console, std::string* failureReason = nullptr);
 
 }  // namespace velmora

@@ -13,6 +13,8 @@
 namespace velmora::testing {
 namespace {
 
+constexpr unsigned kCliGuardSeconds = 120;
+
 std::string temporaryFile() {
     char name[] = "/tmp/velmora-cli-test-XXXXXX";
     const int descriptor = ::mkstemp(name);
@@ -38,6 +40,9 @@ std::string readAndRemove(const std::string& path) {
     ::dup2(nullDescriptor, STDIN_FILENO);
     ::setenv("VELMORA_SIMULATED_TIME", "virtual", 1);
     for (const std::string& variable : environment) ::putenv(::strdup(variable.c_str()));
+    // A guard only: a run that blocks (on a planted FIFO, say) is killed and fails
+    // its test instead of hanging the suite. The alarm survives the exec.
+    ::alarm(kCliGuardSeconds);
     std::vector<char*> argv;
     std::string program = VELMORA_CLI_PATH;
     argv.push_back(program.data());

@@ -1,6 +1,8 @@
 // The platform layer's small pieces: wire order, trace lines, clocks, libusb
 // status mapping and the per-port lock.
 #include <libusb.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -8,6 +10,7 @@
 #include "device/LibusbPlatform.h"
 #include "device/PortLock.h"
 #include "tests/device/DeviceTestRig.h"
+#include "tests/support/ChildProcess.h"
 
 namespace velmora::devicetest {
 namespace {
@@ -94,6 +97,29 @@ TEST_F(PortLockTest, PlantedSymlinkIsNotFollowed) {
     PortLock lock;
     EXPECT_EQ(lock.acquire("1-1", folder), kIOReturnNotPermitted);
     EXPECT_FALSE(std::filesystem::exists(target));
+}
+
+// The lock folder is world-writable: whatever another user plants at the lock
+// file's path must neither block every hub command nor be taken for a lock.
+TEST_F(PortLockTest, PlantedFifoOrDeviceIsRefusedWithoutBlocking) {
+    const std::string fifo = folder + "/" + PortLock::fileName("1-1");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0666), 0);
+    std::vector<std::string> paths = {"1-1"};
+    if (testing::runningAsRoot()) {
+        const std::string device = folder + "/" + PortLock::fileName("1-2");
+        ASSERT_EQ(::mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+        paths.push_back("1-2");
+    }
+    for (const std::string& port : paths) {
+        const testing::ChildEnd end = testing::runInChild([&] {
+            PortLock lock;
+            const bool refused = lock.acquire(port, folder) == kIOReturnNotPermitted && !lock.held();
+            const bool named = lock.error().find("not a regular file") != std::string::npos &&
+                               lock.error().find(PortLock::fileName(port)) != std::string::npos;
+            return refused && named ? 0 : 1;
+        });
+        EXPECT_EQ(end.exitStatus, 0) << port << " signal " << end.signal;
+    }
 }
 
 TEST(PortLockName, PortPathCannotLeaveTheFolder) {

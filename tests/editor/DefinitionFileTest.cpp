@@ -2,7 +2,10 @@
 #include "app/Console.h"
 #include "editor/DefinitionFile.h"
 
+#include "tests/support/ChildProcess.h"
+
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -132,6 +135,26 @@ TEST(DefinitionFile, MissingOrRefusedFileGivesNoItems) {
     velmora::SilentConsole console;
     EXPECT_TRUE(readDefinitionFile((folder.path() / "missing.INI").string(), console).empty());
     EXPECT_TRUE(readText(folder, "[HubFF_USB_01]\nPropName = P\nstray words\n").empty());
+}
+
+// Definition files come from anywhere: the reason a file gave no items is kept, and
+// a FIFO at the path is refused instead of blocking the editor.
+TEST(DefinitionFile, RefusalsSayWhyAndAFifoNeverBlocks) {
+    ScratchFolder folder;
+    velmora::SilentConsole console;
+    std::string error;
+    const std::string broken = folder.write("broken.INI", std::string("[HubFF_USB_01\nPropName = P\n"));
+    EXPECT_TRUE(readDefinitionFile(broken, console, &error).empty());
+    EXPECT_EQ(error, "syntax error in " + broken + " (1): [HubFF_USB_01");
+
+    const std::string fifo = (folder.path() / "fifo.INI").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0666), 0);
+    const velmora::testing::ChildEnd end = velmora::testing::runInChild([&] {
+        std::string reason;
+        const bool empty = readDefinitionFile(fifo, console, &reason).empty();
+        return empty && reason == "is a FIFO, not a regular file" ? 0 : 1;
+    });
+    EXPECT_EQ(end.exitStatus, 0) << "signal " << end.signal;
 }
 
 TEST(DefinitionFolder, ListsUpperCaseIniFilesBelowTheFolderInWalkOrder) {

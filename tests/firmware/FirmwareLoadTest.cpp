@@ -1,9 +1,11 @@
 #include "device/simulated/SampleImage.h"
 #include "firmware/FirmwareBuffer.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/SampleImage.h"
 #include "tests/support/ScratchFolder.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -50,6 +52,22 @@ TEST_F(FirmwareLoad, FailedReadKeepsThePreviousImage) {
         EXPECT_TRUE(buffer.loaded) << path;
         EXPECT_EQ(buffer.data, image) << path;
         EXPECT_EQ(buffer.block, std::optional<std::size_t>(256)) << path;
+    }
+}
+
+// An image path may be anything: a FIFO or a device is neither read nor waited on,
+// and the image loaded before stays.
+TEST_F(FirmwareLoad, FifoOrDeviceIsRefusedWithoutBlocking) {
+    const std::vector<std::uint8_t> image = makeImage(512, 256);
+    const std::string fifo = (folder_ / "image.bin").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0666), 0);
+    for (const std::string& path : {fifo, std::string("/dev/zero")}) {
+        const ChildEnd end = runInChild([&] {
+            FirmwareBuffer buffer;
+            FW_LoadFile(buffer, write("good.bin", image));
+            return !FW_LoadFile(buffer, path) && buffer.loaded && buffer.data == image ? 0 : 1;
+        });
+        EXPECT_EQ(end.exitStatus, 0) << path << " signal " << end.signal;
     }
 }
 

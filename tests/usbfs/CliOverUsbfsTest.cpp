@@ -242,5 +242,19 @@ TEST_F(CliOverUsbfsTest, AReopenWhoseHandshakeFindsNoDeviceIsNoSuccess) {
     EXPECT_EQ(output_.find("Update FW Success"), std::string::npos);
 }
 
+// A hub another run holds is reported as busy, not as a hub without its driver:
+// the hub info text stays the window's, the reason and exit status say what
+// happened, and the hub sees no request.
+TEST_F(CliOverUsbfsTest, DetectSaysAHeldHubIsBusy) {
+    PortLock held;
+    ASSERT_EQ(held.acquire(testPortPath(1)), kIOReturnSuccess);
+    EXPECT_EQ(runCli({"detect"}), kWorkflowFailed) << output_;
+    EXPECT_NE(output_.find("fwVer:ffff\n"), std::string::npos) << output_;
+    EXPECT_NE(output_.find("velmora-cli: Zelo Hub is busy: another update program is using it\n"),
+              std::string::npos)
+        << output_;
+    EXPECT_TRUE(hub_->requests().empty());
+}
+
 }  // namespace
 }  // namespace velmora::usbfs::testing

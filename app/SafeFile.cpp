@@ -1,0 +1,174 @@
+#include "app/SafeFile.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <vector>
+
+namespace velmora {
+namespace {
+
+constexpr mode_t kNewFileMode = 0666;
+constexpr mode_t kPermissionBits = 0777;  // never S_ISUID, S_ISGID or S_ISVTX
+constexpr int kReadFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+
+std::string notRegular(mode_t mode) {
+    if (S_ISDIR(mode)) return std::strerror(EISDIR);
+    return "is " + fileKindName(mode) + ", not a regular file";
+}
+
+// The umask as the kernel reports it; reading it with umask() would change it for
+// a moment under every other thread.
+bool umaskFromProc(mode_t& mask) {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        unsigned value = 0;
+        if (std::sscanf(line.c_str(), "Umask: %o", &value) == 1) {
+            mask = static_cast<mode_t>(value);
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string linkTarget(const std::string& path) {
+    std::vector<char> target(PATH_MAX + 1, '\0');
+    const ssize_t length = ::readlink(path.c_str(), target.data(), target.size() - 1);
+    return length < 0 ? std::string("?") : std::string(target.data(), static_cast<std::size_t>(length));
+}
+
+// Root passes every permission check, yet cannot create files on a read-only or
+// pseudo file system: a file is created for a moment, unnamed where the file
+// system allows it, so nothing is left behind. 0 when it could be created.
+int tryCreatingIn(const std::string& folder) {
+    int descriptor = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (descriptor >= 0) {
+        ::close(descriptor);
+        return 0;
+    }
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return errno;
+    std::string pattern = folder + "/.velmora-XXXXXX";
+    descriptor = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (descriptor < 0) return errno;
+    ::close(descriptor);
+    ::unlink(pattern.c_str());
+    return 0;
+}
+
+}  // namespace
+
+std::string fileKindName(mode_t mode) {
+    if (S_ISREG(mode)) return "a regular file";
+    if (S_ISDIR(mode)) return "a directory";
+    if (S_ISLNK(mode)) return "a symbolic link";
+    if (S_ISFIFO(mode)) return "a FIFO";
+    if (S_ISCHR(mode)) return "a character device";
+    if (S_ISBLK(mode)) return "a block device";
+    if (S_ISSOCK(mode)) return "a socket";
+    return "a special file";
+}
+
+int openRegularFile(const std::string& path, std::string& error, struct stat* status) {
+    // Looked at first, so a device is not even opened (opening some has effects of
+    // its own); checked again on the descriptor, since the path may change between.
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+        error = notRegular(info.st_mode);
+        return -1;
+    }
+    const int descriptor = ::open(path.c_str(), kReadFlags);
+    if (descriptor < 0) {
+        error = std::strerror(errno);
+        return -1;
+    }
+    if (::fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
+        error = S_ISREG(info.st_mode) ? std::strerror(errno) : notRegular(info.st_mode);
+        ::close(descriptor);
+        return -1;
+    }
+    // Reads of a regular file never wait; the flag goes so that no later reader is
+    // surprised by it.
+    ::fcntl(descriptor, F_SETFL, ::fcntl(descriptor, F_GETFL) & ~O_NONBLOCK);
+    if (status != nullptr) *status = info;
+    return descriptor;
+}
+
+std::optional<std::string> readRegularFile(const std::string& path, std::string& error) {
+    const int descriptor = openRegularFile(path, error);
+    if (descriptor < 0) return std::nullopt;
+    std::string contents;
+    char chunk[4096];
+    ssize_t count = 0;
+    while ((count = ::read(descriptor, chunk, sizeof chunk)) != 0) {
+        if (count < 0 && errno == EINTR) continue;
+        if (count < 0) {
+            error = std::strerror(errno);
+            ::close(descriptor);
+            return std::nullopt;
+        }
+        contents.append(chunk, static_cast<std::size_t>(count));
+    }
+    ::close(descriptor);
+    return contents;
+}
+
+bool checkReplaceableTarget(const std::string& path, std::string& error) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) {
+        if (errno == ENOENT) return true;
+        error = std::strerror(errno);
+        return false;
+    }
+    if (S_ISLNK(info.st_mode)) {
+        error = "is a symbolic link to '" + linkTarget(path) + "'; not replaced";
+        return false;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        error = notRegular(info.st_mode) + "; not replaced";
+        return false;
+    }
+    return true;
+}
+
+bool checkWritableFolder(const std::string& folder, std::string& error) {
+    struct stat info {};
+    if (::stat(folder.c_str(), &info) != 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    if (!S_ISDIR(info.st_mode)) {
+        error = std::strerror(ENOTDIR);
+        return false;
+    }
+    if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    const int trial = tryCreatingIn(folder);
+    if (trial != 0) {
+        error = std::strerror(trial);
+        return false;
+    }
+    return true;
+}
+
+mode_t newFilePermissions() {
+    mode_t mask = 0;
+    if (!umaskFromProc(mask)) {
+        mask = ::umask(0);
+        ::umask(mask);
+    }
+    return kNewFileMode & ~mask;
+}
+
+mode_t replacementPermissions(const struct stat& existing) {
+    if (existing.st_uid != ::geteuid()) return newFilePermissions();
+    return existing.st_mode & kPermissionBits;
+}
+
+}  // namespace velmora
