@@ -124,7 +124,7 @@ UsbPlatform::ClaimResult LibusbPlatform::claimPort(const std::string& portPath) 
     PortLock lock;
     if (const IOReturn status = lock.acquire(portPath); status != kIOReturnSuccess)
         return {nullptr, status, lock.error()};
-    return {std::make_unique<LockClaim>(std::move(lock)), kIOReturnSuccess};
+    return {std::make_unique<LockClaim>(std::move(lock)), kIOReturnSuccess, {}};
 }
 
 UsbPlatform::OpenResult LibusbPlatform::openDevice(const UsbDeviceInfo& wanted) {

@@ -34,7 +34,7 @@ std::string formatTraceLine(const UsbSetup& setup, IOReturn status) {
 }
 
 UsbPlatform::ClaimResult UsbPlatform::claimPort(const std::string&) {
-    return {std::make_unique<PortClaim>(), kIOReturnSuccess};
+    return {std::make_unique<PortClaim>(), kIOReturnSuccess, {}};
 }
 
 }  // namespace velmora

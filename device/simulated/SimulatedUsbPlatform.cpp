@@ -71,8 +71,8 @@ UsbPlatform::OpenResult SimulatedUsbPlatform::openDevice(const UsbDeviceInfo& wa
 }
 
 UsbPlatform::ClaimResult SimulatedUsbPlatform::claimPort(const std::string& portPath) {
-    if (!bus_.claimPort(portPath)) return {nullptr, kIOReturnExclusiveAccess};
-    return {std::make_unique<BusPortClaim>(bus_, portPath), kIOReturnSuccess};
+    if (!bus_.claimPort(portPath)) return {nullptr, kIOReturnExclusiveAccess, {}};
+    return {std::make_unique<BusPortClaim>(bus_, portPath), kIOReturnSuccess, {}};
 }
 
 bool SimulatedUsbPlatform::setHotplugCallback(HotplugCallback callback) {
