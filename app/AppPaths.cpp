@@ -22,6 +22,15 @@ std::string programFolder() {
     return error ? std::string{} : GeneralFunction::GetDirFromPath(self.string());
 }
 
+std::string userDataFolder() {
+    // The base directory specification ignores relative values.
+    const char* dataHome = std::getenv("XDG_DATA_HOME");
+    if (dataHome != nullptr && dataHome[0] == '/') return (std::filesystem::path(dataHome) / "velmora").string();
+    const char* home = std::getenv("HOME");
+    if (home == nullptr || home[0] != '/') return {};
+    return (std::filesystem::path(home) / ".local" / "share" / "velmora").string();
+}
+
 std::string resourceFolder() {
     if (const char* overridden = std::getenv("VELMORA_RESOURCES"); overridden != nullptr && *overridden) {
         return overridden;

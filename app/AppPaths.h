@@ -13,4 +13,9 @@ std::string resourceFolder();
 // The folder that holds the running program.
 std::string programFolder();
 
+// The user's own data folder for Velmora, where chip definitions can be added
+// without root: $XDG_DATA_HOME/velmora, or ~/.local/share/velmora when that is
+// unset or not absolute. Empty when neither can be told.
+std::string userDataFolder();
+
 }  // namespace velmora

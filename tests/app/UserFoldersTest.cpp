@@ -1,0 +1,98 @@
+// The folders the window uses in the user's home: the data folder for chip
+// definitions and the log copy of "Get Log".
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+
+#include "app/AppPaths.h"
+#include "app/LogCopy.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Sets or clears a variable for one test and restores it afterwards.
+class ScopedVariable {
+public:
+    ScopedVariable(const char* name, const char* value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        if (value)
+            ::setenv(name, value, 1);
+        else
+            ::unsetenv(name);
+    }
+    ~ScopedVariable() {
+        if (old_)
+            ::setenv(name_, old_->c_str(), 1);
+        else
+            ::unsetenv(name_);
+    }
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+struct DataFolderCase {
+    const char* dataHome;
+    const char* home;
+    const char* expected;
+};
+
+class UserDataFolder : public ::testing::TestWithParam<DataFolderCase> {};
+
+TEST_P(UserDataFolder, FollowsTheBaseDirectoryRules) {
+    ScopedVariable dataHome("XDG_DATA_HOME", GetParam().dataHome);
+    ScopedVariable home("HOME", GetParam().home);
+    EXPECT_EQ(velmora::userDataFolder(), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, UserDataFolder,
+                         ::testing::Values(DataFolderCase{"/data", "/home/a", "/data/velmora"},
+                                           DataFolderCase{nullptr, "/home/a", "/home/a/.local/share/velmora"},
+                                           DataFolderCase{"", "/home/a", "/home/a/.local/share/velmora"},
+                                           DataFolderCase{"relative", "/home/a",
+                                                          "/home/a/.local/share/velmora"},
+                                           DataFolderCase{nullptr, nullptr, ""}));
+
+class LogCopy : public ::testing::Test {
+protected:
+    LogCopy() : folder_(fs::temp_directory_path() / "velmora-log-copy") {
+        fs::remove_all(folder_);
+        fs::create_directories(folder_);
+    }
+    ~LogCopy() override { fs::remove_all(folder_); }
+
+    static std::string read(const fs::path& path) {
+        std::ostringstream text;
+        text << std::ifstream(path).rdbuf();
+        return text.str();
+    }
+
+    fs::path folder_;
+};
+
+TEST_F(LogCopy, MakesTheDesktopAndReplacesAnOlderCopy) {
+    const fs::path log = folder_ / "Velmora.log";
+    std::ofstream(log) << "6.1.0\n";
+    const fs::path desktop = folder_ / "home" / "Desktop";
+    ASSERT_TRUE(velmora::copyLogFile(log.string(), desktop.string()));
+    EXPECT_EQ(read(desktop / "Velmora.log"), "6.1.0\n");
+
+    std::ofstream(log, std::ios::app) << "6.1.1\n";
+    ASSERT_TRUE(velmora::copyLogFile(log.string(), desktop.string()));
+    EXPECT_EQ(read(desktop / "Velmora.log"), "6.1.0\n6.1.1\n");
+}
+
+TEST_F(LogCopy, MissingLogLeavesTheOlderCopy) {
+    std::ofstream(folder_ / "Velmora.log") << "old\n";
+    EXPECT_FALSE(velmora::copyLogFile((folder_ / "absent.log").string(), folder_.string()));
+    EXPECT_EQ(read(folder_ / "Velmora.log"), "old\n");
+}
+
+}  // namespace
