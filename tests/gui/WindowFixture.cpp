@@ -1,0 +1,161 @@
+#include "WindowFixture.h"
+
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTextEdit>
+#include <fstream>
+
+#include "device/simulated/SimulatedEnvironment.h"
+#include "window/Launch.h"
+
+namespace velmora::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+void writeText(const fs::path& path, const std::string& text) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string configText(const WindowSetup& setup) {
+    return "[Parvane Config]\nAppTitle = Velmora\nScalarMode = " + std::to_string(setup.scalarMode) +
+           "\nFwBin = " + setup.fwBin +
+           "\n[Support Vid Pid]\nVID_00 = 0x2FE3\nSSPID_00 = 0x0611\nHSPID_00 = 0x0610\n";
+}
+
+// A fake /sys whose Secure Boot state the signature check reads.
+void writeSystemRoot(const fs::path& root, bool enforced) {
+    writeText(root / "sys/module/module/parameters/sig_enforce", enforced ? "Y\n" : "N\n");
+}
+
+}  // namespace
+
+std::optional<QString> FakeDialogs::chooseOpenFile(QWidget*) {
+    if (openAnswers.empty()) return std::nullopt;
+    const bool cancelled = !openAnswers.front().has_value();
+    const QString path = openAnswers.front().value_or(QString());
+    openAnswers.pop_front();
+    if (cancelled) return std::nullopt;
+    return path;
+}
+
+std::optional<QString> FakeDialogs::chooseSavePath(QWidget*) {
+    return saveAnswer;
+}
+
+driver::RestartAnswer FakeDialogs::askRestart(QWidget*, const QString& message) {
+    restartQuestions.push_back(message.toStdString());
+    return restartAnswer;
+}
+
+WindowFixture::WindowFixture()
+    : folder_(
+          fs::temp_directory_path() /
+          ("velmora-gui-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()))) {
+    fs::remove_all(folder_);
+    fs::create_directories(folder_);
+}
+
+WindowFixture::~WindowFixture() {
+    if (window_) window_->shutDown();
+    window_.reset();
+    session_.reset();
+    fs::remove_all(folder_);
+}
+
+void WindowFixture::launch(const WindowSetup& setup) {
+    writeText(folder_ / "resources/config.ini", configText(setup));
+    fs::create_directories(folder_ / "resources/ic");
+    fs::copy_file(fs::path(VELMORA_TEST_RESOURCES) / "ic/ZeloSim.INI",
+                  folder_ / "resources/ic/ZeloSim.INI");
+    fs::copy_file(fs::path(VELMORA_TEST_RESOURCES) / "images/sample-update.bin",
+                  folder_ / "resources/sample-update.bin");
+    fs::create_directories(folder_ / "private");
+    writeSystemRoot(folder_ / "root", setup.signaturesEnforced);
+
+    auto console = std::make_unique<RecordingConsole>();
+    console_ = console.get();
+    window::SessionPaths paths{(folder_ / "resources/config.ini").string(), resourcePath(),
+                               (folder_ / "user-data").string()};
+    session_ = window::WindowSession::createSimulated(paths, setup.scenario, std::move(console));
+    environment_ = std::make_unique<window::WindowEnvironment>(dialogs_, privileged_, shell_);
+    environment_->logPath = (folder_ / "Velmora.log").string();
+    environment_->privateFolder = folder_ / "private";
+    environment_->desktopFolder = (folder_ / "Desktop").string();
+    environment_->systemRoot = folder_ / "root";
+    environment_->quit = [this](int status) { quits_.push_back(status); };
+    window_ = window::launchVelmora(*session_, *environment_);
+    ASSERT_TRUE(window_);
+    ASSERT_TRUE(waitForWorkflowEnd());
+}
+
+sim::SimulatedHub& WindowFixture::hub() {
+    return *session_->simulation()->hub();
+}
+
+std::string WindowFixture::sampleImagePath() const {
+    return resourcePath() + "/sample-update.bin";
+}
+
+std::string WindowFixture::writeFile(const std::string& name, const std::vector<std::uint8_t>& bytes) const {
+    const fs::path path = folder_ / name;
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return path.string();
+}
+
+bool WindowFixture::consoleHas(const std::string& line) const {
+    for (const std::string& each : console_->lines()) {
+        if (each == line) return true;
+    }
+    return false;
+}
+
+QString WindowFixture::paneText() const {
+    return window_->nstfUpdateInfo_UpdateFW->toPlainText();
+}
+
+QColor WindowFixture::paneColour() const {
+    return window_->nstfUpdateInfo_UpdateFW->palette().color(QPalette::Active, QPalette::Text);
+}
+
+QString WindowFixture::hubInfoText() const {
+    return window_->nstfHubInfo_UpdateFW->toPlainText();
+}
+
+QColor WindowFixture::hubInfoColour() const {
+    return window_->nstfHubInfo_UpdateFW->palette().color(QPalette::Active, QPalette::Text);
+}
+
+namespace {
+
+std::vector<QPushButton*> buttonSet(window::AppDelegate& window) {
+    return {window.nsbtnSelect_Scalar,   window.btnLoad_FwFlash,         window.btnSave_FwFlash,
+            window.btnSelect_EasyUpdate, window.nsbtnLoadDriver_HelpBox, window.nsbtnUnloadDriver_HelpBox,
+            window.btnRead_FwFlash,      window.btnErase_FwFlash,        window.btnUpdate_EasyUpdate,
+            window.nsbtnUpdate_Scalar};
+}
+
+}  // namespace
+
+bool WindowFixture::allButtonsEnabled() const {
+    for (QPushButton* button : buttonSet(*window_)) {
+        if (!button->isEnabled()) return false;
+    }
+    return true;
+}
+
+bool WindowFixture::anyButtonEnabled() const {
+    for (QPushButton* button : buttonSet(*window_)) {
+        if (button->isEnabled()) return true;
+    }
+    return false;
+}
+
+bool WindowFixture::waitForWorkflowEnd() {
+    return QTest::qWaitFor([this] { return window_->workers().running() == 0 && allButtonsEnabled(); },
+                           kPatienceMs);
+}
+
+}  // namespace velmora::testing

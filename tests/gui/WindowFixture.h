@@ -1,0 +1,119 @@
+#pragma once
+// The real window against a simulated hub in virtual time, with dialogs and
+// privileged runners the test controls, in a scratch folder of its own (the
+// resource folder with config.ini and the chip definition, the log file, the
+// private folder and the desktop).
+#include <gtest/gtest.h>
+
+#include <QString>
+#include <QTest>
+#include <deque>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/Console.h"
+#include "device/simulated/SimulatedHub.h"
+#include "window/AppDelegate.h"
+#include "window/WindowEnvironment.h"
+#include "window/WindowSession.h"
+
+namespace velmora::testing {
+
+// Long enough for a broken window to fail instead of hang; a working one is far quicker.
+inline constexpr int kPatienceMs = 20000;
+
+class FakeDialogs final : public window::WindowDialogs {
+public:
+    std::optional<QString> chooseOpenFile(QWidget*) override;
+    std::optional<QString> chooseSavePath(QWidget*) override;
+    void alert(QWidget*, const QString& text) override { alerts.push_back(text.toStdString()); }
+    driver::RestartAnswer askRestart(QWidget*, const QString& message) override;
+
+    std::deque<std::optional<QString>> openAnswers;  // one per open panel; empty: cancel
+    std::optional<QString> saveAnswer;
+    std::vector<std::string> alerts;
+    driver::RestartAnswer restartAnswer = driver::RestartAnswer::Cancel;
+    std::vector<std::string> restartQuestions;
+};
+
+class RecordingPrivileged final : public driver::PrivilegedRunner {
+public:
+    void run(const std::string& scriptPath) override { scripts.push_back(scriptPath); }
+    std::vector<std::string> scripts;
+};
+
+class RecordingShell final : public driver::ShellRunner {
+public:
+    void run(const std::string& command) override { commands.push_back(command); }
+    std::vector<std::string> commands;
+};
+
+struct WindowSetup {
+    std::string scenario = "flash-code";
+    int scalarMode = 0;
+    std::string fwBin;
+    bool signaturesEnforced = false;  // a fake /sys saying Secure Boot is on
+
+    WindowSetup& withScenario(std::string name) {
+        scenario = std::move(name);
+        return *this;
+    }
+    WindowSetup& withScalarMode(int mode) {
+        scalarMode = mode;
+        return *this;
+    }
+    WindowSetup& withFwBin(std::string name) {
+        fwBin = std::move(name);
+        return *this;
+    }
+    WindowSetup& withSignaturesEnforced() {
+        signaturesEnforced = true;
+        return *this;
+    }
+};
+
+class WindowFixture : public ::testing::Test {
+protected:
+    WindowFixture();
+    ~WindowFixture() override;
+
+    // Writes the scratch folder and launches the window; waits for the scalar run
+    // every launch starts to end.
+    void launch(const WindowSetup& setup = {});
+
+    window::AppDelegate& window() { return *window_; }
+    sim::SimulatedHub& hub();
+    const std::filesystem::path& folder() const { return folder_; }
+    std::string resourcePath() const { return (folder_ / "resources").string(); }
+    std::string sampleImagePath() const;
+    std::string writeFile(const std::string& name, const std::vector<std::uint8_t>& bytes) const;
+    std::vector<std::string> consoleLines() const { return console_->lines(); }
+    bool consoleHas(const std::string& line) const;
+
+    QString paneText() const;
+    QColor paneColour() const;
+    QString hubInfoText() const;
+    QColor hubInfoColour() const;
+    // The ten buttons of the button set, each enabled.
+    bool allButtonsEnabled() const;
+    bool anyButtonEnabled() const;
+    // Waits until no worker runs and the buttons are on again.
+    bool waitForWorkflowEnd();
+
+    FakeDialogs dialogs_;
+    RecordingPrivileged privileged_;
+    RecordingShell shell_;
+    std::vector<int> quits_;
+    std::unique_ptr<window::WindowEnvironment> environment_;
+
+private:
+    std::filesystem::path folder_;
+    RecordingConsole* console_ = nullptr;
+    std::unique_ptr<window::WindowSession> session_;
+    std::unique_ptr<window::AppDelegate> window_;
+};
+
+}  // namespace velmora::testing

@@ -1,0 +1,110 @@
+// The window program's command line, read before any display is opened.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <optional>
+
+#include "window/WindowOptions.h"
+
+namespace velmora::window {
+namespace {
+
+struct OptionsRow {
+    std::vector<std::string> words;
+    std::string error;  // a part of the message; empty: accepted
+};
+
+class WindowOptionWords : public ::testing::TestWithParam<OptionsRow> {};
+
+TEST_P(WindowOptionWords, AreAcceptedOrNamedInTheError) {
+    const ParsedWindowOptions parsed = parseWindowOptions(GetParam().words);
+    if (GetParam().error.empty()) {
+        EXPECT_EQ(parsed.error, "");
+    } else {
+        EXPECT_NE(parsed.error.find(GetParam().error), std::string::npos) << parsed.error;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, WindowOptionWords,
+                         ::testing::Values(OptionsRow{{}, ""}, OptionsRow{{"--simulate"}, ""},
+                                           OptionsRow{{"--simulate=no-hub", "--verbose"}, ""},
+                                           OptionsRow{{"--config", "my.ini"}, ""},
+                                           OptionsRow{{"--config=my.ini"}, ""},
+                                           OptionsRow{{"--config"}, "--config needs a file name"},
+                                           OptionsRow{{"--config="}, "--config needs a file name"},
+                                           OptionsRow{{"--simulate="}, "needs a scenario name"},
+                                           OptionsRow{{"--simulate=bogus"}, "unknown scenario \"bogus\""},
+                                           OptionsRow{{"--frobnicate"}, "unknown option --frobnicate"},
+                                           OptionsRow{{"update"}, "unexpected argument \"update\""}));
+
+TEST(WindowOptions, ValuesAreTaken) {
+    const WindowOptions options =
+        parseWindowOptions({"--config", "a.ini", "--simulate=rom-code", "-v", "--help", "--version"}).options;
+    EXPECT_EQ(options.configPath, std::optional<std::string>("a.ini"));
+    EXPECT_TRUE(options.simulate);
+    EXPECT_EQ(options.scenario, "rom-code");
+    EXPECT_TRUE(options.verbose);
+    EXPECT_TRUE(options.help);
+    EXPECT_TRUE(options.version);
+}
+
+TEST(WindowOptions, HelpNamesEveryOptionAndScenario) {
+    const std::string help = usageText();
+    for (const char* word : {"--config FILE", "--simulate[=SCENARIO]", "--verbose", "--version", "--help",
+                             "never-returns", "xvfb-run"}) {
+        EXPECT_NE(help.find(word), std::string::npos) << word;
+    }
+    EXPECT_EQ(versionText(), "velmora 1.02\n");
+}
+
+struct DisplayRow {
+    const char* display;
+    const char* wayland;
+    const char* platform;
+    bool available;
+};
+
+class DisplayCheck : public ::testing::TestWithParam<DisplayRow> {
+protected:
+    void SetUp() override {
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+            const char* value = std::getenv(name);
+            saved_.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
+        }
+    }
+    void TearDown() override {
+        for (const auto& [name, value] : saved_) {
+            if (value)
+                ::setenv(name, value->c_str(), 1);
+            else
+                ::unsetenv(name);
+        }
+    }
+    static void set(const char* name, const char* value) {
+        if (value)
+            ::setenv(name, value, 1);
+        else
+            ::unsetenv(name);
+    }
+
+private:
+    std::vector<std::pair<const char*, std::optional<std::string>>> saved_;
+};
+
+TEST_P(DisplayCheck, NeedsADisplayOrAPlatformWithoutOne) {
+    set("DISPLAY", GetParam().display);
+    set("WAYLAND_DISPLAY", GetParam().wayland);
+    set("QT_QPA_PLATFORM", GetParam().platform);
+    EXPECT_EQ(displayAvailable(), GetParam().available);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, DisplayCheck,
+                         ::testing::Values(DisplayRow{nullptr, nullptr, nullptr, false},
+                                           DisplayRow{"", nullptr, nullptr, false},
+                                           DisplayRow{":99", nullptr, nullptr, true},
+                                           DisplayRow{nullptr, "wayland-0", nullptr, true},
+                                           DisplayRow{nullptr, nullptr, "offscreen", true},
+                                           DisplayRow{nullptr, nullptr, "xcb", false}));
+
+}  // namespace
+}  // namespace velmora::window

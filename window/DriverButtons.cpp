@@ -1,0 +1,96 @@
+// "LoadUpdateDriver" and "UnloadUpdateDriver": the privileged scripts are started
+// from a worker, so the password prompt and the hub reset after an unload (which
+// can wait tens of seconds for the hub) never hold the window. The buttons stay
+// off meanwhile; the reset runs under the detection hold like any workflow.
+#include <filesystem>
+
+#include "app/Console.h"
+#include "app/HubDetection.h"
+#include "driver_install/BootArgsSnapshot.h"
+#include "driver_install/DriverInstaller.h"
+#include "driver_install/FlashCodeReset.h"
+#include "window/AppDelegate.h"
+#include "window/HubDetectionService.h"
+#include "window/WindowReporter.h"
+#include "window/WindowSession.h"
+
+namespace velmora::window {
+namespace {
+
+// The restart question, asked on the GUI thread while the worker waits.
+class WindowRestartQuestion final : public driver::RestartQuestion {
+public:
+    WindowRestartQuestion(WindowReporter& reporter, WindowDialogs& dialogs, QWidget* window)
+        : reporter_(reporter), dialogs_(dialogs), window_(window) {}
+
+    driver::RestartAnswer ask(std::string_view message) override {
+        driver::RestartAnswer answer = driver::RestartAnswer::Cancel;
+        const QString text = QString::fromUtf8(message.data(), static_cast<qsizetype>(message.size()));
+        reporter_.onGuiThread([&] { answer = dialogs_.askRestart(window_, text); });
+        return answer;
+    }
+
+private:
+    WindowReporter& reporter_;
+    WindowDialogs& dialogs_;
+    QWidget* window_;
+};
+
+// The reset into the flash code, holding the connection against detection.
+class HeldFlashCodeReset final : public driver::HubReset {
+public:
+    HeldFlashCodeReset(HubConnection& connection, DetectionScheduler& scheduler)
+        : connection_(connection), scheduler_(scheduler) {}
+
+    void resetToFlashCode() override {
+        WorkflowHold hold(&scheduler_);
+        driver::FlashCodeReset(connection_).resetToFlashCode();
+    }
+
+private:
+    HubConnection& connection_;
+    DetectionScheduler& scheduler_;
+};
+
+}  // namespace
+
+void AppDelegate::LoadUpdateDriver() {
+    if (!environment_.privateFolder) {
+        session_.console().line(
+            "Enter LoadUpdateDriver: no private folder for the driver bundle; nothing done");
+        return;
+    }
+    SetButtonStatus(false);
+    runDriverAction([this] {
+        WindowRestartQuestion question(*reporter_, environment_.dialogs, this);
+        const driver::RestartCheck check{needSignDriver,
+                                         *environment_.privateFolder / driver::kSnapshotFileName};
+        if (driver::LoadUpdateDriver(driverActions(), check, question) ==
+            driver::AfterLoad::QuitApplication) {
+            reporter_->onGuiThread([this] { environment_.quit(0); }, ProgressDelivery::NoWait);
+        }
+    });
+}
+
+void AppDelegate::UnloadUpdateDriver() {
+    SetButtonStatus(false);
+    runDriverAction([this] {
+        HeldFlashCodeReset reset(session_.connection(), detection_->scheduler());
+        driver::UnloadUpdateDriver(driverActions(), reset);
+    });
+}
+
+driver::DriverActions AppDelegate::driverActions() {
+    return driver::DriverActions{std::filesystem::absolute(session_.paths().resourcePath).string(),
+                                 environment_.privateFolder.value_or(std::filesystem::path{}),
+                                 environment_.privileged,
+                                 environment_.shell,
+                                 session_.console(),
+                                 [this](bool enabled) { reporter_->SetButtonStatus(enabled); }};
+}
+
+void AppDelegate::runDriverAction(std::function<void()> action) {
+    workers_.start(std::move(action));
+}
+
+}  // namespace velmora::window

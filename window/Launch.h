@@ -1,0 +1,17 @@
+#pragma once
+// The launch sequence of the window, in one place.
+#include <memory>
+
+namespace velmora::window {
+
+class AppDelegate;
+class WindowSession;
+struct WindowEnvironment;
+
+// The launch steps, then the window: its layout, the USB notifications (detection
+// twice) and the scalar run every launch starts in the background. Null when the
+// session cannot be set up (an unknown simulation scenario). The window is not
+// shown yet.
+std::unique_ptr<AppDelegate> launchVelmora(WindowSession& session, WindowEnvironment& environment);
+
+}  // namespace velmora::window

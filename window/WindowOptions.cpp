@@ -1,0 +1,128 @@
+#include "window/WindowOptions.h"
+
+#include <cstdlib>
+#include <string_view>
+
+#include "app/Config.h"
+#include "device/simulated/SimulationScenarios.h"
+
+namespace velmora::window {
+namespace {
+
+bool startsWith(std::string_view text, std::string_view prefix) {
+    return text.substr(0, prefix.size()) == prefix;
+}
+
+bool isSet(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0';
+}
+
+// "--config FILE" or "--config=FILE"; false with error set when the value is missing.
+bool takeConfig(const std::vector<std::string>& arguments, std::size_t& index, WindowOptions& options,
+                std::string& error) {
+    const std::string& word = arguments[index];
+    if (startsWith(word, "--config=")) {
+        options.configPath = word.substr(std::string_view("--config=").size());
+    } else if (index + 1 < arguments.size()) {
+        options.configPath = arguments[++index];
+    } else {
+        options.configPath = "";
+    }
+    if (options.configPath->empty()) {
+        error = "--config needs a file name";
+        return false;
+    }
+    return true;
+}
+
+bool takeSimulate(const std::string& word, WindowOptions& options, std::string& error) {
+    options.simulate = true;
+    if (word == "--simulate") return true;
+    options.scenario = word.substr(std::string_view("--simulate=").size());
+    if (options.scenario.empty()) {
+        error = "--simulate= needs a scenario name (see --help)";
+        return false;
+    }
+    if (!sim::isSimulationScenario(options.scenario)) {
+        error = "unknown scenario \"" + options.scenario + "\" (see --help)";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+ParsedWindowOptions parseWindowOptions(const std::vector<std::string>& arguments) {
+    ParsedWindowOptions parsed;
+    WindowOptions& options = parsed.options;
+    for (std::size_t index = 0; index < arguments.size() && parsed.error.empty(); ++index) {
+        const std::string& word = arguments[index];
+        if (word == "--help" || word == "-h") {
+            options.help = true;
+        } else if (word == "--version") {
+            options.version = true;
+        } else if (word == "--verbose" || word == "-v") {
+            options.verbose = true;
+        } else if (word == "--config" || startsWith(word, "--config=")) {
+            takeConfig(arguments, index, options, parsed.error);
+        } else if (word == "--simulate" || startsWith(word, "--simulate=")) {
+            takeSimulate(word, options, parsed.error);
+        } else if (startsWith(word, "-")) {
+            parsed.error = "unknown option " + word + " (see --help)";
+        } else {
+            parsed.error = "unexpected argument \"" + word + "\": the window takes options only (see --help)";
+        }
+    }
+    return parsed;
+}
+
+std::string usageText() {
+    return std::string(
+               "Usage: velmora [OPTIONS]\n"
+               "\n"
+               "Opens the Velmora window: detect a Zelo Hub, update its firmware, read, erase,\n"
+               "load and save flash images, and load or unload the update driver.\n"
+               "\n"
+               "Options:\n"
+               "  --config FILE            read this configuration instead of the resource folder's "
+               "config.ini\n"
+               "  --simulate[=SCENARIO]    drive a simulated hub with the configuration's first supported "
+               "IDs\n"
+               "                           instead of the USB bus (default scenario: ") +
+           std::string(sim::kDefaultSimulationScenario) +
+           ")\n"
+           "  --verbose, -v            also write the diagnostic lines to standard error\n"
+           "  --version                print the version and exit\n"
+           "  --help, -h               print this help and exit\n"
+           "\n"
+           "Scenarios for --simulate:\n" +
+           sim::simulationScenarioHelp() +
+           "\n"
+           "The window needs a display (DISPLAY or WAYLAND_DISPLAY); without one, run it\n"
+           "under xvfb-run. Diagnostic lines go to the system log. Exit status: 0 when the\n"
+           "window was closed, 2 for bad options, an unusable --config file or no display.\n"
+           "VELMORA_RESOURCES names another resource folder; chip definitions (*.INI) are\n"
+           "also read from $XDG_DATA_HOME/velmora (default ~/.local/share/velmora).\n";
+}
+
+std::string versionText() {
+    return std::string(kProgramName) + std::string(kAppVersionSuffix).substr(1) + "\n";
+}
+
+std::string noDisplayText() {
+    return std::string(kProgramName) +
+           ": no display to open the window on (DISPLAY and WAYLAND_DISPLAY are not set); "
+           "run it in a desktop session or under xvfb-run, or use velmora-cli\n";
+}
+
+bool displayAvailable() {
+    if (isSet("DISPLAY") || isSet("WAYLAND_DISPLAY")) return true;
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    if (platform == nullptr) return false;
+    const std::string_view name(platform);
+    return name == "offscreen" || name == "minimal" || startsWith(name, "vnc") || startsWith(name, "eglfs") ||
+           startsWith(name, "linuxfb");
+}
+
+}  // namespace velmora::window

@@ -1,0 +1,40 @@
+#pragma once
+// The window program's command line: a few options, no commands. Parsed before
+// any display is opened, so --help and --version work on a bare terminal.
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace velmora::window {
+
+inline constexpr const char* kProgramName = "velmora";
+// Exit status for wrong words, an unusable configuration file or no display.
+inline constexpr int kBadUsageExit = 2;
+
+struct WindowOptions {
+    std::optional<std::string> configPath;
+    bool simulate = false;
+    std::string scenario;  // empty: the simulated bus's default set-up
+    bool verbose = false;
+    bool help = false;
+    bool version = false;
+};
+
+struct ParsedWindowOptions {
+    WindowOptions options;
+    std::string error;  // empty when the words made sense
+};
+
+// arguments excludes the program name.
+ParsedWindowOptions parseWindowOptions(const std::vector<std::string>& arguments);
+
+std::string usageText();
+std::string versionText();
+// What the program says when there is no display to open its window on.
+std::string noDisplayText();
+
+// True when a display is named in the environment (X11 or Wayland), or Qt was told
+// to use a platform that needs none (offscreen, for tests and screenshots).
+bool displayAvailable();
+
+}  // namespace velmora::window

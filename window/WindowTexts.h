@@ -1,0 +1,61 @@
+#pragma once
+// The window's fixed texts and sizes: the boxes' titles, the buttons', the
+// labels' and the help text, exactly as the hub's users know them (their
+// misspellings included).
+#include <array>
+
+namespace velmora::window::texts {
+
+// A single "&" would be read as a keyboard-mnemonic marker in a box title.
+inline constexpr const char* kHelpBox = "Help Box";
+inline constexpr const char* kScalarBox = "Scalar Update";
+inline constexpr const char* kUpdateBox = "Update Firmware Box";
+inline constexpr const char* kEasyUpdateBox = "Easy Updae Firmware Form *.bin file";
+inline constexpr const char* kFlashBox = "FirmWare From Flash && Detail Config ->";
+inline constexpr const char* kDetailBox = "FirmWare From Flash && Detail Config ->";
+
+inline constexpr const char* kLoadDriver = "LoadUpdateDriver";
+inline constexpr const char* kUnloadDriver = "UnloadUpdateDriver";
+inline constexpr const char* kHelpText =
+    "Step1: Click \"LoadUpdateDriver\" to Load Driver\nStep2: repluginhub device,let new Driver work.\n"
+    "Step3: Click \"Update\" to update fw\nStep4: Click \"UnloadUpdateDriver\" to recover";
+inline constexpr const char* kGetLog = "Get Log";
+inline constexpr const char* kSelectScalar = "..";
+inline constexpr const char* kScalarUpdate = "ScalarUpdate";
+inline constexpr const char* kDetectHubInfo = "Detect Hub Info";
+inline constexpr const char* kUpdateFwInfo = "Update FW Info";
+inline constexpr const char* kSelectEasyUpdate = "...";
+inline constexpr const char* kUpdate = "Update";
+inline constexpr const char* kReadFromFlash = "Read From Flash";
+inline constexpr const char* kLoadFromBin = "Load From *.bin";
+inline constexpr const char* kEraseFlash = "Erase Flash";
+inline constexpr const char* kSaveToBin = "Save to *.bin";
+inline constexpr const char* kPageName = "PageName";
+inline constexpr const char* kICType = "ICType";
+inline constexpr const char* kDescription = "Description";
+inline constexpr const char* kBinaryData = "Binary Data";
+
+inline constexpr std::array<const char*, 6> kPages = {"SSC",     "DSP OCP/U1/U2", "System",
+                                                      "USP PHY", "DSP Setting",   "DSP PHY"};
+
+// The save panel of the flash page.
+inline constexpr const char* kSaveAsLabel = "save as";
+inline constexpr const char* kSaveMessage = "Choose the path to save the *.Bin file";
+inline constexpr const char* kBinFilter = "BIN (*.BIN *.bin)";
+inline constexpr const char* kBinSuffix = "bin";
+
+inline constexpr const char* kOk = "OK";
+inline constexpr const char* kQuit = "Quit";
+
+// Fonts of the pane and the two views; fontconfig picks the installed substitute.
+inline constexpr const char* kViewFont = "Helvetica";
+inline constexpr int kPaneFontPoints = 12;
+inline constexpr int kDetailFontPoints = 14;
+
+// Window content sizes.
+inline constexpr int kScalarWidth = 360;
+inline constexpr int kScalarHeight = 670;
+inline constexpr int kFullWidth = 1200;
+inline constexpr int kFullHeight = 660;
+
+}  // namespace velmora::window::texts

@@ -1,0 +1,64 @@
+// velmora: the window. Options are read before any display is touched, so
+// --help and --version work anywhere; without a display the program says so.
+#include <QApplication>
+#include <QStandardPaths>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "driver_install/CommandRunners.h"
+#include "driver_install/PrivateFolder.h"
+#include "window/AppDelegate.h"
+#include "window/Launch.h"
+#include "window/QtDialogs.h"
+#include "window/WindowEnvironment.h"
+#include "window/WindowOptions.h"
+#include "window/WindowSession.h"
+
+using namespace velmora::window;
+
+int main(int argc, char* argv[]) {
+    const ParsedWindowOptions parsed = parseWindowOptions(std::vector<std::string>(argv + 1, argv + argc));
+    if (!parsed.error.empty()) {
+        std::cerr << kProgramName << ": " << parsed.error << '\n';
+        return kBadUsageExit;
+    }
+    if (parsed.options.help) {
+        std::cout << usageText();
+        return 0;
+    }
+    if (parsed.options.version) {
+        std::cout << versionText();
+        return 0;
+    }
+    if (!displayAvailable()) {
+        std::cerr << noDisplayText();
+        return kBadUsageExit;
+    }
+    std::string error;
+    std::unique_ptr<WindowSession> session = WindowSession::create(parsed.options, error);
+    if (!session) {
+        std::cerr << kProgramName << ": " << error << '\n';
+        return kBadUsageExit;
+    }
+
+    QApplication application(argc, argv);
+    QtDialogs dialogs;
+    velmora::driver::PkexecRunner privileged;
+    velmora::driver::SystemShellRunner shell;
+    WindowEnvironment environment{dialogs, privileged, shell};
+    environment.privateFolder = velmora::driver::privateRuntimeFolder();
+    environment.desktopFolder =
+        QStandardPaths::writableLocation(QStandardPaths::DesktopLocation).toStdString();
+    environment.quit = [](int status) { QCoreApplication::exit(status); };
+
+    std::unique_ptr<AppDelegate> window = launchVelmora(*session, environment);
+    if (!window) {
+        std::cerr << kProgramName << ": the simulated hub could not be set up\n";
+        return kBadUsageExit;
+    }
+    window->show();
+    const int status = application.exec();
+    window->shutDown();
+    return status;
+}
