@@ -52,7 +52,12 @@ QTextEdit* makeTextView(QWidget* parent, const Frame& frame, int fontPoints) {
     view->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     view->setLineWrapMode(QTextEdit::WidgetWidth);
-    view->setFont(QFont(QString::fromLatin1(texts::kViewFont), fontPoints));
+    // The layout's points are the window's pixels (its frames are taken one to one),
+    // so the font size is given in pixels too; in Qt's points it would grow by the
+    // screen's 96/72 and the hex rows would no longer fit the view.
+    QFont font(QString::fromLatin1(texts::kViewFont));
+    font.setPixelSize(fontPoints);
+    view->setFont(font);
     placeInParent(view, parent, frame);
     return view;
 }

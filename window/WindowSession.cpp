@@ -62,13 +62,14 @@ std::unique_ptr<WindowSession> WindowSession::create(const WindowOptions& option
 
 std::unique_ptr<WindowSession> WindowSession::createSimulated(const SessionPaths& paths,
                                                               const std::string& scenario,
-                                                              std::unique_ptr<Console> console) {
+                                                              std::unique_ptr<Console> console,
+                                                              WindowSession::Time time) {
     std::unique_ptr<WindowSession> session(new WindowSession());
     session->console_ = std::move(console);
     session->paths_ = paths;
     session->simulate_ = true;
     session->scenario_ = scenario;
-    session->virtualTime_ = true;
+    session->virtualTime_ = time == WindowSession::Time::Virtual;
     return session;
 }
 

@@ -48,10 +48,13 @@ public:
     // Null, with error set, when a --config file is missing or the scenario is unknown.
     // The configuration itself is read later, by the launch sequence (readConfig).
     static std::unique_ptr<WindowSession> create(const WindowOptions& options, std::string& error);
-    // For tests: a session over a simulated bus in virtual time with a console of the caller's.
+    // For tests and measurements: a session over a simulated bus with a console of
+    // the caller's, in virtual time unless real time is asked for.
+    enum class Time { Virtual, Real };
     static std::unique_ptr<WindowSession> createSimulated(const SessionPaths& paths,
                                                           const std::string& scenario,
-                                                          std::unique_ptr<Console> console);
+                                                          std::unique_ptr<Console> console,
+                                                          Time time = Time::Virtual);
     ~WindowSession();
 
     // initFromIni, then the platform and the connection that depend on the table.

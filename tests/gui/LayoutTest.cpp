@@ -193,9 +193,9 @@ TEST_F(LayoutTest, ChipListAddsTheUsersDefinitionsAfterTheShippedOnes) {
 TEST_F(LayoutTest, PaneAndViewsAskForHelveticaAndAreReadOnly) {
     launch();
     EXPECT_EQ(window().nstfUpdateInfo_UpdateFW->font().family(), "Helvetica");
-    EXPECT_EQ(window().nstfUpdateInfo_UpdateFW->font().pointSize(), 12);
-    EXPECT_EQ(window().txtViewBin_Detail->font().pointSize(), 14);
-    EXPECT_EQ(window().txtViewDesc_Detail->font().pointSize(), 14);
+    EXPECT_EQ(window().nstfUpdateInfo_UpdateFW->font().pixelSize(), 12);
+    EXPECT_EQ(window().txtViewBin_Detail->font().pixelSize(), 14);
+    EXPECT_EQ(window().txtViewDesc_Detail->font().pixelSize(), 14);
     for (QTextEdit* view :
          {window().nstfUpdateInfo_UpdateFW, window().txtViewBin_Detail, window().txtViewDesc_Detail}) {
         EXPECT_TRUE(view->isReadOnly());
