@@ -74,7 +74,7 @@ int main(int argc, char* argv[]) {
     }
     QApplication application(argc, argv);
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
-    const std::string resources = VELMORA_SOURCE_RESOURCES;
+    const std::string resources = VELMORA_TEST_RESOURCES;
     SampleImageDialogs dialogs(QString::fromStdString(resources + "/images/sample-update.bin"));
     NoRunner runner;
     WindowEnvironment environment(dialogs, runner, runner);

@@ -10,7 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "app/HubDetection.h"
+#include "detection/DetectionScheduler.h"
+#include "detection/HubDetection.h"
 #include "driver_install/DriverInstaller.h"
 #include "editor/DefinitionChoices.h"
 #include "window/WindowEnvironment.h"

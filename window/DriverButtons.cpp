@@ -5,7 +5,8 @@
 #include <filesystem>
 
 #include "app/Console.h"
-#include "app/HubDetection.h"
+#include "detection/DetectionScheduler.h"
+#include "detection/HubDetection.h"
 #include "driver_install/BootArgsSnapshot.h"
 #include "driver_install/DriverInstaller.h"
 #include "driver_install/FlashCodeReset.h"

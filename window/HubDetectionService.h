@@ -10,7 +10,8 @@
 #include <mutex>
 #include <thread>
 
-#include "app/HubDetection.h"
+#include "detection/DetectionScheduler.h"
+#include "detection/HubDetection.h"
 #include "device/HotplugPump.h"
 
 namespace velmora {
