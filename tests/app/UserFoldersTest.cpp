@@ -11,6 +11,7 @@
 
 #include "app/AppPaths.h"
 #include "app/LogCopy.h"
+#include "tests/support/ScratchFolder.h"
 
 namespace {
 
@@ -62,19 +63,14 @@ INSTANTIATE_TEST_SUITE_P(Cases, UserDataFolder,
 
 class LogCopy : public ::testing::Test {
 protected:
-    LogCopy() : folder_(fs::temp_directory_path() / "velmora-log-copy") {
-        fs::remove_all(folder_);
-        fs::create_directories(folder_);
-    }
-    ~LogCopy() override { fs::remove_all(folder_); }
-
     static std::string read(const fs::path& path) {
         std::ostringstream text;
         text << std::ifstream(path).rdbuf();
         return text.str();
     }
 
-    fs::path folder_;
+    velmora::testing::ScratchFolder scratch_{"velmora-log-copy"};
+    const fs::path& folder_ = scratch_.path();
 };
 
 TEST_F(LogCopy, MakesTheDesktopAndReplacesAnOlderCopy) {

@@ -61,6 +61,10 @@ struct DetectionRow {
     Qt::GlobalColor colour;
 };
 
+void PrintTo(const DetectionRow& row, std::ostream* out) {
+    *out << row.scenario;
+}
+
 class DetectionText : public DetectionTest, public ::testing::WithParamInterface<DetectionRow> {};
 
 TEST_P(DetectionText, ShowsTheResultInItsColour) {

@@ -1,5 +1,6 @@
 #include "WindowFixture.h"
 
+#include <QCoreApplication>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTextEdit>
@@ -49,26 +50,18 @@ driver::RestartAnswer FakeDialogs::askRestart(QWidget*, const QString& message) 
     return restartAnswer;
 }
 
-WindowFixture::WindowFixture()
-    : folder_(
-          fs::temp_directory_path() /
-          ("velmora-gui-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()))) {
-    fs::remove_all(folder_);
-    fs::create_directories(folder_);
-}
+WindowFixture::WindowFixture() = default;
 
 WindowFixture::~WindowFixture() {
     if (window_) window_->shutDown();
     window_.reset();
     session_.reset();
-    fs::remove_all(folder_);
 }
 
 void WindowFixture::launch(const WindowSetup& setup) {
     writeText(folder_ / "resources/config.ini", configText(setup));
     fs::create_directories(folder_ / "resources/ic");
-    fs::copy_file(fs::path(VELMORA_TEST_RESOURCES) / "ic/ZeloSim.INI",
-                  folder_ / "resources/ic/ZeloSim.INI");
+    fs::copy_file(fs::path(VELMORA_TEST_RESOURCES) / "ic/ZeloSim.INI", folder_ / "resources/ic/ZeloSim.INI");
     fs::copy_file(fs::path(VELMORA_TEST_RESOURCES) / "images/sample-update.bin",
                   folder_ / "resources/sample-update.bin");
     fs::create_directories(folder_ / "private");
@@ -154,8 +147,12 @@ bool WindowFixture::anyButtonEnabled() const {
 }
 
 bool WindowFixture::waitForWorkflowEnd() {
-    return QTest::qWaitFor([this] { return window_->workers().running() == 0 && allButtonsEnabled(); },
-                           kPatienceMs);
+    const bool ended = QTest::qWaitFor(
+        [this] { return window_->workers().running() == 0 && allButtonsEnabled(); }, kPatienceMs);
+    // A finished worker may still have queued progress in the GUI thread's queue
+    // (the read's last post comes after the buttons): deliver it before looking.
+    QCoreApplication::sendPostedEvents();
+    return ended;
 }
 
 }  // namespace velmora::testing

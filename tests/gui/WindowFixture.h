@@ -16,6 +16,7 @@
 
 #include "app/Console.h"
 #include "device/simulated/SimulatedHub.h"
+#include "tests/support/ScratchFolder.h"
 #include "window/AppDelegate.h"
 #include "window/WindowEnvironment.h"
 #include "window/WindowSession.h"
@@ -86,7 +87,7 @@ protected:
 
     window::AppDelegate& window() { return *window_; }
     sim::SimulatedHub& hub();
-    const std::filesystem::path& folder() const { return folder_; }
+    const std::filesystem::path& folder() const { return scratch_.path(); }
     std::string resourcePath() const { return (folder_ / "resources").string(); }
     std::string sampleImagePath() const;
     std::string writeFile(const std::string& name, const std::vector<std::uint8_t>& bytes) const;
@@ -110,7 +111,8 @@ protected:
     std::unique_ptr<window::WindowEnvironment> environment_;
 
 private:
-    std::filesystem::path folder_;
+    ScratchFolder scratch_{"velmora-gui"};
+    const std::filesystem::path& folder_ = scratch_.path();
     RecordingConsole* console_ = nullptr;
     std::unique_ptr<window::WindowSession> session_;
     std::unique_ptr<window::AppDelegate> window_;

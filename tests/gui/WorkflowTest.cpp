@@ -95,6 +95,10 @@ struct FailureRow {
     int slider;
 };
 
+void PrintTo(const FailureRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
 class UpdateFailure : public WorkflowTest, public ::testing::WithParamInterface<FailureRow> {};
 
 TEST_P(UpdateFailure, EndsWithItsRedLinesAndTheButtonsOn) {
@@ -177,16 +181,6 @@ TEST_F(WorkflowTest, FlashReadOfABlankFlashShowsErrInTheVidField) {
     EXPECT_EQ(window().txtVID_FwFlash->text(), "Err");
 }
 
-TEST_F(WorkflowTest, FlashReadFailureIsRedAndKeepsThePage) {
-    launch();
-    hub().setFaults(failing(sim::RequestKind::ReadFlash));
-    window().btnRead_FwFlash->click();
-    ASSERT_TRUE(waitForWorkflowEnd());
-    EXPECT_TRUE(paneText().endsWith("Fail to Read Flash\nRead Fw Fail\n"));
-    EXPECT_EQ(paneColour(), kRed);
-    EXPECT_TRUE(window().txtVID_FwFlash->text().isEmpty());
-}
-
 TEST_F(WorkflowTest, EraseErasesTheFlashAndLeavesThePageAlone) {
     launch();
     pressAndCheckButtonsOff(window().btnErase_FwFlash);
@@ -197,14 +191,57 @@ TEST_F(WorkflowTest, EraseErasesTheFlashAndLeavesThePageAlone) {
     for (std::uint8_t byte : hub().flashContents()) ASSERT_EQ(byte, 0xFF);
 }
 
-TEST_F(WorkflowTest, EraseFailureRows) {
-    launch();
-    hub().setFaults(failing(sim::RequestKind::EraseFlash));
-    window().btnErase_FwFlash->click();
-    ASSERT_TRUE(waitForWorkflowEnd());
-    EXPECT_TRUE(paneText().endsWith("Erase Flash...\nFail to Erase flash\nErase FW Fail\n"));
-    EXPECT_EQ(paneColour(), kRed);
+enum class PageButton { Read, Erase };
+
+struct PageFailureRow {
+    const char* name;
+    PageButton button;
+    const char* scenario;
+    sim::HubFaults faults;
+    QString redLines;
+};
+
+void PrintTo(const PageFailureRow& row, std::ostream* out) {
+    *out << row.name;
 }
+
+class FlashPageFailure : public WorkflowTest, public ::testing::WithParamInterface<PageFailureRow> {};
+
+TEST_P(FlashPageFailure, EndsWithItsRedLinesAndLeavesThePageAlone) {
+    const PageFailureRow& row = GetParam();
+    launch(WindowSetup().withScenario(row.scenario));
+    if (row.scenario != std::string("no-hub")) hub().setFaults(row.faults);
+    (row.button == PageButton::Read ? window().btnRead_FwFlash : window().btnErase_FwFlash)->click();
+    ASSERT_TRUE(waitForWorkflowEnd());
+    EXPECT_TRUE(paneText().endsWith(row.redLines)) << paneText().toStdString();
+    EXPECT_EQ(paneColour(), kRed);
+    EXPECT_EQ(window().slider->value(), 0);
+    EXPECT_TRUE(window().txtVID_FwFlash->text().isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, FlashPageFailure,
+    ::testing::Values(
+        PageFailureRow{"ReadOpen",
+                       PageButton::Read,
+                       "no-hub",
+                       {},
+                       "Fail to Open Rom Device\nPlease Load Driver firstly\nThen replugin usb hub device\n"
+                       "Read Fw Fail\n"},
+        PageFailureRow{"ReadRequest", PageButton::Read, "flash-code", failing(sim::RequestKind::ReadFlash),
+                       "Reading Flash...\nFail to Read Flash\nRead Fw Fail\n"},
+        PageFailureRow{"ReadReset", PageButton::Read, "rom-code", neverReturns(),
+                       "Reset to Flash Code...\nFail to Reset to Flash Code\nRead Fw Fail\n"},
+        PageFailureRow{"EraseOpen",
+                       PageButton::Erase,
+                       "no-hub",
+                       {},
+                       "Open Rom Device...\nFail to Open Rom Device\nErase FW Fail\n"},
+        PageFailureRow{"EraseRequest", PageButton::Erase, "flash-code", failing(sim::RequestKind::EraseFlash),
+                       "Erase Flash...\nFail to Erase flash\nErase FW Fail\n"},
+        PageFailureRow{"EraseReset", PageButton::Erase, "rom-code", neverReturns(),
+                       "Reseting...\nFail to Reset Flash & Wait\nErase FW Fail\n"}),
+    [](const ::testing::TestParamInfo<PageFailureRow>& info) { return std::string(info.param.name); });
 
 TEST_F(WorkflowTest, LoadFillsTheFieldsAndSaveWritesTheEditedImage) {
     launch();
