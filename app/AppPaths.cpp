@@ -25,7 +25,8 @@ std::string programFolder() {
 std::string userDataFolder() {
     // The base directory specification ignores relative values.
     const char* dataHome = std::getenv("XDG_DATA_HOME");
-    if (dataHome != nullptr && dataHome[0] == '/') return (std::filesystem::path(dataHome) / "velmora").string();
+    if (dataHome != nullptr && dataHome[0] == '/')
+        return (std::filesystem::path(dataHome) / "velmora").string();
     const char* home = std::getenv("HOME");
     if (home == nullptr || home[0] != '/') return {};
     return (std::filesystem::path(home) / ".local" / "share" / "velmora").string();
