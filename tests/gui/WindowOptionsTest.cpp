@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "window/WindowOptions.h"
+#include "window/WindowSession.h"
 
 namespace velmora::window {
 namespace {
@@ -55,6 +56,21 @@ TEST(WindowOptions, HelpNamesEveryOptionAndScenario) {
         EXPECT_NE(help.find(word), std::string::npos) << word;
     }
     EXPECT_EQ(versionText(), "velmora 1.02\n");
+}
+
+TEST(WindowSessionCreate, NamedConfigurationMustExistAndTheScenarioBeKnown) {
+    std::string error;
+    WindowOptions options;
+    options.configPath = "/nonexistent/velmora/config.ini";
+    EXPECT_EQ(WindowSession::create(options, error), nullptr);
+    EXPECT_NE(error.find("cannot read /nonexistent/velmora/config.ini"), std::string::npos) << error;
+
+    options.configPath = std::string(VELMORA_TEST_RESOURCES) + "/config.ini";
+    error.clear();
+    const std::unique_ptr<WindowSession> session = WindowSession::create(options, error);
+    ASSERT_NE(session, nullptr) << error;
+    // The configuration's folder is the resource folder: scripts, images, chip definitions.
+    EXPECT_EQ(session->paths().resourcePath, VELMORA_TEST_RESOURCES);
 }
 
 struct DisplayRow {
