@@ -269,6 +269,20 @@ TEST_F(WorkflowTest, LoadFillsTheFieldsAndSaveWritesTheEditedImage) {
     EXPECT_EQ(written[block + 3], 0x2B);
 }
 
+TEST_F(WorkflowTest, CancelledLoadReselectsTheFirstPageAndARowShowsItsDescription) {
+    launch();
+    dialogs_.openAnswers.push_back(QString::fromStdString(sampleImagePath()));
+    window().btnLoad_FwFlash->click();
+    window().cbPages->setCurrentIndex(2);
+    EXPECT_TRUE(consoleHas("selected value:System"));
+    window().btnLoad_FwFlash->click();  // no answer queued: the panel is cancelled
+    EXPECT_EQ(window().cbPages->currentText(), "SSC");
+    ASSERT_GT(window().tableView_Detail->model()->rowCount(), 0);
+    window().tableView_Detail->selectRow(0);
+    EXPECT_TRUE(window().txtViewDesc_Detail->toPlainText().contains(" : "))
+        << window().txtViewDesc_Detail->toPlainText().toStdString();
+}
+
 TEST_F(WorkflowTest, SaveRefusesFieldsOfTheWrongLength) {
     launch();
     dialogs_.openAnswers.push_back(QString::fromStdString(sampleImagePath()));
