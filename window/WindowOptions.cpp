@@ -24,7 +24,7 @@ bool takeConfig(const std::vector<std::string>& arguments, std::size_t& index, W
     const std::string& word = arguments[index];
     if (startsWith(word, "--config=")) {
         options.configPath = word.substr(std::string_view("--config=").size());
-    } else if (index + 1 < arguments.size()) {
+    } else if (index + 1 < arguments.size() && !startsWith(arguments[index + 1], "-")) {
         options.configPath = arguments[++index];
     } else {
         options.configPath = "";

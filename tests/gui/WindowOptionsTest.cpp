@@ -26,17 +26,18 @@ TEST_P(WindowOptionWords, AreAcceptedOrNamedInTheError) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, WindowOptionWords,
-                         ::testing::Values(OptionsRow{{}, ""}, OptionsRow{{"--simulate"}, ""},
-                                           OptionsRow{{"--simulate=no-hub", "--verbose"}, ""},
-                                           OptionsRow{{"--config", "my.ini"}, ""},
-                                           OptionsRow{{"--config=my.ini"}, ""},
-                                           OptionsRow{{"--config"}, "--config needs a file name"},
-                                           OptionsRow{{"--config="}, "--config needs a file name"},
-                                           OptionsRow{{"--simulate="}, "needs a scenario name"},
-                                           OptionsRow{{"--simulate=bogus"}, "unknown scenario \"bogus\""},
-                                           OptionsRow{{"--frobnicate"}, "unknown option --frobnicate"},
-                                           OptionsRow{{"update"}, "unexpected argument \"update\""}));
+INSTANTIATE_TEST_SUITE_P(
+    Rows, WindowOptionWords,
+    ::testing::Values(OptionsRow{{}, ""}, OptionsRow{{"--simulate"}, ""},
+                      OptionsRow{{"--simulate=no-hub", "--verbose"}, ""},
+                      OptionsRow{{"--config", "my.ini"}, ""}, OptionsRow{{"--config=my.ini"}, ""},
+                      OptionsRow{{"--config"}, "--config needs a file name"},
+                      OptionsRow{{"--config", "--simulate"}, "--config needs a file name"},
+                      OptionsRow{{"--config="}, "--config needs a file name"},
+                      OptionsRow{{"--simulate="}, "needs a scenario name"},
+                      OptionsRow{{"--simulate=bogus"}, "unknown scenario \"bogus\""},
+                      OptionsRow{{"--frobnicate"}, "unknown option --frobnicate"},
+                      OptionsRow{{"update"}, "unexpected argument \"update\""}));
 
 TEST(WindowOptions, ValuesAreTaken) {
     const WindowOptions options =
