@@ -45,6 +45,7 @@ private:
 
 class NoRunner final : public driver::PrivilegedRunner, public driver::ShellRunner {
 public:
+    driver::ScriptResult run(const std::string&, const std::vector<std::string>&) override { return {}; }
     void run(const std::string&) override {}
 };
 

@@ -164,6 +164,7 @@ private:
     WorkflowContext workflowContext();
     void runDriverAction(std::function<void()> action);
     driver::DriverActions driverActions();
+    void reportDriverOutcome(const std::vector<std::string>& lines, bool succeeded);
 
     WindowSession& session_;
     WindowEnvironment& environment_;

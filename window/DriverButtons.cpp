@@ -9,6 +9,7 @@
 #include "detection/HubDetection.h"
 #include "driver_install/BootArgsSnapshot.h"
 #include "driver_install/DriverInstaller.h"
+#include "driver_install/DriverMessages.h"
 #include "driver_install/FlashCodeReset.h"
 #include "window/AppDelegate.h"
 #include "window/HubDetectionService.h"
@@ -43,9 +44,9 @@ public:
     HeldFlashCodeReset(HubConnection& connection, DetectionScheduler& scheduler)
         : connection_(connection), scheduler_(scheduler) {}
 
-    void resetToFlashCode() override {
+    driver::HubResetOutcome resetToFlashCode() override {
         WorkflowHold hold(&scheduler_);
-        driver::FlashCodeReset(connection_).resetToFlashCode();
+        return driver::FlashCodeReset(connection_).resetToFlashCode();
     }
 
 private:
@@ -66,8 +67,10 @@ void AppDelegate::LoadUpdateDriver() {
         WindowRestartQuestion question(*reporter_, environment_.dialogs, this);
         const driver::RestartCheck check{needSignDriver,
                                          *environment_.privateFolder / driver::kSnapshotFileName};
-        if (driver::LoadUpdateDriver(driverActions(), check, question) ==
-            driver::AfterLoad::QuitApplication) {
+        const driver::LoadOutcome outcome = driver::LoadUpdateDriver(driverActions(), check, question);
+        reportDriverOutcome(driver::loadOutcomeLines(outcome, environment_.driverResourcePath),
+                            outcome.succeeded());
+        if (outcome.after == driver::AfterLoad::QuitApplication) {
             reporter_->onGuiThread([this] { environment_.quit(0); }, ProgressDelivery::NoWait);
         }
     });
@@ -77,17 +80,33 @@ void AppDelegate::UnloadUpdateDriver() {
     SetButtonStatus(false);
     runDriverAction([this] {
         HeldFlashCodeReset reset(session_.connection(), detection_->scheduler());
-        driver::UnloadUpdateDriver(driverActions(), reset);
+        const driver::UnloadOutcome outcome = driver::UnloadUpdateDriver(driverActions(), reset);
+        reportDriverOutcome(driver::unloadOutcomeLines(outcome, environment_.driverResourcePath),
+                            outcome.succeeded());
     });
 }
 
 driver::DriverActions AppDelegate::driverActions() {
-    return driver::DriverActions{std::filesystem::absolute(session_.paths().resourcePath).string(),
+    // The scripts and the bundle come from the installed folder whatever
+    // configuration was named; only the hub IDs come from the configuration.
+    return driver::DriverActions{environment_.driverResourcePath,
                                  environment_.privateFolder.value_or(std::filesystem::path{}),
                                  environment_.privileged,
                                  environment_.shell,
                                  session_.console(),
-                                 [this](bool enabled) { reporter_->SetButtonStatus(enabled); }};
+                                 [this](bool enabled) { reporter_->SetButtonStatus(enabled); },
+                                 driver::driverHubIds(session_.config().table)};
+}
+
+void AppDelegate::reportDriverOutcome(const std::vector<std::string>& lines, bool succeeded) {
+    std::string text;
+    for (const std::string& line : lines) {
+        session_.console().line(line);
+        text += line + "\n";
+    }
+    // A driver action that failed would otherwise leave the user believing it
+    // worked: its outcome is shown in an alert. A success needs no word.
+    if (!succeeded && !text.empty()) reporter_->showAlert(text);
 }
 
 void AppDelegate::runDriverAction(std::function<void()> action) {

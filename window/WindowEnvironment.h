@@ -11,6 +11,7 @@
 
 #include "app/GeneralFunction.h"
 #include "driver_install/CommandRunners.h"
+#include "driver_install/DriverInstaller.h"
 #include "driver_install/RestartPrompt.h"
 
 class QWidget;
@@ -44,6 +45,9 @@ struct WindowEnvironment {
     std::optional<std::filesystem::path> privateFolder;
     std::string desktopFolder;               // where "Get Log" puts its copy
     std::filesystem::path systemRoot = "/";  // where the signature check looks (tests: a fake /sys)
+    // Where the driver scripts and bundle are run from: the installed resource folder,
+    // whatever configuration was named (tests: their scratch folder).
+    std::string driverResourcePath = driver::installedResourceFolder();
     // Ends the application with this status (after the current event).
     std::function<void(int status)> quit;
 };

@@ -78,8 +78,8 @@ WindowSession::~WindowSession() {
     connection_.reset();
 }
 
-bool WindowSession::readConfig() {
-    config_ = initFromIni(paths_.configPath, *console_);
+bool WindowSession::useConfig(AppConfig config) {
+    config_ = std::move(config);
     if (!makePlatform()) return false;
     connection_ = std::make_unique<HubConnection>(*platform_, config_.table, *clock_);
     return true;

@@ -46,7 +46,7 @@ struct SessionPaths {
 class WindowSession {
 public:
     // Null, with error set, when a --config file is missing or the scenario is unknown.
-    // The configuration itself is read later, by the launch sequence (readConfig).
+    // The configuration itself is read later, by the launch sequence (useConfig).
     static std::unique_ptr<WindowSession> create(const WindowOptions& options, std::string& error);
     // For tests and measurements: a session over a simulated bus with a console of
     // the caller's, in virtual time unless real time is asked for.
@@ -57,9 +57,9 @@ public:
                                                           Time time = Time::Virtual);
     ~WindowSession();
 
-    // initFromIni, then the platform and the connection that depend on the table.
-    // False when the simulated scenario is unknown.
-    bool readConfig();
+    // Takes the configuration the launch sequence read, then makes the platform and
+    // the connection that depend on its table. False when the simulated scenario is unknown.
+    bool useConfig(AppConfig config);
 
     Console& console() { return *console_; }
     const SessionPaths& paths() const { return paths_; }

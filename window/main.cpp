@@ -1,5 +1,7 @@
 // velmora: the window. Options are read before any display is touched, so
 // --help and --version work anywhere; without a display the program says so.
+#include <unistd.h>
+
 #include <QApplication>
 #include <QStandardPaths>
 #include <iostream>
@@ -44,9 +46,11 @@ int main(int argc, char* argv[]) {
 
     QApplication application(argc, argv);
     QtDialogs dialogs;
-    velmora::driver::PkexecRunner privileged;
+    // pkexec asks for consent; a window run as root runs the scripts directly.
+    const std::unique_ptr<velmora::driver::PrivilegedRunner> privileged =
+        velmora::driver::privilegedRunnerFor(::geteuid());
     velmora::driver::SystemShellRunner shell;
-    WindowEnvironment environment{dialogs, privileged, shell};
+    WindowEnvironment environment{dialogs, *privileged, shell};
     environment.privateFolder = velmora::driver::privateRuntimeFolder();
     environment.desktopFolder =
         QStandardPaths::writableLocation(QStandardPaths::DesktopLocation).toStdString();

@@ -153,6 +153,19 @@ TEST_F(DetectionTest, LoadDriverRunsTheLoadScriptOffTheGuiThreadWithoutRestartPr
     EXPECT_EQ(privileged_.scripts[0], std::filesystem::absolute(resourcePath()).string() + "/load");
     EXPECT_TRUE(dialogs_.restartQuestions.empty());
     EXPECT_TRUE(quits_.empty());
+    // The configuration's hubs are the script's arguments; a success needs no alert.
+    EXPECT_NE(std::find(privileged_.lastArguments.begin(), privileged_.lastArguments.end(), "2FE3:0611"),
+              privileged_.lastArguments.end());
+    EXPECT_TRUE(dialogs_.alerts.empty());
+}
+
+TEST_F(DetectionTest, RefusedDriverLoadIsToldInAnAlert) {
+    launch();
+    privileged_.answer.outcome = driver::ScriptOutcome::Refused;
+    window().nsbtnLoadDriver_HelpBox->click();
+    ASSERT_TRUE(waitForWorkflowEnd());
+    ASSERT_EQ(dialogs_.alerts.size(), 1u);
+    EXPECT_FALSE(dialogs_.alerts[0].empty());
 }
 
 TEST_F(DetectionTest, LoadDriverUnderSecureBootAsksToRestartAndCancelQuits) {

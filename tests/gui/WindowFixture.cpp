@@ -77,6 +77,7 @@ void WindowFixture::launch(const WindowSetup& setup) {
     environment_->privateFolder = folder_ / "private";
     environment_->desktopFolder = (folder_ / "Desktop").string();
     environment_->systemRoot = folder_ / "root";
+    environment_->driverResourcePath = resourcePath();
     environment_->quit = [this](int status) { quits_.push_back(status); };
     window_ = window::launchVelmora(*session_, *environment_);
     ASSERT_TRUE(window_);

@@ -42,8 +42,15 @@ public:
 
 class RecordingPrivileged final : public driver::PrivilegedRunner {
 public:
-    void run(const std::string& scriptPath) override { scripts.push_back(scriptPath); }
+    driver::ScriptResult run(const std::string& scriptPath,
+                             const std::vector<std::string>& arguments) override {
+        scripts.push_back(scriptPath);
+        lastArguments = arguments;
+        return answer;
+    }
+    driver::ScriptResult answer;  // what every script run gives back
     std::vector<std::string> scripts;
+    std::vector<std::string> lastArguments;
 };
 
 class RecordingShell final : public driver::ShellRunner {
