@@ -1,7 +1,8 @@
 # Which layer may include which: one line per folder, "folder: folders it may use".
 # A folder may always include its own headers. Tests and benchmarks may include
-# anything. docs/architecture.md shows the same table; the test
-# structure.layer_includes checks every #include "..." of the tree against it.
+# anything; the fuzz targets drive the layers from the command line's down.
+# docs/architecture.md shows the same table; the test structure.layer_includes
+# checks every #include "..." of the tree against it.
 set(VELMORA_LAYER_RULES
   "app:"
   "firmware:"
@@ -15,4 +16,5 @@ set(VELMORA_LAYER_RULES
   "cli: workflows launch detection driver_install editor device/simulated device firmware app"
   "window: workflows launch detection driver_install editor device/simulated device firmware app"
   "testbed: device/simulated device firmware app"
+  "fuzz: cli workflows detection editor device/simulated device firmware app"
 )

@@ -171,6 +171,12 @@ bool FW_SetStrings(FirmwareBuffer& buffer, std::string_view manufacturer, std::s
     return true;
 }
 
+bool FW_StringsDiffer(const FirmwareBuffer& buffer, std::string_view manufacturer, std::string_view product,
+                      std::string_view serial) {
+    return untilNul(manufacturer) != buffer.manufacturer || untilNul(product) != buffer.product ||
+           untilNul(serial) != buffer.serial;
+}
+
 bool FW_SetContainerID(FirmwareBuffer& buffer, std::string_view text) {
     if (!isLoaded(buffer)) {
         return false;
@@ -237,7 +243,9 @@ IdentityEditResult applyStringsEdit(FirmwareBuffer& buffer, IdentityTexts texts,
     cutStringsToLimit(texts, edited);
     const std::array<std::string, 4> before = {buffer.manufacturer, buffer.product, buffer.serial,
                                                buffer.containerIDText};
-    FW_SetStrings(buffer, texts.manufacturer, texts.product, texts.serial);
+    if (FW_StringsDiffer(buffer, texts.manufacturer, texts.product, texts.serial)) {
+        FW_SetStrings(buffer, texts.manufacturer, texts.product, texts.serial);
+    }
     FW_SetContainerID(buffer, texts.containerId);
     const std::array<std::string*, 4> after = {&buffer.manufacturer, &buffer.product, &buffer.serial,
                                                &buffer.containerIDText};

@@ -46,6 +46,11 @@ std::optional<IdentityTexts> UpdateTxt_FwFlash(const FirmwareBuffer& buffer);
 // no image, are refused with false and the area is left as it was.
 bool FW_SetStrings(FirmwareBuffer& buffer, std::string_view manufacturer, std::string_view product,
                    std::string_view serial);
+// True when the three strings (each up to its first NUL) differ from those the image
+// holds. The string area is rewritten only then, so bytes the user did not edit (an
+// area this program cannot read among them) stay as the image had them.
+bool FW_StringsDiffer(const FirmwareBuffer& buffer, std::string_view manufacturer, std::string_view product,
+                      std::string_view serial);
 // Stores the container ID from the first 32 letters and digits of the text and keeps
 // the text (cut to 63 bytes) as containerIDText. False only when no image is loaded.
 bool FW_SetContainerID(FirmwareBuffer& buffer, std::string_view text);

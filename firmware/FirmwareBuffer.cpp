@@ -66,7 +66,10 @@ bool readWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes) {
     return read;
 }
 
-void resetHeader(FirmwareBuffer& buffer) {
+// Everything a parse derives from an image starts again from nothing, the display
+// texts included: an image whose string area is empty or broken must not show, nor
+// have saved into it, the strings of the image parsed before it.
+void resetBuffer(FirmwareBuffer& buffer) {
     buffer.loaded = false;
     buffer.data.clear();
     buffer.data.shrink_to_fit();
@@ -80,6 +83,10 @@ void resetHeader(FirmwareBuffer& buffer) {
     buffer.sspid = 0;
     buffer.hspid = 0;
     buffer.version.reset();
+    buffer.manufacturer.clear();
+    buffer.product.clear();
+    buffer.serial.clear();
+    buffer.containerIDText.clear();
 }
 
 bool isBlockSignature(const std::uint8_t* bytes) {
@@ -165,7 +172,7 @@ bool FW_Parse(FirmwareBuffer& buffer, const std::uint8_t* bytes, std::int64_t le
         length < std::numeric_limits<std::int32_t>::min()) {
         return false;
     }
-    resetHeader(buffer);
+    resetBuffer(buffer);
     buffer.size = static_cast<std::int32_t>(length);
     if (length < 1 || bytes == nullptr) {
         return false;

@@ -47,5 +47,6 @@ struct FirmwareBuffer {
 // larger than a signed 32-bit size, leaves the buffer untouched.
 bool FW_LoadFile(FirmwareBuffer& buffer, const std::string& path);
 // Copies the bytes into the buffer and locates the fields; true when a
-// configuration block was found.
+// configuration block was found. The texts are those of these bytes alone: a
+// string entry the image lacks reads empty.
 bool FW_Parse(FirmwareBuffer& buffer, const std::uint8_t* bytes, std::int64_t length);

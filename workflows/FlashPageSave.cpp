@@ -32,7 +32,9 @@ void storeFields(FirmwareBuffer& flashPage, const FlashPageFields& fields) {
     FW_SetHexWord(flashPage, flashPage.sspid, fields.sspid);
     FW_SetHexWord(flashPage, flashPage.hspid, fields.hspid);
     if (flashPage.version) FW_SetHexWord(flashPage, *flashPage.version, fields.version);
-    FW_SetStrings(flashPage, fields.manufacturer, fields.product, fields.serial);
+    if (FW_StringsDiffer(flashPage, fields.manufacturer, fields.product, fields.serial)) {
+        FW_SetStrings(flashPage, fields.manufacturer, fields.product, fields.serial);
+    }
 }
 
 void printStringArea(const FirmwareBuffer& flashPage, std::ostream& standardOutput) {

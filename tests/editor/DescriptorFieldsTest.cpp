@@ -208,6 +208,27 @@ TEST_F(DescriptorFields, ContainerIdFlagFollowsTheText) {
     EXPECT_EQ(buffer_.blockByte(42), 0x01);
 }
 
+// An area this program cannot read (a length byte of 1 here) may still mean
+// something to the hub: editing another field must not rewrite it.
+TEST(DescriptorFieldsUnreadableStrings, EditsOfOtherFieldsLeaveTheAreaAsItWas) {
+    velmora::SilentConsole console;
+    std::vector<std::uint8_t> image = velmora::testing::makeImage(512, 256);
+    const std::vector<std::uint8_t> area = {0x01, 0x03, 'Q', 'R', 0x07, 0x99};
+    velmora::testing::putStringArea(image, 256, area);
+    const std::vector<std::pair<IdentityField, std::string>> edits = {
+        {IdentityField::Vid, "1A2B"},
+        {IdentityField::ContainerId, "{00112233-4455-6677-8899-aabbccddeeff}"},
+    };
+    for (const auto& [field, text] : edits) {
+        FirmwareBuffer buffer;
+        ASSERT_TRUE(FW_Parse(buffer, image.data(), static_cast<std::int64_t>(image.size())));
+        const std::vector<std::uint8_t> before = blockBytes(buffer, 43, 35);
+        EXPECT_TRUE(editIdentityField(buffer, field, text, console).stored);
+        EXPECT_EQ(blockBytes(buffer, 43, 35), before);
+        EXPECT_EQ(buffer.blockByte(42) & 0x0E, 0);  // no string flag either
+    }
+}
+
 TEST_F(DescriptorFields, StringsAreCutBackTo29BytesSilently) {
     texts_.manufacturer = std::string(10, 'm');
     texts_.product = std::string(10, 'p');

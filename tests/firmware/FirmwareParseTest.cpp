@@ -132,6 +132,29 @@ TEST(FirmwareParse, ContainerIdText) {
     EXPECT_EQ(buffer.containerIDText, "{00112233-4455-6677-8899-aabbccddeeff}");
 }
 
+// The texts a save would write back come from the image being saved, never from the
+// one parsed before it into the same buffer.
+TEST(FirmwareParse, NothingOfThePreviousImageSurvivesTheNextParse) {
+    std::vector<std::uint8_t> first = makeImage(512, 256);
+    putStringArea(first, 256, {0x05, 0x03, 'A', 'B', 'C', 0x04, 0x03, 'X', 'Y', 0x03, 0x03, '1'});
+    std::vector<std::uint8_t> brokenStrings = makeImage(512, 256);
+    putStringArea(brokenStrings, 256, {0x01, 0x03, 'Q'});
+    const std::vector<std::vector<std::uint8_t>> nextImages = {
+        makeImage(256, 0), brokenStrings, std::vector<std::uint8_t>(512, 0x11), {}};
+    for (const std::vector<std::uint8_t>& next : nextImages) {
+        FirmwareBuffer buffer;
+        ASSERT_TRUE(parse(buffer, first));
+        ASSERT_EQ(buffer.manufacturer, "ABC");
+        parse(buffer, next);
+        EXPECT_EQ(buffer.manufacturer, "");
+        EXPECT_EQ(buffer.product, "");
+        EXPECT_EQ(buffer.serial, "");
+        if (!buffer.loaded) {
+            EXPECT_EQ(buffer.containerIDText, "");
+        }
+    }
+}
+
 struct StringCase {
     const char* name;
     std::vector<std::uint8_t> area;
@@ -142,7 +165,8 @@ struct StringCase {
 
 class StringWalk : public ::testing::TestWithParam<StringCase> {};
 
-// The texts start as "old" to show which entries the walk actually overwrote.
+// The texts start as "old", as after an image parsed before: an entry the walk does
+// not find must read empty, never keep the text of that other image.
 TEST_P(StringWalk, CopiesOnlyWholeEntriesInsideTheArea) {
     const StringCase& testCase = GetParam();
     std::vector<std::uint8_t> image = makeImage(256, 0);
@@ -175,20 +199,19 @@ INSTANTIATE_TEST_SUITE_P(
     Areas, StringWalk,
     ::testing::Values(
         StringCase{"ThreeEntries", entries({"ABC", "XY", "1"}), "ABC", "XY", "1"},
-        StringCase{"ZeroLengthStops", entries({"ABC", "XY"}), "ABC", "XY", "old"},
-        StringCase{"EmptyArea", {}, "old", "old", "old"},
-        StringCase{"FirstLengthOver35", withLength(entries({"ABC"}), 0, 36), "old", "old", "old"},
-        StringCase{"FirstLengthExactly35", entries({std::string(33, 'm')}), std::string(33, 'm'), "old",
-                   "old"},
+        StringCase{"ZeroLengthStops", entries({"ABC", "XY"}), "ABC", "XY", ""},
+        StringCase{"EmptyArea", {}, "", "", ""},
+        StringCase{"FirstLengthOver35", withLength(entries({"ABC"}), 0, 36), "", "", ""},
+        StringCase{"FirstLengthExactly35", entries({std::string(33, 'm')}), std::string(33, 'm'), "", ""},
         StringCase{"ThirdEndsAtByte35", entries({"ABCDEFGHIJ", "KLMNOPQRSTU", "VWXYZ123"}), "ABCDEFGHIJ",
                    "KLMNOPQRSTU", "VWXYZ123"},
         StringCase{"ThirdReachesByte36", entries({"ABCDEFGHIJ", "KLMNOPQRSTU", "VWXYZ1234"}), "ABCDEFGHIJ",
-                   "KLMNOPQRSTU", "old"},
-        StringCase{"LengthOneEndsTheWalk", withLength(entries({"ABC", "XY"}), 5, 1), "ABC", "old", "old"},
-        StringCase{"LengthOneFirst", withLength(entries({"ABC"}), 0, 1), "old", "old", "old"},
-        StringCase{"LengthTwoIsEmptyText", entries({"", "XY"}), "", "XY", "old"},
-        StringCase{"TypeByteIgnored", withLength(entries({"ABC"}), 1, 0x99), "ABC", "old", "old"},
-        StringCase{"NulInsideEndsText", entries({std::string("A\0C", 3)}), "A", "old", "old"}),
+                   "KLMNOPQRSTU", ""},
+        StringCase{"LengthOneEndsTheWalk", withLength(entries({"ABC", "XY"}), 5, 1), "ABC", "", ""},
+        StringCase{"LengthOneFirst", withLength(entries({"ABC"}), 0, 1), "", "", ""},
+        StringCase{"LengthTwoIsEmptyText", entries({"", "XY"}), "", "XY", ""},
+        StringCase{"TypeByteIgnored", withLength(entries({"ABC"}), 1, 0x99), "ABC", "", ""},
+        StringCase{"NulInsideEndsText", entries({std::string("A\0C", 3)}), "A", "", ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -2,6 +2,7 @@
 // string area printed, and a file written whole or not at all.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -97,6 +98,30 @@ TEST_F(FlashPageSaveTest, StoresTheFieldsAndPrintsTheStringArea) {
               "00 00 00 00 00 00 00 00 \n"
               "00 00 00 \n");
     EXPECT_EQ(console_.lines().front(), "Length in textfield : 4-4-4-4-3-2-1\n");
+}
+
+// A save stores the fields as the page shows them. When the image's string area
+// cannot be read (broken, or empty after an image that had strings), the page shows
+// empty strings, and an ID-only change must leave the area's bytes as they were.
+TEST_F(FlashPageSaveTest, IdOnlyChangeLeavesAStringAreaItCannotReadUntouched) {
+    const std::vector<std::vector<std::uint8_t>> areas = {{0x01, 0x03, 'Q', 'R', 0x07}, {}};
+    for (const std::vector<std::uint8_t>& area : areas) {
+        std::vector<std::uint8_t> bytes = sampleImage(4096);
+        ASSERT_TRUE(FW_Parse(flashPage_, bytes.data(), static_cast<std::int64_t>(bytes.size())));
+        ASSERT_FALSE(flashPage_.manufacturer.empty());
+        const std::size_t block = *flashPage_.block;
+        std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(block + 43), 35, 0);
+        std::copy(area.begin(), area.end(), bytes.begin() + static_cast<std::ptrdiff_t>(block + 43));
+        ASSERT_TRUE(FW_Parse(flashPage_, bytes.data(), static_cast<std::int64_t>(bytes.size())));
+
+        FlashPageFields texts = *UpdateTxt_FwFlash(flashPage_);
+        texts.vid = "1A2B";
+        ASSERT_TRUE(save(texts));
+        EXPECT_EQ(flashPage_.blockByte(2), 0x1A);
+        const auto stringArea = flashPage_.data.begin() + static_cast<std::ptrdiff_t>(block + 43);
+        EXPECT_TRUE(
+            std::equal(stringArea, stringArea + 35, bytes.begin() + static_cast<std::ptrdiff_t>(block + 43)));
+    }
 }
 
 TEST_F(FlashPageSaveTest, NothingLoadedIsRefusedBeforeAnyStore) {
