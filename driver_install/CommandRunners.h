@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace velmora::driver {
@@ -31,6 +32,12 @@ enum class ScriptOutcome {
 };
 
 struct ScriptResult {
+    // A constructor rather than aggregate initialisation: GCC 12 at -O3 wrongly
+    // warns that the reason of an aggregate temporary may be used uninitialised.
+    ScriptResult() = default;
+    ScriptResult(ScriptOutcome scriptOutcome, int status, std::string why = {})
+        : outcome(scriptOutcome), exitStatus(status), reason(std::move(why)) {}
+
     ScriptOutcome outcome = ScriptOutcome::Succeeded;
     int exitStatus = 0;
     std::string reason;

@@ -143,36 +143,51 @@ TEST_P(DriverOutcomeTest, ExitsWithTheOutcomeAndSaysWhatFailed) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Outcomes, DriverOutcomeTest,
-    ::testing::Values(
-        OutcomeCase{"LoadSucceeds", {"load", "--no-reboot"}, "no-hub", {}, ExitStatus::Success, ""},
-        OutcomeCase{
-            "LoadRefused",
-            {"load", "--no-reboot"},
-            "no-hub",
-            {driver::ScriptOutcome::Refused, 0, ""},
-            ExitStatus::WorkflowFailed,
-            "velmora-cli: Driver load failed: the administrator's authorisation was refused or dismissed"},
-        OutcomeCase{
-            "UnloadSucceedsWithTheHubInItsFlashCode", {"unload"}, "flash-code", {}, ExitStatus::Success, ""},
-        OutcomeCase{
-            "UnloadScriptFails",
-            {"unload"},
-            "no-hub",
-            {driver::ScriptOutcome::Failed, 1, ""},
-            ExitStatus::WorkflowFailed,
-            "velmora-cli: Driver unload failed: /opt/velmora/unload ended with exit status 1 (its reason "
-            "is in the system log: journalctl -t velmora-driver)"},
-        OutcomeCase{
-            "UnloadLeavesTheHubOffItsFlashCode",
-            {"unload"},
-            "never-returns",
-            {},
-            ExitStatus::WorkflowFailed,
-            "velmora-cli: Zelo Hub did not come back in its flash code after its reset: unplug it and "
-            "plug it in again"}),
-    [](const auto& info) { return std::string(info.param.name); });
+// The cases are built in a function rather than as temporaries in the
+// instantiation: GCC 12 at -O3 wrongly warns that the temporaries' strings may be
+// used uninitialised.
+driver::ScriptResult ended(driver::ScriptOutcome outcome, int exitStatus) {
+    driver::ScriptResult result;
+    result.outcome = outcome;
+    result.exitStatus = exitStatus;
+    return result;
+}
+
+std::vector<OutcomeCase> outcomeCases() {
+    const driver::ScriptResult succeeded{};
+    return {
+        {"LoadSucceeds", {"load", "--no-reboot"}, "no-hub", succeeded, ExitStatus::Success, ""},
+        {"LoadRefused",
+         {"load", "--no-reboot"},
+         "no-hub",
+         ended(driver::ScriptOutcome::Refused, 0),
+         ExitStatus::WorkflowFailed,
+         "velmora-cli: Driver load failed: the administrator's authorisation was refused or dismissed"},
+        {"UnloadSucceedsWithTheHubInItsFlashCode",
+         {"unload"},
+         "flash-code",
+         succeeded,
+         ExitStatus::Success,
+         ""},
+        {"UnloadScriptFails",
+         {"unload"},
+         "no-hub",
+         ended(driver::ScriptOutcome::Failed, 1),
+         ExitStatus::WorkflowFailed,
+         "velmora-cli: Driver unload failed: /opt/velmora/unload ended with exit status 1 (its reason "
+         "is in the system log: journalctl -t velmora-driver)"},
+        {"UnloadLeavesTheHubOffItsFlashCode",
+         {"unload"},
+         "never-returns",
+         succeeded,
+         ExitStatus::WorkflowFailed,
+         "velmora-cli: Zelo Hub did not come back in its flash code after its reset: unplug it and "
+         "plug it in again"},
+    };
+}
+
+INSTANTIATE_TEST_SUITE_P(Outcomes, DriverOutcomeTest, ::testing::ValuesIn(outcomeCases()),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace velmora::testing
