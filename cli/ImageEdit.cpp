@@ -34,19 +34,6 @@ struct EditRequest {
     std::vector<std::string> settings;  // NAME=VALUE
 };
 
-const std::vector<std::pair<std::string, IdentityField>>& fieldOptions() {
-    static const std::vector<std::pair<std::string, IdentityField>> options = {
-        {"--vid", IdentityField::Vid},
-        {"--sspid", IdentityField::Sspid},
-        {"--hspid", IdentityField::Hspid},
-        {"--manufacturer", IdentityField::Manufacturer},
-        {"--product", IdentityField::Product},
-        {"--serial", IdentityField::Serial},
-        {"--container-id", IdentityField::ContainerId},
-    };
-    return options;
-}
-
 bool readFieldOption(ArgumentReader& reader, EditRequest& request, std::string& error) {
     for (const auto& [option, field] : fieldOptions()) {
         std::string value;
@@ -229,6 +216,19 @@ ExitStatus writeImageFile(const CommandContext& command, const FirmwareBuffer& i
 }
 
 }  // namespace
+
+const std::vector<std::pair<std::string, IdentityField>>& fieldOptions() {
+    static const std::vector<std::pair<std::string, IdentityField>> options = {
+        {"--vid", IdentityField::Vid},
+        {"--sspid", IdentityField::Sspid},
+        {"--hspid", IdentityField::Hspid},
+        {"--manufacturer", IdentityField::Manufacturer},
+        {"--product", IdentityField::Product},
+        {"--serial", IdentityField::Serial},
+        {"--container-id", IdentityField::ContainerId},
+    };
+    return options;
+}
 
 ExitStatus runImageEdit(const CommandContext& command) {
     EditRequest request;

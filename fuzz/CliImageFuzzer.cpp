@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cli/CliApplication.h"
+#include "cli/ImageEdit.h"
 #include "editor/DescriptorFields.h"
 #include "editor/EditorConstants.h"
 #include "firmware/FirmwareBuffer.h"
@@ -26,21 +27,6 @@ constexpr std::size_t kLongestValue = 48;
 constexpr int kMostOptions = 4;
 constexpr const char* kImageName = "image.bin";
 constexpr const char* kOutputName = "edited.bin";
-
-struct FieldOption {
-    const char* name;
-    IdentityField field;
-};
-
-constexpr std::array<FieldOption, 7> kFieldOptions = {{
-    {"--vid", IdentityField::Vid},
-    {"--sspid", IdentityField::Sspid},
-    {"--hspid", IdentityField::Hspid},
-    {"--manufacturer", IdentityField::Manufacturer},
-    {"--product", IdentityField::Product},
-    {"--serial", IdentityField::Serial},
-    {"--container-id", IdentityField::ContainerId},
-}};
 
 // A value never reads as an option or a word of its own: the command line takes
 // global options wherever they stand, so "-o" or "--config" in a value would move
@@ -89,14 +75,15 @@ Command edit(FuzzedDataProvider& input, const std::string& image) {
     const int options = input.ConsumeIntegralInRange<int>(0, kMostOptions);
     bool settings = false;
     for (int index = 0; index < options; ++index) {
-        const std::size_t choice = input.ConsumeIntegralInRange<std::size_t>(0, kFieldOptions.size());
+        const std::size_t choice =
+            input.ConsumeIntegralInRange<std::size_t>(0, velmora::cli::fieldOptions().size());
         const std::string text = value(input);
-        if (choice == kFieldOptions.size()) {
+        if (choice == velmora::cli::fieldOptions().size()) {
             command.words.insert(command.words.end(), {"--set", text});
             settings = true;
         } else {
-            command.words.insert(command.words.end(), {kFieldOptions[choice].name, text});
-            command.asked[kFieldOptions[choice].field] = text;
+            command.words.insert(command.words.end(), {velmora::cli::fieldOptions()[choice].first, text});
+            command.asked[velmora::cli::fieldOptions()[choice].second] = text;
         }
     }
     if (settings || input.ConsumeBool()) {
