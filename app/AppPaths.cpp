@@ -23,7 +23,7 @@ std::string programFolder() {
 }
 
 std::string userDataFolder() {
-    // The base directory specification ignores relative values.
+    // XDG_DATA_HOME counts only when it is an absolute path; a relative one is ignored.
     const char* dataHome = std::getenv("XDG_DATA_HOME");
     if (dataHome != nullptr && dataHome[0] == '/')
         return (std::filesystem::path(dataHome) / "velmora").string();
