@@ -1,7 +1,5 @@
 #include "device/Clock.h"
 
-#include <thread>
-
 namespace velmora {
 
 Milliseconds SystemClock::now() const {
@@ -18,14 +16,34 @@ Milliseconds VirtualClock::now() const {
 }
 
 void VirtualClock::sleepFor(Milliseconds duration) {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     sleeps_.push_back(duration);
-    if (duration.count() > 0) now_ += duration;
+    if (duration.count() <= 0) return;
+    const bool worker = workers_.contains(std::this_thread::get_id());
+    if (!worker) ++participants_;
+    const Milliseconds deadline = now_ + duration;
+    const auto mine = deadlines_.insert(deadline);
+    ++asleep_;
+    advanceIfAllAsleep();
+    timeMoved_.wait(lock, [&] { return now_ >= deadline; });
+    --asleep_;
+    deadlines_.erase(mine);
+    if (!worker) --participants_;
+    // A thread that is no worker stops counting once awake: the others may now all sleep.
+    advanceIfAllAsleep();
+}
+
+void VirtualClock::advanceIfAllAsleep() {
+    if (asleep_ == 0 || asleep_ < participants_ || deadlines_.empty()) return;
+    const Milliseconds earliest = *deadlines_.begin();
+    if (earliest > now_) now_ = earliest;
+    timeMoved_.notify_all();
 }
 
 void VirtualClock::advance(Milliseconds duration) {
     std::lock_guard lock(mutex_);
     if (duration.count() > 0) now_ += duration;
+    timeMoved_.notify_all();
 }
 
 std::vector<Milliseconds> VirtualClock::sleeps() const {
@@ -36,6 +54,41 @@ std::vector<Milliseconds> VirtualClock::sleeps() const {
 void VirtualClock::clearSleeps() {
     std::lock_guard lock(mutex_);
     sleeps_.clear();
+}
+
+void VirtualClock::addWorkers(int count) {
+    std::lock_guard lock(mutex_);
+    participants_ += count;
+}
+
+void VirtualClock::enterWorker() {
+    std::lock_guard lock(mutex_);
+    workers_.insert(std::this_thread::get_id());
+}
+
+void VirtualClock::leaveWorker() {
+    std::lock_guard lock(mutex_);
+    workers_.erase(std::this_thread::get_id());
+    --participants_;
+    // The others may all have been asleep, waiting only for this one.
+    advanceIfAllAsleep();
+}
+
+void runAsWorkers(Clock& clock, const std::vector<std::function<void()>>& tasks) {
+    clock.addWorkers(static_cast<int>(tasks.size()));
+    std::vector<std::thread> threads;
+    threads.reserve(tasks.size());
+    for (const std::function<void()>& task : tasks) {
+        threads.emplace_back([&clock, &task] {
+            struct Membership {
+                Clock& clock;
+                explicit Membership(Clock& joined) : clock(joined) { clock.enterWorker(); }
+                ~Membership() { clock.leaveWorker(); }
+            } membership(clock);
+            task();
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
 }
 
 }  // namespace velmora
