@@ -3,6 +3,7 @@
 #include <array>
 #include <string>
 
+#include "device/HubReturn.h"
 #include "device/UsbConnection.h"
 #include "device/VendorCommands.h"
 
@@ -42,13 +43,36 @@ IOReturn sendResetRequest(std::uint8_t resetCode, HubConnection& connection) {
                                                : VC_ResetToFlashCode(connection);
 }
 
+// The reset and the wait; with status set, the reopen reads the status block too.
+bool resetAndWait(std::uint8_t resetCode, HubConnection& connection, StatusBlock* status = nullptr,
+                  bool* statusRead = nullptr) {
+    std::uint8_t waitSelector = 0;
+    if (resetCode == flash::kResetToRomCode) waitSelector = readWaitSelector(connection);
+    // The hub comes back on the port it left from; with several hubs attached, a
+    // reopen of whichever is listed first could go on with a hub never reset.
+    HubReturnWait wait;
+    wait.resetCode = resetCode;
+    wait.portPath = connection.openPortPath();
+    // Counted before the reset: a hub that is back before the wait begins still counts.
+    wait.arrivalsBefore = connection.platform().arrivalsAt(wait.portPath);
+    wait.pollInterval = pollInterval(resetCode, waitSelector);
+    wait.status = status;
+    wait.statusRead = statusRead;
+    if (!FL_SendReset(resetCode, connection)) return false;
+    return waitForHubReturn(wait, connection);
+}
+
 }  // namespace
 
 bool FL_OpenRomDevice(HubConnection& connection) {
     if (!USB_OpenHub(connection)) return false;
     if (VC_IsRomMode(connection)) return true;
-    if (!FL_ResetAndWait(flash::kResetToRomCode, connection)) return false;
-    if (VC_IsRomMode(connection)) return true;
+    // The status block read with the reopen says which code the hub came back in;
+    // one that could not be read means not the ROM code.
+    StatusBlock status{};
+    bool statusRead = false;
+    if (!resetAndWait(flash::kResetToRomCode, connection, &status, &statusRead)) return false;
+    if (statusRead && (status[vendor::kStatusFlags] & vendor::kStatusFlashCodeFlag) == 0) return true;
     USB_CloseHub(connection);
     return false;
 }
@@ -64,20 +88,7 @@ bool FL_EraseFlash(HubConnection& connection) {
 }
 
 bool FL_ResetAndWait(std::uint8_t resetCode, HubConnection& connection) {
-    std::uint8_t waitSelector = 0;
-    if (resetCode == flash::kResetToRomCode) waitSelector = readWaitSelector(connection);
-    // The hub comes back on the port it left from; with several hubs attached, a
-    // reopen of whichever is listed first could go on with a hub never reset.
-    const std::string resetPort = connection.openPortPath();
-    if (!FL_SendReset(resetCode, connection)) return false;
-    const Milliseconds interval = pollInterval(resetCode, waitSelector);
-    // The hub leaves the bus and enumerates again as a new device; it cannot be
-    // reached before one full interval has passed.
-    for (int poll = 0; poll < flash::kReopenPolls; ++poll) {
-        connection.clock().sleepFor(interval);
-        if (connection.openHubAt(resetPort)) return true;
-    }
-    return false;
+    return resetAndWait(resetCode, connection);
 }
 
 bool FL_SendReset(std::uint8_t resetCode, HubConnection& connection) {

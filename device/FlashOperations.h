@@ -20,6 +20,12 @@ inline constexpr Milliseconds kPauseAfterFailedReset{128};
 inline constexpr int kReopenPolls = 20;
 inline constexpr Milliseconds kReopenPollInterval{2000};
 inline constexpr Milliseconds kFastReopenPollInterval{1000};  // reset to ROM code, wait selector 1
+// Once the platform reports the hub back on its port after a reset, it gets this
+// long before it is opened: the host has enumerated it, but its firmware may still
+// be setting up the vendor requests behind the open handshake.
+inline constexpr Milliseconds kArrivalSettleTime{50};
+// How often a reset wait tells its observer how long it has waited.
+inline constexpr Milliseconds kWaitReportInterval{250};
 inline constexpr int kEraseAttempts = 3;
 inline constexpr Milliseconds kPauseAfterErase{128};
 
@@ -31,6 +37,10 @@ constexpr std::size_t chunkLength(std::size_t size, std::size_t offset) {
 
 bool FL_OpenRomDevice(velmora::HubConnection& connection);
 bool FL_EraseFlash(velmora::HubConnection& connection);
+// Waits for the restarted hub on the port it left from: up to kReopenPolls opens,
+// one poll interval apart, as fixed waits would; the platform's report that the
+// hub has arrived on that port brings an open forward (after kArrivalSettleTime),
+// so the wait ends when the hub is back and never later than the fixed schedule.
 bool FL_ResetAndWait(std::uint8_t resetCode, velmora::HubConnection& connection);
 bool FL_SendReset(std::uint8_t resetCode, velmora::HubConnection& connection);
 

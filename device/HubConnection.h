@@ -92,6 +92,17 @@ public:
     using RequestObserver = std::function<void(const UsbSetup&, IOReturn)>;
     void setRequestObserver(RequestObserver observer) { observer_ = std::move(observer); }
 
+    // Told, while a reset wait lasts, how long it has waited for the hub to come
+    // back (every kWaitReportInterval or so), and once more when the wait ends.
+    struct ResetWait {
+        std::uint8_t resetCode = 0;
+        Milliseconds waited{0};
+        bool ended = false;
+    };
+    using WaitObserver = std::function<void(const ResetWait&)>;
+    void setWaitObserver(WaitObserver observer) { waitObserver_ = std::move(observer); }
+    const WaitObserver& waitObserver() const { return waitObserver_; }
+
 private:
     bool isCandidate(const UsbDeviceInfo& device) const;
     bool openFirst(const std::optional<std::string>& portPath);
@@ -110,6 +121,7 @@ private:
     std::unique_ptr<UsbDevice> device_;
     std::string openPort_;
     RequestObserver observer_;
+    WaitObserver waitObserver_;
     OpenFailure lastOpenFailure_;
     Milliseconds controlTimeout_ = kControlTransferTimeout;
     Milliseconds eraseTimeout_ = kEraseRequestTimeout;

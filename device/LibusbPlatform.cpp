@@ -2,6 +2,7 @@
 
 #include <libusb.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "device/PortLock.h"
@@ -11,6 +12,8 @@ namespace velmora {
 namespace {
 
 constexpr int kMaximumPortDepth = 7;  // USB 3 allows five hub tiers; room to spare
+// How long one slice of an arrival wait handles events before it looks again.
+constexpr Milliseconds kArrivalSlice{50};
 
 // "bus-port.port...": stays the same when a device re-enumerates on the same port.
 std::string portPathOf(libusb_device* device) {
@@ -100,6 +103,9 @@ IOReturn statusFromLibusbError(int error) {
 
 LibusbPlatform::LibusbPlatform() {
     if (libusb_init(&context_) != LIBUSB_SUCCESS) context_ = nullptr;
+    // Registered for the platform's whole life: the arrival waits count on it even
+    // when nobody listens.
+    registerHotplug();
 }
 
 LibusbPlatform::~LibusbPlatform() {
@@ -151,20 +157,22 @@ UsbPlatform::OpenResult LibusbPlatform::openDevice(const UsbDeviceInfo& wanted) 
 }
 
 bool LibusbPlatform::setHotplugCallback(HotplugCallback callback) {
-    deregisterHotplug();
     {
         std::lock_guard lock(mutex_);
         callback_ = std::move(callback);
         pending_.clear();
     }
-    if (!context_ || !libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG)) return false;
+    return hotplugRegistered_;
+}
+
+void LibusbPlatform::registerHotplug() {
+    if (!context_ || !libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG)) return;
     const int events = LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED | LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT;
     const int error = libusb_hotplug_register_callback(
         context_, static_cast<libusb_hotplug_event>(events), static_cast<libusb_hotplug_flag>(0),
         LIBUSB_HOTPLUG_MATCH_ANY, LIBUSB_HOTPLUG_MATCH_ANY, LIBUSB_HOTPLUG_MATCH_ANY, onHotplug, this,
         &hotplugHandle_);
     hotplugRegistered_ = error == LIBUSB_SUCCESS;
-    return hotplugRegistered_;
 }
 
 void LibusbPlatform::deregisterHotplug() {
@@ -173,8 +181,31 @@ void LibusbPlatform::deregisterHotplug() {
 }
 
 void LibusbPlatform::queueEvent(UsbHotplugEvent kind, UsbDeviceInfo device) {
+    if (kind == UsbHotplugEvent::Arrived) arrivals_.noteArrival(device.portPath);
     std::lock_guard lock(mutex_);
-    pending_.emplace_back(kind, std::move(device));
+    // Kept only for a listener: with none, nobody would ever take them.
+    if (callback_) pending_.emplace_back(kind, std::move(device));
+}
+
+std::uint64_t LibusbPlatform::arrivalsAt(const std::string& portPath) {
+    return arrivals_.arrivalsAt(portPath);
+}
+
+bool LibusbPlatform::waitForArrival(const std::string& portPath, std::uint64_t seen, Milliseconds deadline,
+                                    Clock& clock) {
+    if (!context_ || !hotplugRegistered_ || !clock.isWallClock())
+        return UsbPlatform::waitForArrival(portPath, seen, deadline, clock);
+    for (;;) {
+        if (arrivals_.arrivalsAt(portPath) > seen) return true;
+        const Milliseconds left = deadline - clock.now();
+        if (left.count() <= 0) return false;
+        // Handles the events here when no other thread does; when the pump thread
+        // does, libusb waits instead until it has handled the next batch. Either
+        // way the hook has counted an arrival by the time this returns.
+        const Milliseconds slice = std::min(left, kArrivalSlice);
+        timeval wait{0, static_cast<suseconds_t>(std::chrono::microseconds(slice).count())};
+        libusb_handle_events_timeout_completed(context_, &wait, nullptr);
+    }
 }
 
 void LibusbPlatform::pollEvents(std::chrono::milliseconds timeout) {

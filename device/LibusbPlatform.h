@@ -5,6 +5,7 @@
 #include <mutex>
 #include <vector>
 
+#include "device/ArrivalLog.h"
 #include "device/UsbPlatform.h"
 
 struct libusb_context;
@@ -31,11 +32,19 @@ public:
     OpenResult openDevice(const UsbDeviceInfo& device) override;
     bool setHotplugCallback(HotplugCallback callback) override;
     void pollEvents(std::chrono::milliseconds timeout) override;
+    std::uint64_t arrivalsAt(const std::string& portPath) override;
+    // On the wall clock it handles libusb's events itself, in short slices, or
+    // waits for the thread that does; the hot-plug hook counts the arrival on
+    // whichever thread runs it. On another clock (the testbed's virtual time, which
+    // libusb's events do not follow) it sleeps to the deadline.
+    bool waitForArrival(const std::string& portPath, std::uint64_t seen, Milliseconds deadline,
+                        Clock& clock) override;
 
     // Called by libusb's hot-plug hook; queues the event for pollEvents.
     void queueEvent(UsbHotplugEvent kind, UsbDeviceInfo device);
 
 private:
+    void registerHotplug();
     void deregisterHotplug();
 
     libusb_context* context_ = nullptr;
@@ -44,6 +53,7 @@ private:
     std::mutex mutex_;
     std::vector<std::pair<UsbHotplugEvent, UsbDeviceInfo>> pending_;
     HotplugCallback callback_;
+    ArrivalLog arrivals_;
 };
 
 }  // namespace velmora

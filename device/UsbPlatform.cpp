@@ -37,4 +37,14 @@ UsbPlatform::ClaimResult UsbPlatform::claimPort(const std::string&) {
     return {std::make_unique<PortClaim>(), kIOReturnSuccess, {}};
 }
 
+std::uint64_t UsbPlatform::arrivalsAt(const std::string&) {
+    return 0;
+}
+
+bool UsbPlatform::waitForArrival(const std::string&, std::uint64_t, Milliseconds deadline, Clock& clock) {
+    const Milliseconds left = deadline - clock.now();
+    if (left.count() > 0) clock.sleepFor(left);
+    return false;
+}
+
 }  // namespace velmora

@@ -101,6 +101,17 @@ public:
     using HotplugCallback = std::function<void(UsbHotplugEvent, const UsbDeviceInfo&)>;
     virtual bool setHotplugCallback(HotplugCallback callback) = 0;
     virtual void pollEvents(std::chrono::milliseconds timeout) = 0;
+
+    // Arrivals seen on a port so far: taken before a hub is reset, it is what
+    // waitForArrival waits to see grow.
+    virtual std::uint64_t arrivalsAt(const std::string& portPath);
+    // Waits until a device arrives on the port (arrivalsAt grows past seen) or the
+    // clock reaches deadline; true on an arrival. Works whoever handles the
+    // platform's events: a pump thread, or nobody, in which case the wait handles
+    // them itself. A platform that cannot see arrivals (the default) sleeps to the
+    // deadline, which makes every wait a fixed one.
+    virtual bool waitForArrival(const std::string& portPath, std::uint64_t seen, Milliseconds deadline,
+                                Clock& clock);
 };
 
 }  // namespace velmora

@@ -105,6 +105,7 @@ bool chooseFw_EasyUpdate(FirmwareBuffer& buffer, const std::string& path, Workfl
 bool updateFunc(const WorkflowContext& context, const FirmwareBuffer& image, const std::string& imageName) {
     WorkflowHold hold(context.scheduler);
     PortHold port(context.connection);
+    WaitReports waits(context);
     WorkflowReporter& reporter = context.reporter;
     reporter.resetProgressInfo();
     reporter.updateProgressBar(progress::kStart, ProgressDelivery::Wait);

@@ -78,6 +78,7 @@ private:
 bool eraseFunc_FwFlash(const WorkflowContext& context) {
     WorkflowHold hold(context.scheduler);
     PortHold port(context.connection);
+    WaitReports waits(context);
     WorkflowReporter& reporter = context.reporter;
     reporter.resetProgressInfo();
     reporter.updateProgressBar(progress::kStart, ProgressDelivery::Wait);
@@ -96,6 +97,7 @@ bool eraseFunc_FwFlash(const WorkflowContext& context) {
 bool readFunc_FwFlash(const WorkflowContext& context, FirmwareBuffer& flashPage) {
     WorkflowHold hold(context.scheduler);
     PortHold port(context.connection);
+    WaitReports waits(context);
     WorkflowReporter& reporter = context.reporter;
     const char* failure = nullptr;
     {

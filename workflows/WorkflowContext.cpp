@@ -1,6 +1,8 @@
 #include "workflows/WorkflowContext.h"
 
 #include "app/Console.h"
+#include "device/FlashOperations.h"
+#include "workflows/TextFormat.h"
 #include "workflows/WorkflowMessages.h"
 
 namespace velmora {
@@ -15,6 +17,23 @@ const char* openFailure(const HubConnection& connection, const char* stepFailure
 
 void consoleLine(const WorkflowContext& context, const std::string& line) {
     if (context.console != nullptr) context.console->line(line);
+}
+
+WaitReports::WaitReports(const WorkflowContext& context) : connection_(context.connection) {
+    WorkflowReporter& reporter = context.reporter;
+    connection_.setWaitObserver([&reporter](const HubConnection::ResetWait& wait) {
+        if (wait.ended) {
+            reporter.endWait();
+            return;
+        }
+        const char* format = wait.resetCode == flash::kResetToRomCode ? messages::kWaitForRomCodeFormat
+                                                                      : messages::kWaitForFlashCodeFormat;
+        reporter.showWait(formatText(format, std::chrono::duration<double>(wait.waited).count()));
+    });
+}
+
+WaitReports::~WaitReports() {
+    connection_.setWaitObserver(nullptr);
 }
 
 }  // namespace velmora

@@ -31,4 +31,17 @@ const char* openFailure(const HubConnection& connection, const char* stepFailure
 // Writes a diagnostic line to the context's console, when it has one.
 void consoleLine(const WorkflowContext& context, const std::string& line);
 
+// For a run's length, the connection's reset waits are told to the reporter
+// (showWait, endWait), worded as the workflows word everything.
+class WaitReports {
+public:
+    explicit WaitReports(const WorkflowContext& context);
+    ~WaitReports();
+    WaitReports(const WaitReports&) = delete;
+    WaitReports& operator=(const WaitReports&) = delete;
+
+private:
+    HubConnection& connection_;
+};
+
 }  // namespace velmora

@@ -34,6 +34,13 @@ inline constexpr const char* kImageLargerThanFlashFormat =
 // step's own failure line; the command line prints it as its error line.
 inline constexpr const char* kHubBusy = "Zelo Hub is busy: another update program is using it\n";
 
+// What a run waits for while the hub restarts, with the seconds so far: shown
+// by the command line in place of its progress bar, never in the status pane.
+inline constexpr const char* kWaitForRomCodeFormat =
+    "waiting for the hub to restart into its ROM code... %.1f s";
+inline constexpr const char* kWaitForFlashCodeFormat =
+    "waiting for the hub to restart into its firmware... %.1f s";
+
 // Choosing or loading an image whose bytes hold no configuration block.
 inline constexpr const char* kFirmwareFormatError = "Firmware format error\n";
 // Loading a file that cannot be read while the flash page holds an earlier image:

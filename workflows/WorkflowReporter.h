@@ -33,6 +33,12 @@ public:
     // returns when that is done, so the buffer never changes under an editor.
     virtual void readFinished_FwFlash(const std::function<void()>& storeFlashContents) = 0;
 
+    // While a run waits for the hub to restart, what it waits for and for how long
+    // so far, again and again; endWait when the hub is back or given up. A front end
+    // may show it in place of a progress bar that would stand still for seconds.
+    virtual void showWait(const std::string& /*text*/) {}
+    virtual void endWait() {}
+
     // A production station quits a few seconds after a successful scalar run; a
     // front end that answers false keeps running and reports the result itself.
     virtual bool quitsAfterScalarSuccess() const { return false; }

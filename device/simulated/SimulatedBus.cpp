@@ -62,6 +62,11 @@ SimulatedHub* SimulatedBus::hubAt(const std::string& portPath) const {
     return nullptr;
 }
 
+std::optional<Milliseconds> SimulatedBus::returnDueAt(const std::string& portPath) const {
+    SimulatedHub* hub = hubAt(portPath);
+    return hub ? hub->returnDueAt() : std::nullopt;
+}
+
 bool SimulatedBus::isPresent(Slot& slot) const {
     return slot.hub ? slot.hub->isOnBus() : slot.plainPluggedIn;
 }

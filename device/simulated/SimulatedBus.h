@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,9 @@ public:
     void plugIn(const std::string& portPath);
 
     std::vector<SimulatedHub*> hubs() const;
+    // When the hub on the port comes back from the reboot it is in; none when it is
+    // not rebooting or will not come back by itself.
+    std::optional<Milliseconds> returnDueAt(const std::string& portPath) const;
     SimulatedHub* hubAt(const std::string& portPath) const;
 
     // The devices on the bus now, in port order of addition.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "device/FlashOperations.h"
 #include "device/VendorCommands.h"
 #include "firmware/ImageLayout.h"
 
@@ -113,16 +114,45 @@ std::uint16_t SimulatedHub::productId() {
 }
 
 ControlAnswer SimulatedHub::handleControl(const UsbSetup& setup, std::uint8_t* data) {
-    std::lock_guard lock(mutex_);
-    return handleLocked(setup, data);
+    ControlAnswer answered;
+    Milliseconds busy{0};
+    {
+        std::lock_guard lock(mutex_);
+        answered = handleLocked(setup, data);
+        busy = busyTimeLocked(setup, answered);
+    }
+    if (busy.count() > 0) clock_.sleepFor(busy);
+    return answered;
 }
 
 ControlAnswer SimulatedHub::handleControlOn(std::uint64_t enumeration, const UsbSetup& setup,
                                             std::uint8_t* data) {
-    std::lock_guard lock(mutex_);
-    refreshLocked();
-    if (enumeration != enumeration_) return answer(Outcome::NoDevice);
-    return handleLocked(setup, data);
+    ControlAnswer answered;
+    Milliseconds busy{0};
+    {
+        std::lock_guard lock(mutex_);
+        refreshLocked();
+        if (enumeration != enumeration_) return answer(Outcome::NoDevice);
+        answered = handleLocked(setup, data);
+        busy = busyTimeLocked(setup, answered);
+    }
+    if (busy.count() > 0) clock_.sleepFor(busy);
+    return answered;
+}
+
+Milliseconds SimulatedHub::busyTimeLocked(const UsbSetup& setup, const ControlAnswer& answered) const {
+    if (answered.outcome != Outcome::Completed) return Milliseconds{0};
+    const FlashTiming& timing = config_.flashTiming;
+    const auto perUnit = [&setup](Milliseconds unitTime) {
+        return Milliseconds{unitTime.count() * setup.wLength /
+                            static_cast<long long>(flash::kTransferUnitBytes)};
+    };
+    switch (classifyRequest(setup)) {
+        case RequestKind::EraseFlash: return timing.erase;
+        case RequestKind::WriteFlash: return perUnit(timing.programPerUnit);
+        case RequestKind::ReadFlash: return perUnit(timing.readPerUnit);
+        default: return Milliseconds{0};
+    }
 }
 
 ControlAnswer SimulatedHub::handleLocked(const UsbSetup& setup, std::uint8_t* data) {
@@ -266,6 +296,13 @@ bool SimulatedHub::onBusLocked() {
 bool SimulatedHub::isOnBus() {
     std::lock_guard lock(mutex_);
     return onBusLocked();
+}
+
+std::optional<Milliseconds> SimulatedHub::returnDueAt() {
+    std::lock_guard lock(mutex_);
+    refreshLocked();
+    if (!rebooting_ || !returnsFromReboot_ || !pluggedIn_) return std::nullopt;
+    return rebootEndsAt_;
 }
 
 std::uint64_t SimulatedHub::enumeration() {

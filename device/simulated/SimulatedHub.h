@@ -19,7 +19,32 @@ namespace velmora::sim {
 
 inline constexpr std::size_t kFlashBytes = 32768;
 inline constexpr std::size_t kStatusBlockBytes = 32;
+// From the reset request until the hub is listed again: the controller's boot
+// code loads its firmware from the SPI flash (tens of milliseconds), then the
+// host sees the port connect, debounces it (100 ms), resets the port, and
+// enumerates the hub's SuperSpeed and High-Speed halves with their descriptors,
+// hub class set-up included; about a second and a half on a desktop host.
 inline constexpr Milliseconds kDefaultRebootTime{1500};
+
+// How long the hub keeps a flash request before it answers. The default model
+// answers at once, so tests count requests and waits and nothing else.
+struct FlashTiming {
+    Milliseconds erase{0};
+    Milliseconds programPerUnit{0};  // per 4096-byte program request (shorter ones in proportion)
+    Milliseconds readPerUnit{0};     // per 4096-byte read request
+};
+
+// A real hub with a small SPI NOR flash (512 Kbit to 1 Mbit parts, 256-byte
+// pages), for benchmarks and the eight-hub scenario:
+// - erase: the request's chip erase of such a part, 300 to 500 ms typical in
+//   the data sheets; 400 ms.
+// - program: 16 page programs of 0.7 ms typical each, plus the 4 KiB data stage
+//   over the control pipe at High-Speed (64-byte packets, a few per microframe,
+//   about 2 ms); 14 ms per unit.
+// - read: 4 KiB clocked out of the flash at 30 MHz or so (about 1 ms) plus the
+//   data stage back; 3 ms per unit.
+// The reboot time is kDefaultRebootTime.
+inline constexpr FlashTiming kRealisticFlashTiming{Milliseconds{400}, Milliseconds{14}, Milliseconds{3}};
 inline constexpr std::uint16_t kDefaultRomVersion = 0x0001;
 
 enum class RunState { RomCode, FlashCode };
@@ -42,6 +67,7 @@ struct SimulatedHubConfig {
     std::uint16_t romVersion = kDefaultRomVersion;
     std::uint8_t waitSelector = 0;
     Milliseconds rebootTime = kDefaultRebootTime;
+    FlashTiming flashTiming{};
 };
 
 struct RecordedRequest {
@@ -73,6 +99,9 @@ public:
     std::uint16_t vendorId();
     std::uint16_t productId();
     bool isOnBus();
+    // When the hub comes back from the reboot it is in; none when it is not
+    // rebooting or will not come back by itself.
+    std::optional<Milliseconds> returnDueAt();
     // Counts the hub's appearances on the bus; a transport binds to one of them.
     std::uint64_t enumeration();
     void unplug();
@@ -95,6 +124,9 @@ public:
     void clearRequests();
 
 private:
+    // How long the hub is busy with a request that was answered so: the sleep that
+    // follows, taken outside the lock so the bus can still be listed meanwhile.
+    Milliseconds busyTimeLocked(const UsbSetup& setup, const ControlAnswer& answered) const;
     ControlAnswer handleLocked(const UsbSetup& setup, std::uint8_t* data);
     ControlAnswer answerRequest(RequestKind kind, const UsbSetup& setup, std::uint8_t* data);
     std::optional<Outcome> injectedFailure(RequestKind kind);

@@ -1,6 +1,7 @@
 #include "device/simulated/SimulatedUsbPlatform.h"
 
 #include <algorithm>
+#include <optional>
 #include <thread>
 
 namespace velmora::sim {
@@ -46,9 +47,11 @@ std::vector<BusDevice> SimulatedUsbPlatform::lookAtBus() {
     for (const BusDevice& device : devices) seen.emplace(device.info.platformKey, device.info);
     for (const auto& [key, info] : lastSeen_)
         if (!seen.contains(key)) pending_.push_back({UsbHotplugEvent::Left, info});
-    for (const BusDevice& device : devices)
-        if (!lastSeen_.contains(device.info.platformKey))
-            pending_.push_back({UsbHotplugEvent::Arrived, device.info});
+    for (const BusDevice& device : devices) {
+        if (lastSeen_.contains(device.info.platformKey)) continue;
+        pending_.push_back({UsbHotplugEvent::Arrived, device.info});
+        arrivals_.noteArrival(device.info.portPath);
+    }
     lastSeen_ = std::move(seen);
     return devices;
 }
@@ -81,6 +84,27 @@ bool SimulatedUsbPlatform::setHotplugCallback(HotplugCallback callback) {
     pending_.clear();
     callback_ = std::move(callback);
     return true;
+}
+
+std::uint64_t SimulatedUsbPlatform::arrivalsAt(const std::string& portPath) {
+    lookAtBus();
+    return arrivals_.arrivalsAt(portPath);
+}
+
+bool SimulatedUsbPlatform::waitForArrival(const std::string& portPath, std::uint64_t seen,
+                                          Milliseconds deadline, Clock& clock) {
+    for (;;) {
+        lookAtBus();
+        if (arrivals_.arrivalsAt(portPath) > seen) return true;
+        const Milliseconds now = clock.now();
+        if (now >= deadline) return false;
+        // A hub due back from a reboot is looked for the moment it is due; one
+        // plugged in by hand is found at the deadline, as a plain poll finds it.
+        Milliseconds wake = deadline;
+        if (const std::optional<Milliseconds> due = bus_.returnDueAt(portPath); due && *due > now)
+            wake = std::min(wake, *due);
+        clock.sleepFor(wake - now);
+    }
 }
 
 void SimulatedUsbPlatform::deliverEvents() {

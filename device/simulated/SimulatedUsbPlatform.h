@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 
+#include "device/ArrivalLog.h"
 #include "device/UsbPlatform.h"
 #include "device/simulated/SimulatedBus.h"
 
@@ -24,6 +25,13 @@ public:
     // Delivers the arrivals and removals seen since the last look at the bus. With
     // nothing to deliver it waits up to timeout in real time, looking again now and then.
     void pollEvents(std::chrono::milliseconds timeout) override;
+    // Every look at the bus (a listing, an open, a poll) counts the devices that
+    // appeared since the one before, whoever looked.
+    std::uint64_t arrivalsAt(const std::string& portPath) override;
+    // Sleeps on the bus's clock until the hub on the port is due back from its
+    // reboot, or to the deadline, then looks.
+    bool waitForArrival(const std::string& portPath, std::uint64_t seen, Milliseconds deadline,
+                        Clock& clock) override;
 
 private:
     struct Event {
@@ -38,6 +46,7 @@ private:
     std::map<std::string, UsbDeviceInfo> lastSeen_;  // by platform key
     std::deque<Event> pending_;
     HotplugCallback callback_;
+    ArrivalLog arrivals_;
 };
 
 }  // namespace velmora::sim

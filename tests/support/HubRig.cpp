@@ -16,6 +16,7 @@ sim::SimulatedHub& SimulatedHubs::addHub(const RigHubOptions& options) {
     config.enumeratesAsSuperSpeed = options.superSpeed;
     config.portPath = options.portPath;
     config.rebootTime = options.rebootTime;
+    config.flashTiming = options.flashTiming;
     sim::SimulatedHub& hub = bus.addHub(config);
     if (options.inFlashCode) hub.loadFlashImage(sampleImage(options.imageBytes, options.imageVersion));
     return hub;

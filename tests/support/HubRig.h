@@ -39,6 +39,7 @@ struct RigHubOptions {
     bool superSpeed = true;
     std::uint16_t superSpeedProductId = 0;  // 0: the identity's
     std::uint16_t highSpeedProductId = 0;
+    sim::FlashTiming flashTiming{};  // the model's busy times; none by default
 };
 
 // Simulated hubs of one identity on a bus in virtual time, listed in the table.

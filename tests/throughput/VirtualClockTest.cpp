@@ -47,8 +47,9 @@ TEST(VirtualClockTest, ParallelWorkersWakeAtTheirOwnDeadlinesInTimeOrder) {
     };
     runAsWorkers(clock, {worker("a", {1000, 500}), worker("b", {300, 300, 300}), worker("c", {2000})});
     EXPECT_EQ(clock.now(), Milliseconds{2000});
-    std::vector<Wake> expected{{"b", Milliseconds{300}},  {"b", Milliseconds{600}}, {"b", Milliseconds{900}},
-                               {"a", Milliseconds{1000}}, {"a", Milliseconds{1500}}, {"c", Milliseconds{2000}}};
+    std::vector<Wake> expected{{"b", Milliseconds{300}},  {"b", Milliseconds{600}},
+                               {"b", Milliseconds{900}},  {"a", Milliseconds{1000}},
+                               {"a", Milliseconds{1500}}, {"c", Milliseconds{2000}}};
     EXPECT_EQ(log.wakes(), expected);
 }
 
@@ -81,7 +82,8 @@ TEST(VirtualClockTest, OneThreadAloneMovesTimeByEachSleepAndRecordsThem) {
     clock.advance(Milliseconds{10});
     clock.sleepFor(Milliseconds{2000});
     EXPECT_EQ(clock.now(), Milliseconds{2138});
-    EXPECT_EQ(clock.sleeps(), (std::vector<Milliseconds>{Milliseconds{128}, Milliseconds{0}, Milliseconds{2000}}));
+    EXPECT_EQ(clock.sleeps(),
+              (std::vector<Milliseconds>{Milliseconds{128}, Milliseconds{0}, Milliseconds{2000}}));
 }
 
 }  // namespace

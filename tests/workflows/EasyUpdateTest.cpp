@@ -182,7 +182,7 @@ TEST_F(EasyUpdateTest, AnotherRunCannotTakeTheHubWhileItResets) {
     HubConnection first(platform_, table_, clock);
     RecordingReporter secondReporter;
     bool secondErased = true;
-    clock.afterSleep(flash::kReopenPollInterval, [&] {
+    clock.afterSleep(flash::kArrivalSettleTime, [&] {
         ASSERT_TRUE(hub_->isOnBus());  // back from its reset, not yet reopened
         secondErased = eraseFunc_FwFlash({secondReporter, *connection_});
     });

@@ -1,0 +1,92 @@
+#include "device/HubReturn.h"
+
+#include <algorithm>
+
+#include "device/FlashOperations.h"
+
+namespace velmora {
+namespace {
+
+class ReturnWait {
+public:
+    ReturnWait(const HubReturnWait& wait, HubConnection& connection)
+        : wait_(wait),
+          connection_(connection),
+          clock_(connection.clock()),
+          platform_(connection.platform()),
+          start_(clock_.now()),
+          seen_(wait.arrivalsBefore) {}
+
+    bool run() {
+        for (int poll = 1; poll <= flash::kReopenPolls; ++poll) {
+            const Milliseconds scheduled = start_ + poll * wait_.pollInterval;
+            if (untilScheduled(scheduled) || reopen(false)) return ended(true);
+        }
+        return ended(false);
+    }
+
+private:
+    // Opens brought forward by arrivals, until the scheduled poll is due; true
+    // when one of them reached the hub.
+    bool untilScheduled(Milliseconds scheduled) {
+        for (;;) {
+            const bool arrived = platform_.waitForArrival(wait_.portPath, seen_, nextStop(scheduled), clock_);
+            report(false);
+            const Milliseconds now = clock_.now();
+            if (!arrived) {
+                if (now >= scheduled) return false;
+                continue;
+            }
+            seen_ = platform_.arrivalsAt(wait_.portPath);
+            // Too close to the scheduled poll for a settle time of its own: that poll comes first.
+            if (scheduled - now <= flash::kArrivalSettleTime) {
+                clock_.sleepFor(scheduled - now);
+                return false;
+            }
+            clock_.sleepFor(flash::kArrivalSettleTime);
+            if (reopen(true)) return true;
+        }
+    }
+
+    Milliseconds nextStop(Milliseconds scheduled) const {
+        if (!connection_.waitObserver()) return scheduled;
+        return std::min(scheduled, clock_.now() + flash::kWaitReportInterval);
+    }
+
+    bool reopen(bool onArrival) {
+        if (!connection_.openHubAt(wait_.portPath)) return false;
+        if (wait_.status == nullptr) return true;
+        wait_.status->fill(0);  // a short answer leaves nothing of an earlier read
+        const bool read = VC_ReadStatus(wait_.status->data(), vendor::kStatusBlockLength, connection_) ==
+                          kIOReturnSuccess;
+        if (wait_.statusRead != nullptr) *wait_.statusRead = read;
+        if (read || !onArrival) return true;
+        connection_.closeHub();
+        return false;
+    }
+
+    void report(bool ended) const {
+        if (const auto& observer = connection_.waitObserver())
+            observer({wait_.resetCode, clock_.now() - start_, ended});
+    }
+
+    bool ended(bool back) const {
+        report(true);
+        return back;
+    }
+
+    const HubReturnWait& wait_;
+    HubConnection& connection_;
+    Clock& clock_;
+    UsbPlatform& platform_;
+    const Milliseconds start_;
+    std::uint64_t seen_;
+};
+
+}  // namespace
+
+bool waitForHubReturn(const HubReturnWait& wait, HubConnection& connection) {
+    return ReturnWait(wait, connection).run();
+}
+
+}  // namespace velmora

@@ -1,0 +1,104 @@
+// The wait for a hub that restarts: it ends once the platform reports the hub
+// back on its port, and never later, nor with another outcome, than the fixed
+// poll schedule it replaces.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "device/FlashOperations.h"
+#include "device/simulated/SimulationScenarios.h"
+#include "firmware/FirmwareBuffer.h"
+#include "tests/support/FixedWaitPlatform.h"
+#include "tests/support/HookClock.h"
+#include "tests/support/HubRig.h"
+#include "tests/workflows/RecordingReporter.h"
+#include "workflows/EasyUpdate.h"
+
+namespace velmora::testing {
+namespace {
+
+using Wire = std::array<std::uint8_t, 8>;
+constexpr Wire kHandshake = {0x40, 0x02, 0x01, 0x00, 0x7A, 0x2E, 0x00, 0x00};
+constexpr Wire kStatusRead = {0xC0, 0x09, 0x00, 0x00, 0x00, 0x00, 0x20, 0x00};
+constexpr Wire kResetToRom = {0x40, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+
+class WaitRecorder : public RecordingReporter {
+public:
+    void showWait(const std::string& text) override { texts.push_back(text); }
+    void endWait() override { texts.push_back("end"); }
+    std::vector<std::string> texts;
+};
+
+struct UpdateRun {
+    bool succeeded = false;
+    std::string pane;
+    Milliseconds took{0};
+    std::vector<std::string> waits;
+};
+
+// One update of the sample image on a bus set up as the scenario says.
+UpdateRun updateOnScenario(std::string_view scenario, bool fixedWaits) {
+    SimulatedHubs hubs;
+    sim::applySimulationScenario(scenario, hubs.bus, hubs.table.entry(0));
+    sim::SimulatedUsbPlatform simulated(hubs.bus);
+    FixedWaitPlatform fixed(simulated);
+    UsbPlatform& platform = fixedWaits ? static_cast<UsbPlatform&>(fixed) : simulated;
+    HubConnection connection(platform, hubs.table, hubs.clock);
+    const std::vector<std::uint8_t> bytes = hubs.sampleImage(16384, 0x0203);
+    FirmwareBuffer image;
+    FW_Parse(image, bytes.data(), static_cast<std::int64_t>(bytes.size()));
+    WaitRecorder waits;
+    UpdateRun run;
+    run.succeeded = updateFunc({waits, connection}, image, "new.bin");
+    run.pane = waits.pane;
+    run.took = hubs.clock.now();
+    run.waits = waits.texts;
+    return run;
+}
+
+TEST(HubReturnTest, EveryScenarioEndsAsWithFixedWaitsAndNoLater) {
+    for (const sim::SimulationScenario& scenario : sim::simulationScenarios()) {
+        SCOPED_TRACE(std::string(scenario.name));
+        const UpdateRun onArrival = updateOnScenario(scenario.name, false);
+        const UpdateRun fixed = updateOnScenario(scenario.name, true);
+        EXPECT_EQ(onArrival.succeeded, fixed.succeeded);
+        EXPECT_EQ(onArrival.pane, fixed.pane);
+        EXPECT_LE(onArrival.took, fixed.took);
+    }
+}
+
+// flash-code: the hub restarts twice in 1.5 s each; the fixed waits poll after 2 s.
+TEST(HubReturnTest, AnUpdateSavesWhatTheFixedPollsWaitedTooLong) {
+    const UpdateRun onArrival = updateOnScenario("flash-code", false);
+    const UpdateRun fixed = updateOnScenario("flash-code", true);
+    ASSERT_TRUE(onArrival.succeeded);
+    const Milliseconds saved = 2 * (flash::kReopenPollInterval - sim::kDefaultRebootTime - flash::kArrivalSettleTime);
+    EXPECT_EQ(fixed.took - onArrival.took, saved);
+    // The waits were told as they went, into ROM code first, each ending at 1.55 s.
+    ASSERT_FALSE(onArrival.waits.empty());
+    EXPECT_EQ(onArrival.waits.front().rfind("waiting for the hub to restart into its ROM code... 0.", 0), 0u);
+    EXPECT_EQ(onArrival.waits.back(), "end");
+    EXPECT_NE(std::find(onArrival.waits.begin(), onArrival.waits.end(),
+                        "waiting for the hub to restart into its firmware... 1.5 s"),
+              onArrival.waits.end());
+}
+
+// Opened the moment it is back, a hub may not answer its status yet: it is polled
+// again at the scheduled time instead of being taken for a hub in the wrong code.
+TEST(HubReturnTest, HubWhoseStatusCannotBeReadOnArrivalIsPolledAgain) {
+    HubRig rig;
+    sim::SimulatedHub& hub = rig.addHub();
+    HookClock clock(rig.clock);
+    HubConnection connection(rig.platform, rig.table, clock);
+    clock.afterSleep(flash::kArrivalSettleTime, [&] { SimulatedHubs::failNext(hub, sim::RequestKind::ReadStatus, 1); });
+    EXPECT_TRUE(FL_OpenRomDevice(connection));
+    EXPECT_EQ(hub.runState(), sim::RunState::RomCode);
+    EXPECT_EQ(SimulatedHubs::wireOf(hub), (std::vector<Wire>{kHandshake, kStatusRead, kStatusRead, kResetToRom,
+                                                            kHandshake, kStatusRead, kHandshake, kStatusRead}));
+    EXPECT_EQ(rig.clock.now(), flash::kReopenPollInterval);
+}
+
+}  // namespace
+}  // namespace velmora::testing
