@@ -24,8 +24,8 @@ struct CommandEntry {
 
 const std::map<std::string, CommandEntry>& commands() {
     static const std::map<std::string, CommandEntry> table = {
-        {"detect", {runDetect, true}}, {"list", {runList, true}}, {"update", {runUpdate}},
-        {"scalar", {runScalar}},       {"read", {runRead}},       {"erase", {runErase}},
+        {"detect", {runDetect, true}}, {"list", {runList, true}}, {"update", {runUpdate, true}},
+        {"scalar", {runScalar}},       {"read", {runRead}},       {"erase", {runErase, true}},
         {"image", {runImage, true}},   {"driver", {runDriver}},
     };
     return table;

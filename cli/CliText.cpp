@@ -154,4 +154,41 @@ std::string printable(std::string_view value) {
     return printableText(value);
 }
 
+std::string allWithPorts(const std::string& command) {
+    return command + ": --all and --port exclude each other";
+}
+
+std::string readTakesOneHub(std::size_t attached) {
+    return formatText(
+        "read: %zu supported hubs are attached; name the one to read with --port PATH (see list)", attached);
+}
+
+std::string readTakesOnePort() {
+    return "read: takes one hub, so --port only once";
+}
+
+std::string fleetProgress(double percent) {
+    return formatText("%.0f%%", percent);
+}
+
+std::string fleetRestarting(double seconds) {
+    return formatText("restarting %.1f s", seconds);
+}
+
+namespace {
+constexpr const char* kSummaryRowFormat = "%-*s  %-7s  %-6s  %-5s  %s\n";
+}  // namespace
+
+std::string summaryHeader(std::size_t portWidth) {
+    return formatText(kSummaryRowFormat, static_cast<int>(portWidth), "port", "result", "before", "after",
+                      "seconds");
+}
+
+std::string summaryRow(std::size_t portWidth, const std::string& port, bool succeeded,
+                       const std::string& before, const std::string& after, double seconds) {
+    return formatText(kSummaryRowFormat, static_cast<int>(portWidth), port.c_str(),
+                      succeeded ? "success" : "failed", before.c_str(), after.c_str(),
+                      formatText("%.1f", seconds).c_str());
+}
+
 }  // namespace velmora::cli::text

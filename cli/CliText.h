@@ -15,18 +15,26 @@ inline constexpr const char* kUsage = R"(Usage: velmora-cli [OPTIONS] COMMAND [A
 Updates and inspects the firmware of Zelo Hub controllers, and edits firmware images.
 
 Hub commands (the status lines of the window go to stdout):
-  detect                   show whether a supported hub is attached and its firmware version
+  detect [--port PATH]...  show whether a supported hub is attached and its firmware version
   list                     one line per attached supported hub: port, VID:PID, code, version
-  update FILE [--allow-new-ids]
+  update FILE [--allow-new-ids] [--all | --port PATH...]
                            write the image FILE into the hub: erase, program, read back,
                            compare, restart into the new firmware; an image whose VID and
                            product IDs the configuration does not list is refused unless
                            --allow-new-ids is given (the hub comes back under those IDs)
   scalar [--allow-new-ids] the production-line update with the image named by FwBin in the
                            configuration (relative to the configuration's folder)
-  read OUT.bin             read the whole flash (32768 bytes) into the file OUT.bin; with
-                           "-", to stdout (the status lines then go to stderr)
-  erase                    erase the hub's flash
+  read OUT.bin [--port PATH]
+                           read the whole flash (32768 bytes) into the file OUT.bin; with
+                           "-", to stdout (the status lines then go to stderr); takes one hub:
+                           the one attached, or the one on PATH
+  erase [--all | --port PATH...]
+                           erase the hub's flash
+
+  Several hubs at once: --all takes every supported hub attached, --port PATH (repeatable,
+  PATH as list shows it) the hubs on those ports; each gets a worker of its own, its status
+  lines are prefixed with its port, and a summary ends the run (exit 0 only when every hub
+  succeeded).
   driver load [--reboot|--no-reboot]
                            install the update driver for the configuration's hubs (asks for an
                            administrator); where a restart is needed, asks on a terminal, else
@@ -54,7 +62,7 @@ Options:
                            instead of real hardware; SCENARIO is one of:
 %s  --trace                  print each control request to stderr:
                            ctrl <eight setup bytes in hex> -> <status>
-  --json                   machine-readable output for detect, list and image show
+  --json                   machine-readable output for detect, list, update, erase and image show
   --verbose                print diagnostic lines to stderr
   -h, --help               show this help
 
@@ -112,6 +120,21 @@ std::string savedToStandardOutput(std::size_t size);
 // A hub command that could not open the hub says why, besides the status lines.
 std::string openRefused(const std::string& reason);
 std::string openFailed(unsigned status);
+
+// Runs on several hubs.
+inline constexpr const char* kPortOption = "--port";
+inline constexpr const char* kAllOption = "--all";
+std::string allWithPorts(const std::string& command);
+std::string readTakesOneHub(std::size_t attached);
+std::string readTakesOnePort();
+// Where a hub stands, on the shared terminal line: "45%", "restarting 1.2 s".
+std::string fleetProgress(double percent);
+std::string fleetRestarting(double seconds);
+// The summary after a run on several hubs: a header, then one row per hub.
+std::string summaryHeader(std::size_t portWidth);
+std::string summaryRow(std::size_t portWidth, const std::string& port, bool succeeded,
+                       const std::string& before, const std::string& after, double seconds);
+inline constexpr const char* kNoVersion = "----";
 
 // The labels of the flash page's fields, as the window shows them.
 inline constexpr const char* kVidLabel = "VID";

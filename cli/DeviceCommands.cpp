@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/CliText.h"
+#include "cli/HubSelection.h"
 #include "cli/HubSession.h"
 #include "cli/ImageFile.h"
 #include "cli/JsonText.h"
@@ -87,6 +88,10 @@ bool takeFlag(std::vector<std::string>& words, const std::string& flag) {
 
 WorkflowContext workflowContext(TerminalReporter& reporter, HubSession& session) {
     return {reporter, session.connection(), nullptr, &session.console()};
+}
+
+WorkflowContext workflowContext(TerminalReporter& reporter, HubSession& session, HubConnection& connection) {
+    return {reporter, connection, nullptr, &session.console()};
 }
 
 void printHubInfo(const CommandContext& command, const HubInfo& info) {
@@ -187,30 +192,109 @@ std::optional<std::string> openFailureReason(HubConnection& connection) {
 
 // A failed hub command: the status lines stay as the window shows them; the real
 // cause follows on stderr when there is one.
-ExitStatus workflowOutcome(const CommandContext& command, HubSession& session, bool succeeded) {
+ExitStatus workflowOutcome(const CommandContext& command, HubConnection& connection, bool succeeded) {
     if (succeeded) return ExitStatus::Success;
-    if (const auto reason = openFailureReason(session.connection())) command.note(*reason);
+    if (const auto reason = openFailureReason(connection)) command.note(*reason);
     return ExitStatus::WorkflowFailed;
+}
+
+ExitStatus workflowOutcome(const CommandContext& command, HubSession& session, bool succeeded) {
+    return workflowOutcome(command, session.connection(), succeeded);
+}
+
+// The field keeps the window's text (fwVer:ffff for a hub that would not open);
+// the reason and the exit status say it was not a success.
+ExitStatus detectionOutcome(const CommandContext& command, HubConnection& connection, const HubInfo& info,
+                            const std::string& port = {}) {
+    if (info.colour != TextColour::Blue) return ExitStatus::WorkflowFailed;
+    const IOReturn openStatus = connection.lastOpenFailure().status;
+    if (openStatus != kIOReturnSuccess) {
+        const std::string reason = openFailureReason(connection).value_or(text::openFailed(openStatus));
+        command.note(port.empty() ? reason : port + ": " + reason);
+        return ExitStatus::WorkflowFailed;
+    }
+    return ExitStatus::Success;
+}
+
+// detect --port A --port B: each hub's field, its lines prefixed with its port, or
+// one JSON entry per hub.
+ExitStatus detectSeveral(const CommandContext& command, HubSession& session,
+                         const std::vector<std::string>& ports) {
+    std::ostream& out = command.streams.out;
+    ExitStatus status = ExitStatus::Success;
+    if (command.options.json) out << '[';
+    for (std::size_t index = 0; index < ports.size(); ++index) {
+        std::unique_ptr<HubConnection> connection = session.connectionTo(ports[index]);
+        const HubInfo info = DetectHub(*connection);
+        const bool detected = info.colour == TextColour::Blue;
+        if (command.options.json) {
+            out << (index == 0 ? "" : ", ") << "{\"port\": " << jsonString(ports[index])
+                << ", \"detected\": " << (detected ? "true" : "false")
+                << ", \"text\": " << jsonString(info.text)
+                << ", \"colour\": " << (detected ? "\"blue\"" : "\"red\"") << '}';
+        } else {
+            std::size_t start = 0;
+            while (start <= info.text.size()) {
+                const std::size_t end = std::min(info.text.find('\n', start), info.text.size());
+                const std::string line = info.text.substr(start, end - start);
+                out << ports[index] << ": ";
+                if (command.streams.outIsTerminal) {
+                    out << (detected ? kBlue : kRed) << line << kPlain << '\n';
+                } else {
+                    out << line << '\n';
+                }
+                start = end + 1;
+            }
+        }
+        if (detectionOutcome(command, *connection, info, ports[index]) != ExitStatus::Success)
+            status = ExitStatus::WorkflowFailed;
+    }
+    if (command.options.json) out << "]\n";
+    out.flush();
+    return status;
+}
+
+// A hub workflow on the hubs selected: with none chosen (and no --json) on the
+// first supported hub with exactly today's output; with one, the same output
+// pinned to its port; with several, or --json, all at once with a summary.
+ExitStatus runSelected(const CommandContext& command, HubSession& session, const HubSelection& selection,
+                       const HubWorkflow& workflow) {
+    if (!selection.chosen() && !command.options.json) {
+        TerminalReporter reporter(command.streams);
+        beginWorkflow(reporter);
+        return workflowOutcome(command, session, workflow(workflowContext(reporter, session)));
+    }
+    std::vector<std::string> ports = selectedPorts(session, selection);
+    if (!selection.chosen() && ports.size() > 1) ports.resize(1);  // --json alone: the hub the run would take
+    if (ports.empty()) return noHubAttached(command);
+    if (ports.size() == 1 && !command.options.json) {
+        std::unique_ptr<HubConnection> connection = session.connectionTo(ports.front());
+        TerminalReporter reporter(command.streams);
+        beginWorkflow(reporter);
+        return workflowOutcome(command, *connection,
+                               workflow(workflowContext(reporter, session, *connection)));
+    }
+    return runOnSeveralHubs(command, session, ports, workflow);
 }
 
 }  // namespace
 
 ExitStatus runDetect(const CommandContext& command) {
+    CommandContext own = command;
+    HubSelection selection;
     std::string error;
-    if (!expectArguments(command, "detect", 0, "", error)) return command.fail(ExitStatus::BadUsage, error);
+    if (!takeHubSelection(own.arguments, "detect", false, selection, error) ||
+        !expectArguments(own, "detect", 0, "", error))
+        return command.fail(ExitStatus::BadUsage, error);
     auto session = openSession(command, error);
     if (!session) return command.fail(ExitStatus::BadUsage, error);
-    const HubInfo info = DetectHub(session->connection());
+    if (selection.ports.size() > 1) return detectSeveral(command, *session, selection.ports);
+    std::unique_ptr<HubConnection> pinned;
+    if (!selection.ports.empty()) pinned = session->connectionTo(selection.ports.front());
+    HubConnection& connection = pinned ? *pinned : session->connection();
+    const HubInfo info = DetectHub(connection);
     printHubInfo(command, info);
-    if (info.colour != TextColour::Blue) return ExitStatus::WorkflowFailed;
-    // The field keeps the window's text (fwVer:ffff for a hub that would not open);
-    // the reason and the exit status say it was not a success.
-    const IOReturn openStatus = session->connection().lastOpenFailure().status;
-    if (openStatus != kIOReturnSuccess) {
-        command.note(openFailureReason(session->connection()).value_or(text::openFailed(openStatus)));
-        return ExitStatus::WorkflowFailed;
-    }
-    return ExitStatus::Success;
+    return detectionOutcome(command, connection, info);
 }
 
 ExitStatus runList(const CommandContext& command) {
@@ -231,8 +315,10 @@ ExitStatus runList(const CommandContext& command) {
 ExitStatus runUpdate(const CommandContext& command) {
     CommandContext own = command;
     const bool allowNewIds = takeFlag(own.arguments, kAllowNewIds);
+    HubSelection selection;
     std::string error;
-    if (!expectArguments(own, "update", 1, "the image FILE", error)) {
+    if (!takeHubSelection(own.arguments, "update", true, selection, error) ||
+        !expectArguments(own, "update", 1, "the image FILE", error)) {
         return command.fail(ExitStatus::BadUsage, error);
     }
     const std::string& path = own.arguments[0];
@@ -244,10 +330,10 @@ ExitStatus runUpdate(const CommandContext& command) {
     if (!imageIdsAllowed(path, command.buffers.easyUpdate, session->config().table, allowNewIds, error)) {
         return command.fail(ExitStatus::BadUsage, error);
     }
-    TerminalReporter reporter(command.streams);
-    beginWorkflow(reporter);
-    const bool succeeded = updateFunc(workflowContext(reporter, *session), command.buffers.easyUpdate, path);
-    return workflowOutcome(command, *session, succeeded);
+    const FirmwareBuffer& image = command.buffers.easyUpdate;
+    return runSelected(command, *session, selection, [&image, &path](const WorkflowContext& context) {
+        return updateFunc(context, image, path);
+    });
 }
 
 ExitStatus runScalar(const CommandContext& command) {
@@ -271,33 +357,50 @@ ExitStatus runScalar(const CommandContext& command) {
 }
 
 ExitStatus runRead(const CommandContext& command) {
+    CommandContext own = command;
+    HubSelection selection;
     std::string error;
-    if (!expectArguments(command, "read", 1, "the output file OUT.bin", error)) {
+    if (!takeHubSelection(own.arguments, "read", false, selection, error) ||
+        !expectArguments(own, "read", 1, "the output file OUT.bin", error)) {
         return command.fail(ExitStatus::BadUsage, error);
     }
-    const std::string& path = command.arguments[0];
+    if (selection.ports.size() > 1) return command.fail(ExitStatus::BadUsage, text::readTakesOnePort());
+    const std::string& path = own.arguments[0];
     if (!outputPathUsable(path, error)) return command.fail(ExitStatus::BadUsage, error);
     if (path == text::kStandardOutputName && command.streams.outIsTerminal) {
         return command.fail(ExitStatus::BadUsage, text::kBinaryToTerminal);
     }
     auto session = openSession(command, error);
     if (!session) return command.fail(ExitStatus::BadUsage, error);
+    // One hub only: with several attached, which one to read must be said.
+    std::unique_ptr<HubConnection> pinned;
+    if (!selection.ports.empty()) {
+        pinned = session->connectionTo(selection.ports.front());
+    } else if (const std::size_t attached =
+                   supportedHubPorts(session->platform(), session->config().table).size();
+               attached > 1) {
+        return command.fail(ExitStatus::BadUsage, text::readTakesOneHub(attached));
+    }
+    HubConnection& connection = pinned ? *pinned : session->connection();
     TerminalReporter reporter(statusStreams(command, path));
     beginWorkflow(reporter);
-    if (!readFunc_FwFlash(workflowContext(reporter, *session), command.buffers.flashPage)) {
-        return workflowOutcome(command, *session, false);
+    if (!readFunc_FwFlash(workflowContext(reporter, *session, connection), command.buffers.flashPage)) {
+        return workflowOutcome(command, connection, false);
     }
     return saveFlashContents(command, path);
 }
 
 ExitStatus runErase(const CommandContext& command) {
+    CommandContext own = command;
+    HubSelection selection;
     std::string error;
-    if (!expectArguments(command, "erase", 0, "", error)) return command.fail(ExitStatus::BadUsage, error);
+    if (!takeHubSelection(own.arguments, "erase", true, selection, error) ||
+        !expectArguments(own, "erase", 0, "", error))
+        return command.fail(ExitStatus::BadUsage, error);
     auto session = openSession(command, error);
     if (!session) return command.fail(ExitStatus::BadUsage, error);
-    TerminalReporter reporter(command.streams);
-    beginWorkflow(reporter);
-    return workflowOutcome(command, *session, eraseFunc_FwFlash(workflowContext(reporter, *session)));
+    return runSelected(command, *session, selection,
+                       [](const WorkflowContext& context) { return eraseFunc_FwFlash(context); });
 }
 
 }  // namespace velmora::cli

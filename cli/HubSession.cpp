@@ -128,7 +128,8 @@ std::unique_ptr<HubConnection> HubSession::connectionTo(const std::string& portP
 void HubSession::attachTrace(HubConnection& connection) {
     if (trace_ == nullptr) return;
     std::ostream* trace = trace_;
-    connection.setRequestObserver([trace](const UsbSetup& setup, IOReturn status) {
+    connection.setRequestObserver([trace, mutex = traceMutex_](const UsbSetup& setup, IOReturn status) {
+        std::lock_guard lock(*mutex);
         *trace << formatTraceLine(setup, status) << '\n';
         trace->flush();
     });

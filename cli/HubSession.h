@@ -5,6 +5,7 @@
 // attached when asked for.
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -69,6 +70,8 @@ private:
     UsbPlatform* platform_ = nullptr;
     std::unique_ptr<HubConnection> connection_;
     std::ostream* trace_ = nullptr;
+    // Connections to several hubs trace from their workers at once: one line at a time.
+    std::shared_ptr<std::mutex> traceMutex_ = std::make_shared<std::mutex>();
 };
 
 // The configuration file the options name, or the resource folder's.

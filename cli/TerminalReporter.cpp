@@ -74,6 +74,16 @@ void TerminalReporter::readFinished_FwFlash(const std::function<void()>& storeFl
     storeFlashContents();
 }
 
+void TerminalReporter::showWait(const std::string& text, double) {
+    waiting_ = text;
+    drawBar();
+}
+
+void TerminalReporter::endWait() {
+    waiting_.clear();
+    drawBar();
+}
+
 void TerminalReporter::clearBar() {
     if (!barShown_) return;
     streams_.err << kClearLine;
@@ -83,6 +93,12 @@ void TerminalReporter::clearBar() {
 
 void TerminalReporter::drawBar() {
     if (!streams_.errIsTerminal || !running_) return;
+    if (!waiting_.empty()) {
+        streams_.err << kClearLine << waiting_;
+        streams_.err.flush();
+        barShown_ = true;
+        return;
+    }
     const int filled = static_cast<int>(std::lround(progress_ / kFullProgress * kBarWidth));
     streams_.err << kClearLine << '[' << std::string(static_cast<std::size_t>(filled), '#')
                  << std::string(static_cast<std::size_t>(kBarWidth - filled), ' ') << "] "

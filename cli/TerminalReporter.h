@@ -29,6 +29,9 @@ public:
     void showAlert(const std::string& text) override;
     void SetButtonStatus(bool enabled) override;
     void readFinished_FwFlash(const std::function<void()>& storeFlashContents) override;
+    // On a terminal, the bar's line says what the run waits for while the hub restarts.
+    void showWait(const std::string& text, double seconds) override;
+    void endWait() override;
 
     const std::vector<std::string>& alerts() const { return alerts_; }
 
@@ -41,6 +44,7 @@ private:
     double progress_ = 0;
     bool barShown_ = false;
     bool running_ = false;
+    std::string waiting_;  // what the bar's line says instead of the bar; empty: the bar
     std::vector<std::string> alerts_;
 };
 

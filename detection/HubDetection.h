@@ -3,6 +3,7 @@
 // worded for the hub info field. It runs at launch and on every USB arrival or
 // removal, and must never take the device connection away from a running workflow.
 #include <string>
+#include <string_view>
 
 namespace velmora {
 
@@ -16,6 +17,9 @@ struct HubInfo {
 };
 
 inline constexpr const char* kHubNotFoundText = "Detect Zelo Hub: Fail\nPlease Insert Zelo Hub Device";
+// Its second line alone: what a run over every attached hub says when there is none.
+inline constexpr std::string_view kInsertHubText =
+    std::string_view(kHubNotFoundText).substr(std::string_view(kHubNotFoundText).find('\n') + 1);
 inline constexpr const char* kHubVersionFormat = "Detect Zelo Hub : Success\nfwVer:%04x";
 inline constexpr const char* kHubNeedsDriverText = "Detect Zelo Hub : Success\n-need load driver";
 

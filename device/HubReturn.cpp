@@ -57,8 +57,8 @@ private:
         if (!connection_.openHubAt(wait_.portPath)) return false;
         if (wait_.status == nullptr) return true;
         wait_.status->fill(0);  // a short answer leaves nothing of an earlier read
-        const bool read = VC_ReadStatus(wait_.status->data(), vendor::kStatusBlockLength, connection_) ==
-                          kIOReturnSuccess;
+        const bool read =
+            VC_ReadStatus(wait_.status->data(), vendor::kStatusBlockLength, connection_) == kIOReturnSuccess;
         if (wait_.statusRead != nullptr) *wait_.statusRead = read;
         if (read || !onArrival) return true;
         connection_.closeHub();

@@ -15,8 +15,8 @@ using StatusBlock = std::array<std::uint8_t, vendor::kStatusBlockLength>;
 
 struct HubReturnWait {
     std::uint8_t resetCode = 0;
-    std::string portPath;               // the port the hub left from
-    std::uint64_t arrivalsBefore = 0;   // the platform's count for the port, taken before the reset
+    std::string portPath;              // the port the hub left from
+    std::uint64_t arrivalsBefore = 0;  // the platform's count for the port, taken before the reset
     Milliseconds pollInterval{0};
     // When set, every reopen also reads the status block into it, and *statusRead
     // says whether that worked. A hub opened at once on its arrival whose status

@@ -28,7 +28,8 @@ WaitReports::WaitReports(const WorkflowContext& context) : connection_(context.c
         }
         const char* format = wait.resetCode == flash::kResetToRomCode ? messages::kWaitForRomCodeFormat
                                                                       : messages::kWaitForFlashCodeFormat;
-        reporter.showWait(formatText(format, std::chrono::duration<double>(wait.waited).count()));
+        const double seconds = std::chrono::duration<double>(wait.waited).count();
+        reporter.showWait(formatText(format, seconds), seconds);
     });
 }
 

@@ -34,9 +34,10 @@ public:
     virtual void readFinished_FwFlash(const std::function<void()>& storeFlashContents) = 0;
 
     // While a run waits for the hub to restart, what it waits for and for how long
-    // so far, again and again; endWait when the hub is back or given up. A front end
-    // may show it in place of a progress bar that would stand still for seconds.
-    virtual void showWait(const std::string& /*text*/) {}
+    // so far (the text says both; seconds for a front end's own short form), again
+    // and again; endWait when the hub is back or given up. A front end may show it
+    // in place of a progress bar that would stand still for seconds.
+    virtual void showWait(const std::string& /*text*/, double /*seconds*/) {}
     virtual void endWait() {}
 
     // A production station quits a few seconds after a successful scalar run; a

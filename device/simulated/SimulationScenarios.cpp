@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <string>
 
 #include "device/simulated/SampleImage.h"
 
@@ -14,14 +15,17 @@ constexpr std::uint16_t kMouseProductId = 0x1A01;
 constexpr std::uint32_t kCorruptedAddress = 0x1001;
 constexpr int kAlwaysFailing = 3;  // as many as the flash operations ever try
 constexpr int kDisconnectOnWrite = 3;
+constexpr int kEightHubs = 8;
 
 struct Setup {
     SimulatedBus& bus;
     const SupportedDevice& identity;
     Milliseconds rebootTime;
 
-    SimulatedHub& hub(std::string_view port = kFirstHubPort, bool withImage = true, bool superSpeed = true) {
+    SimulatedHub& hub(std::string_view port = kFirstHubPort, bool withImage = true, bool superSpeed = true,
+                      FlashTiming flashTiming = {}) {
         SimulatedHubConfig config;
+        config.flashTiming = flashTiming;
         config.enumeratesAsSuperSpeed = superSpeed;
         config.vendorId = identity.vid;
         config.superSpeedProductId = identity.sspid;
@@ -78,6 +82,11 @@ const std::vector<ScenarioEntry>& scenarioEntries() {
          [](Setup& s) {
              s.hub(kFirstHubPort);
              s.hub(kSecondHubPort);
+         }},
+        {{"eight-hubs", "eight hubs in flash code on ports 1-1 to 1-8, with a real hub's flash timing"},
+         [](Setup& s) {
+             for (int port = 1; port <= kEightHubs; ++port)
+                 s.hub("1-" + std::to_string(port), true, true, kRealisticFlashTiming);
          }},
         {{"busy", "one hub held by another driver: found, but every open is refused"},
          [](Setup& s) {

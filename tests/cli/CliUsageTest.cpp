@@ -64,7 +64,7 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"UnknownScenario", {"--simulate=meteor", "detect"}, "meteor"},
         UsageCase{"ConfigMissing", {"--config", "@none.ini", "detect"}, "@none.ini"},
         UsageCase{"ConfigWithoutValue", {"detect", "--config"}, "--config"},
-        UsageCase{"JsonForUpdate", {"--json", "erase"}, "--json"},
+        UsageCase{"JsonForRead", {"--json", "read", "@out.bin"}, "--json"},
         UsageCase{"ReadIntoMissingFolder", {"--simulate", "read", "@no/such/out.bin"}, "@no/such/out.bin"},
         UsageCase{"DetectWithArgument", {"detect", "now"}, "'now'"},
         UsageCase{"ShowUnknownOption", {"image", "show", "@short.bin", "--colour"}, "--colour"},

@@ -1,0 +1,110 @@
+#include "cli/HubSelection.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "cli/CliText.h"
+#include "cli/FleetTerminal.h"
+#include "cli/JsonText.h"
+#include "detection/HubDetection.h"
+#include "workflows/TextFormat.h"
+
+namespace velmora::cli {
+namespace {
+
+std::string versionText(const std::optional<std::uint16_t>& version) {
+    return version ? formatText("%04X", *version) : text::kNoVersion;
+}
+
+std::string versionJson(const std::optional<std::uint16_t>& version) {
+    return version ? jsonString(formatText("%04X", *version)) : "null";
+}
+
+double secondsOf(Milliseconds duration) {
+    return std::chrono::duration<double>(duration).count();
+}
+
+void printSummary(std::ostream& out, const std::vector<HubRunResult>& results) {
+    std::size_t width = std::string("port").size();
+    for (const HubRunResult& result : results) width = std::max(width, result.portPath.size());
+    out << text::summaryHeader(width);
+    for (const HubRunResult& result : results) {
+        out << text::summaryRow(width, result.portPath, result.succeeded, versionText(result.versionBefore),
+                                versionText(result.versionAfter), secondsOf(result.duration));
+    }
+}
+
+void printJson(std::ostream& out, const std::vector<HubRunResult>& results,
+               const std::vector<std::unique_ptr<PortReporter>>& reporters) {
+    out << '[';
+    for (std::size_t index = 0; index < results.size(); ++index) {
+        const HubRunResult& result = results[index];
+        out << (index == 0 ? "" : ", ") << "{\"port\": " << jsonString(result.portPath)
+            << ", \"result\": " << (result.succeeded ? "\"success\"" : "\"failed\"")
+            << ", \"versionBefore\": " << versionJson(result.versionBefore)
+            << ", \"versionAfter\": " << versionJson(result.versionAfter)
+            << ", \"seconds\": " << formatText("%.1f", secondsOf(result.duration)) << ", \"lines\": [";
+        const std::vector<std::string>& lines = reporters[index]->lines();
+        for (std::size_t line = 0; line < lines.size(); ++line) out << (line == 0 ? "" : ", ") << jsonString(lines[line]);
+        out << "]}";
+    }
+    out << "]\n";
+}
+
+}  // namespace
+
+bool takeHubSelection(std::vector<std::string>& arguments, const std::string& command, bool allowAll,
+                      HubSelection& selection, std::string& error) {
+    std::vector<std::string> rest;
+    ArgumentReader reader(arguments);
+    while (!reader.done() && error.empty()) {
+        std::string port;
+        if (reader.option(text::kPortOption, port, error)) {
+            if (error.empty() && port.empty()) error = text::missingValue(text::kPortOption);
+            if (error.empty() && std::find(selection.ports.begin(), selection.ports.end(), port) == selection.ports.end())
+                selection.ports.push_back(port);
+        } else if (allowAll && reader.peek() == text::kAllOption) {
+            reader.next();
+            selection.all = true;
+        } else {
+            rest.push_back(reader.next());
+        }
+    }
+    if (error.empty() && selection.all && !selection.ports.empty()) error = text::allWithPorts(command);
+    arguments = std::move(rest);
+    return error.empty();
+}
+
+std::vector<std::string> selectedPorts(HubSession& session, const HubSelection& selection) {
+    if (!selection.all) return selection.ports;
+    return supportedHubPorts(session.platform(), session.config().table);
+}
+
+ExitStatus runOnSeveralHubs(const CommandContext& command, HubSession& session,
+                            const std::vector<std::string>& ports, const HubWorkflow& workflow) {
+    const bool json = command.options.json;
+    FleetTerminal terminal(command.streams, ports);
+    std::vector<std::unique_ptr<PortReporter>> reporters;
+    for (std::size_t index = 0; index < ports.size(); ++index)
+        reporters.push_back(std::make_unique<PortReporter>(terminal, index, ports[index], json));
+    const HubFleet fleet{session.clock(), [&session](const std::string& port) { return session.connectionTo(port); },
+                         [&reporters](std::size_t index) -> WorkflowReporter& { return *reporters[index]; },
+                         &session.console()};
+    const std::vector<HubRunResult> results = runOnHubs(fleet, ports, workflow);
+    terminal.finish();
+    if (json) {
+        printJson(command.streams.out, results, reporters);
+    } else {
+        printSummary(command.streams.out, results);
+    }
+    command.streams.out.flush();
+    const bool all = std::all_of(results.begin(), results.end(), [](const HubRunResult& r) { return r.succeeded; });
+    return all ? ExitStatus::Success : ExitStatus::WorkflowFailed;
+}
+
+ExitStatus noHubAttached(const CommandContext& command) {
+    if (command.options.json) command.streams.out << "[]\n";
+    return command.fail(ExitStatus::WorkflowFailed, std::string(kInsertHubText));
+}
+
+}  // namespace velmora::cli

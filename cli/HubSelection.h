@@ -1,0 +1,38 @@
+#pragma once
+// Which hubs a command runs on: "--all" (every supported hub attached) or
+// "--port PATH", repeatable, as the command's own options; and the run of one
+// workflow on several of them at once, with its summary.
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/CommandContext.h"
+#include "cli/HubSession.h"
+#include "workflows/HubFleet.h"
+
+namespace velmora::cli {
+
+struct HubSelection {
+    bool all = false;
+    std::vector<std::string> ports;  // in the order given, each once
+    bool chosen() const { return all || !ports.empty(); }
+};
+
+// Takes --all (where allowAll) and every --port PATH out of the arguments. False
+// with error set when they are misused.
+bool takeHubSelection(std::vector<std::string>& arguments, const std::string& command, bool allowAll,
+                      HubSelection& selection, std::string& error);
+
+// The ports to run on: the ones named, or every supported hub's for --all.
+std::vector<std::string> selectedPorts(HubSession& session, const HubSelection& selection);
+
+// Runs the workflow on every port at once: status lines prefixed with the port,
+// then the summary table (or, with --json, one entry per hub and nothing else on
+// stdout). Success only when every hub succeeded.
+ExitStatus runOnSeveralHubs(const CommandContext& command, HubSession& session,
+                            const std::vector<std::string>& ports, const HubWorkflow& workflow);
+
+// --all with no supported hub attached.
+ExitStatus noHubAttached(const CommandContext& command);
+
+}  // namespace velmora::cli
