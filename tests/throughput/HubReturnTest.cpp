@@ -26,7 +26,7 @@ constexpr Wire kResetToRom = {0x40, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
 
 class WaitRecorder : public RecordingReporter {
 public:
-    void showWait(const std::string& text) override { texts.push_back(text); }
+    void showWait(const std::string& text, double) override { texts.push_back(text); }
     void endWait() override { texts.push_back("end"); }
     std::vector<std::string> texts;
 };
@@ -74,7 +74,8 @@ TEST(HubReturnTest, AnUpdateSavesWhatTheFixedPollsWaitedTooLong) {
     const UpdateRun onArrival = updateOnScenario("flash-code", false);
     const UpdateRun fixed = updateOnScenario("flash-code", true);
     ASSERT_TRUE(onArrival.succeeded);
-    const Milliseconds saved = 2 * (flash::kReopenPollInterval - sim::kDefaultRebootTime - flash::kArrivalSettleTime);
+    const Milliseconds saved =
+        2 * (flash::kReopenPollInterval - sim::kDefaultRebootTime - flash::kArrivalSettleTime);
     EXPECT_EQ(fixed.took - onArrival.took, saved);
     // The waits were told as they went, into ROM code first, each ending at 1.55 s.
     ASSERT_FALSE(onArrival.waits.empty());
@@ -92,11 +93,13 @@ TEST(HubReturnTest, HubWhoseStatusCannotBeReadOnArrivalIsPolledAgain) {
     sim::SimulatedHub& hub = rig.addHub();
     HookClock clock(rig.clock);
     HubConnection connection(rig.platform, rig.table, clock);
-    clock.afterSleep(flash::kArrivalSettleTime, [&] { SimulatedHubs::failNext(hub, sim::RequestKind::ReadStatus, 1); });
+    clock.afterSleep(flash::kArrivalSettleTime,
+                     [&] { SimulatedHubs::failNext(hub, sim::RequestKind::ReadStatus, 1); });
     EXPECT_TRUE(FL_OpenRomDevice(connection));
     EXPECT_EQ(hub.runState(), sim::RunState::RomCode);
-    EXPECT_EQ(SimulatedHubs::wireOf(hub), (std::vector<Wire>{kHandshake, kStatusRead, kStatusRead, kResetToRom,
-                                                            kHandshake, kStatusRead, kHandshake, kStatusRead}));
+    EXPECT_EQ(SimulatedHubs::wireOf(hub),
+              (std::vector<Wire>{kHandshake, kStatusRead, kStatusRead, kResetToRom, kHandshake, kStatusRead,
+                                 kHandshake, kStatusRead}));
     EXPECT_EQ(rig.clock.now(), flash::kReopenPollInterval);
 }
 
