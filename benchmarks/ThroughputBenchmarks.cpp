@@ -48,7 +48,8 @@ struct RealTimeHubs {
     explicit RealTimeHubs(int count) {
         table.set(0, testing::kShippedHubIdentity.vid, testing::kShippedHubIdentity.sspid,
                   testing::kShippedHubIdentity.hspid);
-        const std::vector<std::uint8_t> old = testing::sampleImageFor(testing::kShippedHubIdentity, kImageBytes);
+        const std::vector<std::uint8_t> old =
+            testing::sampleImageFor(testing::kShippedHubIdentity, kImageBytes);
         for (int port = 1; port <= count; ++port) {
             sim::SimulatedHubConfig config;
             config.vendorId = testing::kShippedHubIdentity.vid;
@@ -66,14 +67,15 @@ struct RealTimeHubs {
 
     bool updateAll(UsbPlatform& through) {
         std::vector<SilentReporter> reporters(ports.size());
-        const HubFleet fleet{
-            clock,
-            [&](const std::string& port) { return std::make_unique<HubConnection>(through, table, clock, port); },
-            [&](std::size_t index) -> WorkflowReporter& { return reporters[index]; }, nullptr};
-        const std::vector<HubRunResult> results =
-            runOnHubs(fleet, ports, [this](const WorkflowContext& context) {
-                return updateFunc(context, image, "bench.bin");
-            });
+        const HubFleet fleet{clock,
+                             [&](const std::string& port) {
+                                 return std::make_unique<HubConnection>(through, table, clock, port);
+                             },
+                             [&](std::size_t index) -> WorkflowReporter& { return reporters[index]; },
+                             nullptr};
+        const std::vector<HubRunResult> results = runOnHubs(
+            fleet, ports,
+            [this](const WorkflowContext& context) { return updateFunc(context, image, "bench.bin"); });
         for (const HubRunResult& result : results)
             if (!result.succeeded) return false;
         return true;
@@ -100,8 +102,14 @@ void BM_UpdateHubsAtOnce(benchmark::State& state) {
     }
     state.counters["hubs"] = static_cast<double>(state.range(0));
 }
-BENCHMARK(BM_UpdateHubsAtOnce)->Arg(1)->Arg(2)->Arg(4)->Arg(8)->Iterations(3)->UseRealTime()->Unit(
-    benchmark::kMillisecond);
+BENCHMARK(BM_UpdateHubsAtOnce)
+    ->Arg(1)
+    ->Arg(2)
+    ->Arg(4)
+    ->Arg(8)
+    ->Iterations(3)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 // (b) One hub: waits that end on the hub's arrival (0) against the fixed poll
 // schedule (1), each with the hub model's own busy time and the ratio to it.

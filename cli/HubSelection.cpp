@@ -45,7 +45,8 @@ void printJson(std::ostream& out, const std::vector<HubRunResult>& results,
             << ", \"versionAfter\": " << versionJson(result.versionAfter)
             << ", \"seconds\": " << formatText("%.1f", secondsOf(result.duration)) << ", \"lines\": [";
         const std::vector<std::string>& lines = reporters[index]->lines();
-        for (std::size_t line = 0; line < lines.size(); ++line) out << (line == 0 ? "" : ", ") << jsonString(lines[line]);
+        for (std::size_t line = 0; line < lines.size(); ++line)
+            out << (line == 0 ? "" : ", ") << jsonString(lines[line]);
         out << "]}";
     }
     out << "]\n";
@@ -61,7 +62,8 @@ bool takeHubSelection(std::vector<std::string>& arguments, const std::string& co
         std::string port;
         if (reader.option(text::kPortOption, port, error)) {
             if (error.empty() && port.empty()) error = text::missingValue(text::kPortOption);
-            if (error.empty() && std::find(selection.ports.begin(), selection.ports.end(), port) == selection.ports.end())
+            if (error.empty() &&
+                std::find(selection.ports.begin(), selection.ports.end(), port) == selection.ports.end())
                 selection.ports.push_back(port);
         } else if (allowAll && reader.peek() == text::kAllOption) {
             reader.next();
@@ -87,7 +89,8 @@ ExitStatus runOnSeveralHubs(const CommandContext& command, HubSession& session,
     std::vector<std::unique_ptr<PortReporter>> reporters;
     for (std::size_t index = 0; index < ports.size(); ++index)
         reporters.push_back(std::make_unique<PortReporter>(terminal, index, ports[index], json));
-    const HubFleet fleet{session.clock(), [&session](const std::string& port) { return session.connectionTo(port); },
+    const HubFleet fleet{session.clock(),
+                         [&session](const std::string& port) { return session.connectionTo(port); },
                          [&reporters](std::size_t index) -> WorkflowReporter& { return *reporters[index]; },
                          &session.console()};
     const std::vector<HubRunResult> results = runOnHubs(fleet, ports, workflow);
@@ -98,7 +101,8 @@ ExitStatus runOnSeveralHubs(const CommandContext& command, HubSession& session,
         printSummary(command.streams.out, results);
     }
     command.streams.out.flush();
-    const bool all = std::all_of(results.begin(), results.end(), [](const HubRunResult& r) { return r.succeeded; });
+    const bool all =
+        std::all_of(results.begin(), results.end(), [](const HubRunResult& r) { return r.succeeded; });
     return all ? ExitStatus::Success : ExitStatus::WorkflowFailed;
 }
 

@@ -78,12 +78,13 @@ TEST_F(CliFleetTest, JsonGivesOneEntryPerHubInTheOrderNamed) {
     EXPECT_EQ(result.status, 0) << result.err;
     const std::string lines =
         "\"lines\": [\"Open Rom Device...\", \"Erase Flash...\", \"Reseting...\", \"Erase FW Success\"]}";
-    EXPECT_EQ(result.out, "[{\"port\": \"1-2\", \"result\": \"success\", \"versionBefore\": \"0102\", "
-                          "\"versionAfter\": \"0001\", \"seconds\": 3.2, " +
-                              lines +
-                              ", {\"port\": \"1-1\", \"result\": \"success\", \"versionBefore\": \"0102\", "
-                              "\"versionAfter\": \"0001\", \"seconds\": 3.2, " +
-                              lines + "]\n");
+    EXPECT_EQ(result.out,
+              "[{\"port\": \"1-2\", \"result\": \"success\", \"versionBefore\": \"0102\", "
+              "\"versionAfter\": \"0001\", \"seconds\": 3.2, " +
+                  lines +
+                  ", {\"port\": \"1-1\", \"result\": \"success\", \"versionBefore\": \"0102\", "
+                  "\"versionAfter\": \"0001\", \"seconds\": 3.2, " +
+                  lines + "]\n");
 }
 
 // A port with no hub fails on its own; the hub that is there is still updated.

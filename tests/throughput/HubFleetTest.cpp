@@ -141,7 +141,9 @@ TEST(HubFleetTest, HubUnpluggedMidRunFailsAloneAndTheOthersFinish) {
     FleetRig rig;
     rig.addEightHubs();
     sim::SimulatedHub& unplugged = *rig.hubs_.bus.hubs()[2];
-    addFault(unplugged, [](sim::HubFaults& f) { f.disconnect = sim::DisconnectFault{RequestKind::WriteFlash, 2, false}; });
+    addFault(unplugged, [](sim::HubFaults& f) {
+        f.disconnect = sim::DisconnectFault{RequestKind::WriteFlash, 2, false};
+    });
 
     const std::vector<HubRunResult> results = rig.updateAll();
 
@@ -158,22 +160,24 @@ TEST(HubFleetTest, HubUnpluggedMidRunFailsAloneAndTheOthersFinish) {
 // The requests one hub sees in a whole run, version reads included: nothing of
 // another hub's run ever reaches it, and its own reopens all reach it.
 std::vector<RequestKind> oneHubsConversation(std::size_t chunks) {
-    std::vector<RequestKind> kinds{RequestKind::OpenHandshake, RequestKind::ReadStatus,    // version before
-                                   RequestKind::OpenHandshake, RequestKind::ReadStatus,    // in flash code
-                                   RequestKind::ReadStatus,    RequestKind::ResetToRomCode, // wait selector, reset
-                                   RequestKind::OpenHandshake, RequestKind::ReadStatus,    // back in ROM code
-                                   RequestKind::EraseFlash};
+    std::vector<RequestKind> kinds{
+        RequestKind::OpenHandshake, RequestKind::ReadStatus,      // version before
+        RequestKind::OpenHandshake, RequestKind::ReadStatus,      // in flash code
+        RequestKind::ReadStatus,    RequestKind::ResetToRomCode,  // wait selector, reset
+        RequestKind::OpenHandshake, RequestKind::ReadStatus,      // back in ROM code
+        RequestKind::EraseFlash};
     kinds.insert(kinds.end(), chunks, RequestKind::WriteFlash);
     kinds.insert(kinds.end(), chunks, RequestKind::ReadFlash);
-    for (RequestKind kind : {RequestKind::ResetToFlashCode, RequestKind::OpenHandshake, RequestKind::OpenHandshake,
-                             RequestKind::ReadStatus})
+    for (RequestKind kind : {RequestKind::ResetToFlashCode, RequestKind::OpenHandshake,
+                             RequestKind::OpenHandshake, RequestKind::ReadStatus})
         kinds.push_back(kind);
     return kinds;
 }
 
 std::vector<RequestKind> kindsSeenBy(const sim::SimulatedHub& hub) {
     std::vector<RequestKind> kinds;
-    for (const sim::RecordedRequest& request : hub.requests()) kinds.push_back(sim::classifyRequest(request.setup));
+    for (const sim::RecordedRequest& request : hub.requests())
+        kinds.push_back(sim::classifyRequest(request.setup));
     return kinds;
 }
 
@@ -182,8 +186,9 @@ std::vector<RequestKind> kindsSeenBy(const sim::SimulatedHub& hub) {
 // away after their reset into ROM code.
 TEST(HubFleetTest, ResetsThatInterleaveEachReopenOnlyTheirOwnHub) {
     FleetRig rig;
-    const Milliseconds reboots[] = {Milliseconds{3000}, Milliseconds{200}, Milliseconds{1700}, Milliseconds{400},
-                                    Milliseconds{2600}, Milliseconds{900}, Milliseconds{1200}, Milliseconds{2100}};
+    const Milliseconds reboots[] = {Milliseconds{3000}, Milliseconds{200},  Milliseconds{1700},
+                                    Milliseconds{400},  Milliseconds{2600}, Milliseconds{900},
+                                    Milliseconds{1200}, Milliseconds{2100}};
     for (int port = 1; port <= 8; ++port) rig.addHub("1-" + std::to_string(port), reboots[port - 1]);
 
     const std::vector<HubRunResult> results = rig.updateAll();
