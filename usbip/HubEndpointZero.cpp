@@ -24,7 +24,7 @@ constexpr std::uint8_t kGetConfiguration = 0x08;
 constexpr std::uint8_t kSetConfiguration = 0x09;
 constexpr std::uint8_t kGetInterface = 0x0A;
 constexpr std::uint8_t kSetInterface = 0x0B;
-constexpr std::uint8_t kSetExitLatency = 0x30;     // SET_SEL, SuperSpeed
+constexpr std::uint8_t kSetExitLatency = 0x30;       // SET_SEL, SuperSpeed
 constexpr std::uint8_t kSetIsochronousDelay = 0x31;  // SuperSpeed
 
 constexpr std::uint8_t kDeviceDescriptor = 0x01;
@@ -69,8 +69,7 @@ EndpointZeroAnswer HubEndpointZero::answerStandard(const UsbSetup& setup) {
     const bool toDevice = (setup.bmRequestType & kRecipientMask) == kDeviceRecipient;
     switch (setup.bRequest) {
         case kGetDescriptor: return descriptor(setup);
-        case kGetStatus:
-            return sent({toDevice ? kSelfPowered : std::uint8_t{0}, 0}, setup.wLength);
+        case kGetStatus: return sent({toDevice ? kSelfPowered : std::uint8_t{0}, 0}, setup.wLength);
         case kGetConfiguration: return sent({configuration_}, setup.wLength);
         case kSetConfiguration:
             if (setup.wValue != 0 && setup.wValue != sim::kHubConfigurationValue) return stall();
@@ -98,13 +97,16 @@ EndpointZeroAnswer HubEndpointZero::descriptor(const UsbSetup& setup) const {
     const auto index = static_cast<std::uint8_t>(setup.wValue & 0xFF);
     const auto split = descriptors_.begin() + static_cast<std::ptrdiff_t>(sim::kDeviceDescriptorBytes);
     if (type == kDeviceDescriptor && index == 0) return sent({descriptors_.begin(), split}, setup.wLength);
-    if (type == kConfigurationDescriptor && index == 0) return sent({split, descriptors_.end()}, setup.wLength);
+    if (type == kConfigurationDescriptor && index == 0)
+        return sent({split, descriptors_.end()}, setup.wLength);
     return stall();
 }
 
-EndpointZeroAnswer HubEndpointZero::answerVendor(const UsbSetup& setup, const std::vector<std::uint8_t>& outData) {
+EndpointZeroAnswer HubEndpointZero::answerVendor(const UsbSetup& setup,
+                                                 const std::vector<std::uint8_t>& outData) {
     std::vector<std::uint8_t> data(setup.wLength, 0);
-    if (!setup.isDeviceToHost()) std::copy_n(outData.begin(), std::min(outData.size(), data.size()), data.begin());
+    if (!setup.isDeviceToHost())
+        std::copy_n(outData.begin(), std::min(outData.size(), data.size()), data.begin());
     const sim::ControlAnswer model = hub_.handleControlOn(enumeration_, setup, data.data());
     EndpointZeroAnswer result;
     switch (model.outcome) {

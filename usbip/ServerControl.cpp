@@ -49,7 +49,8 @@ bool saveFlash(const std::string& path, const sim::SimulatedHub& hub, std::strin
 
 }  // namespace
 
-std::string runControlCommand(std::string_view line, sim::SimulatedHub& hub, const SupportedDevice& identity) {
+std::string runControlCommand(std::string_view line, sim::SimulatedHub& hub,
+                              const SupportedDevice& identity) {
     const std::size_t blank = line.find(' ');
     const std::string verb(line.substr(0, blank));
     const std::string argument(blank == std::string_view::npos ? std::string_view{} : line.substr(blank + 1));

@@ -69,7 +69,8 @@ bool parseMilliseconds(const std::string& text, Milliseconds& value) {
     char* end = nullptr;
     errno = 0;
     const long long number = std::strtoll(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || errno != 0 || number < 0 || number > kLongestReboot.count()) return false;
+    if (text.empty() || *end != '\0' || errno != 0 || number < 0 || number > kLongestReboot.count())
+        return false;
     value = Milliseconds(number);
     return true;
 }
@@ -126,7 +127,8 @@ public:
         if (descriptor_ < 0) return lines;
         char buffer[256];
         ssize_t got = 0;
-        while ((got = ::read(descriptor_, buffer, sizeof buffer)) > 0) pending_.append(buffer, static_cast<std::size_t>(got));
+        while ((got = ::read(descriptor_, buffer, sizeof buffer)) > 0)
+            pending_.append(buffer, static_cast<std::size_t>(got));
         for (std::size_t end = pending_.find('\n'); end != std::string::npos; end = pending_.find('\n')) {
             if (end > 0) lines.push_back(pending_.substr(0, end));
             pending_.erase(0, end + 1);
@@ -141,7 +143,8 @@ private:
 
 int serve(const Options& options) {
     SilentConsole console;
-    const AppConfig config = initFromIni(options.config.value_or(resourceFolder() + "/" + kConfigFileName), console);
+    const AppConfig config =
+        initFromIni(options.config.value_or(resourceFolder() + "/" + kConfigFileName), console);
     const SupportedDevice identity = sim::simulatedHubIdentity(config.table);
     SystemClock clock;
     sim::SimulatedBus bus(clock);

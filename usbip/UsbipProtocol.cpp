@@ -17,7 +17,8 @@ constexpr std::size_t kActualLengthOffset = 24;
 constexpr std::uint32_t kDirectionIn = 1;
 
 std::uint32_t bigEndianWord(const HeaderBytes& bytes, std::size_t offset) {
-    return static_cast<std::uint32_t>(bytes[offset]) << 24 | static_cast<std::uint32_t>(bytes[offset + 1]) << 16 |
+    return static_cast<std::uint32_t>(bytes[offset]) << 24 |
+           static_cast<std::uint32_t>(bytes[offset + 1]) << 16 |
            static_cast<std::uint32_t>(bytes[offset + 2]) << 8 | static_cast<std::uint32_t>(bytes[offset + 3]);
 }
 

@@ -1,6 +1,8 @@
 #include "usbip/UsbipServer.h"
 
+#include <linux/sockios.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -107,6 +109,7 @@ void UsbipServer::dropConnection() {
     socket_ = -1;
     endpoint_.reset();
     unanswered_.clear();
+    unreadRounds_ = 0;
 }
 
 void UsbipServer::serveFor(Milliseconds wait) {
@@ -127,7 +130,19 @@ void UsbipServer::serveFor(Milliseconds wait) {
         if (hubLeft()) break;
         timeout = 0;
     }
-    if (hubLeft()) detach();
+    if (hubLeft()) unplugOnceAnswered();
+}
+
+// A hub that resets answers the reset request before it drops off the bus. The
+// kernel must have read that answer before the cable is pulled, or the request
+// fails; a kernel that reads nothing more is unplugged after a while anyway.
+void UsbipServer::unplugOnceAnswered() {
+    constexpr int kLongestUnreadRounds = 50;
+    int unread = 0;
+    if (::ioctl(socket_, SIOCOUTQ, &unread) == 0 && unread > 0 && ++unreadRounds_ < kLongestUnreadRounds)
+        return;
+    unreadRounds_ = 0;
+    detach();
 }
 
 bool UsbipServer::serveOne() {

@@ -41,6 +41,7 @@ private:
     void attach();
     void detach();
     void dropConnection();
+    void unplugOnceAnswered();
     bool serveOne();
     bool serveSubmit(const Submit& submit);
     bool serveUnlink(const Unlink& unlink);
@@ -54,6 +55,7 @@ private:
     std::unique_ptr<HubEndpointZero> endpoint_;
     std::set<std::uint32_t> unanswered_;  // submits a hub that never answers holds
     int attachments_ = 0;
+    int unreadRounds_ = 0;  // rounds the hub has been gone with an answer still unread
     // After a failed attach the controller is left alone until the hub re-enumerates.
     std::uint64_t refusedEnumeration_ = 0;
 };

@@ -5,6 +5,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 
 namespace velmora::usbip {
 
@@ -27,21 +29,46 @@ bool writeControlFile(const std::string& path, const std::string& text, std::str
     return true;
 }
 
-unsigned portFor(bool superSpeed) {
-    return superSpeed ? kSuperSpeedPort : kHighSpeedPort;
-}
-
 }  // namespace
 
+bool firstPortInStatus(std::string_view status, std::string_view tag, unsigned& port) {
+    std::istringstream lines{std::string(status)};
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream words(line);
+        std::string kind;
+        unsigned number = 0;
+        if (words >> kind >> number && kind == tag) {
+            port = number;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool SysfsHostController::firstPort(bool superSpeed, unsigned& port, std::string& error) const {
+    const std::string path = folder_ + "/status";
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    if (firstPortInStatus(text.str(), superSpeed ? kSuperSpeedPortTag : kHighSpeedPortTag, port)) return true;
+    error = "no " + std::string(superSpeed ? "SuperSpeed" : "High-Speed") + " port listed in " + path;
+    return false;
+}
+
 bool SysfsHostController::attach(int socket, std::uint32_t deviceId, bool superSpeed, std::string& error) {
-    const std::string line = std::to_string(portFor(superSpeed)) + " " + std::to_string(socket) + " " +
+    unsigned port = 0;
+    if (!firstPort(superSpeed, port, error)) return false;
+    const std::string line = std::to_string(port) + " " + std::to_string(socket) + " " +
                              std::to_string(deviceId) + " " +
                              std::to_string(superSpeed ? kKernelSuperSpeed : kKernelHighSpeed);
     return writeControlFile(folder_ + "/attach", line, error);
 }
 
 bool SysfsHostController::detach(bool superSpeed, std::string& error) {
-    return writeControlFile(folder_ + "/detach", std::to_string(portFor(superSpeed)), error);
+    unsigned port = 0;
+    return firstPort(superSpeed, port, error) &&
+           writeControlFile(folder_ + "/detach", std::to_string(port), error);
 }
 
 }  // namespace velmora::usbip

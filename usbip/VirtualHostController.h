@@ -6,17 +6,22 @@
 // detaching is writing the port to its detach file, which unplugs the device.
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace velmora::usbip {
 
 inline constexpr const char* kVhciControllerFolder = "/sys/devices/platform/vhci_hcd.0";
-// The controller's first eight ports are High-Speed, the next eight SuperSpeed;
-// a device may only be attached to a port of its own speed.
-inline constexpr unsigned kHighSpeedPort = 0;
-inline constexpr unsigned kSuperSpeedPort = 8;
+// Each controller has as many High-Speed ports as SuperSpeed ones, how many is
+// chosen when the kernel is built; its status file lists them ("hs  0000 ...",
+// then "ss  0015 ..."). A device may only be attached to a port of its speed.
+inline constexpr const char* kHighSpeedPortTag = "hs";
+inline constexpr const char* kSuperSpeedPortTag = "ss";
 // The kernel's enum usb_device_speed.
 inline constexpr unsigned kKernelHighSpeed = 3;
 inline constexpr unsigned kKernelSuperSpeed = 5;
+
+// The number of the first port of the tagged kind in a status file's text.
+bool firstPortInStatus(std::string_view status, std::string_view tag, unsigned& port);
 
 class VirtualHostController {
 public:
@@ -35,6 +40,9 @@ public:
     bool detach(bool superSpeed, std::string& error) override;
 
 private:
+    // The first port of that speed in the controller's status file.
+    bool firstPort(bool superSpeed, unsigned& port, std::string& error) const;
+
     std::string folder_;
 };
 

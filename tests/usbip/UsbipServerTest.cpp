@@ -54,7 +54,8 @@ public:
 };
 
 void putWord(std::vector<std::uint8_t>& bytes, std::size_t offset, std::uint32_t word) {
-    for (int i = 0; i < 4; ++i) bytes[offset + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(word >> (24 - 8 * i));
+    for (int i = 0; i < 4; ++i)
+        bytes[offset + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(word >> (24 - 8 * i));
 }
 
 std::uint32_t wordAt(const std::vector<std::uint8_t>& bytes, std::size_t offset) {
@@ -63,7 +64,8 @@ std::uint32_t wordAt(const std::vector<std::uint8_t>& bytes, std::size_t offset)
     return word;
 }
 
-std::vector<std::uint8_t> submitBytes(std::uint32_t seqnum, const UsbSetup& setup, std::uint32_t endpoint = 0) {
+std::vector<std::uint8_t> submitBytes(std::uint32_t seqnum, const UsbSetup& setup,
+                                      std::uint32_t endpoint = 0) {
     std::vector<std::uint8_t> bytes(kHeaderBytes, 0);
     putWord(bytes, 0, 1);
     putWord(bytes, 4, seqnum);
@@ -189,7 +191,8 @@ TEST_F(UsbipServerTest, VendorRequestsReachTheModelBothWays) {
 
     ASSERT_EQ(exchange(2, {vendor::kHostToDevice, vendor::kRequestEraseFlash, 0, 0, 0}).status, 0);
     const std::vector<std::uint8_t> chunk{0x12, 0x34, 0x56, 0x78};
-    const Reply written = exchange(3, {vendor::kHostToDevice, vendor::kRequestWriteFlash, 0x0100, 0, 4}, chunk);
+    const Reply written =
+        exchange(3, {vendor::kHostToDevice, vendor::kRequestWriteFlash, 0x0100, 0, 4}, chunk);
     EXPECT_EQ(written.status, 0);
     EXPECT_EQ(written.actualLength, 4);
     EXPECT_TRUE(nothingToRead()) << "a host-to-device reply carries no data";
@@ -234,8 +237,12 @@ TEST_F(UsbipServerTest, ResetUnplugsTheHubAndPlugsItInAgainAfterItsRebootTime) {
     server_.serveFor(Milliseconds(0));
     const std::uint64_t before = hub_.enumeration();
 
-    const Reply reset = exchange(1, {vendor::kHostToDevice, vendor::kRequestResetToRomCode, 0, 0, 0});
+    send(1, {vendor::kHostToDevice, vendor::kRequestResetToRomCode, 0, 0, 0});
+    server_.serveFor(Milliseconds(0));
+    EXPECT_TRUE(server_.attached()) << "the answer to the reset is not read yet";
+    const Reply reset = readReply(false);
     EXPECT_EQ(reset.status, 0) << "the reset is answered before the hub leaves";
+    server_.serveFor(Milliseconds(0));
     EXPECT_FALSE(server_.attached());
     EXPECT_EQ(controller_.detaches, 1);
 
@@ -305,6 +312,24 @@ TEST(ServerControl, ChangesFaultsAndSavesTheFlash) {
     EXPECT_EQ(runControlCommand("flash " + path, hub, identity), "ok flash " + path);
     EXPECT_EQ(std::filesystem::file_size(path), sim::kFlashBytes);
     EXPECT_EQ(runControlCommand("flash /no/such/folder/flash.bin", hub, identity).rfind("error", 0), 0u);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(VirtualHostControllerStatus, FindsTheFirstPortOfEachSpeed) {
+    const char* status =
+        "hub port sta spd dev      sockfd local_busid\n"
+        "hs  0000 006 005 00010002 000003 1-1\n"
+        "hs  0001 004 000 00000000 000000 0-0\n"
+        "ss  0015 004 000 00000000 000000 0-0\n";
+    unsigned port = 99;
+    EXPECT_TRUE(firstPortInStatus(status, "hs", port));
+    EXPECT_EQ(port, 0u);
+    EXPECT_TRUE(firstPortInStatus(status, "ss", port));
+    EXPECT_EQ(port, 15u) << "a kernel built with 15 ports per speed";
+    EXPECT_FALSE(firstPortInStatus("hub port sta\n", "ss", port));
 }
 
 }  // namespace

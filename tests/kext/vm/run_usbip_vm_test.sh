@@ -19,7 +19,9 @@ if [ "$#" -ne 8 ]; then
     echo "usage: $0 <kext folder> <velmora-cli> <velmora-usbip-hub> <resources> <scripts> <prefix> <work folder> <kernel version>" >&2
     exit 2
 fi
-kext_dir=$1 cli=$2 usbip_hub=$3 resource_dir=$4 script_dir=$5 prefix=$6 work_dir=$7 kernel_version=$8
+absolute() { (cd "$(dirname "$1")" && echo "$(pwd)/$(basename "$1")"); }
+kext_dir=$(absolute "$1") cli=$(absolute "$2") usbip_hub=$(absolute "$3") resource_dir=$(absolute "$4")
+script_dir=$(absolute "$5") prefix=$6 work_dir=$7 kernel_version=$8
 here=$(cd "$(dirname "$0")" && pwd)
 
 skip() {
