@@ -123,11 +123,18 @@ echo "vmtest: the hub is held by brennic"
 # 2. The hub commands over the kernel's usbfs.
 run 0 "detect" "$CLI" detect
 expect_same_as_in_process detect "detect"
+port_before=$(basename "$(hub)")
+number_before=$(cat "$(hub)/devnum")
 started=$(now_ms)
 run 0 "update" "$CLI" update "$IMAGE"
 echo "vmtest: time update $(( $(now_ms) - started )) ms"
 expect_same_as_in_process update "update"
 wait_for_hub_driven_by brennic "after the update"
+# Its two resets took the hub off the bus and back: a new device on the same port.
+[ "$(basename "$(hub)")" = "$port_before" ] || fail "update: the hub came back on $(basename "$(hub)"), not $port_before"
+[ "$(cat "$(hub)/devnum")" -gt $((number_before + 1)) ] ||
+    fail "update: device number $(cat "$(hub)/devnum") after two resets, $number_before before"
+echo "vmtest: update: the hub came back twice on port $port_before, now device $(cat "$(hub)/devnum")"
 expect_flash_holds_image "after the update"
 
 # A hub that comes back from its reset in the flash code instead of the ROM code.
