@@ -16,5 +16,6 @@ set(VELMORA_LAYER_RULES
   "cli: workflows launch detection driver_install editor device/simulated device firmware app"
   "window: workflows launch detection driver_install editor device/simulated device firmware app"
   "testbed: device/simulated device firmware app"
+  "usbip: device/simulated device firmware app"
   "fuzz: cli workflows detection editor device/simulated device firmware app"
 )

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "testbed/UsbfsDescriptors.h"
+#include "device/simulated/HubDescriptors.h"
 
 namespace velmora::usbfs {
 
@@ -74,7 +74,7 @@ UsbfsDeviceRecord describeDevice(const UsbDeviceInfo& device, bool superSpeed) {
     record.deviceNode.append("/dev/").append(nodeName);
 
     const std::vector<std::uint8_t> descriptors =
-        deviceDescriptors({device.vendorId, device.productId, superSpeed});
+        sim::deviceDescriptors({device.vendorId, device.productId, superSpeed});
     // libusb warns about sysfs values that do not end in a newline; umockdev's
     // record format unescapes "\n" in attribute values.
     constexpr const char* kAttributeEnd = "\\n\n";

@@ -95,6 +95,8 @@ const std::vector<ScenarioEntry>& scenarioEntries() {
          }},
         {{"stall-erase", "every erase request stalls"},
          [](Setup& s) { s.fail(s.hub(), RequestKind::EraseFlash, 1000); }},
+        {{"stall-write", "every program request stalls"},
+         [](Setup& s) { s.fail(s.hub(), RequestKind::WriteFlash, 1000); }},
         {{"flaky-erase", "the first two erase requests stall, the third succeeds"},
          [](Setup& s) { s.fail(s.hub(), RequestKind::EraseFlash, kAlwaysFailing - 1); }},
         {{"stall-reset", "every reset request stalls"},

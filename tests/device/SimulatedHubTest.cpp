@@ -234,8 +234,9 @@ TEST(SimulationScenarios, EveryNamedScenarioBuildsAndUnknownNamesAreRefused) {
         EXPECT_TRUE(sim::applySimulationScenario(scenario.name, bus, {1, 1, 2, 3}));
         EXPECT_FALSE(bus.presentDevices().empty());
     }
-    for (const char* expected : {"no-hub", "busy", "stall-erase", "never-returns", "wrong-code",
-                                 "corrupt-readback", "disconnect", "flash-code", "rom-code", "two-hubs"})
+    for (const char* expected :
+         {"no-hub", "busy", "stall-erase", "stall-write", "never-returns", "wrong-code", "corrupt-readback",
+          "disconnect", "flash-code", "rom-code", "two-hubs"})
         EXPECT_TRUE(names.contains(expected)) << expected;
     VirtualClock clock;
     sim::SimulatedBus bus(clock);

@@ -1,13 +1,13 @@
-#include "testbed/UsbfsDescriptors.h"
+#include "device/simulated/HubDescriptors.h"
 
-namespace velmora::usbfs {
+namespace velmora::sim {
 
 namespace {
 
 constexpr std::uint8_t kDeviceDescriptorType = 0x01;
 constexpr std::uint8_t kConfigurationDescriptorType = 0x02;
 constexpr std::uint8_t kInterfaceDescriptorType = 0x04;
-constexpr std::uint8_t kDeviceDescriptorLength = 18;
+constexpr auto kDeviceDescriptorLength = static_cast<std::uint8_t>(kDeviceDescriptorBytes);
 constexpr std::uint8_t kConfigurationDescriptorLength = 9;
 constexpr std::uint8_t kInterfaceDescriptorLength = 9;
 constexpr std::uint8_t kVendorSpecificClass = 0xFF;
@@ -17,7 +17,6 @@ constexpr std::uint16_t kHighSpeedUsbVersion = 0x0210;
 constexpr std::uint8_t kSuperSpeedMaxPacketExponent = 9;
 constexpr std::uint8_t kHighSpeedMaxPacket = 64;
 constexpr std::uint16_t kDeviceRelease = 0x0100;
-constexpr std::uint8_t kConfigurationValue = 1;
 constexpr std::uint8_t kSelfPoweredAttributes = 0xC0;
 constexpr std::uint8_t kMaxPowerUnits = 0;
 
@@ -50,7 +49,7 @@ void appendConfiguration(std::vector<std::uint8_t>& bytes) {
     bytes.push_back(kConfigurationDescriptorType);
     appendWord(bytes, kConfigurationDescriptorLength + kInterfaceDescriptorLength);
     bytes.push_back(1);  // one interface
-    bytes.push_back(kConfigurationValue);
+    bytes.push_back(kHubConfigurationValue);
     bytes.push_back(0);  // no configuration string
     bytes.push_back(kSelfPoweredAttributes);
     bytes.push_back(kMaxPowerUnits);
@@ -75,4 +74,4 @@ std::vector<std::uint8_t> deviceDescriptors(const DeviceIdentity& identity) {
     return bytes;
 }
 
-}  // namespace velmora::usbfs
+}  // namespace velmora::sim

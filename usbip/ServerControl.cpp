@@ -1,0 +1,67 @@
+#include "usbip/ServerControl.h"
+
+#include <cstdio>
+#include <fstream>
+#include <vector>
+
+#include "device/simulated/SimulatedBus.h"
+#include "device/simulated/SimulationScenarios.h"
+
+namespace velmora::usbip {
+
+namespace {
+
+bool takeFaults(const std::string& scenario, sim::SimulatedHub& hub, const SupportedDevice& identity,
+                std::string& error) {
+    VirtualClock clock;
+    sim::SimulatedBus bus(clock);
+    if (!sim::applySimulationScenario(scenario, bus, identity)) {
+        error = "no such scenario";
+        return false;
+    }
+    const std::vector<sim::SimulatedHub*> hubs = bus.hubs();
+    if (hubs.size() != 1) {
+        error = "the scenario is not about one hub";
+        return false;
+    }
+    hub.setFaults(hubs.front()->faults());
+    return true;
+}
+
+// Written beside the target and renamed, so a reader never sees half a file.
+bool saveFlash(const std::string& path, const sim::SimulatedHub& hub, std::string& error) {
+    const std::vector<std::uint8_t> flash = hub.flashContents();
+    const std::string partial = path + ".part";
+    {
+        std::ofstream file(partial, std::ios::binary | std::ios::trunc);
+        file.write(reinterpret_cast<const char*>(flash.data()), static_cast<std::streamsize>(flash.size()));
+        if (!file.flush()) {
+            error = "cannot write " + partial;
+            return false;
+        }
+    }
+    if (std::rename(partial.c_str(), path.c_str()) != 0) {
+        error = "cannot rename " + partial;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string runControlCommand(std::string_view line, sim::SimulatedHub& hub,
+                              const SupportedDevice& identity) {
+    const std::size_t blank = line.find(' ');
+    const std::string verb(line.substr(0, blank));
+    const std::string argument(blank == std::string_view::npos ? std::string_view{} : line.substr(blank + 1));
+    std::string error = "unknown command (faults SCENARIO, flash PATH)";
+    bool done = false;
+    if (verb == "faults" && !argument.empty()) {
+        done = takeFaults(argument, hub, identity, error);
+    } else if (verb == "flash" && !argument.empty()) {
+        done = saveFlash(argument, hub, error);
+    }
+    return done ? "ok " + std::string(line) : "error " + std::string(line) + ": " + error;
+}
+
+}  // namespace velmora::usbip
