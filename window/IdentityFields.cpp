@@ -40,8 +40,8 @@ void showText(QLineEdit* field, const std::string& text) {
 }  // namespace
 
 void AppDelegate::connectIdentityFields() {
-    for (QLineEdit* field : {txtVID_FwFlash, txtSSPID_FwFlash, txtHSPID_FwFlash, txtManu_FwFlash, txtPro_FwFlash,
-                             txtSN_FwFlash, txtContainerID_FwFlash}) {
+    for (QLineEdit* field : {txtVID_FwFlash, txtSSPID_FwFlash, txtHSPID_FwFlash, txtManu_FwFlash,
+                             txtPro_FwFlash, txtSN_FwFlash, txtContainerID_FwFlash}) {
         // textEdited, not textChanged: the fields' refills from the buffer are no edits.
         connect(field, &QLineEdit::textEdited, this, [this, field] { controlTextDidChange(field); });
     }

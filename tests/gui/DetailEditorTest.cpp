@@ -20,9 +20,7 @@ struct PageRows {
 };
 
 const std::vector<PageRows> kSamplePages = {
-    {"SSC",
-     {"SSC Enable", "SSC Depth", "SSC Modulation Rate"},
-     {"1 : On", "0 : -0.25%", "1 : 31.5 kHz"}},
+    {"SSC", {"SSC Enable", "SSC Depth", "SSC Modulation Rate"}, {"1 : On", "0 : -0.25%", "1 : 31.5 kHz"}},
     {"DSP OCP/U1/U2",
      {"Over-Current Protection", "U1 Enable", "U1 Timeout", "U2 Enable"},
      {"1 : Enabled", "1 : Accept", "1 : 2 us", "0 : Reject"}},
@@ -119,9 +117,9 @@ TEST_F(DetailEditorTest, ADisabledPropertyAlertsNamingItsSwitchAndKeepsTheBuffer
     ASSERT_EQ(blockByte(96), 0x00);
     const std::vector<std::uint8_t> before = flashPage().data;
     choose(rowOf("SSC Depth"), 2);
-    EXPECT_EQ(dialogs_.alerts,
-              (std::vector<std::string>{"This Item is Not Editable.  To Change this Item,you should set\n\n SSC "
-                                        "Enable\n(Addr 0x60[0:0])\n\nfrom 0 to 1"}));
+    EXPECT_EQ(dialogs_.alerts, (std::vector<std::string>{
+                                   "This Item is Not Editable.  To Change this Item,you should set\n\n SSC "
+                                   "Enable\n(Addr 0x60[0:0])\n\nfrom 0 to 1"}));
     EXPECT_EQ(flashPage().data, before);
     EXPECT_EQ(cell(rowOf("SSC Depth"), 1), "0 : -0.25%");
     // Switched on again, the same choice goes through.
@@ -136,14 +134,16 @@ TEST_F(DetailEditorTest, TheDescriptionFollowsTheSelectedRowAndOutlivesTheSelect
     selectPage("DSP OCP/U1/U2");
     window().tableView_Detail->selectRow(rowOf("U1 Timeout"));
     const QString description =
-        "(addr:0x65  mask:0x0F)\nIdle time before the hub asks for U1 : \n0 : 1 us\n1 : 2 us\n2 : 5 us\n3 : 10 us\n";
+        "(addr:0x65  mask:0x0F)\nIdle time before the hub asks for U1 : \n0 : 1 us\n1 : 2 us\n2 : 5 us\n3 : "
+        "10 us\n";
     EXPECT_EQ(window().txtViewDesc_Detail->toPlainText(), description);
     selectPage("USP PHY");  // the rows are rebuilt and nothing is selected
     EXPECT_EQ(window().txtViewDesc_Detail->toPlainText(), description);
     // The heading item shows its options only.
     selectPage("System");
     window().tableView_Detail->selectRow(rowOf("Zelo Sim Hub"));
-    EXPECT_EQ(window().txtViewDesc_Detail->toPlainText(), "0 : Simulated hub, configuration block revision 1\n");
+    EXPECT_EQ(window().txtViewDesc_Detail->toPlainText(),
+              "0 : Simulated hub, configuration block revision 1\n");
 }
 
 TEST_F(DetailEditorTest, TheBinaryViewShowsTheBlockInBlackRowsLabelledWithImagePositions) {
