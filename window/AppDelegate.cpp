@@ -2,7 +2,6 @@
 // button set, the hub info field and "Get Log".
 #include "window/AppDelegate.h"
 
-#include <QMetaObject>
 #include <QPalette>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -12,6 +11,7 @@
 
 #include "app/Console.h"
 #include "app/LogCopy.h"
+#include "window/GuiHandOver.h"
 #include "window/HubDetectionService.h"
 #include "window/TableViewController.h"
 #include "window/WindowReporter.h"
@@ -39,7 +39,7 @@ AppDelegate::AppDelegate(WindowSession& session, WindowEnvironment& environment)
     detection_ = std::make_unique<HubDetectionService>(
         session.connection(), session.platform(), session.console(), [this](const HubInfo& info) {
             // Shown on the GUI thread; dropped when the window is already gone.
-            QMetaObject::invokeMethod(
+            runOnGuiThread(
                 this, [this, info] { showHubInfo(info); }, Qt::QueuedConnection);
         });
 }

@@ -26,9 +26,16 @@ class QPushButton;
 class QSlider;
 class QTableView;
 class QTextEdit;
+struct IdentityEditResult;
+struct IdentityTexts;
+enum class IdentityField;
 
 namespace velmora {
 struct WorkflowContext;
+}
+
+namespace velmora::editor {
+struct OptionResult;
 }
 
 namespace velmora::window {
@@ -62,6 +69,12 @@ public:
     void appendProgressInfo_Red(const QString& text);
     void showAlert(const QString& text);
     void showHubInfo(const HubInfo& info);
+
+    // The identity fields' edits, one call per keystroke (GUI thread). Without an
+    // image the field is emptied and "No Flash Data" follows.
+    void controlTextDidChange(QLineEdit* field);
+    void VID_HSPID_SSPID_Changed_FwFlash(QLineEdit* field);
+    void textDidChange_ManuProSN(QLineEdit* field);
 
     // Runs storeFlashContents, then redraws the flash page (GUI thread).
     void readFinished_FwFlash(const std::function<void()>& storeFlashContents);
@@ -150,11 +163,22 @@ private:
     void buildDetailBox();
     void fillDefinitionList();
     void connectComboBoxes();
+    void connectIdentityFields();
+    void connectPropertyTable();
 
     // Flash page display.
     void redrawFlashPage();
     void ShowBinary(std::uint32_t offsetBegin, std::uint32_t offsetEnd);
     void UpdateTxt_FwFlash();
+    // The identity fields' edits: the texts as the fields hold them, which field is
+    // which, and the fields, view, table and alert after an edit.
+    IdentityTexts identityFieldTexts() const;
+    IdentityField identityFieldOf(const QLineEdit* field) const;
+    void showIdentityEdit(const IdentityEditResult& result);
+    // An edit's alert, shown once the edit has returned (see IdentityFields.cpp).
+    void alertAfterEdit(const std::string& text);
+    // The outcome of an option chosen in the table.
+    void optionChosen_Detail(const editor::OptionResult& result);
     std::string selectedDefinitionFolder() const;
     std::string selectedDefinition() const;
 

@@ -117,7 +117,12 @@ void AppDelegate::ShowBinary(std::uint32_t offsetBegin, std::uint32_t offsetEnd)
     QTextCharFormat red;
     red.setForeground(Qt::red);
     cursor.setCharFormat(red);
+    // The end of the range first, then its start: a range taller than the view
+    // shows from its first red byte.
     cursor.clearSelection();
+    txtViewBin_Detail->setTextCursor(cursor);
+    txtViewBin_Detail->ensureCursorVisible();
+    cursor.setPosition(static_cast<int>(view->highlightStart));
     txtViewBin_Detail->setTextCursor(cursor);
     txtViewBin_Detail->ensureCursorVisible();
 }

@@ -18,6 +18,7 @@
 #include "editor/DefinitionChoices.h"
 #include "window/AppDelegate.h"
 #include "window/ControlFactory.h"
+#include "window/PopUpCellDelegate.h"
 #include "window/TableViewController.h"
 #include "window/WindowSession.h"
 #include "window/WindowTexts.h"
@@ -169,6 +170,7 @@ void AppDelegate::buildFlashBox() {
     connect(btnLoad_FwFlash, &QPushButton::clicked, this, &AppDelegate::load_FwFlash);
     connect(btnErase_FwFlash, &QPushButton::clicked, this, &AppDelegate::erase_FwFlash);
     connect(btnSave_FwFlash, &QPushButton::clicked, this, &AppDelegate::save_FwFlash);
+    connectIdentityFields();
 }
 
 void AppDelegate::buildDetailBox() {
@@ -195,26 +197,40 @@ void AppDelegate::buildDetailBox() {
     txtViewBin_Detail = makeTextView(area, {0, 0, 450, 175}, texts::kDetailFontPoints);
     txtViewBin_Detail->setObjectName("binaryView");
 
-    tbViewController = new TableViewController(session_.console(), this);
+    tbViewController = new TableViewController(session_.console(), session_.buffers().flashPage, this);
     tableView_Detail = new QTableView;
     tableView_Detail->setModel(tbViewController);
     tableView_Detail->setFrameShape(QFrame::NoFrame);
     tableView_Detail->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     tableView_Detail->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     tableView_Detail->verticalHeader()->setVisible(false);
-    tableView_Detail->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    tableView_Detail->setItemDelegateForColumn(kCurValueColumnIndex, new PopUpCellDelegate(tableView_Detail));
+    // A click on a value opens its pop-up list (connectPropertyTable); the keyboard's
+    // edit key does the same.
+    tableView_Detail->setEditTriggers(QAbstractItemView::EditKeyPressed);
     tableView_Detail->setSelectionBehavior(QAbstractItemView::SelectRows);
     tableView_Detail->setSelectionMode(QAbstractItemView::SingleSelection);
     tableView_Detail->setColumnWidth(0, kPropertyColumnWidth);
     tableView_Detail->setColumnWidth(1, kCurValueColumnWidth);
     placeInParent(tableView_Detail, area, {0, 362, 440, 180});
-    // A selected row shows its address, description and options.
+    connectPropertyTable();
+}
+
+void AppDelegate::connectPropertyTable() {
+    // A selected row shows its address, description and options; a cleared
+    // selection (a new page, a reload) leaves the text as it is.
     connect(tableView_Detail->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex& current) {
                 if (!current.isValid()) return;
                 txtViewDesc_Detail->setPlainText(QString::fromStdString(
                     tbViewController->model().descriptionText(static_cast<std::size_t>(current.row()))));
             });
+    connect(tableView_Detail, &QAbstractItemView::clicked, this, [this](const QModelIndex& index) {
+        if (index.column() == kCurValueColumnIndex) tableView_Detail->edit(index);
+    });
+    tbViewController->onOptionChosen = [this](const editor::OptionResult& result) {
+        optionChosen_Detail(result);
+    };
 }
 
 void AppDelegate::fillDefinitionList() {

@@ -1,10 +1,10 @@
 #include "window/WindowReporter.h"
 
-#include <QMetaObject>
 #include <QString>
 #include <QThread>
 
 #include "window/AppDelegate.h"
+#include "window/GuiHandOver.h"
 
 namespace velmora::window {
 namespace {
@@ -23,7 +23,7 @@ void WindowReporter::onGuiThread(const std::function<void()>& call, ProgressDeli
     }
     const Qt::ConnectionType type =
         delivery == ProgressDelivery::Wait ? Qt::BlockingQueuedConnection : Qt::QueuedConnection;
-    QMetaObject::invokeMethod(&window_, call, type);
+    runOnGuiThread(&window_, call, type);
 }
 
 void WindowReporter::resetProgressInfo() {

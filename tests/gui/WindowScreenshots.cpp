@@ -1,10 +1,13 @@
 // Pictures of both layouts for a person to look at: the full window with an image
 // loaded into the flash page and a finished update in the pane, and the scalar
-// station after its run. Written to $VELMORA_SCREENSHOT_DIR (default: screenshots).
+// station after its run, and the detail box with a page chosen and a value just
+// changed (its byte red in the binary view). Written to $VELMORA_SCREENSHOT_DIR (default: screenshots).
+#include <QGroupBox>
 #include <QPixmap>
 #include <QPushButton>
 #include <cstdlib>
 
+#include "EditorWindowFixture.h"
 #include "WindowFixture.h"
 
 namespace velmora::testing {
@@ -38,6 +41,19 @@ TEST_F(Screenshots, FullLayout) {
     window().btnUpdate_EasyUpdate->click();
     ASSERT_TRUE(waitForWorkflowEnd());
     save("velmora-full.png");
+}
+
+class DetailScreenshot : public EditorWindowFixture {};
+
+TEST_F(DetailScreenshot, DetailBoxWithARedByte) {
+    launchWithSample();
+    selectPage("DSP OCP/U1/U2");
+    window().tableView_Detail->selectRow(rowOf("U1 Timeout"));
+    choose(rowOf("U1 Timeout"), 3);
+    std::filesystem::create_directories(outputFolder());
+    const std::string path = (outputFolder() / "velmora-detail.png").string();
+    ASSERT_TRUE(window().detailBox->grab().save(QString::fromStdString(path)));
+    std::printf("%s\n", path.c_str());
 }
 
 TEST_F(Screenshots, ScalarLayout) {
