@@ -40,6 +40,7 @@ Hub commands (the status lines of the window go to stdout):
                            administrator); where a restart is needed, asks on a terminal, else
                            takes the flag's answer (default: no restart)
   driver unload            restart the hub into its firmware, then remove the update driver
+  doctor                   per attached hub, each check an update needs, OK or the fix (1: not ready)
 
 Image commands (no hub needed):
   image show FILE [--ic DEF.INI] [--page NAME]
@@ -62,7 +63,8 @@ Options:
                            instead of real hardware; SCENARIO is one of:
 %s  --trace                  print each control request to stderr:
                            ctrl <eight setup bytes in hex> -> <status>
-  --json                   machine-readable output for detect, list, update, erase and image show
+  --json                   machine-readable output for detect, list, update, erase, doctor and
+                           image show
   --verbose                print diagnostic lines to stderr
   -h, --help               show this help
 
