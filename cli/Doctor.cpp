@@ -140,19 +140,21 @@ DoctorCheck simulatedDriverCheck(const OpenResult& open) {
 }
 
 DoctorCheck lockCheck(const UsbDeviceInfo& device, const OpenResult& open, bool simulated) {
+    if (open.busy) {
+        std::string holder = "another run";
+        if (!simulated) {
+            if (const auto found = findLockHolder(portLockFile(device.portPath)); found && found->pid > 0) {
+                holder = formatText("process %d", static_cast<int>(found->pid));
+                if (!found->name.empty()) holder += " (" + printableText(found->name) + ")";
+            }
+        }
+        return {"lock", CheckState::Failed, holder + " holds the hub: let it finish, or end it"};
+    }
     if (!open.lockProblem.empty()) {
         return {"lock", CheckState::Failed,
                 "the hub's lock file cannot be used: " + printableText(open.lockProblem)};
     }
-    if (!open.busy) return {"lock", CheckState::Ok, "no other run holds the hub"};
-    std::string holder = "another run";
-    if (!simulated) {
-        if (const auto found = findLockHolder(portLockFile(device.portPath)); found && found->pid > 0) {
-            holder = formatText("process %d", static_cast<int>(found->pid));
-            if (!found->name.empty()) holder += " (" + printableText(found->name) + ")";
-        }
-    }
-    return {"lock", CheckState::Failed, holder + " holds the hub: let it finish, or end it"};
+    return {"lock", CheckState::Ok, "no other run holds the hub"};
 }
 
 DoctorCheck codeCheck(const OpenResult& open) {
