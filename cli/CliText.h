@@ -57,8 +57,9 @@ Image commands (no hub needed):
                            the list (stderr says which, and warns when its value differs)
 
 Options:
-  --config FILE            configuration to use (default: config.ini of the resource folder);
-                           a named file that cannot be read or names no hub is an error
+  --config FILE            configuration to use (default: /etc/velmora/config.ini when installed,
+                           else the resource folder's); a named file that cannot be read or
+                           names no hub is an error
   --simulate[=SCENARIO]    drive a simulated hub with the configuration's first supported IDs
                            instead of real hardware; SCENARIO is one of:
 %s  --trace                  print each control request to stderr:

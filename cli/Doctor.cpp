@@ -184,7 +184,7 @@ DoctorHub examine(HubSession& session, const UsbDeviceInfo& device, bool simulat
     DoctorHub hub{device.portPath, device.vendorId, device.productId, {}};
     const OpenResult open = openAndRead(session, device.portPath);
     if (simulated) {
-        hub.checks = {{"device node", CheckState::Ok, "none: a simulated hub"},
+        hub.checks = {{"device node", CheckState::Ok, "none needed: a simulated hub"},
                       {"access rule", CheckState::Ok, kSimulatedHub},
                       simulatedDriverCheck(open),
                       {"module", CheckState::Ok, kSimulatedHub},
