@@ -97,9 +97,9 @@ TEST_F(LogCopy, MissingLogLeavesTheOlderCopy) {
 TEST(DefaultConfigFile, FollowsTheResourceFolderOutsideAnInstall) {
     {
         ScopedVariable resources("VELMORA_RESOURCES", nullptr);
-        EXPECT_EQ(fs::path(velmora::defaultConfigFile()),
-                  fs::path(velmora::resourceFolder()) / "config.ini");
-        EXPECT_EQ(fs::weakly_canonical(velmora::resourceFolder()), fs::weakly_canonical(VELMORA_TEST_RESOURCES));
+        EXPECT_EQ(fs::path(velmora::defaultConfigFile()), fs::path(velmora::resourceFolder()) / "config.ini");
+        EXPECT_EQ(fs::weakly_canonical(velmora::resourceFolder()),
+                  fs::weakly_canonical(VELMORA_TEST_RESOURCES));
     }
     ScopedVariable resources("VELMORA_RESOURCES", "/opt/velmora-data");
     EXPECT_EQ(velmora::defaultConfigFile(), "/opt/velmora-data/config.ini");
