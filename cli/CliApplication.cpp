@@ -27,8 +27,7 @@ const std::map<std::string, CommandEntry>& commands() {
     static const std::map<std::string, CommandEntry> table = {
         {"detect", {runDetect, true}}, {"list", {runList, true}}, {"update", {runUpdate, true}},
         {"scalar", {runScalar}},       {"read", {runRead}},       {"erase", {runErase, true}},
-        {"image", {runImage, true}},   {"driver", {runDriver}},
-        {"doctor", {runDoctor, true}},
+        {"image", {runImage, true}},   {"driver", {runDriver}},   {"doctor", {runDoctor, true}},
     };
     return table;
 }

@@ -10,6 +10,11 @@ _velmora_cli_help()
     "${program:-velmora-cli}" --help 2>/dev/null
 }
 
+# What follows a command's name (and sub-command) in its usage line: the end of
+# the line, the blanks before its description, an option or an argument in
+# capitals. Prose between the commands ("  lines are prefixed ...") has none.
+_velmora_cli_usage_end='($|  | \[| -| [A-Z])'
+
 _velmora_cli()
 {
     local cur prev words cword
@@ -55,13 +60,13 @@ _velmora_cli()
             COMPREPLY=($(compgen -W "$global_options --simulate=" -- "$cur"))
             [[ ${COMPREPLY-} == *= ]] && compopt -o nospace
         else
-            COMPREPLY=($(compgen -W "$(sed -n 's/^  \([a-z][a-z0-9-]*\)\( .*\)\{0,1\}$/\1/p' <<<"$commands_part" | sort -u)" -- "$cur"))
+            COMPREPLY=($(compgen -W "$(sed -En "s/^  ([a-z][a-z0-9-]*)( [a-z][a-z0-9-]*)?$_velmora_cli_usage_end.*/\1/p" <<<"$commands_part" | sort -u)" -- "$cur"))
         fi
         return
     fi
 
     local subcommands
-    subcommands=$(sed -n "s/^  $command \\([a-z][a-z0-9-]*\\)\\( .*\\)\\{0,1\\}\$/\\1/p" <<<"$commands_part" | sort -u)
+    subcommands=$(sed -En "s/^  $command ([a-z][a-z0-9-]*)$_velmora_cli_usage_end.*/\1/p" <<<"$commands_part" | sort -u)
     if [[ -n $subcommands && -z $sub && $cur != -* ]]; then
         COMPREPLY=($(compgen -W "$subcommands" -- "$cur"))
         return
@@ -69,7 +74,7 @@ _velmora_cli()
     if [[ $cur == -* ]]; then
         local own
         own=$(awk -v c="$command" '/^  [a-z]/ { on = ($1 == c) } on' <<<"$commands_part" | grep -o -- '--[a-z][a-z-]*')
-        COMPREPLY=($(compgen -W "$own $global_options" -- "$cur"))
+        COMPREPLY=($(compgen -W "$(printf '%s\n' $own $global_options | sort -u)" -- "$cur"))
         return
     fi
     _filedir
