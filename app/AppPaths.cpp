@@ -2,8 +2,10 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 
+#include "app/Config.h"
 #include "app/GeneralFunction.h"
 
 namespace velmora {
@@ -12,6 +14,19 @@ namespace {
 bool isFolder(const std::filesystem::path& path) {
     std::error_code error;
     return std::filesystem::is_directory(path, error);
+}
+
+const char* resourcesOverride() {
+    const char* overridden = std::getenv("VELMORA_RESOURCES");
+    return overridden != nullptr && *overridden ? overridden : nullptr;
+}
+
+// <prefix>/share/velmora beside the program's <prefix>/bin, when it is there.
+std::optional<std::string> installedResourceFolder() {
+    const std::filesystem::path installed =
+        std::filesystem::path(programFolder()) / ".." / VELMORA_RESOURCE_INSTALL_DIR;
+    if (!isFolder(installed)) return std::nullopt;
+    return std::filesystem::weakly_canonical(installed).string();
 }
 
 }  // namespace
@@ -33,15 +48,16 @@ std::string userDataFolder() {
 }
 
 std::string resourceFolder() {
-    if (const char* overridden = std::getenv("VELMORA_RESOURCES"); overridden != nullptr && *overridden) {
-        return overridden;
-    }
-    const std::filesystem::path installed =
-        std::filesystem::path(programFolder()) / ".." / VELMORA_RESOURCE_INSTALL_DIR;
-    if (isFolder(installed)) {
-        return std::filesystem::weakly_canonical(installed).string();
-    }
+    if (const char* overridden = resourcesOverride()) return overridden;
+    if (const auto installed = installedResourceFolder()) return *installed;
     return VELMORA_SOURCE_RESOURCES;
+}
+
+std::string defaultConfigFile() {
+    if (resourcesOverride() == nullptr && installedResourceFolder()) {
+        return std::string(VELMORA_CONFIG_INSTALL_DIR) + "/" + kConfigFileName;
+    }
+    return resourceFolder() + "/" + kConfigFileName;
 }
 
 }  // namespace velmora

@@ -10,6 +10,13 @@ namespace velmora {
 // VELMORA_RESOURCES in the environment overrides both.
 std::string resourceFolder();
 
+// The config.ini a program reads when none is named: for an installed program the
+// system's own (<sysconfdir>/velmora/config.ini, /etc/velmora for a /usr install),
+// which a package keeps as a configuration file so a local edit survives an
+// upgrade; for a program run from its build tree, or with VELMORA_RESOURCES set,
+// the resource folder's copy.
+std::string defaultConfigFile();
+
 // The folder that holds the running program.
 std::string programFolder();
 

@@ -17,7 +17,7 @@ inline constexpr const char* kAppVersionSuffix = "  1.02";  // follows the title
 struct AppConfig {
     std::string appTitle = kDefaultAppTitle;
     std::int32_t isScalarMode = 0;
-    std::string fwbinPath;  // relative to the resource folder
+    std::string fwbinPath;  // relative to the folder of the config.ini it came from
     SupportedDeviceTable table;
 
     bool scalarLayout() const { return isScalarMode == 1; }

@@ -40,6 +40,7 @@ Hub commands (the status lines of the window go to stdout):
                            administrator); where a restart is needed, asks on a terminal, else
                            takes the flag's answer (default: no restart)
   driver unload            restart the hub into its firmware, then remove the update driver
+  doctor                   per attached hub, each check an update needs, OK or the fix (1: not ready)
 
 Image commands (no hub needed):
   image show FILE [--ic DEF.INI] [--page NAME]
@@ -56,13 +57,15 @@ Image commands (no hub needed):
                            the list (stderr says which, and warns when its value differs)
 
 Options:
-  --config FILE            configuration to use (default: config.ini of the resource folder);
-                           a named file that cannot be read or names no hub is an error
+  --config FILE            configuration to use (default: /etc/velmora/config.ini when installed,
+                           else the resource folder's); a named file that cannot be read or
+                           names no hub is an error
   --simulate[=SCENARIO]    drive a simulated hub with the configuration's first supported IDs
                            instead of real hardware; SCENARIO is one of:
 %s  --trace                  print each control request to stderr:
                            ctrl <eight setup bytes in hex> -> <status>
-  --json                   machine-readable output for detect, list, update, erase and image show
+  --json                   machine-readable output for detect, list, update, erase, doctor and
+                           image show
   --verbose                print diagnostic lines to stderr
   -h, --help               show this help
 

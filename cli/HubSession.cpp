@@ -56,7 +56,7 @@ bool namedConfigUsable(const ConfigLoad& load, const std::string& path, std::str
 
 std::string configPathFor(const CliOptions& options) {
     if (options.configPath) return *options.configPath;
-    return resourceFolder() + "/" + kConfigFileName;
+    return defaultConfigFile();
 }
 
 std::unique_ptr<HubSession> HubSession::open(const CliOptions& options, std::ostream& err,

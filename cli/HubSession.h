@@ -74,7 +74,7 @@ private:
     std::shared_ptr<std::mutex> traceMutex_ = std::make_shared<std::mutex>();
 };
 
-// The configuration file the options name, or the resource folder's.
+// The configuration file the options name, or the default one (defaultConfigFile).
 std::string configPathFor(const CliOptions& options);
 
 }  // namespace velmora::cli

@@ -131,8 +131,7 @@ int main(int argc, char** argv) {
     }
 
     SilentConsole console;
-    const AppConfig config =
-        initFromIni(options.configPath.value_or(resourceFolder() + "/" + kConfigFileName), console);
+    const AppConfig config = initFromIni(options.configPath.value_or(defaultConfigFile()), console);
     const std::string scenario =
         options.scenario.empty() ? std::string(sim::kDefaultSimulationScenario) : options.scenario;
     // Ctrl-C goes to the command; this process stays to take the testbed down.

@@ -85,8 +85,9 @@ std::string usageText() {
                "load and save flash images, and load or unload the update driver.\n"
                "\n"
                "Options:\n"
-               "  --config FILE            read this configuration instead of the resource folder's "
-               "config.ini\n"
+               "  --config FILE            read this configuration instead of /etc/velmora/config.ini "
+               "(when installed)\n"
+               "                           or the resource folder's config.ini\n"
                "  --simulate[=SCENARIO]    drive a simulated hub with the configuration's first supported "
                "IDs\n"
                "                           instead of the USB bus (default scenario: ") +

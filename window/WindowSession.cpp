@@ -27,6 +27,10 @@ std::string folderOf(const std::string& path) {
 
 }  // namespace
 
+std::string SessionPaths::configFolder() const {
+    return folderOf(configPath);
+}
+
 void WindowConsole::line(std::string_view text) {
     syslog_.line(text);
     if (verbose_) stderr_.line(text);
@@ -46,7 +50,7 @@ std::unique_ptr<WindowSession> WindowSession::create(const WindowOptions& option
         session->paths_.resourcePath = folderOf(*options.configPath);
     } else {
         session->paths_.resourcePath = resourceFolder();
-        session->paths_.configPath = session->paths_.resourcePath + "/" + kConfigFileName;
+        session->paths_.configPath = defaultConfigFile();
     }
     session->paths_.userDataPath = userDataFolder();
     session->simulate_ = options.simulate;

@@ -39,8 +39,11 @@ private:
 
 struct SessionPaths {
     std::string configPath;    // the config.ini read at launch
-    std::string resourcePath;  // the folder that holds it: scripts, images, IC definitions
+    std::string resourcePath;  // the data folder: IC definitions (with --config, the file's folder)
     std::string userDataPath;  // the user's own chip definitions; may be empty
+
+    // The configuration's own folder, which FwBin is taken relative to.
+    std::string configFolder() const;
 };
 
 class WindowSession {

@@ -58,7 +58,7 @@ void AppDelegate::chooseScalarUpdateFw() {
 void AppDelegate::MP_UpdateScalar() {
     beginWorkflow(*reporter_);
     const std::string imageName = nstextfd_Scalar->text().toStdString();
-    const ScalarSettings settings{session_.paths().resourcePath, session_.config().fwbinPath};
+    const ScalarSettings settings{session_.paths().configFolder(), session_.config().fwbinPath};
     workers_.start([this, imageName, settings] {
         updateScalar(workflowContext(), session_.buffers().scalar, settings, imageName);
     });

@@ -91,4 +91,18 @@ TEST_F(LogCopy, MissingLogLeavesTheOlderCopy) {
     EXPECT_EQ(read(folder_ / "Velmora.log"), "old\n");
 }
 
+// A program run from its build tree reads the tree's own config.ini; a resource
+// folder named in the environment brings its config.ini along. (The installed
+// program's /etc/velmora/config.ini is checked on the unpacked package.)
+TEST(DefaultConfigFile, FollowsTheResourceFolderOutsideAnInstall) {
+    {
+        ScopedVariable resources("VELMORA_RESOURCES", nullptr);
+        EXPECT_EQ(fs::path(velmora::defaultConfigFile()), fs::path(velmora::resourceFolder()) / "config.ini");
+        EXPECT_EQ(fs::weakly_canonical(velmora::resourceFolder()),
+                  fs::weakly_canonical(VELMORA_TEST_RESOURCES));
+    }
+    ScopedVariable resources("VELMORA_RESOURCES", "/opt/velmora-data");
+    EXPECT_EQ(velmora::defaultConfigFile(), "/opt/velmora-data/config.ini");
+}
+
 }  // namespace

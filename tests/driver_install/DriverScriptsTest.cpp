@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <set>
 #include <string>
 #include <utility>
@@ -12,6 +13,7 @@
 
 #include "app/Config.h"
 #include "app/Console.h"
+#include "driver_install/HubAccess.h"
 
 namespace velmora::driver {
 namespace {
@@ -186,6 +188,43 @@ TEST_F(ScriptFolder, LoadRefusesAResourceFolderReachedThroughAFolderOwnedByAnoth
     const CommandResult load = runCommand((resources / "load").string());
     EXPECT_EQ(load.exitCode, 1);
     EXPECT_NE(load.output.find("does not belong to root"), std::string::npos) << load.output;
+}
+
+// The load script uses the module DKMS built for the running kernel; a module
+// elsewhere, or of another name, is not it.
+TEST_F(ScriptFolder, TheDkmsModuleIsFoundWhereDkmsInstallsIt) {
+    const fs::path modules = folder_ / "lib/modules/6.1.0-test-amd64";
+    const std::string lookup = (kScripts / "brennic-dkms-module").string() + " " + modules.string();
+    fs::create_directories(modules / "kernel/drivers/usb");
+    std::ofstream(modules / "kernel/drivers/usb/brennic.ko") << "elsewhere";
+    std::ofstream(modules / "brennic.ko") << "elsewhere";
+    EXPECT_EQ(runCommand(lookup).exitCode, 1);
+
+    fs::create_directories(modules / "updates/dkms");
+    std::ofstream(modules / "updates/dkms/brennic.ko.xz") << "compressed";
+    CommandResult found = runCommand(lookup);
+    EXPECT_EQ(found.exitCode, 0);
+    EXPECT_EQ(found.output, (modules / "updates/dkms/brennic.ko.xz").string() + "\n");
+
+    // A path through links is given resolved: the load script refuses links.
+    fs::create_directory_symlink(folder_ / "lib", folder_ / "linked");
+    found = runCommand((kScripts / "brennic-dkms-module").string() + " " +
+                       (folder_ / "linked/modules/6.1.0-test-amd64").string());
+    EXPECT_EQ(found.output, (modules / "updates/dkms/brennic.ko.xz").string() + "\n");
+
+    std::ofstream(modules / "updates/dkms/brennic.ko") << "plain";
+    EXPECT_EQ(runCommand(lookup).output, (modules / "updates/dkms/brennic.ko").string() + "\n");
+    EXPECT_EQ(runCommand((kScripts / "brennic-dkms-module").string()).exitCode, 2);
+}
+
+// doctor looks for the access rule where the scripts write and remove it.
+TEST(DriverScripts, WriteAndRemoveTheRuleDoctorReads) {
+    const std::string rule = std::string("readonly RULE_FILE=/") + kAccessRuleFile + "\n";
+    for (const char* script : {"load", "unload"}) {
+        std::ifstream file(kScripts / script);
+        const std::string text{std::istreambuf_iterator<char>(file), {}};
+        EXPECT_NE(text.find(rule), std::string::npos) << script;
+    }
 }
 
 }  // namespace

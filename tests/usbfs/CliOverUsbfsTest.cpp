@@ -256,5 +256,54 @@ TEST_F(CliOverUsbfsTest, DetectSaysAHeldHubIsBusy) {
     EXPECT_TRUE(hub_->requests().empty());
 }
 
+// doctor over the real USB path: the node, sysfs and the port lock as the
+// libusb platform meets them. No Brennic module is loaded in the emulated system.
+TEST_F(CliOverUsbfsTest, DoctorFindsAReadyHubWithoutTheModule) {
+    ASSERT_EQ(runCli({"doctor"}), 0) << output_;
+    for (const char* line :
+         {"device node:    OK    /dev/bus/usb/", "kernel driver:  OK    none holds the hub\n",
+          "module:         WARN  Brennic is not loaded: run 'velmora-cli driver load'",
+          "lock:           OK    no other run holds the hub\n",
+          "code:           OK    flash code, firmware version 0102\n", "  ready for an update\n"}) {
+        EXPECT_NE(output_.find(line), std::string::npos) << line << "\n" << output_;
+    }
+}
+
+TEST_F(CliOverUsbfsTest, DoctorReportsAHubInRomCodeAsReady) {
+    hub_->setRunState(sim::RunState::RomCode);
+    ASSERT_EQ(runCli({"doctor"}), 0) << output_;
+    EXPECT_NE(output_.find("code:           OK    ROM code"), std::string::npos) << output_;
+}
+
+TEST_F(CliOverUsbfsTest, DoctorNamesTheProcessHoldingTheHub) {
+    PortLock held;
+    ASSERT_EQ(held.acquire(testPortPath(1)), kIOReturnSuccess);
+    std::string ownName;
+    std::getline(std::ifstream("/proc/self/comm"), ownName);
+    EXPECT_EQ(runCli({"doctor"}), kWorkflowFailed) << output_;
+    const std::string line =
+        "lock:           FAIL  process " + std::to_string(getpid()) + " (" + ownName + ") holds the hub";
+    EXPECT_NE(output_.find(line), std::string::npos) << output_;
+    EXPECT_NE(output_.find("  not ready for an update\n"), std::string::npos) << output_;
+    EXPECT_TRUE(hub_->requests().empty());
+}
+
+// The hub driver bound to the hub's interface keeps it from the update.
+TEST_F(CliOverUsbfsTest, DoctorSaysTheHubDriverHoldsTheHub) {
+    const std::filesystem::path sys = std::filesystem::path(testbed_->rootDirectory()) / "sys";
+    const std::filesystem::path device =
+        std::filesystem::canonical(sys / "bus/usb/devices" / testPortPath(1));
+    const std::string interface = testPortPath(1) + ":1.0";
+    std::filesystem::create_directories(sys / "bus/usb/drivers/hub");
+    std::filesystem::create_directories(device / interface);
+    std::filesystem::create_symlink(device / interface, sys / "bus/usb/devices" / interface);
+    std::filesystem::create_symlink(sys / "bus/usb/drivers/hub", device / interface / "driver");
+    EXPECT_EQ(runCli({"doctor"}), kWorkflowFailed) << output_;
+    EXPECT_NE(
+        output_.find("kernel driver:  FAIL  the hub driver holds the hub: run 'velmora-cli driver load'"),
+        std::string::npos)
+        << output_;
+}
+
 }  // namespace
 }  // namespace velmora::usbfs::testing

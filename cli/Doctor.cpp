@@ -1,0 +1,282 @@
+#include "cli/Doctor.h"
+
+#include <algorithm>
+#include <array>
+#include <memory>
+
+#include "app/PrintableText.h"
+#include "cli/CliText.h"
+#include "cli/HubSession.h"
+#include "cli/JsonText.h"
+#include "device/LockHolder.h"
+#include "device/VendorCommands.h"
+#include "driver_install/BootArgsSnapshot.h"
+#include "driver_install/HubAccess.h"
+#include "driver_install/RestartPrompt.h"
+#include "workflows/TextFormat.h"
+
+namespace velmora::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kLoadHint = "run 'velmora-cli driver load', then plug the hub in again";
+constexpr const char* kSimulatedHub = "not needed for the simulated hub";
+constexpr const char* kNoHub = "no supported hub is attached (the configuration's VID and product IDs)";
+
+// What opening the hub told: the ground truth of whether an update can start.
+struct OpenResult {
+    bool opened = false;
+    bool answered = false;
+    bool flashCode = false;
+    std::uint16_t version = 0;
+    IOReturn status = kIOReturnSuccess;
+    bool busy = false;        // another run holds the hub's port lock
+    std::string lockProblem;  // the lock file itself is unusable
+};
+
+OpenResult openAndRead(HubSession& session, const std::string& port) {
+    OpenResult result;
+    std::unique_ptr<HubConnection> connection = session.connectionTo(port);
+    result.opened = connection->openHub();
+    result.status = connection->lastOpenFailure().status;
+    result.busy = connection->refusedAsBusy();
+    result.lockProblem = connection->lastOpenFailure().lockProblem;
+    std::array<std::uint8_t, vendor::kStatusBlockLength> status{};
+    if (result.opened &&
+        VC_ReadStatus(status.data(), vendor::kStatusBlockLength, *connection) == kIOReturnSuccess) {
+        result.answered = true;
+        result.flashCode = (status[vendor::kStatusFlags] & vendor::kStatusFlashCodeFlag) != 0;
+        result.version = static_cast<std::uint16_t>(status[vendor::kStatusVersionHigh] << 8 |
+                                                    status[vendor::kStatusVersionLow]);
+    }
+    connection->closeHub();
+    return result;
+}
+
+std::string hubIds(std::uint16_t vendorId, std::uint16_t productId) {
+    return formatText("%04X:%04X", vendorId, productId);
+}
+
+DoctorCheck nodeCheck(const UsbDeviceInfo& device) {
+    const fs::path relative = driver::deviceNodePath(device.platformKey);
+    if (relative.empty()) return {"device node", CheckState::Warning, "the platform names no device node"};
+    const std::string node = (fs::path("/") / relative).string();
+    switch (driver::nodeAccess(node)) {
+        case driver::NodeAccess::Usable:
+            return {"device node", CheckState::Ok, node + " can be read and written by this user"};
+        case driver::NodeAccess::Missing:
+            return {"device node", CheckState::Failed, node + " is missing: plug the hub in again"};
+        case driver::NodeAccess::NotPermitted: break;
+    }
+    return {"device node", CheckState::Failed,
+            "this user cannot open " + node + ": " + kLoadHint +
+                " (it installs the access rule), or run as root"};
+}
+
+DoctorCheck ruleCheck(const UsbDeviceInfo& device) {
+    const std::string rule = std::string("/") + driver::kAccessRuleFile;
+    const std::string ids = hubIds(device.vendorId, device.productId);
+    switch (driver::accessRuleFor(device.vendorId, device.productId)) {
+        case driver::AccessRule::ListsHub:
+            return {"access rule", CheckState::Ok, rule + " lets the seat's user open " + ids};
+        case driver::AccessRule::OtherHubs:
+            return {"access rule", CheckState::Warning,
+                    rule + " does not list " + ids + ": " + kLoadHint + " with this configuration"};
+        case driver::AccessRule::Missing: break;
+    }
+    return {"access rule", CheckState::Warning, rule + " is not installed: " + kLoadHint};
+}
+
+DoctorCheck driverCheck(const UsbDeviceInfo& device) {
+    const driver::HubDriver bound = driver::hubDriverOf(device.portPath);
+    switch (bound.kind) {
+        case driver::HubDriverKind::Brennic:
+            return {"kernel driver", CheckState::Ok, "Brennic holds the hub for the update"};
+        case driver::HubDriverKind::None: return {"kernel driver", CheckState::Ok, "none holds the hub"};
+        case driver::HubDriverKind::HubDriver:
+            return {"kernel driver", CheckState::Failed,
+                    std::string("the hub driver holds the hub: ") + kLoadHint};
+        case driver::HubDriverKind::Other: break;
+    }
+    return {"kernel driver", CheckState::Failed,
+            "the driver '" + printableText(bound.name) + "' holds the hub: " + kLoadHint};
+}
+
+DoctorCheck moduleCheck(const UsbDeviceInfo& device) {
+    const std::optional<std::string> ids = driver::loadedModuleIds();
+    const std::string hub = hubIds(device.vendorId, device.productId);
+    if (!ids) return {"module", CheckState::Warning, std::string("Brennic is not loaded: ") + kLoadHint};
+    const std::string held = ids->empty() ? "no hub" : printableText(*ids);
+    if (!driver::moduleIdsList(*ids, device.vendorId, device.productId)) {
+        return {"module", CheckState::Warning,
+                "Brennic is loaded for " + held + ", not for " + hub + ": " + kLoadHint +
+                    " with this configuration"};
+    }
+    return {"module", CheckState::Ok, "Brennic is loaded for " + held};
+}
+
+DoctorCheck signatureCheck(HubSession& session) {
+    if (!session.needSignDriver()) return {"module signing", CheckState::Ok, "not enforced"};
+    std::string snapshot;
+    if (session.privateFolder()) {
+        snapshot = driver::readBootArgsSnapshot(*session.privateFolder() / driver::kSnapshotFileName);
+    }
+    if (snapshot.find(driver::kSigningKeyEnrolledSetting) != std::string::npos) {
+        return {"module signing", CheckState::Ok, "enforced; the driver's signing key is enrolled"};
+    }
+    return {"module signing", CheckState::Warning,
+            "enforced (Secure Boot) and the driver's signing key is not enrolled: 'velmora-cli driver load' "
+            "signs the driver and queues its key; restart, enrol it, then load the driver again"};
+}
+
+// A hub the simulated bus refuses to open is held by another driver in its model.
+DoctorCheck simulatedDriverCheck(const OpenResult& open) {
+    if (!open.opened && !open.busy && open.status == kIOReturnExclusiveAccess) {
+        return {"kernel driver", CheckState::Failed,
+                std::string("another driver holds the hub: ") + kLoadHint};
+    }
+    return {"kernel driver", CheckState::Ok, "none holds the simulated hub"};
+}
+
+DoctorCheck lockCheck(const UsbDeviceInfo& device, const OpenResult& open, bool simulated) {
+    if (open.busy) {
+        std::string holder = "another run";
+        if (!simulated) {
+            if (const auto found = findLockHolder(portLockFile(device.portPath)); found && found->pid > 0) {
+                holder = formatText("process %d", static_cast<int>(found->pid));
+                if (!found->name.empty()) holder += " (" + printableText(found->name) + ")";
+            }
+        }
+        return {"lock", CheckState::Failed, holder + " holds the hub: let it finish, or end it"};
+    }
+    if (!open.lockProblem.empty()) {
+        return {"lock", CheckState::Failed,
+                "the hub's lock file cannot be used: " + printableText(open.lockProblem)};
+    }
+    return {"lock", CheckState::Ok, "no other run holds the hub"};
+}
+
+DoctorCheck codeCheck(const OpenResult& open) {
+    if (open.answered) {
+        if (open.flashCode) {
+            return {"code", CheckState::Ok, formatText("flash code, firmware version %04x", open.version)};
+        }
+        return {"code", CheckState::Ok,
+                formatText("ROM code (version %04x): no firmware runs; an update writes one", open.version)};
+    }
+    if (open.opened) {
+        return {"code", CheckState::Failed, "the hub does not answer the status request: plug it in again"};
+    }
+    if (open.busy || !open.lockProblem.empty())
+        return {"code", CheckState::Failed, "not read: the hub was not opened"};
+    if (open.status == kIOReturnExclusiveAccess) {
+        return {
+            "code", CheckState::Failed,
+            "not read: the hub could not be opened (another driver holds it, or this user may not open it)"};
+    }
+    return {
+        "code", CheckState::Failed,
+        formatText("not read: the hub could not be opened (status 0x%08X): plug it in again", open.status)};
+}
+
+DoctorHub examine(HubSession& session, const UsbDeviceInfo& device, bool simulated) {
+    DoctorHub hub{device.portPath, device.vendorId, device.productId, {}};
+    const OpenResult open = openAndRead(session, device.portPath);
+    if (simulated) {
+        hub.checks = {{"device node", CheckState::Ok, "none needed: a simulated hub"},
+                      {"access rule", CheckState::Ok, kSimulatedHub},
+                      simulatedDriverCheck(open),
+                      {"module", CheckState::Ok, kSimulatedHub},
+                      {"module signing", CheckState::Ok, kSimulatedHub}};
+    } else {
+        hub.checks = {nodeCheck(device), ruleCheck(device), driverCheck(device), moduleCheck(device),
+                      signatureCheck(session)};
+    }
+    hub.checks.push_back(lockCheck(device, open, simulated));
+    hub.checks.push_back(codeCheck(open));
+    return hub;
+}
+
+const char* stateWord(CheckState state) {
+    switch (state) {
+        case CheckState::Ok: return "OK";
+        case CheckState::Warning: return "WARN";
+        case CheckState::Failed: break;
+    }
+    return "FAIL";
+}
+
+const char* stateKey(CheckState state) {
+    switch (state) {
+        case CheckState::Ok: return "ok";
+        case CheckState::Warning: return "warning";
+        case CheckState::Failed: break;
+    }
+    return "failed";
+}
+
+void printText(std::ostream& out, const std::vector<DoctorHub>& hubs) {
+    if (hubs.empty()) out << kNoHub << '\n';
+    for (const DoctorHub& hub : hubs) {
+        out << hub.port << "  " << hubIds(hub.vendorId, hub.productId) << '\n';
+        for (const DoctorCheck& check : hub.checks) {
+            out << formatText("  %-15s %-4s  ", (check.name + ":").c_str(), stateWord(check.state))
+                << check.text << '\n';
+        }
+        out << (hub.ready() ? "  ready for an update\n" : "  not ready for an update\n");
+    }
+}
+
+void printJson(std::ostream& out, const std::vector<DoctorHub>& hubs, bool allReady) {
+    out << "{\"ready\": " << (allReady ? "true" : "false") << ", \"hubs\": [";
+    for (std::size_t index = 0; index < hubs.size(); ++index) {
+        const DoctorHub& hub = hubs[index];
+        out << (index == 0 ? "" : ", ") << "{\"port\": " << jsonString(hub.port)
+            << ", \"vid\": " << jsonString(formatText("%04X", hub.vendorId))
+            << ", \"pid\": " << jsonString(formatText("%04X", hub.productId))
+            << ", \"ready\": " << (hub.ready() ? "true" : "false") << ", \"checks\": [";
+        for (std::size_t item = 0; item < hub.checks.size(); ++item) {
+            const DoctorCheck& check = hub.checks[item];
+            out << (item == 0 ? "" : ", ") << "{\"check\": " << jsonString(check.name) << ", \"state\": \""
+                << stateKey(check.state) << "\", \"text\": " << jsonString(check.text) << '}';
+        }
+        out << "]}";
+    }
+    out << "]" << (hubs.empty() ? std::string(", \"text\": ") + jsonString(kNoHub) : "") << "}\n";
+}
+
+}  // namespace
+
+bool DoctorHub::ready() const {
+    return std::none_of(checks.begin(), checks.end(),
+                        [](const DoctorCheck& check) { return check.state == CheckState::Failed; });
+}
+
+ExitStatus runDoctor(const CommandContext& command) {
+    if (!command.arguments.empty()) {
+        const std::string& extra = command.arguments[0];
+        return command.fail(ExitStatus::BadUsage, extra.rfind("-", 0) == 0
+                                                      ? text::unknownOption("doctor", extra)
+                                                      : text::unexpectedArgument("doctor", extra));
+    }
+    std::string error;
+    auto session = HubSession::open(command.options, command.streams.err, error);
+    if (!session) return command.fail(ExitStatus::BadUsage, error);
+    std::vector<DoctorHub> hubs;
+    for (const UsbDeviceInfo& device : session->platform().listDevices()) {
+        if (session->config().table.IsSupportedHub(device.vendorId, device.productId)) {
+            hubs.push_back(examine(*session, device, command.options.simulate));
+        }
+    }
+    const bool allReady = !hubs.empty() && std::all_of(hubs.begin(), hubs.end(),
+                                                       [](const DoctorHub& hub) { return hub.ready(); });
+    if (command.options.json) {
+        printJson(command.streams.out, hubs, allReady);
+    } else {
+        printText(command.streams.out, hubs);
+    }
+    return allReady ? ExitStatus::Success : ExitStatus::WorkflowFailed;
+}
+
+}  // namespace velmora::cli
