@@ -8,6 +8,7 @@
 #include "cli/CommandContext.h"
 #include "cli/DeviceCommands.h"
 #include "cli/DriverCommands.h"
+#include "cli/HistoryCommand.h"
 #include "cli/ImageCommands.h"
 #include "device/simulated/SimulationScenarios.h"
 #include "workflows/TextFormat.h"
@@ -26,7 +27,7 @@ const std::map<std::string, CommandEntry>& commands() {
     static const std::map<std::string, CommandEntry> table = {
         {"detect", {runDetect, true}}, {"list", {runList, true}}, {"update", {runUpdate, true}},
         {"scalar", {runScalar}},       {"read", {runRead}},       {"erase", {runErase, true}},
-        {"image", {runImage, true}},   {"driver", {runDriver}},
+        {"image", {runImage, true}},   {"driver", {runDriver}},   {"history", {runHistory, true}},
     };
     return table;
 }

@@ -41,6 +41,16 @@ Hub commands (the status lines of the window go to stdout):
                            takes the flag's answer (default: no restart)
   driver unload            restart the hub into its firmware, then remove the update driver
 
+Traceability (every hub command above is recorded, see --history):
+  history [--csv] [--since TIME] [--port PATH]
+                           list the recorded runs, oldest first: start and end, host, port,
+                           the IDs seen, firmware version before and after, the image's path,
+                           SHA-256 and serial number, the time of each phase, the result and
+                           the failure line; --since takes an ISO-8601 time (2026-12-08,
+                           2026-12-08T09:00Z, 2026-12-08 09:00+01:00; no zone: local time);
+                           --csv for a spreadsheet, --json for programs; an unfinished run
+                           is one that was cut off (a crash, a pulled cable, a kill)
+
 Image commands (no hub needed):
   image show FILE [--ic DEF.INI] [--page NAME]
                            the identity fields and the configuration block of an image; with
@@ -60,9 +70,15 @@ Options:
                            a named file that cannot be read or names no hub is an error
   --simulate[=SCENARIO]    drive a simulated hub with the configuration's first supported IDs
                            instead of real hardware; SCENARIO is one of:
-%s  --trace                  print each control request to stderr:
+%s  --history FILE           the history database to record into and list (default:
+                           $XDG_STATE_HOME/velmora/history.sqlite, else
+                           ~/.local/state/velmora/history.sqlite); its folder must be
+                           writable by its owner alone; when it cannot be used, the hub
+                           command still runs and says so once
+  --trace                  print each control request to stderr:
                            ctrl <eight setup bytes in hex> -> <status>
-  --json                   machine-readable output for detect, list, update, erase and image show
+  --json                   machine-readable output for detect, list, update, erase, history and
+                           image show
   --verbose                print diagnostic lines to stderr
   -h, --help               show this help
 
@@ -99,6 +115,12 @@ std::string imageFileTooLarge(const std::string& path, long long size, long long
 std::string unlistedImageIds(const std::string& path, std::uint16_t vid, std::uint16_t sspid,
                              std::uint16_t hspid);
 std::string jsonNotSupported(const std::string& command);
+std::string badSince(const std::string& value);
+inline constexpr const char* kCsvWithJson = "history: --csv and --json exclude each other";
+std::string noHistoryYet(const std::string& path);
+std::string historyUnusable(const std::string& path, const std::string& reason);
+inline constexpr const char* kNoHistoryPath =
+    "history: no home folder to find the history in (name one with --history FILE)";
 std::string noProperties(const std::string& path);
 std::string unknownPage(const std::string& page);
 std::string unknownProperty(const std::string& name);

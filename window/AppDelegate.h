@@ -62,6 +62,8 @@ public:
     void appendProgressInfo_Red(const QString& text);
     void showAlert(const QString& text);
     void showHubInfo(const HubInfo& info);
+    // Once per run of the program, when the history cannot be written.
+    void showHistoryProblem(const QString& text);
 
     // Runs storeFlashContents, then redraws the flash page (GUI thread).
     void readFinished_FwFlash(const std::function<void()>& storeFlashContents);
