@@ -10,6 +10,7 @@
 #include "cli/DriverCommands.h"
 #include "cli/HistoryCommand.h"
 #include "cli/ImageCommands.h"
+#include "cli/StationCommand.h"
 #include "device/simulated/SimulationScenarios.h"
 #include "workflows/TextFormat.h"
 
@@ -28,6 +29,7 @@ const std::map<std::string, CommandEntry>& commands() {
         {"detect", {runDetect, true}}, {"list", {runList, true}}, {"update", {runUpdate, true}},
         {"scalar", {runScalar}},       {"read", {runRead}},       {"erase", {runErase, true}},
         {"image", {runImage, true}},   {"driver", {runDriver}},   {"history", {runHistory, true}},
+        {"station", {runStation}},
     };
     return table;
 }

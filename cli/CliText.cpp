@@ -196,6 +196,10 @@ std::string badSince(const std::string& value) {
            "'";
 }
 
+std::string badStationCount(const std::string& value) {
+    return "station: --count takes a number of units from 1, not '" + printable(value) + "'";
+}
+
 std::string noHistoryYet(const std::string& path) {
     return "history: nothing recorded yet (" + printable(path) + " does not exist)";
 }

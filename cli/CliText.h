@@ -40,6 +40,15 @@ Hub commands (the status lines of the window go to stdout):
                            administrator); where a restart is needed, asks on a terminal, else
                            takes the flag's answer (default: no restart)
   driver unload            restart the hub into its firmware, then remove the update driver
+  station FILE [--count N] [--expect-version HEX] [--allow-new-ids]
+                           a production station: waits for supported hubs and updates each
+                           one as it is plugged in (in parallel with those in progress),
+                           never twice while it stays plugged in; one line per finished
+                           unit and the tally (passed, failed, in progress); --count ends
+                           after N finished units (exit 0 when all passed), --expect-version
+                           fails a unit that runs another version afterwards; the first
+                           Ctrl-C stops taking new units and lets the runs finish, the
+                           second abandons them (the hubs named may be left in ROM code)
 
 Traceability (every hub command above is recorded, see --history):
   history [--csv] [--since TIME] [--port PATH]
@@ -116,6 +125,7 @@ std::string unlistedImageIds(const std::string& path, std::uint16_t vid, std::ui
                              std::uint16_t hspid);
 std::string jsonNotSupported(const std::string& command);
 std::string badSince(const std::string& value);
+std::string badStationCount(const std::string& value);
 inline constexpr const char* kCsvWithJson = "history: --csv and --json exclude each other";
 std::string noHistoryYet(const std::string& path);
 std::string historyUnusable(const std::string& path, const std::string& reason);

@@ -162,7 +162,8 @@ std::string defaultHistoryPath() {
 bool prepareHistoryFile(const std::string& path, FolderCreation folders, std::string& error) {
     const fs::path file = absolute(path);
     const fs::path folder = file.parent_path();
-    if (folders == FolderCreation::Create && (!safeToCreateIn(folder, error) || !createFolders(folder, error)))
+    if (folders == FolderCreation::Create &&
+        (!safeToCreateIn(folder, error) || !createFolders(folder, error)))
         return false;
     if (!safeFolderChain(folder, error)) return false;
     // O_NOFOLLOW and O_EXCL: whatever stands at the path is never followed.

@@ -53,14 +53,19 @@ public:
     }
 
     void hubSeen(const HubConnection::HubSighting& sighting) override {
-        if (record_.port.empty()) record_.port = sighting.device.portPath;
+        // The port is written as soon as it is known: a run cut off in its first
+        // phase still names the unit it was on.
+        const bool firstSighting = record_.port.empty();
+        if (firstSighting) record_.port = sighting.device.portPath;
         const std::string ids = formatText("%04X:%04X", sighting.device.vendorId, sighting.device.productId);
         if (record_.hubIds.find(ids) == std::string::npos) {
             record_.hubIds += (record_.hubIds.empty() ? "" : " ") + ids;
         }
-        if (!sighting.version) return;
-        if (record_.versionBefore.empty()) record_.versionBefore = versionText(sighting);
-        afterReset_ = versionText(sighting);
+        if (sighting.version) {
+            if (record_.versionBefore.empty()) record_.versionBefore = versionText(sighting);
+            afterReset_ = versionText(sighting);
+        }
+        if (firstSighting) save();
     }
 
     void ended(const RunEnd& end) override {

@@ -60,6 +60,8 @@ UnitVerdict StationUnits::finish(const std::string& port, bool runSucceeded,
 StationStop StationUnits::interrupt() {
     std::lock_guard lock(mutex_);
     stop_ = stop_ == StationStop::Running ? StationStop::Draining : StationStop::Abandoning;
+    // Runs abandoned are no result: whatever they do afterwards, the station failed them.
+    if (stop_ == StationStop::Abandoning && abandoned_ == 0) abandoned_ = tally_.inProgress;
     return stop_;
 }
 
@@ -92,8 +94,7 @@ bool StationUnits::done() const {
 
 int StationUnits::exitStatus() const {
     std::lock_guard lock(mutex_);
-    const bool unfinished = stop_ == StationStop::Abandoning && tally_.inProgress > 0;
-    return tally_.failed == 0 && !unfinished ? 0 : 1;
+    return tally_.failed == 0 && abandoned_ == 0 ? 0 : 1;
 }
 
 bool StationUnits::takesNewUnitsLocked() const {

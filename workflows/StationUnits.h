@@ -63,7 +63,7 @@ public:
     // True when the station should end: --count units finished, or stopped by the
     // operator with nothing left running (or abandoned).
     bool done() const;
-    // 0 when every finished unit passed, else 1.
+    // 0 when every finished unit passed and none was abandoned, else 1.
     int exitStatus() const;
 
 private:
@@ -80,6 +80,7 @@ private:
     std::map<std::string, Unit> units_;  // by port: the unit on it now
     StationTally tally_;
     int started_ = 0;
+    int abandoned_ = 0;  // runs in progress when the operator abandoned them
     StationStop stop_ = StationStop::Running;
 };
 

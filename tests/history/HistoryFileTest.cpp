@@ -135,8 +135,8 @@ TEST(HistoryFileTest, NothingIsMadeInAnotherUsersFolder) {
     fs::create_directory(theirs);
     ASSERT_EQ(::chown(theirs.c_str(), kOtherUser, kOtherUser), 0);
     std::string error;
-    EXPECT_FALSE(prepareHistoryFile((theirs / "state/velmora/history.sqlite").string(), FolderCreation::Create,
-                                    error));
+    EXPECT_FALSE(prepareHistoryFile((theirs / "state/velmora/history.sqlite").string(),
+                                    FolderCreation::Create, error));
     EXPECT_NE(error.find("belongs to another user"), std::string::npos) << error;
     EXPECT_FALSE(fs::exists(theirs / "state"));
 }
