@@ -70,7 +70,8 @@ bool readRequest(const CommandContext& command, StationRequest& request, std::st
             error = text::unexpectedArgument("station", reader.next());
         }
     }
-    if (error.empty() && request.imagePath.empty()) error = text::missingArgument("station", "the image FILE");
+    if (error.empty() && request.imagePath.empty())
+        error = text::missingArgument("station", "the image FILE");
     return error.empty();
 }
 

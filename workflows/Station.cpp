@@ -76,7 +76,10 @@ private:
 
 Station::Station(StationContext context, const FirmwareBuffer& image, std::string imagePath,
                  StationSettings settings)
-    : context_(std::move(context)), image_(image), imagePath_(std::move(imagePath)), units_(std::move(settings)) {}
+    : context_(std::move(context)),
+      image_(image),
+      imagePath_(std::move(imagePath)),
+      units_(std::move(settings)) {}
 
 Station::~Station() {
     waitForUnits();
@@ -102,7 +105,8 @@ bool Station::takeInterrupts(const std::atomic<int>& interrupts) {
         ++interruptsSeen_;
         const std::vector<std::string> running = units_.inProgress();
         if (units_.interrupt() == StationStop::Abandoning) {
-            if (!running.empty()) show(formatText(messages::kStationAbandonedFormat, joined(running).c_str()));
+            if (!running.empty())
+                show(formatText(messages::kStationAbandonedFormat, joined(running).c_str()));
             return false;
         }
         show(running.empty() ? std::string(messages::kStationStopped)
@@ -141,7 +145,8 @@ void Station::runUnit(const std::string& port) {
         show(formatText(messages::kStationUnitPassedFormat, port.c_str(), versionText(versionBefore).c_str(),
                         versionText(versionAfter).c_str(), seconds));
     } else {
-        const std::string why = verdict.versionMismatch.empty() ? oneLine(reporter.failure) : verdict.versionMismatch;
+        const std::string why =
+            verdict.versionMismatch.empty() ? oneLine(reporter.failure) : verdict.versionMismatch;
         show(formatText(messages::kStationUnitFailedFormat, port.c_str(), why.c_str(), seconds));
     }
     showTally();

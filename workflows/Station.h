@@ -39,7 +39,8 @@ enum class StationEnd { Finished, Abandoned };
 
 class Station {
 public:
-    Station(StationContext context, const FirmwareBuffer& image, std::string imagePath, StationSettings settings);
+    Station(StationContext context, const FirmwareBuffer& image, std::string imagePath,
+            StationSettings settings);
     ~Station();  // waits for the unit runs still going
     Station(const Station&) = delete;
     Station& operator=(const Station&) = delete;

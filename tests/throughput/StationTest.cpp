@@ -44,11 +44,10 @@ protected:
 
     // Runs the station and, beside it, the operator, both as workers of the clock.
     StationEnd runStation(StationSettings settings, const std::function<void()>& operatorActions) {
-        StationContext context{hubs_.clock,
-                               platform_,
-                               hubs_.table,
+        StationContext context{hubs_.clock, platform_, hubs_.table,
                                [this](const std::string& at) {
-                                   return std::make_unique<HubConnection>(platform_, hubs_.table, hubs_.clock, at);
+                                   return std::make_unique<HubConnection>(platform_, hubs_.table, hubs_.clock,
+                                                                          at);
                                },
                                [this](const std::string& line) {
                                    std::lock_guard lock(linesMutex_);
@@ -59,6 +58,9 @@ protected:
         hubs_.clock.addWorkers(1);
         std::thread operatorThread([&] {
             hubs_.clock.enterWorker();
+            // The operator starts once the station is on the clock (its first line
+            // comes after that), so no virtual time passes before the station looks.
+            while (lines().empty()) std::this_thread::yield();
             operatorActions();
             hubs_.clock.leaveWorker();
         });
@@ -75,13 +77,13 @@ protected:
     }
     int countLines(const std::string& start) {
         const std::vector<std::string> all = lines();
-        return static_cast<int>(std::count_if(all.begin(), all.end(), [&start](const std::string& line) {
-            return line.rfind(start, 0) == 0;
-        }));
+        return static_cast<int>(std::count_if(
+            all.begin(), all.end(), [&start](const std::string& line) { return line.rfind(start, 0) == 0; }));
     }
     // The operator watches the screen: sleeps until a line starting so has shown this often.
     void waitForLines(const std::string& start, int count) {
-        for (int look = 0; look < 1000 && countLines(start) < count; ++look) hubs_.clock.sleepFor(kStationLookInterval);
+        for (int look = 0; look < 1000 && countLines(start) < count; ++look)
+            hubs_.clock.sleepFor(kStationLookInterval);
     }
     void sleep(Milliseconds duration) { hubs_.clock.sleepFor(duration); }
 
