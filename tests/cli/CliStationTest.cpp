@@ -15,7 +15,8 @@ class CliStationTest : public CliFixture {};
 
 TEST_F(CliStationTest, CountedRunUpdatesEveryUnitOnceAndRecordsIt) {
     const std::string history = path("history.sqlite");
-    const CliRun run = simulated("eight-hubs", {"--history", history, "station", kSampleImage, "--count", "8"});
+    const CliRun run =
+        simulated("eight-hubs", {"--history", history, "station", kSampleImage, "--count", "8"});
 
     EXPECT_EQ(run.exitStatus, 0) << run.err;
     const std::vector<std::string> shown = lines(run.out);
