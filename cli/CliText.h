@@ -40,6 +40,8 @@ Hub commands (the status lines of the window go to stdout):
                            administrator); where a restart is needed, asks on a terminal, else
                            takes the flag's answer (default: no restart)
   driver unload            restart the hub into its firmware, then remove the update driver
+
+Production line:
   station FILE [--count N] [--expect-version HEX] [--allow-new-ids]
                            a production station: waits for supported hubs and updates each
                            one as it is plugged in (in parallel with those in progress),
