@@ -9,7 +9,9 @@
 #include "cli/DeviceCommands.h"
 #include "cli/Doctor.h"
 #include "cli/DriverCommands.h"
+#include "cli/HistoryCommand.h"
 #include "cli/ImageCommands.h"
+#include "cli/StationCommand.h"
 #include "device/simulated/SimulationScenarios.h"
 #include "workflows/TextFormat.h"
 
@@ -28,6 +30,7 @@ const std::map<std::string, CommandEntry>& commands() {
         {"detect", {runDetect, true}}, {"list", {runList, true}}, {"update", {runUpdate, true}},
         {"scalar", {runScalar}},       {"read", {runRead}},       {"erase", {runErase, true}},
         {"image", {runImage, true}},   {"driver", {runDriver}},   {"doctor", {runDoctor, true}},
+        {"history", {runHistory, true}}, {"station", {runStation}},
     };
     return table;
 }

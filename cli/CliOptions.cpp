@@ -36,6 +36,15 @@ bool readGlobalOption(const std::vector<std::string>& arguments, std::size_t& in
         }
     } else if (startsWith(word, "--config=")) {
         options.configPath = word.substr(std::string("--config=").size());
+    } else if (word == "--history") {
+        if (index + 1 >= arguments.size()) {
+            parsed.error = text::missingValue("--history");
+        } else {
+            options.historyPath = arguments[++index];
+        }
+    } else if (startsWith(word, "--history=")) {
+        options.historyPath = word.substr(std::string("--history=").size());
+        if (options.historyPath->empty()) parsed.error = text::missingValue("--history");
     } else {
         return false;
     }

@@ -16,6 +16,7 @@ enum class ExitStatus : int {
 
 struct CliOptions {
     std::optional<std::string> configPath;
+    std::optional<std::string> historyPath;  // the history database; none: the user's default
     bool simulate = false;
     std::string scenario;  // the simulated bus's set-up; empty: the default one
     bool trace = false;

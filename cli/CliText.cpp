@@ -71,7 +71,7 @@ std::string unlistedImageIds(const std::string& path, std::uint16_t vid, std::ui
 }
 
 std::string jsonNotSupported(const std::string& command) {
-    return "--json: not available for " + command + " (only detect, list and image show)";
+    return "--json: not available for " + command + " (only detect, list, history and image show)";
 }
 
 std::string noProperties(const std::string& path) {
@@ -189,6 +189,23 @@ std::string summaryRow(std::size_t portWidth, const std::string& port, bool succ
     return formatText(kSummaryRowFormat, static_cast<int>(portWidth), port.c_str(),
                       succeeded ? "success" : "failed", before.c_str(), after.c_str(),
                       formatText("%.1f", seconds).c_str());
+}
+
+std::string badSince(const std::string& value) {
+    return "history: --since takes an ISO-8601 time such as 2026-12-08T09:00Z, not '" + printable(value) +
+           "'";
+}
+
+std::string badStationCount(const std::string& value) {
+    return "station: --count takes a number of units from 1, not '" + printable(value) + "'";
+}
+
+std::string noHistoryYet(const std::string& path) {
+    return "history: nothing recorded yet (" + printable(path) + " does not exist)";
+}
+
+std::string historyUnusable(const std::string& path, const std::string& reason) {
+    return "history: " + printable(path) + ": " + printable(reason);
 }
 
 }  // namespace velmora::cli::text

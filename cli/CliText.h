@@ -42,6 +42,27 @@ Hub commands (the status lines of the window go to stdout):
   driver unload            restart the hub into its firmware, then remove the update driver
   doctor                   per attached hub, each check an update needs, OK or the fix (1: not ready)
 
+Production line:
+  station FILE [--count N] [--expect-version HEX] [--allow-new-ids]
+                           a production station: waits for supported hubs and updates each
+                           one as it is plugged in (in parallel with those in progress),
+                           never twice while it stays plugged in; one line per finished
+                           unit and the tally (passed, failed, in progress); --count ends
+                           after N finished units (exit 0 when all passed), --expect-version
+                           fails a unit that runs another version afterwards; the first
+                           Ctrl-C stops taking new units and lets the runs finish, the
+                           second abandons them (the hubs named may be left in ROM code)
+
+Traceability (every hub command above is recorded, see --history):
+  history [--csv] [--since TIME] [--port PATH]
+                           list the recorded runs, oldest first: start and end, host, port,
+                           the IDs seen, firmware version before and after, the image's path,
+                           SHA-256 and serial number, the time of each phase, the result and
+                           the failure line; --since takes an ISO-8601 time (2026-12-08,
+                           2026-12-08T09:00Z, 2026-12-08 09:00+01:00; no zone: local time);
+                           --csv for a spreadsheet, --json for programs; an unfinished run
+                           is one that was cut off (a crash, a pulled cable, a kill)
+
 Image commands (no hub needed):
   image show FILE [--ic DEF.INI] [--page NAME]
                            the identity fields and the configuration block of an image; with
@@ -62,9 +83,15 @@ Options:
                            names no hub is an error
   --simulate[=SCENARIO]    drive a simulated hub with the configuration's first supported IDs
                            instead of real hardware; SCENARIO is one of:
-%s  --trace                  print each control request to stderr:
+%s  --history FILE           the history database to record into and list (default:
+                           $XDG_STATE_HOME/velmora/history.sqlite, else
+                           ~/.local/state/velmora/history.sqlite); its folder must be
+                           writable by its owner alone; when it cannot be used, the hub
+                           command still runs and says so once
+  --trace                  print each control request to stderr:
                            ctrl <eight setup bytes in hex> -> <status>
-  --json                   machine-readable output for detect, list, update, erase, doctor and
+  --json                   machine-readable output for detect, list, update, erase, doctor, history
+                           and image show
                            image show
   --verbose                print diagnostic lines to stderr
   -h, --help               show this help
@@ -102,6 +129,13 @@ std::string imageFileTooLarge(const std::string& path, long long size, long long
 std::string unlistedImageIds(const std::string& path, std::uint16_t vid, std::uint16_t sspid,
                              std::uint16_t hspid);
 std::string jsonNotSupported(const std::string& command);
+std::string badSince(const std::string& value);
+std::string badStationCount(const std::string& value);
+inline constexpr const char* kCsvWithJson = "history: --csv and --json exclude each other";
+std::string noHistoryYet(const std::string& path);
+std::string historyUnusable(const std::string& path, const std::string& reason);
+inline constexpr const char* kNoHistoryPath =
+    "history: no home folder to find the history in (name one with --history FILE)";
 std::string noProperties(const std::string& path);
 std::string unknownPage(const std::string& page);
 std::string unknownProperty(const std::string& name);

@@ -87,11 +87,11 @@ bool takeFlag(std::vector<std::string>& words, const std::string& flag) {
 }
 
 WorkflowContext workflowContext(TerminalReporter& reporter, HubSession& session) {
-    return {reporter, session.connection(), nullptr, &session.console()};
+    return {reporter, session.connection(), nullptr, &session.console(), &session.recorder()};
 }
 
 WorkflowContext workflowContext(TerminalReporter& reporter, HubSession& session, HubConnection& connection) {
-    return {reporter, connection, nullptr, &session.console()};
+    return {reporter, connection, nullptr, &session.console(), &session.recorder()};
 }
 
 void printHubInfo(const CommandContext& command, const HubInfo& info) {

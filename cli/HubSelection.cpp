@@ -92,7 +92,7 @@ ExitStatus runOnSeveralHubs(const CommandContext& command, HubSession& session,
     const HubFleet fleet{session.clock(),
                          [&session](const std::string& port) { return session.connectionTo(port); },
                          [&reporters](std::size_t index) -> WorkflowReporter& { return *reporters[index]; },
-                         &session.console()};
+                         &session.console(), &session.recorder()};
     const std::vector<HubRunResult> results = runOnHubs(fleet, ports, workflow);
     terminal.finish();
     if (json) {

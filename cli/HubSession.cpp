@@ -9,6 +9,7 @@
 
 #include "app/AppPaths.h"
 #include "cli/CliText.h"
+#include "cli/HistoryCommand.h"
 #include "cli/ImageFile.h"
 #include "device/LibusbPlatform.h"
 #include "device/RemoteClock.h"
@@ -72,6 +73,7 @@ std::unique_ptr<HubSession> HubSession::open(const CliOptions& options, std::ost
     session->connection_ =
         std::make_unique<HubConnection>(*session->platform_, session->config_.table, *session->clock_);
     session->attachTrace(*session->connection_);
+    session->recorder_ = makeHistoryRecorder(options, *session->clock_, err);
     return session;
 }
 

@@ -17,6 +17,7 @@
 #include "device/HubConnection.h"
 #include "device/RemoteClock.h"
 #include "device/UsbPlatform.h"
+#include "workflows/RunRecorder.h"
 
 namespace velmora::sim {
 class SimulatedEnvironment;
@@ -50,6 +51,8 @@ public:
     Clock& clock() { return *clock_; }
     UsbPlatform& platform() { return *platform_; }
     HubConnection& connection() { return *connection_; }
+    // The traceability history every hub run of this command is recorded in.
+    RunRecorder& recorder() { return *recorder_; }
     // A connection of its own to the hub on one port, traced like the main one.
     std::unique_ptr<HubConnection> connectionTo(const std::string& portPath);
 
@@ -69,6 +72,7 @@ private:
     std::unique_ptr<UsbPlatform> realPlatform_;
     UsbPlatform* platform_ = nullptr;
     std::unique_ptr<HubConnection> connection_;
+    std::unique_ptr<RunRecorder> recorder_;
     std::ostream* trace_ = nullptr;
     // Connections to several hubs trace from their workers at once: one line at a time.
     std::shared_ptr<std::mutex> traceMutex_ = std::make_shared<std::mutex>();

@@ -16,3 +16,6 @@ endif()
 if(VELMORA_BUILD_BENCHMARKS)
   find_package(benchmark REQUIRED)
 endif()
+# The traceability history's database and the SHA-256 of the images it records.
+pkg_check_modules(SQLITE3 REQUIRED IMPORTED_TARGET sqlite3)
+pkg_check_modules(NETTLE REQUIRED IMPORTED_TARGET nettle)

@@ -5,6 +5,7 @@
 # checks every #include "..." of the tree against it.
 set(VELMORA_LAYER_RULES
   "app:"
+  "history: app"
   "firmware:"
   "device: app"
   "device/simulated: device firmware app"
@@ -12,10 +13,10 @@ set(VELMORA_LAYER_RULES
   "detection: device app"
   "driver_install: device app"
   "launch: driver_install app"
-  "workflows: detection editor device firmware app"
-  "cli: workflows launch detection driver_install editor device/simulated device firmware app"
-  "window: workflows launch detection driver_install editor device/simulated device firmware app"
+  "workflows: history detection editor device firmware app"
+  "cli: workflows history launch detection driver_install editor device/simulated device firmware app"
+  "window: workflows history launch detection driver_install editor device/simulated device firmware app"
   "testbed: device/simulated device firmware app"
   "usbip: device/simulated device firmware app"
-  "fuzz: cli workflows detection editor device/simulated device firmware app"
+  "fuzz: cli workflows history detection editor device/simulated device firmware app"
 )

@@ -63,6 +63,8 @@ bool HubConnection::openListed(const UsbDeviceInfo& device) {
     lastOpenFailure_ = {};
     device_ = std::move(opened.device);
     openPort_ = device.portPath;
+    openDevice_ = device;
+    if (sightingObserver_) sightingObserver_({device, std::nullopt, false});
     const IOReturn handshake =
         deviceRequest(vendor::kHostToDevice, vendor::kRequestOpenHandshake, vendor::kOpenHandshakeValue,
                       vendor::kOpenHandshakeIndex, 0, nullptr);
@@ -120,7 +122,18 @@ IOReturn HubConnection::deviceRequest(std::uint8_t bmRequestType, std::uint8_t b
     const UsbSetup setup{bmRequestType, bRequest, wValue, wIndex, wLength};
     const IOReturn status = device_->controlRequest(setup, static_cast<std::uint8_t*>(data), timeout);
     if (observer_) observer_(setup, status);
+    if (sightingObserver_) noteSighting(setup, status, static_cast<const std::uint8_t*>(data));
     return status;
+}
+
+void HubConnection::noteSighting(const UsbSetup& setup, IOReturn status, const std::uint8_t* data) {
+    if (status != kIOReturnSuccess || setup.bRequest != vendor::kRequestReadStatus ||
+        !setup.isDeviceToHost() || setup.wLength < vendor::kStatusBlockLength)
+        return;
+    const auto version =
+        static_cast<std::uint16_t>(data[vendor::kStatusVersionHigh] << 8 | data[vendor::kStatusVersionLow]);
+    const bool flashCode = (data[vendor::kStatusFlags] & vendor::kStatusFlashCodeFlag) != 0;
+    sightingObserver_({openDevice_, version, flashCode});
 }
 
 }  // namespace velmora

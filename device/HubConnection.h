@@ -102,12 +102,22 @@ public:
     using WaitObserver = std::function<void(const ResetWait&)>;
     void setWaitObserver(WaitObserver observer) { waitObserver_ = std::move(observer); }
     const WaitObserver& waitObserver() const { return waitObserver_; }
+    // What the hub shows of itself while a run drives it, for the run's record: the
+    // device each open reached, and the version and code of every status block read.
+    struct HubSighting {
+        UsbDeviceInfo device;
+        std::optional<std::uint16_t> version;  // set when a status block was read
+        bool flashCode = false;                // from that block: runs its flash code
+    };
+    using SightingObserver = std::function<void(const HubSighting&)>;
+    void setSightingObserver(SightingObserver observer) { sightingObserver_ = std::move(observer); }
 
 private:
     bool isCandidate(const UsbDeviceInfo& device) const;
     bool openFirst(const std::optional<std::string>& portPath);
     bool openListed(const UsbDeviceInfo& device);
     bool claimPortOf(const std::string& portPath);
+    void noteSighting(const UsbSetup& setup, IOReturn status, const std::uint8_t* data);
     void releaseClaimUnlessHeld();
 
     UsbPlatform& platform_;
@@ -120,8 +130,10 @@ private:
     bool refusedAsBusy_ = false;
     std::unique_ptr<UsbDevice> device_;
     std::string openPort_;
+    UsbDeviceInfo openDevice_;
     RequestObserver observer_;
     WaitObserver waitObserver_;
+    SightingObserver sightingObserver_;
     OpenFailure lastOpenFailure_;
     Milliseconds controlTimeout_ = kControlTransferTimeout;
     Milliseconds eraseTimeout_ = kEraseRequestTimeout;

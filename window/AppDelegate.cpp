@@ -2,6 +2,7 @@
 // button set, the hub info field and "Get Log".
 #include "window/AppDelegate.h"
 
+#include <QMessageBox>
 #include <QPalette>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -42,6 +43,11 @@ AppDelegate::AppDelegate(WindowSession& session, WindowEnvironment& environment)
             runOnGuiThread(
                 this, [this, info] { showHubInfo(info); }, Qt::QueuedConnection);
         });
+    session.onHistoryProblem([this](const std::string& problem) {
+        runOnGuiThread(
+            this, [this, text = QString::fromStdString(problem)] { showHistoryProblem(text); },
+            Qt::QueuedConnection);
+    });
 }
 
 AppDelegate::~AppDelegate() {
@@ -53,6 +59,7 @@ void AppDelegate::shutDown() {
     shutDown_ = true;
     workers_.joinAll();
     detection_->stop();
+    session_.onHistoryProblem({});
 }
 
 void AppDelegate::RegisterNotifycation() {
@@ -60,7 +67,8 @@ void AppDelegate::RegisterNotifycation() {
 }
 
 WorkflowContext AppDelegate::workflowContext() {
-    return WorkflowContext{*reporter_, session_.connection(), &detection_->scheduler()};
+    return WorkflowContext{*reporter_, session_.connection(), &detection_->scheduler(), nullptr,
+                           session_.recorder()};
 }
 
 void AppDelegate::SetButtonStatus(bool enabled) {
@@ -91,6 +99,14 @@ void AppDelegate::colourPane(Qt::GlobalColor colour) {
 
 void AppDelegate::showAlert(const QString& text) {
     environment_.dialogs.alert(this, text);
+}
+
+void AppDelegate::showHistoryProblem(const QString& text) {
+    // Not modal: the run it concerns goes on, and a production station must not
+    // wait for a click.
+    auto* box = new QMessageBox(QMessageBox::Warning, windowTitle(), text, QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 void AppDelegate::showHubInfo(const HubInfo& info) {

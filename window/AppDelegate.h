@@ -69,6 +69,8 @@ public:
     void appendProgressInfo_Red(const QString& text);
     void showAlert(const QString& text);
     void showHubInfo(const HubInfo& info);
+    // Once per run of the program, when the history cannot be written.
+    void showHistoryProblem(const QString& text);
 
     // The identity fields' edits, one call per keystroke (GUI thread). Without an
     // image the field is emptied and "No Flash Data" follows.

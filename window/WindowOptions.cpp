@@ -36,6 +36,24 @@ bool takeConfig(const std::vector<std::string>& arguments, std::size_t& index, W
     return true;
 }
 
+// "--history FILE" or "--history=FILE".
+bool takeHistory(const std::vector<std::string>& arguments, std::size_t& index, WindowOptions& options,
+                 std::string& error) {
+    const std::string& word = arguments[index];
+    if (startsWith(word, "--history=")) {
+        options.historyPath = word.substr(std::string_view("--history=").size());
+    } else if (index + 1 < arguments.size() && !startsWith(arguments[index + 1], "-")) {
+        options.historyPath = arguments[++index];
+    } else {
+        options.historyPath = "";
+    }
+    if (options.historyPath->empty()) {
+        error = "--history needs a file name";
+        return false;
+    }
+    return true;
+}
+
 bool takeSimulate(const std::string& word, WindowOptions& options, std::string& error) {
     options.simulate = true;
     if (word == "--simulate") return true;
@@ -66,6 +84,8 @@ ParsedWindowOptions parseWindowOptions(const std::vector<std::string>& arguments
             options.verbose = true;
         } else if (word == "--config" || startsWith(word, "--config=")) {
             takeConfig(arguments, index, options, parsed.error);
+        } else if (word == "--history" || startsWith(word, "--history=")) {
+            takeHistory(arguments, index, options, parsed.error);
         } else if (word == "--simulate" || startsWith(word, "--simulate=")) {
             takeSimulate(word, options, parsed.error);
         } else if (startsWith(word, "-")) {
@@ -93,6 +113,9 @@ std::string usageText() {
                "                           instead of the USB bus (default scenario: ") +
            std::string(sim::kDefaultSimulationScenario) +
            ")\n"
+           "  --history FILE           record every hub run in this history database instead of\n"
+           "                           $XDG_STATE_HOME/velmora/history.sqlite (velmora-cli history lists "
+           "it)\n"
            "  --verbose, -v            also write the diagnostic lines to standard error\n"
            "  --version                print the version and exit\n"
            "  --help, -h               print this help and exit\n"

@@ -13,6 +13,7 @@ inline constexpr int kBadUsageExit = 2;
 
 struct WindowOptions {
     std::optional<std::string> configPath;
+    std::optional<std::string> historyPath;  // the history database; none: the user's default
     bool simulate = false;
     std::string scenario;  // empty: the simulated bus's default set-up
     bool verbose = false;

@@ -9,6 +9,7 @@
 #include "app/GeneralFunction.h"
 #include "device/LibusbPlatform.h"
 #include "device/simulated/SimulatedEnvironment.h"
+#include "history/HistoryFile.h"
 
 namespace velmora::window {
 namespace {
@@ -53,6 +54,8 @@ std::unique_ptr<WindowSession> WindowSession::create(const WindowOptions& option
         session->paths_.configPath = defaultConfigFile();
     }
     session->paths_.userDataPath = userDataFolder();
+    session->paths_.historyPath = options.historyPath.value_or(history::defaultHistoryPath());
+    session->paths_.historyNamed = options.historyPath.has_value();
     session->simulate_ = options.simulate;
     session->scenario_ =
         options.scenario.empty() ? std::string(sim::kDefaultSimulationScenario) : options.scenario;
@@ -78,7 +81,8 @@ std::unique_ptr<WindowSession> WindowSession::createSimulated(const SessionPaths
 }
 
 WindowSession::~WindowSession() {
-    // The connection refers to the platform and the clock: it goes first.
+    // The connection and the recorder refer to the platform and the clock: they go first.
+    recorder_.reset();
     connection_.reset();
 }
 
@@ -86,6 +90,13 @@ bool WindowSession::useConfig(AppConfig config) {
     config_ = std::move(config);
     if (!makePlatform()) return false;
     connection_ = std::make_unique<HubConnection>(*platform_, config_.table, *clock_);
+    if (paths_.historyPath) {
+        recorder_ = std::make_unique<RunRecorder>(*paths_.historyPath, !paths_.historyNamed, *clock_,
+                                                  [this](const std::string& problem) {
+                                                      console_->line(problem);
+                                                      if (historyProblem_) historyProblem_(problem);
+                                                  });
+    }
     return true;
 }
 

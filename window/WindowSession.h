@@ -4,7 +4,9 @@
 // hub connection the window owns, and the three firmware buffers. Qt-free.
 // This is the one place that makes the connection every workflow and every
 // detection is handed.
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/Config.h"
@@ -14,6 +16,7 @@
 #include "device/UsbPlatform.h"
 #include "window/WindowOptions.h"
 #include "workflows/FirmwareBuffers.h"
+#include "workflows/RunRecorder.h"
 
 namespace velmora::sim {
 class SimulatedEnvironment;
@@ -41,6 +44,11 @@ struct SessionPaths {
     std::string configPath;    // the config.ini read at launch
     std::string resourcePath;  // the data folder: IC definitions (with --config, the file's folder)
     std::string userDataPath;  // the user's own chip definitions; may be empty
+    // The history database every hub run is recorded in; none: runs are not
+    // recorded (the tests' sessions). historyNamed: named by --history, so its
+    // folder must exist already.
+    std::optional<std::string> historyPath{};
+    bool historyNamed = false;
 
     // The configuration's own folder, which FwBin is taken relative to.
     std::string configFolder() const;
@@ -70,6 +78,12 @@ public:
     Clock& clock() { return *clock_; }
     UsbPlatform& platform() { return *platform_; }
     HubConnection& connection() { return *connection_; }
+    // The run recorder of the history, or null when none is kept.
+    RunObserver* recorder() { return recorder_.get(); }
+    // Told once, from a worker, when the history cannot be written.
+    void onHistoryProblem(std::function<void(const std::string&)> handler) {
+        historyProblem_ = std::move(handler);
+    }
     FirmwareBuffers& buffers() { return buffers_; }
     // The simulated bus, or null on real hardware.
     sim::SimulatedEnvironment* simulation() { return simulation_.get(); }
@@ -91,6 +105,8 @@ private:
     std::unique_ptr<UsbPlatform> realPlatform_;
     UsbPlatform* platform_ = nullptr;
     std::unique_ptr<HubConnection> connection_;
+    std::unique_ptr<RunRecorder> recorder_;
+    std::function<void(const std::string&)> historyProblem_;
     FirmwareBuffers buffers_;
 };
 

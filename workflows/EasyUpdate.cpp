@@ -10,6 +10,7 @@
 #include "device/VendorCommands.h"
 #include "workflows/ImageChecks.h"
 #include "workflows/ProgressSpan.h"
+#include "workflows/RunWatch.h"
 #include "workflows/TextFormat.h"
 #include "workflows/WorkflowMessages.h"
 
@@ -22,24 +23,30 @@ std::string hexPair(const FirmwareBuffer& image, std::size_t position) {
 
 class ImageWriter {
 public:
-    ImageWriter(const WorkflowContext& context, const FirmwareBuffer& image)
-        : context_(context), reporter_(context.reporter), image_(image.data) {}
+    ImageWriter(const WorkflowContext& context, const FirmwareBuffer& image, RunWatch& watch)
+        : context_(context), reporter_(context.reporter), image_(image.data), watch_(watch) {}
 
     // nullptr when the hub runs the new image, else the failure to show.
     const char* run() {
+        watch_.phase(RunPhase::Open);
         if (!FL_OpenRomDevice(context_.connection)) {
             return openFailure(context_.connection, messages::kFailToOpenRomDevice);
         }
+        watch_.phase(RunPhase::Erase);
         reporter_.appendProgressInfo_Blue(messages::kEraseFlash);
         if (!FL_EraseFlash(context_.connection)) return messages::kFailToEraseFlash;
         reporter_.updateProgressBar(progress::kAfterErase, ProgressDelivery::Wait);
+        watch_.phase(RunPhase::Write);
         reporter_.appendProgressInfo_Blue(messages::kWriteFlash);
         if (!program()) return messages::kFailToWriteFlash;
+        watch_.phase(RunPhase::Read);
         reporter_.appendProgressInfo_Blue(messages::kReadFlash);
         if (!readBack()) return messages::kFailToReadFlash;
+        watch_.phase(RunPhase::Verify);
         reporter_.appendProgressInfo_Blue(messages::kVerifyFlash);
         if (readBack_ != image_) return messages::kFailToVerifyFlash;
         reporter_.updateProgressBar(lastProgress_ + progress::kAfterVerify, ProgressDelivery::Wait);
+        watch_.phase(RunPhase::Reset);
         reporter_.appendProgressInfo_Blue(messages::kResetToFlashCode);
         if (!FL_ResetAndWait(flash::kResetToFlashCode, context_.connection)) {
             return messages::kFailToResetToFlashCode;
@@ -72,6 +79,7 @@ private:
     const WorkflowContext& context_;
     WorkflowReporter& reporter_;
     const std::vector<std::uint8_t>& image_;
+    RunWatch& watch_;
     std::vector<std::uint8_t> readBack_;
     double lastProgress_ = progress::kAfterErase;
 };
@@ -103,6 +111,11 @@ bool chooseFw_EasyUpdate(FirmwareBuffer& buffer, const std::string& path, Workfl
 }
 
 bool updateFunc(const WorkflowContext& context, const FirmwareBuffer& image, const std::string& imageName) {
+    return updateFuncAs(context, image, imageName, "update", imageName);
+}
+
+bool updateFuncAs(const WorkflowContext& context, const FirmwareBuffer& image, const std::string& imageName,
+                  const std::string& operation, const std::string& imagePath) {
     WorkflowHold hold(context.scheduler);
     PortHold port(context.connection);
     WaitReports waits(context);
@@ -116,7 +129,11 @@ bool updateFunc(const WorkflowContext& context, const FirmwareBuffer& image, con
         // Refused before the erase: the hub keeps the image it runs.
         consoleLine(context, largerThanFlash(imageName, image.size));
     } else if (image.loaded) {
-        failure = ImageWriter(context, image).run();
+        // Only a run that reaches the hub is recorded: a launch with no image
+        // configured is not a hub operation.
+        RunWatch watch(context, {operation, imagePath, &image.data, image.serial});
+        failure = ImageWriter(context, image, watch).run();
+        watch.finish(failure);
     }
     if (failure != nullptr) {
         reporter.appendProgressInfo_Red(failure);

@@ -33,4 +33,10 @@ bool chooseFw_EasyUpdate(FirmwareBuffer& buffer, const std::string& path, Workfl
 // buttons enabled. True when the hub runs the new image.
 bool updateFunc(const WorkflowContext& context, const FirmwareBuffer& image, const std::string& imageName);
 
+// The same run, recorded as the operation named (the scalar update and the station
+// write the image with this very run) and with the image's real path for the
+// record, which the FW line may not show.
+bool updateFuncAs(const WorkflowContext& context, const FirmwareBuffer& image, const std::string& imageName,
+                  const std::string& operation, const std::string& imagePath);
+
 }  // namespace velmora

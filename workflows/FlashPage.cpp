@@ -8,19 +8,23 @@
 #include "device/UsbConnection.h"
 #include "device/VendorCommands.h"
 #include "workflows/ProgressSpan.h"
+#include "workflows/RunWatch.h"
 #include "workflows/WorkflowMessages.h"
 
 namespace velmora {
 namespace {
 
-const char* eraseSteps(const WorkflowContext& context) {
+const char* eraseSteps(const WorkflowContext& context, RunWatch& watch) {
     WorkflowReporter& reporter = context.reporter;
+    watch.phase(RunPhase::Open);
     reporter.appendProgressInfo_Blue(messages::kOpenRomDevice);
     if (!FL_OpenRomDevice(context.connection)) {
         return openFailure(context.connection, messages::kEraseFailToOpenRomDevice);
     }
+    watch.phase(RunPhase::Erase);
     reporter.appendProgressInfo_Blue(messages::kEraseFlash);
     if (!FL_EraseFlash(context.connection)) return messages::kEraseFailToEraseFlash;
+    watch.phase(RunPhase::Reset);
     reporter.appendProgressInfo_Blue(messages::kReseting);
     if (!FL_ResetAndWait(flash::kResetToFlashCode, context.connection)) {
         return messages::kEraseFailToReset;
@@ -30,18 +34,24 @@ const char* eraseSteps(const WorkflowContext& context) {
 
 class FlashReader {
 public:
-    explicit FlashReader(const WorkflowContext& context)
-        : context_(context), reporter_(context.reporter), contents_(flash::kFlashPageBytes, 0) {}
+    FlashReader(const WorkflowContext& context, RunWatch& watch)
+        : context_(context),
+          reporter_(context.reporter),
+          watch_(watch),
+          contents_(flash::kFlashPageBytes, 0) {}
 
     // nullptr when the whole flash was read and the hub is back in its flash code.
     const char* run() {
+        watch_.phase(RunPhase::Open);
         reporter_.appendProgressInfo_Blue(messages::kOpenDevice);
         if (!FL_OpenRomDevice(context_.connection)) {
             return openFailure(context_.connection, messages::kReadFailToOpenRomDevice);
         }
         post(progress::kAfterOpen);
+        watch_.phase(RunPhase::Read);
         reporter_.appendProgressInfo_Blue(messages::kReadingFlash);
         if (!readChunks()) return messages::kFailToReadFlash;
+        watch_.phase(RunPhase::Reset);
         reporter_.appendProgressInfo_Blue(messages::kResetToFlashCode);
         if (!FL_ResetAndWait(flash::kResetToFlashCode, context_.connection)) {
             return messages::kFailToResetToFlashCode;
@@ -69,6 +79,7 @@ private:
 
     const WorkflowContext& context_;
     WorkflowReporter& reporter_;
+    RunWatch& watch_;
     std::vector<std::uint8_t> contents_;
     double progress_ = progress::kStart;
 };
@@ -80,9 +91,11 @@ bool eraseFunc_FwFlash(const WorkflowContext& context) {
     PortHold port(context.connection);
     WaitReports waits(context);
     WorkflowReporter& reporter = context.reporter;
+    RunWatch watch(context, {"erase"});
     reporter.resetProgressInfo();
     reporter.updateProgressBar(progress::kStart, ProgressDelivery::Wait);
-    const char* failure = eraseSteps(context);
+    const char* failure = eraseSteps(context, watch);
+    watch.finish(failure);
     if (failure != nullptr) {
         reporter.appendProgressInfo_Red(failure);
         reporter.appendProgressInfo_Red(messages::kEraseFail);
@@ -101,10 +114,12 @@ bool readFunc_FwFlash(const WorkflowContext& context, FirmwareBuffer& flashPage)
     WorkflowReporter& reporter = context.reporter;
     const char* failure = nullptr;
     {
-        FlashReader reader(context);
+        RunWatch watch(context, {"read"});
+        FlashReader reader(context, watch);
         reporter.updateProgressBar(progress::kStart, ProgressDelivery::Wait);
         reporter.resetProgressInfo();
         failure = reader.run();
+        watch.finish(failure);
         if (failure != nullptr) {
             reporter.appendProgressInfo_Red(failure);
             reporter.appendProgressInfo_Red(messages::kReadFail);

@@ -32,7 +32,8 @@ HubRunResult runOnHub(const HubFleet& fleet, const std::string& port, WorkflowRe
         // the version reads and the workflow.
         PortHold hold(*connection);
         result.versionBefore = reportedVersion(*connection);
-        result.succeeded = workflow(WorkflowContext{reporter, *connection, nullptr, fleet.console});
+        result.succeeded =
+            workflow(WorkflowContext{reporter, *connection, nullptr, fleet.console, fleet.observer});
         result.versionAfter = reportedVersion(*connection);
     }
     result.duration = fleet.clock.now() - start;

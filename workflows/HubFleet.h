@@ -36,6 +36,7 @@ struct HubFleet {
     // Where the run on hub number index reports; each hub needs its own reporter.
     std::function<WorkflowReporter&(std::size_t index)> reporterFor;
     Console* console = nullptr;
+    RunObserver* observer = nullptr;  // the runs' record (the history); none: not kept
 };
 
 using HubWorkflow = std::function<bool(const WorkflowContext&)>;

@@ -27,7 +27,8 @@ bool updateScalar(const WorkflowContext& context, FirmwareBuffer& scalar, const 
     if (!settings.fwbinPath.empty() && !FW_LoadFile(scalar, scalarImagePath(settings)) && scalar.loaded) {
         scalar = FirmwareBuffer{};
     }
-    const bool succeeded = updateFunc(context, scalar, imageName);
+    const std::string imagePath = settings.fwbinPath.empty() ? imageName : scalarImagePath(settings);
+    const bool succeeded = updateFuncAs(context, scalar, imageName, "scalar", imagePath);
     if (succeeded && context.reporter.quitsAfterScalarSuccess()) {
         context.connection.clock().sleepFor(timing::kScalarExitDelay);
         context.reporter.quitAfterScalarSuccess();

@@ -12,12 +12,14 @@ namespace velmora {
 class DetectionScheduler;
 
 class Console;
+class RunObserver;
 
 struct WorkflowContext {
     WorkflowReporter& reporter;
     HubConnection& connection;
     DetectionScheduler* scheduler = nullptr;  // none: nothing else uses the connection
     Console* console = nullptr;               // diagnostic lines; none: not kept
+    RunObserver* observer = nullptr;          // the run's record (the history); none: not kept
 };
 
 // The press of a workflow button, before the run is handed to its worker: the

@@ -75,6 +75,18 @@ inline constexpr const char* kSavedPathFormat = "%s\n";
 // A save that could not write its file would otherwise lose the edits without a word.
 inline constexpr const char* kSaveFileFail = "Save File Fail";
 
+// The production station: what the operator sees. One line per finished unit,
+// the tally whenever it changes, and what each interrupt does.
+inline constexpr const char* kStationWaiting =
+    "Station: waiting for Zelo Hub devices; plug them in (Ctrl-C stops taking new ones)\n";
+inline constexpr const char* kStationUnitPassedFormat = "%s: PASS %s -> %s (%.1f s)\n";
+inline constexpr const char* kStationUnitFailedFormat = "%s: FAIL %s (%.1f s)\n";
+inline constexpr const char* kStationTallyFormat = "passed %d, failed %d, in progress %d\n";
+inline constexpr const char* kStationDrainingFormat =
+    "Stopping: no new units; waiting for %s to finish (Ctrl-C again abandons them)\n";
+inline constexpr const char* kStationStopped = "Stopping: no unit in progress\n";
+inline constexpr const char* kStationAbandonedFormat = "Abandoned %s: these hubs may be left in ROM code\n";
+
 }  // namespace velmora::messages
 
 namespace velmora::progress {

@@ -10,10 +10,20 @@
 #include <iterator>
 #include <sstream>
 
+#include "tests/support/ScratchFolder.h"
+
 namespace velmora::testing {
 namespace {
 
 constexpr unsigned kCliGuardSeconds = 120;
+
+// Every run of a test program records its hub runs here, never in the user's own
+// history; a test that looks at the history names a file of its own.
+const std::string& stateFolder() {
+    static const ScratchFolder folder("velmora-cli-state");
+    static const std::string path = folder.path().string();
+    return path;
+}
 
 std::string temporaryFile() {
     char name[] = "/tmp/velmora-cli-test-XXXXXX";
@@ -39,6 +49,7 @@ std::string readAndRemove(const std::string& path) {
     ::dup2(errDescriptor, STDERR_FILENO);
     ::dup2(nullDescriptor, STDIN_FILENO);
     ::setenv("VELMORA_SIMULATED_TIME", "virtual", 1);
+    ::setenv("XDG_STATE_HOME", stateFolder().c_str(), 1);
     for (const std::string& variable : environment) ::putenv(::strdup(variable.c_str()));
     // A guard only: a run that blocks (on a planted FIFO, say) is killed and fails
     // its test instead of hanging the suite. The alarm survives the exec.
@@ -56,6 +67,7 @@ std::string readAndRemove(const std::string& path) {
 }  // namespace
 
 CliRun runCli(const std::vector<std::string>& arguments, const std::vector<std::string>& environment) {
+    stateFolder();  // made by the parent, so it outlives every child
     const std::string out = temporaryFile();
     const std::string err = temporaryFile();
     const pid_t child = ::fork();

@@ -26,7 +26,11 @@ struct CliResult {
 
 class CliFleetTest : public ::testing::Test {
 protected:
-    void SetUp() override { ::setenv("VELMORA_SIMULATED_TIME", "virtual", 1); }
+    void SetUp() override {
+        ::setenv("VELMORA_SIMULATED_TIME", "virtual", 1);
+        // The runs are recorded in the test's own folder, never in the user's history.
+        ::setenv("XDG_STATE_HOME", scratch_.path().c_str(), 1);
+    }
 
     static CliResult run(const std::string& scenario, std::vector<std::string> words) {
         words.insert(words.begin(), {"--config", kConfig, "--simulate=" + scenario});

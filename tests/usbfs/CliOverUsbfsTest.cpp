@@ -71,8 +71,13 @@ protected:
     int runCliWith(Clock& servedClock, std::vector<std::string> words, const std::string& outputName,
                    std::string& output) {
 #ifdef VELMORA_CLI_PROGRAM
-        std::vector<std::string> command = {"/usr/bin/timeout", kRunBound, VELMORA_CLI_PROGRAM, "--config",
-                                            (folder_ / "config.ini").string()};
+        std::vector<std::string> command = {"/usr/bin/timeout",
+                                            kRunBound,
+                                            VELMORA_CLI_PROGRAM,
+                                            "--config",
+                                            (folder_ / "config.ini").string(),
+                                            "--history",
+                                            (folder_ / "history.sqlite").string()};
         command.insert(command.end(), words.begin(), words.end());
         std::vector<char*> arguments;
         for (std::string& word : command) arguments.push_back(word.data());

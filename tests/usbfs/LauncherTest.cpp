@@ -54,11 +54,14 @@ protected:
         for (char** variable = environ; *variable != nullptr; ++variable) {
             const std::string entry = *variable;
             if (entry.starts_with("LD_PRELOAD=") || entry.starts_with("UMOCKDEV_") ||
-                entry.starts_with("VELMORA_SIMULATED_TIME=") || entry.starts_with("XDG_RUNTIME_DIR="))
+                entry.starts_with("VELMORA_SIMULATED_TIME=") || entry.starts_with("XDG_RUNTIME_DIR=") ||
+                entry.starts_with("XDG_STATE_HOME="))
                 continue;
             environment.push_back(entry);
         }
+        // The runs are recorded in the scratch folder, never in the user's own history.
         environment.push_back("XDG_RUNTIME_DIR=" + scratch_.path().string());
+        environment.push_back("XDG_STATE_HOME=" + scratch_.path().string());
         std::vector<char*> variables;
         for (std::string& entry : environment) variables.push_back(entry.data());
         variables.push_back(nullptr);

@@ -1,0 +1,21 @@
+#pragma once
+// The three ways `history` prints the recorded runs.
+#include <string>
+#include <vector>
+
+#include "history/HistoryRecord.h"
+
+namespace velmora::cli {
+
+// One line per run for a terminal: start, operation, port, result, versions,
+// image and failure; texts from images and paths without control characters.
+std::string historyTable(const std::vector<history::HistoryRecord>& runs);
+// A header and one row per run with every field (RFC 4180 quoting). A field that a
+// spreadsheet would run as a formula (from a crafted image's serial or path) is
+// written with a leading apostrophe.
+std::string historyCsv(const std::vector<history::HistoryRecord>& runs);
+// An array of one object per run; phases as an object of milliseconds (null for
+// the phase a cut-off run was in).
+std::string historyJson(const std::vector<history::HistoryRecord>& runs);
+
+}  // namespace velmora::cli

@@ -1,0 +1,198 @@
+#include "history/HistoryDatabase.h"
+
+#include <sqlite3.h>
+
+#include <array>
+
+namespace velmora::history {
+namespace {
+
+// Bumped whenever the layout changes; a newer program migrates an older file.
+constexpr int kLayoutVersion = 1;
+
+constexpr const char* kLayout =
+    "CREATE TABLE IF NOT EXISTS runs ("
+    " id INTEGER PRIMARY KEY,"
+    " operation TEXT NOT NULL,"
+    " started TEXT NOT NULL,"
+    " ended TEXT NOT NULL DEFAULT '',"
+    " host TEXT NOT NULL DEFAULT '',"
+    " port TEXT NOT NULL DEFAULT '',"
+    " hub_ids TEXT NOT NULL DEFAULT '',"
+    " version_before TEXT NOT NULL DEFAULT '',"
+    " version_after TEXT NOT NULL DEFAULT '',"
+    " image_path TEXT NOT NULL DEFAULT '',"
+    " image_sha256 TEXT NOT NULL DEFAULT '',"
+    " image_serial TEXT NOT NULL DEFAULT '',"
+    " phases TEXT NOT NULL DEFAULT '',"
+    " result TEXT NOT NULL DEFAULT 'unfinished',"
+    " failure TEXT NOT NULL DEFAULT '');"
+    "CREATE INDEX IF NOT EXISTS runs_started ON runs (started);";
+
+// The columns after id, in the order every statement below binds and reads them.
+constexpr std::array<const char*, 14> kColumns = {
+    "operation",     "started",    "ended",        "host",         "port",   "hub_ids", "version_before",
+    "version_after", "image_path", "image_sha256", "image_serial", "phases", "result",  "failure"};
+
+std::array<const std::string*, kColumns.size()> fieldsOf(const HistoryRecord& record) {
+    return {&record.operation, &record.started,     &record.ended,         &record.host,
+            &record.port,      &record.hubIds,      &record.versionBefore, &record.versionAfter,
+            &record.imagePath, &record.imageSha256, &record.imageSerial,   &record.phases,
+            &record.result,    &record.failure};
+}
+
+std::array<std::string*, kColumns.size()> fieldsOf(HistoryRecord& record) {
+    return {&record.operation, &record.started,     &record.ended,         &record.host,
+            &record.port,      &record.hubIds,      &record.versionBefore, &record.versionAfter,
+            &record.imagePath, &record.imageSha256, &record.imageSerial,   &record.phases,
+            &record.result,    &record.failure};
+}
+
+std::string columnList() {
+    std::string list;
+    for (const char* column : kColumns) list += std::string(list.empty() ? "" : ", ") + column;
+    return list;
+}
+
+class Statement {
+public:
+    Statement(sqlite3* handle, const std::string& sql) : handle_(handle) {
+        if (sqlite3_prepare_v2(handle, sql.c_str(), -1, &statement_, nullptr) != SQLITE_OK)
+            statement_ = nullptr;
+    }
+    ~Statement() { sqlite3_finalize(statement_); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    bool ready(std::string& error) const {
+        if (statement_ == nullptr) error = sqlite3_errmsg(handle_);
+        return statement_ != nullptr;
+    }
+    void bind(int position, const std::string& text) {
+        sqlite3_bind_text(statement_, position, text.c_str(), static_cast<int>(text.size()),
+                          SQLITE_TRANSIENT);
+    }
+    void bind(int position, std::int64_t value) { sqlite3_bind_int64(statement_, position, value); }
+    // SQLITE_ROW, SQLITE_DONE or an error; error is set for the latter.
+    int step(std::string& error) {
+        const int status = sqlite3_step(statement_);
+        if (status != SQLITE_ROW && status != SQLITE_DONE) error = sqlite3_errmsg(handle_);
+        return status;
+    }
+    std::string text(int column) const {
+        const unsigned char* value = sqlite3_column_text(statement_, column);
+        return value == nullptr ? std::string{} : reinterpret_cast<const char*>(value);
+    }
+    std::int64_t integer(int column) const { return sqlite3_column_int64(statement_, column); }
+
+private:
+    sqlite3* handle_;
+    sqlite3_stmt* statement_ = nullptr;
+};
+
+bool execute(sqlite3* handle, const char* sql, std::string& error) {
+    char* message = nullptr;
+    if (sqlite3_exec(handle, sql, nullptr, nullptr, &message) == SQLITE_OK) return true;
+    error = message != nullptr ? message : sqlite3_errmsg(handle);
+    sqlite3_free(message);
+    return false;
+}
+
+}  // namespace
+
+std::unique_ptr<HistoryDatabase> HistoryDatabase::open(const std::string& path, std::string& error) {
+    sqlite3* handle = nullptr;
+    // NOFOLLOW: the file was checked to be no link; the flag keeps it so.
+    const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_FULLMUTEX;
+    if (sqlite3_open_v2(path.c_str(), &handle, flags, nullptr) != SQLITE_OK) {
+        error = handle != nullptr ? sqlite3_errmsg(handle) : "out of memory";
+        sqlite3_close(handle);
+        return nullptr;
+    }
+    std::unique_ptr<HistoryDatabase> database(new HistoryDatabase(handle));
+    // A file crafted to exploit the reader gets no schema tricks past these.
+    sqlite3_db_config(handle, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+    sqlite3_db_config(handle, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+    sqlite3_busy_timeout(handle, static_cast<int>(kBusyTimeout.count()));
+    if (!database->layOut(error)) return nullptr;
+    return database;
+}
+
+HistoryDatabase::~HistoryDatabase() {
+    sqlite3_close(handle_);
+}
+
+bool HistoryDatabase::layOut(std::string& error) {
+    // Write-ahead logging lets readers and one writer work at once; NORMAL
+    // synchronisation keeps every committed row across a crash of the program.
+    if (!execute(handle_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", error)) return false;
+    std::int64_t found = 0;
+    {
+        // Finished before the layout's write: a read left open would pin an old
+        // snapshot, and a write from there fails at once instead of waiting its turn.
+        Statement version(handle_, "PRAGMA user_version;");
+        if (!version.ready(error) || version.step(error) != SQLITE_ROW) return false;
+        found = version.integer(0);
+    }
+    if (found > kLayoutVersion) {
+        error = "written by a newer version of this program (layout " + std::to_string(found) + ")";
+        return false;
+    }
+    if (found == kLayoutVersion) return true;
+    const std::string layOut = std::string("BEGIN IMMEDIATE;") + kLayout +
+                               "PRAGMA user_version=" + std::to_string(kLayoutVersion) + "; COMMIT;";
+    if (execute(handle_, layOut.c_str(), error)) return true;
+    std::string ignored;
+    execute(handle_, "ROLLBACK;", ignored);
+    return false;
+}
+
+std::optional<std::int64_t> HistoryDatabase::insert(const HistoryRecord& record, std::string& error) {
+    std::string placeholders;
+    for (std::size_t index = 0; index < kColumns.size(); ++index) placeholders += index == 0 ? "?" : ", ?";
+    Statement statement(handle_, "INSERT INTO runs (" + columnList() + ") VALUES (" + placeholders + ");");
+    if (!statement.ready(error)) return std::nullopt;
+    int position = 1;
+    for (const std::string* field : fieldsOf(record)) statement.bind(position++, *field);
+    if (statement.step(error) != SQLITE_DONE) return std::nullopt;
+    return sqlite3_last_insert_rowid(handle_);
+}
+
+bool HistoryDatabase::update(const HistoryRecord& record, std::string& error) {
+    std::string assignments;
+    for (const char* column : kColumns)
+        assignments += std::string(assignments.empty() ? "" : ", ") + column + " = ?";
+    Statement statement(handle_, "UPDATE runs SET " + assignments + " WHERE id = ?;");
+    if (!statement.ready(error)) return false;
+    int position = 1;
+    for (const std::string* field : fieldsOf(record)) statement.bind(position++, *field);
+    statement.bind(position, record.id);
+    if (statement.step(error) != SQLITE_DONE) return false;
+    if (sqlite3_changes(handle_) != 1) {
+        error = "the run's row " + std::to_string(record.id) + " is gone";
+        return false;
+    }
+    return true;
+}
+
+std::optional<std::vector<HistoryRecord>> HistoryDatabase::list(const HistoryFilter& filter,
+                                                                std::string& error) {
+    std::string sql = "SELECT id, " + columnList() + " FROM runs WHERE started >= ?";
+    if (!filter.port.empty()) sql += " AND port = ?";
+    Statement statement(handle_, sql + " ORDER BY started, id;");
+    if (!statement.ready(error)) return std::nullopt;
+    statement.bind(1, filter.since);
+    if (!filter.port.empty()) statement.bind(2, filter.port);
+    std::vector<HistoryRecord> records;
+    int status = SQLITE_ROW;
+    while ((status = statement.step(error)) == SQLITE_ROW) {
+        HistoryRecord& record = records.emplace_back();
+        record.id = statement.integer(0);
+        int column = 1;
+        for (std::string* field : fieldsOf(record)) *field = statement.text(column++);
+    }
+    if (status != SQLITE_DONE) return std::nullopt;
+    return records;
+}
+
+}  // namespace velmora::history

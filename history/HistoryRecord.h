@@ -1,0 +1,40 @@
+#pragma once
+// One hub operation as the history keeps it. A run's row is written when it starts
+// (result "unfinished") and completed when it ends, so a crash or a pulled cable
+// leaves an unfinished row rather than nothing.
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace velmora::history {
+
+inline constexpr const char* kResultUnfinished = "unfinished";
+inline constexpr const char* kResultSuccess = "success";
+inline constexpr const char* kResultFailure = "failure";
+
+struct HistoryRecord {
+    std::int64_t id = 0;    // given by the database
+    std::string operation;  // update, scalar, read, erase, station
+    std::string started;    // UTC, IsoTime's form
+    std::string ended;      // empty while unfinished
+    std::string host;
+    std::string port;           // the hub's port path; empty until a hub was opened
+    std::string hubIds;         // every "VID:PID" the hub showed during the run, in order
+    std::string versionBefore;  // four hex digits, "rom" when it ran its ROM code, empty: unknown
+    std::string versionAfter;
+    std::string imagePath;
+    std::string imageSha256;
+    std::string imageSerial;
+    std::string phases;  // "open=2012;erase=128;write" : milliseconds per phase, the last one running
+    std::string result = kResultUnfinished;
+    std::string failure;  // the failure line the run showed
+};
+
+// What `history` lists: rows started at or after since (IsoTime's form), on one
+// port; empty fields select everything.
+struct HistoryFilter {
+    std::string since;
+    std::string port;
+};
+
+}  // namespace velmora::history

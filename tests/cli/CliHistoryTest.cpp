@@ -1,0 +1,112 @@
+// The history as a production line uses it: hub commands recorded as they run,
+// listed as a table, CSV or JSON; and a history that
+// cannot be written never costs a run.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/cli/CliFixture.h"
+
+namespace velmora::testing {
+namespace {
+
+class CliHistoryTest : public CliFixture {
+protected:
+    CliRun recorded(const std::string& scenario, std::vector<std::string> arguments) {
+        arguments.insert(arguments.begin(), {"--history", history_});
+        return simulated(scenario, arguments);
+    }
+    CliRun listed(std::vector<std::string> arguments) {
+        arguments.insert(arguments.begin(), {"--history", history_, "history"});
+        return runCli(arguments);
+    }
+
+    std::string history_ = path("history.sqlite");
+};
+
+TEST_F(CliHistoryTest, RunsAreListedInEveryFormat) {
+    ASSERT_EQ(recorded("flash-code", {"update", kSampleImage}).exitStatus, 0);
+    ASSERT_EQ(recorded("corrupt-readback", {"update", kSampleImage}).exitStatus, 1);
+
+    const CliRun table = listed({});
+    EXPECT_EQ(table.exitStatus, 0) << table.err;
+    const std::vector<std::string> rows = lines(table.out);
+    ASSERT_EQ(rows.size(), 2u) << table.out;
+    EXPECT_NE(rows[0].find("  update  1-1  success  0102 -> 0102  " + kSampleImage), std::string::npos)
+        << rows[0];
+    EXPECT_NE(rows[1].find("  failure  0102 -> -  " + kSampleImage + "  Fail to verify flash"),
+              std::string::npos)
+        << rows[1];
+
+    const CliRun csv = listed({"--csv"});
+    const std::vector<std::string> records = lines(csv.out);
+    ASSERT_EQ(records.size(), 3u) << csv.out;
+    EXPECT_EQ(records[0],
+              "id,operation,started,ended,host,port,hub_ids,version_before,version_after,image_path,"
+              "image_sha256,image_serial,phases,result,failure\r");
+    EXPECT_NE(records[2].find(",failure,Fail to verify flash\r"), std::string::npos) << records[2];
+
+    const CliRun json = runCli({"--json", "--history", history_, "history"});
+    EXPECT_EQ(json.exitStatus, 0) << json.err;
+    EXPECT_EQ(json.out.front(), '[');
+    EXPECT_NE(json.out.find("\"result\": \"success\""), std::string::npos);
+    EXPECT_NE(json.out.find("\"phases\": {\"open\": "), std::string::npos) << json.out;
+}
+
+struct HistoryUsage {
+    std::vector<std::string> words;
+    std::string error;
+};
+
+class CliHistoryUsageTest : public CliHistoryTest, public ::testing::WithParamInterface<HistoryUsage> {};
+
+TEST_P(CliHistoryUsageTest, BadWordsExitTwo) {
+    std::vector<std::string> words = {"--history", history_};
+    words.insert(words.end(), GetParam().words.begin(), GetParam().words.end());
+    const CliRun run = runCli(words);
+    EXPECT_EQ(run.exitStatus, 2);
+    EXPECT_NE(run.err.find(GetParam().error), std::string::npos) << run.err;
+    EXPECT_EQ(run.out, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Words, CliHistoryUsageTest,
+    ::testing::Values(HistoryUsage{{"history", "--since", "yesterday"}, "--since takes an ISO-8601 time"},
+                      HistoryUsage{{"history", "--since"}, "--since"},
+                      HistoryUsage{{"--json", "history", "--csv"}, "--csv and --json exclude each other"},
+                      HistoryUsage{{"history", "--all"}, "--all"},
+                      HistoryUsage{{"history", "everything"}, "everything"}));
+
+TEST_F(CliHistoryTest, NothingRecordedYetIsNoError) {
+    const CliRun run = listed({"--csv"});
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_EQ(lines(run.out).size(), 1u);  // the header
+    EXPECT_NE(run.err.find("nothing recorded yet"), std::string::npos) << run.err;
+    EXPECT_FALSE(std::filesystem::exists(history_));  // listing makes no file
+}
+
+TEST_F(CliHistoryTest, UnwritableHistoryIsToldOnceAndTheUpdateGoesOn) {
+    write("plain-file", {'x'});
+    const std::string unusable = path("plain-file/history.sqlite");
+    const CliRun run = simulated("flash-code", {"--history", unusable, "update", kSampleImage});
+
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_NE(run.out.find("Update FW Success\n"), std::string::npos);
+    const std::vector<std::string> errors = lines(run.err);
+    ASSERT_EQ(errors.size(), 1u) << run.err;
+    EXPECT_NE(errors[0].find("velmora-cli: history " + unusable + ": "), std::string::npos) << errors[0];
+}
+
+TEST_F(CliHistoryTest, ImageTextsCannotBecomeSpreadsheetFormulas) {
+    const std::string crafted = path("crafted.bin");
+    ASSERT_EQ(runCli({"image", "edit", kSampleImage, "-o", crafted, "--serial", "=1+2"}).exitStatus, 0);
+    ASSERT_EQ(recorded("flash-code", {"update", crafted}).exitStatus, 0);
+
+    const std::vector<std::string> records = lines(listed({"--csv"}).out);
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_NE(records[1].find(",'=1+2,"), std::string::npos) << records[1];
+}
+
+}  // namespace
+}  // namespace velmora::testing

@@ -1,0 +1,170 @@
+// The history database: rows written and completed, the listing's filters, a file
+// from a newer program, and several processes writing at once.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "history/HistoryDatabase.h"
+#include "history/HistoryFile.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/ScratchFolder.h"
+
+namespace velmora::testing {
+namespace {
+
+using history::HistoryDatabase;
+using history::HistoryRecord;
+
+class HistoryDatabaseTest : public ::testing::Test {
+protected:
+    std::unique_ptr<HistoryDatabase> open() {
+        std::string error;
+        EXPECT_TRUE(history::prepareHistoryFile(path_, history::FolderCreation::MustExist, error)) << error;
+        auto database = HistoryDatabase::open(path_, error);
+        EXPECT_TRUE(database) << error;
+        return database;
+    }
+
+    static HistoryRecord run(const std::string& started, const std::string& port) {
+        HistoryRecord record;
+        record.operation = "update";
+        record.started = started;
+        record.port = port;
+        return record;
+    }
+
+    std::vector<HistoryRecord> list(HistoryDatabase& database, const history::HistoryFilter& filter = {}) {
+        std::string error;
+        auto records = database.list(filter, error);
+        EXPECT_TRUE(records) << error;
+        return records.value_or(std::vector<HistoryRecord>{});
+    }
+
+    ScratchFolder scratch_{"velmora-history"};
+    std::string path_ = scratch_.path("history.sqlite");
+};
+
+TEST_F(HistoryDatabaseTest, RowStartsUnfinishedAndIsCompletedInPlace) {
+    auto database = open();
+    std::string error;
+    HistoryRecord record = run("2026-12-08T10:00:00.000Z", "1-1");
+    const auto id = database->insert(record, error);
+    ASSERT_TRUE(id) << error;
+    ASSERT_EQ(list(*database).size(), 1u);
+    EXPECT_EQ(list(*database)[0].result, "unfinished");
+    EXPECT_EQ(list(*database)[0].ended, "");
+
+    record.id = *id;
+    record.ended = "2026-12-08T10:00:04.000Z";
+    record.result = history::kResultFailure;
+    record.failure = "Fail to verify flash";
+    record.imageSerial = "quote \" and, comma";
+    ASSERT_TRUE(database->update(record, error)) << error;
+    database.reset();
+
+    auto reopened = open();
+    const std::vector<HistoryRecord> rows = list(*reopened);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].id, *id);
+    EXPECT_EQ(rows[0].result, "failure");
+    EXPECT_EQ(rows[0].failure, "Fail to verify flash");
+    EXPECT_EQ(rows[0].imageSerial, "quote \" and, comma");
+    record.id = *id + 100;
+    EXPECT_FALSE(reopened->update(record, error));  // a row that is not there is an error, not a no-op
+}
+
+TEST_F(HistoryDatabaseTest, ListsByStartAndPort) {
+    auto database = open();
+    std::string error;
+    for (const auto& [started, port] :
+         std::vector<std::pair<std::string, std::string>>{{"2026-12-08T10:00:00.000Z", "1-1"},
+                                                          {"2026-12-08T09:00:00.000Z", "1-2"},
+                                                          {"2026-12-08T11:00:00.000Z", "1-1"},
+                                                          {"2026-12-07T23:59:59.999Z", "1-1"}}) {
+        ASSERT_TRUE(database->insert(run(started, port), error)) << error;
+    }
+    std::vector<std::string> starts;
+    for (const HistoryRecord& row : list(*database)) starts.push_back(row.started);
+    EXPECT_EQ(starts, (std::vector<std::string>{"2026-12-07T23:59:59.999Z", "2026-12-08T09:00:00.000Z",
+                                                "2026-12-08T10:00:00.000Z", "2026-12-08T11:00:00.000Z"}));
+    EXPECT_EQ(list(*database, {"2026-12-08T09:00:00.000Z", ""}).size(), 3u);
+    const std::vector<HistoryRecord> onPort = list(*database, {"2026-12-08T00:00:00.000Z", "1-1"});
+    ASSERT_EQ(onPort.size(), 2u);
+    EXPECT_EQ(onPort[0].started, "2026-12-08T10:00:00.000Z");
+    EXPECT_TRUE(list(*database, {"", "1-9"}).empty());
+}
+
+TEST_F(HistoryDatabaseTest, FileOfANewerProgramIsLeftAlone) {
+    open().reset();
+    sqlite3* handle = nullptr;
+    ASSERT_EQ(sqlite3_open(path_.c_str(), &handle), SQLITE_OK);
+    sqlite3_exec(handle, "PRAGMA user_version=99;", nullptr, nullptr, nullptr);
+    sqlite3_close(handle);
+    std::string error;
+    EXPECT_FALSE(HistoryDatabase::open(path_, error));
+    EXPECT_NE(error.find("newer version"), std::string::npos) << error;
+}
+
+// Each writer starts a run, marks three phases and completes it, many times over;
+// both start on a file nobody has laid out yet.
+int writeRuns(const std::string& path, const std::string& port, int runs) {
+    std::string error;
+    if (!history::prepareHistoryFile(path, history::FolderCreation::MustExist, error)) return 10;
+    auto database = HistoryDatabase::open(path, error);
+    if (!database) return 11;
+    for (int index = 0; index < runs; ++index) {
+        HistoryRecord record;
+        record.operation = "update";
+        record.started = "2026-12-08T10:00:00.000Z";
+        record.port = port;
+        const auto id = database->insert(record, error);
+        if (!id) return 12;
+        record.id = *id;
+        for (const char* phases : {"open", "open=1;erase", "open=1;erase=2;write"}) {
+            record.phases = phases;
+            if (!database->update(record, error)) return 13;
+        }
+        record.result = history::kResultSuccess;
+        if (!database->update(record, error)) return 14;
+    }
+    return 0;
+}
+
+TEST_F(HistoryDatabaseTest, TwoProcessesWritingAtOnceLoseNothing) {
+    constexpr int kRuns = 60;
+    std::vector<pid_t> writers;
+    for (const char* port : {"1-1", "1-2"}) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::alarm(kChildGuardSeconds);
+            ::_exit(writeRuns(path_, port, kRuns));
+        }
+        writers.push_back(child);
+    }
+    for (const pid_t writer : writers) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(writer, &status, 0), writer);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+    }
+    auto database = open();
+    const std::vector<HistoryRecord> rows = list(*database);
+    ASSERT_EQ(rows.size(), 2u * kRuns);
+    std::set<std::int64_t> ids;
+    for (const HistoryRecord& row : rows) {
+        ids.insert(row.id);
+        EXPECT_EQ(row.result, "success");
+        EXPECT_EQ(row.phases, "open=1;erase=2;write");
+    }
+    EXPECT_EQ(ids.size(), rows.size());
+    EXPECT_EQ(list(*database, {"", "1-2"}).size(), static_cast<std::size_t>(kRuns));
+}
+
+}  // namespace
+}  // namespace velmora::testing

@@ -1,0 +1,189 @@
+// Where the history lives and the rules that keep another local user from
+// planting, swapping or reading it when root runs the program.
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "history/HistoryFile.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/ScratchFolder.h"
+
+namespace velmora::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using history::FolderCreation;
+using history::prepareHistoryFile;
+
+constexpr uid_t kOtherUser = 65534;  // nobody
+
+mode_t modeOf(const fs::path& path) {
+    struct stat info {};
+    ::lstat(path.c_str(), &info);
+    return info.st_mode & 07777;
+}
+
+struct UnsafeCase {
+    const char* name;
+    bool needsRoot;                                   // hands a file to another user
+    std::function<std::string(const fs::path&)> set;  // prepares the folder, returns the history path
+    const char* reason;
+};
+
+class UnsafeHistoryTest : public ::testing::TestWithParam<UnsafeCase> {
+protected:
+    ScratchFolder scratch_{"velmora-history"};
+};
+
+TEST_P(UnsafeHistoryTest, IsRefusedAndLeftAlone) {
+    if (GetParam().needsRoot && !runningAsRoot()) GTEST_SKIP() << "needs root to give files to another user";
+    const std::string path = GetParam().set(scratch_.path());
+    std::string error;
+    EXPECT_FALSE(prepareHistoryFile(path, FolderCreation::MustExist, error));
+    EXPECT_NE(error.find(GetParam().reason), std::string::npos) << error;
+    // Nor is anything read from there (a missing file simply holds nothing).
+    bool missing = false;
+    EXPECT_TRUE(!history::checkHistoryFile(path, missing, error) || missing);
+    if (fs::exists(scratch_.path() / "target")) {
+        EXPECT_EQ(fs::file_size(scratch_.path() / "target"), 5u);  // what a link pointed at is untouched
+    }
+}
+
+std::string inFolder(const fs::path& base, const char* name, mode_t mode) {
+    const fs::path folder = base / name;
+    fs::create_directory(folder);
+    ::chmod(folder.c_str(), mode);
+    return (folder / "history.sqlite").string();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Plants, UnsafeHistoryTest,
+    ::testing::Values(UnsafeCase{"FolderWritableByAll", false,
+                                 [](const fs::path& base) { return inFolder(base, "shared", 0777); },
+                                 "is writable by other users"},
+                      UnsafeCase{"StickyFolderLikeTmp", false,
+                                 [](const fs::path& base) { return inFolder(base, "tmp", 01777); },
+                                 "is writable by other users"},
+                      UnsafeCase{"FolderWritableByGroup", false,
+                                 [](const fs::path& base) { return inFolder(base, "group", 0770); },
+                                 "is writable by other users"},
+                      UnsafeCase{"FolderAboveWritableByAll", false,
+                                 [](const fs::path& base) {
+                                     inFolder(base, "open", 0777);
+                                     return inFolder(base / "open", "mine", 0700);
+                                 },
+                                 "is writable by other users"},
+                      UnsafeCase{"LinkAtThePath", false,
+                                 [](const fs::path& base) {
+                                     std::ofstream(base / "target") << "keep!";
+                                     const std::string path = inFolder(base, "mine", 0700);
+                                     fs::create_symlink(base / "target", path);
+                                     return path;
+                                 },
+                                 "is a symbolic link"},
+                      UnsafeCase{"FifoAtThePath", false,
+                                 [](const fs::path& base) {
+                                     const std::string path = inFolder(base, "mine", 0700);
+                                     ::mkfifo(path.c_str(), 0600);
+                                     return path;
+                                 },
+                                 "is not a regular file"},
+                      UnsafeCase{"FileOfAnotherUser", true,
+                                 [](const fs::path& base) {
+                                     const std::string path = inFolder(base, "mine", 0700);
+                                     std::ofstream(path) << "";
+                                     EXPECT_EQ(::chown(path.c_str(), kOtherUser, kOtherUser), 0);
+                                     return path;
+                                 },
+                                 "belongs to another user"},
+                      UnsafeCase{"FolderOfAnotherUser", true,
+                                 [](const fs::path& base) {
+                                     const std::string path = inFolder(base, "theirs", 0755);
+                                     EXPECT_EQ(::chown((base / "theirs").c_str(), kOtherUser, kOtherUser), 0);
+                                     return path;
+                                 },
+                                 "belongs to another user"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(HistoryFileTest, DefaultPlaceIsMadeForItsOwnerAlone) {
+    ScratchFolder scratch("velmora-history");
+    const fs::path path = scratch.path() / "state" / "velmora" / "history.sqlite";
+    const mode_t saved = ::umask(0);  // even a umask that opens everything
+    std::string error;
+    const bool prepared = prepareHistoryFile(path.string(), FolderCreation::Create, error);
+    ::umask(saved);
+    ASSERT_TRUE(prepared) << error;
+    EXPECT_EQ(modeOf(path.parent_path()), 0700u);
+    EXPECT_EQ(modeOf(path.parent_path().parent_path()), 0700u);
+    EXPECT_EQ(modeOf(path), 0600u);
+    // A second run finds it as it left it.
+    EXPECT_TRUE(prepareHistoryFile(path.string(), FolderCreation::Create, error)) << error;
+}
+
+TEST(HistoryFileTest, NothingIsMadeInAnotherUsersFolder) {
+    if (!runningAsRoot()) GTEST_SKIP() << "needs root to give a folder to another user";
+    ScratchFolder scratch("velmora-history");
+    const fs::path theirs = scratch.path() / "home-of-someone";
+    fs::create_directory(theirs);
+    ASSERT_EQ(::chown(theirs.c_str(), kOtherUser, kOtherUser), 0);
+    std::string error;
+    EXPECT_FALSE(prepareHistoryFile((theirs / "state/velmora/history.sqlite").string(),
+                                    FolderCreation::Create, error));
+    EXPECT_NE(error.find("belongs to another user"), std::string::npos) << error;
+    EXPECT_FALSE(fs::exists(theirs / "state"));
+}
+
+TEST(HistoryFileTest, NamedFileNeedsAnExistingFolder) {
+    ScratchFolder scratch("velmora-history");
+    std::string error;
+    EXPECT_FALSE(
+        prepareHistoryFile(scratch.path("missing/history.sqlite"), FolderCreation::MustExist, error));
+    EXPECT_FALSE(fs::exists(scratch.path("missing")));
+    bool missing = false;
+    EXPECT_TRUE(history::checkHistoryFile(scratch.path("history.sqlite"), missing, error)) << error;
+    EXPECT_TRUE(missing);
+}
+
+class HistoryPathTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (const char* value = std::getenv("XDG_STATE_HOME")) saved_ = value;
+    }
+    void TearDown() override {
+        if (saved_) {
+            ::setenv("XDG_STATE_HOME", saved_->c_str(), 1);
+        } else {
+            ::unsetenv("XDG_STATE_HOME");
+        }
+    }
+    std::optional<std::string> saved_;
+};
+
+TEST_F(HistoryPathTest, FollowsTheStateHomeRuleWithTheUsersOwnHome) {
+    ::setenv("XDG_STATE_HOME", "/srv/state", 1);
+    EXPECT_EQ(history::defaultHistoryPath(), "/srv/state/velmora/history.sqlite");
+
+    // A relative value is ignored, and the home comes from the password database,
+    // whatever $HOME says (sudo may keep the calling user's).
+    const std::string home = ::getpwuid(::geteuid())->pw_dir;
+    const std::string expected = home + "/.local/state/velmora/history.sqlite";
+    ::setenv("XDG_STATE_HOME", "relative/state", 1);
+    EXPECT_EQ(history::defaultHistoryPath(), expected);
+    ::unsetenv("XDG_STATE_HOME");
+    const char* homeVariable = std::getenv("HOME");
+    const std::string savedHome = homeVariable == nullptr ? "" : homeVariable;
+    ::setenv("HOME", "/home/somebody-else", 1);
+    EXPECT_EQ(history::defaultHistoryPath(), expected);
+    ::setenv("HOME", savedHome.c_str(), 1);
+}
+
+}  // namespace
+}  // namespace velmora::testing

@@ -1,0 +1,179 @@
+// The production station on simulated hubs in virtual time, with an operator
+// thread that plugs and unplugs hubs and presses Ctrl-C: a unit is never updated
+// twice while it stays plugged in, a replugged one is updated again, units
+// arriving one after another run alongside the earlier ones, and --count,
+// --expect-version and the two interrupts end the station as they should.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "firmware/FirmwareBuffer.h"
+#include "tests/support/HubRig.h"
+#include "workflows/Station.h"
+
+namespace velmora::testing {
+namespace {
+
+constexpr std::uint16_t kOldVersion = 0x0102;
+constexpr std::uint16_t kNewVersion = 0x0203;
+
+class StationTest : public ::testing::Test {
+protected:
+    StationTest() {
+        const std::vector<std::uint8_t> bytes = hubs_.sampleImage(8192, kNewVersion);
+        FW_Parse(image_, bytes.data(), static_cast<std::int64_t>(bytes.size()));
+    }
+
+    // Hubs on ports 1-1 ... 1-count; the first `plugged` of them on the bus at the start.
+    void addHubs(int count, int plugged) {
+        for (int index = 1; index <= count; ++index) {
+            RigHubOptions options;
+            options.portPath = port(index);
+            options.imageVersion = kOldVersion;
+            hubs_.addHub(options);
+            if (index > plugged) hubs_.bus.unplug(port(index));
+        }
+    }
+    static std::string port(int index) { return "1-" + std::to_string(index); }
+
+    // Runs the station and, beside it, the operator, both as workers of the clock.
+    StationEnd runStation(StationSettings settings, const std::function<void()>& operatorActions) {
+        StationContext context{hubs_.clock, platform_, hubs_.table,
+                               [this](const std::string& at) {
+                                   return std::make_unique<HubConnection>(platform_, hubs_.table, hubs_.clock,
+                                                                          at);
+                               },
+                               [this](const std::string& line) {
+                                   std::lock_guard lock(linesMutex_);
+                                   lines_.push_back(line);
+                               }};
+        Station station(std::move(context), image_, "/images/new.bin", settings);
+        StationEnd end = StationEnd::Finished;
+        hubs_.clock.addWorkers(1);
+        std::thread operatorThread([&] {
+            hubs_.clock.enterWorker();
+            // The operator starts once the station is on the clock (its first line
+            // comes after that), so no virtual time passes before the station looks.
+            while (lines().empty()) std::this_thread::yield();
+            operatorActions();
+            hubs_.clock.leaveWorker();
+        });
+        end = station.run(interrupts_);
+        station.waitForUnits();
+        operatorThread.join();
+        exitStatus_ = station.units().exitStatus();
+        return end;
+    }
+
+    std::vector<std::string> lines() {
+        std::lock_guard lock(linesMutex_);
+        return lines_;
+    }
+    int countLines(const std::string& start) {
+        const std::vector<std::string> all = lines();
+        return static_cast<int>(std::count_if(
+            all.begin(), all.end(), [&start](const std::string& line) { return line.rfind(start, 0) == 0; }));
+    }
+    // The operator watches the screen: sleeps until a line starting so has shown this often.
+    void waitForLines(const std::string& start, int count) {
+        for (int look = 0; look < 1000 && countLines(start) < count; ++look)
+            hubs_.clock.sleepFor(kStationLookInterval);
+    }
+    void sleep(Milliseconds duration) { hubs_.clock.sleepFor(duration); }
+
+    SimulatedHubs hubs_;
+    sim::SimulatedUsbPlatform platform_{hubs_.bus};
+    FirmwareBuffer image_;
+    std::atomic<int> interrupts_{0};
+    std::mutex linesMutex_;
+    std::vector<std::string> lines_;
+    int exitStatus_ = -1;
+};
+
+TEST_F(StationTest, UpdatesAUnitOnceWhilePluggedAndAgainWhenReplugged) {
+    addHubs(1, 1);
+    runStation({}, [this] {
+        waitForLines("1-1: PASS", 1);
+        sleep(Milliseconds(20000));  // the finished unit stays plugged in
+        EXPECT_EQ(countLines("1-1: "), 1);
+        hubs_.bus.unplug("1-1");
+        sleep(Milliseconds(1000));
+        hubs_.bus.plugIn("1-1");
+        waitForLines("1-1: PASS", 2);
+        interrupts_ = 1;
+    });
+    EXPECT_EQ(countLines("1-1: PASS 0102 -> 0203"), 1);
+    EXPECT_EQ(countLines("1-1: PASS 0203 -> 0203"), 1);
+    EXPECT_EQ(countLines("Stopping: no unit in progress"), 1);
+    EXPECT_EQ(lines().back(), "Stopping: no unit in progress\n");
+    EXPECT_EQ(exitStatus_, 0);
+}
+
+TEST_F(StationTest, EightUnitsArrivingWhileEarlierOnesRun) {
+    addHubs(8, 0);
+    runStation({8, std::nullopt}, [this] {
+        for (int index = 1; index <= 8; ++index) {
+            hubs_.bus.plugIn(port(index));
+            sleep(Milliseconds(1000));
+        }
+    });
+    for (int index = 1; index <= 8; ++index) {
+        EXPECT_EQ(countLines(port(index) + ": PASS 0102 -> 0203"), 1) << index;
+        EXPECT_EQ(hubs_.bus.hubAt(port(index))->imageVersion(), kNewVersion);
+    }
+    // Later units started while earlier ones still ran.
+    const std::vector<std::string> all = lines();
+    EXPECT_TRUE(std::any_of(all.begin(), all.end(), [](const std::string& line) {
+        return line.find("in progress 3") != std::string::npos;
+    }));
+    EXPECT_EQ(all.back(), "passed 8, failed 0, in progress 0\n");
+    EXPECT_EQ(exitStatus_, 0);
+}
+
+TEST_F(StationTest, CountAndExpectedVersionDecideTheEnd) {
+    addHubs(3, 3);
+    const StationEnd end = runStation({2, std::uint16_t{0x0999}}, [] {});
+    EXPECT_EQ(end, StationEnd::Finished);
+    EXPECT_EQ(countLines("1-1: FAIL runs version 0203, not the expected 0999"), 1);
+    EXPECT_EQ(countLines("1-2: FAIL runs version 0203, not the expected 0999"), 1);
+    EXPECT_EQ(countLines("1-3: "), 0);  // --count 2: the third unit is never started
+    EXPECT_EQ(hubs_.bus.hubAt("1-3")->imageVersion(), kOldVersion);
+    EXPECT_EQ(exitStatus_, 1);
+}
+
+TEST_F(StationTest, FirstCtrlCLetsTheRunsFinishAndTakesNoNewUnit) {
+    addHubs(3, 2);
+    runStation({}, [this] {
+        sleep(Milliseconds(100));
+        interrupts_ = 1;
+        sleep(Milliseconds(500));
+        hubs_.bus.plugIn("1-3");
+    });
+    EXPECT_EQ(countLines("Stopping: no new units; waiting for 1-1, 1-2 to finish"), 1);
+    EXPECT_EQ(countLines("1-1: PASS"), 1);
+    EXPECT_EQ(countLines("1-2: PASS"), 1);
+    EXPECT_EQ(countLines("1-3: "), 0);
+    EXPECT_EQ(exitStatus_, 0);
+}
+
+TEST_F(StationTest, SecondCtrlCAbandonsTheRunsAndNamesTheirHubs) {
+    addHubs(2, 2);
+    const StationEnd end = runStation({}, [this] {
+        sleep(Milliseconds(100));
+        interrupts_ = 1;
+        sleep(Milliseconds(500));
+        interrupts_ = 2;
+    });
+    EXPECT_EQ(end, StationEnd::Abandoned);
+    EXPECT_EQ(countLines("Abandoned 1-1, 1-2: these hubs may be left in ROM code"), 1);
+    EXPECT_EQ(exitStatus_, 1);
+}
+
+}  // namespace
+}  // namespace velmora::testing

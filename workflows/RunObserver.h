@@ -1,0 +1,48 @@
+#pragma once
+// What a run tells whoever keeps its record (the traceability history): that it
+// started and on which image, each phase it enters, what the hub showed of itself,
+// and how it ended. A front end only connects an observer to the WorkflowContext;
+// the workflows feed it. Each run gets a log of its own, so parallel runs can share
+// one observer.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "device/HubConnection.h"
+
+namespace velmora {
+
+// The steps a hub operation passes through, in the words the history keeps.
+enum class RunPhase { Open, Erase, Write, Read, Verify, Reset };
+const char* runPhaseName(RunPhase phase);
+
+struct RunStart {
+    std::string operation{};  // "update", "scalar", "read", "erase", "station"
+    // The image written, when the operation writes one.
+    std::string imagePath{};
+    const std::vector<std::uint8_t>* imageBytes = nullptr;
+    std::string imageSerial{};
+};
+
+struct RunEnd {
+    bool succeeded = false;
+    std::string failure;  // the failure line shown, without its line ends
+};
+
+class RunLog {
+public:
+    virtual ~RunLog() = default;
+    virtual void phaseStarted(RunPhase phase) = 0;
+    virtual void hubSeen(const HubConnection::HubSighting& sighting) = 0;
+    virtual void ended(const RunEnd& end) = 0;
+};
+
+class RunObserver {
+public:
+    virtual ~RunObserver() = default;
+    // Called from the run's own thread; never null.
+    virtual std::unique_ptr<RunLog> runStarted(const RunStart& start) = 0;
+};
+
+}  // namespace velmora

@@ -1,0 +1,179 @@
+#include "workflows/RunRecorder.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <climits>
+#include <filesystem>
+#include <utility>
+#include <vector>
+
+#include "history/HistoryFile.h"
+#include "history/ImageDigest.h"
+#include "history/IsoTime.h"
+#include "workflows/TextFormat.h"
+
+namespace velmora {
+namespace {
+
+std::string hostName() {
+    char name[HOST_NAME_MAX + 1] = {};
+    if (::gethostname(name, sizeof name - 1) != 0) return {};
+    return name;
+}
+
+std::string now() {
+    return history::isoUtc(history::wallNow());
+}
+
+std::string absolutePath(const std::string& path) {
+    if (path.empty()) return path;
+    std::error_code failure;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, failure);
+    return failure ? path : absolute.lexically_normal().string();
+}
+
+std::string versionText(const HubConnection::HubSighting& sighting) {
+    return sighting.flashCode ? formatText("%04x", *sighting.version) : std::string("rom");
+}
+
+// One run's row, kept up to date as the run goes.
+class RecordedRun final : public RunLog {
+public:
+    RecordedRun(RunRecorder& recorder, history::HistoryRecord record)
+        : recorder_(recorder), record_(std::move(record)) {
+        recorded_ = recorder_.write(record_, true);
+    }
+
+    void phaseStarted(RunPhase phase) override {
+        closePhase();
+        phases_.push_back({runPhaseName(phase), recorder_.clock().now(), std::nullopt});
+        if (phase == RunPhase::Reset) afterReset_.clear();
+        save();
+    }
+
+    void hubSeen(const HubConnection::HubSighting& sighting) override {
+        // The port is written as soon as it is known: a run cut off in its first
+        // phase still names the unit it was on.
+        const bool firstSighting = record_.port.empty();
+        if (firstSighting) record_.port = sighting.device.portPath;
+        const std::string ids = formatText("%04X:%04X", sighting.device.vendorId, sighting.device.productId);
+        if (record_.hubIds.find(ids) == std::string::npos) {
+            record_.hubIds += (record_.hubIds.empty() ? "" : " ") + ids;
+        }
+        if (sighting.version) {
+            if (record_.versionBefore.empty()) record_.versionBefore = versionText(sighting);
+            afterReset_ = versionText(sighting);
+        }
+        if (firstSighting) save();
+    }
+
+    void ended(const RunEnd& end) override {
+        closePhase();
+        record_.ended = now();
+        record_.result = end.succeeded ? history::kResultSuccess : history::kResultFailure;
+        record_.failure = end.failure;
+        // The version after counts only when read after the last reset: before it,
+        // the hub still ran the code it was reset from.
+        const bool reset =
+            !phases_.empty() && std::string(phases_.back().name) == runPhaseName(RunPhase::Reset);
+        if (end.succeeded && reset) record_.versionAfter = afterReset_;
+        save();
+    }
+
+private:
+    struct Phase {
+        const char* name;
+        Milliseconds started;
+        std::optional<Milliseconds> took;
+    };
+
+    void closePhase() {
+        if (!phases_.empty() && !phases_.back().took) {
+            phases_.back().took = recorder_.clock().now() - phases_.back().started;
+        }
+    }
+
+    void save() {
+        std::string text;
+        for (const Phase& phase : phases_) {
+            text += (text.empty() ? "" : ";") + std::string(phase.name);
+            if (phase.took) text += "=" + std::to_string(phase.took->count());
+        }
+        record_.phases = text;
+        if (recorded_) recorded_ = recorder_.write(record_, false);
+    }
+
+    RunRecorder& recorder_;
+    history::HistoryRecord record_;
+    std::vector<Phase> phases_;
+    std::string afterReset_;
+    bool recorded_ = false;
+};
+
+}  // namespace
+
+std::string historyProblemLine(const std::string& path, const std::string& reason) {
+    return "history " + path + ": " + reason + "; the run goes on without being recorded";
+}
+
+RunRecorder::RunRecorder(std::string path, bool createFolders, Clock& clock, ProblemCallback onProblem)
+    : path_(std::move(path)),
+      createFolders_(createFolders),
+      clock_(clock),
+      onProblem_(std::move(onProblem)) {}
+
+RunRecorder::~RunRecorder() = default;
+
+std::unique_ptr<RunLog> RunRecorder::runStarted(const RunStart& start) {
+    history::HistoryRecord record;
+    record.operation = start.operation;
+    record.started = now();
+    record.host = hostName();
+    record.imagePath = absolutePath(start.imagePath);
+    if (start.imageBytes != nullptr) {
+        record.imageSha256 = history::sha256Hex(start.imageBytes->data(), start.imageBytes->size());
+        record.imageSerial = start.imageSerial;
+    }
+    return std::make_unique<RecordedRun>(*this, std::move(record));
+}
+
+bool RunRecorder::write(history::HistoryRecord& record, bool insert) {
+    std::lock_guard lock(mutex_);
+    if (!openLocked()) return false;
+    std::string error;
+    if (insert) {
+        const std::optional<std::int64_t> id = database_->insert(record, error);
+        if (id) record.id = *id;
+        if (id) return true;
+    } else if (database_->update(record, error)) {
+        return true;
+    }
+    failLocked(error);
+    return false;
+}
+
+bool RunRecorder::openLocked() {
+    if (givenUp_) return false;
+    if (database_) return true;
+    std::string error;
+    if (path_.empty()) {
+        failLocked("no home folder to keep it in");
+        return false;
+    }
+    const auto folders =
+        createFolders_ ? history::FolderCreation::Create : history::FolderCreation::MustExist;
+    if (history::prepareHistoryFile(path_, folders, error))
+        database_ = history::HistoryDatabase::open(path_, error);
+    if (!database_) failLocked(error);
+    return database_ != nullptr;
+}
+
+void RunRecorder::failLocked(const std::string& problem) {
+    if (givenUp_) return;
+    givenUp_ = true;
+    database_.reset();
+    if (onProblem_) onProblem_(historyProblemLine(path_, problem));
+}
+
+}  // namespace velmora

@@ -1,0 +1,56 @@
+#include "workflows/RunWatch.h"
+
+#include <algorithm>
+#include <array>
+
+#include "device/VendorCommands.h"
+
+namespace velmora {
+
+const char* runPhaseName(RunPhase phase) {
+    switch (phase) {
+        case RunPhase::Open: return "open";
+        case RunPhase::Erase: return "erase";
+        case RunPhase::Write: return "write";
+        case RunPhase::Read: return "read";
+        case RunPhase::Verify: return "verify";
+        case RunPhase::Reset: return "reset";
+    }
+    return "?";
+}
+
+RunWatch::RunWatch(const WorkflowContext& context, const RunStart& start) : connection_(context.connection) {
+    if (context.observer == nullptr) return;
+    log_ = context.observer->runStarted(start);
+    if (!log_) return;
+    RunLog* log = log_.get();
+    connection_.setSightingObserver(
+        [log](const HubConnection::HubSighting& sighting) { log->hubSeen(sighting); });
+}
+
+RunWatch::~RunWatch() {
+    if (!log_) return;
+    connection_.setSightingObserver({});
+    // A run that returns without finishing (it cannot today) is not left unfinished.
+    if (!finished_) log_->ended({false, {}});
+}
+
+void RunWatch::phase(RunPhase phase) {
+    if (log_) log_->phaseStarted(phase);
+}
+
+void RunWatch::finish(const char* failure) {
+    if (!log_ || finished_) return;
+    finished_ = true;
+    if (failure == nullptr && connection_.isOpen()) {
+        std::array<std::uint8_t, vendor::kStatusBlockLength> status{};
+        VC_ReadStatus(status.data(), vendor::kStatusBlockLength, connection_);  // seen by the observer
+    }
+    std::string line = failure == nullptr ? std::string{} : std::string(failure);
+    while (!line.empty() && line.back() == '\n') line.pop_back();
+    while (!line.empty() && line.front() == '\n') line.erase(line.begin());
+    std::replace(line.begin(), line.end(), '\n', ' ');  // one line in the record, however the pane splits it
+    log_->ended({failure == nullptr, line});
+}
+
+}  // namespace velmora

@@ -1,0 +1,32 @@
+#pragma once
+// The workflows' side of the run record: a run opens a RunWatch at its start,
+// marks its phases and closes it with its outcome. Without an observer in the
+// context every call does nothing, and the hub sees no request it would not see
+// anyway.
+#include <memory>
+
+#include "workflows/RunObserver.h"
+#include "workflows/WorkflowContext.h"
+
+namespace velmora {
+
+class RunWatch {
+public:
+    RunWatch(const WorkflowContext& context, const RunStart& start);
+    ~RunWatch();
+    RunWatch(const RunWatch&) = delete;
+    RunWatch& operator=(const RunWatch&) = delete;
+
+    void phase(RunPhase phase);
+    // failure: the failure line shown, nullptr for a success. After a success the
+    // hub's status is read once more while it is still open, so the record holds
+    // the version it now runs.
+    void finish(const char* failure);
+
+private:
+    HubConnection& connection_;
+    std::unique_ptr<RunLog> log_;
+    bool finished_ = false;
+};
+
+}  // namespace velmora

@@ -1,0 +1,73 @@
+#pragma once
+// A production station: waits for supported hubs and updates each one as it is
+// plugged in, in parallel with the runs in progress, never twice while it stays
+// plugged in (StationUnits says what a unit is). The operator sees one line per
+// finished unit and the tally; the first interrupt stops taking new units and lets
+// the runs finish, the second abandons them.
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "firmware/FirmwareBuffer.h"
+#include "workflows/StationUnits.h"
+#include "workflows/WorkflowContext.h"
+
+namespace velmora {
+
+class SupportedDeviceTable;
+
+// How often the station looks at the bus for new and departed units.
+inline constexpr Milliseconds kStationLookInterval{250};
+
+struct StationContext {
+    Clock& clock;
+    UsbPlatform& platform;
+    const SupportedDeviceTable& table;
+    // A connection of its own to the hub on a port.
+    std::function<std::unique_ptr<HubConnection>(const std::string& portPath)> connect;
+    // Takes each whole line the operator sees; called from any of the station's threads, one at a time.
+    std::function<void(const std::string& line)> show;
+    RunObserver* observer = nullptr;
+    Console* console = nullptr;
+};
+
+enum class StationEnd { Finished, Abandoned };
+
+class Station {
+public:
+    Station(StationContext context, const FirmwareBuffer& image, std::string imagePath,
+            StationSettings settings);
+    ~Station();  // waits for the unit runs still going
+    Station(const Station&) = delete;
+    Station& operator=(const Station&) = delete;
+
+    // Runs until --count units finished or the operator stopped it. interrupts
+    // counts the operator's interrupts (a signal handler may raise it). After
+    // Abandoned, the unit runs still going are left to themselves: a program ends
+    // there; a test calls waitForUnits.
+    StationEnd run(const std::atomic<int>& interrupts);
+    void waitForUnits();
+    const StationUnits& units() const { return units_; }
+
+private:
+    bool takeInterrupts(const std::atomic<int>& interrupts);
+    void startUnit(const std::string& port);
+    void runUnit(const std::string& port);
+    void show(const std::string& line);
+    void showTally();
+
+    StationContext context_;
+    const FirmwareBuffer& image_;
+    std::string imagePath_;
+    StationUnits units_;
+    int interruptsSeen_ = 0;
+    std::mutex showMutex_;
+    std::mutex workersMutex_;
+    std::vector<std::thread> workers_;
+};
+
+}  // namespace velmora
