@@ -27,9 +27,9 @@ struct CommandEntry {
 
 const std::map<std::string, CommandEntry>& commands() {
     static const std::map<std::string, CommandEntry> table = {
-        {"detect", {runDetect, true}}, {"list", {runList, true}}, {"update", {runUpdate, true}},
-        {"scalar", {runScalar}},       {"read", {runRead}},       {"erase", {runErase, true}},
-        {"image", {runImage, true}},   {"driver", {runDriver}},   {"doctor", {runDoctor, true}},
+        {"detect", {runDetect, true}},   {"list", {runList, true}}, {"update", {runUpdate, true}},
+        {"scalar", {runScalar}},         {"read", {runRead}},       {"erase", {runErase, true}},
+        {"image", {runImage, true}},     {"driver", {runDriver}},   {"doctor", {runDoctor, true}},
         {"history", {runHistory, true}}, {"station", {runStation}},
     };
     return table;

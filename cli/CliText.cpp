@@ -71,7 +71,8 @@ std::string unlistedImageIds(const std::string& path, std::uint16_t vid, std::ui
 }
 
 std::string jsonNotSupported(const std::string& command) {
-    return "--json: not available for " + command + " (only detect, list, history and image show)";
+    return "--json: not available for " + command +
+           " (only detect, list, update, erase, doctor, history and image show)";
 }
 
 std::string noProperties(const std::string& path) {
