@@ -13,7 +13,6 @@
 set -uo pipefail
 
 readonly GUEST_TIME_LIMIT_SECONDS=420   # a hang guard only
-readonly SKIP_EXIT_CODE=77
 
 if [ "$#" -ne 8 ]; then
     echo "usage: $0 <kext folder> <velmora-cli> <velmora-usbip-hub> <resources> <scripts> <prefix> <work folder> <kernel version>" >&2
@@ -24,26 +23,8 @@ kext_dir=$(absolute "$1") cli=$(absolute "$2") usbip_hub=$(absolute "$3") resour
 script_dir=$(absolute "$5") prefix=$6 work_dir=$7 kernel_version=$8
 here=$(cd "$(dirname "$0")" && pwd)
 
-skip() {
-    echo "SKIPPED: $*"
-    exit "$SKIP_EXIT_CODE"
-}
-
-fail() {
-    echo "FAIL: $*"
-    exit 1
-}
-
-kernel_image=/boot/vmlinuz-$kernel_version
-module_tree=/lib/modules/$kernel_version
-kernel_build_dir=$module_tree/build
-[ -d "$kernel_build_dir" ] || kernel_build_dir=/usr/src/linux-headers-$kernel_version
-[ -r "$kernel_image" ] || skip "no readable kernel image $kernel_image (install linux-image-amd64)"
-[ -f "$kernel_build_dir/Makefile" ] || skip "no kernel headers for $kernel_version (install linux-headers-amd64)"
-command -v qemu-system-x86_64 >/dev/null || skip "qemu-system-x86_64 is missing (install qemu-system-x86)"
-busybox=$(command -v busybox || true)
-[ -n "$busybox" ] || skip "busybox is missing (install busybox-static)"
-readelf -l "$busybox" 2>/dev/null | grep -q INTERP && skip "busybox is not static (install busybox-static)"
+. "$here/vm_host.sh"
+find_vm_host_parts
 udevd=/lib/systemd/systemd-udevd
 [ -x "$udevd" ] || skip "systemd-udevd is missing (install udev)"
 

@@ -7,7 +7,6 @@
 set -uo pipefail
 
 readonly GUEST_TIME_LIMIT_SECONDS=600   # a hang guard only; a run takes far less
-readonly SKIP_EXIT_CODE=77
 
 if [ "$#" -lt 4 ]; then
     echo "usage: $0 <kext source folder> <probe binary> <work folder> <kernel version> [ids]" >&2
@@ -20,26 +19,8 @@ kernel_version=$4
 module_ids=${5:-0409:55aa}
 here=$(cd "$(dirname "$0")" && pwd)
 
-skip() {
-    echo "SKIPPED: $*"
-    exit "$SKIP_EXIT_CODE"
-}
-
-fail() {
-    echo "FAIL: $*"
-    exit 1
-}
-
-kernel_image=/boot/vmlinuz-$kernel_version
-module_tree=/lib/modules/$kernel_version
-kernel_build_dir=$module_tree/build
-[ -d "$kernel_build_dir" ] || kernel_build_dir=/usr/src/linux-headers-$kernel_version
-[ -r "$kernel_image" ] || skip "no readable kernel image $kernel_image (install linux-image-amd64)"
-[ -f "$kernel_build_dir/Makefile" ] || skip "no kernel headers for $kernel_version (install linux-headers-amd64)"
-command -v qemu-system-x86_64 >/dev/null || skip "qemu-system-x86_64 is missing (install qemu-system-x86)"
-busybox=$(command -v busybox || true)
-[ -n "$busybox" ] || skip "busybox is missing (install busybox-static)"
-readelf -l "$busybox" 2>/dev/null | grep -q INTERP && skip "busybox is not static (install busybox-static)"
+. "$here/vm_host.sh"
+find_vm_host_parts
 
 rm -rf "$work_dir"
 mkdir -p "$work_dir/root/bin" "$work_dir/root/modules"
