@@ -97,8 +97,14 @@ private:
     void save() {
         std::string text;
         for (const Phase& phase : phases_) {
-            text += (text.empty() ? "" : ";") + std::string(phase.name);
-            if (phase.took) text += "=" + std::to_string(phase.took->count());
+            // Appended piece by piece: GCC 12 at -O3 wrongly warns (-Wrestrict)
+            // on a short literal concatenated with a temporary string.
+            if (!text.empty()) text += ';';
+            text += phase.name;
+            if (phase.took) {
+                text += '=';
+                text += std::to_string(phase.took->count());
+            }
         }
         record_.phases = text;
         if (recorded_) recorded_ = recorder_.write(record_, false);
