@@ -38,7 +38,8 @@ std::string phaseNames(const std::string& phases) {
         std::size_t end = phases.find(';', start);
         if (end == std::string::npos) end = phases.size();
         const std::string entry = phases.substr(start, end - start);
-        names += (names.empty() ? "" : ",") + entry.substr(0, entry.find('='));
+        if (!names.empty()) names += ',';  // piece by piece: GCC 12 -O3 -Wrestrict
+        names += entry.substr(0, entry.find('='));
         start = end + 1;
     }
     return names;
