@@ -9,18 +9,18 @@
 # simulated hub, run here first. Prints one PASS, FAIL or SKIPPED line.
 # Usage: run_usbip_vm_test.sh <kext source folder> <velmora-cli> <velmora-usbip-hub>
 #                             <resource folder> <driver script folder> <install prefix>
-#                             <work folder> <kernel version>
+#                             <work folder> <kernel version> <configuration folder>
 set -uo pipefail
 
 readonly GUEST_TIME_LIMIT_SECONDS=420   # a hang guard only
 
-if [ "$#" -ne 8 ]; then
-    echo "usage: $0 <kext folder> <velmora-cli> <velmora-usbip-hub> <resources> <scripts> <prefix> <work folder> <kernel version>" >&2
+if [ "$#" -ne 9 ]; then
+    echo "usage: $0 <kext folder> <velmora-cli> <velmora-usbip-hub> <resources> <scripts> <prefix> <work folder> <kernel version> <config folder>" >&2
     exit 2
 fi
 absolute() { (cd "$(dirname "$1")" && echo "$(pwd)/$(basename "$1")"); }
 kext_dir=$(absolute "$1") cli=$(absolute "$2") usbip_hub=$(absolute "$3") resource_dir=$(absolute "$4")
-script_dir=$(absolute "$5") prefix=$6 work_dir=$7 kernel_version=$8
+script_dir=$(absolute "$5") prefix=$6 work_dir=$7 kernel_version=$8 config_dir=$9
 here=$(cd "$(dirname "$0")" && pwd)
 
 . "$here/vm_host.sh"
@@ -69,12 +69,12 @@ cp /lib/udev/rules.d/50-udev-default.rules "$root/lib/udev/rules.d/"
 copy_program "$cli" "$prefix/bin/velmora-cli"
 copy_program "$usbip_hub" /test/velmora-usbip-hub
 
-# The installed resource folder, as cmake --install lays it out.
+# The installed resource folder and configuration, as cmake --install lays them out.
 share=$root$prefix/share/velmora
-mkdir -p "$share/Brennic.kext" "$share/images"
-cp "$resource_dir/config.ini" "$share/"
+mkdir -p "$share/Brennic.kext" "$share/images" "$root$config_dir"
+cp "$resource_dir/config.ini" "$root$config_dir/"
 cp "$resource_dir/images/sample-update.bin" "$share/images/"
-cp "$script_dir/load" "$script_dir/unload" "$script_dir/reboot" "$script_dir/brennic-ids" "$share/"
+cp "$script_dir"/* "$share/"   # every driver script, as the install rule lays them out
 cp "$kext_dir"/Kbuild "$kext_dir"/Makefile "$kext_dir"/*.c "$kext_dir"/*.h "$share/Brennic.kext/"
 
 # The module built here for the guest's kernel, where load keeps the one it built,
@@ -92,6 +92,7 @@ image=$prefix/share/velmora/images/sample-update.bin
 hub_ids=$("$script_dir/brennic-ids" "$resource_dir/config.ini" | cut -d, -f1)
 {
     echo "PREFIX=$prefix"
+    echo "CONFIG=$config_dir/config.ini"
     echo "IMAGE=$image"
     echo "HUB_VID=${hub_ids%:*}"
     echo "HUB_PID=${hub_ids#*:}"

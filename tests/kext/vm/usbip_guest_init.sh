@@ -12,7 +12,7 @@ mount -t devtmpfs devtmpfs /dev
 mount -t tmpfs -o mode=0755 tmpfs /run
 mkdir -p /run/lock /run/udev
 chmod 1777 /tmp
-. /test/settings   # PREFIX, IMAGE, HUB_VID, HUB_PID
+. /test/settings   # PREFIX, CONFIG, IMAGE, HUB_VID, HUB_PID
 
 CLI=$PREFIX/bin/velmora-cli
 WAIT_MS=60000   # a hang guard for each wait; a hub's return takes a few seconds under TCG
@@ -114,7 +114,7 @@ run 0 "driver load" "$CLI" driver load --no-reboot
 [ -d /sys/module/brennic ] || fail "driver load: brennic is not loaded"
 mkfifo /run/hub-control
 : >/run/server.out
-/test/velmora-usbip-hub --config "$PREFIX/share/velmora/config.ini" --control /run/hub-control >/run/server.out 2>/run/server.log &
+/test/velmora-usbip-hub --config "$CONFIG" --control /run/hub-control >/run/server.out 2>/run/server.log &
 SERVER=$!
 wait_for_hub_driven_by brennic "plugged in"
 echo "vmtest: the hub is held by brennic"
