@@ -34,20 +34,8 @@ mkdir -p "$root"/{bin,modules,test/expected,etc,root,home/tester,lib/systemd,lib
 "$here/../build_module.sh" "$kext_dir" "$kernel_build_dir" "$work_dir/module" ||
     fail "Brennic does not build against $kernel_version"
 
-# The guest's busybox insmod takes plain modules only.
-copy_module() {
-    local found
-    found=$(find "$module_tree/kernel" -name "$1.ko" -o -name "$1.ko.xz" -o -name "$1.ko.zst" -o -name "$1.ko.gz" | head -n 1)
-    [ -n "$found" ] || fail "module $1 not found below $module_tree"
-    case "$found" in
-        *.xz) xz -dc "$found" ;;
-        *.zst) zstd -dcq "$found" ;;
-        *.gz) gzip -dc "$found" ;;
-        *) cat "$found" ;;
-    esac >"$root/modules/$1.ko"
-}
 for module in usb-common usbcore usbip-core vhci-hcd; do
-    copy_module "$module"
+    copy_module "$module" "$root/modules"
 done
 
 # A program and every shared library it needs, at the paths the host has them.

@@ -27,20 +27,8 @@ mkdir -p "$work_dir/root/bin" "$work_dir/root/modules"
 "$here/../build_module.sh" "$kext_dir" "$kernel_build_dir" "$work_dir/module" ||
     fail "Brennic does not build against $kernel_version"
 
-# The guest's busybox insmod takes plain modules only.
-copy_module() {
-    local found
-    found=$(find "$module_tree/kernel" -name "$1.ko" -o -name "$1.ko.xz" -o -name "$1.ko.zst" -o -name "$1.ko.gz" | head -n 1)
-    [ -n "$found" ] || fail "module $1 not found below $module_tree"
-    case "$found" in
-        *.xz) xz -dc "$found" ;;
-        *.zst) zstd -dcq "$found" ;;
-        *.gz) gzip -dc "$found" ;;
-        *) cat "$found" ;;
-    esac >"$work_dir/root/modules/$1.ko"
-}
 for module in usb-common usbcore xhci-hcd xhci-pci; do
-    copy_module "$module"
+    copy_module "$module" "$work_dir/root/modules"
 done
 cp "$busybox" "$work_dir/root/bin/busybox"
 cp "$work_dir/module/brennic.ko" "$work_dir/root/brennic.ko"

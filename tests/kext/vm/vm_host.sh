@@ -25,3 +25,17 @@ find_vm_host_parts() {
     [ -n "$busybox" ] || skip "busybox is missing (install busybox-static)"
     readelf -l "$busybox" 2>/dev/null | grep -q INTERP && skip "busybox is not static (install busybox-static)"
 }
+
+# Copies a stock module of the kernel into the guest's module folder ($2),
+# uncompressed: the guest's busybox insmod takes plain modules only.
+copy_module() {
+    local found
+    found=$(find "$module_tree/kernel" -name "$1.ko" -o -name "$1.ko.xz" -o -name "$1.ko.zst" -o -name "$1.ko.gz" | head -n 1)
+    [ -n "$found" ] || fail "module $1 not found below $module_tree"
+    case "$found" in
+        *.xz) xz -dc "$found" ;;
+        *.zst) zstd -dcq "$found" ;;
+        *.gz) gzip -dc "$found" ;;
+        *) cat "$found" ;;
+    esac >"$2/$1.ko"
+}
