@@ -1,8 +1,15 @@
 #include "history/HistoryDatabase.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <array>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <thread>
 
 namespace velmora::history {
 namespace {
@@ -98,6 +105,50 @@ bool execute(sqlite3* handle, const char* sql, std::string& error) {
     return false;
 }
 
+// Serialises the first steps of every open on one file: switching a new file to
+// the write-ahead log and laying out its tables. Two processes doing that at the
+// same moment on a file nobody has laid out can each see the other's half-made
+// header, and SQLite then fails one of them at once ("database is locked", or no
+// table) instead of letting it wait its turn. The lock is an flock on the
+// history's own folder, which only its owner can open, so no other user can hold
+// it; it never touches SQLite's own locks on the database file (closing another
+// descriptor of that file would drop them). Held for milliseconds; a holder that
+// hangs is waited for no longer than SQLite's own busy timeout.
+class LayoutLock {
+public:
+    explicit LayoutLock(const std::string& databasePath) {
+        const std::filesystem::path folder = std::filesystem::path(databasePath).parent_path();
+        descriptor_ = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    }
+    ~LayoutLock() {
+        if (descriptor_ >= 0) ::close(descriptor_);
+    }
+    LayoutLock(const LayoutLock&) = delete;
+    LayoutLock& operator=(const LayoutLock&) = delete;
+
+    bool acquire(std::chrono::milliseconds timeout, std::string& error) {
+        if (descriptor_ < 0) {
+            error = std::string("cannot open its folder: ") + std::strerror(errno);
+            return false;
+        }
+        constexpr std::chrono::milliseconds kRetry{5};
+        for (std::chrono::milliseconds waited{0};; waited += kRetry) {
+            if (::flock(descriptor_, LOCK_EX | LOCK_NB) == 0) return true;
+            if (errno != EWOULDBLOCK && errno != EINTR) break;
+            if (waited >= timeout) {
+                error = "another program has been setting up this history for too long";
+                return false;
+            }
+            std::this_thread::sleep_for(kRetry);
+        }
+        error = std::string("cannot lock its folder: ") + std::strerror(errno);
+        return false;
+    }
+
+private:
+    int descriptor_ = -1;
+};
+
 }  // namespace
 
 std::unique_ptr<HistoryDatabase> HistoryDatabase::open(const std::string& path, std::string& error) {
@@ -114,7 +165,8 @@ std::unique_ptr<HistoryDatabase> HistoryDatabase::open(const std::string& path, 
     sqlite3_db_config(handle, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
     sqlite3_db_config(handle, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
     sqlite3_busy_timeout(handle, static_cast<int>(kBusyTimeout.count()));
-    if (!database->layOut(error)) return nullptr;
+    LayoutLock layoutLock(path);
+    if (!layoutLock.acquire(kBusyTimeout, error) || !database->layOut(error)) return nullptr;
     return database;
 }
 

@@ -166,5 +166,42 @@ TEST_F(HistoryDatabaseTest, TwoProcessesWritingAtOnceLoseNothing) {
     EXPECT_EQ(list(*database, {"", "1-2"}).size(), static_cast<std::size_t>(kRuns));
 }
 
+// Eight first runs at the same moment on a history nobody has made yet: each
+// waits for whichever lays the file out, and none gives up on it. Several rounds,
+// each on a new file, since the race lasts only as long as the file's first moments.
+TEST_F(HistoryDatabaseTest, EightProcessesStartingOnAMissingFileAllGetIn) {
+    constexpr int kWriters = 8;
+    constexpr int kRuns = 3;
+    for (int round = 0; round < 5; ++round) {
+        const std::string path = scratch_.path("round" + std::to_string(round) + ".sqlite");
+        int gate[2];
+        ASSERT_EQ(::pipe(gate), 0);
+        std::vector<pid_t> writers;
+        for (int writer = 0; writer < kWriters; ++writer) {
+            const pid_t child = ::fork();
+            if (child == 0) {
+                ::alarm(kChildGuardSeconds);
+                ::close(gate[1]);
+                char ignored = 0;
+                (void)!::read(gate[0], &ignored, 1);  // returns when the parent opens the gate
+                ::_exit(writeRuns(path, "1-" + std::to_string(writer + 1), kRuns));
+            }
+            writers.push_back(child);
+        }
+        ::close(gate[0]);
+        ::close(gate[1]);  // every child's read returns at once
+        for (const pid_t writer : writers) {
+            int status = 0;
+            ASSERT_EQ(::waitpid(writer, &status, 0), writer);
+            ASSERT_TRUE(WIFEXITED(status));
+            EXPECT_EQ(WEXITSTATUS(status), 0) << "round " << round;
+        }
+        std::string error;
+        auto database = HistoryDatabase::open(path, error);
+        ASSERT_TRUE(database) << error;
+        EXPECT_EQ(list(*database).size(), static_cast<std::size_t>(kWriters * kRuns)) << "round " << round;
+    }
+}
+
 }  // namespace
 }  // namespace velmora::testing
