@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <vector>
 
 namespace velmora::history {
@@ -140,6 +141,29 @@ bool safeFile(const fs::path& file, const struct stat& info, std::string& error)
     return true;
 }
 
+// Whatever stands at the path is judged before it is opened: opening a device
+// node, even to look at it, can act on the device (a tape rewinds, a modem hangs
+// up). The open that follows never follows a link, never waits and never takes a
+// terminal, and its descriptor is checked again, so a swap between the look and
+// the open gains nothing. Empty when another run created the file in between.
+std::optional<bool> openChecked(const fs::path& file, std::string& error) {
+    struct stat found {};
+    const bool exists = ::lstat(file.c_str(), &found) == 0;
+    if (exists && !safeFile(file, found, error)) return false;
+    const int flags =
+        O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | (exists ? 0 : O_CREAT | O_EXCL);
+    const int descriptor = ::open(file.c_str(), flags, kOwnerOnlyFile);
+    if (descriptor < 0 && !exists && errno == EEXIST) return std::nullopt;
+    if (descriptor < 0) {
+        error = describe(file, std::strerror(errno));
+        return false;
+    }
+    struct stat info {};
+    const bool usable = ::fstat(descriptor, &info) == 0 && safeFile(file, info, error);
+    ::close(descriptor);
+    return usable;
+}
+
 fs::path absolute(const std::string& path) {
     std::error_code failure;
     fs::path result = fs::absolute(path, failure);
@@ -166,19 +190,12 @@ bool prepareHistoryFile(const std::string& path, FolderCreation folders, std::st
         (!safeToCreateIn(folder, error) || !createFolders(folder, error)))
         return false;
     if (!safeFolderChain(folder, error)) return false;
-    // O_NOFOLLOW and O_EXCL: whatever stands at the path is never followed.
-    const int descriptor =
-        ::open(file.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, kOwnerOnlyFile);
-    if (descriptor < 0) {
-        struct stat info {};
-        if (::lstat(file.c_str(), &info) == 0 && !safeFile(file, info, error)) return false;
-        error = describe(file, std::strerror(errno));
-        return false;
+    // A run that made the file between our look and our open: look again, once.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (const std::optional<bool> usable = openChecked(file, error)) return *usable;
     }
-    struct stat info {};
-    const bool usable = ::fstat(descriptor, &info) == 0 && safeFile(file, info, error);
-    ::close(descriptor);
-    return usable;
+    error = describe(file, std::strerror(EEXIST));
+    return false;
 }
 
 bool checkHistoryFile(const std::string& path, bool& missing, std::string& error) {

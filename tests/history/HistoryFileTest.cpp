@@ -2,7 +2,9 @@
 // planting, swapping or reading it when root runs the program.
 #include <gtest/gtest.h>
 #include <pwd.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -11,6 +13,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "history/HistoryFile.h"
 #include "tests/support/ChildProcess.h"
@@ -112,6 +115,29 @@ INSTANTIATE_TEST_SUITE_P(
                                  },
                                  "belongs to another user"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A FIFO or a device node named as the history is refused without being opened
+// at all: opening some devices acts on them. inotify sees every open of the node.
+TEST(HistoryFileTest, SpecialFileAtThePathIsNeverOpened) {
+    ScratchFolder scratch("velmora-history");
+    const std::string fifo = scratch.path("fifo.sqlite");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::vector<std::string> nodes{fifo};
+    const std::string device = scratch.path("null.sqlite");
+    if (runningAsRoot() && ::mknod(device.c_str(), S_IFCHR | 0600, ::makedev(1, 3)) == 0)
+        nodes.push_back(device);
+    for (const std::string& node : nodes) {
+        const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        ASSERT_GE(watch, 0);
+        ASSERT_GE(::inotify_add_watch(watch, node.c_str(), IN_OPEN), 0);
+        std::string error;
+        EXPECT_FALSE(prepareHistoryFile(node, FolderCreation::MustExist, error));
+        EXPECT_NE(error.find("is not a regular file"), std::string::npos) << error;
+        char events[4096];
+        EXPECT_LT(::read(watch, events, sizeof events), 0) << node << " was opened";
+        ::close(watch);
+    }
+}
 
 TEST(HistoryFileTest, DefaultPlaceIsMadeForItsOwnerAlone) {
     ScratchFolder scratch("velmora-history");
