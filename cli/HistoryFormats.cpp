@@ -89,7 +89,9 @@ std::string historyCsv(const std::vector<HistoryRecord>& runs) {
         csv += std::to_string(run.id);
         for (const Field& field : kFields) {
             csv += ',';  // not "," + field: GCC 12 at -O3 wrongly warns (-Wrestrict) on that
-            csv += csvField(run.*field.second);
+            // Control characters from an image's strings (ESC, BEL) would act on
+            // the terminal or tool that shows the file; they go as in the table.
+            csv += csvField(text::printable(run.*field.second));
         }
         csv += "\r\n";
     }

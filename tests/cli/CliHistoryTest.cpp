@@ -108,5 +108,21 @@ TEST_F(CliHistoryTest, ImageTextsCannotBecomeSpreadsheetFormulas) {
     EXPECT_NE(records[1].find(",'=1+2,"), std::string::npos) << records[1];
 }
 
+// A serial that clears the screen and rings the bell reaches no terminal or
+// viewer through any of the three listings.
+TEST_F(CliHistoryTest, ControlCharactersOfAnImageNeverReachTheListing) {
+    const std::string crafted = path("crafted.bin");
+    ASSERT_EQ(runCli({"image", "edit", kSampleImage, "-o", crafted, "--serial", "A\x1b[2J\x07B"}).exitStatus,
+              0);
+    ASSERT_EQ(recorded("flash-code", {"update", crafted}).exitStatus, 0);
+    for (const std::vector<std::string>& format : {std::vector<std::string>{}, {"--csv"}}) {
+        const std::string out = listed(format).out;
+        EXPECT_EQ(out.find('\x1b'), std::string::npos) << out;
+        EXPECT_EQ(out.find('\x07'), std::string::npos) << out;
+    }
+    const std::string json = runCli({"--json", "--history", history_, "history"}).out;
+    EXPECT_EQ(json.find('\x1b'), std::string::npos) << json;
+}
+
 }  // namespace
 }  // namespace velmora::testing
