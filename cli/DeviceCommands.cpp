@@ -322,14 +322,11 @@ ExitStatus runUpdate(const CommandContext& command) {
         return command.fail(ExitStatus::BadUsage, error);
     }
     const std::string& path = own.arguments[0];
-    if (!loadImageFile(path, command.buffers.easyUpdate, error, ImageUse::Flash)) {
-        return command.fail(ExitStatus::BadUsage, error);
-    }
     auto session = openSession(command, error);
     if (!session) return command.fail(ExitStatus::BadUsage, error);
-    if (!imageIdsAllowed(path, command.buffers.easyUpdate, session->config().table, allowNewIds, error)) {
-        return command.fail(ExitStatus::BadUsage, error);
-    }
+    ImageAdmission admission = admitImage(path, session->config().table, ImageUse::Update, allowNewIds);
+    if (!admission.admitted()) return command.fail(ExitStatus::BadUsage, refusalLine(admission));
+    command.buffers.easyUpdate = std::move(admission.image);
     const FirmwareBuffer& image = command.buffers.easyUpdate;
     return runSelected(command, *session, selection, [&image, &path](const WorkflowContext& context) {
         return updateFunc(context, image, path);
@@ -344,9 +341,10 @@ ExitStatus runScalar(const CommandContext& command) {
     auto session = openSession(command, error);
     if (!session) return command.fail(ExitStatus::BadUsage, error);
     const ScalarSettings settings{session->resourcePath(), session->config().fwbinPath};
-    if (!settings.fwbinPath.empty() &&
-        !scalarImageAllowed(scalarImagePath(settings), session->config().table, allowNewIds, error)) {
-        return command.fail(ExitStatus::BadUsage, error);
+    if (!settings.fwbinPath.empty()) {
+        const ImageAdmission admission =
+            admitImage(scalarImagePath(settings), session->config().table, ImageUse::Scalar, allowNewIds);
+        if (!admission.admitted()) return command.fail(ExitStatus::BadUsage, refusalLine(admission));
     }
     TerminalReporter reporter(command.streams);
     beginWorkflow(reporter);
