@@ -29,16 +29,8 @@ std::string missingArgument(const std::string& command, const std::string& what)
     return command + ": missing " + what;
 }
 
-std::string unknownScenario(const std::string& scenario) {
-    return "--simulate: unknown scenario '" + scenario + "' (see --help)";
-}
-
 std::string cannotRead(const std::string& path, const std::string& reason) {
     return formatText(messages::kCannotReadFormat, path.c_str(), reason.c_str());
-}
-
-std::string unusableConfig(const std::string& path, const std::string& reason) {
-    return "--config: cannot use '" + path + "': " + reason;
 }
 
 std::string cannotWrite(const std::string& path, const std::string& reason) {

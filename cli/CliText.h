@@ -117,10 +117,7 @@ std::string unknownCommand(const std::string& command);
 std::string unknownOption(const std::string& command, const std::string& option);
 std::string unexpectedArgument(const std::string& command, const std::string& argument);
 std::string missingArgument(const std::string& command, const std::string& what);
-std::string unknownScenario(const std::string& scenario);
 std::string cannotRead(const std::string& path, const std::string& reason);
-std::string unusableConfig(const std::string& path, const std::string& reason);
-inline constexpr const char* kConfigWithoutHub = "it defines no supported hub (VID_nn, SSPID_nn, HSPID_nn)";
 std::string cannotWrite(const std::string& path, const std::string& reason);
 // After the core's refusal of an image whose IDs the configuration does not list.
 inline constexpr const char* kAllowNewIdsHint = " (--allow-new-ids writes it anyway)";

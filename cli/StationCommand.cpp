@@ -85,7 +85,7 @@ ExitStatus runStation(const CommandContext& command) {
     // The update's rules, before the first unit: an image the flash cannot hold or
     // whose IDs the configuration does not list never reaches a hub.
     ImageAdmission admission =
-        admitImage(request.imagePath, session->config().table, ImageUse::Update, request.allowNewIds);
+        session->environment().admitImage(request.imagePath, ImageUse::Update, request.allowNewIds);
     if (!admission.admitted()) return command.fail(ExitStatus::BadUsage, refusalLine(admission));
     FirmwareBuffer& image = command.buffers.easyUpdate;
     image = std::move(admission.image);
