@@ -13,6 +13,7 @@
 #include "cli/ImageCommands.h"
 #include "cli/StationCommand.h"
 #include "device/simulated/SimulationScenarios.h"
+#include "environment/EnvironmentMessages.h"
 #include "workflows/TextFormat.h"
 
 namespace velmora::cli {
@@ -70,7 +71,7 @@ ExitStatus run(const CliOptions& options, TerminalStreams streams, FirmwareBuffe
         return command.fail(ExitStatus::BadUsage, text::jsonNotSupported(name));
     }
     if (options.simulate && !options.scenario.empty() && !sim::isSimulationScenario(options.scenario)) {
-        return command.fail(ExitStatus::BadUsage, text::unknownScenario(options.scenario));
+        return command.fail(ExitStatus::BadUsage, messages::unknownScenario(options.scenario));
     }
     command.arguments.assign(options.words.begin() + 1, options.words.end());
     return entry->second.run(command);

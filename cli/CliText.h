@@ -117,17 +117,10 @@ std::string unknownCommand(const std::string& command);
 std::string unknownOption(const std::string& command, const std::string& option);
 std::string unexpectedArgument(const std::string& command, const std::string& argument);
 std::string missingArgument(const std::string& command, const std::string& what);
-std::string unknownScenario(const std::string& scenario);
 std::string cannotRead(const std::string& path, const std::string& reason);
-std::string unusableConfig(const std::string& path, const std::string& reason);
-inline constexpr const char* kConfigWithoutHub = "it defines no supported hub (VID_nn, SSPID_nn, HSPID_nn)";
 std::string cannotWrite(const std::string& path, const std::string& reason);
-std::string emptyFile(const std::string& path);
-std::string shortImage(const std::string& path, long long size);
-std::string noConfigurationBlock(const std::string& path);
-std::string imageFileTooLarge(const std::string& path, long long size, long long largest);
-std::string unlistedImageIds(const std::string& path, std::uint16_t vid, std::uint16_t sspid,
-                             std::uint16_t hspid);
+// After the core's refusal of an image whose IDs the configuration does not list.
+inline constexpr const char* kAllowNewIdsHint = " (--allow-new-ids writes it anyway)";
 std::string jsonNotSupported(const std::string& command);
 std::string badSince(const std::string& value);
 std::string badStationCount(const std::string& value);

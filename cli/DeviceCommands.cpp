@@ -264,7 +264,7 @@ ExitStatus runSelected(const CommandContext& command, HubSession& session, const
         beginWorkflow(reporter);
         return workflowOutcome(command, session, workflow(workflowContext(reporter, session)));
     }
-    std::vector<std::string> ports = selectedPorts(session, selection);
+    std::vector<std::string> ports = session.environment().portsFor(selection);
     if (!selection.chosen() && ports.size() > 1) ports.resize(1);  // --json alone: the hub the run would take
     if (ports.empty()) return noHubAttached(command);
     if (ports.size() == 1 && !command.options.json) {
@@ -322,14 +322,11 @@ ExitStatus runUpdate(const CommandContext& command) {
         return command.fail(ExitStatus::BadUsage, error);
     }
     const std::string& path = own.arguments[0];
-    if (!loadImageFile(path, command.buffers.easyUpdate, error, ImageUse::Flash)) {
-        return command.fail(ExitStatus::BadUsage, error);
-    }
     auto session = openSession(command, error);
     if (!session) return command.fail(ExitStatus::BadUsage, error);
-    if (!imageIdsAllowed(path, command.buffers.easyUpdate, session->config().table, allowNewIds, error)) {
-        return command.fail(ExitStatus::BadUsage, error);
-    }
+    ImageAdmission admission = session->environment().admitImage(path, ImageUse::Update, allowNewIds);
+    if (!admission.admitted()) return command.fail(ExitStatus::BadUsage, refusalLine(admission));
+    command.buffers.easyUpdate = std::move(admission.image);
     const FirmwareBuffer& image = command.buffers.easyUpdate;
     return runSelected(command, *session, selection, [&image, &path](const WorkflowContext& context) {
         return updateFunc(context, image, path);
@@ -344,9 +341,10 @@ ExitStatus runScalar(const CommandContext& command) {
     auto session = openSession(command, error);
     if (!session) return command.fail(ExitStatus::BadUsage, error);
     const ScalarSettings settings{session->resourcePath(), session->config().fwbinPath};
-    if (!settings.fwbinPath.empty() &&
-        !scalarImageAllowed(scalarImagePath(settings), session->config().table, allowNewIds, error)) {
-        return command.fail(ExitStatus::BadUsage, error);
+    if (!settings.fwbinPath.empty()) {
+        const ImageAdmission admission =
+            session->environment().admitImage(scalarImagePath(settings), ImageUse::Scalar, allowNewIds);
+        if (!admission.admitted()) return command.fail(ExitStatus::BadUsage, refusalLine(admission));
     }
     TerminalReporter reporter(command.streams);
     beginWorkflow(reporter);
@@ -376,9 +374,7 @@ ExitStatus runRead(const CommandContext& command) {
     std::unique_ptr<HubConnection> pinned;
     if (!selection.ports.empty()) {
         pinned = session->connectionTo(selection.ports.front());
-    } else if (const std::size_t attached =
-                   supportedHubPorts(session->platform(), session->config().table).size();
-               attached > 1) {
+    } else if (const std::size_t attached = session->environment().supportedPorts().size(); attached > 1) {
         return command.fail(ExitStatus::BadUsage, text::readTakesOneHub(attached));
     }
     HubConnection& connection = pinned ? *pinned : session->connection();

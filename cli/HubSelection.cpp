@@ -77,11 +77,6 @@ bool takeHubSelection(std::vector<std::string>& arguments, const std::string& co
     return error.empty();
 }
 
-std::vector<std::string> selectedPorts(HubSession& session, const HubSelection& selection) {
-    if (!selection.all) return selection.ports;
-    return supportedHubPorts(session.platform(), session.config().table);
-}
-
 ExitStatus runOnSeveralHubs(const CommandContext& command, HubSession& session,
                             const std::vector<std::string>& ports, const HubWorkflow& workflow) {
     const bool json = command.options.json;

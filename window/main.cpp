@@ -56,9 +56,9 @@ int main(int argc, char* argv[]) {
         QStandardPaths::writableLocation(QStandardPaths::DesktopLocation).toStdString();
     environment.quit = [](int status) { QCoreApplication::exit(status); };
 
-    std::unique_ptr<AppDelegate> window = launchVelmora(*session, environment);
+    std::unique_ptr<AppDelegate> window = launchVelmora(*session, environment, &error);
     if (!window) {
-        std::cerr << kProgramName << ": the simulated hub could not be set up\n";
+        std::cerr << kProgramName << ": " << error << '\n';
         return kBadUsageExit;
     }
     window->show();

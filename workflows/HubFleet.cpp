@@ -4,6 +4,7 @@
 
 #include "app/SupportedDeviceTable.h"
 #include "device/VendorCommands.h"
+#include "device/WorkerGroup.h"
 
 namespace velmora {
 namespace {
@@ -53,7 +54,9 @@ std::vector<HubRunResult> runOnHubs(const HubFleet& fleet, const std::vector<std
             results[index] = runOnHub(fleet, ports[index], reporter, workflow);
         });
     }
-    runAsWorkers(fleet.clock, tasks);
+    WorkerGroup workers(fleet.clock);
+    workers.start(tasks);
+    workers.join();
     return results;
 }
 

@@ -59,19 +59,6 @@ std::string versionText(const std::optional<std::uint16_t>& version) {
     return version ? formatText("%04x", *version) : std::string("rom");
 }
 
-// The station's own thread counts as a worker of the clock while it runs, so that
-// virtual time moves only when it and every unit run sleep.
-class WorkerMembership {
-public:
-    explicit WorkerMembership(Clock& clock) : clock_(clock) { clock_.enterWorker(); }
-    ~WorkerMembership() { clock_.leaveWorker(); }
-    WorkerMembership(const WorkerMembership&) = delete;
-    WorkerMembership& operator=(const WorkerMembership&) = delete;
-
-private:
-    Clock& clock_;
-};
-
 }  // namespace
 
 Station::Station(StationContext context, const FirmwareBuffer& image, std::string imagePath,
@@ -86,8 +73,9 @@ Station::~Station() {
 }
 
 StationEnd Station::run(const std::atomic<int>& interrupts) {
-    context_.clock.addWorkers(1);
-    WorkerMembership membership(context_.clock);
+    // The station's own thread counts as a worker of the clock while it runs, so
+    // that virtual time moves only when it and every unit run sleep.
+    const WorkerGroup::Membership membership(context_.clock);
     show(messages::kStationWaiting);
     while (true) {
         if (!takeInterrupts(interrupts)) return StationEnd::Abandoned;
@@ -116,12 +104,7 @@ bool Station::takeInterrupts(const std::atomic<int>& interrupts) {
 }
 
 void Station::startUnit(const std::string& port) {
-    std::lock_guard lock(workersMutex_);
-    context_.clock.addWorkers(1);
-    workers_.emplace_back([this, port] {
-        WorkerMembership membership(context_.clock);
-        runUnit(port);
-    });
+    workers_.start([this, port] { runUnit(port); });
 }
 
 void Station::runUnit(const std::string& port) {
@@ -153,14 +136,7 @@ void Station::runUnit(const std::string& port) {
 }
 
 void Station::waitForUnits() {
-    std::vector<std::thread> workers;
-    {
-        std::lock_guard lock(workersMutex_);
-        workers.swap(workers_);
-    }
-    for (std::thread& worker : workers) {
-        if (worker.joinable()) worker.join();
-    }
+    workers_.join();
 }
 
 void Station::show(const std::string& line) {

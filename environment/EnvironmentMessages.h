@@ -1,0 +1,15 @@
+#pragma once
+// What the environment says when it cannot be built: the same words from the
+// window and the command line.
+#include <string>
+
+namespace velmora::messages {
+
+// A named configuration that cannot be used: "--config: cannot use 'PATH': REASON".
+std::string unusableConfig(const std::string& path, const std::string& reason);
+inline constexpr const char* kConfigWithoutHub = "it defines no supported hub (VID_nn, SSPID_nn, HSPID_nn)";
+
+// "--simulate: unknown scenario 'NAME' (see --help)".
+std::string unknownScenario(const std::string& scenario);
+
+}  // namespace velmora::messages
