@@ -111,10 +111,6 @@ void AppDelegate::startScalarRunAtLaunch() {
     scalarBox_->MP_UpdateScalar();
 }
 
-const std::vector<editor::DefinitionChoice>& AppDelegate::definitionChoices() const {
-    return detailBox_->definitionChoices();
-}
-
 void AppDelegate::SetButtonStatus(bool enabled) {
     for (QPushButton* button : buttonSet_) button->setEnabled(enabled);
 }

@@ -15,7 +15,6 @@
 #include <vector>
 
 #include "detection/HubDetection.h"
-#include "editor/DefinitionChoices.h"
 #include "window/BoxServices.h"
 #include "window/WindowEnvironment.h"
 #include "window/WorkerThreads.h"
@@ -74,7 +73,6 @@ public:
     WorkerThreads& workers() { return workers_; }
     // Whether a driver load may need a restart: set by the launch sequence.
     bool needSignDriver = false;
-    const std::vector<editor::DefinitionChoice>& definitionChoices() const;
 
     // The boxes, each holding its own controls; built by MyLayoutUI.
     HelpBox& helpBox() { return *helpBox_; }

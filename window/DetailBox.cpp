@@ -48,13 +48,15 @@ DetailBox::DetailBox(QGroupBox& frame, const BoxServices& services) : box(&frame
     buildPropertyTable(area);
 
     // Only now that the first items are selected: building reports no change.
-    QObject::connect(cbPages, &QComboBox::currentIndexChanged, box, [this] { PageNameCombBox_SelectedChanged(); });
-    QObject::connect(cbICType, &QComboBox::currentIndexChanged, box, [this] { ICTypeCombBox_SelectedChanged(); });
+    QObject::connect(cbPages, &QComboBox::currentIndexChanged, box,
+                     [this] { PageNameCombBox_SelectedChanged(); });
+    QObject::connect(cbICType, &QComboBox::currentIndexChanged, box,
+                     [this] { ICTypeCombBox_SelectedChanged(); });
 }
 
 void DetailBox::buildPropertyTable(QWidget* area) {
-    tbViewController =
-        new TableViewController(services_.session.console(), services_.session.buffers().flashPage, &services_.window);
+    tbViewController = new TableViewController(services_.session.console(),
+                                               services_.session.buffers().flashPage, &services_.window);
     tableView_Detail = new QTableView;
     tableView_Detail->setModel(tbViewController);
     tableView_Detail->setFrameShape(QFrame::NoFrame);
@@ -76,16 +78,19 @@ void DetailBox::buildPropertyTable(QWidget* area) {
 void DetailBox::connectPropertyTable() {
     // A selected row shows its address, description and options; a cleared
     // selection (a new page, a reload) leaves the text as it is.
-    QObject::connect(tableView_Detail->selectionModel(), &QItemSelectionModel::currentRowChanged, box,
-                     [this](const QModelIndex& current) {
-                         if (!current.isValid()) return;
-                         txtViewDesc_Detail->setPlainText(QString::fromStdString(
-                             tbViewController->model().descriptionText(static_cast<std::size_t>(current.row()))));
-                     });
+    QObject::connect(
+        tableView_Detail->selectionModel(), &QItemSelectionModel::currentRowChanged, box,
+        [this](const QModelIndex& current) {
+            if (!current.isValid()) return;
+            txtViewDesc_Detail->setPlainText(QString::fromStdString(
+                tbViewController->model().descriptionText(static_cast<std::size_t>(current.row()))));
+        });
     QObject::connect(tableView_Detail, &QAbstractItemView::clicked, box, [this](const QModelIndex& index) {
         if (index.column() == kCurValueColumnIndex) tableView_Detail->edit(index);
     });
-    tbViewController->onOptionChosen = [this](const editor::OptionResult& result) { optionChosen_Detail(result); };
+    tbViewController->onOptionChosen = [this](const editor::OptionResult& result) {
+        optionChosen_Detail(result);
+    };
 }
 
 void DetailBox::fillDefinitionList() {
@@ -159,7 +164,8 @@ void DetailBox::ShowBinary(std::uint32_t offsetBegin, std::uint32_t offsetEnd) {
     cursor.setCharFormat(black);
     // The changed bytes in red, scrolled into view.
     cursor.setPosition(static_cast<int>(view->highlightStart));
-    cursor.setPosition(static_cast<int>(view->highlightStart + view->highlightLength), QTextCursor::KeepAnchor);
+    cursor.setPosition(static_cast<int>(view->highlightStart + view->highlightLength),
+                       QTextCursor::KeepAnchor);
     QTextCharFormat red;
     red.setForeground(Qt::red);
     cursor.setCharFormat(red);

@@ -47,8 +47,6 @@ public:
     // Told each time a page was shown (the flash box refills its fields).
     std::function<void()> pageShown;
 
-    const std::vector<editor::DefinitionChoice>& definitionChoices() const { return definitionChoices_; }
-
     QGroupBox* box;
     QComboBox* cbPages = nullptr;
     QComboBox* cbICType = nullptr;
