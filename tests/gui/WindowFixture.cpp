@@ -107,28 +107,32 @@ bool WindowFixture::consoleHas(const std::string& line) const {
 }
 
 QString WindowFixture::paneText() const {
-    return window_->nstfUpdateInfo_UpdateFW->toPlainText();
+    return window_->updateBox().nstfUpdateInfo_UpdateFW->toPlainText();
 }
 
 QColor WindowFixture::paneColour() const {
-    return window_->nstfUpdateInfo_UpdateFW->palette().color(QPalette::Active, QPalette::Text);
+    return window_->updateBox().nstfUpdateInfo_UpdateFW->palette().color(QPalette::Active, QPalette::Text);
 }
 
 QString WindowFixture::hubInfoText() const {
-    return window_->nstfHubInfo_UpdateFW->toPlainText();
+    return window_->updateBox().nstfHubInfo_UpdateFW->toPlainText();
 }
 
 QColor WindowFixture::hubInfoColour() const {
-    return window_->nstfHubInfo_UpdateFW->palette().color(QPalette::Active, QPalette::Text);
+    return window_->updateBox().nstfHubInfo_UpdateFW->palette().color(QPalette::Active, QPalette::Text);
 }
 
 namespace {
 
 std::vector<QPushButton*> buttonSet(window::AppDelegate& window) {
-    return {window.nsbtnSelect_Scalar,   window.btnLoad_FwFlash,         window.btnSave_FwFlash,
-            window.btnSelect_EasyUpdate, window.nsbtnLoadDriver_HelpBox, window.nsbtnUnloadDriver_HelpBox,
-            window.btnRead_FwFlash,      window.btnErase_FwFlash,        window.btnUpdate_EasyUpdate,
-            window.nsbtnUpdate_Scalar};
+    window::HelpBox& help = window.helpBox();
+    window::ScalarBox& scalar = window.scalarBox();
+    window::EasyUpdateBox& easyUpdate = window.easyUpdateBox();
+    window::FlashBox& flash = window.flashBox();
+    return {scalar.nsbtnSelect_Scalar,       flash.btnLoad_FwFlash,        flash.btnSave_FwFlash,
+            easyUpdate.btnSelect_EasyUpdate, help.nsbtnLoadDriver_HelpBox, help.nsbtnUnloadDriver_HelpBox,
+            flash.btnRead_FwFlash,           flash.btnErase_FwFlash,       easyUpdate.btnUpdate_EasyUpdate,
+            scalar.nsbtnUpdate_Scalar};
 }
 
 }  // namespace

@@ -18,6 +18,12 @@
 #include "device/simulated/SimulatedHub.h"
 #include "tests/support/ScratchFolder.h"
 #include "window/AppDelegate.h"
+#include "window/DetailBox.h"
+#include "window/EasyUpdateBox.h"
+#include "window/FlashBox.h"
+#include "window/HelpBox.h"
+#include "window/ScalarBox.h"
+#include "window/UpdateBox.h"
 #include "window/WindowEnvironment.h"
 #include "window/WindowSession.h"
 
