@@ -3,6 +3,7 @@
 #include <array>
 #include <utility>
 
+#include "app/TextAppend.h"
 #include "cli/CliText.h"
 #include "cli/JsonText.h"
 
@@ -83,14 +84,11 @@ std::string historyTable(const std::vector<HistoryRecord>& runs) {
 
 std::string historyCsv(const std::vector<HistoryRecord>& runs) {
     std::string csv = "id";
-    for (const Field& field : kFields) csv += std::string(",") + field.first;
+    for (const Field& field : kFields) appendText(csv, {",", field.first});
     csv += "\r\n";
     for (const HistoryRecord& run : runs) {
         csv += std::to_string(run.id);
-        for (const Field& field : kFields) {
-            csv += ',';  // not "," + field: GCC 12 at -O3 wrongly warns (-Wrestrict) on that
-            csv += csvField(run.*field.second);
-        }
+        for (const Field& field : kFields) appendText(csv, {",", csvField(run.*field.second)});
         csv += "\r\n";
     }
     return csv;
