@@ -52,7 +52,8 @@ std::string indented(const std::string& lines) {
 }
 
 std::string usage() {
-    return formatText(text::kUsage, indented(sim::simulationScenarioHelp()).c_str());
+    return formatText(text::kUsage, indented(sim::simulationScenarioHelp()).c_str(),
+                      exitStatusHelp().c_str());
 }
 
 ExitStatus run(const CliOptions& options, TerminalStreams streams, FirmwareBuffers& buffers) {

@@ -99,7 +99,7 @@ Options:
 Output files are replaced whole; a symbolic link, FIFO or device at the path is refused,
 and a new file never takes setuid bits or another user's permissions.
 
-Exit status: 0 success, 1 the hub operation failed, 2 bad usage or unusable input.
+%s
 
 Example:
   velmora-cli --simulate update resources/images/sample-update.bin
@@ -164,7 +164,6 @@ std::string fleetRestarting(double seconds);
 std::string summaryHeader(std::size_t portWidth);
 std::string summaryRow(std::size_t portWidth, const std::string& port, bool succeeded,
                        const std::string& before, const std::string& after, double seconds);
-inline constexpr const char* kNoVersion = "----";
 
 // The labels of the flash page's fields, as the window shows them.
 inline constexpr const char* kVidLabel = "VID";

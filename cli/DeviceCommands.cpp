@@ -1,7 +1,6 @@
 #include "cli/DeviceCommands.h"
 
 #include <algorithm>
-#include <array>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -109,33 +108,26 @@ void printHubInfo(const CommandContext& command, const HubInfo& info) {
 
 struct ListedHub {
     UsbDeviceInfo device;
-    bool answered = false;
-    bool flashCode = false;
-    std::uint16_t version = 0;
+    std::optional<HubStatus> status;  // none: the hub did not answer
 };
 
 ListedHub describeHub(HubSession& session, const UsbDeviceInfo& device) {
-    ListedHub hub{device};
+    ListedHub hub{device, std::nullopt};
     std::unique_ptr<HubConnection> connection = session.connectionTo(device.portPath);
-    std::array<std::uint8_t, vendor::kStatusBlockLength> status{};
-    if (connection->openHub() &&
-        VC_ReadStatus(status.data(), vendor::kStatusBlockLength, *connection) == kIOReturnSuccess) {
-        hub.answered = true;
-        hub.flashCode = (status[vendor::kStatusFlags] & vendor::kStatusFlashCodeFlag) != 0;
-        hub.version = static_cast<std::uint16_t>(status[vendor::kStatusVersionHigh] << 8 |
-                                                 status[vendor::kStatusVersionLow]);
-    }
+    if (connection->openHub()) hub.status = VC_ReadHubStatus(*connection);
     connection->closeHub();
     return hub;
 }
 
 std::string runCodeName(const ListedHub& hub) {
-    if (!hub.answered) return "unknown";
-    return hub.flashCode ? "flash" : "rom";
+    if (!hub.status) return "unknown";
+    return hub.status->flashCode ? "flash" : "rom";
 }
 
+// The list shows the version field in either code: next to the code's name, the
+// ROM's version is not taken for a firmware's.
 std::string versionText(const ListedHub& hub) {
-    return hub.answered ? formatText("%04x", hub.version) : "----";
+    return hub.status ? hubVersionText(hub.status->firmwareVersion) : kUnreadVersionText;
 }
 
 void printHubs(const CommandContext& command, const std::vector<ListedHub>& hubs) {
@@ -154,7 +146,7 @@ void printHubs(const CommandContext& command, const std::vector<ListedHub>& hubs
             << ", \"vid\": " << jsonString(formatText("%04X", hub.device.vendorId))
             << ", \"pid\": " << jsonString(formatText("%04X", hub.device.productId))
             << ", \"code\": " << jsonString(runCodeName(hub))
-            << ", \"version\": " << (hub.answered ? jsonString(versionText(hub)) : "null") << '}';
+            << ", \"version\": " << (hub.status ? jsonString(versionText(hub)) : "null") << '}';
     }
     out << "]\n";
 }

@@ -12,12 +12,9 @@
 namespace velmora::cli {
 namespace {
 
-std::string versionText(const std::optional<std::uint16_t>& version) {
-    return version ? formatText("%04X", *version) : text::kNoVersion;
-}
-
-std::string versionJson(const std::optional<std::uint16_t>& version) {
-    return version ? jsonString(formatText("%04X", *version)) : "null";
+// null when the hub did not answer; in ROM code "rom", as in the table.
+std::string versionJson(const std::optional<HubStatus>& status) {
+    return status ? jsonString(runningVersionText(status)) : "null";
 }
 
 double secondsOf(Milliseconds duration) {
@@ -29,8 +26,9 @@ void printSummary(std::ostream& out, const std::vector<HubRunResult>& results) {
     for (const HubRunResult& result : results) width = std::max(width, result.portPath.size());
     out << text::summaryHeader(width);
     for (const HubRunResult& result : results) {
-        out << text::summaryRow(width, result.portPath, result.succeeded, versionText(result.versionBefore),
-                                versionText(result.versionAfter), secondsOf(result.duration));
+        out << text::summaryRow(width, result.portPath, result.succeeded,
+                                runningVersionText(result.statusBefore),
+                                runningVersionText(result.statusAfter), secondsOf(result.duration));
     }
 }
 
@@ -41,8 +39,8 @@ void printJson(std::ostream& out, const std::vector<HubRunResult>& results,
         const HubRunResult& result = results[index];
         out << (index == 0 ? "" : ", ") << "{\"port\": " << jsonString(result.portPath)
             << ", \"result\": " << (result.succeeded ? "\"success\"" : "\"failed\"")
-            << ", \"versionBefore\": " << versionJson(result.versionBefore)
-            << ", \"versionAfter\": " << versionJson(result.versionAfter)
+            << ", \"versionBefore\": " << versionJson(result.statusBefore)
+            << ", \"versionAfter\": " << versionJson(result.statusAfter)
             << ", \"seconds\": " << formatText("%.1f", secondsOf(result.duration)) << ", \"lines\": [";
         const std::vector<std::string>& lines = reporters[index]->lines();
         for (std::size_t line = 0; line < lines.size(); ++line)

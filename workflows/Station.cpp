@@ -1,7 +1,6 @@
 #include "workflows/Station.h"
 
 #include <algorithm>
-#include <array>
 #include <chrono>
 #include <optional>
 
@@ -42,21 +41,12 @@ std::string joined(const std::vector<std::string>& ports) {
     return text;
 }
 
-std::optional<std::uint16_t> runningVersion(HubConnection& connection) {
-    std::optional<std::uint16_t> version;
-    std::array<std::uint8_t, vendor::kStatusBlockLength> status{};
-    if (connection.openHub() &&
-        VC_ReadStatus(status.data(), vendor::kStatusBlockLength, connection) == kIOReturnSuccess &&
-        (status[vendor::kStatusFlags] & vendor::kStatusFlashCodeFlag) != 0) {
-        version = static_cast<std::uint16_t>(status[vendor::kStatusVersionHigh] << 8 |
-                                             status[vendor::kStatusVersionLow]);
-    }
+// The hub's status, read over a short open of its own.
+std::optional<HubStatus> unitStatus(HubConnection& connection) {
+    std::optional<HubStatus> status;
+    if (connection.openHub()) status = VC_ReadHubStatus(connection);
     connection.closeHub();
-    return version;
-}
-
-std::string versionText(const std::optional<std::uint16_t>& version) {
-    return version ? formatText("%04x", *version) : std::string("rom");
+    return status;
 }
 
 }  // namespace
@@ -112,21 +102,22 @@ void Station::runUnit(const std::string& port) {
     std::unique_ptr<HubConnection> connection = context_.connect(port);
     UnitReporter reporter;
     bool succeeded = false;
-    std::optional<std::uint16_t> versionBefore;
-    std::optional<std::uint16_t> versionAfter;
+    std::optional<HubStatus> statusBefore;
+    std::optional<HubStatus> statusAfter;
     {
         PortHold hold(*connection);
-        versionBefore = runningVersion(*connection);
+        statusBefore = unitStatus(*connection);
         const WorkflowContext context{reporter, *connection, nullptr, context_.console, context_.observer};
         succeeded = updateFuncAs(context, image_, imagePath_, "station", imagePath_);
-        if (succeeded) versionAfter = runningVersion(*connection);
+        if (succeeded) statusAfter = unitStatus(*connection);
     }
     const bool present = connection->isHubPresent();
-    const UnitVerdict verdict = units_.finish(port, succeeded, versionAfter, present);
+    const UnitVerdict verdict = units_.finish(port, succeeded, statusAfter, present);
     const double seconds = std::chrono::duration<double>(context_.clock.now() - start).count();
     if (verdict.passed) {
-        show(formatText(messages::kStationUnitPassedFormat, port.c_str(), versionText(versionBefore).c_str(),
-                        versionText(versionAfter).c_str(), seconds));
+        show(formatText(messages::kStationUnitPassedFormat, port.c_str(),
+                        runningVersionText(statusBefore).c_str(), runningVersionText(statusAfter).c_str(),
+                        seconds));
     } else {
         const std::string why =
             verdict.versionMismatch.empty() ? oneLine(reporter.failure) : verdict.versionMismatch;

@@ -21,6 +21,7 @@
 #include "testbed/TestbedClock.h"
 #include "testbed/UsbfsTestbed.h"
 #include "tests/support/HookClock.h"
+#include "tests/support/ScratchFolder.h"
 
 extern char** environ;
 
@@ -49,8 +50,6 @@ protected:
         hub_ = &bus_.addHub(config);
         hub_->loadFlashImage(sampleImage());
 
-        folder_ = std::filesystem::temp_directory_path() / ("velmora-usbfs-" + std::to_string(getpid()));
-        std::filesystem::create_directories(folder_);
         std::ofstream(folder_ / "config.ini") << "[Support Vid Pid]\nVID_00 = 0x2FE3\nSSPID_00 = 0x0611\n"
                                                  "HSPID_00 = 0x0610\n";
         testbed_ = std::make_unique<UsbfsTestbed>(bus_);
@@ -59,7 +58,6 @@ protected:
     void TearDown() override {
         testbedClock_.reset();
         testbed_.reset();
-        std::filesystem::remove_all(folder_);
     }
 
     // Runs velmora-cli with the test's config.ini; returns its exit status.
@@ -135,7 +133,8 @@ protected:
     sim::SimulatedBus bus_{virtualClock_};
     std::unique_ptr<TestbedClock> testbedClock_;
     sim::SimulatedHub* hub_ = nullptr;
-    std::filesystem::path folder_;
+    velmora::testing::ScratchFolder scratch_{"velmora-usbfs"};
+    std::filesystem::path folder_ = scratch_.path();
     std::unique_ptr<UsbfsTestbed> testbed_;
     std::string output_;
 };
