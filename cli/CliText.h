@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace velmora::cli::text {
 
@@ -155,7 +156,9 @@ std::string openFailed(unsigned status);
 inline constexpr const char* kPortOption = "--port";
 inline constexpr const char* kAllOption = "--all";
 std::string allWithPorts(const std::string& command);
-std::string readTakesOneHub(std::size_t attached);
+// A command that takes one hub, run with several attached and none named: which
+// one must be said, since the bus's order is no choice of the user's.
+std::string takesOneHub(const std::string& command, const std::vector<std::string>& ports, bool allowAll);
 std::string readTakesOnePort();
 // Where a hub stands, on the shared terminal line: "45%", "restarting 1.2 s".
 std::string fleetProgress(double percent);
