@@ -70,6 +70,7 @@ struct WindowSetup {
     int scalarMode = 0;
     std::string fwBin;
     bool signaturesEnforced = false;  // a fake /sys saying Secure Boot is on
+    bool listsNoHub = false;          // config.ini without its [Support Vid Pid] entries
 
     WindowSetup& withScenario(std::string name) {
         scenario = std::move(name);
@@ -81,6 +82,10 @@ struct WindowSetup {
     }
     WindowSetup& withFwBin(std::string name) {
         fwBin = std::move(name);
+        return *this;
+    }
+    WindowSetup& withNoHubListed() {
+        listsNoHub = true;
         return *this;
     }
     WindowSetup& withSignaturesEnforced() {
@@ -100,6 +105,8 @@ protected:
 
     window::AppDelegate& window() { return *window_; }
     sim::SimulatedHub& hub();
+    // Every hub of the scenario, in the bus's order.
+    std::vector<sim::SimulatedHub*> hubs();
     const std::filesystem::path& folder() const { return scratch_.path(); }
     std::string resourcePath() const { return (folder_ / "resources").string(); }
     std::string sampleImagePath() const;
