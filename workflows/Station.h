@@ -66,6 +66,7 @@ private:
     StationUnits units_;
     int interruptsSeen_ = 0;
     std::mutex showMutex_;
+    std::mutex verdictMutex_;  // a unit's verdict line before any tally that counts it
     WorkerGroup workers_{context_.clock};
 };
 

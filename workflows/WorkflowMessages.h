@@ -4,6 +4,8 @@
 // matches on the pane text sees the same words from either front end.
 #include <chrono>
 
+#include "device/HubConnection.h"
+
 namespace velmora::messages {
 
 // Easy update and scalar update.
@@ -41,11 +43,13 @@ inline constexpr const char* kNoConfigurationBlockFormat =
 inline constexpr const char* kUnlistedImageIdsFormat =
     "'%s' gives the hub the IDs %04X:%04X and %04X:%04X, which the configuration does not list: the hub "
     "would not be found after the update";
+// The window's way on, after kUnlistedImageIdsFormat: it writes no such image.
+inline constexpr const char* kAddIdsToConfig = ".\nTo write it, add these IDs to config.ini first.";
 
 // Another run (this program's or another process's) holds the hub: its lock is
 // taken from the first open of a workflow to its end. Shown in red in place of the
 // step's own failure line; the command line prints it as its error line.
-inline constexpr const char* kHubBusy = "Zelo Hub is busy: another update program is using it\n";
+inline constexpr const char* kHubBusy = kHubBusyText;
 
 // What a run waits for while the hub restarts, with the seconds so far: shown
 // by the command line in place of its progress bar, never in the status pane.
