@@ -35,7 +35,9 @@ debian_sources_lines() {
         grep -E "^deb[[:space:]]+(\[[^]]*\][[:space:]]+)?[^[:space:]]+[[:space:]]+$root_suite(-[a-z]+)?[[:space:]]" || true
 }
 
-# Prints the path of a cached root, making it first when it is missing.
+# Prints the path of a cached root, making it first when it is missing. KEY_TEXT
+# is what the root holds (not where from); a change of the options that is not
+# in it raises root_recipe.
 # Usage: cached_root NAME KEY_TEXT MMDEBSTRAP_OPTION...
 cached_root() {
     local name=$1 key_text=$2; shift 2
@@ -51,7 +53,7 @@ cached_root() {
         echo "no Debian $root_suite entry in /etc/apt/sources.list*" >&2
         return 1
     fi
-    key=$( (echo "$root_recipe $name $*"; echo "$key_text"; cat "$sources"/*) | sha256sum | cut -c1-16)
+    key=$( (echo "$root_recipe $name"; echo "$key_text"; cat "$sources"/*) | sha256sum | cut -c1-16)
     tar=$root_cache/$name-$key.tar
     # One run at a time makes a root or fills the download cache.
     exec 9>"$root_cache/.lock"
