@@ -16,8 +16,8 @@
 #include "device/HubConnection.h"
 #include "device/UsbPlatform.h"
 #include "environment/EnvironmentOptions.h"
+#include "history/RunRecorder.h"
 #include "workflows/ImageChecks.h"
-#include "workflows/RunRecorder.h"
 
 namespace velmora::sim {
 class SimulatedEnvironment;

@@ -2,9 +2,9 @@
 
 #include <memory>
 
+#include "app/TextFormat.h"
 #include "device/VendorCommands.h"
 #include "environment/HubEnvironment.h"
-#include "workflows/TextFormat.h"
 
 namespace velmora {
 namespace {

@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "firmware/FirmwareBuffer.h"
+#include "production/Station.h"
 #include "tests/support/HubRig.h"
 #include "workflows/RunObserver.h"
-#include "workflows/Station.h"
 
 namespace velmora::testing {
 namespace {

@@ -1,15 +1,15 @@
-#include "workflows/Station.h"
+#include "production/Station.h"
 
 #include <algorithm>
 #include <chrono>
 #include <memory>
 #include <optional>
 
+#include "app/TextFormat.h"
 #include "device/VendorCommands.h"
+#include "production/HubFleet.h"
 #include "workflows/EasyUpdate.h"
-#include "workflows/HubFleet.h"
 #include "workflows/RunObserver.h"
-#include "workflows/TextFormat.h"
 #include "workflows/WorkflowMessages.h"
 
 namespace velmora {
