@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <string>
 
 #include "WindowFixture.h"
 #include "device/simulated/HubFaults.h"
@@ -28,19 +29,21 @@ std::vector<std::uint8_t> withIds(std::vector<std::uint8_t> image, std::uint16_t
     return image;
 }
 
-// What a refusal must never send: a reset, an erase, a program or a flash read.
-// (Detection's handshakes and status reads are harmless.)
-bool touchesTheHub(const sim::SimulatedHub& hub) {
-    return std::any_of(hub.requests().begin(), hub.requests().end(), [](const sim::RecordedRequest& request) {
-        switch (sim::classifyRequest(request.setup)) {
+// What a refusal must never send: a reset, an erase, a program or a flash read,
+// named in the order sent. (Detection's handshakes and status reads are harmless.)
+std::string touchingRequests(const sim::SimulatedHub& hub) {
+    std::string names;
+    for (const sim::RecordedRequest& request : hub.requests()) {
+        switch (const sim::RequestKind kind = sim::classifyRequest(request.setup)) {
             case sim::RequestKind::ResetToRomCode:
             case sim::RequestKind::ResetToFlashCode:
             case sim::RequestKind::EraseFlash:
             case sim::RequestKind::WriteFlash:
-            case sim::RequestKind::ReadFlash: return true;
-            default: return false;
+            case sim::RequestKind::ReadFlash: names += std::string(sim::requestKindName(kind)) + " "; break;
+            default: break;
         }
-    });
+    }
+    return names;
 }
 
 const std::string kPaneEnd = "\nWrong firmware file\nUpdate FW Fail\n";
@@ -78,7 +81,7 @@ TEST_F(SafetyRulesTest, AnImageWithUnlistedIdsIsRefusedWithTheIdsAndHowToProceed
               (std::vector<std::string>{reason + ".\nTo write it, add these IDs to config.ini first."}));
     EXPECT_EQ(paneText().toStdString(), reason + kPaneEnd);
     EXPECT_EQ(paneColour(), QColor(Qt::red));
-    EXPECT_FALSE(touchesTheHub(hub()));
+    EXPECT_EQ(touchingRequests(hub()), "");
     EXPECT_TRUE(allButtonsEnabled());
 }
 
@@ -91,7 +94,7 @@ TEST_F(SafetyRulesTest, AnImageLargerThanTheFlashIsRefusedWithItsSize) {
     const std::string reason = file + " is 33024 bytes, larger than the hub's 32768-byte flash";
     EXPECT_EQ(dialogs_.alerts, (std::vector<std::string>{reason}));
     EXPECT_EQ(paneText().toStdString(), reason + kPaneEnd);
-    EXPECT_FALSE(touchesTheHub(hub()));
+    EXPECT_EQ(touchingRequests(hub()), "");
     EXPECT_TRUE(allButtonsEnabled());
 }
 
@@ -104,13 +107,13 @@ TEST_F(SafetyRulesTest, AScalarImageWithUnlistedIdsIsRefusedAtLaunchInThePaneOnl
     EXPECT_TRUE(dialogs_.alerts.empty());
     EXPECT_TRUE(paneText().toStdString().find("IDs 2FE3:0611 and 2FE3:0999") != std::string::npos);
     EXPECT_TRUE(paneText().endsWith(QString::fromStdString(kPaneEnd))) << paneText().toStdString();
-    EXPECT_FALSE(touchesTheHub(hub()));
+    EXPECT_EQ(touchingRequests(hub()), "");
 
     window().scalarBox().nsbtnUpdate_Scalar->click();
     ASSERT_TRUE(waitForWorkflowEnd());
     ASSERT_EQ(dialogs_.alerts.size(), 1u);
     EXPECT_NE(dialogs_.alerts[0].find("add these IDs to config.ini"), std::string::npos);
-    EXPECT_FALSE(touchesTheHub(hub()));
+    EXPECT_EQ(touchingRequests(hub()), "");
 }
 
 // With two hubs the field names each, and every command that works on "the" hub
@@ -133,7 +136,7 @@ TEST_F(SafetyRulesTest, TwoHubsAreListedAndEveryHubCommandIsRefused) {
         button->click();
         ASSERT_TRUE(waitForWorkflowEnd());
         EXPECT_EQ(dialogs_.alerts, (std::vector<std::string>{refusal}));
-        for (sim::SimulatedHub* each : hubs()) EXPECT_FALSE(touchesTheHub(*each));
+        for (sim::SimulatedHub* each : hubs()) EXPECT_EQ(touchingRequests(*each), "");
     }
 }
 
