@@ -11,7 +11,8 @@
 namespace velmora::window {
 
 WorkflowContext BoxServices::workflowContext() const {
-    return WorkflowContext{reporter, session.connection(), &scheduler, nullptr, session.recorder()};
+    return WorkflowContext{reporter, session.connection(), &scheduler,
+                           nullptr,  session.recorder(),   session.backups()};
 }
 
 void BoxServices::alertAfterEdit(const std::string& text, std::function<void()> afterwards) const {

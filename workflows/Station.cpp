@@ -107,7 +107,8 @@ void Station::runUnit(const std::string& port) {
     {
         PortHold hold(*connection);
         statusBefore = unitStatus(*connection);
-        const WorkflowContext context{reporter, *connection, nullptr, context_.console, context_.observer};
+        const WorkflowContext context{reporter,         *connection,       nullptr,
+                                      context_.console, context_.observer, context_.backups};
         succeeded = updateFuncAs(context, image_, imagePath_, "station", imagePath_);
         if (succeeded) statusAfter = unitStatus(*connection);
     }

@@ -10,6 +10,9 @@
 namespace velmora {
 
 class DetectionScheduler;
+namespace history {
+class BackupStore;
+}
 
 class Console;
 class RunObserver;
@@ -20,6 +23,8 @@ struct WorkflowContext {
     DetectionScheduler* scheduler = nullptr;  // none: nothing else uses the connection
     Console* console = nullptr;               // diagnostic lines; none: not kept
     RunObserver* observer = nullptr;          // the run's record (the history); none: not kept
+    // Where the flash is kept before every erase; none: no backup (--no-backup, a replay).
+    history::BackupStore* backups = nullptr;
 };
 
 // The press of a workflow button, before the run is handed to its worker: the
