@@ -84,7 +84,8 @@ void printEntries(const CommandContext& command, const std::vector<history::Back
             const history::BackupEntry& entry = entries[index];
             out << (index == 0 ? "" : ", ") << "{\"time\": " << jsonString(entry.time)
                 << ", \"port\": " << jsonString(entry.port) << ", \"ids\": " << jsonString(entry.hubIds)
-                << ", \"version\": " << jsonString(entry.version) << ", \"serial\": " << jsonString(entry.serial)
+                << ", \"version\": " << jsonString(entry.version)
+                << ", \"serial\": " << jsonString(entry.serial)
                 << ", \"sha256\": " << jsonString(entry.sha256) << ", \"run\": " << jsonString(entry.runId)
                 << ", \"result\": " << jsonString(entry.result) << '}';
         }
@@ -116,7 +117,8 @@ std::optional<ChosenBackup> chooseBackup(const std::string& choice, const std::o
         std::vector<std::string> matches;
         for (const history::BackupEntry& entry : *entries) {
             if (choice == "--last" ? (!port || entry.port == *port) : entry.sha256.rfind(choice, 0) == 0) {
-                if (std::find(matches.begin(), matches.end(), entry.sha256) == matches.end() || choice == "--last")
+                if (std::find(matches.begin(), matches.end(), entry.sha256) == matches.end() ||
+                    choice == "--last")
                     matches.push_back(entry.sha256);
             }
         }
@@ -284,7 +286,8 @@ ExitStatus runRestore(const CommandContext& command) {
         return command.fail(ExitStatus::BadUsage, error);
     const std::optional<ChosenBackup> backup = chooseBackup(last ? "--last" : words[0], port, error);
     if (!backup) return command.fail(ExitStatus::BadUsage, error);
-    const std::string question = "write " + backup->name + " back to the hub" + (port ? " on " + *port : "") + "?";
+    const std::string question =
+        "write " + backup->name + " back to the hub" + (port ? " on " + *port : "") + "?";
     if (!confirmed(command, yes, question, error)) return command.fail(ExitStatus::BadUsage, error);
     auto session = HubSession::open(command.options, command.streams.err, error);
     if (!session) return command.fail(ExitStatus::BadUsage, error);
@@ -293,8 +296,8 @@ ExitStatus runRestore(const CommandContext& command) {
     const FirmwareBuffer image = bufferOf(backup->bytes);
     TerminalReporter reporter(command.streams);
     beginWorkflow(reporter);
-    const bool succeeded =
-        updateFuncAs(contextFor(reporter, *session, connection), image, backup->name, "restore", backup->name);
+    const bool succeeded = updateFuncAs(contextFor(reporter, *session, connection), image, backup->name,
+                                        "restore", backup->name);
     return succeeded ? ExitStatus::Success : ExitStatus::WorkflowFailed;
 }
 
@@ -323,7 +326,8 @@ ExitStatus runRecover(const CommandContext& command) {
         std::string problem;
         const std::optional<history::HistoryRecord> run = runToRecover(command.options, hubPort, problem);
         if (!run) {
-            command.streams.out << hubPort << ": runs its ROM code, but no failed or unfinished run with a backup "
+            command.streams.out << hubPort
+                                << ": runs its ROM code, but no failed or unfinished run with a backup "
                                 << "is recorded on this port: nothing written\n";
             status = ExitStatus::WorkflowFailed;
             continue;
@@ -336,9 +340,11 @@ ExitStatus runRecover(const CommandContext& command) {
         }
         const FirmwareBuffer image = bufferOf(*bytes);
         const std::string version = identityOf(image).version;
-        const std::string time = run->started.size() >= 16 ? run->started.substr(11, 5) + " UTC" : run->started;
-        command.streams.out << hubPort << ": left in ROM code by " << (run->operation == "update" ? "an " : "a ")
-                            << run->operation << " at " << time << " that stopped at " << stepName(run->phases)
+        const std::string time =
+            run->started.size() >= 16 ? run->started.substr(11, 5) + " UTC" : run->started;
+        command.streams.out << hubPort << ": left in ROM code by "
+                            << (run->operation == "update" ? "an " : "a ") << run->operation << " at " << time
+                            << " that stopped at " << stepName(run->phases)
                             << "; its backup from before holds version "
                             << (image.block && !version.empty() ? version : "unknown") << '\n';
         command.streams.out.flush();

@@ -294,7 +294,8 @@ std::optional<std::vector<BackupEntry>> BackupStore::list(std::string& error) co
     std::vector<BackupEntry> entries;
     const std::string suffix = kEntrySuffix;
     for (const std::string& name : names) {
-        if (name.size() <= suffix.size() || name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
+        if (name.size() <= suffix.size() ||
+            name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
             continue;
         std::string ignored;
         const std::optional<std::string> text = readOwnFile(folder_ + "/" + name, ignored);
@@ -307,7 +308,8 @@ std::optional<std::vector<BackupEntry>> BackupStore::list(std::string& error) co
     return entries;
 }
 
-std::optional<std::vector<std::uint8_t>> BackupStore::load(const std::string& sha256, std::string& error) const {
+std::optional<std::vector<std::uint8_t>> BackupStore::load(const std::string& sha256,
+                                                           std::string& error) const {
     if (!isHexName(sha256, 64)) {
         error = "not a backup's name: " + sha256;
         return std::nullopt;

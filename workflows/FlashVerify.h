@@ -12,8 +12,8 @@
 namespace velmora {
 
 struct FlashComparison {
-    bool read = false;              // false: the run failed before the comparison (its lines say why)
-    std::size_t differing = 0;      // how many bytes differ
+    bool read = false;                 // false: the run failed before the comparison (its lines say why)
+    std::size_t differing = 0;         // how many bytes differ
     std::optional<std::size_t> first;  // the first differing address; none when equal
     bool equal() const { return read && differing == 0; }
 };

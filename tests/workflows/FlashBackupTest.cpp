@@ -135,7 +135,8 @@ TEST_P(FlashBackupFailureTest, StopsTheRunBeforeTheErase) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EachCause, FlashBackupFailureTest,
-                         ::testing::Values(BackupFault{"FlakyRead", true}, BackupFault{"StoreUnusable", false}),
+                         ::testing::Values(BackupFault{"FlakyRead", true},
+                                           BackupFault{"StoreUnusable", false}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(FlashBackupTest, FlashPageEraseBacksUpToo) {
