@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/SafeFile.h"
+#include "app/TextFormat.h"
 #include "cli/HubSelection.h"
 #include "cli/HubSession.h"
 #include "cli/JsonText.h"
@@ -21,7 +22,6 @@
 #include "history/ImageDigest.h"
 #include "workflows/EasyUpdate.h"
 #include "workflows/FlashVerify.h"
-#include "workflows/TextFormat.h"
 
 namespace velmora::cli {
 namespace {

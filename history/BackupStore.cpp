@@ -21,6 +21,7 @@
 #include "history/HistoryFile.h"
 #include "history/HistoryRecord.h"
 #include "history/ImageDigest.h"
+#include "history/IsoTime.h"
 
 namespace velmora::history {
 namespace {
@@ -263,6 +264,19 @@ bool BackupStore::store(const std::vector<std::uint8_t>& contents, BackupEntry& 
         !writeAtomically(folder_, entry.sha256, std::string(contents.begin(), contents.end()), error))
         return false;
     return writeAtomically(folder_, entry.runId + kEntrySuffix, entryText(entry), error);
+}
+
+std::optional<KeptBackup> BackupStore::keep(const std::vector<std::uint8_t>& contents,
+                                            const FlashBackupInfo& info, std::string& problem) {
+    BackupEntry entry;
+    entry.runId = newRunId();
+    entry.time = isoUtc(wallNow());
+    entry.port = info.port;
+    entry.hubIds = info.hubIds;
+    entry.version = info.version;
+    entry.serial = info.serial;
+    if (!store(contents, entry, problem)) return std::nullopt;
+    return KeptBackup{entry.runId, entry.sha256};
 }
 
 bool BackupStore::finish(const std::string& runId, bool succeeded, std::string& error) {

@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "workflows/FlashBackups.h"
+
 namespace velmora::history {
 
 inline constexpr const char* kBackupsFolderName = "backups";
@@ -39,7 +41,7 @@ struct BackupEntry {
     std::string result;
 };
 
-class BackupStore {
+class BackupStore final : public FlashBackups {
 public:
     // folder: where backups live. createFolders: the default place may be made.
     // runsKept: pruning keeps the backups of this many of the latest runs.
@@ -50,9 +52,13 @@ public:
     // Stores contents (once per distinct content) and entry's index entry, with
     // entry.sha256 set here. False, with error, when either cannot be written.
     bool store(const std::vector<std::uint8_t>& contents, BackupEntry& entry, std::string& error);
+    // A run's backup: a new run id and the time now, stored as above.
+    std::optional<KeptBackup> keep(const std::vector<std::uint8_t>& contents, const FlashBackupInfo& info,
+                                   std::string& problem) override;
     // Notes how the run with runId ended, then prunes. False, with error, when the
     // entry cannot be rewritten (pruning problems are not errors of the run).
-    bool finish(const std::string& runId, bool succeeded, std::string& error);
+    bool finish(const std::string& runId, bool succeeded, std::string& error) override;
+    std::string place() const override { return folder_; }
     // Every index entry, oldest first; nothing, with error, when the folder cannot be read.
     std::optional<std::vector<BackupEntry>> list(std::string& error) const;
     // The contents named sha256 (a whole name), refused when they no longer match it.

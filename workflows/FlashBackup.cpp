@@ -5,7 +5,6 @@
 
 #include "device/FlashOperations.h"
 #include "firmware/FirmwareBuffer.h"
-#include "history/IsoTime.h"
 #include "workflows/EasyUpdate.h"
 
 namespace velmora {
@@ -18,8 +17,8 @@ bool readWholeFlash(HubConnection& connection, std::vector<std::uint8_t>& conten
 
 }  // namespace
 
-std::optional<history::BackupEntry> takeFlashBackup(HubConnection& connection, history::BackupStore& store,
-                                                    std::string& problem) {
+std::optional<KeptBackup> takeFlashBackup(HubConnection& connection, FlashBackups& backups,
+                                          std::string& problem) {
     std::vector<std::uint8_t> first;
     std::vector<std::uint8_t> second;
     if (!readWholeFlash(connection, first) || !readWholeFlash(connection, second)) {
@@ -30,19 +29,16 @@ std::optional<history::BackupEntry> takeFlashBackup(HubConnection& connection, h
         problem = "two reads of the flash differ";
         return std::nullopt;
     }
-    history::BackupEntry entry;
-    entry.runId = history::newRunId();
-    entry.time = history::isoUtc(history::wallNow());
-    entry.port = connection.openPortPath();
+    FlashBackupInfo info;
+    info.port = connection.openPortPath();
     FirmwareBuffer image;
     if (FW_Parse(image, first.data(), static_cast<std::int64_t>(first.size()))) {
         const ImageIdentity identity = identityOf(image);
-        entry.hubIds = identity.vid + ":" + identity.sspid + ":" + identity.hspid;
-        entry.version = identity.version;
-        entry.serial = identity.serial;
+        info.hubIds = identity.vid + ":" + identity.sspid + ":" + identity.hspid;
+        info.version = identity.version;
+        info.serial = identity.serial;
     }
-    if (!store.store(first, entry, problem)) return std::nullopt;
-    return entry;
+    return backups.keep(first, info, problem);
 }
 
 }  // namespace velmora

@@ -5,14 +5,14 @@
 #include <string>
 
 #include "device/HubConnection.h"
-#include "history/BackupStore.h"
+#include "workflows/FlashBackups.h"
 
 namespace velmora {
 
-// With the hub open in its ROM code: reads, compares and stores the flash, with an
-// index entry naming the hub's port and what the flash's block says of itself.
-// The entry stored, or nothing with problem saying why.
-std::optional<history::BackupEntry> takeFlashBackup(HubConnection& connection, history::BackupStore& store,
-                                                    std::string& problem);
+// With the hub open in its ROM code: reads, compares and keeps the flash, with
+// the hub's port and what the flash's block says of itself. Nothing, with problem
+// saying why, when it cannot be kept.
+std::optional<KeptBackup> takeFlashBackup(HubConnection& connection, FlashBackups& backups,
+                                          std::string& problem);
 
 }  // namespace velmora

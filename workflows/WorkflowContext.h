@@ -10,9 +10,7 @@
 namespace velmora {
 
 class DetectionScheduler;
-namespace history {
-class BackupStore;
-}
+class FlashBackups;
 
 class Console;
 class RunObserver;
@@ -24,7 +22,7 @@ struct WorkflowContext {
     Console* console = nullptr;               // diagnostic lines; none: not kept
     RunObserver* observer = nullptr;          // the run's record (the history); none: not kept
     // Where the flash is kept before every erase; none: no backup (--no-backup, a replay).
-    history::BackupStore* backups = nullptr;
+    FlashBackups* backups = nullptr;
 };
 
 // The press of a workflow button, before the run is handed to its worker: the

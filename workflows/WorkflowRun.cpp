@@ -1,7 +1,6 @@
 #include "workflows/WorkflowRun.h"
 
 #include "device/UsbConnection.h"
-#include "history/BackupStore.h"
 #include "workflows/FlashBackup.h"
 
 namespace velmora {
@@ -24,10 +23,9 @@ const char* WorkflowRun::backUpFlash(const char* failure) {
     if (context_.backups == nullptr) return nullptr;
     if (watch_) watch_->phase(RunPhase::Backup);
     std::string problem;
-    const std::optional<history::BackupEntry> entry =
-        takeFlashBackup(context_.connection, *context_.backups, problem);
+    const std::optional<KeptBackup> entry = takeFlashBackup(context_.connection, *context_.backups, problem);
     if (!entry) {
-        consoleLine(context_, "velmora backup: " + context_.backups->folder() + ": " + problem);
+        consoleLine(context_, "velmora backup: " + context_.backups->place() + ": " + problem);
         return failure;
     }
     backupRun_ = entry->runId;

@@ -37,8 +37,8 @@ struct HubFleet {
     // Where the run on hub number index reports; each hub needs its own reporter.
     std::function<WorkflowReporter&(std::size_t index)> reporterFor;
     Console* console = nullptr;
-    RunObserver* observer = nullptr;          // the runs' record (the history); none: not kept
-    history::BackupStore* backups = nullptr;  // the flash kept before each erase; none: no backups
+    RunObserver* observer = nullptr;  // the runs' record (the history); none: not kept
+    FlashBackups* backups = nullptr;  // the flash kept before each erase; none: no backups
 };
 
 using HubWorkflow = std::function<bool(const WorkflowContext&)>;

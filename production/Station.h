@@ -13,7 +13,7 @@
 
 #include "device/WorkerGroup.h"
 #include "firmware/FirmwareBuffer.h"
-#include "workflows/StationUnits.h"
+#include "production/StationUnits.h"
 #include "workflows/WorkflowContext.h"
 
 namespace velmora {
@@ -33,7 +33,7 @@ struct StationContext {
     std::function<void(const std::string& line)> show;
     RunObserver* observer = nullptr;
     Console* console = nullptr;
-    history::BackupStore* backups = nullptr;  // the flash kept before each erase; none: no backups
+    FlashBackups* backups = nullptr;  // the flash kept before each erase; none: no backups
 };
 
 enum class StationEnd { Finished, Abandoned };
