@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "device/FlashOperations.h"
 #include "history/BackupStore.h"
 #include "tests/support/HubRig.h"
 #include "tests/support/ScratchFolder.h"

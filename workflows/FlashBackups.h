@@ -26,8 +26,8 @@ class FlashBackups {
 public:
     virtual ~FlashBackups() = default;
     // Stores the contents; nothing, with problem saying why, when they cannot be kept.
-    virtual std::optional<KeptBackup> keep(const std::vector<std::uint8_t>& contents, const FlashBackupInfo& info,
-                                           std::string& problem) = 0;
+    virtual std::optional<KeptBackup> keep(const std::vector<std::uint8_t>& contents,
+                                           const FlashBackupInfo& info, std::string& problem) = 0;
     // How the run that kept runId ended. False, with problem, when that cannot be noted.
     virtual bool finish(const std::string& runId, bool succeeded, std::string& problem) = 0;
     // Where the backups are, for messages.
