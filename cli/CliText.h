@@ -64,6 +64,21 @@ Traceability (every hub command above is recorded, see --history):
                            --csv for a spreadsheet, --json for programs; an unfinished run
                            is one that was cut off (a crash, a pulled cable, a kill)
 
+When an update fails (every run that erases first keeps the hub's flash, see --no-backup):
+  verify FILE [--port PATH]
+                           read the flash and compare it with the image, writing nothing:
+                           exit 0 when equal, else 1 with the first differing address and
+                           the count of differing bytes
+  backups [--port PATH]    list the kept backups: time, port, IDs, version, serial, SHA-256
+  restore (--last | SHA-PREFIX | FILE) [--port PATH] [--yes]
+                           write a backup back with the full update (erase, program, read
+                           back, compare, reset); asks on a terminal, needs --yes otherwise;
+                           a backup whose content no longer matches its name is refused
+  recover [--port PATH] [--yes]
+                           for each supported hub left in ROM code, finds the last failed or
+                           unfinished run on its port in the history, says what it found and
+                           writes that run's backup back (1: nothing to recover)
+
 Image commands (no hub needed):
   image show FILE [--ic DEF.INI] [--page NAME]
                            the identity fields and the configuration block of an image; with
@@ -89,6 +104,9 @@ Options:
                            ~/.local/state/velmora/history.sqlite); its folder must be
                            writable by its owner alone; when it cannot be used, the hub
                            command still runs and says so once
+  --no-backup              erase without first keeping the hub's flash (by default every run
+                           that erases reads the flash twice and keeps it under
+                           $XDG_STATE_HOME/velmora/backups, else ~/.local/state/velmora/backups)
   --trace                  print each control request to stderr:
                            ctrl <eight setup bytes in hex> -> <status>
   --json                   machine-readable output for detect, list, update, erase, doctor, history

@@ -87,11 +87,12 @@ bool takeFlag(std::vector<std::string>& words, const std::string& flag) {
 }
 
 WorkflowContext workflowContext(TerminalReporter& reporter, HubSession& session) {
-    return {reporter, session.connection(), nullptr, &session.console(), &session.recorder()};
+    return {reporter,           session.connection(), nullptr,
+            &session.console(), &session.recorder(),  session.backups()};
 }
 
 WorkflowContext workflowContext(TerminalReporter& reporter, HubSession& session, HubConnection& connection) {
-    return {reporter, connection, nullptr, &session.console(), &session.recorder()};
+    return {reporter, connection, nullptr, &session.console(), &session.recorder(), session.backups()};
 }
 
 void printHubInfo(const CommandContext& command, const HubInfo& info) {

@@ -35,6 +35,8 @@ public:
     HubConnection& connection() { return environment_->connection(); }
     // The traceability history every hub run of this command is recorded in.
     RunRecorder& recorder() { return *environment_->recorder(); }
+    // Where the flash is kept before every erase, or null with --no-backup.
+    history::BackupStore* backups() { return environment_->backups(); }
     std::unique_ptr<HubConnection> connectionTo(const std::string& portPath) {
         return environment_->connectionTo(portPath);
     }

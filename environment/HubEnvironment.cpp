@@ -115,6 +115,12 @@ bool HubEnvironment::useConfig(AppConfig config, std::string& error) {
     if (!makeClock() || !makePlatform(error)) return false;
     connection_ = std::make_unique<HubConnection>(*platform_, config_.table, *clock_);
     if (observer_) connection_->setRequestObserver(observer_);
+    if (options_.keepBackups) {
+        // As with the history, only the default place is made from nothing.
+        backups_ = std::make_unique<history::BackupStore>(
+            options_.backupsFolder.value_or(history::defaultBackupsFolder()), !options_.backupsFolder,
+            options_.backupRunsKept);
+    }
     if (options_.keepHistory) {
         // Only the default place is made from nothing; a named file's folder must exist.
         recorder_ =

@@ -16,6 +16,7 @@
 #include "device/HubConnection.h"
 #include "device/UsbPlatform.h"
 #include "environment/EnvironmentOptions.h"
+#include "history/BackupStore.h"
 #include "history/RunRecorder.h"
 #include "workflows/ImageChecks.h"
 
@@ -74,6 +75,8 @@ public:
     void observeRequests(HubConnection::RequestObserver observer);
     // The history every hub run is recorded in, or null when none is kept.
     RunRecorder* recorder() { return recorder_.get(); }
+    // Where the flash is kept before every erase, or null when no backups are made.
+    history::BackupStore* backups() { return backups_.get(); }
 
     // Whether the image at path may be used so, against this configuration's table.
     ImageAdmission admitImage(const std::string& path, ImageUse use, bool allowNewIds = false) const;
@@ -101,6 +104,7 @@ private:
     std::unique_ptr<HubConnection> connection_;
     HubConnection::RequestObserver observer_;
     std::unique_ptr<RunRecorder> recorder_;
+    std::unique_ptr<history::BackupStore> backups_;
 };
 
 }  // namespace velmora

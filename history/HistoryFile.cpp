@@ -173,14 +173,26 @@ fs::path absolute(const std::string& path) {
 }  // namespace
 
 std::string defaultHistoryPath() {
+    return defaultStatePath(kHistoryFileName);
+}
+
+std::string defaultStatePath(const std::string& name) {
     // XDG_STATE_HOME counts only when it is an absolute path, as the XDG rules say.
     const char* stateHome = std::getenv("XDG_STATE_HOME");
     if (stateHome != nullptr && stateHome[0] == '/') {
-        return (fs::path(stateHome) / "velmora" / kHistoryFileName).string();
+        return (fs::path(stateHome) / "velmora" / name).string();
     }
     const std::string home = homeFolder();
     if (home.empty()) return {};
-    return (fs::path(home) / ".local" / "state" / "velmora" / kHistoryFileName).string();
+    return (fs::path(home) / ".local" / "state" / "velmora" / name).string();
+}
+
+bool prepareStateFolder(const std::string& path, FolderCreation folders, std::string& error) {
+    const fs::path folder = absolute(path);
+    if (folders == FolderCreation::Create &&
+        (!safeToCreateIn(folder, error) || !createFolders(folder, error)))
+        return false;
+    return safeFolderChain(folder, error);
 }
 
 bool prepareHistoryFile(const std::string& path, FolderCreation folders, std::string& error) {

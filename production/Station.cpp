@@ -76,6 +76,9 @@ private:
         void hubSeen(const HubConnection::HubSighting& sighting) override {
             if (record_.log_) record_.log_->hubSeen(sighting);
         }
+        void backedUp(const std::string& sha256) override {
+            if (record_.log_) record_.log_->backedUp(sha256);
+        }
         void ended(const RunEnd& end) override { record_.end_ = end; }
 
     private:
@@ -158,8 +161,8 @@ void Station::runUnit(const std::string& port) {
     {
         PortHold hold(*connection);
         statusBefore = unitStatus(*connection);
-        const WorkflowContext context{reporter, *connection, nullptr, context_.console,
-                                      record ? &*record : nullptr};
+        const WorkflowContext context{
+            reporter, *connection, nullptr, context_.console, record ? &*record : nullptr, context_.backups};
         succeeded = updateFuncAs(context, image_, imagePath_, "station", imagePath_);
         if (succeeded) statusAfter = unitStatus(*connection);
     }

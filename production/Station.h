@@ -33,6 +33,7 @@ struct StationContext {
     std::function<void(const std::string& line)> show;
     RunObserver* observer = nullptr;
     Console* console = nullptr;
+    FlashBackups* backups = nullptr;  // the flash kept before each erase; none: no backups
 };
 
 enum class StationEnd { Finished, Abandoned };

@@ -12,7 +12,8 @@
 namespace velmora::window {
 
 WorkflowContext BoxServices::workflowContext() const {
-    return WorkflowContext{reporter, session.connection(), &scheduler, nullptr, session.recorder()};
+    return WorkflowContext{reporter, session.connection(), &scheduler,
+                           nullptr,  session.recorder(),   session.backups()};
 }
 
 bool BoxServices::oneHubAttached() const {

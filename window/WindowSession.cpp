@@ -51,6 +51,7 @@ std::unique_ptr<WindowSession> WindowSession::createSimulated(const SessionPaths
     environment.scenario = scenario;
     environment.clock = time == WindowSession::Time::Virtual ? ClockChoice::Virtual : ClockChoice::Real;
     environment.keepHistory = false;
+    environment.keepBackups = false;  // the window's tests keep nothing on disk
     std::string error;
     session->environment_ = HubEnvironment::prepare(std::move(environment), std::move(console), error);
     if (!session->environment_) return nullptr;

@@ -76,6 +76,8 @@ public:
     HubConnection& connection() { return environment_->connection(); }
     // The run recorder of the history, or null when none is kept.
     RunObserver* recorder() { return environment_->recorder(); }
+    // Where the flash is kept before every erase, or null when no backups are made.
+    history::BackupStore* backups() { return environment_->backups(); }
     // Told once, from a worker, when the history cannot be written.
     void onHistoryProblem(std::function<void(const std::string&)> handler) {
         historyProblem_ = std::move(handler);

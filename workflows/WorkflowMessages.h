@@ -15,6 +15,8 @@ inline constexpr const char* kFailToOpenRomDevice =
     "Fail To Open Rom Device\nPlease Load Driver firstly\nThen replugin usb hub device\n";
 inline constexpr const char* kEraseFlash = "Erase Flash...\n";
 inline constexpr const char* kFailToEraseFlash = "Fail to Erase Flash\n";
+// The flash could not be read the same twice, or not kept: nothing is erased.
+inline constexpr const char* kFailToBackUpFlash = "Fail to back up flash\n";
 inline constexpr const char* kWriteFlash = "Write Flash...\n";
 inline constexpr const char* kFailToWriteFlash = "Fail to Write Flash\n";
 inline constexpr const char* kReadFlash = "Read Flash...\n";
@@ -68,6 +70,7 @@ inline constexpr const char* kCannotReadFile = "Cannot read file\n";
 inline constexpr const char* kOpenRomDevice = "Open Rom Device...\n";
 inline constexpr const char* kEraseFailToOpenRomDevice = "Fail to Open Rom Device";
 inline constexpr const char* kEraseFailToEraseFlash = "Fail to Erase flash";
+inline constexpr const char* kEraseFailToBackUpFlash = "Fail to back up flash";
 inline constexpr const char* kReseting = "Reseting...\n";
 inline constexpr const char* kEraseFailToReset = "Fail to Reset Flash & Wait";
 inline constexpr const char* kEraseSuccess = "Erase FW Success\n";
@@ -80,6 +83,10 @@ inline constexpr const char* kOpenDevice = "Open Device...\n";
 inline constexpr const char* kReadingFlash = "Reading Flash...\n";
 inline constexpr const char* kReadSuccess = "Read Fw Success\n";
 inline constexpr const char* kReadFail = "Read Fw Fail\n";
+// Verify without writing (the command line's verify).
+inline constexpr const char* kVerifySuccess = "Verify FW Success\n";
+inline constexpr const char* kVerifyFail = "Verify FW Fail\n";
+
 // Shown in the VID field when the flash that was read holds no configuration block.
 inline constexpr const char* kNoConfigurationBlockVid = "Err";
 // The binary view's text when the loaded file holds no configuration block.
