@@ -26,7 +26,8 @@ namespace velmora::window {
 AppDelegate::AppDelegate(WindowSession& session, WindowEnvironment& environment)
     : session_(session),
       environment_(environment),
-      reporter_(std::make_unique<WindowReporter>(*this, environment.quit)) {
+      reporter_(std::make_unique<WindowReporter>(*this, environment.quit)),
+      workers_(session.clock()) {
     detection_ = std::make_unique<HubDetectionService>(
         session.connection(), session.platform(), session.console(), [this](const HubInfo& info) {
             // Shown on the GUI thread; dropped when the window is already gone.
