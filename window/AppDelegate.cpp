@@ -27,7 +27,8 @@ namespace velmora::window {
 AppDelegate::AppDelegate(WindowSession& session, WindowEnvironment& environment)
     : session_(session),
       environment_(environment),
-      reporter_(std::make_unique<WindowReporter>(*this, environment.quit)) {
+      reporter_(std::make_unique<WindowReporter>(*this, environment.quit)),
+      workers_(session.clock()) {
     detection_ = std::make_unique<HubDetectionService>(
         [&session] { return detectAttachedHubs(session.environment()); }, session.platform(),
         session.console(),
