@@ -88,7 +88,7 @@ std::string defaultStatePath(const std::string& name) {
 bool prepareStateFolder(const std::string& path, FolderCreation folders, std::string& error) {
     const fs::path folder = absolute(path);
     if (folders == FolderCreation::Create &&
-        (!safeToCreateIn(folder, error) || !createFolders(folder, error)))
+        (!checkSafeToCreateIn(folder, error) || !createOwnerOnlyFolders(folder, error)))
         return false;
     return safeFolderChain(folder, error);
 }
