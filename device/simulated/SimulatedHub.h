@@ -143,6 +143,7 @@ private:
     ControlAnswer writeFlash(const UsbSetup& setup, const std::uint8_t* data);
     ControlAnswer readFlash(const UsbSetup& setup, std::uint8_t* data);
     void startReboot(RunState target, bool returns);
+    void cutPowerLocked();
     RunState bootTarget() const;  // where a power-up lands: flash code only with a valid image
     void refreshLocked();
     bool onBusLocked();
@@ -162,6 +163,7 @@ private:
     RunState rebootTarget_ = RunState::RomCode;
     std::uint64_t enumeration_ = 1;
     std::map<RequestKind, int> transferCounts_;
+    int requestsHandled_ = 0;  // since the faults were set, for the power cut
     std::vector<RecordedRequest> requests_;
 };
 
