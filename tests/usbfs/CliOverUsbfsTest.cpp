@@ -3,9 +3,6 @@
 // this process's virtual clock, so its reset polls take no real time.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,13 +14,12 @@
 #include "device/FlashOperations.h"
 #include "device/PortLock.h"
 #include "device/simulated/SimulatedBus.h"
-#include "testbed/ClockServer.h"
+#include "history/HistoryDatabase.h"
 #include "testbed/TestbedClock.h"
 #include "testbed/UsbfsTestbed.h"
 #include "tests/support/HookClock.h"
 #include "tests/support/ScratchFolder.h"
-
-extern char** environ;
+#include "tests/usbfs/CliChild.h"
 
 namespace velmora::usbfs::testing {
 namespace {
@@ -77,39 +73,10 @@ protected:
                                             "--history",
                                             (folder_ / "history.sqlite").string()};
         command.insert(command.end(), words.begin(), words.end());
-        std::vector<char*> arguments;
-        for (std::string& word : command) arguments.push_back(word.data());
-        arguments.push_back(nullptr);
-        const std::string outputPath = (folder_ / outputName).string();
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outputPath.c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-        // The child's waits pass in this process's virtual time.
-        ClockServer clock(servedClock);
-        if (!clock.ready()) return -1;
-        posix_spawn_file_actions_adddup2(&actions, clock.clientDescriptor(), clock.clientDescriptor());
-        // The child inherits this process's environment: umockdev's preload and
-        // the testbed folder, so its libusb sees the emulated bus.
-        std::vector<std::string> environment;
-        for (char** variable = environ; *variable != nullptr; ++variable) environment.emplace_back(*variable);
-        environment.push_back(std::string("VELMORA_SIMULATED_TIME=fd:") +
-                              std::to_string(clock.clientDescriptor()));
-        std::vector<char*> environmentPointers;
-        for (std::string& variable : environment) environmentPointers.push_back(variable.data());
-        environmentPointers.push_back(nullptr);
-        pid_t child = 0;
-        const int error = posix_spawn(&child, arguments[0], &actions, nullptr, arguments.data(),
-                                      environmentPointers.data());
-        posix_spawn_file_actions_destroy(&actions);
-        clock.releaseClientDescriptor();
-        if (error != 0) return -1;
-        int status = 0;
-        if (waitpid(child, &status, 0) != child) return -1;
-        std::ifstream written(outputPath);
-        output.assign(std::istreambuf_iterator<char>(written), {});
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        const CliChildEnd end =
+            runCliChild(servedClock, {command, folder_ / outputName, folder_ / "state", {}});
+        output = end.output;
+        return end.exitStatus;
 #else
         (void)servedClock, (void)words, (void)outputName, (void)output;
         return -1;
@@ -127,6 +94,18 @@ protected:
     std::vector<std::uint8_t> readFile(const std::filesystem::path& path) {
         std::ifstream file(path, std::ios::binary);
         return {std::istreambuf_iterator<char>(file), {}};
+    }
+
+    std::filesystem::path backupsFolder() const {
+        return folder_ / "state" / "velmora" / "backups";
+    }
+
+    std::vector<history::HistoryRecord> historyRows() {
+        std::string error;
+        auto database = history::HistoryDatabase::open((folder_ / "history.sqlite").string(), error);
+        EXPECT_TRUE(database) << error;
+        if (!database) return {};
+        return database->list({}, error).value_or(std::vector<history::HistoryRecord>{});
     }
 
     VirtualClock virtualClock_;
@@ -165,6 +144,58 @@ TEST_F(CliOverUsbfsTest, EraseLeavesTheFlashBlank) {
     ASSERT_EQ(runCli({"erase"}), 0) << output_;
     const std::vector<std::uint8_t> flash = hub_->flashContents();
     EXPECT_TRUE(std::all_of(flash.begin(), flash.end(), [](std::uint8_t byte) { return byte == 0xFF; }));
+}
+
+// The backup over the real USB path: update keeps the flash it erases, backups
+// lists it, and restore --last writes it back with the full update run.
+TEST_F(CliOverUsbfsTest, UpdateKeepsABackupThatRestoreWritesBack) {
+    const std::vector<std::uint8_t> before = hub_->flashContents();
+    ASSERT_EQ(runCli({"update", writeImage(kNewImageVersion)}), 0) << output_;
+    ASSERT_EQ(hub_->imageVersion(), kNewImageVersion);
+
+    ASSERT_EQ(runCli({"--json", "backups"}), 0) << output_;
+    EXPECT_NE(output_.find("\"port\": \"" + testPortPath(1) + "\""), std::string::npos) << output_;
+    EXPECT_NE(output_.find("\"version\": \"0102\""), std::string::npos) << output_;
+    EXPECT_NE(output_.find("\"result\": \"success\""), std::string::npos) << output_;
+
+    ASSERT_EQ(runCli({"restore", "--last", "--yes"}), 0) << output_;
+    EXPECT_NE(output_.find("Update FW Success"), std::string::npos) << output_;
+    EXPECT_EQ(hub_->flashContents(), before);
+    EXPECT_EQ(hub_->runState(), sim::RunState::FlashCode);
+    EXPECT_EQ(hub_->imageVersion(), kImageVersion);
+}
+
+// An update that loses the hub half way through programming leaves it in ROM
+// code with its flash half written; recover finds it by its port, says what left
+// it so, and writes the backup of that run back.
+TEST_F(CliOverUsbfsTest, RecoverWritesBackTheFlashOfAHubLeftInRomCode) {
+    const std::vector<std::uint8_t> before = hub_->flashContents();
+    sim::HubFaults faults;
+    faults.disconnect = sim::DisconnectFault{sim::RequestKind::WriteFlash, 2, true};
+    hub_->setFaults(faults);
+    ASSERT_EQ(runCli({"update", writeImage(kNewImageVersion)}), kWorkflowFailed) << output_;
+    hub_->setFaults({});
+    testbedClock_->sleepFor(kTestRebootTime + Milliseconds{500});
+    ASSERT_EQ(hub_->runState(), sim::RunState::RomCode);
+    ASSERT_NE(hub_->flashContents(), before);
+
+    ASSERT_EQ(runCli({"recover", "--yes"}), 0) << output_;
+    EXPECT_NE(output_.find(testPortPath(1) + ": left in ROM code by an update at "), std::string::npos)
+        << output_;
+    EXPECT_NE(output_.find(" that stopped at Write Flash; its backup from before holds version 0102\n"),
+              std::string::npos)
+        << output_;
+    EXPECT_NE(output_.find("Update FW Success"), std::string::npos) << output_;
+    EXPECT_EQ(hub_->flashContents(), before);
+    EXPECT_EQ(hub_->runState(), sim::RunState::FlashCode);
+
+    const std::vector<history::HistoryRecord> runs = historyRows();
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(runs[0].result, history::kResultFailure);
+    EXPECT_EQ(runs[1].operation, "recover");
+    EXPECT_EQ(runs[1].result, history::kResultSuccess);
+    EXPECT_EQ(runs[1].recoveredRun, std::to_string(runs[0].id));
+    EXPECT_FALSE(runs[1].backupSha256.empty());  // the broken flash is kept too
 }
 
 // The advisory lock works across processes: a hub this process holds open is
