@@ -126,21 +126,6 @@ RecoveryResult resetOnly(const WorkflowContext& context, const std::string& port
 
 }  // namespace
 
-std::optional<history::HistoryRecord> runToRecover(const std::string& historyPath, const std::string& port,
-                                                   std::string& problem) {
-    std::optional<std::vector<history::HistoryRecord>> runs = runsOn(historyPath, port, problem);
-    if (!runs) return std::nullopt;
-    const std::vector<history::HistoryRecord> notPassed = runsSinceLastPass(std::move(*runs));
-    const auto first = std::find_if(notPassed.begin(), notPassed.end(), [](const history::HistoryRecord& run) {
-        return !run.backupSha256.empty();
-    });
-    if (first == notPassed.end()) {
-        problem = kNoRunToRecover;
-        return std::nullopt;
-    }
-    return *first;
-}
-
 RecoveryResult recoverHub(const WorkflowContext& context, const std::string& port,
                           const std::string& historyPath, const history::BackupStore& store,
                           const RecoveryConsent& consent) {
@@ -152,8 +137,11 @@ RecoveryResult recoverHub(const WorkflowContext& context, const std::string& por
         return result;
     }
     const std::vector<history::HistoryRecord> notPassed = runsSinceLastPass(std::move(*runs));
-    const auto withBackup = std::find_if(notPassed.begin(), notPassed.end(),
-                                         [](const history::HistoryRecord& run) { return !run.backupSha256.empty(); });
+    // The first that kept a backup: a later one (a recovery or a second update
+    // tried on the broken hub) kept the broken flash, not the firmware it had.
+    const auto withBackup =
+        std::find_if(notPassed.begin(), notPassed.end(),
+                     [](const history::HistoryRecord& run) { return !run.backupSha256.empty(); });
     if (withBackup != notPassed.end()) return writeBackupBack(context, port, *withBackup, store, consent);
     const bool erasedNothing = std::none_of(notPassed.begin(), notPassed.end(), reachedTheErase);
     if (!notPassed.empty() && erasedNothing) return resetOnly(context, port, notPassed.back(), consent);

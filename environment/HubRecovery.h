@@ -55,17 +55,12 @@ FirmwareBuffer backupImage(const std::vector<std::uint8_t>& bytes);
 // Whether the hub on the connection runs its ROM code: opened, its status read, closed.
 bool hubRunsRomCode(HubConnection& connection);
 
-// The run on port whose backup brings the hub back: of the runs since the last
-// one there that passed, the first that kept a backup. A later failed run (a
-// recovery or a second update tried on the broken hub) kept the broken flash, not
-// the firmware the hub had. Runs that wrote nothing (a read, a verify) are passed
-// over. None, with problem, when the history holds no such run.
-std::optional<history::HistoryRecord> runToRecover(const std::string& historyPath, const std::string& port,
-                                                   std::string& problem);
-
-// Recovers the hub on context.connection (pinned to port), writing through the
-// context's reporter, observer and backups. consent is asked once something was
-// found, before the hub is touched.
+// Recovers the hub on context.connection (pinned to port), when it runs its ROM
+// code, writing through the context's reporter, observer and backups. Of the runs
+// on its port since the last one there that passed (a read or a verify aside),
+// the first that kept a backup gives the flash written back; when none kept one
+// and none reached the erase, the flash is as it was and a reset is all it needs.
+// consent is asked once something was found, before the hub is touched.
 RecoveryResult recoverHub(const WorkflowContext& context, const std::string& port,
                           const std::string& historyPath, const history::BackupStore& store,
                           const RecoveryConsent& consent);
