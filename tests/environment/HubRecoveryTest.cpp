@@ -41,7 +41,8 @@ TEST_F(HubRecoveryTest, WritesTheBackupBackAndRecordsWhichRunItRecovered) {
     EXPECT_EQ(hub_->runState(), sim::RunState::FlashCode);
     EXPECT_EQ(hub_->imageVersion(), kOldVersion);
     EXPECT_TRUE(finding.starts_with("1-1: left in ROM code by an update at ")) << finding;
-    EXPECT_TRUE(finding.ends_with(" UTC that stopped at Write Flash; its backup from before holds version 0100"))
+    EXPECT_TRUE(
+        finding.ends_with(" UTC that stopped at Write Flash; its backup from before holds version 0100"))
         << finding;
 
     const std::vector<history::HistoryRecord> runs = rows();
@@ -93,8 +94,9 @@ TEST_F(HubRecoveryTest, AHubLeftBeforeTheEraseIsOnlyResetIntoItsFlashCode) {
     });
 
     EXPECT_EQ(result.step, RecoveryStep::Reset);
-    EXPECT_TRUE(finding.ends_with(" that stopped at the backup, before anything was erased: reset into its "
-                                  "flash code"))
+    EXPECT_TRUE(
+        finding.ends_with(" that stopped at the backup, before anything was erased: reset into its "
+                          "flash code"))
         << finding;
     EXPECT_EQ(hub_->runState(), sim::RunState::FlashCode);
     EXPECT_EQ(hub_->flashContents(), oldFlash_);

@@ -24,8 +24,8 @@ CliChildEnd runCliChild(Clock& servedClock, const CliChild& child) {
     const std::string outputPath = child.outputPath.string();
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outputPath.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
     // The child's waits pass in this process's virtual time.
     ClockServer clock(servedClock);
@@ -36,7 +36,8 @@ CliChildEnd runCliChild(Clock& servedClock, const CliChild& child) {
         if (!std::string_view(*variable).starts_with("XDG_STATE_HOME=")) environment.emplace_back(*variable);
     }
     environment.push_back("XDG_STATE_HOME=" + child.stateFolder.string());
-    environment.push_back(std::string("VELMORA_SIMULATED_TIME=fd:") + std::to_string(clock.clientDescriptor()));
+    environment.push_back(std::string("VELMORA_SIMULATED_TIME=fd:") +
+                          std::to_string(clock.clientDescriptor()));
     std::vector<char*> environmentPointers;
     for (std::string& variable : environment) environmentPointers.push_back(variable.data());
     environmentPointers.push_back(nullptr);

@@ -110,8 +110,8 @@ protected:
     CliChildEnd run(Clock& served, std::vector<std::string> words, KillingClock* killer = nullptr) {
 #ifdef VELMORA_CLI_PROGRAM
         // No timeout wrapper: the kill must reach velmora-cli itself.
-        std::vector<std::string> command = {VELMORA_CLI_PROGRAM, "--config", (folder_ / "config.ini").string(),
-                                            "--history", historyPath()};
+        std::vector<std::string> command = {VELMORA_CLI_PROGRAM, "--config",
+                                            (folder_ / "config.ini").string(), "--history", historyPath()};
         command.insert(command.end(), words.begin(), words.end());
         std::function<void(pid_t)> started;
         if (killer != nullptr) started = [killer](pid_t process) { killer->setProcess(process); };
@@ -122,7 +122,9 @@ protected:
 #endif
     }
 
-    std::string historyPath() const { return (folder_ / "history.sqlite").string(); }
+    std::string historyPath() const {
+        return (folder_ / "history.sqlite").string();
+    }
 
     std::vector<history::HistoryRecord> rows() {
         std::string error;
@@ -194,14 +196,14 @@ TEST_P(KilledRunTest, RecoverLeavesTheOldFirmwareOrTheNew) {
 
 INSTANTIATE_TEST_SUITE_P(
     EachPhase, KilledRunTest,
-    ::testing::Values(KilledPhase{"DuringTheBackup", true, kTiming.readPerUnit, kBackupReads / 2, Ends::ResetOnly},
-                      KilledPhase{"DuringTheErase", true, kTiming.erase, 1, Ends::BackupWritten},
-                      KilledPhase{"DuringTheProgram", true, kTiming.programPerUnit, 1, Ends::BackupWritten},
-                      // The reads after the backup's are the read-back: the image is
-                      // whole, but unverified and the hub still in ROM code.
-                      KilledPhase{"DuringTheReadBack", true, kTiming.readPerUnit, kBackupReads + 1,
-                                  Ends::BackupWritten},
-                      KilledPhase{"DuringTheLastReset", false, flash::kReopenPollInterval, 1, Ends::NothingToDo}),
+    ::testing::Values(
+        KilledPhase{"DuringTheBackup", true, kTiming.readPerUnit, kBackupReads / 2, Ends::ResetOnly},
+        KilledPhase{"DuringTheErase", true, kTiming.erase, 1, Ends::BackupWritten},
+        KilledPhase{"DuringTheProgram", true, kTiming.programPerUnit, 1, Ends::BackupWritten},
+        // The reads after the backup's are the read-back: the image is
+        // whole, but unverified and the hub still in ROM code.
+        KilledPhase{"DuringTheReadBack", true, kTiming.readPerUnit, kBackupReads + 1, Ends::BackupWritten},
+        KilledPhase{"DuringTheLastReset", false, flash::kReopenPollInterval, 1, Ends::NothingToDo}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
