@@ -75,9 +75,10 @@ When an update fails (every run that erases first keeps the hub's flash, see --n
                            back, compare, reset); asks on a terminal, needs --yes otherwise;
                            a backup whose content no longer matches its name is refused
   recover [--port PATH] [--yes]
-                           for each supported hub left in ROM code, finds the last failed or
-                           unfinished run on its port in the history, says what it found and
-                           writes that run's backup back (1: nothing to recover)
+                           for each supported hub left in ROM code, finds the failed or
+                           unfinished run on its port in the history that left it so, says
+                           what it found and writes that run's backup back, or only resets
+                           the hub when no run erased anything (1: nothing to recover)
 
 Image commands (no hub needed):
   image show FILE [--ic DEF.INI] [--page NAME]
