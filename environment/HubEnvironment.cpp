@@ -200,4 +200,8 @@ std::vector<std::string> HubEnvironment::supportedPorts() {
     return supportedHubPorts(*platform_, config_.table);
 }
 
+std::optional<HeldPortLock> HubEnvironment::hubHeldByAnotherRun() {
+    return connection_->portHeldByAnotherRun();
+}
+
 }  // namespace velmora

@@ -84,6 +84,10 @@ public:
     std::vector<std::string> portsFor(const HubChoice& choice);
     // The port of every supported hub attached.
     std::vector<std::string> supportedPorts();
+    // For when no supported hub is listed: the port of one that another run holds.
+    // Its hub is off the bus for a moment, restarting under that run, so a run
+    // started now is refused as busy, not told to plug a hub in.
+    std::optional<HeldPortLock> hubHeldByAnotherRun();
 
 private:
     HubEnvironment() = default;

@@ -12,6 +12,7 @@
 
 #include "EmulatedHubFixture.h"
 #include "device/FlashOperations.h"
+#include "device/LockHolder.h"
 #include "device/PortLock.h"
 #include "device/simulated/SimulatedBus.h"
 #include "history/HistoryDatabase.h"
@@ -261,6 +262,50 @@ TEST_F(CliOverUsbfsTest, ASecondRunIsRefusedAsBusyWhileTheFirstWaitsForTheHub) {
     // The first request after the second run's attempt is the first run's own reopen.
     ASSERT_GT(hub_->requests().size(), requestsBefore);
     EXPECT_EQ(sim::classifyRequest(hub_->requests()[requestsBefore].setup), sim::RequestKind::OpenHandshake);
+}
+
+// The same while the first run's hub is off the bus, restarting into its ROM code:
+// nothing is listed, and only the first run's port lock tells the second run, in
+// another process, that the hub is busy and whose it is. It sends the hub nothing.
+// (On the emulated bus a second libusb process started while the hub is away keeps
+// the first from seeing it return, so the first run's end is not checked here; the
+// workflow test of the same race over the simulated bus checks that it finishes.)
+// A lock file left by a run that has ended is no holder: with the hub gone, that is
+// a plain open failure.
+TEST_F(CliOverUsbfsTest, ASecondRunIsRefusedAsBusyWhileTheHubIsOffTheBus) {
+    const std::string image = writeImage(kNewImageVersion);
+    velmora::testing::HookClock clock(*testbedClock_);
+    int secondStatus = -1;
+    std::string secondOutput;
+    bool wasOffTheBus = false;
+    std::size_t requestsBefore = 0;
+    std::size_t requestsAfter = 0;
+    clock.afterSleep(flash::kFastReopenPollInterval, [&] {
+        wasOffTheBus = !hub_->isOnBus();
+        requestsBefore = hub_->requests().size();
+        secondStatus = runCliWith(*testbedClock_, {"--no-backup", "erase"}, "second.txt", secondOutput);
+        requestsAfter = hub_->requests().size();
+    });
+    runCliWith(clock, {"--no-backup", "update", image}, "output.txt", output_);
+
+    ASSERT_TRUE(wasOffTheBus) << output_;
+    EXPECT_EQ(secondStatus, kWorkflowFailed) << secondOutput;
+    std::string holder = "(velmora-cli) holds the hub on port ";
+    holder.append(testPortPath(1)).append(": let it finish, or end it\n");
+    for (const std::string& line : {std::string("Zelo Hub is busy: another update program is using it\n"),
+                                    std::string("velmora-cli: Zelo Hub is busy: another update program is "
+                                                "using it\nvelmora-cli: process "),
+                                    holder})
+        EXPECT_NE(secondOutput.find(line), std::string::npos) << line << "\n" << secondOutput;
+    EXPECT_EQ(secondOutput.find("Fail to Open Rom Device"), std::string::npos) << secondOutput;
+    EXPECT_EQ(requestsAfter, requestsBefore);
+
+    ASSERT_TRUE(std::filesystem::exists(portLockFile(testPortPath(1))));  // left by the first run
+    bus_.unplug(testPortPath(1));
+    testbed_->sync();
+    EXPECT_EQ(runCli({"--no-backup", "erase", "--port", testPortPath(1)}), kWorkflowFailed) << output_;
+    EXPECT_NE(output_.find("Fail to Open Rom Device\n"), std::string::npos) << output_;
+    EXPECT_EQ(output_.find("busy"), std::string::npos) << output_;
 }
 
 // The hub is listed again after the reset, but every handshake of the reopen
