@@ -1,0 +1,58 @@
+#pragma once
+// Where a run is recorded: always the station's own SQLite file first, and, for a
+// line of stations, a PostgreSQL server the rows are then sent to. The server is
+// named by a postgresql:// URI in --history, in VELMORA_HISTORY or in config.ini;
+// a file path there names the station's file instead, as before.
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace velmora::history {
+
+inline constexpr const char* kHistoryVariable = "VELMORA_HISTORY";
+
+// Told once when the command line holds a password: /proc shows every process's
+// command line to every local user.
+inline constexpr const char* kPasswordOnCommandLine =
+    "history: the server URI holds a password, which other local users can read from the command line;"
+    " keep it in ~/.pgpass or PGPASSFILE instead";
+
+// "postgresql://" or "postgres://", as libpq takes them.
+bool isServerUri(const std::string& text);
+
+// Where a password stands in a URI: after the user name before the "@", and as
+// the value of a "password" parameter. Offsets and lengths, possibly none.
+std::vector<std::pair<std::size_t, std::size_t>> uriPasswordSpans(const std::string& uri);
+// The URI without any password, as every message shows it.
+std::string redactUri(const std::string& uri);
+// message with every occurrence of the URI's password replaced, for texts that
+// come from elsewhere (the client library) and might repeat it.
+std::string withoutPassword(std::string message, const std::string& uri);
+
+enum class ServerSource { None, CommandLine, Variable, Config };
+
+struct HistoryTarget {
+    std::string localPath;    // the station's own file; empty: no home to keep it in
+    bool localNamed = false;  // named by the user: its folder must exist already
+    std::string serverUri;    // empty: no server
+    ServerSource source = ServerSource::None;
+    // A server was named, but this run's hub is simulated or replayed and the
+    // name did not come from the command's own --history: it stays local.
+    bool serverSkipped = false;
+};
+
+// commandLine: --history; variable: VELMORA_HISTORY's value (empty when unset);
+// configured: config.ini's key. The first one given decides; a simulated or
+// replayed run reaches a server only through commandLine.
+HistoryTarget chooseHistory(const std::optional<std::string>& commandLine, const std::string& variable,
+                            const std::string& configured, bool simulatedRun);
+
+// True when the URI holds a password.
+bool uriHasPassword(const std::string& uri);
+
+// VELMORA_HISTORY's value, empty when unset.
+std::string historyVariable();
+
+}  // namespace velmora::history
