@@ -70,6 +70,9 @@ std::string redactUri(const std::string& uri) {
 }
 
 std::string withoutPassword(std::string message, const std::string& uri) {
+    // The whole URI first, shown as every message shows it; then any stray copy.
+    const std::size_t whole = message.find(uri);
+    if (whole != std::string::npos && !uri.empty()) message.replace(whole, uri.size(), redactUri(uri));
     for (const auto& [offset, length] : uriPasswordSpans(uri)) {
         const std::string secret = uri.substr(offset, length);
         for (std::size_t found = message.find(secret); found != std::string::npos;
@@ -77,8 +80,6 @@ std::string withoutPassword(std::string message, const std::string& uri) {
             message.replace(found, secret.size(), "***");
         }
     }
-    const std::size_t found = message.find(uri);
-    if (found != std::string::npos) message.replace(found, uri.size(), redactUri(uri));
     return message;
 }
 
@@ -118,6 +119,18 @@ HistoryTarget chooseHistory(const std::optional<std::string>& commandLine, const
 
 bool uriHasPassword(const std::string& uri) {
     return !uriPasswordSpans(uri).empty();
+}
+
+void hideUriPasswords(int argc, char** argv) {
+    for (int index = 1; index < argc; ++index) {
+        const std::string word = argv[index];
+        const std::size_t uri = word.find("postgres");  // also after "--history="
+        if (uri == std::string::npos) continue;
+        for (const auto& [offset, length] : uriPasswordSpans(word.substr(uri))) {
+            for (std::size_t character = 0; character < length; ++character)
+                argv[index][uri + offset + character] = 'x';
+        }
+    }
 }
 
 std::string historyVariable() {

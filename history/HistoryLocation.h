@@ -52,6 +52,11 @@ HistoryTarget chooseHistory(const std::optional<std::string>& commandLine, const
 // True when the URI holds a password.
 bool uriHasPassword(const std::string& uri);
 
+// Overwrites every URI password among a program's arguments in the process's own
+// argument memory, which is what /proc shows other users as its command line.
+// The program reads its arguments first: its copy keeps the password.
+void hideUriPasswords(int argc, char** argv);
+
 // VELMORA_HISTORY's value, empty when unset.
 std::string historyVariable();
 

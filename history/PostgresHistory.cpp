@@ -137,9 +137,14 @@ bool PostgresHistory::layOut(std::string& error) {
     // Most connections find the layout current and write nothing: a station's
     // role needs no right to create tables once the line's is made.
     const auto currentLayout = [this, &error]() -> std::optional<int> {
-        const Result found(PQexec(connection_,
-                                  "SELECT CASE WHEN to_regclass('velmora_layout') IS NULL THEN 0"
-                                  " ELSE (SELECT coalesce(max(version), 0) FROM velmora_layout) END;"));
+        // Two statements: a query naming a table that is not there fails whole.
+        const Result exists(PQexec(connection_, "SELECT to_regclass('velmora_layout') IS NOT NULL;"));
+        if (!exists.is(PGRES_TUPLES_OK) || exists.rows() != 1) {
+            error = failure();
+            return std::nullopt;
+        }
+        if (exists.text(0, 0) != "t") return 0;
+        const Result found(PQexec(connection_, "SELECT coalesce(max(version), 0) FROM velmora_layout;"));
         if (!found.is(PGRES_TUPLES_OK) || found.rows() != 1) {
             error = failure();
             return std::nullopt;

@@ -48,7 +48,7 @@ bool takeHistory(const std::vector<std::string>& arguments, std::size_t& index, 
         options.historyPath = "";
     }
     if (options.historyPath->empty()) {
-        error = "--history needs a file name";
+        error = "--history needs a file name or a postgresql:// URI";
         return false;
     }
     return true;
@@ -113,9 +113,11 @@ std::string usageText() {
                "                           instead of the USB bus (default scenario: ") +
            std::string(sim::kDefaultSimulationScenario) +
            ")\n"
-           "  --history FILE           record every hub run in this history database instead of\n"
+           "  --history FILE|URI       record every hub run in this history database instead of\n"
            "                           $XDG_STATE_HOME/velmora/history.sqlite (velmora-cli history lists "
-           "it)\n"
+           "it);\n"
+           "                           a postgresql:// URI names a line's server, which the runs reach\n"
+           "                           after that file, whenever it answers (see velmora-cli --help)\n"
            "  --verbose, -v            also write the diagnostic lines to standard error\n"
            "  --version                print the version and exit\n"
            "  --help, -h               print this help and exit\n"
