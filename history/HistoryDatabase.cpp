@@ -356,4 +356,12 @@ bool HistoryDatabase::markSent(const std::string& runUuid, std::int64_t revision
     return statement.step(error) == SQLITE_DONE;
 }
 
+bool HistoryDatabase::deferCheckpoints(std::string& error) {
+    return execute(handle_, "PRAGMA wal_autocheckpoint=0;", error);
+}
+
+bool HistoryDatabase::checkpoint(std::string& error) {
+    return execute(handle_, "PRAGMA wal_checkpoint(PASSIVE);", error);
+}
+
 }  // namespace velmora::history

@@ -45,6 +45,13 @@ public:
     bool markSent(const std::string& runUuid, std::int64_t revision, const std::string& serverTime,
                   std::string& error);
 
+    // Leaves the write-ahead log's checkpoints, which wait for the disk, to
+    // checkpoint() on another connection: a run's write then never waits for them.
+    bool deferCheckpoints(std::string& error);
+    // Copies what the log holds into the file as far as no reader or writer is
+    // kept waiting for it.
+    bool checkpoint(std::string& error);
+
 private:
     explicit HistoryDatabase(sqlite3* handle) : handle_(handle) {}
     bool layOut(std::string& error);

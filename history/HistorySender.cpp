@@ -29,9 +29,9 @@ RetryPlan retryPlanFromEnvironment() {
 }
 
 std::optional<std::size_t> sendWaitingRows(HistoryDatabase& local, PostgresHistory& server, bool withOrigins,
-                                           std::string& error) {
+                                           std::string& error, std::size_t batches) {
     std::size_t sent = 0;
-    for (;;) {
+    for (std::size_t batch = 1;; ++batch) {
         const std::optional<std::vector<HistoryRecord>> rows = local.unsent(withOrigins, kBatchRows, error);
         if (!rows) return std::nullopt;
         if (rows->empty()) return sent;
@@ -43,7 +43,7 @@ std::optional<std::size_t> sendWaitingRows(HistoryDatabase& local, PostgresHisto
         sent += rows->size();
         // A row written again since it was read stays waiting, and goes next round;
         // a batch that came back short was the last.
-        if (rows->size() < kBatchRows) return sent;
+        if (rows->size() < kBatchRows || batch == batches) return sent;
     }
 }
 
@@ -99,19 +99,19 @@ void HistorySender::work() {
         const bool last = stopping_;
         woken_ = false;
         lock.unlock();
-        failed = !sendOnce();
+        failed = !sendOnce(last ? 1 : 0);
         lock.lock();
         if (last) return;
         wait = failed ? std::min(wait * 2, retry_.longest) : retry_.first;
     }
 }
 
-bool HistorySender::sendOnce() {
+bool HistorySender::sendOnce(std::size_t batches) {
     std::string error;
     if (!local_) local_ = HistoryDatabase::open(localPath_, error);
     if (local_ && (!server_ || !server_->usable())) server_ = PostgresHistory::connect(serverUri_, error);
     std::optional<std::size_t> sent;
-    if (local_ && server_) sent = sendWaitingRows(*local_, *server_, withOrigins_, error);
+    if (local_ && server_) sent = sendWaitingRows(*local_, *server_, withOrigins_, error, batches);
     if (sent) {
         if (away_ && notice_) notice_(serverBackLine(serverUri_, *sent));
         away_ = false;

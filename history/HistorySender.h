@@ -33,10 +33,11 @@ inline constexpr const char* kRetryVariable = "VELMORA_HISTORY_RETRY_MS";
 RetryPlan retryPlanFromEnvironment();
 
 // Sends every row of local waiting for the server, in batches, and marks them.
-// withOrigins: simulated and replayed runs go too. The number sent, or nothing
+// withOrigins: simulated and replayed runs go too; batches: at most so many
+// transactions of rows, 0 for as many as it takes. The number sent, or nothing
 // with error.
 std::optional<std::size_t> sendWaitingRows(HistoryDatabase& local, PostgresHistory& server, bool withOrigins,
-                                           std::string& error);
+                                           std::string& error, std::size_t batches = 0);
 
 class HistorySender {
 public:
@@ -49,6 +50,8 @@ public:
                   Notice notice);
     // One last try for the rows still waiting, unless the server is known to be
     // away (then they wait for the next run or `history sync`); then it stops.
+    // That try sends one batch at most: a long backlog must not hold the
+    // program's end, and waits for `history sync` or the next run.
     ~HistorySender();
     HistorySender(const HistorySender&) = delete;
     HistorySender& operator=(const HistorySender&) = delete;
@@ -58,7 +61,7 @@ public:
 
 private:
     void work();
-    bool sendOnce();
+    bool sendOnce(std::size_t batches);
 
     std::string localPath_;
     std::string serverUri_;

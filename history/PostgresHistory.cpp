@@ -6,6 +6,8 @@
 
 #include "history/HistoryColumns.h"
 #include "history/HistoryLocation.h"
+#include "history/IsoTime.h"
+#include "history/RunUuid.h"
 
 namespace velmora::history {
 namespace {
@@ -207,6 +209,8 @@ bool PostgresHistory::upsert(const HistoryRecord& record, std::string& error) {
 }
 
 bool PostgresHistory::record(HistoryRecord& record, std::string& error) {
+    if (record.runUuid.empty()) record.runUuid = newRunUuid(parseIsoTime(record.started).value_or(wallNow()));
+    ++record.revision;  // each write of the same record is newer than the last
     return send({record}, error).has_value();
 }
 

@@ -132,6 +132,7 @@ RunRecorder::RunRecorder(RecorderSettings settings, Clock& clock, ProblemCallbac
 RunRecorder::~RunRecorder() {
     // The sender's last try goes before the database it reads closes.
     sender_.reset();
+    checkpointer_.reset();
 }
 
 std::unique_ptr<RunLog> RunRecorder::runStarted(const RunStart& start) {
@@ -158,6 +159,7 @@ bool RunRecorder::write(history::HistoryRecord& record, bool insert) {
     std::string error;
     if (insert) record.id = 0;
     if (database_->record(record, error)) {
+        if (checkpointer_) checkpointer_->written();
         if (sender_) sender_->wake();
         return true;
     }
@@ -177,6 +179,8 @@ bool RunRecorder::openLocked() {
         settings_.createFolders ? history::FolderCreation::Create : history::FolderCreation::MustExist;
     if (history::prepareHistoryFile(settings_.path, folders, error))
         database_ = history::HistoryDatabase::open(settings_.path, error);
+    if (database_ && !checkpointer_ && database_->deferCheckpoints(error))
+        checkpointer_ = std::make_unique<history::LogCheckpointer>(settings_.path);
     if (!database_) failLocked(error);
     if (database_ && !settings_.serverUri.empty() && !sender_) {
         // A bench's simulated runs go to the server its command named; a real

@@ -12,6 +12,7 @@
 #include "device/Clock.h"
 #include "history/HistoryDatabase.h"
 #include "history/HistorySender.h"
+#include "history/LogCheckpointer.h"
 #include "workflows/RunObserver.h"
 
 namespace velmora {
@@ -59,7 +60,8 @@ private:
     std::mutex mutex_;
     std::unique_ptr<history::HistoryDatabase> database_;
     bool givenUp_ = false;
-    std::unique_ptr<history::HistorySender> sender_;  // made with the database when a server is named
+    std::unique_ptr<history::LogCheckpointer> checkpointer_;  // made with the database
+    std::unique_ptr<history::HistorySender> sender_;          // made with the database when a server is named
 };
 
 // "velmora history: <path>: <reason>; this run is not recorded": the line both
