@@ -346,14 +346,26 @@ std::optional<std::vector<HistoryRecord>> HistoryDatabase::unsent(bool withOrigi
     return readRows(statement, error);
 }
 
-bool HistoryDatabase::markSent(const std::string& runUuid, std::int64_t revision,
-                               const std::string& serverTime, std::string& error) {
-    Statement statement(handle_, "UPDATE runs SET sent_to_server = ? WHERE run_uuid = ? AND revision = ?;");
-    if (!statement.ready(error)) return false;
-    statement.bind(1, serverTime);
-    statement.bind(2, runUuid);
-    statement.bind(3, revision);
-    return statement.step(error) == SQLITE_DONE;
+bool HistoryDatabase::markSent(const std::vector<HistoryRecord>& rows, const std::string& serverTime,
+                               std::string& error) {
+    if (!execute(handle_, "BEGIN IMMEDIATE;", error)) return false;
+    bool marked = true;
+    {
+        Statement statement(handle_,
+                            "UPDATE runs SET sent_to_server = ? WHERE run_uuid = ? AND revision = ?;");
+        marked = statement.ready(error);
+        for (auto row = rows.begin(); marked && row != rows.end(); ++row) {
+            statement.reset();
+            statement.bind(1, serverTime);
+            statement.bind(2, row->runUuid);
+            statement.bind(3, row->revision);
+            marked = statement.step(error) == SQLITE_DONE;
+        }
+    }
+    if (marked && execute(handle_, "COMMIT;", error)) return true;
+    std::string ignored;
+    execute(handle_, "ROLLBACK;", ignored);
+    return false;
 }
 
 bool HistoryDatabase::deferCheckpoints(std::string& error) {

@@ -40,10 +40,10 @@ public:
     // Rows whose latest write has not reached the server yet, oldest first, at most
     // limit of them; simulated and replayed runs only when withOrigins is set.
     std::optional<std::vector<HistoryRecord>> unsent(bool withOrigins, std::size_t limit, std::string& error);
-    // Marks the row as taken by the server at serverTime, unless it was written
-    // again since revision (that write then waits its own turn).
-    bool markSent(const std::string& runUuid, std::int64_t revision, const std::string& serverTime,
-                  std::string& error);
+    // Marks each row (by run UUID) as taken by the server at serverTime, unless it
+    // was written again since the revision it holds (that write then waits its own
+    // turn). One transaction, so the runs' own writes wait for one short write.
+    bool markSent(const std::vector<HistoryRecord>& rows, const std::string& serverTime, std::string& error);
 
     // Leaves the write-ahead log's checkpoints, which wait for the disk, to
     // checkpoint() on another connection: a run's write then never waits for them.

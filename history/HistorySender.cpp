@@ -37,9 +37,7 @@ std::optional<std::size_t> sendWaitingRows(HistoryDatabase& local, PostgresHisto
         if (rows->empty()) return sent;
         const std::optional<std::string> received = server.send(*rows, error);
         if (!received) return std::nullopt;
-        for (const HistoryRecord& row : *rows) {
-            if (!local.markSent(row.runUuid, row.revision, *received, error)) return std::nullopt;
-        }
+        if (!local.markSent(*rows, *received, error)) return std::nullopt;
         sent += rows->size();
         // A row written again since it was read stays waiting, and goes next round;
         // a batch that came back short was the last.

@@ -209,15 +209,13 @@ TEST_F(HistoryDatabaseTest, FileOfLayoutTwoGetsNamedRowsThatWaitForTheServer) {
     ASSERT_EQ(waiting->size(), 3u);
 
     const HistoryRecord first = (*waiting)[0];
-    ASSERT_TRUE(database->markSent(first.runUuid, first.revision, "2026-01-04T00:00:00.000Z", error))
-        << error;
+    ASSERT_TRUE(database->markSent({first}, "2026-01-04T00:00:00.000Z", error)) << error;
     EXPECT_EQ(database->unsent(true, 10, error)->size(), 2u);
     HistoryRecord changed = first;
     changed.result = history::kResultSuccess;
     ASSERT_TRUE(database->record(changed, error)) << error;  // written again: waits again
     ASSERT_EQ(database->unsent(true, 10, error)->size(), 3u);
-    ASSERT_TRUE(database->markSent(first.runUuid, first.revision, "2026-01-04T00:00:01.000Z", error))
-        << error;
+    ASSERT_TRUE(database->markSent({first}, "2026-01-04T00:00:01.000Z", error)) << error;
     EXPECT_EQ(database->unsent(true, 10, error)->size(), 3u);  // the old write's mark counts for nothing
     rows = list(*database);
     EXPECT_EQ(rows[0].runUuid, first.runUuid);
