@@ -14,6 +14,8 @@ namespace {
 // Rows per transaction: large enough for a backlog, small enough that a row
 // written meanwhile is not kept waiting long.
 constexpr std::size_t kBatchRows = 500;
+// How long the sender gathers the writes that follow the one that woke it.
+constexpr std::chrono::milliseconds kGatherWrites{100};
 
 }  // namespace
 
@@ -90,6 +92,9 @@ void HistorySender::work() {
             changed_.wait_for(lock, wait, [this] { return stopping_; });
         } else {
             changed_.wait(lock, [this] { return stopping_ || woken_; });
+            // A run writes its row several times in quick succession: one send
+            // for all of them keeps the station file's writes few.
+            changed_.wait_for(lock, kGatherWrites, [this] { return stopping_; });
         }
         // At the end, one last try, unless the server is away: the process must
         // not linger on it.

@@ -86,6 +86,11 @@ ParsedWindowOptions parseWindowOptions(const std::vector<std::string>& arguments
             takeConfig(arguments, index, options, parsed.error);
         } else if (word == "--history" || startsWith(word, "--history=")) {
             takeHistory(arguments, index, options, parsed.error);
+        } else if (word == "--station-name" || startsWith(word, "--station-name=")) {
+            const bool joined = startsWith(word, "--station-name=");
+            if (joined) options.stationName = word.substr(std::string_view("--station-name=").size());
+            if (!joined && index + 1 < arguments.size()) options.stationName = arguments[++index];
+            if (options.stationName.empty()) parsed.error = "--station-name needs a name";
         } else if (word == "--simulate" || startsWith(word, "--simulate=")) {
             takeSimulate(word, options, parsed.error);
         } else if (startsWith(word, "-")) {
@@ -118,6 +123,7 @@ std::string usageText() {
            "it);\n"
            "                           a postgresql:// URI names a line's server, which the runs reach\n"
            "                           after that file, whenever it answers (see velmora-cli --help)\n"
+           "  --station-name NAME      the station's name in the history (default: the host name)\n"
            "  --verbose, -v            also write the diagnostic lines to standard error\n"
            "  --version                print the version and exit\n"
            "  --help, -h               print this help and exit\n"
