@@ -17,13 +17,20 @@ LogCheckpointer::~LogCheckpointer() {
 
 void LogCheckpointer::written() {
     std::lock_guard lock(mutex_);
-    if (++writes_ == kWritesPerCheckpoint) changed_.notify_all();
+    lastWrite_ = std::chrono::steady_clock::now();
+    ++writes_;
+    if (writes_ == kWritesPerCheckpoint || writes_ == kMostWritesPerCheckpoint) changed_.notify_all();
 }
 
 void LogCheckpointer::work() {
     std::unique_lock lock(mutex_);
     for (;;) {
         changed_.wait(lock, [this] { return stopping_ || writes_ >= kWritesPerCheckpoint; });
+        // Due: wait for a moment without writes, unless the log has grown long.
+        while (!stopping_ && writes_ < kMostWritesPerCheckpoint &&
+               std::chrono::steady_clock::now() - lastWrite_ < kQuietBeforeCheckpoint) {
+            changed_.wait_until(lock, lastWrite_ + kQuietBeforeCheckpoint);
+        }
         if (stopping_) return;
         writes_ = 0;
         lock.unlock();
