@@ -5,6 +5,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -132,7 +133,7 @@ bool execute(sqlite3* handle, const char* sql, std::string& error) {
 // history's own folder, which only its owner can open, so no other user can hold
 // it; it never touches SQLite's own locks on the database file (closing another
 // descriptor of that file would drop them). Held for milliseconds; a holder that
-// hangs is waited for no longer than SQLite's own busy timeout.
+// hangs is waited for no longer than the busy timeout.
 class LayoutLock {
 public:
     explicit LayoutLock(const std::string& databasePath) {
@@ -232,10 +233,24 @@ std::unique_ptr<HistoryDatabase> HistoryDatabase::open(const std::string& path, 
     // A file crafted to exploit the reader gets no schema tricks past these.
     sqlite3_db_config(handle, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
     sqlite3_db_config(handle, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
-    sqlite3_busy_timeout(handle, static_cast<int>(kBusyTimeout.count()));
+    sqlite3_busy_handler(handle, waitForWriter, database.get());
     LayoutLock layoutLock(path);
     if (!layoutLock.acquire(kBusyTimeout, error) || !database->layOut(error)) return nullptr;
     return database;
+}
+
+// Waits for another connection's write in short steps. SQLite's own busy handler
+// sleeps 1, 2, 5, 10 ms and more between its looks, so a run's write that meets
+// the sender's or another run's short write would wait milliseconds for one that
+// ended in microseconds. Called with the connection's mutex held: one wait at a time.
+int HistoryDatabase::waitForWriter(void* database, int attempt) {
+    auto& self = *static_cast<HistoryDatabase*>(database);
+    const auto now = std::chrono::steady_clock::now();
+    if (attempt == 0) self.busySince_ = now;
+    if (now - self.busySince_ >= kBusyTimeout) return 0;
+    std::this_thread::sleep_for(attempt < 50 ? std::chrono::microseconds(100)
+                                             : std::chrono::microseconds(2000));
+    return 1;
 }
 
 HistoryDatabase::~HistoryDatabase() {
@@ -348,24 +363,31 @@ std::optional<std::vector<HistoryRecord>> HistoryDatabase::unsent(bool withOrigi
 
 bool HistoryDatabase::markSent(const std::vector<HistoryRecord>& rows, const std::string& serverTime,
                                std::string& error) {
-    if (!execute(handle_, "BEGIN IMMEDIATE;", error)) return false;
-    bool marked = true;
-    {
-        Statement statement(handle_,
-                            "UPDATE runs SET sent_to_server = ? WHERE run_uuid = ? AND revision = ?;");
-        marked = statement.ready(error);
-        for (auto row = rows.begin(); marked && row != rows.end(); ++row) {
+    Statement statement(handle_, "UPDATE runs SET sent_to_server = ? WHERE run_uuid = ? AND revision = ?;");
+    if (!statement.ready(error)) return false;
+    // A few rows per transaction: a run's write that meets one waits for a short
+    // transaction only. A mark that is lost with a later chunk is sent again, to
+    // no effect on the server.
+    constexpr std::size_t kRowsPerTransaction = 32;
+    for (std::size_t first = 0; first < rows.size(); first += kRowsPerTransaction) {
+        if (!execute(handle_, "BEGIN IMMEDIATE;", error)) return false;
+        bool marked = true;
+        const std::size_t end = std::min(rows.size(), first + kRowsPerTransaction);
+        for (std::size_t index = first; marked && index < end; ++index) {
             statement.reset();
             statement.bind(1, serverTime);
-            statement.bind(2, row->runUuid);
-            statement.bind(3, row->revision);
+            statement.bind(2, rows[index].runUuid);
+            statement.bind(3, rows[index].revision);
             marked = statement.step(error) == SQLITE_DONE;
         }
+        statement.reset();  // a statement left running would hold the transaction open
+        if (!marked || !execute(handle_, "COMMIT;", error)) {
+            std::string ignored;
+            execute(handle_, "ROLLBACK;", ignored);
+            return false;
+        }
     }
-    if (marked && execute(handle_, "COMMIT;", error)) return true;
-    std::string ignored;
-    execute(handle_, "ROLLBACK;", ignored);
-    return false;
+    return true;
 }
 
 bool HistoryDatabase::deferCheckpoints(std::string& error) {

@@ -56,8 +56,10 @@ private:
     explicit HistoryDatabase(sqlite3* handle) : handle_(handle) {}
     bool layOut(std::string& error);
     bool upgrade(std::int64_t found, std::string& error);
+    static int waitForWriter(void* database, int attempt);
 
     sqlite3* handle_;
+    std::chrono::steady_clock::time_point busySince_;  // when the current wait for a writer began
 };
 
 }  // namespace velmora::history
