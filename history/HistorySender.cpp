@@ -110,10 +110,13 @@ void HistorySender::work() {
         const bool last = stopping_;
         woken_ = false;
         lock.unlock();
+        const bool failedBefore = failed;
         failed = !sendOnce(last ? 1 : 0);
         lock.lock();
         if (last) return;
-        wait = failed ? std::min(wait * 2, retry_.longest) : retry_.first;
+        // The first try after a failure comes after the first wait, each further one
+        // after twice the last, up to the longest.
+        wait = failed && failedBefore ? std::min(wait * 2, retry_.longest) : retry_.first;
     }
 }
 
