@@ -16,8 +16,7 @@ history::HistoryTarget historyTarget(const CommandContext& command) {
         readConfigFile(options.configPath.value_or(defaultConfigFile()), silent).config.historyServer;
     history::HistoryTarget target =
         history::chooseHistory(options.historyPath, history::historyVariable(), configured, false);
-    if (target.source == history::ServerSource::CommandLine && history::uriHasPassword(target.serverUri))
-        command.note(history::kPasswordOnCommandLine);
+    if (const std::string warning = history::passwordWarning(target); !warning.empty()) command.note(warning);
     return target;
 }
 

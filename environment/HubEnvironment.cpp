@@ -141,8 +141,7 @@ void HubEnvironment::makeRecorder() {
     const auto tell = [this](const std::string& problem) {
         if (options_.onHistoryProblem) options_.onHistoryProblem(problem);
     };
-    if (target.source == history::ServerSource::CommandLine && history::uriHasPassword(target.serverUri))
-        tell(history::kPasswordOnCommandLine);
+    if (const std::string warning = history::passwordWarning(target); !warning.empty()) tell(warning);
     recorder_ = std::make_unique<RunRecorder>(std::move(settings), *clock_, tell);
 }
 

@@ -133,6 +133,16 @@ void hideUriPasswords(int argc, char** argv) {
     }
 }
 
+std::string passwordWarning(const HistoryTarget& target) {
+    if (!uriHasPassword(target.serverUri)) return {};
+    const char* where = target.source == ServerSource::CommandLine ? "the command line"
+                        : target.source == ServerSource::Config    ? "config.ini"
+                                                                   : nullptr;
+    if (where == nullptr) return {};
+    return std::string("history: the server URI holds a password, which other local users can read from ") +
+           where + "; keep it in ~/.pgpass or PGPASSFILE instead";
+}
+
 std::string historyVariable() {
     const char* value = std::getenv(kHistoryVariable);
     return value != nullptr ? value : std::string{};

@@ -13,12 +13,6 @@ namespace velmora::history {
 
 inline constexpr const char* kHistoryVariable = "VELMORA_HISTORY";
 
-// Told once when the command line holds a password: /proc shows every process's
-// command line to every local user.
-inline constexpr const char* kPasswordOnCommandLine =
-    "history: the server URI holds a password, which other local users can read from the command line;"
-    " keep it in ~/.pgpass or PGPASSFILE instead";
-
 // "postgresql://" or "postgres://", as libpq takes them.
 bool isServerUri(const std::string& text);
 
@@ -56,6 +50,11 @@ bool uriHasPassword(const std::string& uri);
 // argument memory, which is what /proc shows other users as its command line.
 // The program reads its arguments first: its copy keeps the password.
 void hideUriPasswords(int argc, char** argv);
+
+// The warning told once when the URI chosen holds a password where other local
+// users can read it: on the command line (/proc shows it to every user) or in
+// config.ini (readable by all); empty otherwise. The environment is the user's own.
+std::string passwordWarning(const HistoryTarget& target);
 
 // VELMORA_HISTORY's value, empty when unset.
 std::string historyVariable();

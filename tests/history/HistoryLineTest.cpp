@@ -87,6 +87,17 @@ TEST(HistoryLocationTest, PasswordsAreFoundWhereverTheUriHoldsThem) {
     EXPECT_STREQ(argv[1], "--history=postgresql://line:xxxxxx@db/velmora?password=xxxxxx");
     EXPECT_STREQ(argv[2], "postgresql://line@db/velmora");
 
+    // Warned of where other users can read it; the environment is the user's own.
+    const std::string secret = "postgresql://line:s3cret@db/velmora";
+    EXPECT_NE(
+        history::passwordWarning(history::chooseHistory(secret, "", "", false)).find("the command line"),
+        std::string::npos);
+    EXPECT_NE(
+        history::passwordWarning(history::chooseHistory(std::nullopt, "", secret, false)).find("config.ini"),
+        std::string::npos);
+    EXPECT_EQ(history::passwordWarning(history::chooseHistory(std::nullopt, secret, "", false)), "");
+    EXPECT_EQ(history::passwordWarning(history::chooseHistory(next, "", "", false)), "");
+
     const std::string uri = "postgresql://line:s3cret@db/velmora";
     EXPECT_EQ(history::withoutPassword("connection to " + uri + " failed: s3cret rejected", uri),
               "connection to postgresql://line@db/velmora failed: *** rejected");
