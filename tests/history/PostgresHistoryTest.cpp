@@ -124,6 +124,17 @@ TEST_F(PostgresHistoryTest, FourStationsOfEightHubsLeaveOneRowPerUnit) {
         << report.out;
     const CliRun one = runCli({"--history", server_.uri(), "history", "--csv", "--station", "station-3"});
     EXPECT_EQ(lines(one.out).size(), 9u) << one.err;  // the header and its eight units
+
+    // The line's server in VELMORA_HISTORY: listings read it, but a bench's
+    // simulated runs stay on the bench.
+    std::vector<std::string> bench = stationEnvironment("bench");
+    bench.push_back("VELMORA_HISTORY=" + server_.uri());
+    const CliRun simulatedRun = runCli({"--config", scratch_.path("config.ini"), "--simulate=eight-hubs",
+                                        "station", kSampleImage, "--count", "2"},
+                                       bench);
+    EXPECT_EQ(simulatedRun.exitStatus, 0) << simulatedRun.err;
+    EXPECT_EQ(lines(runCli({"history", "--csv"}, bench).out).size(), 33u);  // the header and the line's 32
+    EXPECT_EQ(lines(runCli({"--history", stationFile("bench"), "history"}).out).size(), 2u);
 }
 
 TEST_F(PostgresHistoryTest, AfterAnOutageSyncLeavesEveryRunOnceOnTheServer) {
