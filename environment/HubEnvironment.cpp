@@ -15,6 +15,7 @@
 #include "device/simulated/SimulatedEnvironment.h"
 #include "environment/EnvironmentMessages.h"
 #include "history/HistoryFile.h"
+#include "history/HistoryLocation.h"
 #include "launch/LaunchSequence.h"
 #include "production/HubFleet.h"
 
@@ -121,16 +122,27 @@ bool HubEnvironment::useConfig(AppConfig config, std::string& error) {
             options_.backupsFolder.value_or(history::defaultBackupsFolder()), !options_.backupsFolder,
             options_.backupRunsKept);
     }
-    if (options_.keepHistory) {
-        // Only the default place is made from nothing; a named file's folder must exist.
-        recorder_ =
-            std::make_unique<RunRecorder>(options_.historyPath.value_or(history::defaultHistoryPath()),
-                                          !options_.historyPath, *clock_, [this](const std::string& problem) {
-                                              if (options_.onHistoryProblem)
-                                                  options_.onHistoryProblem(problem);
-                                          });
-    }
+    if (options_.keepHistory) makeRecorder();
     return true;
+}
+
+void HubEnvironment::makeRecorder() {
+    const bool benchRun = options_.simulate || replayed_;
+    const history::HistoryTarget target = history::chooseHistory(
+        options_.historyPath, history::historyVariable(), config_.historyServer, benchRun);
+    RecorderSettings settings;
+    // Only the default place is made from nothing; a named file's folder must exist.
+    settings.path = target.localPath;
+    settings.createFolders = !target.localNamed;
+    settings.station = options_.stationName;
+    if (benchRun) settings.origin = options_.simulate ? history::kOriginSimulated : history::kOriginReplayed;
+    settings.serverUri = target.serverUri;
+    settings.retry = history::retryPlanFromEnvironment();
+    const auto tell = [this](const std::string& problem) {
+        if (options_.onHistoryProblem) options_.onHistoryProblem(problem);
+    };
+    if (const std::string warning = history::passwordWarning(target); !warning.empty()) tell(warning);
+    recorder_ = std::make_unique<RunRecorder>(std::move(settings), *clock_, tell);
 }
 
 bool HubEnvironment::makeClock() {
@@ -148,6 +160,7 @@ bool HubEnvironment::makeClock() {
     const std::optional<int> descriptor = testbedClockDescriptor(variable);
     if (options_.clock == ClockChoice::FromVariable && !options_.simulate && descriptor) {
         clock_ = std::make_unique<RemoteClock>(*descriptor);
+        replayed_ = true;
     } else {
         clock_ = std::make_unique<SystemClock>();
     }

@@ -93,6 +93,7 @@ private:
     HubEnvironment() = default;
     bool makeClock();
     bool makePlatform(std::string& error);
+    void makeRecorder();
 
     EnvironmentOptions options_;
     std::unique_ptr<Console> console_;
@@ -102,6 +103,7 @@ private:
     std::optional<std::filesystem::path> privateFolder_;
     std::unique_ptr<Clock> clock_;
     VirtualClock* virtualClock_ = nullptr;
+    bool replayed_ = false;  // the bus is the testbed's, played in its time
     std::unique_ptr<sim::SimulatedEnvironment> simulation_;
     std::unique_ptr<UsbPlatform> realPlatform_;
     UsbPlatform* platform_ = nullptr;

@@ -26,6 +26,7 @@ std::unique_ptr<WindowSession> WindowSession::create(const WindowOptions& option
     environment.simulate = options.simulate;
     environment.scenario = options.scenario;
     environment.historyPath = options.historyPath;
+    environment.stationName = options.stationName;
     environment.onHistoryProblem = [raw = session.get()](const std::string& problem) {
         raw->reportHistoryProblem(problem);
     };
