@@ -1,0 +1,309 @@
+#include "device/recording/ReplayPlatform.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <thread>
+
+namespace velmora::recording {
+namespace {
+
+// A device opened from the recording: its transfers are matched on its port.
+class ReplayDevice final : public UsbDevice {
+public:
+    ReplayDevice(ReplayPlatform& platform, std::string port) : platform_(platform), port_(std::move(port)) {}
+
+    IOReturn controlRequest(const UsbSetup& setup, std::uint8_t* data, Milliseconds) override {
+        return platform_.replayTransfer(port_, setup, data);
+    }
+
+private:
+    ReplayPlatform& platform_;
+    std::string port_;
+};
+
+bool isSoft(ExchangeKind kind) {
+    // Closes, arrival counts and what listings saw of a port follow from the calls
+    // around them; a program that looks at the bus once more or less has not
+    // changed what it asks of the hub.
+    return kind == ExchangeKind::Close || kind == ExchangeKind::Arrivals || kind == ExchangeKind::List;
+}
+
+std::string hexByte(std::uint8_t value) {
+    char text[4];
+    std::snprintf(text, sizeof text, "%02X", static_cast<unsigned>(value));
+    return text;
+}
+
+std::string portSuffix(const std::string& port) {
+    std::string text;
+    if (port.empty()) return text;
+    text += " on ";
+    text += port;
+    return text;
+}
+
+}  // namespace
+
+std::string divergenceLine(std::uint64_t number, const Exchange* recorded, const std::string& sent) {
+    std::string line = "Replay diverged at exchange ";
+    line += std::to_string(number);
+    line += ": ";
+    if (recorded != nullptr) {
+        line += "recorded ";
+        line += describeExchange(*recorded);
+    } else {
+        line += "the recording holds nothing more";
+    }
+    line += ", sent ";
+    line += sent;
+    return line;
+}
+
+ReplayPlatform::ReplayPlatform(Recording recording, Clock& clock)
+    : clock_(clock), header_(std::move(recording.header)) {
+    // Every port the recording knows, in the order the listings showed them.
+    for (const Exchange& exchange : recording.exchanges) {
+        if (exchange.kind != ExchangeKind::List) continue;
+        for (const UsbDeviceInfo& device : exchange.devices)
+            if (std::find(portOrder_.begin(), portOrder_.end(), device.portPath) == portOrder_.end())
+                portOrder_.push_back(device.portPath);
+    }
+    std::vector<Exchange> hotplugs;
+    for (Exchange& exchange : recording.exchanges) {
+        endNumber_ = std::max(endNumber_, exchange.number + 1);
+        switch (exchange.kind) {
+            case ExchangeKind::List: addSightings(exchange); break;
+            case ExchangeKind::Watch: watches_.push_back(exchange.result); break;
+            case ExchangeKind::Hotplug: hotplugs.push_back(std::move(exchange)); break;
+            case ExchangeKind::Poll:
+                polls_.push_back(std::move(hotplugs));
+                hotplugs.clear();
+                break;
+            default: {
+                std::string port = exchange.port;
+                ports_[port].exchanges.push_back(std::move(exchange));
+            }
+        }
+    }
+}
+
+// A listing is kept as what it saw on each port, in that port's own order: with
+// several hubs at work the listings of one worker fall between the exchanges of
+// another differently from run to run, and each port must still see its hub come
+// and go as it did.
+void ReplayPlatform::addSightings(const Exchange& listing) {
+    for (const std::string& port : portOrder_) {
+        Exchange sighting;
+        sighting.number = listing.number;
+        sighting.kind = ExchangeKind::List;
+        sighting.port = port;
+        sighting.took = listing.took;
+        for (const UsbDeviceInfo& device : listing.devices)
+            if (device.portPath == port) sighting.devices.push_back(device);
+        ports_[port].exchanges.push_back(std::move(sighting));
+    }
+}
+
+std::optional<std::string> ReplayPlatform::divergence() const {
+    std::lock_guard lock(mutex_);
+    return divergence_;
+}
+
+std::size_t ReplayPlatform::unplayed() const {
+    std::lock_guard lock(mutex_);
+    std::size_t count = 0;
+    for (const auto& [port, queue] : ports_)
+        count += static_cast<std::size_t>(std::count_if(queue.exchanges.begin(), queue.exchanges.end(),
+                                                        [](const Exchange& e) { return !isSoft(e.kind); }));
+    return count;
+}
+
+void ReplayPlatform::diverge(std::string line) {
+    if (!divergence_) divergence_ = std::move(line);
+}
+
+void ReplayPlatform::skipSoft(PortQueue& queue) {
+    while (!queue.exchanges.empty() && isSoft(queue.exchanges.front().kind)) passSoft(queue);
+}
+
+void ReplayPlatform::passSoft(PortQueue& queue) {
+    Exchange& front = queue.exchanges.front();
+    if (front.kind == ExchangeKind::Arrivals) queue.arrivals = front.count;
+    if (front.kind == ExchangeKind::List) queue.seen = std::move(front.devices);
+    queue.exchanges.pop_front();
+}
+
+std::optional<Exchange> ReplayPlatform::take(const std::string& port, ExchangeKind kind,
+                                             const std::string& sent) {
+    if (divergence_) return std::nullopt;
+    PortQueue& queue = ports_[port];
+    skipSoft(queue);
+    if (queue.exchanges.empty()) {
+        diverge(divergenceLine(endNumber_, nullptr, sent));
+        return std::nullopt;
+    }
+    if (queue.exchanges.front().kind != kind) {
+        diverge(divergenceLine(queue.exchanges.front().number, &queue.exchanges.front(), sent));
+        return std::nullopt;
+    }
+    Exchange exchange = std::move(queue.exchanges.front());
+    queue.exchanges.pop_front();
+    return exchange;
+}
+
+std::vector<UsbDeviceInfo> ReplayPlatform::listDevices() {
+    Milliseconds took{0};
+    std::vector<UsbDeviceInfo> devices;
+    {
+        std::lock_guard lock(mutex_);
+        if (divergence_) return {};
+        // Each port answers with its next sighting when one is due, else with
+        // the last one: past the recording's end the bus stays as last seen.
+        for (const std::string& port : portOrder_) {
+            PortQueue& queue = ports_[port];
+            while (!queue.exchanges.empty() && isSoft(queue.exchanges.front().kind)) {
+                const bool sighting = queue.exchanges.front().kind == ExchangeKind::List;
+                took = std::max(took, sighting ? queue.exchanges.front().took : Milliseconds(0));
+                passSoft(queue);
+                if (sighting) break;
+            }
+            devices.insert(devices.end(), queue.seen.begin(), queue.seen.end());
+        }
+    }
+    if (took.count() > 0) clock_.sleepFor(took);
+    return devices;
+}
+
+UsbPlatform::ClaimResult ReplayPlatform::claimPort(const std::string& portPath) {
+    std::optional<Exchange> recorded;
+    {
+        std::lock_guard lock(mutex_);
+        recorded = take(portPath, ExchangeKind::Claim, "claim" + portSuffix(portPath));
+    }
+    if (!recorded) return {nullptr, kIOReturnExclusiveAccess, {}};
+    if (recorded->took.count() > 0) clock_.sleepFor(recorded->took);
+    if (recorded->status != kIOReturnSuccess) return {nullptr, recorded->status, recorded->problem};
+    return {std::make_unique<PortClaim>(), kIOReturnSuccess, {}};
+}
+
+UsbPlatform::OpenResult ReplayPlatform::openDevice(const UsbDeviceInfo& device) {
+    std::optional<Exchange> recorded;
+    {
+        std::lock_guard lock(mutex_);
+        std::string sent = "open ";
+        sent += device.platformKey;
+        sent += portSuffix(device.portPath);
+        recorded = take(device.portPath, ExchangeKind::Open, sent);
+        if (recorded && recorded->device.platformKey != device.platformKey) {
+            diverge(divergenceLine(recorded->number, &*recorded, sent));
+            recorded.reset();
+        }
+    }
+    if (!recorded) return {nullptr, kIOReturnNoDevice};
+    if (recorded->took.count() > 0) clock_.sleepFor(recorded->took);
+    if (recorded->status != kIOReturnSuccess) return {nullptr, recorded->status};
+    return {std::make_unique<ReplayDevice>(*this, device.portPath), kIOReturnSuccess};
+}
+
+IOReturn ReplayPlatform::replayTransfer(const std::string& port, const UsbSetup& setup, std::uint8_t* data) {
+    Exchange sentExchange;
+    sentExchange.kind = ExchangeKind::Control;
+    sentExchange.setup = setup;
+    sentExchange.port = port;
+    const std::string sent = describeExchange(sentExchange);
+    std::optional<Exchange> recorded;
+    {
+        std::lock_guard lock(mutex_);
+        recorded = take(port, ExchangeKind::Control, sent);
+        if (!recorded) return kReplayDivergedStatus;
+        const UsbSetup& expected = recorded->setup;
+        if (expected.wireBytes() != setup.wireBytes()) {
+            diverge(divergenceLine(recorded->number, &*recorded, sent));
+            return kReplayDivergedStatus;
+        }
+        if (!setup.isDeviceToHost() && setup.wLength > 0) {
+            const auto differs = std::mismatch(recorded->data.begin(), recorded->data.end(), data);
+            if (differs.first != recorded->data.end()) {
+                const auto at = static_cast<std::size_t>(differs.first - recorded->data.begin());
+                std::string line = divergenceLine(recorded->number, &*recorded, sent);
+                line += " with ";
+                line += hexByte(*differs.second);
+                line += " at data byte ";
+                line += std::to_string(at);
+                line += " where ";
+                line += hexByte(*differs.first);
+                line += " was recorded";
+                diverge(std::move(line));
+                return kReplayDivergedStatus;
+            }
+        }
+    }
+    if (setup.isDeviceToHost() && setup.wLength > 0)
+        std::copy(recorded->data.begin(), recorded->data.end(), data);
+    if (recorded->took.count() > 0) clock_.sleepFor(recorded->took);
+    return recorded->status;
+}
+
+bool ReplayPlatform::setHotplugCallback(HotplugCallback callback) {
+    std::lock_guard lock(mutex_);
+    callback_ = std::move(callback);
+    if (watches_.empty()) return true;
+    const bool watching = watches_.front();
+    watches_.pop_front();
+    return watching;
+}
+
+void ReplayPlatform::pollEvents(std::chrono::milliseconds timeout) {
+    std::vector<Exchange> events;
+    HotplugCallback callback;
+    bool none = false;
+    {
+        std::lock_guard lock(mutex_);
+        none = polls_.empty() || divergence_.has_value();
+        if (!none) {
+            events = std::move(polls_.front());
+            polls_.pop_front();
+        }
+        callback = callback_;
+    }
+    // With nothing left to deliver, a poll waits as the platform's would.
+    if (none) {
+        std::this_thread::sleep_for(timeout);
+        return;
+    }
+    if (!callback) return;
+    for (const Exchange& event : events)
+        callback(event.arrived ? UsbHotplugEvent::Arrived : UsbHotplugEvent::Left, event.device);
+}
+
+std::uint64_t ReplayPlatform::arrivalsAt(const std::string& portPath) {
+    std::lock_guard lock(mutex_);
+    PortQueue& queue = ports_[portPath];
+    // Closes before the count are passed; the count is the recorded one if it comes next.
+    while (!queue.exchanges.empty() && queue.exchanges.front().kind == ExchangeKind::Close)
+        queue.exchanges.pop_front();
+    if (!queue.exchanges.empty() && queue.exchanges.front().kind == ExchangeKind::Arrivals) {
+        queue.arrivals = queue.exchanges.front().count;
+        queue.exchanges.pop_front();
+    }
+    return queue.arrivals;
+}
+
+bool ReplayPlatform::waitForArrival(const std::string& portPath, std::uint64_t, Milliseconds deadline,
+                                    Clock& clock) {
+    std::optional<Exchange> recorded;
+    {
+        std::lock_guard lock(mutex_);
+        recorded = take(portPath, ExchangeKind::Wait, "wait for an arrival" + portSuffix(portPath));
+        if (recorded) {
+            PortQueue& queue = ports_[portPath];
+            if (recorded->result) queue.arrivals = std::max(queue.arrivals, recorded->count + 1);
+        }
+    }
+    // Once diverged, every wait lasts to its deadline, as a platform's that sees no arrival.
+    if (!recorded) return UsbPlatform::waitForArrival(portPath, 0, deadline, clock);
+    if (recorded->took.count() > 0) clock.sleepFor(recorded->took);
+    return recorded->result;
+}
+
+}  // namespace velmora::recording

@@ -1,0 +1,80 @@
+#pragma once
+// A platform served from a recording: the hubs answer as they did when the
+// recording was made. Every request must be the one recorded next on its port
+// (each port keeps its own order, so runs on several hubs replay too); replies,
+// statuses and the time each took come from the recording, and the time passes on
+// the clock given (a virtual clock replays at once, the wall clock as recorded).
+//
+// At the first call that differs the replay stops: that call and every later one
+// fail (transfers with kIOReturnAborted, opens and claims refused, no devices
+// listed), so the run ends, and divergence() holds the one line that says where.
+#include <deque>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "device/Clock.h"
+#include "device/UsbPlatform.h"
+#include "device/recording/RecordingFile.h"
+
+namespace velmora::recording {
+
+// The status every transfer gets once the replay has diverged.
+inline constexpr IOReturn kReplayDivergedStatus = kIOReturnAborted;
+
+class ReplayPlatform final : public UsbPlatform {
+public:
+    ReplayPlatform(Recording recording, Clock& clock);
+
+    std::vector<UsbDeviceInfo> listDevices() override;
+    ClaimResult claimPort(const std::string& portPath) override;
+    OpenResult openDevice(const UsbDeviceInfo& device) override;
+    bool setHotplugCallback(HotplugCallback callback) override;
+    void pollEvents(std::chrono::milliseconds timeout) override;
+    std::uint64_t arrivalsAt(const std::string& portPath) override;
+    bool waitForArrival(const std::string& portPath, std::uint64_t seen, Milliseconds deadline,
+                        Clock& clock) override;
+
+    const RecordingHeader& header() const { return header_; }
+    // "Replay diverged at exchange 57: recorded ..., sent ...", once a call differed.
+    std::optional<std::string> divergence() const;
+    // Exchanges of the recording that the run has not reached (0 after a whole replay).
+    std::size_t unplayed() const;
+
+    // A transfer on a device this platform opened; false, with the reply and status
+    // left alone, once diverged.
+    IOReturn replayTransfer(const std::string& port, const UsbSetup& setup, std::uint8_t* data);
+
+private:
+    struct PortQueue {
+        std::deque<Exchange> exchanges;
+        std::uint64_t arrivals = 0;       // the last count recorded on the port
+        std::vector<UsbDeviceInfo> seen;  // the device the last listing showed there
+    };
+    void addSightings(const Exchange& listing);
+    // The next exchange on the port that a call must match, soft ones (closes,
+    // arrival counts) passed over. Null, with the divergence noted, when the
+    // recording has none or one of another kind. mutex_ held.
+    std::optional<Exchange> take(const std::string& port, ExchangeKind kind, const std::string& sent);
+    void skipSoft(PortQueue& queue);
+    void passSoft(PortQueue& queue);
+    void diverge(std::string line);
+
+    mutable std::mutex mutex_;
+    Clock& clock_;
+    RecordingHeader header_;
+    std::map<std::string, PortQueue> ports_;
+    std::vector<std::string> portOrder_;
+    std::deque<bool> watches_;
+    std::deque<std::vector<Exchange>> polls_;  // the hot-plug events each poll delivered
+    HotplugCallback callback_;
+    std::uint64_t endNumber_ = 1;  // the number after the recording's last exchange
+    std::optional<std::string> divergence_;
+};
+
+// The line a replay ends with when the run asked for something else than the
+// recording holds. recorded: null when the recording holds nothing more.
+std::string divergenceLine(std::uint64_t number, const Exchange* recorded, const std::string& sent);
+
+}  // namespace velmora::recording

@@ -1,0 +1,250 @@
+// Record a run over the simulated hub, replay it with no hub at all: the same
+// outcome, the same pane and the same requests, for every simulated scenario; and a
+// replay that is asked for something else says at which exchange.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+
+#include "device/recording/RecordingPlatform.h"
+#include "device/recording/ReplayPlatform.h"
+#include "device/simulated/SimulatedEnvironment.h"
+#include "firmware/FirmwareBuffer.h"
+#include "tests/support/HubRig.h"
+#include "tests/support/ScratchFolder.h"
+#include "tests/workflows/RecordingReporter.h"
+#include "workflows/EasyUpdate.h"
+#include "workflows/HubFleet.h"
+
+namespace velmora::recording {
+namespace {
+
+using testing::kShippedHubIdentity;
+
+struct RunOutcome {
+    bool succeeded = false;
+    std::vector<std::string> events;  // the pane's calls, in order
+    std::vector<std::string> trace;   // formatTraceLine of every request
+    Milliseconds endedAt{0};
+};
+
+SupportedDeviceTable shippedTable() {
+    SupportedDeviceTable table;
+    table.set(0, kShippedHubIdentity.vid, kShippedHubIdentity.sspid, kShippedHubIdentity.hspid);
+    return table;
+}
+
+FirmwareBuffer sampleBuffer(std::uint16_t version = 0x0203) {
+    const std::vector<std::uint8_t> bytes = testing::sampleImageFor(kShippedHubIdentity, 8192, version);
+    FirmwareBuffer buffer;
+    FW_Parse(buffer, bytes.data(), static_cast<std::int64_t>(bytes.size()));
+    return buffer;
+}
+
+RunOutcome runUpdate(UsbPlatform& platform, Clock& clock, const FirmwareBuffer& image) {
+    const SupportedDeviceTable table = shippedTable();
+    HubConnection connection(platform, table, clock);
+    RunOutcome outcome;
+    connection.setRequestObserver([&outcome](const UsbSetup& setup, IOReturn status) {
+        outcome.trace.push_back(formatTraceLine(setup, status));
+    });
+    testing::RecordingReporter reporter;
+    outcome.succeeded = updateFunc(WorkflowContext{reporter, connection, nullptr}, image, "new.bin");
+    outcome.events = reporter.events;
+    outcome.endedAt = clock.now();
+    return outcome;
+}
+
+RecordingHeader testHeader() {
+    RecordingHeader header;
+    header.program = "recording_tests";
+    header.command = {"update", "new.bin"};
+    header.table = {{kShippedHubIdentity.vid, kShippedHubIdentity.sspid, kShippedHubIdentity.hspid}};
+    return header;
+}
+
+// Runs the easy update on the scenario's bus, recorded into path.
+RunOutcome recordUpdate(const std::string& scenario, const std::string& path, const FirmwareBuffer& image) {
+    VirtualClock clock;
+    auto environment = sim::SimulatedEnvironment::create(shippedTable(), clock, scenario);
+    EXPECT_NE(environment, nullptr);
+    std::string error;
+    auto writer = RecordingWriter::create(path, testHeader(), error);
+    EXPECT_NE(writer, nullptr) << error;
+    RecordingPlatform platform(environment->platform(), clock, *writer);
+    return runUpdate(platform, clock, image);
+}
+
+Recording load(const std::string& path) {
+    Recording recording;
+    std::string error;
+    EXPECT_TRUE(readRecording(path, recording, error)) << error;
+    return recording;
+}
+
+class ScenarioRoundTrip : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(ScenarioRoundTrip, TheReplayShowsWhatTheRecordedRunShowed) {
+    testing::ScratchFolder folder;
+    const std::string path = folder.path("run.jsonl");
+    const FirmwareBuffer image = sampleBuffer();
+    const RunOutcome recorded = recordUpdate(GetParam(), path, image);
+
+    VirtualClock clock;
+    ReplayPlatform replay(load(path), clock);
+    const RunOutcome replayed = runUpdate(replay, clock, image);
+
+    EXPECT_EQ(replay.divergence(), std::nullopt);
+    EXPECT_EQ(replay.unplayed(), 0u);
+    EXPECT_EQ(replayed.succeeded, recorded.succeeded);
+    EXPECT_EQ(replayed.events, recorded.events);
+    EXPECT_EQ(replayed.trace, recorded.trace);
+    // The waits took as long as they did: timings replay in virtual time.
+    EXPECT_EQ(replayed.endedAt, recorded.endedAt);
+}
+
+std::vector<std::string> scenarioNames() {
+    std::vector<std::string> names;
+    for (const sim::SimulationScenario& scenario : sim::simulationScenarios())
+        names.emplace_back(scenario.name);
+    return names;
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryScenario, ScenarioRoundTrip, ::testing::ValuesIn(scenarioNames()),
+                         [](const ::testing::TestParamInfo<std::string>& info) {
+                             std::string name = info.param;
+                             for (char& c : name)
+                                 if (c == '-') c = '_';
+                             return name;
+                         });
+
+TEST(ReplayTest, AnUpdateStaysSmallOnDisk) {
+    testing::ScratchFolder folder;
+    const std::string path = folder.path("run.jsonl");
+    // A full 32 KiB image: written, then read back, 64 KiB through the wire.
+    const std::vector<std::uint8_t> bytes = testing::sampleImageFor(kShippedHubIdentity, 32768, 0x0203);
+    FirmwareBuffer image;
+    FW_Parse(image, bytes.data(), static_cast<std::int64_t>(bytes.size()));
+    ASSERT_TRUE(recordUpdate("flash-code", path, image).succeeded);
+    EXPECT_LT(std::filesystem::file_size(path), 100u * 1024u);
+}
+
+TEST(ReplayTest, AnotherImageDivergesAtItsFirstDifferingWriteAndTheRunFails) {
+    testing::ScratchFolder folder;
+    const std::string path = folder.path("run.jsonl");
+    ASSERT_TRUE(recordUpdate("flash-code", path, sampleBuffer(0x0203)).succeeded);
+    const Recording recording = load(path);
+
+    // The first write whose chunk the other image changes: where the replay must stop.
+    const std::vector<std::uint8_t> other = testing::sampleImageFor(kShippedHubIdentity, 8192, 0x0204);
+    std::uint64_t firstWrite = 0;
+    for (const Exchange& exchange : recording.exchanges) {
+        if (exchange.kind != ExchangeKind::Control || exchange.setup.bRequest != 0xC8) continue;
+        const std::size_t address = exchange.setup.wValue | static_cast<std::size_t>(exchange.setup.wIndex)
+                                                                << 16;
+        if (!std::equal(exchange.data.begin(), exchange.data.end(),
+                        other.begin() + static_cast<long>(address))) {
+            firstWrite = exchange.number;
+            break;
+        }
+    }
+    ASSERT_NE(firstWrite, 0u);
+
+    VirtualClock clock;
+    ReplayPlatform replay(recording, clock);
+    FirmwareBuffer otherImage;
+    FW_Parse(otherImage, other.data(), static_cast<std::int64_t>(other.size()));
+    const RunOutcome replayed = runUpdate(replay, clock, otherImage);
+    EXPECT_FALSE(replayed.succeeded);
+    ASSERT_TRUE(replay.divergence().has_value());
+    const std::string line = replay.divergence().value_or("");
+    EXPECT_EQ(line.find('\n'), std::string::npos) << line;
+    EXPECT_EQ(
+        line.rfind("Replay diverged at exchange " + std::to_string(firstWrite) + ": recorded ctrl 40 C8 ", 0),
+        0u)
+        << line;
+    EXPECT_NE(line.find("sent ctrl 40 C8 "), std::string::npos) << line;
+    EXPECT_NE(line.find(" at data byte "), std::string::npos) << line;
+}
+
+TEST(ReplayTest, AKilledRecordingReplaysUpToWhereItStopped) {
+    testing::ScratchFolder folder;
+    const std::string path = folder.path("run.jsonl");
+    const FirmwareBuffer image = sampleBuffer();
+    const RunOutcome recorded = recordUpdate("flash-code", path, image);
+
+    // Cut the file in the middle of the line of the tenth transfer, as a kill would.
+    std::ifstream in(path);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::size_t transfers = 0;
+    std::size_t cut = 0;
+    for (std::size_t line = text.find("\"e\":\"ctrl\""); line != std::string::npos;
+         line = text.find("\"e\":\"ctrl\"", line + 1)) {
+        if (++transfers == 10) {
+            cut = line + 30;
+            break;
+        }
+    }
+    ASSERT_NE(cut, 0u);
+    std::ofstream(path, std::ios::trunc) << text.substr(0, cut);
+    const Recording recording = load(path);
+    EXPECT_TRUE(recording.cutShort);
+
+    VirtualClock clock;
+    ReplayPlatform replay(recording, clock);
+    const RunOutcome replayed = runUpdate(replay, clock, image);
+    EXPECT_FALSE(replayed.succeeded);
+    // Nine transfers went as recorded; the tenth is where the recording stops.
+    ASSERT_GE(replayed.trace.size(), 10u);
+    EXPECT_EQ(std::vector<std::string>(replayed.trace.begin(), replayed.trace.begin() + 9),
+              std::vector<std::string>(recorded.trace.begin(), recorded.trace.begin() + 9));
+    ASSERT_TRUE(replay.divergence().has_value());
+    EXPECT_NE(replay.divergence()->find("the recording holds nothing more"), std::string::npos)
+        << *replay.divergence();
+}
+
+TEST(ReplayTest, HubsRunInParallelReplayEachInTheOrderOfItsOwnPort) {
+    testing::ScratchFolder folder;
+    const std::string path = folder.path("run.jsonl");
+    const FirmwareBuffer image = sampleBuffer();
+    const SupportedDeviceTable table = shippedTable();
+
+    auto runFleet = [&](UsbPlatform& platform, Clock& clock) {
+        std::vector<testing::RecordingReporter> reporters(2);
+        HubFleet fleet{clock,
+                       [&](const std::string& port) {
+                           return std::make_unique<HubConnection>(platform, table, clock, port);
+                       },
+                       [&](std::size_t index) -> WorkflowReporter& { return reporters[index]; }};
+        const std::vector<HubRunResult> results =
+            runOnHubs(fleet, {"1-1", "1-2"},
+                      [&](const WorkflowContext& context) { return updateFunc(context, image, "new.bin"); });
+        std::vector<std::string> lines;
+        for (std::size_t i = 0; i < results.size(); ++i) {
+            lines.push_back(results[i].portPath + (results[i].succeeded ? " ok" : " failed"));
+            lines.insert(lines.end(), reporters[i].events.begin(), reporters[i].events.end());
+        }
+        return lines;
+    };
+
+    std::vector<std::string> recorded;
+    {
+        VirtualClock clock;
+        auto environment = sim::SimulatedEnvironment::create(table, clock, "two-hubs");
+        std::string error;
+        auto writer = RecordingWriter::create(path, testHeader(), error);
+        ASSERT_NE(writer, nullptr) << error;
+        RecordingPlatform platform(environment->platform(), clock, *writer);
+        recorded = runFleet(platform, clock);
+    }
+    ASSERT_EQ(recorded.front(), "1-1 ok");
+    VirtualClock clock;
+    ReplayPlatform replay(load(path), clock);
+    EXPECT_EQ(runFleet(replay, clock), recorded);
+    EXPECT_EQ(replay.divergence(), std::nullopt);
+}
+
+}  // namespace
+}  // namespace velmora::recording
