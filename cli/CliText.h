@@ -88,6 +88,13 @@ Options:
                            ~/.local/state/velmora/history.sqlite); its folder must be
                            writable by its owner alone; when it cannot be used, the hub
                            command still runs and says so once
+  --record FILE            write every exchange with the hubs (listings, opens, each control
+                           request with its bytes, status and duration) to FILE as the run
+                           goes, with the command line, the supported IDs and the SHA-256 of
+                           each image named; a file to attach to a problem report
+  --replay FILE            serve the hubs from a recording instead of the bus, at once; each
+                           request must be the one recorded, else the run stops (exit 1)
+                           with one line naming the exchange
   --trace                  print each control request to stderr:
                            ctrl <eight setup bytes in hex> -> <status>
   --json                   machine-readable output for detect, list, update, erase, doctor, history
@@ -108,6 +115,8 @@ Example:
 inline constexpr std::size_t kScenarioIndent = 23;  // the scenario lines bring two blanks of their own
 inline constexpr const char* kEmptyScenario = "--simulate= needs a scenario name (see --help)";
 inline constexpr const char* kNoCommand = "no command given (see --help)";
+inline constexpr const char* kReplayAlone =
+    "--replay serves the hubs itself: it takes no --simulate or --record";
 inline constexpr const char* kNoPrivateFolder =
     "driver: no private folder for the driver's files (XDG_RUNTIME_DIR or /tmp)";
 inline constexpr const char* kRestartQuestion = "Reboot now? [y/N] ";

@@ -69,7 +69,10 @@ std::unique_ptr<HubSession> HubSession::open(const CliOptions& options, std::ost
         session->console_ = std::make_unique<SilentConsole>();
     }
     if (options.trace) session->trace_ = &err;
-    if (!session->loadConfig(options, error) || !session->makePlatform(options, error)) return nullptr;
+    session->err_ = &err;
+    if (!session->loadConfig(options, error) || !session->attachRecording(options, error) ||
+        !session->makePlatform(options, error))
+        return nullptr;
     session->connection_ =
         std::make_unique<HubConnection>(*session->platform_, session->config_.table, *session->clock_);
     session->attachTrace(*session->connection_);
@@ -80,6 +83,19 @@ std::unique_ptr<HubSession> HubSession::open(const CliOptions& options, std::ost
 HubSession::~HubSession() {
     // The connection refers to the platform and the clock: it goes first.
     connection_.reset();
+    // A replay that went elsewhere than its recording ends with the one line that says where.
+    if (recording_ && err_ != nullptr)
+        if (const std::optional<std::string> line = recording_->endingLine()) {
+            *err_ << text::kProgramName << ": " << *line << '\n';
+            err_->flush();
+        }
+}
+
+// --record and --replay, the one spot where they enter: the hook is made before
+// the platform, which it then replaces (a replay) or wraps (a recording).
+bool HubSession::attachRecording(const CliOptions& options, std::string& error) {
+    recording_ = RecordingHook::create(options, config_.table, error);
+    return recording_ != nullptr || error.empty();
 }
 
 bool HubSession::loadConfig(const CliOptions& options, std::string& error) {
@@ -99,10 +115,16 @@ bool HubSession::loadConfig(const CliOptions& options, std::string& error) {
 }
 
 bool HubSession::makePlatform(const CliOptions& options, std::string& error) {
+    if (replays()) {
+        clock_ = recording_->takeReplayClock();
+        platform_ = &recording_->platformOver(nullptr, *clock_);
+        return true;
+    }
     if (!options.simulate) {
         clock_ = realBusClock();
         realPlatform_ = std::make_unique<LibusbPlatform>();
         platform_ = realPlatform_.get();
+        if (recording_) platform_ = &recording_->platformOver(platform_, *clock_);
         return true;
     }
     if (virtualTimeRequested()) {
@@ -118,6 +140,7 @@ bool HubSession::makePlatform(const CliOptions& options, std::string& error) {
         return false;
     }
     platform_ = &simulation_->platform();
+    if (recording_) platform_ = &recording_->platformOver(platform_, *clock_);
     return true;
 }
 

@@ -13,6 +13,7 @@
 #include "app/Config.h"
 #include "app/Console.h"
 #include "cli/CliOptions.h"
+#include "cli/RecordingHook.h"
 #include "device/Clock.h"
 #include "device/HubConnection.h"
 #include "device/RemoteClock.h"
@@ -53,6 +54,9 @@ public:
     HubConnection& connection() { return *connection_; }
     // The traceability history every hub run of this command is recorded in.
     RunRecorder& recorder() { return *recorder_; }
+    // True when the hubs are served from a recording (--replay): such a run must
+    // leave no history row and no backup behind.
+    bool replays() const { return recording_ && recording_->replays(); }
     // A connection of its own to the hub on one port, traced like the main one.
     std::unique_ptr<HubConnection> connectionTo(const std::string& portPath);
 
@@ -61,12 +65,15 @@ private:
     bool loadConfig(const CliOptions& options, std::string& error);
     bool makePlatform(const CliOptions& options, std::string& error);
     void attachTrace(HubConnection& connection);
+    bool attachRecording(const CliOptions& options, std::string& error);
 
     std::unique_ptr<Console> console_;
     AppConfig config_;
     std::string resourcePath_;
     bool needSignDriver_ = false;
     std::optional<std::filesystem::path> privateFolder_;
+    std::unique_ptr<RecordingHook> recording_;  // --record or --replay; before the platform it wraps
+    std::ostream* err_ = nullptr;
     std::unique_ptr<Clock> clock_;
     std::unique_ptr<sim::SimulatedEnvironment> simulation_;
     std::unique_ptr<UsbPlatform> realPlatform_;

@@ -1,0 +1,96 @@
+#include "cli/RecordingHook.h"
+
+#include <sys/stat.h>
+
+#include "app/SafeFile.h"
+#include "cli/CliText.h"
+#include "device/recording/RecordingPlatform.h"
+#include "device/recording/ReplayPlatform.h"
+#include "history/ImageDigest.h"
+
+namespace velmora::cli {
+namespace {
+
+// Image files are tens of KiB; a larger file named on the command line is no image.
+constexpr off_t kLargestHashedFile = 16 * 1024 * 1024;
+
+std::string programText() {
+    std::string text = text::kProgramName;
+    text += ' ';
+    text += VELMORA_PROGRAM_VERSION;
+    return text;
+}
+
+// The SHA-256 of every regular file the command's words name: the images it writes.
+std::vector<recording::RecordedImage> namedImages(const CliOptions& options) {
+    std::vector<recording::RecordedImage> images;
+    for (const std::string& word : options.words) {
+        struct stat status {};
+        if (::stat(word.c_str(), &status) != 0 || !S_ISREG(status.st_mode) ||
+            status.st_size > kLargestHashedFile)
+            continue;
+        std::string error;
+        const std::optional<std::string> bytes = readRegularFile(word, error);
+        if (!bytes) continue;
+        images.push_back(
+            {word, history::sha256Hex(reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size())});
+    }
+    return images;
+}
+
+recording::RecordingHeader headerFor(const CliOptions& options, const SupportedDeviceTable& table) {
+    recording::RecordingHeader header;
+    header.program = programText();
+    header.command = options.commandLine;
+    for (const SupportedDevice& entry : table.entries())
+        if (entry.valid != 0) header.table.push_back({entry.vid, entry.sspid, entry.hspid});
+    header.images = namedImages(options);
+    return header;
+}
+
+}  // namespace
+
+std::unique_ptr<RecordingHook> RecordingHook::create(const CliOptions& options,
+                                                     const SupportedDeviceTable& table, std::string& error) {
+    if (!options.recordPath && !options.replayPath) return nullptr;
+    std::unique_ptr<RecordingHook> hook(new RecordingHook());
+    if (options.replayPath) {
+        recording::Recording recording;
+        std::string why;
+        if (!recording::readRecording(*options.replayPath, recording, why)) {
+            error = "--replay: " + *options.replayPath + ": " + why;
+            return nullptr;
+        }
+        // Instantly: every recorded wait and transfer time passes in virtual time.
+        hook->replayClock_ = std::make_unique<VirtualClock>();
+        hook->replay_ =
+            std::make_unique<recording::ReplayPlatform>(std::move(recording), *hook->replayClock_);
+        return hook;
+    }
+    std::string why;
+    hook->writer_ = recording::RecordingWriter::create(*options.recordPath, headerFor(options, table), why);
+    if (!hook->writer_) {
+        error = "--record: " + *options.recordPath + ": " + why;
+        return nullptr;
+    }
+    return hook;
+}
+
+RecordingHook::~RecordingHook() = default;
+
+UsbPlatform& RecordingHook::platformOver(UsbPlatform* inner, Clock& clock) {
+    if (replay_) return *replay_;
+    recorder_ = std::make_unique<recording::RecordingPlatform>(*inner, clock, *writer_);
+    return *recorder_;
+}
+
+std::optional<std::string> RecordingHook::endingLine() const {
+    if (replay_) return replay_->divergence();
+    if (writer_) {
+        const std::string problem = writer_->problem();
+        if (!problem.empty()) return "--record: the recording is incomplete: " + problem;
+    }
+    return std::nullopt;
+}
+
+}  // namespace velmora::cli
