@@ -1,0 +1,87 @@
+// velmora-cli --record and --replay, run as child processes: a run replayed from
+// its recording, with no hub and no --simulate, prints what the run printed.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "tests/cli/CliFixture.h"
+
+namespace velmora::testing {
+namespace {
+
+class RecordingCliTest : public CliFixture {
+protected:
+    CliRun record(const std::string& scenario, const std::string& file, std::vector<std::string> command) {
+        command.insert(command.begin(), {"--trace", "--record", path(file)});
+        return simulated(scenario, command);
+    }
+    CliRun replay(const std::string& file, std::vector<std::string> command) {
+        command.insert(command.begin(), {"--config", config(), "--trace", "--replay", path(file)});
+        return runCli(command);
+    }
+};
+
+TEST_F(RecordingCliTest, AReplayPrintsWhatTheRecordedRunPrinted) {
+    // A success, failures of each step, a hub that cannot be opened, and no hub at all.
+    for (const std::string scenario :
+         {"flash-code", "stall-erase", "corrupt-readback", "disconnect", "busy", "no-hub", "never-returns"}) {
+        SCOPED_TRACE(scenario);
+        const CliRun recorded = record(scenario, scenario + ".jsonl", {"update", path("fw.bin")});
+        const CliRun replayed = replay(scenario + ".jsonl", {"update", path("fw.bin")});
+        EXPECT_EQ(replayed.exitStatus, recorded.exitStatus);
+        EXPECT_EQ(replayed.out, recorded.out);
+        EXPECT_EQ(replayed.err, recorded.err);  // the trace: every request and its status
+    }
+    const CliRun recorded = record("flash-code", "read.jsonl", {"read", path("out.bin")});
+    ASSERT_EQ(recorded.exitStatus, 0) << recorded.err;
+    const std::vector<char> firstRead = read(path("out.bin"));
+    const CliRun replayed = replay("read.jsonl", {"read", path("again.bin")});
+    EXPECT_EQ(replayed.exitStatus, 0) << replayed.err;
+    EXPECT_EQ(read(path("again.bin")), firstRead);
+}
+
+TEST_F(RecordingCliTest, TheRecordingNamesTheProgramTheCommandTheTableAndTheImage) {
+    ASSERT_EQ(record("flash-code", "run.jsonl", {"update", path("fw.bin")}).exitStatus, 0);
+    std::ifstream file(path("run.jsonl"));
+    std::string header;
+    std::getline(file, header);
+    EXPECT_NE(header.find("\"format\":1"), std::string::npos) << header;
+    EXPECT_NE(header.find("\"program\":\"velmora-cli "), std::string::npos) << header;
+    EXPECT_NE(header.find("\"update\""), std::string::npos) << header;
+    EXPECT_NE(header.find("{\"vid\":\"2FE3\",\"sspid\":\"0611\",\"hspid\":\"0610\"}"), std::string::npos)
+        << header;
+    // The SHA-256 of the sample image.
+    EXPECT_NE(header.find("\"sha256\":\""), std::string::npos) << header;
+}
+
+TEST_F(RecordingCliTest, AReplayThatDivergesEndsWithOneLineNamingTheExchange) {
+    ASSERT_EQ(record("flash-code", "run.jsonl", {"update", path("fw.bin")}).exitStatus, 0);
+    // Another command than the one recorded: the read comes where the erase was.
+    const CliRun replayed = replay("run.jsonl", {"read", path("out.bin")});
+    EXPECT_EQ(replayed.exitStatus, 1);
+    const std::vector<std::string> errors = lines(replayed.err);
+    ASSERT_FALSE(errors.empty());
+    EXPECT_EQ(errors.back().rfind("velmora-cli: Replay diverged at exchange ", 0), 0u) << replayed.err;
+    EXPECT_NE(errors.back().find("recorded ctrl 40 E8"), std::string::npos) << errors.back();
+    EXPECT_NE(errors.back().find("sent ctrl C0 D8"), std::string::npos) << errors.back();
+}
+
+TEST_F(RecordingCliTest, UnusableRecordingsAndOptionsAreRefused) {
+    std::ofstream(path("newer.jsonl")) << "{\"recording\":\"velmora\",\"format\":99}\n";
+    CliRun run = replay("newer.jsonl", {"update", path("fw.bin")});
+    EXPECT_EQ(run.exitStatus, 2);
+    EXPECT_NE(run.err.find("newer"), std::string::npos) << run.err;
+
+    run = replay("missing.jsonl", {"update", path("fw.bin")});
+    EXPECT_EQ(run.exitStatus, 2);
+    EXPECT_NE(run.err.find("--replay"), std::string::npos) << run.err;
+
+    run = runCli({"--simulate", "--replay", path("newer.jsonl"), "detect"});
+    EXPECT_EQ(run.exitStatus, 2);
+    run = simulated("flash-code", {"--record", path("no-such-folder/run.jsonl"), "update", path("fw.bin")});
+    EXPECT_EQ(run.exitStatus, 2);
+    EXPECT_NE(run.err.find("--record"), std::string::npos) << run.err;
+}
+
+}  // namespace
+}  // namespace velmora::testing
