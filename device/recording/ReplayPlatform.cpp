@@ -178,12 +178,24 @@ UsbPlatform::ClaimResult ReplayPlatform::claimPort(const std::string& portPath) 
     std::optional<Exchange> recorded;
     {
         std::lock_guard lock(mutex_);
+        if (divergence_) return {nullptr, kIOReturnExclusiveAccess, {}};
+        // A claim is this machine's own lock, not a word to the hub: a recording
+        // without one (an imported capture) grants it.
+        if (nextKind(portPath) != ExchangeKind::Claim)
+            return {std::make_unique<PortClaim>(), kIOReturnSuccess, {}};
         recorded = take(portPath, ExchangeKind::Claim, "claim" + portSuffix(portPath));
     }
     if (!recorded) return {nullptr, kIOReturnExclusiveAccess, {}};
     if (recorded->took.count() > 0) clock_.sleepFor(recorded->took);
     if (recorded->status != kIOReturnSuccess) return {nullptr, recorded->status, recorded->problem};
     return {std::make_unique<PortClaim>(), kIOReturnSuccess, {}};
+}
+
+std::optional<ExchangeKind> ReplayPlatform::nextKind(const std::string& port) {
+    PortQueue& queue = ports_[port];
+    for (const Exchange& exchange : queue.exchanges)
+        if (!isSoft(exchange.kind)) return exchange.kind;
+    return std::nullopt;
 }
 
 UsbPlatform::OpenResult ReplayPlatform::openDevice(const UsbDeviceInfo& device) {
@@ -289,11 +301,18 @@ std::uint64_t ReplayPlatform::arrivalsAt(const std::string& portPath) {
     return queue.arrivals;
 }
 
-bool ReplayPlatform::waitForArrival(const std::string& portPath, std::uint64_t, Milliseconds deadline,
+bool ReplayPlatform::waitForArrival(const std::string& portPath, std::uint64_t seen, Milliseconds deadline,
                                     Clock& clock) {
     std::optional<Exchange> recorded;
     {
         std::lock_guard lock(mutex_);
+        // A recording without waits (an imported capture) shows the hub's return
+        // only by the open of its new device that comes next.
+        if (!divergence_ && nextKind(portPath) == ExchangeKind::Open) {
+            PortQueue& queue = ports_[portPath];
+            queue.arrivals = std::max(queue.arrivals, seen + 1);
+            return true;
+        }
         recorded = take(portPath, ExchangeKind::Wait, "wait for an arrival" + portSuffix(portPath));
         if (recorded) {
             PortQueue& queue = ports_[portPath];

@@ -58,6 +58,7 @@ private:
     // recording has none or one of another kind. mutex_ held.
     std::optional<Exchange> take(const std::string& port, ExchangeKind kind, const std::string& sent);
     void skipSoft(PortQueue& queue);
+    std::optional<ExchangeKind> nextKind(const std::string& port);  // past the soft ones
     void passSoft(PortQueue& queue);
     void diverge(std::string line);
 
