@@ -11,6 +11,7 @@
 #include "cli/DriverCommands.h"
 #include "cli/HistoryCommand.h"
 #include "cli/ImageCommands.h"
+#include "cli/RecordingCommand.h"
 #include "cli/StationCommand.h"
 #include "device/simulated/SimulationScenarios.h"
 #include "workflows/TextFormat.h"
@@ -30,7 +31,7 @@ const std::map<std::string, CommandEntry>& commands() {
         {"detect", {runDetect, true}},   {"list", {runList, true}}, {"update", {runUpdate, true}},
         {"scalar", {runScalar}},         {"read", {runRead}},       {"erase", {runErase, true}},
         {"image", {runImage, true}},     {"driver", {runDriver}},   {"doctor", {runDoctor, true}},
-        {"history", {runHistory, true}}, {"station", {runStation}},
+        {"history", {runHistory, true}}, {"station", {runStation}}, {"recording", {runRecording}},
     };
     return table;
 }

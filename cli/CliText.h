@@ -77,6 +77,11 @@ Image commands (no hub needed):
                            name and one of its options and stores the option's position in
                            the list (stderr says which, and warns when its value differs)
 
+Recordings (see --record and --replay):
+  recording import CAPTURE OUT
+                           turn a usbmon capture (pcap or pcapng, as Wireshark or tcpdump
+                           write it) into the recording OUT, which --replay serves
+
 Options:
   --config FILE            configuration to use (default: /etc/velmora/config.ini when installed,
                            else the resource folder's); a named file that cannot be read or

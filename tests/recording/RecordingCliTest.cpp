@@ -4,7 +4,9 @@
 
 #include <fstream>
 
+#include "device/recording/RecordingFile.h"
 #include "tests/cli/CliFixture.h"
+#include "tests/recording/UsbmonCapture.h"
 
 namespace velmora::testing {
 namespace {
@@ -81,6 +83,27 @@ TEST_F(RecordingCliTest, UnusableRecordingsAndOptionsAreRefused) {
     run = simulated("flash-code", {"--record", path("no-such-folder/run.jsonl"), "update", path("fw.bin")});
     EXPECT_EQ(run.exitStatus, 2);
     EXPECT_NE(run.err.find("--record"), std::string::npos) << run.err;
+}
+
+TEST_F(RecordingCliTest, AnImportedCaptureOfAnUpdateReplaysIt) {
+    const CliRun recorded = record("flash-code", "run.jsonl", {"update", path("fw.bin")});
+    ASSERT_EQ(recorded.exitStatus, 0) << recorded.err;
+    recording::Recording original;
+    std::string error;
+    ASSERT_TRUE(recording::readRecording(path("run.jsonl"), original, error)) << error;
+    const std::string capture = recording::writePcap(scratch_, recording::captureOf(original));
+
+    CliRun run = runCli({"--config", config(), "recording", "import", capture, path("imported.jsonl")});
+    ASSERT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_NE(run.out.find("transfers imported"), std::string::npos) << run.out;
+    const CliRun replayed = replay("imported.jsonl", {"update", path("fw.bin")});
+    EXPECT_EQ(replayed.exitStatus, 0);
+    EXPECT_EQ(replayed.out, recorded.out);
+    EXPECT_EQ(replayed.err, recorded.err);
+
+    run = runCli({"--config", config(), "recording", "import", path("fw.bin"), path("x.jsonl")});
+    EXPECT_EQ(run.exitStatus, 2);
+    EXPECT_NE(run.err.find("recording import"), std::string::npos) << run.err;
 }
 
 }  // namespace
