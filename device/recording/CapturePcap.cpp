@@ -5,6 +5,10 @@
 
 namespace velmora::recording {
 
+bool canReadCaptures() {
+    return true;
+}
+
 bool readCapture(const std::string& path, int& linkType, std::vector<CapturedPacket>& packets,
                  std::string& error) {
     char problem[PCAP_ERRBUF_SIZE] = {};

@@ -6,15 +6,16 @@ namespace {
 // An opened device that records each transfer and its own closing.
 class RecordingDevice final : public UsbDevice {
 public:
-    RecordingDevice(std::unique_ptr<UsbDevice> inner, std::string port, Clock& clock, RecordingWriter& writer)
-        : inner_(std::move(inner)), port_(std::move(port)), clock_(clock), writer_(writer) {}
+    RecordingDevice(std::unique_ptr<UsbDevice> inner, std::string port, Clock& clock, RecordingWriter& writer,
+                    Milliseconds origin)
+        : inner_(std::move(inner)), port_(std::move(port)), clock_(clock), writer_(writer), origin_(origin) {}
 
     ~RecordingDevice() override {
         inner_.reset();
         Exchange exchange;
         exchange.kind = ExchangeKind::Close;
         exchange.port = port_;
-        exchange.at = clock_.now();
+        exchange.at = clock_.now() - origin_;
         writer_.write(std::move(exchange));
     }
 
@@ -25,9 +26,10 @@ public:
         exchange.setup = setup;
         // What goes to the hub is kept before the transfer, what comes from it after.
         if (!setup.isDeviceToHost() && setup.wLength > 0) exchange.data.assign(data, data + setup.wLength);
-        exchange.at = clock_.now();
+        const Milliseconds start = clock_.now();
+        exchange.at = start - origin_;
         exchange.status = inner_->controlRequest(setup, data, timeout);
-        exchange.took = clock_.now() - exchange.at;
+        exchange.took = clock_.now() - start;
         if (setup.isDeviceToHost() && setup.wLength > 0) exchange.data.assign(data, data + setup.wLength);
         const IOReturn status = exchange.status;
         writer_.write(std::move(exchange));
@@ -39,6 +41,7 @@ private:
     std::string port_;
     Clock& clock_;
     RecordingWriter& writer_;
+    Milliseconds origin_;
 };
 
 }  // namespace
@@ -47,12 +50,12 @@ Exchange RecordingPlatform::begin(ExchangeKind kind, std::string port) const {
     Exchange exchange;
     exchange.kind = kind;
     exchange.port = std::move(port);
-    exchange.at = clock_.now();
+    exchange.at = clock_.now() - origin_;
     return exchange;
 }
 
 void RecordingPlatform::end(Exchange& exchange) const {
-    exchange.took = clock_.now() - exchange.at;
+    exchange.took = clock_.now() - origin_ - exchange.at;
     writer_.write(exchange);
 }
 
@@ -79,8 +82,8 @@ UsbPlatform::OpenResult RecordingPlatform::openDevice(const UsbDeviceInfo& devic
     exchange.status = result.status;
     end(exchange);
     if (result.device)
-        result.device =
-            std::make_unique<RecordingDevice>(std::move(result.device), device.portPath, clock_, writer_);
+        result.device = std::make_unique<RecordingDevice>(std::move(result.device), device.portPath, clock_,
+                                                          writer_, origin_);
     return result;
 }
 

@@ -16,7 +16,7 @@ public:
     // Times are taken on clock, the one the program waits on. The writer and the
     // platform under it must outlive this one and every device it opened.
     RecordingPlatform(UsbPlatform& inner, Clock& clock, RecordingWriter& writer)
-        : inner_(inner), clock_(clock), writer_(writer) {}
+        : inner_(inner), clock_(clock), writer_(writer), origin_(clock.now()) {}
 
     std::vector<UsbDeviceInfo> listDevices() override;
     ClaimResult claimPort(const std::string& portPath) override;
@@ -34,6 +34,7 @@ private:
     UsbPlatform& inner_;
     Clock& clock_;
     RecordingWriter& writer_;
+    Milliseconds origin_;  // the recording's times count from here
 };
 
 }  // namespace velmora::recording

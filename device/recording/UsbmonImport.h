@@ -33,6 +33,9 @@ struct ImportDefaults {
 bool importUsbmonPackets(int linkType, const std::vector<CapturedPacket>& packets,
                          const ImportDefaults& defaults, Recording& recording, std::string& error);
 
+// False when the program was built without libpcap, which reads capture files.
+bool canReadCaptures();
+
 // Reads a pcap or pcapng file through libpcap; false with error when it cannot be
 // read (or the program was built without libpcap).
 bool readCapture(const std::string& path, int& linkType, std::vector<CapturedPacket>& packets,
