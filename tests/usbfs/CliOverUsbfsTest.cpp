@@ -155,6 +155,24 @@ TEST_F(CliOverUsbfsTest, EasyUpdateWritesTheImageAndBootsIt) {
     EXPECT_EQ(testbed_->removals(), 2);
 }
 
+// A recording made over libusb replays with no bus at all: the same lines, the
+// same requests and statuses (--trace), the same exit status.
+TEST_F(CliOverUsbfsTest, AnUpdateRecordedOverUsbfsReplaysWithoutTheBus) {
+    const std::string image = writeImage(kNewImageVersion);
+    const std::string recording = (folder_ / "usbfs.jsonl").string();
+    ASSERT_EQ(runCli({"--trace", "--record", recording, "update", image}), 0) << output_;
+    const std::string recorded = output_;
+    ASSERT_NE(recorded.find("ctrl C0 D8 "), std::string::npos) << recorded;
+    ASSERT_NE(recorded.find("Update FW Success"), std::string::npos) << recorded;
+    VirtualClock replayClock;
+    std::string replayed;
+    EXPECT_EQ(
+        runCliWith(replayClock, {"--trace", "--replay", recording, "update", image}, "replay.txt", replayed),
+        0)
+        << replayed;
+    EXPECT_EQ(replayed, recorded);
+}
+
 TEST_F(CliOverUsbfsTest, FlashReadSavesTheWholeFlash) {
     const std::filesystem::path saved = folder_ / "flash.bin";
     ASSERT_EQ(runCli({"read", saved.string()}), 0) << output_;
