@@ -179,5 +179,46 @@ TEST(ReplayTest, HubsRunInParallelReplayEachInTheOrderOfItsOwnPort) {
     EXPECT_EQ(replay.divergence(), std::nullopt);
 }
 
+// What a window's hot-plug pump sees: the arrivals and departures each poll
+// delivered come back in the same polls.
+TEST(ReplayTest, HotplugEventsComeBackInTheirPolls) {
+    testing::ScratchFolder folder;
+    const std::string path = folder.path("run.jsonl");
+    using Seen = std::vector<std::string>;
+    auto watch = [](UsbPlatform& platform, Seen& seen) {
+        return platform.setHotplugCallback([&seen](UsbHotplugEvent event, const UsbDeviceInfo& device) {
+            seen.push_back((event == UsbHotplugEvent::Arrived ? "arrived " : "left ") + device.portPath);
+        });
+    };
+    Seen recorded;
+    {
+        VirtualClock clock;
+        auto environment = sim::SimulatedEnvironment::create(shippedTable(), clock, "with-mouse");
+        std::string error;
+        auto writer = RecordingWriter::create(path, testHeader(), error);
+        ASSERT_NE(writer, nullptr) << error;
+        RecordingPlatform platform(environment->platform(), clock, *writer);
+        ASSERT_TRUE(watch(platform, recorded));
+        environment->bus().unplug("1-1");
+        platform.pollEvents(Milliseconds(0));
+        recorded.push_back("poll");
+        environment->bus().plugIn("1-1");
+        environment->bus().unplug("1-3");
+        platform.pollEvents(Milliseconds(0));
+        recorded.push_back("poll");
+    }
+    ASSERT_EQ(recorded, (Seen{"left 1-1", "poll", "left 1-3", "arrived 1-1", "poll"}));
+
+    VirtualClock clock;
+    ReplayPlatform replay(load(path), clock);
+    Seen replayed;
+    ASSERT_TRUE(watch(replay, replayed));
+    replay.pollEvents(Milliseconds(0));
+    replayed.push_back("poll");
+    replay.pollEvents(Milliseconds(0));
+    replayed.push_back("poll");
+    EXPECT_EQ(replayed, recorded);
+}
+
 }  // namespace
 }  // namespace velmora::recording
