@@ -56,6 +56,8 @@ bool readGlobalOption(const std::vector<std::string>& arguments, std::size_t& in
         options.configPath = word.substr(std::string("--config=").size());
     } else if (readPathOption(arguments, index, "--record", options.recordPath, parsed.error) ||
                readPathOption(arguments, index, "--replay", options.replayPath, parsed.error)) {
+    } else if (word == "--replay-real-time") {
+        options.replayInRealTime = true;
     } else if (word == "--history") {
         if (index + 1 >= arguments.size()) {
             parsed.error = text::missingValue("--history");
@@ -90,6 +92,8 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments) {
     if (parsed.error.empty() && parsed.options.replayPath &&
         (parsed.options.simulate || parsed.options.recordPath))
         parsed.error = text::kReplayAlone;
+    if (parsed.error.empty() && parsed.options.replayInRealTime && !parsed.options.replayPath)
+        parsed.error = text::kRealTimeWithoutReplay;
     return parsed;
 }
 

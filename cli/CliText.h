@@ -100,6 +100,7 @@ Options:
   --replay FILE            serve the hubs from a recording instead of the bus, at once; each
                            request must be the one recorded, else the run stops (exit 1)
                            with one line naming the exchange
+  --replay-real-time       replay each exchange in the time it took when recorded
   --trace                  print each control request to stderr:
                            ctrl <eight setup bytes in hex> -> <status>
   --json                   machine-readable output for detect, list, update, erase, doctor, history
@@ -120,6 +121,7 @@ Example:
 inline constexpr std::size_t kScenarioIndent = 23;  // the scenario lines bring two blanks of their own
 inline constexpr const char* kEmptyScenario = "--simulate= needs a scenario name (see --help)";
 inline constexpr const char* kNoCommand = "no command given (see --help)";
+inline constexpr const char* kRealTimeWithoutReplay = "--replay-real-time goes with --replay FILE";
 inline constexpr const char* kReplayAlone =
     "--replay serves the hubs itself: it takes no --simulate or --record";
 inline constexpr const char* kNoPrivateFolder =

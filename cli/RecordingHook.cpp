@@ -61,8 +61,13 @@ std::unique_ptr<RecordingHook> RecordingHook::create(const CliOptions& options,
             error = "--replay: " + *options.replayPath + ": " + why;
             return nullptr;
         }
-        // Instantly: every recorded wait and transfer time passes in virtual time.
-        hook->replayClock_ = std::make_unique<VirtualClock>();
+        // Every recorded wait and transfer time passes on the replay's clock: at
+        // once in virtual time, or as long as the hub took on the wall clock.
+        if (options.replayInRealTime) {
+            hook->replayClock_ = std::make_unique<SystemClock>();
+        } else {
+            hook->replayClock_ = std::make_unique<VirtualClock>();
+        }
         hook->replay_ =
             std::make_unique<recording::ReplayPlatform>(std::move(recording), *hook->replayClock_);
         return hook;

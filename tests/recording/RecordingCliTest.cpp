@@ -31,6 +31,8 @@ TEST_F(RecordingCliTest, AReplayPrintsWhatTheRecordedRunPrinted) {
         const CliRun recorded = record(scenario, scenario + ".jsonl", {"update", path("fw.bin")});
         const CliRun replayed = replay(scenario + ".jsonl", {"update", path("fw.bin")});
         EXPECT_EQ(replayed.exitStatus, recorded.exitStatus);
+        const bool sendsRequests = scenario != "no-hub" && scenario != "busy";
+        EXPECT_EQ(recorded.err.find("ctrl ") != std::string::npos, sendsRequests);
         EXPECT_EQ(replayed.out, recorded.out);
         EXPECT_EQ(replayed.err, recorded.err);  // the trace: every request and its status
     }
@@ -40,6 +42,11 @@ TEST_F(RecordingCliTest, AReplayPrintsWhatTheRecordedRunPrinted) {
     const CliRun replayed = replay("read.jsonl", {"read", path("again.bin")});
     EXPECT_EQ(replayed.exitStatus, 0) << replayed.err;
     EXPECT_EQ(read(path("again.bin")), firstRead);
+    // In real time each exchange takes what it took when recorded; the replay ends the same.
+    const CliRun detected = record("flash-code", "detect.jsonl", {"detect"});
+    const CliRun realTime = replay("detect.jsonl", {"--replay-real-time", "detect"});
+    EXPECT_EQ(realTime.exitStatus, detected.exitStatus);
+    EXPECT_EQ(realTime.out, detected.out);
 }
 
 TEST_F(RecordingCliTest, TheRecordingNamesTheProgramTheCommandTheTableAndTheImage) {
@@ -79,6 +86,8 @@ TEST_F(RecordingCliTest, UnusableRecordingsAndOptionsAreRefused) {
     EXPECT_NE(run.err.find("--replay"), std::string::npos) << run.err;
 
     run = runCli({"--simulate", "--replay", path("newer.jsonl"), "detect"});
+    EXPECT_EQ(run.exitStatus, 2);
+    run = runCli({"--replay-real-time", "detect"});
     EXPECT_EQ(run.exitStatus, 2);
     run = simulated("flash-code", {"--record", path("no-such-folder/run.jsonl"), "update", path("fw.bin")});
     EXPECT_EQ(run.exitStatus, 2);
