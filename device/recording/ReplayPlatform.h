@@ -42,8 +42,8 @@ public:
     // Exchanges of the recording that the run has not reached (0 after a whole replay).
     std::size_t unplayed() const;
 
-    // A transfer on a device this platform opened; false, with the reply and status
-    // left alone, once diverged.
+    // A transfer on a device this platform opened: the recorded reply and status,
+    // or kReplayDivergedStatus from the first transfer that differs on.
     IOReturn replayTransfer(const std::string& port, const UsbSetup& setup, std::uint8_t* data);
 
 private:
