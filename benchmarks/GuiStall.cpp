@@ -15,7 +15,9 @@
 
 #include "app/Console.h"
 #include "window/AppDelegate.h"
+#include "window/EasyUpdateBox.h"
 #include "window/Launch.h"
+#include "window/UpdateBox.h"
 #include "window/WindowEnvironment.h"
 #include "window/WindowSession.h"
 
@@ -87,22 +89,22 @@ int main(int argc, char* argv[]) {
     std::unique_ptr<AppDelegate> window = launchVelmora(*session, environment);
     window->show();
     const auto idle = [&] {
-        return window->workers().running() == 0 && window->btnUpdate_EasyUpdate->isEnabled();
+        return window->workers().running() == 0 && window->easyUpdateBox().btnUpdate_EasyUpdate->isEnabled();
     };
     longestGapMs(idle);  // the scalar run of the launch
-    window->btnSelect_EasyUpdate->click();
+    window->easyUpdateBox().btnSelect_EasyUpdate->click();
 
     double worst = 0;
     for (int run = 1; run <= runs; ++run) {
         QElapsedTimer took;
         took.start();
-        window->btnUpdate_EasyUpdate->click();
+        window->easyUpdateBox().btnUpdate_EasyUpdate->click();
         const double gap = longestGapMs(idle);
         const double stall = std::max(0.0, gap - kHeartbeatMs);
         worst = std::max(worst, stall);
         std::printf("run %d: update %.0f ms, longest GUI-thread stall %.1f ms%s\n", run,
                     static_cast<double>(took.elapsed()), stall,
-                    window->nstfUpdateInfo_UpdateFW->toPlainText().endsWith("Update FW Success\n")
+                    window->updateBox().nstfUpdateInfo_UpdateFW->toPlainText().endsWith("Update FW Success\n")
                         ? ""
                         : " (update failed)");
     }

@@ -14,6 +14,7 @@
 #include "cli/RecordingCommand.h"
 #include "cli/StationCommand.h"
 #include "device/simulated/SimulationScenarios.h"
+#include "environment/EnvironmentMessages.h"
 #include "workflows/TextFormat.h"
 
 namespace velmora::cli {
@@ -52,7 +53,18 @@ std::string indented(const std::string& lines) {
 }
 
 std::string usage() {
-    return formatText(text::kUsage, indented(sim::simulationScenarioHelp()).c_str());
+    return formatText(text::kUsage, indented(sim::simulationScenarioHelp()).c_str(),
+                      exitStatusHelp().c_str());
+}
+
+// After a hub command: a recording that could not be written whole is said, and a
+// replay that went elsewhere than its recording fails the run with its one line,
+// whatever the command made of the requests the replay refused.
+ExitStatus endCommand(const CommandContext& command, ExitStatus status) {
+    const SessionEnding& ending = *command.ending;
+    if (ending.recordingProblem) command.note(*ending.recordingProblem);
+    if (ending.replayDivergence) return command.fail(ExitStatus::WorkflowFailed, *ending.replayDivergence);
+    return status;
 }
 
 ExitStatus run(const CliOptions& options, TerminalStreams streams, FirmwareBuffers& buffers) {
@@ -71,10 +83,10 @@ ExitStatus run(const CliOptions& options, TerminalStreams streams, FirmwareBuffe
         return command.fail(ExitStatus::BadUsage, text::jsonNotSupported(name));
     }
     if (options.simulate && !options.scenario.empty() && !sim::isSimulationScenario(options.scenario)) {
-        return command.fail(ExitStatus::BadUsage, text::unknownScenario(options.scenario));
+        return command.fail(ExitStatus::BadUsage, messages::unknownScenario(options.scenario));
     }
     command.arguments.assign(options.words.begin() + 1, options.words.end());
-    return entry->second.run(command);
+    return endCommand(command, entry->second.run(command));
 }
 
 }  // namespace

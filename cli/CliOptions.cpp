@@ -1,6 +1,7 @@
 #include "cli/CliOptions.h"
 
 #include "cli/CliText.h"
+#include "environment/EnvironmentMessages.h"
 
 namespace velmora::cli {
 namespace {
@@ -91,9 +92,9 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments) {
     // A replay serves the hubs itself: there is no bus to simulate or to record.
     if (parsed.error.empty() && parsed.options.replayPath &&
         (parsed.options.simulate || parsed.options.recordPath))
-        parsed.error = text::kReplayAlone;
+        parsed.error = messages::kReplayAlone;
     if (parsed.error.empty() && parsed.options.replayInRealTime && !parsed.options.replayPath)
-        parsed.error = text::kRealTimeWithoutReplay;
+        parsed.error = messages::kRealTimeWithoutReplay;
     return parsed;
 }
 

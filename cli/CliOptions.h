@@ -5,14 +5,9 @@
 #include <string>
 #include <vector>
 
-namespace velmora::cli {
+#include "cli/ExitStatus.h"
 
-// The three answers a script can rely on.
-enum class ExitStatus : int {
-    Success = 0,
-    WorkflowFailed = 1,
-    BadUsage = 2,  // wrong words, or an input file that cannot be used
-};
+namespace velmora::cli {
 
 struct CliOptions {
     std::optional<std::string> configPath;

@@ -5,6 +5,7 @@
 #include "editor/EditorConstants.h"
 #include "firmware/FirmwareBuffer.h"
 #include "workflows/TextFormat.h"
+#include "workflows/WorkflowMessages.h"
 
 namespace velmora::cli::text {
 
@@ -28,46 +29,12 @@ std::string missingArgument(const std::string& command, const std::string& what)
     return command + ": missing " + what;
 }
 
-std::string unknownScenario(const std::string& scenario) {
-    return "--simulate: unknown scenario '" + scenario + "' (see --help)";
-}
-
 std::string cannotRead(const std::string& path, const std::string& reason) {
-    return "cannot read '" + path + "': " + reason;
-}
-
-std::string unusableConfig(const std::string& path, const std::string& reason) {
-    return "--config: cannot use '" + path + "': " + reason;
+    return formatText(messages::kCannotReadFormat, path.c_str(), reason.c_str());
 }
 
 std::string cannotWrite(const std::string& path, const std::string& reason) {
     return "cannot write '" + path + "': " + reason;
-}
-
-std::string emptyFile(const std::string& path) {
-    return "'" + path + "' is empty";
-}
-
-std::string shortImage(const std::string& path, long long size) {
-    return formatText("'%s' is too short for a firmware image (%lld bytes, at least %zu)", path.c_str(), size,
-                      image::kMinimumImageBytes);
-}
-
-std::string noConfigurationBlock(const std::string& path) {
-    return "'" + path + "' holds no configuration block: Firmware format error";
-}
-
-std::string imageFileTooLarge(const std::string& path, long long size, long long largest) {
-    return formatText("'%s' is %lld bytes, more than an image file may hold (%lld MiB)", path.c_str(), size,
-                      largest / (1024 * 1024));
-}
-
-std::string unlistedImageIds(const std::string& path, std::uint16_t vid, std::uint16_t sspid,
-                             std::uint16_t hspid) {
-    return formatText(
-        "'%s' gives the hub the IDs %04X:%04X and %04X:%04X, which the configuration does not "
-        "list: the hub would not be found after the update (--allow-new-ids writes it anyway)",
-        path.c_str(), vid, sspid, vid, hspid);
 }
 
 std::string jsonNotSupported(const std::string& command) {

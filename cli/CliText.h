@@ -112,7 +112,7 @@ Options:
 Output files are replaced whole; a symbolic link, FIFO or device at the path is refused,
 and a new file never takes setuid bits or another user's permissions.
 
-Exit status: 0 success, 1 the hub operation failed, 2 bad usage or unusable input.
+%s
 
 Example:
   velmora-cli --simulate update resources/images/sample-update.bin
@@ -121,9 +121,6 @@ Example:
 inline constexpr std::size_t kScenarioIndent = 23;  // the scenario lines bring two blanks of their own
 inline constexpr const char* kEmptyScenario = "--simulate= needs a scenario name (see --help)";
 inline constexpr const char* kNoCommand = "no command given (see --help)";
-inline constexpr const char* kRealTimeWithoutReplay = "--replay-real-time goes with --replay FILE";
-inline constexpr const char* kReplayAlone =
-    "--replay serves the hubs itself: it takes no --simulate or --record";
 inline constexpr const char* kNoPrivateFolder =
     "driver: no private folder for the driver's files (XDG_RUNTIME_DIR or /tmp)";
 inline constexpr const char* kRestartQuestion = "Reboot now? [y/N] ";
@@ -133,17 +130,10 @@ std::string unknownCommand(const std::string& command);
 std::string unknownOption(const std::string& command, const std::string& option);
 std::string unexpectedArgument(const std::string& command, const std::string& argument);
 std::string missingArgument(const std::string& command, const std::string& what);
-std::string unknownScenario(const std::string& scenario);
 std::string cannotRead(const std::string& path, const std::string& reason);
-std::string unusableConfig(const std::string& path, const std::string& reason);
-inline constexpr const char* kConfigWithoutHub = "it defines no supported hub (VID_nn, SSPID_nn, HSPID_nn)";
 std::string cannotWrite(const std::string& path, const std::string& reason);
-std::string emptyFile(const std::string& path);
-std::string shortImage(const std::string& path, long long size);
-std::string noConfigurationBlock(const std::string& path);
-std::string imageFileTooLarge(const std::string& path, long long size, long long largest);
-std::string unlistedImageIds(const std::string& path, std::uint16_t vid, std::uint16_t sspid,
-                             std::uint16_t hspid);
+// After the core's refusal of an image whose IDs the configuration does not list.
+inline constexpr const char* kAllowNewIdsHint = " (--allow-new-ids writes it anyway)";
 std::string jsonNotSupported(const std::string& command);
 std::string badSince(const std::string& value);
 std::string badStationCount(const std::string& value);
@@ -187,7 +177,6 @@ std::string fleetRestarting(double seconds);
 std::string summaryHeader(std::size_t portWidth);
 std::string summaryRow(std::size_t portWidth, const std::string& port, bool succeeded,
                        const std::string& before, const std::string& after, double seconds);
-inline constexpr const char* kNoVersion = "----";
 
 // The labels of the flash page's fields, as the window shows them.
 inline constexpr const char* kVidLabel = "VID";

@@ -1,7 +1,6 @@
 #include "cli/DeviceCommands.h"
 
 #include <algorithm>
-#include <array>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -45,7 +44,7 @@ bool expectArguments(const CommandContext& command, const std::string& name, std
 }
 
 std::unique_ptr<HubSession> openSession(const CommandContext& command, std::string& error) {
-    return HubSession::open(command.options, command.streams.err, error);
+    return HubSession::open(command, error);
 }
 
 std::string withoutLineEnd(std::string text) {
@@ -87,11 +86,11 @@ bool takeFlag(std::vector<std::string>& words, const std::string& flag) {
 }
 
 WorkflowContext workflowContext(TerminalReporter& reporter, HubSession& session) {
-    return {reporter, session.connection(), nullptr, &session.console(), &session.recorder()};
+    return {reporter, session.connection(), nullptr, &session.console(), session.recorder()};
 }
 
 WorkflowContext workflowContext(TerminalReporter& reporter, HubSession& session, HubConnection& connection) {
-    return {reporter, connection, nullptr, &session.console(), &session.recorder()};
+    return {reporter, connection, nullptr, &session.console(), session.recorder()};
 }
 
 void printHubInfo(const CommandContext& command, const HubInfo& info) {
@@ -109,33 +108,26 @@ void printHubInfo(const CommandContext& command, const HubInfo& info) {
 
 struct ListedHub {
     UsbDeviceInfo device;
-    bool answered = false;
-    bool flashCode = false;
-    std::uint16_t version = 0;
+    std::optional<HubStatus> status;  // none: the hub did not answer
 };
 
 ListedHub describeHub(HubSession& session, const UsbDeviceInfo& device) {
-    ListedHub hub{device};
+    ListedHub hub{device, std::nullopt};
     std::unique_ptr<HubConnection> connection = session.connectionTo(device.portPath);
-    std::array<std::uint8_t, vendor::kStatusBlockLength> status{};
-    if (connection->openHub() &&
-        VC_ReadStatus(status.data(), vendor::kStatusBlockLength, *connection) == kIOReturnSuccess) {
-        hub.answered = true;
-        hub.flashCode = (status[vendor::kStatusFlags] & vendor::kStatusFlashCodeFlag) != 0;
-        hub.version = static_cast<std::uint16_t>(status[vendor::kStatusVersionHigh] << 8 |
-                                                 status[vendor::kStatusVersionLow]);
-    }
+    if (connection->openHub()) hub.status = VC_ReadHubStatus(*connection);
     connection->closeHub();
     return hub;
 }
 
 std::string runCodeName(const ListedHub& hub) {
-    if (!hub.answered) return "unknown";
-    return hub.flashCode ? "flash" : "rom";
+    if (!hub.status) return "unknown";
+    return hub.status->flashCode ? "flash" : "rom";
 }
 
+// The list shows the version field in either code: next to the code's name, the
+// ROM's version is not taken for a firmware's.
 std::string versionText(const ListedHub& hub) {
-    return hub.answered ? formatText("%04x", hub.version) : "----";
+    return hub.status ? hubVersionText(hub.status->firmwareVersion) : kUnreadVersionText;
 }
 
 void printHubs(const CommandContext& command, const std::vector<ListedHub>& hubs) {
@@ -154,7 +146,7 @@ void printHubs(const CommandContext& command, const std::vector<ListedHub>& hubs
             << ", \"vid\": " << jsonString(formatText("%04X", hub.device.vendorId))
             << ", \"pid\": " << jsonString(formatText("%04X", hub.device.productId))
             << ", \"code\": " << jsonString(runCodeName(hub))
-            << ", \"version\": " << (hub.answered ? jsonString(versionText(hub)) : "null") << '}';
+            << ", \"version\": " << (hub.status ? jsonString(versionText(hub)) : "null") << '}';
     }
     out << "]\n";
 }
@@ -264,7 +256,7 @@ ExitStatus runSelected(const CommandContext& command, HubSession& session, const
         beginWorkflow(reporter);
         return workflowOutcome(command, session, workflow(workflowContext(reporter, session)));
     }
-    std::vector<std::string> ports = selectedPorts(session, selection);
+    std::vector<std::string> ports = session.environment().portsFor(selection);
     if (!selection.chosen() && ports.size() > 1) ports.resize(1);  // --json alone: the hub the run would take
     if (ports.empty()) return noHubAttached(command);
     if (ports.size() == 1 && !command.options.json) {
@@ -322,14 +314,11 @@ ExitStatus runUpdate(const CommandContext& command) {
         return command.fail(ExitStatus::BadUsage, error);
     }
     const std::string& path = own.arguments[0];
-    if (!loadImageFile(path, command.buffers.easyUpdate, error, ImageUse::Flash)) {
-        return command.fail(ExitStatus::BadUsage, error);
-    }
     auto session = openSession(command, error);
     if (!session) return command.fail(ExitStatus::BadUsage, error);
-    if (!imageIdsAllowed(path, command.buffers.easyUpdate, session->config().table, allowNewIds, error)) {
-        return command.fail(ExitStatus::BadUsage, error);
-    }
+    ImageAdmission admission = session->environment().admitImage(path, ImageUse::Update, allowNewIds);
+    if (!admission.admitted()) return command.fail(ExitStatus::BadUsage, refusalLine(admission));
+    command.buffers.easyUpdate = std::move(admission.image);
     const FirmwareBuffer& image = command.buffers.easyUpdate;
     return runSelected(command, *session, selection, [&image, &path](const WorkflowContext& context) {
         return updateFunc(context, image, path);
@@ -344,9 +333,10 @@ ExitStatus runScalar(const CommandContext& command) {
     auto session = openSession(command, error);
     if (!session) return command.fail(ExitStatus::BadUsage, error);
     const ScalarSettings settings{session->resourcePath(), session->config().fwbinPath};
-    if (!settings.fwbinPath.empty() &&
-        !scalarImageAllowed(scalarImagePath(settings), session->config().table, allowNewIds, error)) {
-        return command.fail(ExitStatus::BadUsage, error);
+    if (!settings.fwbinPath.empty()) {
+        const ImageAdmission admission =
+            session->environment().admitImage(scalarImagePath(settings), ImageUse::Scalar, allowNewIds);
+        if (!admission.admitted()) return command.fail(ExitStatus::BadUsage, refusalLine(admission));
     }
     TerminalReporter reporter(command.streams);
     beginWorkflow(reporter);
@@ -376,9 +366,7 @@ ExitStatus runRead(const CommandContext& command) {
     std::unique_ptr<HubConnection> pinned;
     if (!selection.ports.empty()) {
         pinned = session->connectionTo(selection.ports.front());
-    } else if (const std::size_t attached =
-                   supportedHubPorts(session->platform(), session->config().table).size();
-               attached > 1) {
+    } else if (const std::size_t attached = session->environment().supportedPorts().size(); attached > 1) {
         return command.fail(ExitStatus::BadUsage, text::readTakesOneHub(attached));
     }
     HubConnection& connection = pinned ? *pinned : session->connection();

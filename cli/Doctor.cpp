@@ -1,10 +1,10 @@
 #include "cli/Doctor.h"
 
 #include <algorithm>
-#include <array>
 #include <memory>
 
 #include "app/PrintableText.h"
+#include "app/TextAppend.h"
 #include "cli/CliText.h"
 #include "cli/HubSession.h"
 #include "cli/JsonText.h"
@@ -22,14 +22,16 @@ namespace fs = std::filesystem;
 
 constexpr const char* kLoadHint = "run 'velmora-cli driver load', then plug the hub in again";
 constexpr const char* kSimulatedHub = "not needed for the simulated hub";
+// After a hub that is not ready: how to hand us what it said.
+constexpr const char* kReportHint =
+    "to report a hub that fails: run the failing command again with --record FILE and attach FILE "
+    "(README, \"Reporting a problem\")";
 constexpr const char* kNoHub = "no supported hub is attached (the configuration's VID and product IDs)";
 
 // What opening the hub told: the ground truth of whether an update can start.
 struct OpenResult {
     bool opened = false;
-    bool answered = false;
-    bool flashCode = false;
-    std::uint16_t version = 0;
+    std::optional<HubStatus> hubStatus;  // none: the hub did not answer
     IOReturn status = kIOReturnSuccess;
     bool busy = false;        // another run holds the hub's port lock
     std::string lockProblem;  // the lock file itself is unusable
@@ -42,14 +44,7 @@ OpenResult openAndRead(HubSession& session, const std::string& port) {
     result.status = connection->lastOpenFailure().status;
     result.busy = connection->refusedAsBusy();
     result.lockProblem = connection->lastOpenFailure().lockProblem;
-    std::array<std::uint8_t, vendor::kStatusBlockLength> status{};
-    if (result.opened &&
-        VC_ReadStatus(status.data(), vendor::kStatusBlockLength, *connection) == kIOReturnSuccess) {
-        result.answered = true;
-        result.flashCode = (status[vendor::kStatusFlags] & vendor::kStatusFlashCodeFlag) != 0;
-        result.version = static_cast<std::uint16_t>(status[vendor::kStatusVersionHigh] << 8 |
-                                                    status[vendor::kStatusVersionLow]);
-    }
+    if (result.opened) result.hubStatus = VC_ReadHubStatus(*connection);
     connection->closeHub();
     return result;
 }
@@ -158,12 +153,14 @@ DoctorCheck lockCheck(const UsbDeviceInfo& device, const OpenResult& open, bool 
 }
 
 DoctorCheck codeCheck(const OpenResult& open) {
-    if (open.answered) {
-        if (open.flashCode) {
-            return {"code", CheckState::Ok, formatText("flash code, firmware version %04x", open.version)};
-        }
-        return {"code", CheckState::Ok,
-                formatText("ROM code (version %04x): no firmware runs; an update writes one", open.version)};
+    if (open.hubStatus) {
+        const std::string version = hubVersionText(open.hubStatus->firmwareVersion);
+        std::string text;
+        if (open.hubStatus->flashCode)
+            return {"code", CheckState::Ok, appendText(text, {"flash code, firmware version ", version})};
+        return {
+            "code", CheckState::Ok,
+            appendText(text, {"ROM code (version ", version, "): no firmware runs; an update writes one"})};
     }
     if (open.opened) {
         return {"code", CheckState::Failed, "the hub does not answer the status request: plug it in again"};
@@ -226,6 +223,8 @@ void printText(std::ostream& out, const std::vector<DoctorHub>& hubs) {
         }
         out << (hub.ready() ? "  ready for an update\n" : "  not ready for an update\n");
     }
+    if (std::any_of(hubs.begin(), hubs.end(), [](const DoctorHub& hub) { return !hub.ready(); }))
+        out << kReportHint << '\n';
 }
 
 void printJson(std::ostream& out, const std::vector<DoctorHub>& hubs, bool allReady) {
@@ -261,7 +260,7 @@ ExitStatus runDoctor(const CommandContext& command) {
                                                       : text::unexpectedArgument("doctor", extra));
     }
     std::string error;
-    auto session = HubSession::open(command.options, command.streams.err, error);
+    auto session = HubSession::open(command, error);
     if (!session) return command.fail(ExitStatus::BadUsage, error);
     std::vector<DoctorHub> hubs;
     for (const UsbDeviceInfo& device : session->platform().listDevices()) {

@@ -88,14 +88,4 @@ ExitStatus runHistory(const CommandContext& command) {
     return ExitStatus::Success;
 }
 
-std::unique_ptr<RunRecorder> makeHistoryRecorder(const CliOptions& options, Clock& clock, std::ostream& err) {
-    // Only the default place is made from nothing; a named file's folder must exist.
-    const bool createFolders = !options.historyPath;
-    return std::make_unique<RunRecorder>(
-        historyPath(options), createFolders, clock, [&err](const std::string& problem) {
-            err << text::kProgramName << ": " << printableText(problem, false) << '\n';
-            err.flush();
-        });
-}
-
 }  // namespace velmora::cli

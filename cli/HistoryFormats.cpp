@@ -3,6 +3,7 @@
 #include <array>
 #include <utility>
 
+#include "app/TextAppend.h"
 #include "cli/CliText.h"
 #include "cli/JsonText.h"
 
@@ -83,16 +84,14 @@ std::string historyTable(const std::vector<HistoryRecord>& runs) {
 
 std::string historyCsv(const std::vector<HistoryRecord>& runs) {
     std::string csv = "id";
-    for (const Field& field : kFields) csv += std::string(",") + field.first;
+    for (const Field& field : kFields) appendText(csv, {",", field.first});
     csv += "\r\n";
     for (const HistoryRecord& run : runs) {
         csv += std::to_string(run.id);
-        for (const Field& field : kFields) {
-            csv += ',';  // not "," + field: GCC 12 at -O3 wrongly warns (-Wrestrict) on that
-            // Control characters from an image's strings (ESC, BEL) would act on
-            // the terminal or tool that shows the file; they go as in the table.
-            csv += csvField(text::printable(run.*field.second));
-        }
+        // Control characters from an image's strings (ESC, BEL) would act on the
+        // terminal or tool that shows the file; they go as in the table.
+        for (const Field& field : kFields)
+            appendText(csv, {",", csvField(text::printable(run.*field.second))});
         csv += "\r\n";
     }
     return csv;

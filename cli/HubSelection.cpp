@@ -12,12 +12,9 @@
 namespace velmora::cli {
 namespace {
 
-std::string versionText(const std::optional<std::uint16_t>& version) {
-    return version ? formatText("%04X", *version) : text::kNoVersion;
-}
-
-std::string versionJson(const std::optional<std::uint16_t>& version) {
-    return version ? jsonString(formatText("%04X", *version)) : "null";
+// null when the hub did not answer; in ROM code "rom", as in the table.
+std::string versionJson(const std::optional<HubStatus>& status) {
+    return status ? jsonString(runningVersionText(status)) : "null";
 }
 
 double secondsOf(Milliseconds duration) {
@@ -29,8 +26,9 @@ void printSummary(std::ostream& out, const std::vector<HubRunResult>& results) {
     for (const HubRunResult& result : results) width = std::max(width, result.portPath.size());
     out << text::summaryHeader(width);
     for (const HubRunResult& result : results) {
-        out << text::summaryRow(width, result.portPath, result.succeeded, versionText(result.versionBefore),
-                                versionText(result.versionAfter), secondsOf(result.duration));
+        out << text::summaryRow(width, result.portPath, result.succeeded,
+                                runningVersionText(result.statusBefore),
+                                runningVersionText(result.statusAfter), secondsOf(result.duration));
     }
 }
 
@@ -41,8 +39,8 @@ void printJson(std::ostream& out, const std::vector<HubRunResult>& results,
         const HubRunResult& result = results[index];
         out << (index == 0 ? "" : ", ") << "{\"port\": " << jsonString(result.portPath)
             << ", \"result\": " << (result.succeeded ? "\"success\"" : "\"failed\"")
-            << ", \"versionBefore\": " << versionJson(result.versionBefore)
-            << ", \"versionAfter\": " << versionJson(result.versionAfter)
+            << ", \"versionBefore\": " << versionJson(result.statusBefore)
+            << ", \"versionAfter\": " << versionJson(result.statusAfter)
             << ", \"seconds\": " << formatText("%.1f", secondsOf(result.duration)) << ", \"lines\": [";
         const std::vector<std::string>& lines = reporters[index]->lines();
         for (std::size_t line = 0; line < lines.size(); ++line)
@@ -77,11 +75,6 @@ bool takeHubSelection(std::vector<std::string>& arguments, const std::string& co
     return error.empty();
 }
 
-std::vector<std::string> selectedPorts(HubSession& session, const HubSelection& selection) {
-    if (!selection.all) return selection.ports;
-    return supportedHubPorts(session.platform(), session.config().table);
-}
-
 ExitStatus runOnSeveralHubs(const CommandContext& command, HubSession& session,
                             const std::vector<std::string>& ports, const HubWorkflow& workflow) {
     const bool json = command.options.json;
@@ -92,7 +85,7 @@ ExitStatus runOnSeveralHubs(const CommandContext& command, HubSession& session,
     const HubFleet fleet{session.clock(),
                          [&session](const std::string& port) { return session.connectionTo(port); },
                          [&reporters](std::size_t index) -> WorkflowReporter& { return *reporters[index]; },
-                         &session.console(), &session.recorder()};
+                         &session.console(), session.recorder()};
     const std::vector<HubRunResult> results = runOnHubs(fleet, ports, workflow);
     terminal.finish();
     if (json) {

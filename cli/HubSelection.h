@@ -8,23 +8,18 @@
 
 #include "cli/CommandContext.h"
 #include "cli/HubSession.h"
+#include "environment/HubEnvironment.h"
 #include "workflows/HubFleet.h"
 
 namespace velmora::cli {
 
-struct HubSelection {
-    bool all = false;
-    std::vector<std::string> ports;  // in the order given, each once
-    bool chosen() const { return all || !ports.empty(); }
-};
+// The hubs a command names; the core resolves it to ports (HubEnvironment::portsFor).
+using HubSelection = HubChoice;
 
 // Takes --all (where allowAll) and every --port PATH out of the arguments. False
 // with error set when they are misused.
 bool takeHubSelection(std::vector<std::string>& arguments, const std::string& command, bool allowAll,
                       HubSelection& selection, std::string& error);
-
-// The ports to run on: the ones named, or every supported hub's for --all.
-std::vector<std::string> selectedPorts(HubSession& session, const HubSelection& selection);
 
 // Runs the workflow on every port at once: status lines prefixed with the port,
 // then the summary table (or, with --json, one entry per hub and nothing else on

@@ -235,9 +235,11 @@ ExitStatus runImageEdit(const CommandContext& command) {
     std::string error;
     if (!parseEdit(command, request, error)) return command.fail(ExitStatus::BadUsage, error);
     FirmwareBuffer& image = command.buffers.flashPage;
-    if (!loadImageFile(request.file, image, error) || !outputPathUsable(request.output, error)) {
+    ImageAdmission admission = imageToEdit(request.file, error);
+    if (!admission.admitted() || !outputPathUsable(request.output, error)) {
         return command.fail(ExitStatus::BadUsage, error);
     }
+    image = std::move(admission.image);
     const bool toStandardOutput = request.output == text::kStandardOutputName;
     if (toStandardOutput && command.streams.outIsTerminal) {
         return command.fail(ExitStatus::BadUsage, text::kBinaryToTerminal);

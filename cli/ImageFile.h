@@ -1,20 +1,20 @@
 #pragma once
-// Reading an image named on the command line, and checking an output path, with an
-// error that names the file and says what is wrong with it, before any hub is
-// touched.
+// Images named on the command line: the core decides whether one may be used
+// (workflows/ImageChecks.h); this prints its decision. And the check of an output
+// path, with an error that names the file, before any hub is touched.
 #include <string>
 
-#include "cli/ImageRules.h"
-#include "firmware/FirmwareBuffer.h"
+#include "workflows/ImageChecks.h"
 
 namespace velmora::cli {
 
-// True when the file's image is in buffer. Otherwise error says why: the system's
-// reason for an unreadable file, what else the path is when it is not a regular
-// file (a FIFO or device is refused, never read), or an empty, short, too large or
-// block-less image.
-bool loadImageFile(const std::string& path, FirmwareBuffer& buffer, std::string& error,
-                   ImageUse use = ImageUse::Edit);
+// The error line for a refused image: the core's reason, and for IDs the table
+// does not list, the option that writes the image anyway.
+std::string refusalLine(const ImageAdmission& admission);
+
+// The image to show or edit: admitted with error empty, or refused with error
+// saying why (unreadable, not a regular file, empty, short, too large, no block).
+ImageAdmission imageToEdit(const std::string& path, std::string& error);
 
 // True when the file at path can be written: its folder exists and this process
 // may create files in it, and nothing or a regular file stands at the path (a

@@ -103,7 +103,9 @@ ExitStatus runImageShow(const CommandContext& command) {
     std::string error;
     if (!parseShow(command, request, error)) return command.fail(ExitStatus::BadUsage, error);
     FirmwareBuffer& image = command.buffers.flashPage;
-    if (!loadImageFile(request.file, image, error)) return command.fail(ExitStatus::BadUsage, error);
+    ImageAdmission admission = imageToEdit(request.file, error);
+    if (!admission.admitted()) return command.fail(ExitStatus::BadUsage, error);
+    image = std::move(admission.image);
 
     SilentConsole console;
     std::vector<editor::PropertyLine> lines;

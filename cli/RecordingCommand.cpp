@@ -1,9 +1,9 @@
 #include "cli/RecordingCommand.h"
 
+#include "app/AppPaths.h"
 #include "app/Config.h"
 #include "app/Console.h"
 #include "cli/CliText.h"
-#include "cli/HubSession.h"
 #include "device/recording/UsbmonImport.h"
 
 namespace velmora::cli {
@@ -27,7 +27,7 @@ ExitStatus runImport(const CommandContext& command) {
     // The configuration's first hub lends its IDs to a device whose descriptor the
     // capture never shows.
     SilentConsole console;
-    const AppConfig config = initFromIni(configPathFor(command.options), console);
+    const AppConfig config = initFromIni(command.options.configPath.value_or(defaultConfigFile()), console);
     recording::ImportDefaults defaults;
     if (const SupportedDevice* hub = config.table.firstValid()) defaults = {hub->vid, hub->sspid};
     if (!recording::readCapture(capturePath, linkType, packets, error) ||

@@ -9,7 +9,6 @@
 #include "cli/CliText.h"
 #include "cli/HubSession.h"
 #include "cli/ImageFile.h"
-#include "cli/ImageRules.h"
 #include "workflows/HubFleet.h"
 #include "workflows/Station.h"
 
@@ -81,17 +80,15 @@ ExitStatus runStation(const CommandContext& command) {
     StationRequest request;
     std::string error;
     if (!readRequest(command, request, error)) return command.fail(ExitStatus::BadUsage, error);
-    FirmwareBuffer& image = command.buffers.easyUpdate;
+    auto session = HubSession::open(command, error);
+    if (!session) return command.fail(ExitStatus::BadUsage, error);
     // The update's rules, before the first unit: an image the flash cannot hold or
     // whose IDs the configuration does not list never reaches a hub.
-    if (!loadImageFile(request.imagePath, image, error, ImageUse::Flash)) {
-        return command.fail(ExitStatus::BadUsage, error);
-    }
-    auto session = HubSession::open(command.options, command.streams.err, error);
-    if (!session) return command.fail(ExitStatus::BadUsage, error);
-    if (!imageIdsAllowed(request.imagePath, image, session->config().table, request.allowNewIds, error)) {
-        return command.fail(ExitStatus::BadUsage, error);
-    }
+    ImageAdmission admission =
+        session->environment().admitImage(request.imagePath, ImageUse::Update, request.allowNewIds);
+    if (!admission.admitted()) return command.fail(ExitStatus::BadUsage, refusalLine(admission));
+    FirmwareBuffer& image = command.buffers.easyUpdate;
+    image = std::move(admission.image);
     std::ostream& out = command.streams.out;
     StationContext context{session->clock(),
                            session->platform(),
@@ -101,7 +98,7 @@ ExitStatus runStation(const CommandContext& command) {
                                out << line;
                                out.flush();
                            },
-                           &session->recorder(),
+                           session->recorder(),
                            &session->console()};
     interrupts = 0;
     std::signal(SIGINT, countInterrupt);

@@ -15,9 +15,10 @@ set(VELMORA_LAYER_RULES
   "driver_install: device app"
   "launch: driver_install app"
   "workflows: history detection editor device firmware app"
-  "cli: workflows history launch detection driver_install editor device/recording device/simulated device firmware app"
-  "window: workflows history launch detection driver_install editor device/simulated device firmware app"
+  "environment: workflows history launch detection driver_install device/recording device/simulated device firmware app"
+  "cli: environment workflows history launch detection driver_install editor device/recording device/simulated device firmware app"
+  "window: environment workflows history launch detection driver_install editor device/simulated device firmware app"
   "testbed: device/simulated device firmware app"
   "usbip: device/simulated device firmware app"
-  "fuzz: cli workflows history detection editor device/simulated device firmware app"
+  "fuzz: cli environment workflows history detection editor device/simulated device firmware app"
 )

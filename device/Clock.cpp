@@ -1,5 +1,7 @@
 #include "device/Clock.h"
 
+#include "device/WorkerGroup.h"
+
 namespace velmora {
 
 Milliseconds SystemClock::now() const {
@@ -75,20 +77,9 @@ void VirtualClock::leaveWorker() {
 }
 
 void runAsWorkers(Clock& clock, const std::vector<std::function<void()>>& tasks) {
-    clock.addWorkers(static_cast<int>(tasks.size()));
-    std::vector<std::thread> threads;
-    threads.reserve(tasks.size());
-    for (const std::function<void()>& task : tasks) {
-        threads.emplace_back([&clock, &task] {
-            struct Membership {
-                Clock& clock;
-                explicit Membership(Clock& joined) : clock(joined) { clock.enterWorker(); }
-                ~Membership() { clock.leaveWorker(); }
-            } membership(clock);
-            task();
-        });
-    }
-    for (std::thread& thread : threads) thread.join();
+    WorkerGroup workers(clock);
+    workers.start(tasks);
+    workers.join();
 }
 
 }  // namespace velmora

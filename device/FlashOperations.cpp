@@ -1,6 +1,6 @@
 #include "device/FlashOperations.h"
 
-#include <array>
+#include <optional>
 #include <string>
 
 #include "device/HubReturn.h"
@@ -13,9 +13,8 @@ namespace {
 
 // The wait selector is read before a reset to ROM code; a failed read counts as 0.
 std::uint8_t readWaitSelector(HubConnection& connection) {
-    std::array<std::uint8_t, vendor::kStatusBlockLength> block{};
-    if (VC_ReadStatus(block.data(), vendor::kStatusBlockLength, connection) != kIOReturnSuccess) return 0;
-    return block[vendor::kStatusWaitSelector];
+    const std::optional<HubStatus> status = VC_ReadHubStatus(connection);
+    return status ? status->waitSelector : 0;
 }
 
 Milliseconds pollInterval(std::uint8_t resetCode, std::uint8_t waitSelector) {
@@ -43,9 +42,9 @@ IOReturn sendResetRequest(std::uint8_t resetCode, HubConnection& connection) {
                                                : VC_ResetToFlashCode(connection);
 }
 
-// The reset and the wait; with status set, the reopen reads the status block too.
-bool resetAndWait(std::uint8_t resetCode, HubConnection& connection, StatusBlock* status = nullptr,
-                  bool* statusRead = nullptr) {
+// The reset and the wait; with status set, the reopen reads the hub's status too.
+bool resetAndWait(std::uint8_t resetCode, HubConnection& connection,
+                  std::optional<HubStatus>* status = nullptr) {
     std::uint8_t waitSelector = 0;
     if (resetCode == flash::kResetToRomCode) waitSelector = readWaitSelector(connection);
     // The hub comes back on the port it left from; with several hubs attached, a
@@ -57,7 +56,6 @@ bool resetAndWait(std::uint8_t resetCode, HubConnection& connection, StatusBlock
     wait.arrivalsBefore = connection.platform().arrivalsAt(wait.portPath);
     wait.pollInterval = pollInterval(resetCode, waitSelector);
     wait.status = status;
-    wait.statusRead = statusRead;
     if (!FL_SendReset(resetCode, connection)) return false;
     return waitForHubReturn(wait, connection);
 }
@@ -67,12 +65,11 @@ bool resetAndWait(std::uint8_t resetCode, HubConnection& connection, StatusBlock
 bool FL_OpenRomDevice(HubConnection& connection) {
     if (!USB_OpenHub(connection)) return false;
     if (VC_IsRomMode(connection)) return true;
-    // The status block read with the reopen says which code the hub came back in;
-    // one that could not be read means not the ROM code.
-    StatusBlock status{};
-    bool statusRead = false;
-    if (!resetAndWait(flash::kResetToRomCode, connection, &status, &statusRead)) return false;
-    if (statusRead && (status[vendor::kStatusFlags] & vendor::kStatusFlashCodeFlag) == 0) return true;
+    // The status read with the reopen says which code the hub came back in; one
+    // that could not be read means not the ROM code.
+    std::optional<HubStatus> status;
+    if (!resetAndWait(flash::kResetToRomCode, connection, &status)) return false;
+    if (status && !status->flashCode) return true;
     USB_CloseHub(connection);
     return false;
 }

@@ -64,7 +64,7 @@ bool HubConnection::openListed(const UsbDeviceInfo& device) {
     device_ = std::move(opened.device);
     openPort_ = device.portPath;
     openDevice_ = device;
-    if (sightingObserver_) sightingObserver_({device, std::nullopt, false});
+    if (sightingObserver_) sightingObserver_({device, std::nullopt});
     const IOReturn handshake =
         deviceRequest(vendor::kHostToDevice, vendor::kRequestOpenHandshake, vendor::kOpenHandshakeValue,
                       vendor::kOpenHandshakeIndex, 0, nullptr);
@@ -122,18 +122,11 @@ IOReturn HubConnection::deviceRequest(std::uint8_t bmRequestType, std::uint8_t b
     const UsbSetup setup{bmRequestType, bRequest, wValue, wIndex, wLength};
     const IOReturn status = device_->controlRequest(setup, static_cast<std::uint8_t*>(data), timeout);
     if (observer_) observer_(setup, status);
-    if (sightingObserver_) noteSighting(setup, status, static_cast<const std::uint8_t*>(data));
     return status;
 }
 
-void HubConnection::noteSighting(const UsbSetup& setup, IOReturn status, const std::uint8_t* data) {
-    if (status != kIOReturnSuccess || setup.bRequest != vendor::kRequestReadStatus ||
-        !setup.isDeviceToHost() || setup.wLength < vendor::kStatusBlockLength)
-        return;
-    const auto version =
-        static_cast<std::uint16_t>(data[vendor::kStatusVersionHigh] << 8 | data[vendor::kStatusVersionLow]);
-    const bool flashCode = (data[vendor::kStatusFlags] & vendor::kStatusFlashCodeFlag) != 0;
-    sightingObserver_({openDevice_, version, flashCode});
+void HubConnection::noteStatus(const HubStatus& status) {
+    if (sightingObserver_) sightingObserver_({openDevice_, status});
 }
 
 }  // namespace velmora

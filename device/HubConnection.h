@@ -10,6 +10,7 @@
 #include <string>
 
 #include "device/Clock.h"
+#include "device/HubStatus.h"
 #include "device/UsbPlatform.h"
 
 namespace velmora {
@@ -103,21 +104,22 @@ public:
     void setWaitObserver(WaitObserver observer) { waitObserver_ = std::move(observer); }
     const WaitObserver& waitObserver() const { return waitObserver_; }
     // What the hub shows of itself while a run drives it, for the run's record: the
-    // device each open reached, and the version and code of every status block read.
+    // device each open reached, and every status the hub gave. The connection does
+    // not look into the answers it carries: VC_ReadHubStatus, which parses the
+    // status, tells it through noteStatus.
     struct HubSighting {
         UsbDeviceInfo device;
-        std::optional<std::uint16_t> version;  // set when a status block was read
-        bool flashCode = false;                // from that block: runs its flash code
+        std::optional<HubStatus> status;  // set when a status block was read
     };
     using SightingObserver = std::function<void(const HubSighting&)>;
     void setSightingObserver(SightingObserver observer) { sightingObserver_ = std::move(observer); }
+    void noteStatus(const HubStatus& status);
 
 private:
     bool isCandidate(const UsbDeviceInfo& device) const;
     bool openFirst(const std::optional<std::string>& portPath);
     bool openListed(const UsbDeviceInfo& device);
     bool claimPortOf(const std::string& portPath);
-    void noteSighting(const UsbSetup& setup, IOReturn status, const std::uint8_t* data);
     void releaseClaimUnlessHeld();
 
     UsbPlatform& platform_;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "device/FlashOperations.h"
+#include "device/VendorCommands.h"
 
 namespace velmora {
 namespace {
@@ -58,11 +59,8 @@ private:
     bool reopen(bool onArrival) {
         if (!connection_.openHubAt(wait_.portPath)) return false;
         if (wait_.status == nullptr) return true;
-        wait_.status->fill(0);  // a short answer leaves nothing of an earlier read
-        const bool read =
-            VC_ReadStatus(wait_.status->data(), vendor::kStatusBlockLength, connection_) == kIOReturnSuccess;
-        if (wait_.statusRead != nullptr) *wait_.statusRead = read;
-        if (read || !onArrival) return true;
+        *wait_.status = VC_ReadHubStatus(connection_);
+        if (wait_.status->has_value() || !onArrival) return true;
         connection_.closeHub();
         return false;
     }

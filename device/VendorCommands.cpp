@@ -1,7 +1,5 @@
 #include "device/VendorCommands.h"
 
-#include <array>
-
 #include "device/UsbConnection.h"
 
 using namespace velmora::vendor;
@@ -12,14 +10,6 @@ std::uint16_t lowWord(std::uint32_t address) {
 }
 std::uint16_t highWord(std::uint32_t address) {
     return static_cast<std::uint16_t>(address >> 16);
-}
-
-// Reads the status block into a buffer cleared beforehand, so a short answer
-// never leaves bytes of an earlier read behind.
-IOReturn readStatusBlock(std::array<std::uint8_t, kStatusBlockLength>& block,
-                         velmora::HubConnection& connection) {
-    block.fill(0);
-    return VC_ReadStatus(block.data(), kStatusBlockLength, connection);
 }
 }  // namespace
 
@@ -57,14 +47,21 @@ IOReturn VC_ReadFlash(std::uint32_t address, std::uint8_t* destination, std::uin
                              destination, connection);
 }
 
+std::optional<velmora::HubStatus> VC_ReadHubStatus(velmora::HubConnection& connection) {
+    // Cleared before every read, so a short answer never leaves bytes of an earlier read behind.
+    velmora::StatusBlock block{};
+    if (VC_ReadStatus(block.data(), kStatusBlockLength, connection) != kIOReturnSuccess) return std::nullopt;
+    const velmora::HubStatus status = velmora::parseHubStatus(block);
+    connection.noteStatus(status);
+    return status;
+}
+
 std::uint16_t VC_GetFwVersion(velmora::HubConnection& connection) {
-    std::array<std::uint8_t, kStatusBlockLength> block{};
-    if (readStatusBlock(block, connection) != kIOReturnSuccess) return 0;
-    return static_cast<std::uint16_t>(block[kStatusVersionHigh] << 8 | block[kStatusVersionLow]);
+    const std::optional<velmora::HubStatus> status = VC_ReadHubStatus(connection);
+    return status ? status->firmwareVersion : 0;
 }
 
 bool VC_IsRomMode(velmora::HubConnection& connection) {
-    std::array<std::uint8_t, kStatusBlockLength> block{};
-    if (readStatusBlock(block, connection) != kIOReturnSuccess) return false;
-    return (block[kStatusFlags] & kStatusFlashCodeFlag) == 0;
+    const std::optional<velmora::HubStatus> status = VC_ReadHubStatus(connection);
+    return status && !status->flashCode;
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "device/HubConnection.h"
+#include "device/HubStatus.h"
 
 namespace velmora::vendor {
 inline constexpr std::uint8_t kHostToDevice = 0x40;
@@ -19,14 +20,6 @@ inline constexpr std::uint16_t kResetToFlashCodeValue = 0x0101;
 inline constexpr std::uint8_t kRequestEraseFlash = 0xE8;
 inline constexpr std::uint8_t kRequestWriteFlash = 0xC8;
 inline constexpr std::uint8_t kRequestReadFlash = 0xD8;
-
-// The status block.
-inline constexpr std::uint16_t kStatusBlockLength = 32;
-inline constexpr std::size_t kStatusVersionHigh = 10;
-inline constexpr std::size_t kStatusVersionLow = 11;
-inline constexpr std::size_t kStatusWaitSelector = 13;
-inline constexpr std::size_t kStatusFlags = 15;
-inline constexpr std::uint8_t kStatusFlashCodeFlag = 0x02;
 }  // namespace velmora::vendor
 
 IOReturn VC_ReadStatus(std::uint8_t* buffer, std::uint16_t length, velmora::HubConnection& connection);
@@ -38,6 +31,10 @@ IOReturn VC_WriteFlash(std::uint32_t address, const std::uint8_t* bytes, std::ui
 IOReturn VC_ReadFlash(std::uint32_t address, std::uint8_t* destination, std::uint16_t length,
                       velmora::HubConnection& connection);
 
+// The status block read into a cleared buffer and parsed; none when the read
+// fails. The status read is also told to the connection's sighting observer (the
+// run's record).
+std::optional<velmora::HubStatus> VC_ReadHubStatus(velmora::HubConnection& connection);
 // 0 when the status block cannot be read.
 std::uint16_t VC_GetFwVersion(velmora::HubConnection& connection);
 // True only when the status block was read and the flash-code flag is clear.

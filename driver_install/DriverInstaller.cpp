@@ -64,10 +64,6 @@ std::vector<std::string> driverHubIds(const SupportedDeviceTable& table) {
     return ids;
 }
 
-RestartCheck restartCheckFor(const std::filesystem::path& privateFolder) {
-    return RestartCheck{moduleSignaturesEnforced(), privateFolder / kSnapshotFileName};
-}
-
 LoadOutcome LoadUpdateDriver(const DriverActions& actions, const RestartCheck& check,
                              RestartQuestion& question) {
     actions.console.line("Enter LoadUpdateDriver");

@@ -67,10 +67,6 @@ struct RestartCheck {
     std::string settingInEffect{kSigningKeyEnrolledSetting};
 };
 
-// The check for this machine: signatures enforced by the running kernel, and the
-// snapshot kept in the user's private folder.
-RestartCheck restartCheckFor(const std::filesystem::path& privateFolder);
-
 enum class AfterLoad { KeepRunning, QuitApplication };
 
 struct LoadOutcome {

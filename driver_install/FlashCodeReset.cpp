@@ -1,6 +1,6 @@
 #include "driver_install/FlashCodeReset.h"
 
-#include <array>
+#include <optional>
 
 #include "device/FlashOperations.h"
 #include "device/UsbConnection.h"
@@ -12,9 +12,8 @@ namespace {
 // True only when the hub answers its status and says it runs its flash code.
 bool runsFlashCode(HubConnection& connection) {
     if (!connection.isOpen() && !USB_OpenHub(connection)) return false;
-    std::array<std::uint8_t, vendor::kStatusBlockLength> block{};
-    if (VC_ReadStatus(block.data(), vendor::kStatusBlockLength, connection) != kIOReturnSuccess) return false;
-    return (block[vendor::kStatusFlags] & vendor::kStatusFlashCodeFlag) != 0;
+    const std::optional<HubStatus> status = VC_ReadHubStatus(connection);
+    return status && status->flashCode;
 }
 
 }  // namespace

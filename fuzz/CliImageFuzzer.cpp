@@ -111,11 +111,6 @@ void checkEdited(const std::string& output, const std::map<IdentityField, std::s
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    velmora::fuzz::silenceIniparser();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider input(data, size);
     const std::string image = velmora::fuzz::scratchFolder() + "/" + kImageName;

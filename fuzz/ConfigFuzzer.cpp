@@ -5,11 +5,6 @@
 
 using velmora::fuzz::check;
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    velmora::fuzz::silenceIniparser();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string path = velmora::fuzz::writeScratchFile(velmora::kConfigFileName, data, size);
     velmora::SilentConsole console;

@@ -45,11 +45,6 @@ void showAndChoose(editor::PropertyModel& model, FirmwareBuffer& flashPage, std:
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    velmora::fuzz::silenceIniparser();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     velmora::fuzz::writeScratchFile(kDefinitionName, data, size);
     velmora::SilentConsole console;

@@ -1,6 +1,5 @@
 #include "fuzz/FuzzSupport.h"
 
-#include <iniparser.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -11,10 +10,6 @@
 
 namespace velmora::fuzz {
 namespace {
-
-int ignoreIniparserMessage(const char*, ...) {
-    return 0;
-}
 
 // Every input the readers take from a file is written anew for each run; in memory
 // that costs a few microseconds, on a disk a good part of the run.
@@ -69,10 +64,6 @@ const std::vector<std::uint8_t>& shippedSampleImage() {
         return bytes;
     }();
     return image;
-}
-
-void silenceIniparser() {
-    iniparser_set_error_callback(ignoreIniparserMessage);
 }
 
 void invariantFailed(const char* what) {

@@ -11,11 +11,11 @@
 //   5. config.ini (initFromIni), with its own console lines.
 // Everything it touches is handed in, so tests run it against a scratch folder.
 //
-// The window calls it first thing, then builds itself from the result:
+// It is called from one place, HubEnvironment::launch (environment/), which both
+// front ends go through: the window first thing, the command line for every
+// command that touches a hub or the driver (not for image commands or --help):
 //   const LaunchResult launched = runLaunchSequence(LaunchInputs(console, shell, configPath));
 // (any other input is a member to set before the call).
-// and the command line does the same for every command that touches a hub or
-// the driver (not for image commands or --help).
 #include <filesystem>
 #include <optional>
 #include <string>

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/TextAppend.h"
 #include "device/simulated/HubDescriptors.h"
 
 namespace velmora::usbfs {
@@ -52,10 +53,8 @@ std::string hexWord(std::uint16_t word) {
     return text;
 }
 
-// The record's lines are built by appending, never as "literal" + string: GCC 12
-// at -O3 reports a false -Wrestrict overlap for that form of std::string's operator+.
 void addLine(std::string& text, const char* head, const std::string& value, const char* end = "\n") {
-    text.append(head).append(value).append(end);
+    appendText(text, {head, value, end});
 }
 
 }  // namespace

@@ -189,9 +189,4 @@ int UsbfsNodeHandler::discardedUrbs() const {
     return discarded_;
 }
 
-int UsbfsNodeHandler::urbsInFlight() const {
-    std::lock_guard lock(mutex_);
-    return static_cast<int>(completed_.size() + pending_.size());
-}
-
 }  // namespace velmora::usbfs

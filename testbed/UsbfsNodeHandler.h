@@ -30,8 +30,6 @@ public:
 
     // URBs libusb gave up on and discarded (it does so when a transfer times out).
     int discardedUrbs() const;
-    // URBs submitted and not yet reaped or discarded.
-    int urbsInFlight() const;
 
 private:
     struct QueuedUrb {

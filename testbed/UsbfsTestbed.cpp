@@ -107,13 +107,6 @@ std::string UsbfsTestbed::rootDirectory() const {
     return directory;
 }
 
-std::vector<std::string> UsbfsTestbed::attachedNodes() const {
-    std::lock_guard lock(mutex_);
-    std::vector<std::string> nodes;
-    for (const auto& [key, node] : present_) nodes.push_back(node.deviceNode);
-    return nodes;
-}
-
 int UsbfsTestbed::discardedUrbs() const {
     std::lock_guard lock(mutex_);
     int total = 0;

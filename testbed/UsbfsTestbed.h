@@ -44,8 +44,6 @@ public:
     // The folder umockdev emulates the system in (UMOCKDEV_DIR).
     std::string rootDirectory() const;
 
-    // Nodes served now, by the bus's platform key ("001/005").
-    std::vector<std::string> attachedNodes() const;
     // Discarded URBs over every node served so far.
     int discardedUrbs() const;
     int removals() const;

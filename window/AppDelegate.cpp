@@ -1,37 +1,27 @@
-// The window's life and its status output: the pane, the slider, the alerts, the
-// button set, the hub info field and "Get Log".
+// The window's life, its layout of boxes and the operations the workflows and
+// the launch call, each handed to the box that holds its controls.
 #include "window/AppDelegate.h"
 
+#include <QGroupBox>
+#include <QMenuBar>
 #include <QMessageBox>
-#include <QPalette>
-#include <QPlainTextEdit>
 #include <QPushButton>
-#include <QSlider>
-#include <QTextEdit>
-#include <cmath>
 
-#include "app/Console.h"
-#include "app/LogCopy.h"
+#include "app/Config.h"
+#include "window/ControlFactory.h"
+#include "window/DetailBox.h"
+#include "window/EasyUpdateBox.h"
+#include "window/FlashBox.h"
 #include "window/GuiHandOver.h"
+#include "window/HelpBox.h"
 #include "window/HubDetectionService.h"
-#include "window/TableViewController.h"
+#include "window/ScalarBox.h"
+#include "window/UpdateBox.h"
 #include "window/WindowReporter.h"
 #include "window/WindowSession.h"
-#include "workflows/WorkflowContext.h"
+#include "window/WindowTexts.h"
 
 namespace velmora::window {
-namespace {
-
-// The whole text of a view takes one colour at a time.
-void setTextColour(QWidget* view, Qt::GlobalColor colour) {
-    QPalette palette = view->palette();
-    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
-        palette.setColor(group, QPalette::Text, colour);
-    }
-    view->setPalette(palette);
-}
-
-}  // namespace
 
 AppDelegate::AppDelegate(WindowSession& session, WindowEnvironment& environment)
     : session_(session),
@@ -43,6 +33,8 @@ AppDelegate::AppDelegate(WindowSession& session, WindowEnvironment& environment)
             runOnGuiThread(
                 this, [this, info] { showHubInfo(info); }, Qt::QueuedConnection);
         });
+    services_.emplace(
+        BoxServices{session, environment, *reporter_, workers_, detection_->scheduler(), *this});
     session.onHistoryProblem([this](const std::string& problem) {
         runOnGuiThread(
             this, [this, text = QString::fromStdString(problem)] { showHistoryProblem(text); },
@@ -52,6 +44,9 @@ AppDelegate::AppDelegate(WindowSession& session, WindowEnvironment& environment)
 
 AppDelegate::~AppDelegate() {
     shutDown();
+    // The controls go while their boxes still exist: whatever a control signals
+    // as it goes reaches a whole box.
+    delete takeCentralWidget();
 }
 
 void AppDelegate::shutDown() {
@@ -62,13 +57,58 @@ void AppDelegate::shutDown() {
     session_.onHistoryProblem({});
 }
 
+void AppDelegate::MyLayoutUI() {
+    const AppConfig& config = session_.config();
+    setWindowTitle(QString::fromStdString(config.appTitle) + QString::fromLatin1(kAppVersionSuffix));
+    QMenu* menu = menuBar()->addMenu(QString::fromStdString(config.appTitle));
+    menu->addAction(QString::fromLatin1(texts::kQuit), QKeySequence::Quit, this, &QWidget::close);
+
+    // The boxes keep their place relative to the bottom edge of the final content.
+    const bool scalar = config.scalarLayout();
+    const int width = scalar ? texts::kScalarWidth : texts::kFullWidth;
+    const int height = scalar ? texts::kScalarHeight : texts::kFullHeight;
+    auto* content = new QWidget;
+    content->setObjectName("content");
+    content->setFixedSize(width, height);
+    setCentralWidget(content);
+
+    QGroupBox* help = makeBox(content, texts::kHelpBox, {0, 15, 350, 160}, "helpBox");
+    QGroupBox* scalarFrame = makeBox(content, texts::kScalarBox, {0, 185, 350, 90}, "scalarBox");
+    QGroupBox* update = makeBox(content, texts::kUpdateBox, {0, 290, 350, 365}, "updateBox");
+    QGroupBox* easyUpdate = makeBox(content, texts::kEasyUpdateBox, {360, 15, 350, 270}, "easyUpdateBox");
+    QGroupBox* flash = makeBox(content, texts::kFlashBox, {360, 360, 350, 270}, "flashBox");
+    QGroupBox* detail = makeBox(content, texts::kDetailBox, {720, 15, 450, 637}, "detailBox");
+    helpBox_ = std::make_unique<HelpBox>(*help, *services_, needSignDriver);
+    scalarBox_ = std::make_unique<ScalarBox>(*scalarFrame, *services_);
+    updateBox_ = std::make_unique<UpdateBox>(*update);
+    easyUpdateBox_ = std::make_unique<EasyUpdateBox>(*easyUpdate, *services_);
+    // The flash box redraws the detail box, so that one is there first.
+    detailBox_ = std::make_unique<DetailBox>(*detail, *services_);
+    flashBox_ = std::make_unique<FlashBox>(*flash, *services_, *detailBox_);
+
+    scalarFrame->setVisible(scalar);
+    easyUpdate->setVisible(!scalar);
+    flash->setVisible(!scalar);
+    detail->setVisible(!scalar);
+    // The window keeps the content size of its layout.
+    setFixedSize(width, height + menuBar()->sizeHint().height());
+    buttonSet_ = buttonSet();
+}
+
+std::vector<QPushButton*> AppDelegate::buttonSet() const {
+    return {scalarBox_->nsbtnSelect_Scalar,       flashBox_->btnLoad_FwFlash,
+            flashBox_->btnSave_FwFlash,           easyUpdateBox_->btnSelect_EasyUpdate,
+            helpBox_->nsbtnLoadDriver_HelpBox,    helpBox_->nsbtnUnloadDriver_HelpBox,
+            flashBox_->btnRead_FwFlash,           flashBox_->btnErase_FwFlash,
+            easyUpdateBox_->btnUpdate_EasyUpdate, scalarBox_->nsbtnUpdate_Scalar};
+}
+
 void AppDelegate::RegisterNotifycation() {
     detection_->RegisterNotifycation();
 }
 
-WorkflowContext AppDelegate::workflowContext() {
-    return WorkflowContext{*reporter_, session_.connection(), &detection_->scheduler(), nullptr,
-                           session_.recorder()};
+void AppDelegate::startScalarRunAtLaunch() {
+    scalarBox_->MP_UpdateScalar();
 }
 
 void AppDelegate::SetButtonStatus(bool enabled) {
@@ -76,25 +116,23 @@ void AppDelegate::SetButtonStatus(bool enabled) {
 }
 
 void AppDelegate::updateProgressBar(double value) {
-    slider->setValue(static_cast<int>(std::lround(value)));
+    updateBox_->updateProgressBar(value);
 }
 
 void AppDelegate::resetProgressInfo() {
-    nstfUpdateInfo_UpdateFW->clear();
+    updateBox_->resetProgressInfo();
 }
 
 void AppDelegate::appendProgressInfo_Blue(const QString& text) {
-    nstfUpdateInfo_UpdateFW->setPlainText(nstfUpdateInfo_UpdateFW->toPlainText() + text);
-    colourPane(Qt::blue);
+    updateBox_->appendProgressInfo_Blue(text);
 }
 
 void AppDelegate::appendProgressInfo_Red(const QString& text) {
-    nstfUpdateInfo_UpdateFW->setPlainText(nstfUpdateInfo_UpdateFW->toPlainText() + text);
-    colourPane(Qt::red);
+    updateBox_->appendProgressInfo_Red(text);
 }
 
-void AppDelegate::colourPane(Qt::GlobalColor colour) {
-    setTextColour(nstfUpdateInfo_UpdateFW, colour);
+void AppDelegate::showHubInfo(const HubInfo& info) {
+    updateBox_->showHubInfo(info);
 }
 
 void AppDelegate::showAlert(const QString& text) {
@@ -109,17 +147,72 @@ void AppDelegate::showHistoryProblem(const QString& text) {
     box->open();
 }
 
-void AppDelegate::showHubInfo(const HubInfo& info) {
-    nstfHubInfo_UpdateFW->setPlainText(QString::fromStdString(info.text));
-    setTextColour(nstfHubInfo_UpdateFW, info.colour == TextColour::Blue ? Qt::blue : Qt::red);
+void AppDelegate::controlTextDidChange(QLineEdit* field) {
+    flashBox_->controlTextDidChange(field);
+}
+
+void AppDelegate::VID_HSPID_SSPID_Changed_FwFlash(QLineEdit* field) {
+    flashBox_->VID_HSPID_SSPID_Changed_FwFlash(field);
+}
+
+void AppDelegate::textDidChange_ManuProSN(QLineEdit* field) {
+    flashBox_->textDidChange_ManuProSN(field);
+}
+
+void AppDelegate::readFinished_FwFlash(const std::function<void()>& storeFlashContents) {
+    flashBox_->readFinished_FwFlash(storeFlashContents);
+}
+
+void AppDelegate::LoadUpdateDriver() {
+    helpBox_->LoadUpdateDriver();
+}
+
+void AppDelegate::UnloadUpdateDriver() {
+    helpBox_->UnloadUpdateDriver();
 }
 
 void AppDelegate::GetLog() {
-    session_.console().line("Entering GetLog");
-    // Nothing is reported either way: a missing log simply leaves no copy.
-    if (!copyLogFile(environment_.logPath, environment_.desktopFolder)) {
-        session_.console().line("Get Log: no copy made in " + environment_.desktopFolder);
-    }
+    helpBox_->GetLog();
+}
+
+void AppDelegate::chooseScalarUpdateFw() {
+    scalarBox_->chooseScalarUpdateFw();
+}
+
+void AppDelegate::MP_UpdateScalar() {
+    scalarBox_->MP_UpdateScalar();
+}
+
+void AppDelegate::chooseFw_EasyUpdate() {
+    easyUpdateBox_->chooseFw_EasyUpdate();
+}
+
+void AppDelegate::updateFw_EasyUpdate() {
+    easyUpdateBox_->updateFw_EasyUpdate();
+}
+
+void AppDelegate::read_FwFlash() {
+    flashBox_->read_FwFlash();
+}
+
+void AppDelegate::load_FwFlash() {
+    flashBox_->load_FwFlash();
+}
+
+void AppDelegate::erase_FwFlash() {
+    flashBox_->erase_FwFlash();
+}
+
+void AppDelegate::save_FwFlash() {
+    flashBox_->save_FwFlash();
+}
+
+void AppDelegate::ICTypeCombBox_SelectedChanged() {
+    detailBox_->ICTypeCombBox_SelectedChanged();
+}
+
+void AppDelegate::PageNameCombBox_SelectedChanged() {
+    detailBox_->PageNameCombBox_SelectedChanged();
 }
 
 }  // namespace velmora::window

@@ -1,6 +1,7 @@
 #pragma once
 // The launch sequence of the window, in one place.
 #include <memory>
+#include <string>
 
 namespace velmora::window {
 
@@ -9,9 +10,10 @@ class WindowSession;
 struct WindowEnvironment;
 
 // The launch steps, then the window: its layout, the USB notifications (detection
-// twice) and the scalar run every launch starts in the background. Null when the
-// session cannot be set up (an unknown simulation scenario). The window is not
-// shown yet.
-std::unique_ptr<AppDelegate> launchVelmora(WindowSession& session, WindowEnvironment& environment);
+// twice) and the scalar run every launch starts in the background. Null, with
+// error set when given, when the session cannot be set up (a named configuration
+// that names no hub, an unknown simulation scenario). The window is not shown yet.
+std::unique_ptr<AppDelegate> launchVelmora(WindowSession& session, WindowEnvironment& environment,
+                                           std::string* error = nullptr);
 
 }  // namespace velmora::window

@@ -10,12 +10,17 @@ namespace velmora::window {
 inline constexpr const char* kProgramName = "velmora";
 // Exit status for wrong words, an unusable configuration file or no display.
 inline constexpr int kBadUsageExit = 2;
+// Exit status when a replay (--replay) went elsewhere than its recording.
+inline constexpr int kReplayDivergedExit = 1;
 
 struct WindowOptions {
     std::optional<std::string> configPath;
     std::optional<std::string> historyPath;  // the history database; none: the user's default
     bool simulate = false;
-    std::string scenario;  // empty: the simulated bus's default set-up
+    std::string scenario;                   // empty: the simulated bus's default set-up
+    std::optional<std::string> recordPath;  // --record: every exchange with the hubs goes there
+    std::optional<std::string> replayPath;  // --replay: the hubs are served from that recording
+    std::vector<std::string> commandLine;   // every word as given, for a recording's first line
     bool verbose = false;
     bool help = false;
     bool version = false;

@@ -1,9 +1,7 @@
 #pragma once
-// What the window drives, built once from its options: the console, the
-// configuration, the clock, the USB platform (libusb, or a simulated bus), the
-// hub connection the window owns, and the three firmware buffers. Qt-free.
-// This is the one place that makes the connection every workflow and every
-// detection is handed.
+// What the window drives, built once from its options: one HubEnvironment (the
+// launch, the configuration, the clock, the USB platform, the hub connection
+// the window owns, the run recorder) and the three firmware buffers. Qt-free.
 #include <functional>
 #include <memory>
 #include <optional>
@@ -14,6 +12,7 @@
 #include "device/Clock.h"
 #include "device/HubConnection.h"
 #include "device/UsbPlatform.h"
+#include "environment/HubEnvironment.h"
 #include "window/WindowOptions.h"
 #include "workflows/FirmwareBuffers.h"
 #include "workflows/RunRecorder.h"
@@ -24,11 +23,8 @@ class SimulatedEnvironment;
 
 namespace velmora::window {
 
-// Set to "virtual" in the environment, the simulated hub's resets take no real
-// time (the same switch as the command line's).
-inline constexpr const char* kSimulatedTimeVariable = "VELMORA_SIMULATED_TIME";
-
-// Console lines go to the system log, and to standard error as well with --verbose.
+// Console lines go to the system log, and to standard error as well with
+// --verbose.
 class WindowConsole final : public Console {
 public:
     explicit WindowConsole(bool verbose) : verbose_(verbose) {}
@@ -42,13 +38,9 @@ private:
 
 struct SessionPaths {
     std::string configPath;    // the config.ini read at launch
-    std::string resourcePath;  // the data folder: IC definitions (with --config, the file's folder)
+    std::string resourcePath;  // the data folder: IC definitions (the shipped
+                               // ones, whatever config is named)
     std::string userDataPath;  // the user's own chip definitions; may be empty
-    // The history database every hub run is recorded in; none: runs are not
-    // recorded (the tests' sessions). historyNamed: named by --history, so its
-    // folder must exist already.
-    std::optional<std::string> historyPath{};
-    bool historyNamed = false;
 
     // The configuration's own folder, which FwBin is taken relative to.
     std::string configFolder() const;
@@ -56,56 +48,50 @@ struct SessionPaths {
 
 class WindowSession {
 public:
-    // Null, with error set, when a --config file is missing or the scenario is unknown.
-    // The configuration itself is read later, by the launch sequence (useConfig).
+    // Null, with error set, when a --config file cannot be read or the scenario
+    // is unknown. The configuration itself is read later, by the launch (launch).
     static std::unique_ptr<WindowSession> create(const WindowOptions& options, std::string& error);
-    // For tests and measurements: a session over a simulated bus with a console of
-    // the caller's, in virtual time unless real time is asked for.
+    // For tests and measurements: a session over a simulated bus with a console
+    // of the caller's, in virtual time unless real time is asked for, keeping no
+    // history; recording it, or replaying a recording instead, when asked.
     enum class Time { Virtual, Real };
     static std::unique_ptr<WindowSession> createSimulated(const SessionPaths& paths,
                                                           const std::string& scenario,
                                                           std::unique_ptr<Console> console,
-                                                          Time time = Time::Virtual);
+                                                          Time time = Time::Virtual,
+                                                          RecordingOptions recording = {});
     ~WindowSession();
 
-    // Takes the configuration the launch sequence read, then makes the platform and
-    // the connection that depend on its table. False when the simulated scenario is unknown.
-    bool useConfig(AppConfig config);
+    // The core's launch (console lines, log line, boot-args snapshot, config.ini
+    // and its rule), then the platform and the connection on its table. False
+    // with error.
+    bool launch(const LaunchSettings& settings, std::string& error);
 
-    Console& console() { return *console_; }
+    HubEnvironment& environment() { return *environment_; }
+    Console& console() { return environment_->console(); }
     const SessionPaths& paths() const { return paths_; }
-    const AppConfig& config() const { return config_; }
-    Clock& clock() { return *clock_; }
-    UsbPlatform& platform() { return *platform_; }
-    HubConnection& connection() { return *connection_; }
+    const AppConfig& config() const { return environment_->config(); }
+    bool needSignDriver() const { return environment_->needSignDriver(); }
+    Clock& clock() { return environment_->clock(); }
+    UsbPlatform& platform() { return environment_->platform(); }
+    HubConnection& connection() { return environment_->connection(); }
     // The run recorder of the history, or null when none is kept.
-    RunObserver* recorder() { return recorder_.get(); }
+    RunObserver* recorder() { return environment_->recorder(); }
     // Told once, from a worker, when the history cannot be written.
     void onHistoryProblem(std::function<void(const std::string&)> handler) {
         historyProblem_ = std::move(handler);
     }
     FirmwareBuffers& buffers() { return buffers_; }
     // The simulated bus, or null on real hardware.
-    sim::SimulatedEnvironment* simulation() { return simulation_.get(); }
-    VirtualClock* virtualClock() { return virtualClock_; }
+    sim::SimulatedEnvironment* simulation() { return environment_->simulation(); }
+    VirtualClock* virtualClock() { return environment_->virtualClock(); }
 
 private:
     WindowSession() = default;
-    bool makePlatform();
+    void reportHistoryProblem(const std::string& problem);
 
-    std::unique_ptr<Console> console_;
     SessionPaths paths_;
-    AppConfig config_;
-    bool simulate_ = false;
-    std::string scenario_;
-    bool virtualTime_ = false;
-    std::unique_ptr<Clock> clock_;
-    VirtualClock* virtualClock_ = nullptr;
-    std::unique_ptr<sim::SimulatedEnvironment> simulation_;
-    std::unique_ptr<UsbPlatform> realPlatform_;
-    UsbPlatform* platform_ = nullptr;
-    std::unique_ptr<HubConnection> connection_;
-    std::unique_ptr<RunRecorder> recorder_;
+    std::unique_ptr<HubEnvironment> environment_;
     std::function<void(const std::string&)> historyProblem_;
     FirmwareBuffers buffers_;
 };

@@ -1,9 +1,21 @@
 #include "window/WorkerThreads.h"
 
 #include <QCoreApplication>
-#include <QThread>
+#include <QMetaObject>
 
 namespace velmora::window {
+namespace {
+
+// An empty call posted to the GUI thread: a join sleeping there wakes and counts
+// again.
+void wakeGuiThread() {
+    if (QCoreApplication* application = QCoreApplication::instance()) {
+        QMetaObject::invokeMethod(
+            application, [] {}, Qt::QueuedConnection);
+    }
+}
+
+}  // namespace
 
 void WorkerThreads::start(std::function<void()> work) {
     joinFinished();
@@ -11,7 +23,10 @@ void WorkerThreads::start(std::function<void()> work) {
     Worker* raw = worker.get();
     worker->thread = std::thread([raw, work = std::move(work)] {
         work();
+        // Marked first, then the wake-up: a join that counted this worker as
+        // running before the mark still gets the wake-up after it.
         raw->finished = true;
+        wakeGuiThread();
     });
     workers_.push_back(std::move(worker));
 }
@@ -34,11 +49,12 @@ void WorkerThreads::joinFinished() {
 }
 
 void WorkerThreads::joinAll() {
-    while (running() > 0) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(1);
+    if (QCoreApplication::instance() != nullptr) {
+        while (running() > 0) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
-    joinFinished();
+    // Without an application no worker can be waiting for the GUI thread.
+    for (const auto& worker : workers_) worker->thread.join();
+    workers_.clear();
 }
 
 }  // namespace velmora::window

@@ -2,6 +2,10 @@
 // The update workers: one new thread per press of a workflow button, never the
 // GUI thread. Their calls to the window wait for the GUI thread, so the window
 // keeps handling events while it waits for them at its end.
+//
+// The list itself is plain threads; only the join's wait belongs to the GUI
+// thread, and each worker's end wakes that wait, so a join sleeps rather than
+// polls.
 #include <atomic>
 #include <functional>
 #include <list>
@@ -20,8 +24,9 @@ public:
     void start(std::function<void()> work);
     // Workers still running (tests wait for zero).
     int running() const;
-    // Joins every worker, handling the GUI thread's events meanwhile so a worker
-    // waiting for the window can finish.
+    // Joins every worker (GUI thread). Meanwhile it handles the GUI thread's
+    // events, so a worker waiting for the window can finish, and sleeps between
+    // them until the next event or a worker's end.
     void joinAll();
 
 private:

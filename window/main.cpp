@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QStandardPaths>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -56,13 +57,20 @@ int main(int argc, char* argv[]) {
         QStandardPaths::writableLocation(QStandardPaths::DesktopLocation).toStdString();
     environment.quit = [](int status) { QCoreApplication::exit(status); };
 
-    std::unique_ptr<AppDelegate> window = launchVelmora(*session, environment);
+    std::unique_ptr<AppDelegate> window = launchVelmora(*session, environment, &error);
     if (!window) {
-        std::cerr << kProgramName << ": the simulated hub could not be set up\n";
+        std::cerr << kProgramName << ": " << error << '\n';
         return kBadUsageExit;
     }
     window->show();
     const int status = application.exec();
     window->shutDown();
+    if (const std::optional<std::string> problem = session->environment().recordingProblem())
+        std::cerr << kProgramName << ": " << *problem << '\n';
+    // A replay that went elsewhere than its recording fails, however the window ended.
+    if (const std::optional<std::string> line = session->environment().replayDivergence()) {
+        std::cerr << kProgramName << ": " << *line << '\n';
+        return kReplayDivergedExit;
+    }
     return status;
 }

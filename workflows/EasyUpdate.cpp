@@ -4,15 +4,14 @@
 #include <cstdint>
 #include <vector>
 
-#include "detection/DetectionScheduler.h"
 #include "device/FlashOperations.h"
-#include "device/UsbConnection.h"
 #include "device/VendorCommands.h"
 #include "workflows/ImageChecks.h"
 #include "workflows/ProgressSpan.h"
 #include "workflows/RunWatch.h"
 #include "workflows/TextFormat.h"
 #include "workflows/WorkflowMessages.h"
+#include "workflows/WorkflowRun.h"
 
 namespace velmora {
 namespace {
@@ -116,10 +115,8 @@ bool updateFunc(const WorkflowContext& context, const FirmwareBuffer& image, con
 
 bool updateFuncAs(const WorkflowContext& context, const FirmwareBuffer& image, const std::string& imageName,
                   const std::string& operation, const std::string& imagePath) {
-    WorkflowHold hold(context.scheduler);
-    PortHold port(context.connection);
-    WaitReports waits(context);
-    WorkflowReporter& reporter = context.reporter;
+    WorkflowRun run(context);
+    WorkflowReporter& reporter = run.reporter();
     reporter.resetProgressInfo();
     reporter.updateProgressBar(progress::kStart, ProgressDelivery::Wait);
     reporter.appendProgressInfo_Blue(formatText(messages::kImageLineFormat, imageName.c_str(), image.size));
@@ -131,19 +128,10 @@ bool updateFuncAs(const WorkflowContext& context, const FirmwareBuffer& image, c
     } else if (image.loaded) {
         // Only a run that reaches the hub is recorded: a launch with no image
         // configured is not a hub operation.
-        RunWatch watch(context, {operation, imagePath, &image.data, image.serial});
+        RunWatch& watch = run.record({operation, imagePath, &image.data, image.serial});
         failure = ImageWriter(context, image, watch).run();
-        watch.finish(failure);
     }
-    if (failure != nullptr) {
-        reporter.appendProgressInfo_Red(failure);
-        reporter.appendProgressInfo_Red(messages::kUpdateFail);
-    } else {
-        reporter.appendProgressInfo_Blue(messages::kUpdateSuccess);
-    }
-    USB_CloseHub(context.connection);
-    reporter.SetButtonStatus(true);
-    return failure == nullptr;
+    return run.end(failure, messages::kUpdateFail, messages::kUpdateSuccess);
 }
 
 }  // namespace velmora

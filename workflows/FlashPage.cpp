@@ -3,13 +3,12 @@
 #include <cstdint>
 #include <vector>
 
-#include "detection/DetectionScheduler.h"
 #include "device/FlashOperations.h"
-#include "device/UsbConnection.h"
 #include "device/VendorCommands.h"
 #include "workflows/ProgressSpan.h"
 #include "workflows/RunWatch.h"
 #include "workflows/WorkflowMessages.h"
+#include "workflows/WorkflowRun.h"
 
 namespace velmora {
 namespace {
@@ -87,53 +86,33 @@ private:
 }  // namespace
 
 bool eraseFunc_FwFlash(const WorkflowContext& context) {
-    WorkflowHold hold(context.scheduler);
-    PortHold port(context.connection);
-    WaitReports waits(context);
-    WorkflowReporter& reporter = context.reporter;
-    RunWatch watch(context, {"erase"});
+    WorkflowRun run(context);
+    WorkflowReporter& reporter = run.reporter();
+    RunWatch& watch = run.record({"erase"});
     reporter.resetProgressInfo();
     reporter.updateProgressBar(progress::kStart, ProgressDelivery::Wait);
     const char* failure = eraseSteps(context, watch);
-    watch.finish(failure);
-    if (failure != nullptr) {
-        reporter.appendProgressInfo_Red(failure);
-        reporter.appendProgressInfo_Red(messages::kEraseFail);
-    } else {
-        reporter.appendProgressInfo_Blue(messages::kEraseSuccess);
-    }
-    USB_CloseHub(context.connection);
-    reporter.SetButtonStatus(true);
-    return failure == nullptr;
+    return run.end(failure, messages::kEraseFail, messages::kEraseSuccess);
 }
 
 bool readFunc_FwFlash(const WorkflowContext& context, FirmwareBuffer& flashPage) {
-    WorkflowHold hold(context.scheduler);
-    PortHold port(context.connection);
-    WaitReports waits(context);
-    WorkflowReporter& reporter = context.reporter;
-    const char* failure = nullptr;
-    {
-        RunWatch watch(context, {"read"});
-        FlashReader reader(context, watch);
-        reporter.updateProgressBar(progress::kStart, ProgressDelivery::Wait);
-        reporter.resetProgressInfo();
-        failure = reader.run();
-        watch.finish(failure);
-        if (failure != nullptr) {
-            reporter.appendProgressInfo_Red(failure);
-            reporter.appendProgressInfo_Red(messages::kReadFail);
-        } else {
-            const std::vector<std::uint8_t>& contents = reader.contents();
-            reporter.readFinished_FwFlash([&flashPage, &contents] {
-                FW_Parse(flashPage, contents.data(), static_cast<std::int64_t>(contents.size()));
-            });
-        }
+    WorkflowRun run(context);
+    WorkflowReporter& reporter = run.reporter();
+    FlashReader reader(context, run.record({"read"}));
+    reporter.updateProgressBar(progress::kStart, ProgressDelivery::Wait);
+    reporter.resetProgressInfo();
+    const char* failure = reader.run();
+    run.conclude(failure);
+    if (failure == nullptr) {
+        // The success line was the reader's own; the page takes the contents.
+        const std::vector<std::uint8_t>& contents = reader.contents();
+        reporter.readFinished_FwFlash([&flashPage, &contents] {
+            FW_Parse(flashPage, contents.data(), static_cast<std::int64_t>(contents.size()));
+        });
     }
-    USB_CloseHub(context.connection);
-    reporter.SetButtonStatus(true);
+    const bool succeeded = run.end(failure, messages::kReadFail, nullptr);
     reporter.updateProgressBar(progress::kStart, ProgressDelivery::NoWait);
-    return failure == nullptr;
+    return succeeded;
 }
 
 FlashPageLoad load_FwFlash(FirmwareBuffer& flashPage, const std::string& path, WorkflowReporter& reporter) {

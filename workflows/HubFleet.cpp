@@ -1,24 +1,18 @@
 #include "workflows/HubFleet.h"
 
-#include <array>
-
 #include "app/SupportedDeviceTable.h"
 #include "device/VendorCommands.h"
+#include "device/WorkerGroup.h"
 
 namespace velmora {
 namespace {
 
-// The version in the hub's status block, read over a short open of its own.
-std::optional<std::uint16_t> reportedVersion(HubConnection& connection) {
-    std::optional<std::uint16_t> version;
-    std::array<std::uint8_t, vendor::kStatusBlockLength> status{};
-    if (connection.openHub() &&
-        VC_ReadStatus(status.data(), vendor::kStatusBlockLength, connection) == kIOReturnSuccess) {
-        version = static_cast<std::uint16_t>(status[vendor::kStatusVersionHigh] << 8 |
-                                             status[vendor::kStatusVersionLow]);
-    }
+// The hub's status, read over a short open of its own.
+std::optional<HubStatus> reportedStatus(HubConnection& connection) {
+    std::optional<HubStatus> status;
+    if (connection.openHub()) status = VC_ReadHubStatus(connection);
     connection.closeHub();
-    return version;
+    return status;
 }
 
 HubRunResult runOnHub(const HubFleet& fleet, const std::string& port, WorkflowReporter& reporter,
@@ -31,10 +25,10 @@ HubRunResult runOnHub(const HubFleet& fleet, const std::string& port, WorkflowRe
         // Held from the first open to the last: no other run takes the hub between
         // the version reads and the workflow.
         PortHold hold(*connection);
-        result.versionBefore = reportedVersion(*connection);
+        result.statusBefore = reportedStatus(*connection);
         result.succeeded =
             workflow(WorkflowContext{reporter, *connection, nullptr, fleet.console, fleet.observer});
-        result.versionAfter = reportedVersion(*connection);
+        result.statusAfter = reportedStatus(*connection);
     }
     result.duration = fleet.clock.now() - start;
     return result;
@@ -53,7 +47,9 @@ std::vector<HubRunResult> runOnHubs(const HubFleet& fleet, const std::vector<std
             results[index] = runOnHub(fleet, ports[index], reporter, workflow);
         });
     }
-    runAsWorkers(fleet.clock, tasks);
+    WorkerGroup workers(fleet.clock);
+    workers.start(tasks);
+    workers.join();
     return results;
 }
 

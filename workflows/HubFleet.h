@@ -13,6 +13,7 @@
 
 #include "device/Clock.h"
 #include "device/HubConnection.h"
+#include "device/HubStatus.h"
 #include "workflows/WorkflowContext.h"
 
 namespace velmora {
@@ -22,10 +23,10 @@ class SupportedDeviceTable;
 struct HubRunResult {
     std::string portPath;
     bool succeeded = false;
-    // The firmware version the hub reported before and after the run; none when
-    // it could not be opened or did not answer.
-    std::optional<std::uint16_t> versionBefore;
-    std::optional<std::uint16_t> versionAfter;
+    // The hub's status before and after the run; none when it could not be opened
+    // or did not answer. runningVersionText words them.
+    std::optional<HubStatus> statusBefore;
+    std::optional<HubStatus> statusAfter;
     Milliseconds duration{0};  // on the fleet's clock, the two version reads included
 };
 

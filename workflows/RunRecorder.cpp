@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/TextAppend.h"
 #include "history/HistoryFile.h"
 #include "history/ImageDigest.h"
 #include "history/IsoTime.h"
@@ -33,10 +34,6 @@ std::string absolutePath(const std::string& path) {
     return failure ? path : absolute.lexically_normal().string();
 }
 
-std::string versionText(const HubConnection::HubSighting& sighting) {
-    return sighting.flashCode ? formatText("%04x", *sighting.version) : std::string("rom");
-}
-
 // One run's row, kept up to date as the run goes.
 class RecordedRun final : public RunLog {
 public:
@@ -59,11 +56,11 @@ public:
         if (firstSighting) record_.port = sighting.device.portPath;
         const std::string ids = formatText("%04X:%04X", sighting.device.vendorId, sighting.device.productId);
         if (record_.hubIds.find(ids) == std::string::npos) {
-            record_.hubIds += (record_.hubIds.empty() ? "" : " ") + ids;
+            appendText(record_.hubIds, {record_.hubIds.empty() ? "" : " ", ids});
         }
-        if (sighting.version) {
-            if (record_.versionBefore.empty()) record_.versionBefore = versionText(sighting);
-            afterReset_ = versionText(sighting);
+        if (sighting.status) {
+            if (record_.versionBefore.empty()) record_.versionBefore = runningVersionText(sighting.status);
+            afterReset_ = runningVersionText(sighting.status);
         }
         if (firstSighting) save();
     }
@@ -97,14 +94,8 @@ private:
     void save() {
         std::string text;
         for (const Phase& phase : phases_) {
-            // Appended piece by piece: GCC 12 at -O3 wrongly warns (-Wrestrict)
-            // on a short literal concatenated with a temporary string.
-            if (!text.empty()) text += ';';
-            text += phase.name;
-            if (phase.took) {
-                text += '=';
-                text += std::to_string(phase.took->count());
-            }
+            appendText(text, {text.empty() ? "" : ";", phase.name});
+            if (phase.took) appendText(text, {"=", std::to_string(phase.took->count())});
         }
         record_.phases = text;
         if (recorded_) recorded_ = recorder_.write(record_, false);

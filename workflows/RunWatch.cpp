@@ -1,7 +1,6 @@
 #include "workflows/RunWatch.h"
 
 #include <algorithm>
-#include <array>
 
 #include "device/VendorCommands.h"
 
@@ -43,8 +42,8 @@ void RunWatch::finish(const char* failure) {
     if (!log_ || finished_) return;
     finished_ = true;
     if (failure == nullptr && connection_.isOpen()) {
-        std::array<std::uint8_t, vendor::kStatusBlockLength> status{};
-        VC_ReadStatus(status.data(), vendor::kStatusBlockLength, connection_);  // seen by the observer
+        // Recorded through the sighting observer, like every status read of the run.
+        VC_ReadHubStatus(connection_);
     }
     std::string line = failure == nullptr ? std::string{} : std::string(failure);
     while (!line.empty() && line.back() == '\n') line.pop_back();

@@ -1,7 +1,6 @@
 #include "workflows/Station.h"
 
 #include <algorithm>
-#include <array>
 #include <chrono>
 #include <optional>
 
@@ -42,35 +41,13 @@ std::string joined(const std::vector<std::string>& ports) {
     return text;
 }
 
-std::optional<std::uint16_t> runningVersion(HubConnection& connection) {
-    std::optional<std::uint16_t> version;
-    std::array<std::uint8_t, vendor::kStatusBlockLength> status{};
-    if (connection.openHub() &&
-        VC_ReadStatus(status.data(), vendor::kStatusBlockLength, connection) == kIOReturnSuccess &&
-        (status[vendor::kStatusFlags] & vendor::kStatusFlashCodeFlag) != 0) {
-        version = static_cast<std::uint16_t>(status[vendor::kStatusVersionHigh] << 8 |
-                                             status[vendor::kStatusVersionLow]);
-    }
+// The hub's status, read over a short open of its own.
+std::optional<HubStatus> unitStatus(HubConnection& connection) {
+    std::optional<HubStatus> status;
+    if (connection.openHub()) status = VC_ReadHubStatus(connection);
     connection.closeHub();
-    return version;
+    return status;
 }
-
-std::string versionText(const std::optional<std::uint16_t>& version) {
-    return version ? formatText("%04x", *version) : std::string("rom");
-}
-
-// The station's own thread counts as a worker of the clock while it runs, so that
-// virtual time moves only when it and every unit run sleep.
-class WorkerMembership {
-public:
-    explicit WorkerMembership(Clock& clock) : clock_(clock) { clock_.enterWorker(); }
-    ~WorkerMembership() { clock_.leaveWorker(); }
-    WorkerMembership(const WorkerMembership&) = delete;
-    WorkerMembership& operator=(const WorkerMembership&) = delete;
-
-private:
-    Clock& clock_;
-};
 
 }  // namespace
 
@@ -86,8 +63,9 @@ Station::~Station() {
 }
 
 StationEnd Station::run(const std::atomic<int>& interrupts) {
-    context_.clock.addWorkers(1);
-    WorkerMembership membership(context_.clock);
+    // The station's own thread counts as a worker of the clock while it runs, so
+    // that virtual time moves only when it and every unit run sleep.
+    const WorkerGroup::Membership membership(context_.clock);
     show(messages::kStationWaiting);
     while (true) {
         if (!takeInterrupts(interrupts)) return StationEnd::Abandoned;
@@ -116,12 +94,7 @@ bool Station::takeInterrupts(const std::atomic<int>& interrupts) {
 }
 
 void Station::startUnit(const std::string& port) {
-    std::lock_guard lock(workersMutex_);
-    context_.clock.addWorkers(1);
-    workers_.emplace_back([this, port] {
-        WorkerMembership membership(context_.clock);
-        runUnit(port);
-    });
+    workers_.start([this, port] { runUnit(port); });
 }
 
 void Station::runUnit(const std::string& port) {
@@ -129,21 +102,22 @@ void Station::runUnit(const std::string& port) {
     std::unique_ptr<HubConnection> connection = context_.connect(port);
     UnitReporter reporter;
     bool succeeded = false;
-    std::optional<std::uint16_t> versionBefore;
-    std::optional<std::uint16_t> versionAfter;
+    std::optional<HubStatus> statusBefore;
+    std::optional<HubStatus> statusAfter;
     {
         PortHold hold(*connection);
-        versionBefore = runningVersion(*connection);
+        statusBefore = unitStatus(*connection);
         const WorkflowContext context{reporter, *connection, nullptr, context_.console, context_.observer};
         succeeded = updateFuncAs(context, image_, imagePath_, "station", imagePath_);
-        if (succeeded) versionAfter = runningVersion(*connection);
+        if (succeeded) statusAfter = unitStatus(*connection);
     }
     const bool present = connection->isHubPresent();
-    const UnitVerdict verdict = units_.finish(port, succeeded, versionAfter, present);
+    const UnitVerdict verdict = units_.finish(port, succeeded, statusAfter, present);
     const double seconds = std::chrono::duration<double>(context_.clock.now() - start).count();
     if (verdict.passed) {
-        show(formatText(messages::kStationUnitPassedFormat, port.c_str(), versionText(versionBefore).c_str(),
-                        versionText(versionAfter).c_str(), seconds));
+        show(formatText(messages::kStationUnitPassedFormat, port.c_str(),
+                        runningVersionText(statusBefore).c_str(), runningVersionText(statusAfter).c_str(),
+                        seconds));
     } else {
         const std::string why =
             verdict.versionMismatch.empty() ? oneLine(reporter.failure) : verdict.versionMismatch;
@@ -153,14 +127,7 @@ void Station::runUnit(const std::string& port) {
 }
 
 void Station::waitForUnits() {
-    std::vector<std::thread> workers;
-    {
-        std::lock_guard lock(workersMutex_);
-        workers.swap(workers_);
-    }
-    for (std::thread& worker : workers) {
-        if (worker.joinable()) worker.join();
-    }
+    workers_.join();
 }
 
 void Station::show(const std::string& line) {

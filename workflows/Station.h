@@ -9,9 +9,9 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "device/WorkerGroup.h"
 #include "firmware/FirmwareBuffer.h"
 #include "workflows/StationUnits.h"
 #include "workflows/WorkflowContext.h"
@@ -66,8 +66,7 @@ private:
     StationUnits units_;
     int interruptsSeen_ = 0;
     std::mutex showMutex_;
-    std::mutex workersMutex_;
-    std::vector<std::thread> workers_;
+    WorkerGroup workers_{context_.clock};
 };
 
 }  // namespace velmora

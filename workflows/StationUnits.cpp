@@ -35,15 +35,14 @@ std::vector<std::string> StationUnits::observe(const std::vector<std::string>& p
 }
 
 UnitVerdict StationUnits::finish(const std::string& port, bool runSucceeded,
-                                 std::optional<std::uint16_t> versionAfter, bool hubPresent) {
+                                 const std::optional<HubStatus>& statusAfter, bool hubPresent) {
     std::lock_guard lock(mutex_);
     UnitVerdict verdict{runSucceeded, {}};
-    if (runSucceeded && settings_.expectVersion && versionAfter != settings_.expectVersion) {
+    if (runSucceeded && settings_.expectVersion && runningVersion(statusAfter) != settings_.expectVersion) {
         verdict.passed = false;
         verdict.versionMismatch =
-            formatText("runs version %s, not the expected %04x",
-                       versionAfter ? formatText("%04x", *versionAfter).c_str() : "(unreadable)",
-                       *settings_.expectVersion);
+            formatText("runs version %s, not the expected %s", runningVersionText(statusAfter).c_str(),
+                       hubVersionText(*settings_.expectVersion).c_str());
     }
     const auto unit = units_.find(port);
     if (unit == units_.end() || unit->second.state != UnitState::Running) return verdict;

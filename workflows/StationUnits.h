@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "device/HubStatus.h"
+
 namespace velmora {
 
 struct StationSettings {
@@ -47,11 +49,11 @@ public:
     // ports whose new units are to be started now; each is counted in progress.
     std::vector<std::string> observe(const std::vector<std::string>& presentPorts);
 
-    // The run of the unit on port ended. versionAfter: what the hub runs now, when
-    // it could be read. hubPresent: whether the hub is on the bus at the end; a
-    // unit whose hub is gone has left (it is a new unit if it comes back).
-    UnitVerdict finish(const std::string& port, bool runSucceeded, std::optional<std::uint16_t> versionAfter,
-                       bool hubPresent);
+    // The run of the unit on port ended. statusAfter: the hub's status now, when it
+    // could be read. hubPresent: whether the hub is on the bus at the end; a unit
+    // whose hub is gone has left (it is a new unit if it comes back).
+    UnitVerdict finish(const std::string& port, bool runSucceeded,
+                       const std::optional<HubStatus>& statusAfter, bool hubPresent);
 
     // The operator's interrupt: Running becomes Draining, Draining Abandoning.
     StationStop interrupt();

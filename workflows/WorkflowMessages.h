@@ -28,6 +28,19 @@ inline constexpr const char* kUpdateFail = "Update FW Fail\n";
 // "Wrong firmware file" row.
 inline constexpr const char* kImageLargerThanFlashFormat =
     "%s is %lld bytes, larger than the hub's %zu-byte flash";
+// Why an image file is refused before it is used, each naming the file (the
+// command line's error lines).
+inline constexpr const char* kCannotReadFormat = "cannot read '%s': %s";
+inline constexpr const char* kEmptyImageFormat = "'%s' is empty";
+inline constexpr const char* kShortImageFormat =
+    "'%s' is too short for a firmware image (%lld bytes, at least %zu)";
+inline constexpr const char* kImageFileTooLargeFormat =
+    "'%s' is %lld bytes, more than an image file may hold (%lld MiB)";
+inline constexpr const char* kNoConfigurationBlockFormat =
+    "'%s' holds no configuration block: Firmware format error";
+inline constexpr const char* kUnlistedImageIdsFormat =
+    "'%s' gives the hub the IDs %04X:%04X and %04X:%04X, which the configuration does not list: the hub "
+    "would not be found after the update";
 
 // Another run (this program's or another process's) holds the hub: its lock is
 // taken from the first open of a workflow to its end. Shown in red in place of the

@@ -14,7 +14,6 @@ namespace {
 constexpr std::size_t kBlockStep = image::kBlockBytes;
 constexpr std::size_t kVersionBeforeSignature = image::kVersionBeforeBlock;
 constexpr std::uint8_t kErasedByte = 0xFF;
-constexpr std::uint8_t kFlashCodeStatusFlag = vendor::kStatusFlashCodeFlag;
 
 bool isBlockSignature(std::uint8_t first, std::uint8_t second) {
     return std::any_of(
@@ -379,14 +378,13 @@ std::optional<std::uint16_t> SimulatedHub::imageVersion() const {
 }
 
 std::array<std::uint8_t, kStatusBlockBytes> SimulatedHub::statusBlockLocked() {
-    std::array<std::uint8_t, kStatusBlockBytes> block{};
-    const bool inFlashCode = runState_ == RunState::FlashCode;
-    const std::uint16_t version = inFlashCode ? imageVersionLocked().value_or(0) : config_.romVersion;
-    block[vendor::kStatusVersionHigh] = static_cast<std::uint8_t>(version >> 8);
-    block[vendor::kStatusVersionLow] = static_cast<std::uint8_t>(version & 0xFF);
-    block[vendor::kStatusWaitSelector] = config_.waitSelector;
-    block[vendor::kStatusFlags] = inFlashCode ? kFlashCodeStatusFlag : 0;
-    return block;
+    // In its ROM code the hub reports the ROM's version; in its flash code, the
+    // version of the image it booted (0 when the image has no room for one).
+    HubStatus status;
+    status.flashCode = runState_ == RunState::FlashCode;
+    status.firmwareVersion = status.flashCode ? imageVersionLocked().value_or(0) : config_.romVersion;
+    status.waitSelector = config_.waitSelector;
+    return statusBlockOf(status);
 }
 
 std::array<std::uint8_t, kStatusBlockBytes> SimulatedHub::statusBlock() {

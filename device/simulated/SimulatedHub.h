@@ -12,13 +12,14 @@
 #include <vector>
 
 #include "device/Clock.h"
+#include "device/HubStatus.h"
 #include "device/UsbPlatform.h"
 #include "device/simulated/HubFaults.h"
 
 namespace velmora::sim {
 
 inline constexpr std::size_t kFlashBytes = 32768;
-inline constexpr std::size_t kStatusBlockBytes = 32;
+inline constexpr std::size_t kStatusBlockBytes = vendor::kStatusBlockLength;
 // From the reset request until the hub is listed again: the controller's boot
 // code loads its firmware from the SPI flash (tens of milliseconds), then the
 // host sees the port connect, debounces it (100 ms), resets the port, and

@@ -5,6 +5,7 @@
 
 #include "app/Config.h"
 #include "app/Console.h"
+#include "tests/support/ScratchFolder.h"
 
 namespace velmora {
 namespace {
@@ -17,13 +18,9 @@ protected:
     }
     AppConfig read(const std::string& text) { return initFromIni(writeConfig(text).string(), console_); }
 
-    std::filesystem::path path_ =
-        std::filesystem::temp_directory_path() /
-        ("velmora-config-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-         ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".ini");
+    velmora::testing::ScratchFolder scratch_{"velmora-config"};
+    std::filesystem::path path_ = scratch_ / "config.ini";
     RecordingConsole console_;
-
-    void TearDown() override { std::filesystem::remove(path_); }
 };
 
 TEST_F(ConfigTest, MissingFileGivesDefaultsAndAnEmptyTable) {

@@ -11,24 +11,14 @@
 
 #include "app/Console.h"
 #include "app/GeneralFunction.h"
+#include "tests/support/ScratchFolder.h"
 
 namespace velmora {
 namespace {
 
 namespace fs = std::filesystem;
 
-class TempFolder {
-public:
-    TempFolder() {
-        std::string pattern = (fs::temp_directory_path() / "velmora-test-XXXXXX").string();
-        path_ = ::mkdtemp(pattern.data());
-    }
-    ~TempFolder() { fs::remove_all(path_); }
-    fs::path operator/(const std::string& name) const { return path_ / name; }
-
-private:
-    fs::path path_;
-};
+using TempFolder = testing::ScratchFolder;
 
 std::string readAll(const fs::path& path) {
     std::ifstream file(path, std::ios::binary);

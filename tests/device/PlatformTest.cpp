@@ -11,6 +11,7 @@
 #include "device/PortLock.h"
 #include "tests/device/DeviceTestRig.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/ScratchFolder.h"
 
 namespace velmora::devicetest {
 namespace {
@@ -68,12 +69,8 @@ TEST(LibusbPlatform, DeviceThatIsNotThereCannotBeOpened) {
 
 class PortLockTest : public ::testing::Test {
 protected:
-    PortLockTest() {
-        char pattern[] = "/tmp/velmora-lock-test-XXXXXX";
-        folder = mkdtemp(pattern);
-    }
-    ~PortLockTest() override { std::filesystem::remove_all(folder); }
-    std::string folder;
+    velmora::testing::ScratchFolder scratch{"velmora-lock-test"};
+    std::string folder = scratch.path().string();
 };
 
 TEST_F(PortLockTest, OneHolderPerPort) {

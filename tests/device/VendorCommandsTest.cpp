@@ -1,6 +1,8 @@
-// The vendor requests as they go on the wire, and the status block readers.
+// The vendor requests as they go on the wire, and the status block readers and parser.
 #include <array>
 #include <functional>
+#include <optional>
+#include <vector>
 
 #include "device/UsbConnection.h"
 #include "device/VendorCommands.h"
@@ -122,6 +124,53 @@ TEST_F(VendorCommandTest, ReadersClearTheBlockBeforeEachRead) {
     open();
     EXPECT_EQ(VC_GetFwVersion(connection), 0);
     EXPECT_TRUE(VC_IsRomMode(connection));
+}
+
+TEST_F(VendorCommandTest, HubStatusParsesTheThreeFieldsAndTellsTheSightingObserver) {
+    std::vector<HubConnection::HubSighting> sightings;
+    connection.setSightingObserver(
+        [&](const HubConnection::HubSighting& seen) { sightings.push_back(seen); });
+    open();
+    ScriptedAnswer answer = statusBlock(10, 0x12);
+    answer.data[11] = 0x34;
+    answer.data[13] = 1;
+    answer.data[15] = 0xFF;  // only bit 1 counts
+    platform.answers.push_back(answer);
+    const std::optional<HubStatus> status = VC_ReadHubStatus(connection);
+    ASSERT_TRUE(status);
+    EXPECT_EQ(*status, (HubStatus{0x1234, true, 1}));
+    ASSERT_EQ(platform.sent.size(), 1u);
+    EXPECT_EQ(platform.sent[0].wire, kStatusRead);
+    // The open, then the status read; a raw VC_ReadStatus is not looked into.
+    ASSERT_EQ(sightings.size(), 2u);
+    EXPECT_FALSE(sightings[0].status);
+    EXPECT_EQ(sightings[1].status, status);
+    std::uint8_t raw[32] = {};
+    platform.answers.push_back(answer);
+    EXPECT_EQ(VC_ReadStatus(raw, 32, connection), kIOReturnSuccess);
+    EXPECT_EQ(sightings.size(), 2u);
+    // A failed read gives no status and tells nobody.
+    answer.status = kIOUSBPipeStalled;
+    platform.answers.push_back(answer);
+    EXPECT_EQ(VC_ReadHubStatus(connection), std::nullopt);
+    EXPECT_EQ(sightings.size(), 2u);
+}
+
+TEST(HubStatusTest, BlockRoundTripsAndOnlyFlashCodeRunsAVersion) {
+    for (const HubStatus& status : {HubStatus{0xABCD, true, 1}, HubStatus{0x0001, false, 0}}) {
+        const StatusBlock block = statusBlockOf(status);
+        EXPECT_EQ(parseHubStatus(block), status);
+        EXPECT_EQ(block[10] << 8 | block[11], status.firmwareVersion);
+        EXPECT_EQ(block[13], status.waitSelector);
+        EXPECT_EQ(block[15], status.flashCode ? 0x02 : 0x00);
+    }
+    EXPECT_EQ(runningVersion(HubStatus{0xABCD, true, 0}), 0xABCD);
+    EXPECT_EQ(runningVersion(HubStatus{0x0001, false, 0}), std::nullopt);
+    EXPECT_EQ(runningVersion(std::nullopt), std::nullopt);
+    EXPECT_EQ(runningVersionText(HubStatus{0xABCD, true, 0}), "abcd");
+    EXPECT_EQ(runningVersionText(HubStatus{0x0001, false, 0}), "rom");
+    EXPECT_EQ(runningVersionText(std::nullopt), "----");
+    EXPECT_EQ(hubVersionText(0x0102), "0102");
 }
 
 TEST_F(VendorCommandTest, NothingOpenSendsNothingAndAnswersNotFound) {

@@ -15,6 +15,7 @@
 #include "driver_install/DriverMessages.h"
 #include "driver_install/FlashCodeReset.h"
 #include "tests/support/HubRig.h"
+#include "tests/support/ScratchFolder.h"
 
 namespace velmora::driver {
 namespace {
@@ -79,11 +80,7 @@ private:
 
 class DriverActionsTest : public ::testing::Test {
 protected:
-    DriverActionsTest() {
-        char pattern[] = "/tmp/velmora-driver-test-XXXXXX";
-        folder_ = mkdtemp(pattern);
-    }
-    ~DriverActionsTest() override { std::filesystem::remove_all(folder_); }
+    velmora::testing::ScratchFolder scratch_{"velmora-driver-test"};
 
     DriverActions actions(const std::string& resourcePath, std::vector<std::string> hubIds = {"2FE3:0611"}) {
         return DriverActions{resourcePath,
@@ -101,7 +98,7 @@ protected:
         return RestartCheck{needSignDriver, path};
     }
 
-    std::filesystem::path folder_;
+    std::filesystem::path folder_ = scratch_.path();
     Events events_;
     RecordingShell shell_{events_};
     RecordingPrivileged privileged_{events_};

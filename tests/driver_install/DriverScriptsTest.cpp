@@ -13,7 +13,9 @@
 
 #include "app/Config.h"
 #include "app/Console.h"
+#include "app/TextAppend.h"
 #include "driver_install/HubAccess.h"
+#include "tests/support/ScratchFolder.h"
 
 namespace velmora::driver {
 namespace {
@@ -40,12 +42,8 @@ CommandResult runCommand(const std::string& command) {
 
 class ScriptFolder : public ::testing::Test {
 protected:
-    ScriptFolder() {
-        char pattern[] = "/tmp/velmora-scripts-test-XXXXXX";
-        folder_ = mkdtemp(pattern);
-    }
-    ~ScriptFolder() override { fs::remove_all(folder_); }
-    fs::path folder_;
+    velmora::testing::ScratchFolder scratch_{"velmora-scripts-test"};
+    fs::path folder_ = scratch_.path();
 };
 
 // The ids parameter the program's own reading of config.ini leads to.
@@ -60,9 +58,7 @@ std::string idsFromProgram(const fs::path& config) {
             char pair[16];
             std::snprintf(pair, sizeof pair, "%04x:%04x", entry.vid, product);
             if (!seen.insert(pair).second) continue;
-            // Appended piece by piece: "literal" + std::string trips GCC 12's -Wrestrict at -O3.
-            if (!ids.empty()) ids += ',';
-            ids += pair;
+            appendText(ids, {ids.empty() ? "" : ",", pair});
         }
     }
     return ids;

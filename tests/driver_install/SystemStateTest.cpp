@@ -10,6 +10,7 @@
 #include "driver_install/BootArgsSnapshot.h"
 #include "driver_install/PrivateFolder.h"
 #include "driver_install/SignatureEnforcement.h"
+#include "tests/support/ScratchFolder.h"
 
 namespace velmora::driver {
 namespace {
@@ -22,23 +23,18 @@ public:
     std::vector<std::string> commands;
 };
 
-class ScratchFolder : public ::testing::Test {
+class StateFolder : public ::testing::Test {
 protected:
-    ScratchFolder() {
-        char pattern[] = "/tmp/velmora-state-test-XXXXXX";
-        folder_ = mkdtemp(pattern);
-    }
-    ~ScratchFolder() override { fs::remove_all(folder_); }
+    velmora::testing::ScratchFolder scratch_{"velmora-state-test"};
+    fs::path folder_ = scratch_.path();
 
     void write(const fs::path& relative, const std::string& text) {
         fs::create_directories((folder_ / relative).parent_path());
         std::ofstream(folder_ / relative) << text;
     }
-
-    fs::path folder_;
 };
 
-using BootArgsSnapshotTest = ScratchFolder;
+using BootArgsSnapshotTest = StateFolder;
 
 TEST_F(BootArgsSnapshotTest, TakenOnceIntoAFileOfOurOwn) {
     const fs::path snapshot = folder_ / "a b(1)" / kSnapshotFileName;
@@ -81,7 +77,7 @@ TEST_F(BootArgsSnapshotTest, MissingSnapshotReadsEmpty) {
     EXPECT_EQ(readBootArgsSnapshot(folder_ / "none"), "");
 }
 
-using PrivateFolderTest = ScratchFolder;
+using PrivateFolderTest = StateFolder;
 
 TEST_F(PrivateFolderTest, MadeClosedToOthers) {
     const auto made = privateFolderIn(folder_, "velmora");
@@ -106,7 +102,7 @@ TEST_F(PrivateFolderTest, RefusesPlantedLinksAndOpenFolders) {
     EXPECT_FALSE(privateFolderIn(folder_, "plain-file").has_value());
 }
 
-using SignatureEnforcementTest = ScratchFolder;
+using SignatureEnforcementTest = StateFolder;
 
 TEST_F(SignatureEnforcementTest, FollowsSigEnforceAndLockdown) {
     EXPECT_FALSE(moduleSignaturesEnforced(folder_));

@@ -18,12 +18,12 @@ TEST(DefinitionChoices, ShippedFilesFirstThenTheUsersAndAUserFileReplacesItsShip
     ScratchFolder folder;
     const std::string shipped = (folder.path() / "shipped").string();
     const std::string user = (folder.path() / "user").string();
-    folder.write("shipped/ic/B.INI", "");
-    folder.write("shipped/ic/A.INI", "");
-    folder.write("shipped/ic/lower.ini", "");
-    folder.write("user/ic/A.INI", "");
-    folder.write("user/mine/Z.INI", "");
-    folder.write("user/C.INI", "");
+    folder.writeText("shipped/ic/B.INI", "");
+    folder.writeText("shipped/ic/A.INI", "");
+    folder.writeText("shipped/ic/lower.ini", "");
+    folder.writeText("user/ic/A.INI", "");
+    folder.writeText("user/mine/Z.INI", "");
+    folder.writeText("user/C.INI", "");
 
     const std::vector<DefinitionChoice> choices = listDefinitionChoices(shipped, user);
     EXPECT_EQ(shown(choices), (std::vector<std::string>{"ic/A.INI", "ic/B.INI", "C.INI", "mine/Z.INI"}));
@@ -36,7 +36,7 @@ TEST(DefinitionChoices, ShippedFilesFirstThenTheUsersAndAUserFileReplacesItsShip
 TEST(DefinitionChoices, MissingOrUnnamedUserFolderAddsNothing) {
     ScratchFolder folder;
     const std::string shipped = (folder.path() / "shipped").string();
-    folder.write("shipped/X.INI", "");
+    folder.writeText("shipped/X.INI", "");
     EXPECT_EQ(shown(listDefinitionChoices(shipped, "")), (std::vector<std::string>{"X.INI"}));
     EXPECT_EQ(shown(listDefinitionChoices(shipped, (folder.path() / "absent").string())),
               (std::vector<std::string>{"X.INI"}));

@@ -14,7 +14,7 @@ using velmora::testing::ScratchFolder;
 
 PropItemList readText(const ScratchFolder& folder, const std::string& text) {
     velmora::SilentConsole console;
-    return readDefinitionFile(folder.write("chip.INI", text), console);
+    return readDefinitionFile(folder.writeText("chip.INI", text), console);
 }
 
 std::vector<int> keysOf(const PropItemList& items) {
@@ -143,7 +143,7 @@ TEST(DefinitionFile, RefusalsSayWhyAndAFifoNeverBlocks) {
     ScratchFolder folder;
     velmora::SilentConsole console;
     std::string error;
-    const std::string broken = folder.write("broken.INI", std::string("[HubFF_USB_01\nPropName = P\n"));
+    const std::string broken = folder.writeText("broken.INI", std::string("[HubFF_USB_01\nPropName = P\n"));
     EXPECT_TRUE(readDefinitionFile(broken, console, &error).empty());
     EXPECT_EQ(error, "syntax error in " + broken + " (1): [HubFF_USB_01");
 
@@ -159,13 +159,13 @@ TEST(DefinitionFile, RefusalsSayWhyAndAFifoNeverBlocks) {
 
 TEST(DefinitionFolder, ListsUpperCaseIniFilesBelowTheFolderInWalkOrder) {
     ScratchFolder folder;
-    folder.write("b.INI", "");
-    folder.write("a/z.INI", "");
-    folder.write("a/deep/y.INI", "");
-    folder.write("c.ini", "");
-    folder.write("d.Ini", "");
-    folder.write("e.INI.bak", "");
-    folder.write("INI", "");
+    folder.writeText("b.INI", "");
+    folder.writeText("a/z.INI", "");
+    folder.writeText("a/deep/y.INI", "");
+    folder.writeText("c.ini", "");
+    folder.writeText("d.Ini", "");
+    folder.writeText("e.INI.bak", "");
+    folder.writeText("INI", "");
     std::filesystem::create_directories(folder.path() / "folder.INI");
     EXPECT_EQ(listDefinitionFiles(folder.path().string()),
               (std::vector<std::string>{"a/deep/y.INI", "a/z.INI", "b.INI"}));

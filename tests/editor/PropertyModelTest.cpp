@@ -73,7 +73,7 @@ PropOption_01 = Yes
 class PropertyModelTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        folder_.write("chips/Chip.INI", kChip);
+        folder_.writeText("chips/Chip.INI", kChip);
         model_.LoadIni(folder_.path().string(), "chips/Chip.INI");
         ASSERT_EQ(model_.allItemList().size(), 7u);
     }

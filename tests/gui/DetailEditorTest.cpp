@@ -79,7 +79,7 @@ TEST_F(DetailEditorTest, AClickOpensTheValuesPopUpWithTheStoredEntrySelected) {
     // its focus, and that commit leaves the value as it was.
     const std::vector<std::uint8_t> before = flashPage().data;
     popUp->setCurrentIndex(3);
-    emit window().tableView_Detail->itemDelegateForColumn(1)->commitData(popUp);
+    emit window().detailBox().tableView_Detail->itemDelegateForColumn(1)->commitData(popUp);
     settle();
     EXPECT_EQ(flashPage().data, before);
 }
@@ -102,7 +102,7 @@ TEST_F(DetailEditorTest, ChoosingAnOptionWritesTheMaskedBitsAndPaintsTheByteRed)
     EXPECT_EQ(redText(), "04 ");
 
     // A one-bit field offered four options keeps only the bit under its mask.
-    window().cbICType->setCurrentIndex(1);
+    window().detailBox().cbICType->setCurrentIndex(1);
     selectPage("DSP Setting");
     ASSERT_EQ(column(0), QStringList{"Narrow Field"});
     choose(0, 3);  // 0x02 -> 0x03, not 0x02 | 3 << 0 spilling over the mask
@@ -132,23 +132,23 @@ TEST_F(DetailEditorTest, ADisabledPropertyAlertsNamingItsSwitchAndKeepsTheBuffer
 TEST_F(DetailEditorTest, TheDescriptionFollowsTheSelectedRowAndOutlivesTheSelection) {
     launchWithSample();
     selectPage("DSP OCP/U1/U2");
-    window().tableView_Detail->selectRow(rowOf("U1 Timeout"));
+    window().detailBox().tableView_Detail->selectRow(rowOf("U1 Timeout"));
     const QString description =
         "(addr:0x65  mask:0x0F)\nIdle time before the hub asks for U1 : \n0 : 1 us\n1 : 2 us\n2 : 5 us\n3 : "
         "10 us\n";
-    EXPECT_EQ(window().txtViewDesc_Detail->toPlainText(), description);
+    EXPECT_EQ(window().detailBox().txtViewDesc_Detail->toPlainText(), description);
     selectPage("USP PHY");  // the rows are rebuilt and nothing is selected
-    EXPECT_EQ(window().txtViewDesc_Detail->toPlainText(), description);
+    EXPECT_EQ(window().detailBox().txtViewDesc_Detail->toPlainText(), description);
     // The heading item shows its options only.
     selectPage("System");
-    window().tableView_Detail->selectRow(rowOf("Zelo Sim Hub"));
-    EXPECT_EQ(window().txtViewDesc_Detail->toPlainText(),
+    window().detailBox().tableView_Detail->selectRow(rowOf("Zelo Sim Hub"));
+    EXPECT_EQ(window().detailBox().txtViewDesc_Detail->toPlainText(),
               "0 : Simulated hub, configuration block revision 1\n");
 }
 
 TEST_F(DetailEditorTest, TheBinaryViewShowsTheBlockInBlackRowsLabelledWithImagePositions) {
     launchWithSample();
-    QTextEdit* view = window().txtViewBin_Detail;
+    QTextEdit* view = window().detailBox().txtViewBin_Detail;
     const QStringList rows = view->toPlainText().split('\n', Qt::SkipEmptyParts);
     ASSERT_EQ(rows.size(), 16);
     EXPECT_EQ(rows[0], "7F00h:55 AA 2F E3 06 11 06 10 - 00 00 00 00 00 00 00 00 ");
@@ -173,37 +173,37 @@ TEST_F(DetailEditorTest, APageChangeRebuildsRowsResetsTheViewAndRefillsTheFields
     selectPage("SSC");
     choose(rowOf("SSC Enable"), 0);
     ASSERT_FALSE(redText().isEmpty());
-    window().txtVID_FwFlash->selectAll();
-    type(window().txtVID_FwFlash, "1a2");
-    ASSERT_EQ(window().txtVID_FwFlash->text(), "1a2");
+    window().flashBox().txtVID_FwFlash->selectAll();
+    type(window().flashBox().txtVID_FwFlash, "1a2");
+    ASSERT_EQ(window().flashBox().txtVID_FwFlash->text(), "1a2");
     selectPage("USP PHY");
     EXPECT_EQ(column(0), (QStringList{"USP TX Swing", "USP RX Equalizer"}));
     EXPECT_TRUE(redText().isEmpty());
     // The partly typed VID shows as it was stored.
-    EXPECT_EQ(window().txtVID_FwFlash->text(), "1A20");
+    EXPECT_EQ(window().flashBox().txtVID_FwFlash->text(), "1A20");
     EXPECT_TRUE(consoleHas("selected value:USP PHY"));
 }
 
 TEST_F(DetailEditorTest, AChipChangeReadsTheNewDefinitionOnlyWhileAnImageIsLoaded) {
     writeNarrowChip();
     launch();
-    window().cbPages->setCurrentIndex(4);
-    window().cbICType->setCurrentIndex(1);  // no image: nothing is read
+    window().detailBox().cbPages->setCurrentIndex(4);
+    window().detailBox().cbICType->setCurrentIndex(1);  // no image: nothing is read
     EXPECT_EQ(table().rowCount(), 0);
     for (const std::string& line : consoleLines()) EXPECT_NE(line.rfind("ini is:", 0), 0u) << line;
 
     // A load reads the chip now selected and shows its first page.
     dialogs_.openAnswers.push_back(QString::fromStdString(sampleImagePath()));
-    window().btnLoad_FwFlash->click();
-    EXPECT_EQ(window().cbPages->currentIndex(), 0);
+    window().flashBox().btnLoad_FwFlash->click();
+    EXPECT_EQ(window().detailBox().cbPages->currentIndex(), 0);
     EXPECT_EQ(table().rowCount(), 0);  // the narrow chip has nothing on the first page
     selectPage("DSP Setting");
     EXPECT_EQ(column(0), QStringList{"Narrow Field"});
     EXPECT_EQ(column(1), QStringList{"0 : A"});  // bit 0 of 0x02
 
     // Back to the shipped chip: its values from the image, on the first page.
-    window().cbICType->setCurrentIndex(0);
-    EXPECT_EQ(window().cbPages->currentText(), "SSC");
+    window().detailBox().cbICType->setCurrentIndex(0);
+    EXPECT_EQ(window().detailBox().cbPages->currentText(), "SSC");
     EXPECT_EQ(column(0), kSamplePages[0].properties);
     EXPECT_EQ(column(1), kSamplePages[0].values);
 }

@@ -106,8 +106,8 @@ TEST_F(DetectionTest, DetectionDuringARunningUpdateWaitsForItsEnd) {
     launch(WindowSetup().withScenario("with-mouse"));
     settledDetections();
     dialogs_.openAnswers.push_back(QString::fromStdString(sampleImagePath()));
-    window().btnSelect_EasyUpdate->click();
-    window().btnUpdate_EasyUpdate->click();
+    window().easyUpdateBox().btnSelect_EasyUpdate->click();
+    window().easyUpdateBox().btnUpdate_EasyUpdate->click();
     // The worker holds the connection and waits for the GUI thread, which does not run yet.
     DetectionScheduler& scheduler = window().detection().scheduler();
     for (int tries = 0; tries < kPatienceMs && !scheduler.workflowRunning(); ++tries) {
@@ -147,7 +147,7 @@ TEST_F(DetectionTest, LaunchWritesTheLogLineAndTakesTheSnapshotOnce) {
 
 TEST_F(DetectionTest, LoadDriverRunsTheLoadScriptOffTheGuiThreadWithoutRestartPrompt) {
     launch();
-    window().nsbtnLoadDriver_HelpBox->click();
+    window().helpBox().nsbtnLoadDriver_HelpBox->click();
     ASSERT_TRUE(waitForWorkflowEnd());
     ASSERT_EQ(privileged_.scripts.size(), 1u);
     EXPECT_EQ(privileged_.scripts[0], std::filesystem::absolute(resourcePath()).string() + "/load");
@@ -162,7 +162,7 @@ TEST_F(DetectionTest, LoadDriverRunsTheLoadScriptOffTheGuiThreadWithoutRestartPr
 TEST_F(DetectionTest, RefusedDriverLoadIsToldInAnAlert) {
     launch();
     privileged_.answer.outcome = driver::ScriptOutcome::Refused;
-    window().nsbtnLoadDriver_HelpBox->click();
+    window().helpBox().nsbtnLoadDriver_HelpBox->click();
     ASSERT_TRUE(waitForWorkflowEnd());
     ASSERT_EQ(dialogs_.alerts.size(), 1u);
     EXPECT_FALSE(dialogs_.alerts[0].empty());
@@ -170,7 +170,7 @@ TEST_F(DetectionTest, RefusedDriverLoadIsToldInAnAlert) {
 
 TEST_F(DetectionTest, LoadDriverUnderSecureBootAsksToRestartAndCancelQuits) {
     launch(WindowSetup().withScenario("flash-code").withSignaturesEnforced());
-    window().nsbtnLoadDriver_HelpBox->click();
+    window().helpBox().nsbtnLoadDriver_HelpBox->click();
     ASSERT_TRUE(waitForWorkflowEnd());
     ASSERT_EQ(dialogs_.restartQuestions.size(), 1u);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !quits_.empty(); }, kPatienceMs));
@@ -181,7 +181,7 @@ TEST_F(DetectionTest, LoadDriverUnderSecureBootAsksToRestartAndCancelQuits) {
 TEST_F(DetectionTest, RebootNowRunsTheRebootScript) {
     launch(WindowSetup().withScenario("flash-code").withSignaturesEnforced());
     dialogs_.restartAnswer = driver::RestartAnswer::RebootNow;
-    window().nsbtnLoadDriver_HelpBox->click();
+    window().helpBox().nsbtnLoadDriver_HelpBox->click();
     ASSERT_TRUE(waitForWorkflowEnd());
     ASSERT_EQ(privileged_.scripts.size(), 2u);
     EXPECT_TRUE(privileged_.scripts[1].ends_with("/reboot"));
@@ -193,7 +193,7 @@ TEST_F(DetectionTest, UnloadDriverRunsTheScriptAndResetsTheHubIntoItsFlashCode) 
     const std::string image = readText(sampleImagePath());
     hub().loadFlashImage(std::vector<std::uint8_t>(image.begin(), image.end()));
     hub().setRunState(sim::RunState::RomCode);
-    window().nsbtnUnloadDriver_HelpBox->click();
+    window().helpBox().nsbtnUnloadDriver_HelpBox->click();
     ASSERT_TRUE(waitForWorkflowEnd());
     ASSERT_EQ(privileged_.scripts.size(), 1u);
     EXPECT_TRUE(privileged_.scripts[0].ends_with("/unload"));

@@ -34,7 +34,7 @@ protected:
             ASSERT_TRUE(QTest::qWaitForWindowExposed(&window()));
         }
         dialogs_.openAnswers.push_back(QString::fromStdString(sampleImagePath()));
-        window().btnLoad_FwFlash->click();
+        window().flashBox().btnLoad_FwFlash->click();
         settle();
         ASSERT_TRUE(flashPage().loaded);
     }
@@ -53,10 +53,10 @@ protected:
     }
 
     void selectPage(const QString& page) {
-        window().cbPages->setCurrentIndex(window().cbPages->findText(page));
+        window().detailBox().cbPages->setCurrentIndex(window().detailBox().cbPages->findText(page));
         settle();
     }
-    QAbstractItemModel& table() { return *window().tableView_Detail->model(); }
+    QAbstractItemModel& table() { return *window().detailBox().tableView_Detail->model(); }
     QString cell(int row, int column) { return table().index(row, column).data().toString(); }
     QStringList column(int which) {
         QStringList texts;
@@ -67,7 +67,7 @@ protected:
 
     // Clicks a value cell; returns its pop-up list, open over the cell.
     QComboBox* openPopUp(int row) {
-        QTableView* view = window().tableView_Detail;
+        QTableView* view = window().detailBox().tableView_Detail;
         const QModelIndex index = table().index(row, 1);
         view->scrollTo(index);
         QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(index).center());
@@ -85,7 +85,7 @@ protected:
     // The binary view's text painted red.
     QString redText() {
         QString red;
-        for (QTextBlock block = window().txtViewBin_Detail->document()->begin(); block.isValid();
+        for (QTextBlock block = window().detailBox().txtViewBin_Detail->document()->begin(); block.isValid();
              block = block.next()) {
             for (auto fragment = block.begin(); !fragment.atEnd(); ++fragment) {
                 if (fragment.fragment().charFormat().foreground().color() == QColor(Qt::red)) {

@@ -51,7 +51,7 @@ protected:
 
 struct IdFieldCase {
     const char* name;
-    QLineEdit* window::AppDelegate::*field;
+    QLineEdit* window::FlashBox::*field;
     const char* sample;  // the field's text for the sample image
     std::size_t offset;
     const char* alert;
@@ -62,7 +62,7 @@ class IdFieldTyping : public IdentityFieldsTest, public ::testing::WithParamInte
 TEST_P(IdFieldTyping, KeepsFourDigitsAlertingOncePerOverlongEdit) {
     const IdFieldCase& c = GetParam();
     launchWithSample();
-    QLineEdit* field = window().*c.field;
+    QLineEdit* field = window().flashBox().*c.field;
     const QString sample = QString::fromLatin1(c.sample);
     ASSERT_EQ(field->text(), sample);
     const std::vector<std::uint8_t> stored = blockBytes(c.offset, c.offset + 2);
@@ -104,15 +104,15 @@ TEST_P(IdFieldTyping, KeepsFourDigitsAlertingOncePerOverlongEdit) {
 INSTANTIATE_TEST_SUITE_P(
     Fields, IdFieldTyping,
     ::testing::Values(
-        IdFieldCase{"Vid", &window::AppDelegate::txtVID_FwFlash, "2FE3", 2, "VID length should be 4."},
-        IdFieldCase{"Sspid", &window::AppDelegate::txtSSPID_FwFlash, "0611", 4, "SSPID length should be 4."},
-        IdFieldCase{"Hspid", &window::AppDelegate::txtHSPID_FwFlash, "0610", 6, "HSPID length should be 4."}),
+        IdFieldCase{"Vid", &window::FlashBox::txtVID_FwFlash, "2FE3", 2, "VID length should be 4."},
+        IdFieldCase{"Sspid", &window::FlashBox::txtSSPID_FwFlash, "0611", 4, "SSPID length should be 4."},
+        IdFieldCase{"Hspid", &window::FlashBox::txtHSPID_FwFlash, "0610", 6, "HSPID length should be 4."}),
     [](const ::testing::TestParamInfo<IdFieldCase>& info) { return std::string(info.param.name); });
 
 TEST_F(IdentityFieldsTest, TheThreeStringsStayWithin29BytesWithoutSplittingACharacter) {
     launchWithSample();  // "Velmora Labs", "Zelo Sim", "SIM0001": 27 bytes
-    QLineEdit* serial = window().txtSN_FwFlash;
-    QLineEdit* product = window().txtPro_FwFlash;
+    QLineEdit* serial = window().flashBox().txtSN_FwFlash;
+    QLineEdit* product = window().flashBox().txtPro_FwFlash;
     moveCursorToEnd(serial);
     type(serial, "ABC");  // the 29th byte fits, the 30th is taken back silently
     EXPECT_EQ(serial->text(), "SIM0001AB");
@@ -144,7 +144,7 @@ TEST_F(IdentityFieldsTest, TheThreeStringsStayWithin29BytesWithoutSplittingAChar
 
 TEST_F(IdentityFieldsTest, TheContainerIdFollowsItsLettersAndDigitsAndFlagsEveryTextChange) {
     launchWithSample();
-    QLineEdit* field = window().txtContainerID_FwFlash;
+    QLineEdit* field = window().flashBox().txtContainerID_FwFlash;
     ASSERT_EQ(field->text(), kSampleContainerId);
     const std::vector<std::uint8_t> stored = blockBytes(kContainerId, kContainerId + 16);
     moveCursorToEnd(field);
@@ -161,14 +161,14 @@ TEST_F(IdentityFieldsTest, TheContainerIdFollowsItsLettersAndDigitsAndFlagsEvery
 
 struct NoImageCase {
     const char* name;
-    QLineEdit* window::AppDelegate::*field;
+    QLineEdit* window::FlashBox::*field;
 };
 
 class NoImageTyping : public IdentityFieldsTest, public ::testing::WithParamInterface<NoImageCase> {};
 
 TEST_P(NoImageTyping, EmptiesTheFieldAndSaysNoFlashData) {
     launch();
-    QLineEdit* field = window().*GetParam().field;
+    QLineEdit* field = window().flashBox().*GetParam().field;
     type(field, "5");
     EXPECT_TRUE(field->text().isEmpty());
     EXPECT_EQ(dialogs_.alerts, std::vector<std::string>{"No Flash Data"});
@@ -177,27 +177,27 @@ TEST_P(NoImageTyping, EmptiesTheFieldAndSaysNoFlashData) {
 
 INSTANTIATE_TEST_SUITE_P(
     Fields, NoImageTyping,
-    ::testing::Values(NoImageCase{"Vid", &window::AppDelegate::txtVID_FwFlash},
-                      NoImageCase{"Sspid", &window::AppDelegate::txtSSPID_FwFlash},
-                      NoImageCase{"Hspid", &window::AppDelegate::txtHSPID_FwFlash},
-                      NoImageCase{"Manufacturer", &window::AppDelegate::txtManu_FwFlash},
-                      NoImageCase{"Product", &window::AppDelegate::txtPro_FwFlash},
-                      NoImageCase{"Serial", &window::AppDelegate::txtSN_FwFlash},
-                      NoImageCase{"ContainerId", &window::AppDelegate::txtContainerID_FwFlash}),
+    ::testing::Values(NoImageCase{"Vid", &window::FlashBox::txtVID_FwFlash},
+                      NoImageCase{"Sspid", &window::FlashBox::txtSSPID_FwFlash},
+                      NoImageCase{"Hspid", &window::FlashBox::txtHSPID_FwFlash},
+                      NoImageCase{"Manufacturer", &window::FlashBox::txtManu_FwFlash},
+                      NoImageCase{"Product", &window::FlashBox::txtPro_FwFlash},
+                      NoImageCase{"Serial", &window::FlashBox::txtSN_FwFlash},
+                      NoImageCase{"ContainerId", &window::FlashBox::txtContainerID_FwFlash}),
     [](const ::testing::TestParamInfo<NoImageCase>& info) { return std::string(info.param.name); });
 
 TEST_F(IdentityFieldsTest, ASaveAfterEditsWritesExactlyTheEditedImage) {
     launchWithSample();
-    window().txtVID_FwFlash->selectAll();
-    type(window().txtVID_FwFlash, "1a2c");
-    window().txtManu_FwFlash->selectAll();
-    paste(window().txtManu_FwFlash, QString::fromUtf8("Größe"));
+    window().flashBox().txtVID_FwFlash->selectAll();
+    type(window().flashBox().txtVID_FwFlash, "1a2c");
+    window().flashBox().txtManu_FwFlash->selectAll();
+    paste(window().flashBox().txtManu_FwFlash, QString::fromUtf8("Größe"));
     selectPage("System");
     choose(rowOf("Self Powered"), 0);
     const std::vector<std::uint8_t> edited = flashPage().data;
     const std::string saved = (folder() / "edited.bin").string();
     dialogs_.saveAnswer = QString::fromStdString(saved);
-    window().btnSave_FwFlash->click();
+    window().flashBox().btnSave_FwFlash->click();
     settle();
     EXPECT_TRUE(dialogs_.alerts.empty());
     const std::vector<std::uint8_t> written = readBytes(saved);
@@ -224,16 +224,16 @@ TEST_F(EditDuringFlashReadTest, TheReadsImageArrivesWholeAndLaterEditsGoIntoIt) 
     flash[kSampleBlock + 101] = 0x02;
     hub().loadFlashImage(flash);
 
-    window().btnRead_FwFlash->click();
+    window().flashBox().btnRead_FwFlash->click();
     // Edited while the worker reads, without letting the GUI thread take the read's
     // end in between (no step here runs the event loop): these edits meet the
     // loaded image.
-    window().txtManu_FwFlash->setFocus();
-    QTest::keyClicks(window().txtManu_FwFlash, "XYZ");
-    window().txtVID_FwFlash->setFocus();
-    window().txtVID_FwFlash->selectAll();
-    QTest::keyClicks(window().txtVID_FwFlash, "abcd5");  // one alert, queued behind the read
-    window().cbPages->setCurrentIndex(1);
+    window().flashBox().txtManu_FwFlash->setFocus();
+    QTest::keyClicks(window().flashBox().txtManu_FwFlash, "XYZ");
+    window().flashBox().txtVID_FwFlash->setFocus();
+    window().flashBox().txtVID_FwFlash->selectAll();
+    QTest::keyClicks(window().flashBox().txtVID_FwFlash, "abcd5");  // one alert, queued behind the read
+    window().detailBox().cbPages->setCurrentIndex(1);
     ASSERT_TRUE(table().setData(table().index(rowOf("U1 Timeout"), 1), 3));
     ASSERT_EQ(blockByte(101), 0x03);
     ASSERT_EQ(flashPage().manufacturer, "Velmora LabsXY");  // the Z would make 30 bytes
@@ -242,16 +242,16 @@ TEST_F(EditDuringFlashReadTest, TheReadsImageArrivesWholeAndLaterEditsGoIntoIt) 
 
     ASSERT_TRUE(paneText().endsWith("Read Fw Success\n")) << paneText().toStdString();
     EXPECT_EQ(flashPage().data, flash);
-    EXPECT_EQ(window().txtVID_FwFlash->text(), "2FE3");
-    EXPECT_EQ(window().txtManu_FwFlash->text(), "Velmora Labs");
-    EXPECT_EQ(window().txtSN_FwFlash->text(), "SIM0041");
-    EXPECT_EQ(window().cbPages->currentText(), "SSC");
+    EXPECT_EQ(window().flashBox().txtVID_FwFlash->text(), "2FE3");
+    EXPECT_EQ(window().flashBox().txtManu_FwFlash->text(), "Velmora Labs");
+    EXPECT_EQ(window().flashBox().txtSN_FwFlash->text(), "SIM0041");
+    EXPECT_EQ(window().detailBox().cbPages->currentText(), "SSC");
     selectPage("DSP OCP/U1/U2");
     EXPECT_EQ(cell(rowOf("U1 Timeout"), 1), "2 : 5 us");
 
     // An edit now changes the read image only where it is made.
-    moveCursorToEnd(window().txtSN_FwFlash);
-    type(window().txtSN_FwFlash, "9");
+    moveCursorToEnd(window().flashBox().txtSN_FwFlash);
+    type(window().flashBox().txtSN_FwFlash, "9");
     std::vector<std::uint8_t> expected = flash;
     const std::size_t serialEnd = kSampleBlock + kStrings + 14 + 10 + 9;
     expected[serialEnd - 9] = 10;  // the serial's entry grows by one byte

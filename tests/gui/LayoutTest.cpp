@@ -76,39 +76,39 @@ TEST_F(LayoutTest, FullLayoutShowsAllBoxesButTheScalarBoxIn1200By660) {
     EXPECT_EQ(window().windowTitle(), "Velmora  1.02");
     EXPECT_EQ(window().centralWidget()->size(), QSize(1200, 660));
     EXPECT_EQ(window().size(), QSize(1200, 660 + window().menuBar()->sizeHint().height()));
-    EXPECT_FALSE(window().scalarBox->isVisibleTo(&window()));
-    for (QGroupBox* box : {window().helpBox, window().updateBox, window().easyUpdateBox, window().flashBox,
-                           window().detailBox}) {
+    EXPECT_FALSE(window().scalarBox().box->isVisibleTo(&window()));
+    for (QGroupBox* box : {window().helpBox().box, window().updateBox().box, window().easyUpdateBox().box,
+                           window().flashBox().box, window().detailBox().box}) {
         EXPECT_TRUE(box->isVisibleTo(&window())) << box->title().toStdString();
     }
-    EXPECT_EQ(boxRect(window().helpBox), QRect(0, 485, 350, 160));
-    EXPECT_EQ(boxRect(window().updateBox), QRect(0, 5, 350, 365));
-    EXPECT_EQ(boxRect(window().easyUpdateBox), QRect(360, 375, 350, 270));
-    EXPECT_EQ(boxRect(window().flashBox), QRect(360, 30, 350, 270));
-    EXPECT_EQ(boxRect(window().detailBox), QRect(720, 8, 450, 637));
-    EXPECT_EQ(window().helpBox->title(), "Help Box");
-    EXPECT_EQ(window().updateBox->title(), "Update Firmware Box");
-    EXPECT_EQ(window().easyUpdateBox->title(), "Easy Updae Firmware Form *.bin file");
+    EXPECT_EQ(boxRect(window().helpBox().box), QRect(0, 485, 350, 160));
+    EXPECT_EQ(boxRect(window().updateBox().box), QRect(0, 5, 350, 365));
+    EXPECT_EQ(boxRect(window().easyUpdateBox().box), QRect(360, 375, 350, 270));
+    EXPECT_EQ(boxRect(window().flashBox().box), QRect(360, 30, 350, 270));
+    EXPECT_EQ(boxRect(window().detailBox().box), QRect(720, 8, 450, 637));
+    EXPECT_EQ(window().helpBox().box->title(), "Help Box");
+    EXPECT_EQ(window().updateBox().box->title(), "Update Firmware Box");
+    EXPECT_EQ(window().easyUpdateBox().box->title(), "Easy Updae Firmware Form *.bin file");
     // "&&" shows as one "&".
-    EXPECT_EQ(window().flashBox->title(), "FirmWare From Flash && Detail Config ->");
-    EXPECT_EQ(window().detailBox->title(), window().flashBox->title());
+    EXPECT_EQ(window().flashBox().box->title(), "FirmWare From Flash && Detail Config ->");
+    EXPECT_EQ(window().detailBox().box->title(), window().flashBox().box->title());
 }
 
 TEST_F(LayoutTest, ScalarModeOneShowsHelpScalarAndUpdateBoxesIn360By670) {
     launch(WindowSetup().withScenario("flash-code").withScalarMode(1).withFwBin("fw.bin"));
     EXPECT_EQ(window().centralWidget()->size(), QSize(360, 670));
-    EXPECT_TRUE(window().scalarBox->isVisibleTo(&window()));
-    EXPECT_TRUE(window().helpBox->isVisibleTo(&window()));
-    EXPECT_TRUE(window().updateBox->isVisibleTo(&window()));
-    for (QGroupBox* box : {window().easyUpdateBox, window().flashBox, window().detailBox}) {
+    EXPECT_TRUE(window().scalarBox().box->isVisibleTo(&window()));
+    EXPECT_TRUE(window().helpBox().box->isVisibleTo(&window()));
+    EXPECT_TRUE(window().updateBox().box->isVisibleTo(&window()));
+    for (QGroupBox* box : {window().easyUpdateBox().box, window().flashBox().box, window().detailBox().box}) {
         EXPECT_FALSE(box->isVisibleTo(&window())) << box->title().toStdString();
     }
-    EXPECT_EQ(boxRect(window().helpBox), QRect(0, 495, 350, 160));
-    EXPECT_EQ(boxRect(window().scalarBox), QRect(0, 395, 350, 90));
-    EXPECT_EQ(boxRect(window().updateBox), QRect(0, 15, 350, 365));
-    EXPECT_EQ(window().scalarBox->title(), "Scalar Update");
+    EXPECT_EQ(boxRect(window().helpBox().box), QRect(0, 495, 350, 160));
+    EXPECT_EQ(boxRect(window().scalarBox().box), QRect(0, 395, 350, 90));
+    EXPECT_EQ(boxRect(window().updateBox().box), QRect(0, 15, 350, 365));
+    EXPECT_EQ(window().scalarBox().box->title(), "Scalar Update");
     // The configured name as written, not the full path.
-    EXPECT_EQ(window().nstextfd_Scalar->text(), "fw.bin");
+    EXPECT_EQ(window().scalarBox().nstextfd_Scalar->text(), "fw.bin");
 }
 
 TEST_F(LayoutTest, ControlsCarryTheirTextsAndSitInsideTheirBoxes) {
@@ -154,31 +154,31 @@ TEST_F(LayoutTest, ControlsCarryTheirTextsAndSitInsideTheirBoxes) {
             << child->geometry().y() << "+" << child->geometry().height() << " in " << area->height();
     }
     // The pane at its frame: its bottom edge 35 points above the area's bottom.
-    QWidget* updateArea = window().nstfUpdateInfo_UpdateFW->parentWidget();
-    EXPECT_EQ(window().nstfUpdateInfo_UpdateFW->geometry(),
+    QWidget* updateArea = window().updateBox().nstfUpdateInfo_UpdateFW->parentWidget();
+    EXPECT_EQ(window().updateBox().nstfUpdateInfo_UpdateFW->geometry(),
               QRect(0, updateArea->height() - 35 - 190, 335, 190));
-    EXPECT_EQ(window().slider->geometry(), QRect(0, updateArea->height() - 20, 330, 20));
-    EXPECT_EQ(window().slider->minimum(), 0);
-    EXPECT_EQ(window().slider->maximum(), 100);
+    EXPECT_EQ(window().updateBox().slider->geometry(), QRect(0, updateArea->height() - 20, 330, 20));
+    EXPECT_EQ(window().updateBox().slider->minimum(), 0);
+    EXPECT_EQ(window().updateBox().slider->maximum(), 100);
 }
 
 TEST_F(LayoutTest, ComboBoxesStartWithTheirFirstItemAndReportNoChange) {
     launch();
-    EXPECT_EQ(comboItems(window().cbPages),
+    EXPECT_EQ(comboItems(window().detailBox().cbPages),
               (QStringList{"SSC", "DSP OCP/U1/U2", "System", "USP PHY", "DSP Setting", "DSP PHY"}));
-    EXPECT_EQ(window().cbPages->currentIndex(), 0);
-    EXPECT_EQ(window().cbPages->maxVisibleItems(), 10);
-    EXPECT_FALSE(window().cbPages->isEditable());
-    EXPECT_EQ(comboItems(window().cbICType), (QStringList{"ic/ZeloSim.INI"}));
-    EXPECT_EQ(window().cbICType->currentIndex(), 0);
+    EXPECT_EQ(window().detailBox().cbPages->currentIndex(), 0);
+    EXPECT_EQ(window().detailBox().cbPages->maxVisibleItems(), 10);
+    EXPECT_FALSE(window().detailBox().cbPages->isEditable());
+    EXPECT_EQ(comboItems(window().detailBox().cbICType), (QStringList{"ic/ZeloSim.INI"}));
+    EXPECT_EQ(window().detailBox().cbICType->currentIndex(), 0);
     for (const std::string& line : consoleLines()) EXPECT_NE(line.rfind("selected value:", 0), 0u) << line;
     // The table's two columns.
-    QAbstractItemModel* model = window().tableView_Detail->model();
+    QAbstractItemModel* model = window().detailBox().tableView_Detail->model();
     EXPECT_EQ(model->columnCount(), 2);
     EXPECT_EQ(model->headerData(0, Qt::Horizontal).toString(), "property");
     EXPECT_EQ(model->headerData(1, Qt::Horizontal).toString(), "curValue");
-    EXPECT_EQ(window().tableView_Detail->columnWidth(0), 266);
-    EXPECT_EQ(window().tableView_Detail->columnWidth(1), 170);
+    EXPECT_EQ(window().detailBox().tableView_Detail->columnWidth(0), 266);
+    EXPECT_EQ(window().detailBox().tableView_Detail->columnWidth(1), 170);
 }
 
 TEST_F(LayoutTest, ChipListAddsTheUsersDefinitionsAfterTheShippedOnes) {
@@ -187,23 +187,24 @@ TEST_F(LayoutTest, ChipListAddsTheUsersDefinitionsAfterTheShippedOnes) {
     std::ofstream(folder() / "user-data/mine/Custom.INI") << "[HubFF_USB_01]\nPropName = x\n";
     std::ofstream(folder() / "user-data/mine/lower.ini") << "";
     launch();
-    EXPECT_EQ(comboItems(window().cbICType), (QStringList{"ic/ZeloSim.INI", "mine/Custom.INI"}));
+    EXPECT_EQ(comboItems(window().detailBox().cbICType), (QStringList{"ic/ZeloSim.INI", "mine/Custom.INI"}));
 }
 
 TEST_F(LayoutTest, PaneAndViewsAskForHelveticaAndAreReadOnly) {
     launch();
-    EXPECT_EQ(window().nstfUpdateInfo_UpdateFW->font().family(), "Helvetica");
-    EXPECT_EQ(window().nstfUpdateInfo_UpdateFW->font().pixelSize(), 12);
-    EXPECT_EQ(window().txtViewBin_Detail->font().pixelSize(), 14);
-    EXPECT_EQ(window().txtViewDesc_Detail->font().pixelSize(), 14);
+    EXPECT_EQ(window().updateBox().nstfUpdateInfo_UpdateFW->font().family(), "Helvetica");
+    EXPECT_EQ(window().updateBox().nstfUpdateInfo_UpdateFW->font().pixelSize(), 12);
+    EXPECT_EQ(window().detailBox().txtViewBin_Detail->font().pixelSize(), 14);
+    EXPECT_EQ(window().detailBox().txtViewDesc_Detail->font().pixelSize(), 14);
     for (QTextEdit* view :
-         {window().nstfUpdateInfo_UpdateFW, window().txtViewBin_Detail, window().txtViewDesc_Detail}) {
+         {window().updateBox().nstfUpdateInfo_UpdateFW, window().detailBox().txtViewBin_Detail,
+          window().detailBox().txtViewDesc_Detail}) {
         EXPECT_TRUE(view->isReadOnly());
         EXPECT_EQ(view->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
     }
-    EXPECT_TRUE(window().txtVID_EasyUpdate->isReadOnly());
-    EXPECT_FALSE(window().txtVID_FwFlash->isReadOnly());
-    EXPECT_TRUE(window().txtVer_FwFlash->isReadOnly());
+    EXPECT_TRUE(window().easyUpdateBox().txtVID_EasyUpdate->isReadOnly());
+    EXPECT_FALSE(window().flashBox().txtVID_FwFlash->isReadOnly());
+    EXPECT_TRUE(window().flashBox().txtVer_FwFlash->isReadOnly());
 }
 
 }  // namespace

@@ -53,6 +53,10 @@ driver::RestartAnswer FakeDialogs::askRestart(QWidget*, const QString& message) 
 WindowFixture::WindowFixture() = default;
 
 WindowFixture::~WindowFixture() {
+    closeWindow();
+}
+
+void WindowFixture::closeWindow() {
     if (window_) window_->shutDown();
     window_.reset();
     session_.reset();
@@ -61,9 +65,12 @@ WindowFixture::~WindowFixture() {
 void WindowFixture::launch(const WindowSetup& setup) {
     writeText(folder_ / "resources/config.ini", configText(setup));
     fs::create_directories(folder_ / "resources/ic");
-    fs::copy_file(fs::path(VELMORA_TEST_RESOURCES) / "ic/ZeloSim.INI", folder_ / "resources/ic/ZeloSim.INI");
+    // A second launch in the same test finds the files of the first.
+    const auto overwrite = fs::copy_options::overwrite_existing;
+    fs::copy_file(fs::path(VELMORA_TEST_RESOURCES) / "ic/ZeloSim.INI", folder_ / "resources/ic/ZeloSim.INI",
+                  overwrite);
     fs::copy_file(fs::path(VELMORA_TEST_RESOURCES) / "images/sample-update.bin",
-                  folder_ / "resources/sample-update.bin");
+                  folder_ / "resources/sample-update.bin", overwrite);
     fs::create_directories(folder_ / "private");
     writeSystemRoot(folder_ / "root", setup.signaturesEnforced);
 
@@ -71,7 +78,9 @@ void WindowFixture::launch(const WindowSetup& setup) {
     console_ = console.get();
     window::SessionPaths paths{(folder_ / "resources/config.ini").string(), resourcePath(),
                                (folder_ / "user-data").string()};
-    session_ = window::WindowSession::createSimulated(paths, setup.scenario, std::move(console));
+    session_ = window::WindowSession::createSimulated(paths, setup.scenario, std::move(console),
+                                                      window::WindowSession::Time::Virtual, setup.recording);
+    ASSERT_TRUE(session_);
     environment_ = std::make_unique<window::WindowEnvironment>(dialogs_, privileged_, shell_);
     environment_->logPath = (folder_ / "Velmora.log").string();
     environment_->privateFolder = folder_ / "private";
@@ -107,28 +116,32 @@ bool WindowFixture::consoleHas(const std::string& line) const {
 }
 
 QString WindowFixture::paneText() const {
-    return window_->nstfUpdateInfo_UpdateFW->toPlainText();
+    return window_->updateBox().nstfUpdateInfo_UpdateFW->toPlainText();
 }
 
 QColor WindowFixture::paneColour() const {
-    return window_->nstfUpdateInfo_UpdateFW->palette().color(QPalette::Active, QPalette::Text);
+    return window_->updateBox().nstfUpdateInfo_UpdateFW->palette().color(QPalette::Active, QPalette::Text);
 }
 
 QString WindowFixture::hubInfoText() const {
-    return window_->nstfHubInfo_UpdateFW->toPlainText();
+    return window_->updateBox().nstfHubInfo_UpdateFW->toPlainText();
 }
 
 QColor WindowFixture::hubInfoColour() const {
-    return window_->nstfHubInfo_UpdateFW->palette().color(QPalette::Active, QPalette::Text);
+    return window_->updateBox().nstfHubInfo_UpdateFW->palette().color(QPalette::Active, QPalette::Text);
 }
 
 namespace {
 
 std::vector<QPushButton*> buttonSet(window::AppDelegate& window) {
-    return {window.nsbtnSelect_Scalar,   window.btnLoad_FwFlash,         window.btnSave_FwFlash,
-            window.btnSelect_EasyUpdate, window.nsbtnLoadDriver_HelpBox, window.nsbtnUnloadDriver_HelpBox,
-            window.btnRead_FwFlash,      window.btnErase_FwFlash,        window.btnUpdate_EasyUpdate,
-            window.nsbtnUpdate_Scalar};
+    window::HelpBox& help = window.helpBox();
+    window::ScalarBox& scalar = window.scalarBox();
+    window::EasyUpdateBox& easyUpdate = window.easyUpdateBox();
+    window::FlashBox& flash = window.flashBox();
+    return {scalar.nsbtnSelect_Scalar,       flash.btnLoad_FwFlash,        flash.btnSave_FwFlash,
+            easyUpdate.btnSelect_EasyUpdate, help.nsbtnLoadDriver_HelpBox, help.nsbtnUnloadDriver_HelpBox,
+            flash.btnRead_FwFlash,           flash.btnErase_FwFlash,       easyUpdate.btnUpdate_EasyUpdate,
+            scalar.nsbtnUpdate_Scalar};
 }
 
 }  // namespace

@@ -18,6 +18,12 @@
 #include "device/simulated/SimulatedHub.h"
 #include "tests/support/ScratchFolder.h"
 #include "window/AppDelegate.h"
+#include "window/DetailBox.h"
+#include "window/EasyUpdateBox.h"
+#include "window/FlashBox.h"
+#include "window/HelpBox.h"
+#include "window/ScalarBox.h"
+#include "window/UpdateBox.h"
 #include "window/WindowEnvironment.h"
 #include "window/WindowSession.h"
 
@@ -64,6 +70,7 @@ struct WindowSetup {
     int scalarMode = 0;
     std::string fwBin;
     bool signaturesEnforced = false;  // a fake /sys saying Secure Boot is on
+    RecordingOptions recording;       // --record, or --replay instead of the simulated bus
 
     WindowSetup& withScenario(std::string name) {
         scenario = std::move(name);
@@ -92,7 +99,11 @@ protected:
     // every launch starts to end.
     void launch(const WindowSetup& setup = {});
 
+    // Shuts the window down and drops its session: launch may start another.
+    void closeWindow();
+
     window::AppDelegate& window() { return *window_; }
+    window::WindowSession& session() { return *session_; }
     sim::SimulatedHub& hub();
     const std::filesystem::path& folder() const { return scratch_.path(); }
     std::string resourcePath() const { return (folder_ / "resources").string(); }

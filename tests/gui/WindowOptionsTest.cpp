@@ -4,6 +4,7 @@
 
 #include <optional>
 
+#include "app/AppPaths.h"
 #include "window/WindowOptions.h"
 #include "window/WindowSession.h"
 
@@ -64,14 +65,19 @@ TEST(WindowSessionCreate, NamedConfigurationMustExistAndTheScenarioBeKnown) {
     WindowOptions options;
     options.configPath = "/nonexistent/velmora/config.ini";
     EXPECT_EQ(WindowSession::create(options, error), nullptr);
-    EXPECT_NE(error.find("cannot read /nonexistent/velmora/config.ini"), std::string::npos) << error;
+    // The command line's words for the same file.
+    EXPECT_NE(error.find("--config: cannot use '/nonexistent/velmora/config.ini': No such file or directory"),
+              std::string::npos)
+        << error;
 
     options.configPath = std::string(VELMORA_TEST_RESOURCES) + "/config.ini";
     error.clear();
     const std::unique_ptr<WindowSession> session = WindowSession::create(options, error);
     ASSERT_NE(session, nullptr) << error;
-    // The configuration's folder is the resource folder: scripts, images, chip definitions.
-    EXPECT_EQ(session->paths().resourcePath, VELMORA_TEST_RESOURCES);
+    // FwBin is taken from the configuration's folder; the chip list keeps the
+    // shipped definitions.
+    EXPECT_EQ(session->paths().configFolder(), VELMORA_TEST_RESOURCES);
+    EXPECT_EQ(session->paths().resourcePath, resourceFolder());
 }
 
 struct DisplayRow {

@@ -35,10 +35,10 @@ protected:
 TEST_F(Screenshots, FullLayout) {
     launch(WindowSetup().withScenario("flash-code"));
     dialogs_.openAnswers.push_back(QString::fromStdString(sampleImagePath()));
-    window().btnLoad_FwFlash->click();
+    window().flashBox().btnLoad_FwFlash->click();
     dialogs_.openAnswers.push_back(QString::fromStdString(sampleImagePath()));
-    window().btnSelect_EasyUpdate->click();
-    window().btnUpdate_EasyUpdate->click();
+    window().easyUpdateBox().btnSelect_EasyUpdate->click();
+    window().easyUpdateBox().btnUpdate_EasyUpdate->click();
     ASSERT_TRUE(waitForWorkflowEnd());
     save("velmora-full.png");
 }
@@ -48,11 +48,11 @@ class DetailScreenshot : public EditorWindowFixture {};
 TEST_F(DetailScreenshot, DetailBoxWithARedByte) {
     launchWithSample();
     selectPage("DSP OCP/U1/U2");
-    window().tableView_Detail->selectRow(rowOf("U1 Timeout"));
+    window().detailBox().tableView_Detail->selectRow(rowOf("U1 Timeout"));
     choose(rowOf("U1 Timeout"), 3);
     std::filesystem::create_directories(outputFolder());
     const std::string path = (outputFolder() / "velmora-detail.png").string();
-    ASSERT_TRUE(window().detailBox->grab().save(QString::fromStdString(path)));
+    ASSERT_TRUE(window().detailBox().box->grab().save(QString::fromStdString(path)));
     std::printf("%s\n", path.c_str());
 }
 

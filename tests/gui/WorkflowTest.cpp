@@ -31,7 +31,7 @@ protected:
     // Chooses the image through the "..." panel.
     void chooseEasyUpdateImage(const std::string& path) {
         dialogs_.openAnswers.push_back(QString::fromStdString(path));
-        window().btnSelect_EasyUpdate->click();
+        window().easyUpdateBox().btnSelect_EasyUpdate->click();
     }
     // Presses a workflow button: the whole button set goes off at once (before the
     // worker can reach the GUI thread), while the log button, the combo boxes and
@@ -39,22 +39,22 @@ protected:
     void pressAndCheckButtonsOff(QPushButton* button) {
         button->click();
         EXPECT_FALSE(anyButtonEnabled());
-        EXPECT_TRUE(window().btnGetLog_HelpBox->isEnabled());
-        EXPECT_TRUE(window().cbPages->isEnabled());
-        EXPECT_TRUE(window().txtVID_FwFlash->isEnabled());
+        EXPECT_TRUE(window().helpBox().btnGetLog_HelpBox->isEnabled());
+        EXPECT_TRUE(window().detailBox().cbPages->isEnabled());
+        EXPECT_TRUE(window().flashBox().txtVID_FwFlash->isEnabled());
     }
 };
 
 TEST_F(WorkflowTest, EasyUpdateWritesTheImageAndEndsBlueAt100) {
     launch(WindowSetup().withScenario("rom-code"));
     chooseEasyUpdateImage(sampleImagePath());
-    EXPECT_EQ(window().txtFw_EasyUpdate->text().toStdString(), sampleImagePath());
-    EXPECT_EQ(window().txtVID_EasyUpdate->text(), "2FE3");
-    EXPECT_EQ(window().txtSSPID_EasyUpdate->text(), "0611");
-    EXPECT_EQ(window().txtHSPID_EasyUpdate->text(), "0610");
-    EXPECT_FALSE(window().txtManu_EasyUpdate->text().isEmpty());
+    EXPECT_EQ(window().easyUpdateBox().txtFw_EasyUpdate->text().toStdString(), sampleImagePath());
+    EXPECT_EQ(window().easyUpdateBox().txtVID_EasyUpdate->text(), "2FE3");
+    EXPECT_EQ(window().easyUpdateBox().txtSSPID_EasyUpdate->text(), "0611");
+    EXPECT_EQ(window().easyUpdateBox().txtHSPID_EasyUpdate->text(), "0610");
+    EXPECT_FALSE(window().easyUpdateBox().txtManu_EasyUpdate->text().isEmpty());
 
-    pressAndCheckButtonsOff(window().btnUpdate_EasyUpdate);
+    pressAndCheckButtonsOff(window().easyUpdateBox().btnUpdate_EasyUpdate);
     ASSERT_TRUE(waitForWorkflowEnd());
     const std::vector<std::uint8_t> image = readBytes(sampleImagePath());
     const QString expected = QString(
@@ -64,7 +64,7 @@ TEST_F(WorkflowTest, EasyUpdateWritesTheImageAndEndsBlueAt100) {
                                  .arg(image.size());
     EXPECT_EQ(paneText(), expected);
     EXPECT_EQ(paneColour(), kBlue);
-    EXPECT_EQ(window().slider->value(), 100);
+    EXPECT_EQ(window().updateBox().slider->value(), 100);
     const std::vector<std::uint8_t> flash = hub().flashContents();
     ASSERT_GE(flash.size(), image.size());
     EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin()));
@@ -73,7 +73,7 @@ TEST_F(WorkflowTest, EasyUpdateWritesTheImageAndEndsBlueAt100) {
 
 TEST_F(WorkflowTest, UpdateWithoutAnImageSaysWrongFirmwareFileInRed) {
     launch();
-    window().btnUpdate_EasyUpdate->click();
+    window().easyUpdateBox().btnUpdate_EasyUpdate->click();
     ASSERT_TRUE(waitForWorkflowEnd());
     EXPECT_EQ(paneText(), "FW:(size=0)\n\nWrong firmware file\nUpdate FW Fail\n");
     EXPECT_EQ(paneColour(), kRed);
@@ -84,7 +84,7 @@ TEST_F(WorkflowTest, ChoosingAFileWithoutConfigurationBlockAlertsAndKeepsTheFiel
     chooseEasyUpdateImage(sampleImagePath());
     chooseEasyUpdateImage(writeFile("blank.bin", std::vector<std::uint8_t>(4096, 0xFF)));
     EXPECT_EQ(dialogs_.alerts, (std::vector<std::string>{"Firmware format error\n"}));
-    EXPECT_EQ(window().txtVID_EasyUpdate->text(), "2FE3");
+    EXPECT_EQ(window().easyUpdateBox().txtVID_EasyUpdate->text(), "2FE3");
 }
 
 struct FailureRow {
@@ -108,11 +108,11 @@ TEST_P(UpdateFailure, EndsWithItsRedLinesAndTheButtonsOn) {
         simulated->setFaults(row.faults);
     }
     chooseEasyUpdateImage(sampleImagePath());
-    window().btnUpdate_EasyUpdate->click();
+    window().easyUpdateBox().btnUpdate_EasyUpdate->click();
     ASSERT_TRUE(waitForWorkflowEnd());
     EXPECT_TRUE(paneText().endsWith(row.redLines)) << paneText().toStdString();
     EXPECT_EQ(paneColour(), kRed);
-    EXPECT_EQ(window().slider->value(), row.slider);
+    EXPECT_EQ(window().updateBox().slider->value(), row.slider);
 }
 
 sim::HubFaults failing(sim::RequestKind kind, int count = 1000) {
@@ -156,38 +156,38 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(WorkflowTest, FlashReadFillsThePageAndLeavesTheSliderAt0) {
     launch();
-    pressAndCheckButtonsOff(window().btnRead_FwFlash);
+    pressAndCheckButtonsOff(window().flashBox().btnRead_FwFlash);
     ASSERT_TRUE(waitForWorkflowEnd());
     EXPECT_EQ(paneText(), "Open Device...\nReading Flash...\nReset to Flash Code...\nRead Fw Success\n");
     EXPECT_EQ(paneColour(), kBlue);
-    EXPECT_EQ(window().slider->value(), 0);
-    EXPECT_EQ(window().txtVID_FwFlash->text(), "2FE3");
-    EXPECT_EQ(window().txtSSPID_FwFlash->text(), "0611");
-    EXPECT_EQ(window().txtHSPID_FwFlash->text(), "0610");
-    EXPECT_FALSE(window().txtManu_FwFlash->text().isEmpty());
-    EXPECT_FALSE(window().txtContainerID_FwFlash->text().isEmpty());
+    EXPECT_EQ(window().updateBox().slider->value(), 0);
+    EXPECT_EQ(window().flashBox().txtVID_FwFlash->text(), "2FE3");
+    EXPECT_EQ(window().flashBox().txtSSPID_FwFlash->text(), "0611");
+    EXPECT_EQ(window().flashBox().txtHSPID_FwFlash->text(), "0610");
+    EXPECT_FALSE(window().flashBox().txtManu_FwFlash->text().isEmpty());
+    EXPECT_FALSE(window().flashBox().txtContainerID_FwFlash->text().isEmpty());
     // Page 0 of the shipped chip definition, values read from the image.
-    EXPECT_GT(window().tableView_Detail->model()->rowCount(), 0);
-    EXPECT_TRUE(window().txtViewBin_Detail->toPlainText().contains("h:"));
+    EXPECT_GT(window().detailBox().tableView_Detail->model()->rowCount(), 0);
+    EXPECT_TRUE(window().detailBox().txtViewBin_Detail->toPlainText().contains("h:"));
     EXPECT_TRUE(consoleHas("selected value:SSC"));
 }
 
 TEST_F(WorkflowTest, FlashReadOfABlankFlashShowsErrInTheVidField) {
     launch(WindowSetup().withScenario("rom-code"));
     hub().loadFlashImage(std::vector<std::uint8_t>(32768, 0xFF));
-    window().btnRead_FwFlash->click();
+    window().flashBox().btnRead_FwFlash->click();
     ASSERT_TRUE(waitForWorkflowEnd());
     EXPECT_TRUE(paneText().endsWith("Read Fw Success\n"));
-    EXPECT_EQ(window().txtVID_FwFlash->text(), "Err");
+    EXPECT_EQ(window().flashBox().txtVID_FwFlash->text(), "Err");
 }
 
 TEST_F(WorkflowTest, EraseErasesTheFlashAndLeavesThePageAlone) {
     launch();
-    pressAndCheckButtonsOff(window().btnErase_FwFlash);
+    pressAndCheckButtonsOff(window().flashBox().btnErase_FwFlash);
     ASSERT_TRUE(waitForWorkflowEnd());
     EXPECT_EQ(paneText(), "Open Rom Device...\nErase Flash...\nReseting...\nErase FW Success\n");
     EXPECT_EQ(paneColour(), kBlue);
-    EXPECT_EQ(window().slider->value(), 0);
+    EXPECT_EQ(window().updateBox().slider->value(), 0);
     for (std::uint8_t byte : hub().flashContents()) ASSERT_EQ(byte, 0xFF);
 }
 
@@ -211,12 +211,14 @@ TEST_P(FlashPageFailure, EndsWithItsRedLinesAndLeavesThePageAlone) {
     const PageFailureRow& row = GetParam();
     launch(WindowSetup().withScenario(row.scenario));
     if (row.scenario != std::string("no-hub")) hub().setFaults(row.faults);
-    (row.button == PageButton::Read ? window().btnRead_FwFlash : window().btnErase_FwFlash)->click();
+    (row.button == PageButton::Read ? window().flashBox().btnRead_FwFlash
+                                    : window().flashBox().btnErase_FwFlash)
+        ->click();
     ASSERT_TRUE(waitForWorkflowEnd());
     EXPECT_TRUE(paneText().endsWith(row.redLines)) << paneText().toStdString();
     EXPECT_EQ(paneColour(), kRed);
-    EXPECT_EQ(window().slider->value(), 0);
-    EXPECT_TRUE(window().txtVID_FwFlash->text().isEmpty());
+    EXPECT_EQ(window().updateBox().slider->value(), 0);
+    EXPECT_TRUE(window().flashBox().txtVID_FwFlash->text().isEmpty());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -246,15 +248,15 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(WorkflowTest, LoadFillsTheFieldsAndSaveWritesTheEditedImage) {
     launch();
     dialogs_.openAnswers.push_back(QString::fromStdString(sampleImagePath()));
-    window().btnLoad_FwFlash->click();
-    EXPECT_EQ(window().txtVID_FwFlash->text(), "2FE3");
-    EXPECT_GT(window().tableView_Detail->model()->rowCount(), 0);
+    window().flashBox().btnLoad_FwFlash->click();
+    EXPECT_EQ(window().flashBox().txtVID_FwFlash->text(), "2FE3");
+    EXPECT_GT(window().detailBox().tableView_Detail->model()->rowCount(), 0);
 
-    window().txtVID_FwFlash->setText("1a2b");
-    window().txtManu_FwFlash->setText("Maker");
+    window().flashBox().txtVID_FwFlash->setText("1a2b");
+    window().flashBox().txtManu_FwFlash->setText("Maker");
     const std::string saved = (folder() / "saved.bin").string();
     dialogs_.saveAnswer = QString::fromStdString(saved);
-    window().btnSave_FwFlash->click();
+    window().flashBox().btnSave_FwFlash->click();
     EXPECT_TRUE(dialogs_.alerts.empty());
     const std::vector<std::uint8_t> original = readBytes(sampleImagePath());
     const std::vector<std::uint8_t> written = readBytes(saved);
@@ -272,44 +274,44 @@ TEST_F(WorkflowTest, LoadFillsTheFieldsAndSaveWritesTheEditedImage) {
 TEST_F(WorkflowTest, CancelledLoadReselectsTheFirstPageAndARowShowsItsDescription) {
     launch();
     dialogs_.openAnswers.push_back(QString::fromStdString(sampleImagePath()));
-    window().btnLoad_FwFlash->click();
-    window().cbPages->setCurrentIndex(2);
+    window().flashBox().btnLoad_FwFlash->click();
+    window().detailBox().cbPages->setCurrentIndex(2);
     EXPECT_TRUE(consoleHas("selected value:System"));
-    window().btnLoad_FwFlash->click();  // no answer queued: the panel is cancelled
-    EXPECT_EQ(window().cbPages->currentText(), "SSC");
-    ASSERT_GT(window().tableView_Detail->model()->rowCount(), 0);
-    window().tableView_Detail->selectRow(0);
-    EXPECT_TRUE(window().txtViewDesc_Detail->toPlainText().contains(" : "))
-        << window().txtViewDesc_Detail->toPlainText().toStdString();
+    window().flashBox().btnLoad_FwFlash->click();  // no answer queued: the panel is cancelled
+    EXPECT_EQ(window().detailBox().cbPages->currentText(), "SSC");
+    ASSERT_GT(window().detailBox().tableView_Detail->model()->rowCount(), 0);
+    window().detailBox().tableView_Detail->selectRow(0);
+    EXPECT_TRUE(window().detailBox().txtViewDesc_Detail->toPlainText().contains(" : "))
+        << window().detailBox().txtViewDesc_Detail->toPlainText().toStdString();
 }
 
 TEST_F(WorkflowTest, SaveRefusesFieldsOfTheWrongLength) {
     launch();
     dialogs_.openAnswers.push_back(QString::fromStdString(sampleImagePath()));
-    window().btnLoad_FwFlash->click();
-    window().txtVID_FwFlash->setText("1a2");
+    window().flashBox().btnLoad_FwFlash->click();
+    window().flashBox().txtVID_FwFlash->setText("1a2");
     dialogs_.saveAnswer = QString::fromStdString((folder() / "never.bin").string());
-    window().btnSave_FwFlash->click();
+    window().flashBox().btnSave_FwFlash->click();
     EXPECT_EQ(dialogs_.alerts, (std::vector<std::string>{"Data Length Error"}));
     EXPECT_FALSE(std::filesystem::exists(folder() / "never.bin"));
 }
 
 TEST_F(WorkflowTest, SaveWithoutAnImageSaysNoFlashData) {
     launch();
-    window().btnSave_FwFlash->click();
+    window().flashBox().btnSave_FwFlash->click();
     EXPECT_EQ(dialogs_.alerts, (std::vector<std::string>{"No Flash Data"}));
 }
 
 TEST_F(WorkflowTest, LoadOfAFileWithoutBlockEmptiesTheTableAndAlerts) {
     launch();
     dialogs_.openAnswers.push_back(QString::fromStdString(sampleImagePath()));
-    window().btnLoad_FwFlash->click();
+    window().flashBox().btnLoad_FwFlash->click();
     dialogs_.openAnswers.push_back(
         QString::fromStdString(writeFile("blank.bin", std::vector<std::uint8_t>(512))));
-    window().btnLoad_FwFlash->click();
+    window().flashBox().btnLoad_FwFlash->click();
     EXPECT_EQ(dialogs_.alerts, (std::vector<std::string>{"Firmware format error\n"}));
-    EXPECT_EQ(window().tableView_Detail->model()->rowCount(), 0);
-    EXPECT_EQ(window().txtViewBin_Detail->toPlainText(), "Binary Data\n");
+    EXPECT_EQ(window().detailBox().tableView_Detail->model()->rowCount(), 0);
+    EXPECT_EQ(window().detailBox().txtViewBin_Detail->toPlainText(), "Binary Data\n");
 }
 
 TEST_F(WorkflowTest, ScalarRunAtLaunchWithoutImageFailsAndStaysOpen) {
@@ -327,28 +329,15 @@ TEST_F(WorkflowTest, ScalarStationWritesItsImageAndQuits) {
     EXPECT_EQ(quits_, std::vector<int>{0});
 }
 
-TEST_F(WorkflowTest, StatusPaneColoursTheWholeTextByTheLastAppend) {
-    launch();
-    window().resetProgressInfo();
-    window().appendProgressInfo_Blue("Erase Flash...\n");
-    EXPECT_EQ(paneColour(), kBlue);
-    window().appendProgressInfo_Red("Update FW Fail\n");
-    EXPECT_EQ(paneText(), "Erase Flash...\nUpdate FW Fail\n");
-    EXPECT_EQ(paneColour(), kRed);
-    window().resetProgressInfo();
-    window().appendProgressInfo_Blue("new\n");
-    EXPECT_EQ(paneText(), "new\n");
-    window().updateProgressBar(50);
-    EXPECT_EQ(window().slider->value(), 50);
-    window().SetButtonStatus(false);
-    EXPECT_TRUE(window().btnGetLog_HelpBox->isEnabled());
-}
-
-TEST_F(WorkflowTest, GetLogCopiesTheLogToTheDesktopReplacingAnOlderCopy) {
+TEST_F(WorkflowTest, GetLogStaysOnDuringARunAndReplacesAnOlderDesktopCopy) {
     launch();
     std::filesystem::create_directories(folder() / "Desktop");
     std::ofstream(folder() / "Desktop/Velmora.log") << "old\n";
-    window().btnGetLog_HelpBox->click();
+    // The button set leaves "Get Log" on while a workflow runs.
+    window().SetButtonStatus(false);
+    EXPECT_FALSE(anyButtonEnabled());
+    ASSERT_TRUE(window().helpBox().btnGetLog_HelpBox->isEnabled());
+    window().helpBox().btnGetLog_HelpBox->click();
     std::ifstream copy(folder() / "Desktop/Velmora.log");
     std::string text((std::istreambuf_iterator<char>(copy)), std::istreambuf_iterator<char>());
     std::ifstream log(folder() / "Velmora.log");

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/TextAppend.h"
 #include "device/simulated/HubFaults.h"
 #include "history/HistoryDatabase.h"
 #include "history/ImageDigest.h"
@@ -38,8 +39,7 @@ std::string phaseNames(const std::string& phases) {
         std::size_t end = phases.find(';', start);
         if (end == std::string::npos) end = phases.size();
         const std::string entry = phases.substr(start, end - start);
-        if (!names.empty()) names += ',';  // piece by piece: GCC 12 -O3 -Wrestrict
-        names += entry.substr(0, entry.find('='));
+        appendText(names, {names.empty() ? "" : ",", entry.substr(0, entry.find('='))});
         start = end + 1;
     }
     return names;

@@ -75,6 +75,19 @@ TEST_F(RecordingCliTest, AReplayThatDivergesEndsWithOneLineNamingTheExchange) {
     EXPECT_NE(errors.back().find("sent ctrl C0 D8"), std::string::npos) << errors.back();
 }
 
+// A replay records nowhere: the history a run was recorded in gains no row from
+// its replays.
+TEST_F(RecordingCliTest, AReplayLeavesNoHistoryRow) {
+    const std::string history = path("history.sqlite");
+    ASSERT_EQ(record("flash-code", "run.jsonl", {"--history", history, "update", path("fw.bin")}).exitStatus,
+              0);
+    const CliRun replayed = replay("run.jsonl", {"--history", history, "update", path("fw.bin")});
+    EXPECT_EQ(replayed.exitStatus, 0) << replayed.err;
+    const CliRun listed = runCli({"--history", history, "history"});
+    EXPECT_EQ(listed.exitStatus, 0) << listed.err;
+    EXPECT_EQ(lines(listed.out).size(), 1u) << listed.out;  // the recorded run's row alone
+}
+
 TEST_F(RecordingCliTest, UnusableRecordingsAndOptionsAreRefused) {
     std::ofstream(path("newer.jsonl")) << "{\"recording\":\"velmora\",\"format\":99}\n";
     CliRun run = replay("newer.jsonl", {"update", path("fw.bin")});

@@ -84,10 +84,10 @@ TEST_F(CliFleetTest, JsonGivesOneEntryPerHubInTheOrderNamed) {
         "\"lines\": [\"Open Rom Device...\", \"Erase Flash...\", \"Reseting...\", \"Erase FW Success\"]}";
     EXPECT_EQ(result.out,
               "[{\"port\": \"1-2\", \"result\": \"success\", \"versionBefore\": \"0102\", "
-              "\"versionAfter\": \"0001\", \"seconds\": 3.2, " +
+              "\"versionAfter\": \"rom\", \"seconds\": 3.2, " +
                   lines +
                   ", {\"port\": \"1-1\", \"result\": \"success\", \"versionBefore\": \"0102\", "
-                  "\"versionAfter\": \"0001\", \"seconds\": 3.2, " +
+                  "\"versionAfter\": \"rom\", \"seconds\": 3.2, " +
                   lines + "]\n");
 }
 

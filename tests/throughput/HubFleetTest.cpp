@@ -128,8 +128,8 @@ TEST(HubFleetTest, OneHubFailingInEachRowLeavesTheOtherSevenUpdatedOnTime) {
                 EXPECT_TRUE(results[index].succeeded);
                 EXPECT_EQ(pane.substr(pane.size() - kUpdateSuccess.size()), kUpdateSuccess);
                 EXPECT_EQ(fleet.hubs_.bus.hubs()[index]->imageVersion(), kNewVersion);
-                EXPECT_EQ(results[index].versionBefore, kOldVersion);
-                EXPECT_EQ(results[index].versionAfter, kNewVersion);
+                EXPECT_EQ(runningVersion(results[index].statusBefore), kOldVersion);
+                EXPECT_EQ(runningVersion(results[index].statusAfter), kNewVersion);
                 // In parallel, yet as fast as alone: no worker's waits pushed another's on.
                 EXPECT_EQ(results[index].duration, alone);
             }
@@ -148,12 +148,12 @@ TEST(HubFleetTest, HubUnpluggedMidRunFailsAloneAndTheOthersFinish) {
     const std::vector<HubRunResult> results = rig.updateAll();
 
     EXPECT_FALSE(results[2].succeeded);
-    EXPECT_EQ(results[2].versionAfter, std::nullopt);  // gone for good
+    EXPECT_EQ(results[2].statusAfter, std::nullopt);  // gone for good
     EXPECT_NE(rig.reporters_[2]->pane.find("Fail to Write Flash\n" + kUpdateFail), std::string::npos);
     EXPECT_FALSE(rig.hubs_.bus.isPortClaimed("1-3"));
     for (std::size_t index : {0u, 1u, 3u, 4u, 5u, 6u, 7u}) {
         EXPECT_TRUE(results[index].succeeded) << rig.ports_[index];
-        EXPECT_EQ(results[index].versionAfter, kNewVersion) << rig.ports_[index];
+        EXPECT_EQ(runningVersion(results[index].statusAfter), kNewVersion) << rig.ports_[index];
     }
 }
 

@@ -16,11 +16,17 @@
 #include "EmulatedHubFixture.h"
 #include "device/FlashOperations.h"
 #include "device/PortLock.h"
+#include "device/recording/RecordingPlatform.h"
+#include "device/recording/ReplayPlatform.h"
 #include "device/simulated/SimulatedBus.h"
+#include "device/simulated/SimulatedUsbPlatform.h"
 #include "testbed/ClockServer.h"
 #include "testbed/TestbedClock.h"
 #include "testbed/UsbfsTestbed.h"
 #include "tests/support/HookClock.h"
+#include "tests/support/ScratchFolder.h"
+#include "tests/workflows/RecordingReporter.h"
+#include "workflows/EasyUpdate.h"
 
 extern char** environ;
 
@@ -39,18 +45,9 @@ protected:
 #else
         if (!std::filesystem::exists(VELMORA_CLI_PROGRAM)) GTEST_SKIP() << "velmora-cli is not built";
 #endif
-        sim::SimulatedHubConfig config;
-        config.vendorId = kHubVendorId;
-        config.superSpeedProductId = kSuperSpeedProductId;
-        config.highSpeedProductId = kHighSpeedProductId;
-        config.portPath = testPortPath(1);
-        config.rebootTime = kTestRebootTime;
-        config.waitSelector = 1;  // one-second polls after the reset to ROM code
-        hub_ = &bus_.addHub(config);
+        hub_ = &bus_.addHub(hubConfig());
         hub_->loadFlashImage(sampleImage());
 
-        folder_ = std::filesystem::temp_directory_path() / ("velmora-usbfs-" + std::to_string(getpid()));
-        std::filesystem::create_directories(folder_);
         std::ofstream(folder_ / "config.ini") << "[Support Vid Pid]\nVID_00 = 0x2FE3\nSSPID_00 = 0x0611\n"
                                                  "HSPID_00 = 0x0610\n";
         testbed_ = std::make_unique<UsbfsTestbed>(bus_);
@@ -59,7 +56,29 @@ protected:
     void TearDown() override {
         testbedClock_.reset();
         testbed_.reset();
-        std::filesystem::remove_all(folder_);
+    }
+
+    // The emulated hub: the one on the usbfs, and its twin on an in-process bus.
+    static sim::SimulatedHubConfig hubConfig() {
+        sim::SimulatedHubConfig config;
+        config.vendorId = kHubVendorId;
+        config.superSpeedProductId = kSuperSpeedProductId;
+        config.highSpeedProductId = kHighSpeedProductId;
+        config.portPath = testPortPath(1);
+        config.rebootTime = kTestRebootTime;
+        config.waitSelector = 1;  // one-second polls after the reset to ROM code
+        return config;
+    }
+    static SupportedDeviceTable hubTable() {
+        SupportedDeviceTable table;
+        table.set(0, kHubVendorId, kSuperSpeedProductId, kHighSpeedProductId);
+        return table;
+    }
+    static FirmwareBuffer imageBuffer(std::uint16_t version) {
+        const std::vector<std::uint8_t> bytes = sampleImage(version);
+        FirmwareBuffer buffer;
+        FW_Parse(buffer, bytes.data(), static_cast<std::int64_t>(bytes.size()));
+        return buffer;
     }
 
     // Runs velmora-cli with the test's config.ini; returns its exit status.
@@ -135,7 +154,8 @@ protected:
     sim::SimulatedBus bus_{virtualClock_};
     std::unique_ptr<TestbedClock> testbedClock_;
     sim::SimulatedHub* hub_ = nullptr;
-    std::filesystem::path folder_;
+    velmora::testing::ScratchFolder scratch_{"velmora-usbfs"};
+    std::filesystem::path folder_ = scratch_.path();
     std::unique_ptr<UsbfsTestbed> testbed_;
     std::string output_;
 };
@@ -171,6 +191,63 @@ TEST_F(CliOverUsbfsTest, AnUpdateRecordedOverUsbfsReplaysWithoutTheBus) {
         0)
         << replayed;
     EXPECT_EQ(replayed, recorded);
+}
+
+// What velmora-cli recorded over libusb and the emulated usbfs is served in this
+// process to the easy update itself, which asks the same and ends as the program did.
+TEST_F(CliOverUsbfsTest, AnUpdateRecordedOverUsbfsReplaysInProcess) {
+    const std::string image = writeImage(kNewImageVersion);
+    const std::string path = (folder_ / "usbfs.jsonl").string();
+    ASSERT_EQ(runCli({"--record", path, "update", image}), 0) << output_;
+    recording::Recording recorded;
+    std::string error;
+    ASSERT_TRUE(recording::readRecording(path, recorded, error)) << error;
+
+    VirtualClock clock;
+    recording::ReplayPlatform platform(std::move(recorded), clock);
+    const SupportedDeviceTable table = hubTable();
+    HubConnection connection(platform, table, clock);
+    velmora::testing::RecordingReporter reporter;
+    EXPECT_TRUE(
+        updateFunc(WorkflowContext{reporter, connection, nullptr}, imageBuffer(kNewImageVersion), image));
+    EXPECT_EQ(platform.divergence(), std::nullopt);
+    EXPECT_EQ(reporter.pane, output_);
+}
+
+// The other way: an update recorded in this process over the simulated platform
+// (the emulated hub's twin, no libusb) replays in velmora-cli with the lines the
+// program prints when it updates the hub over libusb and the usbfs.
+TEST_F(CliOverUsbfsTest, AnUpdateRecordedInProcessReplaysInTheProgramAsOverUsbfs) {
+    const std::string image = writeImage(kNewImageVersion);
+    ASSERT_EQ(runCli({"update", image}), 0) << output_;
+    const std::string overUsbfs = output_;
+
+    const std::string path = (folder_ / "in-process.jsonl").string();
+    {
+        VirtualClock clock;
+        sim::SimulatedBus bus(clock);
+        bus.addHub(hubConfig()).loadFlashImage(sampleImage());
+        sim::SimulatedUsbPlatform simulated(bus);
+        std::string error;
+        recording::RecordingHeader header;
+        header.program = "usbfs_tests";
+        header.command = {"update", image};
+        header.table = {{kHubVendorId, kSuperSpeedProductId, kHighSpeedProductId}};
+        auto writer = recording::RecordingWriter::create(path, header, error);
+        ASSERT_NE(writer, nullptr) << error;
+        recording::RecordingPlatform platform(simulated, clock, *writer);
+        const SupportedDeviceTable table = hubTable();
+        HubConnection connection(platform, table, clock);
+        velmora::testing::RecordingReporter reporter;
+        ASSERT_TRUE(
+            updateFunc(WorkflowContext{reporter, connection, nullptr}, imageBuffer(kNewImageVersion), image))
+            << reporter.pane;
+    }
+    VirtualClock replayClock;
+    std::string replayed;
+    EXPECT_EQ(runCliWith(replayClock, {"--replay", path, "update", image}, "replay.txt", replayed), 0)
+        << replayed;
+    EXPECT_EQ(replayed, overUsbfs);
 }
 
 TEST_F(CliOverUsbfsTest, FlashReadSavesTheWholeFlash) {

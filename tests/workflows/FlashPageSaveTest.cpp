@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/Console.h"
+#include "tests/support/ScratchFolder.h"
 #include "tests/workflows/RecordingReporter.h"
 #include "tests/workflows/SimulatedHubFixture.h"
 #include "workflows/FlashPageSave.h"
@@ -132,8 +133,8 @@ TEST_F(FlashPageSaveTest, NothingLoadedIsRefusedBeforeAnyStore) {
 }
 
 TEST_F(FlashPageSaveTest, WritesTheWholeImageOrSaysItCouldNot) {
-    const std::filesystem::path folder = std::filesystem::temp_directory_path() / "velmora-save-test";
-    std::filesystem::create_directories(folder);
+    const ScratchFolder scratch{"velmora-save-test"};
+    const std::filesystem::path& folder = scratch.path();
     const std::string path = (folder / "saved.bin").string();
 
     ASSERT_TRUE(saveFinished_FwFlash(flashPage_, path, reporter_, console_));
@@ -146,7 +147,6 @@ TEST_F(FlashPageSaveTest, WritesTheWholeImageOrSaysItCouldNot) {
     EXPECT_FALSE(
         saveFinished_FwFlash(flashPage_, (folder / "missing" / "x.bin").string(), reporter_, console_));
     EXPECT_EQ(reporter_.alerts, std::vector<std::string>{"Save File Fail"});
-    std::filesystem::remove_all(folder);
 }
 
 }  // namespace

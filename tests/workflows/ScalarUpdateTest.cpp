@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/ScratchFolder.h"
 #include "tests/workflows/SimulatedHubFixture.h"
 #include "workflows/ScalarUpdate.h"
 
@@ -16,20 +17,16 @@ namespace {
 class ScalarUpdateTest : public SimulatedHubFixture {
 protected:
     void SetUp() override {
-        resources_ = std::filesystem::temp_directory_path() /
-                     ("velmora-scalar-" +
-                      std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        std::filesystem::create_directories(resources_);
         configured_ = sampleImage(4096, 0x0505);
         std::ofstream(resources_ / "fw.bin", std::ios::binary)
             .write(reinterpret_cast<const char*>(configured_.data()),
                    static_cast<std::streamsize>(configured_.size()));
     }
-    void TearDown() override { std::filesystem::remove_all(resources_); }
 
     ScalarSettings settings(const std::string& fwbin) { return {resources_.string(), fwbin}; }
 
-    std::filesystem::path resources_;
+    ScratchFolder scratch_{"velmora-scalar"};
+    std::filesystem::path resources_ = scratch_.path();
     std::vector<std::uint8_t> configured_;
 };
 

@@ -11,6 +11,9 @@
 namespace velmora::testing {
 namespace {
 
+// A hub that runs firmware 0103 in its flash code.
+const HubStatus kRunning0103{0x0103, true, 0};
+
 using Ports = std::vector<std::string>;
 
 TEST(StationUnitsTest, AUnitIsNeverUpdatedTwiceWhileItStaysPlugged) {
@@ -19,7 +22,7 @@ TEST(StationUnitsTest, AUnitIsNeverUpdatedTwiceWhileItStaysPlugged) {
     // Our own resets take the hub off the bus and bring it back: the same unit.
     EXPECT_EQ(station.observe({}), Ports{});
     EXPECT_EQ(station.observe({"1-1"}), Ports{});
-    EXPECT_TRUE(station.finish("1-1", true, 0x0103, true).passed);
+    EXPECT_TRUE(station.finish("1-1", true, kRunning0103, true).passed);
     for (int look = 0; look < 3; ++look) EXPECT_EQ(station.observe({"1-1"}), Ports{});
 
     // Unplugged and plugged in again: a new unit, updated again.
@@ -39,12 +42,13 @@ TEST(StationUnitsTest, EightUnitsArrivingWhileEarlierOnesRun) {
         // Every other arrival, the oldest run still going ends.
         if (hub % 2 == 0) {
             const std::string oldest = station.inProgress().front();
-            station.finish(oldest, true, 0x0103, true);
+            station.finish(oldest, true, kRunning0103, true);
         }
     }
     EXPECT_EQ(started, (Ports{"1-1", "1-2", "1-3", "1-4", "1-5", "1-6", "1-7", "1-8"}));
     EXPECT_EQ(station.inProgress(), (Ports{"1-5", "1-6", "1-7", "1-8"}));
-    for (const std::string& port : station.inProgress()) station.finish(port, port != "1-6", 0x0103, true);
+    for (const std::string& port : station.inProgress())
+        station.finish(port, port != "1-6", kRunning0103, true);
     EXPECT_EQ(station.observe(present), Ports{});
     const StationTally tally = station.tally();
     EXPECT_EQ(tally.passed, 7);
@@ -65,11 +69,11 @@ TEST(StationUnitsTest, HubGoneAtTheEndOfItsRunHasLeft) {
 TEST(StationUnitsTest, CountStartsNoMoreUnitsThanAskedAndEndsWithThem) {
     StationUnits station({3, std::nullopt});
     EXPECT_EQ(station.observe({"1-4", "1-1", "1-3", "1-2"}), (Ports{"1-1", "1-2", "1-3"}));
-    station.finish("1-1", true, 0x0103, true);
-    station.finish("1-2", true, 0x0103, true);
+    station.finish("1-1", true, kRunning0103, true);
+    station.finish("1-2", true, kRunning0103, true);
     EXPECT_EQ(station.observe({"1-4", "1-1", "1-3", "1-2"}), Ports{});
     EXPECT_FALSE(station.done());
-    station.finish("1-3", true, 0x0103, true);
+    station.finish("1-3", true, kRunning0103, true);
     EXPECT_TRUE(station.done());
     EXPECT_EQ(station.exitStatus(), 0);
 
@@ -83,7 +87,7 @@ TEST(StationUnitsTest, CountStartsNoMoreUnitsThanAskedAndEndsWithThem) {
 struct VersionCase {
     const char* name;
     bool runSucceeded;
-    std::optional<std::uint16_t> versionAfter;
+    std::optional<HubStatus> statusAfter;
     bool passed;
     const char* mismatch;
 };
@@ -93,19 +97,21 @@ class StationVersionTest : public ::testing::TestWithParam<VersionCase> {};
 TEST_P(StationVersionTest, ExpectedVersionDecidesAfterASuccessfulRun) {
     StationUnits station({std::nullopt, std::uint16_t{0x0103}});
     station.observe({"1-1"});
-    const UnitVerdict verdict = station.finish("1-1", GetParam().runSucceeded, GetParam().versionAfter, true);
+    const UnitVerdict verdict = station.finish("1-1", GetParam().runSucceeded, GetParam().statusAfter, true);
     EXPECT_EQ(verdict.passed, GetParam().passed);
     EXPECT_EQ(verdict.versionMismatch, GetParam().mismatch);
     EXPECT_EQ(station.tally().failed, GetParam().passed ? 0 : 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Versions, StationVersionTest,
-                         ::testing::Values(VersionCase{"Expected", true, 0x0103, true, ""},
-                                           VersionCase{"Other", true, 0x0102, false,
+                         ::testing::Values(VersionCase{"Expected", true, kRunning0103, true, ""},
+                                           VersionCase{"Other", true, HubStatus{0x0102, true, 0}, false,
                                                        "runs version 0102, not the expected 0103"},
+                                           VersionCase{"RomCode", true, HubStatus{0x0103, false, 0}, false,
+                                                       "runs version rom, not the expected 0103"},
                                            VersionCase{"Unreadable", true, std::nullopt, false,
-                                                       "runs version (unreadable), not the expected 0103"},
-                                           VersionCase{"RunFailed", false, 0x0103, false, ""}),
+                                                       "runs version ----, not the expected 0103"},
+                                           VersionCase{"RunFailed", false, kRunning0103, false, ""}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(StationUnitsTest, FirstInterruptLetsRunsFinishTheSecondAbandonsThem) {
@@ -114,7 +120,7 @@ TEST(StationUnitsTest, FirstInterruptLetsRunsFinishTheSecondAbandonsThem) {
     EXPECT_EQ(station.interrupt(), StationStop::Draining);
     EXPECT_EQ(station.inProgress(), (Ports{"1-1", "1-2"}));
     EXPECT_EQ(station.observe({"1-1", "1-2", "1-3"}), Ports{});  // takes no new unit
-    station.finish("1-1", true, 0x0103, true);
+    station.finish("1-1", true, kRunning0103, true);
     EXPECT_FALSE(station.done());
 
     EXPECT_EQ(station.interrupt(), StationStop::Abandoning);
@@ -125,7 +131,7 @@ TEST(StationUnitsTest, FirstInterruptLetsRunsFinishTheSecondAbandonsThem) {
     StationUnits drained({});
     drained.observe({"1-1"});
     drained.interrupt();
-    drained.finish("1-1", true, 0x0103, true);
+    drained.finish("1-1", true, kRunning0103, true);
     EXPECT_TRUE(drained.done());
     EXPECT_EQ(drained.exitStatus(), 0);
 }
@@ -139,7 +145,7 @@ TEST(StationThreadsTest, TallyHoldsWithWorkersFinishingAtOnce) {
     ASSERT_EQ(started.size(), 8u);
     std::vector<std::thread> workers;
     for (const std::string& port : started) {
-        workers.emplace_back([&station, port] { station.finish(port, port != "1-3", 0x0103, true); });
+        workers.emplace_back([&station, port] { station.finish(port, port != "1-3", kRunning0103, true); });
     }
     while (!station.done()) EXPECT_EQ(station.observe(present), Ports{});
     for (std::thread& worker : workers) worker.join();

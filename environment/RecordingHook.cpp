@@ -1,30 +1,29 @@
-#include "cli/RecordingHook.h"
+#include "environment/RecordingHook.h"
 
 #include <sys/stat.h>
 
 #include "app/SafeFile.h"
-#include "cli/CliText.h"
 #include "device/recording/RecordingPlatform.h"
 #include "device/recording/ReplayPlatform.h"
 #include "history/ImageDigest.h"
 
-namespace velmora::cli {
+namespace velmora {
 namespace {
 
 // Image files are tens of KiB; a larger file named on the command line is no image.
 constexpr off_t kLargestHashedFile = 16 * 1024 * 1024;
 
-std::string programText() {
-    std::string text = text::kProgramName;
+std::string programText(const RecordingOptions& options) {
+    std::string text = options.programName;
     text += ' ';
     text += VELMORA_PROGRAM_VERSION;
     return text;
 }
 
-// The SHA-256 of every regular file the command's words name: the images it writes.
-std::vector<recording::RecordedImage> namedImages(const CliOptions& options) {
+// The SHA-256 of every regular file the command names: the images it writes.
+std::vector<recording::RecordedImage> namedImages(const RecordingOptions& options) {
     std::vector<recording::RecordedImage> images;
-    for (const std::string& word : options.words) {
+    for (const std::string& word : options.namedFiles) {
         struct stat status {};
         if (::stat(word.c_str(), &status) != 0 || !S_ISREG(status.st_mode) ||
             status.st_size > kLargestHashedFile)
@@ -38,9 +37,9 @@ std::vector<recording::RecordedImage> namedImages(const CliOptions& options) {
     return images;
 }
 
-recording::RecordingHeader headerFor(const CliOptions& options, const SupportedDeviceTable& table) {
+recording::RecordingHeader headerFor(const RecordingOptions& options, const SupportedDeviceTable& table) {
     recording::RecordingHeader header;
-    header.program = programText();
+    header.program = programText(options);
     header.command = options.commandLine;
     for (const SupportedDevice& entry : table.entries())
         if (entry.valid != 0) header.table.push_back({entry.vid, entry.sspid, entry.hspid});
@@ -50,29 +49,21 @@ recording::RecordingHeader headerFor(const CliOptions& options, const SupportedD
 
 }  // namespace
 
-std::unique_ptr<RecordingHook> RecordingHook::create(const CliOptions& options,
-                                                     const SupportedDeviceTable& table, std::string& error) {
+std::unique_ptr<RecordingHook> RecordingHook::create(const RecordingOptions& options,
+                                                     const SupportedDeviceTable& table, Clock& clock,
+                                                     std::string& error) {
     if (!options.recordPath && !options.replayPath) return nullptr;
     std::unique_ptr<RecordingHook> hook(new RecordingHook());
+    std::string why;
     if (options.replayPath) {
         recording::Recording recording;
-        std::string why;
         if (!recording::readRecording(*options.replayPath, recording, why)) {
             error = "--replay: " + *options.replayPath + ": " + why;
             return nullptr;
         }
-        // Every recorded wait and transfer time passes on the replay's clock: at
-        // once in virtual time, or as long as the hub took on the wall clock.
-        if (options.replayInRealTime) {
-            hook->replayClock_ = std::make_unique<SystemClock>();
-        } else {
-            hook->replayClock_ = std::make_unique<VirtualClock>();
-        }
-        hook->replay_ =
-            std::make_unique<recording::ReplayPlatform>(std::move(recording), *hook->replayClock_);
+        hook->replay_ = std::make_unique<recording::ReplayPlatform>(std::move(recording), clock);
         return hook;
     }
-    std::string why;
     hook->writer_ = recording::RecordingWriter::create(*options.recordPath, headerFor(options, table), why);
     if (!hook->writer_) {
         error = "--record: " + *options.recordPath + ": " + why;
@@ -89,13 +80,16 @@ UsbPlatform& RecordingHook::platformOver(UsbPlatform* inner, Clock& clock) {
     return *recorder_;
 }
 
-std::optional<std::string> RecordingHook::endingLine() const {
-    if (replay_) return replay_->divergence();
-    if (writer_) {
-        const std::string problem = writer_->problem();
-        if (!problem.empty()) return "--record: the recording is incomplete: " + problem;
-    }
-    return std::nullopt;
+std::optional<std::string> RecordingHook::divergence() const {
+    if (!replay_) return std::nullopt;
+    return replay_->divergence();
 }
 
-}  // namespace velmora::cli
+std::optional<std::string> RecordingHook::recordingProblem() const {
+    if (!writer_) return std::nullopt;
+    const std::string problem = writer_->problem();
+    if (problem.empty()) return std::nullopt;
+    return "--record: the recording is incomplete: " + problem;
+}
+
+}  // namespace velmora

@@ -1,0 +1,20 @@
+#pragma once
+// What the environment says when it cannot be built: the same words from the
+// window and the command line.
+#include <string>
+
+namespace velmora::messages {
+
+// A named configuration that cannot be used: "--config: cannot use 'PATH': REASON".
+std::string unusableConfig(const std::string& path, const std::string& reason);
+inline constexpr const char* kConfigWithoutHub = "it defines no supported hub (VID_nn, SSPID_nn, HSPID_nn)";
+
+// "--simulate: unknown scenario 'NAME' (see --help)".
+std::string unknownScenario(const std::string& scenario);
+
+// --record and --replay as both front ends take them.
+inline constexpr const char* kRealTimeWithoutReplay = "--replay-real-time goes with --replay FILE";
+inline constexpr const char* kReplayAlone =
+    "--replay serves the hubs itself: it takes no --simulate or --record";
+
+}  // namespace velmora::messages

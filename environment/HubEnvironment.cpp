@@ -1,0 +1,222 @@
+#include "environment/HubEnvironment.h"
+
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <utility>
+
+#include "app/AppPaths.h"
+#include "app/SafeFile.h"
+#include "device/LibusbPlatform.h"
+#include "device/RemoteClock.h"
+#include "device/simulated/SimulatedEnvironment.h"
+#include "environment/EnvironmentMessages.h"
+#include "history/HistoryFile.h"
+#include "launch/LaunchSequence.h"
+#include "workflows/HubFleet.h"
+
+namespace velmora {
+namespace {
+
+std::string scenarioOf(const EnvironmentOptions& options) {
+    return options.scenario.empty() ? std::string(sim::kDefaultSimulationScenario) : options.scenario;
+}
+
+// The testbed's descriptor when kSimulatedTimeVariable hands one over.
+std::optional<int> testbedClockDescriptor(const char* value) {
+    const std::size_t prefix = std::strlen(kRemoteClockPrefix);
+    if (value == nullptr || std::strncmp(value, kRemoteClockPrefix, prefix) != 0) return std::nullopt;
+    char* end = nullptr;
+    const long descriptor = std::strtol(value + prefix, &end, 10);
+    if (end == value + prefix || *end != '\0' || descriptor <= STDERR_FILENO || descriptor >= INT_MAX)
+        return std::nullopt;
+    return static_cast<int>(descriptor);
+}
+
+// A named file must be read and name a hub: a broken one must not pass for a
+// missing hub. The resource folder's may be missing or broken, and then every key
+// takes its default.
+bool namedConfigUsable(const std::string& path, const std::string& loadError, const AppConfig& config,
+                       std::string& error) {
+    if (!loadError.empty()) {
+        error = messages::unusableConfig(path, loadError);
+        return false;
+    }
+    if (config.table.firstValid() == nullptr) {
+        error = messages::unusableConfig(path, messages::kConfigWithoutHub);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::unique_ptr<HubEnvironment> HubEnvironment::prepare(EnvironmentOptions options,
+                                                        std::unique_ptr<Console> console,
+                                                        std::string& error) {
+    if (options.simulate && !sim::isSimulationScenario(scenarioOf(options))) {
+        error = messages::unknownScenario(scenarioOf(options));
+        return nullptr;
+    }
+    if (options.configPath) {
+        // Opened as the configuration reader opens it, so the reason is the same
+        // one it would give; nothing has run yet when a named file is missing.
+        std::string reason;
+        const int descriptor = openRegularFile(*options.configPath, reason);
+        if (descriptor < 0) {
+            error = messages::unusableConfig(*options.configPath, reason);
+            return nullptr;
+        }
+        ::close(descriptor);
+    }
+    std::unique_ptr<HubEnvironment> environment(new HubEnvironment());
+    const std::string unnamed =
+        options.defaultConfigPath.empty() ? defaultConfigFile() : options.defaultConfigPath;
+    environment->configPath_ = options.configPath.value_or(unnamed);
+    environment->options_ = std::move(options);
+    environment->console_ = std::move(console);
+    return environment;
+}
+
+std::unique_ptr<HubEnvironment> HubEnvironment::open(EnvironmentOptions options,
+                                                     std::unique_ptr<Console> console,
+                                                     const LaunchSettings& settings, std::string& error) {
+    auto environment = prepare(std::move(options), std::move(console), error);
+    if (!environment || !environment->launch(settings, error)) return nullptr;
+    return environment;
+}
+
+HubEnvironment::~HubEnvironment() {
+    // The connection and the recorder refer to the platform and the clock, and the
+    // platform may be the recording's: they go first.
+    recorder_.reset();
+    connection_.reset();
+}
+
+bool HubEnvironment::launch(const LaunchSettings& settings, std::string& error) {
+    driver::SystemShellRunner systemShell;
+    LaunchInputs inputs(*console_, settings.shell ? *settings.shell : systemShell, configPath_);
+    inputs.resourcePath = settings.resourcePath;
+    inputs.privateFolder = settings.privateFolder;
+    inputs.logPath = settings.logPath;
+    inputs.systemRoot = settings.systemRoot;
+    LaunchResult launched = runLaunchSequence(inputs);
+    if (options_.configPath && !namedConfigUsable(configPath_, launched.configError, launched.config, error))
+        return false;
+    needSignDriver_ = launched.needSignDriver;
+    privateFolder_ = std::move(launched.privateFolder);
+    return useConfig(std::move(launched.config), error);
+}
+
+bool HubEnvironment::useConfig(AppConfig config, std::string& error) {
+    config_ = std::move(config);
+    if (!makeClock() || !makePlatform(error) || !attachRecording(error)) return false;
+    connection_ = std::make_unique<HubConnection>(*platform_, config_.table, *clock_);
+    if (observer_) connection_->setRequestObserver(observer_);
+    if (options_.keepHistory && !replays()) {
+        // Only the default place is made from nothing; a named file's folder must exist.
+        recorder_ =
+            std::make_unique<RunRecorder>(options_.historyPath.value_or(history::defaultHistoryPath()),
+                                          !options_.historyPath, *clock_, [this](const std::string& problem) {
+                                              if (options_.onHistoryProblem)
+                                                  options_.onHistoryProblem(problem);
+                                          });
+    }
+    return true;
+}
+
+bool HubEnvironment::makeClock() {
+    const char* variable = std::getenv(kSimulatedTimeVariable);
+    bool virtualTime = options_.clock == ClockChoice::Virtual;
+    if (options_.clock == ClockChoice::FromVariable && options_.simulate)
+        virtualTime = variable != nullptr && std::strcmp(variable, kVirtualTime) == 0;
+    // A replay's recorded waits and transfer times pass at once in virtual time,
+    // or as long as the hub took on the wall clock.
+    if (options_.recording.replayPath) virtualTime = !options_.recording.replayInRealTime;
+    if (virtualTime) {
+        auto clock = std::make_unique<VirtualClock>();
+        virtualClock_ = clock.get();
+        clock_ = std::move(clock);
+        return true;
+    }
+    // The real bus runs in the testbed's time when it hands its clock over.
+    const std::optional<int> descriptor = testbedClockDescriptor(variable);
+    if (options_.clock == ClockChoice::FromVariable && !options_.simulate && !options_.recording.replayPath &&
+        descriptor) {
+        clock_ = std::make_unique<RemoteClock>(*descriptor);
+    } else {
+        clock_ = std::make_unique<SystemClock>();
+    }
+    return true;
+}
+
+bool HubEnvironment::makePlatform(std::string& error) {
+    // A replay serves the hubs itself: no bus is opened, real or simulated.
+    if (options_.recording.replayPath) return true;
+    if (!options_.simulate) {
+        realPlatform_ = std::make_unique<LibusbPlatform>();
+        platform_ = realPlatform_.get();
+        return true;
+    }
+    // The simulated hubs take the identity of the table just read.
+    simulation_ = sim::SimulatedEnvironment::create(config_.table, *clock_, scenarioOf(options_));
+    if (!simulation_) {
+        error = messages::unknownScenario(scenarioOf(options_));
+        return false;
+    }
+    platform_ = &simulation_->platform();
+    return true;
+}
+
+// --record wraps the platform just made; --replay stands in for it.
+bool HubEnvironment::attachRecording(std::string& error) {
+    recording_ = RecordingHook::create(options_.recording, config_.table, *clock_, error);
+    if (!recording_) return error.empty();
+    platform_ = &recording_->platformOver(platform_, *clock_);
+    return true;
+}
+
+std::optional<std::string> HubEnvironment::replayDivergence() const {
+    if (!recording_) return std::nullopt;
+    return recording_->divergence();
+}
+
+std::optional<std::string> HubEnvironment::recordingProblem() const {
+    if (!recording_) return std::nullopt;
+    return recording_->recordingProblem();
+}
+
+std::string HubEnvironment::configFolder() const {
+    const std::filesystem::path parent = std::filesystem::path(configPath_).parent_path();
+    if (!parent.empty()) return parent.string();
+    return ".";
+}
+
+std::unique_ptr<HubConnection> HubEnvironment::connectionTo(const std::string& portPath) {
+    auto connection = std::make_unique<HubConnection>(*platform_, config_.table, *clock_, portPath);
+    if (observer_) connection->setRequestObserver(observer_);
+    return connection;
+}
+
+void HubEnvironment::observeRequests(HubConnection::RequestObserver observer) {
+    observer_ = std::move(observer);
+    if (connection_) connection_->setRequestObserver(observer_);
+}
+
+ImageAdmission HubEnvironment::admitImage(const std::string& path, ImageUse use, bool allowNewIds) const {
+    return velmora::admitImage(path, config_.table, use, allowNewIds);
+}
+
+std::vector<std::string> HubEnvironment::portsFor(const HubChoice& choice) {
+    if (!choice.all) return choice.ports;
+    return supportedPorts();
+}
+
+std::vector<std::string> HubEnvironment::supportedPorts() {
+    return supportedHubPorts(*platform_, config_.table);
+}
+
+}  // namespace velmora

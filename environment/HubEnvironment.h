@@ -1,0 +1,119 @@
+#pragma once
+// The one place the core is put together, for the window and the command line
+// alike: the launch sequence and the configuration rule, the clock (real,
+// virtual, or the testbed's), the platform (libusb or a simulated bus), the hub
+// connection, the run recorder and the image admission. Front ends hold one and
+// differ only in how they present what it does.
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/Config.h"
+#include "app/Console.h"
+#include "device/Clock.h"
+#include "device/HubConnection.h"
+#include "device/UsbPlatform.h"
+#include "environment/EnvironmentOptions.h"
+#include "environment/RecordingHook.h"
+#include "workflows/ImageChecks.h"
+#include "workflows/RunRecorder.h"
+
+namespace velmora::sim {
+class SimulatedEnvironment;
+}
+
+namespace velmora {
+
+// Which hubs a command runs on: every supported hub attached, or the ports named.
+struct HubChoice {
+    bool all = false;
+    std::vector<std::string> ports;  // in the order given, each once
+    bool chosen() const { return all || !ports.empty(); }
+};
+
+class HubEnvironment {
+public:
+    // What can be checked before anything runs: a named configuration must be a
+    // readable regular file, a scenario must be known. Null, with error, otherwise.
+    static std::unique_ptr<HubEnvironment> prepare(EnvironmentOptions options,
+                                                   std::unique_ptr<Console> console, std::string& error);
+    // prepare, then launch: the command line's way, for every hub command.
+    static std::unique_ptr<HubEnvironment> open(EnvironmentOptions options, std::unique_ptr<Console> console,
+                                                const LaunchSettings& settings, std::string& error);
+    ~HubEnvironment();
+
+    // Runs the launch sequence, holds a named configuration to its rule (read, and
+    // defining a hub), then builds the rest on its table. False with error.
+    bool launch(const LaunchSettings& settings, std::string& error);
+    // Builds on a configuration read elsewhere, without the launch sequence (tests
+    // and measurements). False with error when the scenario cannot be set up.
+    bool useConfig(AppConfig config, std::string& error);
+
+    Console& console() { return *console_; }
+    const EnvironmentOptions& options() const { return options_; }
+    // The config.ini read at launch, and its folder: FwBin is taken relative to it.
+    const std::string& configPath() const { return configPath_; }
+    std::string configFolder() const;
+    const AppConfig& config() const { return config_; }
+    // From the launch sequence: the signature flag and this user's private folder.
+    bool needSignDriver() const { return needSignDriver_; }
+    const std::optional<std::filesystem::path>& privateFolder() const { return privateFolder_; }
+
+    Clock& clock() { return *clock_; }
+    // The virtual clock when the waits run in virtual time, else null.
+    VirtualClock* virtualClock() { return virtualClock_; }
+    UsbPlatform& platform() { return *platform_; }
+    // The simulated bus, or null on real hardware.
+    sim::SimulatedEnvironment* simulation() { return simulation_.get(); }
+    // The connection to the first supported hub, which the front end's runs share.
+    HubConnection& connection() { return *connection_; }
+    // A connection of its own to the hub on one port, observed like the main one.
+    std::unique_ptr<HubConnection> connectionTo(const std::string& portPath);
+    // Every request on every connection goes to observer (the command line's trace).
+    void observeRequests(HubConnection::RequestObserver observer);
+    // The history every hub run is recorded in, or null when none is kept. A
+    // replay keeps none.
+    RunRecorder* recorder() { return recorder_.get(); }
+
+    // True when the hubs are served from a recording (--replay). Such a run records
+    // nowhere: no history row, no backup of the hub's flash, nothing sent away.
+    bool replays() const { return recording_ && recording_->replays(); }
+    // The line a replay ends with once a request differed from the recording: the
+    // front end shows it, and the run has failed whatever else it reported.
+    std::optional<std::string> replayDivergence() const;
+    // Why --record could not write the whole recording, once it could not.
+    std::optional<std::string> recordingProblem() const;
+
+    // Whether the image at path may be used so, against this configuration's table.
+    ImageAdmission admitImage(const std::string& path, ImageUse use, bool allowNewIds = false) const;
+    // The ports a choice names: the ones given, or every supported hub's for all.
+    std::vector<std::string> portsFor(const HubChoice& choice);
+    // The port of every supported hub attached.
+    std::vector<std::string> supportedPorts();
+
+private:
+    HubEnvironment() = default;
+    bool makeClock();
+    bool makePlatform(std::string& error);
+    bool attachRecording(std::string& error);
+
+    EnvironmentOptions options_;
+    std::unique_ptr<Console> console_;
+    std::string configPath_;
+    AppConfig config_;
+    bool needSignDriver_ = false;
+    std::optional<std::filesystem::path> privateFolder_;
+    std::unique_ptr<Clock> clock_;
+    VirtualClock* virtualClock_ = nullptr;
+    std::unique_ptr<sim::SimulatedEnvironment> simulation_;
+    std::unique_ptr<UsbPlatform> realPlatform_;
+    UsbPlatform* platform_ = nullptr;
+    std::unique_ptr<RecordingHook> recording_;  // --record or --replay; after the platform it wraps
+    std::unique_ptr<HubConnection> connection_;
+    HubConnection::RequestObserver observer_;
+    std::unique_ptr<RunRecorder> recorder_;
+};
+
+}  // namespace velmora

@@ -1,0 +1,51 @@
+#pragma once
+// --record FILE and --replay FILE for both front ends: the one place where the
+// composition root meets the recordings (device/recording). With --record the
+// platform the environment built is wrapped in one that writes every exchange to
+// FILE; with --replay the hubs are served from FILE instead, and no bus is touched.
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "app/SupportedDeviceTable.h"
+#include "device/Clock.h"
+#include "device/UsbPlatform.h"
+#include "environment/EnvironmentOptions.h"
+
+namespace velmora::recording {
+class RecordingWriter;
+class RecordingPlatform;
+class ReplayPlatform;
+}  // namespace velmora::recording
+
+namespace velmora {
+
+class RecordingHook {
+public:
+    // Null when the options ask for neither; null with error when the file cannot
+    // be written (--record) or read as a recording (--replay: a newer format, a
+    // damaged file). A replay's times pass on clock.
+    static std::unique_ptr<RecordingHook> create(const RecordingOptions& options,
+                                                 const SupportedDeviceTable& table, Clock& clock,
+                                                 std::string& error);
+    ~RecordingHook();
+
+    bool replays() const { return replay_ != nullptr; }
+    // The platform the environment must use: the replay's, or a recorder over inner
+    // (whose times are taken on clock).
+    UsbPlatform& platformOver(UsbPlatform* inner, Clock& clock);
+    // "Replay diverged at exchange N: recorded ..., sent ...", once a request
+    // differed from the recording.
+    std::optional<std::string> divergence() const;
+    // Why the recording could not be written whole, once it could not.
+    std::optional<std::string> recordingProblem() const;
+
+private:
+    RecordingHook() = default;
+
+    std::unique_ptr<recording::RecordingWriter> writer_;
+    std::unique_ptr<recording::RecordingPlatform> recorder_;
+    std::unique_ptr<recording::ReplayPlatform> replay_;
+};
+
+}  // namespace velmora

@@ -1,0 +1,27 @@
+#include "window/BoxServices.h"
+
+#include <QMetaObject>
+#include <QWidget>
+
+#include "window/WindowEnvironment.h"
+#include "window/WindowReporter.h"
+#include "window/WindowSession.h"
+#include "workflows/WorkflowContext.h"
+
+namespace velmora::window {
+
+WorkflowContext BoxServices::workflowContext() const {
+    return WorkflowContext{reporter, session.connection(), &scheduler, nullptr, session.recorder()};
+}
+
+void BoxServices::alertAfterEdit(const std::string& text, std::function<void()> afterwards) const {
+    QMetaObject::invokeMethod(
+        &window,
+        [this, message = QString::fromStdString(text), afterwards = std::move(afterwards)] {
+            environment.dialogs.alert(&window, message);
+            if (afterwards) afterwards();
+        },
+        Qt::QueuedConnection);
+}
+
+}  // namespace velmora::window

@@ -1,0 +1,39 @@
+#pragma once
+// What the window's boxes share: the session, the desktop around the window, the
+// workflows' reporter, the update workers and the detection scheduler a run holds
+// off. AppDelegate owns all of them and hands each box this view of them; a box
+// keeps it for the window's life.
+#include <functional>
+#include <string>
+
+class QWidget;
+
+namespace velmora {
+class DetectionScheduler;
+struct WorkflowContext;
+}  // namespace velmora
+
+namespace velmora::window {
+
+class WindowReporter;
+class WindowSession;
+class WorkerThreads;
+struct WindowEnvironment;
+
+struct BoxServices {
+    WindowSession& session;
+    WindowEnvironment& environment;
+    WindowReporter& reporter;
+    WorkerThreads& workers;
+    DetectionScheduler& scheduler;
+    QWidget& window;  // the dialogs' parent
+
+    // The context every workflow run is handed: the reporter, the window's
+    // connection, the detection scheduler and the run's record.
+    WorkflowContext workflowContext() const;
+    // An edit's alert, shown once the edit has returned (an edit handler opens no
+    // dialog while it works, see FlashBox.cpp); then afterwards runs, if given.
+    void alertAfterEdit(const std::string& text, std::function<void()> afterwards = {}) const;
+};
+
+}  // namespace velmora::window

@@ -1,0 +1,45 @@
+#pragma once
+// One run of a workflow on its hub, from the press of the button to the end. For
+// its length it holds what every run holds: detection kept clear of the
+// connection (WorkflowHold), the hub's port lock from the first open to the last
+// (PortHold), the reset waits told to the reporter (WaitReports) and, once the
+// run reaches the hub, its record (RunWatch). end() is the common ending: the
+// outcome in its colour, the hub closed, the buttons back. The steps in between
+// are each workflow's own.
+#include <optional>
+
+#include "detection/DetectionScheduler.h"
+#include "workflows/RunWatch.h"
+#include "workflows/WorkflowContext.h"
+
+namespace velmora {
+
+class WorkflowRun {
+public:
+    explicit WorkflowRun(const WorkflowContext& context);
+    ~WorkflowRun();
+    WorkflowRun(const WorkflowRun&) = delete;
+    WorkflowRun& operator=(const WorkflowRun&) = delete;
+
+    const WorkflowContext& context() const { return context_; }
+    WorkflowReporter& reporter() const { return context_.reporter; }
+
+    // Starts the run's record: from here on it counts as a hub operation.
+    RunWatch& record(const RunStart& start);
+    // Closes the record with the outcome (failure: the line shown, nullptr for a
+    // success). Once only; end() does it when it was not done.
+    void conclude(const char* failure);
+    // The common ending: the record closed; a failure in red followed by
+    // failLine, or successLine in blue (none: nothing); the hub closed; the
+    // buttons back. True for a success.
+    bool end(const char* failure, const char* failLine, const char* successLine);
+
+private:
+    const WorkflowContext& context_;
+    WorkflowHold hold_;
+    PortHold port_;
+    WaitReports waits_;
+    std::optional<RunWatch> watch_;
+};
+
+}  // namespace velmora
