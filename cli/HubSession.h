@@ -36,9 +36,9 @@ public:
     Clock& clock() { return environment_->clock(); }
     UsbPlatform& platform() { return environment_->platform(); }
     HubConnection& connection() { return environment_->connection(); }
-    // The traceability history every hub run of this command is recorded in.
-    // None on a replay, which records nowhere.
-    RunRecorder* recorder() { return environment_->recorder(); }
+    // The traceability history every hub run of this command is recorded in; on
+    // a replay, which records nowhere, an observer that keeps nothing.
+    RunObserver* recorder() { return environment_->runObserver(); }
     // True when the hubs are served from a recording (--replay).
     bool replays() const { return environment_->replays(); }
     std::unique_ptr<HubConnection> connectionTo(const std::string& portPath) {

@@ -179,6 +179,11 @@ bool HubEnvironment::attachRecording(std::string& error) {
     return true;
 }
 
+RunObserver* HubEnvironment::runObserver() {
+    if (replays() && options_.keepHistory) return &recording_->discardingObserver();
+    return recorder_.get();
+}
+
 std::optional<std::string> HubEnvironment::replayDivergence() const {
     if (!recording_) return std::nullopt;
     return recording_->divergence();

@@ -76,6 +76,10 @@ public:
     // The history every hub run is recorded in, or null when none is kept. A
     // replay keeps none.
     RunRecorder* recorder() { return recorder_.get(); }
+    // What the runs are observed by: the history's recorder; on a replay whose
+    // front end keeps a history, one that asks the hub what the recorder would
+    // and keeps nothing; null when no history is kept.
+    RunObserver* runObserver();
 
     // True when the hubs are served from a recording (--replay). Such a run records
     // nowhere: no history row, no backup of the hub's flash, nothing sent away.

@@ -47,7 +47,18 @@ recording::RecordingHeader headerFor(const RecordingOptions& options, const Supp
     return header;
 }
 
+class DiscardedLog final : public RunLog {
+public:
+    void phaseStarted(RunPhase) override {}
+    void hubSeen(const HubConnection::HubSighting&) override {}
+    void ended(const RunEnd&) override {}
+};
+
 }  // namespace
+
+std::unique_ptr<RunLog> RecordingHook::DiscardingObserver::runStarted(const RunStart&) {
+    return std::make_unique<DiscardedLog>();
+}
 
 std::unique_ptr<RecordingHook> RecordingHook::create(const RecordingOptions& options,
                                                      const SupportedDeviceTable& table, Clock& clock,

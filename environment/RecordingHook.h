@@ -11,6 +11,7 @@
 #include "device/Clock.h"
 #include "device/UsbPlatform.h"
 #include "environment/EnvironmentOptions.h"
+#include "workflows/RunObserver.h"
 
 namespace velmora::recording {
 class RecordingWriter;
@@ -31,6 +32,10 @@ public:
     ~RecordingHook();
 
     bool replays() const { return replay_ != nullptr; }
+    // What a replay's runs are observed by in place of the history: a run that
+    // keeps a record reads the hub's status once more at its end, and a replay
+    // must ask what the recorded run asked. Whatever it is told goes nowhere.
+    RunObserver& discardingObserver() { return discarding_; }
     // The platform the environment must use: the replay's, or a recorder over inner
     // (whose times are taken on clock).
     UsbPlatform& platformOver(UsbPlatform* inner, Clock& clock);
@@ -41,8 +46,14 @@ public:
     std::optional<std::string> recordingProblem() const;
 
 private:
+    class DiscardingObserver final : public RunObserver {
+    public:
+        std::unique_ptr<RunLog> runStarted(const RunStart& start) override;
+    };
+
     RecordingHook() = default;
 
+    DiscardingObserver discarding_;
     std::unique_ptr<recording::RecordingWriter> writer_;
     std::unique_ptr<recording::RecordingPlatform> recorder_;
     std::unique_ptr<recording::ReplayPlatform> replay_;

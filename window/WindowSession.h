@@ -75,8 +75,9 @@ public:
     Clock& clock() { return environment_->clock(); }
     UsbPlatform& platform() { return environment_->platform(); }
     HubConnection& connection() { return environment_->connection(); }
-    // The run recorder of the history, or null when none is kept.
-    RunObserver* recorder() { return environment_->recorder(); }
+    // The run recorder of the history, or null when none is kept; on a replay, an
+    // observer that keeps nothing.
+    RunObserver* recorder() { return environment_->runObserver(); }
     // Told once, from a worker, when the history cannot be written.
     void onHistoryProblem(std::function<void(const std::string&)> handler) {
         historyProblem_ = std::move(handler);
