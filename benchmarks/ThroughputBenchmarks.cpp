@@ -13,10 +13,10 @@
 #include "device/FlashOperations.h"
 #include "device/simulated/SimulatedUsbPlatform.h"
 #include "firmware/FirmwareBuffer.h"
+#include "production/HubFleet.h"
 #include "tests/support/FixedWaitPlatform.h"
 #include "tests/support/HubRig.h"
 #include "workflows/EasyUpdate.h"
-#include "workflows/HubFleet.h"
 
 namespace {
 

@@ -4,6 +4,7 @@
 #include <map>
 
 #include "app/PrintableText.h"
+#include "app/TextFormat.h"
 #include "cli/CliText.h"
 #include "cli/CommandContext.h"
 #include "cli/DeviceCommands.h"
@@ -15,7 +16,6 @@
 #include "cli/StationCommand.h"
 #include "device/simulated/SimulationScenarios.h"
 #include "environment/EnvironmentMessages.h"
-#include "workflows/TextFormat.h"
 
 namespace velmora::cli {
 namespace {

@@ -1,10 +1,10 @@
 #include "cli/CliText.h"
 
 #include "app/PrintableText.h"
+#include "app/TextFormat.h"
 #include "device/UsbStatus.h"
 #include "editor/EditorConstants.h"
 #include "firmware/FirmwareBuffer.h"
-#include "workflows/TextFormat.h"
 #include "workflows/WorkflowMessages.h"
 
 namespace velmora::cli::text {

@@ -67,13 +67,13 @@ Image commands (no hub needed):
   image show FILE [--ic DEF.INI] [--page NAME]
                            the identity fields and the configuration block of an image; with
                            --ic, the properties of one page (default: the first) and their values
-  image edit FILE -o OUT [--vid HEX] [--sspid HEX] [--hspid HEX] [--manufacturer TEXT]
-                         [--product TEXT] [--serial TEXT] [--container-id TEXT]
-                         [--ic DEF.INI --set NAME=VALUE ...]
+  image edit FILE -o OUT [FIELD ...] [--ic DEF.INI --set NAME=VALUE ...]
                            change the identity or the chip configuration of an image and save
-                           it as OUT ("-": stdout, every other line to stderr); IDs are exactly
-                           four hex digits, the container ID 32 (braces and dashes optional),
-                           the three strings hold 29 bytes together; --set takes a property
+                           it as OUT ("-": stdout, every other line to stderr); a FIELD is
+                           --vid HEX, --sspid HEX or --hspid HEX (exactly four hex digits),
+                           --manufacturer TEXT, --product TEXT or --serial TEXT (the three
+                           strings hold 29 bytes together) or --container-id TEXT (32 hex
+                           digits, braces and dashes optional); --set takes a property
                            name and one of its options and stores the option's position in
                            the list (stderr says which, and warns when its value differs)
 

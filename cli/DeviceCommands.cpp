@@ -5,6 +5,8 @@
 #include <optional>
 #include <vector>
 
+#include "app/AtomicFile.h"
+#include "app/TextFormat.h"
 #include "cli/CliText.h"
 #include "cli/HubSelection.h"
 #include "cli/HubSession.h"
@@ -13,11 +15,9 @@
 #include "detection/HubDetection.h"
 #include "device/FlashOperations.h"
 #include "device/VendorCommands.h"
-#include "workflows/AtomicFile.h"
 #include "workflows/EasyUpdate.h"
 #include "workflows/FlashPage.h"
 #include "workflows/ScalarUpdate.h"
-#include "workflows/TextFormat.h"
 #include "workflows/WorkflowMessages.h"
 
 namespace velmora::cli {

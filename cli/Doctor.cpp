@@ -5,6 +5,7 @@
 
 #include "app/PrintableText.h"
 #include "app/TextAppend.h"
+#include "app/TextFormat.h"
 #include "cli/CliText.h"
 #include "cli/HubSession.h"
 #include "cli/JsonText.h"
@@ -13,7 +14,6 @@
 #include "driver_install/BootArgsSnapshot.h"
 #include "driver_install/HubAccess.h"
 #include "driver_install/RestartPrompt.h"
-#include "workflows/TextFormat.h"
 
 namespace velmora::cli {
 namespace {

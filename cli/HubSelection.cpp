@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <chrono>
 
+#include "app/TextFormat.h"
 #include "cli/CliText.h"
 #include "cli/FleetTerminal.h"
 #include "cli/JsonText.h"
 #include "detection/HubDetection.h"
-#include "workflows/TextFormat.h"
 
 namespace velmora::cli {
 namespace {

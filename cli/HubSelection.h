@@ -9,7 +9,7 @@
 #include "cli/CommandContext.h"
 #include "cli/HubSession.h"
 #include "environment/HubEnvironment.h"
-#include "workflows/HubFleet.h"
+#include "production/HubFleet.h"
 
 namespace velmora::cli {
 

@@ -3,8 +3,8 @@
 #include <utility>
 
 #include "app/PrintableText.h"
+#include "app/TextFormat.h"
 #include "cli/CliText.h"
-#include "workflows/TextFormat.h"
 
 namespace velmora::cli {
 

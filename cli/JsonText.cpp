@@ -1,7 +1,7 @@
 #include "cli/JsonText.h"
 
 #include "app/GeneralFunction.h"
-#include "workflows/TextFormat.h"
+#include "app/TextFormat.h"
 
 namespace velmora::cli {
 namespace {

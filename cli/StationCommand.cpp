@@ -9,8 +9,8 @@
 #include "cli/CliText.h"
 #include "cli/HubSession.h"
 #include "cli/ImageFile.h"
-#include "workflows/HubFleet.h"
-#include "workflows/Station.h"
+#include "production/HubFleet.h"
+#include "production/Station.h"
 
 namespace velmora::cli {
 namespace {

@@ -5,7 +5,6 @@
 # checks every #include "..." of the tree against it.
 set(VELMORA_LAYER_RULES
   "app:"
-  "history: app"
   "firmware:"
   "device: app"
   "device/simulated: device firmware app"
@@ -14,11 +13,13 @@ set(VELMORA_LAYER_RULES
   "detection: device app"
   "driver_install: device app"
   "launch: driver_install app"
-  "workflows: history detection editor device firmware app"
-  "environment: workflows history launch detection driver_install device/recording device/simulated device firmware app"
-  "cli: environment workflows history launch detection driver_install editor device/recording device/simulated device firmware app"
-  "window: environment workflows history launch detection driver_install editor device/simulated device firmware app"
+  "workflows: detection editor device firmware app"
+  "history: workflows device app"
+  "production: workflows device firmware app"
+  "environment: production workflows history launch detection driver_install device/recording device/simulated device firmware app"
+  "cli: environment production workflows history launch detection driver_install editor device/recording device/simulated device firmware app"
+  "window: environment production workflows history launch detection driver_install editor device/simulated device firmware app"
   "testbed: device/simulated device firmware app"
   "usbip: device/simulated device firmware app"
-  "fuzz: cli environment workflows history detection editor device/simulated device firmware app"
+  "fuzz: cli environment production workflows history detection editor device/simulated device firmware app"
 )

@@ -4,8 +4,8 @@
 #include <unistd.h>
 
 #include "app/SafeFile.h"
+#include "app/ShellEscape.h"
 #include "driver_install/RestartPrompt.h"
-#include "driver_install/ShellEscape.h"
 
 namespace velmora::driver {
 namespace {

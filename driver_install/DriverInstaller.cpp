@@ -6,9 +6,9 @@
 #include <system_error>
 
 #include "app/Console.h"
+#include "app/ShellEscape.h"
 #include "app/SupportedDeviceTable.h"
 #include "driver_install/BootArgsSnapshot.h"
-#include "driver_install/ShellEscape.h"
 #include "driver_install/SignatureEnforcement.h"
 
 namespace velmora::driver {

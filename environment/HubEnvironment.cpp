@@ -16,7 +16,7 @@
 #include "environment/EnvironmentMessages.h"
 #include "history/HistoryFile.h"
 #include "launch/LaunchSequence.h"
-#include "workflows/HubFleet.h"
+#include "production/HubFleet.h"
 
 namespace velmora {
 namespace {

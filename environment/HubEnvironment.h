@@ -17,8 +17,8 @@
 #include "device/UsbPlatform.h"
 #include "environment/EnvironmentOptions.h"
 #include "environment/RecordingHook.h"
+#include "history/RunRecorder.h"
 #include "workflows/ImageChecks.h"
-#include "workflows/RunRecorder.h"
 
 namespace velmora::sim {
 class SimulatedEnvironment;

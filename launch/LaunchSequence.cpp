@@ -2,8 +2,8 @@
 
 #include "app/AppPaths.h"
 #include "app/Console.h"
+#include "app/PrivateFolder.h"
 #include "driver_install/BootArgsSnapshot.h"
-#include "driver_install/PrivateFolder.h"
 #include "driver_install/SignatureEnforcement.h"
 
 namespace velmora {
@@ -22,7 +22,7 @@ LaunchResult runLaunchSequence(const LaunchInputs& inputs) {
 
     GeneralFunction::PrintNormalLog(result.systemVersion, inputs.logPath);
 
-    result.privateFolder = inputs.privateFolder ? inputs.privateFolder : driver::privateRuntimeFolder();
+    result.privateFolder = inputs.privateFolder ? inputs.privateFolder : privateRuntimeFolder();
     if (result.privateFolder) {
         driver::takeBootArgsSnapshot(*result.privateFolder / driver::kSnapshotFileName, inputs.shell);
     }

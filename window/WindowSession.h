@@ -13,9 +13,9 @@
 #include "device/HubConnection.h"
 #include "device/UsbPlatform.h"
 #include "environment/HubEnvironment.h"
+#include "history/RunRecorder.h"
 #include "window/WindowOptions.h"
 #include "workflows/FirmwareBuffers.h"
-#include "workflows/RunRecorder.h"
 
 namespace velmora::sim {
 class SimulatedEnvironment;

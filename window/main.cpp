@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "app/PrivateFolder.h"
 #include "driver_install/CommandRunners.h"
-#include "driver_install/PrivateFolder.h"
 #include "window/AppDelegate.h"
 #include "window/Launch.h"
 #include "window/QtDialogs.h"
@@ -52,7 +52,7 @@ int main(int argc, char* argv[]) {
         velmora::driver::privilegedRunnerFor(::geteuid());
     velmora::driver::SystemShellRunner shell;
     WindowEnvironment environment{dialogs, *privileged, shell};
-    environment.privateFolder = velmora::driver::privateRuntimeFolder();
+    environment.privateFolder = velmora::privateRuntimeFolder();
     environment.desktopFolder =
         QStandardPaths::writableLocation(QStandardPaths::DesktopLocation).toStdString();
     environment.quit = [](int status) { QCoreApplication::exit(status); };

@@ -4,12 +4,12 @@
 #include <cstdint>
 #include <vector>
 
+#include "app/TextFormat.h"
 #include "device/FlashOperations.h"
 #include "device/VendorCommands.h"
 #include "workflows/ImageChecks.h"
 #include "workflows/ProgressSpan.h"
 #include "workflows/RunWatch.h"
-#include "workflows/TextFormat.h"
 #include "workflows/WorkflowMessages.h"
 #include "workflows/WorkflowRun.h"
 

@@ -1,10 +1,10 @@
 #include "workflows/FlashPageSave.h"
 
+#include "app/AtomicFile.h"
 #include "app/Console.h"
+#include "app/TextFormat.h"
 #include "editor/EditorConstants.h"
 #include "firmware/ImageLayout.h"
-#include "workflows/AtomicFile.h"
-#include "workflows/TextFormat.h"
 #include "workflows/WorkflowMessages.h"
 
 namespace velmora {

@@ -4,8 +4,8 @@
 #include <unistd.h>
 
 #include "app/SafeFile.h"
+#include "app/TextFormat.h"
 #include "device/FlashOperations.h"
-#include "workflows/TextFormat.h"
 #include "workflows/WorkflowMessages.h"
 
 namespace velmora {

@@ -1,8 +1,8 @@
 #include "workflows/WorkflowContext.h"
 
 #include "app/Console.h"
+#include "app/TextFormat.h"
 #include "device/FlashOperations.h"
-#include "workflows/TextFormat.h"
 #include "workflows/WorkflowMessages.h"
 
 namespace velmora {

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "app/PrivateFolder.h"
 #include "driver_install/BootArgsSnapshot.h"
-#include "driver_install/PrivateFolder.h"
 #include "driver_install/SignatureEnforcement.h"
 #include "tests/support/ScratchFolder.h"
 

@@ -15,12 +15,12 @@
 #include "device/simulated/HubFaults.h"
 #include "history/HistoryDatabase.h"
 #include "history/ImageDigest.h"
+#include "history/RunRecorder.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ScratchFolder.h"
 #include "tests/workflows/SimulatedHubFixture.h"
 #include "workflows/EasyUpdate.h"
 #include "workflows/FlashPage.h"
-#include "workflows/RunRecorder.h"
 #include "workflows/ScalarUpdate.h"
 #include "workflows/WorkflowMessages.h"
 

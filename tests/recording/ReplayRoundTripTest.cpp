@@ -10,9 +10,9 @@
 
 #include "device/recording/ReplayPlatform.h"
 #include "device/simulated/SimulatedEnvironment.h"
+#include "production/HubFleet.h"
 #include "tests/recording/ReplayRun.h"
 #include "tests/support/ScratchFolder.h"
-#include "workflows/HubFleet.h"
 
 namespace velmora::recording {
 namespace {

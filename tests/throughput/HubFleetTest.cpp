@@ -9,10 +9,10 @@
 
 #include "device/simulated/HubFaults.h"
 #include "firmware/FirmwareBuffer.h"
+#include "production/HubFleet.h"
 #include "tests/support/HubRig.h"
 #include "tests/workflows/RecordingReporter.h"
 #include "workflows/EasyUpdate.h"
-#include "workflows/HubFleet.h"
 
 namespace velmora::testing {
 namespace {

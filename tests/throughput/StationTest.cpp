@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "firmware/FirmwareBuffer.h"
+#include "production/Station.h"
 #include "tests/support/HubRig.h"
-#include "workflows/Station.h"
 
 namespace velmora::testing {
 namespace {

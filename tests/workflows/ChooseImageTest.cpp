@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "app/AtomicFile.h"
 #include "tests/support/ScratchFolder.h"
 #include "tests/workflows/RecordingReporter.h"
 #include "tests/workflows/SimulatedHubFixture.h"
-#include "workflows/AtomicFile.h"
 #include "workflows/EasyUpdate.h"
 
 namespace velmora::testing {

@@ -1,8 +1,8 @@
-#include "workflows/StationUnits.h"
+#include "production/StationUnits.h"
 
 #include <algorithm>
 
-#include "workflows/TextFormat.h"
+#include "app/TextFormat.h"
 
 namespace velmora {
 

@@ -1,6 +1,6 @@
-#include "driver_install/ShellEscape.h"
+#include "app/ShellEscape.h"
 
-namespace velmora::driver {
+namespace velmora {
 namespace {
 
 constexpr std::string_view kEscapedCharacters = " !\"$&'()*,:;<=>?@[\\]^`{|}";
@@ -27,4 +27,4 @@ bool holdsControlCharacters(std::string_view path) {
     return false;
 }
 
-}  // namespace velmora::driver
+}  // namespace velmora

@@ -1,4 +1,4 @@
-#include "workflows/AtomicFile.h"
+#include "app/AtomicFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

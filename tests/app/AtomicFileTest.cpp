@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "app/AtomicFile.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ScratchFolder.h"
-#include "workflows/AtomicFile.h"
 
 namespace velmora::testing {
 namespace {

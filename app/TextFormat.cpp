@@ -1,4 +1,4 @@
-#include "workflows/TextFormat.h"
+#include "app/TextFormat.h"
 
 #include <cstdarg>
 #include <cstdio>

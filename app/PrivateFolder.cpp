@@ -1,4 +1,4 @@
-#include "driver_install/PrivateFolder.h"
+#include "app/PrivateFolder.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-namespace velmora::driver {
+namespace velmora {
 namespace {
 
 constexpr mode_t kOwnerOnly = 0700;
@@ -40,4 +40,4 @@ std::optional<std::filesystem::path> privateRuntimeFolder() {
                            std::string(kFolderName) + "-" + std::to_string(geteuid()));
 }
 
-}  // namespace velmora::driver
+}  // namespace velmora

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <optional>
 
-namespace velmora::driver {
+namespace velmora {
 
 // Makes (if needed) and checks <base>/<name>: a real folder, not a link, owned
 // by this user and closed to everyone else. Empty when that cannot be had.
@@ -15,4 +15,4 @@ std::optional<std::filesystem::path> privateFolderIn(const std::filesystem::path
 // $XDG_RUNTIME_DIR/velmora, or /tmp/velmora-<uid> where there is no runtime folder.
 std::optional<std::filesystem::path> privateRuntimeFolder();
 
-}  // namespace velmora::driver
+}  // namespace velmora

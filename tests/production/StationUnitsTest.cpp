@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "workflows/StationUnits.h"
+#include "production/StationUnits.h"
 
 namespace velmora::testing {
 namespace {

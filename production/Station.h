@@ -13,7 +13,7 @@
 
 #include "device/WorkerGroup.h"
 #include "firmware/FirmwareBuffer.h"
-#include "workflows/StationUnits.h"
+#include "production/StationUnits.h"
 #include "workflows/WorkflowContext.h"
 
 namespace velmora {

@@ -1,13 +1,13 @@
-#include "workflows/Station.h"
+#include "production/Station.h"
 
 #include <algorithm>
 #include <chrono>
 #include <optional>
 
+#include "app/TextFormat.h"
 #include "device/VendorCommands.h"
+#include "production/HubFleet.h"
 #include "workflows/EasyUpdate.h"
-#include "workflows/HubFleet.h"
-#include "workflows/TextFormat.h"
 #include "workflows/WorkflowMessages.h"
 
 namespace velmora {

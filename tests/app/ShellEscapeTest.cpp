@@ -3,9 +3,9 @@
 #include <string>
 #include <string_view>
 
-#include "driver_install/ShellEscape.h"
+#include "app/ShellEscape.h"
 
-namespace velmora::driver {
+namespace velmora {
 namespace {
 
 bool isEscapedCode(unsigned code) {
@@ -53,4 +53,4 @@ TEST(ShellEscapePath, ControlCharactersAreRecognised) {
 }
 
 }  // namespace
-}  // namespace velmora::driver
+}  // namespace velmora

@@ -1,4 +1,4 @@
-#include "workflows/RunRecorder.h"
+#include "history/RunRecorder.h"
 
 #include <unistd.h>
 
@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "app/TextAppend.h"
+#include "app/TextFormat.h"
 #include "history/HistoryFile.h"
 #include "history/ImageDigest.h"
 #include "history/IsoTime.h"
-#include "workflows/TextFormat.h"
 
 namespace velmora {
 namespace {

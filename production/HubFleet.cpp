@@ -1,4 +1,4 @@
-#include "workflows/HubFleet.h"
+#include "production/HubFleet.h"
 
 #include "app/SupportedDeviceTable.h"
 #include "device/VendorCommands.h"

@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-namespace velmora::driver {
+namespace velmora {
 
 // A backslash before each of the 25 characters that the shell would otherwise
 // take as syntax: blank ! " $ & ' ( ) * , : ; < = > ? @ [ \ ] ^ ` { | }. Every
@@ -14,4 +14,4 @@ std::string ShellEscapePath(std::string_view path);
 // command and start another), so a path holding one must not reach a shell.
 bool holdsControlCharacters(std::string_view path);
 
-}  // namespace velmora::driver
+}  // namespace velmora
