@@ -7,18 +7,18 @@
 #include <cstdlib>
 #include <string>
 
+#include "app/SafeFile.h"
+
 namespace velmora {
 namespace {
 
 constexpr mode_t kOwnerOnly = 0700;
-constexpr mode_t kOthersBits = 0077;
 constexpr const char* kFolderName = "velmora";
 constexpr const char* kSharedTemporaryFolder = "/tmp";
 
 bool isPrivateFolder(const std::filesystem::path& folder) {
-    struct stat status {};
-    if (lstat(folder.c_str(), &status) != 0) return false;
-    return S_ISDIR(status.st_mode) && status.st_uid == geteuid() && (status.st_mode & kOthersBits) == 0;
+    std::string unused;
+    return checkPrivateFolder(folder, unused);
 }
 
 }  // namespace

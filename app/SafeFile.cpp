@@ -13,7 +13,12 @@
 namespace velmora {
 namespace {
 
+namespace fs = std::filesystem;
+
 constexpr mode_t kNewFileMode = 0666;
+constexpr mode_t kOwnerOnlyFolder = 0700;
+constexpr mode_t kWritableByOthers = S_IWGRP | S_IWOTH;
+constexpr mode_t kOpenToOthers = 0077;
 constexpr mode_t kPermissionBits = 0777;  // never S_ISUID, S_ISGID or S_ISVTX
 constexpr int kReadFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
 
@@ -58,6 +63,45 @@ int tryCreatingIn(const std::string& folder) {
     ::close(descriptor);
     ::unlink(pattern.c_str());
     return 0;
+}
+
+std::string describe(const fs::path& path, const std::string& problem) {
+    return path.string() + " " + problem;
+}
+
+// A folder above: another user must not be able to rename what lies in it.
+bool checkSafeAncestor(const fs::path& folder, std::string& error) {
+    struct stat info {};
+    if (::stat(folder.c_str(), &info) != 0) {
+        error = describe(folder, std::strerror(errno));
+        return false;
+    }
+    if (!trustedOwner(info.st_uid)) {
+        error = describe(folder, "belongs to another user");
+        return false;
+    }
+    if ((info.st_mode & kWritableByOthers) != 0 && (info.st_mode & S_ISVTX) == 0) {
+        error = describe(folder, "is writable by other users");
+        return false;
+    }
+    return true;
+}
+
+// A real folder (lstat: a link is refused), of a trusted owner.
+bool checkRealFolder(const fs::path& folder, struct stat& info, std::string& error) {
+    if (::lstat(folder.c_str(), &info) != 0) {
+        error = describe(folder, std::strerror(errno));
+        return false;
+    }
+    if (!S_ISDIR(info.st_mode)) {
+        error = describe(folder, S_ISLNK(info.st_mode) ? "is a symbolic link" : "is not a folder");
+        return false;
+    }
+    if (!trustedOwner(info.st_uid)) {
+        error = describe(folder, "belongs to another user");
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -169,6 +213,86 @@ mode_t newFilePermissions() {
 mode_t replacementPermissions(const struct stat& existing) {
     if (existing.st_uid != ::geteuid()) return newFilePermissions();
     return existing.st_mode & kPermissionBits;
+}
+
+bool trustedOwner(uid_t owner) {
+    return owner == 0 || owner == ::geteuid();
+}
+
+bool checkSafeAncestors(const fs::path& folder, std::string& error) {
+    std::error_code failure;
+    const fs::path real = fs::canonical(folder, failure);
+    if (failure) {
+        error = describe(folder, failure.message());
+        return false;
+    }
+    for (fs::path above = real; !above.empty(); above = above.parent_path()) {
+        if (!checkSafeAncestor(above, error)) return false;
+        if (above == above.root_path()) break;
+    }
+    return true;
+}
+
+bool checkOwnFolder(const fs::path& folder, std::string& error) {
+    struct stat info {};
+    if (!checkRealFolder(folder, info, error)) return false;
+    if ((info.st_mode & kWritableByOthers) != 0) {
+        error = describe(folder, "is writable by other users");
+        return false;
+    }
+    return true;
+}
+
+bool checkPrivateFolder(const fs::path& folder, std::string& error) {
+    struct stat info {};
+    if (!checkRealFolder(folder, info, error)) return false;
+    if (info.st_uid != ::geteuid()) {
+        error = describe(folder, "belongs to another user");
+        return false;
+    }
+    if ((info.st_mode & kOpenToOthers) != 0) {
+        error = describe(folder, "is open to other users");
+        return false;
+    }
+    return true;
+}
+
+bool checkSafeToCreateIn(const fs::path& folder, std::string& error) {
+    fs::path existing = folder;
+    struct stat info {};
+    while (::lstat(existing.c_str(), &info) != 0 && existing != existing.root_path()) {
+        existing = existing.parent_path();
+    }
+    return checkSafeAncestors(existing, error);
+}
+
+bool createOwnerOnlyFolders(const fs::path& folder, std::string& error) {
+    std::vector<fs::path> missing;
+    for (fs::path step = folder; !step.empty(); step = step.parent_path()) {
+        struct stat info {};
+        if (::lstat(step.c_str(), &info) == 0) break;
+        missing.push_back(step);
+        if (step == step.root_path()) break;
+    }
+    for (auto step = missing.rbegin(); step != missing.rend(); ++step) {
+        if (::mkdir(step->c_str(), kOwnerOnlyFolder) != 0 && errno != EEXIST) {
+            error = describe(*step, std::strerror(errno));
+            return false;
+        }
+    }
+    return true;
+}
+
+bool checkOwnRegularFile(const fs::path& file, const struct stat& info, std::string& error) {
+    if (!S_ISREG(info.st_mode)) {
+        error = describe(file, S_ISLNK(info.st_mode) ? "is a symbolic link" : "is not a regular file");
+        return false;
+    }
+    if (info.st_uid != ::geteuid()) {
+        error = describe(file, "belongs to another user");
+        return false;
+    }
+    return true;
 }
 
 }  // namespace velmora

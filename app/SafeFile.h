@@ -7,10 +7,15 @@
 //  - an output path is replaced only when nothing or a regular file stands there:
 //    a symbolic link, a FIFO or a device is refused, never followed or destroyed;
 //  - a replacement never carries the setuid, setgid or sticky bits and takes no
-//    permissions from a file another user owns.
+//    permissions from a file another user owns;
+//  - a file kept for this user (the history, a lock file) is opened without
+//    following a link, in folders no other user can fill or rename.
+// Every layer takes these rules from here.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -44,5 +49,33 @@ mode_t newFilePermissions();
 // this process's user owns it (without setuid, setgid and sticky), else those of a
 // new file.
 mode_t replacementPermissions(const struct stat& existing);
+
+// An open that never follows a symbolic link, never waits on a FIFO or a device,
+// never takes a terminal and is closed on exec. With O_RDONLY or O_RDWR (and
+// O_CREAT | O_EXCL to make the file).
+inline constexpr int kNoFollowOpenFlags = O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
+
+// Files and folders of this user's that other users must not touch. Each check is
+// false, with error "<path> <what is wrong>", when the rule does not hold.
+
+// root or this process's user: the owners a folder on the way may have.
+bool trustedOwner(uid_t owner);
+// folder and every folder above it (by its real path): owned by a trusted owner,
+// and not writable by other users unless sticky (like /tmp, where each user may
+// rename only their own entries).
+bool checkSafeAncestors(const std::filesystem::path& folder, std::string& error);
+// A folder of this user's own: a real folder (no link), of a trusted owner, to
+// which nobody but its owner may add files.
+bool checkOwnFolder(const std::filesystem::path& folder, std::string& error);
+// A folder only this user can enter: a real folder owned by this user, closed to
+// group and others.
+bool checkPrivateFolder(const std::filesystem::path& folder, std::string& error);
+// What is to be made under folder would not lie under a folder another user could
+// rename or fill (checked from the deepest folder that exists).
+bool checkSafeToCreateIn(const std::filesystem::path& folder, std::string& error);
+// Creates the missing folders down to folder, each for its owner alone (0700).
+bool createOwnerOnlyFolders(const std::filesystem::path& folder, std::string& error);
+// info (of file, from lstat or fstat) shows this user's own regular file.
+bool checkOwnRegularFile(const std::filesystem::path& file, const struct stat& info, std::string& error);
 
 }  // namespace velmora

@@ -5,6 +5,7 @@
 
 #include "app/PrintableText.h"
 #include "app/TextFormat.h"
+#include "cli/BackupCommands.h"
 #include "cli/CliText.h"
 #include "cli/CommandContext.h"
 #include "cli/DeviceCommands.h"
@@ -29,10 +30,14 @@ struct CommandEntry {
 
 const std::map<std::string, CommandEntry>& commands() {
     static const std::map<std::string, CommandEntry> table = {
-        {"detect", {runDetect, true}},   {"list", {runList, true}}, {"update", {runUpdate, true}},
-        {"scalar", {runScalar}},         {"read", {runRead}},       {"erase", {runErase, true}},
-        {"image", {runImage, true}},     {"driver", {runDriver}},   {"doctor", {runDoctor, true}},
-        {"history", {runHistory, true}}, {"station", {runStation}}, {"recording", {runRecording}},
+        {"detect", {runDetect, true}}, {"list", {runList, true}},
+        {"update", {runUpdate, true}}, {"scalar", {runScalar}},
+        {"read", {runRead}},           {"erase", {runErase, true}},
+        {"image", {runImage, true}},   {"driver", {runDriver}},
+        {"doctor", {runDoctor, true}}, {"history", {runHistory, true}},
+        {"station", {runStation}},     {"recording", {runRecording}},
+        {"verify", {runVerify}},       {"backups", {runBackups, true}},
+        {"restore", {runRestore}},     {"recover", {runRecover}},
     };
     return table;
 }

@@ -41,6 +41,8 @@ bool readGlobalOption(const std::vector<std::string>& arguments, std::size_t& in
         options.json = true;
     } else if (word == "--verbose") {
         options.verbose = true;
+    } else if (word == "--no-backup") {
+        options.noBackup = true;
     } else if (word == "--simulate") {
         options.simulate = true;
     } else if (startsWith(word, "--simulate=")) {

@@ -12,6 +12,7 @@ namespace velmora::cli {
 struct CliOptions {
     std::optional<std::string> configPath;
     std::optional<std::string> historyPath;  // the history database; none: the user's default
+    bool noBackup = false;  // no flash backup before an erase: for a bench that knows what it does
     bool simulate = false;
     std::string scenario;  // the simulated bus's set-up; empty: the default one
     bool trace = false;

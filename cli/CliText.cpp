@@ -126,9 +126,17 @@ std::string allWithPorts(const std::string& command) {
     return command + ": --all and --port exclude each other";
 }
 
-std::string readTakesOneHub(std::size_t attached) {
-    return formatText(
-        "read: %zu supported hubs are attached; name the one to read with --port PATH (see list)", attached);
+std::string takesOneHub(const std::string& command, const std::vector<std::string>& ports, bool allowAll) {
+    std::string named;
+    for (const std::string& port : ports) {
+        named += named.empty() ? "" : ", ";
+        named += port;
+    }
+    std::string error = formatText("%s: %zu supported hubs are attached (", command.c_str(), ports.size());
+    error += named;
+    error += allowAll ? "); name one with --port PATH, or every one with --all (see list)"
+                      : "); name the one to use with --port PATH (see list)";
+    return error;
 }
 
 std::string readTakesOnePort() {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace velmora::cli::text {
 
@@ -63,6 +64,21 @@ Traceability (every hub command above is recorded, see --history):
                            --csv for a spreadsheet, --json for programs; an unfinished run
                            is one that was cut off (a crash, a pulled cable, a kill)
 
+When an update fails (every run that erases first keeps the hub's flash, see --no-backup):
+  verify FILE [--port PATH]
+                           read the flash and compare it with the image, writing nothing:
+                           exit 0 when equal, else 1 with the first differing address and
+                           the count of differing bytes
+  backups [--port PATH]    list the kept backups: time, port, IDs, version, serial, SHA-256
+  restore (--last | SHA-PREFIX | FILE) [--port PATH] [--yes]
+                           write a backup back with the full update (erase, program, read
+                           back, compare, reset); asks on a terminal, needs --yes otherwise;
+                           a backup whose content no longer matches its name is refused
+  recover [--port PATH] [--yes]
+                           for each supported hub left in ROM code, finds the last failed or
+                           unfinished run on its port in the history, says what it found and
+                           writes that run's backup back (1: nothing to recover)
+
 Image commands (no hub needed):
   image show FILE [--ic DEF.INI] [--page NAME]
                            the identity fields and the configuration block of an image; with
@@ -101,6 +117,9 @@ Options:
                            request must be the one recorded, else the run stops (exit 1)
                            with one line naming the exchange
   --replay-real-time       replay each exchange in the time it took when recorded
+  --no-backup              erase without first keeping the hub's flash (by default every run
+                           that erases reads the flash twice and keeps it under
+                           $XDG_STATE_HOME/velmora/backups, else ~/.local/state/velmora/backups)
   --trace                  print each control request to stderr:
                            ctrl <eight setup bytes in hex> -> <status>
   --json                   machine-readable output for detect, list, update, erase, doctor, history
@@ -168,7 +187,9 @@ std::string openFailed(unsigned status);
 inline constexpr const char* kPortOption = "--port";
 inline constexpr const char* kAllOption = "--all";
 std::string allWithPorts(const std::string& command);
-std::string readTakesOneHub(std::size_t attached);
+// A command that takes one hub, run with several attached and none named: which
+// one must be said, since the bus's order is no choice of the user's.
+std::string takesOneHub(const std::string& command, const std::vector<std::string>& ports, bool allowAll);
 std::string readTakesOnePort();
 // Where a hub stands, on the shared terminal line: "45%", "restarting 1.2 s".
 std::string fleetProgress(double percent);

@@ -15,6 +15,7 @@
 #include "detection/HubDetection.h"
 #include "device/FlashOperations.h"
 #include "device/VendorCommands.h"
+#include "environment/HubListing.h"
 #include "workflows/EasyUpdate.h"
 #include "workflows/FlashPage.h"
 #include "workflows/ScalarUpdate.h"
@@ -86,11 +87,12 @@ bool takeFlag(std::vector<std::string>& words, const std::string& flag) {
 }
 
 WorkflowContext workflowContext(TerminalReporter& reporter, HubSession& session) {
-    return {reporter, session.connection(), nullptr, &session.console(), session.recorder()};
+    return {reporter,           session.connection(), nullptr,
+            &session.console(), session.recorder(),   session.backups()};
 }
 
 WorkflowContext workflowContext(TerminalReporter& reporter, HubSession& session, HubConnection& connection) {
-    return {reporter, connection, nullptr, &session.console(), session.recorder()};
+    return {reporter, connection, nullptr, &session.console(), session.recorder(), session.backups()};
 }
 
 void printHubInfo(const CommandContext& command, const HubInfo& info) {
@@ -106,36 +108,11 @@ void printHubInfo(const CommandContext& command, const HubInfo& info) {
     }
 }
 
-struct ListedHub {
-    UsbDeviceInfo device;
-    std::optional<HubStatus> status;  // none: the hub did not answer
-};
-
-ListedHub describeHub(HubSession& session, const UsbDeviceInfo& device) {
-    ListedHub hub{device, std::nullopt};
-    std::unique_ptr<HubConnection> connection = session.connectionTo(device.portPath);
-    if (connection->openHub()) hub.status = VC_ReadHubStatus(*connection);
-    connection->closeHub();
-    return hub;
-}
-
-std::string runCodeName(const ListedHub& hub) {
-    if (!hub.status) return "unknown";
-    return hub.status->flashCode ? "flash" : "rom";
-}
-
-// The list shows the version field in either code: next to the code's name, the
-// ROM's version is not taken for a firmware's.
-std::string versionText(const ListedHub& hub) {
-    return hub.status ? hubVersionText(hub.status->firmwareVersion) : kUnreadVersionText;
-}
-
 void printHubs(const CommandContext& command, const std::vector<ListedHub>& hubs) {
     std::ostream& out = command.streams.out;
     if (!command.options.json) {
         for (const ListedHub& hub : hubs) {
-            out << formatText("%s  %04X:%04X  %s  %s\n", hub.device.portPath.c_str(), hub.device.vendorId,
-                              hub.device.productId, runCodeName(hub).c_str(), versionText(hub).c_str());
+            out << listedHubRow(hub) << '\n';
         }
         return;
     }
@@ -146,7 +123,7 @@ void printHubs(const CommandContext& command, const std::vector<ListedHub>& hubs
             << ", \"vid\": " << jsonString(formatText("%04X", hub.device.vendorId))
             << ", \"pid\": " << jsonString(formatText("%04X", hub.device.productId))
             << ", \"code\": " << jsonString(runCodeName(hub))
-            << ", \"version\": " << (hub.status ? jsonString(versionText(hub)) : "null") << '}';
+            << ", \"version\": " << (hub.status ? jsonString(listedVersionText(hub)) : "null") << '}';
     }
     out << "]\n";
 }
@@ -246,20 +223,24 @@ ExitStatus detectSeveral(const CommandContext& command, HubSession& session,
     return status;
 }
 
-// A hub workflow on the hubs selected: with none chosen (and no --json) on the
-// first supported hub with exactly today's output; with one, the same output
-// pinned to its port; with several, or --json, all at once with a summary.
-ExitStatus runSelected(const CommandContext& command, HubSession& session, const HubSelection& selection,
-                       const HubWorkflow& workflow) {
-    if (!selection.chosen() && !command.options.json) {
+// A hub workflow on the hubs selected: with none chosen (and no --json) on the one
+// supported hub with exactly the window's output; with one, the same output pinned
+// to its port; with several, or --json, all at once with a summary. With several
+// attached and none chosen it refuses: the bus's order picks no hub for the user.
+ExitStatus runSelected(const CommandContext& command, HubSession& session, const std::string& name,
+                       const HubSelection& selection, const HubWorkflow& workflow) {
+    const bool json = command.options.json;
+    std::vector<std::string> ports = selection.chosen() ? session.environment().portsFor(selection)
+                                                        : session.environment().supportedPorts();
+    if (!selection.chosen() && ports.size() > 1)
+        return command.fail(ExitStatus::BadUsage, text::takesOneHub(name, ports, true));
+    if (!selection.chosen() && !json) {
         TerminalReporter reporter(command.streams);
         beginWorkflow(reporter);
         return workflowOutcome(command, session, workflow(workflowContext(reporter, session)));
     }
-    std::vector<std::string> ports = session.environment().portsFor(selection);
-    if (!selection.chosen() && ports.size() > 1) ports.resize(1);  // --json alone: the hub the run would take
     if (ports.empty()) return noHubAttached(command);
-    if (ports.size() == 1 && !command.options.json) {
+    if (ports.size() == 1 && !json) {
         std::unique_ptr<HubConnection> connection = session.connectionTo(ports.front());
         TerminalReporter reporter(command.streams);
         beginWorkflow(reporter);
@@ -294,13 +275,7 @@ ExitStatus runList(const CommandContext& command) {
     if (!expectArguments(command, "list", 0, "", error)) return command.fail(ExitStatus::BadUsage, error);
     auto session = openSession(command, error);
     if (!session) return command.fail(ExitStatus::BadUsage, error);
-    std::vector<ListedHub> hubs;
-    for (const UsbDeviceInfo& device : session->platform().listDevices()) {
-        if (session->config().table.IsSupportedHub(device.vendorId, device.productId)) {
-            hubs.push_back(describeHub(*session, device));
-        }
-    }
-    printHubs(command, hubs);
+    printHubs(command, listSupportedHubs(session->environment()));
     return ExitStatus::Success;
 }
 
@@ -320,9 +295,9 @@ ExitStatus runUpdate(const CommandContext& command) {
     if (!admission.admitted()) return command.fail(ExitStatus::BadUsage, refusalLine(admission));
     command.buffers.easyUpdate = std::move(admission.image);
     const FirmwareBuffer& image = command.buffers.easyUpdate;
-    return runSelected(command, *session, selection, [&image, &path](const WorkflowContext& context) {
-        return updateFunc(context, image, path);
-    });
+    return runSelected(
+        command, *session, "update", selection,
+        [&image, &path](const WorkflowContext& context) { return updateFunc(context, image, path); });
 }
 
 ExitStatus runScalar(const CommandContext& command) {
@@ -366,8 +341,9 @@ ExitStatus runRead(const CommandContext& command) {
     std::unique_ptr<HubConnection> pinned;
     if (!selection.ports.empty()) {
         pinned = session->connectionTo(selection.ports.front());
-    } else if (const std::size_t attached = session->environment().supportedPorts().size(); attached > 1) {
-        return command.fail(ExitStatus::BadUsage, text::readTakesOneHub(attached));
+    } else if (const std::vector<std::string> attached = session->environment().supportedPorts();
+               attached.size() > 1) {
+        return command.fail(ExitStatus::BadUsage, text::takesOneHub("read", attached, false));
     }
     HubConnection& connection = pinned ? *pinned : session->connection();
     TerminalReporter reporter(statusStreams(command, path));
@@ -387,7 +363,7 @@ ExitStatus runErase(const CommandContext& command) {
         return command.fail(ExitStatus::BadUsage, error);
     auto session = openSession(command, error);
     if (!session) return command.fail(ExitStatus::BadUsage, error);
-    return runSelected(command, *session, selection,
+    return runSelected(command, *session, "erase", selection,
                        [](const WorkflowContext& context) { return eraseFunc_FwFlash(context); });
 }
 

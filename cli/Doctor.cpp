@@ -158,9 +158,11 @@ DoctorCheck codeCheck(const OpenResult& open) {
         std::string text;
         if (open.hubStatus->flashCode)
             return {"code", CheckState::Ok, appendText(text, {"flash code, firmware version ", version})};
-        return {
-            "code", CheckState::Ok,
-            appendText(text, {"ROM code (version ", version, "): no firmware runs; an update writes one"})};
+        return {"code", CheckState::Ok,
+                appendText(text,
+                           {"ROM code (version ", version,
+                            "): no firmware runs; an update writes one, or `velmora-cli recover` writes back "
+                            "the flash kept before the run that left it so"})};
     }
     if (open.opened) {
         return {"code", CheckState::Failed, "the hub does not answer the status request: plug it in again"};

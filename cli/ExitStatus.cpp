@@ -11,9 +11,9 @@ std::string number(ExitStatus status) {
 
 std::string exitStatusHelp() {
     std::string text;
-    return appendText(text, {"Exit status: ", number(ExitStatus::Success), " success, ",
-                             number(ExitStatus::WorkflowFailed), " the hub operation failed, ",
-                             number(ExitStatus::BadUsage), " bad usage or unusable input."});
+    return appendText(
+        text, {"Exit status: ", number(ExitStatus::Success), " success, ", number(ExitStatus::WorkflowFailed),
+               " the hub operation failed, ", number(ExitStatus::BadUsage), " bad usage or unusable input."});
 }
 
 }  // namespace velmora::cli

@@ -85,7 +85,9 @@ ExitStatus runOnSeveralHubs(const CommandContext& command, HubSession& session,
     const HubFleet fleet{session.clock(),
                          [&session](const std::string& port) { return session.connectionTo(port); },
                          [&reporters](std::size_t index) -> WorkflowReporter& { return *reporters[index]; },
-                         &session.console(), session.recorder()};
+                         &session.console(),
+                         session.recorder(),
+                         session.backups()};
     const std::vector<HubRunResult> results = runOnHubs(fleet, ports, workflow);
     terminal.finish();
     if (json) {

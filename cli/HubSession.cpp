@@ -14,6 +14,7 @@ EnvironmentOptions environmentOptions(const CliOptions& options, std::ostream& e
     environment.simulate = options.simulate;
     environment.scenario = options.scenario;
     environment.historyPath = options.historyPath;
+    environment.keepBackups = !options.noBackup;
     environment.recording.recordPath = options.recordPath;
     environment.recording.replayPath = options.replayPath;
     environment.recording.replayInRealTime = options.replayInRealTime;

@@ -99,7 +99,8 @@ ExitStatus runStation(const CommandContext& command) {
                                out.flush();
                            },
                            session->recorder(),
-                           &session->console()};
+                           &session->console(),
+                           session->backups()};
     interrupts = 0;
     std::signal(SIGINT, countInterrupt);
     Station station(std::move(context), image, request.imagePath, request.settings);

@@ -1,8 +1,9 @@
 # Which layer may include which: one line per folder, "folder: folders it may use".
 # A folder may always include its own headers. Tests and benchmarks may include
 # anything; the fuzz targets drive the layers from the command line's down.
-# docs/architecture.md shows the same table; the test structure.layer_includes
-# checks every #include "..." of the tree against it.
+# docs/architecture.md shows the same table. The build reads it for each target's
+# include path (cmake/Targets.cmake), and the test structure.layer_includes checks
+# every #include "..." of the tree against it.
 set(VELMORA_LAYER_RULES
   "app:"
   "firmware:"

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "device/UsbConnection.h"
 #include "device/VendorCommands.h"
@@ -16,6 +17,10 @@ HubInfo DetectHub(HubConnection& connection) {
     std::uint16_t version = 0xFFFF;
     if (USB_OpenHub(connection)) {
         version = VC_GetFwVersion(connection);
+    } else if (connection.refusedAsBusy()) {
+        std::string text = std::string(kHubBusyFirstLine) + kHubBusyText;
+        text.pop_back();  // the field's last line has no line end
+        return {text, TextColour::Blue};
     }
     USB_CloseHub(connection);
 

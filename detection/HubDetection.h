@@ -21,6 +21,12 @@ inline constexpr const char* kHubNotFoundText = "Detect Zelo Hub: Fail\nPlease I
 inline constexpr std::string_view kInsertHubText =
     std::string_view(kHubNotFoundText).substr(std::string_view(kHubNotFoundText).find('\n') + 1);
 inline constexpr const char* kHubVersionFormat = "Detect Zelo Hub : Success\nfwVer:%04x";
+// With more than one supported hub attached, the field's first line; a row per hub follows.
+inline constexpr const char* kSeveralHubsFormat = "Detect Zelo Hub : %zu hubs attached";
+// A hub another run of this program is updating: it is there, but no version is
+// read from it until that run lets go (the field must not say fwVer:ffff, which
+// is a hub that will not open at all).
+inline constexpr const char* kHubBusyFirstLine = "Detect Zelo Hub : Success\n";
 inline constexpr const char* kHubNeedsDriverText = "Detect Zelo Hub : Success\n-need load driver";
 
 // The detection steps: presence, open, version read, close. Begins and ends with

@@ -1,7 +1,5 @@
 #include "device/Clock.h"
 
-#include "device/WorkerGroup.h"
-
 namespace velmora {
 
 Milliseconds SystemClock::now() const {
@@ -74,12 +72,6 @@ void VirtualClock::leaveWorker() {
     --participants_;
     // The others may all have been asleep, waiting only for this one.
     advanceIfAllAsleep();
-}
-
-void runAsWorkers(Clock& clock, const std::vector<std::function<void()>>& tasks) {
-    WorkerGroup workers(clock);
-    workers.start(tasks);
-    workers.join();
 }
 
 }  // namespace velmora

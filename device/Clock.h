@@ -3,7 +3,6 @@
 // real while tests run the hub's reset polls in virtual time.
 #include <chrono>
 #include <condition_variable>
-#include <functional>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -70,9 +69,5 @@ private:
     std::multiset<Milliseconds> deadlines_;
     std::set<std::thread::id> workers_;
 };
-
-// Runs each task on a thread of its own, as workers of the clock, and returns when
-// all have ended.
-void runAsWorkers(Clock& clock, const std::vector<std::function<void()>>& tasks);
 
 }  // namespace velmora

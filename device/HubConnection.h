@@ -29,6 +29,9 @@ inline constexpr Milliseconds kControlTransferTimeout{5000};
 // a flash that was merely slow.
 inline constexpr Milliseconds kEraseRequestTimeout{30000};
 
+// What is said of a hub whose port another run of this program holds (refusedAsBusy).
+inline constexpr const char* kHubBusyText = "Zelo Hub is busy: another update program is using it\n";
+
 class HubConnection {
 public:
     // portPath, when set, restricts the connection to the hub on that port.

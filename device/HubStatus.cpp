@@ -12,7 +12,8 @@ std::optional<std::uint16_t> HubStatus::runningVersion() const {
 HubStatus parseHubStatus(const StatusBlock& block) {
     using namespace vendor;
     HubStatus status;
-    status.firmwareVersion = static_cast<std::uint16_t>(block[kStatusVersionHigh] << 8 | block[kStatusVersionLow]);
+    status.firmwareVersion =
+        static_cast<std::uint16_t>(block[kStatusVersionHigh] << 8 | block[kStatusVersionLow]);
     status.flashCode = (block[kStatusFlags] & kStatusFlashCodeFlag) != 0;
     status.waitSelector = block[kStatusWaitSelector];
     return status;

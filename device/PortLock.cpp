@@ -36,7 +36,7 @@ bool isWritableFolder(const char* path) {
 // unplugging it), and the lock must be shared by the runs of every user to keep
 // them off one hub; a private folder would split them.
 int openLockFile(const std::string& path) {
-    const int flags = O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK;
+    const int flags = O_RDONLY | kNoFollowOpenFlags;
     for (int attempt = 0; attempt < 2; ++attempt) {
         int descriptor = open(path.c_str(), flags);
         if (descriptor >= 0 || errno != ENOENT) return descriptor;

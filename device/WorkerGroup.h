@@ -2,8 +2,12 @@
 // Threads that run as workers of a clock: in virtual time the clock moves only
 // when every worker sleeps, so each is counted before it starts and leaves the
 // count when it ends. The fleet's runs on several hubs and the station's units
-// start here; the group joins them all before it goes.
+// start here, and the window's update workers; the group joins them all before it
+// goes.
+#include <atomic>
 #include <functional>
+#include <list>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -25,6 +29,10 @@ public:
     void start(std::function<void()> task) { start(std::vector<std::function<void()>>{std::move(task)}); }
     // Returns once every thread started so far has ended. From any thread but theirs.
     void join();
+    // Joins the threads that have ended already, without waiting for the others: a
+    // group that starts a thread now and then (one per button press) keeps none
+    // of the ended ones.
+    void joinEnded();
 
     // For its life, the calling thread counts as a worker of the clock too (the
     // station's own thread, which starts the units).
@@ -41,8 +49,13 @@ public:
 
 private:
     Clock& clock_;
+    struct Worker {
+        std::thread thread;
+        std::atomic<bool> ended{false};
+    };
+
     std::mutex mutex_;
-    std::vector<std::thread> threads_;
+    std::list<std::unique_ptr<Worker>> workers_;
 };
 
 }  // namespace velmora

@@ -2,6 +2,7 @@
 // Everything a front end decides about the core it runs on, in one place: which
 // configuration, which bus, which clock, which history. The window and the
 // command line fill it from their own options; later options join it here.
+#include <cstddef>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -51,6 +52,13 @@ struct EnvironmentOptions {
     std::optional<std::string> historyPath;
     bool keepHistory = true;  // false: runs are not recorded (the window's tests)
     RecordingOptions recording;
+    // A backup of the flash before every erase. Off only when asked (--no-backup on
+    // the command line) or where nothing real is erased (a replay).
+    bool keepBackups = true;
+    // Where backups are kept; none: the user's default, made from nothing if need be.
+    std::optional<std::string> backupsFolder;
+    // Pruning keeps the backups of this many of the latest runs.
+    std::size_t backupRunsKept = 1000;
     // Told, from whichever thread ran, when the history cannot be written.
     std::function<void(const std::string&)> onHistoryProblem;
 };

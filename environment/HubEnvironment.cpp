@@ -116,6 +116,13 @@ bool HubEnvironment::useConfig(AppConfig config, std::string& error) {
     if (!makeClock() || !makePlatform(error) || !attachRecording(error)) return false;
     connection_ = std::make_unique<HubConnection>(*platform_, config_.table, *clock_);
     if (observer_) connection_->setRequestObserver(observer_);
+    // A replay erases nothing real: its flash is not kept.
+    if (options_.keepBackups && !replays()) {
+        // As with the history, only the default place is made from nothing.
+        backups_ = std::make_unique<history::BackupStore>(
+            options_.backupsFolder.value_or(history::defaultBackupsFolder()), !options_.backupsFolder,
+            options_.backupRunsKept);
+    }
     if (options_.keepHistory && !replays()) {
         // Only the default place is made from nothing; a named file's folder must exist.
         recorder_ =

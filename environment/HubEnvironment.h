@@ -17,6 +17,7 @@
 #include "device/UsbPlatform.h"
 #include "environment/EnvironmentOptions.h"
 #include "environment/RecordingHook.h"
+#include "history/BackupStore.h"
 #include "history/RunRecorder.h"
 #include "workflows/ImageChecks.h"
 
@@ -90,6 +91,9 @@ public:
     // Why --record could not write the whole recording, once it could not.
     std::optional<std::string> recordingProblem() const;
 
+    // Where the flash is kept before every erase, or null when no backups are made.
+    history::BackupStore* backups() { return backups_.get(); }
+
     // Whether the image at path may be used so, against this configuration's table.
     ImageAdmission admitImage(const std::string& path, ImageUse use, bool allowNewIds = false) const;
     // The ports a choice names: the ones given, or every supported hub's for all.
@@ -118,6 +122,7 @@ private:
     std::unique_ptr<HubConnection> connection_;
     HubConnection::RequestObserver observer_;
     std::unique_ptr<RunRecorder> recorder_;
+    std::unique_ptr<history::BackupStore> backups_;
 };
 
 }  // namespace velmora

@@ -15,7 +15,24 @@ namespace velmora::history {
 namespace {
 
 // Bumped whenever the layout changes; a newer program migrates an older file.
-constexpr int kLayoutVersion = 1;
+// The layout of version 1 is made first, then every upgrade step after it in
+// turn, so a new file and an upgraded one end with the very same tables.
+constexpr int kLayoutVersion = 2;
+
+struct LayoutUpgrade {
+    int version;  // the layout this step leads to
+    const char* sql;
+};
+
+// One step per version after the first; later layouts add theirs at the end.
+constexpr std::array<LayoutUpgrade, 1> kUpgrades = {{
+    // 2: the run's flash backup, taken before the erase, and for a recovery the
+    // run it recovered.
+    {2,
+     "ALTER TABLE runs ADD COLUMN backup_sha256 TEXT NOT NULL DEFAULT '';"
+     "ALTER TABLE runs ADD COLUMN recovered_run TEXT NOT NULL DEFAULT '';"},
+}};
+static_assert(kUpgrades.back().version == kLayoutVersion, "every layout version has its upgrade step");
 
 constexpr const char* kLayout =
     "CREATE TABLE IF NOT EXISTS runs ("
@@ -37,22 +54,23 @@ constexpr const char* kLayout =
     "CREATE INDEX IF NOT EXISTS runs_started ON runs (started);";
 
 // The columns after id, in the order every statement below binds and reads them.
-constexpr std::array<const char*, 14> kColumns = {
-    "operation",     "started",    "ended",        "host",         "port",   "hub_ids", "version_before",
-    "version_after", "image_path", "image_sha256", "image_serial", "phases", "result",  "failure"};
+constexpr std::array<const char*, 16> kColumns = {
+    "operation",      "started",       "ended",         "host",         "port",         "hub_ids",
+    "version_before", "version_after", "image_path",    "image_sha256", "image_serial", "phases",
+    "result",         "failure",       "backup_sha256", "recovered_run"};
 
 std::array<const std::string*, kColumns.size()> fieldsOf(const HistoryRecord& record) {
     return {&record.operation, &record.started,     &record.ended,         &record.host,
             &record.port,      &record.hubIds,      &record.versionBefore, &record.versionAfter,
             &record.imagePath, &record.imageSha256, &record.imageSerial,   &record.phases,
-            &record.result,    &record.failure};
+            &record.result,    &record.failure,     &record.backupSha256,  &record.recoveredRun};
 }
 
 std::array<std::string*, kColumns.size()> fieldsOf(HistoryRecord& record) {
     return {&record.operation, &record.started,     &record.ended,         &record.host,
             &record.port,      &record.hubIds,      &record.versionBefore, &record.versionAfter,
             &record.imagePath, &record.imageSha256, &record.imageSerial,   &record.phases,
-            &record.result,    &record.failure};
+            &record.result,    &record.failure,     &record.backupSha256,  &record.recoveredRun};
 }
 
 std::string columnList() {
@@ -191,8 +209,14 @@ bool HistoryDatabase::layOut(std::string& error) {
         return false;
     }
     if (found == kLayoutVersion) return true;
-    const std::string layOut = std::string("BEGIN IMMEDIATE;") + kLayout +
-                               "PRAGMA user_version=" + std::to_string(kLayoutVersion) + "; COMMIT;";
+    // One transaction from the layout found to the current one: a file is never
+    // left between two layouts.
+    std::string layOut = "BEGIN IMMEDIATE;";
+    if (found == 0) layOut += kLayout;
+    for (const LayoutUpgrade& upgrade : kUpgrades) {
+        if (upgrade.version > found) layOut += upgrade.sql;
+    }
+    layOut += "PRAGMA user_version=" + std::to_string(kLayoutVersion) + "; COMMIT;";
     if (execute(handle_, layOut.c_str(), error)) return true;
     std::string ignored;
     execute(handle_, "ROLLBACK;", ignored);

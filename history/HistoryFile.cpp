@@ -10,16 +10,15 @@
 #include <cstring>
 #include <filesystem>
 #include <optional>
-#include <vector>
+
+#include "app/SafeFile.h"
 
 namespace velmora::history {
 namespace {
 
 namespace fs = std::filesystem;
 
-constexpr mode_t kOwnerOnlyFolder = 0700;
 constexpr mode_t kOwnerOnlyFile = 0600;
-constexpr mode_t kWritableByOthers = S_IWGRP | S_IWOTH;
 
 std::string homeFolder() {
     // The password database, not $HOME: see defaultHistoryPath.
@@ -32,113 +31,13 @@ std::string homeFolder() {
     return home != nullptr && home[0] == '/' ? home : std::string{};
 }
 
-bool trustedOwner(uid_t owner) {
-    return owner == 0 || owner == ::geteuid();
-}
-
 std::string describe(const fs::path& path, const std::string& problem) {
     return path.string() + " " + problem;
 }
 
-// A folder above the history: another user must not be able to rename what lies
-// in it. A sticky folder (like /tmp) lets each user rename only their own entries.
-bool safeAncestor(const fs::path& folder, std::string& error) {
-    struct stat info {};
-    if (::stat(folder.c_str(), &info) != 0) {
-        error = describe(folder, std::strerror(errno));
-        return false;
-    }
-    if (!trustedOwner(info.st_uid)) {
-        error = describe(folder, "belongs to another user");
-        return false;
-    }
-    if ((info.st_mode & kWritableByOthers) != 0 && (info.st_mode & S_ISVTX) == 0) {
-        error = describe(folder, "is writable by other users");
-        return false;
-    }
-    return true;
-}
-
-// The history's own folder: nobody but its owner may add files to it.
-bool safeOwnFolder(const fs::path& folder, std::string& error) {
-    struct stat info {};
-    if (::lstat(folder.c_str(), &info) != 0) {
-        error = describe(folder, std::strerror(errno));
-        return false;
-    }
-    if (!S_ISDIR(info.st_mode)) {
-        error = describe(folder, S_ISLNK(info.st_mode) ? "is a symbolic link" : "is not a folder");
-        return false;
-    }
-    if (!trustedOwner(info.st_uid)) {
-        error = describe(folder, "belongs to another user");
-        return false;
-    }
-    if ((info.st_mode & kWritableByOthers) != 0) {
-        error = describe(folder, "is writable by other users");
-        return false;
-    }
-    return true;
-}
-
-// folder and every folder above it (by its real path) pass safeAncestor.
-bool safeAncestors(const fs::path& folder, std::string& error) {
-    std::error_code failure;
-    const fs::path real = fs::canonical(folder, failure);
-    if (failure) {
-        error = describe(folder, failure.message());
-        return false;
-    }
-    for (fs::path above = real; !above.empty(); above = above.parent_path()) {
-        if (!safeAncestor(above, error)) return false;
-        if (above == above.root_path()) break;
-    }
-    return true;
-}
-
+// The history's own folder, and every folder above it.
 bool safeFolderChain(const fs::path& folder, std::string& error) {
-    return safeOwnFolder(folder, error) && safeAncestors(folder.parent_path(), error);
-}
-
-// Nothing is made under a folder another user could rename or fill: root must
-// not leave its folders in another user's home.
-bool safeToCreateIn(const fs::path& folder, std::string& error) {
-    fs::path existing = folder;
-    struct stat info {};
-    while (::lstat(existing.c_str(), &info) != 0 && existing != existing.root_path()) {
-        existing = existing.parent_path();
-    }
-    return safeAncestors(existing, error);
-}
-
-// Creates the missing folders down to folder, each for its owner alone.
-bool createFolders(const fs::path& folder, std::string& error) {
-    std::vector<fs::path> missing;
-    for (fs::path step = folder; !step.empty(); step = step.parent_path()) {
-        struct stat info {};
-        if (::lstat(step.c_str(), &info) == 0) break;
-        missing.push_back(step);
-        if (step == step.root_path()) break;
-    }
-    for (auto step = missing.rbegin(); step != missing.rend(); ++step) {
-        if (::mkdir(step->c_str(), kOwnerOnlyFolder) != 0 && errno != EEXIST) {
-            error = describe(*step, std::strerror(errno));
-            return false;
-        }
-    }
-    return true;
-}
-
-bool safeFile(const fs::path& file, const struct stat& info, std::string& error) {
-    if (!S_ISREG(info.st_mode)) {
-        error = describe(file, S_ISLNK(info.st_mode) ? "is a symbolic link" : "is not a regular file");
-        return false;
-    }
-    if (info.st_uid != ::geteuid()) {
-        error = describe(file, "belongs to another user");
-        return false;
-    }
-    return true;
+    return checkOwnFolder(folder, error) && checkSafeAncestors(folder.parent_path(), error);
 }
 
 // Whatever stands at the path is judged before it is opened: opening a device
@@ -149,9 +48,8 @@ bool safeFile(const fs::path& file, const struct stat& info, std::string& error)
 std::optional<bool> openChecked(const fs::path& file, std::string& error) {
     struct stat found {};
     const bool exists = ::lstat(file.c_str(), &found) == 0;
-    if (exists && !safeFile(file, found, error)) return false;
-    const int flags =
-        O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | (exists ? 0 : O_CREAT | O_EXCL);
+    if (exists && !checkOwnRegularFile(file, found, error)) return false;
+    const int flags = O_RDWR | kNoFollowOpenFlags | (exists ? 0 : O_CREAT | O_EXCL);
     const int descriptor = ::open(file.c_str(), flags, kOwnerOnlyFile);
     if (descriptor < 0 && !exists && errno == EEXIST) return std::nullopt;
     if (descriptor < 0) {
@@ -159,7 +57,7 @@ std::optional<bool> openChecked(const fs::path& file, std::string& error) {
         return false;
     }
     struct stat info {};
-    const bool usable = ::fstat(descriptor, &info) == 0 && safeFile(file, info, error);
+    const bool usable = ::fstat(descriptor, &info) == 0 && checkOwnRegularFile(file, info, error);
     ::close(descriptor);
     return usable;
 }
@@ -173,21 +71,33 @@ fs::path absolute(const std::string& path) {
 }  // namespace
 
 std::string defaultHistoryPath() {
+    return defaultStatePath(kHistoryFileName);
+}
+
+std::string defaultStatePath(const std::string& name) {
     // XDG_STATE_HOME counts only when it is an absolute path, as the XDG rules say.
     const char* stateHome = std::getenv("XDG_STATE_HOME");
     if (stateHome != nullptr && stateHome[0] == '/') {
-        return (fs::path(stateHome) / "velmora" / kHistoryFileName).string();
+        return (fs::path(stateHome) / "velmora" / name).string();
     }
     const std::string home = homeFolder();
     if (home.empty()) return {};
-    return (fs::path(home) / ".local" / "state" / "velmora" / kHistoryFileName).string();
+    return (fs::path(home) / ".local" / "state" / "velmora" / name).string();
+}
+
+bool prepareStateFolder(const std::string& path, FolderCreation folders, std::string& error) {
+    const fs::path folder = absolute(path);
+    if (folders == FolderCreation::Create &&
+        (!checkSafeToCreateIn(folder, error) || !createOwnerOnlyFolders(folder, error)))
+        return false;
+    return safeFolderChain(folder, error);
 }
 
 bool prepareHistoryFile(const std::string& path, FolderCreation folders, std::string& error) {
     const fs::path file = absolute(path);
     const fs::path folder = file.parent_path();
     if (folders == FolderCreation::Create &&
-        (!safeToCreateIn(folder, error) || !createFolders(folder, error)))
+        (!checkSafeToCreateIn(folder, error) || !createOwnerOnlyFolders(folder, error)))
         return false;
     if (!safeFolderChain(folder, error)) return false;
     // A run that made the file between our look and our open: look again, once.
@@ -210,7 +120,7 @@ bool checkHistoryFile(const std::string& path, bool& missing, std::string& error
         error = describe(file, std::strerror(errno));
         return false;
     }
-    return safeFolderChain(file.parent_path(), error) && safeFile(file, info, error);
+    return safeFolderChain(file.parent_path(), error) && checkOwnRegularFile(file, info, error);
 }
 
 }  // namespace velmora::history

@@ -31,4 +31,13 @@ bool prepareHistoryFile(const std::string& path, FolderCreation folders, std::st
 // there yet.
 bool checkHistoryFile(const std::string& path, bool& missing, std::string& error);
 
+// $XDG_STATE_HOME/velmora/<name> (or under ~/.local/state), as defaultHistoryPath
+// finds its place; empty when no home can be told.
+std::string defaultStatePath(const std::string& name);
+
+// Makes sure folder can hold this user's private state files (the flash backups):
+// created for its owner alone when asked for, and it and the folders above it pass
+// the history file's rules. False, with error, when not.
+bool prepareStateFolder(const std::string& folder, FolderCreation folders, std::string& error);
+
 }  // namespace velmora::history

@@ -28,6 +28,10 @@ struct HistoryRecord {
     std::string phases;  // "open=2012;erase=128;write" : milliseconds per phase, the last one running
     std::string result = kResultUnfinished;
     std::string failure;  // the failure line the run showed
+    // The SHA-256 of the flash backup taken before the run erased, empty: none.
+    std::string backupSha256;
+    // For a recovery, the id of the run it recovered from.
+    std::string recoveredRun;
 };
 
 // What `history` lists: rows started at or after since (IsoTime's form), on one

@@ -65,6 +65,11 @@ public:
         if (firstSighting) save();
     }
 
+    void backedUp(const std::string& sha256) override {
+        record_.backupSha256 = sha256;
+        save();
+    }
+
     void ended(const RunEnd& end) override {
         closePhase();
         record_.ended = now();
@@ -128,6 +133,7 @@ std::unique_ptr<RunLog> RunRecorder::runStarted(const RunStart& start) {
     record.started = now();
     record.host = hostName();
     record.imagePath = absolutePath(start.imagePath);
+    record.recoveredRun = start.recoveredRun;
     if (start.imageBytes != nullptr) {
         record.imageSha256 = history::sha256Hex(start.imageBytes->data(), start.imageBytes->size());
         record.imageSerial = start.imageSerial;

@@ -38,6 +38,7 @@ struct HubFleet {
     std::function<WorkflowReporter&(std::size_t index)> reporterFor;
     Console* console = nullptr;
     RunObserver* observer = nullptr;  // the runs' record (the history); none: not kept
+    FlashBackups* backups = nullptr;  // the flash kept before each erase; none: no backups
 };
 
 using HubWorkflow = std::function<bool(const WorkflowContext&)>;

@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <chrono>
+#include <memory>
 #include <optional>
 
 #include "app/TextFormat.h"
 #include "device/VendorCommands.h"
 #include "production/HubFleet.h"
 #include "workflows/EasyUpdate.h"
+#include "workflows/RunObserver.h"
 #include "workflows/WorkflowMessages.h"
 
 namespace velmora {
@@ -41,6 +43,53 @@ std::string joined(const std::vector<std::string>& ports) {
     return text;
 }
 
+// A unit's record in the history ends only once the station has judged the unit:
+// a run that succeeded on a hub that then runs another version than expected is
+// a failed unit, and recorded as one, with that reason.
+class UnitRecord final : public RunObserver {
+public:
+    explicit UnitRecord(RunObserver* history) : history_(history) {}
+    ~UnitRecord() override { settle({}); }
+    UnitRecord(const UnitRecord&) = delete;
+    UnitRecord& operator=(const UnitRecord&) = delete;
+
+    std::unique_ptr<RunLog> runStarted(const RunStart& start) override {
+        log_ = history_->runStarted(start);
+        return std::make_unique<Forwarder>(*this);
+    }
+
+    // Ends the record: as the run ended, or failed for the reason given.
+    void settle(const std::string& failedBecause) {
+        if (!log_ || !end_) return;
+        if (end_->succeeded && !failedBecause.empty()) *end_ = RunEnd{false, failedBecause};
+        log_->ended(*end_);
+        log_.reset();
+    }
+
+private:
+    class Forwarder final : public RunLog {
+    public:
+        explicit Forwarder(UnitRecord& record) : record_(record) {}
+        void phaseStarted(RunPhase phase) override {
+            if (record_.log_) record_.log_->phaseStarted(phase);
+        }
+        void hubSeen(const HubConnection::HubSighting& sighting) override {
+            if (record_.log_) record_.log_->hubSeen(sighting);
+        }
+        void backedUp(const std::string& sha256) override {
+            if (record_.log_) record_.log_->backedUp(sha256);
+        }
+        void ended(const RunEnd& end) override { record_.end_ = end; }
+
+    private:
+        UnitRecord& record_;
+    };
+
+    RunObserver* history_;
+    std::unique_ptr<RunLog> log_;
+    std::optional<RunEnd> end_;
+};
+
 // The hub's status, read over a short open of its own.
 std::optional<HubStatus> unitStatus(HubConnection& connection) {
     std::optional<HubStatus> status;
@@ -72,7 +121,10 @@ StationEnd Station::run(const std::atomic<int>& interrupts) {
         const std::vector<std::string> starting =
             units_.observe(supportedHubPorts(context_.platform, context_.table));
         for (const std::string& port : starting) startUnit(port);
-        if (!starting.empty()) showTally();
+        if (!starting.empty()) {
+            std::lock_guard verdictLock(verdictMutex_);
+            showTally();
+        }
         if (units_.done()) return StationEnd::Finished;
         context_.clock.sleepFor(kStationLookInterval);
     }
@@ -104,15 +156,22 @@ void Station::runUnit(const std::string& port) {
     bool succeeded = false;
     std::optional<HubStatus> statusBefore;
     std::optional<HubStatus> statusAfter;
+    std::optional<UnitRecord> record;
+    if (context_.observer != nullptr) record.emplace(context_.observer);
     {
         PortHold hold(*connection);
         statusBefore = unitStatus(*connection);
-        const WorkflowContext context{reporter, *connection, nullptr, context_.console, context_.observer};
+        const WorkflowContext context{
+            reporter, *connection, nullptr, context_.console, record ? &*record : nullptr, context_.backups};
         succeeded = updateFuncAs(context, image_, imagePath_, "station", imagePath_);
         if (succeeded) statusAfter = unitStatus(*connection);
     }
     const bool present = connection->isHubPresent();
+    // The verdict, its line and the tally that counts it are shown together: no
+    // other tally may count this unit before its line is out.
+    std::lock_guard verdictLock(verdictMutex_);
     const UnitVerdict verdict = units_.finish(port, succeeded, statusAfter, present);
+    if (record) record->settle(verdict.versionMismatch);
     const double seconds = std::chrono::duration<double>(context_.clock.now() - start).count();
     if (verdict.passed) {
         show(formatText(messages::kStationUnitPassedFormat, port.c_str(),

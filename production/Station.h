@@ -33,6 +33,7 @@ struct StationContext {
     std::function<void(const std::string& line)> show;
     RunObserver* observer = nullptr;
     Console* console = nullptr;
+    FlashBackups* backups = nullptr;  // the flash kept before each erase; none: no backups
 };
 
 enum class StationEnd { Finished, Abandoned };
@@ -66,6 +67,7 @@ private:
     StationUnits units_;
     int interruptsSeen_ = 0;
     std::mutex showMutex_;
+    std::mutex verdictMutex_;  // a unit's verdict line before any tally that counts it
     WorkerGroup workers_{context_.clock};
 };
 

@@ -8,6 +8,7 @@
 #include <QPushButton>
 
 #include "app/Config.h"
+#include "environment/HubListing.h"
 #include "window/ControlFactory.h"
 #include "window/DetailBox.h"
 #include "window/EasyUpdateBox.h"
@@ -26,9 +27,12 @@ namespace velmora::window {
 AppDelegate::AppDelegate(WindowSession& session, WindowEnvironment& environment)
     : session_(session),
       environment_(environment),
-      reporter_(std::make_unique<WindowReporter>(*this, environment.quit)) {
+      reporter_(std::make_unique<WindowReporter>(*this, environment.quit)),
+      workers_(session.clock()) {
     detection_ = std::make_unique<HubDetectionService>(
-        session.connection(), session.platform(), session.console(), [this](const HubInfo& info) {
+        [&session] { return detectAttachedHubs(session.environment()); }, session.platform(),
+        session.console(),
+        [this](const HubInfo& info) {
             // Shown on the GUI thread; dropped when the window is already gone.
             runOnGuiThread(
                 this, [this, info] { showHubInfo(info); }, Qt::QueuedConnection);
@@ -108,7 +112,10 @@ void AppDelegate::RegisterNotifycation() {
 }
 
 void AppDelegate::startScalarRunAtLaunch() {
-    scalarBox_->MP_UpdateScalar();
+    // The launch detections (two, queued by RegisterNotifycation) end, and their
+    // result is queued to the field, before the run takes the hub: the run's first
+    // lines reach the GUI thread after it.
+    scalarBox_->runAtLaunch([this] { detection_->waitUntilIdle(); });
 }
 
 void AppDelegate::SetButtonStatus(bool enabled) {

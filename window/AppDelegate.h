@@ -45,7 +45,8 @@ public:
     void MyLayoutUI();
     // Starts watching the bus; detection runs twice at once.
     void RegisterNotifycation();
-    // The scalar run that every launch starts in the background.
+    // The scalar run that every launch starts in the background, once the launch
+    // detections have ended.
     void startScalarRunAtLaunch();
     // Waits for running workers and stops detection: before the session goes away.
     void shutDown();

@@ -3,6 +3,7 @@
 #include <QMetaObject>
 #include <QWidget>
 
+#include "environment/HubListing.h"
 #include "window/WindowEnvironment.h"
 #include "window/WindowReporter.h"
 #include "window/WindowSession.h"
@@ -11,7 +12,15 @@
 namespace velmora::window {
 
 WorkflowContext BoxServices::workflowContext() const {
-    return WorkflowContext{reporter, session.connection(), &scheduler, nullptr, session.recorder()};
+    return WorkflowContext{reporter, session.connection(), &scheduler,
+                           nullptr,  session.recorder(),   session.backups()};
+}
+
+bool BoxServices::oneHubAttached() const {
+    const std::vector<std::string> ports = session.environment().supportedPorts();
+    if (ports.size() < 2) return true;
+    environment.dialogs.alert(&window, QString::fromStdString(severalHubsAttached(ports)));
+    return false;
 }
 
 void BoxServices::alertAfterEdit(const std::string& text, std::function<void()> afterwards) const {

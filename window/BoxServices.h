@@ -31,6 +31,10 @@ struct BoxServices {
     // The context every workflow run is handed: the reporter, the window's
     // connection, the detection scheduler and the run's record.
     WorkflowContext workflowContext() const;
+    // True with at most one supported hub attached. With several, a command that
+    // works on "the" hub would take whichever the bus lists first: it alerts the
+    // user to leave one attached and answers false.
+    bool oneHubAttached() const;
     // An edit's alert, shown once the edit has returned (an edit handler opens no
     // dialog while it works, see FlashBox.cpp); then afterwards runs, if given.
     void alertAfterEdit(const std::string& text, std::function<void()> afterwards = {}) const;

@@ -12,6 +12,7 @@
 #include "window/WindowTexts.h"
 #include "window/WorkerThreads.h"
 #include "workflows/EasyUpdate.h"
+#include "workflows/RefusedImage.h"
 
 namespace velmora::window {
 namespace {
@@ -65,9 +66,21 @@ void EasyUpdateBox::chooseFw_EasyUpdate() {
 }
 
 void EasyUpdateBox::updateFw_EasyUpdate() {
-    beginWorkflow(services_.reporter);
+    if (!services_.oneHubAttached()) return;
     // Read here, on the GUI thread: the worker touches no control itself.
     const std::string imageName = txtFw_EasyUpdate->text().toStdString();
+    FirmwareBuffer& image = services_.session.buffers().easyUpdate;
+    // The file is held to the rules as it is now, and what was checked is what is
+    // written. Without an image loaded the run says "Wrong firmware file" itself.
+    if (image.loaded) {
+        ImageAdmission admission = services_.session.environment().admitImage(imageName, ImageUse::Update);
+        if (!admission.admitted()) {
+            reportRefusedImage(services_.reporter, admission, RefusalAlert::Show);
+            return;
+        }
+        image = std::move(admission.image);
+    }
+    beginWorkflow(services_.reporter);
     services_.workers.start([this, imageName] {
         updateFunc(services_.workflowContext(), services_.session.buffers().easyUpdate, imageName);
     });

@@ -84,12 +84,14 @@ FlashBox::FlashBox(QGroupBox& frame, const BoxServices& services, DetailBox& det
 }
 
 void FlashBox::read_FwFlash() {
+    if (!services_.oneHubAttached()) return;
     beginWorkflow(services_.reporter);
     services_.workers.start(
         [this] { readFunc_FwFlash(services_.workflowContext(), services_.session.buffers().flashPage); });
 }
 
 void FlashBox::erase_FwFlash() {
+    if (!services_.oneHubAttached()) return;
     beginWorkflow(services_.reporter);
     services_.workers.start([this] { eraseFunc_FwFlash(services_.workflowContext()); });
 }

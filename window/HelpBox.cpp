@@ -95,8 +95,8 @@ void HelpBox::GetLog() {
 void HelpBox::LoadUpdateDriver() {
     WindowEnvironment& environment = services_.environment;
     if (!environment.privateFolder) {
-        services_.session.console().line(
-            "Enter LoadUpdateDriver: no private folder for the driver bundle; nothing done");
+        services_.session.console().line(driver::kNoPrivateFolderLine);
+        services_.reporter.showAlert(driver::kNoPrivateFolderAlert);
         return;
     }
     // The buttons stay off until the worker's driver action turns them on again.
@@ -110,7 +110,11 @@ void HelpBox::LoadUpdateDriver() {
                             outcome.succeeded());
         if (outcome.after == driver::AfterLoad::QuitApplication) {
             services_.reporter.onGuiThread([&environment] { environment.quit(0); }, ProgressDelivery::NoWait);
+            return;
         }
+        // Whatever ended the load (a configuration listing no hub ends it before
+        // the script runs), the buttons turned off above come back on.
+        services_.reporter.SetButtonStatus(true);
     });
 }
 

@@ -4,14 +4,14 @@
 
 namespace velmora::window {
 
-HubDetectionService::HubDetectionService(HubConnection& connection, UsbPlatform& platform, Console& console,
-                                         std::function<void(const HubInfo&)> show)
-    : connection_(connection),
+HubDetectionService::HubDetectionService(std::function<HubInfo()> detect, UsbPlatform& platform,
+                                         Console& console, std::function<void(const HubInfo&)> show)
+    : detect_(std::move(detect)),
       console_(console),
       show_(std::move(show)),
       scheduler_(
           [this] {
-              show_(DetectHub(connection_));
+              show_(detect_());
               ++detectionsRun_;
           },
           // A detection deferred by a workflow is asked for again by the thread that
@@ -68,7 +68,13 @@ void HubDetectionService::run() {
         scheduler_.requestDetection();
         std::lock_guard lock(mutex_);
         running_ = false;
+        if (queued_ == 0) wake_.notify_all();
     }
+}
+
+void HubDetectionService::waitUntilIdle() {
+    std::unique_lock lock(mutex_);
+    wake_.wait(lock, [this] { return stopping_ || (queued_ == 0 && !running_); });
 }
 
 bool HubDetectionService::idle() {

@@ -16,15 +16,15 @@
 
 namespace velmora {
 class Console;
-class HubConnection;
 }  // namespace velmora
 
 namespace velmora::window {
 
 class HubDetectionService {
 public:
-    // show runs on the detection thread; the window hands it on to its GUI thread.
-    HubDetectionService(HubConnection& connection, UsbPlatform& platform, Console& console,
+    // detect and show run on the detection thread; the window hands the result on
+    // to its GUI thread.
+    HubDetectionService(std::function<HubInfo()> detect, UsbPlatform& platform, Console& console,
                         std::function<void(const HubInfo&)> show);
     ~HubDetectionService();
     HubDetectionService(const HubDetectionService&) = delete;
@@ -43,12 +43,15 @@ public:
     int detectionsRun() const { return detectionsRun_; }
     // Nothing queued and nothing running on the detection thread.
     bool idle();
+    // Returns once idle (or stopped): the launch's scalar run starts only after the
+    // launch detections have ended.
+    void waitUntilIdle();
 
 private:
     void run();
     void onHotplug(UsbHotplugEvent kind);
 
-    HubConnection& connection_;
+    std::function<HubInfo()> detect_;
     Console& console_;
     std::function<void(const HubInfo&)> show_;
     DetectionScheduler scheduler_;

@@ -4,13 +4,17 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <optional>
+#include <string>
+#include <vector>
 
+#include "environment/HubListing.h"
 #include "window/ControlFactory.h"
 #include "window/WindowEnvironment.h"
 #include "window/WindowReporter.h"
 #include "window/WindowSession.h"
 #include "window/WindowTexts.h"
 #include "window/WorkerThreads.h"
+#include "workflows/RefusedImage.h"
 #include "workflows/ScalarUpdate.h"
 
 namespace velmora::window {
@@ -33,12 +37,38 @@ void ScalarBox::chooseScalarUpdateFw() {
 }
 
 void ScalarBox::MP_UpdateScalar() {
-    beginWorkflow(services_.reporter);
+    startRun(true, {});
+}
+
+void ScalarBox::runAtLaunch(std::function<void()> waitFirst) {
+    startRun(false, std::move(waitFirst));
+}
+
+void ScalarBox::startRun(bool attended, std::function<void()> waitFirst) {
+    WindowSession& session = services_.session;
+    if (attended && !services_.oneHubAttached()) return;
+    if (!attended) {
+        if (const std::vector<std::string> ports = session.environment().supportedPorts(); ports.size() > 1) {
+            services_.reporter.resetProgressInfo();
+            services_.reporter.appendProgressInfo_Red(severalHubsAttached(ports) + "\n");
+            return;
+        }
+    }
     // Read here, on the GUI thread: the worker touches no control itself.
     const std::string imageName = nstextfd_Scalar->text().toStdString();
-    WindowSession& session = services_.session;
     const ScalarSettings settings{session.paths().configFolder(), session.config().fwbinPath};
-    services_.workers.start([this, imageName, settings] {
+    // The run loads the configured image (or the one chosen) itself; one that is
+    // no image at all is left to it, which says "Wrong firmware file".
+    const std::string path = settings.fwbinPath.empty() ? imageName : scalarImagePath(settings);
+    const ImageAdmission admission = session.environment().admitImage(path, ImageUse::Scalar);
+    if (!admission.admitted()) {
+        reportRefusedImage(services_.reporter, admission,
+                           attended ? RefusalAlert::Show : RefusalAlert::PaneOnly);
+        return;
+    }
+    beginWorkflow(services_.reporter);
+    services_.workers.start([this, imageName, settings, waitFirst = std::move(waitFirst)] {
+        if (waitFirst) waitFirst();
         updateScalar(services_.workflowContext(), services_.session.buffers().scalar, settings, imageName);
     });
 }

@@ -57,6 +57,7 @@ std::unique_ptr<WindowSession> WindowSession::createSimulated(const SessionPaths
     environment.clock = time == WindowSession::Time::Virtual ? ClockChoice::Virtual : ClockChoice::Real;
     environment.keepHistory = false;
     environment.recording = std::move(recording);
+    environment.keepBackups = false;  // the window's tests keep nothing on disk
     std::string error;
     session->environment_ = HubEnvironment::prepare(std::move(environment), std::move(console), error);
     if (!session->environment_) return nullptr;

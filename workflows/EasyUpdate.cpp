@@ -22,8 +22,12 @@ std::string hexPair(const FirmwareBuffer& image, std::size_t position) {
 
 class ImageWriter {
 public:
-    ImageWriter(const WorkflowContext& context, const FirmwareBuffer& image, RunWatch& watch)
-        : context_(context), reporter_(context.reporter), image_(image.data), watch_(watch) {}
+    ImageWriter(WorkflowRun& run, const FirmwareBuffer& image, RunWatch& watch)
+        : run_(run),
+          context_(run.context()),
+          reporter_(context_.reporter),
+          image_(image.data),
+          watch_(watch) {}
 
     // nullptr when the hub runs the new image, else the failure to show.
     const char* run() {
@@ -31,6 +35,7 @@ public:
         if (!FL_OpenRomDevice(context_.connection)) {
             return openFailure(context_.connection, messages::kFailToOpenRomDevice);
         }
+        if (const char* failure = run_.backUpFlash(messages::kFailToBackUpFlash)) return failure;
         watch_.phase(RunPhase::Erase);
         reporter_.appendProgressInfo_Blue(messages::kEraseFlash);
         if (!FL_EraseFlash(context_.connection)) return messages::kFailToEraseFlash;
@@ -75,6 +80,7 @@ private:
         reporter_.updateProgressBar(value, ProgressDelivery::NoWait);
     }
 
+    WorkflowRun& run_;
     const WorkflowContext& context_;
     WorkflowReporter& reporter_;
     const std::vector<std::uint8_t>& image_;
@@ -114,7 +120,8 @@ bool updateFunc(const WorkflowContext& context, const FirmwareBuffer& image, con
 }
 
 bool updateFuncAs(const WorkflowContext& context, const FirmwareBuffer& image, const std::string& imageName,
-                  const std::string& operation, const std::string& imagePath) {
+                  const std::string& operation, const std::string& imagePath,
+                  const std::string& recoveredRun) {
     WorkflowRun run(context);
     WorkflowReporter& reporter = run.reporter();
     reporter.resetProgressInfo();
@@ -128,8 +135,8 @@ bool updateFuncAs(const WorkflowContext& context, const FirmwareBuffer& image, c
     } else if (image.loaded) {
         // Only a run that reaches the hub is recorded: a launch with no image
         // configured is not a hub operation.
-        RunWatch& watch = run.record({operation, imagePath, &image.data, image.serial});
-        failure = ImageWriter(context, image, watch).run();
+        RunWatch& watch = run.record({operation, imagePath, &image.data, image.serial, recoveredRun});
+        failure = ImageWriter(run, image, watch).run();
     }
     return run.end(failure, messages::kUpdateFail, messages::kUpdateSuccess);
 }

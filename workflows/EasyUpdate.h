@@ -36,7 +36,9 @@ bool updateFunc(const WorkflowContext& context, const FirmwareBuffer& image, con
 // The same run, recorded as the operation named (the scalar update and the station
 // write the image with this very run) and with the image's real path for the
 // record, which the FW line may not show.
+// recoveredRun: for a recovery, the history id of the run whose backup it writes.
 bool updateFuncAs(const WorkflowContext& context, const FirmwareBuffer& image, const std::string& imageName,
-                  const std::string& operation, const std::string& imagePath);
+                  const std::string& operation, const std::string& imagePath,
+                  const std::string& recoveredRun = {});
 
 }  // namespace velmora

@@ -13,13 +13,15 @@
 namespace velmora {
 namespace {
 
-const char* eraseSteps(const WorkflowContext& context, RunWatch& watch) {
+const char* eraseSteps(WorkflowRun& run, RunWatch& watch) {
+    const WorkflowContext& context = run.context();
     WorkflowReporter& reporter = context.reporter;
     watch.phase(RunPhase::Open);
     reporter.appendProgressInfo_Blue(messages::kOpenRomDevice);
     if (!FL_OpenRomDevice(context.connection)) {
         return openFailure(context.connection, messages::kEraseFailToOpenRomDevice);
     }
+    if (const char* failure = run.backUpFlash(messages::kEraseFailToBackUpFlash)) return failure;
     watch.phase(RunPhase::Erase);
     reporter.appendProgressInfo_Blue(messages::kEraseFlash);
     if (!FL_EraseFlash(context.connection)) return messages::kEraseFailToEraseFlash;
@@ -91,7 +93,7 @@ bool eraseFunc_FwFlash(const WorkflowContext& context) {
     RunWatch& watch = run.record({"erase"});
     reporter.resetProgressInfo();
     reporter.updateProgressBar(progress::kStart, ProgressDelivery::Wait);
-    const char* failure = eraseSteps(context, watch);
+    const char* failure = eraseSteps(run, watch);
     return run.end(failure, messages::kEraseFail, messages::kEraseSuccess);
 }
 

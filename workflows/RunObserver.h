@@ -14,7 +14,7 @@
 namespace velmora {
 
 // The steps a hub operation passes through, in the words the history keeps.
-enum class RunPhase { Open, Erase, Write, Read, Verify, Reset };
+enum class RunPhase { Open, Backup, Erase, Write, Read, Verify, Reset };
 const char* runPhaseName(RunPhase phase);
 
 struct RunStart {
@@ -23,6 +23,8 @@ struct RunStart {
     std::string imagePath{};
     const std::vector<std::uint8_t>* imageBytes = nullptr;
     std::string imageSerial{};
+    // A recovery: the history id of the failed or unfinished run whose backup it writes back.
+    std::string recoveredRun{};
 };
 
 struct RunEnd {
@@ -35,6 +37,8 @@ public:
     virtual ~RunLog() = default;
     virtual void phaseStarted(RunPhase phase) = 0;
     virtual void hubSeen(const HubConnection::HubSighting& sighting) = 0;
+    // The flash as it was before the erase is kept as the backup named sha256.
+    virtual void backedUp(const std::string& sha256) { (void)sha256; }
     virtual void ended(const RunEnd& end) = 0;
 };
 

@@ -9,6 +9,7 @@ namespace velmora {
 const char* runPhaseName(RunPhase phase) {
     switch (phase) {
         case RunPhase::Open: return "open";
+        case RunPhase::Backup: return "backup";
         case RunPhase::Erase: return "erase";
         case RunPhase::Write: return "write";
         case RunPhase::Read: return "read";
@@ -36,6 +37,10 @@ RunWatch::~RunWatch() {
 
 void RunWatch::phase(RunPhase phase) {
     if (log_) log_->phaseStarted(phase);
+}
+
+void RunWatch::backedUp(const std::string& sha256) {
+    if (log_) log_->backedUp(sha256);
 }
 
 void RunWatch::finish(const char* failure) {

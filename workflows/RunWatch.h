@@ -18,6 +18,7 @@ public:
     RunWatch& operator=(const RunWatch&) = delete;
 
     void phase(RunPhase phase);
+    void backedUp(const std::string& sha256);
     // failure: the failure line shown, nullptr for a success. After a success the
     // hub's status is read once more while it is still open, so the record holds
     // the version it now runs.

@@ -10,6 +10,7 @@
 namespace velmora {
 
 class DetectionScheduler;
+class FlashBackups;
 
 class Console;
 class RunObserver;
@@ -20,6 +21,8 @@ struct WorkflowContext {
     DetectionScheduler* scheduler = nullptr;  // none: nothing else uses the connection
     Console* console = nullptr;               // diagnostic lines; none: not kept
     RunObserver* observer = nullptr;          // the run's record (the history); none: not kept
+    // Where the flash is kept before every erase; none: no backup (--no-backup, a replay).
+    FlashBackups* backups = nullptr;
 };
 
 // The press of a workflow button, before the run is handed to its worker: the

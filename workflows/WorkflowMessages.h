@@ -4,6 +4,8 @@
 // matches on the pane text sees the same words from either front end.
 #include <chrono>
 
+#include "device/HubConnection.h"
+
 namespace velmora::messages {
 
 // Easy update and scalar update.
@@ -13,6 +15,8 @@ inline constexpr const char* kFailToOpenRomDevice =
     "Fail To Open Rom Device\nPlease Load Driver firstly\nThen replugin usb hub device\n";
 inline constexpr const char* kEraseFlash = "Erase Flash...\n";
 inline constexpr const char* kFailToEraseFlash = "Fail to Erase Flash\n";
+// The flash could not be read the same twice, or not kept: nothing is erased.
+inline constexpr const char* kFailToBackUpFlash = "Fail to back up flash\n";
 inline constexpr const char* kWriteFlash = "Write Flash...\n";
 inline constexpr const char* kFailToWriteFlash = "Fail to Write Flash\n";
 inline constexpr const char* kReadFlash = "Read Flash...\n";
@@ -41,11 +45,13 @@ inline constexpr const char* kNoConfigurationBlockFormat =
 inline constexpr const char* kUnlistedImageIdsFormat =
     "'%s' gives the hub the IDs %04X:%04X and %04X:%04X, which the configuration does not list: the hub "
     "would not be found after the update";
+// The window's way on, after kUnlistedImageIdsFormat: it writes no such image.
+inline constexpr const char* kAddIdsToConfig = ".\nTo write it, add these IDs to config.ini first.";
 
 // Another run (this program's or another process's) holds the hub: its lock is
 // taken from the first open of a workflow to its end. Shown in red in place of the
 // step's own failure line; the command line prints it as its error line.
-inline constexpr const char* kHubBusy = "Zelo Hub is busy: another update program is using it\n";
+inline constexpr const char* kHubBusy = kHubBusyText;
 
 // What a run waits for while the hub restarts, with the seconds so far: shown
 // by the command line in place of its progress bar, never in the status pane.
@@ -64,6 +70,7 @@ inline constexpr const char* kCannotReadFile = "Cannot read file\n";
 inline constexpr const char* kOpenRomDevice = "Open Rom Device...\n";
 inline constexpr const char* kEraseFailToOpenRomDevice = "Fail to Open Rom Device";
 inline constexpr const char* kEraseFailToEraseFlash = "Fail to Erase flash";
+inline constexpr const char* kEraseFailToBackUpFlash = "Fail to back up flash";
 inline constexpr const char* kReseting = "Reseting...\n";
 inline constexpr const char* kEraseFailToReset = "Fail to Reset Flash & Wait";
 inline constexpr const char* kEraseSuccess = "Erase FW Success\n";
@@ -76,6 +83,10 @@ inline constexpr const char* kOpenDevice = "Open Device...\n";
 inline constexpr const char* kReadingFlash = "Reading Flash...\n";
 inline constexpr const char* kReadSuccess = "Read Fw Success\n";
 inline constexpr const char* kReadFail = "Read Fw Fail\n";
+// Verify without writing (the command line's verify).
+inline constexpr const char* kVerifySuccess = "Verify FW Success\n";
+inline constexpr const char* kVerifyFail = "Verify FW Fail\n";
+
 // Shown in the VID field when the flash that was read holds no configuration block.
 inline constexpr const char* kNoConfigurationBlockVid = "Err";
 // The binary view's text when the loaded file holds no configuration block.

@@ -1,6 +1,7 @@
 #include "workflows/WorkflowRun.h"
 
 #include "device/UsbConnection.h"
+#include "workflows/FlashBackup.h"
 
 namespace velmora {
 
@@ -18,8 +19,28 @@ void WorkflowRun::conclude(const char* failure) {
     if (watch_) watch_->finish(failure);
 }
 
+const char* WorkflowRun::backUpFlash(const char* failure) {
+    if (context_.backups == nullptr) return nullptr;
+    if (watch_) watch_->phase(RunPhase::Backup);
+    std::string problem;
+    const std::optional<KeptBackup> entry = takeFlashBackup(context_.connection, *context_.backups, problem);
+    if (!entry) {
+        consoleLine(context_, "velmora backup: " + context_.backups->place() + ": " + problem);
+        return failure;
+    }
+    backupRun_ = entry->runId;
+    if (watch_) watch_->backedUp(entry->sha256);
+    return nullptr;
+}
+
 bool WorkflowRun::end(const char* failure, const char* failLine, const char* successLine) {
     conclude(failure);
+    if (!backupRun_.empty()) {
+        // The outcome decides what pruning may remove; a problem here costs no run.
+        std::string problem;
+        if (!context_.backups->finish(backupRun_, failure == nullptr, problem))
+            consoleLine(context_, "velmora backup: " + problem);
+    }
     // The record stops watching the hub before it is closed.
     watch_.reset();
     WorkflowReporter& reporter = context_.reporter;

@@ -7,6 +7,7 @@
 // outcome in its colour, the hub closed, the buttons back. The steps in between
 // are each workflow's own.
 #include <optional>
+#include <string>
 
 #include "detection/DetectionScheduler.h"
 #include "workflows/RunWatch.h"
@@ -29,6 +30,10 @@ public:
     // Closes the record with the outcome (failure: the line shown, nullptr for a
     // success). Once only; end() does it when it was not done.
     void conclude(const char* failure);
+    // With the hub open in its ROM code, before the erase: reads the whole flash
+    // twice, and keeps it when both reads agree. nullptr when kept (or when the
+    // context keeps no backups), else failure, the line the run stops with.
+    const char* backUpFlash(const char* failure);
     // The common ending: the record closed; a failure in red followed by
     // failLine, or successLine in blue (none: nothing); the hub closed; the
     // buttons back. True for a success.
@@ -40,6 +45,7 @@ private:
     PortHold port_;
     WaitReports waits_;
     std::optional<RunWatch> watch_;
+    std::string backupRun_;  // the index entry's run id once a backup was kept
 };
 
 }  // namespace velmora

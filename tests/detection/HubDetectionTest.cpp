@@ -17,7 +17,13 @@ public:
     std::uint8_t versionLow = 0x02;
     int openDevices = 0;
 
+    IOReturn claimStatus = kIOReturnSuccess;  // kIOReturnExclusiveAccess: another run holds the port
+
     std::vector<UsbDeviceInfo> listDevices() override { return devices; }
+    ClaimResult claimPort(const std::string& portPath) override {
+        if (claimStatus != kIOReturnSuccess) return {nullptr, claimStatus, {}};
+        return UsbPlatform::claimPort(portPath);
+    }
     OpenResult openDevice(const UsbDeviceInfo&) override {
         if (openStatus != kIOReturnSuccess) {
             return {nullptr, openStatus};
@@ -84,6 +90,17 @@ TEST_F(HubDetectionTest, HubThatCannotBeOpenedShowsFfff) {
     platform_.devices = {{0x2FE3, 0x0611, "1-4", "001/005"}};
     platform_.openStatus = kIOReturnExclusiveAccess;
     EXPECT_EQ(detect().text, "Detect Zelo Hub : Success\nfwVer:ffff");
+}
+
+// Another run of this program holds the hub's port: the hub is there and busy,
+// which is not a hub that will not open (that one keeps its ffff above).
+TEST_F(HubDetectionTest, HubAnotherRunHoldsIsBusy) {
+    platform_.devices = {{0x2FE3, 0x0611, "1-4", "001/005"}};
+    platform_.claimStatus = kIOReturnExclusiveAccess;
+    const HubInfo info = detect();
+    EXPECT_EQ(info.text, "Detect Zelo Hub : Success\nZelo Hub is busy: another update program is using it");
+    EXPECT_EQ(info.colour, TextColour::Blue);
+    EXPECT_EQ(platform_.openDevices, 0);
 }
 
 TEST_F(HubDetectionTest, HubThatDoesNotAnswerNeedsTheDriver) {

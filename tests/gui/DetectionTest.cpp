@@ -1,9 +1,8 @@
 // Detection in the window (at launch, on arrival and removal, deferred during a
-// run), the launch's log line and snapshot, and the driver buttons.
+// run). The window's launch is tested in tests/launch, its driver buttons in
+// tests/driver_install.
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <fstream>
-#include <iterator>
 #include <thread>
 
 #include "WindowFixture.h"
@@ -13,11 +12,6 @@
 
 namespace velmora::testing {
 namespace {
-
-std::string readText(const std::filesystem::path& path) {
-    std::ifstream file(path);
-    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
 
 class DetectionTest : public WindowFixture {
 protected:
@@ -125,80 +119,6 @@ TEST_F(DetectionTest, DetectionDuringARunningUpdateWaitsForItsEnd) {
     ASSERT_TRUE(waitForDetections(before + 1));
     ASSERT_TRUE(QTest::qWaitFor([&] { return hubInfoText() == "Detect Zelo Hub : Success\nfwVer:0102"; },
                                 kPatienceMs));
-}
-
-TEST_F(DetectionTest, LaunchWritesTheLogLineAndTakesTheSnapshotOnce) {
-    std::filesystem::create_directories(folder());
-    launch();
-    const std::string log = readText(folder() / "Velmora.log");
-    ASSERT_FALSE(log.empty());
-    EXPECT_EQ(log.back(), '\n');
-    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1);
-    // The snapshot file is made by the program and filled by the shell command.
-    EXPECT_TRUE(std::filesystem::exists(folder() / "private/nvram_setting.dat"));
-    ASSERT_EQ(shell_.commands.size(), 1u);
-    EXPECT_NE(shell_.commands[0].find("nvram_setting.dat"), std::string::npos);
-    const std::vector<std::string> lines = consoleLines();
-    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
-        return line.rfind("Current System Version: ", 0) == 0;
-    }));
-    EXPECT_TRUE(consoleHas("Resource Path :" + resourcePath() + " "));
-}
-
-TEST_F(DetectionTest, LoadDriverRunsTheLoadScriptOffTheGuiThreadWithoutRestartPrompt) {
-    launch();
-    window().helpBox().nsbtnLoadDriver_HelpBox->click();
-    ASSERT_TRUE(waitForWorkflowEnd());
-    ASSERT_EQ(privileged_.scripts.size(), 1u);
-    EXPECT_EQ(privileged_.scripts[0], std::filesystem::absolute(resourcePath()).string() + "/load");
-    EXPECT_TRUE(dialogs_.restartQuestions.empty());
-    EXPECT_TRUE(quits_.empty());
-    // The configuration's hubs are the script's arguments; a success needs no alert.
-    EXPECT_NE(std::find(privileged_.lastArguments.begin(), privileged_.lastArguments.end(), "2FE3:0611"),
-              privileged_.lastArguments.end());
-    EXPECT_TRUE(dialogs_.alerts.empty());
-}
-
-TEST_F(DetectionTest, RefusedDriverLoadIsToldInAnAlert) {
-    launch();
-    privileged_.answer.outcome = driver::ScriptOutcome::Refused;
-    window().helpBox().nsbtnLoadDriver_HelpBox->click();
-    ASSERT_TRUE(waitForWorkflowEnd());
-    ASSERT_EQ(dialogs_.alerts.size(), 1u);
-    EXPECT_FALSE(dialogs_.alerts[0].empty());
-}
-
-TEST_F(DetectionTest, LoadDriverUnderSecureBootAsksToRestartAndCancelQuits) {
-    launch(WindowSetup().withScenario("flash-code").withSignaturesEnforced());
-    window().helpBox().nsbtnLoadDriver_HelpBox->click();
-    ASSERT_TRUE(waitForWorkflowEnd());
-    ASSERT_EQ(dialogs_.restartQuestions.size(), 1u);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !quits_.empty(); }, kPatienceMs));
-    EXPECT_EQ(quits_, std::vector<int>{0});
-    EXPECT_TRUE(consoleHas("User abort start !!!"));
-}
-
-TEST_F(DetectionTest, RebootNowRunsTheRebootScript) {
-    launch(WindowSetup().withScenario("flash-code").withSignaturesEnforced());
-    dialogs_.restartAnswer = driver::RestartAnswer::RebootNow;
-    window().helpBox().nsbtnLoadDriver_HelpBox->click();
-    ASSERT_TRUE(waitForWorkflowEnd());
-    ASSERT_EQ(privileged_.scripts.size(), 2u);
-    EXPECT_TRUE(privileged_.scripts[1].ends_with("/reboot"));
-    EXPECT_TRUE(quits_.empty());
-}
-
-TEST_F(DetectionTest, UnloadDriverRunsTheScriptAndResetsTheHubIntoItsFlashCode) {
-    launch(WindowSetup().withScenario("rom-code"));
-    const std::string image = readText(sampleImagePath());
-    hub().loadFlashImage(std::vector<std::uint8_t>(image.begin(), image.end()));
-    hub().setRunState(sim::RunState::RomCode);
-    window().helpBox().nsbtnUnloadDriver_HelpBox->click();
-    ASSERT_TRUE(waitForWorkflowEnd());
-    ASSERT_EQ(privileged_.scripts.size(), 1u);
-    EXPECT_TRUE(privileged_.scripts[0].ends_with("/unload"));
-    EXPECT_EQ(hub().runState(), sim::RunState::FlashCode);
-    EXPECT_FALSE(window().session().connection().isOpen());
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <QTextEdit>
 #include <fstream>
 
+#include "device/simulated/SimulatedBus.h"
 #include "device/simulated/SimulatedEnvironment.h"
 #include "window/Launch.h"
 
@@ -21,8 +22,8 @@ void writeText(const fs::path& path, const std::string& text) {
 
 std::string configText(const WindowSetup& setup) {
     return "[Parvane Config]\nAppTitle = Velmora\nScalarMode = " + std::to_string(setup.scalarMode) +
-           "\nFwBin = " + setup.fwBin +
-           "\n[Support Vid Pid]\nVID_00 = 0x2FE3\nSSPID_00 = 0x0611\nHSPID_00 = 0x0610\n";
+           "\nFwBin = " + setup.fwBin + "\n[Support Vid Pid]\n" +
+           (setup.listsNoHub ? "" : "VID_00 = 0x2FE3\nSSPID_00 = 0x0611\nHSPID_00 = 0x0610\n");
 }
 
 // A fake /sys whose Secure Boot state the signature check reads.
@@ -95,6 +96,10 @@ void WindowFixture::launch(const WindowSetup& setup) {
 
 sim::SimulatedHub& WindowFixture::hub() {
     return *session_->simulation()->hub();
+}
+
+std::vector<sim::SimulatedHub*> WindowFixture::hubs() {
+    return session_->simulation()->bus().hubs();
 }
 
 std::string WindowFixture::sampleImagePath() const {

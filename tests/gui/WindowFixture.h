@@ -71,6 +71,7 @@ struct WindowSetup {
     std::string fwBin;
     bool signaturesEnforced = false;  // a fake /sys saying Secure Boot is on
     RecordingOptions recording;       // --record, or --replay instead of the simulated bus
+    bool listsNoHub = false;          // config.ini without its [Support Vid Pid] entries
 
     WindowSetup& withScenario(std::string name) {
         scenario = std::move(name);
@@ -82,6 +83,10 @@ struct WindowSetup {
     }
     WindowSetup& withFwBin(std::string name) {
         fwBin = std::move(name);
+        return *this;
+    }
+    WindowSetup& withNoHubListed() {
+        listsNoHub = true;
         return *this;
     }
     WindowSetup& withSignaturesEnforced() {
@@ -105,6 +110,8 @@ protected:
     window::AppDelegate& window() { return *window_; }
     window::WindowSession& session() { return *session_; }
     sim::SimulatedHub& hub();
+    // Every hub of the scenario, in the bus's order.
+    std::vector<sim::SimulatedHub*> hubs();
     const std::filesystem::path& folder() const { return scratch_.path(); }
     std::string resourcePath() const { return (folder_ / "resources").string(); }
     std::string sampleImagePath() const;

@@ -2,13 +2,18 @@
 // loaded into the flash page and a finished update in the pane, and the scalar
 // station after its run, and the detail box with a page chosen and a value just
 // changed (its byte red in the binary view). Written to $VELMORA_SCREENSHOT_DIR (default: screenshots).
+#include <QApplication>
 #include <QGroupBox>
 #include <QPixmap>
 #include <QPushButton>
+#include <QTimer>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 
 #include "EditorWindowFixture.h"
 #include "WindowFixture.h"
+#include "window/QtDialogs.h"
 
 namespace velmora::testing {
 namespace {
@@ -41,6 +46,33 @@ TEST_F(Screenshots, FullLayout) {
     window().easyUpdateBox().btnUpdate_EasyUpdate->click();
     ASSERT_TRUE(waitForWorkflowEnd());
     save("velmora-full.png");
+}
+
+// The alert an image with IDs config.ini does not list gets, shown by the real
+// dialog code over the window after the easy update refused it.
+TEST_F(Screenshots, RefusedImageAlert) {
+    launch(WindowSetup().withScenario("flash-code"));
+    std::ifstream sample(sampleImagePath(), std::ios::binary);
+    std::vector<std::uint8_t> image{std::istreambuf_iterator<char>(sample), std::istreambuf_iterator<char>()};
+    image.at(0x7F02) = 0x12;  // the image's VID becomes 12E3
+    dialogs_.openAnswers.push_back(QString::fromStdString(writeFile("other.bin", image)));
+    window().easyUpdateBox().btnSelect_EasyUpdate->click();
+    window().easyUpdateBox().btnUpdate_EasyUpdate->click();
+    ASSERT_EQ(dialogs_.alerts.size(), 1u);
+    window().show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window()));
+    std::filesystem::create_directories(outputFolder());
+    const std::string path = (outputFolder() / "velmora-refused-image.png").string();
+    bool saved = false;
+    QTimer::singleShot(0, [&] {
+        QWidget* box = QApplication::activeModalWidget();
+        if (box == nullptr) return;
+        saved = QTest::qWaitForWindowExposed(box) && box->grab().save(QString::fromStdString(path));
+        box->close();
+    });
+    window::QtDialogs().alert(&window(), QString::fromStdString(dialogs_.alerts.front()));
+    ASSERT_TRUE(saved);
+    std::printf("%s\n", path.c_str());
 }
 
 class DetailScreenshot : public EditorWindowFixture {};

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <thread>
 
+#include "device/Clock.h"
 #include "window/GuiHandOver.h"
 #include "window/WorkerThreads.h"
 
@@ -16,10 +17,11 @@ namespace velmora::testing {
 namespace {
 
 TEST(WorkerThreadsTest, JoinRunsTheCallsAWorkerHandsToTheGuiThread) {
+    SystemClock clock;
     QObject target;
     bool ranOnGuiThread = false;
     {
-        window::WorkerThreads workers;
+        window::WorkerThreads workers(clock);
         workers.start([&] {
             window::runOnGuiThread(
                 &target, [&] { ranOnGuiThread = QThread::currentThread() == target.thread(); },
@@ -39,7 +41,8 @@ TEST(WorkerThreadsTest, JoinSleepsUntilTheWorkerEnds) {
     const QObject counting;  // the count's connection ends with the test
     QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::awake, &counting,
                      [&wakeUps] { ++wakeUps; });
-    window::WorkerThreads workers;
+    SystemClock clock;
+    window::WorkerThreads workers(clock);
     std::atomic<bool> release{false};
     workers.start([&release] {
         while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));

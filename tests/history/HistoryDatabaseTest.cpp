@@ -111,6 +111,48 @@ TEST_F(HistoryDatabaseTest, FileOfANewerProgramIsLeftAlone) {
     EXPECT_NE(error.find("newer version"), std::string::npos) << error;
 }
 
+// A file written by the first release of the history (layout 1, before backups):
+// its rows stay, and the columns added since read empty until written.
+TEST_F(HistoryDatabaseTest, FileOfLayoutOneIsUpgradedInPlace) {
+    {
+        std::string error;
+        ASSERT_TRUE(history::prepareHistoryFile(path_, history::FolderCreation::MustExist, error)) << error;
+    }
+    sqlite3* handle = nullptr;
+    ASSERT_EQ(sqlite3_open(path_.c_str(), &handle), SQLITE_OK);
+    const char* layoutOne =
+        "CREATE TABLE runs (id INTEGER PRIMARY KEY, operation TEXT NOT NULL, started TEXT NOT NULL,"
+        " ended TEXT NOT NULL DEFAULT '', host TEXT NOT NULL DEFAULT '', port TEXT NOT NULL DEFAULT '',"
+        " hub_ids TEXT NOT NULL DEFAULT '', version_before TEXT NOT NULL DEFAULT '',"
+        " version_after TEXT NOT NULL DEFAULT '', image_path TEXT NOT NULL DEFAULT '',"
+        " image_sha256 TEXT NOT NULL DEFAULT '', image_serial TEXT NOT NULL DEFAULT '',"
+        " phases TEXT NOT NULL DEFAULT '', result TEXT NOT NULL DEFAULT 'unfinished',"
+        " failure TEXT NOT NULL DEFAULT '');"
+        "CREATE INDEX runs_started ON runs (started);"
+        "INSERT INTO runs (operation, started, port, result) VALUES ('update', '2026-01-02T03:04:05.000Z',"
+        " '1-2', 'failure');"
+        "PRAGMA user_version=1;";
+    ASSERT_EQ(sqlite3_exec(handle, layoutOne, nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(handle);
+
+    auto database = open();
+    ASSERT_TRUE(database);
+    std::vector<HistoryRecord> records = list(*database);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].port, "1-2");
+    EXPECT_EQ(records[0].result, "failure");
+    EXPECT_EQ(records[0].backupSha256, "");
+
+    HistoryRecord backedUp = run("2026-01-03T00:00:00.000Z", "1-2");
+    backedUp.backupSha256 = std::string(64, 'a');
+    std::string error;
+    ASSERT_TRUE(database->insert(backedUp, error)) << error;
+    database.reset();
+    records = list(*open());
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[1].backupSha256, std::string(64, 'a'));
+}
+
 // Each writer starts a run, marks three phases and completes it, many times over;
 // both start on a file nobody has laid out yet.
 int writeRuns(const std::string& path, const std::string& port, int runs) {

@@ -26,8 +26,10 @@ while read -r name scenario words; do
   expected="$here/$name.expected"
   common="--config resources/config.ini --history $scratch/history.sqlite"
   if [ "$mode" = regenerate ]; then
+    # A replay keeps no backup, so it asks for no flash reads before an erase: the
+    # runs are recorded without them (and keep nothing in the user's state folder).
     # shellcheck disable=SC2086
-    VELMORA_SIMULATED_TIME=virtual "$cli" $common --simulate="$scenario" --record "$scratch/new.jsonl" "$@" \
+    VELMORA_SIMULATED_TIME=virtual "$cli" $common --no-backup --simulate="$scenario" --record "$scratch/new.jsonl" "$@" \
       > "$scratch/new.out" 2>/dev/null
     echo "exit $?" >> "$scratch/new.out"
     # The header names this run's scratch paths: only the exchanges count as a change.

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -16,9 +17,37 @@
 #include "firmware/FirmwareBuffer.h"
 #include "production/Station.h"
 #include "tests/support/HubRig.h"
+#include "workflows/RunObserver.h"
 
 namespace velmora::testing {
 namespace {
+
+// The history's view of the runs: how each ended, as it was recorded.
+class RecordedEnds final : public RunObserver {
+public:
+    std::unique_ptr<RunLog> runStarted(const RunStart&) override { return std::make_unique<Log>(*this); }
+    std::vector<RunEnd> ends() {
+        std::lock_guard lock(mutex_);
+        return ends_;
+    }
+
+private:
+    class Log final : public RunLog {
+    public:
+        explicit Log(RecordedEnds& owner) : owner_(owner) {}
+        void phaseStarted(RunPhase) override {}
+        void hubSeen(const HubConnection::HubSighting&) override {}
+        void ended(const RunEnd& end) override {
+            std::lock_guard lock(owner_.mutex_);
+            owner_.ends_.push_back(end);
+        }
+
+    private:
+        RecordedEnds& owner_;
+    };
+    std::mutex mutex_;
+    std::vector<RunEnd> ends_;
+};
 
 constexpr std::uint16_t kOldVersion = 0x0102;
 constexpr std::uint16_t kNewVersion = 0x0203;
@@ -44,7 +73,9 @@ protected:
 
     // Runs the station and, beside it, the operator, both as workers of the clock.
     StationEnd runStation(StationSettings settings, const std::function<void()>& operatorActions) {
-        StationContext context{hubs_.clock, platform_, hubs_.table,
+        StationContext context{hubs_.clock,
+                               platform_,
+                               hubs_.table,
                                [this](const std::string& at) {
                                    return std::make_unique<HubConnection>(platform_, hubs_.table, hubs_.clock,
                                                                           at);
@@ -52,7 +83,8 @@ protected:
                                [this](const std::string& line) {
                                    std::lock_guard lock(linesMutex_);
                                    lines_.push_back(line);
-                               }};
+                               },
+                               &history_};
         Station station(std::move(context), image_, "/images/new.bin", settings);
         StationEnd end = StationEnd::Finished;
         hubs_.clock.addWorkers(1);
@@ -93,6 +125,7 @@ protected:
     std::atomic<int> interrupts_{0};
     std::mutex linesMutex_;
     std::vector<std::string> lines_;
+    RecordedEnds history_;
     int exitStatus_ = -1;
 };
 
@@ -145,6 +178,29 @@ TEST_F(StationTest, CountAndExpectedVersionDecideTheEnd) {
     EXPECT_EQ(countLines("1-3: "), 0);  // --count 2: the third unit is never started
     EXPECT_EQ(hubs_.bus.hubAt("1-3")->imageVersion(), kOldVersion);
     EXPECT_EQ(exitStatus_, 1);
+    // The history records the two units as the station judged them: failed, and why.
+    const std::vector<RunEnd> ends = history_.ends();
+    ASSERT_EQ(ends.size(), 2u);
+    for (const RunEnd& recorded : ends) {
+        EXPECT_FALSE(recorded.succeeded);
+        EXPECT_EQ(recorded.failure, "runs version 0203, not the expected 0999");
+    }
+}
+
+// Every tally line counts only units whose verdict line is already out.
+TEST_F(StationTest, NoTallyCountsAUnitBeforeItsVerdictLine) {
+    addHubs(4, 4);
+    runStation({4, std::nullopt}, [] {});
+    int verdicts = 0;
+    for (const std::string& line : lines()) {
+        if (line.find(": PASS") != std::string::npos || line.find(": FAIL") != std::string::npos) ++verdicts;
+        int passed = 0;
+        int failed = 0;
+        if (std::sscanf(line.c_str(), "passed %d, failed %d", &passed, &failed) == 2) {
+            EXPECT_LE(passed + failed, verdicts) << line;
+        }
+    }
+    EXPECT_EQ(verdicts, 4);
 }
 
 TEST_F(StationTest, FirstCtrlCLetsTheRunsFinishAndTakesNoNewUnit) {

@@ -2,11 +2,13 @@
 // deadline, and time jumps to the earliest deadline once every worker sleeps.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "device/Clock.h"
+#include "device/WorkerGroup.h"
 
 namespace velmora {
 namespace {
@@ -33,6 +35,13 @@ private:
     std::vector<Wake> wakes_;
 };
 
+// Runs each task as a worker of the clock and returns once all have ended.
+void runWorkers(Clock& clock, const std::vector<std::function<void()>>& tasks) {
+    WorkerGroup workers(clock);
+    workers.start(tasks);
+    workers.join();
+}
+
 TEST(VirtualClockTest, ParallelWorkersWakeAtTheirOwnDeadlinesInTimeOrder) {
     VirtualClock clock;
     WakeLog log;
@@ -45,7 +54,7 @@ TEST(VirtualClockTest, ParallelWorkersWakeAtTheirOwnDeadlinesInTimeOrder) {
             }
         };
     };
-    runAsWorkers(clock, {worker("a", {1000, 500}), worker("b", {300, 300, 300}), worker("c", {2000})});
+    runWorkers(clock, {worker("a", {1000, 500}), worker("b", {300, 300, 300}), worker("c", {2000})});
     EXPECT_EQ(clock.now(), Milliseconds{2000});
     std::vector<Wake> expected{{"b", Milliseconds{300}},  {"b", Milliseconds{600}},
                                {"b", Milliseconds{900}},  {"a", Milliseconds{1000}},
@@ -60,17 +69,17 @@ TEST(VirtualClockTest, TimeWaitsForTheBusyWorkerAndNotForAnEndedOne) {
     std::mutex mutex;
     Milliseconds seenByBusy{-1};
     Milliseconds sleeperWokeAt{-1};
-    runAsWorkers(clock, {[&] {
-                             clock.sleepFor(Milliseconds{100});
-                             std::lock_guard lock(mutex);
-                             sleeperWokeAt = clock.now();
-                         },
-                         [&] {
-                             // Busy for a while in real terms: time must not move meanwhile.
-                             for (int i = 0; i < 1000; ++i) std::this_thread::yield();
-                             std::lock_guard lock(mutex);
-                             seenByBusy = clock.now();
-                         }});
+    runWorkers(clock, {[&] {
+                           clock.sleepFor(Milliseconds{100});
+                           std::lock_guard lock(mutex);
+                           sleeperWokeAt = clock.now();
+                       },
+                       [&] {
+                           // Busy for a while in real terms: time must not move meanwhile.
+                           for (int i = 0; i < 1000; ++i) std::this_thread::yield();
+                           std::lock_guard lock(mutex);
+                           seenByBusy = clock.now();
+                       }});
     EXPECT_EQ(seenByBusy, Milliseconds{0});
     EXPECT_EQ(sleeperWokeAt, Milliseconds{100});
 }

@@ -124,6 +124,44 @@ TEST_F(CliFleetTest, HubSelectionsThatCannotWork) {
     }
 }
 
+// With several hubs and none named, update and erase refuse as read does, naming
+// the ports, before any request reaches a hub.
+TEST_F(CliFleetTest, SeveralHubsAndNoneNamedAreRefusedBeforeAnyRequest) {
+    struct Case {
+        std::string command;
+        std::vector<std::string> words;
+    };
+    for (const Case& c : {Case{"update", {"--trace", "update", kImage}}, Case{"erase", {"--trace", "erase"}},
+                          Case{"erase", {"--trace", "--json", "erase"}}}) {
+        const std::string& command = c.command;
+        const std::vector<std::string>& words = c.words;
+        SCOPED_TRACE(command);
+        const CliResult result = run("two-hubs", words);
+        EXPECT_EQ(result.status, 2);
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.err, "velmora-cli: " + command +
+                                  ": 2 supported hubs are attached (1-1, 1-2); name one with --port PATH, "
+                                  "or every one with --all (see list)\n");
+    }
+}
+
+// --json with the one hub attached runs on it and prints its entry.
+TEST_F(CliFleetTest, JsonWithOneHubRunsOnIt) {
+    CliResult result = run("flash-code", {"--json", "erase"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out.rfind("[{\"port\": ", 0), 0u) << result.out;
+    EXPECT_NE(result.out.find("\"result\": \"success\""), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("\"Erase FW Success\"]}]\n"), std::string::npos) << result.out;
+
+    result = run("flash-code", {"--json", "update", kImage});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(result.out.find("\"Update FW Success\"]}]\n"), std::string::npos) << result.out;
+
+    result = run("no-hub", {"--json", "erase"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "[]\n");
+}
+
 TEST_F(CliFleetTest, ReadTakesTheHubOnTheNamedPort) {
     const std::string output = (scratch_.path() / "flash.bin").string();
     const CliResult result = run("two-hubs", {"read", "--port", "1-2", output});

@@ -1,0 +1,107 @@
+// The command line's side of the backups: every erase keeps the flash first
+// (unless --no-backup), backups lists them, restore writes one back only when
+// confirmed and only while it still matches its name, verify compares without
+// writing, and recover finds nothing to do where nothing was left in ROM code.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "tests/cli/CliFixture.h"
+
+namespace velmora::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+class CliBackupTest : public CliFixture {
+protected:
+    // A hub command with a state folder of this test's own.
+    CliRun withState(const std::string& scenario, std::vector<std::string> arguments) {
+        arguments.insert(arguments.begin(), {"--config", config(), "--simulate=" + scenario});
+        return runCli(arguments, {"XDG_STATE_HOME=" + state_.path().string()});
+    }
+
+    std::size_t readRequests(const std::string& trace) const {
+        std::size_t reads = 0;
+        for (const std::string& line : lines(trace)) {
+            if (line.rfind("ctrl C0 ", 0) == 0 && line.find(" 00 10 -> ") != std::string::npos) ++reads;
+        }
+        return reads;
+    }
+
+    fs::path backups() const { return state_.path() / "velmora" / "backups"; }
+
+    ScratchFolder state_{"velmora-cli-backups"};
+};
+
+TEST_F(CliBackupTest, UpdateKeepsTheFlashUnlessToldNotTo) {
+    const CliRun kept = withState("flash-code", {"--trace", "update", kSampleImage});
+    ASSERT_EQ(kept.exitStatus, 0) << kept.err;
+    // Two reads of the whole flash before the erase, then the read-back.
+    EXPECT_EQ(readRequests(kept.err), 8u + 8u + 8u);
+    const CliRun listed = withState("flash-code", {"--json", "backups"});
+    ASSERT_EQ(listed.exitStatus, 0) << listed.err;
+    EXPECT_NE(listed.out.find("\"port\": \"1-1\""), std::string::npos) << listed.out;
+    EXPECT_NE(listed.out.find("\"result\": \"success\""), std::string::npos) << listed.out;
+
+    fs::remove_all(backups());
+    const CliRun bare = withState("flash-code", {"--trace", "--no-backup", "update", kSampleImage});
+    ASSERT_EQ(bare.exitStatus, 0) << bare.err;
+    EXPECT_EQ(readRequests(bare.err), 8u);
+    EXPECT_FALSE(fs::exists(backups()));
+}
+
+TEST_F(CliBackupTest, RestoreNeedsConsentAndAnUntouchedBackup) {
+    ASSERT_EQ(withState("flash-code", {"erase"}).exitStatus, 0);
+    // No terminal to ask on, and no --yes.
+    const CliRun unasked = withState("rom-code", {"restore", "--last"});
+    EXPECT_EQ(unasked.exitStatus, 2);
+    EXPECT_NE(unasked.err.find("--yes"), std::string::npos) << unasked.err;
+
+    const CliRun restored = withState("rom-code", {"restore", "--last", "--yes"});
+    EXPECT_EQ(restored.exitStatus, 0) << restored.err;
+    EXPECT_NE(restored.out.find("Update FW Success"), std::string::npos) << restored.out;
+
+    // A backup altered on disk is refused, by prefix and as a file.
+    std::string name;
+    for (const auto& item : fs::directory_iterator(backups()))
+        if (item.path().extension().empty()) name = item.path().filename().string();
+    ASSERT_EQ(name.size(), 64u);
+    { std::ofstream(backups() / name, std::ios::binary | std::ios::in | std::ios::out) << "tampered"; }
+    const CliRun byPrefix = withState("rom-code", {"restore", name.substr(0, 10), "--yes"});
+    EXPECT_EQ(byPrefix.exitStatus, 2);
+    EXPECT_NE(byPrefix.err.find("no longer matches"), std::string::npos) << byPrefix.err;
+    const CliRun byFile = withState("rom-code", {"restore", (backups() / name).string(), "--yes"});
+    EXPECT_EQ(byFile.exitStatus, 2);
+    EXPECT_NE(byFile.err.find("no longer matches"), std::string::npos) << byFile.err;
+}
+
+TEST_F(CliBackupTest, VerifyTellsTheFirstDifferenceAndWritesNothing) {
+    const std::string blank = write("blank.bin", std::vector<char>(32768, static_cast<char>(0xFF)));
+    const CliRun same = withState("rom-code", {"--trace", "verify", blank});
+    EXPECT_EQ(same.exitStatus, 0) << same.err;
+    EXPECT_EQ(readRequests(same.err), 8u);
+
+    std::vector<char> image(32768, static_cast<char>(0xFF));
+    image[0x1234] = 0;
+    image[0x2000] = 0;
+    const CliRun differs = withState("rom-code", {"verify", write("one.bin", image)});
+    EXPECT_EQ(differs.exitStatus, 1);
+    EXPECT_NE(differs.out.find("from 0x01234: 2 bytes differ"), std::string::npos) << differs.out;
+}
+
+TEST_F(CliBackupTest, RecoverDoesNothingWithoutAHubOrARunToRecover) {
+    const CliRun inFlashCode = withState("flash-code", {"recover", "--yes"});
+    EXPECT_EQ(inFlashCode.exitStatus, 1);
+    EXPECT_NE(inFlashCode.out.find("nothing to recover"), std::string::npos) << inFlashCode.out;
+    const CliRun noRun = withState("rom-code", {"recover", "--yes"});
+    EXPECT_EQ(noRun.exitStatus, 1);
+    EXPECT_NE(noRun.out.find("1-1: runs its ROM code, but no failed or unfinished run"), std::string::npos)
+        << noRun.out;
+}
+
+}  // namespace
+}  // namespace velmora::testing

@@ -1,0 +1,115 @@
+// The backups folder on its own: contents named by their SHA-256 and checked
+// against that name when read, the index entries, the pruning rules, and the
+// folder's safety rules.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "history/BackupStore.h"
+#include "history/HistoryRecord.h"
+#include "tests/support/ScratchFolder.h"
+
+namespace velmora::testing {
+namespace {
+
+using history::BackupEntry;
+using history::BackupStore;
+
+BackupEntry entryAt(const std::string& time, const std::string& port, const std::string& result) {
+    BackupEntry entry;
+    entry.runId = history::newRunId();
+    entry.time = time;
+    entry.port = port;
+    entry.result = result;
+    return entry;
+}
+
+std::vector<std::size_t> pruned(const std::vector<std::string>& runs, std::size_t kept) {
+    // Each run: its port and its result, one letter each ("1s", "2f", "1u").
+    std::vector<BackupEntry> entries;
+    for (const std::string& run : runs) {
+        const std::string result = run[1] == 's'   ? history::kResultSuccess
+                                   : run[1] == 'f' ? history::kResultFailure
+                                                   : history::kResultUnfinished;
+        entries.push_back(entryAt("t", run.substr(0, 1), result));
+    }
+    return history::entriesToPrune(entries, kept);
+}
+
+TEST(BackupPruningTest, KeepsTheLatestRunsAndEveryHubThatHasNotPassedSince) {
+    // Within the limit nothing goes.
+    EXPECT_TRUE(pruned({"1s", "1f", "2u"}, 3).empty());
+    // Older passed runs go.
+    EXPECT_EQ(pruned({"1s", "2s", "1s", "2s"}, 2), (std::vector<std::size_t>{0, 1}));
+    // A failed run on port 1 stays until a later run on port 1 passes, however
+    // many runs on other ports came after.
+    EXPECT_EQ(pruned({"1f", "2s", "2s", "2s"}, 1), (std::vector<std::size_t>{1, 2}));
+    EXPECT_EQ(pruned({"1u", "2s", "1s", "2s"}, 1), (std::vector<std::size_t>{0, 1, 2}));
+    // A later failed run on the same port does not release it.
+    EXPECT_EQ(pruned({"1f", "1f", "2s"}, 1), (std::vector<std::size_t>{}));
+}
+
+class BackupStoreTest : public ::testing::Test {
+protected:
+    ScratchFolder scratch_{"velmora-backups"};
+    std::string folder_ = scratch_.path("backups");
+    std::vector<std::uint8_t> flash_ = std::vector<std::uint8_t>(32768, 0x5A);
+};
+
+TEST_F(BackupStoreTest, StoresListsAndPrunesByItsIndex) {
+    BackupStore store(folder_, true, 1);
+    std::string error;
+    BackupEntry first = entryAt("2026-01-01T00:00:00.000Z", "1-1", "");
+    ASSERT_TRUE(store.store(flash_, first, error)) << error;
+    ASSERT_TRUE(store.finish(first.runId, true, error)) << error;
+    std::vector<std::uint8_t> other = flash_;
+    other[0] = 0;
+    BackupEntry second = entryAt("2026-01-02T00:00:00.000Z", "1-1", "");
+    ASSERT_TRUE(store.store(other, second, error)) << error;
+    ASSERT_TRUE(store.finish(second.runId, true, error)) << error;
+
+    // Only the latest run is kept, and the first one's contents went with it.
+    const auto entries = store.list(error);
+    ASSERT_TRUE(entries) << error;
+    ASSERT_EQ(entries->size(), 1u);
+    EXPECT_EQ(entries->front().runId, second.runId);
+    EXPECT_FALSE(std::filesystem::exists(folder_ + "/" + first.sha256));
+    EXPECT_TRUE(store.load(second.sha256, error)) << error;
+}
+
+TEST_F(BackupStoreTest, ContentsThatNoLongerMatchTheirNameAreRefused) {
+    BackupStore store(folder_, true);
+    std::string error;
+    BackupEntry entry = entryAt("2026-01-01T00:00:00.000Z", "1-1", "");
+    ASSERT_TRUE(store.store(flash_, entry, error)) << error;
+    std::ofstream(folder_ + "/" + entry.sha256, std::ios::binary | std::ios::in | std::ios::out) << 'X';
+    EXPECT_FALSE(store.load(entry.sha256, error));
+    EXPECT_NE(error.find("no longer matches"), std::string::npos) << error;
+    EXPECT_FALSE(store.load("../etc/passwd", error));
+}
+
+TEST_F(BackupStoreTest, LinksAndUnsafeFoldersAreNeverUsed) {
+    std::string error;
+    BackupEntry entry = entryAt("2026-01-01T00:00:00.000Z", "1-1", "");
+    // A folder others may write.
+    std::filesystem::create_directory(folder_);
+    ::chmod(folder_.c_str(), 0777);
+    EXPECT_FALSE(BackupStore(folder_, true).store(flash_, entry, error));
+    EXPECT_NE(error.find("writable by other users"), std::string::npos) << error;
+    // A link standing where a backup's contents would be read.
+    ::chmod(folder_.c_str(), 0700);
+    BackupStore store(folder_, true);
+    ASSERT_TRUE(store.store(flash_, entry, error)) << error;
+    const std::string contents = folder_ + "/" + entry.sha256;
+    std::filesystem::rename(contents, scratch_.path("elsewhere"));
+    std::filesystem::create_symlink(scratch_.path("elsewhere"), contents);
+    EXPECT_FALSE(store.load(entry.sha256, error));
+}
+
+}  // namespace
+}  // namespace velmora::testing
