@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/TextAppend.h"
 #include "tests/support/SampleImage.h"
 #include "tests/support/ScratchFolder.h"
 #include "workflows/ImageChecks.h"
@@ -36,17 +37,21 @@ TEST_F(ImageAdmissionTest, EachRuleRefusesWithItsReasonForAnImageToWrite) {
         std::string reason;
     };
     std::vector<std::uint8_t> large = makeImage(33024, 0x7F00);
+    // "<before>'<path of name>'<after>", appended piece by piece (see TextAppend.h).
+    const auto quoted = [this](const char* before, const char* name, const char* after) {
+        std::string text;
+        return appendText(text, {before, "'", scratch_.path(name), "'", after});
+    };
     const std::vector<Case> cases = {
         {scratch_.path("missing.bin"), ImageRefusal::Unreadable,
-         "cannot read '" + scratch_.path("missing.bin") + "': No such file or directory"},
-        {scratch_.write("empty.bin", {}), ImageRefusal::Empty,
-         "'" + scratch_.path("empty.bin") + "' is empty"},
+         quoted("cannot read ", "missing.bin", ": No such file or directory")},
+        {scratch_.write("empty.bin", {}), ImageRefusal::Empty, quoted("", "empty.bin", " is empty")},
         {scratch_.write("short.bin", std::vector<std::uint8_t>(100)), ImageRefusal::TooShort,
-         "'" + scratch_.path("short.bin") + "' is too short for a firmware image (100 bytes, at least 256)"},
+         quoted("", "short.bin", " is too short for a firmware image (100 bytes, at least 256)")},
         {scratch_.write("large.bin", large), ImageRefusal::LargerThanFlash,
          scratch_.path("large.bin") + " is 33024 bytes, larger than the hub's 32768-byte flash"},
         {scratch_.write("blockless.bin", std::vector<std::uint8_t>(300)), ImageRefusal::NoConfigurationBlock,
-         "'" + scratch_.path("blockless.bin") + "' holds no configuration block: Firmware format error"},
+         quoted("", "blockless.bin", " holds no configuration block: Firmware format error")},
     };
     for (const Case& test : cases) {
         const ImageAdmission admission = admitImage(test.path, listing_, ImageUse::Update);
