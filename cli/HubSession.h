@@ -42,7 +42,7 @@ public:
     // True when the hubs are served from a recording (--replay).
     bool replays() const { return environment_->replays(); }
     // Where the flash is kept before every erase, or null with --no-backup.
-    history::BackupStore* backups() { return environment_->backups(); }
+    FlashBackups* backups() { return environment_->backups(); }
     std::unique_ptr<HubConnection> connectionTo(const std::string& portPath) {
         return environment_->connectionTo(portPath);
     }

@@ -53,7 +53,8 @@ struct EnvironmentOptions {
     bool keepHistory = true;  // false: runs are not recorded (the window's tests)
     RecordingOptions recording;
     // A backup of the flash before every erase. Off only when asked (--no-backup on
-    // the command line) or where nothing real is erased (a replay).
+    // the command line). A replay reads the flash as the recorded run did but keeps
+    // nothing, as nothing real is erased.
     bool keepBackups = true;
     // Where backups are kept; none: the user's default, made from nothing if need be.
     std::optional<std::string> backupsFolder;

@@ -116,12 +116,17 @@ bool HubEnvironment::useConfig(AppConfig config, std::string& error) {
     if (!makeClock() || !makePlatform(error) || !attachRecording(error)) return false;
     connection_ = std::make_unique<HubConnection>(*platform_, config_.table, *clock_);
     if (observer_) connection_->setRequestObserver(observer_);
-    // A replay erases nothing real: its flash is not kept.
-    if (options_.keepBackups && !replays()) {
-        // As with the history, only the default place is made from nothing.
-        backups_ = std::make_unique<history::BackupStore>(
-            options_.backupsFolder.value_or(history::defaultBackupsFolder()), !options_.backupsFolder,
-            options_.backupRunsKept);
+    if (options_.keepBackups) {
+        std::string folder = options_.backupsFolder.value_or(history::defaultBackupsFolder());
+        if (replays()) {
+            // A replay erases nothing real: its flash is read as recorded, then dropped.
+            backups_ = &recording_->discardingBackups(std::move(folder));
+        } else {
+            // As with the history, only the default place is made from nothing.
+            backupStore_ = std::make_unique<history::BackupStore>(std::move(folder), !options_.backupsFolder,
+                                                                  options_.backupRunsKept);
+            backups_ = backupStore_.get();
+        }
     }
     if (options_.keepHistory && !replays()) {
         // Only the default place is made from nothing; a named file's folder must exist.

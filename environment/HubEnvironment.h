@@ -82,8 +82,9 @@ public:
     // and keeps nothing; null when no history is kept.
     RunObserver* runObserver();
 
-    // True when the hubs are served from a recording (--replay). Such a run records
-    // nowhere: no history row, no backup of the hub's flash, nothing sent away.
+    // True when the hubs are served from a recording (--replay). Such a run asks
+    // the hubs what the recorded command asked (the flash reads of a backup too)
+    // but records nowhere: no history row, no backup kept, nothing sent away.
     bool replays() const { return recording_ && recording_->replays(); }
     // The line a replay ends with once a request differed from the recording: the
     // front end shows it, and the run has failed whatever else it reported.
@@ -92,7 +93,8 @@ public:
     std::optional<std::string> recordingProblem() const;
 
     // Where the flash is kept before every erase, or null when no backups are made.
-    history::BackupStore* backups() { return backups_.get(); }
+    // A replay's reads the flash as the recorded run did and keeps nothing.
+    FlashBackups* backups() { return backups_; }
 
     // Whether the image at path may be used so, against this configuration's table.
     ImageAdmission admitImage(const std::string& path, ImageUse use, bool allowNewIds = false) const;
@@ -122,7 +124,8 @@ private:
     std::unique_ptr<HubConnection> connection_;
     HubConnection::RequestObserver observer_;
     std::unique_ptr<RunRecorder> recorder_;
-    std::unique_ptr<history::BackupStore> backups_;
+    std::unique_ptr<history::BackupStore> backupStore_;
+    FlashBackups* backups_ = nullptr;  // backupStore_, or the replay's that keeps nothing
 };
 
 }  // namespace velmora

@@ -60,6 +60,22 @@ std::unique_ptr<RunLog> RecordingHook::DiscardingObserver::runStarted(const RunS
     return std::make_unique<DiscardedLog>();
 }
 
+std::optional<KeptBackup> RecordingHook::DiscardingBackups::keep(const std::vector<std::uint8_t>& contents,
+                                                                 const FlashBackupInfo&, std::string&) {
+    // The digest is what the run tells its (discarding) observer; the run id names
+    // no index entry, as none is written.
+    return KeptBackup{"replay", history::sha256Hex(contents.data(), contents.size())};
+}
+
+bool RecordingHook::DiscardingBackups::finish(const std::string&, bool, std::string&) {
+    return true;
+}
+
+FlashBackups& RecordingHook::discardingBackups(std::string place) {
+    discardingBackups_.place_ = std::move(place);
+    return discardingBackups_;
+}
+
 std::unique_ptr<RecordingHook> RecordingHook::create(const RecordingOptions& options,
                                                      const SupportedDeviceTable& table, Clock& clock,
                                                      std::string& error) {

@@ -11,6 +11,7 @@
 #include "device/Clock.h"
 #include "device/UsbPlatform.h"
 #include "environment/EnvironmentOptions.h"
+#include "workflows/FlashBackups.h"
 #include "workflows/RunObserver.h"
 
 namespace velmora::recording {
@@ -36,6 +37,11 @@ public:
     // keeps a record reads the hub's status once more at its end, and a replay
     // must ask what the recorded run asked. Whatever it is told goes nowhere.
     RunObserver& discardingObserver() { return discarding_; }
+    // Where a replay's runs keep the flash before an erase: the run reads it twice
+    // as the recorded run did (the recording holds those reads), and the flash is
+    // then dropped, for nothing real was erased. place names the folder the
+    // recorded run would have used, so the run's messages read the same.
+    FlashBackups& discardingBackups(std::string place);
     // The platform the environment must use: the replay's, or a recorder over inner
     // (whose times are taken on clock).
     UsbPlatform& platformOver(UsbPlatform* inner, Clock& clock);
@@ -51,9 +57,20 @@ private:
         std::unique_ptr<RunLog> runStarted(const RunStart& start) override;
     };
 
+    class DiscardingBackups final : public FlashBackups {
+    public:
+        std::optional<KeptBackup> keep(const std::vector<std::uint8_t>& contents, const FlashBackupInfo& info,
+                                       std::string& problem) override;
+        bool finish(const std::string& runId, bool succeeded, std::string& problem) override;
+        std::string place() const override { return place_; }
+
+        std::string place_;
+    };
+
     RecordingHook() = default;
 
     DiscardingObserver discarding_;
+    DiscardingBackups discardingBackups_;
     std::unique_ptr<recording::RecordingWriter> writer_;
     std::unique_ptr<recording::RecordingPlatform> recorder_;
     std::unique_ptr<recording::ReplayPlatform> replay_;

@@ -78,7 +78,7 @@ public:
     // The run recorder of the history, or null when none is kept; on a replay, an
     // observer that keeps nothing.
     RunObserver* recorder() { return environment_->runObserver(); }
-    history::BackupStore* backups() { return environment_->backups(); }
+    FlashBackups* backups() { return environment_->backups(); }
     // Told once, from a worker, when the history cannot be written.
     void onHistoryProblem(std::function<void(const std::string&)> handler) {
         historyProblem_ = std::move(handler);

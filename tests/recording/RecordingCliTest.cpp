@@ -2,7 +2,10 @@
 // its recording, with no hub and no --simulate, prints what the run printed.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
+#include <regex>
 
 #include "device/recording/RecordingFile.h"
 #include "tests/cli/CliFixture.h"
@@ -65,24 +68,55 @@ TEST_F(RecordingCliTest, TheRecordingNamesTheProgramTheCommandTheTableAndTheImag
 
 TEST_F(RecordingCliTest, AReplayThatDivergesEndsWithOneLineNamingTheExchange) {
     ASSERT_EQ(record("flash-code", "run.jsonl", {"update", path("fw.bin")}).exitStatus, 0);
-    // Another command than the one recorded: the read comes where the erase was.
-    const CliRun replayed = replay("run.jsonl", {"read", path("out.bin")});
-    EXPECT_EQ(replayed.exitStatus, 1);
-    const std::vector<std::string> errors = lines(replayed.err);
-    ASSERT_FALSE(errors.empty());
-    EXPECT_EQ(errors.back().rfind("velmora-cli: Replay diverged at exchange ", 0), 0u) << replayed.err;
-    EXPECT_NE(errors.back().find("recorded ctrl 40 E8"), std::string::npos) << errors.back();
-    EXPECT_NE(errors.back().find("sent ctrl C0 D8"), std::string::npos) << errors.back();
+    const std::regex line(
+        "velmora-cli: Replay diverged at exchange [0-9]+: recorded ctrl ([0-9A-F]{2} ){8}on 1-1, "
+        "sent ctrl ([0-9A-F]{2} ){8}on 1-1");
+    // Another command than the one recorded; and the recorded one without the
+    // backup the recorded run made first, whose reads the recording holds.
+    for (const std::vector<std::string>& command : std::vector<std::vector<std::string>>{
+             {"read", path("out.bin")}, {"--no-backup", "update", path("fw.bin")}}) {
+        SCOPED_TRACE(command.front());
+        const CliRun replayed = replay("run.jsonl", command);
+        EXPECT_EQ(replayed.exitStatus, 1);
+        const std::vector<std::string> errors = lines(replayed.err);
+        ASSERT_FALSE(errors.empty());
+        EXPECT_TRUE(std::regex_match(errors.back(), line)) << errors.back();
+        EXPECT_EQ(std::count_if(errors.begin(), errors.end(),
+                                [](const std::string& error) {
+                                    return error.find("Replay diverged") != std::string::npos;
+                                }),
+                  1)
+            << replayed.err;
+    }
 }
 
 // A replay records nowhere: the history a run was recorded in gains no row from
-// its replays.
-TEST_F(RecordingCliTest, AReplayLeavesNoHistoryRow) {
+// its replays, and the flash a replay reads for its backup (as the recorded run
+// did) is not kept.
+TEST_F(RecordingCliTest, AReplayLeavesNoHistoryRowAndNoBackup) {
     const std::string history = path("history.sqlite");
-    ASSERT_EQ(record("flash-code", "run.jsonl", {"--history", history, "update", path("fw.bin")}).exitStatus,
-              0);
-    const CliRun replayed = replay("run.jsonl", {"--history", history, "update", path("fw.bin")});
+    const std::vector<std::string> state{"XDG_STATE_HOME=" + path("state")};
+    std::filesystem::create_directory(path("state"));
+    const auto kept = [this] {
+        std::vector<std::string> names;
+        for (const auto& item : std::filesystem::recursive_directory_iterator(path("state")))
+            names.push_back(item.path().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    const CliRun recorded = runCli({"--config", config(), "--simulate=flash-code", "--record",
+                                    path("run.jsonl"), "--history", history, "update", path("fw.bin")},
+                                   state);
+    ASSERT_EQ(recorded.exitStatus, 0) << recorded.err;
+    const std::vector<std::string> backups = kept();
+    ASSERT_FALSE(backups.empty());  // the recorded run kept the hub's flash
+
+    const CliRun replayed = runCli(
+        {"--config", config(), "--replay", path("run.jsonl"), "--history", history, "update", path("fw.bin")},
+        state);
     EXPECT_EQ(replayed.exitStatus, 0) << replayed.err;
+    EXPECT_EQ(replayed.out, recorded.out);
+    EXPECT_EQ(kept(), backups);
     const CliRun listed = runCli({"--history", history, "history"});
     EXPECT_EQ(listed.exitStatus, 0) << listed.err;
     EXPECT_EQ(lines(listed.out).size(), 1u) << listed.out;  // the recorded run's row alone
