@@ -2,10 +2,15 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <thread>
+#include <limits>
 
 namespace velmora::recording {
 namespace {
+
+// How long a call recorded after a hot-plug event waits for a poll to deliver it.
+// A pump polls every tenth of a second; a run that has gone elsewhere than the
+// recording, or that stopped polling, must not hang on it.
+constexpr std::chrono::seconds kHotplugPatience{2};
 
 // A device opened from the recording: its transfers are matched on its port.
 class ReplayDevice final : public UsbDevice {
@@ -68,17 +73,15 @@ ReplayPlatform::ReplayPlatform(Recording recording, Clock& clock)
             if (std::find(portOrder_.begin(), portOrder_.end(), device.portPath) == portOrder_.end())
                 portOrder_.push_back(device.portPath);
     }
-    std::vector<Exchange> hotplugs;
     for (Exchange& exchange : recording.exchanges) {
         endNumber_ = std::max(endNumber_, exchange.number + 1);
         switch (exchange.kind) {
             case ExchangeKind::List: addSightings(exchange); break;
             case ExchangeKind::Watch: watches_.push_back(exchange.result); break;
-            case ExchangeKind::Hotplug: hotplugs.push_back(std::move(exchange)); break;
-            case ExchangeKind::Poll:
-                polls_.push_back(std::move(hotplugs));
-                hotplugs.clear();
-                break;
+            case ExchangeKind::Hotplug: hotplugs_.push_back(std::move(exchange)); break;
+            // How often the bus was polled is the pump's timing, not the hub's: the
+            // events are delivered by their numbers instead.
+            case ExchangeKind::Poll: break;
             default: {
                 std::string port = exchange.port;
                 ports_[port].exchanges.push_back(std::move(exchange));
@@ -120,6 +123,7 @@ std::size_t ReplayPlatform::unplayed() const {
 
 void ReplayPlatform::diverge(std::string line) {
     if (!divergence_) divergence_ = std::move(line);
+    progressed_.notify_all();
 }
 
 void ReplayPlatform::skipSoft(PortQueue& queue) {
@@ -133,11 +137,32 @@ void ReplayPlatform::passSoft(PortQueue& queue) {
     queue.exchanges.pop_front();
 }
 
-std::optional<Exchange> ReplayPlatform::take(const std::string& port, ExchangeKind kind,
-                                             const std::string& sent) {
+std::uint64_t ReplayPlatform::nextCallNumber() {
+    std::uint64_t next = std::numeric_limits<std::uint64_t>::max();
+    for (const auto& [port, queue] : ports_) {
+        const auto call = std::find_if(queue.exchanges.begin(), queue.exchanges.end(),
+                                       [](const Exchange& e) { return !isSoft(e.kind); });
+        if (call != queue.exchanges.end()) next = std::min(next, call->number);
+    }
+    return next;
+}
+
+void ReplayPlatform::awaitHotplugsBefore(std::unique_lock<std::mutex>& lock, std::uint64_t number) {
+    progressed_.wait_for(lock, kHotplugPatience, [&] {
+        return divergence_ || !callback_ || hotplugs_.empty() || hotplugs_.front().number > number;
+    });
+}
+
+std::optional<Exchange> ReplayPlatform::take(std::unique_lock<std::mutex>& lock, const std::string& port,
+                                             ExchangeKind kind, const std::string& sent) {
     if (divergence_) return std::nullopt;
     PortQueue& queue = ports_[port];
     skipSoft(queue);
+    if (!queue.exchanges.empty()) {
+        awaitHotplugsBefore(lock, queue.exchanges.front().number);
+        if (divergence_) return std::nullopt;
+        skipSoft(queue);  // a listing on another thread may have passed some meanwhile
+    }
     if (queue.exchanges.empty()) {
         diverge(divergenceLine(endNumber_, nullptr, sent));
         return std::nullopt;
@@ -148,6 +173,7 @@ std::optional<Exchange> ReplayPlatform::take(const std::string& port, ExchangeKi
     }
     Exchange exchange = std::move(queue.exchanges.front());
     queue.exchanges.pop_front();
+    progressed_.notify_all();  // a recorded event may now be due
     return exchange;
 }
 
@@ -177,13 +203,13 @@ std::vector<UsbDeviceInfo> ReplayPlatform::listDevices() {
 UsbPlatform::ClaimResult ReplayPlatform::claimPort(const std::string& portPath) {
     std::optional<Exchange> recorded;
     {
-        std::lock_guard lock(mutex_);
+        std::unique_lock lock(mutex_);
         if (divergence_) return {nullptr, kIOReturnExclusiveAccess, {}};
         // A claim is this machine's own lock, not a word to the hub: a recording
         // without one (an imported capture) grants it.
         if (nextKind(portPath) != ExchangeKind::Claim)
             return {std::make_unique<PortClaim>(), kIOReturnSuccess, {}};
-        recorded = take(portPath, ExchangeKind::Claim, "claim" + portSuffix(portPath));
+        recorded = take(lock, portPath, ExchangeKind::Claim, "claim" + portSuffix(portPath));
     }
     if (!recorded) return {nullptr, kIOReturnExclusiveAccess, {}};
     if (recorded->took.count() > 0) clock_.sleepFor(recorded->took);
@@ -201,11 +227,11 @@ std::optional<ExchangeKind> ReplayPlatform::nextKind(const std::string& port) {
 UsbPlatform::OpenResult ReplayPlatform::openDevice(const UsbDeviceInfo& device) {
     std::optional<Exchange> recorded;
     {
-        std::lock_guard lock(mutex_);
+        std::unique_lock lock(mutex_);
         std::string sent = "open ";
         sent += device.platformKey;
         sent += portSuffix(device.portPath);
-        recorded = take(device.portPath, ExchangeKind::Open, sent);
+        recorded = take(lock, device.portPath, ExchangeKind::Open, sent);
         if (recorded && recorded->device.platformKey != device.platformKey) {
             diverge(divergenceLine(recorded->number, &*recorded, sent));
             recorded.reset();
@@ -225,8 +251,8 @@ IOReturn ReplayPlatform::replayTransfer(const std::string& port, const UsbSetup&
     const std::string sent = describeExchange(sentExchange);
     std::optional<Exchange> recorded;
     {
-        std::lock_guard lock(mutex_);
-        recorded = take(port, ExchangeKind::Control, sent);
+        std::unique_lock lock(mutex_);
+        recorded = take(lock, port, ExchangeKind::Control, sent);
         if (!recorded) return kReplayDivergedStatus;
         const UsbSetup& expected = recorded->setup;
         if (expected.wireBytes() != setup.wireBytes()) {
@@ -259,6 +285,7 @@ IOReturn ReplayPlatform::replayTransfer(const std::string& port, const UsbSetup&
 bool ReplayPlatform::setHotplugCallback(HotplugCallback callback) {
     std::lock_guard lock(mutex_);
     callback_ = std::move(callback);
+    progressed_.notify_all();  // calls waiting for an event to be delivered wait no more without one
     if (watches_.empty()) return true;
     const bool watching = watches_.front();
     watches_.pop_front();
@@ -268,24 +295,32 @@ bool ReplayPlatform::setHotplugCallback(HotplugCallback callback) {
 void ReplayPlatform::pollEvents(std::chrono::milliseconds timeout) {
     std::vector<Exchange> events;
     HotplugCallback callback;
-    bool none = false;
     {
-        std::lock_guard lock(mutex_);
-        none = polls_.empty() || divergence_.has_value();
-        if (!none) {
-            events = std::move(polls_.front());
-            polls_.pop_front();
+        std::unique_lock lock(mutex_);
+        // Until an event's turn comes, a poll waits as the platform's would.
+        const bool due = progressed_.wait_for(lock, timeout, [this] {
+            return !divergence_ && !delivering_ && !hotplugs_.empty() && hotplugDue(hotplugs_.front());
+        });
+        if (!due) return;
+        for (const Exchange& event : hotplugs_) {
+            if (!hotplugDue(event)) break;
+            events.push_back(event);
         }
+        delivering_ = true;
         callback = callback_;
     }
-    // With nothing left to deliver, a poll waits as the platform's would.
-    if (none) {
-        std::this_thread::sleep_for(timeout);
-        return;
+    // Delivered without the lock, as a platform delivers them: a listener may ask
+    // for the bus. The events leave the queue once handed over, which is what a
+    // call recorded after them waits for.
+    if (callback)
+        for (const Exchange& event : events)
+            callback(event.arrived ? UsbHotplugEvent::Arrived : UsbHotplugEvent::Left, event.device);
+    {
+        std::lock_guard lock(mutex_);
+        hotplugs_.erase(hotplugs_.begin(), hotplugs_.begin() + static_cast<std::ptrdiff_t>(events.size()));
+        delivering_ = false;
     }
-    if (!callback) return;
-    for (const Exchange& event : events)
-        callback(event.arrived ? UsbHotplugEvent::Arrived : UsbHotplugEvent::Left, event.device);
+    progressed_.notify_all();
 }
 
 std::uint64_t ReplayPlatform::arrivalsAt(const std::string& portPath) {
@@ -305,7 +340,7 @@ bool ReplayPlatform::waitForArrival(const std::string& portPath, std::uint64_t s
                                     Clock& clock) {
     std::optional<Exchange> recorded;
     {
-        std::lock_guard lock(mutex_);
+        std::unique_lock lock(mutex_);
         // A recording without waits (an imported capture) shows the hub's return
         // only by the open of its new device that comes next.
         if (!divergence_ && nextKind(portPath) == ExchangeKind::Open) {
@@ -313,7 +348,7 @@ bool ReplayPlatform::waitForArrival(const std::string& portPath, std::uint64_t s
             queue.arrivals = std::max(queue.arrivals, seen + 1);
             return true;
         }
-        recorded = take(portPath, ExchangeKind::Wait, "wait for an arrival" + portSuffix(portPath));
+        recorded = take(lock, portPath, ExchangeKind::Wait, "wait for an arrival" + portSuffix(portPath));
         if (recorded) {
             PortQueue& queue = ports_[portPath];
             if (recorded->result) queue.arrivals = std::max(queue.arrivals, recorded->count + 1);

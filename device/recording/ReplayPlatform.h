@@ -8,6 +8,14 @@
 // At the first call that differs the replay stops: that call and every later one
 // fail (transfers with kIOReturnAborted, opens and claims refused, no devices
 // listed), so the run ends, and divergence() holds the one line that says where.
+//
+// Hot-plug events keep their place among the exchanges: a poll delivers the
+// recorded events whose turn has come (every call recorded before them has been
+// replayed), however many polls the run makes, and a call recorded after an event
+// waits for its delivery while a callback is set. A window's detection thread
+// therefore sees the hub leave and return at the same point of an update as when
+// it was recorded.
+#include <condition_variable>
 #include <deque>
 #include <map>
 #include <mutex>
@@ -56,19 +64,30 @@ private:
     // The next exchange on the port that a call must match, soft ones (closes,
     // arrival counts) passed over. Null, with the divergence noted, when the
     // recording has none or one of another kind. mutex_ held.
-    std::optional<Exchange> take(const std::string& port, ExchangeKind kind, const std::string& sent);
+    std::optional<Exchange> take(std::unique_lock<std::mutex>& lock, const std::string& port,
+                                 ExchangeKind kind, const std::string& sent);
+    // The number of the first call still to be replayed on any port (soft ones
+    // aside); past every number when none is left. mutex_ held.
+    std::uint64_t nextCallNumber();
+    // Whether the run has reached the recorded event. mutex_ held.
+    bool hotplugDue(const Exchange& event) { return nextCallNumber() > event.number; }
+    // Returns once every event recorded before exchange number has been delivered,
+    // or when no poll comes for a while (no callback, or a run that went elsewhere).
+    void awaitHotplugsBefore(std::unique_lock<std::mutex>& lock, std::uint64_t number);
     void skipSoft(PortQueue& queue);
     std::optional<ExchangeKind> nextKind(const std::string& port);  // past the soft ones
     void passSoft(PortQueue& queue);
     void diverge(std::string line);
 
     mutable std::mutex mutex_;
+    std::condition_variable progressed_;  // a call replayed, an event delivered, a divergence
     Clock& clock_;
     RecordingHeader header_;
     std::map<std::string, PortQueue> ports_;
     std::vector<std::string> portOrder_;
     std::deque<bool> watches_;
-    std::deque<std::vector<Exchange>> polls_;  // the hot-plug events each poll delivered
+    std::deque<Exchange> hotplugs_;  // the events still to deliver, in recorded order
+    bool delivering_ = false;        // a poll is handing the first events to the callback
     HotplugCallback callback_;
     std::uint64_t endNumber_ = 1;  // the number after the recording's last exchange
     std::optional<std::string> divergence_;

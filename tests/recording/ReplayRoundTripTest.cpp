@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <thread>
 
 #include "device/recording/ReplayPlatform.h"
 #include "device/simulated/SimulatedEnvironment.h"
@@ -179,16 +180,24 @@ TEST(ReplayTest, HubsRunInParallelReplayEachInTheOrderOfItsOwnPort) {
     EXPECT_EQ(replay.divergence(), std::nullopt);
 }
 
-// What a window's hot-plug pump sees: the arrivals and departures each poll
-// delivered come back in the same polls.
-TEST(ReplayTest, HotplugEventsComeBackInTheirPolls) {
+// What a window's hot-plug pump sees: each arrival and departure comes at its
+// place among the calls, however many polls the replaying program makes, and a
+// call recorded after an event waits until a poll has delivered it.
+TEST(ReplayHotplugTest, EventsKeepTheirPlaceAmongTheCalls) {
     testing::ScratchFolder folder;
     const std::string path = folder.path("run.jsonl");
+    std::mutex mutex;
     using Seen = std::vector<std::string>;
-    auto watch = [](UsbPlatform& platform, Seen& seen) {
-        return platform.setHotplugCallback([&seen](UsbHotplugEvent event, const UsbDeviceInfo& device) {
+    auto watch = [&mutex](UsbPlatform& platform, Seen& seen) {
+        return platform.setHotplugCallback([&](UsbHotplugEvent event, const UsbDeviceInfo& device) {
+            std::lock_guard lock(mutex);
             seen.push_back((event == UsbHotplugEvent::Arrived ? "arrived " : "left ") + device.portPath);
         });
+    };
+    auto hubOn = [](UsbPlatform& platform, const std::string& port) {
+        for (const UsbDeviceInfo& device : platform.listDevices())
+            if (device.portPath == port) return device;
+        return UsbDeviceInfo{};
     };
     Seen recorded;
     {
@@ -199,25 +208,37 @@ TEST(ReplayTest, HotplugEventsComeBackInTheirPolls) {
         ASSERT_NE(writer, nullptr) << error;
         RecordingPlatform platform(environment->platform(), clock, *writer);
         ASSERT_TRUE(watch(platform, recorded));
+        platform.pollEvents(Milliseconds(0));  // a quiet bus
+        ASSERT_NE(platform.openDevice(hubOn(platform, "1-1")).device, nullptr);
         environment->bus().unplug("1-1");
         platform.pollEvents(Milliseconds(0));
-        recorded.push_back("poll");
         environment->bus().plugIn("1-1");
-        environment->bus().unplug("1-3");
         platform.pollEvents(Milliseconds(0));
-        recorded.push_back("poll");
+        ASSERT_NE(platform.openDevice(hubOn(platform, "1-1")).device, nullptr);
+        recorded.push_back("open 1-1");
     }
-    ASSERT_EQ(recorded, (Seen{"left 1-1", "poll", "left 1-3", "arrived 1-1", "poll"}));
+    ASSERT_EQ(recorded, (Seen{"left 1-1", "arrived 1-1", "open 1-1"}));
 
     VirtualClock clock;
     ReplayPlatform replay(load(path), clock);
     Seen replayed;
     ASSERT_TRUE(watch(replay, replayed));
+    // Polls before the first open deliver nothing: the hub left after it.
     replay.pollEvents(Milliseconds(0));
-    replayed.push_back("poll");
     replay.pollEvents(Milliseconds(0));
-    replayed.push_back("poll");
+    EXPECT_TRUE(replayed.empty());
+    ASSERT_NE(replay.openDevice(hubOn(replay, "1-1")).device, nullptr);
+    // The second open was recorded after both events: it waits for a poll.
+    std::thread opener([&] {
+        const UsbDeviceInfo hub = hubOn(replay, "1-1");
+        const bool opened = replay.openDevice(hub).device != nullptr;
+        std::lock_guard lock(mutex);
+        replayed.push_back(opened ? "open 1-1" : "refused 1-1");
+    });
+    replay.pollEvents(Milliseconds(100));  // one poll delivers both
+    opener.join();
     EXPECT_EQ(replayed, recorded);
+    EXPECT_EQ(replay.divergence(), std::nullopt);
 }
 
 }  // namespace
