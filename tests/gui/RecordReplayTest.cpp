@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "WindowFixture.h"
+#include "window/HubDetectionService.h"
 
 namespace velmora::testing {
 namespace {
@@ -43,13 +44,16 @@ protected:
     }
 };
 
-// Off for now: the window's hub detection runs on its own thread and at its own
-// times, and where its opens fall between the update's requests differs from the
-// recording on some runs (the replay then stops at that open).
-TEST_F(RecordReplayTest, DISABLED_AnEasyUpdateRecordedByTheWindowReplaysWithTheSamePane) {
+// The window's hub detection runs on its own thread, woken by the hub leaving and
+// returning during the update: the replay delivers those events where they came
+// among the update's requests, so its detections fall where they fell.
+TEST_F(RecordReplayTest, AnEasyUpdateRecordedByTheWindowReplaysWithTheSamePane) {
     const std::string recording = (folder() / "easy-update.jsonl").string();
     const QString recorded = runEasyUpdate(recordingTo(recording), sampleImagePath());
     ASSERT_TRUE(recorded.endsWith("Update FW Success\n")) << recorded.toStdString();
+    // The detection the update's end asks for has shown the hub's new firmware.
+    QTRY_VERIFY_WITH_TIMEOUT(window().detection().idle(), kPatienceMs);
+    const QString recordedInfo = hubInfoText();
     closeWindow();
 
     const QString replayed = runEasyUpdate(replaying(recording), sampleImagePath());
@@ -57,6 +61,8 @@ TEST_F(RecordReplayTest, DISABLED_AnEasyUpdateRecordedByTheWindowReplaysWithTheS
     EXPECT_EQ(session().simulation(), nullptr);  // no bus: the hub is the recording's
     EXPECT_EQ(replayed, recorded);
     EXPECT_EQ(paneColour(), QColor(Qt::blue));
+    QTRY_VERIFY_WITH_TIMEOUT(window().detection().idle(), kPatienceMs);
+    EXPECT_EQ(hubInfoText(), recordedInfo);
     EXPECT_EQ(session().environment().replayDivergence(), std::nullopt);
 }
 

@@ -90,6 +90,33 @@ TEST_F(RecordingCliTest, AReplayThatDivergesEndsWithOneLineNamingTheExchange) {
     }
 }
 
+// A run killed while recording leaves every whole line good: its replay goes as
+// recorded up to the cut, then fails with exit 1 and the line saying the
+// recording holds nothing more, though detect itself reports a hub it could not
+// read without failing.
+TEST_F(RecordingCliTest, AKilledRecordingReplaysUpToWhereItStopped) {
+    const CliRun recorded = record("flash-code", "run.jsonl", {"detect"});
+    ASSERT_EQ(recorded.exitStatus, 0) << recorded.err;
+    std::ifstream in(path("run.jsonl"));
+    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    const std::size_t lastTransfer = text.rfind("\"e\":\"ctrl\"");
+    ASSERT_NE(lastTransfer, std::string::npos) << text;
+    std::ofstream(path("run.jsonl"), std::ios::trunc) << text.substr(0, lastTransfer + 20);
+
+    const CliRun replayed = replay("run.jsonl", {"detect"});
+    EXPECT_EQ(replayed.exitStatus, 1);
+    const std::vector<std::string> recordedTrace = lines(recorded.err);
+    const std::vector<std::string> replayedTrace = lines(replayed.err);
+    ASSERT_GE(recordedTrace.size(), 2u);
+    ASSERT_GE(replayedTrace.size(), recordedTrace.size());
+    // Every transfer but the last went as recorded.
+    EXPECT_EQ(
+        std::vector<std::string>(replayedTrace.begin(), replayedTrace.begin() + recordedTrace.size() - 1),
+        std::vector<std::string>(recordedTrace.begin(), recordedTrace.end() - 1));
+    EXPECT_NE(replayedTrace.back().find("the recording holds nothing more, sent ctrl C0 "), std::string::npos)
+        << replayed.err;
+}
+
 // A replay records nowhere: the history a run was recorded in gains no row from
 // its replays, and the flash a replay reads for its backup (as the recorded run
 // did) is not kept.
