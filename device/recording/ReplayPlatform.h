@@ -88,6 +88,7 @@ private:
     std::deque<bool> watches_;
     std::deque<Exchange> hotplugs_;  // the events still to deliver, in recorded order
     bool delivering_ = false;        // a poll is handing the first events to the callback
+    bool hotplugsStalled_ = false;   // an event was not delivered in time: calls no longer wait
     HotplugCallback callback_;
     std::uint64_t endNumber_ = 1;  // the number after the recording's last exchange
     std::optional<std::string> divergence_;
