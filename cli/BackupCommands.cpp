@@ -72,7 +72,7 @@ HubConnection& connectionFor(HubSession& session, const std::optional<std::strin
 }
 
 WorkflowContext contextFor(TerminalReporter& reporter, HubSession& session, HubConnection& connection) {
-    return {reporter, connection, nullptr, &session.console(), &session.recorder(), session.backups()};
+    return {reporter, connection, nullptr, &session.console(), session.recorder(), session.backups()};
 }
 
 void printEntries(const CommandContext& command, const std::vector<history::BackupEntry>& entries) {
@@ -178,7 +178,7 @@ ExitStatus runVerify(const CommandContext& command) {
     const std::vector<std::uint8_t> image = bytesOf(*text);
     if (image.empty() || image.size() > flash::kFlashPageBytes)
         return command.fail(ExitStatus::BadUsage, words[0] + " does not fit the hub's flash");
-    auto session = HubSession::open(command.options, command.streams.err, error);
+    auto session = HubSession::open(command, error);
     if (!session) return command.fail(ExitStatus::BadUsage, error);
     std::unique_ptr<HubConnection> pinned;
     HubConnection& connection = connectionFor(*session, port, pinned);
@@ -229,7 +229,7 @@ ExitStatus runRestore(const CommandContext& command) {
     const std::string question =
         "write " + backup->name + " back to the hub" + (port ? " on " + *port : "") + "?";
     if (!confirmed(command, yes, question, error)) return command.fail(ExitStatus::BadUsage, error);
-    auto session = HubSession::open(command.options, command.streams.err, error);
+    auto session = HubSession::open(command, error);
     if (!session) return command.fail(ExitStatus::BadUsage, error);
     std::unique_ptr<HubConnection> pinned;
     HubConnection& connection = connectionFor(*session, port, pinned);
@@ -252,7 +252,7 @@ ExitStatus runRecover(const CommandContext& command) {
     std::string error;
     if (!takeOnePort(words, "recover", port, error)) return command.fail(ExitStatus::BadUsage, error);
     if (!words.empty()) return command.fail(ExitStatus::BadUsage, "recover: unexpected " + words[0]);
-    auto session = HubSession::open(command.options, command.streams.err, error);
+    auto session = HubSession::open(command, error);
     if (!session) return command.fail(ExitStatus::BadUsage, error);
     const std::vector<std::string> ports =
         port ? std::vector<std::string>{*port} : session->environment().supportedPorts();

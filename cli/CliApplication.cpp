@@ -13,6 +13,7 @@
 #include "cli/DriverCommands.h"
 #include "cli/HistoryCommand.h"
 #include "cli/ImageCommands.h"
+#include "cli/RecordingCommand.h"
 #include "cli/StationCommand.h"
 #include "device/simulated/SimulationScenarios.h"
 #include "environment/EnvironmentMessages.h"
@@ -29,11 +30,14 @@ struct CommandEntry {
 
 const std::map<std::string, CommandEntry>& commands() {
     static const std::map<std::string, CommandEntry> table = {
-        {"detect", {runDetect, true}},   {"list", {runList, true}}, {"update", {runUpdate, true}},
-        {"scalar", {runScalar}},         {"read", {runRead}},       {"erase", {runErase, true}},
-        {"image", {runImage, true}},     {"driver", {runDriver}},   {"doctor", {runDoctor, true}},
-        {"history", {runHistory, true}}, {"station", {runStation}}, {"verify", {runVerify}},
-        {"backups", {runBackups, true}}, {"restore", {runRestore}}, {"recover", {runRecover}},
+        {"detect", {runDetect, true}}, {"list", {runList, true}},
+        {"update", {runUpdate, true}}, {"scalar", {runScalar}},
+        {"read", {runRead}},           {"erase", {runErase, true}},
+        {"image", {runImage, true}},   {"driver", {runDriver}},
+        {"doctor", {runDoctor, true}}, {"history", {runHistory, true}},
+        {"station", {runStation}},     {"recording", {runRecording}},
+        {"verify", {runVerify}},       {"backups", {runBackups, true}},
+        {"restore", {runRestore}},     {"recover", {runRecover}},
     };
     return table;
 }
@@ -58,6 +62,16 @@ std::string usage() {
                       exitStatusHelp().c_str());
 }
 
+// After a hub command: a recording that could not be written whole is said, and a
+// replay that went elsewhere than its recording fails the run with its one line,
+// whatever the command made of the requests the replay refused.
+ExitStatus endCommand(const CommandContext& command, ExitStatus status) {
+    const SessionEnding& ending = *command.ending;
+    if (ending.recordingProblem) command.note(*ending.recordingProblem);
+    if (ending.replayDivergence) return command.fail(ExitStatus::WorkflowFailed, *ending.replayDivergence);
+    return status;
+}
+
 ExitStatus run(const CliOptions& options, TerminalStreams streams, FirmwareBuffers& buffers) {
     CommandContext command{options, {}, streams, buffers};
     if (options.help) {
@@ -77,7 +91,7 @@ ExitStatus run(const CliOptions& options, TerminalStreams streams, FirmwareBuffe
         return command.fail(ExitStatus::BadUsage, messages::unknownScenario(options.scenario));
     }
     command.arguments.assign(options.words.begin() + 1, options.words.end());
-    return entry->second.run(command);
+    return endCommand(command, entry->second.run(command));
 }
 
 }  // namespace

@@ -1,12 +1,31 @@
 #include "cli/CliOptions.h"
 
 #include "cli/CliText.h"
+#include "environment/EnvironmentMessages.h"
 
 namespace velmora::cli {
 namespace {
 
 bool startsWith(const std::string& word, const std::string& prefix) {
     return word.compare(0, prefix.size(), prefix) == 0;
+}
+
+// "--name FILE" or "--name=FILE"; false when the word is neither.
+bool readPathOption(const std::vector<std::string>& arguments, std::size_t& index, const std::string& name,
+                    std::optional<std::string>& value, std::string& error) {
+    const std::string& word = arguments[index];
+    if (word == name) {
+        if (index + 1 >= arguments.size()) {
+            error = text::missingValue(name);
+        } else {
+            value = arguments[++index];
+        }
+        return true;
+    }
+    if (!startsWith(word, name + "=")) return false;
+    value = word.substr(name.size() + 1);
+    if (value->empty()) error = text::missingValue(name);
+    return true;
 }
 
 // Handles one global option; false when the word is not one.
@@ -38,6 +57,10 @@ bool readGlobalOption(const std::vector<std::string>& arguments, std::size_t& in
         }
     } else if (startsWith(word, "--config=")) {
         options.configPath = word.substr(std::string("--config=").size());
+    } else if (readPathOption(arguments, index, "--record", options.recordPath, parsed.error) ||
+               readPathOption(arguments, index, "--replay", options.replayPath, parsed.error)) {
+    } else if (word == "--replay-real-time") {
+        options.replayInRealTime = true;
     } else if (word == "--history") {
         if (index + 1 >= arguments.size()) {
             parsed.error = text::missingValue("--history");
@@ -73,6 +96,14 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments) {
             parsed.options.words.push_back(word);
         }
     }
+    parsed.options.commandLine.push_back(text::kProgramName);
+    parsed.options.commandLine.insert(parsed.options.commandLine.end(), arguments.begin(), arguments.end());
+    // A replay serves the hubs itself: there is no bus to simulate or to record.
+    if (parsed.error.empty() && parsed.options.replayPath &&
+        (parsed.options.simulate || parsed.options.recordPath))
+        parsed.error = messages::kReplayAlone;
+    if (parsed.error.empty() && parsed.options.replayInRealTime && !parsed.options.replayPath)
+        parsed.error = messages::kRealTimeWithoutReplay;
     return parsed;
 }
 

@@ -20,7 +20,11 @@ struct CliOptions {
     bool json = false;
     bool verbose = false;
     bool help = false;
-    std::vector<std::string> words;  // the command, its sub-command and its own arguments
+    std::optional<std::string> recordPath;  // --record: every exchange with the hubs goes there
+    std::optional<std::string> replayPath;  // --replay: the hubs are served from that recording
+    bool replayInRealTime = false;          // --replay-real-time: each exchange takes its recorded time
+    std::vector<std::string> words;         // the command, its sub-command and its own arguments
+    std::vector<std::string> commandLine;   // every word as given, for a recording's header
 };
 
 struct ParsedCommandLine {

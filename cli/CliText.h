@@ -101,6 +101,11 @@ Image commands (no hub needed):
                            name and one of its options and stores the option's position in
                            the list (stderr says which, and warns when its value differs)
 
+Recordings (see --record and --replay):
+  recording import CAPTURE OUT
+                           turn a usbmon capture (pcap or pcapng, as Wireshark or tcpdump
+                           write it) into the recording OUT, which --replay serves
+
 Options:
   --config FILE            configuration to use (default: /etc/velmora/config.ini when installed,
                            else the resource folder's); a named file that cannot be read or
@@ -118,6 +123,14 @@ Options:
                            config.ini's [History] Server (neither for simulated hubs).
                            Passwords belong in ~/.pgpass or PGPASSFILE, not the URI
   --station-name NAME      the station's name in the history (default: the host name)
+  --record FILE            write every exchange with the hubs (listings, opens, each control
+                           request with its bytes, status and duration) to FILE as the run
+                           goes, with the command line, the supported IDs and the SHA-256 of
+                           each image named; a file to attach to a problem report
+  --replay FILE            serve the hubs from a recording instead of the bus, at once; each
+                           request must be the one recorded, else the run stops (exit 1)
+                           with one line naming the exchange
+  --replay-real-time       replay each exchange in the time it took when recorded
   --no-backup              erase without first keeping the hub's flash (by default every run
                            that erases reads the flash twice and keeps it under
                            $XDG_STATE_HOME/velmora/backups, else ~/.local/state/velmora/backups)

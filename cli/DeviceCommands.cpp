@@ -45,7 +45,7 @@ bool expectArguments(const CommandContext& command, const std::string& name, std
 }
 
 std::unique_ptr<HubSession> openSession(const CommandContext& command, std::string& error) {
-    return HubSession::open(command.options, command.streams.err, error);
+    return HubSession::open(command, error);
 }
 
 std::string withoutLineEnd(std::string text) {
@@ -88,11 +88,11 @@ bool takeFlag(std::vector<std::string>& words, const std::string& flag) {
 
 WorkflowContext workflowContext(TerminalReporter& reporter, HubSession& session) {
     return {reporter,           session.connection(), nullptr,
-            &session.console(), &session.recorder(),  session.backups()};
+            &session.console(), session.recorder(),   session.backups()};
 }
 
 WorkflowContext workflowContext(TerminalReporter& reporter, HubSession& session, HubConnection& connection) {
-    return {reporter, connection, nullptr, &session.console(), &session.recorder(), session.backups()};
+    return {reporter, connection, nullptr, &session.console(), session.recorder(), session.backups()};
 }
 
 void printHubInfo(const CommandContext& command, const HubInfo& info) {

@@ -22,6 +22,10 @@ namespace fs = std::filesystem;
 
 constexpr const char* kLoadHint = "run 'velmora-cli driver load', then plug the hub in again";
 constexpr const char* kSimulatedHub = "not needed for the simulated hub";
+// After a hub that is not ready: how to hand us what it said.
+constexpr const char* kReportHint =
+    "to report a hub that fails: run the failing command again with --record FILE and attach FILE "
+    "(README, \"Reporting a problem\")";
 constexpr const char* kNoHub = "no supported hub is attached (the configuration's VID and product IDs)";
 
 // What opening the hub told: the ground truth of whether an update can start.
@@ -219,6 +223,8 @@ void printText(std::ostream& out, const std::vector<DoctorHub>& hubs) {
         }
         out << (hub.ready() ? "  ready for an update\n" : "  not ready for an update\n");
     }
+    if (std::any_of(hubs.begin(), hubs.end(), [](const DoctorHub& hub) { return !hub.ready(); }))
+        out << kReportHint << '\n';
 }
 
 void printJson(std::ostream& out, const std::vector<DoctorHub>& hubs, bool allReady) {
@@ -254,7 +260,7 @@ ExitStatus runDoctor(const CommandContext& command) {
                                                       : text::unexpectedArgument("doctor", extra));
     }
     std::string error;
-    auto session = HubSession::open(command.options, command.streams.err, error);
+    auto session = HubSession::open(command, error);
     if (!session) return command.fail(ExitStatus::BadUsage, error);
     std::vector<DoctorHub> hubs;
     for (const UsbDeviceInfo& device : session->platform().listDevices()) {

@@ -94,7 +94,7 @@ ExitStatus runDriverWith(const CommandContext& command, const DriverTools& tools
     RestartChoice choice = RestartChoice::Ask;
     std::string error;
     if (!parseDriver(command, action, choice, error)) return command.fail(ExitStatus::BadUsage, error);
-    auto session = HubSession::open(command.options, command.streams.err, error);
+    auto session = HubSession::open(command, error);
     if (!session) return command.fail(ExitStatus::BadUsage, error);
     if (!session->privateFolder()) return command.fail(ExitStatus::WorkflowFailed, text::kNoPrivateFolder);
 

@@ -88,7 +88,7 @@ ExitStatus runOnSeveralHubs(const CommandContext& command, HubSession& session,
                          [&session](const std::string& port) { return session.connectionTo(port); },
                          [&reporters](std::size_t index) -> WorkflowReporter& { return *reporters[index]; },
                          &session.console(),
-                         &session.recorder(),
+                         session.recorder(),
                          session.backups()};
     const std::vector<HubRunResult> results = runOnHubs(fleet, ports, workflow);
     terminal.finish();

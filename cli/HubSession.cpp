@@ -16,6 +16,13 @@ EnvironmentOptions environmentOptions(const CliOptions& options, std::ostream& e
     environment.historyPath = options.historyPath;
     environment.stationName = options.stationName;
     environment.keepBackups = !options.noBackup;
+    environment.recording.recordPath = options.recordPath;
+    environment.recording.replayPath = options.replayPath;
+    environment.recording.replayInRealTime = options.replayInRealTime;
+    environment.recording.programName = text::kProgramName;
+    environment.recording.commandLine = options.commandLine;
+    // The images a command writes are among its words.
+    environment.recording.namedFiles = options.words;
     environment.onHistoryProblem = [&err](const std::string& problem) {
         err << text::kProgramName << ": " << printableText(problem, false) << '\n';
         err.flush();
@@ -23,8 +30,9 @@ EnvironmentOptions environmentOptions(const CliOptions& options, std::ostream& e
     return environment;
 }
 
-std::unique_ptr<HubSession> HubSession::open(const CliOptions& options, std::ostream& err,
-                                             std::string& error) {
+std::unique_ptr<HubSession> HubSession::open(const CommandContext& command, std::string& error) {
+    const CliOptions& options = command.options;
+    std::ostream& err = command.streams.err;
     std::unique_ptr<Console> console;
     if (options.verbose) {
         console = std::make_unique<StderrConsole>();
@@ -43,7 +51,12 @@ std::unique_ptr<HubSession> HubSession::open(const CliOptions& options, std::ost
                 err.flush();
             });
     }
-    return std::unique_ptr<HubSession>(new HubSession(std::move(environment)));
+    return std::unique_ptr<HubSession>(new HubSession(std::move(environment), command.ending));
+}
+
+HubSession::~HubSession() {
+    ending_->replayDivergence = environment_->replayDivergence();
+    ending_->recordingProblem = environment_->recordingProblem();
 }
 
 }  // namespace velmora::cli

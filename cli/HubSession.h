@@ -10,6 +10,7 @@
 #include <string>
 
 #include "cli/CliOptions.h"
+#include "cli/CommandContext.h"
 #include "environment/HubEnvironment.h"
 
 namespace velmora::cli {
@@ -18,7 +19,9 @@ class HubSession {
 public:
     // Launches and reads the configuration; error tells why when the session
     // cannot be made.
-    static std::unique_ptr<HubSession> open(const CliOptions& options, std::ostream& err, std::string& error);
+    static std::unique_ptr<HubSession> open(const CommandContext& command, std::string& error);
+    // Leaves a replay's divergence and a recording's problem to the command's end.
+    ~HubSession();
 
     HubEnvironment& environment() { return *environment_; }
     const AppConfig& config() const { return environment_->config(); }
@@ -33,18 +36,23 @@ public:
     Clock& clock() { return environment_->clock(); }
     UsbPlatform& platform() { return environment_->platform(); }
     HubConnection& connection() { return environment_->connection(); }
-    // The traceability history every hub run of this command is recorded in.
-    RunRecorder& recorder() { return *environment_->recorder(); }
+    // The traceability history every hub run of this command is recorded in; on
+    // a replay, which records nowhere, an observer that keeps nothing.
+    RunObserver* recorder() { return environment_->runObserver(); }
+    // True when the hubs are served from a recording (--replay).
+    bool replays() const { return environment_->replays(); }
     // Where the flash is kept before every erase, or null with --no-backup.
-    history::BackupStore* backups() { return environment_->backups(); }
+    FlashBackups* backups() { return environment_->backups(); }
     std::unique_ptr<HubConnection> connectionTo(const std::string& portPath) {
         return environment_->connectionTo(portPath);
     }
 
 private:
-    explicit HubSession(std::unique_ptr<HubEnvironment> environment) : environment_(std::move(environment)) {}
+    HubSession(std::unique_ptr<HubEnvironment> environment, std::shared_ptr<SessionEnding> ending)
+        : environment_(std::move(environment)), ending_(std::move(ending)) {}
 
     std::unique_ptr<HubEnvironment> environment_;
+    std::shared_ptr<SessionEnding> ending_;
 };
 
 // What the global options say of the core: the one options struct both front

@@ -80,7 +80,7 @@ ExitStatus runStation(const CommandContext& command) {
     StationRequest request;
     std::string error;
     if (!readRequest(command, request, error)) return command.fail(ExitStatus::BadUsage, error);
-    auto session = HubSession::open(command.options, command.streams.err, error);
+    auto session = HubSession::open(command, error);
     if (!session) return command.fail(ExitStatus::BadUsage, error);
     // The update's rules, before the first unit: an image the flash cannot hold or
     // whose IDs the configuration does not list never reaches a hub.
@@ -98,7 +98,7 @@ ExitStatus runStation(const CommandContext& command) {
                                out << line;
                                out.flush();
                            },
-                           &session->recorder(),
+                           session->recorder(),
                            &session->console(),
                            session->backups()};
     interrupts = 0;

@@ -12,4 +12,9 @@ inline constexpr const char* kConfigWithoutHub = "it defines no supported hub (V
 // "--simulate: unknown scenario 'NAME' (see --help)".
 std::string unknownScenario(const std::string& scenario);
 
+// --record and --replay as both front ends take them.
+inline constexpr const char* kRealTimeWithoutReplay = "--replay-real-time goes with --replay FILE";
+inline constexpr const char* kReplayAlone =
+    "--replay serves the hubs itself: it takes no --simulate or --record";
+
 }  // namespace velmora::messages

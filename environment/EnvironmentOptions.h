@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/GeneralFunction.h"
 #include "driver_install/CommandRunners.h"
@@ -22,6 +23,21 @@ inline constexpr const char* kVirtualTime = "virtual";
 
 // Which clock the waits run on. FromVariable: as kSimulatedTimeVariable says.
 enum class ClockChoice { FromVariable, Virtual, Real };
+
+// --record and --replay, the same for both front ends: the run's exchanges with
+// the hubs written to a file as they happen, or the hubs served from such a file
+// instead of any bus (docs/recording-format.md).
+struct RecordingOptions {
+    std::optional<std::string> recordPath;  // every exchange with the hubs goes there
+    std::optional<std::string> replayPath;  // the hubs are served from that recording
+    bool replayInRealTime = false;          // each exchange takes the time it took when recorded
+    // What a recording's first line says of the run: the front end's name, every
+    // word it was started with, and the files the command names (the SHA-256 of
+    // each regular file among them, its images, goes in too).
+    std::string programName;
+    std::vector<std::string> commandLine;
+    std::vector<std::string> namedFiles;
+};
 
 struct EnvironmentOptions {
     // A configuration named by the user: it must be a readable regular file that
@@ -39,8 +55,10 @@ struct EnvironmentOptions {
     bool keepHistory = true;  // false: runs are not recorded (the window's tests)
     // The station's name in every row (--station-name); empty: the host name.
     std::string stationName;
+    RecordingOptions recording;
     // A backup of the flash before every erase. Off only when asked (--no-backup on
-    // the command line) or where nothing real is erased (a replay).
+    // the command line). A replay reads the flash as the recorded run did but keeps
+    // nothing, as nothing real is erased.
     bool keepBackups = true;
     // Where backups are kept; none: the user's default, made from nothing if need be.
     std::optional<std::string> backupsFolder;

@@ -91,7 +91,8 @@ std::unique_ptr<HubEnvironment> HubEnvironment::open(EnvironmentOptions options,
 }
 
 HubEnvironment::~HubEnvironment() {
-    // The connection and the recorder refer to the platform and the clock: they go first.
+    // The connection and the recorder refer to the platform and the clock, and the
+    // platform may be the recording's: they go first.
     recorder_.reset();
     connection_.reset();
 }
@@ -113,16 +114,22 @@ bool HubEnvironment::launch(const LaunchSettings& settings, std::string& error) 
 
 bool HubEnvironment::useConfig(AppConfig config, std::string& error) {
     config_ = std::move(config);
-    if (!makeClock() || !makePlatform(error)) return false;
+    if (!makeClock() || !makePlatform(error) || !attachRecording(error)) return false;
     connection_ = std::make_unique<HubConnection>(*platform_, config_.table, *clock_);
     if (observer_) connection_->setRequestObserver(observer_);
     if (options_.keepBackups) {
-        // As with the history, only the default place is made from nothing.
-        backups_ = std::make_unique<history::BackupStore>(
-            options_.backupsFolder.value_or(history::defaultBackupsFolder()), !options_.backupsFolder,
-            options_.backupRunsKept);
+        std::string folder = options_.backupsFolder.value_or(history::defaultBackupsFolder());
+        if (replays()) {
+            // A replay erases nothing real: its flash is read as recorded, then dropped.
+            backups_ = &recording_->discardingBackups(std::move(folder));
+        } else {
+            // As with the history, only the default place is made from nothing.
+            backupStore_ = std::make_unique<history::BackupStore>(std::move(folder), !options_.backupsFolder,
+                                                                  options_.backupRunsKept);
+            backups_ = backupStore_.get();
+        }
     }
-    if (options_.keepHistory) makeRecorder();
+    if (options_.keepHistory && !replays()) makeRecorder();
     return true;
 }
 
@@ -150,6 +157,9 @@ bool HubEnvironment::makeClock() {
     bool virtualTime = options_.clock == ClockChoice::Virtual;
     if (options_.clock == ClockChoice::FromVariable && options_.simulate)
         virtualTime = variable != nullptr && std::strcmp(variable, kVirtualTime) == 0;
+    // A replay's recorded waits and transfer times pass at once in virtual time,
+    // or as long as the hub took on the wall clock.
+    if (options_.recording.replayPath) virtualTime = !options_.recording.replayInRealTime;
     if (virtualTime) {
         auto clock = std::make_unique<VirtualClock>();
         virtualClock_ = clock.get();
@@ -158,7 +168,8 @@ bool HubEnvironment::makeClock() {
     }
     // The real bus runs in the testbed's time when it hands its clock over.
     const std::optional<int> descriptor = testbedClockDescriptor(variable);
-    if (options_.clock == ClockChoice::FromVariable && !options_.simulate && descriptor) {
+    if (options_.clock == ClockChoice::FromVariable && !options_.simulate && !options_.recording.replayPath &&
+        descriptor) {
         clock_ = std::make_unique<RemoteClock>(*descriptor);
         replayed_ = true;
     } else {
@@ -168,6 +179,8 @@ bool HubEnvironment::makeClock() {
 }
 
 bool HubEnvironment::makePlatform(std::string& error) {
+    // A replay serves the hubs itself: no bus is opened, real or simulated.
+    if (options_.recording.replayPath) return true;
     if (!options_.simulate) {
         realPlatform_ = std::make_unique<LibusbPlatform>();
         platform_ = realPlatform_.get();
@@ -181,6 +194,29 @@ bool HubEnvironment::makePlatform(std::string& error) {
     }
     platform_ = &simulation_->platform();
     return true;
+}
+
+// --record wraps the platform just made; --replay stands in for it.
+bool HubEnvironment::attachRecording(std::string& error) {
+    recording_ = RecordingHook::create(options_.recording, config_.table, *clock_, error);
+    if (!recording_) return error.empty();
+    platform_ = &recording_->platformOver(platform_, *clock_);
+    return true;
+}
+
+RunObserver* HubEnvironment::runObserver() {
+    if (replays() && options_.keepHistory) return &recording_->discardingObserver();
+    return recorder_.get();
+}
+
+std::optional<std::string> HubEnvironment::replayDivergence() const {
+    if (!recording_) return std::nullopt;
+    return recording_->divergence();
+}
+
+std::optional<std::string> HubEnvironment::recordingProblem() const {
+    if (!recording_) return std::nullopt;
+    return recording_->recordingProblem();
 }
 
 std::string HubEnvironment::configFolder() const {

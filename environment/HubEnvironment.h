@@ -16,6 +16,7 @@
 #include "device/HubConnection.h"
 #include "device/UsbPlatform.h"
 #include "environment/EnvironmentOptions.h"
+#include "environment/RecordingHook.h"
 #include "history/BackupStore.h"
 #include "history/RunRecorder.h"
 #include "workflows/ImageChecks.h"
@@ -73,10 +74,27 @@ public:
     std::unique_ptr<HubConnection> connectionTo(const std::string& portPath);
     // Every request on every connection goes to observer (the command line's trace).
     void observeRequests(HubConnection::RequestObserver observer);
-    // The history every hub run is recorded in, or null when none is kept.
+    // The history every hub run is recorded in, or null when none is kept. A
+    // replay keeps none.
     RunRecorder* recorder() { return recorder_.get(); }
+    // What the runs are observed by: the history's recorder; on a replay whose
+    // front end keeps a history, one that asks the hub what the recorder would
+    // and keeps nothing; null when no history is kept.
+    RunObserver* runObserver();
+
+    // True when the hubs are served from a recording (--replay). Such a run asks
+    // the hubs what the recorded command asked (the flash reads of a backup too)
+    // but records nowhere: no history row, no backup kept, nothing sent away.
+    bool replays() const { return recording_ && recording_->replays(); }
+    // The line a replay ends with once a request differed from the recording: the
+    // front end shows it, and the run has failed whatever else it reported.
+    std::optional<std::string> replayDivergence() const;
+    // Why --record could not write the whole recording, once it could not.
+    std::optional<std::string> recordingProblem() const;
+
     // Where the flash is kept before every erase, or null when no backups are made.
-    history::BackupStore* backups() { return backups_.get(); }
+    // A replay's reads the flash as the recorded run did and keeps nothing.
+    FlashBackups* backups() { return backups_; }
 
     // Whether the image at path may be used so, against this configuration's table.
     ImageAdmission admitImage(const std::string& path, ImageUse use, bool allowNewIds = false) const;
@@ -94,6 +112,7 @@ private:
     bool makeClock();
     bool makePlatform(std::string& error);
     void makeRecorder();
+    bool attachRecording(std::string& error);
 
     EnvironmentOptions options_;
     std::unique_ptr<Console> console_;
@@ -107,10 +126,12 @@ private:
     std::unique_ptr<sim::SimulatedEnvironment> simulation_;
     std::unique_ptr<UsbPlatform> realPlatform_;
     UsbPlatform* platform_ = nullptr;
+    std::unique_ptr<RecordingHook> recording_;  // --record or --replay; after the platform it wraps
     std::unique_ptr<HubConnection> connection_;
     HubConnection::RequestObserver observer_;
     std::unique_ptr<RunRecorder> recorder_;
-    std::unique_ptr<history::BackupStore> backups_;
+    std::unique_ptr<history::BackupStore> backupStore_;
+    FlashBackups* backups_ = nullptr;  // backupStore_, or the replay's that keeps nothing
 };
 
 }  // namespace velmora

@@ -5,6 +5,7 @@
 
 #include "app/Config.h"
 #include "device/simulated/SimulationScenarios.h"
+#include "environment/EnvironmentMessages.h"
 
 namespace velmora::window {
 namespace {
@@ -54,6 +55,25 @@ bool takeHistory(const std::vector<std::string>& arguments, std::size_t& index, 
     return true;
 }
 
+// "--record FILE" or "--record=FILE", and the same for --replay.
+bool takePath(const std::vector<std::string>& arguments, std::size_t& index, const std::string& name,
+              std::optional<std::string>& value, std::string& error) {
+    const std::string& word = arguments[index];
+    if (startsWith(word, name + "=")) {
+        value = word.substr(name.size() + 1);
+    } else if (index + 1 < arguments.size() && !startsWith(arguments[index + 1], "-")) {
+        value = arguments[++index];
+    } else {
+        value = "";
+    }
+    if (value->empty()) {
+        error = name;
+        error += " needs a file name";
+        return false;
+    }
+    return true;
+}
+
 bool takeSimulate(const std::string& word, WindowOptions& options, std::string& error) {
     options.simulate = true;
     if (word == "--simulate") return true;
@@ -93,12 +113,21 @@ ParsedWindowOptions parseWindowOptions(const std::vector<std::string>& arguments
             if (options.stationName.empty()) parsed.error = "--station-name needs a name";
         } else if (word == "--simulate" || startsWith(word, "--simulate=")) {
             takeSimulate(word, options, parsed.error);
+        } else if (word == "--record" || startsWith(word, "--record=")) {
+            takePath(arguments, index, "--record", options.recordPath, parsed.error);
+        } else if (word == "--replay" || startsWith(word, "--replay=")) {
+            takePath(arguments, index, "--replay", options.replayPath, parsed.error);
         } else if (startsWith(word, "-")) {
             parsed.error = "unknown option " + word + " (see --help)";
         } else {
             parsed.error = "unexpected argument \"" + word + "\": the window takes options only (see --help)";
         }
     }
+    // A replay serves the hubs itself: there is no bus to simulate or to record.
+    if (parsed.error.empty() && options.replayPath && (options.simulate || options.recordPath))
+        parsed.error = messages::kReplayAlone;
+    options.commandLine.push_back(kProgramName);
+    options.commandLine.insert(options.commandLine.end(), arguments.begin(), arguments.end());
     return parsed;
 }
 
@@ -124,6 +153,12 @@ std::string usageText() {
            "                           a postgresql:// URI names a line's server, which the runs reach\n"
            "                           after that file, whenever it answers (see velmora-cli --help)\n"
            "  --station-name NAME      the station's name in the history (default: the host name)\n"
+           "  --record FILE            write every exchange with the hubs (listings, opens, each control\n"
+           "                           request with its bytes, status and duration) to FILE as the\n"
+           "                           window works; a file to attach to a problem report\n"
+           "  --replay FILE            serve the hubs from a recording instead of the bus; each request\n"
+           "                           must be the one recorded, else the hub stops answering and, on\n"
+           "                           closing, the window says where on standard error (exit status 1)\n"
            "  --verbose, -v            also write the diagnostic lines to standard error\n"
            "  --version                print the version and exit\n"
            "  --help, -h               print this help and exit\n"
@@ -133,7 +168,8 @@ std::string usageText() {
            "\n"
            "The window needs a display (DISPLAY or WAYLAND_DISPLAY); without one, run it\n"
            "under xvfb-run. Diagnostic lines go to the system log. Exit status: 0 when the\n"
-           "window was closed, 2 for bad options, an unusable --config file or no display.\n"
+           "window was closed, 1 when a replay diverged from its recording, 2 for bad\n"
+           "options, an unusable --config file or no display.\n"
            "VELMORA_RESOURCES names another resource folder; chip definitions (*.INI) are\n"
            "also read from $XDG_DATA_HOME/velmora (default ~/.local/share/velmora).\n";
 }

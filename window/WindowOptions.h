@@ -10,13 +10,18 @@ namespace velmora::window {
 inline constexpr const char* kProgramName = "velmora";
 // Exit status for wrong words, an unusable configuration file or no display.
 inline constexpr int kBadUsageExit = 2;
+// Exit status when a replay (--replay) went elsewhere than its recording.
+inline constexpr int kReplayDivergedExit = 1;
 
 struct WindowOptions {
     std::optional<std::string> configPath;
     std::optional<std::string> historyPath;  // the history file or server URI; none: the user's default
     std::string stationName;                 // the name runs are recorded under; empty: the host name
     bool simulate = false;
-    std::string scenario;  // empty: the simulated bus's default set-up
+    std::string scenario;                   // empty: the simulated bus's default set-up
+    std::optional<std::string> recordPath;  // --record: every exchange with the hubs goes there
+    std::optional<std::string> replayPath;  // --replay: the hubs are served from that recording
+    std::vector<std::string> commandLine;   // every word as given, for a recording's first line
     bool verbose = false;
     bool help = false;
     bool version = false;

@@ -27,6 +27,10 @@ std::unique_ptr<WindowSession> WindowSession::create(const WindowOptions& option
     environment.scenario = options.scenario;
     environment.historyPath = options.historyPath;
     environment.stationName = options.stationName;
+    environment.recording.recordPath = options.recordPath;
+    environment.recording.replayPath = options.replayPath;
+    environment.recording.programName = kProgramName;
+    environment.recording.commandLine = options.commandLine;
     environment.onHistoryProblem = [raw = session.get()](const std::string& problem) {
         raw->reportHistoryProblem(problem);
     };
@@ -42,7 +46,7 @@ std::unique_ptr<WindowSession> WindowSession::create(const WindowOptions& option
 
 std::unique_ptr<WindowSession> WindowSession::createSimulated(
     const SessionPaths& paths, const std::string& scenario, std::unique_ptr<Console> console,
-    WindowSession::Time time, const std::optional<std::string>& backupsFolder) {
+    WindowSession::Time time, const std::optional<std::string>& backupsFolder, RecordingOptions recording) {
     std::unique_ptr<WindowSession> session(new WindowSession());
     session->paths_ = paths;
     EnvironmentOptions environment;
@@ -51,6 +55,7 @@ std::unique_ptr<WindowSession> WindowSession::createSimulated(
     environment.scenario = scenario;
     environment.clock = time == WindowSession::Time::Virtual ? ClockChoice::Virtual : ClockChoice::Real;
     environment.keepHistory = false;
+    environment.recording = std::move(recording);
     // The window's tests keep nothing on disk but in a folder of their own.
     environment.keepBackups = backupsFolder.has_value();
     environment.backupsFolder = backupsFolder;

@@ -53,11 +53,13 @@ public:
     static std::unique_ptr<WindowSession> create(const WindowOptions& options, std::string& error);
     // For tests and measurements: a session over a simulated bus with a console
     // of the caller's, in virtual time unless real time is asked for, keeping no
-    // history, and backups only in backupsFolder when one is given.
+    // history; backups only in backupsFolder when one is given; recording it, or replaying a
+    // recording instead, when asked.
     enum class Time { Virtual, Real };
     static std::unique_ptr<WindowSession> createSimulated(
         const SessionPaths& paths, const std::string& scenario, std::unique_ptr<Console> console,
-        Time time = Time::Virtual, const std::optional<std::string>& backupsFolder = std::nullopt);
+        Time time = Time::Virtual, const std::optional<std::string>& backupsFolder = std::nullopt,
+        RecordingOptions recording = {});
     ~WindowSession();
 
     // The core's launch (console lines, log line, boot-args snapshot, config.ini
@@ -73,10 +75,10 @@ public:
     Clock& clock() { return environment_->clock(); }
     UsbPlatform& platform() { return environment_->platform(); }
     HubConnection& connection() { return environment_->connection(); }
-    // The run recorder of the history, or null when none is kept.
-    RunObserver* recorder() { return environment_->recorder(); }
-    // Where the flash is kept before every erase, or null when no backups are made.
-    history::BackupStore* backups() { return environment_->backups(); }
+    // The run recorder of the history, or null when none is kept; on a replay, an
+    // observer that keeps nothing.
+    RunObserver* recorder() { return environment_->runObserver(); }
+    FlashBackups* backups() { return environment_->backups(); }
     // Told once, from a worker, when the history cannot be written.
     void onHistoryProblem(std::function<void(const std::string&)> handler) {
         historyProblem_ = std::move(handler);

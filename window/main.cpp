@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QStandardPaths>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -66,5 +67,12 @@ int main(int argc, char* argv[]) {
     window->show();
     const int status = application.exec();
     window->shutDown();
+    if (const std::optional<std::string> problem = session->environment().recordingProblem())
+        std::cerr << kProgramName << ": " << *problem << '\n';
+    // A replay that went elsewhere than its recording fails, however the window ended.
+    if (const std::optional<std::string> line = session->environment().replayDivergence()) {
+        std::cerr << kProgramName << ": " << *line << '\n';
+        return kReplayDivergedExit;
+    }
     return status;
 }

@@ -26,6 +26,9 @@ class CliDoctorTest : public CliFixture, public ::testing::WithParamInterface<Do
 TEST_P(CliDoctorTest, SaysPerCheckWhatStandsInTheWay) {
     const CliRun run = simulated(GetParam().scenario, {"doctor"});
     EXPECT_EQ(run.exitStatus, GetParam().exitStatus) << run.out << run.err;
+    // A hub that fails is worth a recording; one that is ready, or none at all, is not.
+    const bool failedHub = run.out.find("  not ready for an update\n") != std::string::npos;
+    EXPECT_EQ(run.out.find("--record FILE") != std::string::npos, failedHub) << run.out;
     for (const std::string& line : GetParam().expectedLines) {
         EXPECT_NE(run.out.find(line), std::string::npos) << "missing: " << line << "\n" << run.out;
     }
@@ -45,7 +48,8 @@ INSTANTIATE_TEST_SUITE_P(
                    "busy",
                    1,
                    {"kernel driver:  FAIL  another driver holds the hub: run 'velmora-cli driver load'",
-                    "code:           FAIL  not read", "  not ready for an update\n"}},
+                    "code:           FAIL  not read", "  not ready for an update\n",
+                    "to report a hub that fails: run the failing command again with --record FILE"}},
         DoctorCase{"SilentHub",
                    "stall-status",
                    1,

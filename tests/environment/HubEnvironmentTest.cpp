@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/Console.h"
+#include "device/VendorCommands.h"
 #include "environment/HubEnvironment.h"
 #include "tests/support/SampleImage.h"
 #include "tests/support/ScratchFolder.h"
@@ -117,6 +118,60 @@ TEST_F(HubEnvironmentTest, RealTimeIsKeptWhenAsked) {
     const std::unique_ptr<HubEnvironment> environment = open(options, error);
     ASSERT_NE(environment, nullptr) << error;
     EXPECT_EQ(environment->virtualClock(), nullptr);
+}
+
+// --record wraps the bus the environment built; --replay stands in for any bus,
+// keeps no history (a replay records nowhere) and says where a run went elsewhere.
+TEST_F(HubEnvironmentTest, RecordsAndReplaysTheHubsForEitherFrontEnd) {
+    const std::string recording = scratch_.path("run.jsonl");
+    auto readStatus = [](HubEnvironment& environment) {
+        EXPECT_TRUE(environment.connection().openHub());
+        const std::optional<HubStatus> status = VC_ReadHubStatus(environment.connection());
+        environment.connection().closeHub();
+        return status;
+    };
+    EnvironmentOptions options;
+    options.configPath = writeConfig("config.ini", kOneHub);
+    options.clock = ClockChoice::Virtual;
+    options.historyPath = scratch_.path("history.sqlite");
+    std::string error;
+    std::optional<HubStatus> recorded;
+    {
+        EnvironmentOptions recordOptions = options;
+        recordOptions.simulate = true;
+        recordOptions.recording.recordPath = recording;
+        auto environment =
+            HubEnvironment::open(recordOptions, std::make_unique<SilentConsole>(), settings_, error);
+        ASSERT_NE(environment, nullptr) << error;
+        EXPECT_FALSE(environment->replays());
+        EXPECT_NE(environment->recorder(), nullptr);
+        recorded = readStatus(*environment);
+        ASSERT_TRUE(recorded.has_value());
+        EXPECT_EQ(environment->recordingProblem(), std::nullopt);
+    }
+    EnvironmentOptions replayOptions = options;
+    replayOptions.recording.replayPath = recording;
+    auto environment =
+        HubEnvironment::open(replayOptions, std::make_unique<SilentConsole>(), settings_, error);
+    ASSERT_NE(environment, nullptr) << error;
+    EXPECT_TRUE(environment->replays());
+    EXPECT_EQ(environment->recorder(), nullptr);
+    EXPECT_NE(environment->runObserver(), nullptr);  // asks the hub what a kept record asks
+    EXPECT_EQ(environment->simulation(), nullptr);
+    const std::optional<HubStatus> replayed = readStatus(*environment);
+    ASSERT_TRUE(replayed.has_value());
+    EXPECT_EQ(replayed->firmwareVersion, recorded->firmwareVersion);
+    EXPECT_EQ(environment->replayDivergence(), std::nullopt);
+    // One request more than the recording holds.
+    EXPECT_FALSE(environment->connection().openHub());
+    const std::optional<std::string> line = environment->replayDivergence();
+    ASSERT_TRUE(line.has_value());
+    EXPECT_EQ(line->rfind("Replay diverged at exchange ", 0), 0U) << *line;
+
+    replayOptions.recording.replayPath = scratch_.path("missing.jsonl");
+    EXPECT_EQ(HubEnvironment::open(replayOptions, std::make_unique<SilentConsole>(), settings_, error),
+              nullptr);
+    EXPECT_EQ(error.rfind("--replay: " + scratch_.path("missing.jsonl"), 0), 0U) << error;
 }
 
 }  // namespace

@@ -54,6 +54,10 @@ driver::RestartAnswer FakeDialogs::askRestart(QWidget*, const QString& message) 
 WindowFixture::WindowFixture() = default;
 
 WindowFixture::~WindowFixture() {
+    closeWindow();
+}
+
+void WindowFixture::closeWindow() {
     if (window_) window_->shutDown();
     window_.reset();
     session_.reset();
@@ -62,9 +66,12 @@ WindowFixture::~WindowFixture() {
 void WindowFixture::launch(const WindowSetup& setup) {
     writeText(folder_ / "resources/config.ini", configText(setup));
     fs::create_directories(folder_ / "resources/ic");
-    fs::copy_file(fs::path(VELMORA_TEST_RESOURCES) / "ic/ZeloSim.INI", folder_ / "resources/ic/ZeloSim.INI");
+    // A second launch in the same test finds the files of the first.
+    const auto overwrite = fs::copy_options::overwrite_existing;
+    fs::copy_file(fs::path(VELMORA_TEST_RESOURCES) / "ic/ZeloSim.INI", folder_ / "resources/ic/ZeloSim.INI",
+                  overwrite);
     fs::copy_file(fs::path(VELMORA_TEST_RESOURCES) / "images/sample-update.bin",
-                  folder_ / "resources/sample-update.bin");
+                  folder_ / "resources/sample-update.bin", overwrite);
     fs::create_directories(folder_ / "private");
     writeSystemRoot(folder_ / "root", setup.signaturesEnforced);
 
@@ -79,7 +86,9 @@ void WindowFixture::launch(const WindowSetup& setup) {
         backups = backupsFolder();
     }
     session_ = window::WindowSession::createSimulated(paths, setup.scenario, std::move(console),
-                                                      window::WindowSession::Time::Virtual, backups);
+                                                      window::WindowSession::Time::Virtual, backups,
+                                                      setup.recording);
+    ASSERT_TRUE(session_);
     environment_ = std::make_unique<window::WindowEnvironment>(dialogs_, privileged_, shell_);
     environment_->logPath = (folder_ / "Velmora.log").string();
     environment_->privateFolder = folder_ / "private";

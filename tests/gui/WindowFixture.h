@@ -70,6 +70,7 @@ struct WindowSetup {
     int scalarMode = 0;
     std::string fwBin;
     bool signaturesEnforced = false;  // a fake /sys saying Secure Boot is on
+    RecordingOptions recording;       // --record, or --replay instead of the simulated bus
     bool listsNoHub = false;          // config.ini without its [Support Vid Pid] entries
     bool keepsBackups = false;        // in backupsFolder(), as the installed window keeps them
 
@@ -108,7 +109,11 @@ protected:
     // every launch starts to end.
     void launch(const WindowSetup& setup = {});
 
+    // Shuts the window down and drops its session: launch may start another.
+    void closeWindow();
+
     window::AppDelegate& window() { return *window_; }
+    window::WindowSession& session() { return *session_; }
     sim::SimulatedHub& hub();
     // Every hub of the scenario, in the bus's order.
     std::vector<sim::SimulatedHub*> hubs();

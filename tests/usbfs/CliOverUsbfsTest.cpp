@@ -14,13 +14,21 @@
 #include "device/FlashOperations.h"
 #include "device/LockHolder.h"
 #include "device/PortLock.h"
+#include "device/recording/RecordingPlatform.h"
+#include "device/recording/ReplayPlatform.h"
 #include "device/simulated/SimulatedBus.h"
+#include "device/simulated/SimulatedUsbPlatform.h"
 #include "history/HistoryDatabase.h"
+#include "testbed/ClockServer.h"
 #include "testbed/TestbedClock.h"
 #include "testbed/UsbfsTestbed.h"
 #include "tests/support/HookClock.h"
 #include "tests/support/ScratchFolder.h"
 #include "tests/usbfs/CliChild.h"
+#include "tests/workflows/RecordingReporter.h"
+#include "workflows/EasyUpdate.h"
+#include "workflows/FlashBackups.h"
+#include "workflows/RunObserver.h"
 
 namespace velmora::usbfs::testing {
 namespace {
@@ -28,6 +36,33 @@ namespace {
 constexpr const char* kRunBound = "45";  // seconds; a hung run fails instead of blocking the suite
 constexpr std::uint16_t kNewImageVersion = 0x0203;
 constexpr int kWorkflowFailed = 1;
+
+// The program keeps a history of its runs, and a run whose record is kept reads
+// the hub's status once more at its end: an in-process run that stands for the
+// program's observes its runs too, keeping nothing.
+class ForgetfulObserver final : public RunObserver {
+    class Log final : public RunLog {
+    public:
+        void phaseStarted(RunPhase) override {}
+        void hubSeen(const HubConnection::HubSighting&) override {}
+        void ended(const RunEnd&) override {}
+    };
+
+public:
+    std::unique_ptr<RunLog> runStarted(const RunStart&) override { return std::make_unique<Log>(); }
+};
+
+// The program also backs the flash up before it erases, reading it whole twice:
+// an in-process run that stands for the program's does too, keeping nothing.
+class ForgetfulBackups final : public FlashBackups {
+public:
+    std::optional<KeptBackup> keep(const std::vector<std::uint8_t>&, const FlashBackupInfo&,
+                                   std::string&) override {
+        return KeptBackup{"forgotten", "0"};
+    }
+    bool finish(const std::string&, bool, std::string&) override { return true; }
+    std::string place() const override { return "nowhere"; }
+};
 
 class CliOverUsbfsTest : public ::testing::Test {
 protected:
@@ -37,14 +72,7 @@ protected:
 #else
         if (!std::filesystem::exists(VELMORA_CLI_PROGRAM)) GTEST_SKIP() << "velmora-cli is not built";
 #endif
-        sim::SimulatedHubConfig config;
-        config.vendorId = kHubVendorId;
-        config.superSpeedProductId = kSuperSpeedProductId;
-        config.highSpeedProductId = kHighSpeedProductId;
-        config.portPath = testPortPath(1);
-        config.rebootTime = kTestRebootTime;
-        config.waitSelector = 1;  // one-second polls after the reset to ROM code
-        hub_ = &bus_.addHub(config);
+        hub_ = &bus_.addHub(hubConfig());
         hub_->loadFlashImage(sampleImage());
 
         std::ofstream(folder_ / "config.ini") << "[Support Vid Pid]\nVID_00 = 0x2FE3\nSSPID_00 = 0x0611\n"
@@ -55,6 +83,29 @@ protected:
     void TearDown() override {
         testbedClock_.reset();
         testbed_.reset();
+    }
+
+    // The emulated hub: the one on the usbfs, and its twin on an in-process bus.
+    static sim::SimulatedHubConfig hubConfig() {
+        sim::SimulatedHubConfig config;
+        config.vendorId = kHubVendorId;
+        config.superSpeedProductId = kSuperSpeedProductId;
+        config.highSpeedProductId = kHighSpeedProductId;
+        config.portPath = testPortPath(1);
+        config.rebootTime = kTestRebootTime;
+        config.waitSelector = 1;  // one-second polls after the reset to ROM code
+        return config;
+    }
+    static SupportedDeviceTable hubTable() {
+        SupportedDeviceTable table;
+        table.set(0, kHubVendorId, kSuperSpeedProductId, kHighSpeedProductId);
+        return table;
+    }
+    static FirmwareBuffer imageBuffer(std::uint16_t version) {
+        const std::vector<std::uint8_t> bytes = sampleImage(version);
+        FirmwareBuffer buffer;
+        FW_Parse(buffer, bytes.data(), static_cast<std::int64_t>(bytes.size()));
+        return buffer;
     }
 
     // Runs velmora-cli with the test's config.ini; returns its exit status.
@@ -132,6 +183,85 @@ TEST_F(CliOverUsbfsTest, EasyUpdateWritesTheImageAndBootsIt) {
     EXPECT_EQ(hub_->runState(), sim::RunState::FlashCode);
     // Into ROM code and back: the hub left and returned twice.
     EXPECT_EQ(testbed_->removals(), 2);
+}
+
+// A recording made over libusb replays with no bus at all: the same lines, the
+// same requests and statuses (--trace), the same exit status.
+TEST_F(CliOverUsbfsTest, AnUpdateRecordedOverUsbfsReplaysWithoutTheBus) {
+    const std::string image = writeImage(kNewImageVersion);
+    const std::string recording = (folder_ / "usbfs.jsonl").string();
+    ASSERT_EQ(runCli({"--trace", "--record", recording, "update", image}), 0) << output_;
+    const std::string recorded = output_;
+    ASSERT_NE(recorded.find("ctrl C0 D8 "), std::string::npos) << recorded;
+    ASSERT_NE(recorded.find("Update FW Success"), std::string::npos) << recorded;
+    VirtualClock replayClock;
+    std::string replayed;
+    EXPECT_EQ(
+        runCliWith(replayClock, {"--trace", "--replay", recording, "update", image}, "replay.txt", replayed),
+        0)
+        << replayed;
+    EXPECT_EQ(replayed, recorded);
+}
+
+// What velmora-cli recorded over libusb and the emulated usbfs is served in this
+// process to the easy update itself, which asks the same and ends as the program did.
+TEST_F(CliOverUsbfsTest, AnUpdateRecordedOverUsbfsReplaysInProcess) {
+    const std::string image = writeImage(kNewImageVersion);
+    const std::string path = (folder_ / "usbfs.jsonl").string();
+    ASSERT_EQ(runCli({"--record", path, "update", image}), 0) << output_;
+    recording::Recording recorded;
+    std::string error;
+    ASSERT_TRUE(recording::readRecording(path, recorded, error)) << error;
+
+    VirtualClock clock;
+    recording::ReplayPlatform platform(std::move(recorded), clock);
+    const SupportedDeviceTable table = hubTable();
+    HubConnection connection(platform, table, clock);
+    velmora::testing::RecordingReporter reporter;
+    ForgetfulObserver observer;
+    ForgetfulBackups backups;
+    EXPECT_TRUE(updateFunc(WorkflowContext{reporter, connection, nullptr, nullptr, &observer, &backups},
+                           imageBuffer(kNewImageVersion), image));
+    EXPECT_EQ(platform.divergence(), std::nullopt);
+    EXPECT_EQ(reporter.pane, output_);
+}
+
+// The other way: an update recorded in this process over the simulated platform
+// (the emulated hub's twin, no libusb) replays in velmora-cli with the lines the
+// program prints when it updates the hub over libusb and the usbfs.
+TEST_F(CliOverUsbfsTest, AnUpdateRecordedInProcessReplaysInTheProgramAsOverUsbfs) {
+    const std::string image = writeImage(kNewImageVersion);
+    ASSERT_EQ(runCli({"update", image}), 0) << output_;
+    const std::string overUsbfs = output_;
+
+    const std::string path = (folder_ / "in-process.jsonl").string();
+    {
+        VirtualClock clock;
+        sim::SimulatedBus bus(clock);
+        bus.addHub(hubConfig()).loadFlashImage(sampleImage());
+        sim::SimulatedUsbPlatform simulated(bus);
+        std::string error;
+        recording::RecordingHeader header;
+        header.program = "usbfs_tests";
+        header.command = {"update", image};
+        header.table = {{kHubVendorId, kSuperSpeedProductId, kHighSpeedProductId}};
+        auto writer = recording::RecordingWriter::create(path, header, error);
+        ASSERT_NE(writer, nullptr) << error;
+        recording::RecordingPlatform platform(simulated, clock, *writer);
+        const SupportedDeviceTable table = hubTable();
+        HubConnection connection(platform, table, clock);
+        velmora::testing::RecordingReporter reporter;
+        ForgetfulObserver observer;
+        ForgetfulBackups backups;
+        ASSERT_TRUE(updateFunc(WorkflowContext{reporter, connection, nullptr, nullptr, &observer, &backups},
+                               imageBuffer(kNewImageVersion), image))
+            << reporter.pane;
+    }
+    VirtualClock replayClock;
+    std::string replayed;
+    EXPECT_EQ(runCliWith(replayClock, {"--replay", path, "update", image}, "replay.txt", replayed), 0)
+        << replayed;
+    EXPECT_EQ(replayed, overUsbfs);
 }
 
 TEST_F(CliOverUsbfsTest, FlashReadSavesTheWholeFlash) {

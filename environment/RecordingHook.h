@@ -1,0 +1,79 @@
+#pragma once
+// --record FILE and --replay FILE for both front ends: the one place where the
+// composition root meets the recordings (device/recording). With --record the
+// platform the environment built is wrapped in one that writes every exchange to
+// FILE; with --replay the hubs are served from FILE instead, and no bus is touched.
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "app/SupportedDeviceTable.h"
+#include "device/Clock.h"
+#include "device/UsbPlatform.h"
+#include "environment/EnvironmentOptions.h"
+#include "workflows/FlashBackups.h"
+#include "workflows/RunObserver.h"
+
+namespace velmora::recording {
+class RecordingWriter;
+class RecordingPlatform;
+class ReplayPlatform;
+}  // namespace velmora::recording
+
+namespace velmora {
+
+class RecordingHook {
+public:
+    // Null when the options ask for neither; null with error when the file cannot
+    // be written (--record) or read as a recording (--replay: a newer format, a
+    // damaged file). A replay's times pass on clock.
+    static std::unique_ptr<RecordingHook> create(const RecordingOptions& options,
+                                                 const SupportedDeviceTable& table, Clock& clock,
+                                                 std::string& error);
+    ~RecordingHook();
+
+    bool replays() const { return replay_ != nullptr; }
+    // What a replay's runs are observed by in place of the history: a run that
+    // keeps a record reads the hub's status once more at its end, and a replay
+    // must ask what the recorded run asked. Whatever it is told goes nowhere.
+    RunObserver& discardingObserver() { return discarding_; }
+    // Where a replay's runs keep the flash before an erase: the run reads it twice
+    // as the recorded run did (the recording holds those reads), and the flash is
+    // then dropped, for nothing real was erased. place names the folder the
+    // recorded run would have used, so the run's messages read the same.
+    FlashBackups& discardingBackups(std::string place);
+    // The platform the environment must use: the replay's, or a recorder over inner
+    // (whose times are taken on clock).
+    UsbPlatform& platformOver(UsbPlatform* inner, Clock& clock);
+    // "Replay diverged at exchange N: recorded ..., sent ...", once a request
+    // differed from the recording.
+    std::optional<std::string> divergence() const;
+    // Why the recording could not be written whole, once it could not.
+    std::optional<std::string> recordingProblem() const;
+
+private:
+    class DiscardingObserver final : public RunObserver {
+    public:
+        std::unique_ptr<RunLog> runStarted(const RunStart& start) override;
+    };
+
+    class DiscardingBackups final : public FlashBackups {
+    public:
+        std::optional<KeptBackup> keep(const std::vector<std::uint8_t>& contents, const FlashBackupInfo& info,
+                                       std::string& problem) override;
+        bool finish(const std::string& runId, bool succeeded, std::string& problem) override;
+        std::string place() const override { return place_; }
+
+        std::string place_;
+    };
+
+    RecordingHook() = default;
+
+    DiscardingObserver discarding_;
+    DiscardingBackups discardingBackups_;
+    std::unique_ptr<recording::RecordingWriter> writer_;
+    std::unique_ptr<recording::RecordingPlatform> recorder_;
+    std::unique_ptr<recording::ReplayPlatform> replay_;
+};
+
+}  // namespace velmora

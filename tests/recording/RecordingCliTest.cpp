@@ -1,0 +1,194 @@
+// velmora-cli --record and --replay, run as child processes: a run replayed from
+// its recording, with no hub and no --simulate, prints what the run printed.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+
+#include "device/recording/RecordingFile.h"
+#include "tests/cli/CliFixture.h"
+#include "tests/recording/UsbmonCapture.h"
+
+namespace velmora::testing {
+namespace {
+
+class RecordingCliTest : public CliFixture {
+protected:
+    CliRun record(const std::string& scenario, const std::string& file, std::vector<std::string> command) {
+        command.insert(command.begin(), {"--trace", "--record", path(file)});
+        return simulated(scenario, command);
+    }
+    CliRun replay(const std::string& file, std::vector<std::string> command) {
+        command.insert(command.begin(), {"--config", config(), "--trace", "--replay", path(file)});
+        return runCli(command);
+    }
+};
+
+TEST_F(RecordingCliTest, AReplayPrintsWhatTheRecordedRunPrinted) {
+    // A success, failures of each step, a hub that cannot be opened, and no hub at all.
+    for (const std::string scenario :
+         {"flash-code", "stall-erase", "corrupt-readback", "disconnect", "busy", "no-hub", "never-returns"}) {
+        SCOPED_TRACE(scenario);
+        const CliRun recorded = record(scenario, scenario + ".jsonl", {"update", path("fw.bin")});
+        const CliRun replayed = replay(scenario + ".jsonl", {"update", path("fw.bin")});
+        EXPECT_EQ(replayed.exitStatus, recorded.exitStatus);
+        const bool sendsRequests = scenario != "no-hub" && scenario != "busy";
+        EXPECT_EQ(recorded.err.find("ctrl ") != std::string::npos, sendsRequests);
+        EXPECT_EQ(replayed.out, recorded.out);
+        EXPECT_EQ(replayed.err, recorded.err);  // the trace: every request and its status
+    }
+    const CliRun recorded = record("flash-code", "read.jsonl", {"read", path("out.bin")});
+    ASSERT_EQ(recorded.exitStatus, 0) << recorded.err;
+    const std::vector<char> firstRead = read(path("out.bin"));
+    const CliRun replayed = replay("read.jsonl", {"read", path("again.bin")});
+    EXPECT_EQ(replayed.exitStatus, 0) << replayed.err;
+    EXPECT_EQ(read(path("again.bin")), firstRead);
+    // In real time each exchange takes what it took when recorded; the replay ends the same.
+    const CliRun detected = record("flash-code", "detect.jsonl", {"detect"});
+    const CliRun realTime = replay("detect.jsonl", {"--replay-real-time", "detect"});
+    EXPECT_EQ(realTime.exitStatus, detected.exitStatus);
+    EXPECT_EQ(realTime.out, detected.out);
+}
+
+TEST_F(RecordingCliTest, TheRecordingNamesTheProgramTheCommandTheTableAndTheImage) {
+    ASSERT_EQ(record("flash-code", "run.jsonl", {"update", path("fw.bin")}).exitStatus, 0);
+    std::ifstream file(path("run.jsonl"));
+    std::string header;
+    std::getline(file, header);
+    EXPECT_NE(header.find("\"format\":1"), std::string::npos) << header;
+    EXPECT_NE(header.find("\"program\":\"velmora-cli "), std::string::npos) << header;
+    EXPECT_NE(header.find("\"update\""), std::string::npos) << header;
+    EXPECT_NE(header.find("{\"vid\":\"2FE3\",\"sspid\":\"0611\",\"hspid\":\"0610\"}"), std::string::npos)
+        << header;
+    // The SHA-256 of the sample image.
+    EXPECT_NE(header.find("\"sha256\":\""), std::string::npos) << header;
+}
+
+TEST_F(RecordingCliTest, AReplayThatDivergesEndsWithOneLineNamingTheExchange) {
+    ASSERT_EQ(record("flash-code", "run.jsonl", {"update", path("fw.bin")}).exitStatus, 0);
+    const std::regex line(
+        "velmora-cli: Replay diverged at exchange [0-9]+: recorded ctrl ([0-9A-F]{2} ){8}on 1-1, "
+        "sent ctrl ([0-9A-F]{2} ){8}on 1-1");
+    // Another command than the one recorded; and the recorded one without the
+    // backup the recorded run made first, whose reads the recording holds.
+    for (const std::vector<std::string>& command : std::vector<std::vector<std::string>>{
+             {"read", path("out.bin")}, {"--no-backup", "update", path("fw.bin")}}) {
+        SCOPED_TRACE(command.front());
+        const CliRun replayed = replay("run.jsonl", command);
+        EXPECT_EQ(replayed.exitStatus, 1);
+        const std::vector<std::string> errors = lines(replayed.err);
+        ASSERT_FALSE(errors.empty());
+        EXPECT_TRUE(std::regex_match(errors.back(), line)) << errors.back();
+        EXPECT_EQ(std::count_if(errors.begin(), errors.end(),
+                                [](const std::string& error) {
+                                    return error.find("Replay diverged") != std::string::npos;
+                                }),
+                  1)
+            << replayed.err;
+    }
+}
+
+// A run killed while recording leaves every whole line good: its replay goes as
+// recorded up to the cut, then fails with exit 1 and the line saying the
+// recording holds nothing more, though detect itself reports a hub it could not
+// read without failing.
+TEST_F(RecordingCliTest, AKilledRecordingReplaysUpToWhereItStopped) {
+    const CliRun recorded = record("flash-code", "run.jsonl", {"detect"});
+    ASSERT_EQ(recorded.exitStatus, 0) << recorded.err;
+    std::ifstream in(path("run.jsonl"));
+    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    const std::size_t lastTransfer = text.rfind("\"e\":\"ctrl\"");
+    ASSERT_NE(lastTransfer, std::string::npos) << text;
+    std::ofstream(path("run.jsonl"), std::ios::trunc) << text.substr(0, lastTransfer + 20);
+
+    const CliRun replayed = replay("run.jsonl", {"detect"});
+    EXPECT_EQ(replayed.exitStatus, 1);
+    const std::vector<std::string> recordedTrace = lines(recorded.err);
+    const std::vector<std::string> replayedTrace = lines(replayed.err);
+    ASSERT_GE(recordedTrace.size(), 2u);
+    ASSERT_GE(replayedTrace.size(), recordedTrace.size());
+    // Every transfer but the last went as recorded.
+    EXPECT_EQ(
+        std::vector<std::string>(replayedTrace.begin(), replayedTrace.begin() + recordedTrace.size() - 1),
+        std::vector<std::string>(recordedTrace.begin(), recordedTrace.end() - 1));
+    EXPECT_NE(replayedTrace.back().find("the recording holds nothing more, sent ctrl C0 "), std::string::npos)
+        << replayed.err;
+}
+
+// A replay records nowhere: the history a run was recorded in gains no row from
+// its replays, and the flash a replay reads for its backup (as the recorded run
+// did) is not kept.
+TEST_F(RecordingCliTest, AReplayLeavesNoHistoryRowAndNoBackup) {
+    const std::string history = path("history.sqlite");
+    const std::vector<std::string> state{"XDG_STATE_HOME=" + path("state")};
+    std::filesystem::create_directory(path("state"));
+    const auto kept = [this] {
+        std::vector<std::string> names;
+        for (const auto& item : std::filesystem::recursive_directory_iterator(path("state")))
+            names.push_back(item.path().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    const CliRun recorded = runCli({"--config", config(), "--simulate=flash-code", "--record",
+                                    path("run.jsonl"), "--history", history, "update", path("fw.bin")},
+                                   state);
+    ASSERT_EQ(recorded.exitStatus, 0) << recorded.err;
+    const std::vector<std::string> backups = kept();
+    ASSERT_FALSE(backups.empty());  // the recorded run kept the hub's flash
+
+    const CliRun replayed = runCli(
+        {"--config", config(), "--replay", path("run.jsonl"), "--history", history, "update", path("fw.bin")},
+        state);
+    EXPECT_EQ(replayed.exitStatus, 0) << replayed.err;
+    EXPECT_EQ(replayed.out, recorded.out);
+    EXPECT_EQ(kept(), backups);
+    const CliRun listed = runCli({"--history", history, "history"});
+    EXPECT_EQ(listed.exitStatus, 0) << listed.err;
+    EXPECT_EQ(lines(listed.out).size(), 1u) << listed.out;  // the recorded run's row alone
+}
+
+TEST_F(RecordingCliTest, UnusableRecordingsAndOptionsAreRefused) {
+    std::ofstream(path("newer.jsonl")) << "{\"recording\":\"velmora\",\"format\":99}\n";
+    CliRun run = replay("newer.jsonl", {"update", path("fw.bin")});
+    EXPECT_EQ(run.exitStatus, 2);
+    EXPECT_NE(run.err.find("newer"), std::string::npos) << run.err;
+
+    run = replay("missing.jsonl", {"update", path("fw.bin")});
+    EXPECT_EQ(run.exitStatus, 2);
+    EXPECT_NE(run.err.find("--replay"), std::string::npos) << run.err;
+
+    run = runCli({"--simulate", "--replay", path("newer.jsonl"), "detect"});
+    EXPECT_EQ(run.exitStatus, 2);
+    run = runCli({"--replay-real-time", "detect"});
+    EXPECT_EQ(run.exitStatus, 2);
+    run = simulated("flash-code", {"--record", path("no-such-folder/run.jsonl"), "update", path("fw.bin")});
+    EXPECT_EQ(run.exitStatus, 2);
+    EXPECT_NE(run.err.find("--record"), std::string::npos) << run.err;
+}
+
+TEST_F(RecordingCliTest, AnImportedCaptureOfAnUpdateReplaysIt) {
+    if (!recording::canReadCaptures()) GTEST_SKIP() << "built without libpcap";
+    const CliRun recorded = record("flash-code", "run.jsonl", {"update", path("fw.bin")});
+    ASSERT_EQ(recorded.exitStatus, 0) << recorded.err;
+    recording::Recording original;
+    std::string error;
+    ASSERT_TRUE(recording::readRecording(path("run.jsonl"), original, error)) << error;
+    const std::string capture = recording::writePcap(scratch_, recording::captureOf(original));
+
+    CliRun run = runCli({"--config", config(), "recording", "import", capture, path("imported.jsonl")});
+    ASSERT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_NE(run.out.find("transfers imported"), std::string::npos) << run.out;
+    const CliRun replayed = replay("imported.jsonl", {"update", path("fw.bin")});
+    EXPECT_EQ(replayed.exitStatus, 0);
+    EXPECT_EQ(replayed.out, recorded.out);
+    EXPECT_EQ(replayed.err, recorded.err);
+
+    run = runCli({"--config", config(), "recording", "import", path("fw.bin"), path("x.jsonl")});
+    EXPECT_EQ(run.exitStatus, 2);
+    EXPECT_NE(run.err.find("recording import"), std::string::npos) << run.err;
+}
+
+}  // namespace
+}  // namespace velmora::testing

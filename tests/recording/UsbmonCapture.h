@@ -1,0 +1,103 @@
+#pragma once
+// Writes usbmon captures as a capture tool would, from a recording: what the
+// import of captures is tested on.
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#include "device/recording/RecordingFile.h"
+#include "device/recording/UsbmonImport.h"
+#include "tests/support/ScratchFolder.h"
+
+namespace velmora::recording {
+
+inline void putLittle(std::vector<std::uint8_t>& out, std::uint64_t value, int count) {
+    for (int i = 0; i < count; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+}
+
+// One usbmon event with the 64-byte header of the memory-mapped interface.
+inline std::vector<std::uint8_t> usbmonPacket(std::uint64_t id, char event, std::uint8_t type,
+                                              std::uint8_t device, const UsbSetup& setup, std::int32_t status,
+                                              const std::vector<std::uint8_t>& data) {
+    std::vector<std::uint8_t> out;
+    putLittle(out, id, 8);
+    out.push_back(static_cast<std::uint8_t>(event));
+    out.push_back(type);
+    out.push_back(setup.isDeviceToHost() ? 0x80 : 0x00);
+    out.push_back(device);
+    putLittle(out, 1, 2);                   // bus 1
+    out.push_back(event == 'S' ? 0 : '-');  // setup present on submissions
+    out.push_back(data.empty() ? '<' : 0);  // data present
+    putLittle(out, 0, 8);                   // seconds (the pcap record holds the time)
+    putLittle(out, 0, 4);                   // microseconds
+    putLittle(out, static_cast<std::uint32_t>(status), 4);
+    putLittle(out, setup.wLength, 4);  // URB length
+    putLittle(out, data.size(), 4);    // captured length
+    for (std::uint8_t byte : setup.wireBytes()) out.push_back(byte);
+    putLittle(out, 0, 16);  // interval, start frame, flags, descriptors
+    out.insert(out.end(), data.begin(), data.end());
+    return out;
+}
+
+// A capture of the recorded transfers as usbmon shows them: submission and
+// completion, each enumeration of the hub a new device number, the kernel's
+// reading of the device descriptor first, and a mouse's interrupt traffic between.
+inline std::vector<CapturedPacket> captureOf(const Recording& recording) {
+    std::vector<CapturedPacket> packets;
+    std::uint64_t id = 0x1000;
+    std::uint8_t device = 4;
+    std::int64_t time = 1'700'000'000'000'000;
+    std::string openKey;
+    auto add = [&](std::vector<std::uint8_t> bytes) {
+        packets.push_back({time, std::move(bytes)});
+        time += 250;
+    };
+    for (const Exchange& exchange : recording.exchanges) {
+        if (exchange.kind == ExchangeKind::Open && exchange.status == kIOReturnSuccess &&
+            exchange.device.platformKey != openKey) {
+            openKey = exchange.device.platformKey;
+            ++device;
+            const UsbSetup descriptor{0x80, 0x06, 0x0100, 0, 18};
+            std::vector<std::uint8_t> answer(18, 0);
+            answer[8] = static_cast<std::uint8_t>(exchange.device.vendorId);
+            answer[9] = static_cast<std::uint8_t>(exchange.device.vendorId >> 8);
+            answer[10] = static_cast<std::uint8_t>(exchange.device.productId);
+            answer[11] = static_cast<std::uint8_t>(exchange.device.productId >> 8);
+            add(usbmonPacket(++id, 'S', 2, device, descriptor, -EINPROGRESS, {}));
+            add(usbmonPacket(id, 'C', 2, device, descriptor, 0, answer));
+            add(usbmonPacket(++id, 'C', 1, 2, UsbSetup{0x80, 0, 0, 0, 4}, 0, {1, 2, 3, 4}));
+        }
+        if (exchange.kind != ExchangeKind::Control) continue;
+        const bool in = exchange.setup.isDeviceToHost();
+        add(usbmonPacket(++id, 'S', 2, device, exchange.setup, -EINPROGRESS,
+                         in ? std::vector<std::uint8_t>{} : exchange.data));
+        std::int32_t status = 0;
+        if (exchange.status == kIOUSBPipeStalled) status = -EPIPE;
+        if (exchange.status == kIOReturnTimeout) status = -ETIMEDOUT;
+        add(usbmonPacket(id, 'C', 2, device, exchange.setup, status,
+                         in && status == 0 ? exchange.data : std::vector<std::uint8_t>{}));
+    }
+    return packets;
+}
+
+// The capture as a pcap file: the global header, then each record.
+inline std::string writePcap(const testing::ScratchFolder& folder,
+                             const std::vector<CapturedPacket>& packets) {
+    std::vector<std::uint8_t> file;
+    putLittle(file, 0xA1B2C3D4, 4);
+    putLittle(file, 2, 2);
+    putLittle(file, 4, 2);
+    putLittle(file, 0, 8);
+    putLittle(file, 262144, 4);
+    putLittle(file, kLinkTypeUsbLinuxMmapped, 4);
+    for (const CapturedPacket& packet : packets) {
+        putLittle(file, static_cast<std::uint64_t>(packet.microseconds / 1000000), 4);
+        putLittle(file, static_cast<std::uint64_t>(packet.microseconds % 1000000), 4);
+        putLittle(file, packet.bytes.size(), 4);
+        putLittle(file, packet.bytes.size(), 4);
+        file.insert(file.end(), packet.bytes.begin(), packet.bytes.end());
+    }
+    return folder.write("capture.pcap", file);
+}
+
+}  // namespace velmora::recording
