@@ -18,6 +18,7 @@ enum class RequestKind {
     EraseFlash,
     WriteFlash,
     ReadFlash,
+    GetDescriptor,  // the standard request: the device descriptor and the strings
     Other,
 };
 RequestKind classifyRequest(const UsbSetup& setup);
