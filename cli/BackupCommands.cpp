@@ -214,7 +214,7 @@ std::optional<history::HistoryRecord> runToRecover(const CliOptions& options, co
     if (path.empty() || !history::checkHistoryFile(path, missing, error) || missing) return std::nullopt;
     const auto database = history::HistoryDatabase::open(path, error);
     if (!database) return std::nullopt;
-    auto runs = database->list({"", port}, error);
+    auto runs = database->list({"", port, ""}, error);
     if (!runs) return std::nullopt;
     // Runs that wrote nothing (a read, a verify) say nothing of what the flash holds.
     std::erase_if(*runs, [](const history::HistoryRecord& run) {

@@ -36,6 +36,8 @@ bool readRequest(const CommandContext& command, HistoryRequest& request, std::st
             if (since) request.filter.since = history::isoUtc(*since);
         } else if (reader.option("--port", value, error)) {
             request.filter.port = value;
+        } else if (reader.option("--serial", value, error)) {
+            request.filter.serial = value;
         } else {
             const std::string word = reader.next();
             error = word.rfind("-", 0) == 0 ? text::unknownOption("history", word)

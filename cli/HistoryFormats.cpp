@@ -15,7 +15,7 @@ using history::HistoryRecord;
 using Field = std::pair<const char*, std::string HistoryRecord::*>;
 
 // Every column after the id, under the names the CSV header and the JSON use.
-constexpr std::array<Field, 16> kFields = {{
+constexpr std::array<Field, 17> kFields = {{
     {"operation", &HistoryRecord::operation},
     {"started", &HistoryRecord::started},
     {"ended", &HistoryRecord::ended},
@@ -32,6 +32,7 @@ constexpr std::array<Field, 16> kFields = {{
     {"failure", &HistoryRecord::failure},
     {"backup_sha256", &HistoryRecord::backupSha256},
     {"recovered_run", &HistoryRecord::recoveredRun},
+    {"hub_serial", &HistoryRecord::hubSerial},
 }};
 
 std::string orDash(const std::string& value) {

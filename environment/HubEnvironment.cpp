@@ -15,6 +15,7 @@
 #include "device/simulated/SimulatedEnvironment.h"
 #include "environment/EnvironmentMessages.h"
 #include "history/HistoryFile.h"
+#include "history/SerialCounter.h"
 #include "launch/LaunchSequence.h"
 #include "production/HubFleet.h"
 
@@ -131,6 +132,19 @@ bool HubEnvironment::useConfig(AppConfig config, std::string& error) {
                                           });
     }
     return true;
+}
+
+std::unique_ptr<SerialNumberSource> HubEnvironment::openSerialNumbers(std::string& error) {
+    if (!options_.keepHistory) {
+        error = "serial numbers are kept in the history, and this run keeps none";
+        return nullptr;
+    }
+    const std::string path = options_.historyPath.value_or(history::defaultHistoryPath());
+    std::string problem;
+    std::unique_ptr<SerialNumberSource> counter =
+        history::SerialCounter::open(path, !options_.historyPath, problem);
+    if (!counter) error = "history " + path + ": " + problem;
+    return counter;
 }
 
 bool HubEnvironment::makeClock() {

@@ -11,13 +11,15 @@
 #include <filesystem>
 #include <thread>
 
+#include "history/SerialTables.h"
+
 namespace velmora::history {
 namespace {
 
 // Bumped whenever the layout changes; a newer program migrates an older file.
 // The layout of version 1 is made first, then every upgrade step after it in
 // turn, so a new file and an upgraded one end with the very same tables.
-constexpr int kLayoutVersion = 2;
+constexpr int kLayoutVersion = 3;
 
 struct LayoutUpgrade {
     int version;  // the layout this step leads to
@@ -25,12 +27,14 @@ struct LayoutUpgrade {
 };
 
 // One step per version after the first; later layouts add theirs at the end.
-constexpr std::array<LayoutUpgrade, 1> kUpgrades = {{
+constexpr std::array<LayoutUpgrade, 2> kUpgrades = {{
     // 2: the run's flash backup, taken before the erase, and for a recovery the
     // run it recovered.
     {2,
      "ALTER TABLE runs ADD COLUMN backup_sha256 TEXT NOT NULL DEFAULT '';"
      "ALTER TABLE runs ADD COLUMN recovered_run TEXT NOT NULL DEFAULT '';"},
+    // 3: production serial numbers, and the serial the hub reported.
+    {3, kSerialTablesLayout},
 }};
 static_assert(kUpgrades.back().version == kLayoutVersion, "every layout version has its upgrade step");
 
@@ -54,23 +58,25 @@ constexpr const char* kLayout =
     "CREATE INDEX IF NOT EXISTS runs_started ON runs (started);";
 
 // The columns after id, in the order every statement below binds and reads them.
-constexpr std::array<const char*, 16> kColumns = {
-    "operation",      "started",       "ended",         "host",         "port",         "hub_ids",
-    "version_before", "version_after", "image_path",    "image_sha256", "image_serial", "phases",
-    "result",         "failure",       "backup_sha256", "recovered_run"};
+constexpr std::array<const char*, 17> kColumns = {
+    "operation",      "started",       "ended",         "host",          "port",         "hub_ids",
+    "version_before", "version_after", "image_path",    "image_sha256",  "image_serial", "phases",
+    "result",         "failure",       "backup_sha256", "recovered_run", "hub_serial"};
 
 std::array<const std::string*, kColumns.size()> fieldsOf(const HistoryRecord& record) {
     return {&record.operation, &record.started,     &record.ended,         &record.host,
             &record.port,      &record.hubIds,      &record.versionBefore, &record.versionAfter,
             &record.imagePath, &record.imageSha256, &record.imageSerial,   &record.phases,
-            &record.result,    &record.failure,     &record.backupSha256,  &record.recoveredRun};
+            &record.result,    &record.failure,     &record.backupSha256,  &record.recoveredRun,
+            &record.hubSerial};
 }
 
 std::array<std::string*, kColumns.size()> fieldsOf(HistoryRecord& record) {
     return {&record.operation, &record.started,     &record.ended,         &record.host,
             &record.port,      &record.hubIds,      &record.versionBefore, &record.versionAfter,
             &record.imagePath, &record.imageSha256, &record.imageSerial,   &record.phases,
-            &record.result,    &record.failure,     &record.backupSha256,  &record.recoveredRun};
+            &record.result,    &record.failure,     &record.backupSha256,  &record.recoveredRun,
+            &record.hubSerial};
 }
 
 std::string columnList() {
@@ -255,10 +261,17 @@ std::optional<std::vector<HistoryRecord>> HistoryDatabase::list(const HistoryFil
                                                                 std::string& error) {
     std::string sql = "SELECT id, " + columnList() + " FROM runs WHERE started >= ?";
     if (!filter.port.empty()) sql += " AND port = ?";
+    // A unit is found by the serial its image gave it or the one it reported.
+    if (!filter.serial.empty()) sql += " AND (hub_serial = ? OR image_serial = ?)";
     Statement statement(handle_, sql + " ORDER BY started, id;");
     if (!statement.ready(error)) return std::nullopt;
-    statement.bind(1, filter.since);
-    if (!filter.port.empty()) statement.bind(2, filter.port);
+    int position = 1;
+    statement.bind(position++, filter.since);
+    if (!filter.port.empty()) statement.bind(position++, filter.port);
+    if (!filter.serial.empty()) {
+        statement.bind(position++, filter.serial);
+        statement.bind(position++, filter.serial);
+    }
     std::vector<HistoryRecord> records;
     int status = SQLITE_ROW;
     while ((status = statement.step(error)) == SQLITE_ROW) {

@@ -34,6 +34,9 @@ public:
     // The rows the filter selects, oldest first.
     std::optional<std::vector<HistoryRecord>> list(const HistoryFilter& filter, std::string& error);
 
+    // The open connection, for the history's other tables (the serial numbers).
+    sqlite3* handle() const { return handle_; }
+
 private:
     explicit HistoryDatabase(sqlite3* handle) : handle_(handle) {}
     bool layOut(std::string& error);

@@ -32,6 +32,8 @@ struct HistoryRecord {
     std::string backupSha256;
     // For a recovery, the id of the run it recovered from.
     std::string recoveredRun;
+    // The serial number the hub reported after its update; empty: none, or not read.
+    std::string hubSerial;
 };
 
 // What `history` lists: rows started at or after since (IsoTime's form), on one
@@ -39,6 +41,7 @@ struct HistoryRecord {
 struct HistoryFilter {
     std::string since;
     std::string port;
+    std::string serial;  // the unit's serial, as its image gave it or it reported it
 };
 
 }  // namespace velmora::history

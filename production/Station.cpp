@@ -209,14 +209,17 @@ void Station::runUnit(const std::string& port, const FirmwareBuffer& image,
     if (record) record->settle(verdict.versionMismatch);
     if (serial) context_.serials->finish(*serial, verdict.passed);
     const double seconds = std::chrono::duration<double>(context_.clock.now() - start).count();
+    // A unit with a serial number of its own is named by it too: that is what the
+    // label on the unit will say.
+    const std::string unit = image.serial.empty() || !serial ? port : port + " " + image.serial;
     if (verdict.passed) {
-        show(formatText(messages::kStationUnitPassedFormat, port.c_str(),
+        show(formatText(messages::kStationUnitPassedFormat, unit.c_str(),
                         runningVersionText(statusBefore).c_str(), runningVersionText(statusAfter).c_str(),
                         seconds));
     } else {
         const std::string why =
             verdict.versionMismatch.empty() ? oneLine(reporter.failure) : verdict.versionMismatch;
-        show(formatText(messages::kStationUnitFailedFormat, port.c_str(), why.c_str(), seconds));
+        show(formatText(messages::kStationUnitFailedFormat, unit.c_str(), why.c_str(), seconds));
     }
     showTally();
 }

@@ -89,8 +89,8 @@ void StationSerials::markLocked(std::uint64_t number, SerialState state) {
 void StationSerials::flushLocked() {
     std::size_t written = 0;
     std::string error;
-    while (written < waiting_.size() &&
-           source_.markNumber(settings_.format.prefix, waiting_[written].number, waiting_[written].state, error))
+    while (written < waiting_.size() && source_.markNumber(settings_.format.prefix, waiting_[written].number,
+                                                           waiting_[written].state, error))
         ++written;
     waiting_.erase(waiting_.begin(), waiting_.begin() + static_cast<std::ptrdiff_t>(written));
 }
