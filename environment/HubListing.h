@@ -17,8 +17,8 @@ class HubEnvironment;
 
 struct ListedHub {
     UsbDeviceInfo device;
-    std::optional<HubStatus> status;    // none: the hub did not answer
-    std::optional<std::string> serial;  // the serial-number string it reports; none: it shows none
+    std::optional<HubStatus> status;      // none: the hub did not answer
+    std::optional<std::string> serial{};  // the serial-number string it reports; none: it shows none
 };
 
 // The serial number the hub on the connection reports, read over a short open of

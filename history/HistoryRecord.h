@@ -41,7 +41,7 @@ struct HistoryRecord {
 struct HistoryFilter {
     std::string since;
     std::string port;
-    std::string serial;  // the unit's serial, as its image gave it or it reported it
+    std::string serial{};  // the unit's serial, as its image gave it or it reported it
 };
 
 }  // namespace velmora::history

@@ -28,7 +28,8 @@ public:
     Query& operator=(const Query&) = delete;
 
     Query& text(int position, const std::string& value) {
-        sqlite3_bind_text(statement_, position, value.c_str(), static_cast<int>(value.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_text(statement_, position, value.c_str(), static_cast<int>(value.size()),
+                          SQLITE_TRANSIENT);
         return *this;
     }
     Query& number(int position, std::uint64_t value) {
@@ -181,7 +182,11 @@ std::optional<SerialBlock> SerialCounter::reserveBlock(const std::string& statio
         Query number(handle,
                      "INSERT INTO serial_numbers (prefix, number, station, state, changed)"
                      " VALUES (?, ?, ?, 'reserved', ?);");
-        if (!number.text(1, prefix).number(2, block.first + offset).text(3, station).text(4, changed).run(error))
+        if (!number.text(1, prefix)
+                 .number(2, block.first + offset)
+                 .text(3, station)
+                 .text(4, changed)
+                 .run(error))
             return std::nullopt;
     }
     Query advance(handle,

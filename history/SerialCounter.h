@@ -32,7 +32,8 @@ class SerialCounter final : public SerialNumberSource {
 public:
     // Opens the history at path (prepared as the recorder prepares it; folders
     // made only when createFolders). Null, with error, when it cannot be used.
-    static std::unique_ptr<SerialCounter> open(const std::string& path, bool createFolders, std::string& error);
+    static std::unique_ptr<SerialCounter> open(const std::string& path, bool createFolders,
+                                               std::string& error);
     ~SerialCounter() override;
 
     bool beginStation(const std::string& station, std::string& error) override;

@@ -157,6 +157,9 @@ bool Station::takeInterrupts(const std::atomic<int>& interrupts) {
 }
 
 void Station::startUnit(const std::string& port) {
+    // A station runs for weeks: the threads of units that ended are joined as it
+    // goes, or each would keep its stack until the station ends.
+    workers_.joinEnded();
     if (context_.serials == nullptr) {
         workers_.start([this, port] { runUnit(port, image_, std::nullopt); });
         return;

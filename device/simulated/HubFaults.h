@@ -3,6 +3,7 @@
 // simulation can make the device misbehave in the ways real hubs do.
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -59,6 +60,9 @@ struct HubFaults {
     std::optional<std::uint32_t> corruptReadAddress;  // this flash byte reads back inverted
     bool heldByAnotherDriver = false;                 // every open is refused
     std::optional<DisconnectFault> disconnect;
+    // The flash code reports this serial number whatever its image says, as a
+    // firmware that ignores the block's strings would.
+    std::optional<std::string> reportedSerial;
 };
 
 }  // namespace velmora::sim

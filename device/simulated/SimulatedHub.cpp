@@ -275,6 +275,7 @@ ControlAnswer SimulatedHub::readDescriptor(const UsbSetup& setup, std::uint8_t* 
 std::optional<std::string> SimulatedHub::serialNumberLocked() {
     refreshLocked();
     if (runState_ != RunState::FlashCode) return std::nullopt;
+    if (faults_.reportedSerial) return faults_.reportedSerial;
     FirmwareBuffer image;
     if (!FW_Parse(image, flash_.data(), static_cast<std::int64_t>(flash_.size())) || image.serial.empty())
         return std::nullopt;
