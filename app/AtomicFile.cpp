@@ -115,15 +115,18 @@ int publish(const Temporary& temporary, const std::string& path) {
 
 }  // namespace
 
-FileWriteResult writeFileAtomically(const std::string& path, const std::uint8_t* bytes, std::size_t size) {
+FileWriteResult writeFileAtomically(const std::string& path, const std::uint8_t* bytes, std::size_t size,
+                                    std::optional<unsigned> permissions) {
     std::string refusal;
     if (!checkReplaceableTarget(path, refusal)) return {false, refusal};
     const Temporary temporary = createTemporary(path);
     if (temporary.descriptor < 0) return failure(errno);
 
-    const bool complete = writeAll(temporary.descriptor, bytes, size) &&
-                          ::fchmod(temporary.descriptor, permissionsFor(path)) == 0 &&
-                          ::fsync(temporary.descriptor) == 0;
+    const bool complete =
+        writeAll(temporary.descriptor, bytes, size) &&
+        ::fchmod(temporary.descriptor,
+                 permissions ? static_cast<mode_t>(*permissions & 0777) : permissionsFor(path)) == 0 &&
+        ::fsync(temporary.descriptor) == 0;
     int error = complete ? 0 : errno;
     if (complete) error = publish(temporary, path);
     ::close(temporary.descriptor);

@@ -12,6 +12,7 @@
 // the old file's permission bits when this user owned it, else the umask's.
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace velmora {
@@ -21,6 +22,10 @@ struct FileWriteResult {
     std::string error;  // the reason when not written
 };
 
-FileWriteResult writeFileAtomically(const std::string& path, const std::uint8_t* bytes, std::size_t size);
+// permissions: the new file's permission bits (0600 for this user's private
+// files, whatever stood there before), of which only the read, write and execute
+// bits count; none: as above, the old file's or the umask's.
+FileWriteResult writeFileAtomically(const std::string& path, const std::uint8_t* bytes, std::size_t size,
+                                    std::optional<unsigned> permissions = std::nullopt);
 
 }  // namespace velmora

@@ -14,6 +14,7 @@ constexpr const char* kAppTitleKey = "Parvane Config:AppTitle";
 constexpr const char* kScalarModeKey = "Parvane Config:ScalarMode";
 constexpr const char* kFwBinKey = "Parvane Config:FwBin";
 constexpr const char* kTableSection = "Support Vid Pid";
+constexpr const char* kHistoryServerKey = "History:Server";
 
 std::string tableKey(const char* field, std::size_t index) {
     char key[64];
@@ -70,6 +71,7 @@ ConfigLoad readConfigFile(const std::string& configPath, Console& console) {
     config.appTitle = readText(file, kAppTitleKey, kDefaultAppTitle);
     config.isScalarMode = file ? iniparser_getint(file, kScalarModeKey, 0) : 0;
     config.fwbinPath = readText(file, kFwBinKey, "");
+    config.historyServer = readText(file, kHistoryServerKey, "");
     fillTable(file, config.table, console);
     dict.dictionary.reset();
 

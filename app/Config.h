@@ -19,6 +19,8 @@ struct AppConfig {
     std::int32_t isScalarMode = 0;
     std::string fwbinPath;  // relative to the folder of the config.ini it came from
     SupportedDeviceTable table;
+    // [History] Server: the postgresql:// URI of a line's shared history; empty: none.
+    std::string historyServer;
 
     bool scalarLayout() const { return isScalarMode == 1; }
 };

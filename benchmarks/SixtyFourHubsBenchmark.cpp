@@ -52,12 +52,14 @@ void BM_SixtyFourHubsUpdate(benchmark::State& state) {
         SystemClock clock;
         sim::SimulatedBus bus{clock};
         const testing::HubIdentity identity = testing::kShippedHubIdentity;
-        sim::applySimulationScenario("sixty-four-hubs", bus, {1, identity.vid, identity.sspid, identity.hspid});
+        sim::applySimulationScenario("sixty-four-hubs", bus,
+                                     {1, identity.vid, identity.sspid, identity.hspid});
         sim::SimulatedUsbPlatform platform{bus};
         SupportedDeviceTable table;
         table.set(0, identity.vid, identity.sspid, identity.hspid);
         FirmwareBuffer image;
-        const std::vector<std::uint8_t> bytes = testing::sampleImageFor(identity, flash::kFlashPageBytes, 0x0203);
+        const std::vector<std::uint8_t> bytes =
+            testing::sampleImageFor(identity, flash::kFlashPageBytes, 0x0203);
         FW_Parse(image, bytes.data(), static_cast<std::int64_t>(bytes.size()));
         std::vector<std::string> ports = sim::sixtyFourHubPorts();
         ports.resize(hubs);
@@ -72,7 +74,8 @@ void BM_SixtyFourHubsUpdate(benchmark::State& state) {
         const double cpuBefore = processCpuSeconds();
         const auto wallBefore = std::chrono::steady_clock::now();
         const std::vector<HubRunResult> results = runOnHubs(
-            fleet, ports, [&image](const WorkflowContext& context) { return updateFunc(context, image, "64.bin"); });
+            fleet, ports,
+            [&image](const WorkflowContext& context) { return updateFunc(context, image, "64.bin"); });
         wallSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - wallBefore).count();
         cpuSeconds += processCpuSeconds() - cpuBefore;
         for (const HubRunResult& result : results)
@@ -82,6 +85,11 @@ void BM_SixtyFourHubsUpdate(benchmark::State& state) {
     // The share of one core each hub's work takes, in percent.
     state.counters["cpu_per_hub_pct"] = 100.0 * cpuSeconds / (static_cast<double>(hubs) * wallSeconds);
 }
-BENCHMARK(BM_SixtyFourHubsUpdate)->Arg(1)->Arg(64)->Iterations(2)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SixtyFourHubsUpdate)
+    ->Arg(1)
+    ->Arg(64)
+    ->Iterations(2)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -181,7 +181,8 @@ int main(int argc, char** argv) {
     std::atomic<bool> stop{false};
     const auto started = std::chrono::steady_clock::now();
     {
-        Station station(std::move(context), image, "/images/soak.bin", {static_cast<int>(units), std::nullopt});
+        Station station(std::move(context), image, "/images/soak.bin",
+                        {static_cast<int>(units), std::nullopt});
         hubs.clock.addWorkers(1);
         std::thread operatorThread([&] {
             hubs.clock.enterWorker();
@@ -209,12 +210,14 @@ int main(int argc, char** argv) {
     bool good = samples.size() == 2 && rows && numbers;
     std::printf("units %ld in %.1f s real time, %.2f ms each\n", units, seconds, 1000.0 * seconds / units);
     if (samples.size() == 2) {
-        const double memory = double(samples[1].residentKiB - samples[0].residentKiB) / samples[0].residentKiB;
+        const double memory =
+            double(samples[1].residentKiB - samples[0].residentKiB) / samples[0].residentKiB;
         const double files = double(samples[1].openFiles - samples[0].openFiles) / samples[0].openFiles;
         std::printf("after %ld units: %ld KiB resident, %ld open files\n", samples[0].units,
                     samples[0].residentKiB, samples[0].openFiles);
-        std::printf("after %ld units: %ld KiB resident (%+.1f%%), %ld open files (%+.1f%%)\n", samples[1].units,
-                    samples[1].residentKiB, 100 * memory, samples[1].openFiles, 100 * files);
+        std::printf("after %ld units: %ld KiB resident (%+.1f%%), %ld open files (%+.1f%%)\n",
+                    samples[1].units, samples[1].residentKiB, 100 * memory, samples[1].openFiles,
+                    100 * files);
         good = good && memory < kMostGrowth && files < kMostGrowth;
     }
     if (rows && numbers) {

@@ -15,9 +15,8 @@
 #include "cli/HubSession.h"
 #include "cli/JsonText.h"
 #include "device/FlashOperations.h"
-#include "device/VendorCommands.h"
+#include "environment/HubRecovery.h"
 #include "history/BackupStore.h"
-#include "history/HistoryDatabase.h"
 #include "history/HistoryFile.h"
 #include "history/ImageDigest.h"
 #include "workflows/EasyUpdate.h"
@@ -151,17 +150,6 @@ std::optional<ChosenBackup> chooseBackup(const std::string& choice, const std::o
     return ChosenBackup{std::move(bytes), choice};
 }
 
-// A backup is written back as it was, whether or not its flash held a block.
-FirmwareBuffer bufferOf(const std::vector<std::uint8_t>& bytes) {
-    FirmwareBuffer buffer;
-    if (!FW_Parse(buffer, bytes.data(), static_cast<std::int64_t>(bytes.size()))) {
-        buffer.data = bytes;
-        buffer.size = static_cast<std::int32_t>(bytes.size());
-        buffer.loaded = true;
-    }
-    return buffer;
-}
-
 bool confirmed(const CommandContext& command, bool yes, const std::string& question, std::string& error) {
     if (yes) return true;
     if (::isatty(STDIN_FILENO) != 1) {
@@ -175,54 +163,6 @@ bool confirmed(const CommandContext& command, bool yes, const std::string& quest
     if (answer == "y" || answer == "Y" || answer == "yes") return true;
     error = "nothing written";
     return false;
-}
-
-// The words the pane uses for the step a run's record names.
-std::string stepName(const std::string& phases) {
-    const std::size_t start = phases.rfind(';') == std::string::npos ? 0 : phases.rfind(';') + 1;
-    const std::string phase = phases.substr(start, phases.find('=', start) - start);
-    if (phase == "open") return "Open Rom Device";
-    if (phase == "backup") return "the backup";
-    if (phase == "erase") return "Erase Flash";
-    if (phase == "write") return "Write Flash";
-    if (phase == "read") return "Read Flash";
-    if (phase == "verify") return "Verify Flash";
-    if (phase == "reset") return "Reset to Flash Code";
-    return "its start";
-}
-
-// The ports of the supported hubs that run their ROM code now.
-std::vector<std::string> portsInRomCode(HubSession& session, const std::optional<std::string>& port) {
-    std::vector<std::string> found;
-    const std::vector<std::string> ports =
-        port ? std::vector<std::string>{*port} : session.environment().supportedPorts();
-    for (const std::string& candidate : ports) {
-        std::unique_ptr<HubConnection> connection = session.connectionTo(candidate);
-        std::optional<HubStatus> status;
-        if (connection->openHub()) status = VC_ReadHubStatus(*connection);
-        connection->closeHub();
-        if (status && !status->flashCode) found.push_back(candidate);
-    }
-    return found;
-}
-
-// The last run recorded on the port, when it ended failed or unfinished with a backup.
-std::optional<history::HistoryRecord> runToRecover(const CliOptions& options, const std::string& port,
-                                                   std::string& error) {
-    const std::string path = options.historyPath.value_or(history::defaultHistoryPath());
-    bool missing = false;
-    if (path.empty() || !history::checkHistoryFile(path, missing, error) || missing) return std::nullopt;
-    const auto database = history::HistoryDatabase::open(path, error);
-    if (!database) return std::nullopt;
-    auto runs = database->list({"", port, ""}, error);
-    if (!runs) return std::nullopt;
-    // Runs that wrote nothing (a read, a verify) say nothing of what the flash holds.
-    std::erase_if(*runs, [](const history::HistoryRecord& run) {
-        return run.operation == "read" || run.operation == "verify";
-    });
-    if (runs->empty() || runs->back().result == history::kResultSuccess || runs->back().backupSha256.empty())
-        return std::nullopt;
-    return runs->back();
 }
 
 }  // namespace
@@ -293,7 +233,7 @@ ExitStatus runRestore(const CommandContext& command) {
     if (!session) return command.fail(ExitStatus::BadUsage, error);
     std::unique_ptr<HubConnection> pinned;
     HubConnection& connection = connectionFor(*session, port, pinned);
-    const FirmwareBuffer image = bufferOf(backup->bytes);
+    const FirmwareBuffer image = backupImage(backup->bytes);
     TerminalReporter reporter(command.streams);
     beginWorkflow(reporter);
     const bool succeeded = updateFuncAs(contextFor(reporter, *session, connection), image, backup->name,
@@ -314,49 +254,56 @@ ExitStatus runRecover(const CommandContext& command) {
     if (!words.empty()) return command.fail(ExitStatus::BadUsage, "recover: unexpected " + words[0]);
     auto session = HubSession::open(command.options, command.streams.err, error);
     if (!session) return command.fail(ExitStatus::BadUsage, error);
-    const std::vector<std::string> ports = portsInRomCode(*session, port);
-    if (ports.empty()) {
+    const std::vector<std::string> ports =
+        port ? std::vector<std::string>{*port} : session->environment().supportedPorts();
+    const history::BackupStore store = backupStore();
+    const std::string historyPath = command.options.historyPath.value_or(history::defaultHistoryPath());
+    ExitStatus status = ExitStatus::Success;
+    bool anyInRomCode = false;
+    for (const std::string& hubPort : ports) {
+        std::unique_ptr<HubConnection> connection = session->connectionTo(hubPort);
+        TerminalReporter reporter(command.streams);
+        std::string declined;
+        const auto consent = [&](const RecoveryFinding& finding) {
+            command.streams.out << recoveryFindingLine(finding) << '\n';
+            command.streams.out.flush();
+            if (!finding.writesFlash) return true;  // a reset writes nothing
+            if (!confirmed(command, yes, "write that backup back to the hub on " + hubPort + "?", declined))
+                return false;
+            beginWorkflow(reporter);
+            return true;
+        };
+        const RecoveryResult result =
+            recoverHub(contextFor(reporter, *session, *connection), hubPort, historyPath, store, consent);
+        anyInRomCode = anyInRomCode || result.step != RecoveryStep::NotInRomCode;
+        switch (result.step) {
+            case RecoveryStep::NotInRomCode:
+            case RecoveryStep::Written: break;
+            case RecoveryStep::Reset:
+                command.streams.out << hubPort << ": runs its flash code again\n";
+                break;
+            case RecoveryStep::ResetFailed:
+                command.streams.out << hubPort << ": did not come back in its flash code\n";
+                status = ExitStatus::WorkflowFailed;
+                break;
+            case RecoveryStep::NoRunToRecover:
+                command.streams.out << hubPort
+                                    << ": runs its ROM code, but no failed or unfinished run with a backup "
+                                    << "is recorded on this port: nothing written\n";
+                status = ExitStatus::WorkflowFailed;
+                break;
+            case RecoveryStep::BackupUnusable:
+                command.note(hubPort + ": " + result.problem);
+                status = ExitStatus::WorkflowFailed;
+                break;
+            case RecoveryStep::Declined: return command.fail(ExitStatus::BadUsage, declined);
+            case RecoveryStep::WriteFailed: status = ExitStatus::WorkflowFailed; break;
+        }
+    }
+    if (!anyInRomCode) {
         command.streams.out << "no supported hub" << (port ? " on " + *port : std::string{})
                             << " is left in ROM code: nothing to recover\n";
         return ExitStatus::WorkflowFailed;
-    }
-    const history::BackupStore store = backupStore();
-    ExitStatus status = ExitStatus::Success;
-    for (const std::string& hubPort : ports) {
-        std::string problem;
-        const std::optional<history::HistoryRecord> run = runToRecover(command.options, hubPort, problem);
-        if (!run) {
-            command.streams.out << hubPort
-                                << ": runs its ROM code, but no failed or unfinished run with a backup "
-                                << "is recorded on this port: nothing written\n";
-            status = ExitStatus::WorkflowFailed;
-            continue;
-        }
-        auto bytes = store.load(run->backupSha256, problem);
-        if (!bytes) {
-            command.note(hubPort + ": " + problem);
-            status = ExitStatus::WorkflowFailed;
-            continue;
-        }
-        const FirmwareBuffer image = bufferOf(*bytes);
-        const std::string version = identityOf(image).version;
-        const std::string time =
-            run->started.size() >= 16 ? run->started.substr(11, 5) + " UTC" : run->started;
-        command.streams.out << hubPort << ": left in ROM code by "
-                            << (run->operation == "update" ? "an " : "a ") << run->operation << " at " << time
-                            << " that stopped at " << stepName(run->phases)
-                            << "; its backup from before holds version "
-                            << (image.block && !version.empty() ? version : "unknown") << '\n';
-        command.streams.out.flush();
-        if (!confirmed(command, yes, "write that backup back to the hub on " + hubPort + "?", problem))
-            return command.fail(ExitStatus::BadUsage, problem);
-        std::unique_ptr<HubConnection> connection = session->connectionTo(hubPort);
-        TerminalReporter reporter(command.streams);
-        beginWorkflow(reporter);
-        const std::string name = store.folder() + "/" + run->backupSha256;
-        if (!updateFuncAs(contextFor(reporter, *session, *connection), image, name, "recover", name,
-                          std::to_string(run->id)))
-            status = ExitStatus::WorkflowFailed;
     }
     return status;
 }

@@ -44,6 +44,13 @@ bool readGlobalOption(const std::vector<std::string>& arguments, std::size_t& in
         } else {
             options.historyPath = arguments[++index];
         }
+    } else if (word == "--station-name" || startsWith(word, "--station-name=")) {
+        if (word.size() > std::string("--station-name").size()) {
+            options.stationName = word.substr(std::string("--station-name=").size());
+        } else if (index + 1 < arguments.size()) {
+            options.stationName = arguments[++index];
+        }
+        if (options.stationName.empty()) parsed.error = text::missingValue("--station-name");
     } else if (startsWith(word, "--history=")) {
         options.historyPath = word.substr(std::string("--history=").size());
         if (options.historyPath->empty()) parsed.error = text::missingValue("--history");

@@ -11,7 +11,8 @@ namespace velmora::cli {
 
 struct CliOptions {
     std::optional<std::string> configPath;
-    std::optional<std::string> historyPath;  // the history database; none: the user's default
+    std::optional<std::string> historyPath;  // the history file or server URI; none: the user's default
+    std::string stationName;                 // the name runs are recorded under; empty: the host name
     bool noBackup = false;  // no flash backup before an erase: for a bench that knows what it does
     bool simulate = false;
     std::string scenario;  // the simulated bus's set-up; empty: the default one

@@ -211,4 +211,17 @@ std::string historyUnusable(const std::string& path, const std::string& reason) 
     return "history: " + printable(path) + ": " + printable(reason);
 }
 
+std::string badReportGrouping(const std::string& value) {
+    return "history report: --by takes station, port, day or phase, not '" + printable(value) + "'";
+}
+
+std::string syncFailed(const std::string& server, const std::string& reason) {
+    return "history sync: " + printable(server) + ": " + printable(reason) +
+           "; the runs wait on this station";
+}
+
+std::string syncDone(const std::string& server, std::size_t sent) {
+    return "history sync: " + std::to_string(sent) + " run records sent to " + printable(server);
+}
+
 }  // namespace velmora::cli::text

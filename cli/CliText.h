@@ -50,7 +50,6 @@ Hub commands (the status lines of the window go to stdout):
 Production line:
   station FILE [--count N] [--expect-version HEX] [--allow-new-ids]
           [--serial-prefix TEXT --serial-digits N [--serial-start N] [--serial-block N]]
-          [--station-name NAME]
                            a production station: waits for supported hubs and updates each
                            one as it is plugged in (in parallel with those in progress),
                            never twice while it stays plugged in; one line per finished
@@ -63,20 +62,27 @@ Production line:
                            + N zero-padded digits, from the history's counter for the prefix
                            (never given twice; a failed unit's number stays void), taken in
                            blocks of --serial-block (default 20) from --serial-start (default
-                           1); --station-name (default: the host's name) names one running
+                           1); a station's name (--station-name) is taken by one running
                            station at a time
 
 Traceability (every hub command above is recorded, see --history):
-  history [--csv] [--since TIME] [--port PATH] [--serial TEXT]
+  history [--csv] [--since TIME] [--port PATH] [--station NAME] [--serial TEXT]
                            list the recorded runs, oldest first: start and end, host, port,
                            the IDs seen, firmware version before and after, the image's path,
                            SHA-256 and serial number, the time of each phase, the result and
                            the failure line; --since takes an ISO-8601 time (2026-12-08,
                            2026-12-08T09:00Z, 2026-12-08 09:00+01:00; no zone: local time);
                            --csv for a spreadsheet, --json for programs; an unfinished run
-                           is one that was cut off (a crash, a pulled cable, a kill);
+                           is one that was cut off (a crash, a pulled cable, a kill); with a
+                           line's server named, its runs of every station (--station: one);
                            --serial finds the runs of the unit with that serial number (the
                            one its image gave it, or the one it reported afterwards)
+  history report [--since TIME] [--by station|port|day|phase] [--include-simulated]
+                           units, passed, failed, unfinished, yield and failures by phase, in
+                           total or per station, port, day (UTC) or phase; runs of simulated
+                           or replayed hubs only with --include-simulated; --json too
+  history sync             send the runs waiting on this station to the server at once (they
+                           also go on their own); exit 1 when the server cannot take them
 
 When an update fails (every run that erases first keeps the hub's flash, see --no-backup):
   verify FILE [--port PATH]
@@ -89,9 +95,10 @@ When an update fails (every run that erases first keeps the hub's flash, see --n
                            back, compare, reset); asks on a terminal, needs --yes otherwise;
                            a backup whose content no longer matches its name is refused
   recover [--port PATH] [--yes]
-                           for each supported hub left in ROM code, finds the last failed or
-                           unfinished run on its port in the history, says what it found and
-                           writes that run's backup back (1: nothing to recover)
+                           for each supported hub left in ROM code, finds the failed or
+                           unfinished run on its port in the history that left it so, says
+                           what it found and writes that run's backup back, or only resets
+                           the hub when no run erased anything (1: nothing to recover)
 
 Image commands (no hub needed):
   image show FILE [--ic DEF.INI] [--page NAME]
@@ -113,11 +120,17 @@ Options:
                            names no hub is an error
   --simulate[=SCENARIO]    drive a simulated hub with the configuration's first supported IDs
                            instead of real hardware; SCENARIO is one of:
-%s  --history FILE           the history database to record into and list (default:
+%s  --history FILE|URI       the history database to record into and list (default:
                            $XDG_STATE_HOME/velmora/history.sqlite, else
                            ~/.local/state/velmora/history.sqlite); its folder must be
                            writable by its owner alone; when it cannot be used, the hub
-                           command still runs and says so once
+                           command still runs and says so once. A postgresql:// URI names a
+                           line's server: every run goes to the default file first and on
+                           to the server beside the runs (when it is away, the runs wait and
+                           go when it answers). Without --history: VELMORA_HISTORY, then
+                           config.ini's [History] Server (neither for simulated hubs).
+                           Passwords belong in ~/.pgpass or PGPASSFILE, not the URI
+  --station-name NAME      the station's name in the history (default: the host name)
   --no-backup              erase without first keeping the hub's flash (by default every run
                            that erases reads the flash twice and keeps it under
                            $XDG_STATE_HOME/velmora/backups, else ~/.local/state/velmora/backups)
@@ -169,6 +182,12 @@ std::string stationSerials(const std::string& reason);
 inline constexpr const char* kCsvWithJson = "history: --csv and --json exclude each other";
 std::string noHistoryYet(const std::string& path);
 std::string historyUnusable(const std::string& path, const std::string& reason);
+std::string badReportGrouping(const std::string& value);
+inline constexpr const char* kNoHistoryServer =
+    "history sync: no history server named (--history postgresql://..., VELMORA_HISTORY, or config.ini's"
+    " [History] Server)";
+std::string syncFailed(const std::string& server, const std::string& reason);
+std::string syncDone(const std::string& server, std::size_t sent);
 inline constexpr const char* kNoHistoryPath =
     "history: no home folder to find the history in (name one with --history FILE)";
 std::string noProperties(const std::string& path);

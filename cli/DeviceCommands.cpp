@@ -176,19 +176,24 @@ ExitStatus saveFlashContents(const CommandContext& command, const std::string& p
 }
 
 // Why the hub could not be opened, when the program knows more than the status
-// lines say: another run holds it, or its lock file cannot be used.
-std::optional<std::string> openFailureReason(HubConnection& connection) {
-    if (connection.refusedAsBusy()) return withoutLineEnd(messages::kHubBusy);
+// lines say: another run holds it (and who, on which port: the hub may be off the
+// bus, restarting under that run), or its lock file cannot be used.
+std::vector<std::string> openFailureReasons(HubConnection& connection) {
+    if (connection.refusedAsBusy()) {
+        std::vector<std::string> reasons{withoutLineEnd(messages::kHubBusy)};
+        if (auto holder = busyPortText(connection)) reasons.push_back(std::move(*holder));
+        return reasons;
+    }
     const HubConnection::OpenFailure& failure = connection.lastOpenFailure();
-    if (failure.lockProblem.empty()) return std::nullopt;
-    return text::openRefused(failure.lockProblem);
+    if (failure.lockProblem.empty()) return {};
+    return {text::openRefused(failure.lockProblem)};
 }
 
 // A failed hub command: the status lines stay as the window shows them; the real
 // cause follows on stderr when there is one.
 ExitStatus workflowOutcome(const CommandContext& command, HubConnection& connection, bool succeeded) {
     if (succeeded) return ExitStatus::Success;
-    if (const auto reason = openFailureReason(connection)) command.note(*reason);
+    for (const std::string& reason : openFailureReasons(connection)) command.note(reason);
     return ExitStatus::WorkflowFailed;
 }
 
@@ -203,8 +208,9 @@ ExitStatus detectionOutcome(const CommandContext& command, HubConnection& connec
     if (info.colour != TextColour::Blue) return ExitStatus::WorkflowFailed;
     const IOReturn openStatus = connection.lastOpenFailure().status;
     if (openStatus != kIOReturnSuccess) {
-        const std::string reason = openFailureReason(connection).value_or(text::openFailed(openStatus));
-        command.note(port.empty() ? reason : port + ": " + reason);
+        std::vector<std::string> reasons = openFailureReasons(connection);
+        if (reasons.empty()) reasons.push_back(text::openFailed(openStatus));
+        for (const std::string& reason : reasons) command.note(port.empty() ? reason : port + ": " + reason);
         return ExitStatus::WorkflowFailed;
     }
     return ExitStatus::Success;
@@ -275,7 +281,7 @@ ExitStatus runSelected(const CommandContext& command, HubSession& session, const
         beginWorkflow(reporter);
         return workflowOutcome(command, session, workflow(workflowContext(reporter, session)));
     }
-    if (ports.empty()) return noHubAttached(command);
+    if (ports.empty()) return noHubAttached(command, session);
     if (ports.size() == 1 && !json) {
         std::unique_ptr<HubConnection> connection = session.connectionTo(ports.front());
         TerminalReporter reporter(command.streams);

@@ -134,10 +134,8 @@ DoctorCheck lockCheck(const UsbDeviceInfo& device, const OpenResult& open, bool 
     if (open.busy) {
         std::string holder = "another run";
         if (!simulated) {
-            if (const auto found = findLockHolder(portLockFile(device.portPath)); found && found->pid > 0) {
-                holder = formatText("process %d", static_cast<int>(found->pid));
-                if (!found->name.empty()) holder += " (" + printableText(found->name) + ")";
-            }
+            if (const auto found = findLockHolder(portLockFile(device.portPath)))
+                holder = lockHolderText(*found);
         }
         return {"lock", CheckState::Failed, holder + " holds the hub: let it finish, or end it"};
     }

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "app/TextAppend.h"
+#include "app/TextFormat.h"
 #include "cli/CliText.h"
 #include "cli/JsonText.h"
 
@@ -34,6 +35,30 @@ constexpr std::array<Field, 17> kFields = {{
     {"recovered_run", &HistoryRecord::recoveredRun},
     {"hub_serial", &HistoryRecord::hubSerial},
 }};
+
+// In the JSON only: the CSV keeps the columns scripts already read by position.
+constexpr std::array<Field, 4> kLineFields = {{
+    {"station", &HistoryRecord::station},
+    {"run_uuid", &HistoryRecord::runUuid},
+    {"origin", &HistoryRecord::origin},
+    {"server_time", &HistoryRecord::serverTime},
+}};
+
+std::string groupName(history::ReportGrouping by) {
+    switch (by) {
+        case history::ReportGrouping::Station: return "station";
+        case history::ReportGrouping::Port: return "port";
+        case history::ReportGrouping::Day: return "day";
+        case history::ReportGrouping::Phase: return "phase";
+        case history::ReportGrouping::Total: break;
+    }
+    return "total";
+}
+
+std::string yieldText(const history::ReportLine& line) {
+    const std::optional<double> yield = line.yield();
+    return yield ? formatText("%.1f%%", *yield * 100.0) : std::string("-");
+}
 
 std::string orDash(const std::string& value) {
     return value.empty() ? "-" : text::printable(value);
@@ -109,7 +134,47 @@ std::string historyJson(const std::vector<HistoryRecord>& runs) {
             json += std::string(", \"") + field.first + "\": ";
             json += std::string(field.first) == "phases" ? phasesJson(value) : jsonString(value);
         }
+        for (const Field& field : kLineFields)
+            json += std::string(", \"") + field.first + "\": " + jsonString(run.*field.second);
         json += "}";
+    }
+    return json + "]\n";
+}
+
+std::string reportTable(const std::vector<history::ReportLine>& report, history::ReportGrouping by) {
+    std::string table;
+    for (const history::ReportLine& line : report) {
+        const std::string key = line.key.empty() ? "-" : text::printable(line.key);
+        table += (by == history::ReportGrouping::Total ? "all" : key) + ": units " +
+                 std::to_string(line.units) + ", passed " + std::to_string(line.passed) + ", failed " +
+                 std::to_string(line.failed) + ", unfinished " + std::to_string(line.unfinished) +
+                 ", yield " + yieldText(line);
+        std::string failures;
+        for (const auto& [phase, count] : line.failuresByPhase)
+            appendText(failures, {failures.empty() ? "" : ", ", phase.empty() ? "-" : text::printable(phase),
+                                  " ", std::to_string(count)});
+        if (!failures.empty()) table += "; failed in " + failures;
+        table += '\n';
+    }
+    return table;
+}
+
+std::string reportJson(const std::vector<history::ReportLine>& report, history::ReportGrouping by) {
+    std::string json = "[";
+    for (const history::ReportLine& line : report) {
+        const std::optional<double> yield = line.yield();
+        json += std::string(json.size() > 1 ? ",\n " : "") + "{" + jsonString(groupName(by)) + ": " +
+                jsonString(line.key) + ", \"units\": " + std::to_string(line.units) +
+                ", \"passed\": " + std::to_string(line.passed) +
+                ", \"failed\": " + std::to_string(line.failed) +
+                ", \"unfinished\": " + std::to_string(line.unfinished) +
+                ", \"yield\": " + (yield ? formatText("%.4f", *yield) : std::string("null")) +
+                ", \"failures_by_phase\": {";
+        std::string failures;
+        for (const auto& [phase, count] : line.failuresByPhase)
+            appendText(failures,
+                       {failures.empty() ? "" : ", ", jsonString(phase), ": ", std::to_string(count)});
+        json += failures + "}}";
     }
     return json + "]\n";
 }

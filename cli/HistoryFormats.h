@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "history/HistoryRecord.h"
+#include "history/HistoryReport.h"
 
 namespace velmora::cli {
 
@@ -15,7 +16,12 @@ std::string historyTable(const std::vector<history::HistoryRecord>& runs);
 // written with a leading apostrophe.
 std::string historyCsv(const std::vector<history::HistoryRecord>& runs);
 // An array of one object per run; phases as an object of milliseconds (null for
-// the phase a cut-off run was in).
+// the phase a cut-off run was in); the station, run UUID, origin and server time too.
 std::string historyJson(const std::vector<history::HistoryRecord>& runs);
+
+// `history report`: a line per group ("erase: units 8, passed 7, ...").
+std::string reportTable(const std::vector<history::ReportLine>& report, history::ReportGrouping by);
+// The same as an array of objects, the group under the grouping's name.
+std::string reportJson(const std::vector<history::ReportLine>& report, history::ReportGrouping by);
 
 }  // namespace velmora::cli

@@ -8,6 +8,8 @@
 #include "cli/FleetTerminal.h"
 #include "cli/JsonText.h"
 #include "detection/HubDetection.h"
+#include "workflows/WorkflowContext.h"
+#include "workflows/WorkflowMessages.h"
 
 namespace velmora::cli {
 namespace {
@@ -101,8 +103,14 @@ ExitStatus runOnSeveralHubs(const CommandContext& command, HubSession& session,
     return all ? ExitStatus::Success : ExitStatus::WorkflowFailed;
 }
 
-ExitStatus noHubAttached(const CommandContext& command) {
+ExitStatus noHubAttached(const CommandContext& command, HubSession& session) {
     if (command.options.json) command.streams.out << "[]\n";
+    if (const std::optional<HeldPortLock> held = session.environment().hubHeldByAnotherRun()) {
+        std::string busy = messages::kHubBusy;
+        busy.pop_back();  // the line end
+        command.note(busy);
+        return command.fail(ExitStatus::WorkflowFailed, busyPortText(*held));
+    }
     return command.fail(ExitStatus::WorkflowFailed, std::string(kInsertHubText));
 }
 

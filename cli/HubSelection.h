@@ -27,7 +27,8 @@ bool takeHubSelection(std::vector<std::string>& arguments, const std::string& co
 ExitStatus runOnSeveralHubs(const CommandContext& command, HubSession& session,
                             const std::vector<std::string>& ports, const HubWorkflow& workflow);
 
-// --all with no supported hub attached.
-ExitStatus noHubAttached(const CommandContext& command);
+// --all (or --json) with no supported hub attached: busy when another run holds
+// the port of one that is off the bus, restarting under that run.
+ExitStatus noHubAttached(const CommandContext& command, HubSession& session);
 
 }  // namespace velmora::cli

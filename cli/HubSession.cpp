@@ -14,6 +14,7 @@ EnvironmentOptions environmentOptions(const CliOptions& options, std::ostream& e
     environment.simulate = options.simulate;
     environment.scenario = options.scenario;
     environment.historyPath = options.historyPath;
+    environment.stationName = options.stationName;
     environment.keepBackups = !options.noBackup;
     environment.onHistoryProblem = [&err](const std::string& problem) {
         err << text::kProgramName << ": " << printableText(problem, false) << '\n';

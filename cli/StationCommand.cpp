@@ -49,7 +49,6 @@ struct StationRequest {
     std::optional<int> serialDigits;
     std::uint64_t serialStart = 1;
     std::uint64_t serialBlock = kDefaultSerialBlock;
-    std::string stationName;
 };
 
 bool readNumber(const std::string& option, const std::string& value, std::uint64_t least, std::uint64_t most,
@@ -80,8 +79,6 @@ bool readSerialOption(ArgumentReader& reader, StationRequest& request, std::stri
     } else if (reader.option("--serial-block", value, error)) {
         if (error.empty() && readNumber("--serial-block", value, 1, kMostSerialBlock, number, error))
             request.serialBlock = number;
-    } else if (reader.option("--station-name", value, error)) {
-        request.stationName = value;
     } else {
         return false;
     }
@@ -159,10 +156,11 @@ ExitStatus runStation(const CommandContext& command) {
     std::unique_ptr<SerialNumberSource> counter;
     std::optional<StationSerials> serials;
     if (request.serialDigits) {
-        SerialSettings settings{{request.serialPrefix.value_or(""), *request.serialDigits},
-                                request.serialStart,
-                                request.serialBlock,
-                                request.stationName.empty() ? hostName() : request.stationName};
+        SerialSettings settings{
+            {request.serialPrefix.value_or(""), *request.serialDigits},
+            request.serialStart,
+            request.serialBlock,
+            command.options.stationName.empty() ? hostName() : command.options.stationName};
         if (!serialFitsImage(image, settings.format.serialBytes()))
             return command.fail(ExitStatus::BadUsage, serialTooLong(image, settings.format.serialBytes()));
         counter = session->environment().openSerialNumbers(error);

@@ -19,3 +19,5 @@ endif()
 # The traceability history's database and the SHA-256 of the images it records.
 pkg_check_modules(SQLITE3 REQUIRED IMPORTED_TARGET sqlite3)
 pkg_check_modules(NETTLE REQUIRED IMPORTED_TARGET nettle)
+# A line's shared history on a PostgreSQL server: the server's own C client.
+pkg_check_modules(LIBPQ REQUIRED IMPORTED_TARGET libpq)

@@ -4,6 +4,17 @@
 #include "device/VendorCommands.h"
 
 namespace velmora {
+namespace {
+
+// The holder of a port whose claim was refused. An unnamed one (another
+// connection of this process) is still another run.
+HeldPortLock holderOf(UsbPlatform& platform, const std::string& portPath) {
+    for (HeldPortLock& held : platform.portsHeldElsewhere())
+        if (held.portPath == portPath) return std::move(held);
+    return {portPath, {}};
+}
+
+}  // namespace
 
 HubConnection::HubConnection(UsbPlatform& platform, const SupportedDeviceTable& table, Clock& clock,
                              std::optional<std::string> portPath)
@@ -41,6 +52,7 @@ bool HubConnection::openFirst(const std::optional<std::string>& portPath) {
     // so that its exclusive hold cannot block the hub that comes back.
     closeHub();
     refusedAsBusy_ = false;
+    busyPort_.reset();
     lastOpenFailure_ = {kIOReturnNotFound, {}};
     for (const UsbDeviceInfo& device : platform_.listDevices()) {
         if (!isCandidate(device) || (portPath && device.portPath != *portPath)) continue;
@@ -48,7 +60,33 @@ bool HubConnection::openFirst(const std::optional<std::string>& portPath) {
         // rather than silently switching to a different hub.
         return openListed(device);
     }
+    // None is listed. A hub another run is resetting is off the bus for a moment:
+    // its held port makes this open busy, as if the hub had been listed.
+    if (std::optional<HeldPortLock> held = runHolding(portPath)) {
+        refuseAsBusy(std::move(*held));
+        lastOpenFailure_ = {kIOReturnExclusiveAccess, {}};
+    }
     return false;
+}
+
+std::optional<HeldPortLock> HubConnection::portHeldByAnotherRun() {
+    return runHolding(std::nullopt);
+}
+
+std::optional<HeldPortLock> HubConnection::runHolding(const std::optional<std::string>& portPath) {
+    // While this connection holds a port, its own hub is the one away: the reopen
+    // after its reset waits for it, and no other run can hold that port.
+    if (claim_) return std::nullopt;
+    for (HeldPortLock& held : platform_.portsHeldElsewhere()) {
+        if ((portPath_ && held.portPath != *portPath_) || (portPath && held.portPath != *portPath)) continue;
+        return std::move(held);
+    }
+    return std::nullopt;
+}
+
+void HubConnection::refuseAsBusy(HeldPortLock held) {
+    refusedAsBusy_ = true;
+    busyPort_ = std::move(held);
 }
 
 bool HubConnection::openListed(const UsbDeviceInfo& device) {
@@ -83,8 +121,8 @@ bool HubConnection::claimPortOf(const std::string& portPath) {
     claim_.reset();
     UsbPlatform::ClaimResult claimed = platform_.claimPort(portPath);
     if (!claimed.claim) {
-        refusedAsBusy_ = claimed.status == kIOReturnExclusiveAccess;
         lastOpenFailure_ = {claimed.status, std::move(claimed.problem)};
+        if (claimed.status == kIOReturnExclusiveAccess) refuseAsBusy(holderOf(platform_, portPath));
         return false;
     }
     claim_ = std::move(claimed.claim);

@@ -66,6 +66,16 @@ public:
     // True when the last open failed because another run (another connection or
     // another process) holds the hub's port.
     bool refusedAsBusy() const { return refusedAsBusy_; }
+    // With refusedAsBusy: the port another run holds, and its holder as far as the
+    // platform knows it.
+    const std::optional<HeldPortLock>& busyPort() const { return busyPort_; }
+    // For when no supported hub is listed: the port of one that another run holds.
+    // That hub is then off the bus for a moment, restarting under that run, so the
+    // listing cannot show it. An open that finds no hub asks this too, and is then
+    // refused as busy, as if the hub had been listed. A pinned connection looks at
+    // its own port only; a port this connection holds itself (its own hub, away in
+    // its reset) never counts.
+    std::optional<HeldPortLock> portHeldByAnotherRun();
 
     // While held, closing the hub keeps its port claimed, and opens reach only the
     // hub on that port: a workflow holds the hub from its first open to its end,
@@ -124,6 +134,8 @@ private:
     bool openListed(const UsbDeviceInfo& device);
     bool claimPortOf(const std::string& portPath);
     void releaseClaimUnlessHeld();
+    std::optional<HeldPortLock> runHolding(const std::optional<std::string>& portPath);
+    void refuseAsBusy(HeldPortLock held);
 
     UsbPlatform& platform_;
     const SupportedDeviceTable& table_;
@@ -133,6 +145,7 @@ private:
     std::string claimedPort_;
     int portHolds_ = 0;
     bool refusedAsBusy_ = false;
+    std::optional<HeldPortLock> busyPort_;
     std::unique_ptr<UsbDevice> device_;
     std::string openPort_;
     UsbDeviceInfo openDevice_;

@@ -1,6 +1,7 @@
 #include "device/LibusbPlatform.h"
 
 #include <libusb.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -131,6 +132,10 @@ UsbPlatform::ClaimResult LibusbPlatform::claimPort(const std::string& portPath) 
     if (const IOReturn status = lock.acquire(portPath); status != kIOReturnSuccess)
         return {nullptr, status, lock.error()};
     return {std::make_unique<LockClaim>(std::move(lock)), kIOReturnSuccess, {}};
+}
+
+std::vector<HeldPortLock> LibusbPlatform::portsHeldElsewhere() {
+    return findHeldPortLocks(PortLock::defaultDirectory(), getpid());
 }
 
 UsbPlatform::OpenResult LibusbPlatform::openDevice(const UsbDeviceInfo& wanted) {

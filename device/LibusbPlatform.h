@@ -29,6 +29,8 @@ public:
     std::vector<UsbDeviceInfo> listDevices() override;
     // The advisory lock of the port (PortLock), shared with every other process.
     ClaimResult claimPort(const std::string& portPath) override;
+    // The port lock files that another process holds now (/proc/locks).
+    std::vector<HeldPortLock> portsHeldElsewhere() override;
     OpenResult openDevice(const UsbDeviceInfo& device) override;
     bool setHotplugCallback(HotplugCallback callback) override;
     void pollEvents(std::chrono::milliseconds timeout) override;

@@ -5,11 +5,35 @@
 
 #include <fstream>
 #include <sstream>
+#include <system_error>
 
+#include "app/PrintableText.h"
+#include "app/TextFormat.h"
 #include "device/PortLock.h"
 
 namespace velmora {
 namespace {
+
+// One lock the kernel lists: the file it is on ("MAJOR:MINOR:INODE") and its holder.
+struct ListedLock {
+    std::string where;
+    long long pid = 0;
+};
+
+// "1: FLOCK  ADVISORY  WRITE 1234 08:01:5678 0 EOF"; blocked waiters ("1: -> FLOCK ...")
+// do not hold the lock and are skipped.
+std::vector<ListedLock> listedLocks(const std::filesystem::path& procRoot) {
+    std::vector<ListedLock> listed;
+    std::ifstream locks(procRoot / "locks");
+    for (std::string line; std::getline(locks, line);) {
+        std::istringstream fields(line);
+        std::string number, kind, mode, access;
+        ListedLock lock;
+        if (!(fields >> number >> kind) || kind == "->") continue;
+        if (fields >> mode >> access >> lock.pid >> lock.where) listed.push_back(std::move(lock));
+    }
+    return listed;
+}
 
 // "MAJOR:MINOR:INODE" as /proc/locks writes it: the device numbers in hex, the
 // inode in decimal.
@@ -32,26 +56,47 @@ std::string commandName(const std::filesystem::path& procRoot, pid_t pid) {
     return name;
 }
 
+std::optional<LockHolder> holderIn(const std::vector<ListedLock>& listed, const std::filesystem::path& file,
+                                   const std::filesystem::path& procRoot) {
+    // lstat: a lock file is never a link, and one planted there names no holder.
+    struct stat status {};
+    if (lstat(file.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
+    for (const ListedLock& lock : listed) {
+        if (!sameFile(lock.where, status)) continue;
+        if (lock.pid <= 0) return LockHolder{};
+        const auto holder = static_cast<pid_t>(lock.pid);
+        return LockHolder{holder, commandName(procRoot, holder)};
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<LockHolder> findLockHolder(const std::filesystem::path& lockFile,
                                          const std::filesystem::path& procRoot) {
-    struct stat file {};
-    if (stat(lockFile.c_str(), &file) != 0) return std::nullopt;
-    // "1: FLOCK  ADVISORY  WRITE 1234 08:01:5678 0 EOF"; blocked waiters ("1: -> FLOCK ...")
-    // do not hold the lock and are skipped.
-    std::ifstream locks(procRoot / "locks");
-    for (std::string line; std::getline(locks, line);) {
-        std::istringstream fields(line);
-        std::string number, kind, mode, access, where;
-        long long pid = 0;
-        if (!(fields >> number >> kind) || kind == "->") continue;
-        if (!(fields >> mode >> access >> pid >> where) || !sameFile(where, file)) continue;
-        if (pid <= 0) return LockHolder{};
-        const auto holder = static_cast<pid_t>(pid);
-        return LockHolder{holder, commandName(procRoot, holder)};
+    return holderIn(listedLocks(procRoot), lockFile, procRoot);
+}
+
+std::vector<HeldPortLock> findHeldPortLocks(const std::filesystem::path& folder, pid_t ownPid,
+                                            const std::filesystem::path& procRoot) {
+    std::vector<HeldPortLock> held;
+    const std::vector<ListedLock> listed = listedLocks(procRoot);
+    if (listed.empty()) return held;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        const std::optional<std::string> port = PortLock::portPathOf(entry.path().filename().string());
+        if (!port) continue;
+        const std::optional<LockHolder> holder = holderIn(listed, entry.path(), procRoot);
+        if (holder && holder->pid != ownPid) held.push_back({*port, *holder});
     }
-    return std::nullopt;
+    return held;
+}
+
+std::string lockHolderText(const LockHolder& holder) {
+    if (holder.pid <= 0) return "another run";
+    std::string text = formatText("process %d", static_cast<int>(holder.pid));
+    if (!holder.name.empty()) text += " (" + printableText(holder.name) + ")";
+    return text;
 }
 
 std::filesystem::path portLockFile(const std::string& portPath) {

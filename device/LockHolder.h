@@ -5,11 +5,12 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace velmora {
 
 struct LockHolder {
-    pid_t pid = 0;
+    pid_t pid = 0;     // 0 when the holder's pid cannot be known (another PID namespace)
     std::string name;  // the process's command name; empty when it cannot be read
 };
 
@@ -18,6 +19,21 @@ struct LockHolder {
 // listed; the lock of a process in another PID namespace may show no usable pid.
 std::optional<LockHolder> findLockHolder(const std::filesystem::path& lockFile,
                                          const std::filesystem::path& procRoot = "/proc");
+
+// A port whose lock file a live process holds now.
+struct HeldPortLock {
+    std::string portPath;
+    LockHolder holder;
+};
+
+// Every port lock in folder that a process other than ownPid holds. The kernel
+// lists a lock only while its holder lives, so a lock file left by a run that has
+// ended (or crashed) is not held.
+std::vector<HeldPortLock> findHeldPortLocks(const std::filesystem::path& folder, pid_t ownPid,
+                                            const std::filesystem::path& procRoot = "/proc");
+
+// "process 1234 (velmora-cli)", or "another run" when its pid is not known.
+std::string lockHolderText(const LockHolder& holder);
 
 // The lock file of a port in the folder every run shares.
 std::filesystem::path portLockFile(const std::string& portPath);

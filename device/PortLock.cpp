@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string_view>
 
 #include "app/SafeFile.h"
 
@@ -15,6 +16,8 @@ namespace velmora {
 namespace {
 
 constexpr const char* kSharedLockFolders[] = {"/run/lock", "/tmp"};
+constexpr std::string_view kLockFilePrefix = "velmora-usb-";
+constexpr std::string_view kLockFileSuffix = ".lock";
 constexpr mode_t kLockFileMode = 0644;  // others may open it read-only to take the lock
 
 bool isWritableFolder(const char* path) {
@@ -68,13 +71,22 @@ std::string PortLock::defaultDirectory() {
 }
 
 std::string PortLock::fileName(const std::string& portPath) {
-    std::string name = "velmora-usb-";
+    std::string name(kLockFilePrefix);
     for (char c : portPath) {
         const bool safe = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
                           c == '-' || c == '.';
         name += safe ? c : '_';
     }
-    return name + ".lock";
+    return name.append(kLockFileSuffix);
+}
+
+std::optional<std::string> PortLock::portPathOf(const std::string& fileName) {
+    const std::size_t affixes = kLockFilePrefix.size() + kLockFileSuffix.size();
+    if (fileName.size() <= affixes || fileName.compare(0, kLockFilePrefix.size(), kLockFilePrefix) != 0 ||
+        fileName.compare(fileName.size() - kLockFileSuffix.size(), kLockFileSuffix.size(), kLockFileSuffix) !=
+            0)
+        return std::nullopt;
+    return fileName.substr(kLockFilePrefix.size(), fileName.size() - affixes);
 }
 
 IOReturn PortLock::acquire(const std::string& portPath, const std::string& directory) {

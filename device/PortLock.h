@@ -3,6 +3,7 @@
 // one process) never drive the same hub at once. It is a flock on a small file
 // named after the port path; the kernel drops it when its holder exits, so a
 // crashed run never leaves the hub locked.
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -36,6 +37,8 @@ public:
     // "velmora-usb-1-4.2.lock"; characters other than digits, letters, '-' and '.'
     // become '_'.
     static std::string fileName(const std::string& portPath);
+    // The port path a lock file's name stands for; nothing for any other name.
+    static std::optional<std::string> portPathOf(const std::string& fileName);
 
 private:
     int descriptor_ = -1;

@@ -37,6 +37,10 @@ UsbPlatform::ClaimResult UsbPlatform::claimPort(const std::string&) {
     return {std::make_unique<PortClaim>(), kIOReturnSuccess, {}};
 }
 
+std::vector<HeldPortLock> UsbPlatform::portsHeldElsewhere() {
+    return {};
+}
+
 std::uint64_t UsbPlatform::arrivalsAt(const std::string&) {
     return 0;
 }

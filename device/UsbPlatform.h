@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "device/Clock.h"
+#include "device/LockHolder.h"
 #include "device/UsbStatus.h"
 
 namespace velmora {
@@ -86,6 +87,11 @@ public:
     // once with kIOReturnExclusiveAccess. A platform that no other program shares
     // (the default) hands out claims that hold nothing.
     virtual ClaimResult claimPort(const std::string& portPath);
+    // The ports whose claim another holder has now (another process; on a bus
+    // shared only in this process, another connection), with the holder as far as
+    // the platform knows it. A claim ends with its holder, so a run that has ended
+    // or crashed holds nothing. The default platform shares no claims: none.
+    virtual std::vector<HeldPortLock> portsHeldElsewhere();
 
     struct OpenResult {
         std::unique_ptr<UsbDevice> device;  // null on failure

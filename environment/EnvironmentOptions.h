@@ -32,9 +32,13 @@ struct EnvironmentOptions {
     bool simulate = false;
     std::string scenario;  // the simulated bus's set-up; empty: the default one
     ClockChoice clock = ClockChoice::FromVariable;
-    // The history database; none: the user's default, made from nothing if need be.
+    // The history: the station's own file, or a postgresql:// URI of a line's
+    // server (the rows then go to the user's default file first). None:
+    // VELMORA_HISTORY, then config.ini's [History] Server, then the default file.
     std::optional<std::string> historyPath;
     bool keepHistory = true;  // false: runs are not recorded (the window's tests)
+    // The station's name in every row (--station-name); empty: the host name.
+    std::string stationName;
     // A backup of the flash before every erase. Off only when asked (--no-backup on
     // the command line) or where nothing real is erased (a replay).
     bool keepBackups = true;

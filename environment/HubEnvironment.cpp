@@ -15,6 +15,7 @@
 #include "device/simulated/SimulatedEnvironment.h"
 #include "environment/EnvironmentMessages.h"
 #include "history/HistoryFile.h"
+#include "history/HistoryLocation.h"
 #include "history/SerialCounter.h"
 #include "launch/LaunchSequence.h"
 #include "production/HubFleet.h"
@@ -122,15 +123,7 @@ bool HubEnvironment::useConfig(AppConfig config, std::string& error) {
             options_.backupsFolder.value_or(history::defaultBackupsFolder()), !options_.backupsFolder,
             options_.backupRunsKept);
     }
-    if (options_.keepHistory) {
-        // Only the default place is made from nothing; a named file's folder must exist.
-        recorder_ =
-            std::make_unique<RunRecorder>(options_.historyPath.value_or(history::defaultHistoryPath()),
-                                          !options_.historyPath, *clock_, [this](const std::string& problem) {
-                                              if (options_.onHistoryProblem)
-                                                  options_.onHistoryProblem(problem);
-                                          });
-    }
+    if (options_.keepHistory) makeRecorder();
     return true;
 }
 
@@ -139,12 +132,34 @@ std::unique_ptr<SerialNumberSource> HubEnvironment::openSerialNumbers(std::strin
         error = "serial numbers are kept in the history, and this run keeps none";
         return nullptr;
     }
-    const std::string path = options_.historyPath.value_or(history::defaultHistoryPath());
+    // The station's own file: its counter is this file's alone.
+    const history::HistoryTarget target =
+        history::chooseHistory(options_.historyPath, history::historyVariable(), config_.historyServer,
+                               options_.simulate || replayed_);
     std::string problem;
     std::unique_ptr<SerialNumberSource> counter =
-        history::SerialCounter::open(path, !options_.historyPath, problem);
-    if (!counter) error = "history " + path + ": " + problem;
+        history::SerialCounter::open(target.localPath, !target.localNamed, problem);
+    if (!counter) error = "history " + target.localPath + ": " + problem;
     return counter;
+}
+
+void HubEnvironment::makeRecorder() {
+    const bool benchRun = options_.simulate || replayed_;
+    const history::HistoryTarget target = history::chooseHistory(
+        options_.historyPath, history::historyVariable(), config_.historyServer, benchRun);
+    RecorderSettings settings;
+    // Only the default place is made from nothing; a named file's folder must exist.
+    settings.path = target.localPath;
+    settings.createFolders = !target.localNamed;
+    settings.station = options_.stationName;
+    if (benchRun) settings.origin = options_.simulate ? history::kOriginSimulated : history::kOriginReplayed;
+    settings.serverUri = target.serverUri;
+    settings.retry = history::retryPlanFromEnvironment();
+    const auto tell = [this](const std::string& problem) {
+        if (options_.onHistoryProblem) options_.onHistoryProblem(problem);
+    };
+    if (const std::string warning = history::passwordWarning(target); !warning.empty()) tell(warning);
+    recorder_ = std::make_unique<RunRecorder>(std::move(settings), *clock_, tell);
 }
 
 bool HubEnvironment::makeClock() {
@@ -162,6 +177,7 @@ bool HubEnvironment::makeClock() {
     const std::optional<int> descriptor = testbedClockDescriptor(variable);
     if (options_.clock == ClockChoice::FromVariable && !options_.simulate && descriptor) {
         clock_ = std::make_unique<RemoteClock>(*descriptor);
+        replayed_ = true;
     } else {
         clock_ = std::make_unique<SystemClock>();
     }
@@ -212,6 +228,10 @@ std::vector<std::string> HubEnvironment::portsFor(const HubChoice& choice) {
 
 std::vector<std::string> HubEnvironment::supportedPorts() {
     return supportedHubPorts(*platform_, config_.table);
+}
+
+std::optional<HeldPortLock> HubEnvironment::hubHeldByAnotherRun() {
+    return connection_->portHeldByAnotherRun();
 }
 
 }  // namespace velmora

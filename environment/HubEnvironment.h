@@ -90,11 +90,16 @@ public:
     std::vector<std::string> portsFor(const HubChoice& choice);
     // The port of every supported hub attached.
     std::vector<std::string> supportedPorts();
+    // For when no supported hub is listed: the port of one that another run holds.
+    // Its hub is off the bus for a moment, restarting under that run, so a run
+    // started now is refused as busy, not told to plug a hub in.
+    std::optional<HeldPortLock> hubHeldByAnotherRun();
 
 private:
     HubEnvironment() = default;
     bool makeClock();
     bool makePlatform(std::string& error);
+    void makeRecorder();
 
     EnvironmentOptions options_;
     std::unique_ptr<Console> console_;
@@ -104,6 +109,7 @@ private:
     std::optional<std::filesystem::path> privateFolder_;
     std::unique_ptr<Clock> clock_;
     VirtualClock* virtualClock_ = nullptr;
+    bool replayed_ = false;  // the bus is the testbed's, played in its time
     std::unique_ptr<sim::SimulatedEnvironment> simulation_;
     std::unique_ptr<UsbPlatform> realPlatform_;
     UsbPlatform* platform_ = nullptr;

@@ -18,6 +18,7 @@
 #include <tuple>
 #include <utility>
 
+#include "app/AtomicFile.h"
 #include "history/HistoryFile.h"
 #include "history/HistoryRecord.h"
 #include "history/ImageDigest.h"
@@ -87,36 +88,14 @@ std::optional<std::string> readOwnFile(const std::string& path, std::string& err
 }
 
 // Writes bytes to folder/name so that the name holds either nothing or all of
-// them: a private temporary file, synced, then renamed over the name.
+// them, private to this user whatever stood there.
 bool writeAtomically(const std::string& folder, const std::string& name, const std::string& bytes,
                      std::string& error) {
     const std::string target = folder + "/" + name;
-    std::random_device random;
-    const std::string temporary = folder + "/." + name + "." + std::to_string(random()) + ".tmp";
-    const int descriptor =
-        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kOwnerOnlyFile);
-    if (descriptor < 0) {
-        error = systemError(temporary);
-        return false;
-    }
-    std::size_t done = 0;
-    bool written = true;
-    while (written && done < bytes.size()) {
-        const ssize_t put = ::write(descriptor, bytes.data() + done, bytes.size() - done);
-        if (put < 0 && errno == EINTR) continue;
-        written = put > 0;
-        if (written) done += static_cast<std::size_t>(put);
-    }
-    written = written && ::fchmod(descriptor, kOwnerOnlyFile) == 0 && ::fsync(descriptor) == 0;
-    if (!written) error = systemError(temporary);
-    ::close(descriptor);
-    // rename replaces a link at target, never follows it: what stood there is gone.
-    if (written && ::rename(temporary.c_str(), target.c_str()) != 0) {
-        error = systemError(target);
-        written = false;
-    }
-    if (!written) ::unlink(temporary.c_str());
-    return written;
+    const FileWriteResult result = writeFileAtomically(
+        target, reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), kOwnerOnlyFile);
+    if (!result.written) error = target + ": " + result.error;
+    return result.written;
 }
 
 // Keeps the text of an entry field on its one line.

@@ -5,12 +5,17 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <string_view>
 #include <thread>
 
+#include "history/HistoryColumns.h"
+#include "history/IsoTime.h"
+#include "history/RunUuid.h"
 #include "history/SerialTables.h"
 
 namespace velmora::history {
@@ -19,22 +24,37 @@ namespace {
 // Bumped whenever the layout changes; a newer program migrates an older file.
 // The layout of version 1 is made first, then every upgrade step after it in
 // turn, so a new file and an upgraded one end with the very same tables.
-constexpr int kLayoutVersion = 3;
+constexpr int kLayoutVersion = 4;
 
 struct LayoutUpgrade {
     int version;  // the layout this step leads to
     const char* sql;
+    // What SQL alone cannot do, run after sql in the same transaction; may be null.
+    bool (*complete)(sqlite3* handle, std::string& error);
 };
 
+bool nameEarlierRuns(sqlite3* handle, std::string& error);
+
 // One step per version after the first; later layouts add theirs at the end.
-constexpr std::array<LayoutUpgrade, 2> kUpgrades = {{
+constexpr std::array<LayoutUpgrade, 3> kUpgrades = {{
     // 2: the run's flash backup, taken before the erase, and for a recovery the
     // run it recovered.
     {2,
      "ALTER TABLE runs ADD COLUMN backup_sha256 TEXT NOT NULL DEFAULT '';"
-     "ALTER TABLE runs ADD COLUMN recovered_run TEXT NOT NULL DEFAULT '';"},
-    // 3: production serial numbers, and the serial the hub reported.
-    {3, kSerialTablesLayout},
+     "ALTER TABLE runs ADD COLUMN recovered_run TEXT NOT NULL DEFAULT '';",
+     nullptr},
+    // 3: a line of stations on one server. Each row gets the run's UUID, the
+    // station's name, whether the hub was real, a count of its writes and the
+    // time its latest write reached the server (empty: still waiting).
+    {3,
+     "ALTER TABLE runs ADD COLUMN run_uuid TEXT NOT NULL DEFAULT '';"
+     "ALTER TABLE runs ADD COLUMN station TEXT NOT NULL DEFAULT '';"
+     "ALTER TABLE runs ADD COLUMN origin TEXT NOT NULL DEFAULT '';"
+     "ALTER TABLE runs ADD COLUMN revision INTEGER NOT NULL DEFAULT 1;"
+     "ALTER TABLE runs ADD COLUMN sent_to_server TEXT NOT NULL DEFAULT '';",
+     nameEarlierRuns},
+    // 4: production serial numbers, and the serial the hub reported.
+    {4, kSerialTablesLayout, nullptr},
 }};
 static_assert(kUpgrades.back().version == kLayoutVersion, "every layout version has its upgrade step");
 
@@ -57,32 +77,10 @@ constexpr const char* kLayout =
     " failure TEXT NOT NULL DEFAULT '');"
     "CREATE INDEX IF NOT EXISTS runs_started ON runs (started);";
 
-// The columns after id, in the order every statement below binds and reads them.
-constexpr std::array<const char*, 17> kColumns = {
-    "operation",      "started",       "ended",         "host",          "port",         "hub_ids",
-    "version_before", "version_after", "image_path",    "image_sha256",  "image_serial", "phases",
-    "result",         "failure",       "backup_sha256", "recovered_run", "hub_serial"};
-
-std::array<const std::string*, kColumns.size()> fieldsOf(const HistoryRecord& record) {
-    return {&record.operation, &record.started,     &record.ended,         &record.host,
-            &record.port,      &record.hubIds,      &record.versionBefore, &record.versionAfter,
-            &record.imagePath, &record.imageSha256, &record.imageSerial,   &record.phases,
-            &record.result,    &record.failure,     &record.backupSha256,  &record.recoveredRun,
-            &record.hubSerial};
-}
-
-std::array<std::string*, kColumns.size()> fieldsOf(HistoryRecord& record) {
-    return {&record.operation, &record.started,     &record.ended,         &record.host,
-            &record.port,      &record.hubIds,      &record.versionBefore, &record.versionAfter,
-            &record.imagePath, &record.imageSha256, &record.imageSerial,   &record.phases,
-            &record.result,    &record.failure,     &record.backupSha256,  &record.recoveredRun,
-            &record.hubSerial};
-}
+constexpr auto& kColumns = kRecordColumns;
 
 std::string columnList() {
-    std::string list;
-    for (const char* column : kColumns) list += std::string(list.empty() ? "" : ", ") + column;
-    return list;
+    return recordColumnList();
 }
 
 class Statement {
@@ -104,6 +102,7 @@ public:
                           SQLITE_TRANSIENT);
     }
     void bind(int position, std::int64_t value) { sqlite3_bind_int64(statement_, position, value); }
+    void reset() { sqlite3_reset(statement_); }
     // SQLITE_ROW, SQLITE_DONE or an error; error is set for the latter.
     int step(std::string& error) {
         const int status = sqlite3_step(statement_);
@@ -137,7 +136,7 @@ bool execute(sqlite3* handle, const char* sql, std::string& error) {
 // history's own folder, which only its owner can open, so no other user can hold
 // it; it never touches SQLite's own locks on the database file (closing another
 // descriptor of that file would drop them). Held for milliseconds; a holder that
-// hangs is waited for no longer than SQLite's own busy timeout.
+// hangs is waited for no longer than the busy timeout.
 class LayoutLock {
 public:
     explicit LayoutLock(const std::string& databasePath) {
@@ -173,6 +172,55 @@ private:
     int descriptor_ = -1;
 };
 
+// Rows from before layout 3 get what a run gets now: a UUID made from the time
+// they started, and the host they ran on as their station. Then the UUID names
+// each row alone, and the rows still waiting for a server are found by index.
+bool nameEarlierRuns(sqlite3* handle, std::string& error) {
+    std::vector<std::pair<std::int64_t, std::string>> rows;
+    {
+        Statement select(handle, "SELECT id, started FROM runs WHERE run_uuid = '';");
+        if (!select.ready(error)) return false;
+        int status = SQLITE_ROW;
+        while ((status = select.step(error)) == SQLITE_ROW)
+            rows.emplace_back(select.integer(0), select.text(1));
+        if (status != SQLITE_DONE) return false;
+    }
+    Statement name(handle, "UPDATE runs SET run_uuid = ?, station = host WHERE id = ?;");
+    if (!name.ready(error)) return false;
+    for (const auto& [id, started] : rows) {
+        name.reset();
+        name.bind(1, newRunUuid(parseIsoTime(started).value_or(WallTime{})));
+        name.bind(2, id);
+        if (name.step(error) != SQLITE_DONE) return false;
+    }
+    return execute(handle,
+                   "CREATE UNIQUE INDEX runs_uuid ON runs (run_uuid);"
+                   "CREATE INDEX runs_waiting ON runs (id) WHERE sent_to_server = '';",
+                   error);
+}
+
+HistoryRecord readRow(const Statement& statement) {
+    HistoryRecord record;
+    record.id = statement.integer(0);
+    int column = 1;
+    for (std::string* field : recordFields(record)) *field = statement.text(column++);
+    record.revision = statement.integer(column++);
+    record.serverTime = statement.text(column);
+    return record;
+}
+
+std::string selectRows() {
+    return "SELECT id, " + columnList() + ", revision, sent_to_server FROM runs";
+}
+
+std::optional<std::vector<HistoryRecord>> readRows(Statement& statement, std::string& error) {
+    std::vector<HistoryRecord> records;
+    int status = SQLITE_ROW;
+    while ((status = statement.step(error)) == SQLITE_ROW) records.push_back(readRow(statement));
+    if (status != SQLITE_DONE) return std::nullopt;
+    return records;
+}
+
 }  // namespace
 
 std::unique_ptr<HistoryDatabase> HistoryDatabase::open(const std::string& path, std::string& error) {
@@ -188,10 +236,24 @@ std::unique_ptr<HistoryDatabase> HistoryDatabase::open(const std::string& path, 
     // A file crafted to exploit the reader gets no schema tricks past these.
     sqlite3_db_config(handle, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
     sqlite3_db_config(handle, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
-    sqlite3_busy_timeout(handle, static_cast<int>(kBusyTimeout.count()));
+    sqlite3_busy_handler(handle, waitForWriter, database.get());
     LayoutLock layoutLock(path);
     if (!layoutLock.acquire(kBusyTimeout, error) || !database->layOut(error)) return nullptr;
     return database;
+}
+
+// Waits for another connection's write in short steps. SQLite's own busy handler
+// sleeps 1, 2, 5, 10 ms and more between its looks, so a run's write that meets
+// the sender's or another run's short write would wait milliseconds for one that
+// ended in microseconds. Called with the connection's mutex held: one wait at a time.
+int HistoryDatabase::waitForWriter(void* database, int attempt) {
+    auto& self = *static_cast<HistoryDatabase*>(database);
+    const auto now = std::chrono::steady_clock::now();
+    if (attempt == 0) self.busySince_ = now;
+    if (now - self.busySince_ >= kBusyTimeout) return 0;
+    std::this_thread::sleep_for(attempt < 50 ? std::chrono::microseconds(100)
+                                             : std::chrono::microseconds(2000));
+    return 1;
 }
 
 HistoryDatabase::~HistoryDatabase() {
@@ -217,16 +279,22 @@ bool HistoryDatabase::layOut(std::string& error) {
     if (found == kLayoutVersion) return true;
     // One transaction from the layout found to the current one: a file is never
     // left between two layouts.
-    std::string layOut = "BEGIN IMMEDIATE;";
-    if (found == 0) layOut += kLayout;
-    for (const LayoutUpgrade& upgrade : kUpgrades) {
-        if (upgrade.version > found) layOut += upgrade.sql;
-    }
-    layOut += "PRAGMA user_version=" + std::to_string(kLayoutVersion) + "; COMMIT;";
-    if (execute(handle_, layOut.c_str(), error)) return true;
+    if (!execute(handle_, "BEGIN IMMEDIATE;", error)) return false;
+    if (upgrade(found, error) && execute(handle_, "COMMIT;", error)) return true;
     std::string ignored;
     execute(handle_, "ROLLBACK;", ignored);
     return false;
+}
+
+bool HistoryDatabase::upgrade(std::int64_t found, std::string& error) {
+    if (found == 0 && !execute(handle_, kLayout, error)) return false;
+    for (const LayoutUpgrade& step : kUpgrades) {
+        if (step.version <= found) continue;
+        if (!execute(handle_, step.sql, error)) return false;
+        if (step.complete != nullptr && !step.complete(handle_, error)) return false;
+    }
+    const std::string version = "PRAGMA user_version=" + std::to_string(kLayoutVersion) + ";";
+    return execute(handle_, version.c_str(), error);
 }
 
 std::optional<std::int64_t> HistoryDatabase::insert(const HistoryRecord& record, std::string& error) {
@@ -234,20 +302,28 @@ std::optional<std::int64_t> HistoryDatabase::insert(const HistoryRecord& record,
     for (std::size_t index = 0; index < kColumns.size(); ++index) placeholders += index == 0 ? "?" : ", ?";
     Statement statement(handle_, "INSERT INTO runs (" + columnList() + ") VALUES (" + placeholders + ");");
     if (!statement.ready(error)) return std::nullopt;
+    HistoryRecord named = record;
+    if (named.runUuid.empty()) named.runUuid = newRunUuid(parseIsoTime(named.started).value_or(wallNow()));
     int position = 1;
-    for (const std::string* field : fieldsOf(record)) statement.bind(position++, *field);
+    for (const std::string* field : recordFields(named)) statement.bind(position++, *field);
     if (statement.step(error) != SQLITE_DONE) return std::nullopt;
     return sqlite3_last_insert_rowid(handle_);
 }
 
 bool HistoryDatabase::update(const HistoryRecord& record, std::string& error) {
+    // A row keeps the UUID it was written with: the server knows it by that.
     std::string assignments;
-    for (const char* column : kColumns)
-        assignments += std::string(assignments.empty() ? "" : ", ") + column + " = ?";
-    Statement statement(handle_, "UPDATE runs SET " + assignments + " WHERE id = ?;");
+    for (const char* column : kColumns) {
+        if (std::string_view(column) != "run_uuid")
+            assignments += std::string(assignments.empty() ? "" : ", ") + column + " = ?";
+    }
+    Statement statement(handle_, "UPDATE runs SET " + assignments +
+                                     ", revision = revision + 1, sent_to_server = '' WHERE id = ?;");
     if (!statement.ready(error)) return false;
     int position = 1;
-    for (const std::string* field : fieldsOf(record)) statement.bind(position++, *field);
+    for (const std::string* field : recordFields(record)) {
+        if (field != &record.runUuid) statement.bind(position++, *field);
+    }
     statement.bind(position, record.id);
     if (statement.step(error) != SQLITE_DONE) return false;
     if (sqlite3_changes(handle_) != 1) {
@@ -257,10 +333,19 @@ bool HistoryDatabase::update(const HistoryRecord& record, std::string& error) {
     return true;
 }
 
+bool HistoryDatabase::record(HistoryRecord& record, std::string& error) {
+    if (record.id != 0) return update(record, error);
+    if (record.runUuid.empty()) record.runUuid = newRunUuid(parseIsoTime(record.started).value_or(wallNow()));
+    const std::optional<std::int64_t> id = insert(record, error);
+    if (id) record.id = *id;
+    return id.has_value();
+}
+
 std::optional<std::vector<HistoryRecord>> HistoryDatabase::list(const HistoryFilter& filter,
                                                                 std::string& error) {
-    std::string sql = "SELECT id, " + columnList() + " FROM runs WHERE started >= ?";
+    std::string sql = selectRows() + " WHERE started >= ?";
     if (!filter.port.empty()) sql += " AND port = ?";
+    if (!filter.station.empty()) sql += " AND station = ?";
     // A unit is found by the serial its image gave it or the one it reported.
     if (!filter.serial.empty()) sql += " AND (hub_serial = ? OR image_serial = ?)";
     Statement statement(handle_, sql + " ORDER BY started, id;");
@@ -268,20 +353,58 @@ std::optional<std::vector<HistoryRecord>> HistoryDatabase::list(const HistoryFil
     int position = 1;
     statement.bind(position++, filter.since);
     if (!filter.port.empty()) statement.bind(position++, filter.port);
+    if (!filter.station.empty()) statement.bind(position++, filter.station);
     if (!filter.serial.empty()) {
         statement.bind(position++, filter.serial);
         statement.bind(position++, filter.serial);
     }
-    std::vector<HistoryRecord> records;
-    int status = SQLITE_ROW;
-    while ((status = statement.step(error)) == SQLITE_ROW) {
-        HistoryRecord& record = records.emplace_back();
-        record.id = statement.integer(0);
-        int column = 1;
-        for (std::string* field : fieldsOf(record)) *field = statement.text(column++);
+    return readRows(statement, error);
+}
+
+std::optional<std::vector<HistoryRecord>> HistoryDatabase::unsent(bool withOrigins, std::size_t limit,
+                                                                  std::string& error) {
+    Statement statement(handle_, selectRows() + " WHERE sent_to_server = ''" +
+                                     (withOrigins ? "" : " AND origin = ''") + " ORDER BY id LIMIT ?;");
+    if (!statement.ready(error)) return std::nullopt;
+    statement.bind(1, static_cast<std::int64_t>(limit));
+    return readRows(statement, error);
+}
+
+bool HistoryDatabase::markSent(const std::vector<HistoryRecord>& rows, const std::string& serverTime,
+                               std::string& error) {
+    Statement statement(handle_, "UPDATE runs SET sent_to_server = ? WHERE run_uuid = ? AND revision = ?;");
+    if (!statement.ready(error)) return false;
+    // A few rows per transaction: a run's write that meets one waits for a short
+    // transaction only. A mark that is lost with a later chunk is sent again, to
+    // no effect on the server.
+    constexpr std::size_t kRowsPerTransaction = 32;
+    for (std::size_t first = 0; first < rows.size(); first += kRowsPerTransaction) {
+        if (!execute(handle_, "BEGIN IMMEDIATE;", error)) return false;
+        bool marked = true;
+        const std::size_t end = std::min(rows.size(), first + kRowsPerTransaction);
+        for (std::size_t index = first; marked && index < end; ++index) {
+            statement.reset();
+            statement.bind(1, serverTime);
+            statement.bind(2, rows[index].runUuid);
+            statement.bind(3, rows[index].revision);
+            marked = statement.step(error) == SQLITE_DONE;
+        }
+        statement.reset();  // a statement left running would hold the transaction open
+        if (!marked || !execute(handle_, "COMMIT;", error)) {
+            std::string ignored;
+            execute(handle_, "ROLLBACK;", ignored);
+            return false;
+        }
     }
-    if (status != SQLITE_DONE) return std::nullopt;
-    return records;
+    return true;
+}
+
+bool HistoryDatabase::deferCheckpoints(std::string& error) {
+    return execute(handle_, "PRAGMA wal_autocheckpoint=0;", error);
+}
+
+bool HistoryDatabase::checkpoint(std::string& error) {
+    return execute(handle_, "PRAGMA wal_checkpoint(PASSIVE);", error);
 }
 
 }  // namespace velmora::history

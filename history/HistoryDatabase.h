@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "history/HistoryRecord.h"
+#include "history/HistoryStore.h"
 
 struct sqlite3;
 
@@ -18,21 +19,38 @@ namespace velmora::history {
 // How long a write waits for another process's write to end before it fails.
 inline constexpr std::chrono::milliseconds kBusyTimeout{10000};
 
-class HistoryDatabase {
+class HistoryDatabase final : public HistoryStore {
 public:
     // Opens (and on first use lays out) the database at path; the file must have
     // passed prepareHistoryFile or checkHistoryFile. Null, with error, on failure.
     static std::unique_ptr<HistoryDatabase> open(const std::string& path, std::string& error);
-    ~HistoryDatabase();
+    ~HistoryDatabase() override;
     HistoryDatabase(const HistoryDatabase&) = delete;
     HistoryDatabase& operator=(const HistoryDatabase&) = delete;
 
-    // Writes a new row and returns its id.
+    // Writes a new row and returns its id. A record without a run UUID gets one.
     std::optional<std::int64_t> insert(const HistoryRecord& record, std::string& error);
-    // Rewrites the row record.id with everything record holds.
+    // Rewrites the row record.id with everything record holds; the row then waits
+    // to be sent again.
     bool update(const HistoryRecord& record, std::string& error);
-    // The rows the filter selects, oldest first.
-    std::optional<std::vector<HistoryRecord>> list(const HistoryFilter& filter, std::string& error);
+    // insert when record.id is 0, else update.
+    bool record(HistoryRecord& record, std::string& error) override;
+    std::optional<std::vector<HistoryRecord>> list(const HistoryFilter& filter, std::string& error) override;
+
+    // Rows whose latest write has not reached the server yet, oldest first, at most
+    // limit of them; simulated and replayed runs only when withOrigins is set.
+    std::optional<std::vector<HistoryRecord>> unsent(bool withOrigins, std::size_t limit, std::string& error);
+    // Marks each row (by run UUID) as taken by the server at serverTime, unless it
+    // was written again since the revision it holds (that write then waits its own
+    // turn). One transaction, so the runs' own writes wait for one short write.
+    bool markSent(const std::vector<HistoryRecord>& rows, const std::string& serverTime, std::string& error);
+
+    // Leaves the write-ahead log's checkpoints, which wait for the disk, to
+    // checkpoint() on another connection: a run's write then never waits for them.
+    bool deferCheckpoints(std::string& error);
+    // Copies what the log holds into the file as far as no reader or writer is
+    // kept waiting for it.
+    bool checkpoint(std::string& error);
 
     // The open connection, for the history's other tables (the serial numbers).
     sqlite3* handle() const { return handle_; }
@@ -40,8 +58,11 @@ public:
 private:
     explicit HistoryDatabase(sqlite3* handle) : handle_(handle) {}
     bool layOut(std::string& error);
+    bool upgrade(std::int64_t found, std::string& error);
+    static int waitForWriter(void* database, int attempt);
 
     sqlite3* handle_;
+    std::chrono::steady_clock::time_point busySince_;  // when the current wait for a writer began
 };
 
 }  // namespace velmora::history

@@ -12,6 +12,12 @@ inline constexpr const char* kResultUnfinished = "unfinished";
 inline constexpr const char* kResultSuccess = "success";
 inline constexpr const char* kResultFailure = "failure";
 
+// Where a run's hub came from: a real one (empty), the simulated bus, or a
+// recorded bus played back. Benches and tests make the latter two; a line's
+// figures leave them out.
+inline constexpr const char* kOriginSimulated = "simulated";
+inline constexpr const char* kOriginReplayed = "replayed";
+
 struct HistoryRecord {
     std::int64_t id = 0;    // given by the database
     std::string operation;  // update, scalar, read, erase, station
@@ -32,6 +38,16 @@ struct HistoryRecord {
     std::string backupSha256;
     // For a recovery, the id of the run it recovered from.
     std::string recoveredRun;
+    // The run's own name on every station and server: a UUIDv7, so it also sorts
+    // by the time the run started. Writing a row again under it changes nothing.
+    std::string runUuid;
+    std::string station;  // the station's name, by default its host name
+    std::string origin;   // empty, kOriginSimulated or kOriginReplayed
+    // Counts the row's writes: a server keeps the latest and never goes back.
+    std::int64_t revision = 0;
+    // In the station's own file: when the server took the row's latest write
+    // (UTC), empty while it waits. On a server: when the server received it.
+    std::string serverTime;
     // The serial number the hub reported after its update; empty: none, or not read.
     std::string hubSerial;
 };
@@ -41,7 +57,8 @@ struct HistoryRecord {
 struct HistoryFilter {
     std::string since;
     std::string port;
-    std::string serial{};  // the unit's serial, as its image gave it or it reported it
+    std::string station{};  // empty: every station
+    std::string serial{};   // the unit's serial, as its image gave it or it reported it
 };
 
 }  // namespace velmora::history

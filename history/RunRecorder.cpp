@@ -13,6 +13,7 @@
 #include "history/HistoryFile.h"
 #include "history/ImageDigest.h"
 #include "history/IsoTime.h"
+#include "history/RunUuid.h"
 
 namespace velmora {
 namespace {
@@ -125,18 +126,29 @@ std::string historyProblemLine(const std::string& path, const std::string& reaso
 }
 
 RunRecorder::RunRecorder(std::string path, bool createFolders, Clock& clock, ProblemCallback onProblem)
-    : path_(std::move(path)),
-      createFolders_(createFolders),
-      clock_(clock),
-      onProblem_(std::move(onProblem)) {}
+    : RunRecorder(RecorderSettings{std::move(path), createFolders, {}, {}, {}, {}}, clock,
+                  std::move(onProblem)) {}
 
-RunRecorder::~RunRecorder() = default;
+RunRecorder::RunRecorder(RecorderSettings settings, Clock& clock, ProblemCallback onProblem)
+    : settings_(std::move(settings)), clock_(clock), onProblem_(std::move(onProblem)) {
+    if (settings_.station.empty()) settings_.station = hostName();
+}
+
+RunRecorder::~RunRecorder() {
+    // The sender's last try goes before the database it reads closes.
+    sender_.reset();
+    checkpointer_.reset();
+}
 
 std::unique_ptr<RunLog> RunRecorder::runStarted(const RunStart& start) {
     history::HistoryRecord record;
     record.operation = start.operation;
-    record.started = now();
+    const history::WallTime started = history::wallNow();
+    record.started = history::isoUtc(started);
+    record.runUuid = history::newRunUuid(started);
     record.host = hostName();
+    record.station = settings_.station;
+    record.origin = settings_.origin;
     record.imagePath = absolutePath(start.imagePath);
     record.recoveredRun = start.recoveredRun;
     if (start.imageBytes != nullptr) {
@@ -150,11 +162,10 @@ bool RunRecorder::write(history::HistoryRecord& record, bool insert) {
     std::lock_guard lock(mutex_);
     if (!openLocked()) return false;
     std::string error;
-    if (insert) {
-        const std::optional<std::int64_t> id = database_->insert(record, error);
-        if (id) record.id = *id;
-        if (id) return true;
-    } else if (database_->update(record, error)) {
+    if (insert) record.id = 0;
+    if (database_->record(record, error)) {
+        if (checkpointer_) checkpointer_->written();
+        if (sender_) sender_->wake();
         return true;
     }
     failLocked(error);
@@ -165,15 +176,23 @@ bool RunRecorder::openLocked() {
     if (givenUp_) return false;
     if (database_) return true;
     std::string error;
-    if (path_.empty()) {
+    if (settings_.path.empty()) {
         failLocked("no home folder to keep it in");
         return false;
     }
     const auto folders =
-        createFolders_ ? history::FolderCreation::Create : history::FolderCreation::MustExist;
-    if (history::prepareHistoryFile(path_, folders, error))
-        database_ = history::HistoryDatabase::open(path_, error);
+        settings_.createFolders ? history::FolderCreation::Create : history::FolderCreation::MustExist;
+    if (history::prepareHistoryFile(settings_.path, folders, error))
+        database_ = history::HistoryDatabase::open(settings_.path, error);
+    if (database_ && !checkpointer_ && database_->deferCheckpoints(error))
+        checkpointer_ = std::make_unique<history::LogCheckpointer>(settings_.path);
     if (!database_) failLocked(error);
+    if (database_ && !settings_.serverUri.empty() && !sender_) {
+        // A bench's simulated runs go to the server its command named; a real
+        // station's sender leaves any bench rows in the file alone.
+        sender_ = std::make_unique<history::HistorySender>(
+            settings_.path, settings_.serverUri, !settings_.origin.empty(), settings_.retry, onProblem_);
+    }
     return database_ != nullptr;
 }
 
@@ -181,7 +200,7 @@ void RunRecorder::failLocked(const std::string& problem) {
     if (givenUp_) return;
     givenUp_ = true;
     database_.reset();
-    if (onProblem_) onProblem_(historyProblemLine(path_, problem));
+    if (onProblem_) onProblem_(historyProblemLine(settings_.path, problem));
 }
 
 }  // namespace velmora

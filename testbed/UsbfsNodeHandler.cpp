@@ -64,9 +64,14 @@ int UsbfsNodeHandler::onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, v
     return static_cast<UsbfsNodeHandler*>(self)->handle(client) ? TRUE : FALSE;
 }
 
-void UsbfsNodeHandler::onClientVanished(UMockdevIoctlBase*, UMockdevIoctlClient*, void* self) {
-    // The program closed the node (or died): nobody will reap what is queued.
-    static_cast<UsbfsNodeHandler*>(self)->dropAllUrbs();
+void UsbfsNodeHandler::onClientVanished(UMockdevIoctlBase*, UMockdevIoctlClient* client, void* self) {
+    // The program closed the node (or died): nobody will reap what it queued.
+    static_cast<UsbfsNodeHandler*>(self)->dropUrbsOf(client);
+}
+
+void UsbfsNodeHandler::release(QueuedUrb& queued) {
+    g_object_unref(queued.urb);
+    g_object_unref(queued.client);
 }
 
 bool UsbfsNodeHandler::handle(UMockdevIoctlClient* client) {
@@ -125,11 +130,12 @@ void UsbfsNodeHandler::submitUrb(UMockdevIoctlClient* client) {
         return fail(client, ENODEV);
     }
     std::lock_guard lock(mutex_);
+    const QueuedUrb queued{urbData, static_cast<UMockdevIoctlClient*>(g_object_ref(client))};
     if (answer.outcome == sim::Outcome::TimedOut) {
-        pending_.push_back({urbData});
+        pending_.push_back(queued);
     } else {
         completeUrb(urb, answer);
-        completed_.push_back({urbData});
+        completed_.push_back(queued);
     }
     succeed(client);
 }
@@ -138,21 +144,23 @@ void UsbfsNodeHandler::reapUrb(UMockdevIoctlClient* client) {
     QueuedUrb reaped;
     {
         std::lock_guard lock(mutex_);
-        if (completed_.empty()) return fail(client, EAGAIN);
-        reaped = completed_.front();
-        completed_.pop_front();
+        const auto own = std::find_if(completed_.begin(), completed_.end(),
+                                      [client](const QueuedUrb& queued) { return queued.client == client; });
+        if (own == completed_.end()) return fail(client, EAGAIN);
+        reaped = *own;
+        completed_.erase(own);
     }
     // The argument points at the program's pointer variable, which receives the URB.
     UMockdevIoctlData* slot =
         umockdev_ioctl_data_resolve(umockdev_ioctl_client_get_arg(client), 0, sizeof(void*), nullptr);
     if (slot == nullptr || !umockdev_ioctl_data_set_ptr(slot, 0, reaped.urb)) {
         if (slot != nullptr) g_object_unref(slot);
-        g_object_unref(reaped.urb);
+        release(reaped);
         return fail(client, EFAULT);
     }
     succeed(client);
     g_object_unref(slot);
-    g_object_unref(reaped.urb);
+    release(reaped);
 }
 
 void UsbfsNodeHandler::discardUrb(UMockdevIoctlClient* client) {
@@ -162,8 +170,8 @@ void UsbfsNodeHandler::discardUrb(UMockdevIoctlClient* client) {
     if (arg->data_len < static_cast<gint>(sizeof address)) return fail(client, EINVAL);
     std::memcpy(&address, arg->data, sizeof address);
     std::lock_guard lock(mutex_);
-    auto found = std::find_if(pending_.begin(), pending_.end(), [address](const QueuedUrb& queued) {
-        return queued.urb->client_addr == address;
+    auto found = std::find_if(pending_.begin(), pending_.end(), [address, client](const QueuedUrb& queued) {
+        return queued.client == client && queued.urb->client_addr == address;
     });
     // Already completed: too late to discard, as the kernel says.
     if (found == pending_.end()) return fail(client, EINVAL);
@@ -178,10 +186,21 @@ void UsbfsNodeHandler::discardUrb(UMockdevIoctlClient* client) {
 
 void UsbfsNodeHandler::dropAllUrbs() {
     std::lock_guard lock(mutex_);
-    for (QueuedUrb& queued : completed_) g_object_unref(queued.urb);
-    for (QueuedUrb& queued : pending_) g_object_unref(queued.urb);
+    for (QueuedUrb& queued : completed_) release(queued);
+    for (QueuedUrb& queued : pending_) release(queued);
     completed_.clear();
     pending_.clear();
+}
+
+void UsbfsNodeHandler::dropUrbsOf(UMockdevIoctlClient* client) {
+    std::lock_guard lock(mutex_);
+    const auto dropped = [client](QueuedUrb& queued) {
+        if (queued.client != client) return false;
+        release(queued);
+        return true;
+    };
+    std::erase_if(completed_, dropped);
+    std::erase_if(pending_, dropped);
 }
 
 int UsbfsNodeHandler::discardedUrbs() const {

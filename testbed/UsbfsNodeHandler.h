@@ -32,12 +32,19 @@ public:
     int discardedUrbs() const;
 
 private:
+    // A URB belongs to the program (the open node) that submitted it: only that
+    // one reaps or discards it, as with the kernel. A program killed while its
+    // URB was with the hub must not hand that URB (an address in a process that
+    // is gone) to the next program that opens the node.
     struct QueuedUrb {
-        UMockdevIoctlData* urb = nullptr;  // a reference we hold
+        UMockdevIoctlData* urb = nullptr;       // a reference we hold
+        UMockdevIoctlClient* client = nullptr;  // a reference too, so its address is not reused
     };
 
     static int onIoctl(UMockdevIoctlBase* base, UMockdevIoctlClient* client, void* self);
     static void onClientVanished(UMockdevIoctlBase* base, UMockdevIoctlClient* client, void* self);
+    static void release(QueuedUrb& queued);
+    void dropUrbsOf(UMockdevIoctlClient* client);
     bool handle(UMockdevIoctlClient* client);
     void submitUrb(UMockdevIoctlClient* client);
     void reapUrb(UMockdevIoctlClient* client);

@@ -48,7 +48,7 @@ bool takeHistory(const std::vector<std::string>& arguments, std::size_t& index, 
         options.historyPath = "";
     }
     if (options.historyPath->empty()) {
-        error = "--history needs a file name";
+        error = "--history needs a file name or a postgresql:// URI";
         return false;
     }
     return true;
@@ -86,6 +86,11 @@ ParsedWindowOptions parseWindowOptions(const std::vector<std::string>& arguments
             takeConfig(arguments, index, options, parsed.error);
         } else if (word == "--history" || startsWith(word, "--history=")) {
             takeHistory(arguments, index, options, parsed.error);
+        } else if (word == "--station-name" || startsWith(word, "--station-name=")) {
+            const bool joined = startsWith(word, "--station-name=");
+            if (joined) options.stationName = word.substr(std::string_view("--station-name=").size());
+            if (!joined && index + 1 < arguments.size()) options.stationName = arguments[++index];
+            if (options.stationName.empty()) parsed.error = "--station-name needs a name";
         } else if (word == "--simulate" || startsWith(word, "--simulate=")) {
             takeSimulate(word, options, parsed.error);
         } else if (startsWith(word, "-")) {
@@ -113,9 +118,12 @@ std::string usageText() {
                "                           instead of the USB bus (default scenario: ") +
            std::string(sim::kDefaultSimulationScenario) +
            ")\n"
-           "  --history FILE           record every hub run in this history database instead of\n"
+           "  --history FILE|URI       record every hub run in this history database instead of\n"
            "                           $XDG_STATE_HOME/velmora/history.sqlite (velmora-cli history lists "
-           "it)\n"
+           "it);\n"
+           "                           a postgresql:// URI names a line's server, which the runs reach\n"
+           "                           after that file, whenever it answers (see velmora-cli --help)\n"
+           "  --station-name NAME      the station's name in the history (default: the host name)\n"
            "  --verbose, -v            also write the diagnostic lines to standard error\n"
            "  --version                print the version and exit\n"
            "  --help, -h               print this help and exit\n"

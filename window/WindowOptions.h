@@ -13,7 +13,8 @@ inline constexpr int kBadUsageExit = 2;
 
 struct WindowOptions {
     std::optional<std::string> configPath;
-    std::optional<std::string> historyPath;  // the history database; none: the user's default
+    std::optional<std::string> historyPath;  // the history file or server URI; none: the user's default
+    std::string stationName;                 // the name runs are recorded under; empty: the host name
     bool simulate = false;
     std::string scenario;  // empty: the simulated bus's default set-up
     bool verbose = false;

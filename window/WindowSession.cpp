@@ -26,6 +26,7 @@ std::unique_ptr<WindowSession> WindowSession::create(const WindowOptions& option
     environment.simulate = options.simulate;
     environment.scenario = options.scenario;
     environment.historyPath = options.historyPath;
+    environment.stationName = options.stationName;
     environment.onHistoryProblem = [raw = session.get()](const std::string& problem) {
         raw->reportHistoryProblem(problem);
     };
@@ -39,10 +40,9 @@ std::unique_ptr<WindowSession> WindowSession::create(const WindowOptions& option
     return session;
 }
 
-std::unique_ptr<WindowSession> WindowSession::createSimulated(const SessionPaths& paths,
-                                                              const std::string& scenario,
-                                                              std::unique_ptr<Console> console,
-                                                              WindowSession::Time time) {
+std::unique_ptr<WindowSession> WindowSession::createSimulated(
+    const SessionPaths& paths, const std::string& scenario, std::unique_ptr<Console> console,
+    WindowSession::Time time, const std::optional<std::string>& backupsFolder) {
     std::unique_ptr<WindowSession> session(new WindowSession());
     session->paths_ = paths;
     EnvironmentOptions environment;
@@ -51,7 +51,9 @@ std::unique_ptr<WindowSession> WindowSession::createSimulated(const SessionPaths
     environment.scenario = scenario;
     environment.clock = time == WindowSession::Time::Virtual ? ClockChoice::Virtual : ClockChoice::Real;
     environment.keepHistory = false;
-    environment.keepBackups = false;  // the window's tests keep nothing on disk
+    // The window's tests keep nothing on disk but in a folder of their own.
+    environment.keepBackups = backupsFolder.has_value();
+    environment.backupsFolder = backupsFolder;
     std::string error;
     session->environment_ = HubEnvironment::prepare(std::move(environment), std::move(console), error);
     if (!session->environment_) return nullptr;

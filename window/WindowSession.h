@@ -53,12 +53,11 @@ public:
     static std::unique_ptr<WindowSession> create(const WindowOptions& options, std::string& error);
     // For tests and measurements: a session over a simulated bus with a console
     // of the caller's, in virtual time unless real time is asked for, keeping no
-    // history.
+    // history, and backups only in backupsFolder when one is given.
     enum class Time { Virtual, Real };
-    static std::unique_ptr<WindowSession> createSimulated(const SessionPaths& paths,
-                                                          const std::string& scenario,
-                                                          std::unique_ptr<Console> console,
-                                                          Time time = Time::Virtual);
+    static std::unique_ptr<WindowSession> createSimulated(
+        const SessionPaths& paths, const std::string& scenario, std::unique_ptr<Console> console,
+        Time time = Time::Virtual, const std::optional<std::string>& backupsFolder = std::nullopt);
     ~WindowSession();
 
     // The core's launch (console lines, log line, boot-args snapshot, config.ini

@@ -10,6 +10,7 @@
 
 #include "app/PrivateFolder.h"
 #include "driver_install/CommandRunners.h"
+#include "history/HistoryLocation.h"
 #include "window/AppDelegate.h"
 #include "window/Launch.h"
 #include "window/QtDialogs.h"
@@ -21,6 +22,7 @@ using namespace velmora::window;
 
 int main(int argc, char* argv[]) {
     const ParsedWindowOptions parsed = parseWindowOptions(std::vector<std::string>(argv + 1, argv + argc));
+    velmora::history::hideUriPasswords(argc, argv);
     if (!parsed.error.empty()) {
         std::cerr << kProgramName << ": " << parsed.error << '\n';
         return kBadUsageExit;

@@ -1,6 +1,7 @@
 #include "workflows/WorkflowContext.h"
 
 #include "app/Console.h"
+#include "app/PrintableText.h"
 #include "app/TextFormat.h"
 #include "device/FlashOperations.h"
 #include "workflows/WorkflowMessages.h"
@@ -13,6 +14,17 @@ void beginWorkflow(WorkflowReporter& reporter) {
 
 const char* openFailure(const HubConnection& connection, const char* stepFailure) {
     return connection.refusedAsBusy() ? messages::kHubBusy : stepFailure;
+}
+
+std::optional<std::string> busyPortText(const HubConnection& connection) {
+    const std::optional<HeldPortLock>& held = connection.busyPort();
+    if (!connection.refusedAsBusy() || !held) return std::nullopt;
+    return busyPortText(*held);
+}
+
+std::string busyPortText(const HeldPortLock& held) {
+    return formatText(messages::kBusyPortFormat, lockHolderText(held.holder).c_str(),
+                      printableText(held.portPath).c_str());
 }
 
 void consoleLine(const WorkflowContext& context, const std::string& line) {

@@ -2,6 +2,7 @@
 // What every workflow run is handed: where it reports, which hub connection it
 // drives, and the detection scheduler that must keep clear while the run holds
 // that connection.
+#include <optional>
 #include <string>
 
 #include "device/HubConnection.h"
@@ -32,6 +33,11 @@ void beginWorkflow(WorkflowReporter& reporter);
 // The failure line for a hub that could not be opened: the step's own, or the
 // busy line when another run holds the hub.
 const char* openFailure(const HubConnection& connection, const char* stepFailure);
+
+// After a busy refusal, the holder and the port it holds (kBusyPortFormat);
+// nothing when the open was not refused as busy.
+std::optional<std::string> busyPortText(const HubConnection& connection);
+std::string busyPortText(const HeldPortLock& held);
 
 // Writes a diagnostic line to the context's console, when it has one.
 void consoleLine(const WorkflowContext& context, const std::string& line);

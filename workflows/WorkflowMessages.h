@@ -57,6 +57,9 @@ inline constexpr const char* kAddIdsToConfig = ".\nTo write it, add these IDs to
 // taken from the first open of a workflow to its end. Shown in red in place of the
 // step's own failure line; the command line prints it as its error line.
 inline constexpr const char* kHubBusy = kHubBusyText;
+// Who that is, after kHubBusy: the holder (lockHolderText) and the port it holds.
+// The hub may be off the bus then, restarting under that run.
+inline constexpr const char* kBusyPortFormat = "%s holds the hub on port %s: let it finish, or end it";
 
 // What a run waits for while the hub restarts, with the seconds so far: shown
 // by the command line in place of its progress bar, never in the status pane.

@@ -60,6 +60,10 @@ struct HubFaults {
     std::optional<std::uint32_t> corruptReadAddress;  // this flash byte reads back inverted
     bool heldByAnotherDriver = false;                 // every open is refused
     std::optional<DisconnectFault> disconnect;
+    // The power goes right after the hub has answered its request number N
+    // (counted from 1 since these faults were set, every kind together); see
+    // SimulatedHub::cutPowerLocked for where the hub comes back.
+    std::optional<int> powerCutAfterRequest;
     // The flash code reports this serial number whatever its image says, as a
     // firmware that ignores the block's strings would.
     std::optional<std::string> reportedSerial;

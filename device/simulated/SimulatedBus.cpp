@@ -121,4 +121,12 @@ bool SimulatedBus::isPortClaimed(const std::string& portPath) const {
     return found != claimedPorts_.end() && found->second;
 }
 
+std::vector<std::string> SimulatedBus::claimedPorts() const {
+    std::lock_guard lock(mutex_);
+    std::vector<std::string> claimed;
+    for (const auto& [port, held] : claimedPorts_)
+        if (held) claimed.push_back(port);
+    return claimed;
+}
+
 }  // namespace velmora::sim

@@ -50,6 +50,7 @@ public:
     bool claimPort(const std::string& portPath);
     void releasePort(const std::string& portPath);
     bool isPortClaimed(const std::string& portPath) const;
+    std::vector<std::string> claimedPorts() const;
 
 private:
     struct Slot {

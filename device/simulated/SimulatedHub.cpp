@@ -180,7 +180,19 @@ ControlAnswer SimulatedHub::handleLocked(const UsbSetup& setup, std::uint8_t* da
     }
     if (!config_.keepRequests) return record.answer;
     requests_.push_back(std::move(record));
+    if (faults_.powerCutAfterRequest && ++requestsHandled_ == *faults_.powerCutAfterRequest) cutPowerLocked();
     return requests_.back().answer;
+}
+
+// The model of a power cut. The cut comes after the hub answered its request:
+// the hub answers a program request only once its pages are programmed, and an
+// erase once the chip is blank, so the flash holds that request's whole effect
+// and no page is left half programmed. The hub drops off the bus and, when the
+// power is back (the reboot time later), starts afresh as from a cable: its boot
+// code runs the flash code when the flash holds a configuration block, else it
+// stays in ROM code. A reset the hub was on its way through is forgotten.
+void SimulatedHub::cutPowerLocked() {
+    startReboot(bootTarget(), true);
 }
 
 std::optional<Outcome> SimulatedHub::injectedFailure(RequestKind kind) {
@@ -392,6 +404,7 @@ void SimulatedHub::setFaults(HubFaults faults) {
     std::lock_guard lock(mutex_);
     faults_ = std::move(faults);
     transferCounts_.clear();
+    requestsHandled_ = 0;
 }
 
 HubFaults SimulatedHub::faults() const {

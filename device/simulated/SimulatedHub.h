@@ -152,6 +152,7 @@ private:
     ControlAnswer readDescriptor(const UsbSetup& setup, std::uint8_t* data);
     std::optional<std::string> serialNumberLocked();
     void startReboot(RunState target, bool returns);
+    void cutPowerLocked();
     RunState bootTarget() const;  // where a power-up lands: flash code only with a valid image
     void refreshLocked();
     bool onBusLocked();
@@ -171,6 +172,7 @@ private:
     RunState rebootTarget_ = RunState::RomCode;
     std::uint64_t enumeration_ = 1;
     std::map<RequestKind, int> transferCounts_;
+    int requestsHandled_ = 0;  // since the faults were set, for the power cut
     std::vector<RecordedRequest> requests_;
 };
 

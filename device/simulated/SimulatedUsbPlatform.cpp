@@ -81,6 +81,12 @@ UsbPlatform::ClaimResult SimulatedUsbPlatform::claimPort(const std::string& port
     return {std::make_unique<BusPortClaim>(bus_, portPath), kIOReturnSuccess, {}};
 }
 
+std::vector<HeldPortLock> SimulatedUsbPlatform::portsHeldElsewhere() {
+    std::vector<HeldPortLock> held;
+    for (std::string& port : bus_.claimedPorts()) held.push_back({std::move(port), {}});
+    return held;
+}
+
 bool SimulatedUsbPlatform::setHotplugCallback(HotplugCallback callback) {
     lookAtBus();  // arrivals are reported from now on, not for devices already attached
     std::lock_guard lock(mutex_);

@@ -20,6 +20,9 @@ public:
     std::vector<UsbDeviceInfo> listDevices() override;
     // The bus's stand-in for the advisory lock: one holder per port.
     ClaimResult claimPort(const std::string& portPath) override;
+    // The ports the bus has claimed: one process, so every other connection's,
+    // whose holder it cannot name.
+    std::vector<HeldPortLock> portsHeldElsewhere() override;
     OpenResult openDevice(const UsbDeviceInfo& device) override;
     bool setHotplugCallback(HotplugCallback callback) override;
     // Delivers the arrivals and removals seen since the last look at the bus. With

@@ -67,6 +67,19 @@ TEST_F(AtomicFileTest, OwnFileKeepsItsPermissionsButNeverTheSetuidBits) {
     EXPECT_EQ(statusOf(path).st_mode & 07777, 0775u);
 }
 
+// A private file (a flash backup) is 0600 whatever the umask allows or the file
+// it replaces had, and asking for more than permission bits gives none of them.
+TEST_F(AtomicFileTest, PermissionsAskedForAreTheOnesGiven) {
+    const std::string fresh = scratch_.path("fresh.bin");
+    ASSERT_TRUE(writeFileAtomically(fresh, bytes_.data(), bytes_.size(), 0600).written);
+    EXPECT_EQ(statusOf(fresh).st_mode & 07777, 0600u);
+    const std::string shared = prepared("shared.bin", 0666, ::geteuid());
+    ASSERT_FALSE(shared.empty());
+    ASSERT_TRUE(writeFileAtomically(shared, bytes_.data(), bytes_.size(), 04600).written);
+    EXPECT_EQ(statusOf(shared).st_mode & 07777, 0600u);
+    EXPECT_EQ(contents(shared), std::string(bytes_.begin(), bytes_.end()));
+}
+
 // Another user prepares a setuid file at the output path: root's write must not
 // turn it into a root-owned setuid program with content that user chose.
 TEST_F(AtomicFileTest, AnotherUsersSetuidFileGivesNoPermissionsAway) {

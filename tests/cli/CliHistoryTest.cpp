@@ -80,7 +80,41 @@ INSTANTIATE_TEST_SUITE_P(
                       HistoryUsage{{"history", "--since"}, "--since"},
                       HistoryUsage{{"--json", "history", "--csv"}, "--csv and --json exclude each other"},
                       HistoryUsage{{"history", "--all"}, "--all"},
-                      HistoryUsage{{"history", "everything"}, "everything"}));
+                      HistoryUsage{{"history", "everything"}, "everything"},
+                      HistoryUsage{{"history", "report", "--by", "shift"},
+                                   "--by takes station, port, day or phase"},
+                      HistoryUsage{{"history", "report", "--csv"}, "--csv"},
+                      HistoryUsage{{"history", "sync"}, "no history server named"},
+                      HistoryUsage{{"history", "sync", "now"}, "now"}));
+
+// The line's report works on the station's own file as on a server: the bench's
+// simulated runs only when asked, by station and by phase, and as JSON.
+TEST_F(CliHistoryTest, ReportSumsTheStationsOwnFile) {
+    ASSERT_EQ(recorded("flash-code", {"--station-name", "bench-3", "update", kSampleImage}).exitStatus, 0);
+    ASSERT_EQ(recorded("corrupt-readback", {"--station-name", "bench-3", "update", kSampleImage}).exitStatus,
+              1);
+
+    CliRun report = listed({"report"});
+    EXPECT_EQ(report.exitStatus, 0) << report.err;
+    EXPECT_EQ(report.out, "all: units 0, passed 0, failed 0, unfinished 0, yield -\n");
+    report = listed({"report", "--include-simulated", "--by", "station"});
+    EXPECT_EQ(report.out,
+              "bench-3: units 2, passed 1, failed 1, unfinished 0, yield 50.0%; failed in verify 1\n");
+    report = listed({"report", "--include-simulated", "--by", "phase"});
+    const std::vector<std::string> phases = lines(report.out);
+    ASSERT_GE(phases.size(), 4u) << report.out;
+    EXPECT_EQ(phases[0], "open: units 2, passed 2, failed 0, unfinished 0, yield 100.0%");
+    EXPECT_NE(
+        report.out.find("verify: units 2, passed 1, failed 1, unfinished 0, yield 50.0%; failed in verify 1"),
+        std::string::npos)
+        << report.out;
+    report = runCli({"--json", "--history", history_, "history", "report", "--include-simulated"});
+    EXPECT_EQ(report.out,
+              "[{\"total\": \"all\", \"units\": 2, \"passed\": 1, \"failed\": 1, \"unfinished\": 0, "
+              "\"yield\": 0.5000, \"failures_by_phase\": {\"verify\": 1}}]\n");
+    EXPECT_EQ(lines(listed({"--csv", "--station", "bench-3"}).out).size(), 3u);
+    EXPECT_EQ(lines(listed({"--csv", "--station", "bench-4"}).out).size(), 1u);
+}
 
 TEST_F(CliHistoryTest, NothingRecordedYetIsNoError) {
     const CliRun run = listed({"--csv"});

@@ -72,7 +72,14 @@ void WindowFixture::launch(const WindowSetup& setup) {
     console_ = console.get();
     window::SessionPaths paths{(folder_ / "resources/config.ini").string(), resourcePath(),
                                (folder_ / "user-data").string()};
-    session_ = window::WindowSession::createSimulated(paths, setup.scenario, std::move(console));
+    std::optional<std::string> backups;
+    if (setup.keepsBackups) {
+        fs::create_directories(backupsFolder());
+        fs::permissions(backupsFolder(), fs::perms::owner_all);
+        backups = backupsFolder();
+    }
+    session_ = window::WindowSession::createSimulated(paths, setup.scenario, std::move(console),
+                                                      window::WindowSession::Time::Virtual, backups);
     environment_ = std::make_unique<window::WindowEnvironment>(dialogs_, privileged_, shell_);
     environment_->logPath = (folder_ / "Velmora.log").string();
     environment_->privateFolder = folder_ / "private";

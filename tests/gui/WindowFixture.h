@@ -71,6 +71,7 @@ struct WindowSetup {
     std::string fwBin;
     bool signaturesEnforced = false;  // a fake /sys saying Secure Boot is on
     bool listsNoHub = false;          // config.ini without its [Support Vid Pid] entries
+    bool keepsBackups = false;        // in backupsFolder(), as the installed window keeps them
 
     WindowSetup& withScenario(std::string name) {
         scenario = std::move(name);
@@ -86,6 +87,10 @@ struct WindowSetup {
     }
     WindowSetup& withNoHubListed() {
         listsNoHub = true;
+        return *this;
+    }
+    WindowSetup& withBackups() {
+        keepsBackups = true;
         return *this;
     }
     WindowSetup& withSignaturesEnforced() {
@@ -109,6 +114,7 @@ protected:
     std::vector<sim::SimulatedHub*> hubs();
     const std::filesystem::path& folder() const { return scratch_.path(); }
     std::string resourcePath() const { return (folder_ / "resources").string(); }
+    std::string backupsFolder() const { return (folder_ / "backups").string(); }
     std::string sampleImagePath() const;
     std::string writeFile(const std::string& name, const std::vector<std::uint8_t>& bytes) const;
     std::vector<std::string> consoleLines() const { return console_->lines(); }

@@ -13,6 +13,9 @@
 
 #include "WindowFixture.h"
 #include "device/simulated/SimulatedHub.h"
+#include "history/BackupStore.h"
+#include "history/HistoryRecord.h"
+#include "history/ImageDigest.h"
 #include "window/HubDetectionService.h"
 
 namespace velmora::testing {
@@ -69,6 +72,29 @@ TEST_F(WorkflowTest, EasyUpdateWritesTheImageAndEndsBlueAt100) {
     ASSERT_GE(flash.size(), image.size());
     EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin()));
     EXPECT_TRUE(dialogs_.alerts.empty());
+}
+
+// The window's easy update keeps the flash it erases, as the command line does,
+// and its pane shows no line for it.
+TEST_F(WorkflowTest, EasyUpdateKeepsABackupOfTheFlashItErases) {
+    launch(WindowSetup().withBackups());
+    const std::vector<std::uint8_t> before = hub().flashContents();
+    chooseEasyUpdateImage(sampleImagePath());
+    window().easyUpdateBox().btnUpdate_EasyUpdate->click();
+    ASSERT_TRUE(waitForWorkflowEnd());
+    EXPECT_TRUE(
+        paneText().endsWith("Erase Flash...\nWrite Flash...\nRead Flash...\nVerify Flash...\n"
+                            "Reset to Flash Code...\nUpdate FW Success\n"))
+        << paneText().toStdString();
+
+    const history::BackupStore store(backupsFolder(), false);
+    std::string error;
+    const auto entries = store.list(error);
+    ASSERT_TRUE(entries) << error;
+    ASSERT_EQ(entries->size(), 1u);
+    EXPECT_EQ(entries->front().result, history::kResultSuccess);
+    EXPECT_EQ(entries->front().sha256, history::sha256Hex(before.data(), before.size()));
+    EXPECT_EQ(store.load(entries->front().sha256, error), before) << error;
 }
 
 TEST_F(WorkflowTest, UpdateWithoutAnImageSaysWrongFirmwareFileInRed) {

@@ -12,6 +12,7 @@
 
 #include "history/HistoryDatabase.h"
 #include "history/HistoryFile.h"
+#include "history/RunUuid.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ScratchFolder.h"
 
@@ -151,6 +152,75 @@ TEST_F(HistoryDatabaseTest, FileOfLayoutOneIsUpgradedInPlace) {
     records = list(*open());
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(records[1].backupSha256, std::string(64, 'a'));
+}
+
+// A file of layout 2 (backups, before the line's server): its rows stay, and
+// each gets a UUID of its own, its host as its station, and waits to be sent.
+// What the sender then relies on: a row marked as sent stays so until it is
+// written again, and a mark for a write the row has since outgrown is ignored.
+TEST_F(HistoryDatabaseTest, FileOfLayoutTwoGetsNamedRowsThatWaitForTheServer) {
+    {
+        std::string error;
+        ASSERT_TRUE(history::prepareHistoryFile(path_, history::FolderCreation::MustExist, error)) << error;
+    }
+    sqlite3* handle = nullptr;
+    ASSERT_EQ(sqlite3_open(path_.c_str(), &handle), SQLITE_OK);
+    const char* layoutTwo =
+        "CREATE TABLE runs (id INTEGER PRIMARY KEY, operation TEXT NOT NULL, started TEXT NOT NULL,"
+        " ended TEXT NOT NULL DEFAULT '', host TEXT NOT NULL DEFAULT '', port TEXT NOT NULL DEFAULT '',"
+        " hub_ids TEXT NOT NULL DEFAULT '', version_before TEXT NOT NULL DEFAULT '',"
+        " version_after TEXT NOT NULL DEFAULT '', image_path TEXT NOT NULL DEFAULT '',"
+        " image_sha256 TEXT NOT NULL DEFAULT '', image_serial TEXT NOT NULL DEFAULT '',"
+        " phases TEXT NOT NULL DEFAULT '', result TEXT NOT NULL DEFAULT 'unfinished',"
+        " failure TEXT NOT NULL DEFAULT '', backup_sha256 TEXT NOT NULL DEFAULT '',"
+        " recovered_run TEXT NOT NULL DEFAULT '');"
+        "CREATE INDEX runs_started ON runs (started);"
+        "INSERT INTO runs (operation, started, host, port, result, backup_sha256) VALUES"
+        " ('update', '2026-01-02T03:04:05.000Z', 'bench-7', '1-2', 'failure', 'abc'),"
+        " ('update', '2026-01-02T03:04:05.000Z', 'bench-7', '1-3', 'success', '');"
+        "PRAGMA user_version=2;";
+    ASSERT_EQ(sqlite3_exec(handle, layoutTwo, nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(handle);
+
+    auto database = open();
+    ASSERT_TRUE(database);
+    std::vector<HistoryRecord> rows = list(*database);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].backupSha256, "abc");
+    EXPECT_EQ(rows[1].result, "success");
+    for (const HistoryRecord& row : rows) {
+        EXPECT_TRUE(history::isRunUuid(row.runUuid)) << row.runUuid;
+        EXPECT_EQ(row.runUuid.substr(14, 1), "7");  // made from the time the run started
+        EXPECT_EQ(row.station, "bench-7");
+        EXPECT_EQ(row.serverTime, "");
+    }
+    EXPECT_NE(rows[0].runUuid, rows[1].runUuid);
+
+    std::string error;
+    HistoryRecord simulated = run("2026-01-03T00:00:00.000Z", "1-1");
+    simulated.origin = history::kOriginSimulated;
+    ASSERT_TRUE(database->record(simulated, error)) << error;
+    EXPECT_TRUE(history::isRunUuid(simulated.runUuid));
+    auto waiting = database->unsent(false, 10, error);
+    ASSERT_TRUE(waiting) << error;
+    EXPECT_EQ(waiting->size(), 2u);  // a bench's run waits only for a bench's sender
+    waiting = database->unsent(true, 10, error);
+    ASSERT_TRUE(waiting) << error;
+    ASSERT_EQ(waiting->size(), 3u);
+
+    const HistoryRecord first = (*waiting)[0];
+    ASSERT_TRUE(database->markSent({first}, "2026-01-04T00:00:00.000Z", error)) << error;
+    EXPECT_EQ(database->unsent(true, 10, error)->size(), 2u);
+    HistoryRecord changed = first;
+    changed.result = history::kResultSuccess;
+    ASSERT_TRUE(database->record(changed, error)) << error;  // written again: waits again
+    ASSERT_EQ(database->unsent(true, 10, error)->size(), 3u);
+    ASSERT_TRUE(database->markSent({first}, "2026-01-04T00:00:01.000Z", error)) << error;
+    EXPECT_EQ(database->unsent(true, 10, error)->size(), 3u);  // the old write's mark counts for nothing
+    rows = list(*database);
+    EXPECT_EQ(rows[0].runUuid, first.runUuid);
+    EXPECT_EQ(rows[0].result, "success");
+    EXPECT_EQ(rows[0].revision, first.revision + 1);
 }
 
 // Each writer starts a run, marks three phases and completes it, many times over;

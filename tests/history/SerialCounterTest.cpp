@@ -32,7 +32,8 @@ protected:
     static SerialBlock reserve(SerialCounter& counter, const std::string& station, std::uint64_t start = 1,
                                std::uint64_t last = 999999, std::uint64_t count = 20) {
         std::string error;
-        const std::optional<SerialBlock> block = counter.reserveBlock(station, "ZH", start, last, count, error);
+        const std::optional<SerialBlock> block =
+            counter.reserveBlock(station, "ZH", start, last, count, error);
         EXPECT_TRUE(block) << error;
         return block.value_or(SerialBlock{});
     }
@@ -61,7 +62,8 @@ TEST_F(SerialCounterTest, StationsSharingAFileTakeBlocksThatNeverOverlap) {
     std::set<std::uint64_t> given;
     for (int round = 0; round < 5; ++round) {
         for (SerialCounter* station : {first.get(), second.get()}) {
-            const SerialBlock block = reserve(*station, station == first.get() ? "line-a" : "line-b", 1, 999999, 7);
+            const SerialBlock block =
+                reserve(*station, station == first.get() ? "line-a" : "line-b", 1, 999999, 7);
             EXPECT_EQ(block.count, 7u);
             for (std::uint64_t number = block.first; number < block.first + block.count; ++number)
                 EXPECT_TRUE(given.insert(number).second) << number;
@@ -115,8 +117,8 @@ TEST_F(SerialCounterTest, EndVoidsTheRestAndACrashIsVoidedAtTheNextStart) {
         // Killed here: no endStation; only its lock goes with the process.
     }
     auto restarted = counter();
-    EXPECT_EQ(states(*restarted), (std::map<std::string, int>{{"used", 1}, {"void", 1}, {"issued", 1},
-                                                               {"reserved", 2}}));
+    EXPECT_EQ(states(*restarted),
+              (std::map<std::string, int>{{"used", 1}, {"void", 1}, {"issued", 1}, {"reserved", 2}}));
     ASSERT_TRUE(restarted->beginStation("line-a", error)) << error;
     EXPECT_EQ(states(*restarted), (std::map<std::string, int>{{"used", 1}, {"void", 4}}));
     // The unit cut off mid-run keeps its number void; the counter never goes back.

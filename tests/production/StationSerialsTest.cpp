@@ -247,7 +247,8 @@ TEST_F(StationSerialsTest, ACounterUsedUpRefusesTheStationBeforeItsFirstUnit) {
     EXPECT_EQ(first.take().serial, "ZH9");
     const SerialTake none = first.take();
     EXPECT_FALSE(none.number);
-    EXPECT_EQ(none.stopLine, "Station: the serial numbers of prefix 'ZH' are used up (the last is ZH9); no new units\n");
+    EXPECT_EQ(none.stopLine,
+              "Station: the serial numbers of prefix 'ZH' are used up (the last is ZH9); no new units\n");
     ASSERT_TRUE(first.end(error)) << error;
     StationSerials again(*real, {{"ZH", 1}, 1, 20, "line-a"});
     EXPECT_FALSE(again.begin(error));

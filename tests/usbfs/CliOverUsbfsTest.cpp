@@ -3,9 +3,6 @@
 // this process's virtual clock, so its reset polls take no real time.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,15 +12,15 @@
 
 #include "EmulatedHubFixture.h"
 #include "device/FlashOperations.h"
+#include "device/LockHolder.h"
 #include "device/PortLock.h"
 #include "device/simulated/SimulatedBus.h"
-#include "testbed/ClockServer.h"
+#include "history/HistoryDatabase.h"
 #include "testbed/TestbedClock.h"
 #include "testbed/UsbfsTestbed.h"
 #include "tests/support/HookClock.h"
 #include "tests/support/ScratchFolder.h"
-
-extern char** environ;
+#include "tests/usbfs/CliChild.h"
 
 namespace velmora::usbfs::testing {
 namespace {
@@ -77,39 +74,10 @@ protected:
                                             "--history",
                                             (folder_ / "history.sqlite").string()};
         command.insert(command.end(), words.begin(), words.end());
-        std::vector<char*> arguments;
-        for (std::string& word : command) arguments.push_back(word.data());
-        arguments.push_back(nullptr);
-        const std::string outputPath = (folder_ / outputName).string();
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outputPath.c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-        // The child's waits pass in this process's virtual time.
-        ClockServer clock(servedClock);
-        if (!clock.ready()) return -1;
-        posix_spawn_file_actions_adddup2(&actions, clock.clientDescriptor(), clock.clientDescriptor());
-        // The child inherits this process's environment: umockdev's preload and
-        // the testbed folder, so its libusb sees the emulated bus.
-        std::vector<std::string> environment;
-        for (char** variable = environ; *variable != nullptr; ++variable) environment.emplace_back(*variable);
-        environment.push_back(std::string("VELMORA_SIMULATED_TIME=fd:") +
-                              std::to_string(clock.clientDescriptor()));
-        std::vector<char*> environmentPointers;
-        for (std::string& variable : environment) environmentPointers.push_back(variable.data());
-        environmentPointers.push_back(nullptr);
-        pid_t child = 0;
-        const int error = posix_spawn(&child, arguments[0], &actions, nullptr, arguments.data(),
-                                      environmentPointers.data());
-        posix_spawn_file_actions_destroy(&actions);
-        clock.releaseClientDescriptor();
-        if (error != 0) return -1;
-        int status = 0;
-        if (waitpid(child, &status, 0) != child) return -1;
-        std::ifstream written(outputPath);
-        output.assign(std::istreambuf_iterator<char>(written), {});
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        const CliChildEnd end =
+            runCliChild(servedClock, {command, folder_ / outputName, folder_ / "state", {}});
+        output = end.output;
+        return end.exitStatus;
 #else
         (void)servedClock, (void)words, (void)outputName, (void)output;
         return -1;
@@ -127,6 +95,18 @@ protected:
     std::vector<std::uint8_t> readFile(const std::filesystem::path& path) {
         std::ifstream file(path, std::ios::binary);
         return {std::istreambuf_iterator<char>(file), {}};
+    }
+
+    std::filesystem::path backupsFolder() const {
+        return folder_ / "state" / "velmora" / "backups";
+    }
+
+    std::vector<history::HistoryRecord> historyRows() {
+        std::string error;
+        auto database = history::HistoryDatabase::open((folder_ / "history.sqlite").string(), error);
+        EXPECT_TRUE(database) << error;
+        if (!database) return {};
+        return database->list({}, error).value_or(std::vector<history::HistoryRecord>{});
     }
 
     VirtualClock virtualClock_;
@@ -165,6 +145,58 @@ TEST_F(CliOverUsbfsTest, EraseLeavesTheFlashBlank) {
     ASSERT_EQ(runCli({"erase"}), 0) << output_;
     const std::vector<std::uint8_t> flash = hub_->flashContents();
     EXPECT_TRUE(std::all_of(flash.begin(), flash.end(), [](std::uint8_t byte) { return byte == 0xFF; }));
+}
+
+// The backup over the real USB path: update keeps the flash it erases, backups
+// lists it, and restore --last writes it back with the full update run.
+TEST_F(CliOverUsbfsTest, UpdateKeepsABackupThatRestoreWritesBack) {
+    const std::vector<std::uint8_t> before = hub_->flashContents();
+    ASSERT_EQ(runCli({"update", writeImage(kNewImageVersion)}), 0) << output_;
+    ASSERT_EQ(hub_->imageVersion(), kNewImageVersion);
+
+    ASSERT_EQ(runCli({"--json", "backups"}), 0) << output_;
+    EXPECT_NE(output_.find("\"port\": \"" + testPortPath(1) + "\""), std::string::npos) << output_;
+    EXPECT_NE(output_.find("\"version\": \"0102\""), std::string::npos) << output_;
+    EXPECT_NE(output_.find("\"result\": \"success\""), std::string::npos) << output_;
+
+    ASSERT_EQ(runCli({"restore", "--last", "--yes"}), 0) << output_;
+    EXPECT_NE(output_.find("Update FW Success"), std::string::npos) << output_;
+    EXPECT_EQ(hub_->flashContents(), before);
+    EXPECT_EQ(hub_->runState(), sim::RunState::FlashCode);
+    EXPECT_EQ(hub_->imageVersion(), kImageVersion);
+}
+
+// An update that loses the hub half way through programming leaves it in ROM
+// code with its flash half written; recover finds it by its port, says what left
+// it so, and writes the backup of that run back.
+TEST_F(CliOverUsbfsTest, RecoverWritesBackTheFlashOfAHubLeftInRomCode) {
+    const std::vector<std::uint8_t> before = hub_->flashContents();
+    sim::HubFaults faults;
+    faults.disconnect = sim::DisconnectFault{sim::RequestKind::WriteFlash, 2, true};
+    hub_->setFaults(faults);
+    ASSERT_EQ(runCli({"update", writeImage(kNewImageVersion)}), kWorkflowFailed) << output_;
+    hub_->setFaults({});
+    testbedClock_->sleepFor(kTestRebootTime + Milliseconds{500});
+    ASSERT_EQ(hub_->runState(), sim::RunState::RomCode);
+    ASSERT_NE(hub_->flashContents(), before);
+
+    ASSERT_EQ(runCli({"recover", "--yes"}), 0) << output_;
+    EXPECT_NE(output_.find(testPortPath(1) + ": left in ROM code by an update at "), std::string::npos)
+        << output_;
+    EXPECT_NE(output_.find(" that stopped at Write Flash; its backup from before holds version 0102\n"),
+              std::string::npos)
+        << output_;
+    EXPECT_NE(output_.find("Update FW Success"), std::string::npos) << output_;
+    EXPECT_EQ(hub_->flashContents(), before);
+    EXPECT_EQ(hub_->runState(), sim::RunState::FlashCode);
+
+    const std::vector<history::HistoryRecord> runs = historyRows();
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(runs[0].result, history::kResultFailure);
+    EXPECT_EQ(runs[1].operation, "recover");
+    EXPECT_EQ(runs[1].result, history::kResultSuccess);
+    EXPECT_EQ(runs[1].recoveredRun, std::to_string(runs[0].id));
+    EXPECT_FALSE(runs[1].backupSha256.empty());  // the broken flash is kept too
 }
 
 // The advisory lock works across processes: a hub this process holds open is
@@ -230,6 +262,50 @@ TEST_F(CliOverUsbfsTest, ASecondRunIsRefusedAsBusyWhileTheFirstWaitsForTheHub) {
     // The first request after the second run's attempt is the first run's own reopen.
     ASSERT_GT(hub_->requests().size(), requestsBefore);
     EXPECT_EQ(sim::classifyRequest(hub_->requests()[requestsBefore].setup), sim::RequestKind::OpenHandshake);
+}
+
+// The same while the first run's hub is off the bus, restarting into its ROM code:
+// nothing is listed, and only the first run's port lock tells the second run, in
+// another process, that the hub is busy and whose it is. It sends the hub nothing.
+// (On the emulated bus a second libusb process started while the hub is away keeps
+// the first from seeing it return, so the first run's end is not checked here; the
+// workflow test of the same race over the simulated bus checks that it finishes.)
+// A lock file left by a run that has ended is no holder: with the hub gone, that is
+// a plain open failure.
+TEST_F(CliOverUsbfsTest, ASecondRunIsRefusedAsBusyWhileTheHubIsOffTheBus) {
+    const std::string image = writeImage(kNewImageVersion);
+    velmora::testing::HookClock clock(*testbedClock_);
+    int secondStatus = -1;
+    std::string secondOutput;
+    bool wasOffTheBus = false;
+    std::size_t requestsBefore = 0;
+    std::size_t requestsAfter = 0;
+    clock.afterSleep(flash::kFastReopenPollInterval, [&] {
+        wasOffTheBus = !hub_->isOnBus();
+        requestsBefore = hub_->requests().size();
+        secondStatus = runCliWith(*testbedClock_, {"--no-backup", "erase"}, "second.txt", secondOutput);
+        requestsAfter = hub_->requests().size();
+    });
+    runCliWith(clock, {"--no-backup", "update", image}, "output.txt", output_);
+
+    ASSERT_TRUE(wasOffTheBus) << output_;
+    EXPECT_EQ(secondStatus, kWorkflowFailed) << secondOutput;
+    std::string holder = "(velmora-cli) holds the hub on port ";
+    holder.append(testPortPath(1)).append(": let it finish, or end it\n");
+    for (const std::string& line : {std::string("Zelo Hub is busy: another update program is using it\n"),
+                                    std::string("velmora-cli: Zelo Hub is busy: another update program is "
+                                                "using it\nvelmora-cli: process "),
+                                    holder})
+        EXPECT_NE(secondOutput.find(line), std::string::npos) << line << "\n" << secondOutput;
+    EXPECT_EQ(secondOutput.find("Fail to Open Rom Device"), std::string::npos) << secondOutput;
+    EXPECT_EQ(requestsAfter, requestsBefore);
+
+    ASSERT_TRUE(std::filesystem::exists(portLockFile(testPortPath(1))));  // left by the first run
+    bus_.unplug(testPortPath(1));
+    testbed_->sync();
+    EXPECT_EQ(runCli({"--no-backup", "erase", "--port", testPortPath(1)}), kWorkflowFailed) << output_;
+    EXPECT_NE(output_.find("Fail to Open Rom Device\n"), std::string::npos) << output_;
+    EXPECT_EQ(output_.find("busy"), std::string::npos) << output_;
 }
 
 // The hub is listed again after the reset, but every handshake of the reopen

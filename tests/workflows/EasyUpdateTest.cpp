@@ -2,6 +2,7 @@
 // the hub's flash after each run, and every failure the hub can cause.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -196,6 +197,59 @@ TEST_F(EasyUpdateTest, AnotherRunCannotTakeTheHubWhileItResets) {
     EXPECT_EQ(hub_->imageVersion(), 0x0203);
     EXPECT_EQ(reporter_.pane.substr(reporter_.pane.size() - 18), "Update FW Success\n");
     EXPECT_FALSE(bus_.isPortClaimed("1-1"));
+}
+
+// Runs one step as the first sleep begins with the hub off the bus: a run has
+// started to wait for the hub to restart, and the bus does not list it.
+class OffTheBusClock final : public Clock {
+public:
+    OffTheBusClock(Clock& time, sim::SimulatedHub& hub, std::function<void()> step)
+        : time_(time), hub_(hub), step_(std::move(step)) {}
+    Milliseconds now() const override { return time_.now(); }
+    void sleepFor(Milliseconds duration) override {
+        if (step_ && !hub_.isOnBus()) std::exchange(step_, nullptr)();
+        time_.sleepFor(duration);
+    }
+
+private:
+    Clock& time_;
+    sim::SimulatedHub& hub_;
+    std::function<void()> step_;
+};
+
+// While the first run's hub is off the bus, restarting, no hub is listed at all.
+// A second run then is refused as busy, naming the port the first one holds, not
+// told to load a driver; it sends nothing, and the first run finishes. Once the
+// first run is over, the same hub missing is a plain open failure again.
+TEST_F(EasyUpdateTest, AnotherRunIsBusyEvenWhileTheHubIsOffTheBus) {
+    RecordingReporter secondReporter;
+    bool secondErased = true;
+    std::size_t requestsBefore = 0;
+    std::size_t requestsAfter = 0;
+    OffTheBusClock clock(clock_, *hub_, [&] {
+        requestsBefore = hub_->requests().size();
+        secondErased = eraseFunc_FwFlash({secondReporter, *connection_});
+        requestsAfter = hub_->requests().size();
+    });
+    HubConnection first(platform_, table_, clock);
+
+    EXPECT_TRUE(updateFunc({reporter_, first}, parsed(sampleImage(4096, 0x0203)), kImageName));
+
+    EXPECT_FALSE(secondErased);
+    EXPECT_EQ(secondReporter.pane,
+              "Open Rom Device...\nZelo Hub is busy: another update program is using it\n"
+              "\nErase FW Fail\n");
+    ASSERT_TRUE(connection_->busyPort());
+    EXPECT_EQ(connection_->busyPort()->portPath, "1-1");
+    EXPECT_EQ(busyPortText(*connection_), "another run holds the hub on port 1-1: let it finish, or end it");
+    EXPECT_EQ(requestsAfter, requestsBefore);
+    EXPECT_EQ(hub_->imageVersion(), 0x0203);
+
+    bus_.unplug("1-1");
+    RecordingReporter third;
+    EXPECT_FALSE(eraseFunc_FwFlash({third, *connection_}));
+    EXPECT_EQ(third.pane, "Open Rom Device...\nFail to Open Rom Device\nErase FW Fail\n");
+    EXPECT_FALSE(connection_->refusedAsBusy());
 }
 
 // With two hubs attached the run writes the hub it reset into ROM code, even

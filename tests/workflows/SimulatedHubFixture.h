@@ -23,9 +23,11 @@ inline std::vector<std::uint8_t> sampleImage(std::size_t size, std::uint16_t ver
 
 class SimulatedHubFixture : public ::testing::Test {
 protected:
-    SimulatedHubFixture() {
+    // timing: the hub's busy times; none by default, so tests count requests only.
+    explicit SimulatedHubFixture(sim::FlashTiming timing = {}) {
         RigHubOptions options;
         options.imageVersion = 0x0100;
+        options.flashTiming = timing;
         hub_ = &rig_.addHub(options);
     }
 

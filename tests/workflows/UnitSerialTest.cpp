@@ -49,7 +49,9 @@ class UnitSerialTest : public SimulatedHubFixture {
 protected:
     FirmwareBuffer image_ = parsed(sampleImage(8192, 0x0203));
     SerialRecord record_;
-    WorkflowContext recorded() { return WorkflowContext{reporter_, *connection_, nullptr, nullptr, &record_}; }
+    WorkflowContext recorded() {
+        return WorkflowContext{reporter_, *connection_, nullptr, nullptr, &record_};
+    }
 };
 
 TEST(SerialFormatTest, PadsTheNumberAndKnowsItsLast) {

@@ -1,0 +1,235 @@
+// What a history of a line's size costs: 1,000,000 runs (or the count given) in
+// the station's SQLite file and on a PostgreSQL server, then `history --since`
+// of the last day on each, and what recording adds to a run (its row written
+// when it starts, at each phase and when it ends, through the recorder the
+// workflows feed) at the 99th percentile; with a server, the station's file
+// takes the row and the sender sends it beside the runs. Last, the same writes
+// straight to the server, for comparison. The server
+// is a throw-away one this program starts (Debian's, on a Unix socket in a
+// scratch folder), or the one named with --server URI.
+//
+//   build/benchmarks/velmora_history_benchmark [--runs N] [--server URI]
+#include <sqlite3.h>
+#include <time.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "history/HistoryDatabase.h"
+#include "history/HistoryFile.h"
+#include "history/IsoTime.h"
+#include "history/PostgresHistory.h"
+#include "history/RunRecorder.h"
+#include "tests/support/PostgresServer.h"
+#include "tests/support/ScratchFolder.h"
+
+namespace {
+
+using namespace velmora;
+using Stopwatch = std::chrono::steady_clock;
+
+constexpr int kDays = 365;      // the runs are spread over a year up to now
+constexpr int kSamples = 1000;  // runs recorded for the percentile
+constexpr int kListings = 20;   // `--since` listings timed
+constexpr const char* kPhases[] = {"open", "open=1;erase", "open=1;erase=2;write",
+                                   "open=1;erase=2;write=3;reset"};
+
+double milliseconds(Stopwatch::duration duration) {
+    return std::chrono::duration<double, std::milli>(duration).count();
+}
+
+double percentile(std::vector<double> values, double fraction) {
+    std::sort(values.begin(), values.end());
+    const auto index = static_cast<std::size_t>(fraction * static_cast<double>(values.size() - 1) + 0.5);
+    return values[index];
+}
+
+// The SQL that makes a run's start n of count, spread evenly over the year
+// before now; the same text works in SQLite and PostgreSQL.
+std::string firstStart() {
+    return history::isoUtc(history::wallNow() - std::chrono::hours(24 * kDays));
+}
+
+// One run through the recorder, as the workflows feed it: its row written when
+// it starts, at each phase and when it ends. What that adds to the run.
+double recordOneRun(RunRecorder& recorder) {
+    const Stopwatch::time_point start = Stopwatch::now();
+    std::unique_ptr<RunLog> log = recorder.runStarted({"station", "", nullptr, "", ""});
+    for (const RunPhase phase : {RunPhase::Open, RunPhase::Backup, RunPhase::Erase, RunPhase::Write,
+                                 RunPhase::Read, RunPhase::Verify, RunPhase::Reset})
+        log->phaseStarted(phase);
+    log->ended({true, ""});
+    return milliseconds(Stopwatch::now() - start);
+}
+
+// The same writes straight to a store, without the station's file first.
+double writeOneRun(history::HistoryStore& store) {
+    history::HistoryRecord run;
+    run.operation = "station";
+    run.station = "bench";
+    run.started = history::isoUtc(history::wallNow());
+    const Stopwatch::time_point start = Stopwatch::now();
+    std::string error;
+    bool written = store.record(run, error);
+    for (const char* phases : kPhases) {
+        run.phases = phases;
+        written = written && store.record(run, error);
+    }
+    run.result = history::kResultSuccess;
+    written = written && store.record(run, error);
+    if (!written) std::fprintf(stderr, "writing failed: %s\n", error.c_str());
+    return milliseconds(Stopwatch::now() - start);
+}
+
+// This thread's processor time, which other programs' load does not lengthen.
+double threadMilliseconds() {
+    timespec now{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) * 1000.0 + static_cast<double>(now.tv_nsec) / 1e6;
+}
+
+struct RunTimes {
+    std::vector<double> wall;
+    std::vector<double> processor;
+};
+
+RunTimes timeRuns(const std::function<double()>& one) {
+    RunTimes times;
+    for (int index = 0; index < kSamples; ++index) {
+        const double before = threadMilliseconds();
+        times.wall.push_back(one());
+        times.processor.push_back(threadMilliseconds() - before);
+    }
+    return times;
+}
+
+void showListing(const char* backend, history::HistoryStore& store) {
+    history::HistoryFilter lastDay;
+    lastDay.since = history::isoUtc(history::wallNow() - std::chrono::hours(24));
+    std::vector<double> listings;
+    std::size_t rows = 0;
+    for (int round = 0; round < kListings; ++round) {
+        std::string error;
+        const Stopwatch::time_point start = Stopwatch::now();
+        const auto listed = store.list(lastDay, error);
+        listings.push_back(milliseconds(Stopwatch::now() - start));
+        if (!listed) std::fprintf(stderr, "listing failed: %s\n", error.c_str());
+        rows = listed ? listed->size() : 0;
+    }
+    std::printf("%-10s history --since the last day: %zu rows, median %.1f ms, slowest of %d %.1f ms\n",
+                backend, rows, percentile(listings, 0.5), kListings, percentile(listings, 1.0));
+}
+
+void showRuns(const char* what, const RunTimes& times) {
+    std::printf(
+        "%-10s %d runs: median %.2f ms, p99 %.2f ms, slowest %.2f ms (this thread's processor time:"
+        " median %.2f ms, p99 %.2f ms)\n",
+        what, kSamples, percentile(times.wall, 0.5), percentile(times.wall, 0.99),
+        percentile(times.wall, 1.0), percentile(times.processor, 0.5), percentile(times.processor, 0.99));
+}
+
+bool fillSqlite(const std::string& path, long count) {
+    std::string error;
+    if (!history::prepareHistoryFile(path, history::FolderCreation::MustExist, error) ||
+        !history::HistoryDatabase::open(path, error)) {
+        std::fprintf(stderr, "%s: %s\n", path.c_str(), error.c_str());
+        return false;
+    }
+    sqlite3* handle = nullptr;
+    if (sqlite3_open(path.c_str(), &handle) != SQLITE_OK) return false;
+    const std::string sql =
+        "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i + 1 < " +
+        std::to_string(count) +
+        ") INSERT INTO runs (operation, started, ended, host, port, phases, result, run_uuid, station, "
+        "sent_to_server)"
+        " SELECT 'station', strftime('%Y-%m-%dT%H:%M:%fZ', julianday('" +
+        firstStart() + "') + i * " + std::to_string(kDays) + ".0 / " + std::to_string(count) +
+        "), '', 'bench', '1-' || (i % 8 + 1), 'open=1;erase=2;write=3;reset=4',"
+        " CASE WHEN i % 50 = 0 THEN 'failure' ELSE 'success' END,"
+        " printf('%08x-0000-7000-8000-%012x', i / 65536, i), 'station-' || (i % 4), 'sent' FROM n;";
+    char* message = nullptr;
+    const bool filled = sqlite3_exec(handle, sql.c_str(), nullptr, nullptr, &message) == SQLITE_OK;
+    if (!filled) std::fprintf(stderr, "filling the file failed: %s\n", message != nullptr ? message : "");
+    sqlite3_free(message);
+    sqlite3_close(handle);
+    return filled;
+}
+
+bool fillServer(testing::PostgresServer* ours, const std::string& uri, long count) {
+    std::string error;
+    if (!history::PostgresHistory::connect(uri, error)) {  // lays the server out
+        std::fprintf(stderr, "server: %s\n", error.c_str());
+        return false;
+    }
+    if (ours == nullptr) return true;  // a named server is measured as it is
+    ours->query(
+        "INSERT INTO velmora_runs (operation, started, host, port, phases, result, run_uuid, station)"
+        " SELECT 'station', to_char(('" +
+        firstStart() + "'::timestamptz + i * interval '" + std::to_string(kDays) + " days' / " +
+        std::to_string(count) +
+        ") AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"'), 'bench', '1-' || (i % 8 + 1),"
+        " 'open=1;erase=2;write=3;reset=4', CASE WHEN i % 50 = 0 THEN 'failure' ELSE 'success' END,"
+        " md5(i::text)::uuid, 'station-' || (i % 4) FROM generate_series(0, " +
+        std::to_string(count - 1) + ") AS i; ANALYZE velmora_runs;");
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    long count = 1000000;
+    std::string serverUri;
+    for (int index = 1; index + 1 < argc; index += 2) {
+        const std::string word = argv[index];
+        if (word == "--runs") count = std::max(1L, std::strtol(argv[index + 1], nullptr, 10));
+        if (word == "--server") serverUri = argv[index + 1];
+    }
+    testing::ScratchFolder folder("velmora-history-bench");
+    const std::string path = folder.path("history.sqlite");
+    Stopwatch::time_point start = Stopwatch::now();
+    if (!fillSqlite(path, count)) return 1;
+    std::printf("SQLite: %ld runs written in %.1f s\n", count, milliseconds(Stopwatch::now() - start) / 1000);
+    std::string error;
+    VirtualClock clock;
+    const auto problem = [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); };
+    {
+        const auto database = history::HistoryDatabase::open(path, error);
+        if (!database) return 1;
+        showListing("SQLite", *database);
+        RunRecorder recorder(RecorderSettings{path, false, "bench", "", "", {}}, clock, problem);
+        showRuns("Recording", timeRuns([&] { return recordOneRun(recorder); }));
+    }
+
+    std::unique_ptr<testing::PostgresServer> ours;
+    if (serverUri.empty()) {
+        ours = std::make_unique<testing::PostgresServer>();
+        if (!ours->usable()) {
+            std::fprintf(stderr, "PostgreSQL: %s\n", ours->problem().c_str());
+            return 1;
+        }
+        serverUri = ours->uri();
+    }
+    start = Stopwatch::now();
+    if (!fillServer(ours.get(), serverUri, count)) return 1;
+    std::printf("PostgreSQL: %ld runs written in %.1f s\n", count,
+                milliseconds(Stopwatch::now() - start) / 1000);
+    const auto server = history::PostgresHistory::connect(serverUri, error);
+    if (!server) return 1;
+    showListing("PostgreSQL", *server);
+    {
+        // A station of the line: its file first, the server from the sender.
+        RunRecorder recorder(RecorderSettings{path, false, "bench", "", serverUri, {}}, clock, problem);
+        showRuns("Recording", timeRuns([&] { return recordOneRun(recorder); }));
+        start = Stopwatch::now();
+    }
+    std::printf("           the sender's last rows reached the server %.0f ms after the last run\n",
+                milliseconds(Stopwatch::now() - start));
+    showRuns("Server", timeRuns([&] { return writeOneRun(*server); }));
+    return 0;
+}

@@ -1,0 +1,104 @@
+#include "history/HistoryReport.h"
+
+#include <utility>
+
+namespace velmora::history {
+namespace {
+
+// "open=2012;erase=128;write" as {"open", "erase", "write"}.
+std::vector<std::string> phaseNames(const std::string& phases) {
+    std::vector<std::string> names;
+    std::size_t start = 0;
+    while (start < phases.size()) {
+        std::size_t end = phases.find(';', start);
+        if (end == std::string::npos) end = phases.size();
+        names.push_back(phases.substr(start, std::min(end, phases.find('=', start)) - start));
+        start = end + 1;
+    }
+    return names;
+}
+
+void count(ReportLine& line, const HistoryRecord& run, const std::string& lastPhase) {
+    ++line.units;
+    if (run.result == kResultSuccess) {
+        ++line.passed;
+    } else if (run.result == kResultFailure) {
+        ++line.failed;
+        ++line.failuresByPhase[lastPhase];
+    } else {
+        ++line.unfinished;
+    }
+}
+
+// Each phase a run reached: passed when a later one started or the run ended
+// well, else as the run ended.
+void countPhases(std::map<std::string, ReportLine>& lines, std::vector<std::string>& order,
+                 const HistoryRecord& run, const std::vector<std::string>& phases) {
+    for (std::size_t index = 0; index < phases.size(); ++index) {
+        auto [entry, added] = lines.try_emplace(phases[index]);
+        if (added) order.push_back(phases[index]);
+        ReportLine& line = entry->second;
+        line.key = phases[index];
+        if (index + 1 < phases.size()) {
+            ++line.units;
+            ++line.passed;
+        } else {
+            count(line, run, phases[index]);
+        }
+    }
+}
+
+std::string keyOf(const HistoryRecord& run, ReportGrouping by) {
+    switch (by) {
+        case ReportGrouping::Station: return run.station;
+        case ReportGrouping::Port: return run.port;
+        case ReportGrouping::Day: return run.started.substr(0, 10);
+        case ReportGrouping::Total:
+        case ReportGrouping::Phase: break;
+    }
+    return "all";
+}
+
+}  // namespace
+
+std::optional<ReportGrouping> reportGroupingNamed(const std::string& name) {
+    if (name == "station") return ReportGrouping::Station;
+    if (name == "port") return ReportGrouping::Port;
+    if (name == "day") return ReportGrouping::Day;
+    if (name == "phase") return ReportGrouping::Phase;
+    return std::nullopt;
+}
+
+std::optional<double> ReportLine::yield() const {
+    const std::size_t finished = passed + failed;
+    if (finished == 0) return std::nullopt;
+    return static_cast<double>(passed) / static_cast<double>(finished);
+}
+
+std::vector<ReportLine> buildReport(const std::vector<HistoryRecord>& runs, ReportGrouping by,
+                                    bool withOrigins) {
+    std::map<std::string, ReportLine> lines;
+    std::vector<std::string> phaseOrder;  // phases as the runs met them, not by name
+    for (const HistoryRecord& run : runs) {
+        if (!withOrigins && !run.origin.empty()) continue;
+        const std::vector<std::string> phases = phaseNames(run.phases);
+        if (by == ReportGrouping::Phase) {
+            countPhases(lines, phaseOrder, run, phases);
+        } else {
+            const std::string key = keyOf(run, by);
+            ReportLine& line = lines[key];
+            line.key = key;
+            count(line, run, phases.empty() ? std::string{} : phases.back());
+        }
+    }
+    std::vector<ReportLine> report;
+    if (by == ReportGrouping::Phase) {
+        for (const std::string& phase : phaseOrder) report.push_back(std::move(lines[phase]));
+    } else {
+        for (auto& [key, line] : lines) report.push_back(std::move(line));
+    }
+    if (by == ReportGrouping::Total && report.empty()) report.emplace_back().key = "all";
+    return report;
+}
+
+}  // namespace velmora::history

@@ -1,0 +1,141 @@
+#include "history/HistorySender.h"
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <vector>
+
+#include "history/HistoryDatabase.h"
+#include "history/HistoryLocation.h"
+#include "history/PostgresHistory.h"
+
+namespace velmora::history {
+namespace {
+
+// Rows per transaction: large enough for a backlog, small enough that a row
+// written meanwhile is not kept waiting long.
+constexpr std::size_t kBatchRows = 500;
+// How long the sender gathers the writes that follow the one that woke it.
+constexpr std::chrono::milliseconds kGatherWrites{100};
+// The sender's nice value, above the runs' (a lower priority).
+constexpr int kSenderNice = 10;
+
+}  // namespace
+
+RetryPlan retryPlanFromEnvironment() {
+    RetryPlan plan;
+    const char* value = std::getenv(kRetryVariable);
+    if (value == nullptr) return plan;
+    char* end = nullptr;
+    const long milliseconds = std::strtol(value, &end, 10);
+    if (end == value || *end != '\0' || milliseconds < 10 || milliseconds > 600000) return plan;
+    plan.first = plan.longest = std::chrono::milliseconds(milliseconds);
+    return plan;
+}
+
+std::optional<std::size_t> sendWaitingRows(HistoryDatabase& local, PostgresHistory& server, bool withOrigins,
+                                           std::string& error, std::size_t batches) {
+    std::size_t sent = 0;
+    for (std::size_t batch = 1;; ++batch) {
+        const std::optional<std::vector<HistoryRecord>> rows = local.unsent(withOrigins, kBatchRows, error);
+        if (!rows) return std::nullopt;
+        if (rows->empty()) return sent;
+        const std::optional<std::string> received = server.send(*rows, error);
+        if (!received) return std::nullopt;
+        if (!local.markSent(*rows, *received, error)) return std::nullopt;
+        sent += rows->size();
+        // A row written again since it was read stays waiting, and goes next round;
+        // a batch that came back short was the last.
+        if (rows->size() < kBatchRows || batch == batches) return sent;
+    }
+}
+
+std::string serverAwayLine(const std::string& serverUri, const std::string& reason) {
+    return "history server " + redactUri(serverUri) + " is offline (" + withoutPassword(reason, serverUri) +
+           "); runs are recorded on this station and sent when it answers";
+}
+
+std::string serverBackLine(const std::string& serverUri, std::size_t sent) {
+    return "history server " + redactUri(serverUri) + " answers again; " + std::to_string(sent) +
+           " waiting run records sent";
+}
+
+HistorySender::HistorySender(std::string localPath, std::string serverUri, bool withOrigins, RetryPlan retry,
+                             Notice notice)
+    : localPath_(std::move(localPath)),
+      serverUri_(std::move(serverUri)),
+      withOrigins_(withOrigins),
+      retry_(retry),
+      notice_(std::move(notice)),
+      thread_([this] { work(); }) {}
+
+HistorySender::~HistorySender() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+}
+
+void HistorySender::wake() {
+    {
+        std::lock_guard lock(mutex_);
+        woken_ = true;
+    }
+    changed_.notify_all();
+}
+
+void HistorySender::work() {
+    // Beside the runs, never ahead of them: on a busy station the runs' threads
+    // get the processor first (Linux gives each thread its own nice value).
+    ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), kSenderNice);
+    std::chrono::milliseconds wait = retry_.first;
+    bool failed = false;  // the last try failed: the next comes after wait
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        if (failed) {
+            changed_.wait_for(lock, wait, [this] { return stopping_; });
+        } else {
+            changed_.wait(lock, [this] { return stopping_ || woken_; });
+            // A run writes its row several times in quick succession: one send
+            // for all of them keeps the station file's writes few.
+            changed_.wait_for(lock, kGatherWrites, [this] { return stopping_; });
+        }
+        // At the end, one last try, unless the server is away: the process must
+        // not linger on it.
+        if (stopping_ && (away_ || !woken_)) return;
+        const bool last = stopping_;
+        woken_ = false;
+        lock.unlock();
+        const bool failedBefore = failed;
+        failed = !sendOnce(last ? 1 : 0);
+        lock.lock();
+        if (last) return;
+        // The first try after a failure comes after the first wait, each further one
+        // after twice the last, up to the longest.
+        wait = failed && failedBefore ? std::min(wait * 2, retry_.longest) : retry_.first;
+    }
+}
+
+bool HistorySender::sendOnce(std::size_t batches) {
+    std::string error;
+    if (!local_) local_ = HistoryDatabase::open(localPath_, error);
+    if (local_ && (!server_ || !server_->usable())) server_ = PostgresHistory::connect(serverUri_, error);
+    std::optional<std::size_t> sent;
+    if (local_ && server_) sent = sendWaitingRows(*local_, *server_, withOrigins_, error, batches);
+    if (sent) {
+        if (away_ && notice_) notice_(serverBackLine(serverUri_, *sent));
+        away_ = false;
+        return true;
+    }
+    if (!local_) return false;  // the recorder has told why the file cannot be used
+    if (server_ && !server_->usable()) server_.reset();
+    if (!away_ && notice_) notice_(serverAwayLine(serverUri_, error));
+    away_ = true;
+    return false;
+}
+
+}  // namespace velmora::history

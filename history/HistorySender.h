@@ -1,0 +1,88 @@
+#pragma once
+// Sends a station's rows to the line's server, beside the runs. Every run is
+// written to the station's own file first; the sender then takes the rows whose
+// latest write the server has not had, sends them by run UUID and marks each
+// local row with the time the server took it. No run ever waits for it: it has
+// a thread of its own, a short connect timeout, and when the server is away it
+// says so once and tries again on its own, backing off, until it answers.
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+namespace velmora::history {
+
+class HistoryDatabase;
+class PostgresHistory;
+
+// How long the sender waits after a failed try before the next: the first wait,
+// doubled after each failure up to the longest.
+struct RetryPlan {
+    std::chrono::milliseconds first{2000};
+    std::chrono::milliseconds longest{30000};
+};
+
+// Set to a number of milliseconds, the sender's first and longest waits are that
+// long (tests of an outage).
+inline constexpr const char* kRetryVariable = "VELMORA_HISTORY_RETRY_MS";
+RetryPlan retryPlanFromEnvironment();
+
+// Sends every row of local waiting for the server, in batches, and marks them.
+// withOrigins: simulated and replayed runs go too; batches: at most so many
+// transactions of rows, 0 for as many as it takes. The number sent, or nothing
+// with error.
+std::optional<std::size_t> sendWaitingRows(HistoryDatabase& local, PostgresHistory& server, bool withOrigins,
+                                           std::string& error, std::size_t batches = 0);
+
+class HistorySender {
+public:
+    // Told from the sender's thread: the server is away (once per outage) or
+    // answers again.
+    using Notice = std::function<void(const std::string& line)>;
+
+    // localPath must have passed prepareHistoryFile.
+    HistorySender(std::string localPath, std::string serverUri, bool withOrigins, RetryPlan retry,
+                  Notice notice);
+    // One last try for the rows still waiting, unless the server is known to be
+    // away (then they wait for the next run or `history sync`); then it stops.
+    // That try sends one batch at most: a long backlog must not hold the
+    // program's end, and waits for `history sync` or the next run.
+    ~HistorySender();
+    HistorySender(const HistorySender&) = delete;
+    HistorySender& operator=(const HistorySender&) = delete;
+
+    // A row was written: send it soon.
+    void wake();
+
+private:
+    void work();
+    bool sendOnce(std::size_t batches);
+
+    std::string localPath_;
+    std::string serverUri_;
+    bool withOrigins_;
+    RetryPlan retry_;
+    Notice notice_;
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool woken_ = false;
+    bool stopping_ = false;
+
+    // The sender thread's own.
+    std::unique_ptr<HistoryDatabase> local_;
+    std::unique_ptr<PostgresHistory> server_;
+    bool away_ = false;
+    std::thread thread_;  // last: starts once everything above is ready
+};
+
+// The lines the sender tells, the server named without its password.
+std::string serverAwayLine(const std::string& serverUri, const std::string& reason);
+std::string serverBackLine(const std::string& serverUri, std::size_t sent);
+
+}  // namespace velmora::history

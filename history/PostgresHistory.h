@@ -1,0 +1,57 @@
+#pragma once
+// A line's history on a PostgreSQL server, through libpq. Every station sends its
+// rows here under their run UUIDs: writing a row again changes nothing, and an
+// older write of a row never replaces a newer one. The server's layout is
+// versioned; the first station to connect brings it up to date, in one
+// transaction under an advisory lock, and a server laid out by a newer program
+// is refused.
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "history/HistoryStore.h"
+
+struct pg_conn;
+
+namespace velmora::history {
+
+// The layout this program writes; a server with a higher one is refused.
+inline constexpr int kServerLayoutVersion = 2;
+// How long a connection may take before the server counts as away; libpq's
+// shortest. A URI's own connect_timeout wins.
+inline constexpr std::chrono::seconds kServerConnectTimeout{2};
+
+class PostgresHistory final : public HistoryStore {
+public:
+    // Connects (credentials as libpq finds them: the URI, ~/.pgpass, PGPASSFILE,
+    // service files) and checks or brings up the layout. Null, with error, when
+    // the server cannot be used; error never holds the URI's password.
+    static std::unique_ptr<PostgresHistory> connect(const std::string& uri, std::string& error);
+    ~PostgresHistory() override;
+    PostgresHistory(const PostgresHistory&) = delete;
+    PostgresHistory& operator=(const PostgresHistory&) = delete;
+
+    bool record(HistoryRecord& record, std::string& error) override;
+    std::optional<std::vector<HistoryRecord>> list(const HistoryFilter& filter, std::string& error) override;
+
+    // Writes the rows in one transaction; the server's time of receipt (UTC,
+    // IsoTime's form) on success.
+    std::optional<std::string> send(const std::vector<HistoryRecord>& rows, std::string& error);
+    // False once the connection broke: make a new one.
+    bool usable() const;
+
+private:
+    PostgresHistory(pg_conn* connection, std::string uri) : connection_(connection), uri_(std::move(uri)) {}
+    bool layOut(std::string& error);
+    bool execute(const char* sql, std::string& error);
+    bool upsert(const HistoryRecord& record, std::string& error);
+    std::string failure() const;
+
+    pg_conn* connection_;
+    std::string uri_;
+    bool prepared_ = false;
+};
+
+}  // namespace velmora::history

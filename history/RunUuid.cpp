@@ -1,0 +1,58 @@
+#include "history/RunUuid.h"
+
+#include <sys/random.h>
+
+#include <array>
+#include <cstdint>
+#include <random>
+
+namespace velmora::history {
+namespace {
+
+// The kernel's random bytes; a seeded engine only if it cannot give them (a
+// sandbox without the call), since a name clash would merge two runs' rows.
+void randomBytes(std::uint8_t* bytes, std::size_t count) {
+    std::size_t filled = 0;
+    while (filled < count) {
+        const ssize_t got = ::getrandom(bytes + filled, count - filled, 0);
+        if (got <= 0) break;
+        filled += static_cast<std::size_t>(got);
+    }
+    if (filled == count) return;
+    std::random_device device;
+    std::mt19937_64 engine((static_cast<std::uint64_t>(device()) << 32) ^ device());
+    for (; filled < count; ++filled) bytes[filled] = static_cast<std::uint8_t>(engine());
+}
+
+}  // namespace
+
+std::string newRunUuid(WallTime started) {
+    std::array<std::uint8_t, 16> bytes{};
+    randomBytes(bytes.data() + 6, bytes.size() - 6);
+    const auto milliseconds = static_cast<std::uint64_t>(started.time_since_epoch().count());
+    for (int index = 0; index < 6; ++index)
+        bytes[static_cast<std::size_t>(index)] = static_cast<std::uint8_t>(milliseconds >> (40 - 8 * index));
+    bytes[6] = static_cast<std::uint8_t>(0x70 | (bytes[6] & 0x0F));  // version 7
+    bytes[8] = static_cast<std::uint8_t>(0x80 | (bytes[8] & 0x3F));  // the RFC's variant
+    constexpr const char* kDigits = "0123456789abcdef";
+    std::string text;
+    for (std::size_t index = 0; index < bytes.size(); ++index) {
+        if (index == 4 || index == 6 || index == 8 || index == 10) text += '-';
+        text += kDigits[bytes[index] >> 4];
+        text += kDigits[bytes[index] & 0x0F];
+    }
+    return text;
+}
+
+bool isRunUuid(const std::string& text) {
+    if (text.size() != 36) return false;
+    for (std::size_t index = 0; index < text.size(); ++index) {
+        const bool dash = index == 8 || index == 13 || index == 18 || index == 23;
+        const char character = text[index];
+        const bool hex = (character >= '0' && character <= '9') || (character >= 'a' && character <= 'f');
+        if (dash ? character != '-' : !hex) return false;
+    }
+    return true;
+}
+
+}  // namespace velmora::history

@@ -1,0 +1,125 @@
+// Recovery on one hub that a failed run really left in ROM code: the flash erased
+// and half written, the run in the history with its backup, and recoverHub
+// writing that backup back on the same hub.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "device/simulated/HubFaults.h"
+#include "tests/environment/RecoveryRig.h"
+
+namespace velmora::testing {
+namespace {
+
+class HubRecoveryTest : public RecoveryRig {
+protected:
+    // An update that loses the hub while it programs the second chunk: the first
+    // chunk is in, the configuration block is not, so the hub boots its ROM code.
+    void failAnUpdateHalfWay() {
+        sim::HubFaults faults;
+        faults.disconnect = sim::DisconnectFault{sim::RequestKind::WriteFlash, 2, true};
+        hub_->setFaults(faults);
+        ASSERT_FALSE(updateFunc(recorded(), parsed(newImage_), "new.bin"));
+        hub_->setFaults({});
+        waitForTheHub();
+        ASSERT_EQ(hub_->runState(), sim::RunState::RomCode);
+        ASSERT_NE(hub_->flashContents(), oldFlash_);
+    }
+};
+
+TEST_F(HubRecoveryTest, WritesTheBackupBackAndRecordsWhichRunItRecovered) {
+    failAnUpdateHalfWay();
+    std::string finding;
+    const RecoveryResult result = recover([&finding](const RecoveryFinding& found) {
+        finding = recoveryFindingLine(found);
+        return true;
+    });
+
+    EXPECT_EQ(result.step, RecoveryStep::Written) << result.problem;
+    EXPECT_EQ(hub_->flashContents(), oldFlash_);
+    EXPECT_EQ(hub_->runState(), sim::RunState::FlashCode);
+    EXPECT_EQ(hub_->imageVersion(), kOldVersion);
+    EXPECT_TRUE(finding.starts_with("1-1: left in ROM code by an update at ")) << finding;
+    EXPECT_TRUE(
+        finding.ends_with(" UTC that stopped at Write Flash; its backup from before holds version 0100"))
+        << finding;
+
+    const std::vector<history::HistoryRecord> runs = rows();
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(runs[0].operation, "update");
+    EXPECT_EQ(runs[0].result, history::kResultFailure);
+    EXPECT_FALSE(runs[0].backupSha256.empty());
+    EXPECT_EQ(runs[1].operation, "recover");
+    EXPECT_EQ(runs[1].result, history::kResultSuccess);
+    EXPECT_EQ(runs[1].recoveredRun, std::to_string(runs[0].id));
+    EXPECT_EQ(runs[1].versionAfter, "0100");
+    EXPECT_TRUE(historyProblems_.empty());
+
+    // Back in its flash code, the hub needs nothing more.
+    const std::size_t erases = eraseRequests();
+    EXPECT_EQ(recover().step, RecoveryStep::NotInRomCode);
+    EXPECT_EQ(eraseRequests(), erases);
+}
+
+// A recovery that fails itself kept a backup of the broken flash; the next
+// recovery must still write back the firmware the hub had before the first run.
+TEST_F(HubRecoveryTest, AFailedRecoveryDoesNotReplaceTheBackupThatRecovers) {
+    failAnUpdateHalfWay();
+    SimulatedHubs::failNext(*hub_, sim::RequestKind::WriteFlash, 1);
+    EXPECT_EQ(recover().step, RecoveryStep::WriteFailed);
+    hub_->setFaults({});
+    ASSERT_EQ(hub_->runState(), sim::RunState::RomCode);
+
+    EXPECT_EQ(recover().step, RecoveryStep::Written);
+    EXPECT_EQ(hub_->flashContents(), oldFlash_);
+    const std::vector<history::HistoryRecord> runs = rows();
+    ASSERT_EQ(runs.size(), 3u);
+    EXPECT_EQ(runs[2].recoveredRun, std::to_string(runs[0].id));
+}
+
+// A run that stopped before its erase (here its backup could not be read) left
+// the hub in ROM code with its firmware whole: the reset it never sent is all
+// the hub needs, and nothing is written.
+TEST_F(HubRecoveryTest, AHubLeftBeforeTheEraseIsOnlyResetIntoItsFlashCode) {
+    SimulatedHubs::failNext(*hub_, sim::RequestKind::ReadFlash, 1);
+    ASSERT_FALSE(updateFunc(recorded(), parsed(newImage_), "new.bin"));
+    hub_->setFaults({});
+    ASSERT_EQ(hub_->runState(), sim::RunState::RomCode);
+
+    std::string finding;
+    const RecoveryResult result = recover([&finding](const RecoveryFinding& found) {
+        finding = recoveryFindingLine(found);
+        return true;
+    });
+
+    EXPECT_EQ(result.step, RecoveryStep::Reset);
+    EXPECT_TRUE(
+        finding.ends_with(" that stopped at the backup, before anything was erased: reset into its "
+                          "flash code"))
+        << finding;
+    EXPECT_EQ(hub_->runState(), sim::RunState::FlashCode);
+    EXPECT_EQ(hub_->flashContents(), oldFlash_);
+    EXPECT_EQ(eraseRequests(), 0u);
+    EXPECT_EQ(rows().size(), 1u);
+}
+
+TEST_F(HubRecoveryTest, WritesNothingWithoutARunToRecoverOrWithoutConsent) {
+    // In ROM code with no run recorded on its port.
+    hub_->setRunState(sim::RunState::RomCode);
+    RecoveryResult result = recover();
+    EXPECT_EQ(result.step, RecoveryStep::NoRunToRecover);
+    EXPECT_EQ(eraseRequests(), 0u);
+
+    hub_->setRunState(sim::RunState::FlashCode);
+    failAnUpdateHalfWay();
+    const std::vector<std::uint8_t> broken = hub_->flashContents();
+    const std::size_t erases = eraseRequests();
+    result = recover([](const RecoveryFinding&) { return false; });
+    EXPECT_EQ(result.step, RecoveryStep::Declined);
+    EXPECT_EQ(eraseRequests(), erases);
+    EXPECT_EQ(hub_->flashContents(), broken);
+}
+
+}  // namespace
+}  // namespace velmora::testing

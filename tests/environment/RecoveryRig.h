@@ -1,0 +1,81 @@
+#pragma once
+// One simulated hub in virtual time running version 0100 in its flash code, with a
+// history and a backups folder of the test's own: a run that fails on it leaves
+// what a real failed run leaves, and recoverHub works on the very same hub.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "device/FlashOperations.h"
+#include "environment/HubRecovery.h"
+#include "history/BackupStore.h"
+#include "history/HistoryDatabase.h"
+#include "history/RunRecorder.h"
+#include "tests/support/ScratchFolder.h"
+#include "tests/workflows/SimulatedHubFixture.h"
+#include "workflows/EasyUpdate.h"
+
+namespace velmora::testing {
+
+inline constexpr std::uint16_t kOldVersion = 0x0100;
+inline constexpr std::uint16_t kNewVersion = 0x0203;
+// A whole flash of new image: eight program and eight read-back requests.
+inline constexpr std::size_t kNewImageBytes = flash::kFlashPageBytes;
+
+class RecoveryRig : public SimulatedHubFixture {
+protected:
+    explicit RecoveryRig(sim::FlashTiming timing = {}) : SimulatedHubFixture(timing) {}
+
+    // Every run is recorded and backed up, as the front ends run them.
+    WorkflowContext recorded() {
+        WorkflowContext result = context();
+        result.observer = &recorder_;
+        result.backups = &store_;
+        return result;
+    }
+
+    RecoveryResult recover(const RecoveryConsent& consent = {}) {
+        return recoverHub(recorded(), "1-1", historyPath_, store_, consent);
+    }
+
+    // The whole flash an image leaves: the image, then erased bytes.
+    static std::vector<std::uint8_t> flashOf(std::vector<std::uint8_t> image) {
+        image.resize(flash::kFlashPageBytes, 0xFF);
+        return image;
+    }
+
+    std::vector<history::HistoryRecord> rows() {
+        std::string error;
+        auto database = history::HistoryDatabase::open(historyPath_, error);
+        EXPECT_TRUE(database) << error;
+        if (!database) return {};
+        auto listed = database->list({}, error);
+        EXPECT_TRUE(listed) << error;
+        return listed.value_or(std::vector<history::HistoryRecord>{});
+    }
+
+    std::size_t eraseRequests() const {
+        const std::vector<sim::RecordedRequest> requests = hub_->requests();
+        return static_cast<std::size_t>(
+            std::count_if(requests.begin(), requests.end(), [](const sim::RecordedRequest& request) {
+                return sim::classifyRequest(request.setup) == sim::RequestKind::EraseFlash;
+            }));
+    }
+
+    // Long enough for a hub that lost its power to be back on the bus.
+    void waitForTheHub() { clock_.sleepFor(kRigRebootTime + Milliseconds{500}); }
+
+    ScratchFolder scratch_{"velmora-recovery"};
+    std::string historyPath_ = scratch_.path("history.sqlite");
+    std::vector<std::string> historyProblems_;
+    RunRecorder recorder_{historyPath_, false, clock_,
+                          [this](const std::string& problem) { historyProblems_.push_back(problem); }};
+    history::BackupStore store_{scratch_.path("backups"), true};
+    std::vector<std::uint8_t> oldFlash_ = hub_->flashContents();
+    std::vector<std::uint8_t> newImage_ = sampleImage(kNewImageBytes, kNewVersion);
+};
+
+}  // namespace velmora::testing

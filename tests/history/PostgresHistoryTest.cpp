@@ -1,0 +1,267 @@
+// A line of stations on one real PostgreSQL server (Debian's, started by the
+// test on a Unix socket of its own): stations of eight simulated hubs each
+// writing at once, an outage in the middle, the sender catching up on its own,
+// a server laid out by a newer program, and a password that must never show.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "history/HistoryDatabase.h"
+#include "history/HistoryFile.h"
+#include "history/HistorySender.h"
+#include "history/PostgresHistory.h"
+#include "history/RunUuid.h"
+#include "tests/cli/CliProcess.h"
+#include "tests/support/PostgresServer.h"
+#include "tests/support/ScratchFolder.h"
+
+extern char** environ;
+
+namespace velmora::testing {
+namespace {
+
+const std::string kSampleImage = VELMORA_TEST_RESOURCES "/images/sample-update.bin";
+
+class PostgresHistoryTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!server_.usable()) GTEST_SKIP() << server_.problem();
+        std::filesystem::copy_file(kSampleImage, scratch_.path("fw.bin"));
+        std::ofstream(scratch_.path("config.ini")) << "[Parvane Config]\nFwBin = fw.bin\n"
+                                                      "[Support Vid Pid]\nVID_00 = 0x2FE3\n"
+                                                      "SSPID_00 = 0x0611\nHSPID_00 = 0x0610\n";
+    }
+
+    // A station of its own: its own state folder, so its own history file.
+    std::vector<std::string> stationEnvironment(const std::string& station) {
+        const std::string state = scratch_.path("state-" + station);
+        std::filesystem::create_directories(state);
+        std::filesystem::permissions(state, std::filesystem::perms::owner_all);
+        return {"XDG_STATE_HOME=" + state};
+    }
+
+    CliRun station(const std::string& name, const std::string& history, int units) {
+        return runCli({"--config", scratch_.path("config.ini"), "--simulate=eight-hubs", "--history", history,
+                       "--station-name", name, "station", kSampleImage, "--count", std::to_string(units)},
+                      stationEnvironment(name));
+    }
+
+    std::string stationFile(const std::string& name) {
+        return scratch_.path("state-" + name) + "/velmora/history.sqlite";
+    }
+
+    PostgresServer server_;
+    ScratchFolder scratch_{"velmora-line"};
+};
+
+// velmora-cli started without waiting for it, so several stations run at once.
+pid_t startCli(const std::vector<std::string>& arguments, const std::vector<std::string>& extra,
+               const std::string& output) {
+    // Ours go first: getenv takes the first entry of a name.
+    std::vector<std::string> environment{"VELMORA_SIMULATED_TIME=virtual"};
+    environment.insert(environment.end(), extra.begin(), extra.end());
+    for (char** variable = environ; *variable != nullptr; ++variable) environment.emplace_back(*variable);
+    std::vector<char*> envp;
+    for (std::string& variable : environment) envp.push_back(variable.data());
+    envp.push_back(nullptr);
+    std::vector<std::string> words{VELMORA_CLI_PATH};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+    pid_t child = -1;
+    posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    return child;
+}
+
+TEST_F(PostgresHistoryTest, FourStationsOfEightHubsLeaveOneRowPerUnit) {
+    std::vector<pid_t> stations;
+    for (int index = 1; index <= 4; ++index) {
+        const std::string name = "station-" + std::to_string(index);
+        stations.push_back(
+            startCli({"--config", scratch_.path("config.ini"), "--simulate=eight-hubs", "--history",
+                      server_.uri(), "--station-name", name, "station", kSampleImage, "--count", "8"},
+                     stationEnvironment(name), scratch_.path(name + ".out")));
+    }
+    for (const pid_t child : stations) {
+        int status = -1;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    EXPECT_EQ(server_.query("SELECT station, count(*), count(DISTINCT run_uuid), count(DISTINCT port),"
+                            " count(*) FILTER (WHERE result = 'success' AND origin = 'simulated')"
+                            " FROM velmora_runs GROUP BY station ORDER BY station;"),
+              "station-1|8|8|8|8\nstation-2|8|8|8|8\nstation-3|8|8|8|8\nstation-4|8|8|8|8\n");
+    // Each station's own file holds its runs too, each marked with when the server took it.
+    const CliRun local = runCli({"--history", stationFile("station-2"), "--json", "history"});
+    EXPECT_EQ(local.exitStatus, 0) << local.err;
+    EXPECT_EQ(local.out.find("\"server_time\": \"\""), std::string::npos) << local.out;
+    EXPECT_NE(local.out.find("\"station\": \"station-2\""), std::string::npos);
+
+    // The line's view leaves the bench runs out unless asked.
+    CliRun report = runCli({"--history", server_.uri(), "history", "report", "--by", "station"});
+    EXPECT_EQ(report.exitStatus, 0) << report.err;
+    EXPECT_EQ(report.out, "");
+    report =
+        runCli({"--history", server_.uri(), "history", "report", "--by", "station", "--include-simulated"});
+    EXPECT_EQ(lines(report.out).size(), 4u) << report.out;
+    EXPECT_EQ(lines(report.out)[0], "station-1: units 8, passed 8, failed 0, unfinished 0, yield 100.0%")
+        << report.out;
+    const CliRun one = runCli({"--history", server_.uri(), "history", "--csv", "--station", "station-3"});
+    EXPECT_EQ(lines(one.out).size(), 9u) << one.err;  // the header and its eight units
+
+    // The line's server in VELMORA_HISTORY: listings read it, but a bench's
+    // simulated runs stay on the bench.
+    std::vector<std::string> bench = stationEnvironment("bench");
+    bench.push_back("VELMORA_HISTORY=" + server_.uri());
+    const CliRun simulatedRun = runCli({"--config", scratch_.path("config.ini"), "--simulate=eight-hubs",
+                                        "station", kSampleImage, "--count", "2"},
+                                       bench);
+    EXPECT_EQ(simulatedRun.exitStatus, 0) << simulatedRun.err;
+    EXPECT_EQ(lines(runCli({"history", "--csv"}, bench).out).size(), 33u);  // the header and the line's 32
+    EXPECT_EQ(lines(runCli({"--history", stationFile("bench"), "history"}).out).size(), 2u);
+}
+
+TEST_F(PostgresHistoryTest, AfterAnOutageSyncLeavesEveryRunOnceOnTheServer) {
+    ASSERT_EQ(station("bench", server_.uri(), 8).exitStatus, 0);
+    ASSERT_TRUE(server_.stop());
+    const CliRun offline = station("bench", server_.uri(), 8);
+    EXPECT_EQ(offline.exitStatus, 0) << offline.err;  // the runs never wait for the server
+    std::size_t told = 0;
+    for (std::size_t at = offline.err.find("is offline"); at != std::string::npos;
+         at = offline.err.find("is offline", at + 1))
+        ++told;
+    EXPECT_EQ(told, 1u) << offline.err;
+    CliRun sync = runCli({"--history", server_.uri(), "history", "sync"}, stationEnvironment("bench"));
+    EXPECT_EQ(sync.exitStatus, 1);
+    EXPECT_NE(sync.err.find("the runs wait on this station"), std::string::npos) << sync.err;
+
+    ASSERT_TRUE(server_.start());
+    sync = runCli({"--history", server_.uri(), "history", "sync"}, stationEnvironment("bench"));
+    EXPECT_EQ(sync.exitStatus, 0) << sync.err;
+    EXPECT_NE(sync.out.find("8 run records sent"), std::string::npos) << sync.out;
+    sync = runCli({"--history", server_.uri(), "history", "sync"}, stationEnvironment("bench"));
+    EXPECT_NE(sync.out.find(" 0 run records sent"), std::string::npos) << sync.out;
+    EXPECT_EQ(server_.query("SELECT count(*), count(DISTINCT run_uuid) FROM velmora_runs;"), "16|16\n");
+    const CliRun listed = runCli({"--history", server_.uri(), "history"});
+    EXPECT_EQ(lines(listed.out).size(), 16u) << listed.err;
+}
+
+// The sender alone, as a long-running station holds it: rows written while the
+// server is away reach it on the sender's own next try once it answers, and an
+// unfinished row is completed there when its run ends.
+TEST_F(PostgresHistoryTest, SenderCatchesUpOnItsOwnAndCompletesUnfinishedRows) {
+    const std::string path = scratch_.path("station.sqlite");
+    std::string error;
+    ASSERT_TRUE(history::prepareHistoryFile(path, history::FolderCreation::MustExist, error)) << error;
+    auto local = history::HistoryDatabase::open(path, error);
+    ASSERT_TRUE(local) << error;
+    std::mutex mutex;
+    std::vector<std::string> notices;
+    history::RetryPlan retry{std::chrono::milliseconds(100), std::chrono::milliseconds(400)};
+    history::HistorySender sender(path, server_.uri(), false, retry, [&](const std::string& line) {
+        std::lock_guard lock(mutex);
+        notices.push_back(line);
+    });
+    const auto waitFor = [this](const std::string& sql, const std::string& expected) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        std::string found;
+        while ((found = server_.query(sql)) != expected && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        return found;
+    };
+
+    history::HistoryRecord run;
+    run.operation = "update";
+    run.started = history::isoUtc(history::wallNow());
+    run.port = "1-1";
+    ASSERT_TRUE(local->record(run, error)) << error;
+    sender.wake();
+    const std::string unfinished = "SELECT result FROM velmora_runs WHERE run_uuid = '" + run.runUuid + "';";
+    EXPECT_EQ(waitFor(unfinished, "unfinished\n"), "unfinished\n");
+    run.result = history::kResultSuccess;
+    ASSERT_TRUE(local->record(run, error)) << error;
+    sender.wake();
+    EXPECT_EQ(waitFor(unfinished, "success\n"), "success\n");
+
+    ASSERT_TRUE(server_.stop());
+    for (int index = 0; index < 3; ++index) {
+        history::HistoryRecord waiting = run;
+        waiting.id = 0;
+        waiting.runUuid.clear();
+        ASSERT_TRUE(local->record(waiting, error)) << error;
+    }
+    sender.wake();
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));  // a few tries against the stopped server
+    ASSERT_TRUE(server_.start());
+    const auto answered = std::chrono::steady_clock::now();
+    EXPECT_EQ(waitFor("SELECT count(*) FROM velmora_runs;", "4\n"), "4\n");
+    EXPECT_LT(std::chrono::steady_clock::now() - answered, std::chrono::seconds(60));
+    auto rows = local->unsent(true, 10, error);
+    const auto markDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (rows && !rows->empty() && std::chrono::steady_clock::now() < markDeadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        rows = local->unsent(true, 10, error);
+    }
+    ASSERT_TRUE(rows) << error;
+    EXPECT_TRUE(rows->empty());
+    std::lock_guard lock(mutex);
+    ASSERT_EQ(notices.size(), 2u);  // away once, however many tries; back once
+    EXPECT_NE(notices[0].find("is offline"), std::string::npos) << notices[0];
+    EXPECT_NE(notices[1].find("answers again; 3 waiting run records sent"), std::string::npos) << notices[1];
+}
+
+TEST_F(PostgresHistoryTest, ServerOfANewerLayoutIsRefusedAndTheRunWaitsOnTheStation) {
+    const CliRun first = runCli({"--history", server_.uri(), "history"});
+    ASSERT_EQ(first.exitStatus, 0) << first.err;  // lays the server out
+    server_.query("UPDATE velmora_layout SET version = version + 1;");
+    const CliRun listed = runCli({"--history", server_.uri(), "history"});
+    EXPECT_EQ(listed.exitStatus, 2);
+    EXPECT_NE(listed.err.find("newer than this program's (1)"), std::string::npos) << listed.err;
+
+    const CliRun run = station("bench", server_.uri(), 1);
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_NE(run.err.find("newer than this program's"), std::string::npos) << run.err;
+    EXPECT_EQ(server_.query("SELECT count(*) FROM velmora_runs;"), "0\n");
+    const CliRun local = runCli({"--history", stationFile("bench"), "--json", "history"});
+    EXPECT_NE(local.out.find("\"server_time\": \"\""), std::string::npos) << local.out;
+}
+
+TEST_F(PostgresHistoryTest, PasswordInTheUriIsUsedButNeverShown) {
+    const std::string password = "Sekr1t-pw";
+    const std::string uri = server_.uriWithPassword(password);
+    const CliRun run = station("bench", uri, 2);
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_NE(run.err.find("other local users can read"), std::string::npos) << run.err;
+    EXPECT_EQ(server_.query("SELECT count(*) FROM velmora_runs;"), "2\n");
+    const CliRun listed = runCli({"--history=" + uri, "--json", "history"});
+    EXPECT_EQ(listed.exitStatus, 0) << listed.err;
+    ASSERT_TRUE(server_.stop());
+    const CliRun away = station("bench", uri + "&password=" + password, 1);
+    const CliRun sync = runCli({"--history", uri, "history", "sync"}, stationEnvironment("bench"));
+    const CliRun failed = runCli({"--history", uri, "history", "report"});
+    for (const CliRun* shown : {&run, &listed, &away, &sync, &failed}) {
+        EXPECT_EQ(shown->out.find(password), std::string::npos) << shown->out;
+        EXPECT_EQ(shown->err.find(password), std::string::npos) << shown->err;
+    }
+    EXPECT_NE(away.err.find("is offline"), std::string::npos) << away.err;
+    EXPECT_NE(sync.err.find("postgresql://postgres@/velmora"), std::string::npos) << sync.err;
+}
+
+}  // namespace
+}  // namespace velmora::testing
