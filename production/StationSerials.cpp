@@ -70,14 +70,18 @@ void StationSerials::finish(std::uint64_t number, bool passed) {
 bool StationSerials::end(std::string& error) {
     std::lock_guard lock(mutex_);
     if (!begun_) return true;
+    // Until every mark is written the station stays open, so that a later call
+    // (the server back) can still record a passed unit's number as used: closing
+    // first would void it.
     flushLocked();
-    // Marks the backend never took stay as they are there (reserved or issued) and
-    // are voided below; a passed unit's number is only lost from the count of used
-    // ones, never given again.
-    waiting_.clear();
+    if (!waiting_.empty()) {
+        error = formatText("%zu serial numbers' marks could not be written", waiting_.size());
+        return false;
+    }
+    if (!source_.endStation(settings_.station, error)) return false;
     block_.clear();
     begun_ = false;
-    return source_.endStation(settings_.station, error);
+    return true;
 }
 
 void StationSerials::markLocked(std::uint64_t number, SerialState state) {

@@ -51,8 +51,9 @@ public:
     void finish(std::uint64_t number, bool passed);
     // The station ends: waiting marks are written, the block's unused rest and
     // any number still issued are voided, the name is let go. False with error
-    // when the backend could not be reached (a station of the same name voids
-    // them when it next starts).
+    // when the backend could not be reached: the station then stays open and a
+    // later call tries again (the destructor does, once); what is never written
+    // is voided when a station of the same name next starts.
     bool end(std::string& error);
 
     const SerialSettings& settings() const { return settings_; }

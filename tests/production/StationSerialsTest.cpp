@@ -152,14 +152,11 @@ TEST_F(StationSerialsTest, FourStationsOnOneHistoryNeverGiveANumberTwice) {
         faults.corruptReadAddress = 0x10;
         line->bus.hubAt("1-2")->setFaults(faults);
     }
-    clock_.addWorkers(kStations);
+    // Each station's own thread joins the clock's workers as it starts running.
     std::vector<std::thread> threads;
     for (int station = 0; station < kStations; ++station) {
-        threads.emplace_back([&, station] {
-            clock_.enterWorker();
-            lines[station]->run(clock_, table_, image_, *serials[station], kHubs);
-            clock_.leaveWorker();
-        });
+        threads.emplace_back(
+            [&, station] { lines[station]->run(clock_, table_, image_, *serials[station], kHubs); });
     }
     for (std::thread& thread : threads) thread.join();
 
@@ -210,14 +207,7 @@ TEST_F(StationSerialsTest, AnOutageIsRiddenOutWithinTheBlockThenTheStationStops)
     ASSERT_TRUE(serials.begin(error)) << error;
     source.away = true;  // gone after the first block was taken
     StationLine line(clock_, table_, 5, path_);
-    clock_.addWorkers(1);
-    StationEnd end = StationEnd::Abandoned;
-    std::thread station([&] {
-        clock_.enterWorker();
-        end = line.run(clock_, table_, image_, serials, 5);
-        clock_.leaveWorker();
-    });
-    station.join();
+    const StationEnd end = line.run(clock_, table_, image_, serials, 5);
     EXPECT_EQ(end, StationEnd::Finished);
     int passed = 0;
     int stopLines = 0;
