@@ -156,12 +156,12 @@ TEST_F(SerialCounterTest, AUnitIsFoundByItsSerial) {
     misreported.hubSerial = "ROM-DEFAULT";
     for (const history::HistoryRecord& record : {stamped, other, misreported})
         ASSERT_TRUE(database->insert(record, error)) << error;
-    const auto found = database->list({"", "", "ZH000007"}, error);
+    const auto found = database->list({"", "", "", "ZH000007"}, error);
     ASSERT_TRUE(found) << error;
     ASSERT_EQ(found->size(), 2u);
     EXPECT_EQ((*found)[0].hubSerial, "ZH000007");
     EXPECT_EQ((*found)[1].hubSerial, "ROM-DEFAULT");
-    EXPECT_EQ(database->list({"", "", "ROM-DEFAULT"}, error)->size(), 1u);
+    EXPECT_EQ(database->list({"", "", "", "ROM-DEFAULT"}, error)->size(), 1u);
 }
 
 }  // namespace
