@@ -17,12 +17,16 @@ Updates and inspects the firmware of Zelo Hub controllers, and edits firmware im
 
 Hub commands (the status lines of the window go to stdout):
   detect [--port PATH]...  show whether a supported hub is attached and its firmware version
-  list                     one line per attached supported hub: port, VID:PID, code, version
-  update FILE [--allow-new-ids] [--all | --port PATH...]
+                           (with --port, also the serial number it reports)
+  list                     one line per attached supported hub: port, VID:PID, code, version,
+                           serial number ("-": none)
+  update FILE [--allow-new-ids] [--serial TEXT] [--all | --port PATH...]
                            write the image FILE into the hub: erase, program, read back,
                            compare, restart into the new firmware; an image whose VID and
                            product IDs the configuration does not list is refused unless
-                           --allow-new-ids is given (the hub comes back under those IDs)
+                           --allow-new-ids is given (the hub comes back under those IDs);
+                           --serial writes the image with that serial number into one hub,
+                           which must report it afterwards
   scalar [--allow-new-ids] the production-line update with the image named by FwBin in the
                            configuration (relative to the configuration's folder)
   read OUT.bin [--port PATH]
@@ -45,6 +49,7 @@ Hub commands (the status lines of the window go to stdout):
 
 Production line:
   station FILE [--count N] [--expect-version HEX] [--allow-new-ids]
+          [--serial-prefix TEXT --serial-digits N [--serial-start N] [--serial-block N]]
                            a production station: waits for supported hubs and updates each
                            one as it is plugged in (in parallel with those in progress),
                            never twice while it stays plugged in; one line per finished
@@ -52,10 +57,16 @@ Production line:
                            after N finished units (exit 0 when all passed), --expect-version
                            fails a unit that runs another version afterwards; the first
                            Ctrl-C stops taking new units and lets the runs finish, the
-                           second abandons them (the hubs named may be left in ROM code)
+                           second abandons them (the hubs named may be left in ROM code);
+                           with --serial-digits each unit gets its own serial number, prefix
+                           + N zero-padded digits, from the history's counter for the prefix
+                           (never given twice; a failed unit's number stays void), taken in
+                           blocks of --serial-block (default 20) from --serial-start (default
+                           1); a station's name (--station-name) is taken by one running
+                           station at a time
 
 Traceability (every hub command above is recorded, see --history):
-  history [--csv] [--since TIME] [--port PATH] [--station NAME]
+  history [--csv] [--since TIME] [--port PATH] [--station NAME] [--serial TEXT]
                            list the recorded runs, oldest first: start and end, host, port,
                            the IDs seen, firmware version before and after, the image's path,
                            SHA-256 and serial number, the time of each phase, the result and
@@ -63,7 +74,9 @@ Traceability (every hub command above is recorded, see --history):
                            2026-12-08T09:00Z, 2026-12-08 09:00+01:00; no zone: local time);
                            --csv for a spreadsheet, --json for programs; an unfinished run
                            is one that was cut off (a crash, a pulled cable, a kill); with a
-                           line's server named, its runs of every station (--station: one)
+                           line's server named, its runs of every station (--station: one);
+                           --serial finds the runs of the unit with that serial number (the
+                           one its image gave it, or the one it reported afterwards)
   history report [--since TIME] [--by station|port|day|phase] [--include-simulated]
                            units, passed, failed, unfinished, yield and failures by phase, in
                            total or per station, port, day (UTC) or phase; runs of simulated
@@ -170,6 +183,15 @@ inline constexpr const char* kAllowNewIdsHint = " (--allow-new-ids writes it any
 std::string jsonNotSupported(const std::string& command);
 std::string badSince(const std::string& value);
 std::string badStationCount(const std::string& value);
+// "serial:TEXT", the line detect --port adds for the hub's serial number.
+std::string serialLine(const std::string& serial);
+std::string givenTwice(const std::string& command, const std::string& option);
+std::string serialTakesOneHub();
+std::string badStationNumber(const std::string& option, const std::string& value, std::uint64_t least,
+                             std::uint64_t most);
+std::string serialStartTooLarge(std::uint64_t start, int digits);
+// "station: serial numbers: REASON".
+std::string stationSerials(const std::string& reason);
 inline constexpr const char* kCsvWithJson = "history: --csv and --json exclude each other";
 std::string noHistoryYet(const std::string& path);
 std::string historyUnusable(const std::string& path, const std::string& reason);

@@ -19,6 +19,7 @@
 #include "workflows/EasyUpdate.h"
 #include "workflows/FlashPage.h"
 #include "workflows/ScalarUpdate.h"
+#include "workflows/UnitSerial.h"
 #include "workflows/WorkflowMessages.h"
 
 namespace velmora::cli {
@@ -77,6 +78,7 @@ TerminalStreams statusStreams(const CommandContext& command, const std::string& 
 }
 
 constexpr const char* kAllowNewIds = "--allow-new-ids";
+constexpr const char* kSerialOption = "--serial";
 
 // Removes every occurrence of a flag from the command's arguments; true when it was there.
 bool takeFlag(std::vector<std::string>& words, const std::string& flag) {
@@ -84,6 +86,28 @@ bool takeFlag(std::vector<std::string>& words, const std::string& flag) {
     const bool found = end != words.end();
     words.erase(end, words.end());
     return found;
+}
+
+// Removes "--serial TEXT" from the words: value set when it was there, false with
+// error when it was given twice or without its text.
+bool takeSerial(std::vector<std::string>& words, std::optional<std::string>& value, std::string& error) {
+    for (auto word = words.begin(); word != words.end();) {
+        if (*word != kSerialOption) {
+            ++word;
+            continue;
+        }
+        if (std::next(word) == words.end()) {
+            error = text::missingValue(kSerialOption);
+            return false;
+        }
+        if (value) {
+            error = text::givenTwice("update", kSerialOption);
+            return false;
+        }
+        value = *std::next(word);
+        word = words.erase(word, std::next(word, 2));
+    }
+    return true;
 }
 
 WorkflowContext workflowContext(TerminalReporter& reporter, HubSession& session) {
@@ -123,7 +147,8 @@ void printHubs(const CommandContext& command, const std::vector<ListedHub>& hubs
             << ", \"vid\": " << jsonString(formatText("%04X", hub.device.vendorId))
             << ", \"pid\": " << jsonString(formatText("%04X", hub.device.productId))
             << ", \"code\": " << jsonString(runCodeName(hub))
-            << ", \"version\": " << (hub.status ? jsonString(listedVersionText(hub)) : "null") << '}';
+            << ", \"version\": " << (hub.status ? jsonString(listedVersionText(hub)) : "null")
+            << ", \"serial\": " << (hub.serial ? jsonString(*hub.serial) : "null") << '}';
     }
     out << "]\n";
 }
@@ -191,6 +216,17 @@ ExitStatus detectionOutcome(const CommandContext& command, HubConnection& connec
     return ExitStatus::Success;
 }
 
+// A hub named by its port is a unit on a line: detection adds the serial number
+// it reports, on a line of its own after the field's.
+HubInfo detectOnPort(HubConnection& connection) {
+    HubInfo info = DetectHub(connection);
+    if (info.colour == TextColour::Blue) {
+        info.text += '\n';
+        info.text += text::serialLine(listedSerialText(readHubSerial(connection)));
+    }
+    return info;
+}
+
 // detect --port A --port B: each hub's field, its lines prefixed with its port, or
 // one JSON entry per hub.
 ExitStatus detectSeveral(const CommandContext& command, HubSession& session,
@@ -200,7 +236,7 @@ ExitStatus detectSeveral(const CommandContext& command, HubSession& session,
     if (command.options.json) out << '[';
     for (std::size_t index = 0; index < ports.size(); ++index) {
         std::unique_ptr<HubConnection> connection = session.connectionTo(ports[index]);
-        const HubInfo info = DetectHub(*connection);
+        const HubInfo info = detectOnPort(*connection);
         const bool detected = info.colour == TextColour::Blue;
         if (command.options.json) {
             out << (index == 0 ? "" : ", ") << "{\"port\": " << jsonString(ports[index])
@@ -271,7 +307,7 @@ ExitStatus runDetect(const CommandContext& command) {
     std::unique_ptr<HubConnection> pinned;
     if (!selection.ports.empty()) pinned = session->connectionTo(selection.ports.front());
     HubConnection& connection = pinned ? *pinned : session->connection();
-    const HubInfo info = DetectHub(connection);
+    const HubInfo info = pinned ? detectOnPort(connection) : DetectHub(connection);
     printHubInfo(command, info);
     return detectionOutcome(command, connection, info);
 }
@@ -289,16 +325,26 @@ ExitStatus runUpdate(const CommandContext& command) {
     CommandContext own = command;
     const bool allowNewIds = takeFlag(own.arguments, kAllowNewIds);
     HubSelection selection;
+    std::optional<std::string> serial;
     std::string error;
-    if (!takeHubSelection(own.arguments, "update", true, selection, error) ||
+    if (!takeSerial(own.arguments, serial, error) ||
+        !takeHubSelection(own.arguments, "update", true, selection, error) ||
         !expectArguments(own, "update", 1, "the image FILE", error)) {
         return command.fail(ExitStatus::BadUsage, error);
     }
+    // A serial number names one unit: it goes to one hub, never to a batch.
+    if (serial && (selection.all || selection.ports.size() > 1))
+        return command.fail(ExitStatus::BadUsage, text::serialTakesOneHub());
     const std::string& path = own.arguments[0];
     auto session = openSession(command, error);
     if (!session) return command.fail(ExitStatus::BadUsage, error);
     ImageAdmission admission = session->environment().admitImage(path, ImageUse::Update, allowNewIds);
     if (!admission.admitted()) return command.fail(ExitStatus::BadUsage, refusalLine(admission));
+    if (serial) {
+        std::optional<FirmwareBuffer> unit = imageWithSerial(admission.image, *serial);
+        if (!unit) return command.fail(ExitStatus::BadUsage, serialTooLong(admission.image, serial->size()));
+        admission.image = std::move(*unit);
+    }
     command.buffers.easyUpdate = std::move(admission.image);
     const FirmwareBuffer& image = command.buffers.easyUpdate;
     return runSelected(

@@ -36,6 +36,8 @@ bool readFilterOption(ArgumentReader& reader, HistoryRequest& request, std::stri
         request.filter.port = value;
     } else if (reader.option("--station", value, error)) {
         request.filter.station = value;
+    } else if (reader.option("--serial", value, error)) {
+        request.filter.serial = value;
     } else {
         return false;
     }

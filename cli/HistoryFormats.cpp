@@ -16,7 +16,7 @@ using history::HistoryRecord;
 using Field = std::pair<const char*, std::string HistoryRecord::*>;
 
 // Every column after the id, under the names the CSV header and the JSON use.
-constexpr std::array<Field, 16> kFields = {{
+constexpr std::array<Field, 17> kFields = {{
     {"operation", &HistoryRecord::operation},
     {"started", &HistoryRecord::started},
     {"ended", &HistoryRecord::ended},
@@ -33,6 +33,7 @@ constexpr std::array<Field, 16> kFields = {{
     {"failure", &HistoryRecord::failure},
     {"backup_sha256", &HistoryRecord::backupSha256},
     {"recovered_run", &HistoryRecord::recoveredRun},
+    {"hub_serial", &HistoryRecord::hubSerial},
 }};
 
 // In the JSON only: the CSV keeps the columns scripts already read by position.

@@ -1,6 +1,10 @@
 #include "cli/StationCommand.h"
 
+#include <unistd.h>
+
 #include <atomic>
+#include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -11,9 +15,22 @@
 #include "cli/ImageFile.h"
 #include "production/HubFleet.h"
 #include "production/Station.h"
+#include "production/StationSerials.h"
+#include "workflows/UnitSerial.h"
 
 namespace velmora::cli {
 namespace {
+
+// The most numbers one block may hold, and the highest first number.
+constexpr std::uint64_t kMostSerialBlock = 100000;
+constexpr std::uint64_t kMostSerialStart = 999999999999999999ULL;
+
+// The station's name when none is given: the host's, one station per host.
+std::string hostName() {
+    char name[HOST_NAME_MAX + 1] = {};
+    if (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "station";
+    return name;
+}
 
 // Raised by the operator's Ctrl-C; the station looks at it between its looks at the bus.
 std::atomic<int> interrupts{0};
@@ -27,7 +44,46 @@ struct StationRequest {
     std::string imagePath;
     StationSettings settings;
     bool allowNewIds = false;
+    // Each unit's own serial number: set by --serial-digits (and --serial-prefix).
+    std::optional<std::string> serialPrefix;
+    std::optional<int> serialDigits;
+    std::uint64_t serialStart = 1;
+    std::uint64_t serialBlock = kDefaultSerialBlock;
 };
+
+bool readNumber(const std::string& option, const std::string& value, std::uint64_t least, std::uint64_t most,
+                std::uint64_t& number, std::string& error) {
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long read = std::strtoull(value.c_str(), &end, 10);
+    if (value.empty() || value.front() == '-' || *end != '\0' || errno != 0 || read < least || read > most) {
+        error = text::badStationNumber(option, value, least, most);
+        return false;
+    }
+    number = read;
+    return true;
+}
+
+// The serial options, when the word is one of them.
+bool readSerialOption(ArgumentReader& reader, StationRequest& request, std::string& error) {
+    std::string value;
+    std::uint64_t number = 0;
+    if (reader.option("--serial-prefix", value, error)) {
+        request.serialPrefix = value;
+    } else if (reader.option("--serial-digits", value, error)) {
+        if (error.empty() && readNumber("--serial-digits", value, 1, kMostSerialDigits, number, error))
+            request.serialDigits = static_cast<int>(number);
+    } else if (reader.option("--serial-start", value, error)) {
+        if (error.empty() && readNumber("--serial-start", value, 0, kMostSerialStart, number, error))
+            request.serialStart = number;
+    } else if (reader.option("--serial-block", value, error)) {
+        if (error.empty() && readNumber("--serial-block", value, 1, kMostSerialBlock, number, error))
+            request.serialBlock = number;
+    } else {
+        return false;
+    }
+    return true;
+}
 
 bool readCount(const std::string& value, StationRequest& request, std::string& error) {
     char* end = nullptr;
@@ -61,6 +117,7 @@ bool readRequest(const CommandContext& command, StationRequest& request, std::st
             if (error.empty()) readCount(value, request, error);
         } else if (reader.option("--expect-version", value, error)) {
             if (error.empty()) readExpectedVersion(value, request, error);
+        } else if (readSerialOption(reader, request, error)) {
         } else if (reader.peek().rfind("-", 0) == 0 && reader.peek() != "-") {
             error = text::unknownOption("station", reader.next());
         } else if (request.imagePath.empty()) {
@@ -71,6 +128,11 @@ bool readRequest(const CommandContext& command, StationRequest& request, std::st
     }
     if (error.empty() && request.imagePath.empty())
         error = text::missingArgument("station", "the image FILE");
+    if (error.empty() && request.serialPrefix && !request.serialDigits)
+        error = text::missingArgument("station --serial-prefix", "the number's digits (--serial-digits N)");
+    if (error.empty() && request.serialDigits &&
+        request.serialStart > SerialFormat{{}, *request.serialDigits}.lastNumber())
+        error = text::serialStartTooLarge(request.serialStart, *request.serialDigits);
     return error.empty();
 }
 
@@ -89,6 +151,23 @@ ExitStatus runStation(const CommandContext& command) {
     if (!admission.admitted()) return command.fail(ExitStatus::BadUsage, refusalLine(admission));
     FirmwareBuffer& image = command.buffers.easyUpdate;
     image = std::move(admission.image);
+    // The serial numbers, before the first unit: the longest must fit the image,
+    // and the station's name and its first block are taken from the history.
+    std::unique_ptr<SerialNumberSource> counter;
+    std::optional<StationSerials> serials;
+    if (request.serialDigits) {
+        SerialSettings settings{
+            {request.serialPrefix.value_or(""), *request.serialDigits},
+            request.serialStart,
+            request.serialBlock,
+            command.options.stationName.empty() ? hostName() : command.options.stationName};
+        if (!serialFitsImage(image, settings.format.serialBytes()))
+            return command.fail(ExitStatus::BadUsage, serialTooLong(image, settings.format.serialBytes()));
+        counter = session->environment().openSerialNumbers(error);
+        if (!counter) return command.fail(ExitStatus::BadUsage, text::stationSerials(error));
+        serials.emplace(*counter, std::move(settings));
+        if (!serials->begin(error)) return command.fail(ExitStatus::BadUsage, text::stationSerials(error));
+    }
     std::ostream& out = command.streams.out;
     StationContext context{session->clock(),
                            session->platform(),
@@ -100,7 +179,8 @@ ExitStatus runStation(const CommandContext& command) {
                            },
                            session->recorder(),
                            &session->console(),
-                           session->backups()};
+                           session->backups(),
+                           serials ? &*serials : nullptr};
     interrupts = 0;
     std::signal(SIGINT, countInterrupt);
     Station station(std::move(context), image, request.imagePath, request.settings);

@@ -171,6 +171,21 @@ bool FW_SetStrings(FirmwareBuffer& buffer, std::string_view manufacturer, std::s
     return true;
 }
 
+bool FW_SetSerialNumber(FirmwareBuffer& buffer, std::string_view serial) {
+    if (!isLoaded(buffer)) return false;
+    if (!FW_StringsDiffer(buffer, buffer.manufacturer, buffer.product, serial)) return true;
+    // The texts are copied first: the writer replaces them while it stores.
+    const std::string manufacturer = buffer.manufacturer;
+    const std::string product = buffer.product;
+    if (!FW_SetStrings(buffer, manufacturer, product, serial)) return false;
+    setFlag(buffer, image::kStringEditFlagsOffset, kSerialFlagMask);
+    return true;
+}
+
+bool FW_SerialEdited(const FirmwareBuffer& buffer) {
+    return isLoaded(buffer) && (buffer.blockByte(image::kStringEditFlagsOffset) & kSerialFlagMask) != 0;
+}
+
 bool FW_StringsDiffer(const FirmwareBuffer& buffer, std::string_view manufacturer, std::string_view product,
                       std::string_view serial) {
     return untilNul(manufacturer) != buffer.manufacturer || untilNul(product) != buffer.product ||

@@ -46,6 +46,13 @@ std::optional<IdentityTexts> UpdateTxt_FwFlash(const FirmwareBuffer& buffer);
 // no image, are refused with false and the area is left as it was.
 bool FW_SetStrings(FirmwareBuffer& buffer, std::string_view manufacturer, std::string_view product,
                    std::string_view serial);
+// The serial number of a production unit: the image's manufacturer and product
+// kept, the serial set as the identity editor stores a typed one (the string area
+// rewritten, the serial's edit flag set when it changed). Refused with false, the
+// image unchanged, when the three strings would not fit the area together.
+bool FW_SetSerialNumber(FirmwareBuffer& buffer, std::string_view serial);
+// Whether the image tells the hub to take its serial number from the block.
+bool FW_SerialEdited(const FirmwareBuffer& buffer);
 // True when the three strings (each up to its first NUL) differ from those the image
 // holds. The string area is rewritten only then, so bytes the user did not edit (an
 // area this program cannot read among them) stay as the image had them.

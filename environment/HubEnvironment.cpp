@@ -16,6 +16,7 @@
 #include "environment/EnvironmentMessages.h"
 #include "history/HistoryFile.h"
 #include "history/HistoryLocation.h"
+#include "history/SerialCounter.h"
 #include "launch/LaunchSequence.h"
 #include "production/HubFleet.h"
 
@@ -131,6 +132,22 @@ bool HubEnvironment::useConfig(AppConfig config, std::string& error) {
     }
     if (options_.keepHistory && !replays()) makeRecorder();
     return true;
+}
+
+std::unique_ptr<SerialNumberSource> HubEnvironment::openSerialNumbers(std::string& error) {
+    if (!options_.keepHistory) {
+        error = "serial numbers are kept in the history, and this run keeps none";
+        return nullptr;
+    }
+    // The station's own file: its counter is this file's alone.
+    const history::HistoryTarget target =
+        history::chooseHistory(options_.historyPath, history::historyVariable(), config_.historyServer,
+                               options_.simulate || replayed_);
+    std::string problem;
+    std::unique_ptr<SerialNumberSource> counter =
+        history::SerialCounter::open(target.localPath, !target.localNamed, problem);
+    if (!counter) error = "history " + target.localPath + ": " + problem;
+    return counter;
 }
 
 void HubEnvironment::makeRecorder() {

@@ -20,6 +20,7 @@
 #include "history/BackupStore.h"
 #include "history/RunRecorder.h"
 #include "workflows/ImageChecks.h"
+#include "workflows/SerialNumberSource.h"
 
 namespace velmora::sim {
 class SimulatedEnvironment;
@@ -95,6 +96,11 @@ public:
     // Where the flash is kept before every erase, or null when no backups are made.
     // A replay's reads the flash as the recorded run did and keeps nothing.
     FlashBackups* backups() { return backups_; }
+
+    // The production line's serial numbers, kept in the history this environment
+    // records into. Null, with error, when no history is kept or it cannot be used:
+    // a number must never be given without the record that keeps it single.
+    std::unique_ptr<SerialNumberSource> openSerialNumbers(std::string& error);
 
     // Whether the image at path may be used so, against this configuration's table.
     ImageAdmission admitImage(const std::string& path, ImageUse use, bool allowNewIds = false) const;

@@ -2,7 +2,9 @@
 
 #include <memory>
 
+#include "app/PrintableText.h"
 #include "app/TextFormat.h"
+#include "device/SerialString.h"
 #include "device/VendorCommands.h"
 #include "environment/HubEnvironment.h"
 
@@ -10,14 +12,28 @@ namespace velmora {
 namespace {
 
 ListedHub describeHub(HubEnvironment& environment, const UsbDeviceInfo& device) {
-    ListedHub hub{device, std::nullopt};
+    ListedHub hub{device, std::nullopt, std::nullopt};
     std::unique_ptr<HubConnection> connection = environment.connectionTo(device.portPath);
-    if (connection->openHub()) hub.status = VC_ReadHubStatus(*connection);
+    if (connection->openHub()) {
+        hub.status = VC_ReadHubStatus(*connection);
+        hub.serial = USB_ReadSerialNumber(*connection);
+    }
     connection->closeHub();
     return hub;
 }
 
 }  // namespace
+
+std::optional<std::string> readHubSerial(HubConnection& connection) {
+    std::optional<std::string> serial;
+    if (connection.openHub()) serial = USB_ReadSerialNumber(connection);
+    connection.closeHub();
+    return serial;
+}
+
+std::string listedSerialText(const std::optional<std::string>& serial) {
+    return serial && !serial->empty() ? printableText(*serial) : "-";
+}
 
 std::vector<ListedHub> listSupportedHubs(HubEnvironment& environment) {
     std::vector<ListedHub> hubs;
@@ -38,8 +54,9 @@ std::string listedVersionText(const ListedHub& hub) {
 }
 
 std::string listedHubRow(const ListedHub& hub) {
-    return formatText("%s  %04X:%04X  %s  %s", hub.device.portPath.c_str(), hub.device.vendorId,
-                      hub.device.productId, runCodeName(hub).c_str(), listedVersionText(hub).c_str());
+    return formatText("%s  %04X:%04X  %s  %s  %s", hub.device.portPath.c_str(), hub.device.vendorId,
+                      hub.device.productId, runCodeName(hub).c_str(), listedVersionText(hub).c_str(),
+                      listedSerialText(hub.serial).c_str());
 }
 
 HubInfo detectAttachedHubs(HubEnvironment& environment) {

@@ -17,8 +17,15 @@ class HubEnvironment;
 
 struct ListedHub {
     UsbDeviceInfo device;
-    std::optional<HubStatus> status;  // none: the hub did not answer
+    std::optional<HubStatus> status;      // none: the hub did not answer
+    std::optional<std::string> serial{};  // the serial-number string it reports; none: it shows none
 };
+
+// The serial number the hub on the connection reports, read over a short open of
+// its own; none when it shows none or cannot be opened.
+std::optional<std::string> readHubSerial(HubConnection& connection);
+// The serial as listed: its printable text, "-" when the hub shows none.
+std::string listedSerialText(const std::optional<std::string>& serial);
 
 // Every supported hub attached, in the platform's order, its status read on a
 // connection of its own.
@@ -29,7 +36,7 @@ std::string runCodeName(const ListedHub& hub);
 // The version field in either code ("----" when unread): next to the code's name,
 // the ROM's version is not taken for a firmware's.
 std::string listedVersionText(const ListedHub& hub);
-// "PORT  VVVV:PPPP  CODE  VERSION", the list's row for one hub.
+// "PORT  VVVV:PPPP  CODE  VERSION  SERIAL", the list's row for one hub.
 std::string listedHubRow(const ListedHub& hub);
 
 // What the window's hub info field shows: the single hub's detection as ever,

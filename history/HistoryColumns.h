@@ -9,17 +9,17 @@
 
 namespace velmora::history {
 
-inline constexpr std::array<const char*, 19> kRecordColumns = {
-    "operation",     "started",       "ended",        "host",         "port",   "hub_ids", "version_before",
-    "version_after", "image_path",    "image_sha256", "image_serial", "phases", "result",  "failure",
-    "backup_sha256", "recovered_run", "run_uuid",     "station",      "origin"};
+inline constexpr std::array<const char*, 20> kRecordColumns = {
+    "operation",     "started",       "ended",        "host",         "port",   "hub_ids",   "version_before",
+    "version_after", "image_path",    "image_sha256", "image_serial", "phases", "result",    "failure",
+    "backup_sha256", "recovered_run", "run_uuid",     "station",      "origin", "hub_serial"};
 
 inline std::array<const std::string*, kRecordColumns.size()> recordFields(const HistoryRecord& record) {
     return {&record.operation, &record.started,     &record.ended,         &record.host,
             &record.port,      &record.hubIds,      &record.versionBefore, &record.versionAfter,
             &record.imagePath, &record.imageSha256, &record.imageSerial,   &record.phases,
             &record.result,    &record.failure,     &record.backupSha256,  &record.recoveredRun,
-            &record.runUuid,   &record.station,     &record.origin};
+            &record.runUuid,   &record.station,     &record.origin,        &record.hubSerial};
 }
 
 inline std::array<std::string*, kRecordColumns.size()> recordFields(HistoryRecord& record) {
@@ -27,7 +27,7 @@ inline std::array<std::string*, kRecordColumns.size()> recordFields(HistoryRecor
             &record.port,      &record.hubIds,      &record.versionBefore, &record.versionAfter,
             &record.imagePath, &record.imageSha256, &record.imageSerial,   &record.phases,
             &record.result,    &record.failure,     &record.backupSha256,  &record.recoveredRun,
-            &record.runUuid,   &record.station,     &record.origin};
+            &record.runUuid,   &record.station,     &record.origin,        &record.hubSerial};
 }
 
 // "operation, started, ...": the columns for a statement.

@@ -16,6 +16,7 @@
 #include "history/HistoryColumns.h"
 #include "history/IsoTime.h"
 #include "history/RunUuid.h"
+#include "history/SerialTables.h"
 
 namespace velmora::history {
 namespace {
@@ -23,7 +24,7 @@ namespace {
 // Bumped whenever the layout changes; a newer program migrates an older file.
 // The layout of version 1 is made first, then every upgrade step after it in
 // turn, so a new file and an upgraded one end with the very same tables.
-constexpr int kLayoutVersion = 3;
+constexpr int kLayoutVersion = 4;
 
 struct LayoutUpgrade {
     int version;  // the layout this step leads to
@@ -35,7 +36,7 @@ struct LayoutUpgrade {
 bool nameEarlierRuns(sqlite3* handle, std::string& error);
 
 // One step per version after the first; later layouts add theirs at the end.
-constexpr std::array<LayoutUpgrade, 2> kUpgrades = {{
+constexpr std::array<LayoutUpgrade, 3> kUpgrades = {{
     // 2: the run's flash backup, taken before the erase, and for a recovery the
     // run it recovered.
     {2,
@@ -52,6 +53,8 @@ constexpr std::array<LayoutUpgrade, 2> kUpgrades = {{
      "ALTER TABLE runs ADD COLUMN revision INTEGER NOT NULL DEFAULT 1;"
      "ALTER TABLE runs ADD COLUMN sent_to_server TEXT NOT NULL DEFAULT '';",
      nameEarlierRuns},
+    // 4: production serial numbers, and the serial the hub reported.
+    {4, kSerialTablesLayout, nullptr},
 }};
 static_assert(kUpgrades.back().version == kLayoutVersion, "every layout version has its upgrade step");
 
@@ -343,12 +346,18 @@ std::optional<std::vector<HistoryRecord>> HistoryDatabase::list(const HistoryFil
     std::string sql = selectRows() + " WHERE started >= ?";
     if (!filter.port.empty()) sql += " AND port = ?";
     if (!filter.station.empty()) sql += " AND station = ?";
+    // A unit is found by the serial its image gave it or the one it reported.
+    if (!filter.serial.empty()) sql += " AND (hub_serial = ? OR image_serial = ?)";
     Statement statement(handle_, sql + " ORDER BY started, id;");
     if (!statement.ready(error)) return std::nullopt;
     int position = 1;
     statement.bind(position++, filter.since);
     if (!filter.port.empty()) statement.bind(position++, filter.port);
-    if (!filter.station.empty()) statement.bind(position, filter.station);
+    if (!filter.station.empty()) statement.bind(position++, filter.station);
+    if (!filter.serial.empty()) {
+        statement.bind(position++, filter.serial);
+        statement.bind(position++, filter.serial);
+    }
     return readRows(statement, error);
 }
 

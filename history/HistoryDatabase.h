@@ -52,6 +52,9 @@ public:
     // kept waiting for it.
     bool checkpoint(std::string& error);
 
+    // The open connection, for the history's other tables (the serial numbers).
+    sqlite3* handle() const { return handle_; }
+
 private:
     explicit HistoryDatabase(sqlite3* handle) : handle_(handle) {}
     bool layOut(std::string& error);

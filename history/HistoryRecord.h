@@ -48,6 +48,8 @@ struct HistoryRecord {
     // In the station's own file: when the server took the row's latest write
     // (UTC), empty while it waits. On a server: when the server received it.
     std::string serverTime;
+    // The serial number the hub reported after its update; empty: none, or not read.
+    std::string hubSerial;
 };
 
 // What `history` lists: rows started at or after since (IsoTime's form), on one
@@ -56,6 +58,7 @@ struct HistoryFilter {
     std::string since;
     std::string port;
     std::string station{};  // empty: every station
+    std::string serial{};   // the unit's serial, as its image gave it or it reported it
 };
 
 }  // namespace velmora::history

@@ -23,7 +23,7 @@ struct LayoutUpgrade {
 // One step per version; later layouts add theirs at the end. The columns are the
 // station file's, with the run UUID as the key and the time the server took the
 // row's latest write.
-constexpr std::array<LayoutUpgrade, 1> kUpgrades = {{
+constexpr std::array<LayoutUpgrade, 2> kUpgrades = {{
     {1,
      "CREATE TABLE velmora_runs ("
      " id bigint GENERATED ALWAYS AS IDENTITY UNIQUE,"
@@ -40,6 +40,10 @@ constexpr std::array<LayoutUpgrade, 1> kUpgrades = {{
      " received timestamptz NOT NULL DEFAULT now());"
      "CREATE INDEX velmora_runs_started ON velmora_runs (started);"
      "CREATE INDEX velmora_runs_station ON velmora_runs (station, started);"},
+    // 2: the serial number each hub reported after its update.
+    {2,
+     "ALTER TABLE velmora_runs ADD COLUMN hub_serial text NOT NULL DEFAULT '';"
+     "CREATE INDEX velmora_runs_hub_serial ON velmora_runs (hub_serial);"},
 }};
 static_assert(kUpgrades.back().version == kServerLayoutVersion, "every layout version has its upgrade step");
 
@@ -243,6 +247,12 @@ std::optional<std::vector<HistoryRecord>> PostgresHistory::list(const HistoryFil
     if (!filter.station.empty()) {
         values.push_back(filter.station.c_str());
         sql += " AND station = $" + std::to_string(values.size());
+    }
+    if (!filter.serial.empty()) {
+        // The same parameter twice: the serial the image gave, or the one reported.
+        values.push_back(filter.serial.c_str());
+        const std::string serial = "$" + std::to_string(values.size());
+        sql += " AND (hub_serial = " + serial + " OR image_serial = " + serial + ")";
     }
     sql += " ORDER BY started, id;";
     const Result result(PQexecParams(connection_, sql.c_str(), static_cast<int>(values.size()), nullptr,

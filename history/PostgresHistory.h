@@ -18,7 +18,7 @@ struct pg_conn;
 namespace velmora::history {
 
 // The layout this program writes; a server with a higher one is refused.
-inline constexpr int kServerLayoutVersion = 1;
+inline constexpr int kServerLayoutVersion = 2;
 // How long a connection may take before the server counts as away; libpq's
 // shortest. A URI's own connect_timeout wins.
 inline constexpr std::chrono::seconds kServerConnectTimeout{2};

@@ -71,6 +71,11 @@ public:
         save();
     }
 
+    void serialRead(const std::string& serial) override {
+        record_.hubSerial = serial;
+        save();
+    }
+
     void ended(const RunEnd& end) override {
         closePhase();
         record_.ended = now();

@@ -5,9 +5,11 @@
 #include <memory>
 #include <optional>
 
+#include "app/Console.h"
 #include "app/TextFormat.h"
 #include "device/VendorCommands.h"
 #include "production/HubFleet.h"
+#include "production/StationSerials.h"
 #include "workflows/EasyUpdate.h"
 #include "workflows/RunObserver.h"
 #include "workflows/WorkflowMessages.h"
@@ -79,6 +81,9 @@ private:
         void backedUp(const std::string& sha256) override {
             if (record_.log_) record_.log_->backedUp(sha256);
         }
+        void serialRead(const std::string& serial) override {
+            if (record_.log_) record_.log_->serialRead(serial);
+        }
         void ended(const RunEnd& end) override { record_.end_ = end; }
 
     private:
@@ -117,7 +122,10 @@ StationEnd Station::run(const std::atomic<int>& interrupts) {
     const WorkerGroup::Membership membership(context_.clock);
     show(messages::kStationWaiting);
     while (true) {
-        if (!takeInterrupts(interrupts)) return StationEnd::Abandoned;
+        if (!takeInterrupts(interrupts)) {
+            endSerials();
+            return StationEnd::Abandoned;
+        }
         const std::vector<std::string> starting =
             units_.observe(supportedHubPorts(context_.platform, context_.table));
         for (const std::string& port : starting) startUnit(port);
@@ -125,7 +133,10 @@ StationEnd Station::run(const std::atomic<int>& interrupts) {
             std::lock_guard verdictLock(verdictMutex_);
             showTally();
         }
-        if (units_.done()) return StationEnd::Finished;
+        if (units_.done()) {
+            endSerials();
+            return StationEnd::Finished;
+        }
         context_.clock.sleepFor(kStationLookInterval);
     }
 }
@@ -146,10 +157,37 @@ bool Station::takeInterrupts(const std::atomic<int>& interrupts) {
 }
 
 void Station::startUnit(const std::string& port) {
-    workers_.start([this, port] { runUnit(port); });
+    // A station runs for weeks: the threads of units that ended are joined as it
+    // goes, or each would keep its stack until the station ends.
+    workers_.joinEnded();
+    if (context_.serials == nullptr) {
+        workers_.start([this, port] { runUnit(port, image_, std::nullopt); });
+        return;
+    }
+    SerialTake taken = context_.serials->take();
+    std::optional<FirmwareBuffer> unitImage;
+    if (taken.number) unitImage = imageWithSerial(image_, taken.serial);
+    if (!unitImage) {
+        // Checked before the first unit, so only an outage or the counter's end gets here.
+        if (taken.number) context_.serials->finish(*taken.number, false);
+        units_.withdrawAndHalt(port);
+        if (!halted_) show(taken.stopLine);
+        halted_ = true;
+        return;
+    }
+    workers_.start(
+        [this, port, unit = std::move(*unitImage), number = taken.number] { runUnit(port, unit, number); });
 }
 
-void Station::runUnit(const std::string& port) {
+void Station::endSerials() {
+    if (context_.serials == nullptr) return;
+    std::string error;
+    if (!context_.serials->end(error) && context_.console != nullptr)
+        context_.console->line("velmora station: serial numbers not closed: " + error);
+}
+
+void Station::runUnit(const std::string& port, const FirmwareBuffer& image,
+                      std::optional<std::uint64_t> serial) {
     const Milliseconds start = context_.clock.now();
     std::unique_ptr<HubConnection> connection = context_.connect(port);
     UnitReporter reporter;
@@ -163,7 +201,7 @@ void Station::runUnit(const std::string& port) {
         statusBefore = unitStatus(*connection);
         const WorkflowContext context{
             reporter, *connection, nullptr, context_.console, record ? &*record : nullptr, context_.backups};
-        succeeded = updateFuncAs(context, image_, imagePath_, "station", imagePath_);
+        succeeded = updateFuncAs(context, image, imagePath_, "station", imagePath_);
         if (succeeded) statusAfter = unitStatus(*connection);
     }
     const bool present = connection->isHubPresent();
@@ -172,15 +210,19 @@ void Station::runUnit(const std::string& port) {
     std::lock_guard verdictLock(verdictMutex_);
     const UnitVerdict verdict = units_.finish(port, succeeded, statusAfter, present);
     if (record) record->settle(verdict.versionMismatch);
+    if (serial) context_.serials->finish(*serial, verdict.passed);
     const double seconds = std::chrono::duration<double>(context_.clock.now() - start).count();
+    // A unit with a serial number of its own is named by it too: that is what the
+    // label on the unit will say.
+    const std::string unit = image.serial.empty() || !serial ? port : port + " " + image.serial;
     if (verdict.passed) {
-        show(formatText(messages::kStationUnitPassedFormat, port.c_str(),
+        show(formatText(messages::kStationUnitPassedFormat, unit.c_str(),
                         runningVersionText(statusBefore).c_str(), runningVersionText(statusAfter).c_str(),
                         seconds));
     } else {
         const std::string why =
             verdict.versionMismatch.empty() ? oneLine(reporter.failure) : verdict.versionMismatch;
-        show(formatText(messages::kStationUnitFailedFormat, port.c_str(), why.c_str(), seconds));
+        show(formatText(messages::kStationUnitFailedFormat, unit.c_str(), why.c_str(), seconds));
     }
     showTally();
 }

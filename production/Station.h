@@ -19,6 +19,7 @@
 namespace velmora {
 
 class SupportedDeviceTable;
+class StationSerials;
 
 // How often the station looks at the bus for new and departed units.
 inline constexpr Milliseconds kStationLookInterval{250};
@@ -34,6 +35,8 @@ struct StationContext {
     RunObserver* observer = nullptr;
     Console* console = nullptr;
     FlashBackups* backups = nullptr;  // the flash kept before each erase; none: no backups
+    // Each unit's own serial number; none: every unit gets the image as it is.
+    StationSerials* serials = nullptr;
 };
 
 enum class StationEnd { Finished, Abandoned };
@@ -46,7 +49,8 @@ public:
     Station(const Station&) = delete;
     Station& operator=(const Station&) = delete;
 
-    // Runs until --count units finished or the operator stopped it. interrupts
+    // Runs until --count units finished, the operator stopped it, or its serial
+    // numbers ran out (then the station's block is closed). interrupts
     // counts the operator's interrupts (a signal handler may raise it). After
     // Abandoned, the unit runs still going are left to themselves: a program ends
     // there; a test calls waitForUnits.
@@ -57,7 +61,8 @@ public:
 private:
     bool takeInterrupts(const std::atomic<int>& interrupts);
     void startUnit(const std::string& port);
-    void runUnit(const std::string& port);
+    void runUnit(const std::string& port, const FirmwareBuffer& image, std::optional<std::uint64_t> serial);
+    void endSerials();
     void show(const std::string& line);
     void showTally();
 
@@ -66,6 +71,7 @@ private:
     std::string imagePath_;
     StationUnits units_;
     int interruptsSeen_ = 0;
+    bool halted_ = false;  // the serial numbers ran out: said once
     std::mutex showMutex_;
     std::mutex verdictMutex_;  // a unit's verdict line before any tally that counts it
     WorkerGroup workers_{context_.clock};

@@ -56,6 +56,18 @@ UnitVerdict StationUnits::finish(const std::string& port, bool runSucceeded,
     return verdict;
 }
 
+void StationUnits::withdrawAndHalt(const std::string& port) {
+    std::lock_guard lock(mutex_);
+    const auto unit = units_.find(port);
+    if (unit != units_.end() && unit->second.state == UnitState::Running) {
+        units_.erase(unit);
+        --started_;
+        --tally_.inProgress;
+    }
+    halted_ = true;
+    if (stop_ == StationStop::Running) stop_ = StationStop::Draining;
+}
+
 StationStop StationUnits::interrupt() {
     std::lock_guard lock(mutex_);
     stop_ = stop_ == StationStop::Running ? StationStop::Draining : StationStop::Abandoning;
@@ -93,7 +105,7 @@ bool StationUnits::done() const {
 
 int StationUnits::exitStatus() const {
     std::lock_guard lock(mutex_);
-    return tally_.failed == 0 && abandoned_ == 0 ? 0 : 1;
+    return tally_.failed == 0 && abandoned_ == 0 && !halted_ ? 0 : 1;
 }
 
 bool StationUnits::takesNewUnitsLocked() const {

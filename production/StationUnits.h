@@ -55,6 +55,11 @@ public:
     UnitVerdict finish(const std::string& port, bool runSucceeded,
                        const std::optional<HubStatus>& statusAfter, bool hubPresent);
 
+    // A unit observe() started could not be given what it needs (a serial number):
+    // it is forgotten, as if never seen, and the station takes no new units (the
+    // runs in progress finish). The station then ends with status 1.
+    void withdrawAndHalt(const std::string& port);
+
     // The operator's interrupt: Running becomes Draining, Draining Abandoning.
     StationStop interrupt();
     StationStop stop() const;
@@ -83,6 +88,7 @@ private:
     StationTally tally_;
     int started_ = 0;
     int abandoned_ = 0;  // runs in progress when the operator abandoned them
+    bool halted_ = false;
     StationStop stop_ = StationStop::Running;
 };
 

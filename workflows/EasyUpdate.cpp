@@ -4,9 +4,12 @@
 #include <cstdint>
 #include <vector>
 
+#include "app/PrintableText.h"
 #include "app/TextFormat.h"
 #include "device/FlashOperations.h"
+#include "device/SerialString.h"
 #include "device/VendorCommands.h"
+#include "editor/DescriptorFields.h"
 #include "workflows/ImageChecks.h"
 #include "workflows/ProgressSpan.h"
 #include "workflows/RunWatch.h"
@@ -26,6 +29,7 @@ public:
         : run_(run),
           context_(run.context()),
           reporter_(context_.reporter),
+          imageBuffer_(image),
           image_(image.data),
           watch_(watch) {}
 
@@ -55,10 +59,23 @@ public:
         if (!FL_ResetAndWait(flash::kResetToFlashCode, context_.connection)) {
             return messages::kFailToResetToFlashCode;
         }
-        return nullptr;
+        return checkSerialNumber();
     }
 
 private:
+    // What the hub now tells every host it is: read once the new code runs, kept
+    // in the record, and compared when the image sets the serial (a production
+    // unit's own number): a hub that shows another one has not taken the image.
+    const char* checkSerialNumber() {
+        const std::optional<std::string> reported = USB_ReadSerialNumber(context_.connection);
+        watch_.serialRead(reported.value_or(std::string{}));
+        if (!FW_SerialEdited(imageBuffer_) || reported == imageBuffer_.serial) return nullptr;
+        consoleLine(context_,
+                    formatText(messages::kSerialMismatchFormat, printableText(reported.value_or("")).c_str(),
+                               printableText(imageBuffer_.serial).c_str()));
+        return messages::kFailToVerifySerialNumber;
+    }
+
     bool program() {
         return FL_WriteImage(
             image_.data(), image_.size(), context_.connection, [this](std::size_t done, std::size_t total) {
@@ -83,6 +100,7 @@ private:
     WorkflowRun& run_;
     const WorkflowContext& context_;
     WorkflowReporter& reporter_;
+    const FirmwareBuffer& imageBuffer_;
     const std::vector<std::uint8_t>& image_;
     RunWatch& watch_;
     std::vector<std::uint8_t> readBack_;

@@ -39,6 +39,8 @@ public:
     virtual void hubSeen(const HubConnection::HubSighting& sighting) = 0;
     // The flash as it was before the erase is kept as the backup named sha256.
     virtual void backedUp(const std::string& sha256) { (void)sha256; }
+    // The serial number the hub reported after the update (empty: it showed none).
+    virtual void serialRead(const std::string& serial) { (void)serial; }
     virtual void ended(const RunEnd& end) = 0;
 };
 

@@ -43,6 +43,10 @@ void RunWatch::backedUp(const std::string& sha256) {
     if (log_) log_->backedUp(sha256);
 }
 
+void RunWatch::serialRead(const std::string& serial) {
+    if (log_) log_->serialRead(serial);
+}
+
 void RunWatch::finish(const char* failure) {
     if (!log_ || finished_) return;
     finished_ = true;

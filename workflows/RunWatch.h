@@ -19,6 +19,7 @@ public:
 
     void phase(RunPhase phase);
     void backedUp(const std::string& sha256);
+    void serialRead(const std::string& serial);
     // failure: the failure line shown, nullptr for a success. After a success the
     // hub's status is read once more while it is still open, so the record holds
     // the version it now runs.

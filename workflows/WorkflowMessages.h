@@ -25,6 +25,11 @@ inline constexpr const char* kVerifyFlash = "Verify Flash...\n";
 inline constexpr const char* kFailToVerifyFlash = "Fail to verify flash\n";
 inline constexpr const char* kResetToFlashCode = "Reset to Flash Code...\n";
 inline constexpr const char* kFailToResetToFlashCode = "Fail to Reset to Flash Code\n";
+// After the reset the hub reports another serial number than the image gave it
+// (only checked for an image that tells the hub to take its serial from the block).
+inline constexpr const char* kFailToVerifySerialNumber = "Fail to verify serial number\n";
+inline constexpr const char* kSerialMismatchFormat =
+    "velmora serial: the hub reports '%s', the image gave '%s'";
 inline constexpr const char* kUpdateSuccess = "Update FW Success\n";
 inline constexpr const char* kUpdateFail = "Update FW Fail\n";
 // Why an image too large for the flash is refused before the hub is touched: the
@@ -112,6 +117,17 @@ inline constexpr const char* kStationTallyFormat = "passed %d, failed %d, in pro
 inline constexpr const char* kStationDrainingFormat =
     "Stopping: no new units; waiting for %s to finish (Ctrl-C again abandons them)\n";
 inline constexpr const char* kStationStopped = "Stopping: no unit in progress\n";
+// The station's serial numbers: a station of the same name runs, the counter is
+// used up, or the block is used up while the history cannot give another.
+inline constexpr const char* kStationNameTakenFormat =
+    "station '%s' is already running: a station's name names one station at a time";
+inline constexpr const char* kSerialsUsedUpFormat =
+    "the serial numbers of prefix '%s' are used up: the last, %s, has been given";
+inline constexpr const char* kStationSerialsUsedUpFormat =
+    "Station: the serial numbers of prefix '%s' are used up (the last is %s); no new units\n";
+inline constexpr const char* kStationSerialsUnavailableFormat =
+    "Station: this station's block of serial numbers is used up and the history cannot give more (%s); no "
+    "new units\n";
 inline constexpr const char* kStationAbandonedFormat = "Abandoned %s: these hubs may be left in ROM code\n";
 
 }  // namespace velmora::messages

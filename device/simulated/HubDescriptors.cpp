@@ -1,5 +1,7 @@
 #include "device/simulated/HubDescriptors.h"
 
+#include <algorithm>
+
 namespace velmora::sim {
 
 namespace {
@@ -36,9 +38,9 @@ void appendDeviceDescriptor(std::vector<std::uint8_t>& bytes, const DeviceIdenti
     appendWord(bytes, identity.vendorId);
     appendWord(bytes, identity.productId);
     appendWord(bytes, kDeviceRelease);
-    bytes.push_back(0);  // no manufacturer, product or serial-number strings
+    bytes.push_back(0);  // no manufacturer or product strings
     bytes.push_back(0);
-    bytes.push_back(0);
+    bytes.push_back(identity.serialNumberIndex);
     bytes.push_back(1);  // one configuration
 }
 
@@ -65,7 +67,26 @@ void appendConfiguration(std::vector<std::uint8_t>& bytes) {
     bytes.push_back(0);  // no interface string
 }
 
+constexpr std::uint8_t kStringType = 0x03;
+constexpr std::uint16_t kLanguageEnglishUs = 0x0409;
+// A descriptor's length byte caps a string at 126 UTF-16 units.
+constexpr std::size_t kMostStringUnits = 126;
+
 }  // namespace
+
+std::vector<std::uint8_t> languageDescriptor() {
+    std::vector<std::uint8_t> bytes = {4, kStringType};
+    appendWord(bytes, kLanguageEnglishUs);
+    return bytes;
+}
+
+std::vector<std::uint8_t> stringDescriptor(const std::string& text) {
+    const std::size_t units = std::min(text.size(), kMostStringUnits);
+    std::vector<std::uint8_t> bytes = {static_cast<std::uint8_t>(2 + 2 * units), kStringType};
+    for (std::size_t index = 0; index < units; ++index)
+        appendWord(bytes, static_cast<std::uint8_t>(text[index]));
+    return bytes;
+}
 
 std::vector<std::uint8_t> deviceDescriptors(const DeviceIdentity& identity) {
     std::vector<std::uint8_t> bytes;

@@ -3,6 +3,7 @@
 // simulation can make the device misbehave in the ways real hubs do.
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -18,6 +19,7 @@ enum class RequestKind {
     EraseFlash,
     WriteFlash,
     ReadFlash,
+    GetDescriptor,  // the standard request: the device descriptor and the strings
     Other,
 };
 RequestKind classifyRequest(const UsbSetup& setup);
@@ -62,6 +64,9 @@ struct HubFaults {
     // (counted from 1 since these faults were set, every kind together); see
     // SimulatedHub::cutPowerLocked for where the hub comes back.
     std::optional<int> powerCutAfterRequest;
+    // The flash code reports this serial number whatever its image says, as a
+    // firmware that ignores the block's strings would.
+    std::optional<std::string> reportedSerial;
 };
 
 }  // namespace velmora::sim

@@ -4,7 +4,10 @@
 #include <cstring>
 
 #include "device/FlashOperations.h"
+#include "device/SerialString.h"
 #include "device/VendorCommands.h"
+#include "device/simulated/HubDescriptors.h"
+#include "firmware/FirmwareBuffer.h"
 #include "firmware/ImageLayout.h"
 
 namespace velmora::sim {
@@ -55,6 +58,8 @@ IOReturn toIOReturn(Outcome outcome) {
 }
 
 RequestKind classifyRequest(const UsbSetup& setup) {
+    if (setup.bmRequestType == standard::kDeviceToHost && setup.bRequest == standard::kRequestGetDescriptor)
+        return RequestKind::GetDescriptor;
     const bool toHub = setup.bmRequestType == vendor::kHostToDevice;
     const bool fromHub = setup.bmRequestType == vendor::kDeviceToHost;
     switch (setup.bRequest) {
@@ -79,6 +84,7 @@ std::string_view requestKindName(RequestKind kind) {
         case RequestKind::EraseFlash: return "erase";
         case RequestKind::WriteFlash: return "write";
         case RequestKind::ReadFlash: return "read";
+        case RequestKind::GetDescriptor: return "descriptor";
         case RequestKind::Other: return "other";
     }
     return "other";
@@ -172,6 +178,7 @@ ControlAnswer SimulatedHub::handleLocked(const UsbSetup& setup, std::uint8_t* da
     } else {
         record.answer = answerRequest(kind, setup, data);
     }
+    if (!config_.keepRequests) return record.answer;
     requests_.push_back(std::move(record));
     if (faults_.powerCutAfterRequest && ++requestsHandled_ == *faults_.powerCutAfterRequest) cutPowerLocked();
     return requests_.back().answer;
@@ -246,9 +253,50 @@ ControlAnswer SimulatedHub::answerRequest(RequestKind kind, const UsbSetup& setu
         case RequestKind::ReadFlash:
             if (!inRomCode) return answer(Outcome::Stalled);
             return readFlash(setup, data);
+        case RequestKind::GetDescriptor: return readDescriptor(setup, data);
         case RequestKind::Other: break;
     }
     return answer(Outcome::Stalled);
+}
+
+// The device descriptor as the hub enumerates now, the language list, and the
+// serial-number string; every other string is stalled, as the hub has none.
+ControlAnswer SimulatedHub::readDescriptor(const UsbSetup& setup, std::uint8_t* data) {
+    const auto type = static_cast<std::uint8_t>(setup.wValue >> 8);
+    const auto index = static_cast<std::uint8_t>(setup.wValue & 0xFF);
+    const std::optional<std::string> serial = serialNumberLocked();
+    std::vector<std::uint8_t> bytes;
+    if (type == standard::kDeviceDescriptorType && index == 0) {
+        const EnumeratedIds ids = enumeratedIdsLocked();
+        bytes = deviceDescriptors(
+            {ids.vendorId, config_.enumeratesAsSuperSpeed ? ids.superSpeedProductId : ids.highSpeedProductId,
+             config_.enumeratesAsSuperSpeed, serial ? kSerialNumberStringIndex : std::uint8_t{0}});
+        bytes.resize(kDeviceDescriptorBytes);
+    } else if (type == standard::kStringDescriptorType && index == 0) {
+        bytes = languageDescriptor();
+    } else if (type == standard::kStringDescriptorType && index == kSerialNumberStringIndex && serial) {
+        bytes = stringDescriptor(*serial);
+    } else {
+        return answer(Outcome::Stalled);
+    }
+    const auto length = static_cast<std::uint16_t>(std::min<std::size_t>(setup.wLength, bytes.size()));
+    if (length > 0 && data != nullptr) std::memcpy(data, bytes.data(), length);
+    return answer(Outcome::Completed, length);
+}
+
+std::optional<std::string> SimulatedHub::serialNumberLocked() {
+    refreshLocked();
+    if (runState_ != RunState::FlashCode) return std::nullopt;
+    if (faults_.reportedSerial) return faults_.reportedSerial;
+    FirmwareBuffer image;
+    if (!FW_Parse(image, flash_.data(), static_cast<std::int64_t>(flash_.size())) || image.serial.empty())
+        return std::nullopt;
+    return image.serial;
+}
+
+std::optional<std::string> SimulatedHub::serialNumber() {
+    std::lock_guard lock(mutex_);
+    return serialNumberLocked();
 }
 
 ControlAnswer SimulatedHub::readStatus(const UsbSetup& setup, std::uint8_t* data) {

@@ -69,6 +69,9 @@ struct SimulatedHubConfig {
     std::uint8_t waitSelector = 0;
     Milliseconds rebootTime = kDefaultRebootTime;
     FlashTiming flashTiming{};
+    // Every request is kept for requests(); a hub that runs for weeks (the soak)
+    // keeps none, or its record would grow without end.
+    bool keepRequests = true;
 };
 
 struct RecordedRequest {
@@ -99,6 +102,10 @@ public:
     // come back as another device.
     std::uint16_t vendorId();
     std::uint16_t productId();
+    // The serial-number string the hub shows now: in its flash code, the third
+    // string of the configuration block it booted (as with the IDs); none in its
+    // ROM code or when the block holds no serial.
+    std::optional<std::string> serialNumber();
     bool isOnBus();
     // When the hub comes back from the reboot it is in; none when it is not
     // rebooting or will not come back by itself.
@@ -142,6 +149,8 @@ private:
     ControlAnswer readStatus(const UsbSetup& setup, std::uint8_t* data);
     ControlAnswer writeFlash(const UsbSetup& setup, const std::uint8_t* data);
     ControlAnswer readFlash(const UsbSetup& setup, std::uint8_t* data);
+    ControlAnswer readDescriptor(const UsbSetup& setup, std::uint8_t* data);
+    std::optional<std::string> serialNumberLocked();
     void startReboot(RunState target, bool returns);
     void cutPowerLocked();
     RunState bootTarget() const;  // where a power-up lands: flash code only with a valid image

@@ -45,11 +45,14 @@ std::vector<BusDevice> SimulatedUsbPlatform::lookAtBus() {
     std::lock_guard lock(mutex_);
     std::map<std::string, UsbDeviceInfo> seen;
     for (const BusDevice& device : devices) seen.emplace(device.info.platformKey, device.info);
+    // Events wait only for a listener: without one (a station, which lists the
+    // bus instead) they would pile up for as long as the program runs.
+    const bool listened = static_cast<bool>(callback_);
     for (const auto& [key, info] : lastSeen_)
-        if (!seen.contains(key)) pending_.push_back({UsbHotplugEvent::Left, info});
+        if (listened && !seen.contains(key)) pending_.push_back({UsbHotplugEvent::Left, info});
     for (const BusDevice& device : devices) {
         if (lastSeen_.contains(device.info.platformKey)) continue;
-        pending_.push_back({UsbHotplugEvent::Arrived, device.info});
+        if (listened) pending_.push_back({UsbHotplugEvent::Arrived, device.info});
         arrivals_.noteArrival(device.info.portPath);
     }
     lastSeen_ = std::move(seen);

@@ -16,6 +16,13 @@ constexpr std::uint32_t kCorruptedAddress = 0x1001;
 constexpr int kAlwaysFailing = 3;  // as many as the flash operations ever try
 constexpr int kDisconnectOnWrite = 3;
 constexpr int kEightHubs = 8;
+// A host with 64 hubs under test: each USB 3 hub takes two device slots of its
+// controller (its SuperSpeed and High-Speed halves), and a controller offers 32
+// or 64, so four controllers (buses) carry 16 each, through a hub on root port 2
+// and the four hubs behind it: ports B-2.P.Q.
+constexpr int kSixtyFourHubBuses = 4;
+constexpr int kFanOut = 4;
+constexpr int kRootPort = 2;
 
 struct Setup {
     SimulatedBus& bus;
@@ -61,6 +68,20 @@ HubFaults with(const SimulatedHub& hub, const std::function<void(HubFaults&)>& c
     return faults;
 }
 
+}  // namespace
+
+std::vector<std::string> sixtyFourHubPorts() {
+    std::vector<std::string> ports;
+    for (int bus = 1; bus <= kSixtyFourHubBuses; ++bus)
+        for (int hub = 1; hub <= kFanOut; ++hub)
+            for (int port = 1; port <= kFanOut; ++port)
+                ports.push_back(std::to_string(bus) + "-" + std::to_string(kRootPort) + "." +
+                                std::to_string(hub) + "." + std::to_string(port));
+    return ports;
+}
+
+namespace {
+
 const std::vector<ScenarioEntry>& scenarioEntries() {
     static const std::vector<ScenarioEntry> entries = {
         {{"flash-code", "one hub running its flash code with a valid image (the default)"},
@@ -87,6 +108,13 @@ const std::vector<ScenarioEntry>& scenarioEntries() {
          [](Setup& s) {
              for (int port = 1; port <= kEightHubs; ++port)
                  s.hub("1-" + std::to_string(port), true, true, kRealisticFlashTiming);
+         }},
+        {{"sixty-four-hubs",
+          "64 hubs in flash code on four buses behind hubs (ports 1-2.1.1 to 4-2.4.4), with a real hub's "
+          "flash timing"},
+         [](Setup& s) {
+             for (const std::string& port : sixtyFourHubPorts())
+                 s.hub(port, true, true, kRealisticFlashTiming);
          }},
         {{"busy", "one hub held by another driver: found, but every open is refused"},
          [](Setup& s) {

@@ -23,6 +23,9 @@ inline constexpr std::string_view kFirstHubPort = "1-1";
 inline constexpr std::string_view kSecondHubPort = "1-2";
 inline constexpr std::string_view kMousePort = "1-3";
 
+// The ports of the sixty-four-hubs scenario, in the order they are listed.
+std::vector<std::string> sixtyFourHubPorts();
+
 const std::vector<SimulationScenario>& simulationScenarios();
 bool isSimulationScenario(std::string_view name);
 // "  name  description" lines, one per scenario, for a usage text.

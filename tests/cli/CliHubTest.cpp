@@ -167,12 +167,13 @@ TEST_F(CliHubTest, DetectAndListSayWhatIsAttached) {
 
     run = simulated("two-hubs", {"list"});
     EXPECT_EQ(run.exitStatus, 0);
-    EXPECT_EQ(run.out, "1-1  2FE3:0611  flash  0102\n1-2  2FE3:0611  flash  0102\n");
+    EXPECT_EQ(run.out,
+              "1-1  2FE3:0611  flash  0102  000000000001\n1-2  2FE3:0611  flash  0102  000000000001\n");
 
     run = simulated("rom-code", {"list", "--json"});
     EXPECT_EQ(run.out,
               "[{\"port\": \"1-1\", \"vid\": \"2FE3\", \"pid\": \"0611\", \"code\": \"rom\", "
-              "\"version\": \"0001\"}]\n");
+              "\"version\": \"0001\", \"serial\": null}]\n");
 }
 
 }  // namespace

@@ -43,5 +43,35 @@ TEST_F(CliStationTest, TheUpdatesImageRulesHoldBeforeTheFirstUnit) {
     EXPECT_EQ(run.out, "");
 }
 
+// Every unit its own serial number from the history's counter; the history finds
+// a unit by it; a prefix and digit count that leave the serial no room beside
+// the image's manufacturer and product are refused before any hub is touched.
+TEST_F(CliStationTest, EachUnitGetsItsOwnSerialAndOneThatCannotFitIsRefusedFirst) {
+    const std::string history = path("history.sqlite");
+    CliRun run =
+        simulated("eight-hubs", {"--history", history, "station", kSampleImage, "--count", "8",
+                                 "--serial-prefix", "ZH", "--serial-digits", "6", "--serial-block", "3"});
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    int passed = 0;
+    for (int number = 1; number <= 8; ++number)
+        passed +=
+            run.out.find(" ZH00000" + std::to_string(number) + ": PASS 0102 -> 0102 (") != std::string::npos;
+    EXPECT_EQ(passed, 8) << run.out;
+    const CliRun found = runCli({"--history", history, "history", "--serial", "ZH000005", "--csv"});
+    ASSERT_EQ(lines(found.out).size(), 2u) << found.out;
+    EXPECT_NE(lines(found.out)[1].find(",ZH000005,"), std::string::npos) << found.out;
+
+    run = simulated("eight-hubs", {"--history", history, "station", kSampleImage, "--serial-prefix",
+                                   "LINE-4-BAY-", "--serial-digits", "6"});
+    EXPECT_EQ(run.exitStatus, 2);
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find("a serial number of 17 bytes does not fit the image"), std::string::npos)
+        << run.err;
+
+    run = simulated("eight-hubs", {"update", kSampleImage, "--all", "--serial", "ZH000001"});
+    EXPECT_EQ(run.exitStatus, 2);
+    EXPECT_NE(run.err.find("--serial names one unit"), std::string::npos) << run.err;
+}
+
 }  // namespace
 }  // namespace velmora::testing

@@ -122,7 +122,8 @@ TEST_F(SafetyRulesTest, TwoHubsAreListedAndEveryHubCommandIsRefused) {
     launch(WindowSetup().withScenario("two-hubs"));
     ASSERT_TRUE(QTest::qWaitFor([this] { return hubInfoText().count('\n') == 2; }, kPatienceMs));
     EXPECT_EQ(hubInfoText().toStdString(),
-              "Detect Zelo Hub : 2 hubs attached\n1-1  2FE3:0611  flash  0102\n1-2  2FE3:0611  flash  0102");
+              "Detect Zelo Hub : 2 hubs attached\n1-1  2FE3:0611  flash  0102  000000000001\n1-2  2FE3:0611  "
+              "flash  0102  000000000001");
     chooseEasyUpdateImage(sampleImagePath());
     const std::string refusal =
         "2 Zelo Hubs are attached (1-1, 1-2). Leave only the hub to work on attached, "

@@ -169,7 +169,9 @@ std::vector<RequestKind> oneHubsConversation(std::size_t chunks) {
     kinds.insert(kinds.end(), chunks, RequestKind::WriteFlash);
     kinds.insert(kinds.end(), chunks, RequestKind::ReadFlash);
     for (RequestKind kind : {RequestKind::ResetToFlashCode, RequestKind::OpenHandshake,
-                             RequestKind::OpenHandshake, RequestKind::ReadStatus})
+                             // the serial number it now reports: device descriptor, string length, string
+                             RequestKind::GetDescriptor, RequestKind::GetDescriptor,
+                             RequestKind::GetDescriptor, RequestKind::OpenHandshake, RequestKind::ReadStatus})
         kinds.push_back(kind);
     return kinds;
 }

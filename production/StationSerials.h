@@ -1,0 +1,78 @@
+#pragma once
+// A station's serial numbers: the block it holds from the history's counter, the
+// number each unit takes, and what became of it. Numbers are taken in order from
+// the block; when it is used up a new one is reserved. While the backend is away
+// the station goes on with what its block still holds; marks it could not write
+// wait and are written with the next call that reaches it. Safe to call from the
+// station's loop and its unit workers at once.
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "workflows/SerialNumberSource.h"
+#include "workflows/UnitSerial.h"
+
+namespace velmora {
+
+// How many numbers a station reserves at a time, unless told otherwise.
+inline constexpr std::uint64_t kDefaultSerialBlock = 20;
+
+struct SerialSettings {
+    SerialFormat format;
+    std::uint64_t start = 1;  // the first number when the prefix's counter is new (or lower)
+    std::uint64_t block = kDefaultSerialBlock;
+    std::string station;  // the station's name, unique among the stations running
+};
+
+// One unit's number, or the line that stops the station taking units.
+struct SerialTake {
+    std::optional<std::uint64_t> number;
+    std::string serial;
+    std::string stopLine;
+};
+
+class StationSerials {
+public:
+    StationSerials(SerialNumberSource& source, SerialSettings settings);
+    ~StationSerials();
+    StationSerials(const StationSerials&) = delete;
+    StationSerials& operator=(const StationSerials&) = delete;
+
+    // Takes the station's name and its first block. False with error (another
+    // station runs under the name, the backend cannot be reached, the counter is
+    // used up): no unit may start.
+    bool begin(std::string& error);
+    // The next number for a unit, marked issued.
+    SerialTake take();
+    // A unit's run ended: its number is used when it passed, else void.
+    void finish(std::uint64_t number, bool passed);
+    // The station ends: waiting marks are written, the block's unused rest and
+    // any number still issued are voided, the name is let go. False with error
+    // when the backend could not be reached: the station then stays open and a
+    // later call tries again (the destructor does, once); what is never written
+    // is voided when a station of the same name next starts.
+    bool end(std::string& error);
+
+    const SerialSettings& settings() const { return settings_; }
+
+private:
+    struct Mark {
+        std::uint64_t number;
+        SerialState state;
+    };
+    bool reserveLocked(std::string& error, bool& exhausted);
+    void markLocked(std::uint64_t number, SerialState state);
+    void flushLocked();
+
+    SerialNumberSource& source_;
+    SerialSettings settings_;
+    std::mutex mutex_;
+    std::deque<std::uint64_t> block_;
+    std::vector<Mark> waiting_;
+    bool begun_ = false;
+};
+
+}  // namespace velmora

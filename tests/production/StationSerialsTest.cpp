@@ -1,0 +1,249 @@
+// Stations giving every unit a serial number of its own from one SQLite history,
+// on simulated hubs in virtual time: four stations at once never give a number
+// twice and account for every number (used by a passed unit, void otherwise),
+// the hubs report the numbers the history holds, and a history that goes away
+// lets a station go on within its block and then stop taking units.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "device/simulated/HubFaults.h"
+#include "firmware/FirmwareBuffer.h"
+#include "history/HistoryDatabase.h"
+#include "history/RunRecorder.h"
+#include "history/SerialCounter.h"
+#include "production/Station.h"
+#include "production/StationSerials.h"
+#include "tests/support/HubRig.h"
+#include "tests/support/ScratchFolder.h"
+
+namespace velmora::testing {
+namespace {
+
+// The history's counter, which a test can take away as a server outage would.
+class FlakySource final : public SerialNumberSource {
+public:
+    explicit FlakySource(SerialNumberSource& real) : real_(real) {}
+    std::atomic<bool> away{false};
+
+    bool beginStation(const std::string& station, std::string& error) override {
+        return reachable(error) && real_.beginStation(station, error);
+    }
+    std::optional<SerialBlock> reserveBlock(const std::string& station, const std::string& prefix,
+                                            std::uint64_t start, std::uint64_t last, std::uint64_t count,
+                                            std::string& error) override {
+        if (!reachable(error)) return std::nullopt;
+        return real_.reserveBlock(station, prefix, start, last, count, error);
+    }
+    bool markNumber(const std::string& prefix, std::uint64_t number, SerialState state,
+                    std::string& error) override {
+        return reachable(error) && real_.markNumber(prefix, number, state, error);
+    }
+    bool endStation(const std::string& station, std::string& error) override {
+        return reachable(error) && real_.endStation(station, error);
+    }
+
+private:
+    bool reachable(std::string& error) {
+        if (away) error = "the server does not answer";
+        return !away;
+    }
+    SerialNumberSource& real_;
+};
+
+// One station: its own bus of hubs on the shared clock, its own history recorder.
+struct StationLine {
+    StationLine(VirtualClock& clock, const SupportedDeviceTable& table, int hubs, const std::string& path)
+        : bus(clock), platform(bus), recorder(path, false, clock, [](const std::string&) {}) {
+        for (int index = 1; index <= hubs; ++index) {
+            sim::SimulatedHubConfig config;
+            config.vendorId = kShippedHubIdentity.vid;
+            config.superSpeedProductId = kShippedHubIdentity.sspid;
+            config.highSpeedProductId = kShippedHubIdentity.hspid;
+            config.portPath = "1-" + std::to_string(index);
+            bus.addHub(config).loadFlashImage(sampleImageFor(kShippedHubIdentity));
+        }
+        (void)table;
+    }
+
+    StationEnd run(VirtualClock& clock, const SupportedDeviceTable& table, const FirmwareBuffer& image,
+                   StationSerials& serials, int count) {
+        StationContext context{clock,
+                               platform,
+                               table,
+                               [&](const std::string& port) {
+                                   return std::make_unique<HubConnection>(platform, table, clock, port);
+                               },
+                               [this](const std::string& line) {
+                                   std::lock_guard lock(mutex);
+                                   lines.push_back(line);
+                               },
+                               &recorder,
+                               nullptr,
+                               nullptr,
+                               &serials};
+        Station station(std::move(context), image, "/images/line.bin", {count, std::nullopt});
+        const StationEnd end = station.run(interrupts);
+        station.waitForUnits();
+        exitStatus = station.units().exitStatus();
+        return end;
+    }
+
+    sim::SimulatedBus bus;
+    sim::SimulatedUsbPlatform platform;
+    RunRecorder recorder;
+    std::atomic<int> interrupts{0};
+    std::mutex mutex;
+    std::vector<std::string> lines;
+    int exitStatus = -1;
+};
+
+class StationSerialsTest : public ::testing::Test {
+protected:
+    StationSerialsTest() {
+        table_.set(0, kShippedHubIdentity.vid, kShippedHubIdentity.sspid, kShippedHubIdentity.hspid);
+        const std::vector<std::uint8_t> bytes = sampleImageFor(kShippedHubIdentity, 8192, 0x0203);
+        FW_Parse(image_, bytes.data(), static_cast<std::int64_t>(bytes.size()));
+    }
+    std::unique_ptr<history::SerialCounter> counter() {
+        std::string error;
+        auto opened = history::SerialCounter::open(path_, false, error);
+        EXPECT_TRUE(opened) << error;
+        return opened;
+    }
+    std::vector<history::HistoryRecord> runs() {
+        std::string error;
+        auto database = history::HistoryDatabase::open(path_, error);
+        EXPECT_TRUE(database) << error;
+        return database->list({}, error).value_or(std::vector<history::HistoryRecord>{});
+    }
+
+    ScratchFolder scratch_{"velmora-station-serials"};
+    std::string path_ = scratch_.path("history.sqlite");
+    VirtualClock clock_;
+    SupportedDeviceTable table_;
+    FirmwareBuffer image_;
+};
+
+TEST_F(StationSerialsTest, FourStationsOnOneHistoryNeverGiveANumberTwice) {
+    constexpr int kStations = 4;
+    constexpr int kHubs = 3;
+    std::vector<std::unique_ptr<StationLine>> lines;
+    std::vector<std::unique_ptr<history::SerialCounter>> counters;
+    std::vector<std::unique_ptr<StationSerials>> serials;
+    for (int station = 0; station < kStations; ++station) {
+        lines.push_back(std::make_unique<StationLine>(clock_, table_, kHubs, path_));
+        counters.push_back(counter());
+        serials.push_back(std::make_unique<StationSerials>(
+            *counters.back(), SerialSettings{{"ZH", 6}, 1, 2, "line-" + std::to_string(station)}));
+        std::string error;
+        ASSERT_TRUE(serials.back()->begin(error)) << error;
+    }
+    // One unit of each station fails its verify: its number stays void.
+    for (const auto& line : lines) {
+        sim::HubFaults faults;
+        faults.corruptReadAddress = 0x10;
+        line->bus.hubAt("1-2")->setFaults(faults);
+    }
+    // Each station's own thread joins the clock's workers as it starts running.
+    std::vector<std::thread> threads;
+    for (int station = 0; station < kStations; ++station) {
+        threads.emplace_back(
+            [&, station] { lines[station]->run(clock_, table_, image_, *serials[station], kHubs); });
+    }
+    for (std::thread& thread : threads) thread.join();
+
+    std::set<std::string> passedSerials;
+    int failed = 0;
+    for (const history::HistoryRecord& run : runs()) {
+        if (run.result == history::kResultSuccess) {
+            EXPECT_TRUE(passedSerials.insert(run.imageSerial).second) << run.imageSerial;
+            EXPECT_EQ(run.hubSerial, run.imageSerial);
+        } else {
+            ++failed;
+        }
+    }
+    EXPECT_EQ(passedSerials.size(), static_cast<std::size_t>(kStations * (kHubs - 1)));
+    EXPECT_EQ(failed, kStations);
+    // The numbers on the hubs are the history's.
+    for (const auto& line : lines) {
+        for (const std::string port : {"1-1", "1-3"}) {
+            const std::optional<std::string> onHub = line->bus.hubAt(port)->serialNumber();
+            ASSERT_TRUE(onHub);
+            EXPECT_EQ(passedSerials.count(*onHub), 1u) << *onHub;
+        }
+    }
+    // Every number taken is accounted for: used by a passed unit, or void.
+    std::string error;
+    const auto numbers = counters.front()->numbers("ZH", error);
+    ASSERT_TRUE(numbers) << error;
+    std::map<std::string, int> states;
+    std::uint64_t expected = 1;
+    for (const history::SerialNumberRow& row : *numbers) {
+        EXPECT_EQ(row.number, expected++);
+        ++states[row.state];
+        if (row.state == "used") {
+            EXPECT_EQ(passedSerials.count(SerialFormat{"ZH", 6}.serialOf(row.number)), 1u);
+        }
+    }
+    EXPECT_EQ(states["used"], kStations * (kHubs - 1));
+    EXPECT_EQ(states["reserved"] + states["issued"], 0);
+    EXPECT_EQ(states["void"], static_cast<int>(numbers->size()) - kStations * (kHubs - 1));
+    EXPECT_GE(states["void"], kStations);
+}
+
+TEST_F(StationSerialsTest, AnOutageIsRiddenOutWithinTheBlockThenTheStationStops) {
+    auto real = counter();
+    FlakySource source(*real);
+    StationSerials serials(source, {{"ZH", 6}, 1, 3, "line-a"});
+    std::string error;
+    ASSERT_TRUE(serials.begin(error)) << error;
+    source.away = true;  // gone after the first block was taken
+    StationLine line(clock_, table_, 5, path_);
+    const StationEnd end = line.run(clock_, table_, image_, serials, 5);
+    EXPECT_EQ(end, StationEnd::Finished);
+    int passed = 0;
+    int stopLines = 0;
+    for (const std::string& text : line.lines) {
+        passed += text.find(": PASS ") != std::string::npos;
+        stopLines += text ==
+                     "Station: this station's block of serial numbers is used up and the history cannot give "
+                     "more (the server does not answer); no new units\n";
+    }
+    EXPECT_EQ(passed, 3);
+    EXPECT_EQ(stopLines, 1);
+    EXPECT_EQ(line.exitStatus, 1);
+    // The marks it could not write wait; once the server is back they are written.
+    source.away = false;
+    ASSERT_TRUE(serials.end(error)) << error;
+    const auto numbers = real->numbers("ZH", error);
+    ASSERT_TRUE(numbers) << error;
+    ASSERT_EQ(numbers->size(), 3u);
+    for (const history::SerialNumberRow& row : *numbers) EXPECT_EQ(row.state, "used") << row.number;
+}
+
+TEST_F(StationSerialsTest, ACounterUsedUpRefusesTheStationBeforeItsFirstUnit) {
+    auto real = counter();
+    StationSerials first(*real, {{"ZH", 1}, 9, 20, "line-a"});
+    std::string error;
+    ASSERT_TRUE(first.begin(error)) << error;
+    EXPECT_EQ(first.take().serial, "ZH9");
+    const SerialTake none = first.take();
+    EXPECT_FALSE(none.number);
+    EXPECT_EQ(none.stopLine,
+              "Station: the serial numbers of prefix 'ZH' are used up (the last is ZH9); no new units\n");
+    ASSERT_TRUE(first.end(error)) << error;
+    StationSerials again(*real, {{"ZH", 1}, 1, 20, "line-a"});
+    EXPECT_FALSE(again.begin(error));
+    EXPECT_EQ(error, "the serial numbers of prefix 'ZH' are used up: the last, ZH9, has been given");
+}
+
+}  // namespace
+}  // namespace velmora::testing
