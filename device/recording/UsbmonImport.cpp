@@ -76,10 +76,20 @@ struct Pending {
     std::int64_t at = 0;
 };
 
+// A transfer taken from the capture, with the times it was submitted and completed.
+struct Taken {
+    Exchange exchange;
+    std::int64_t submitted = 0;
+    std::int64_t completed = 0;
+};
+
 struct DeviceState {
     UsbDeviceInfo info;
     bool identified = false;  // its device descriptor was seen
     bool opened = false;
+    bool configured = false;  // the kernel's enumeration of it was seen to end
+    // Descriptor reads not yet known to be the program's rather than the kernel's.
+    std::vector<Taken> held;
 };
 
 class Importer {
@@ -108,6 +118,7 @@ public:
     }
 
     std::vector<Exchange> finish() {
+        for (auto& [key, device] : devices_) release(device);
         if (open_) closeOpen(lastTime_);
         return std::move(exchanges_);
     }
@@ -124,8 +135,46 @@ private:
             device.info.productId = static_cast<std::uint16_t>(data[10] | data[11] << 8);
             device.identified = true;
         }
+        // SET_CONFIGURATION ends the kernel's enumeration: the descriptor reads held
+        // until then were its own, and later ones are a program's.
+        if (setup.bmRequestType == 0x00 && setup.bRequest == 0x09) {
+            device.held.clear();
+            device.configured = true;
+            return;
+        }
+        // The program reads the hub's serial string after an update. Without the
+        // kernel's enumeration in the capture those reads cannot be told from the
+        // kernel's until the device is sent a vendor request or the capture ends.
+        const bool descriptorRead = setup.bmRequestType == 0x80 && setup.bRequest == 0x06;
+        if (descriptorRead && programSeen_) {
+            Taken taken{control(device, submitted, data, captured, at, header.status), submitted.at, at};
+            if (device.configured) {
+                emit(device, std::move(taken));
+            } else {
+                device.held.push_back(std::move(taken));
+            }
+            return;
+        }
         if ((setup.bmRequestType & 0x60) != kVendorRequest) return;
-        if (open_ != &device) openDevice(device, submitted.at);
+        programSeen_ = true;
+        release(device);
+        emit(device, {control(device, submitted, data, captured, at, header.status), submitted.at, at});
+    }
+
+    void release(DeviceState& device) {
+        for (Taken& taken : device.held) emit(device, std::move(taken));
+        device.held.clear();
+    }
+
+    void emit(DeviceState& device, Taken taken) {
+        if (open_ != &device) openDevice(device, taken.submitted);
+        exchanges_.push_back(std::move(taken.exchange));
+        lastTime_ = taken.completed;
+    }
+
+    Exchange control(const DeviceState& device, const Pending& submitted, const std::uint8_t* data,
+                     std::size_t captured, std::int64_t at, std::int32_t completion) const {
+        const UsbSetup& setup = submitted.setup;
         Exchange exchange = stamped(ExchangeKind::Control, submitted.at);
         exchange.port = device.info.portPath;
         exchange.setup = setup;
@@ -138,10 +187,9 @@ private:
             exchange.data = submitted.sent;
         }
         exchange.data.resize(setup.wLength, 0);
-        exchange.status = statusOf(header.status);
+        exchange.status = statusOf(completion);
         if (exchange.status == kIOReturnSuccess) exchange.status = transferredStatus(setup, moved);
-        exchanges_.push_back(std::move(exchange));
-        lastTime_ = at;
+        return exchange;
     }
 
     DeviceState& deviceFor(std::uint16_t bus, std::uint8_t number) {
@@ -195,6 +243,7 @@ private:
     std::map<std::uint64_t, Pending> pending_;
     std::map<std::uint32_t, DeviceState> devices_;
     DeviceState* open_ = nullptr;
+    bool programSeen_ = false;  // a vendor request was seen: a program is at work
     std::vector<Exchange> exchanges_;
 };
 

@@ -173,7 +173,7 @@ TEST_F(CliFleetTest, DetectOnSeveralPortsPrefixesEachHubsField) {
     const CliResult result = run("two-hubs", {"detect", "--port", "1-2", "--port", "1-5"});
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out,
-              "1-2: Detect Zelo Hub : Success\n1-2: fwVer:0102\n"
+              "1-2: Detect Zelo Hub : Success\n1-2: fwVer:0102\n1-2: serial:000000000001\n"
               "1-5: Detect Zelo Hub: Fail\n1-5: Please Insert Zelo Hub Device\n");
 }
 

@@ -232,7 +232,10 @@ TEST_F(PostgresHistoryTest, ServerOfANewerLayoutIsRefusedAndTheRunWaitsOnTheStat
     server_.query("UPDATE velmora_layout SET version = version + 1;");
     const CliRun listed = runCli({"--history", server_.uri(), "history"});
     EXPECT_EQ(listed.exitStatus, 2);
-    EXPECT_NE(listed.err.find("newer than this program's (1)"), std::string::npos) << listed.err;
+    std::string expected = "newer than this program's (";
+    expected += std::to_string(history::kServerLayoutVersion);
+    expected += ")";
+    EXPECT_NE(listed.err.find(expected), std::string::npos) << listed.err;
 
     const CliRun run = station("bench", server_.uri(), 1);
     EXPECT_EQ(run.exitStatus, 0) << run.err;

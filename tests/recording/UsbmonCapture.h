@@ -41,7 +41,8 @@ inline std::vector<std::uint8_t> usbmonPacket(std::uint64_t id, char event, std:
 
 // A capture of the recorded transfers as usbmon shows them: submission and
 // completion, each enumeration of the hub a new device number, the kernel's
-// reading of the device descriptor first, and a mouse's interrupt traffic between.
+// reading of the device descriptor and its choice of configuration first, and a mouse's interrupt traffic
+// between.
 inline std::vector<CapturedPacket> captureOf(const Recording& recording) {
     std::vector<CapturedPacket> packets;
     std::uint64_t id = 0x1000;
@@ -65,6 +66,9 @@ inline std::vector<CapturedPacket> captureOf(const Recording& recording) {
             answer[11] = static_cast<std::uint8_t>(exchange.device.productId >> 8);
             add(usbmonPacket(++id, 'S', 2, device, descriptor, -EINPROGRESS, {}));
             add(usbmonPacket(id, 'C', 2, device, descriptor, 0, answer));
+            const UsbSetup configure{0x00, 0x09, 1, 0, 0};  // the kernel's enumeration ends
+            add(usbmonPacket(++id, 'S', 2, device, configure, -EINPROGRESS, {}));
+            add(usbmonPacket(id, 'C', 2, device, configure, 0, {}));
             add(usbmonPacket(++id, 'C', 1, 2, UsbSetup{0x80, 0, 0, 0, 4}, 0, {1, 2, 3, 4}));
         }
         if (exchange.kind != ExchangeKind::Control) continue;
