@@ -100,6 +100,11 @@ std::unique_ptr<PostgresHistory> PostgresHistory::connect(const std::string& uri
     const char* keywords[] = {"connect_timeout", "application_name", "dbname", nullptr};
     const char* values[] = {timeout.c_str(), "velmora", uri.c_str(), nullptr};
     pg_conn* connection = PQconnectdbParams(keywords, values, 1);
+    // The server's notices (a layout step finding its table made by another
+    // station) are no station's business; libpq would print them to stderr.
+    if (connection != nullptr)
+        PQsetNoticeProcessor(
+            connection, [](void*, const char*) {}, nullptr);
     std::unique_ptr<PostgresHistory> server(new PostgresHistory(connection, uri));
     if (connection == nullptr || PQstatus(connection) != CONNECTION_OK) {
         error = connection == nullptr ? "out of memory" : server->failure();

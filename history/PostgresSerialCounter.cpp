@@ -17,7 +17,8 @@ namespace {
 // each other; at 64 bits a line never meets that.
 constexpr const char* kNameKey = "hashtextextended('velmora station ' || $1, 0)";
 
-PostgresResult runParams(pg_conn* connection, const std::string& sql, const std::vector<std::string>& values) {
+PostgresResult runParams(pg_conn* connection, const std::string& sql,
+                         const std::vector<std::string>& values) {
     std::vector<const char*> pointers;
     for (const std::string& value : values) pointers.push_back(value.c_str());
     return PostgresResult(PQexecParams(connection, sql.c_str(), static_cast<int>(pointers.size()), nullptr,
@@ -96,8 +97,8 @@ bool PostgresSerialCounter::reachable(std::string& error) {
 }
 
 bool PostgresSerialCounter::lockName(const std::string& station, std::string& error) {
-    const PostgresResult taken = runParams(server_->connection(),
-                                           std::string("SELECT pg_try_advisory_lock(") + kNameKey + ");", {station});
+    const PostgresResult taken = runParams(
+        server_->connection(), std::string("SELECT pg_try_advisory_lock(") + kNameKey + ");", {station});
     if (!taken.is(PGRES_TUPLES_OK) || taken.rows() != 1) {
         error = failure();
         return false;
@@ -152,8 +153,9 @@ std::optional<SerialBlock> PostgresSerialCounter::reserveBlock(const std::string
                  " ON CONFLICT (prefix) DO NOTHING;",
                  {prefix, std::to_string(start)}, error))
         return std::nullopt;
-    const PostgresResult counter = runParams(
-        connection, "SELECT next_number FROM velmora_serial_counters WHERE prefix = $1 FOR UPDATE;", {prefix});
+    const PostgresResult counter =
+        runParams(connection, "SELECT next_number FROM velmora_serial_counters WHERE prefix = $1 FOR UPDATE;",
+                  {prefix});
     if (!counter.is(PGRES_TUPLES_OK) || counter.rows() != 1) {
         error = failure();
         return std::nullopt;
@@ -161,10 +163,11 @@ std::optional<SerialBlock> PostgresSerialCounter::reserveBlock(const std::string
     SerialBlock block{std::max(start, static_cast<std::uint64_t>(std::stoull(counter.text(0, 0)))), 0};
     if (block.first <= last) block.count = std::min(count, last - block.first + 1);
     if (block.count > 0 &&
-        !execute("INSERT INTO velmora_serial_numbers (prefix, number, station, state)"
-                 " SELECT $1, n, $2, 'reserved' FROM generate_series($3::bigint, $4::bigint) AS n;",
-                 {prefix, station, std::to_string(block.first), std::to_string(block.first + block.count - 1)},
-                 error))
+        !execute(
+            "INSERT INTO velmora_serial_numbers (prefix, number, station, state)"
+            " SELECT $1, n, $2, 'reserved' FROM generate_series($3::bigint, $4::bigint) AS n;",
+            {prefix, station, std::to_string(block.first), std::to_string(block.first + block.count - 1)},
+            error))
         return std::nullopt;
     if (!execute("UPDATE velmora_serial_counters SET next_number = $2::bigint WHERE prefix = $1;",
                  {prefix, std::to_string(block.first + block.count)}, error))
@@ -179,10 +182,10 @@ std::optional<SerialBlock> PostgresSerialCounter::reserveBlock(const std::string
 bool PostgresSerialCounter::markNumber(const std::string& prefix, std::uint64_t number, SerialState state,
                                        std::string& error) {
     std::lock_guard lock(mutex_);
-    return reachable(error) &&
-           execute("UPDATE velmora_serial_numbers SET state = $1, changed = now()"
-                   " WHERE prefix = $2 AND number = $3::bigint;",
-                   {serialStateName(state), prefix, std::to_string(number)}, error);
+    return reachable(error) && execute(
+                                   "UPDATE velmora_serial_numbers SET state = $1, changed = now()"
+                                   " WHERE prefix = $2 AND number = $3::bigint;",
+                                   {serialStateName(state), prefix, std::to_string(number)}, error);
 }
 
 bool PostgresSerialCounter::endStation(const std::string& station, std::string& error) {
@@ -202,10 +205,11 @@ std::optional<std::vector<SerialNumberRow>> PostgresSerialCounter::numbers(const
                                                                            std::string& error) {
     std::lock_guard lock(mutex_);
     if (!reachable(error)) return std::nullopt;
-    const PostgresResult result = runParams(server_->connection(),
-                                            "SELECT prefix, number, station, state FROM velmora_serial_numbers"
-                                            " WHERE $1 = '' OR prefix = $1 ORDER BY prefix, number;",
-                                            {prefix});
+    const PostgresResult result =
+        runParams(server_->connection(),
+                  "SELECT prefix, number, station, state FROM velmora_serial_numbers"
+                  " WHERE $1 = '' OR prefix = $1 ORDER BY prefix, number;",
+                  {prefix});
     if (!result.is(PGRES_TUPLES_OK)) {
         error = failure();
         return std::nullopt;
