@@ -149,9 +149,17 @@ TEST_F(PostgresSerialCounterTest, ServerAwayForAWhileCostsTheStationNoNumberAndN
 TEST_F(PostgresSerialCounterTest, StationTakesItsNumbersFromTheServerAndDoesNotStartWithoutIt) {
     ScratchFolder scratch{"velmora-serial-line"};
     const std::string state = "XDG_STATE_HOME=" + scratch.path("state");
-    const std::vector<std::string> station{"--simulate=eight-hubs", "--station-name", "line-1", "station",
-                                           kSampleImage, "--count", "3", "--serial-prefix", "LN",
-                                           "--serial-digits", "5"};
+    const std::vector<std::string> station{"--simulate=eight-hubs",
+                                           "--station-name",
+                                           "line-1",
+                                           "station",
+                                           kSampleImage,
+                                           "--count",
+                                           "3",
+                                           "--serial-prefix",
+                                           "LN",
+                                           "--serial-digits",
+                                           "5"};
     std::vector<std::string> arguments{"--history", server_.uri()};
     arguments.insert(arguments.end(), station.begin(), station.end());
     const CliRun run = runCli(arguments, {state, "VELMORA_SIMULATED_TIME=virtual"});
