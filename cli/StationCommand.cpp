@@ -163,8 +163,11 @@ ExitStatus runStation(const CommandContext& command) {
             command.options.stationName.empty() ? hostName() : command.options.stationName};
         if (!serialFitsImage(image, settings.format.serialBytes()))
             return command.fail(ExitStatus::BadUsage, serialTooLong(image, settings.format.serialBytes()));
-        counter = session->environment().openSerialNumbers(error);
-        if (!counter) return command.fail(ExitStatus::BadUsage, text::stationSerials(error));
+        bool serverAway = false;
+        counter = session->environment().openSerialNumbers(error, serverAway);
+        if (!counter)
+            return command.fail(serverAway ? ExitStatus::WorkflowFailed : ExitStatus::BadUsage,
+                                text::stationSerials(error));
         serials.emplace(*counter, std::move(settings));
         if (!serials->begin(error)) return command.fail(ExitStatus::BadUsage, text::stationSerials(error));
     }

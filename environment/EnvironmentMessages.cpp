@@ -17,4 +17,13 @@ std::string unknownScenario(const std::string& scenario) {
     return text;
 }
 
+std::string serialServerAway(const std::string& server, const std::string& reason) {
+    std::string text = "history server ";
+    text += server;
+    text += " cannot be reached (";
+    text += reason;
+    text += "); the line's serial numbers are kept there, so this station does not start";
+    return text;
+}
+
 }  // namespace velmora::messages

@@ -17,4 +17,8 @@ inline constexpr const char* kRealTimeWithoutReplay = "--replay-real-time goes w
 inline constexpr const char* kReplayAlone =
     "--replay serves the hubs itself: it takes no --simulate or --record";
 
+// The line's server, which keeps the serial numbers, cannot be reached as a
+// station starts: "history server URI cannot be reached (REASON); ...".
+std::string serialServerAway(const std::string& server, const std::string& reason);
+
 }  // namespace velmora::messages

@@ -16,6 +16,7 @@
 #include "environment/EnvironmentMessages.h"
 #include "history/HistoryFile.h"
 #include "history/HistoryLocation.h"
+#include "history/PostgresSerialCounter.h"
 #include "history/SerialCounter.h"
 #include "launch/LaunchSequence.h"
 #include "production/HubFleet.h"
@@ -134,16 +135,28 @@ bool HubEnvironment::useConfig(AppConfig config, std::string& error) {
     return true;
 }
 
-std::unique_ptr<SerialNumberSource> HubEnvironment::openSerialNumbers(std::string& error) {
+std::unique_ptr<SerialNumberSource> HubEnvironment::openSerialNumbers(std::string& error, bool& serverAway) {
+    serverAway = false;
     if (!options_.keepHistory) {
         error = "serial numbers are kept in the history, and this run keeps none";
         return nullptr;
     }
-    // The station's own file: its counter is this file's alone.
     const history::HistoryTarget target =
         history::chooseHistory(options_.historyPath, history::historyVariable(), config_.historyServer,
                                options_.simulate || replayed_);
     std::string problem;
+    if (!target.serverUri.empty()) {
+        // One counter for every station on the server. There is no falling back
+        // to the station's own file: its numbers would repeat other stations'.
+        std::unique_ptr<SerialNumberSource> counter =
+            history::PostgresSerialCounter::connect(target.serverUri, problem);
+        if (!counter) {
+            serverAway = true;
+            error = messages::serialServerAway(history::redactUri(target.serverUri), problem);
+        }
+        return counter;
+    }
+    // The station's own file: its counter is this file's alone.
     std::unique_ptr<SerialNumberSource> counter =
         history::SerialCounter::open(target.localPath, !target.localNamed, problem);
     if (!counter) error = "history " + target.localPath + ": " + problem;

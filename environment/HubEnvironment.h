@@ -100,7 +100,10 @@ public:
     // The production line's serial numbers, kept in the history this environment
     // records into. Null, with error, when no history is kept or it cannot be used:
     // a number must never be given without the record that keeps it single.
-    std::unique_ptr<SerialNumberSource> openSerialNumbers(std::string& error);
+    // When the history has a server, the numbers are the server's, shared by the
+    // whole line; serverAway is set when it cannot be reached, and the station
+    // must not start (numbers of its own could repeat another station's).
+    std::unique_ptr<SerialNumberSource> openSerialNumbers(std::string& error, bool& serverAway);
 
     // Whether the image at path may be used so, against this configuration's table.
     ImageAdmission admitImage(const std::string& path, ImageUse use, bool allowNewIds = false) const;

@@ -7,7 +7,9 @@
 #include "history/HistoryColumns.h"
 #include "history/HistoryLocation.h"
 #include "history/IsoTime.h"
+#include "history/PostgresResult.h"
 #include "history/RunUuid.h"
+#include "history/SerialTables.h"
 
 namespace velmora::history {
 namespace {
@@ -23,7 +25,7 @@ struct LayoutUpgrade {
 // One step per version; later layouts add theirs at the end. The columns are the
 // station file's, with the run UUID as the key and the time the server took the
 // row's latest write.
-constexpr std::array<LayoutUpgrade, 2> kUpgrades = {{
+constexpr std::array<LayoutUpgrade, 3> kUpgrades = {{
     {1,
      "CREATE TABLE velmora_runs ("
      " id bigint GENERATED ALWAYS AS IDENTITY UNIQUE,"
@@ -44,6 +46,8 @@ constexpr std::array<LayoutUpgrade, 2> kUpgrades = {{
     {2,
      "ALTER TABLE velmora_runs ADD COLUMN hub_serial text NOT NULL DEFAULT '';"
      "CREATE INDEX velmora_runs_hub_serial ON velmora_runs (hub_serial);"},
+    // 3: the line's serial numbers, one counter per prefix for every station.
+    {3, kServerSerialTablesLayout},
 }};
 static_assert(kUpgrades.back().version == kServerLayoutVersion, "every layout version has its upgrade step");
 
@@ -52,22 +56,7 @@ constexpr const char* kIsoNow = "to_char(now() AT TIME ZONE 'UTC', 'YYYY-MM-DD\"
 
 constexpr const char* kUpsertName = "velmora_upsert";
 
-class Result {
-public:
-    explicit Result(PGresult* result) : result_(result) {}
-    ~Result() { PQclear(result_); }
-    Result(const Result&) = delete;
-    Result& operator=(const Result&) = delete;
-
-    bool is(ExecStatusType status) const { return result_ != nullptr && PQresultStatus(result_) == status; }
-    int rows() const { return PQntuples(result_); }
-    std::string text(int row, int column) const {
-        return PQgetisnull(result_, row, column) ? std::string{} : PQgetvalue(result_, row, column);
-    }
-
-private:
-    PGresult* result_;
-};
+using Result = PostgresResult;
 
 std::string upsertSql() {
     std::string values;
@@ -111,6 +100,11 @@ std::unique_ptr<PostgresHistory> PostgresHistory::connect(const std::string& uri
     const char* keywords[] = {"connect_timeout", "application_name", "dbname", nullptr};
     const char* values[] = {timeout.c_str(), "velmora", uri.c_str(), nullptr};
     pg_conn* connection = PQconnectdbParams(keywords, values, 1);
+    // The server's notices (a layout step finding its table made by another
+    // station) are no station's business; libpq would print them to stderr.
+    if (connection != nullptr)
+        PQsetNoticeProcessor(
+            connection, [](void*, const char*) {}, nullptr);
     std::unique_ptr<PostgresHistory> server(new PostgresHistory(connection, uri));
     if (connection == nullptr || PQstatus(connection) != CONNECTION_OK) {
         error = connection == nullptr ? "out of memory" : server->failure();

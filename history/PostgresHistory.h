@@ -18,7 +18,7 @@ struct pg_conn;
 namespace velmora::history {
 
 // The layout this program writes; a server with a higher one is refused.
-inline constexpr int kServerLayoutVersion = 2;
+inline constexpr int kServerLayoutVersion = 3;
 // How long a connection may take before the server counts as away; libpq's
 // shortest. A URI's own connect_timeout wins.
 inline constexpr std::chrono::seconds kServerConnectTimeout{2};
@@ -41,6 +41,9 @@ public:
     std::optional<std::string> send(const std::vector<HistoryRecord>& rows, std::string& error);
     // False once the connection broke: make a new one.
     bool usable() const;
+    // The connection, for the line's other tables on the same server (the serial
+    // numbers); it stays this object's.
+    pg_conn* connection() const { return connection_; }
 
 private:
     PostgresHistory(pg_conn* connection, std::string uri) : connection_(connection), uri_(std::move(uri)) {}

@@ -23,4 +23,20 @@ inline constexpr const char* kSerialTablesLayout =
     "CREATE INDEX IF NOT EXISTS serial_numbers_station ON serial_numbers (station, state);"
     "CREATE INDEX IF NOT EXISTS runs_hub_serial ON runs (hub_serial);";
 
+// The same tables on a line's server, shared by every station that sends there.
+// A number's state and station are what the station file keeps; changed is the
+// server's own time.
+inline constexpr const char* kServerSerialTablesLayout =
+    "CREATE TABLE velmora_serial_counters ("
+    " prefix text PRIMARY KEY,"
+    " next_number bigint NOT NULL);"
+    "CREATE TABLE velmora_serial_numbers ("
+    " prefix text NOT NULL,"
+    " number bigint NOT NULL,"
+    " station text NOT NULL,"
+    " state text NOT NULL,"
+    " changed timestamptz NOT NULL DEFAULT now(),"
+    " UNIQUE (prefix, number));"
+    "CREATE INDEX velmora_serial_numbers_station ON velmora_serial_numbers (station, state);";
+
 }  // namespace velmora::history
