@@ -17,6 +17,7 @@
 #include "history/IsoTime.h"
 #include "history/RunUuid.h"
 #include "history/SerialTables.h"
+#include "history/SqliteStatement.h"
 
 namespace velmora::history {
 namespace {
@@ -83,49 +84,10 @@ std::string columnList() {
     return recordColumnList();
 }
 
-class Statement {
-public:
-    Statement(sqlite3* handle, const std::string& sql) : handle_(handle) {
-        if (sqlite3_prepare_v2(handle, sql.c_str(), -1, &statement_, nullptr) != SQLITE_OK)
-            statement_ = nullptr;
-    }
-    ~Statement() { sqlite3_finalize(statement_); }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
-
-    bool ready(std::string& error) const {
-        if (statement_ == nullptr) error = sqlite3_errmsg(handle_);
-        return statement_ != nullptr;
-    }
-    void bind(int position, const std::string& text) {
-        sqlite3_bind_text(statement_, position, text.c_str(), static_cast<int>(text.size()),
-                          SQLITE_TRANSIENT);
-    }
-    void bind(int position, std::int64_t value) { sqlite3_bind_int64(statement_, position, value); }
-    void reset() { sqlite3_reset(statement_); }
-    // SQLITE_ROW, SQLITE_DONE or an error; error is set for the latter.
-    int step(std::string& error) {
-        const int status = sqlite3_step(statement_);
-        if (status != SQLITE_ROW && status != SQLITE_DONE) error = sqlite3_errmsg(handle_);
-        return status;
-    }
-    std::string text(int column) const {
-        const unsigned char* value = sqlite3_column_text(statement_, column);
-        return value == nullptr ? std::string{} : reinterpret_cast<const char*>(value);
-    }
-    std::int64_t integer(int column) const { return sqlite3_column_int64(statement_, column); }
-
-private:
-    sqlite3* handle_;
-    sqlite3_stmt* statement_ = nullptr;
-};
+using Statement = SqliteStatement;
 
 bool execute(sqlite3* handle, const char* sql, std::string& error) {
-    char* message = nullptr;
-    if (sqlite3_exec(handle, sql, nullptr, nullptr, &message) == SQLITE_OK) return true;
-    error = message != nullptr ? message : sqlite3_errmsg(handle);
-    sqlite3_free(message);
-    return false;
+    return sqliteExecute(handle, sql, error);
 }
 
 // Serialises the first steps of every open on one file: switching a new file to

@@ -3,6 +3,8 @@
 #include <libpq-fe.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include "app/TextFormat.h"
 #include "history/HistoryLocation.h"
@@ -97,13 +99,22 @@ bool PostgresSerialCounter::reachable(std::string& error) {
 }
 
 bool PostgresSerialCounter::lockName(const std::string& station, std::string& error) {
-    const PostgresResult taken = runParams(
-        server_->connection(), std::string("SELECT pg_try_advisory_lock(") + kNameKey + ");", {station});
-    if (!taken.is(PGRES_TUPLES_OK) || taken.rows() != 1) {
-        error = failure();
-        return false;
+    // A station that has just ended or died holds its name until the server has
+    // ended its session, a moment after the connection closed; so a name found
+    // taken is asked for again for a short while before the station is refused.
+    constexpr int kTries = 15;
+    constexpr auto kPause = std::chrono::milliseconds(200);
+    for (int attempt = 1;; ++attempt) {
+        const PostgresResult taken = runParams(
+            server_->connection(), std::string("SELECT pg_try_advisory_lock(") + kNameKey + ");", {station});
+        if (!taken.is(PGRES_TUPLES_OK) || taken.rows() != 1) {
+            error = failure();
+            return false;
+        }
+        if (taken.text(0, 0) == "t") return true;
+        if (attempt == kTries) break;
+        std::this_thread::sleep_for(kPause);
     }
-    if (taken.text(0, 0) == "t") return true;
     error = formatText(messages::kStationNameTakenFormat, station.c_str());
     return false;
 }

@@ -12,56 +12,14 @@
 #include "app/TextFormat.h"
 #include "history/HistoryFile.h"
 #include "history/IsoTime.h"
+#include "history/SqliteStatement.h"
 #include "workflows/WorkflowMessages.h"
 
 namespace velmora::history {
 namespace {
 
-// A prepared statement that is finalised on every path.
-class Query {
-public:
-    Query(sqlite3* handle, const char* sql) : handle_(handle) {
-        if (sqlite3_prepare_v2(handle, sql, -1, &statement_, nullptr) != SQLITE_OK) statement_ = nullptr;
-    }
-    ~Query() { sqlite3_finalize(statement_); }
-    Query(const Query&) = delete;
-    Query& operator=(const Query&) = delete;
-
-    Query& text(int position, const std::string& value) {
-        sqlite3_bind_text(statement_, position, value.c_str(), static_cast<int>(value.size()),
-                          SQLITE_TRANSIENT);
-        return *this;
-    }
-    Query& number(int position, std::uint64_t value) {
-        sqlite3_bind_int64(statement_, position, static_cast<sqlite3_int64>(value));
-        return *this;
-    }
-    // SQLITE_ROW or SQLITE_DONE; anything else sets error.
-    int step(std::string& error) {
-        const int status = statement_ == nullptr ? SQLITE_ERROR : sqlite3_step(statement_);
-        if (status != SQLITE_ROW && status != SQLITE_DONE) error = sqlite3_errmsg(handle_);
-        return status;
-    }
-    bool run(std::string& error) { return step(error) == SQLITE_DONE; }
-    std::uint64_t numberAt(int column) const {
-        return static_cast<std::uint64_t>(sqlite3_column_int64(statement_, column));
-    }
-    std::string textAt(int column) const {
-        const unsigned char* value = sqlite3_column_text(statement_, column);
-        return value == nullptr ? std::string{} : reinterpret_cast<const char*>(value);
-    }
-
-private:
-    sqlite3* handle_;
-    sqlite3_stmt* statement_ = nullptr;
-};
-
 bool execute(sqlite3* handle, const char* sql, std::string& error) {
-    char* message = nullptr;
-    if (sqlite3_exec(handle, sql, nullptr, nullptr, &message) == SQLITE_OK) return true;
-    error = message != nullptr ? message : sqlite3_errmsg(handle);
-    sqlite3_free(message);
-    return false;
+    return sqliteExecute(handle, sql, error);
 }
 
 // Ends a transaction: committed when told so, else rolled back.
@@ -153,10 +111,10 @@ bool SerialCounter::beginStation(const std::string& station, std::string& error)
 }
 
 bool SerialCounter::voidOpenNumbers(const std::string& station, std::string& error) {
-    Query query(database_->handle(),
-                "UPDATE serial_numbers SET state = 'void', changed = ?"
-                " WHERE station = ? AND state IN ('reserved', 'issued');");
-    return query.text(1, now()).text(2, station).run(error);
+    SqliteStatement query(database_->handle(),
+                          "UPDATE serial_numbers SET state = 'void', changed = ?"
+                          " WHERE station = ? AND state IN ('reserved', 'issued');");
+    return query.bind(1, now()).bind(2, station).run(error);
 }
 
 std::optional<SerialBlock> SerialCounter::reserveBlock(const std::string& station, const std::string& prefix,
@@ -168,10 +126,10 @@ std::optional<SerialBlock> SerialCounter::reserveBlock(const std::string& statio
     if (!transaction.begin(error)) return std::nullopt;
     SerialBlock block{start, 0};
     {
-        Query counter(handle, "SELECT next_number FROM serial_counters WHERE prefix = ?;");
-        const int status = counter.text(1, prefix).step(error);
+        SqliteStatement counter(handle, "SELECT next_number FROM serial_counters WHERE prefix = ?;");
+        const int status = counter.bind(1, prefix).step(error);
         if (status == SQLITE_ROW) {
-            block.first = std::max(start, counter.numberAt(0));
+            block.first = std::max(start, static_cast<std::uint64_t>(counter.integer(0)));
         } else if (status != SQLITE_DONE) {
             return std::nullopt;
         }
@@ -179,20 +137,21 @@ std::optional<SerialBlock> SerialCounter::reserveBlock(const std::string& statio
     if (block.first <= last) block.count = std::min(count, last - block.first + 1);
     const std::string changed = now();
     for (std::uint64_t offset = 0; offset < block.count; ++offset) {
-        Query number(handle,
-                     "INSERT INTO serial_numbers (prefix, number, station, state, changed)"
-                     " VALUES (?, ?, ?, 'reserved', ?);");
-        if (!number.text(1, prefix)
-                 .number(2, block.first + offset)
-                 .text(3, station)
-                 .text(4, changed)
+        SqliteStatement number(handle,
+                               "INSERT INTO serial_numbers (prefix, number, station, state, changed)"
+                               " VALUES (?, ?, ?, 'reserved', ?);");
+        if (!number.bind(1, prefix)
+                 .bind(2, static_cast<std::int64_t>(block.first + offset))
+                 .bind(3, station)
+                 .bind(4, changed)
                  .run(error))
             return std::nullopt;
     }
-    Query advance(handle,
-                  "INSERT INTO serial_counters (prefix, next_number) VALUES (?, ?)"
-                  " ON CONFLICT (prefix) DO UPDATE SET next_number = excluded.next_number;");
-    if (!advance.text(1, prefix).number(2, block.first + block.count).run(error)) return std::nullopt;
+    SqliteStatement advance(handle,
+                            "INSERT INTO serial_counters (prefix, next_number) VALUES (?, ?)"
+                            " ON CONFLICT (prefix) DO UPDATE SET next_number = excluded.next_number;");
+    if (!advance.bind(1, prefix).bind(2, static_cast<std::int64_t>(block.first + block.count)).run(error))
+        return std::nullopt;
     if (!transaction.commit(error)) return std::nullopt;
     return block;
 }
@@ -200,9 +159,14 @@ std::optional<SerialBlock> SerialCounter::reserveBlock(const std::string& statio
 bool SerialCounter::markNumber(const std::string& prefix, std::uint64_t number, SerialState state,
                                std::string& error) {
     std::lock_guard lock(mutex_);
-    Query query(database_->handle(),
-                "UPDATE serial_numbers SET state = ?, changed = ? WHERE prefix = ? AND number = ?;");
-    return query.text(1, serialStateName(state)).text(2, now()).text(3, prefix).number(4, number).run(error);
+    SqliteStatement query(
+        database_->handle(),
+        "UPDATE serial_numbers SET state = ?, changed = ? WHERE prefix = ? AND number = ?;");
+    return query.bind(1, serialStateName(state))
+        .bind(2, now())
+        .bind(3, prefix)
+        .bind(4, static_cast<std::int64_t>(number))
+        .run(error);
 }
 
 bool SerialCounter::endStation(const std::string& station, std::string& error) {
@@ -216,14 +180,15 @@ bool SerialCounter::endStation(const std::string& station, std::string& error) {
 std::optional<std::vector<SerialNumberRow>> SerialCounter::numbers(const std::string& prefix,
                                                                    std::string& error) {
     std::lock_guard lock(mutex_);
-    Query query(database_->handle(),
-                "SELECT prefix, number, station, state FROM serial_numbers"
-                " WHERE ? = '' OR prefix = ? ORDER BY prefix, number;");
-    query.text(1, prefix).text(2, prefix);
+    SqliteStatement query(database_->handle(),
+                          "SELECT prefix, number, station, state FROM serial_numbers"
+                          " WHERE ? = '' OR prefix = ? ORDER BY prefix, number;");
+    query.bind(1, prefix).bind(2, prefix);
     std::vector<SerialNumberRow> rows;
     int status = SQLITE_ROW;
     while ((status = query.step(error)) == SQLITE_ROW)
-        rows.push_back({query.textAt(0), query.numberAt(1), query.textAt(2), query.textAt(3)});
+        rows.push_back(
+            {query.text(0), static_cast<std::uint64_t>(query.integer(1)), query.text(2), query.text(3)});
     if (status != SQLITE_DONE) return std::nullopt;
     return rows;
 }
