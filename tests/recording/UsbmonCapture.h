@@ -12,7 +12,8 @@
 namespace velmora::recording {
 
 inline void putLittle(std::vector<std::uint8_t>& out, std::uint64_t value, int count) {
-    for (int i = 0; i < count; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+    // Bytes past the value's eight are zero (shifting a 64-bit value by 64 or more is undefined).
+    for (int i = 0; i < count; ++i) out.push_back(i < 8 ? static_cast<std::uint8_t>(value >> (8 * i)) : 0);
 }
 
 // One usbmon event with the 64-byte header of the memory-mapped interface.
