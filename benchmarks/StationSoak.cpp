@@ -34,6 +34,19 @@
 
 namespace {
 
+// Member by member: GCC 12 at -O3 wrongly warns (-Wmaybe-uninitialized) on a
+// nested braced temporary of these settings.
+velmora::SerialSettings serialSettings(const std::string& prefix, int digits, std::uint64_t start,
+                                       std::uint64_t block, const std::string& station) {
+    velmora::SerialSettings settings;
+    settings.format.prefix = prefix;
+    settings.format.digits = digits;
+    settings.start = start;
+    settings.block = block;
+    settings.station = station;
+    return settings;
+}
+
 using namespace velmora;
 
 constexpr int kHubs = 8;
@@ -147,7 +160,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "velmora_station_soak: %s\n", error.c_str());
         return 1;
     }
-    StationSerials serials(*counter, {{"SOAK", 7}, 1, kDefaultSerialBlock, "soak"});
+    StationSerials serials(*counter, serialSettings("SOAK", 7, 1, kDefaultSerialBlock, "soak"));
     if (!serials.begin(error)) {
         std::fprintf(stderr, "velmora_station_soak: %s\n", error.c_str());
         return 1;

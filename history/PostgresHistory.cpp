@@ -4,6 +4,7 @@
 
 #include <array>
 
+#include "app/TextAppend.h"
 #include "history/HistoryColumns.h"
 #include "history/HistoryLocation.h"
 #include "history/IsoTime.h"
@@ -63,12 +64,13 @@ std::string upsertSql() {
     std::string updates;
     int position = 1;
     for (const char* column : kRecordColumns) {
-        values += (position > 1 ? ", $" : "$") + std::to_string(position);
+        appendText(values, {position > 1 ? ", $" : "$", std::to_string(position)});
         if (std::string(column) == "run_uuid") values += "::uuid";
         updates += std::string(position > 1 ? ", " : "") + column + " = EXCLUDED." + column;
         ++position;
     }
-    const std::string revision = "$" + std::to_string(position);
+    std::string revision = "$";
+    revision += std::to_string(position);
     return "INSERT INTO velmora_runs (" + recordColumnList() + ", revision) VALUES (" + values + ", " +
            revision + "::bigint) ON CONFLICT (run_uuid) DO UPDATE SET " + updates +
            ", revision = EXCLUDED.revision, received = now() WHERE velmora_runs.revision < "
@@ -245,7 +247,8 @@ std::optional<std::vector<HistoryRecord>> PostgresHistory::list(const HistoryFil
     if (!filter.serial.empty()) {
         // The same parameter twice: the serial the image gave, or the one reported.
         values.push_back(filter.serial.c_str());
-        const std::string serial = "$" + std::to_string(values.size());
+        std::string serial = "$";
+        serial += std::to_string(values.size());
         sql += " AND (hub_serial = " + serial + " OR image_serial = " + serial + ")";
     }
     sql += " ORDER BY started, id;";
