@@ -19,22 +19,12 @@
 #include "firmware/FirmwareBuffer.h"
 #include "production/HubFleet.h"
 #include "tests/support/HubRig.h"
+#include "tests/support/SilentReporter.h"
 #include "workflows/EasyUpdate.h"
 
 namespace {
 
 using namespace velmora;
-
-class QuietReporter final : public WorkflowReporter {
-public:
-    void resetProgressInfo() override {}
-    void appendProgressInfo_Blue(const std::string&) override {}
-    void appendProgressInfo_Red(const std::string&) override {}
-    void updateProgressBar(double, ProgressDelivery) override {}
-    void showAlert(const std::string&) override {}
-    void SetButtonStatus(bool) override {}
-    void readFinished_FwFlash(const std::function<void()>& store) override { store(); }
-};
 
 double processCpuSeconds() {
     timespec now{};
@@ -63,7 +53,7 @@ void BM_SixtyFourHubsUpdate(benchmark::State& state) {
         FW_Parse(image, bytes.data(), static_cast<std::int64_t>(bytes.size()));
         std::vector<std::string> ports = sim::sixtyFourHubPorts();
         ports.resize(hubs);
-        std::vector<QuietReporter> reporters(hubs);
+        std::vector<testing::SilentReporter> reporters(hubs);
         const HubFleet fleet{clock,
                              [&](const std::string& port) {
                                  return std::make_unique<HubConnection>(platform, table, clock, port);

@@ -16,22 +16,12 @@
 #include "production/HubFleet.h"
 #include "tests/support/FixedWaitPlatform.h"
 #include "tests/support/HubRig.h"
+#include "tests/support/SilentReporter.h"
 #include "workflows/EasyUpdate.h"
 
 namespace {
 
 using namespace velmora;
-
-class SilentReporter final : public WorkflowReporter {
-public:
-    void resetProgressInfo() override {}
-    void appendProgressInfo_Blue(const std::string&) override {}
-    void appendProgressInfo_Red(const std::string&) override {}
-    void updateProgressBar(double, ProgressDelivery) override {}
-    void showAlert(const std::string&) override {}
-    void SetButtonStatus(bool) override {}
-    void readFinished_FwFlash(const std::function<void()>& store) override { store(); }
-};
 
 constexpr std::size_t kImageBytes = flash::kFlashPageBytes;
 
@@ -66,7 +56,7 @@ struct RealTimeHubs {
     }
 
     bool updateAll(UsbPlatform& through) {
-        std::vector<SilentReporter> reporters(ports.size());
+        std::vector<testing::SilentReporter> reporters(ports.size());
         const HubFleet fleet{clock,
                              [&](const std::string& port) {
                                  return std::make_unique<HubConnection>(through, table, clock, port);
