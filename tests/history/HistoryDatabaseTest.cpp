@@ -40,6 +40,17 @@ protected:
         return record;
     }
 
+    // A history file as an older release left it: made by the program's own
+    // file rules, then laid out and filled by the given SQL.
+    void writeOlderFile(const char* sql) {
+        std::string error;
+        ASSERT_TRUE(history::prepareHistoryFile(path_, history::FolderCreation::MustExist, error)) << error;
+        sqlite3* handle = nullptr;
+        ASSERT_EQ(sqlite3_open(path_.c_str(), &handle), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(handle, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(handle);
+        sqlite3_close(handle);
+    }
+
     std::vector<HistoryRecord> list(HistoryDatabase& database, const history::HistoryFilter& filter = {}) {
         std::string error;
         auto records = database.list(filter, error);
@@ -115,12 +126,6 @@ TEST_F(HistoryDatabaseTest, FileOfANewerProgramIsLeftAlone) {
 // A file written by the first release of the history (layout 1, before backups):
 // its rows stay, and the columns added since read empty until written.
 TEST_F(HistoryDatabaseTest, FileOfLayoutOneIsUpgradedInPlace) {
-    {
-        std::string error;
-        ASSERT_TRUE(history::prepareHistoryFile(path_, history::FolderCreation::MustExist, error)) << error;
-    }
-    sqlite3* handle = nullptr;
-    ASSERT_EQ(sqlite3_open(path_.c_str(), &handle), SQLITE_OK);
     const char* layoutOne =
         "CREATE TABLE runs (id INTEGER PRIMARY KEY, operation TEXT NOT NULL, started TEXT NOT NULL,"
         " ended TEXT NOT NULL DEFAULT '', host TEXT NOT NULL DEFAULT '', port TEXT NOT NULL DEFAULT '',"
@@ -133,8 +138,8 @@ TEST_F(HistoryDatabaseTest, FileOfLayoutOneIsUpgradedInPlace) {
         "INSERT INTO runs (operation, started, port, result) VALUES ('update', '2026-01-02T03:04:05.000Z',"
         " '1-2', 'failure');"
         "PRAGMA user_version=1;";
-    ASSERT_EQ(sqlite3_exec(handle, layoutOne, nullptr, nullptr, nullptr), SQLITE_OK);
-    sqlite3_close(handle);
+    writeOlderFile(layoutOne);
+    if (HasFatalFailure()) return;
 
     auto database = open();
     ASSERT_TRUE(database);
@@ -159,12 +164,6 @@ TEST_F(HistoryDatabaseTest, FileOfLayoutOneIsUpgradedInPlace) {
 // What the sender then relies on: a row marked as sent stays so until it is
 // written again, and a mark for a write the row has since outgrown is ignored.
 TEST_F(HistoryDatabaseTest, FileOfLayoutTwoGetsNamedRowsThatWaitForTheServer) {
-    {
-        std::string error;
-        ASSERT_TRUE(history::prepareHistoryFile(path_, history::FolderCreation::MustExist, error)) << error;
-    }
-    sqlite3* handle = nullptr;
-    ASSERT_EQ(sqlite3_open(path_.c_str(), &handle), SQLITE_OK);
     const char* layoutTwo =
         "CREATE TABLE runs (id INTEGER PRIMARY KEY, operation TEXT NOT NULL, started TEXT NOT NULL,"
         " ended TEXT NOT NULL DEFAULT '', host TEXT NOT NULL DEFAULT '', port TEXT NOT NULL DEFAULT '',"
@@ -179,8 +178,8 @@ TEST_F(HistoryDatabaseTest, FileOfLayoutTwoGetsNamedRowsThatWaitForTheServer) {
         " ('update', '2026-01-02T03:04:05.000Z', 'bench-7', '1-2', 'failure', 'abc'),"
         " ('update', '2026-01-02T03:04:05.000Z', 'bench-7', '1-3', 'success', '');"
         "PRAGMA user_version=2;";
-    ASSERT_EQ(sqlite3_exec(handle, layoutTwo, nullptr, nullptr, nullptr), SQLITE_OK);
-    sqlite3_close(handle);
+    writeOlderFile(layoutTwo);
+    if (HasFatalFailure()) return;
 
     auto database = open();
     ASSERT_TRUE(database);
