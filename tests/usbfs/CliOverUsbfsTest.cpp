@@ -75,8 +75,7 @@ protected:
         hub_ = &bus_.addHub(hubConfig());
         hub_->loadFlashImage(sampleImage());
 
-        std::ofstream(folder_ / "config.ini") << "[Support Vid Pid]\nVID_00 = 0x2FE3\nSSPID_00 = 0x0611\n"
-                                                 "HSPID_00 = 0x0610\n";
+        writeCommandLineConfig(folder_ / "config.ini");
         testbed_ = std::make_unique<UsbfsTestbed>(bus_);
         testbedClock_ = std::make_unique<TestbedClock>(virtualClock_, *testbed_);
     }
@@ -87,14 +86,7 @@ protected:
 
     // The emulated hub: the one on the usbfs, and its twin on an in-process bus.
     static sim::SimulatedHubConfig hubConfig() {
-        sim::SimulatedHubConfig config;
-        config.vendorId = kHubVendorId;
-        config.superSpeedProductId = kSuperSpeedProductId;
-        config.highSpeedProductId = kHighSpeedProductId;
-        config.portPath = testPortPath(1);
-        config.rebootTime = kTestRebootTime;
-        config.waitSelector = 1;  // one-second polls after the reset to ROM code
-        return config;
+        return commandLineHubConfig();
     }
     static SupportedDeviceTable hubTable() {
         SupportedDeviceTable table;

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <fstream>
+
 namespace velmora::usbfs::testing {
 
 namespace {
@@ -20,6 +22,21 @@ std::string testPortPath(int port) {
 std::vector<std::uint8_t> sampleImage(std::uint16_t version) {
     return velmora::testing::sampleImageFor({kHubVendorId, kSuperSpeedProductId, kHighSpeedProductId}, 8192,
                                             version);
+}
+
+sim::SimulatedHubConfig commandLineHubConfig() {
+    sim::SimulatedHubConfig config;
+    config.vendorId = kHubVendorId;
+    config.superSpeedProductId = kSuperSpeedProductId;
+    config.highSpeedProductId = kHighSpeedProductId;
+    config.portPath = testPortPath(1);
+    config.rebootTime = kTestRebootTime;
+    config.waitSelector = 1;  // one-second polls after the reset to ROM code
+    return config;
+}
+
+void writeCommandLineConfig(const std::filesystem::path& file) {
+    std::ofstream(file) << "[Support Vid Pid]\nVID_00 = 0x2FE3\nSSPID_00 = 0x0611\nHSPID_00 = 0x0610\n";
 }
 
 sim::HubFaults failing(sim::RequestKind kind, int count, sim::Outcome outcome) {

@@ -4,6 +4,7 @@
 // the connection's clock move the bus, so reset waits run instantly.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -31,6 +32,11 @@ inline constexpr Milliseconds kTestRebootTime{1500};
 std::string testPortPath(int port);
 
 std::vector<std::uint8_t> sampleImage(std::uint16_t version = kImageVersion);
+
+// The hub the command-line tests put on the usbfs, on port 1, polled once a
+// second while it restarts into ROM code; and the config.ini listing its IDs.
+sim::SimulatedHubConfig commandLineHubConfig();
+void writeCommandLineConfig(const std::filesystem::path& file);
 
 // Faults where the next count requests of one kind end with outcome.
 sim::HubFaults failing(sim::RequestKind kind, int count, sim::Outcome outcome);

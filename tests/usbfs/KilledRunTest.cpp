@@ -85,18 +85,11 @@ protected:
 #else
         if (!std::filesystem::exists(VELMORA_CLI_PROGRAM)) GTEST_SKIP() << "velmora-cli is not built";
 #endif
-        sim::SimulatedHubConfig config;
-        config.vendorId = kHubVendorId;
-        config.superSpeedProductId = kSuperSpeedProductId;
-        config.highSpeedProductId = kHighSpeedProductId;
-        config.portPath = testPortPath(1);
-        config.rebootTime = kTestRebootTime;
-        config.waitSelector = 1;  // one-second polls into ROM code: the last reset's are two seconds
+        sim::SimulatedHubConfig config = commandLineHubConfig();  // the last reset's polls are two seconds
         config.flashTiming = kTiming;
         hub_ = &bus_.addHub(config);
         hub_->loadFlashImage(sampleImage());
-        std::ofstream(folder_ / "config.ini") << "[Support Vid Pid]\nVID_00 = 0x2FE3\nSSPID_00 = 0x0611\n"
-                                                 "HSPID_00 = 0x0610\n";
+        writeCommandLineConfig(folder_ / "config.ini");
         testbed_ = std::make_unique<UsbfsTestbed>(bus_);
         testbedClock_ = std::make_unique<TestbedClock>(virtualClock_, *testbed_);
         servedClock_ = std::make_unique<KillingClock>(*testbedClock_);
