@@ -31,21 +31,9 @@
 #include "production/StationSerials.h"
 #include "tests/support/HubRig.h"
 #include "tests/support/ScratchFolder.h"
+#include "tests/support/SerialSettingsFor.h"
 
 namespace {
-
-// Member by member: GCC 12 at -O3 wrongly warns (-Wmaybe-uninitialized) on a
-// nested braced temporary of these settings.
-velmora::SerialSettings serialSettings(const std::string& prefix, int digits, std::uint64_t start,
-                                       std::uint64_t block, const std::string& station) {
-    velmora::SerialSettings settings;
-    settings.format.prefix = prefix;
-    settings.format.digits = digits;
-    settings.start = start;
-    settings.block = block;
-    settings.station = station;
-    return settings;
-}
 
 using namespace velmora;
 
@@ -160,7 +148,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "velmora_station_soak: %s\n", error.c_str());
         return 1;
     }
-    StationSerials serials(*counter, serialSettings("SOAK", 7, 1, kDefaultSerialBlock, "soak"));
+    StationSerials serials(*counter,
+                           velmora::testing::serialSettings("SOAK", 7, 1, kDefaultSerialBlock, "soak"));
     if (!serials.begin(error)) {
         std::fprintf(stderr, "velmora_station_soak: %s\n", error.c_str());
         return 1;

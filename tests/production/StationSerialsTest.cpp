@@ -23,22 +23,10 @@
 #include "production/StationSerials.h"
 #include "tests/support/HubRig.h"
 #include "tests/support/ScratchFolder.h"
+#include "tests/support/SerialSettingsFor.h"
 
 namespace velmora::testing {
 namespace {
-
-// Member by member: GCC 12 at -O3 wrongly warns (-Wmaybe-uninitialized) on a
-// nested braced temporary of these settings.
-SerialSettings serialSettings(const std::string& prefix, int digits, std::uint64_t start, std::uint64_t block,
-                              const std::string& station) {
-    SerialSettings settings;
-    settings.format.prefix = prefix;
-    settings.format.digits = digits;
-    settings.start = start;
-    settings.block = block;
-    settings.station = station;
-    return settings;
-}
 
 // The history's counter, which a test can take away as a server outage would.
 class FlakySource final : public SerialNumberSource {
