@@ -12,7 +12,8 @@ namespace {
 // and frees on the GUI thread is ordered where ThreadSanitizer can see it.
 void wakeGuiThread() {
     if (QCoreApplication* application = QCoreApplication::instance()) {
-        runOnGuiThread(application, [] {}, Qt::QueuedConnection);
+        runOnGuiThread(
+            application, [] {}, Qt::QueuedConnection);
     }
 }
 

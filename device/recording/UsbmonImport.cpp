@@ -13,6 +13,11 @@ constexpr std::size_t kHeaderBytes = 48;
 constexpr std::size_t kMmappedHeaderBytes = 64;
 constexpr std::uint8_t kControlTransfer = 2;
 constexpr std::uint8_t kVendorRequest = 0x40;  // the type bits of bmRequestType
+constexpr std::uint8_t kGetDescriptor = 0x06;
+constexpr std::uint8_t kDeviceDescriptor = 0x01;
+constexpr std::uint8_t kConfigurationDescriptor = 0x02;
+constexpr std::uint8_t kStringDescriptor = 0x03;
+constexpr std::uint16_t kKernelStringReadBytes = 255;
 
 struct UsbmonHeader {
     std::uint64_t id = 0;
@@ -128,24 +133,33 @@ private:
                   std::size_t captured, std::int64_t at) {
         DeviceState& device = deviceFor(header.bus, header.device);
         const UsbSetup& setup = submitted.setup;
+        const bool descriptorRead = setup.bmRequestType == 0x80 && setup.bRequest == kGetDescriptor;
+        const std::uint8_t descriptorType = static_cast<std::uint8_t>(setup.wValue >> 8);
         // The kernel's own reading of the device descriptor gives the IDs.
-        if (setup.bmRequestType == 0x80 && setup.bRequest == 0x06 && setup.wValue == 0x0100 &&
-            captured >= 12) {
+        if (descriptorRead && setup.wValue == kDeviceDescriptor << 8 && captured >= 12) {
             device.info.vendorId = static_cast<std::uint16_t>(data[8] | data[9] << 8);
             device.info.productId = static_cast<std::uint16_t>(data[10] | data[11] << 8);
             device.identified = true;
         }
-        // SET_CONFIGURATION ends the kernel's enumeration: the descriptor reads held
-        // until then were its own, and later ones are a program's.
-        if (setup.bmRequestType == 0x00 && setup.bRequest == 0x09) {
+        // The kernel reads each new device's configuration descriptor before it
+        // makes the device's node; a program never sends that read on the wire (it
+        // is given the copy the kernel keeps). So the read, and every descriptor
+        // read this device was sent before it, were the kernel's enumeration, and a
+        // later one is a program's. SET_CONFIGURATION, when a driver lets the kernel
+        // configure the device, ends the enumeration the same way.
+        if ((descriptorRead && descriptorType == kConfigurationDescriptor) ||
+            (setup.bmRequestType == 0x00 && setup.bRequest == 0x09)) {
             device.held.clear();
             device.configured = true;
             return;
         }
+        // The kernel caches a device's strings reading 255 bytes at a time; a
+        // program asks for the string's own length, which is even.
+        if (descriptorRead && descriptorType == kStringDescriptor && setup.wLength == kKernelStringReadBytes)
+            return;
         // The program reads the hub's serial string after an update. Without the
         // kernel's enumeration in the capture those reads cannot be told from the
         // kernel's until the device is sent a vendor request or the capture ends.
-        const bool descriptorRead = setup.bmRequestType == 0x80 && setup.bRequest == 0x06;
         if (descriptorRead && programSeen_) {
             Taken taken{control(device, submitted, data, captured, at, header.status), submitted.at, at};
             if (device.configured) {

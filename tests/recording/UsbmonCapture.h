@@ -40,11 +40,19 @@ inline std::vector<std::uint8_t> usbmonPacket(std::uint64_t id, char event, std:
     return out;
 }
 
+// How the kernel's enumeration of each new device number shows in a capture.
+enum class Enumeration {
+    Configured,  // the device descriptor read, then SET_CONFIGURATION
+    // A device a driver holds unconfigured, as Brennic does: the kernel's descriptor
+    // reads (device, BOS, configuration, strings) and no SET_CONFIGURATION.
+    HeldUnconfigured,
+};
+
 // A capture of the recorded transfers as usbmon shows them: submission and
 // completion, each enumeration of the hub a new device number, the kernel's
-// reading of the device descriptor and its choice of configuration first, and a mouse's interrupt traffic
-// between.
-inline std::vector<CapturedPacket> captureOf(const Recording& recording) {
+// enumeration first, and a mouse's interrupt traffic between.
+inline std::vector<CapturedPacket> captureOf(const Recording& recording,
+                                             Enumeration enumeration = Enumeration::Configured) {
     std::vector<CapturedPacket> packets;
     std::uint64_t id = 0x1000;
     std::uint8_t device = 4;
@@ -65,11 +73,21 @@ inline std::vector<CapturedPacket> captureOf(const Recording& recording) {
             answer[9] = static_cast<std::uint8_t>(exchange.device.vendorId >> 8);
             answer[10] = static_cast<std::uint8_t>(exchange.device.productId);
             answer[11] = static_cast<std::uint8_t>(exchange.device.productId >> 8);
-            add(usbmonPacket(++id, 'S', 2, device, descriptor, -EINPROGRESS, {}));
-            add(usbmonPacket(id, 'C', 2, device, descriptor, 0, answer));
-            const UsbSetup configure{0x00, 0x09, 1, 0, 0};  // the kernel's enumeration ends
-            add(usbmonPacket(++id, 'S', 2, device, configure, -EINPROGRESS, {}));
-            add(usbmonPacket(id, 'C', 2, device, configure, 0, {}));
+            auto transfer = [&](const UsbSetup& setup, std::int32_t status, std::vector<std::uint8_t> data) {
+                add(usbmonPacket(++id, 'S', 2, device, setup, -EINPROGRESS, {}));
+                add(usbmonPacket(id, 'C', 2, device, setup, status, std::move(data)));
+            };
+            if (enumeration == Enumeration::HeldUnconfigured) {
+                transfer({0x80, 0x06, 0x0100, 0, 8}, 0, {answer.begin(), answer.begin() + 8});
+                transfer(descriptor, 0, answer);
+                transfer({0x80, 0x06, 0x0F00, 0, 5}, -EPIPE, {});  // no BOS
+                transfer({0x80, 0x06, 0x0200, 0, 9}, 0, {9, 2, 18, 0, 1, 1, 0, 0xC0, 0});
+                transfer({0x80, 0x06, 0x0300, 0, 255}, 0, {4, 3, 9, 4});
+                transfer({0x80, 0x06, 0x0302, 0x0409, 255}, 0, {4, 3, 'Z', 0});
+            } else {
+                transfer(descriptor, 0, answer);
+                transfer({0x00, 0x09, 1, 0, 0}, 0, {});  // the kernel's enumeration ends
+            }
             add(usbmonPacket(++id, 'C', 1, 2, UsbSetup{0x80, 0, 0, 0, 4}, 0, {1, 2, 3, 4}));
         }
         if (exchange.kind != ExchangeKind::Control) continue;

@@ -3,6 +3,7 @@
 // that replays the same update.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cerrno>
 #include <fstream>
 
@@ -40,6 +41,35 @@ TEST_P(UsbmonImportTest, AnImportedCaptureOfAnUpdateReplaysIt) {
     EXPECT_EQ(replayed.succeeded, recorded.succeeded);
     EXPECT_EQ(replayed.events, recorded.events);
     EXPECT_EQ(replayed.trace, recorded.trace);
+}
+
+// A hub held unconfigured by Brennic: after each reset the kernel reads its
+// descriptors (configuration and strings too) and never configures it. Those
+// reads are left out; the program's own read of the device descriptor after the
+// update is kept.
+TEST(UsbmonImportEnumerationTest, TheKernelsReadsOfAHeldHubAreLeftOut) {
+    testing::ScratchFolder folder;
+    const FirmwareBuffer image = sampleBuffer();
+    const RunOutcome recorded = recordUpdate("flash-code", folder.path("run.jsonl"), image);
+    const Recording original = load(folder.path("run.jsonl"));
+    Recording imported;
+    std::string error;
+    ASSERT_TRUE(importUsbmonPackets(kLinkTypeUsbLinuxMmapped,
+                                    captureOf(original, Enumeration::HeldUnconfigured), {}, imported, error))
+        << error;
+    auto controls = [](const Recording& recording) {
+        std::vector<std::array<std::uint8_t, 8>> setups;
+        for (const Exchange& exchange : recording.exchanges)
+            if (exchange.kind == ExchangeKind::Control) setups.push_back(exchange.setup.wireBytes());
+        return setups;
+    };
+    EXPECT_EQ(controls(imported), controls(original));
+
+    VirtualClock clock;
+    ReplayPlatform replay(imported, clock);
+    const RunOutcome replayed = runUpdate(replay, clock, image);
+    EXPECT_EQ(replay.divergence(), std::nullopt);
+    EXPECT_EQ(replayed.events, recorded.events);
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, UsbmonImportTest,

@@ -34,6 +34,21 @@ while read -r name scenario words; do
   recording="$here/$name.jsonl"
   expected="$here/$name.expected"
   common="--config resources/config.ini --history $scratch/history.sqlite"
+  if [ "$scenario" = capture ]; then
+    # A usbmon capture taken in the virtual machine's guest (NAME.pcap): imported,
+    # then replayed. Only the guest can take it again.
+    if [ "$mode" = regenerate ]; then
+      echo "kept: $name (a capture from the guest kernel: cmake --build BUILD --target velmora_capture_guest_update)"
+      continue
+    fi
+    recording="$scratch/$name.jsonl"
+    if ! "$cli" --config resources/config.ini recording import "$here/$name.pcap" "$recording" > "$scratch/import.out" 2>&1; then
+      echo "FAIL $name: the capture does not import"
+      cat "$scratch/import.out"
+      failed=$((failed + 1))
+      continue
+    fi
+  fi
   # Backups (and anything else kept in the state folder) go to a fresh scratch
   # folder, never the user's; a replay reads the flash as the run it replays did
   # but keeps nothing.

@@ -1,0 +1,100 @@
+# Sourced by the guest's first process in the runs over USB/IP: the guest set
+# up, and what each run does with the hub and its server.
+/bin/busybox mkdir -p /proc /sys /dev /run /tmp /sbin /usr/bin /usr/sbin
+/bin/busybox --install -s
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+mount -t devtmpfs devtmpfs /dev
+mount -t tmpfs -o mode=0755 tmpfs /run
+mkdir -p /run/lock /run/udev
+chmod 1777 /tmp
+. /test/settings   # PREFIX, CONFIG, IMAGE, HUB_VID, HUB_PID
+
+CLI=$PREFIX/bin/velmora-cli
+WAIT_MS=60000   # a hang guard for each wait; a hub's return takes a few seconds under TCG
+OUT=/tmp/out
+
+finish() {
+    echo "$1"
+    poweroff -f
+    sleep 5
+}
+
+fail() {
+    echo "vmtest: --- the last command printed:"
+    sed 's/^/vmtest: | /' "$OUT" 2>/dev/null
+    echo "vmtest: --- the hub server logged:"
+    sed 's/^/vmtest: | /' /run/server.log 2>/dev/null | tail -n 20
+    dmesg | grep -i -E "brennic|vhci|usb [0-9-]+:" | tail -n 20 | sed 's/^/vmtest: dmesg: /'
+    finish "VMTEST FAIL: $*"
+}
+
+now_ms() {
+    read -r up _ </proc/uptime
+    hundredths=${up#*.}
+    echo $(( ${up%.*} * 1000 + ${hundredths#0} * 10 ))
+}
+
+# The hub's sysfs folder, if it is plugged in (one process: the guest is slow).
+hub() {
+    for file in $(grep -l -x "$HUB_PID" /sys/bus/usb/devices/*/idProduct 2>/dev/null); do
+        device=${file%/idProduct}
+        [ "$(cat "$device/idVendor")" = "$HUB_VID" ] && echo "$device"
+    done
+}
+
+driver_of() {
+    if [ -e "$1/driver" ]; then basename "$(readlink "$1/driver")"; else echo none; fi
+}
+
+# Waits until the hub is present and driven by $1 ("brennic" or "usb").
+wait_for_hub_driven_by() {
+    deadline=$(( $(now_ms) + WAIT_MS ))
+    while :; do
+        device=$(hub)
+        [ -n "$device" ] && [ "$(driver_of "$device")" = "$1" ] && return 0
+        [ "$(now_ms)" -le "$deadline" ] || fail "$2: the hub is ${device:-absent}, driven by $(driver_of "$device"), not $1"
+        sleep 0.1
+    done
+}
+
+# run <expected status> <what> <command...>: runs as root, its output in $OUT.
+run() {
+    expected=$1 what=$2
+    shift 2
+    "$@" >"$OUT" 2>&1
+    status=$?
+    [ "$status" -eq "$expected" ] || fail "$what: exit status $status, expected $expected"
+    echo "vmtest: $what: exit status $status"
+}
+
+server() {
+    before=$(wc -l </run/server.out)
+    echo "$1" >/run/hub-control
+    deadline=$(( $(now_ms) + WAIT_MS ))
+    while [ "$(wc -l </run/server.out)" -le "$before" ]; do
+        [ "$(now_ms)" -le "$deadline" ] || fail "the hub server did not answer '$1'"
+        sleep 0.1
+    done
+    tail -n 1 /run/server.out | grep -q "^ok " || fail "the hub server answered: $(tail -n 1 /run/server.out)"
+}
+
+# The driver loaded through the real load script before the hub is plugged in;
+# then the hub's server started, and the hub held by Brennic.
+plug_in_held_hub() {
+    for module in usb-common usbcore usbip-core vhci-hcd; do
+        insmod "/modules/$module.ko" || fail "insmod $module failed"
+    done
+    /lib/systemd/systemd-udevd --daemon --resolve-names=never 2>/run/udevd.log || fail "systemd-udevd did not start"
+    udevadm settle
+
+    run 0 "driver load" "$CLI" driver load --no-reboot
+    [ -d /sys/module/brennic ] || fail "driver load: brennic is not loaded"
+    mkfifo /run/hub-control
+    : >/run/server.out
+    /test/velmora-usbip-hub --config "$CONFIG" --control /run/hub-control >/run/server.out 2>/run/server.log &
+    SERVER=$!
+    wait_for_hub_driven_by brennic "plugged in"
+    echo "vmtest: the hub is held by brennic"
+    [ -z "$(cat "$(hub)/bConfigurationValue")" ] || fail "the held hub is configured"
+}
