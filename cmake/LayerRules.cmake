@@ -22,5 +22,5 @@ set(VELMORA_LAYER_RULES
   "window: environment production workflows history launch detection driver_install editor device/simulated device firmware app"
   "testbed: device/simulated device firmware app"
   "usbip: device/simulated device firmware app"
-  "fuzz: cli environment production workflows history detection editor device/simulated device firmware app"
+  "fuzz: cli environment production workflows history detection editor device/recording device/simulated device firmware app"
 )

@@ -181,6 +181,42 @@ def cli_image():
     write("fuzz_cli_image", "edit-broken-strings", edit_seed([("--hspid", "0610")], False, False, BROKEN_STRINGS))
 
 
+LIBRARY = TOP / "tests" / "recording" / "library"
+
+
+def replay():
+    # Small recordings of the library as they stand: a hub missing, a busy one, a
+    # detection, and updates that stop early; the header's paths are this tree's.
+    for name in ["update-no-hub", "update-busy", "detect-flash-code", "update-stall-reset",
+                 "update-wrong-code", "update-stall-status"]:
+        write("fuzz_replay", name, (LIBRARY / f"{name}.jsonl").read_bytes())
+
+
+def pcap_packets(path):
+    data = path.read_bytes()
+    at = 24  # the global header
+    while at + 16 <= len(data):
+        length = int.from_bytes(data[at + 8:at + 12], "little")
+        yield data[at + 16:at + 16 + length]
+        at += 16 + length
+
+
+def usbmon_seed(packets):
+    out = bytearray(b"\x00")  # the memory-mapped interface's 64-byte headers
+    for packet in packets:
+        out += len(packet).to_bytes(2, "little") + packet
+    return bytes(out)
+
+
+def usbmon_import():
+    # The real capture of an update in the guest kernel, in slices small enough to
+    # fuzz: its start (the hub's first requests and its reset) and its end (the
+    # last reset, the kernel's enumeration of the hub, the serial read-back).
+    packets = [p for p in pcap_packets(LIBRARY / "guest-update.pcap") if len(p) <= 128]
+    write("fuzz_usbmon_import", "guest-update-start", usbmon_seed(packets[:40]))
+    write("fuzz_usbmon_import", "guest-update-end", usbmon_seed(packets[-60:]))
+
+
 if __name__ == "__main__":
     shutil.rmtree(CORPUS, ignore_errors=True)
     image_parse()
@@ -189,3 +225,5 @@ if __name__ == "__main__":
     config()
     identity_edit()
     cli_image()
+    replay()
+    usbmon_import()
