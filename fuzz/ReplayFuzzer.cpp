@@ -31,15 +31,17 @@ public:
 
 void checkRoundTrip(const recording::Recording& read) {
     std::string text = recording::headerLine(read.header) + '\n';
-    for (const recording::Exchange& exchange : read.exchanges) text += recording::exchangeLine(exchange) + '\n';
+    for (const recording::Exchange& exchange : read.exchanges)
+        text += recording::exchangeLine(exchange) + '\n';
     recording::Recording again;
     std::string error;
     check(recording::parseRecording(text, again, error), "a recording written back does not read");
     check(again.exchanges.size() == read.exchanges.size(), "exchanges lost writing back");
     check(recording::headerLine(again.header) == recording::headerLine(read.header), "header changed");
     for (std::size_t index = 0; index < read.exchanges.size(); ++index) {
-        check(recording::exchangeLine(again.exchanges[index]) == recording::exchangeLine(read.exchanges[index]),
-              "an exchange changed writing back");
+        check(
+            recording::exchangeLine(again.exchanges[index]) == recording::exchangeLine(read.exchanges[index]),
+            "an exchange changed writing back");
     }
 }
 

@@ -33,7 +33,8 @@ std::vector<recording::CapturedPacket> packetsOf(const std::uint8_t* data, std::
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
-    const int linkType = data[0] % 2 == 0 ? recording::kLinkTypeUsbLinuxMmapped : recording::kLinkTypeUsbLinux;
+    const int linkType =
+        data[0] % 2 == 0 ? recording::kLinkTypeUsbLinuxMmapped : recording::kLinkTypeUsbLinux;
     recording::Recording imported;
     std::string error;
     if (!recording::importUsbmonPackets(linkType, packetsOf(data, size), {0x2FE3, 0x0611}, imported, error)) {

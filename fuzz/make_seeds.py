@@ -215,6 +215,12 @@ def usbmon_import():
     packets = [p for p in pcap_packets(LIBRARY / "guest-update.pcap") if len(p) <= 128]
     write("fuzz_usbmon_import", "guest-update-start", usbmon_seed(packets[:40]))
     write("fuzz_usbmon_import", "guest-update-end", usbmon_seed(packets[-60:]))
+    # Completions whose status is the lowest 32-bit value, which cannot be negated.
+    damaged = [bytearray(p) for p in packets[:12]]
+    for packet in damaged:
+        if packet[8:9] == b"C":
+            packet[28:32] = (0x80000000).to_bytes(4, "little")
+    write("fuzz_usbmon_import", "status-int-min", usbmon_seed(damaged))
 
 
 if __name__ == "__main__":

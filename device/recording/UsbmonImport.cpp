@@ -55,16 +55,17 @@ std::optional<UsbmonHeader> parseHeader(const std::vector<std::uint8_t>& bytes, 
     return header;
 }
 
-// A completion's errno as the status a platform gives.
+// A completion's status, a negated errno, as the status a platform gives. Matched
+// as it stands: negating a value a damaged capture holds could overflow.
 IOReturn statusOf(std::int32_t status) {
-    switch (-status) {
+    switch (status) {
         case 0: return kIOReturnSuccess;
-        case EPIPE: return kIOUSBPipeStalled;
-        case ETIMEDOUT:
-        case ENOENT: return kIOReturnTimeout;  // a transfer abandoned at its limit
-        case ENODEV:
-        case ESHUTDOWN:
-        case EPROTO: return kIOReturnNoDevice;
+        case -EPIPE: return kIOUSBPipeStalled;
+        case -ETIMEDOUT:
+        case -ENOENT: return kIOReturnTimeout;  // a transfer abandoned at its limit
+        case -ENODEV:
+        case -ESHUTDOWN:
+        case -EPROTO: return kIOReturnNoDevice;
         default: return kIOReturnError;
     }
 }
