@@ -15,9 +15,10 @@ struct StationHistory {
     std::function<std::vector<history::SerialNumberRow>(const std::string& prefix)> numbers;
 };
 
-// The killed unit's number, and the rest of the block its station held, end
-// void once the station's name starts again; the new station's numbers all lie
-// beyond that block, and none is given twice.
+// The killed unit's number, and the rest of the block its station held, are
+// voided as soon as a station of the name starts again, before its first unit;
+// that station's numbers all lie beyond the block (it is killed in a unit too,
+// then a third start runs to its end), and none is given twice.
 void expectAKilledStationsNumbersStayVoid(const StationHistory& history);
 
 }  // namespace velmora::testing

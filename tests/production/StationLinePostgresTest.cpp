@@ -23,8 +23,9 @@ class StationLinePostgresTest : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!server_.usable()) GTEST_SKIP() << server_.problem();
-        // The stations of this process keep their own rows here first, as a
-        // station does in its user's state folder, never in the real one.
+        // Each station writes its rows to its user's own file first, then sends
+        // them: the four of this process share one here, as stations on one host
+        // do, and never the real one.
         ::setenv("XDG_STATE_HOME", state_.path().c_str(), 1);
     }
 
@@ -49,8 +50,8 @@ protected:
 };
 
 TEST_F(StationLinePostgresTest, FourStationsOnOneServerNeverGiveANumberTwice) {
-    expectFourStationsNeverGiveANumberTwice(
-        {server_.uri(), [this] { return runs(); }, [this](const std::string& prefix) { return numbers(prefix); }});
+    expectFourStationsNeverGiveANumberTwice({server_.uri(), [this] { return runs(); },
+                                             [this](const std::string& prefix) { return numbers(prefix); }});
 }
 
 TEST_F(StationLinePostgresTest, AStationKilledMidUnitLeavesItsNumberVoidForGood) {
