@@ -81,6 +81,13 @@ CliRun runCli(const std::vector<std::string>& arguments, const std::vector<std::
     return run;
 }
 
+pid_t startCli(const std::vector<std::string>& arguments, const std::vector<std::string>& environment) {
+    stateFolder();
+    const pid_t child = ::fork();
+    if (child == 0) execCli(arguments, environment, "/dev/null", "/dev/null");
+    return child;
+}
+
 std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> result;
     std::istringstream stream(text);

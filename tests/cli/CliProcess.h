@@ -1,6 +1,8 @@
 #pragma once
 // Runs velmora-cli as a child process, as a script would, and keeps what it wrote
 // and how it ended. The simulated hub runs in virtual time, so resets cost nothing.
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
@@ -14,6 +16,10 @@ struct CliRun {
 
 // environment holds "NAME=value" words set for the child on top of this process's.
 CliRun runCli(const std::vector<std::string>& arguments, const std::vector<std::string>& environment = {});
+
+// Starts velmora-cli as runCli does and returns at once, its output dropped: for
+// a run the test ends itself. The caller waits for the child.
+pid_t startCli(const std::vector<std::string>& arguments, const std::vector<std::string>& environment = {});
 
 // The errors a run wrote: each line of stderr.
 std::vector<std::string> lines(const std::string& text);

@@ -1,12 +1,15 @@
 // The station as an operator starts it: eight hubs of the eight-hubs scenario
 // updated in one run with --count, each recorded in the history, and an image the
-// update would refuse refused before the first unit.
+// update would refuse refused before the first unit; a station killed in a
+// unit's middle costs that number for good, and never gives it again.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "history/SerialCounter.h"
 #include "tests/cli/CliFixture.h"
+#include "tests/cli/KilledStation.h"
 
 namespace velmora::testing {
 namespace {
@@ -71,6 +74,19 @@ TEST_F(CliStationTest, EachUnitGetsItsOwnSerialAndOneThatCannotFitIsRefusedFirst
     run = simulated("eight-hubs", {"update", kSampleImage, "--all", "--serial", "ZH000001"});
     EXPECT_EQ(run.exitStatus, 2);
     EXPECT_NE(run.err.find("--serial names one unit"), std::string::npos) << run.err;
+}
+
+// The station's own file: the same checks as on a line's server
+// (StationLinePostgresTest).
+TEST_F(CliStationTest, AStationKilledMidUnitLeavesItsNumberVoidForGood) {
+    const std::string file = path("history.sqlite");
+    expectAKilledStationsNumbersStayVoid(
+        {{"--history", file}, [&file](const std::string& prefix) {
+             std::string error;
+             auto counter = history::SerialCounter::open(file, false, error);
+             auto numbers = counter ? counter->numbers(prefix, error) : std::nullopt;
+             return numbers.value_or(std::vector<history::SerialNumberRow>{});
+         }});
 }
 
 }  // namespace

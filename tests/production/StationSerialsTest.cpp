@@ -1,26 +1,24 @@
 // Stations giving every unit a serial number of its own from one SQLite history,
 // on simulated hubs in virtual time: four stations at once never give a number
 // twice and account for every number (used by a passed unit, void otherwise),
-// the hubs report the numbers the history holds, and a history that goes away
+// the hubs report the numbers the history holds (the same checks run on a
+// PostgreSQL server in StationLinePostgresTest), and a history that goes away
 // lets a station go on within its block and then stop taking units.
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <map>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "device/simulated/HubFaults.h"
 #include "firmware/FirmwareBuffer.h"
 #include "history/HistoryDatabase.h"
 #include "history/RunRecorder.h"
 #include "history/SerialCounter.h"
 #include "production/Station.h"
 #include "production/StationSerials.h"
+#include "tests/production/LineOfStations.h"
 #include "tests/support/HubRig.h"
 #include "tests/support/ScratchFolder.h"
 #include "tests/support/SerialSettingsFor.h"
@@ -134,72 +132,14 @@ protected:
 };
 
 TEST_F(StationSerialsTest, FourStationsOnOneHistoryNeverGiveANumberTwice) {
-    constexpr int kStations = 4;
-    constexpr int kHubs = 3;
-    std::vector<std::unique_ptr<StationLine>> lines;
-    std::vector<std::unique_ptr<history::SerialCounter>> counters;
-    std::vector<std::unique_ptr<StationSerials>> serials;
-    for (int station = 0; station < kStations; ++station) {
-        lines.push_back(std::make_unique<StationLine>(clock_, table_, kHubs, path_));
-        counters.push_back(counter());
-        std::string name = "line-";
-        name += std::to_string(station);
-        serials.push_back(
-            std::make_unique<StationSerials>(*counters.back(), serialSettings("ZH", 6, 1, 2, name)));
-        std::string error;
-        ASSERT_TRUE(serials.back()->begin(error)) << error;
-    }
-    // One unit of each station fails its verify: its number stays void.
-    for (const auto& line : lines) {
-        sim::HubFaults faults;
-        faults.corruptReadAddress = 0x10;
-        line->bus.hubAt("1-2")->setFaults(faults);
-    }
-    // Each station's own thread joins the clock's workers as it starts running.
-    std::vector<std::thread> threads;
-    for (int station = 0; station < kStations; ++station) {
-        threads.emplace_back(
-            [&, station] { lines[station]->run(clock_, table_, image_, *serials[station], kHubs); });
-    }
-    for (std::thread& thread : threads) thread.join();
-
-    std::set<std::string> passedSerials;
-    int failed = 0;
-    for (const history::HistoryRecord& run : runs()) {
-        if (run.result == history::kResultSuccess) {
-            EXPECT_TRUE(passedSerials.insert(run.imageSerial).second) << run.imageSerial;
-            EXPECT_EQ(run.hubSerial, run.imageSerial);
-        } else {
-            ++failed;
-        }
-    }
-    EXPECT_EQ(passedSerials.size(), static_cast<std::size_t>(kStations * (kHubs - 1)));
-    EXPECT_EQ(failed, kStations);
-    // The numbers on the hubs are the history's.
-    for (const auto& line : lines) {
-        for (const std::string port : {"1-1", "1-3"}) {
-            const std::optional<std::string> onHub = line->bus.hubAt(port)->serialNumber();
-            ASSERT_TRUE(onHub);
-            EXPECT_EQ(passedSerials.count(*onHub), 1u) << *onHub;
-        }
-    }
-    // Every number taken is accounted for: used by a passed unit, or void.
-    std::string error;
-    const auto numbers = counters.front()->numbers("ZH", error);
-    ASSERT_TRUE(numbers) << error;
-    std::map<std::string, int> states;
-    std::uint64_t expected = 1;
-    for (const history::SerialNumberRow& row : *numbers) {
-        EXPECT_EQ(row.number, expected++);
-        ++states[row.state];
-        if (row.state == "used") {
-            EXPECT_EQ(passedSerials.count(SerialFormat{"ZH", 6}.serialOf(row.number)), 1u);
-        }
-    }
-    EXPECT_EQ(states["used"], kStations * (kHubs - 1));
-    EXPECT_EQ(states["reserved"] + states["issued"], 0);
-    EXPECT_EQ(states["void"], static_cast<int>(numbers->size()) - kStations * (kHubs - 1));
-    EXPECT_GE(states["void"], kStations);
+    expectFourStationsNeverGiveANumberTwice({path_, [this] { return runs(); },
+                                             [this](const std::string& prefix) {
+                                                 std::string error;
+                                                 auto numbers = counter()->numbers(prefix, error);
+                                                 EXPECT_TRUE(numbers) << error;
+                                                 return numbers.value_or(
+                                                     std::vector<history::SerialNumberRow>{});
+                                             }});
 }
 
 TEST_F(StationSerialsTest, AnOutageIsRiddenOutWithinTheBlockThenTheStationStops) {
