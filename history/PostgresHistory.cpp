@@ -96,11 +96,12 @@ std::string trimmed(std::string text) {
 }  // namespace
 
 std::unique_ptr<PostgresHistory> PostgresHistory::connect(const std::string& uri, std::string& error) {
-    // The URI comes after the timeout, so a connect_timeout in it wins; libpq
-    // expands a URI given as dbname into its parts.
+    // The URI comes after the timeout and the session's settings, so its own
+    // connect_timeout or options win; libpq expands a URI given as dbname into
+    // its parts.
     const std::string timeout = std::to_string(kServerConnectTimeout.count());
-    const char* keywords[] = {"connect_timeout", "application_name", "dbname", nullptr};
-    const char* values[] = {timeout.c_str(), "velmora", uri.c_str(), nullptr};
+    const char* keywords[] = {"connect_timeout", "application_name", "options", "dbname", nullptr};
+    const char* values[] = {timeout.c_str(), "velmora", kSessionKeepalives, uri.c_str(), nullptr};
     pg_conn* connection = PQconnectdbParams(keywords, values, 1);
     // The server's notices (a layout step finding its table made by another
     // station) are no station's business; libpq would print them to stderr.

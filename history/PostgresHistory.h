@@ -22,6 +22,13 @@ inline constexpr int kServerLayoutVersion = 3;
 // How long a connection may take before the server counts as away; libpq's
 // shortest. A URI's own connect_timeout wins.
 inline constexpr std::chrono::seconds kServerConnectTimeout{2};
+// What the server is asked of each station's session over TCP: a station whose
+// host lost its power or its network sends no goodbye, so the server probes an
+// idle session after 30 s, every 10 s, and ends it after 3 probes unanswered,
+// which frees its station name (a lock the session holds) in about a minute
+// rather than at the system's default of two hours.
+inline constexpr const char* kSessionKeepalives =
+    "-c tcp_keepalives_idle=30 -c tcp_keepalives_interval=10 -c tcp_keepalives_count=3";
 
 class PostgresHistory final : public HistoryStore {
 public:

@@ -19,6 +19,7 @@
 #include "history/HistoryFile.h"
 #include "history/HistorySender.h"
 #include "history/PostgresHistory.h"
+#include "history/PostgresResult.h"
 #include "history/RunUuid.h"
 #include "tests/cli/CliProcess.h"
 #include "tests/support/PostgresServer.h"
@@ -243,6 +244,23 @@ TEST_F(PostgresHistoryTest, ServerOfANewerLayoutIsRefusedAndTheRunWaitsOnTheStat
     EXPECT_EQ(server_.query("SELECT count(*) FROM velmora_runs;"), "0\n");
     const CliRun local = runCli({"--history", stationFile("bench"), "--json", "history"});
     EXPECT_NE(local.out.find("\"server_time\": \"\""), std::string::npos) << local.out;
+}
+
+// A station whose host loses its power says no goodbye: its session (and the
+// station name its lock holds) must not outlive it by the system's two hours.
+// The server takes the settings over TCP; on this fixture's Unix socket it
+// reads them as zero, so what is checked is that the session asked for them.
+TEST_F(PostgresHistoryTest, EachSessionAsksTheServerToProbeAnIdleStation) {
+    std::string error;
+    auto history = history::PostgresHistory::connect(server_.uri(), error);
+    ASSERT_TRUE(history) << error;
+    const history::PostgresResult asked(PQexec(history->connection(),
+                                               "SELECT name, source FROM pg_settings"
+                                               " WHERE name LIKE 'tcp_keepalives%' ORDER BY name;"));
+    ASSERT_TRUE(asked.is(PGRES_TUPLES_OK));
+    ASSERT_EQ(asked.rows(), 3);
+    for (int row = 0; row < asked.rows(); ++row)
+        EXPECT_EQ(asked.text(row, 1), "client") << asked.text(row, 0);
 }
 
 TEST_F(PostgresHistoryTest, PasswordInTheUriIsUsedButNeverShown) {
