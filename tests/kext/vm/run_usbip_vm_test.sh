@@ -29,10 +29,13 @@ find_vm_host_parts
 build_usbip_guest_root
 
 # The same commands on the in-process simulated hub: what the guest must print.
+# Their backups and history go to a scratch state folder, never the user's.
+mkdir -m 700 "$work_dir/state"
 in_process() {
     local name=$1
     shift
-    (cd "$work_dir" && "$cli" --config "$resource_dir/config.ini" "$@" >"$root/test/expected/$name" 2>&1)
+    (cd "$work_dir" && XDG_STATE_HOME="$work_dir/state" "$cli" --config "$resource_dir/config.ini" "$@" \
+        >"$root/test/expected/$name" 2>&1)
 }
 in_process detect --simulate detect
 started=$(date +%s%N)
