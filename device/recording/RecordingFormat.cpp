@@ -351,8 +351,17 @@ bool exchangeFromJson(const JsonValue& value, Exchange& exchange, std::string& e
         return false;
     }
     exchange.number = static_cast<std::uint64_t>(*number);
-    exchange.at = Milliseconds(value.numberField("t").value_or(0));
-    exchange.took = Milliseconds(std::max<std::int64_t>(0, value.numberField("ms").value_or(0)));
+    // A year is far more than any run takes; a time beyond it is damage, and would
+    // overflow the clock a replay adds it to.
+    constexpr std::int64_t kLongestTimeMs = std::int64_t{366} * 24 * 60 * 60 * 1000;
+    const std::int64_t at = value.numberField("t").value_or(0);
+    const std::int64_t took = value.numberField("ms").value_or(0);
+    if (at < -kLongestTimeMs || at > kLongestTimeMs || took > kLongestTimeMs) {
+        error = "a time beyond a year";
+        return false;
+    }
+    exchange.at = Milliseconds(at);
+    exchange.took = Milliseconds(std::max<std::int64_t>(0, took));
     return detailsFromJson(value, exchange, error);
 }
 

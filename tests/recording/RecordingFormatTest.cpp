@@ -164,6 +164,11 @@ TEST(RecordingFormatTest, ALineCutByAKillEndsTheRecordingWhileADamagedOneIsRefus
     Exchange shortData = control(1, 0xC0, 8);
     shortData.data.pop_back();
     EXPECT_FALSE(parseRecording(recordingText({shortData}), recording, error));
+    // So is a time no run takes, which a replay's clock could not add up.
+    Exchange endless = control(1, 0x40, 0);
+    endless.took = Milliseconds(std::int64_t{1} << 62);
+    EXPECT_FALSE(parseRecording(recordingText({endless, control(2, 0x40, 0)}), recording, error));
+    EXPECT_NE(error.find("a time beyond a year"), std::string::npos) << error;
 }
 
 TEST(RecordingFormatTest, TheWriterLeavesWholeLinesAndRefusesALinkedPath) {
