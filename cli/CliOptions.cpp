@@ -1,5 +1,8 @@
 #include "cli/CliOptions.h"
 
+#include <cerrno>
+#include <cstdlib>
+
 #include "cli/CliText.h"
 #include "environment/EnvironmentMessages.h"
 
@@ -25,6 +28,25 @@ bool readPathOption(const std::vector<std::string>& arguments, std::size_t& inde
     if (!startsWith(word, name + "=")) return false;
     value = word.substr(name.size() + 1);
     if (value->empty()) error = text::missingValue(name);
+    return true;
+}
+
+// --keep-backups N: how many runs' backups pruning keeps (the backups of hubs
+// that have not passed since are kept whatever N is).
+bool readBackupRunsKept(const std::vector<std::string>& arguments, std::size_t& index,
+                        ParsedCommandLine& parsed) {
+    std::optional<std::string> value;
+    if (!readPathOption(arguments, index, "--keep-backups", value, parsed.error)) return false;
+    if (!parsed.error.empty()) return true;
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long kept = std::strtoull(value->c_str(), &end, 10);
+    if (value->empty() || value->front() == '-' || *end != '\0' || errno != 0 || kept < 1 ||
+        kept > kMostBackupRunsKept) {
+        parsed.error = text::badBackupRunsKept(*value);
+    } else {
+        parsed.options.backupRunsKept = static_cast<std::size_t>(kept);
+    }
     return true;
 }
 
@@ -57,6 +79,7 @@ bool readGlobalOption(const std::vector<std::string>& arguments, std::size_t& in
         }
     } else if (startsWith(word, "--config=")) {
         options.configPath = word.substr(std::string("--config=").size());
+    } else if (readBackupRunsKept(arguments, index, parsed)) {
     } else if (readPathOption(arguments, index, "--record", options.recordPath, parsed.error) ||
                readPathOption(arguments, index, "--replay", options.replayPath, parsed.error)) {
     } else if (word == "--replay-real-time") {

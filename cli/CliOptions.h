@@ -1,6 +1,7 @@
 #pragma once
 // The command line's words: global options wherever they stand, then the command
 // and its own arguments in order.
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
@@ -9,11 +10,16 @@
 
 namespace velmora::cli {
 
+// The most runs --keep-backups may name: far beyond any line's need, and small
+// enough that the index it prunes by stays a file one reads at once.
+inline constexpr std::size_t kMostBackupRunsKept = 1000000;
+
 struct CliOptions {
     std::optional<std::string> configPath;
     std::optional<std::string> historyPath;  // the history file or server URI; none: the user's default
     std::string stationName;                 // the name runs are recorded under; empty: the host name
     bool noBackup = false;  // no flash backup before an erase: for a bench that knows what it does
+    std::optional<std::size_t> backupRunsKept;  // --keep-backups: pruning keeps this many runs' backups
     bool simulate = false;
     std::string scenario;  // the simulated bus's set-up; empty: the default one
     bool trace = false;

@@ -1,7 +1,9 @@
 #include "cli/CliText.h"
 
 #include "app/PrintableText.h"
+#include "app/TextAppend.h"
 #include "app/TextFormat.h"
+#include "cli/CliOptions.h"
 #include "device/UsbStatus.h"
 #include "editor/EditorConstants.h"
 #include "firmware/FirmwareBuffer.h"
@@ -11,6 +13,12 @@ namespace velmora::cli::text {
 
 std::string missingValue(const std::string& option) {
     return option + " needs a value";
+}
+
+std::string badBackupRunsKept(const std::string& value) {
+    std::string text;
+    return appendText(text, {"--keep-backups takes a number of runs from 1 to ",
+                             std::to_string(kMostBackupRunsKept), ", not '", printable(value), "'"});
 }
 
 std::string unknownCommand(const std::string& command) {

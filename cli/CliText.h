@@ -147,11 +147,12 @@ Options:
   --no-backup              erase without first keeping the hub's flash (by default every run
                            that erases reads the flash twice and keeps it under
                            $XDG_STATE_HOME/velmora/backups, else ~/.local/state/velmora/backups)
+  --keep-backups N         keep the backups of the last N runs (default 1000); the backup of a
+                           hub whose last run failed or was cut off is kept until it passes
   --trace                  print each control request to stderr:
                            ctrl <eight setup bytes in hex> -> <status>
   --json                   machine-readable output for detect, list, update, erase, doctor, history
                            and image show
-                           image show
   --verbose                print diagnostic lines to stderr
   -h, --help               show this help
 
@@ -172,6 +173,7 @@ inline constexpr const char* kNoPrivateFolder =
 inline constexpr const char* kRestartQuestion = "Reboot now? [y/N] ";
 
 std::string missingValue(const std::string& option);
+std::string badBackupRunsKept(const std::string& value);
 std::string unknownCommand(const std::string& command);
 std::string unknownOption(const std::string& command, const std::string& option);
 std::string unexpectedArgument(const std::string& command, const std::string& argument);

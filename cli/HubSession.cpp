@@ -16,6 +16,7 @@ EnvironmentOptions environmentOptions(const CliOptions& options, std::ostream& e
     environment.historyPath = options.historyPath;
     environment.stationName = options.stationName;
     environment.keepBackups = !options.noBackup;
+    if (options.backupRunsKept) environment.backupRunsKept = *options.backupRunsKept;
     environment.recording.recordPath = options.recordPath;
     environment.recording.replayPath = options.replayPath;
     environment.recording.replayInRealTime = options.replayInRealTime;

@@ -11,6 +11,7 @@
 
 #include "app/GeneralFunction.h"
 #include "driver_install/CommandRunners.h"
+#include "history/BackupStore.h"
 
 namespace velmora {
 
@@ -63,7 +64,7 @@ struct EnvironmentOptions {
     // Where backups are kept; none: the user's default, made from nothing if need be.
     std::optional<std::string> backupsFolder;
     // Pruning keeps the backups of this many of the latest runs.
-    std::size_t backupRunsKept = 1000;
+    std::size_t backupRunsKept = history::kDefaultBackupRunsKept;
     // Told, from whichever thread ran, when the history cannot be written.
     std::function<void(const std::string&)> onHistoryProblem;
 };

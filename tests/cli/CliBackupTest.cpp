@@ -54,6 +54,30 @@ TEST_F(CliBackupTest, UpdateKeepsTheFlashUnlessToldNotTo) {
     EXPECT_FALSE(fs::exists(backups()));
 }
 
+TEST_F(CliBackupTest, KeepBackupsSetsHowManyRunsPruningKeeps) {
+    const auto contents = [this] {
+        std::size_t count = 0;
+        for (const auto& item : fs::directory_iterator(backups()))
+            if (item.path().extension().empty()) ++count;
+        return count;
+    };
+    // A blank flash erased, then a hub holding the sample image updated.
+    ASSERT_EQ(withState("rom-code", {"erase"}).exitStatus, 0);
+    ASSERT_EQ(withState("flash-code", {"update", kSampleImage}).exitStatus, 0);
+    EXPECT_EQ(contents(), 2u);
+    ASSERT_EQ(withState("flash-code", {"--keep-backups", "1", "update", kSampleImage}).exitStatus, 0);
+    EXPECT_EQ(contents(), 1u);
+
+    for (const std::string bad : {"0", "-3", "many", "1000001"}) {
+        const CliRun refused = withState("flash-code", {"--keep-backups=" + bad, "update", kSampleImage});
+        EXPECT_EQ(refused.exitStatus, 2) << bad;
+        EXPECT_NE(
+            refused.err.find("--keep-backups takes a number of runs from 1 to 1000000, not '" + bad + "'"),
+            std::string::npos)
+            << refused.err;
+    }
+}
+
 TEST_F(CliBackupTest, RestoreNeedsConsentAndAnUntouchedBackup) {
     ASSERT_EQ(withState("flash-code", {"erase"}).exitStatus, 0);
     // No terminal to ask on, and no --yes.

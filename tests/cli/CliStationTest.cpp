@@ -1,9 +1,12 @@
 // The station as an operator starts it: eight hubs of the eight-hubs scenario
-// updated in one run with --count, each recorded in the history, and an image the
-// update would refuse refused before the first unit; a station killed in a
-// unit's middle costs that number for good, and never gives it again.
+// updated in one run with --count, each recorded in the history, 64 hubs in
+// progress at once, and an image the update would refuse refused before the
+// first unit; a station killed in a unit's middle costs that number for good,
+// and never gives it again.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -30,6 +33,30 @@ TEST_F(CliStationTest, CountedRunUpdatesEveryUnitOnceAndRecordsIt) {
     const CliRun listed = runCli({"--history", history, "history", "--csv"});
     EXPECT_EQ(lines(listed.out).size(), 9u) << listed.out;  // the header and a row per unit
     EXPECT_EQ(listed.out.find(",unfinished,"), std::string::npos);
+}
+
+// 64 hubs over four buses, behind hubs: each is listed once, and the station
+// takes all 64 as units in progress at once and passes each.
+TEST_F(CliStationTest, SixtyFourHubsAreListedOnceAndRunAsSixtyFourUnitsAtOnce) {
+    const CliRun listed = simulated("sixty-four-hubs", {"list"});
+    ASSERT_EQ(listed.exitStatus, 0) << listed.err;
+    std::set<std::string> ports;
+    for (const std::string& line : lines(listed.out)) ports.insert(line.substr(0, line.find(' ')));
+    EXPECT_EQ(lines(listed.out).size(), 64u);
+    EXPECT_EQ(ports.size(), 64u);
+    EXPECT_EQ(*ports.begin(), "1-2.1.1");
+    EXPECT_EQ(*ports.rbegin(), "4-2.4.4");
+
+    const CliRun run = simulated("sixty-four-hubs", {"station", kSampleImage, "--count", "64"});
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    const std::vector<std::string> shown = lines(run.out);
+    EXPECT_EQ(std::count(shown.begin(), shown.end(), "passed 0, failed 0, in progress 64"), 1) << run.out;
+    std::set<std::string> passed;
+    for (const std::string& line : shown)
+        if (line.find(": PASS 0102 -> 0102 (") != std::string::npos)
+            passed.insert(line.substr(0, line.find(':')));
+    EXPECT_EQ(passed, ports);
+    EXPECT_EQ(shown.back(), "passed 64, failed 0, in progress 0");
 }
 
 TEST_F(CliStationTest, TheUpdatesImageRulesHoldBeforeTheFirstUnit) {
