@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -109,13 +111,18 @@ std::optional<ChosenBackup> chooseBackup(const std::string& choice, const std::o
                                          std::string& error) {
     const history::BackupStore store = backupStore();
     const bool isPrefix = choice.size() >= 4 && choice.size() <= 64 &&
-                          choice.find_first_not_of("0123456789abcdef") == std::string::npos;
+                          choice.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
     if (choice == "--last" || (isPrefix && !std::filesystem::exists(choice))) {
-        const auto entries = store.list(error);
+        // A store never made holds no backup yet.
+        std::optional<std::vector<history::BackupEntry>> entries = std::vector<history::BackupEntry>{};
+        if (std::filesystem::exists(store.folder())) entries = store.list(error);
         if (!entries) return std::nullopt;
+        std::string prefix = choice;
+        std::transform(prefix.begin(), prefix.end(), prefix.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
         std::vector<std::string> matches;
         for (const history::BackupEntry& entry : *entries) {
-            if (choice == "--last" ? (!port || entry.port == *port) : entry.sha256.rfind(choice, 0) == 0) {
+            if (choice == "--last" ? (!port || entry.port == *port) : entry.sha256.rfind(prefix, 0) == 0) {
                 if (std::find(matches.begin(), matches.end(), entry.sha256) == matches.end() ||
                     choice == "--last")
                     matches.push_back(entry.sha256);
@@ -135,7 +142,10 @@ std::optional<ChosenBackup> chooseBackup(const std::string& choice, const std::o
         return ChosenBackup{std::move(*bytes), store.folder() + "/" + matches.back()};
     }
     const std::optional<std::string> text = readRegularFile(choice, error);
-    if (!text) return std::nullopt;
+    if (!text) {
+        error = choice + ": " + error;
+        return std::nullopt;
+    }
     std::vector<std::uint8_t> bytes = bytesOf(*text);
     const std::string base = std::filesystem::path(choice).filename().string();
     if (base.size() == 64 && base.find_first_not_of("0123456789abcdef") == std::string::npos &&

@@ -4,6 +4,7 @@
 // writing, and recover finds nothing to do where nothing was left in ROM code.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -79,6 +80,12 @@ TEST_F(CliBackupTest, KeepBackupsSetsHowManyRunsPruningKeeps) {
 }
 
 TEST_F(CliBackupTest, RestoreNeedsConsentAndAnUntouchedBackup) {
+    const CliRun none = withState("rom-code", {"restore", "--last", "--yes"});
+    EXPECT_EQ(none.exitStatus, 2);
+    EXPECT_EQ(none.err, "velmora-cli: no backup kept\n");
+    const CliRun noFile = withState("rom-code", {"restore", "flash.bin", "--yes"});
+    EXPECT_EQ(noFile.err, "velmora-cli: flash.bin: No such file or directory\n");
+
     ASSERT_EQ(withState("flash-code", {"erase"}).exitStatus, 0);
     // No terminal to ask on, and no --yes.
     const CliRun unasked = withState("rom-code", {"restore", "--last"});
@@ -94,6 +101,9 @@ TEST_F(CliBackupTest, RestoreNeedsConsentAndAnUntouchedBackup) {
     for (const auto& item : fs::directory_iterator(backups()))
         if (item.path().extension().empty()) name = item.path().filename().string();
     ASSERT_EQ(name.size(), 64u);
+    std::string upper = name.substr(0, 8);
+    for (char& digit : upper) digit = static_cast<char>(std::toupper(static_cast<unsigned char>(digit)));
+    EXPECT_EQ(withState("rom-code", {"restore", upper, "--yes"}).exitStatus, 0) << upper;
     { std::ofstream(backups() / name, std::ios::binary | std::ios::in | std::ios::out) << "tampered"; }
     const CliRun byPrefix = withState("rom-code", {"restore", name.substr(0, 10), "--yes"});
     EXPECT_EQ(byPrefix.exitStatus, 2);
