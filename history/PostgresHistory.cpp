@@ -88,9 +88,24 @@ std::string selectSql() {
     return "SELECT id" + columns + ", revision, " + received + " FROM velmora_runs";
 }
 
-std::string trimmed(std::string text) {
-    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
-    return text;
+// libpq's messages run over several lines ("...: Connection refused\n\tIs the
+// server running..."); a station prints each on one line, its parts joined by "; ".
+std::string oneLine(const std::string& message) {
+    std::string line;
+    bool broken = false;
+    for (const char c : message) {
+        if (c == '\n' || c == '\r') {
+            broken = true;
+        } else if (broken && (c == ' ' || c == '\t')) {
+            continue;
+        } else {
+            if (broken && !line.empty()) line += "; ";
+            broken = false;
+            line += c;
+        }
+    }
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    return line;
 }
 
 }  // namespace
@@ -126,7 +141,9 @@ bool PostgresHistory::usable() const {
 }
 
 std::string PostgresHistory::failure() const {
-    return withoutPassword(trimmed(PQerrorMessage(connection_)), uri_);
+    std::string message = oneLine(PQerrorMessage(connection_));
+    if (message.empty()) message = "the server did not answer";
+    return withoutPassword(message, uri_);
 }
 
 bool PostgresHistory::execute(const char* sql, std::string& error) {

@@ -51,13 +51,14 @@ public:
     // The connection, for the line's other tables on the same server (the serial
     // numbers); it stays this object's.
     pg_conn* connection() const { return connection_; }
+    // The connection's last error on one line, never with the URI's password.
+    std::string failure() const;
 
 private:
     PostgresHistory(pg_conn* connection, std::string uri) : connection_(connection), uri_(std::move(uri)) {}
     bool layOut(std::string& error);
     bool execute(const char* sql, std::string& error);
     bool upsert(const HistoryRecord& record, std::string& error);
-    std::string failure() const;
 
     pg_conn* connection_;
     std::string uri_;

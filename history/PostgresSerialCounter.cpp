@@ -53,14 +53,11 @@ std::unique_ptr<PostgresSerialCounter> PostgresSerialCounter::connect(const std:
                                                                       std::string& error) {
     std::unique_ptr<PostgresHistory> server = PostgresHistory::connect(uri, error);
     if (!server) return nullptr;
-    return std::unique_ptr<PostgresSerialCounter>(new PostgresSerialCounter(std::move(server), uri));
+    return std::unique_ptr<PostgresSerialCounter>(new PostgresSerialCounter(std::move(server)));
 }
 
 std::string PostgresSerialCounter::failure() const {
-    std::string message = PQerrorMessage(server_->connection());
-    while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) message.pop_back();
-    if (message.empty()) message = "the server did not answer";
-    return withoutPassword(message, uri_);
+    return server_->failure();
 }
 
 bool PostgresSerialCounter::execute(const char* sql, const std::vector<std::string>& values,

@@ -41,8 +41,7 @@ public:
     std::optional<std::vector<SerialNumberRow>> numbers(const std::string& prefix, std::string& error);
 
 private:
-    PostgresSerialCounter(std::unique_ptr<PostgresHistory> server, std::string uri)
-        : server_(std::move(server)), uri_(std::move(uri)) {}
+    explicit PostgresSerialCounter(std::unique_ptr<PostgresHistory> server) : server_(std::move(server)) {}
     bool reachable(std::string& error);
     bool lockName(const std::string& station, std::string& error);
     bool voidOpenNumbers(const std::string& station, std::string& error);
@@ -50,7 +49,6 @@ private:
     std::string failure() const;
 
     std::unique_ptr<PostgresHistory> server_;
-    std::string uri_;
     std::mutex mutex_;
     std::string station_;    // the name held, empty while no station runs
     bool nameLost_ = false;  // another station took the name while the server was away
