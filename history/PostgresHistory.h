@@ -26,9 +26,13 @@ inline constexpr std::chrono::seconds kServerConnectTimeout{2};
 // host lost its power or its network sends no goodbye, so the server probes an
 // idle session after 30 s, every 10 s, and ends it after 3 probes unanswered,
 // which frees its station name (a lock the session holds) in about a minute
-// rather than at the system's default of two hours.
+// rather than at the system's default of two hours. A session cut while the
+// server's answer was on its way is not idle: its end would wait for the
+// retransmissions to give up (about 15 minutes), so unacknowledged data is
+// given a minute too.
 inline constexpr const char* kSessionKeepalives =
-    "-c tcp_keepalives_idle=30 -c tcp_keepalives_interval=10 -c tcp_keepalives_count=3";
+    "-c tcp_keepalives_idle=30 -c tcp_keepalives_interval=10 -c tcp_keepalives_count=3"
+    " -c tcp_user_timeout=60000";
 
 class PostgresHistory final : public HistoryStore {
 public:

@@ -256,9 +256,10 @@ TEST_F(PostgresHistoryTest, EachSessionAsksTheServerToProbeAnIdleStation) {
     ASSERT_TRUE(history) << error;
     const history::PostgresResult asked(PQexec(history->connection(),
                                                "SELECT name, source FROM pg_settings"
-                                               " WHERE name LIKE 'tcp_keepalives%' ORDER BY name;"));
+                                               " WHERE name LIKE 'tcp_keepalives%'"
+                                               " OR name = 'tcp_user_timeout' ORDER BY name;"));
     ASSERT_TRUE(asked.is(PGRES_TUPLES_OK));
-    ASSERT_EQ(asked.rows(), 3);
+    ASSERT_EQ(asked.rows(), 4);
     for (int row = 0; row < asked.rows(); ++row)
         EXPECT_EQ(asked.text(row, 1), "client") << asked.text(row, 0);
 }
