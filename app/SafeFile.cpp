@@ -161,6 +161,14 @@ std::optional<std::string> readRegularFile(const std::string& path, std::string&
     return contents;
 }
 
+bool sameFile(const std::string& first, const std::string& second) {
+    if (first == second) return true;
+    struct stat one {};
+    struct stat other {};
+    return ::stat(first.c_str(), &one) == 0 && ::stat(second.c_str(), &other) == 0 &&
+           one.st_dev == other.st_dev && one.st_ino == other.st_ino;
+}
+
 bool checkReplaceableTarget(const std::string& path, std::string& error) {
     struct stat info {};
     if (::lstat(path.c_str(), &info) != 0) {

@@ -38,6 +38,11 @@ std::optional<std::string> readRegularFile(const std::string& path, std::string&
 // file. A path where nothing exists yet passes.
 bool checkReplaceableTarget(const std::string& path, std::string& error);
 
+// True when the two paths name one file: the same text, or two names of one
+// existing file (a link to it, another path to its folder). An output that is
+// also a command's input must be refused before it is opened for writing.
+bool sameFile(const std::string& first, const std::string& second);
+
 // False, with error, when no file can be created in folder: missing, not a
 // folder, or not writable by this process.
 bool checkWritableFolder(const std::string& folder, std::string& error);

@@ -3,6 +3,7 @@
 #include "app/AppPaths.h"
 #include "app/Config.h"
 #include "app/Console.h"
+#include "app/SafeFile.h"
 #include "cli/CliText.h"
 #include "device/recording/UsbmonImport.h"
 
@@ -19,6 +20,10 @@ ExitStatus runImport(const CommandContext& command) {
                             text::unexpectedArgument(kImportName, command.arguments[2]));
     const std::string& capturePath = command.arguments[0];
     const std::string& outPath = command.arguments[1];
+    if (sameFile(capturePath, outPath))
+        return command.fail(ExitStatus::BadUsage,
+                            std::string(kImportName) + ": " + outPath +
+                                " is the capture itself; write the recording to another file");
 
     int linkType = 0;
     std::vector<recording::CapturedPacket> packets;

@@ -228,7 +228,9 @@ bool HubEnvironment::makePlatform(std::string& error) {
 
 // --record wraps the platform just made; --replay stands in for it.
 bool HubEnvironment::attachRecording(std::string& error) {
-    recording_ = RecordingHook::create(options_.recording, config_.table, *clock_, error);
+    std::vector<std::string> filesInUse{configPath_};
+    if (options_.historyPath) filesInUse.push_back(*options_.historyPath);
+    recording_ = RecordingHook::create(options_.recording, config_.table, *clock_, filesInUse, error);
     if (!recording_) return error.empty();
     platform_ = &recording_->platformOver(platform_, *clock_);
     return true;

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/SupportedDeviceTable.h"
 #include "device/Clock.h"
@@ -26,9 +27,12 @@ class RecordingHook {
 public:
     // Null when the options ask for neither; null with error when the file cannot
     // be written (--record) or read as a recording (--replay: a newer format, a
-    // damaged file). A replay's times pass on clock.
+    // damaged file), or when --record names a file the run itself reads or writes:
+    // a file the command names, or one of filesInUse (its configuration, its
+    // history). A replay's times pass on clock.
     static std::unique_ptr<RecordingHook> create(const RecordingOptions& options,
                                                  const SupportedDeviceTable& table, Clock& clock,
+                                                 const std::vector<std::string>& filesInUse,
                                                  std::string& error);
     ~RecordingHook();
 

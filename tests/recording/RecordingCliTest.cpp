@@ -188,6 +188,40 @@ TEST_F(RecordingCliTest, AnImportedCaptureOfAnUpdateReplaysIt) {
     run = runCli({"--config", config(), "recording", "import", path("fw.bin"), path("x.jsonl")});
     EXPECT_EQ(run.exitStatus, 2);
     EXPECT_NE(run.err.find("recording import"), std::string::npos) << run.err;
+
+    // The capture named as the output too is refused, not written over.
+    const std::vector<char> kept = read(capture);
+    const std::filesystem::path capturePath(capture);
+    run = runCli({"--config", config(), "recording", "import", capture,
+                  (capturePath.parent_path() / "." / capturePath.filename()).string()});
+    EXPECT_EQ(run.exitStatus, 2);
+    EXPECT_NE(run.err.find("is the capture itself"), std::string::npos) << run.err;
+    EXPECT_EQ(read(capture), kept);
+}
+
+// A recording named like a file the run reads or writes would destroy it.
+TEST_F(RecordingCliTest, ARecordingNeverTakesTheNameOfAFileTheCommandNames) {
+    const std::vector<char> image = read(path("fw.bin"));
+    CliRun run = simulated("flash-code", {"--record", path("fw.bin"), "update", path("fw.bin")});
+    EXPECT_EQ(run.exitStatus, 2);
+    EXPECT_NE(run.err.find("is a file this run reads or writes"), std::string::npos) << run.err;
+    EXPECT_EQ(read(path("fw.bin")), image);
+
+    run = simulated("flash-code", {"--record", path("flash.bin"), "read", path("flash.bin")});
+    EXPECT_EQ(run.exitStatus, 2);
+    EXPECT_FALSE(std::filesystem::exists(path("flash.bin")));
+
+    // Nor the run's configuration or history.
+    const std::vector<char> config = read(this->config());
+    run = simulated("flash-code", {"--record", this->config(), "detect"});
+    EXPECT_EQ(run.exitStatus, 2);
+    EXPECT_EQ(read(this->config()), config);
+    ASSERT_EQ(simulated("flash-code", {"--history", path("history.sqlite"), "detect"}).exitStatus, 0);
+    const std::vector<char> history = read(path("history.sqlite"));
+    run = simulated("flash-code",
+                    {"--history", path("history.sqlite"), "--record", path("history.sqlite"), "detect"});
+    EXPECT_EQ(run.exitStatus, 2);
+    EXPECT_EQ(read(path("history.sqlite")), history);
 }
 
 }  // namespace
