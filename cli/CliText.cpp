@@ -15,6 +15,12 @@ std::string missingValue(const std::string& option) {
     return option + " needs a value";
 }
 
+std::string outputInUse(const std::string& command, const std::string& path) {
+    std::string text;
+    return appendText(text, {command, ": ", printable(path),
+                             " is this run's configuration or history; write to another file"});
+}
+
 std::string badBackupRunsKept(const std::string& value) {
     std::string text;
     return appendText(text, {"--keep-backups takes a number of runs from 1 to ",

@@ -174,6 +174,7 @@ inline constexpr const char* kRestartQuestion = "Reboot now? [y/N] ";
 
 std::string missingValue(const std::string& option);
 std::string badBackupRunsKept(const std::string& value);
+std::string outputInUse(const std::string& command, const std::string& path);
 std::string unknownCommand(const std::string& command);
 std::string unknownOption(const std::string& command, const std::string& option);
 std::string unexpectedArgument(const std::string& command, const std::string& argument);

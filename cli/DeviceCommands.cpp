@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/AtomicFile.h"
+#include "app/SafeFile.h"
 #include "app/TextFormat.h"
 #include "cli/CliText.h"
 #include "cli/HubSelection.h"
@@ -389,6 +390,8 @@ ExitStatus runRead(const CommandContext& command) {
     }
     auto session = openSession(command, error);
     if (!session) return command.fail(ExitStatus::BadUsage, error);
+    for (const std::string& used : session->environment().filesInUse())
+        if (sameFile(path, used)) return command.fail(ExitStatus::BadUsage, text::outputInUse("read", path));
     // One hub only: with several attached, which one to read must be said.
     std::unique_ptr<HubConnection> pinned;
     if (!selection.ports.empty()) {

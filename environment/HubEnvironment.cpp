@@ -163,6 +163,15 @@ std::unique_ptr<SerialNumberSource> HubEnvironment::openSerialNumbers(std::strin
     return counter;
 }
 
+std::vector<std::string> HubEnvironment::filesInUse() const {
+    std::vector<std::string> files{configPath_};
+    const history::HistoryTarget target =
+        history::chooseHistory(options_.historyPath, history::historyVariable(), config_.historyServer,
+                               options_.simulate || replayed_);
+    if (!target.localPath.empty()) files.push_back(target.localPath);
+    return files;
+}
+
 void HubEnvironment::makeRecorder() {
     const bool benchRun = options_.simulate || replayed_;
     const history::HistoryTarget target = history::chooseHistory(
@@ -228,9 +237,7 @@ bool HubEnvironment::makePlatform(std::string& error) {
 
 // --record wraps the platform just made; --replay stands in for it.
 bool HubEnvironment::attachRecording(std::string& error) {
-    std::vector<std::string> filesInUse{configPath_};
-    if (options_.historyPath) filesInUse.push_back(*options_.historyPath);
-    recording_ = RecordingHook::create(options_.recording, config_.table, *clock_, filesInUse, error);
+    recording_ = RecordingHook::create(options_.recording, config_.table, *clock_, filesInUse(), error);
     if (!recording_) return error.empty();
     platform_ = &recording_->platformOver(platform_, *clock_);
     return true;

@@ -105,6 +105,10 @@ public:
     // must not start (numbers of its own could repeat another station's).
     std::unique_ptr<SerialNumberSource> openSerialNumbers(std::string& error, bool& serverAway);
 
+    // The files the run itself reads and writes: its configuration and its
+    // history file. No output of a command may be one of them.
+    std::vector<std::string> filesInUse() const;
+
     // Whether the image at path may be used so, against this configuration's table.
     ImageAdmission admitImage(const std::string& path, ImageUse use, bool allowNewIds = false) const;
     // The ports a choice names: the ones given, or every supported hub's for all.

@@ -154,6 +154,24 @@ TEST_F(CliHubTest, ReadSavesTheWholeFlashAndEraseLeavesItBlank) {
     EXPECT_EQ(run.out, "Open Rom Device...\nErase Flash...\nReseting...\nErase FW Success\n");
 }
 
+// The run's own history and configuration are never a read's output.
+TEST_F(CliHubTest, ReadNeverWritesOverTheRunsHistoryOrConfiguration) {
+    const std::string history = path("history.sqlite");
+    ASSERT_EQ(simulated("flash-code", {"--history", history, "erase"}).exitStatus, 0);
+    CliRun run =
+        simulated("flash-code", {"--history", history, "read", folder_.string() + "/./history.sqlite"});
+    EXPECT_EQ(run.exitStatus, 2);
+    EXPECT_NE(run.err.find("is this run's configuration or history"), std::string::npos) << run.err;
+    const CliRun listed = runCli({"--history", history, "history"});
+    EXPECT_EQ(listed.exitStatus, 0) << listed.err;
+    EXPECT_NE(listed.out.find("  erase  "), std::string::npos) << listed.out;
+
+    const std::vector<char> config = read(this->config());
+    run = simulated("flash-code", {"read", this->config()});
+    EXPECT_EQ(run.exitStatus, 2);
+    EXPECT_EQ(read(this->config()), config);
+}
+
 TEST_F(CliHubTest, DetectAndListSayWhatIsAttached) {
     CliRun run = simulated("flash-code", {"detect"});
     EXPECT_EQ(run.exitStatus, 0);
