@@ -1,11 +1,15 @@
 #pragma once
 // What the fuzz targets share: a scratch folder for the inputs that the code under
-// test reads from a file and the shipped sample files. (The INI reader needs no
+// test reads from a file, the shipped sample files, and a reporter that shows
+// nothing. (The INI reader needs no
 // silencing: loadIniFile keeps iniparser's complaints for its own error text.)
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
+
+#include "workflows/WorkflowReporter.h"
 
 namespace velmora::fuzz {
 
@@ -25,5 +29,17 @@ const std::vector<std::uint8_t>& shippedSampleImage();
 inline void check(bool holds, const char* what) {
     if (!holds) invariantFailed(what);
 }
+
+// A workflow's lines go nowhere; the flash a read brings is stored at once.
+class QuietReporter final : public WorkflowReporter {
+public:
+    void resetProgressInfo() override {}
+    void appendProgressInfo_Blue(const std::string&) override {}
+    void appendProgressInfo_Red(const std::string&) override {}
+    void updateProgressBar(double, ProgressDelivery) override {}
+    void showAlert(const std::string&) override {}
+    void SetButtonStatus(bool) override {}
+    void readFinished_FwFlash(const std::function<void()>& store) override { store(); }
+};
 
 }  // namespace velmora::fuzz

@@ -14,23 +14,13 @@
 #include "workflows/FlashPageSave.h"
 
 using velmora::fuzz::check;
+using velmora::fuzz::QuietReporter;
 namespace image = velmora::image;
 
 namespace {
 
 constexpr int kMostEdits = 4;
 constexpr std::size_t kLongestText = 40;
-
-class QuietReporter final : public velmora::WorkflowReporter {
-public:
-    void resetProgressInfo() override {}
-    void appendProgressInfo_Blue(const std::string&) override {}
-    void appendProgressInfo_Red(const std::string&) override {}
-    void updateProgressBar(double, velmora::ProgressDelivery) override {}
-    void showAlert(const std::string&) override {}
-    void SetButtonStatus(bool) override {}
-    void readFinished_FwFlash(const std::function<void()>& store) override { store(); }
-};
 
 bool isIdField(IdentityField field) {
     return field == IdentityField::Vid || field == IdentityField::Sspid || field == IdentityField::Hspid ||

@@ -14,20 +14,10 @@
 #include "workflows/WorkflowReporter.h"
 
 using velmora::fuzz::check;
+using velmora::fuzz::QuietReporter;
 namespace recording = velmora::recording;
 
 namespace {
-
-class QuietReporter final : public velmora::WorkflowReporter {
-public:
-    void resetProgressInfo() override {}
-    void appendProgressInfo_Blue(const std::string&) override {}
-    void appendProgressInfo_Red(const std::string&) override {}
-    void updateProgressBar(double, velmora::ProgressDelivery) override {}
-    void showAlert(const std::string&) override {}
-    void SetButtonStatus(bool) override {}
-    void readFinished_FwFlash(const std::function<void()>& store) override { store(); }
-};
 
 void checkRoundTrip(const recording::Recording& read) {
     std::string text = recording::headerLine(read.header) + '\n';
