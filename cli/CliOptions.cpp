@@ -38,14 +38,10 @@ bool readBackupRunsKept(const std::vector<std::string>& arguments, std::size_t& 
     std::optional<std::string> value;
     if (!readPathOption(arguments, index, "--keep-backups", value, parsed.error)) return false;
     if (!parsed.error.empty()) return true;
-    char* end = nullptr;
-    errno = 0;
-    const unsigned long long kept = std::strtoull(value->c_str(), &end, 10);
-    if (value->empty() || value->front() == '-' || *end != '\0' || errno != 0 || kept < 1 ||
-        kept > kMostBackupRunsKept) {
-        parsed.error = text::badBackupRunsKept(*value);
+    if (const std::optional<std::uint64_t> kept = wholeNumber(*value, 1, kMostBackupRunsKept)) {
+        parsed.options.backupRunsKept = static_cast<std::size_t>(*kept);
     } else {
-        parsed.options.backupRunsKept = static_cast<std::size_t>(kept);
+        parsed.error = text::badBackupRunsKept(*value);
     }
     return true;
 }
@@ -128,6 +124,15 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments) {
     if (parsed.error.empty() && parsed.options.replayInRealTime && !parsed.options.replayPath)
         parsed.error = messages::kRealTimeWithoutReplay;
     return parsed;
+}
+
+std::optional<std::uint64_t> wholeNumber(const std::string& text, std::uint64_t least, std::uint64_t most) {
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long number = std::strtoull(text.c_str(), &end, 10);
+    if (text.empty() || text.front() == '-' || *end != '\0' || errno != 0 || number < least || number > most)
+        return std::nullopt;
+    return number;
 }
 
 bool ArgumentReader::option(const std::string& name, std::string& value, std::string& error) {

@@ -2,6 +2,7 @@
 // The command line's words: global options wherever they stand, then the command
 // and its own arguments in order.
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -39,6 +40,10 @@ struct ParsedCommandLine {
 };
 
 ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments);
+
+// The decimal whole number text spells, when it is one from least to most;
+// nothing for a sign, a space, another character or a number out of range.
+std::optional<std::uint64_t> wholeNumber(const std::string& text, std::uint64_t least, std::uint64_t most);
 
 // Pulls "--name VALUE" or "--name=VALUE" out of a command's own arguments.
 class ArgumentReader {

@@ -53,14 +53,12 @@ struct StationRequest {
 
 bool readNumber(const std::string& option, const std::string& value, std::uint64_t least, std::uint64_t most,
                 std::uint64_t& number, std::string& error) {
-    char* end = nullptr;
-    errno = 0;
-    const unsigned long long read = std::strtoull(value.c_str(), &end, 10);
-    if (value.empty() || value.front() == '-' || *end != '\0' || errno != 0 || read < least || read > most) {
+    const std::optional<std::uint64_t> read = wholeNumber(value, least, most);
+    if (!read) {
         error = text::badStationNumber(option, value, least, most);
         return false;
     }
-    number = read;
+    number = *read;
     return true;
 }
 

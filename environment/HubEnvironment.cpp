@@ -141,9 +141,7 @@ std::unique_ptr<SerialNumberSource> HubEnvironment::openSerialNumbers(std::strin
         error = "serial numbers are kept in the history, and this run keeps none";
         return nullptr;
     }
-    const history::HistoryTarget target =
-        history::chooseHistory(options_.historyPath, history::historyVariable(), config_.historyServer,
-                               options_.simulate || replayed_);
+    const history::HistoryTarget target = historyTarget();
     std::string problem;
     if (!target.serverUri.empty()) {
         // One counter for every station on the server. There is no falling back
@@ -163,19 +161,23 @@ std::unique_ptr<SerialNumberSource> HubEnvironment::openSerialNumbers(std::strin
     return counter;
 }
 
+// Where this run's history goes: a simulated or replayed run reaches a server
+// only through its own --history.
+history::HistoryTarget HubEnvironment::historyTarget() const {
+    return history::chooseHistory(options_.historyPath, history::historyVariable(), config_.historyServer,
+                                  options_.simulate || replayed_);
+}
+
 std::vector<std::string> HubEnvironment::filesInUse() const {
     std::vector<std::string> files{configPath_};
-    const history::HistoryTarget target =
-        history::chooseHistory(options_.historyPath, history::historyVariable(), config_.historyServer,
-                               options_.simulate || replayed_);
+    const history::HistoryTarget target = historyTarget();
     if (!target.localPath.empty()) files.push_back(target.localPath);
     return files;
 }
 
 void HubEnvironment::makeRecorder() {
     const bool benchRun = options_.simulate || replayed_;
-    const history::HistoryTarget target = history::chooseHistory(
-        options_.historyPath, history::historyVariable(), config_.historyServer, benchRun);
+    const history::HistoryTarget target = historyTarget();
     RecorderSettings settings;
     // Only the default place is made from nothing; a named file's folder must exist.
     settings.path = target.localPath;

@@ -18,6 +18,7 @@
 #include "environment/EnvironmentOptions.h"
 #include "environment/RecordingHook.h"
 #include "history/BackupStore.h"
+#include "history/HistoryLocation.h"
 #include "history/RunRecorder.h"
 #include "workflows/ImageChecks.h"
 #include "workflows/SerialNumberSource.h"
@@ -126,6 +127,7 @@ private:
     bool makePlatform(std::string& error);
     void makeRecorder();
     bool attachRecording(std::string& error);
+    history::HistoryTarget historyTarget() const;
 
     EnvironmentOptions options_;
     std::unique_ptr<Console> console_;
