@@ -136,6 +136,27 @@ TEST_F(CliHistoryTest, UnwritableHistoryIsToldOnceAndTheUpdateGoesOn) {
     EXPECT_NE(errors[0].find("velmora-cli: history " + unusable + ": "), std::string::npos) << errors[0];
 }
 
+// A folder above the history may be a link (a home moved to another disk and
+// linked back): the runs are kept there; only the file and its own folder must
+// be no links.
+TEST_F(CliHistoryTest, AHistoryBelowALinkedFolderIsKept) {
+    std::filesystem::create_directories(path("disk/state"));
+    std::filesystem::create_directory_symlink(path("disk"), path("linked"));
+    const std::string linked = path("linked/state/history.sqlite");
+    const CliRun run = simulated("flash-code", {"--history", linked, "update", kSampleImage});
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    const CliRun listed = runCli({"--history", linked, "history", "--csv"});
+    EXPECT_EQ(lines(listed.out).size(), 2u) << listed.out << listed.err;
+
+    // The history's own folder a link: refused, naming the rule, and nothing made.
+    std::filesystem::create_directory_symlink(path("disk/state"), path("own-link"));
+    const CliRun refused =
+        simulated("flash-code", {"--history", path("own-link/history.sqlite"), "update", kSampleImage});
+    EXPECT_EQ(refused.exitStatus, 0) << refused.err;
+    EXPECT_NE(refused.err.find("own-link is a symbolic link"), std::string::npos) << refused.err;
+}
+
 TEST_F(CliHistoryTest, ImageTextsCannotBecomeSpreadsheetFormulas) {
     const std::string crafted = path("crafted.bin");
     ASSERT_EQ(runCli({"image", "edit", kSampleImage, "-o", crafted, "--serial", "=1+2"}).exitStatus, 0);

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -109,6 +110,54 @@ TEST_F(BackupStoreTest, LinksAndUnsafeFoldersAreNeverUsed) {
     std::filesystem::rename(contents, scratch_.path("elsewhere"));
     std::filesystem::create_symlink(scratch_.path("elsewhere"), contents);
     EXPECT_FALSE(store.load(entry.sha256, error));
+}
+
+// "Later" is the order the backups were kept in: a pass kept before the clock
+// was set back is no later than a failure kept after it.
+TEST_F(BackupStoreTest, AClockSetBackNeverMakesAnEarlierPassLater) {
+    BackupStore store(folder_, true, 1);
+    std::string error;
+    BackupEntry passed = entryAt("2030-01-01T00:00:00.000Z", "1-1", history::kResultSuccess);
+    ASSERT_TRUE(store.store(flash_, passed, error)) << error;
+    std::vector<std::uint8_t> broken = flash_;
+    broken[0] = 0;
+    BackupEntry failed = entryAt("2026-01-01T00:00:00.000Z", "1-1", history::kResultFailure);
+    ASSERT_TRUE(store.store(broken, failed, error)) << error;
+    store.prune(error);
+    const auto entries = store.list(error);
+    ASSERT_TRUE(entries) << error;
+    ASSERT_EQ(entries->size(), 1u);
+    EXPECT_EQ(entries->front().runId, failed.runId);
+    EXPECT_TRUE(store.load(failed.sha256, error)) << error;
+}
+
+// A failed unit set aside keeps its backup while other units pass on its port,
+// until that unit (its serial, else its port) passes.
+TEST_F(BackupStoreTest, AFailedUnitKeepsItsBackupUntilThatUnitPasses) {
+    BackupStore store(folder_, true, 1);
+    std::string error;
+    int second = 0;
+    const auto keep = [&](const std::string& port, const std::string& serial, const char* result) {
+        BackupEntry entry = entryAt("2026-01-01T00:00:0" + std::to_string(second++) + ".000Z", port, result);
+        entry.serial = serial;
+        std::vector<std::uint8_t> flash = flash_;
+        flash[1] = static_cast<std::uint8_t>(serial.empty() ? 0 : serial[0]);
+        EXPECT_TRUE(store.store(flash, entry, error)) << error;
+        store.prune(error);
+        return entry.runId;
+    };
+    const auto kept = [&](const std::string& runId) {
+        const auto entries = store.list(error);
+        return entries && std::any_of(entries->begin(), entries->end(),
+                                      [&](const BackupEntry& entry) { return entry.runId == runId; });
+    };
+    const std::string setAside = keep("1-1", "A", history::kResultFailure);
+    keep("1-1", "B", history::kResultSuccess);
+    keep("1-2", "C", history::kResultSuccess);
+    keep("1-1", "D", history::kResultSuccess);
+    EXPECT_TRUE(kept(setAside));
+    keep("1-3", "A", history::kResultSuccess);
+    EXPECT_FALSE(kept(setAside));
 }
 
 }  // namespace

@@ -182,5 +182,22 @@ TEST(HistoryReportTest, UnitsYieldAndFailuresAddUpPerGroupAndPerPhase) {
     EXPECT_EQ(report[3].passed, 1u);
 }
 
+// A unit is a run that flashes one (an update, a station's unit, a scalar run, a
+// restore, a recovery); reads, erases and verifies are counted apart.
+TEST(HistoryReportTest, OnlyTheRunsThatFlashAUnitAreUnits) {
+    std::vector<history::HistoryRecord> runs;
+    for (const char* operation : {"station", "station", "read", "read", "erase", "verify"}) {
+        runs.push_back(unit("a", "2026-12-08T01:00:00.000Z", "open=1", "success"));
+        runs.back().operation = operation;
+    }
+    runs[4].result = "failure";
+    const std::vector<history::ReportLine> report =
+        history::buildReport(runs, history::ReportGrouping::Total, false);
+    ASSERT_EQ(report.size(), 1u);
+    EXPECT_EQ(report[0].units, 2u);
+    EXPECT_EQ(report[0].passed, 2u);
+    EXPECT_DOUBLE_EQ(*report[0].yield(), 1.0);
+}
+
 }  // namespace
 }  // namespace velmora::testing

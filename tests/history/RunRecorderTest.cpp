@@ -2,9 +2,12 @@
 // kind of failure and a process killed mid-run leave in the history, a history
 // that cannot be written, and parallel runs sharing one recorder.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <csignal>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -16,6 +19,7 @@
 #include "history/HistoryDatabase.h"
 #include "history/ImageDigest.h"
 #include "history/RunRecorder.h"
+#include "history/SerialCounter.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ScratchFolder.h"
 #include "tests/workflows/SimulatedHubFixture.h"
@@ -249,6 +253,38 @@ TEST_F(RunRecorderTest, UnwritableHistoryNeverStopsARunAndIsToldOnce) {
 
 // Runs on two hubs at once, each on a worker of its own with a connection pinned
 // to its port, recorded by one recorder.
+// Whether this process holds a POSIX lock (SQLite's own) on the file at path.
+bool holdsALockOn(const std::string& path) {
+    struct stat file {};
+    if (::stat(path.c_str(), &file) != 0) return false;
+    std::ifstream locks("/proc/locks");
+    const std::string pid = " " + std::to_string(::getpid()) + " ";
+    const std::string inode = ":" + std::to_string(file.st_ino) + " ";
+    for (std::string line; std::getline(locks, line);) {
+        if (line.find("POSIX") != std::string::npos && line.find(pid) != std::string::npos &&
+            line.find(inode) != std::string::npos)
+            return true;
+    }
+    return false;
+}
+
+// A station on its own file opens the serial counter's connection first; the
+// recorder then shares the file and must never open and close it beside that
+// connection: closing any descriptor of the file drops every POSIX lock this
+// process holds on it, SQLite's included, and another process would then
+// checkpoint and delete the write-ahead log under the station.
+TEST_F(RunRecorderTest, RecordingBesideTheSerialCounterKeepsItsLocksOnTheFile) {
+    std::string error;
+    std::unique_ptr<history::SerialCounter> counter = history::SerialCounter::open(path_, false, error);
+    ASSERT_TRUE(counter) << error;
+    ASSERT_TRUE(counter->beginStation("bench", error)) << error;
+    ASSERT_TRUE(holdsALockOn(path_));
+    ASSERT_TRUE(updateFunc(recorded(), image_, kImagePath));
+    EXPECT_EQ(onlyRow().result, "success");
+    EXPECT_TRUE(holdsALockOn(path_));
+    EXPECT_TRUE(counter->endStation("bench", error)) << error;
+}
+
 class RunRecorderThreadsTest : public ::testing::Test {
 protected:
     SimulatedHubs rig_;
