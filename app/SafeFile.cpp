@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -301,6 +302,160 @@ bool checkOwnRegularFile(const fs::path& file, const struct stat& info, std::str
         return false;
     }
     return true;
+}
+
+namespace {
+
+constexpr int kMostLinksFollowed = 40;  // as the kernel's own limit
+
+// The parts of a path, without its root.
+std::vector<std::string> partsOf(const fs::path& path) {
+    std::vector<std::string> parts;
+    for (const fs::path& part : path.relative_path()) {
+        if (!part.empty()) parts.push_back(part.string());
+    }
+    return parts;
+}
+
+// Where the folders of path lead, link by link: the deepest existing folder
+// without any link, and the parts below it that do not exist yet. A link on the
+// way is followed only when root or this user owns it.
+bool resolveFolders(const fs::path& path, fs::path& existing, std::vector<std::string>& missing,
+                    std::string& error) {
+    std::vector<std::string> todo = partsOf(path);
+    std::reverse(todo.begin(), todo.end());  // taken from the back
+    existing = "/";
+    int links = 0;
+    while (!todo.empty()) {
+        const std::string part = todo.back();
+        todo.pop_back();
+        if (part == ".") continue;
+        if (part == "..") {
+            existing = existing.parent_path();
+            continue;
+        }
+        const fs::path next = existing / part;
+        struct stat info {};
+        if (::lstat(next.c_str(), &info) != 0) {
+            if (errno != ENOENT) {
+                error = describe(next, std::strerror(errno));
+                return false;
+            }
+            missing.push_back(part);
+            for (auto rest = todo.rbegin(); rest != todo.rend(); ++rest) missing.push_back(*rest);
+            return true;
+        }
+        if (S_ISLNK(info.st_mode)) {
+            if (!trustedOwner(info.st_uid)) {
+                error = describe(next, "is a symbolic link that belongs to another user");
+                return false;
+            }
+            if (++links > kMostLinksFollowed) {
+                error = describe(next, std::strerror(ELOOP));
+                return false;
+            }
+            const fs::path target = linkTarget(next.string());
+            std::vector<std::string> parts = partsOf(target);
+            for (auto item = parts.rbegin(); item != parts.rend(); ++item) todo.push_back(*item);
+            if (target.is_absolute()) existing = "/";
+            continue;
+        }
+        if (!S_ISDIR(info.st_mode)) {
+            error = describe(next, "is not a folder");
+            return false;
+        }
+        existing = next;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::optional<fs::path> keptFolder(const fs::path& folder, FolderCreation creation, std::string& error) {
+    std::error_code failure;
+    fs::path wanted = fs::absolute(folder, failure).lexically_normal();
+    if (failure || wanted.empty()) {
+        error = describe(folder, failure ? failure.message() : "is no folder");
+        return std::nullopt;
+    }
+    if (!wanted.has_filename()) wanted = wanted.parent_path();
+    if (wanted == wanted.root_path()) {
+        error = describe(wanted, "is not a folder of this user's own");
+        return std::nullopt;
+    }
+    // The folders above: links allowed (by their owner), each real folder safe.
+    fs::path above;
+    std::vector<std::string> missing;
+    if (!resolveFolders(wanted.parent_path(), above, missing, error) || !checkSafeAncestors(above, error))
+        return std::nullopt;
+    fs::path real = above;
+    for (const std::string& part : missing) real /= part;
+    real /= wanted.filename();
+    struct stat info {};
+    const bool exists = missing.empty() && ::lstat(real.c_str(), &info) == 0;
+    if (!exists) {
+        if (creation == FolderCreation::MustExist) {
+            error = describe(missing.empty() ? wanted : above / missing.front(), std::strerror(ENOENT));
+            return std::nullopt;
+        }
+        if (!createOwnerOnlyFolders(real, error)) return std::nullopt;
+    }
+    // The folder itself: never a link, and nobody else may add files to it.
+    if (!checkOwnFolder(real, error)) {
+        if (real != wanted) error += " (" + wanted.string() + ")";
+        return std::nullopt;
+    }
+    return real;
+}
+
+bool createKeptFile(const fs::path& file, bool& exists, std::string& error) {
+    constexpr mode_t kOwnerOnlyFile = 0600;
+    exists = false;
+    const int descriptor = ::open(file.c_str(), O_RDWR | O_CREAT | O_EXCL | kNoFollowOpenFlags, kOwnerOnlyFile);
+    if (descriptor < 0) {
+        exists = errno == EEXIST;
+        error = describe(file, std::strerror(errno));
+        return false;
+    }
+    // Made by this call, so nothing else of this process has it open: closing
+    // this descriptor drops no lock another holds on it.
+    struct stat info {};
+    const bool usable = ::fstat(descriptor, &info) == 0 && checkOwnRegularFile(file, info, error);
+    ::close(descriptor);
+    return usable;
+}
+
+std::optional<std::string> readKeptFile(const std::string& path, std::size_t largest, std::string& error) {
+    const int descriptor = ::open(path.c_str(), O_RDONLY | kNoFollowOpenFlags);
+    if (descriptor < 0) {
+        error = describe(path, std::strerror(errno));
+        return std::nullopt;
+    }
+    struct stat info {};
+    std::optional<std::string> contents;
+    if (::fstat(descriptor, &info) != 0) {
+        error = describe(path, std::strerror(errno));
+    } else if (!checkOwnRegularFile(path, info, error)) {
+        // error says why
+    } else if (static_cast<std::size_t>(info.st_size) > largest) {
+        error = describe(path, "is larger than any file kept here");
+    } else {
+        std::string bytes(static_cast<std::size_t>(info.st_size), '\0');
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            const ssize_t got = ::read(descriptor, bytes.data() + done, bytes.size() - done);
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0) break;
+            done += static_cast<std::size_t>(got);
+        }
+        if (done == bytes.size()) {
+            contents = std::move(bytes);
+        } else {
+            error = describe(path, "cannot be read whole");
+        }
+    }
+    ::close(descriptor);
+    return contents;
 }
 
 }  // namespace velmora

@@ -142,19 +142,21 @@ int main(int argc, char** argv) {
     FW_Parse(image, bytes.data(), static_cast<std::int64_t>(bytes.size()));
 
     std::string error;
-    std::unique_ptr<velmora::history::SerialCounter> counter =
-        velmora::history::SerialCounter::open(historyPath, false, error);
-    if (!counter) {
+    // One owner of the file, as a station has: the counter and the recorder share it.
+    velmora::history::StationFileAccess file(historyPath, FolderCreation::MustExist);
+    std::shared_ptr<velmora::history::StationFile> opened = file.open(error);
+    if (!opened) {
         std::fprintf(stderr, "velmora_station_soak: %s\n", error.c_str());
         return 1;
     }
-    StationSerials serials(*counter,
+    velmora::history::SerialCounter counter(opened, RunOrigin::Real);
+    StationSerials serials(counter,
                            velmora::testing::serialSettings("SOAK", 7, 1, kDefaultSerialBlock, "soak"));
     if (!serials.begin(error)) {
         std::fprintf(stderr, "velmora_station_soak: %s\n", error.c_str());
         return 1;
     }
-    RunRecorder recorder(historyPath, false, hubs.clock,
+    RunRecorder recorder(file, {}, hubs.clock,
                          [](const std::string& problem) { std::fprintf(stderr, "%s\n", problem.c_str()); });
 
     Operator line(hubs);
@@ -198,10 +200,8 @@ int main(int argc, char** argv) {
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
-    std::unique_ptr<velmora::history::HistoryDatabase> database =
-        velmora::history::HistoryDatabase::open(historyPath, error);
-    const auto rows = database ? database->list({}, error) : std::nullopt;
-    const auto numbers = counter->numbers("SOAK", error);
+    const auto rows = opened->database().list({}, error);
+    const auto numbers = counter.numbers("SOAK", error);
     long used = 0;
     long passed = 0;
     if (numbers)

@@ -17,12 +17,13 @@
 #include "cli/HubSession.h"
 #include "cli/JsonText.h"
 #include "device/FlashOperations.h"
+#include "app/Sha256.h"
+#include "backups/BackupStore.h"
 #include "environment/HubRecovery.h"
-#include "history/BackupStore.h"
-#include "history/HistoryFile.h"
-#include "history/ImageDigest.h"
 #include "workflows/EasyUpdate.h"
 #include "workflows/FlashVerify.h"
+#include "workflows/RunIds.h"
+#include "workflows/RunOrigin.h"
 
 namespace velmora::cli {
 namespace {
@@ -58,10 +59,6 @@ bool oneArgument(const std::vector<std::string>& words, const std::string& name,
     return false;
 }
 
-history::BackupStore backupStore() {
-    return history::BackupStore(history::defaultBackupsFolder(), false);
-}
-
 std::vector<std::uint8_t> bytesOf(const std::string& text) {
     return std::vector<std::uint8_t>(text.begin(), text.end());
 }
@@ -74,30 +71,37 @@ HubConnection& connectionFor(HubSession& session, const std::optional<std::strin
 }
 
 WorkflowContext contextFor(TerminalReporter& reporter, HubSession& session, HubConnection& connection) {
-    return {reporter, connection, nullptr, &session.console(), session.recorder(), session.backups()};
+    return {reporter,           connection,         nullptr,
+            &session.console(), session.recorder(), session.backups(),
+            &session.environment().runIds()};
 }
 
-void printEntries(const CommandContext& command, const std::vector<history::BackupEntry>& entries) {
+// Every entry with the origin of its hub: a bench's backups are listed beside a
+// real hub's, and told apart (a real hub's line ends with its result alone).
+void printEntries(const CommandContext& command, const std::vector<backups::BackupEntry>& entries) {
     std::ostream& out = command.streams.out;
     if (command.options.json) {
         out << '[';
         for (std::size_t index = 0; index < entries.size(); ++index) {
-            const history::BackupEntry& entry = entries[index];
+            const backups::BackupEntry& entry = entries[index];
             out << (index == 0 ? "" : ", ") << "{\"time\": " << jsonString(entry.time)
                 << ", \"port\": " << jsonString(entry.port) << ", \"ids\": " << jsonString(entry.hubIds)
                 << ", \"version\": " << jsonString(entry.version)
                 << ", \"serial\": " << jsonString(entry.serial)
                 << ", \"sha256\": " << jsonString(entry.sha256) << ", \"run\": " << jsonString(entry.runId)
-                << ", \"result\": " << jsonString(entry.result) << '}';
+                << ", \"result\": " << jsonString(entry.result)
+                << ", \"origin\": " << jsonString(originNameOfStored(entry.origin)) << '}';
         }
         out << "]\n";
         return;
     }
-    for (const history::BackupEntry& entry : entries) {
+    for (const backups::BackupEntry& entry : entries) {
         const auto orDash = [](const std::string& value) { return value.empty() ? std::string("-") : value; };
         out << entry.time << "  " << orDash(entry.port) << "  " << orDash(entry.hubIds) << "  "
             << orDash(entry.version) << "  " << orDash(entry.serial) << "  " << entry.sha256.substr(0, 12)
-            << "  " << entry.result << '\n';
+            << "  " << entry.result;
+        if (!entry.origin.empty()) out << " (" << originNameOfStored(entry.origin) << ')';
+        out << '\n';
     }
 }
 
@@ -106,22 +110,21 @@ struct ChosenBackup {
     std::string name;  // what the FW line and the record call it
 };
 
-// --last, a SHA-256 prefix of a kept backup, or a file; nothing, with error.
-std::optional<ChosenBackup> chooseBackup(const std::string& choice, const std::optional<std::string>& port,
-                                         std::string& error) {
-    const history::BackupStore store = backupStore();
+// --last, a SHA-256 prefix of a kept backup of the store's origin (a bench's
+// backups never stand for a real hub's, nor a real hub's for a bench's), or a
+// file; nothing, with error.
+std::optional<ChosenBackup> chooseBackup(const backups::BackupStore& store, const std::string& choice,
+                                         const std::optional<std::string>& port, std::string& error) {
     const bool isPrefix = choice.size() >= 4 && choice.size() <= 64 &&
                           choice.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
     if (choice == "--last" || (isPrefix && !std::filesystem::exists(choice))) {
-        // A store never made holds no backup yet.
-        std::optional<std::vector<history::BackupEntry>> entries = std::vector<history::BackupEntry>{};
-        if (std::filesystem::exists(store.folder())) entries = store.list(error);
+        const std::optional<std::vector<backups::BackupEntry>> entries = store.own(error);
         if (!entries) return std::nullopt;
         std::string prefix = choice;
         std::transform(prefix.begin(), prefix.end(), prefix.begin(),
                        [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
         std::vector<std::string> matches;
-        for (const history::BackupEntry& entry : *entries) {
+        for (const backups::BackupEntry& entry : *entries) {
             if (choice == "--last" ? (!port || entry.port == *port) : entry.sha256.rfind(prefix, 0) == 0) {
                 if (std::find(matches.begin(), matches.end(), entry.sha256) == matches.end() ||
                     choice == "--last")
@@ -149,7 +152,7 @@ std::optional<ChosenBackup> chooseBackup(const std::string& choice, const std::o
     std::vector<std::uint8_t> bytes = bytesOf(*text);
     const std::string base = std::filesystem::path(choice).filename().string();
     if (base.size() == 64 && base.find_first_not_of("0123456789abcdef") == std::string::npos &&
-        history::sha256Hex(bytes.data(), bytes.size()) != base) {
+        sha256Hex(bytes.data(), bytes.size()) != base) {
         error = choice + " no longer matches its name";
         return std::nullopt;
     }
@@ -212,12 +215,9 @@ ExitStatus runBackups(const CommandContext& command) {
     std::string error;
     if (!takeOnePort(words, "backups", port, error)) return command.fail(ExitStatus::BadUsage, error);
     if (!words.empty()) return command.fail(ExitStatus::BadUsage, "backups: unexpected " + words[0]);
-    const history::BackupStore store = backupStore();
-    if (!std::filesystem::exists(store.folder())) {
-        printEntries(command, {});
-        return ExitStatus::Success;
-    }
-    auto entries = store.list(error);
+    const std::unique_ptr<HubEnvironment> environment = recordsEnvironment(command, error);
+    if (!environment) return command.fail(ExitStatus::BadUsage, error);
+    auto entries = environment->backupStore().list(error);
     if (!entries) return command.fail(ExitStatus::BadUsage, error);
     if (port) std::erase_if(*entries, [&port](const auto& entry) { return entry.port != *port; });
     printEntries(command, *entries);
@@ -234,20 +234,22 @@ ExitStatus runRestore(const CommandContext& command) {
     if (last && !words.empty()) return command.fail(ExitStatus::BadUsage, "restore: unexpected " + words[0]);
     if (!last && !oneArgument(words, "restore", "--last, a backup's SHA-256 or a FILE", error))
         return command.fail(ExitStatus::BadUsage, error);
-    const std::optional<ChosenBackup> backup = chooseBackup(last ? "--last" : words[0], port, error);
+    auto session = HubSession::open(command, error);
+    if (!session) return command.fail(ExitStatus::BadUsage, error);
+    const std::optional<ChosenBackup> backup =
+        chooseBackup(session->environment().backupStore(), last ? "--last" : words[0], port, error);
     if (!backup) return command.fail(ExitStatus::BadUsage, error);
     const std::string question =
         "write " + backup->name + " back to the hub" + (port ? " on " + *port : "") + "?";
     if (!confirmed(command, yes, question, error)) return command.fail(ExitStatus::BadUsage, error);
-    auto session = HubSession::open(command, error);
-    if (!session) return command.fail(ExitStatus::BadUsage, error);
     std::unique_ptr<HubConnection> pinned;
     HubConnection& connection = connectionFor(*session, port, pinned);
     const FirmwareBuffer image = backupImage(backup->bytes);
     TerminalReporter reporter(command.streams);
     beginWorkflow(reporter);
     const bool succeeded = updateFuncAs(contextFor(reporter, *session, connection), image, backup->name,
-                                        "restore", backup->name);
+                                        RunOperation::Restore, backup->name)
+                               .succeeded;
     return succeeded ? ExitStatus::Success : ExitStatus::WorkflowFailed;
 }
 
@@ -266,8 +268,6 @@ ExitStatus runRecover(const CommandContext& command) {
     if (!session) return command.fail(ExitStatus::BadUsage, error);
     const std::vector<std::string> ports =
         port ? std::vector<std::string>{*port} : session->environment().supportedPorts();
-    const history::BackupStore store = backupStore();
-    const std::string historyPath = command.options.historyPath.value_or(history::defaultHistoryPath());
     ExitStatus status = ExitStatus::Success;
     bool anyInRomCode = false;
     for (const std::string& hubPort : ports) {
@@ -284,7 +284,7 @@ ExitStatus runRecover(const CommandContext& command) {
             return true;
         };
         const RecoveryResult result =
-            recoverHub(contextFor(reporter, *session, *connection), hubPort, historyPath, store, consent);
+            session->environment().recoverHub(contextFor(reporter, *session, *connection), hubPort, consent);
         anyInRomCode = anyInRomCode || result.step != RecoveryStep::NotInRomCode;
         switch (result.step) {
             case RecoveryStep::NotInRomCode:

@@ -111,13 +111,14 @@ bool takeSerial(std::vector<std::string>& words, std::optional<std::string>& val
     return true;
 }
 
-WorkflowContext workflowContext(TerminalReporter& reporter, HubSession& session) {
-    return {reporter,           session.connection(), nullptr,
-            &session.console(), session.recorder(),   session.backups()};
+WorkflowContext workflowContext(TerminalReporter& reporter, HubSession& session, HubConnection& connection) {
+    return {reporter,           connection,         nullptr,
+            &session.console(), session.recorder(), session.backups(),
+            &session.environment().runIds()};
 }
 
-WorkflowContext workflowContext(TerminalReporter& reporter, HubSession& session, HubConnection& connection) {
-    return {reporter, connection, nullptr, &session.console(), session.recorder(), session.backups()};
+WorkflowContext workflowContext(TerminalReporter& reporter, HubSession& session) {
+    return workflowContext(reporter, session, session.connection());
 }
 
 void printHubInfo(const CommandContext& command, const HubInfo& info) {

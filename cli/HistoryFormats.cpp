@@ -7,6 +7,8 @@
 #include "app/TextFormat.h"
 #include "cli/CliText.h"
 #include "cli/JsonText.h"
+#include "history/PhaseLog.h"
+#include "workflows/RunOrigin.h"
 
 namespace velmora::cli {
 namespace {
@@ -77,21 +79,15 @@ std::string csvField(std::string value) {
     return quoted + '"';
 }
 
-// "open=12;erase=128;reset" as {"open": 12, "erase": 128, "reset": null}.
+// A run's phases as {"open": 12, "erase": 128, "reset": null}; the text as it
+// stands when it is not a log this program writes.
 std::string phasesJson(const std::string& phases) {
+    const std::optional<history::PhaseLog> log = history::PhaseLog::parse(phases);
+    if (!log) return jsonString(phases);
     std::string object = "{";
-    std::size_t start = 0;
-    while (start < phases.size()) {
-        std::size_t end = phases.find(';', start);
-        if (end == std::string::npos) end = phases.size();
-        const std::string entry = phases.substr(start, end - start);
-        const std::size_t equals = entry.find('=');
-        object += (object.size() > 1 ? ", " : "") + jsonString(entry.substr(0, equals)) + ": ";
-        const std::string milliseconds = equals == std::string::npos ? "" : entry.substr(equals + 1);
-        const bool number =
-            !milliseconds.empty() && milliseconds.find_first_not_of("0123456789") == std::string::npos;
-        object += number ? milliseconds : "null";
-        start = end + 1;
+    for (const history::PhaseEntry& entry : log->entries()) {
+        object += (object.size() > 1 ? ", " : "") + jsonString(runPhaseName(entry.phase)) + ": ";
+        object += entry.milliseconds ? std::to_string(*entry.milliseconds) : std::string("null");
     }
     return object + "}";
 }
@@ -105,6 +101,8 @@ std::string historyTable(const std::vector<HistoryRecord>& runs) {
                  orDash(run.result) + "  " + orDash(run.versionBefore) + " -> " + orDash(run.versionAfter) +
                  "  " + orDash(run.imagePath);
         if (!run.failure.empty()) table += "  " + text::printable(run.failure);
+        // A bench's run says so; a real hub's line is as it always was.
+        if (!run.origin.empty()) table += "  (" + text::printable(originNameOfStored(run.origin)) + ")";
         table += '\n';
     }
     return table;
@@ -154,6 +152,9 @@ std::string reportTable(const std::vector<history::ReportLine>& report, history:
             appendText(failures, {failures.empty() ? "" : ", ", phase.empty() ? "-" : text::printable(phase),
                                   " ", std::to_string(count)});
         if (!failures.empty()) table += "; failed in " + failures;
+        if (line.reads + line.erases + line.verifies > 0)
+            appendText(table, {"; reads ", std::to_string(line.reads), ", erases ", std::to_string(line.erases),
+                               ", verifies ", std::to_string(line.verifies)});
         table += '\n';
     }
     return table;
@@ -174,7 +175,9 @@ std::string reportJson(const std::vector<history::ReportLine>& report, history::
         for (const auto& [phase, count] : line.failuresByPhase)
             appendText(failures,
                        {failures.empty() ? "" : ", ", jsonString(phase), ": ", std::to_string(count)});
-        json += failures + "}}";
+        json += failures + "}, \"reads\": " + std::to_string(line.reads) +
+                ", \"erases\": " + std::to_string(line.erases) + ", \"verifies\": " + std::to_string(line.verifies) +
+                "}";
     }
     return json + "]\n";
 }

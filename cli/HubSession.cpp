@@ -55,6 +55,11 @@ std::unique_ptr<HubSession> HubSession::open(const CommandContext& command, std:
     return std::unique_ptr<HubSession>(new HubSession(std::move(environment), command.ending));
 }
 
+std::unique_ptr<HubEnvironment> recordsEnvironment(const CommandContext& command, std::string& error) {
+    return HubEnvironment::openRecords(environmentOptions(command.options, command.streams.err),
+                                       std::make_unique<SilentConsole>(), error);
+}
+
 HubSession::~HubSession() {
     ending_->replayDivergence = environment_->replayDivergence();
     ending_->recordingProblem = environment_->recordingProblem();

@@ -59,4 +59,8 @@ private:
 // ends fill.
 EnvironmentOptions environmentOptions(const CliOptions& options, std::ostream& err);
 
+// The core for a command that reads what is kept and touches no hub (history,
+// backups): the configuration read, nothing launched, no bus. Null with error.
+std::unique_ptr<HubEnvironment> recordsEnvironment(const CommandContext& command, std::string& error);
+
 }  // namespace velmora::cli

@@ -38,10 +38,11 @@ struct HistoryTarget {
 };
 
 // commandLine: --history; variable: VELMORA_HISTORY's value (empty when unset);
-// configured: config.ini's key. The first one given decides; a simulated or
-// replayed run reaches a server only through commandLine.
+// configured: config.ini's key; defaultPath: the station's file when none is
+// named (the composition root's choice). The first one given decides; a bench's
+// run (simulated, testbed) reaches a server only through commandLine.
 HistoryTarget chooseHistory(const std::optional<std::string>& commandLine, const std::string& variable,
-                            const std::string& configured, bool simulatedRun);
+                            const std::string& configured, const std::string& defaultPath, bool benchRun);
 
 // True when the URI holds a password.
 bool uriHasPassword(const std::string& uri);

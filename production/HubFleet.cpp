@@ -27,7 +27,8 @@ HubRunResult runOnHub(const HubFleet& fleet, const std::string& port, WorkflowRe
         PortHold hold(*connection);
         result.statusBefore = reportedStatus(*connection);
         result.succeeded = workflow(
-            WorkflowContext{reporter, *connection, nullptr, fleet.console, fleet.observer, fleet.backups});
+            WorkflowContext{reporter, *connection, nullptr, fleet.console, fleet.observer, fleet.backups,
+                            fleet.runIds});
         result.statusAfter = reportedStatus(*connection);
     }
     result.duration = fleet.clock.now() - start;

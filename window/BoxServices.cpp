@@ -13,7 +13,8 @@ namespace velmora::window {
 
 WorkflowContext BoxServices::workflowContext() const {
     return WorkflowContext{reporter, session.connection(), &scheduler,
-                           nullptr,  session.recorder(),   session.backups()};
+                           nullptr,  session.recorder(),   session.backups(),
+                           &session.environment().runIds()};
 }
 
 bool BoxServices::oneHubAttached() const {

@@ -245,14 +245,10 @@ std::string headerLine(const RecordingHeader& header) {
         images += JsonObjectWriter().text("path", image.path).text("sha256", image.sha256).finish();
     }
     images += ']';
-    return JsonObjectWriter()
-        .text("recording", kRecordingMark)
-        .number("format", header.format)
-        .text("program", header.program)
-        .raw("command", command)
-        .raw("table", table)
-        .raw("images", images)
-        .finish();
+    JsonObjectWriter line;
+    line.text("recording", kRecordingMark).number("format", header.format).text("program", header.program);
+    if (!header.run.empty()) line.text("run", header.run);
+    return line.raw("command", command).raw("table", table).raw("images", images).finish();
 }
 
 std::string exchangeLine(const Exchange& exchange) {
@@ -317,6 +313,7 @@ bool headerFromJson(const JsonValue& value, RecordingHeader& header, std::string
     }
     header.format = static_cast<int>(*format);
     header.program = value.textField("program").value_or("");
+    header.run = value.textField("run").value_or("");
     header.command.clear();
     if (const JsonValue* command = value.field("command"))
         for (const JsonValue& word : command->items) header.command.push_back(word.text);

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "history/BackupStore.h"
+#include "backups/BackupStore.h"
 #include "tests/cli/CliFixture.h"
 
 namespace velmora::testing {
@@ -174,15 +174,15 @@ TEST_F(CliBackupTest, RecoverReadsTheHistoryTheRunsWentTo) {
 // Simulated runs never stand for a real hub: pruning after them leaves a real
 // hub's backup alone, restore --last never picks it, and backups tells them apart.
 TEST_F(CliBackupTest, BenchRunsLeaveTheRealHubsBackupsAlone) {
-    history::BackupStore real(backups().string(), true);
+    backups::BackupStore real(backups().string(), FolderCreation::Create, RunOrigin::Real);
     std::string error;
-    history::BackupEntry entry;
-    entry.runId = history::newRunId();
+    backups::BackupEntry entry;
+    entry.runId = RunId::make().text();
     entry.time = "2026-01-01T00:00:00.000Z";
     entry.port = "1-1";
     const std::vector<std::uint8_t> flash(32768, 0x5A);
     ASSERT_TRUE(real.store(flash, entry, error)) << error;
-    ASSERT_TRUE(real.finish(entry.runId, false, error)) << error;
+    ASSERT_TRUE(real.finish(*RunId::parse(entry.runId), false, error)) << error;
 
     ASSERT_EQ(withState("flash-code", {"--keep-backups", "1", "update", kSampleImage}).exitStatus, 0);
     EXPECT_TRUE(fs::exists(backups() / entry.sha256));

@@ -111,7 +111,7 @@ TEST_F(CliStationTest, ASimulatedStationNeverTakesTheRealCountersNumbers) {
                                                 "--serial-prefix", "ZH", "--serial-digits", "6"});
     ASSERT_EQ(run.exitStatus, 0) << run.err;
     std::string error;
-    auto counter = history::SerialCounter::open(history, false, error);
+    auto counter = history::SerialCounter::open(history, FolderCreation::MustExist, error);
     ASSERT_TRUE(counter) << error;
     const auto block = counter->reserveBlock("line-1", "ZH", 1, 999999, 5, error);
     ASSERT_TRUE(block) << error;
@@ -125,7 +125,9 @@ TEST_F(CliStationTest, AStationKilledMidUnitLeavesItsNumberVoidForGood) {
     expectAKilledStationsNumbersStayVoid(
         {{"--history", file}, [&file](const std::string& prefix) {
              std::string error;
-             auto counter = history::SerialCounter::open(file, false, error);
+             // simulated hubs: a bench's numbers
+             auto counter =
+                 history::SerialCounter::open(file, FolderCreation::MustExist, error, RunOrigin::Simulated);
              auto numbers = counter ? counter->numbers(prefix, error) : std::nullopt;
              return numbers.value_or(std::vector<history::SerialNumberRow>{});
          }});

@@ -107,7 +107,7 @@ TEST_F(HubRecoveryTest, AHubLeftBeforeTheEraseIsOnlyResetIntoItsFlashCode) {
 // A simulated hub's failed run, kept in the same history and backups, never
 // stands for the real hub on the same port.
 TEST_F(HubRecoveryTest, ABenchRunIsNeverRecoveredOntoARealHub) {
-    RunRecorder bench(RecorderSettings{historyPath_, false, "", history::kOriginSimulated, "", {}}, clock_, {});
+    RunRecorder bench(historyPath_, FolderCreation::MustExist, clock_, {}, {"", RunOrigin::Simulated});
     WorkflowContext simulated = recorded();
     simulated.observer = &bench;
     sim::HubFaults faults;

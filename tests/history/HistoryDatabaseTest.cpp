@@ -5,14 +5,18 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
+#include <fstream>
 #include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "history/HistoryDatabase.h"
-#include "history/HistoryFile.h"
-#include "history/RunUuid.h"
+#include "history/StationFile.h"
+#include "app/RunId.h"
+#include "workflows/RunOrigin.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ScratchFolder.h"
 
@@ -26,7 +30,7 @@ class HistoryDatabaseTest : public ::testing::Test {
 protected:
     std::unique_ptr<HistoryDatabase> open() {
         std::string error;
-        EXPECT_TRUE(history::prepareHistoryFile(path_, history::FolderCreation::MustExist, error)) << error;
+        EXPECT_TRUE(history::StationFile::open(path_, FolderCreation::MustExist, error)) << error;
         auto database = HistoryDatabase::open(path_, error);
         EXPECT_TRUE(database) << error;
         return database;
@@ -44,7 +48,8 @@ protected:
     // file rules, then laid out and filled by the given SQL.
     void writeOlderFile(const char* sql) {
         std::string error;
-        ASSERT_TRUE(history::prepareHistoryFile(path_, history::FolderCreation::MustExist, error)) << error;
+        std::ofstream(path_) << "";
+        ::chmod(path_.c_str(), 0600);
         sqlite3* handle = nullptr;
         ASSERT_EQ(sqlite3_open(path_.c_str(), &handle), SQLITE_OK);
         ASSERT_EQ(sqlite3_exec(handle, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(handle);
@@ -188,7 +193,7 @@ TEST_F(HistoryDatabaseTest, FileOfLayoutTwoGetsNamedRowsThatWaitForTheServer) {
     EXPECT_EQ(rows[0].backupSha256, "abc");
     EXPECT_EQ(rows[1].result, "success");
     for (const HistoryRecord& row : rows) {
-        EXPECT_TRUE(history::isRunUuid(row.runUuid)) << row.runUuid;
+        EXPECT_TRUE(RunId::parse(row.runUuid).has_value()) << row.runUuid;
         EXPECT_EQ(row.runUuid.substr(14, 1), "7");  // made from the time the run started
         EXPECT_EQ(row.station, "bench-7");
         EXPECT_EQ(row.serverTime, "");
@@ -197,9 +202,9 @@ TEST_F(HistoryDatabaseTest, FileOfLayoutTwoGetsNamedRowsThatWaitForTheServer) {
 
     std::string error;
     HistoryRecord simulated = run("2026-01-03T00:00:00.000Z", "1-1");
-    simulated.origin = history::kOriginSimulated;
+    simulated.origin = storedOrigin(RunOrigin::Simulated);
     ASSERT_TRUE(database->record(simulated, error)) << error;
-    EXPECT_TRUE(history::isRunUuid(simulated.runUuid));
+    EXPECT_TRUE(RunId::parse(simulated.runUuid).has_value());
     auto waiting = database->unsent(false, 10, error);
     ASSERT_TRUE(waiting) << error;
     EXPECT_EQ(waiting->size(), 2u);  // a bench's run waits only for a bench's sender
@@ -226,9 +231,9 @@ TEST_F(HistoryDatabaseTest, FileOfLayoutTwoGetsNamedRowsThatWaitForTheServer) {
 // both start on a file nobody has laid out yet.
 int writeRuns(const std::string& path, const std::string& port, int runs) {
     std::string error;
-    if (!history::prepareHistoryFile(path, history::FolderCreation::MustExist, error)) return 10;
-    auto database = HistoryDatabase::open(path, error);
-    if (!database) return 11;
+    auto file = history::StationFile::open(path, FolderCreation::MustExist, error);
+    if (!file) return 11;
+    HistoryDatabase* database = &file->database();
     for (int index = 0; index < runs; ++index) {
         HistoryRecord record;
         record.operation = "update";

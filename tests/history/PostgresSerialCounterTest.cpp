@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "history/PostgresSerialCounter.h"
+#include "history/server/PostgresSerialCounter.h"
 #include "production/StationSerials.h"
 #include "tests/cli/CliProcess.h"
 #include "tests/support/PostgresServer.h"
@@ -60,7 +60,7 @@ TEST_F(PostgresSerialCounterTest, FourStationsTakingBlocksAtOnceNeverShareANumbe
                 const SerialTake take = serials.take();
                 ASSERT_TRUE(take.number) << take.stopLine;
                 taken[index].push_back(*take.number);
-                serials.finish(*take.number, *take.number % 7 != 0);  // every seventh unit fails
+                serials.finish(*take.number, *take.number % 7 != 0, {});  // every seventh unit fails
             }
             serials.take();  // issued, then the station ends with it unfinished: void
             EXPECT_TRUE(serials.end(error)) << error;
@@ -108,7 +108,7 @@ TEST_F(PostgresSerialCounterTest, StationNameIsOneStationsWhileItRunsAndACrashVo
     // The first station dies holding a block: its session ends, so its name is
     // free, and the next station of that name voids what it left.
     ASSERT_TRUE(first->reserveBlock("bench-1", "CR", 1, 999, 3, error)) << error;
-    ASSERT_TRUE(first->markNumber("CR", 1, SerialState::Used, error)) << error;
+    ASSERT_TRUE(first->markNumber("CR", 1, SerialState::Used, {}, error)) << error;
     first.reset();
     ASSERT_TRUE(second->beginStation("bench-1", error)) << error;
     EXPECT_EQ(server_.query("SELECT number, state FROM velmora_serial_numbers WHERE prefix = 'CR'"
@@ -131,12 +131,12 @@ TEST_F(PostgresSerialCounterTest, ServerAwayForAWhileCostsTheStationNoNumberAndN
     ASSERT_TRUE(serials.begin(error)) << error;
     const SerialTake before = serials.take();
     ASSERT_TRUE(server_.stop());
-    serials.finish(*before.number, true);  // waits: the server is away
+    serials.finish(*before.number, true, {});  // waits: the server is away
     const SerialTake during = serials.take();
     ASSERT_TRUE(during.number) << during.stopLine;  // from the block already held
     ASSERT_TRUE(server_.start());
-    std::this_thread::sleep_for(history::kSerialReconnectPause);
-    serials.finish(*during.number, true);
+    std::this_thread::sleep_for(history::kServerReconnectPause);
+    serials.finish(*during.number, true, {});
     // Back on a new session, the name is this station's again.
     auto rival = counter();
     ASSERT_TRUE(rival);

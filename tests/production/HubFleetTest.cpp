@@ -170,8 +170,9 @@ std::vector<RequestKind> oneHubsConversation(std::size_t chunks) {
     kinds.insert(kinds.end(), chunks, RequestKind::ReadFlash);
     for (RequestKind kind : {RequestKind::ResetToFlashCode, RequestKind::OpenHandshake,
                              // the serial number it now reports: device descriptor, string length, string
-                             RequestKind::GetDescriptor, RequestKind::GetDescriptor,
-                             RequestKind::GetDescriptor, RequestKind::OpenHandshake, RequestKind::ReadStatus})
+                             RequestKind::GetDescriptor, RequestKind::GetDescriptor, RequestKind::GetDescriptor,
+                             // the run's closing status read, then the version after
+                             RequestKind::ReadStatus, RequestKind::OpenHandshake, RequestKind::ReadStatus})
         kinds.push_back(kind);
     return kinds;
 }

@@ -1,21 +1,18 @@
-// Where the history lives and the rules that keep another local user from
-// planting, swapping or reading it when root runs the program.
+// The rules that keep another local user from planting, swapping or reading the
+// station's file when root runs the program.
 #include <gtest/gtest.h>
-#include <pwd.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <optional>
 #include <string>
 #include <vector>
 
-#include "history/HistoryFile.h"
+#include "history/StationFile.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ScratchFolder.h"
 
@@ -23,8 +20,11 @@ namespace velmora::testing {
 namespace {
 
 namespace fs = std::filesystem;
-using history::FolderCreation;
-using history::prepareHistoryFile;
+using history::StationFile;
+
+bool prepareHistoryFile(const std::string& path, FolderCreation creation, std::string& error) {
+    return StationFile::open(path, creation, error) != nullptr;
+}
 
 constexpr uid_t kOtherUser = 65534;  // nobody
 
@@ -54,7 +54,7 @@ TEST_P(UnsafeHistoryTest, IsRefusedAndLeftAlone) {
     EXPECT_NE(error.find(GetParam().reason), std::string::npos) << error;
     // Nor is anything read from there (a missing file simply holds nothing).
     bool missing = false;
-    EXPECT_TRUE(!history::checkHistoryFile(path, missing, error) || missing);
+    EXPECT_FALSE(StationFile::openExisting(path, missing, error));
     if (fs::exists(scratch_.path() / "target")) {
         EXPECT_EQ(fs::file_size(scratch_.path() / "target"), 5u);  // what a link pointed at is untouched
     }
@@ -174,41 +174,9 @@ TEST(HistoryFileTest, NamedFileNeedsAnExistingFolder) {
         prepareHistoryFile(scratch.path("missing/history.sqlite"), FolderCreation::MustExist, error));
     EXPECT_FALSE(fs::exists(scratch.path("missing")));
     bool missing = false;
-    EXPECT_TRUE(history::checkHistoryFile(scratch.path("history.sqlite"), missing, error)) << error;
+    EXPECT_FALSE(StationFile::openExisting(scratch.path("history.sqlite"), missing, error));
     EXPECT_TRUE(missing);
-}
-
-class HistoryPathTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        if (const char* value = std::getenv("XDG_STATE_HOME")) saved_ = value;
-    }
-    void TearDown() override {
-        if (saved_) {
-            ::setenv("XDG_STATE_HOME", saved_->c_str(), 1);
-        } else {
-            ::unsetenv("XDG_STATE_HOME");
-        }
-    }
-    std::optional<std::string> saved_;
-};
-
-TEST_F(HistoryPathTest, FollowsTheStateHomeRuleWithTheUsersOwnHome) {
-    ::setenv("XDG_STATE_HOME", "/srv/state", 1);
-    EXPECT_EQ(history::defaultHistoryPath(), "/srv/state/velmora/history.sqlite");
-
-    // A relative value is ignored, and the home comes from the password database,
-    // whatever $HOME says (sudo may keep the calling user's).
-    const std::string home = ::getpwuid(::geteuid())->pw_dir;
-    const std::string expected = home + "/.local/state/velmora/history.sqlite";
-    ::setenv("XDG_STATE_HOME", "relative/state", 1);
-    EXPECT_EQ(history::defaultHistoryPath(), expected);
-    ::unsetenv("XDG_STATE_HOME");
-    const char* homeVariable = std::getenv("HOME");
-    const std::string savedHome = homeVariable == nullptr ? "" : homeVariable;
-    ::setenv("HOME", "/home/somebody-else", 1);
-    EXPECT_EQ(history::defaultHistoryPath(), expected);
-    ::setenv("HOME", savedHome.c_str(), 1);
+    EXPECT_FALSE(fs::exists(scratch.path("history.sqlite")));
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "history/RunUuid.h"
+#include "app/RunId.h"
 
 #include <sys/random.h>
 
@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <random>
 
-namespace velmora::history {
+namespace velmora {
 namespace {
 
 // The kernel's random bytes; a seeded engine only if it cannot give them (a
@@ -24,9 +24,13 @@ void randomBytes(std::uint8_t* bytes, std::size_t count) {
     for (; filled < count; ++filled) bytes[filled] = static_cast<std::uint8_t>(engine());
 }
 
+bool isDashAt(std::size_t index) {
+    return index == 8 || index == 13 || index == 18 || index == 23;
+}
+
 }  // namespace
 
-std::string newRunUuid(WallTime started) {
+RunId RunId::make(WallTime started) {
     std::array<std::uint8_t, 16> bytes{};
     randomBytes(bytes.data() + 6, bytes.size() - 6);
     const auto milliseconds = static_cast<std::uint64_t>(started.time_since_epoch().count());
@@ -37,22 +41,26 @@ std::string newRunUuid(WallTime started) {
     constexpr const char* kDigits = "0123456789abcdef";
     std::string text;
     for (std::size_t index = 0; index < bytes.size(); ++index) {
-        if (index == 4 || index == 6 || index == 8 || index == 10) text += '-';
+        if (isDashAt(text.size())) text += '-';
         text += kDigits[bytes[index] >> 4];
         text += kDigits[bytes[index] & 0x0F];
     }
-    return text;
+    return RunId(std::move(text));
 }
 
-bool isRunUuid(const std::string& text) {
+std::optional<RunId> RunId::parse(const std::string& text) {
+    if (!isRunIdText(text)) return std::nullopt;
+    return RunId(text);
+}
+
+bool isRunIdText(const std::string& text) {
     if (text.size() != 36) return false;
     for (std::size_t index = 0; index < text.size(); ++index) {
-        const bool dash = index == 8 || index == 13 || index == 18 || index == 23;
         const char character = text[index];
         const bool hex = (character >= '0' && character <= '9') || (character >= 'a' && character <= 'f');
-        if (dash ? character != '-' : !hex) return false;
+        if (isDashAt(index) ? character != '-' : !hex) return false;
     }
     return true;
 }
 
-}  // namespace velmora::history
+}  // namespace velmora

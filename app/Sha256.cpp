@@ -1,10 +1,10 @@
-#include "history/ImageDigest.h"
+#include "app/Sha256.h"
 
 #include <nettle/sha2.h>
 
 #include <array>
 
-namespace velmora::history {
+namespace velmora {
 
 std::string sha256Hex(const std::uint8_t* bytes, std::size_t size) {
     sha256_ctx context{};
@@ -21,4 +21,4 @@ std::string sha256Hex(const std::uint8_t* bytes, std::size_t size) {
     return text;
 }
 
-}  // namespace velmora::history
+}  // namespace velmora
