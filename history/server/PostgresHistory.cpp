@@ -92,11 +92,6 @@ std::string PostgresHistory::name() const {
     return redactUri(uri_);
 }
 
-std::uint64_t PostgresHistory::sessions() const {
-    std::lock_guard lock(mutex_);
-    return sessions_;
-}
-
 bool PostgresHistory::use(const Work& work, std::string& error) {
     std::lock_guard lock(mutex_);
     return connectLocked(error) && work(connection_, error);

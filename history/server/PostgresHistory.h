@@ -7,6 +7,7 @@
 // server's layout is versioned (history/server/ServerTables.h); the first
 // station to connect brings it up to date, in one transaction under an advisory
 // lock, and a server laid out by a newer program is refused.
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -70,8 +71,8 @@ public:
     // Only within use().
     std::string failure() const;
     // How many sessions were made: a new one has lost what the last held (the
-    // station name's lock).
-    std::uint64_t sessions() const;
+    // station name's lock). May be asked within use().
+    std::uint64_t sessions() const { return sessions_; }
 
 private:
     bool connectLocked(std::string& error);
@@ -83,7 +84,7 @@ private:
     mutable std::mutex mutex_;
     pg_conn* connection_ = nullptr;
     bool prepared_ = false;  // the upsert is prepared on this session
-    std::uint64_t sessions_ = 0;
+    std::atomic<std::uint64_t> sessions_{0};
     std::optional<std::chrono::steady_clock::time_point> failedAt_;  // the last try that failed
     std::string lastFailure_;
 };

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "history/HistoryDatabase.h"
+#include "history/SerialCounter.h"
 #include "history/StationFile.h"
 #include "app/RunId.h"
 #include "workflows/RunOrigin.h"
@@ -225,6 +226,69 @@ TEST_F(HistoryDatabaseTest, FileOfLayoutTwoGetsNamedRowsThatWaitForTheServer) {
     EXPECT_EQ(rows[0].runUuid, first.runUuid);
     EXPECT_EQ(rows[0].result, "success");
     EXPECT_EQ(rows[0].revision, first.revision + 1);
+}
+
+// A file of layout 4, the one before runs had one name everywhere: a recovery
+// that named its run by the local row number now names it by that run's UUID
+// (and waits to be sent again, so the server learns it), a testbed's runs are
+// called so, and the serial numbers are a real line's, counted on from where
+// they stood, with a bench's counter of their own beside them.
+TEST_F(HistoryDatabaseTest, FileOfLayoutFourGetsOneNamePerRunAndBenchRunsApart) {
+    const char* layoutFour =
+        "CREATE TABLE runs (id INTEGER PRIMARY KEY, operation TEXT NOT NULL, started TEXT NOT NULL,"
+        " ended TEXT NOT NULL DEFAULT '', host TEXT NOT NULL DEFAULT '', port TEXT NOT NULL DEFAULT '',"
+        " hub_ids TEXT NOT NULL DEFAULT '', version_before TEXT NOT NULL DEFAULT '',"
+        " version_after TEXT NOT NULL DEFAULT '', image_path TEXT NOT NULL DEFAULT '',"
+        " image_sha256 TEXT NOT NULL DEFAULT '', image_serial TEXT NOT NULL DEFAULT '',"
+        " phases TEXT NOT NULL DEFAULT '', result TEXT NOT NULL DEFAULT 'unfinished',"
+        " failure TEXT NOT NULL DEFAULT '', backup_sha256 TEXT NOT NULL DEFAULT '',"
+        " recovered_run TEXT NOT NULL DEFAULT '', run_uuid TEXT NOT NULL DEFAULT '',"
+        " station TEXT NOT NULL DEFAULT '', origin TEXT NOT NULL DEFAULT '',"
+        " revision INTEGER NOT NULL DEFAULT 1, sent_to_server TEXT NOT NULL DEFAULT '',"
+        " hub_serial TEXT NOT NULL DEFAULT '');"
+        "CREATE INDEX runs_started ON runs (started);"
+        "CREATE UNIQUE INDEX runs_uuid ON runs (run_uuid);"
+        "CREATE INDEX runs_waiting ON runs (id) WHERE sent_to_server = '';"
+        "CREATE INDEX runs_hub_serial ON runs (hub_serial);"
+        "CREATE TABLE serial_counters (prefix TEXT PRIMARY KEY, next_number INTEGER NOT NULL);"
+        "CREATE TABLE serial_numbers (prefix TEXT NOT NULL, number INTEGER NOT NULL, station TEXT NOT NULL,"
+        " state TEXT NOT NULL, changed TEXT NOT NULL, UNIQUE (prefix, number));"
+        "CREATE INDEX serial_numbers_station ON serial_numbers (station, state);"
+        "INSERT INTO runs (operation, started, port, result, backup_sha256, run_uuid, sent_to_server) VALUES"
+        " ('update', '2026-01-02T03:04:05.000Z', '1-2', 'failure', 'abc',"
+        "  '01a25518-8500-7000-8000-000000000001', '2026-01-02T03:05:00.000Z'),"
+        " ('recover', '2026-01-02T04:00:00.000Z', '1-2', 'success', '',"
+        "  '01a25518-8500-7000-8000-000000000002', '2026-01-02T04:01:00.000Z');"
+        "UPDATE runs SET recovered_run = '1' WHERE id = 2;"
+        "INSERT INTO runs (operation, started, port, result, run_uuid, origin) VALUES"
+        " ('update', '2026-01-03T00:00:00.000Z', '1-1', 'success', '01a25518-8500-7000-8000-000000000003',"
+        "  'replayed');"
+        "INSERT INTO serial_counters VALUES ('ZH', 5);"
+        "INSERT INTO serial_numbers VALUES ('ZH', 3, 'bay-1', 'used', '2026-01-02T03:04:05.000Z'),"
+        " ('ZH', 4, 'bay-1', 'void', '2026-01-02T03:04:05.000Z');"
+        "PRAGMA user_version=4;";
+    writeOlderFile(layoutFour);
+    if (HasFatalFailure()) return;
+
+    std::string error;
+    auto file = history::StationFile::open(path_, FolderCreation::MustExist, error);
+    ASSERT_TRUE(file) << error;
+    const std::vector<HistoryRecord> rows = list(file->database());
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[1].recoveredRun, rows[0].runUuid);
+    EXPECT_EQ(rows[1].serverTime, "");  // waits to be sent again
+    EXPECT_EQ(rows[1].revision, 2);
+    EXPECT_EQ(rows[0].serverTime, "2026-01-02T03:05:00.000Z");
+    EXPECT_EQ(rows[2].origin, storedOrigin(RunOrigin::Testbed));
+
+    history::SerialCounter real(file, RunOrigin::Real);
+    const auto numbers = real.numbers("ZH", error);
+    ASSERT_TRUE(numbers) << error;
+    ASSERT_EQ(numbers->size(), 2u);
+    EXPECT_EQ((*numbers)[0].state, "used");
+    EXPECT_EQ(real.reserveBlock("bay-2", "ZH", 1, 999, 2, error)->first, 5u);
+    history::SerialCounter bench(file, RunOrigin::Simulated);
+    EXPECT_EQ(bench.reserveBlock("bay-2", "ZH", 1, 999, 2, error)->first, 1u);
 }
 
 // Each writer starts a run, marks three phases and completes it, many times over;

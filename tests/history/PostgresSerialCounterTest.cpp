@@ -12,8 +12,10 @@
 #include <vector>
 
 #include "history/server/PostgresSerialCounter.h"
+#include "history/server/ServerTables.h"
 #include "production/StationSerials.h"
 #include "tests/cli/CliProcess.h"
+#include "workflows/RunOrigin.h"
 #include "tests/support/PostgresServer.h"
 #include "tests/support/ScratchFolder.h"
 
@@ -174,6 +176,36 @@ TEST_F(PostgresSerialCounterTest, StationTakesItsNumbersFromTheServerAndDoesNotS
     EXPECT_EQ(away.exitStatus, 1);
     EXPECT_NE(away.err.find("cannot be reached"), std::string::npos) << away.err;
     EXPECT_EQ(away.out.find("PASS"), std::string::npos) << away.out;
+}
+
+// A server of layout 3, the one before runs had one name everywhere, is brought
+// up to date by the first station that connects: a testbed's runs are called so,
+// and the line's serial numbers are a real line's, counted on from where they
+// stood, with a bench's counter of their own beside them.
+TEST_F(PostgresSerialCounterTest, ServerOfLayoutThreeKeepsItsNumbersAndGetsBenchRunsApart) {
+    for (const history::ServerLayoutStep& step : history::kServerLayoutSteps)
+        if (step.version <= 3) server_.query(step.sql);
+    server_.query(
+        "CREATE TABLE velmora_layout (version integer NOT NULL); INSERT INTO velmora_layout VALUES (3);"
+        "INSERT INTO velmora_runs (run_uuid, operation, started, origin)"
+        " VALUES ('01a25518-8500-7000-8000-000000000003', 'update', '2026-01-03T00:00:00.000Z', 'replayed');"
+        "INSERT INTO velmora_serial_counters VALUES ('VM', 8);"
+        "INSERT INTO velmora_serial_numbers (prefix, number, station, state) VALUES ('VM', 7, 'bay-1', 'used');");
+
+    auto real = counter();
+    ASSERT_TRUE(real);
+    EXPECT_EQ(server_.query("SELECT version FROM velmora_layout;"),
+              std::to_string(history::kServerLayoutVersion) + "\n");
+    EXPECT_EQ(server_.query("SELECT origin FROM velmora_runs;"), "testbed\n");
+    std::string error;
+    ASSERT_TRUE(real->beginStation("bay-2", error)) << error;
+    EXPECT_EQ(real->reserveBlock("bay-2", "VM", 1, 999, 2, error)->first, 8u) << error;
+    ASSERT_TRUE(real->markNumber("VM", 8, SerialState::Used, RunId::make(), error)) << error;
+    EXPECT_EQ(real->numbers("VM", error)->front().state, "used");
+    auto bench = PostgresSerialCounter::connect(server_.uri(), error, RunOrigin::Simulated);
+    ASSERT_TRUE(bench) << error;
+    EXPECT_EQ(bench->reserveBlock("bay-2", "VM", 1, 999, 2, error)->first, 1u) << error;
+    EXPECT_EQ(server_.query("SELECT count(*) FROM velmora_serial_numbers WHERE run_uuid <> '';"), "1\n");
 }
 
 }  // namespace
