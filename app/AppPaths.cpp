@@ -49,7 +49,8 @@ std::string homeFolder() {
 std::string stateFolder() {
     // XDG_STATE_HOME counts only when it is an absolute path, as the XDG rules say.
     const char* stateHome = std::getenv("XDG_STATE_HOME");
-    if (stateHome != nullptr && stateHome[0] == '/') return (std::filesystem::path(stateHome) / "velmora").string();
+    if (stateHome != nullptr && stateHome[0] == '/')
+        return (std::filesystem::path(stateHome) / "velmora").string();
     const std::string home = homeFolder();
     if (home.empty()) return {};
     return (std::filesystem::path(home) / ".local" / "state" / "velmora").string();

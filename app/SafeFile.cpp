@@ -411,7 +411,8 @@ std::optional<fs::path> keptFolder(const fs::path& folder, FolderCreation creati
 bool createKeptFile(const fs::path& file, bool& exists, std::string& error) {
     constexpr mode_t kOwnerOnlyFile = 0600;
     exists = false;
-    const int descriptor = ::open(file.c_str(), O_RDWR | O_CREAT | O_EXCL | kNoFollowOpenFlags, kOwnerOnlyFile);
+    const int descriptor =
+        ::open(file.c_str(), O_RDWR | O_CREAT | O_EXCL | kNoFollowOpenFlags, kOwnerOnlyFile);
     if (descriptor < 0) {
         exists = errno == EEXIST;
         error = describe(file, std::strerror(errno));

@@ -68,7 +68,8 @@ constexpr const char* kSequenceKey = "sequence";
 
 std::string entryText(const BackupEntry& entry) {
     std::string text = std::string(kSequenceKey) + "=" + std::to_string(entry.sequence) + "\n";
-    for (const auto& [key, field] : kEntryFields) text += std::string(key) + "=" + fieldText(entry.*field) + "\n";
+    for (const auto& [key, field] : kEntryFields)
+        text += std::string(key) + "=" + fieldText(entry.*field) + "\n";
     return text;
 }
 
@@ -109,7 +110,8 @@ std::optional<std::vector<std::string>> namesIn(const std::string& folder, std::
 }
 
 bool endsWith(const std::string& text, const std::string& suffix) {
-    return text.size() > suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+    return text.size() > suffix.size() &&
+           text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 // Storing and pruning take turns across processes, so a prune never removes
@@ -228,7 +230,8 @@ std::optional<std::vector<BackupEntry>> BackupStore::list(std::string& error) co
         if (std::optional<BackupEntry> entry = parseEntry(*text)) entries.push_back(std::move(*entry));
     }
     std::sort(entries.begin(), entries.end(), [](const BackupEntry& left, const BackupEntry& right) {
-        return std::tie(left.sequence, left.time, left.runId) < std::tie(right.sequence, right.time, right.runId);
+        return std::tie(left.sequence, left.time, left.runId) <
+               std::tie(right.sequence, right.time, right.runId);
     });
     return entries;
 }

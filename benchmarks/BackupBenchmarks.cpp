@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "device/FlashOperations.h"
 #include "backups/BackupStore.h"
+#include "device/FlashOperations.h"
 #include "tests/support/HubRig.h"
 #include "tests/support/ScratchFolder.h"
 #include "tests/workflows/RecordingReporter.h"

@@ -21,11 +21,11 @@
 #include <string>
 #include <vector>
 
-#include "history/HistoryDatabase.h"
-#include "history/StationFile.h"
 #include "app/IsoTime.h"
-#include "history/server/PostgresHistory.h"
+#include "history/HistoryDatabase.h"
 #include "history/RunRecorder.h"
+#include "history/StationFile.h"
+#include "history/server/PostgresHistory.h"
 #include "tests/support/PostgresServer.h"
 #include "tests/support/ScratchFolder.h"
 

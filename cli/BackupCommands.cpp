@@ -12,13 +12,13 @@
 #include <vector>
 
 #include "app/SafeFile.h"
+#include "app/Sha256.h"
 #include "app/TextFormat.h"
+#include "backups/BackupStore.h"
 #include "cli/HubSelection.h"
 #include "cli/HubSession.h"
 #include "cli/JsonText.h"
 #include "device/FlashOperations.h"
-#include "app/Sha256.h"
-#include "backups/BackupStore.h"
 #include "environment/HubRecovery.h"
 #include "workflows/EasyUpdate.h"
 #include "workflows/FlashVerify.h"
@@ -70,11 +70,6 @@ HubConnection& connectionFor(HubSession& session, const std::optional<std::strin
     return pinned ? *pinned : session.connection();
 }
 
-WorkflowContext contextFor(TerminalReporter& reporter, HubSession& session, HubConnection& connection) {
-    return {reporter,           connection,         nullptr,
-            &session.console(), session.recorder(), session.backups(),
-            &session.environment().runIds()};
-}
 
 // Every entry with the origin of its hub: a bench's backups are listed beside a
 // real hub's, and told apart (a real hub's line ends with its result alone).
@@ -197,7 +192,7 @@ ExitStatus runVerify(const CommandContext& command) {
     HubConnection& connection = connectionFor(*session, port, pinned);
     TerminalReporter reporter(command.streams);
     beginWorkflow(reporter);
-    const FlashComparison comparison = verifyFunc_FwFlash(contextFor(reporter, *session, connection), image);
+    const FlashComparison comparison = verifyFunc_FwFlash(session->workflowContext(reporter, connection), image);
     if (comparison.equal()) {
         command.streams.out << "the flash holds " << words[0] << '\n';
         return ExitStatus::Success;
@@ -247,7 +242,7 @@ ExitStatus runRestore(const CommandContext& command) {
     const FirmwareBuffer image = backupImage(backup->bytes);
     TerminalReporter reporter(command.streams);
     beginWorkflow(reporter);
-    const bool succeeded = updateFuncAs(contextFor(reporter, *session, connection), image, backup->name,
+    const bool succeeded = updateFuncAs(session->workflowContext(reporter, connection), image, backup->name,
                                         RunOperation::Restore, backup->name)
                                .succeeded;
     return succeeded ? ExitStatus::Success : ExitStatus::WorkflowFailed;
@@ -284,7 +279,7 @@ ExitStatus runRecover(const CommandContext& command) {
             return true;
         };
         const RecoveryResult result =
-            session->environment().recoverHub(contextFor(reporter, *session, *connection), hubPort, consent);
+            session->environment().recoverHub(session->workflowContext(reporter, *connection), hubPort, consent);
         anyInRomCode = anyInRomCode || result.step != RecoveryStep::NotInRomCode;
         switch (result.step) {
             case RecoveryStep::NotInRomCode:

@@ -111,15 +111,6 @@ bool takeSerial(std::vector<std::string>& words, std::optional<std::string>& val
     return true;
 }
 
-WorkflowContext workflowContext(TerminalReporter& reporter, HubSession& session, HubConnection& connection) {
-    return {reporter,           connection,         nullptr,
-            &session.console(), session.recorder(), session.backups(),
-            &session.environment().runIds()};
-}
-
-WorkflowContext workflowContext(TerminalReporter& reporter, HubSession& session) {
-    return workflowContext(reporter, session, session.connection());
-}
 
 void printHubInfo(const CommandContext& command, const HubInfo& info) {
     std::ostream& out = command.streams.out;
@@ -281,7 +272,7 @@ ExitStatus runSelected(const CommandContext& command, HubSession& session, const
     if (!selection.chosen() && !json) {
         TerminalReporter reporter(command.streams);
         beginWorkflow(reporter);
-        return workflowOutcome(command, session, workflow(workflowContext(reporter, session)));
+        return workflowOutcome(command, session, workflow(session.workflowContext(reporter)));
     }
     if (ports.empty()) return noHubAttached(command, session);
     if (ports.size() == 1 && !json) {
@@ -289,7 +280,7 @@ ExitStatus runSelected(const CommandContext& command, HubSession& session, const
         TerminalReporter reporter(command.streams);
         beginWorkflow(reporter);
         return workflowOutcome(command, *connection,
-                               workflow(workflowContext(reporter, session, *connection)));
+                               workflow(session.workflowContext(reporter, *connection)));
     }
     return runOnSeveralHubs(command, session, ports, workflow);
 }
@@ -370,7 +361,7 @@ ExitStatus runScalar(const CommandContext& command) {
     TerminalReporter reporter(command.streams);
     beginWorkflow(reporter);
     // The window's scalar box shows the configured name, and so does the FW line.
-    const bool succeeded = updateScalar(workflowContext(reporter, *session), command.buffers.scalar, settings,
+    const bool succeeded = updateScalar(session->workflowContext(reporter), command.buffers.scalar, settings,
                                         settings.fwbinPath);
     return workflowOutcome(command, *session, succeeded);
 }
@@ -404,7 +395,7 @@ ExitStatus runRead(const CommandContext& command) {
     HubConnection& connection = pinned ? *pinned : session->connection();
     TerminalReporter reporter(statusStreams(command, path));
     beginWorkflow(reporter);
-    if (!readFunc_FwFlash(workflowContext(reporter, *session, connection), command.buffers.flashPage)) {
+    if (!readFunc_FwFlash(session->workflowContext(reporter, connection), command.buffers.flashPage)) {
         return workflowOutcome(command, connection, false);
     }
     return saveFlashContents(command, path);

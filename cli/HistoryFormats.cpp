@@ -153,8 +153,8 @@ std::string reportTable(const std::vector<history::ReportLine>& report, history:
                                   " ", std::to_string(count)});
         if (!failures.empty()) table += "; failed in " + failures;
         if (line.reads + line.erases + line.verifies > 0)
-            appendText(table, {"; reads ", std::to_string(line.reads), ", erases ", std::to_string(line.erases),
-                               ", verifies ", std::to_string(line.verifies)});
+            appendText(table, {"; reads ", std::to_string(line.reads), ", erases ",
+                               std::to_string(line.erases), ", verifies ", std::to_string(line.verifies)});
         table += '\n';
     }
     return table;
@@ -176,8 +176,8 @@ std::string reportJson(const std::vector<history::ReportLine>& report, history::
             appendText(failures,
                        {failures.empty() ? "" : ", ", jsonString(phase), ": ", std::to_string(count)});
         json += failures + "}, \"reads\": " + std::to_string(line.reads) +
-                ", \"erases\": " + std::to_string(line.erases) + ", \"verifies\": " + std::to_string(line.verifies) +
-                "}";
+                ", \"erases\": " + std::to_string(line.erases) +
+                ", \"verifies\": " + std::to_string(line.verifies) + "}";
     }
     return json + "]\n";
 }

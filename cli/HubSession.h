@@ -46,6 +46,10 @@ public:
     std::unique_ptr<HubConnection> connectionTo(const std::string& portPath) {
         return environment_->connectionTo(portPath);
     }
+    // What a run on connection (the session's own when none) is handed: this
+    // session's console, record, backups and run names.
+    WorkflowContext workflowContext(WorkflowReporter& reporter, HubConnection& connection);
+    WorkflowContext workflowContext(WorkflowReporter& reporter) { return workflowContext(reporter, connection()); }
 
 private:
     HubSession(std::unique_ptr<HubEnvironment> environment, std::shared_ptr<SessionEnding> ending)

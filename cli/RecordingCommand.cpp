@@ -32,7 +32,8 @@ ExitStatus runImport(const CommandContext& command) {
     const std::unique_ptr<HubEnvironment> environment = recordsEnvironment(command, error);
     if (!environment) return command.fail(ExitStatus::BadUsage, error);
     recording::ImportDefaults defaults;
-    if (const SupportedDevice* hub = environment->config().table.firstValid()) defaults = {hub->vid, hub->sspid};
+    if (const SupportedDevice* hub = environment->config().table.firstValid())
+        defaults = {hub->vid, hub->sspid};
     if (!recording::readCapture(capturePath, linkType, packets, error) ||
         !recording::importUsbmonPackets(linkType, packets, defaults, imported, error))
         return command.fail(ExitStatus::BadUsage,

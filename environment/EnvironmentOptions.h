@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "app/GeneralFunction.h"
-#include "driver_install/CommandRunners.h"
 #include "backups/BackupStore.h"
+#include "driver_install/CommandRunners.h"
 
 namespace velmora {
 

@@ -95,7 +95,8 @@ std::unique_ptr<HubEnvironment> HubEnvironment::open(EnvironmentOptions options,
 }
 
 std::unique_ptr<HubEnvironment> HubEnvironment::openRecords(EnvironmentOptions options,
-                                                            std::unique_ptr<Console> console, std::string& error) {
+                                                            std::unique_ptr<Console> console,
+                                                            std::string& error) {
     auto environment = prepare(std::move(options), std::move(console), error);
     if (!environment) return nullptr;
     // The configuration names the line's server; a named one must be usable,
@@ -206,7 +207,8 @@ std::unique_ptr<SerialNumberSource> HubEnvironment::openSerialNumbers(std::strin
 // Where this run's history goes: a bench's run reaches a server only through
 // its own --history.
 history::HistoryTarget HubEnvironment::historyTarget() const {
-    const std::string defaultPath = stateFolder_.empty() ? std::string{} : stateFolder_ + "/" + history::kHistoryFileName;
+    const std::string defaultPath =
+        stateFolder_.empty() ? std::string{} : stateFolder_ + "/" + history::kHistoryFileName;
     return history::chooseHistory(options_.historyPath, history::historyVariable(), config_.historyServer,
                                   defaultPath, benchRun());
 }
@@ -257,12 +259,12 @@ std::vector<std::string> HubEnvironment::filesInUse() const {
     return files;
 }
 
-std::string HubEnvironment::resourceFolder() const {
-    return velmora::resourceFolder();
+std::string HubEnvironment::shippedDefinitionsFolder() const {
+    return resourceFolder();
 }
 
-std::string HubEnvironment::userDataFolder() const {
-    return velmora::userDataFolder();
+std::string HubEnvironment::userDefinitionsFolder() const {
+    return userDataFolder();
 }
 
 void HubEnvironment::makeRecorder() {
@@ -326,8 +328,8 @@ bool HubEnvironment::makePlatform(std::string& error) {
 
 // --record wraps the platform just made; --replay stands in for it.
 bool HubEnvironment::attachRecording(std::string& error) {
-    recording_ =
-        RecordingHook::create(options_.recording, config_.table, *clock_, filesInUse(), runIds_.first(), error);
+    recording_ = RecordingHook::create(options_.recording, config_.table, *clock_, filesInUse(),
+                                       runIds_.first(), error);
     if (!recording_) return error.empty();
     platform_ = &recording_->platformOver(platform_, *clock_);
     return true;

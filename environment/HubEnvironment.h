@@ -16,10 +16,10 @@
 
 #include "app/Config.h"
 #include "app/Console.h"
+#include "backups/BackupStore.h"
 #include "device/Clock.h"
 #include "device/HubConnection.h"
 #include "device/UsbPlatform.h"
-#include "backups/BackupStore.h"
 #include "environment/EnvironmentOptions.h"
 #include "environment/HubRecovery.h"
 #include "environment/RecordingHook.h"
@@ -60,8 +60,8 @@ public:
                                                 const LaunchSettings& settings, std::string& error);
     // prepare, then only the configuration read (no launch, no bus): for the
     // commands that read what is kept and touch no hub (history, backups).
-    static std::unique_ptr<HubEnvironment> openRecords(EnvironmentOptions options, std::unique_ptr<Console> console,
-                                                       std::string& error);
+    static std::unique_ptr<HubEnvironment> openRecords(EnvironmentOptions options,
+                                                       std::unique_ptr<Console> console, std::string& error);
     ~HubEnvironment();
 
     // Runs the launch sequence, holds a named configuration to its rule (read, and
@@ -153,10 +153,10 @@ public:
     // history file. No output of a command may be one of them.
     std::vector<std::string> filesInUse() const;
 
-    // The folders the window lists chip definitions from: the shipped ones and
-    // this user's own (empty when no home can be told).
-    std::string resourceFolder() const;
-    std::string userDataFolder() const;
+    // The folders the window lists chip definitions from: the shipped ones (the
+    // resource folder) and this user's own (empty when no home can be told).
+    std::string shippedDefinitionsFolder() const;
+    std::string userDefinitionsFolder() const;
 
     // Whether the image at path may be used so, against this configuration's table.
     ImageAdmission admitImage(const std::string& path, ImageUse use, bool allowNewIds = false) const;

@@ -31,8 +31,8 @@ std::string stepName(const std::string& phases) {
 
 // The runs of the origin on the port, in the order they were recorded (the
 // station's own numbering, whatever the clock said).
-std::optional<std::vector<history::HistoryRecord>> runsOn(const RecoverySources& sources, const std::string& port,
-                                                          std::string& problem) {
+std::optional<std::vector<history::HistoryRecord>> runsOn(const RecoverySources& sources,
+                                                          const std::string& port, std::string& problem) {
     if (sources.history == nullptr) {
         problem = sources.missing;
         return std::nullopt;
@@ -68,7 +68,8 @@ std::vector<history::HistoryRecord> runsSinceLastPass(std::vector<history::Histo
 bool reachedTheErase(const history::HistoryRecord& run) {
     const std::optional<history::PhaseLog> log = history::PhaseLog::parse(run.phases);
     if (!log) return true;
-    for (const RunPhase phase : {RunPhase::Erase, RunPhase::Write, RunPhase::Read, RunPhase::Verify, RunPhase::Reset})
+    for (const RunPhase phase :
+         {RunPhase::Erase, RunPhase::Write, RunPhase::Read, RunPhase::Verify, RunPhase::Reset})
         if (log->reached(phase)) return true;
     return false;
 }
@@ -135,8 +136,8 @@ RecoveryResult resetOnly(const WorkflowContext& context, const std::string& port
 
 }  // namespace
 
-RecoveryResult recoverHub(const WorkflowContext& context, const std::string& port, const RecoverySources& sources,
-                          const RecoveryConsent& consent) {
+RecoveryResult recoverHub(const WorkflowContext& context, const std::string& port,
+                          const RecoverySources& sources, const RecoveryConsent& consent) {
     RecoveryResult result;
     if (!hubRunsRomCode(context.connection)) return result;
     std::optional<std::vector<history::HistoryRecord>> runs = runsOn(sources, port, result.problem);
@@ -150,7 +151,8 @@ RecoveryResult recoverHub(const WorkflowContext& context, const std::string& por
     const auto withBackup =
         std::find_if(notPassed.begin(), notPassed.end(),
                      [](const history::HistoryRecord& run) { return !run.backupSha256.empty(); });
-    if (withBackup != notPassed.end()) return writeBackupBack(context, port, *withBackup, sources.backups, consent);
+    if (withBackup != notPassed.end())
+        return writeBackupBack(context, port, *withBackup, sources.backups, consent);
     const bool erasedNothing = std::none_of(notPassed.begin(), notPassed.end(), reachedTheErase);
     if (!notPassed.empty() && erasedNothing) return resetOnly(context, port, notPassed.back(), consent);
     result.step = RecoveryStep::NoRunToRecover;

@@ -74,8 +74,8 @@ struct RecoverySources {
 // a backup gives the flash written back; when none kept one and none reached
 // the erase, the flash is as it was and a reset is all it needs. consent is
 // asked once something was found, before the hub is touched.
-RecoveryResult recoverHub(const WorkflowContext& context, const std::string& port, const RecoverySources& sources,
-                          const RecoveryConsent& consent);
+RecoveryResult recoverHub(const WorkflowContext& context, const std::string& port,
+                          const RecoverySources& sources, const RecoveryConsent& consent);
 
 // "1-2: left in ROM code by an update at 14:02 UTC that stopped at Write Flash;
 // its backup from before holds version 0102", or for a run that erased nothing

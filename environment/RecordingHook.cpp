@@ -3,9 +3,9 @@
 #include <sys/stat.h>
 
 #include "app/SafeFile.h"
+#include "app/Sha256.h"
 #include "device/recording/RecordingPlatform.h"
 #include "device/recording/ReplayPlatform.h"
-#include "app/Sha256.h"
 
 namespace velmora {
 namespace {
@@ -31,7 +31,8 @@ std::vector<recording::RecordedImage> namedImages(const RecordingOptions& option
         std::string error;
         const std::optional<std::string> bytes = readRegularFile(word, error);
         if (!bytes) continue;
-        images.push_back({word, sha256Hex(reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size())});
+        images.push_back(
+            {word, sha256Hex(reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size())});
     }
     return images;
 }
@@ -64,10 +65,9 @@ bool ReplaySerials::beginStation(const std::string&, std::string&) {
     return true;
 }
 
-std::optional<SerialBlock> ReplaySerials::reserveBlock(const std::string&,
-                                                                         const std::string& prefix,
-                                                                         std::uint64_t start, std::uint64_t last,
-                                                                         std::uint64_t count, std::string&) {
+std::optional<SerialBlock> ReplaySerials::reserveBlock(const std::string&, const std::string& prefix,
+                                                       std::uint64_t start, std::uint64_t last,
+                                                       std::uint64_t count, std::string&) {
     std::lock_guard lock(mutex_);
     const auto known = next_.find(prefix);
     SerialBlock block{known == next_.end() ? start : std::max(start, known->second), 0};
@@ -76,8 +76,7 @@ std::optional<SerialBlock> ReplaySerials::reserveBlock(const std::string&,
     return block;
 }
 
-bool ReplaySerials::markNumber(const std::string&, std::uint64_t, SerialState, const RunId&,
-                                                  std::string&) {
+bool ReplaySerials::markNumber(const std::string&, std::uint64_t, SerialState, const RunId&, std::string&) {
     return true;
 }
 
@@ -117,7 +116,8 @@ std::unique_ptr<RecordingHook> RecordingHook::create(const RecordingOptions& opt
             return nullptr;
         }
     }
-    hook->writer_ = recording::RecordingWriter::create(*options.recordPath, headerFor(options, table, firstRun), why);
+    hook->writer_ =
+        recording::RecordingWriter::create(*options.recordPath, headerFor(options, table, firstRun), why);
     if (!hook->writer_) {
         error = "--record: " + *options.recordPath + ": " + why;
         return nullptr;

@@ -54,8 +54,8 @@ public:
     // firstRun, the name the command's first run takes.
     static std::unique_ptr<RecordingHook> create(const RecordingOptions& options,
                                                  const SupportedDeviceTable& table, Clock& clock,
-                                                 const std::vector<std::string>& filesInUse, const RunId& firstRun,
-                                                 std::string& error);
+                                                 const std::vector<std::string>& filesInUse,
+                                                 const RunId& firstRun, std::string& error);
     ~RecordingHook();
 
     bool replays() const { return replay_ != nullptr; }

@@ -239,7 +239,8 @@ std::optional<std::int64_t> HistoryDatabase::insertLocked(const HistoryRecord& r
     Statement statement(handle_, "INSERT INTO runs (" + columnList() + ") VALUES (" + placeholders + ");");
     if (!statement.ready(error)) return std::nullopt;
     HistoryRecord named = record;
-    if (named.runUuid.empty()) named.runUuid = RunId::make(parseIsoTime(named.started).value_or(wallNow())).text();
+    if (named.runUuid.empty())
+        named.runUuid = RunId::make(parseIsoTime(named.started).value_or(wallNow())).text();
     int position = 1;
     for (const std::string* field : recordFields(named)) statement.bind(position++, *field);
     if (statement.step(error) != SQLITE_DONE) return std::nullopt;
@@ -277,7 +278,8 @@ bool HistoryDatabase::updateLocked(const HistoryRecord& record, std::string& err
 bool HistoryDatabase::record(HistoryRecord& record, std::string& error) {
     std::lock_guard lock(mutex_);
     if (record.id != 0) return updateLocked(record, error);
-    if (record.runUuid.empty()) record.runUuid = RunId::make(parseIsoTime(record.started).value_or(wallNow())).text();
+    if (record.runUuid.empty())
+        record.runUuid = RunId::make(parseIsoTime(record.started).value_or(wallNow())).text();
     const std::optional<std::int64_t> id = insertLocked(record, error);
     if (id) record.id = *id;
     return id.has_value();

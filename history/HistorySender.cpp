@@ -58,7 +58,8 @@ std::string serverAwayLine(const std::string& serverName, const std::string& rea
 }
 
 std::string serverBackLine(const std::string& serverName, std::size_t sent) {
-    return "history server " + serverName + " answers again; " + std::to_string(sent) + " waiting run records sent";
+    return "history server " + serverName + " answers again; " + std::to_string(sent) +
+           " waiting run records sent";
 }
 
 HistorySender::HistorySender(std::shared_ptr<StationFile> file, LineServer& server, bool withOrigins,

@@ -24,7 +24,8 @@ std::optional<PhaseLog> PhaseLog::parse(const std::string& text) {
             const char* first = item.data() + equals + 1;
             const char* last = item.data() + item.size();
             const auto [stop, problem] = std::from_chars(first, last, milliseconds);
-            if (problem != std::errc{} || stop != last || first == last || milliseconds < 0) return std::nullopt;
+            if (problem != std::errc{} || stop != last || first == last || milliseconds < 0)
+                return std::nullopt;
             entry.milliseconds = milliseconds;
         }
         entries.push_back(entry);

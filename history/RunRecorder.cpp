@@ -130,8 +130,8 @@ RunRecorder::RunRecorder(history::StationFileAccess& file, RecorderSettings sett
     if (settings_.station.empty()) settings_.station = hostName();
 }
 
-RunRecorder::RunRecorder(const std::string& path, FolderCreation creation, Clock& clock, ProblemCallback onProblem,
-                         RecorderSettings settings)
+RunRecorder::RunRecorder(const std::string& path, FolderCreation creation, Clock& clock,
+                         ProblemCallback onProblem, RecorderSettings settings)
     : ownFile_(std::make_unique<history::StationFileAccess>(path, creation)),
       file_(*ownFile_),
       settings_(std::move(settings)),
@@ -187,12 +187,13 @@ bool RunRecorder::openLocked() {
         failLocked(error);
         return false;
     }
-    if (opened_->database().deferCheckpoints(error)) checkpointer_ = std::make_unique<history::LogCheckpointer>(opened_);
+    if (opened_->database().deferCheckpoints(error))
+        checkpointer_ = std::make_unique<history::LogCheckpointer>(opened_);
     if (settings_.server != nullptr) {
         // A bench's runs go to the server its command named; a real station's
         // sender leaves any bench rows in the file alone.
-        sender_ = std::make_unique<history::HistorySender>(opened_, *settings_.server, settings_.sendBenchRows,
-                                                           settings_.retry, onProblem_);
+        sender_ = std::make_unique<history::HistorySender>(
+            opened_, *settings_.server, settings_.sendBenchRows, settings_.retry, onProblem_);
     }
     return true;
 }

@@ -40,7 +40,8 @@ public:
     // on to a server; the server and file outlive the recorder. Phases are timed
     // with clock, the run's own (virtual in tests). The callback also hears the
     // server's comings and goings.
-    RunRecorder(history::StationFileAccess& file, RecorderSettings settings, Clock& clock, ProblemCallback onProblem);
+    RunRecorder(history::StationFileAccess& file, RecorderSettings settings, Clock& clock,
+                ProblemCallback onProblem);
     // A recorder of its own file at path (tests and measurements): folders made
     // only with Create.
     RunRecorder(const std::string& path, FolderCreation creation, Clock& clock, ProblemCallback onProblem,

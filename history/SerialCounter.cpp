@@ -88,8 +88,8 @@ std::optional<SerialBlock> SerialCounter::reserveBlock(const std::string& statio
         if (!transaction.begin(error)) return std::nullopt;
         SerialBlock block{start, 0};
         {
-            SqliteStatement counter(handle,
-                                    "SELECT next_number FROM serial_counters WHERE origin = ? AND prefix = ?;");
+            SqliteStatement counter(
+                handle, "SELECT next_number FROM serial_counters WHERE origin = ? AND prefix = ?;");
             const int status = counter.bind(1, origin_).bind(2, prefix).step(error);
             if (status == SQLITE_ROW) {
                 block.first = std::max(start, static_cast<std::uint64_t>(counter.integer(0)));
@@ -113,9 +113,10 @@ std::optional<SerialBlock> SerialCounter::reserveBlock(const std::string& statio
                 return std::nullopt;
         }
         number.reset();
-        SqliteStatement advance(handle,
-                                "INSERT INTO serial_counters (origin, prefix, next_number) VALUES (?, ?, ?)"
-                                " ON CONFLICT (origin, prefix) DO UPDATE SET next_number = excluded.next_number;");
+        SqliteStatement advance(
+            handle,
+            "INSERT INTO serial_counters (origin, prefix, next_number) VALUES (?, ?, ?)"
+            " ON CONFLICT (origin, prefix) DO UPDATE SET next_number = excluded.next_number;");
         if (!advance.bind(1, origin_)
                  .bind(2, prefix)
                  .bind(3, static_cast<std::int64_t>(block.first + block.count))
@@ -126,8 +127,8 @@ std::optional<SerialBlock> SerialCounter::reserveBlock(const std::string& statio
     });
 }
 
-bool SerialCounter::markNumber(const std::string& prefix, std::uint64_t number, SerialState state, const RunId& run,
-                               std::string& error) {
+bool SerialCounter::markNumber(const std::string& prefix, std::uint64_t number, SerialState state,
+                               const RunId& run, std::string& error) {
     std::lock_guard lock(mutex_);
     return file_->database().exclusive([&](sqlite3* handle) {
         SqliteStatement query(handle,

@@ -38,8 +38,8 @@ public:
     SerialCounter(std::shared_ptr<StationFile> file, RunOrigin origin);
     // Opens the file at path for itself (tests and measurements): the numbers
     // of origin's hubs. Null, with error, when it cannot be used.
-    static std::unique_ptr<SerialCounter> open(const std::string& path, FolderCreation creation, std::string& error,
-                                               RunOrigin origin = RunOrigin::Real);
+    static std::unique_ptr<SerialCounter> open(const std::string& path, FolderCreation creation,
+                                               std::string& error, RunOrigin origin = RunOrigin::Real);
     ~SerialCounter() override = default;
 
     bool beginStation(const std::string& station, std::string& error) override;

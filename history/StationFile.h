@@ -30,10 +30,12 @@ public:
     // and its folders too with Create; laid out or brought up to date. Null, with
     // error naming the path and the rule it broke; a file made here is removed
     // again when it cannot be used.
-    static std::shared_ptr<StationFile> open(const std::string& path, FolderCreation creation, std::string& error);
+    static std::shared_ptr<StationFile> open(const std::string& path, FolderCreation creation,
+                                             std::string& error);
     // The file at path only when it exists: null with missing set (and no error)
     // when it does not, or its folder does not; nothing is made.
-    static std::shared_ptr<StationFile> openExisting(const std::string& path, bool& missing, std::string& error);
+    static std::shared_ptr<StationFile> openExisting(const std::string& path, bool& missing,
+                                                     std::string& error);
 
     // As named, for messages.
     const std::string& path() const { return path_; }
@@ -46,8 +48,8 @@ public:
 private:
     StationFile(std::string path, std::string realPath, std::unique_ptr<HistoryDatabase> database)
         : path_(std::move(path)), realPath_(std::move(realPath)), database_(std::move(database)) {}
-    static std::shared_ptr<StationFile> openChecked(const std::string& path, FolderCreation creation, bool mayCreate,
-                                                    bool& missing, std::string& error);
+    static std::shared_ptr<StationFile> openChecked(const std::string& path, FolderCreation creation,
+                                                    bool mayCreate, bool& missing, std::string& error);
 
     std::string path_;
     std::string realPath_;  // without any link: what every connection opens

@@ -93,8 +93,9 @@ void StationSerials::markLocked(std::uint64_t number, SerialState state, const R
 void StationSerials::flushLocked() {
     std::size_t written = 0;
     std::string error;
-    while (written < waiting_.size() && source_.markNumber(settings_.format.prefix, waiting_[written].number,
-                                                           waiting_[written].state, waiting_[written].run, error))
+    while (written < waiting_.size() &&
+           source_.markNumber(settings_.format.prefix, waiting_[written].number, waiting_[written].state,
+                              waiting_[written].run, error))
         ++written;
     waiting_.erase(waiting_.begin(), waiting_.begin() + static_cast<std::ptrdiff_t>(written));
 }

@@ -137,8 +137,9 @@ bool updateFunc(const WorkflowContext& context, const FirmwareBuffer& image, con
     return updateFuncAs(context, image, imageName, RunOperation::Update, imageName).succeeded;
 }
 
-RunOutcome updateFuncAs(const WorkflowContext& context, const FirmwareBuffer& image, const std::string& imageName,
-                        RunOperation operation, const std::string& imagePath, const RunId& recoveredRun) {
+RunOutcome updateFuncAs(const WorkflowContext& context, const FirmwareBuffer& image,
+                        const std::string& imageName, RunOperation operation, const std::string& imagePath,
+                        const RunId& recoveredRun) {
     WorkflowRun run(context);
     WorkflowReporter& reporter = run.reporter();
     reporter.resetProgressInfo();

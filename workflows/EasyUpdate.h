@@ -4,9 +4,9 @@
 #include <string>
 
 #include "firmware/FirmwareBuffer.h"
-#include "workflows/WorkflowContext.h"
 #include "workflows/RunOperation.h"
 #include "workflows/RunOutcome.h"
+#include "workflows/WorkflowContext.h"
 
 namespace velmora {
 
@@ -39,7 +39,8 @@ bool updateFunc(const WorkflowContext& context, const FirmwareBuffer& image, con
 // a restore and a recovery write the image with this very run) and with the
 // image's real path for the record, which the FW line may not show.
 // recoveredRun: for a recovery, the run whose backup it writes.
-RunOutcome updateFuncAs(const WorkflowContext& context, const FirmwareBuffer& image, const std::string& imageName,
-                        RunOperation operation, const std::string& imagePath, const RunId& recoveredRun = {});
+RunOutcome updateFuncAs(const WorkflowContext& context, const FirmwareBuffer& image,
+                        const std::string& imageName, RunOperation operation, const std::string& imagePath,
+                        const RunId& recoveredRun = {});
 
 }  // namespace velmora

@@ -18,8 +18,8 @@ const char* runPhaseName(RunPhase phase) {
 }
 
 std::optional<RunPhase> runPhaseNamed(const std::string& name) {
-    for (const RunPhase phase : {RunPhase::Open, RunPhase::Backup, RunPhase::Erase, RunPhase::Write, RunPhase::Read,
-                                 RunPhase::Verify, RunPhase::Reset})
+    for (const RunPhase phase : {RunPhase::Open, RunPhase::Backup, RunPhase::Erase, RunPhase::Write,
+                                 RunPhase::Read, RunPhase::Verify, RunPhase::Reset})
         if (name == runPhaseName(phase)) return phase;
     return std::nullopt;
 }

@@ -39,8 +39,8 @@ public:
                                                     std::uint64_t count, std::string& error) = 0;
     // Records what became of a number of the station's block, and which run
     // took it (none while it is only issued, or for a number no run took).
-    virtual bool markNumber(const std::string& prefix, std::uint64_t number, SerialState state, const RunId& run,
-                            std::string& error) = 0;
+    virtual bool markNumber(const std::string& prefix, std::uint64_t number, SerialState state,
+                            const RunId& run, std::string& error) = 0;
     // Voids every number the station still holds reserved or issued, and lets the
     // name go.
     virtual bool endStation(const std::string& station, std::string& error) = 0;

@@ -115,7 +115,9 @@ bool PostgresHistory::connectLocked(std::string& error) {
     connection_ = PQconnectdbParams(keywords, values, 1);
     // The server's notices (a layout step finding its table made by another
     // station) are no station's business; libpq would print them to stderr.
-    if (connection_ != nullptr) PQsetNoticeProcessor(connection_, [](void*, const char*) {}, nullptr);
+    if (connection_ != nullptr)
+        PQsetNoticeProcessor(
+            connection_, [](void*, const char*) {}, nullptr);
     bool connected = connection_ != nullptr && PQstatus(connection_) == CONNECTION_OK;
     if (!connected) error = connection_ == nullptr ? "out of memory" : failure();
     if (connected) {
@@ -225,7 +227,8 @@ bool PostgresHistory::upsert(const HistoryRecord& record, std::string& error) {
 }
 
 bool PostgresHistory::record(HistoryRecord& record, std::string& error) {
-    if (record.runUuid.empty()) record.runUuid = RunId::make(parseIsoTime(record.started).value_or(wallNow())).text();
+    if (record.runUuid.empty())
+        record.runUuid = RunId::make(parseIsoTime(record.started).value_or(wallNow())).text();
     ++record.revision;  // each write of the same record is newer than the last
     return send({record}, error).has_value();
 }
@@ -283,8 +286,8 @@ std::optional<std::vector<HistoryRecord>> PostgresHistory::list(const HistoryFil
     std::vector<HistoryRecord> records;
     const bool listed = use(
         [&](pg_conn* connection, std::string& failed) {
-            const Result result(PQexecParams(connection, sql.c_str(), static_cast<int>(values.size()), nullptr,
-                                             values.data(), nullptr, nullptr, 0));
+            const Result result(PQexecParams(connection, sql.c_str(), static_cast<int>(values.size()),
+                                             nullptr, values.data(), nullptr, nullptr, 0));
             if (!result.is(PGRES_TUPLES_OK)) {
                 failed = failure();
                 return false;

@@ -18,7 +18,8 @@ namespace {
 // each other; at 64 bits a line never meets that.
 constexpr const char* kNameKey = "hashtextextended('velmora station ' || $1, 0)";
 
-PostgresResult runParams(pg_conn* connection, const std::string& sql, const std::vector<std::string>& values) {
+PostgresResult runParams(pg_conn* connection, const std::string& sql,
+                         const std::vector<std::string>& values) {
     std::vector<const char*> pointers;
     for (const std::string& value : values) pointers.push_back(value.c_str());
     return PostgresResult(PQexecParams(connection, sql.c_str(), static_cast<int>(pointers.size()), nullptr,
@@ -30,15 +31,15 @@ PostgresResult runParams(pg_conn* connection, const std::string& sql, const std:
 PostgresSerialCounter::PostgresSerialCounter(std::shared_ptr<PostgresHistory> server, RunOrigin origin)
     : server_(std::move(server)), origin_(storedOrigin(origin)) {}
 
-std::unique_ptr<PostgresSerialCounter> PostgresSerialCounter::connect(const std::string& uri, std::string& error,
-                                                                      RunOrigin origin) {
+std::unique_ptr<PostgresSerialCounter> PostgresSerialCounter::connect(const std::string& uri,
+                                                                      std::string& error, RunOrigin origin) {
     std::shared_ptr<PostgresHistory> server = PostgresHistory::connect(uri, error);
     if (!server) return nullptr;
     return std::make_unique<PostgresSerialCounter>(std::move(server), origin);
 }
 
-bool PostgresSerialCounter::execute(pg_conn* connection, const char* sql, const std::vector<std::string>& values,
-                                    std::string& error) {
+bool PostgresSerialCounter::execute(pg_conn* connection, const char* sql,
+                                    const std::vector<std::string>& values, std::string& error) {
     const PostgresResult result = runParams(connection, sql, values);
     if (result.is(PGRES_COMMAND_OK) || result.is(PGRES_TUPLES_OK)) return true;
     error = server_->failure();
@@ -106,14 +107,15 @@ bool PostgresSerialCounter::beginStation(const std::string& station, std::string
                 return true;
             }
             std::string ignored;
-            execute(connection, (std::string("SELECT pg_advisory_unlock(") + kNameKey + ");").c_str(), {station},
-                    ignored);
+            execute(connection, (std::string("SELECT pg_advisory_unlock(") + kNameKey + ");").c_str(),
+                    {station}, ignored);
             return false;
         },
         error);
 }
 
-bool PostgresSerialCounter::voidOpenNumbers(pg_conn* connection, const std::string& station, std::string& error) {
+bool PostgresSerialCounter::voidOpenNumbers(pg_conn* connection, const std::string& station,
+                                            std::string& error) {
     return execute(connection,
                    "UPDATE velmora_serial_numbers SET state = 'void', changed = now()"
                    " WHERE origin = $1 AND station = $2 AND state IN ('reserved', 'issued');",
@@ -135,7 +137,8 @@ std::optional<SerialBlock> PostgresSerialCounter::reserveBlock(const std::string
         // The counter's row, made when the prefix is new, then held until commit:
         // a second station reserving the same prefix waits here for this one.
         if (!execute(connection,
-                     "INSERT INTO velmora_serial_counters (origin, prefix, next_number) VALUES ($1, $2, $3::bigint)"
+                     "INSERT INTO velmora_serial_counters (origin, prefix, next_number) VALUES ($1, $2, "
+                     "$3::bigint)"
                      " ON CONFLICT (origin, prefix) DO NOTHING;",
                      {origin_, prefix, std::to_string(start)}, failed))
             return false;
@@ -158,7 +161,8 @@ std::optional<SerialBlock> PostgresSerialCounter::reserveBlock(const std::string
                      failed))
             return false;
         if (!execute(connection,
-                     "UPDATE velmora_serial_counters SET next_number = $3::bigint WHERE origin = $1 AND prefix = $2;",
+                     "UPDATE velmora_serial_counters SET next_number = $3::bigint WHERE origin = $1 AND "
+                     "prefix = $2;",
                      {origin_, prefix, std::to_string(block.first + block.count)}, failed))
             return false;
         if (!transaction.commit()) {
@@ -180,7 +184,8 @@ bool PostgresSerialCounter::markNumber(const std::string& prefix, std::uint64_t 
             return execute(connection,
                            "UPDATE velmora_serial_numbers SET state = $1, changed = now(), run_uuid = $2"
                            " WHERE origin = $3 AND prefix = $4 AND number = $5::bigint;",
-                           {serialStateName(state), run.text(), origin_, prefix, std::to_string(number)}, failed);
+                           {serialStateName(state), run.text(), origin_, prefix, std::to_string(number)},
+                           failed);
         },
         error);
 }
@@ -191,8 +196,8 @@ bool PostgresSerialCounter::endStation(const std::string& station, std::string& 
         [&](pg_conn* connection, std::string& failed) {
             const bool done = voidOpenNumbers(connection, station, failed);
             std::string ignored;
-            execute(connection, (std::string("SELECT pg_advisory_unlock(") + kNameKey + ");").c_str(), {station},
-                    ignored);
+            execute(connection, (std::string("SELECT pg_advisory_unlock(") + kNameKey + ");").c_str(),
+                    {station}, ignored);
             return done;
         },
         error);

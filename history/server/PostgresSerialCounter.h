@@ -50,12 +50,13 @@ private:
     bool useAsStation(const PostgresHistory::Work& work, std::string& error);
     bool lockName(pg_conn* connection, const std::string& station, std::string& error);
     bool voidOpenNumbers(pg_conn* connection, const std::string& station, std::string& error);
-    bool execute(pg_conn* connection, const char* sql, const std::vector<std::string>& values, std::string& error);
+    bool execute(pg_conn* connection, const char* sql, const std::vector<std::string>& values,
+                 std::string& error);
 
     std::shared_ptr<PostgresHistory> server_;
     const std::string origin_;  // storedOrigin's word
     std::mutex mutex_;
-    std::string station_;           // the name held, empty while no station runs
+    std::string station_;            // the name held, empty while no station runs
     std::uint64_t nameSession_ = 0;  // the session the name's lock was taken on
     bool nameLost_ = false;          // another station took the name while the server was away
 };

@@ -62,41 +62,44 @@ fs::path linked(const fs::path& base, const fs::path& target) {
 
 INSTANTIATE_TEST_SUITE_P(
     Folders, KeptFolderTest,
-    ::testing::Values(
-        KeptFolderCase{"LinkAboveOfThisUser", false,
-                       [](const fs::path& base) { return linked(base, base / "disk") / "state" / "velmora"; }, ""},
-        KeptFolderCase{"LinkAboveToALink", false,
-                       [](const fs::path& base) {
-                           fs::create_directory_symlink("disk", base / "relative");
-                           return linked(base, "relative") / "state";
-                       },
-                       ""},
-        KeptFolderCase{"LinkAboveOfAnotherUser", true,
-                       [](const fs::path& base) {
-                           const fs::path link = linked(base, base / "disk");
-                           EXPECT_EQ(::lchown(link.c_str(), kOtherUser, kOtherUser), 0);
-                           return link / "state";
-                       },
-                       "link is a symbolic link that belongs to another user"},
-        KeptFolderCase{"TheFolderItselfALink", false,
-                       [](const fs::path& base) {
-                           fs::create_directory(base / "disk" / "real");
-                           fs::create_directory_symlink(base / "disk" / "real", base / "disk" / "kept");
-                           return base / "disk" / "kept";
-                       },
-                       "kept is a symbolic link"},
-        KeptFolderCase{"AFolderAboveWritableByOthers", false,
-                       [](const fs::path& base) {
-                           ::chmod((base / "disk").c_str(), 0777);
-                           return linked(base, base / "disk") / "state";
-                       },
-                       "disk is writable by other users"},
-        KeptFolderCase{"AFileOnTheWay", false,
-                       [](const fs::path& base) {
-                           std::ofstream(base / "disk" / "file") << "x";
-                           return base / "disk" / "file" / "state";
-                       },
-                       "file is not a folder"}),
+    ::testing::Values(KeptFolderCase{"LinkAboveOfThisUser", false,
+                                     [](const fs::path& base) {
+                                         return linked(base, base / "disk") / "state" / "velmora";
+                                     },
+                                     ""},
+                      KeptFolderCase{"LinkAboveToALink", false,
+                                     [](const fs::path& base) {
+                                         fs::create_directory_symlink("disk", base / "relative");
+                                         return linked(base, "relative") / "state";
+                                     },
+                                     ""},
+                      KeptFolderCase{"LinkAboveOfAnotherUser", true,
+                                     [](const fs::path& base) {
+                                         const fs::path link = linked(base, base / "disk");
+                                         EXPECT_EQ(::lchown(link.c_str(), kOtherUser, kOtherUser), 0);
+                                         return link / "state";
+                                     },
+                                     "link is a symbolic link that belongs to another user"},
+                      KeptFolderCase{"TheFolderItselfALink", false,
+                                     [](const fs::path& base) {
+                                         fs::create_directory(base / "disk" / "real");
+                                         fs::create_directory_symlink(base / "disk" / "real",
+                                                                      base / "disk" / "kept");
+                                         return base / "disk" / "kept";
+                                     },
+                                     "kept is a symbolic link"},
+                      KeptFolderCase{"AFolderAboveWritableByOthers", false,
+                                     [](const fs::path& base) {
+                                         ::chmod((base / "disk").c_str(), 0777);
+                                         return linked(base, base / "disk") / "state";
+                                     },
+                                     "disk is writable by other users"},
+                      KeptFolderCase{"AFileOnTheWay", false,
+                                     [](const fs::path& base) {
+                                         std::ofstream(base / "disk" / "file") << "x";
+                                         return base / "disk" / "file" / "state";
+                                     },
+                                     "file is not a folder"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(KeptFolderTest, AFolderThatMustExistIsNeverMade) {

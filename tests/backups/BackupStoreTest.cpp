@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "backups/BackupStore.h"
 #include "app/RunId.h"
+#include "backups/BackupStore.h"
 #include "history/HistoryRecord.h"
 #include "tests/support/ScratchFolder.h"
 

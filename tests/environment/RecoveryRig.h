@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "backups/BackupStore.h"
 #include "device/FlashOperations.h"
 #include "environment/HubRecovery.h"
-#include "backups/BackupStore.h"
 #include "history/HistoryDatabase.h"
 #include "history/RunRecorder.h"
 #include "history/StationFile.h"
@@ -43,8 +43,8 @@ protected:
         std::string problem;
         const std::shared_ptr<history::StationFile> file =
             history::StationFile::openExisting(historyPath_, missing, problem);
-        return recoverHub(recorded(), "1-1", {file ? &file->database() : nullptr, problem, store_, RunOrigin::Real},
-                          consent);
+        return recoverHub(recorded(), "1-1",
+                          {file ? &file->database() : nullptr, problem, store_, RunOrigin::Real}, consent);
     }
 
     // The whole flash an image leaves: the image, then erased bytes.

@@ -13,19 +13,30 @@
 #include <string>
 #include <vector>
 
+#include "app/RunId.h"
 #include "history/HistoryDatabase.h"
 #include "history/SerialCounter.h"
 #include "history/StationFile.h"
-#include "app/RunId.h"
-#include "workflows/RunOrigin.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ScratchFolder.h"
+#include "workflows/RunOrigin.h"
 
 namespace velmora::testing {
 namespace {
 
 using history::HistoryDatabase;
 using history::HistoryRecord;
+
+// The runs table as layout 1 made it, without its closing parenthesis: later
+// layouts added their columns after these.
+constexpr const char* kLayoutOneRuns =
+    "CREATE TABLE runs (id INTEGER PRIMARY KEY, operation TEXT NOT NULL, started TEXT NOT NULL,"
+    " ended TEXT NOT NULL DEFAULT '', host TEXT NOT NULL DEFAULT '', port TEXT NOT NULL DEFAULT '',"
+    " hub_ids TEXT NOT NULL DEFAULT '', version_before TEXT NOT NULL DEFAULT '',"
+    " version_after TEXT NOT NULL DEFAULT '', image_path TEXT NOT NULL DEFAULT '',"
+    " image_sha256 TEXT NOT NULL DEFAULT '', image_serial TEXT NOT NULL DEFAULT '',"
+    " phases TEXT NOT NULL DEFAULT '', result TEXT NOT NULL DEFAULT 'unfinished',"
+    " failure TEXT NOT NULL DEFAULT ''";
 
 class HistoryDatabaseTest : public ::testing::Test {
 protected:
@@ -47,13 +58,13 @@ protected:
 
     // A history file as an older release left it: made by the program's own
     // file rules, then laid out and filled by the given SQL.
-    void writeOlderFile(const char* sql) {
+    void writeOlderFile(const std::string& sql) {
         std::string error;
         std::ofstream(path_) << "";
         ::chmod(path_.c_str(), 0600);
         sqlite3* handle = nullptr;
         ASSERT_EQ(sqlite3_open(path_.c_str(), &handle), SQLITE_OK);
-        ASSERT_EQ(sqlite3_exec(handle, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(handle);
+        ASSERT_EQ(sqlite3_exec(handle, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(handle);
         sqlite3_close(handle);
     }
 
@@ -132,14 +143,8 @@ TEST_F(HistoryDatabaseTest, FileOfANewerProgramIsLeftAlone) {
 // A file written by the first release of the history (layout 1, before backups):
 // its rows stay, and the columns added since read empty until written.
 TEST_F(HistoryDatabaseTest, FileOfLayoutOneIsUpgradedInPlace) {
-    const char* layoutOne =
-        "CREATE TABLE runs (id INTEGER PRIMARY KEY, operation TEXT NOT NULL, started TEXT NOT NULL,"
-        " ended TEXT NOT NULL DEFAULT '', host TEXT NOT NULL DEFAULT '', port TEXT NOT NULL DEFAULT '',"
-        " hub_ids TEXT NOT NULL DEFAULT '', version_before TEXT NOT NULL DEFAULT '',"
-        " version_after TEXT NOT NULL DEFAULT '', image_path TEXT NOT NULL DEFAULT '',"
-        " image_sha256 TEXT NOT NULL DEFAULT '', image_serial TEXT NOT NULL DEFAULT '',"
-        " phases TEXT NOT NULL DEFAULT '', result TEXT NOT NULL DEFAULT 'unfinished',"
-        " failure TEXT NOT NULL DEFAULT '');"
+    const std::string layoutOne =
+        std::string(kLayoutOneRuns) + ");"
         "CREATE INDEX runs_started ON runs (started);"
         "INSERT INTO runs (operation, started, port, result) VALUES ('update', '2026-01-02T03:04:05.000Z',"
         " '1-2', 'failure');"
@@ -170,14 +175,8 @@ TEST_F(HistoryDatabaseTest, FileOfLayoutOneIsUpgradedInPlace) {
 // What the sender then relies on: a row marked as sent stays so until it is
 // written again, and a mark for a write the row has since outgrown is ignored.
 TEST_F(HistoryDatabaseTest, FileOfLayoutTwoGetsNamedRowsThatWaitForTheServer) {
-    const char* layoutTwo =
-        "CREATE TABLE runs (id INTEGER PRIMARY KEY, operation TEXT NOT NULL, started TEXT NOT NULL,"
-        " ended TEXT NOT NULL DEFAULT '', host TEXT NOT NULL DEFAULT '', port TEXT NOT NULL DEFAULT '',"
-        " hub_ids TEXT NOT NULL DEFAULT '', version_before TEXT NOT NULL DEFAULT '',"
-        " version_after TEXT NOT NULL DEFAULT '', image_path TEXT NOT NULL DEFAULT '',"
-        " image_sha256 TEXT NOT NULL DEFAULT '', image_serial TEXT NOT NULL DEFAULT '',"
-        " phases TEXT NOT NULL DEFAULT '', result TEXT NOT NULL DEFAULT 'unfinished',"
-        " failure TEXT NOT NULL DEFAULT '', backup_sha256 TEXT NOT NULL DEFAULT '',"
+    const std::string layoutTwo =
+        std::string(kLayoutOneRuns) + ", backup_sha256 TEXT NOT NULL DEFAULT '',"
         " recovered_run TEXT NOT NULL DEFAULT '');"
         "CREATE INDEX runs_started ON runs (started);"
         "INSERT INTO runs (operation, started, host, port, result, backup_sha256) VALUES"
@@ -234,14 +233,8 @@ TEST_F(HistoryDatabaseTest, FileOfLayoutTwoGetsNamedRowsThatWaitForTheServer) {
 // called so, and the serial numbers are a real line's, counted on from where
 // they stood, with a bench's counter of their own beside them.
 TEST_F(HistoryDatabaseTest, FileOfLayoutFourGetsOneNamePerRunAndBenchRunsApart) {
-    const char* layoutFour =
-        "CREATE TABLE runs (id INTEGER PRIMARY KEY, operation TEXT NOT NULL, started TEXT NOT NULL,"
-        " ended TEXT NOT NULL DEFAULT '', host TEXT NOT NULL DEFAULT '', port TEXT NOT NULL DEFAULT '',"
-        " hub_ids TEXT NOT NULL DEFAULT '', version_before TEXT NOT NULL DEFAULT '',"
-        " version_after TEXT NOT NULL DEFAULT '', image_path TEXT NOT NULL DEFAULT '',"
-        " image_sha256 TEXT NOT NULL DEFAULT '', image_serial TEXT NOT NULL DEFAULT '',"
-        " phases TEXT NOT NULL DEFAULT '', result TEXT NOT NULL DEFAULT 'unfinished',"
-        " failure TEXT NOT NULL DEFAULT '', backup_sha256 TEXT NOT NULL DEFAULT '',"
+    const std::string layoutFour =
+        std::string(kLayoutOneRuns) + ", backup_sha256 TEXT NOT NULL DEFAULT '',"
         " recovered_run TEXT NOT NULL DEFAULT '', run_uuid TEXT NOT NULL DEFAULT '',"
         " station TEXT NOT NULL DEFAULT '', origin TEXT NOT NULL DEFAULT '',"
         " revision INTEGER NOT NULL DEFAULT 1, sent_to_server TEXT NOT NULL DEFAULT '',"

@@ -30,7 +30,8 @@ TEST(HistoryLocationTest, TheFirstNamedHistoryDecidesAndBenchRunsReachAServerOnl
     EXPECT_FALSE(target.localNamed);
     EXPECT_EQ(target.serverUri, "");
 
-    target = history::chooseHistory(file, server, other, kDefaultPath, false);  // a file on the command line: no server
+    target = history::chooseHistory(file, server, other, kDefaultPath,
+                                    false);  // a file on the command line: no server
     EXPECT_EQ(target.localPath, file);
     EXPECT_TRUE(target.localNamed);
     EXPECT_EQ(target.serverUri, "");
@@ -90,13 +91,14 @@ TEST(HistoryLocationTest, PasswordsAreFoundWhereverTheUriHoldsThem) {
 
     // Warned of where other users can read it; the environment is the user's own.
     const std::string secret = "postgresql://line:s3cret@db/velmora";
-    EXPECT_NE(
-        history::passwordWarning(history::chooseHistory(secret, "", "", kDefaultPath, false)).find("the command line"),
-        std::string::npos);
-    EXPECT_NE(
-        history::passwordWarning(history::chooseHistory(std::nullopt, "", secret, kDefaultPath, false)).find("config.ini"),
-        std::string::npos);
-    EXPECT_EQ(history::passwordWarning(history::chooseHistory(std::nullopt, secret, "", kDefaultPath, false)), "");
+    EXPECT_NE(history::passwordWarning(history::chooseHistory(secret, "", "", kDefaultPath, false))
+                  .find("the command line"),
+              std::string::npos);
+    EXPECT_NE(history::passwordWarning(history::chooseHistory(std::nullopt, "", secret, kDefaultPath, false))
+                  .find("config.ini"),
+              std::string::npos);
+    EXPECT_EQ(history::passwordWarning(history::chooseHistory(std::nullopt, secret, "", kDefaultPath, false)),
+              "");
     EXPECT_EQ(history::passwordWarning(history::chooseHistory(next, "", "", kDefaultPath, false)), "");
 
     const std::string uri = "postgresql://line:s3cret@db/velmora";

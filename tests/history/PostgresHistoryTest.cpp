@@ -15,13 +15,13 @@
 #include <thread>
 #include <vector>
 
+#include "app/RunId.h"
 #include "history/HistoryDatabase.h"
-#include "history/StationFile.h"
 #include "history/HistorySender.h"
+#include "history/StationFile.h"
 #include "history/server/PostgresHistory.h"
 #include "history/server/PostgresResult.h"
 #include "history/server/ServerTables.h"
-#include "app/RunId.h"
 #include "tests/cli/CliProcess.h"
 #include "tests/support/PostgresServer.h"
 #include "tests/support/ScratchFolder.h"

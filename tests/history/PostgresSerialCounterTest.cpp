@@ -15,9 +15,9 @@
 #include "history/server/ServerTables.h"
 #include "production/StationSerials.h"
 #include "tests/cli/CliProcess.h"
-#include "workflows/RunOrigin.h"
 #include "tests/support/PostgresServer.h"
 #include "tests/support/ScratchFolder.h"
+#include "workflows/RunOrigin.h"
 
 namespace velmora::testing {
 namespace {
@@ -190,7 +190,8 @@ TEST_F(PostgresSerialCounterTest, ServerOfLayoutThreeKeepsItsNumbersAndGetsBench
         "INSERT INTO velmora_runs (run_uuid, operation, started, origin)"
         " VALUES ('01a25518-8500-7000-8000-000000000003', 'update', '2026-01-03T00:00:00.000Z', 'replayed');"
         "INSERT INTO velmora_serial_counters VALUES ('VM', 8);"
-        "INSERT INTO velmora_serial_numbers (prefix, number, station, state) VALUES ('VM', 7, 'bay-1', 'used');");
+        "INSERT INTO velmora_serial_numbers (prefix, number, station, state) VALUES ('VM', 7, 'bay-1', "
+        "'used');");
 
     auto real = counter();
     ASSERT_TRUE(real);

@@ -14,18 +14,18 @@
 #include <thread>
 #include <vector>
 
+#include "app/Sha256.h"
 #include "app/TextAppend.h"
 #include "device/simulated/HubFaults.h"
 #include "history/HistoryDatabase.h"
-#include "app/Sha256.h"
 #include "history/RunRecorder.h"
 #include "history/SerialCounter.h"
-#include "workflows/RunOrigin.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ScratchFolder.h"
 #include "tests/workflows/SimulatedHubFixture.h"
 #include "workflows/EasyUpdate.h"
 #include "workflows/FlashPage.h"
+#include "workflows/RunOrigin.h"
 #include "workflows/ScalarUpdate.h"
 #include "workflows/WorkflowMessages.h"
 
@@ -119,8 +119,7 @@ TEST(ImageDigestTest, IsTheStandardSha256) {
     const std::string abc = "abc";
     EXPECT_EQ(sha256Hex(reinterpret_cast<const std::uint8_t*>(abc.data()), abc.size()),
               "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-    EXPECT_EQ(sha256Hex(nullptr, 0),
-              "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(sha256Hex(nullptr, 0), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
 }
 
 struct FailureRow {
@@ -276,7 +275,8 @@ bool holdsALockOn(const std::string& path) {
 // checkpoint and delete the write-ahead log under the station.
 TEST_F(RunRecorderTest, RecordingBesideTheSerialCounterKeepsItsLocksOnTheFile) {
     std::string error;
-    std::unique_ptr<history::SerialCounter> counter = history::SerialCounter::open(path_, FolderCreation::MustExist, error);
+    std::unique_ptr<history::SerialCounter> counter =
+        history::SerialCounter::open(path_, FolderCreation::MustExist, error);
     ASSERT_TRUE(counter) << error;
     ASSERT_TRUE(counter->beginStation("bench", error)) << error;
     ASSERT_TRUE(holdsALockOn(path_));

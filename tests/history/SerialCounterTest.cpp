@@ -14,8 +14,8 @@
 
 #include "history/HistoryDatabase.h"
 #include "history/SerialCounter.h"
-#include "workflows/RunOrigin.h"
 #include "tests/support/ScratchFolder.h"
+#include "workflows/RunOrigin.h"
 
 namespace velmora::testing {
 namespace {

@@ -60,7 +60,9 @@ private:
 // One station: its own bus of hubs on the shared clock, its own history recorder.
 struct StationLine {
     StationLine(VirtualClock& clock, const SupportedDeviceTable& table, int hubs, const std::string& path)
-        : bus(clock), platform(bus), recorder(path, FolderCreation::MustExist, clock, [](const std::string&) {}) {
+        : bus(clock),
+          platform(bus),
+          recorder(path, FolderCreation::MustExist, clock, [](const std::string&) {}) {
         for (int index = 1; index <= hubs; ++index) {
             sim::SimulatedHubConfig config;
             config.vendorId = kShippedHubIdentity.vid;
@@ -132,16 +134,15 @@ protected:
 };
 
 TEST_F(StationSerialsTest, FourStationsOnOneHistoryNeverGiveANumberTwice) {
-    expectFourStationsNeverGiveANumberTwice({path_, [this] { return runs(); },
-                                             [this](const std::string& prefix) {
-                                                 std::string error;
-                                                 // the line's stations run on simulated hubs
-                                                 auto numbers =
-                                                     counter(RunOrigin::Simulated)->numbers(prefix, error);
-                                                 EXPECT_TRUE(numbers) << error;
-                                                 return numbers.value_or(
-                                                     std::vector<history::SerialNumberRow>{});
-                                             }});
+    expectFourStationsNeverGiveANumberTwice(
+        {path_, [this] { return runs(); },
+         [this](const std::string& prefix) {
+             std::string error;
+             // the line's stations run on simulated hubs
+             auto numbers = counter(RunOrigin::Simulated)->numbers(prefix, error);
+             EXPECT_TRUE(numbers) << error;
+             return numbers.value_or(std::vector<history::SerialNumberRow>{});
+         }});
 }
 
 TEST_F(StationSerialsTest, AnOutageIsRiddenOutWithinTheBlockThenTheStationStops) {

@@ -152,15 +152,21 @@ TEST_F(RecordingCliTest, AReplayLeavesNoHistoryRowAndNoBackup) {
 // A replayed station records nowhere either: it takes no serial numbers from
 // any counter.
 TEST_F(RecordingCliTest, AReplayedStationTakesNoSerialNumbers) {
-    const std::vector<std::string> station = {"station", path("fw.bin"), "--count", "1", "--serial-digits", "4"};
-    std::vector<std::string> recording = {"--config", config(), "--simulate=flash-code", "--record",
-                                          path("station.jsonl"), "--history", path("recorded.sqlite")};
+    const std::vector<std::string> station = {"station", path("fw.bin"),    "--count",
+                                              "1",       "--serial-digits", "4"};
+    std::vector<std::string> recording = {"--config",
+                                          config(),
+                                          "--simulate=flash-code",
+                                          "--record",
+                                          path("station.jsonl"),
+                                          "--history",
+                                          path("recorded.sqlite")};
     recording.insert(recording.end(), station.begin(), station.end());
     const CliRun recorded = runCli(recording);
     ASSERT_EQ(recorded.exitStatus, 0) << recorded.err;
 
-    std::vector<std::string> replaying = {"--config", config(), "--replay", path("station.jsonl"), "--history",
-                                          path("replayed.sqlite")};
+    std::vector<std::string> replaying = {
+        "--config", config(), "--replay", path("station.jsonl"), "--history", path("replayed.sqlite")};
     replaying.insert(replaying.end(), station.begin(), station.end());
     const CliRun replayed = runCli(replaying);
     EXPECT_EQ(replayed.exitStatus, 0) << replayed.err;

@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "app/Sha256.h"
+#include "backups/BackupStore.h"
 #include "device/FlashOperations.h"
 #include "device/simulated/HubFaults.h"
-#include "backups/BackupStore.h"
 #include "history/HistoryRecord.h"
-#include "app/Sha256.h"
 #include "tests/support/ScratchFolder.h"
 #include "tests/workflows/SimulatedHubFixture.h"
 #include "workflows/EasyUpdate.h"
