@@ -156,6 +156,7 @@ TEST_F(CliHistoryTest, AHistoryBelowALinkedFolderIsKept) {
         simulated("flash-code", {"--history", path("own-link/history.sqlite"), "update", kSampleImage});
     EXPECT_EQ(refused.exitStatus, 0) << refused.err;
     EXPECT_NE(refused.err.find("own-link is a symbolic link"), std::string::npos) << refused.err;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(path("disk/state")), {}), 3);  // the file, -wal, -shm
 }
 
 TEST_F(CliHistoryTest, ImageTextsCannotBecomeSpreadsheetFormulas) {
