@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "app/Json.h"
 #include "app/SafeFile.h"
 #include "app/TextFormat.h"
 #include "cli/HubSelection.h"
 #include "cli/HubSession.h"
-#include "cli/JsonText.h"
 #include "device/FlashOperations.h"
 #include "environment/HubRecovery.h"
 #include "history/BackupStore.h"
@@ -80,17 +80,17 @@ WorkflowContext contextFor(TerminalReporter& reporter, HubSession& session, HubC
 void printEntries(const CommandContext& command, const std::vector<history::BackupEntry>& entries) {
     std::ostream& out = command.streams.out;
     if (command.options.json) {
-        out << '[';
-        for (std::size_t index = 0; index < entries.size(); ++index) {
-            const history::BackupEntry& entry = entries[index];
-            out << (index == 0 ? "" : ", ") << "{\"time\": " << jsonString(entry.time)
-                << ", \"port\": " << jsonString(entry.port) << ", \"ids\": " << jsonString(entry.hubIds)
-                << ", \"version\": " << jsonString(entry.version)
-                << ", \"serial\": " << jsonString(entry.serial)
-                << ", \"sha256\": " << jsonString(entry.sha256) << ", \"run\": " << jsonString(entry.runId)
-                << ", \"result\": " << jsonString(entry.result) << '}';
-        }
-        out << "]\n";
+        JsonDocument listed = JsonDocument::array();
+        for (const history::BackupEntry& entry : entries)
+            listed.push_back({{"time", entry.time},
+                              {"port", entry.port},
+                              {"ids", entry.hubIds},
+                              {"version", entry.version},
+                              {"serial", entry.serial},
+                              {"sha256", entry.sha256},
+                              {"run", entry.runId},
+                              {"result", entry.result}});
+        out << asciiJson(std::move(listed)) << '\n';
         return;
     }
     for (const history::BackupEntry& entry : entries) {

@@ -5,8 +5,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "app/Json.h"
 #include "device/recording/Base64.h"
-#include "device/recording/JsonLine.h"
 #include "device/recording/RecordingFile.h"
 #include "tests/support/ScratchFolder.h"
 
@@ -16,7 +16,7 @@ namespace {
 Exchange readBack(const Exchange& exchange) {
     JsonValue value;
     std::string error;
-    EXPECT_TRUE(parseJson(exchangeLine(exchange), value, error)) << error;
+    EXPECT_TRUE(parseLine(exchangeLine(exchange), value, error)) << error;
     Exchange result;
     EXPECT_TRUE(exchangeFromJson(value, result, error)) << error << "\n" << exchangeLine(exchange);
     return result;
