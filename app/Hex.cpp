@@ -8,6 +8,8 @@ namespace velmora {
 namespace {
 
 constexpr int kBase = 16;
+constexpr std::array<std::size_t, 4> kUuidDashes = {8, 13, 18, 23};  // after 4, 6, 8 and 10 bytes
+constexpr std::size_t kUuidTextLength = 36;
 
 void toUpper(std::string& text) {
     std::transform(text.begin(), text.end(), text.begin(),
@@ -47,6 +49,34 @@ std::optional<std::uint64_t> parseHex(std::string_view text, std::size_t minDigi
     const std::from_chars_result read = std::from_chars(text.data(), text.data() + text.size(), value, kBase);
     if (read.ec != std::errc() || read.ptr != text.data() + text.size()) return std::nullopt;
     return value;
+}
+
+bool isHexDigits(std::string_view text, std::optional<HexCase> only) {
+    return std::all_of(text.begin(), text.end(), [only](unsigned char character) {
+        if (std::isdigit(character)) return true;
+        if (!std::isxdigit(character)) return false;
+        return !only || (*only == HexCase::Upper ? std::isupper(character) : std::islower(character)) != 0;
+    });
+}
+
+std::string uuidText(std::span<const std::uint8_t, 16> bytes) {
+    std::string text = hexBytes(bytes, HexCase::Lower);
+    for (const std::size_t dash : kUuidDashes) text.insert(dash, 1, '-');
+    return text;
+}
+
+std::optional<std::array<std::uint8_t, 16>> uuidBytes(std::string_view text) {
+    if (text.size() != kUuidTextLength) return std::nullopt;
+    std::string digits(text);
+    for (auto dash = kUuidDashes.rbegin(); dash != kUuidDashes.rend(); ++dash) {
+        if (digits[*dash] != '-') return std::nullopt;
+        digits.erase(*dash, 1);
+    }
+    const std::optional<std::vector<std::uint8_t>> read = bytesFromHex(digits);
+    if (!read) return std::nullopt;
+    std::array<std::uint8_t, 16> bytes{};
+    std::copy(read->begin(), read->end(), bytes.begin());
+    return bytes;
 }
 
 std::optional<std::vector<std::uint8_t>> bytesFromHex(std::string_view text, std::string_view separator) {

@@ -2,6 +2,7 @@
 // Hexadecimal text, one way for the whole program: a number as a fixed count of
 // digits, bytes as pairs of digits, and back. Messages whose wording fixes a printf
 // format ("fwVer:%04x") keep it; everything else comes here.
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -30,6 +31,16 @@ std::optional<std::uint64_t> parseHex(std::string_view text, std::size_t minDigi
 inline std::optional<std::uint64_t> parseHexDigits(std::string_view text, std::size_t digits) {
     return parseHex(text, digits, digits);
 }
+
+// Whether every character of text is a hex digit (of the case given, else of
+// either); true for no text.
+bool isHexDigits(std::string_view text, std::optional<HexCase> only = std::nullopt);
+
+// 16 bytes in a UUID's groups of 8-4-4-4-12 digits, lower case:
+// "01a25518-8500-7000-8000-00000000002a".
+std::string uuidText(std::span<const std::uint8_t, 16> bytes);
+// The bytes of such a text (digits of either case); nothing for any other text.
+std::optional<std::array<std::uint8_t, 16>> uuidBytes(std::string_view text);
 
 // Bytes from pairs of hex digits with `separator` between them, as hexBytes writes
 // them; nothing when the text holds anything else.

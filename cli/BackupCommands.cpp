@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/Hex.h"
 #include "app/Json.h"
 #include "app/SafeFile.h"
 #include "app/TextFormat.h"
@@ -110,8 +111,7 @@ struct ChosenBackup {
 std::optional<ChosenBackup> chooseBackup(const std::string& choice, const std::optional<std::string>& port,
                                          std::string& error) {
     const history::BackupStore store = backupStore();
-    const bool isPrefix = choice.size() >= 4 && choice.size() <= 64 &&
-                          choice.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+    const bool isPrefix = choice.size() >= 4 && choice.size() <= 64 && isHexDigits(choice);
     if (choice == "--last" || (isPrefix && !std::filesystem::exists(choice))) {
         // A store never made holds no backup yet.
         std::optional<std::vector<history::BackupEntry>> entries = std::vector<history::BackupEntry>{};
@@ -148,7 +148,7 @@ std::optional<ChosenBackup> chooseBackup(const std::string& choice, const std::o
     }
     std::vector<std::uint8_t> bytes = bytesOf(*text);
     const std::string base = std::filesystem::path(choice).filename().string();
-    if (base.size() == 64 && base.find_first_not_of("0123456789abcdef") == std::string::npos &&
+    if (base.size() == 64 && isHexDigits(base, HexCase::Lower) &&
         history::sha256Hex(bytes.data(), bytes.size()) != base) {
         error = choice + " no longer matches its name";
         return std::nullopt;

@@ -171,7 +171,7 @@ DoctorCheck codeCheck(const OpenResult& open) {
     }
     return {
         "code", CheckState::Failed,
-        formatText("not read: the hub could not be opened (status 0x%08X): plug it in again", open.status)};
+        "not read: the hub could not be opened (status " + statusText(open.status) + "): plug it in again"};
 }
 
 DoctorHub examine(HubSession& session, const UsbDeviceInfo& device, bool simulated) {

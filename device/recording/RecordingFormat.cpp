@@ -31,12 +31,7 @@ constexpr std::array<std::pair<ExchangeKind, std::string_view>, 10> kKindNames =
 }};
 
 constexpr std::size_t kIdDigits = 4;
-constexpr std::size_t kStatusDigits = 8;
 constexpr std::size_t kMostDigits = 16;
-
-std::string statusText(IOReturn status) {
-    return "0x" + hexText(static_cast<std::uint32_t>(status), kStatusDigits);
-}
 
 std::string setupText(const UsbSetup& setup) {
     return hexBytes(setup.wireBytes(), HexCase::Upper, " ");
