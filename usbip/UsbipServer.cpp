@@ -88,8 +88,7 @@ void UsbipServer::attach() {
     socket_ = ends[0];
     endpoint_ = std::move(endpoint);
     ++attachments_;
-    log_ << "usbip: hub attached as " << hexText(hub_.vendorId(, 4, HexCase::Lower)) << ':'
-         << hexText(hub_.productId(, 4, HexCase::Lower))
+    log_ << "usbip: hub attached as " << hexIds(hub_.vendorId(), hub_.productId(), HexCase::Lower)
          << (endpoint_->superSpeed() ? " (SuperSpeed)" : " (High-Speed)") << ", enumeration "
          << endpoint_->enumeration() << '\n';
 }
