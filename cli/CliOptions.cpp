@@ -80,6 +80,11 @@ bool readGlobalOption(const std::vector<std::string>& arguments, std::size_t& in
                readPathOption(arguments, index, "--replay", options.replayPath, parsed.error)) {
     } else if (word == "--replay-real-time") {
         options.replayInRealTime = true;
+    } else if (word == "--require-signed") {
+        options.requireSigned = true;
+    } else if (std::optional<std::string> folder;
+               readPathOption(arguments, index, "--trusted-keys", folder, parsed.error)) {
+        if (folder) options.trustedKeyFolders.push_back(*folder);
     } else if (word == "--history") {
         if (index + 1 >= arguments.size()) {
             parsed.error = text::missingValue("--history");
