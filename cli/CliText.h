@@ -166,8 +166,8 @@ Options:
   --trusted-keys DIR       also trust the *.pub keys in DIR, for this command (a test bench;
                            repeatable); refused when config.ini or /etc/velmora/config.ini sets
                            [Images] RequireSigned
-  --require-signed         an image without a signature (FILE.minisig) is refused, as config.ini's
-                           [Images] RequireSigned = 1 makes it; image verify says so
+  --require-signed         image verify refuses an image without a signature (FILE.minisig),
+                           as it does when config.ini sets [Images] RequireSigned = 1
   --no-backup              erase without first keeping the hub's flash (by default every run
                            that erases reads the flash twice and keeps it under
                            $XDG_STATE_HOME/velmora/backups, else ~/.local/state/velmora/backups)

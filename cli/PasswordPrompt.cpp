@@ -50,6 +50,7 @@ std::optional<std::string> askPassword(const std::string& prompt, std::ostream& 
         }
         if (line.size() <= kLongestPassword) line += character;
     }
+    err << '\n';  // the question's line ends even when no answer came
     return std::nullopt;
 }
 
