@@ -344,15 +344,17 @@ bool checkProtectedFile(const fs::path& file, const struct stat& info, std::stri
 }
 
 std::optional<std::string> readProtectedFile(const fs::path& file, std::size_t largestBytes, std::string& error) {
-    const int descriptor = ::open(file.c_str(), O_RDONLY | kNoFollowOpenFlags);
+    // Looked at first, so a link is named as one and a device is not even opened;
+    // checked again on the descriptor, since the path may change between.
     struct stat info {};
+    if (::lstat(file.c_str(), &info) != 0) {
+        error = describe(file, std::strerror(errno));
+        return std::nullopt;
+    }
+    if (!checkProtectedFile(file, info, error)) return std::nullopt;
+    const int descriptor = ::open(file.c_str(), O_RDONLY | kNoFollowOpenFlags);
     if (descriptor < 0 || ::fstat(descriptor, &info) != 0) {
-        // O_NOFOLLOW answers a link with ELOOP: say what it is instead.
-        if (errno == ELOOP && ::lstat(file.c_str(), &info) == 0) {
-            checkProtectedFile(file, info, error);
-        } else {
-            error = describe(file, std::strerror(errno));
-        }
+        error = describe(file, std::strerror(errno));
         if (descriptor >= 0) ::close(descriptor);
         return std::nullopt;
     }

@@ -62,7 +62,8 @@ bool parseKeygen(const CommandContext& command, KeygenRequest& request, std::str
                                    : text::unexpectedArgument("image keygen", word);
         }
     }
-    if (error.empty() && request.name.empty())
+    // "keys/" names a folder, not a key pair: its files would be hidden ".pub" and ".key".
+    if (error.empty() && std::filesystem::path(request.name).filename().empty())
         error = text::missingArgument("image keygen", "the key pair's name (-o NAME)");
     return error.empty();
 }

@@ -3,6 +3,8 @@
 #include <sodium.h>
 
 #include <algorithm>
+#include <cinttypes>
+#include <cstdio>
 #include <vector>
 
 #include "app/TextAppend.h"
@@ -144,20 +146,17 @@ std::string fileText(std::initializer_list<std::string_view> lines) {
 }  // namespace
 
 std::string keyIdText(const KeyId& id) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string text;
-    for (std::size_t index = id.size(); index-- > 0;) {
-        text += kDigits[id[index] >> 4];
-        text += kDigits[id[index] & 0x0F];
-    }
+    std::uint64_t number = 0;
+    for (std::size_t index = id.size(); index-- > 0;) number = (number << 8) | id[index];
+    char text[2 * kKeyIdBytes + 1];
+    std::snprintf(text, sizeof text, "%" PRIX64, number);
     return text;
 }
 
 std::optional<KeyId> keyIdFromText(std::string_view text) {
-    if (text.size() != 2 * kKeyIdBytes) return std::nullopt;
-    KeyId id{};
-    for (std::size_t digit = 0; digit < text.size(); ++digit) {
-        const char character = text[digit];
+    if (text.empty() || text.size() > 2 * kKeyIdBytes) return std::nullopt;
+    std::uint64_t number = 0;
+    for (const char character : text) {
         int value = 0;
         if (character >= '0' && character <= '9') {
             value = character - '0';
@@ -168,9 +167,12 @@ std::optional<KeyId> keyIdFromText(std::string_view text) {
         } else {
             return std::nullopt;
         }
-        // The text starts with the most significant digit, the last byte's.
-        std::uint8_t& byte = id[kKeyIdBytes - 1 - digit / 2];
-        byte = static_cast<std::uint8_t>(digit % 2 == 0 ? value << 4 : byte | value);
+        number = (number << 4) | static_cast<std::uint64_t>(value);
+    }
+    KeyId id{};
+    for (std::uint8_t& byte : id) {
+        byte = static_cast<std::uint8_t>(number & 0xFF);
+        number >>= 8;
     }
     return id;
 }

@@ -38,10 +38,12 @@ inline constexpr std::size_t kLongestCommentBytes = 1024;
 using KeyId = std::array<std::uint8_t, kKeyIdBytes>;
 using SignatureBytes = std::array<std::uint8_t, kSignatureBytes>;
 
-// "99CBC3FF71922B23": the key ID as both tools show it, the eight bytes read as
-// one little-endian number in sixteen upper-case hex digits.
+// "99CBC3FF71922B23": the key ID as both tools show it (a public key file's first
+// line ends with it), the eight bytes read as one little-endian number in
+// upper-case hex, without leading zeros ("C6E20DB87E9E4A").
 std::string keyIdText(const KeyId& id);
-// The key ID those sixteen hex digits (either case) name; nothing for other text.
+// The key ID those one to sixteen hex digits (either case) name; nothing for
+// other text.
 std::optional<KeyId> keyIdFromText(std::string_view text);
 
 struct PublicKey {

@@ -11,10 +11,11 @@ namespace velmora::signing {
 namespace {
 
 constexpr std::string_view kSignatureAlgorithm = "Ed";
-// The most work a key file may ask for: four times minisign's memory and the
-// most operations libsodium takes.
+// The most work a key file may ask for: four times minisign's, in memory and in
+// operations (some twenty seconds), so a crafted key file cannot take the
+// machine's memory or keep the command busy for hours.
 constexpr std::uint64_t kLargestMemLimit = 4 * kMinisignPasswordCost.memLimit;
-constexpr std::uint64_t kLargestOpsLimit = crypto_pwhash_scryptsalsa208sha256_OPSLIMIT_MAX;
+constexpr std::uint64_t kLargestOpsLimit = 4 * kMinisignPasswordCost.opsLimit;
 
 using Checksum = std::array<std::uint8_t, kChecksumBytes>;
 using Sealed = std::array<std::uint8_t, kSealedKeyBytes>;

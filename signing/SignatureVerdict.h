@@ -61,7 +61,7 @@ struct SignatureVerdict {
     std::string signatureFile;  // IMAGE.minisig
     // Read from the signature, when there is one that could be read.
     bool signatureRead = false;
-    std::string keyId;  // sixteen hex digits
+    std::string keyId;  // in hex, as minisign shows it
     SignatureForm form = SignatureForm::Prehashed;
     std::string trustedComment;     // as signed: tabs and all
     bool commentVerified = false;  // checked with a trusted key (Trusted, OtherFile, BadSignature)

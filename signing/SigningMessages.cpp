@@ -15,7 +15,7 @@ std::string keysNotUsed(const std::string& detail) {
 std::string notAKeyId(std::size_t line, std::string_view text) {
     std::string message;
     return appendText(message, {"line ", std::to_string(line), ": '", printableText(text),
-                                "' is not a key ID (sixteen hex digits)"});
+                                "' is not a key ID (up to sixteen hex digits)"});
 }
 
 std::string benchKeysRefused(const std::string& configFolder) {

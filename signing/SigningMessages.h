@@ -32,7 +32,7 @@ inline constexpr const char* kPasswordWorkFailed = "not enough memory to open it
 
 // A trust file passed over: "trusted keys not used: DETAIL".
 std::string keysNotUsed(const std::string& detail);
-// "line N: 'TEXT' is not a key ID (sixteen hex digits)".
+// "line N: 'TEXT' is not a key ID (up to sixteen hex digits)".
 std::string notAKeyId(std::size_t line, std::string_view text);
 
 // The reasons an image is refused (SignatureRefusal), each naming its files.

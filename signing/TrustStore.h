@@ -53,7 +53,7 @@ struct TrustStoreLoad {
 TrustStoreLoad loadTrustStore(const std::filesystem::path& systemFolder,
                               const std::vector<std::string>& benchFolders);
 
-// The key IDs a revocation list names: one per line, sixteen hex digits as
+// The key IDs a revocation list names: one per line, in hex as
 // "image verify" and minisign show them; blank lines and text after '#' are
 // ignored. Nothing, with error naming the line, for a line that is no key ID.
 std::optional<std::vector<KeyId>> parseRevocationList(std::string_view text, std::string& error);

@@ -61,7 +61,7 @@ TEST_F(MinisignInteropTest, MinisignSignaturesVerifyInVelmora) {
     std::ifstream publicFile(publicKey("release"));
     std::string comment;
     std::getline(publicFile, comment);
-    const std::string keyId = comment.substr(comment.size() - 16);
+    const std::string keyId = comment.substr(comment.rfind(' ') + 1);
     for (const auto& [flags, form] : {std::pair<std::vector<std::string>, std::string>{{}, "(prehashed)"},
                                       {{"-l"}, "(legacy)"}}) {
         std::vector<std::string> arguments = {"-S", "-s", key, "-m", image_, "-t", "batch 7"};

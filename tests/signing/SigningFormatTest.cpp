@@ -148,9 +148,14 @@ TEST(SigningFormatTest, RevocationListsNameKeyIdsOneALine) {
     ASSERT_TRUE(revoked) << error;
     ASSERT_EQ(revoked->size(), 2u);
     EXPECT_EQ(keyIdText((*revoked)[0]), "99CBC3FF71922B23");
-    EXPECT_EQ(keyIdText((*revoked)[1]), "0000000000000001");
-    EXPECT_FALSE(parseRevocationList("99CBC3FF71922B23\n99CBC3FF71922B2\n", error));
-    EXPECT_EQ(error, "line 2: '99CBC3FF71922B2' is not a key ID (sixteen hex digits)");
+    EXPECT_EQ(keyIdText((*revoked)[1]), "1");
+    EXPECT_FALSE(parseRevocationList("99CBC3FF71922B23\n199CBC3FF71922B23\n", error));
+    EXPECT_EQ(error, "line 2: '199CBC3FF71922B23' is not a key ID (up to sixteen hex digits)");
+    // Key IDs are shown without leading zeros, as minisign shows them.
+    const KeyId small = {0x4A, 0x9E, 0x7E, 0xB8, 0x0D, 0xE2, 0xC6, 0x00};
+    EXPECT_EQ(keyIdText(small), "C6E20DB87E9E4A");
+    EXPECT_EQ(keyIdFromText("00c6e20db87e9e4a"), small);
+    EXPECT_FALSE(keyIdFromText("C6E20DB8 7E9E4A"));
 }
 
 }  // namespace
