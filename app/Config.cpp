@@ -60,7 +60,8 @@ bool readRequireSigned(dictionary* dict, Console& console) {
     const std::string text = readText(dict, kRequireSignedKey, "");
     if (text.empty()) return false;
     const int value = iniparser_getboolean(dict, kRequireSignedKey, -1);
-    if (value == -1) console.line("RequireSigned: '" + text + "' is neither 1 nor 0; signed images are required");
+    if (value == -1)
+        console.line("RequireSigned: '" + text + "' is neither 1 nor 0; signed images are required");
     return value != 0;
 }
 

@@ -128,6 +128,13 @@ std::optional<std::string> readWhole(int descriptor, std::size_t largestBytes, s
     return contents;
 }
 
+// info (from lstat or fstat) shows a regular file, not a link to one.
+bool checkRealFile(const fs::path& file, const struct stat& info, std::string& error) {
+    if (S_ISREG(info.st_mode)) return true;
+    error = describe(file, S_ISLNK(info.st_mode) ? "is a symbolic link" : "is not a regular file");
+    return false;
+}
+
 }  // namespace
 
 std::string fileKindName(mode_t mode) {
@@ -304,10 +311,7 @@ bool createOwnerOnlyFolders(const fs::path& folder, std::string& error) {
 }
 
 bool checkOwnRegularFile(const fs::path& file, const struct stat& info, std::string& error) {
-    if (!S_ISREG(info.st_mode)) {
-        error = describe(file, S_ISLNK(info.st_mode) ? "is a symbolic link" : "is not a regular file");
-        return false;
-    }
+    if (!checkRealFile(file, info, error)) return false;
     if (info.st_uid != ::geteuid()) {
         error = describe(file, "belongs to another user");
         return false;
@@ -328,10 +332,7 @@ bool checkProtectedFolder(const fs::path& folder, std::string& error) {
 }
 
 bool checkProtectedFile(const fs::path& file, const struct stat& info, std::string& error) {
-    if (!S_ISREG(info.st_mode)) {
-        error = describe(file, S_ISLNK(info.st_mode) ? "is a symbolic link" : "is not a regular file");
-        return false;
-    }
+    if (!checkRealFile(file, info, error)) return false;
     if (!trustedOwner(info.st_uid)) {
         error = describe(file, "belongs to another user");
         return false;
@@ -343,7 +344,8 @@ bool checkProtectedFile(const fs::path& file, const struct stat& info, std::stri
     return true;
 }
 
-std::optional<std::string> readProtectedFile(const fs::path& file, std::size_t largestBytes, std::string& error) {
+std::optional<std::string> readProtectedFile(const fs::path& file, std::size_t largestBytes,
+                                             std::string& error) {
     // Looked at first, so a link is named as one and a device is not even opened;
     // checked again on the descriptor, since the path may change between.
     struct stat info {};

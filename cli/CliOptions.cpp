@@ -140,6 +140,20 @@ std::optional<std::uint64_t> wholeNumber(const std::string& text, std::uint64_t 
     return number;
 }
 
+std::string strayWordError(const std::string& command, const std::string& word) {
+    return startsWith(word, "-") ? text::unknownOption(command, word)
+                                 : text::unexpectedArgument(command, word);
+}
+
+void takeFileWord(const std::string& command, const std::string& word, std::string& file,
+                  std::string& error) {
+    if (file.empty() && !startsWith(word, "-")) {
+        file = word;
+    } else {
+        error = strayWordError(command, word);
+    }
+}
+
 bool ArgumentReader::option(const std::string& name, std::string& value, std::string& error) {
     if (done()) return false;
     const std::string& word = words_[position_];

@@ -258,8 +258,8 @@ std::string keyFileExists(const std::string& path);
 std::string keyUnusable(const std::string& path, const std::string& reason);
 std::string signatureOverKey(const std::string& path);
 // The key ID and the two files, and where the public key goes on a station.
-std::string keyPairWritten(const std::string& keyId, const std::string& publicKey, const std::string& secretKey,
-                           const std::string& systemFolder);
+std::string keyPairWritten(const std::string& keyId, const std::string& publicKey,
+                           const std::string& secretKey, const std::string& systemFolder);
 std::string signatureWritten(const std::string& path);
 
 // "-o -" and "read -": the image goes to standard output.

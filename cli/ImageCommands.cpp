@@ -9,7 +9,8 @@ namespace velmora::cli {
 
 ExitStatus runImage(const CommandContext& command) {
     if (command.arguments.empty()) {
-        return command.fail(ExitStatus::BadUsage, text::missingArgument("image", "show, edit, keygen, sign or verify"));
+        return command.fail(ExitStatus::BadUsage,
+                            text::missingArgument("image", "show, edit, keygen, sign or verify"));
     }
     const std::string& action = command.arguments.front();
     CommandContext inner = command;

@@ -28,10 +28,6 @@ constexpr unsigned kSecretKeyPermissions = 0600;
 constexpr const char* kPublicKeySuffix = ".pub";
 constexpr const char* kSecretKeySuffix = ".key";
 
-bool isOption(const std::string& word) {
-    return word.size() > 1 && word.front() == '-';
-}
-
 bool somethingAt(const std::string& path) {
     struct stat info {};
     return ::lstat(path.c_str(), &info) == 0 || errno != ENOENT;
@@ -53,13 +49,13 @@ struct KeygenRequest {
 bool parseKeygen(const CommandContext& command, KeygenRequest& request, std::string& error) {
     ArgumentReader reader(command.arguments);
     while (!reader.done() && error.empty()) {
-        if (reader.option("-o", request.name, error) || reader.option("--output", request.name, error)) continue;
+        if (reader.option("-o", request.name, error) || reader.option("--output", request.name, error))
+            continue;
         const std::string word = reader.next();
         if (word == "--no-password") {
             request.noPassword = true;
         } else {
-            error = isOption(word) ? text::unknownOption("image keygen", word)
-                                   : text::unexpectedArgument("image keygen", word);
+            error = strayWordError("image keygen", word);
         }
     }
     // "keys/" names a folder, not a key pair: its files would be hidden ".pub" and ".key".
@@ -83,8 +79,8 @@ bool keyPathsFree(const std::string& publicPath, const std::string& secretPath, 
 // The new key's password, typed twice alike.
 std::optional<std::string> newPassword(const CommandContext& command, std::string& error) {
     std::optional<std::string> first = askPassword(text::kPasswordPrompt, command.streams.err);
-    std::optional<std::string> second = first ? askPassword(text::kPasswordAgainPrompt, command.streams.err)
-                                              : std::nullopt;
+    std::optional<std::string> second =
+        first ? askPassword(text::kPasswordAgainPrompt, command.streams.err) : std::nullopt;
     if (!first || !second) {
         error = text::kNoPassword;
     } else if (*first != *second) {
@@ -106,16 +102,10 @@ struct SignRequest {
 bool parseSign(const CommandContext& command, SignRequest& request, std::string& error) {
     ArgumentReader reader(command.arguments);
     while (!reader.done() && error.empty()) {
-        if (reader.option("--key", request.keyPath, error) || reader.option("--comment", request.comment, error))
+        if (reader.option("--key", request.keyPath, error) ||
+            reader.option("--comment", request.comment, error))
             continue;
-        const std::string word = reader.next();
-        if (isOption(word)) {
-            error = text::unknownOption("image sign", word);
-        } else if (request.file.empty()) {
-            request.file = word;
-        } else {
-            error = text::unexpectedArgument("image sign", word);
-        }
+        takeFileWord("image sign", reader.next(), request.file, error);
     }
     if (!error.empty()) return false;
     if (request.file.empty()) {
@@ -164,18 +154,12 @@ signing::TrustSettings trustSettingsOf(const CliOptions& options) {
 }
 
 // The one image FILE a command takes, with no options of its own.
-bool parseOneImage(const CommandContext& command, const std::string& name, std::string& file, std::string& error) {
+bool parseOneImage(const CommandContext& command, const std::string& name, std::string& file,
+                   std::string& error) {
     for (const std::string& word : command.arguments) {
-        if (isOption(word)) {
-            error = text::unknownOption(name, word);
-        } else if (file.empty()) {
-            file = word;
-        } else {
-            error = text::unexpectedArgument(name, word);
-        }
-        if (!error.empty()) return false;
+        if (error.empty()) takeFileWord(name, word, file, error);
     }
-    if (file.empty()) error = text::missingArgument(name, "the image FILE");
+    if (error.empty() && file.empty()) error = text::missingArgument(name, "the image FILE");
     return error.empty();
 }
 
@@ -228,8 +212,9 @@ ExitStatus runImageSign(const CommandContext& command) {
     details.fileName = std::filesystem::path(request.file).filename().string();
     details.version = identityOf(image).version;
     details.note = request.comment;
-    const signing::SignatureFile signature = signing::signBytes(
-        *key, image.data.data(), image.data.size(), signing::releaseComment(details), text::kSignatureComment);
+    const signing::SignatureFile signature =
+        signing::signBytes(*key, image.data.data(), image.data.size(), signing::releaseComment(details),
+                           text::kSignatureComment);
     if (!writeText(signaturePath, signing::signatureFileText(signature), std::nullopt, error))
         return command.fail(ExitStatus::BadUsage, error);
     command.streams.out << text::signatureWritten(signaturePath)
@@ -241,7 +226,8 @@ ExitStatus runImageSign(const CommandContext& command) {
 ExitStatus runImageVerify(const CommandContext& command) {
     std::string file;
     std::string error;
-    if (!parseOneImage(command, "image verify", file, error)) return command.fail(ExitStatus::BadUsage, error);
+    if (!parseOneImage(command, "image verify", file, error))
+        return command.fail(ExitStatus::BadUsage, error);
     const ImageAdmission admission = imageToEdit(file, error);
     if (!admission.admitted()) return command.fail(ExitStatus::BadUsage, error);
     const signing::SignatureVerdict verdict = signing::judgeImageSignature(
@@ -250,13 +236,15 @@ ExitStatus runImageVerify(const CommandContext& command) {
     std::ostream& out = command.streams.out;
     if (verdict.signatureRead) {
         out << text::printable(signing::messages::signedBy(verdict.keyId, verdict.form)) << '\n'
-            << text::printable(signing::messages::trustedCommentLine(verdict.trustedComment, verdict.commentVerified))
+            << text::printable(
+                   signing::messages::trustedCommentLine(verdict.trustedComment, verdict.commentVerified))
             << '\n';
     }
     switch (verdict.refusal) {
         case signing::SignatureRefusal::None: break;
         case signing::SignatureRefusal::BenchKeysRefused:
-        case signing::SignatureRefusal::BenchKeysUnusable: return command.fail(ExitStatus::BadUsage, verdict.reason);
+        case signing::SignatureRefusal::BenchKeysUnusable:
+            return command.fail(ExitStatus::BadUsage, verdict.reason);
         default: return command.fail(ExitStatus::WorkflowFailed, verdict.reason);
     }
     if (verdict.state == signing::SignatureState::Unsigned) {

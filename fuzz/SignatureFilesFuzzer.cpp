@@ -38,7 +38,8 @@ void roundTrips(const std::string& text) {
     if (const auto signature = parseSignatureFile(text, error)) {
         const auto again = parseSignatureFile(signatureFileText(*signature), error);
         check(again && again->form == signature->form && again->keyId == signature->keyId &&
-                  again->signature == signature->signature && again->globalSignature == signature->globalSignature &&
+                  again->signature == signature->signature &&
+                  again->globalSignature == signature->globalSignature &&
                   again->trustedComment == signature->trustedComment &&
                   again->untrustedComment == signature->untrustedComment,
               "a signature file does not read back as written");
@@ -56,7 +57,8 @@ void roundTrips(const std::string& text) {
         if (!key->passwordProtected) openSecretKey(*key, {}, error);
     }
     if (const auto revoked = parseRevocationList(text, error)) {
-        for (const KeyId& id : *revoked) check(keyIdFromText(keyIdText(id)) == id, "a key ID does not read back");
+        for (const KeyId& id : *revoked)
+            check(keyIdFromText(keyIdText(id)) == id, "a key ID does not read back");
     }
 }
 
@@ -73,7 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     velmora::fuzz::writeScratchFile(std::string("image.bin") + kSignatureSuffix, data, size);
     const SignatureVerdict verdict = judgeImageSignature(
         image, reinterpret_cast<const std::uint8_t*>(kSignedBytes.data()), kSignedBytes.size(), settings);
-    check(verdict.admitted() == (verdict.state == SignatureState::Trusted), "a signature file admitted unsigned");
+    check(verdict.admitted() == (verdict.state == SignatureState::Trusted),
+          "a signature file admitted unsigned");
     check(verdict.state != SignatureState::Trusted || verdict.keyId == "99CBC3FF71922B23",
           "trusted with another key");
     return 0;

@@ -28,7 +28,8 @@ constexpr std::size_t kAlgorithmBytes = 2;
 
 constexpr std::size_t kPublicKeyBlob = kAlgorithmBytes + kKeyIdBytes + kPublicKeyBytes;
 constexpr std::size_t kSignatureBlob = kAlgorithmBytes + kKeyIdBytes + kSignatureBytes;
-constexpr std::size_t kSecretKeyBlob = 3 * kAlgorithmBytes + kSaltBytes + 2 * sizeof(std::uint64_t) + kSealedKeyBytes;
+constexpr std::size_t kSecretKeyBlob =
+    3 * kAlgorithmBytes + kSaltBytes + 2 * sizeof(std::uint64_t) + kSealedKeyBytes;
 
 // Reads a blob of bytes front to back; each take fails once the blob is used up.
 class BlobReader {
@@ -47,7 +48,8 @@ public:
     std::uint64_t littleEndian64() {
         const std::size_t start = advance(sizeof(std::uint64_t));
         std::uint64_t value = 0;
-        for (std::size_t index = sizeof(std::uint64_t); index-- > 0;) value = (value << 8) | bytes_[start + index];
+        for (std::size_t index = sizeof(std::uint64_t); index-- > 0;)
+            value = (value << 8) | bytes_[start + index];
         return value;
     }
 
@@ -72,7 +74,8 @@ public:
         bytes_.insert(bytes_.end(), value.begin(), value.end());
     }
     void littleEndian64(std::uint64_t value) {
-        for (std::size_t index = 0; index < sizeof value; ++index) bytes_.push_back(value >> (8 * index) & 0xFF);
+        for (std::size_t index = 0; index < sizeof value; ++index)
+            bytes_.push_back(value >> (8 * index) & 0xFF);
     }
     const std::vector<std::uint8_t>& bytes() const { return bytes_; }
     void wipe() { sodium_memzero(bytes_.data(), bytes_.size()); }
@@ -121,12 +124,14 @@ bool isCommentText(std::string_view text) {
 
 // The text after prefix on a comment line; nothing when the line is no such comment.
 std::optional<std::string_view> commentOf(std::string_view line, std::string_view prefix) {
-    if (line.substr(0, prefix.size()) != prefix || !isCommentText(line.substr(prefix.size()))) return std::nullopt;
+    if (line.substr(0, prefix.size()) != prefix || !isCommentText(line.substr(prefix.size())))
+        return std::nullopt;
     return line.substr(prefix.size());
 }
 
 // The first two lines of a key file: its comment, then its base64 blob of size bytes.
-std::optional<std::vector<std::uint8_t>> keyBlob(std::string_view text, std::size_t size, std::string& error) {
+std::optional<std::vector<std::uint8_t>> keyBlob(std::string_view text, std::size_t size,
+                                                 std::string& error) {
     const std::vector<std::string_view> lines = linesOf(text);
     if (lines.size() != 2 || !commentOf(lines[0], kUntrustedPrefix)) {
         error = messages::kNotTwoKeyLines;

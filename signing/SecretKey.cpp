@@ -92,7 +92,8 @@ SecretKeyFile sealSecretKey(const SecretKey& key, const std::string* password, P
     return file;
 }
 
-std::optional<SecretKey> openSecretKey(const SecretKeyFile& file, const std::string& password, std::string& error) {
+std::optional<SecretKey> openSecretKey(const SecretKeyFile& file, const std::string& password,
+                                       std::string& error) {
     prepareSodium();
     Sealed sealed = file.sealed;
     if (file.passwordProtected) {

@@ -41,7 +41,8 @@ SecretKeyFile sealSecretKey(const SecretKey& key, const std::string* password,
 // The key the file holds; password is used only when the file is protected.
 // Nothing, with error, for a wrong password, a damaged file or a cost beyond any
 // that a key is made with (a crafted file could ask for all the machine's memory).
-std::optional<SecretKey> openSecretKey(const SecretKeyFile& file, const std::string& password, std::string& error);
+std::optional<SecretKey> openSecretKey(const SecretKeyFile& file, const std::string& password,
+                                       std::string& error);
 
 // Overwrites text (a password) before it is dropped.
 void wipe(std::string& text);

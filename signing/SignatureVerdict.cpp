@@ -52,7 +52,8 @@ SignatureVerdict& checkWithKeys(SignatureVerdict& verdict, const SignatureFile& 
         if (check == SignatureCheck::BytesDiffer) closest = check;
     }
     if (closest == SignatureCheck::CommentChanged)
-        return refuse(verdict, SignatureRefusal::CommentChanged, messages::commentChanged(verdict.signatureFile));
+        return refuse(verdict, SignatureRefusal::CommentChanged,
+                      messages::commentChanged(verdict.signatureFile));
     verdict.commentVerified = true;
     if (commentNamesOtherFile(signature.trustedComment, fileNameOf(imagePath))) {
         return refuse(verdict, SignatureRefusal::OtherFile,
@@ -76,8 +77,8 @@ bool systemRequiresSigned(const fs::path& systemFolder) {
     return readConfigFile((systemFolder / kConfigFileName).string(), console).config.requireSigned;
 }
 
-SignatureVerdict judgeImageSignature(const std::string& imagePath, const std::uint8_t* bytes, std::size_t size,
-                                     const TrustSettings& settings) {
+SignatureVerdict judgeImageSignature(const std::string& imagePath, const std::uint8_t* bytes,
+                                     std::size_t size, const TrustSettings& settings) {
     SignatureVerdict verdict;
     verdict.signatureFile = imagePath + kSignatureSuffix;
     const bool configRequires = settings.requireSignedByConfig || systemRequiresSigned(settings.systemFolder);

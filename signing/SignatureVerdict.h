@@ -26,7 +26,7 @@ struct TrustSettings {
     // --trusted-keys: folders of keys trusted for this command only. Refused when a
     // configuration requires signed images: a bench's keys have no place there.
     std::vector<std::string> benchKeyFolders;
-    bool requireSignedOption = false;  // --require-signed
+    bool requireSignedOption = false;    // --require-signed
     bool requireSignedByConfig = false;  // the configuration in use sets [Images] RequireSigned
 };
 
@@ -63,9 +63,9 @@ struct SignatureVerdict {
     bool signatureRead = false;
     std::string keyId;  // in hex, as minisign shows it
     SignatureForm form = SignatureForm::Prehashed;
-    std::string trustedComment;     // as signed: tabs and all
+    std::string trustedComment;    // as signed: tabs and all
     bool commentVerified = false;  // checked with a trusted key (Trusted, OtherFile, BadSignature)
-    std::string keyFile;            // the trusted key's file, when Trusted
+    std::string keyFile;           // the trusted key's file, when Trusted
     // How many keys were trusted: an unsigned image is said only where some are.
     std::size_t trustedKeyCount = 0;
     std::vector<std::string> notes;  // trust files passed over, and why
@@ -75,7 +75,7 @@ struct SignatureVerdict {
 
 // The decision on the image at imagePath whose bytes (size of them, as read for
 // the run) are given.
-SignatureVerdict judgeImageSignature(const std::string& imagePath, const std::uint8_t* bytes, std::size_t size,
-                                     const TrustSettings& settings);
+SignatureVerdict judgeImageSignature(const std::string& imagePath, const std::uint8_t* bytes,
+                                     std::size_t size, const TrustSettings& settings);
 
 }  // namespace velmora::signing

@@ -42,7 +42,8 @@ SignatureFile signBytes(const SecretKey& key, const std::uint8_t* bytes, std::si
     const Digest digest = prehash(bytes, size);
     crypto_sign_detached(signature.signature.data(), nullptr, digest.data(), digest.size(), key.key.data());
     const std::vector<std::uint8_t> global = globalMessage(signature);
-    crypto_sign_detached(signature.globalSignature.data(), nullptr, global.data(), global.size(), key.key.data());
+    crypto_sign_detached(signature.globalSignature.data(), nullptr, global.data(), global.size(),
+                         key.key.data());
     return signature;
 }
 
@@ -54,11 +55,12 @@ SignatureCheck checkSignature(const PublicKey& key, const SignatureFile& signatu
         return SignatureCheck::CommentChanged;
     }
     if (signature.form == SignatureForm::Legacy) {
-        return verifies(key, signature.signature, bytes, size) ? SignatureCheck::Valid : SignatureCheck::BytesDiffer;
+        return verifies(key, signature.signature, bytes, size) ? SignatureCheck::Valid
+                                                               : SignatureCheck::BytesDiffer;
     }
     const Digest digest = prehash(bytes, size);
     return verifies(key, signature.signature, digest.data(), digest.size()) ? SignatureCheck::Valid
-                                                                             : SignatureCheck::BytesDiffer;
+                                                                            : SignatureCheck::BytesDiffer;
 }
 
 }  // namespace velmora::signing

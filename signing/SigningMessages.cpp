@@ -43,7 +43,8 @@ std::string signatureUnusable(const std::string& signatureFile, const std::strin
 
 std::string revocationListUnusable(const std::string& problem) {
     std::string message;
-    return appendText(message, {"the list of revoked keys cannot be used, so no signature is trusted: ", problem});
+    return appendText(message,
+                      {"the list of revoked keys cannot be used, so no signature is trusted: ", problem});
 }
 
 std::string revokedKey(const std::string& image, const std::string& keyId, const std::string& list) {
@@ -51,7 +52,8 @@ std::string revokedKey(const std::string& image, const std::string& keyId, const
     return appendText(message, {image, " is signed by key ", keyId, ", which is revoked (", list, ")"});
 }
 
-std::string unknownKey(const std::string& image, const std::string& keyId, const std::vector<std::string>& folders) {
+std::string unknownKey(const std::string& image, const std::string& keyId,
+                       const std::vector<std::string>& folders) {
     std::string message;
     appendText(message, {image, " is signed by key ", keyId, ", which is not trusted (no such key in "});
     for (std::size_t index = 0; index < folders.size(); ++index)
@@ -61,16 +63,19 @@ std::string unknownKey(const std::string& image, const std::string& keyId, const
 
 std::string commentChanged(const std::string& signatureFile) {
     std::string message;
-    return appendText(message, {"the trusted comment of ", signatureFile, " was changed after it was signed"});
+    return appendText(message,
+                      {"the trusted comment of ", signatureFile, " was changed after it was signed"});
 }
 
-std::string otherFile(const std::string& image, const std::string& signatureFile, const std::string& namedFile) {
+std::string otherFile(const std::string& image, const std::string& signatureFile,
+                      const std::string& namedFile) {
     std::string message;
-    return appendText(message, {image, " does not match ", signatureFile, ": that signature is of another file, ",
-                                printableText(namedFile)});
+    return appendText(message, {image, " does not match ", signatureFile,
+                                ": that signature is of another file, ", printableText(namedFile)});
 }
 
-std::string badSignature(const std::string& image, const std::string& signatureFile, const std::string& keyId) {
+std::string badSignature(const std::string& image, const std::string& signatureFile,
+                         const std::string& keyId) {
     std::string message;
     return appendText(message, {image, " does not match its signature ", signatureFile, " by key ", keyId,
                                 ": the image was changed after it was signed"});
@@ -83,8 +88,8 @@ std::string imageUnsigned(const std::string& image, const std::string& signature
 
 std::string signedBy(const std::string& keyId, SignatureForm form) {
     std::string message;
-    return appendText(message,
-                      {"signed by key ", keyId, form == SignatureForm::Prehashed ? " (prehashed)" : " (legacy)"});
+    return appendText(
+        message, {"signed by key ", keyId, form == SignatureForm::Prehashed ? " (prehashed)" : " (legacy)"});
 }
 
 std::string trustedCommentLine(const std::string& comment, bool verified) {

@@ -42,10 +42,13 @@ std::string unsignedRefused(const std::string& image, const std::string& signatu
 std::string signatureUnusable(const std::string& signatureFile, const std::string& reason);
 std::string revocationListUnusable(const std::string& problem);
 std::string revokedKey(const std::string& image, const std::string& keyId, const std::string& list);
-std::string unknownKey(const std::string& image, const std::string& keyId, const std::vector<std::string>& folders);
+std::string unknownKey(const std::string& image, const std::string& keyId,
+                       const std::vector<std::string>& folders);
 std::string commentChanged(const std::string& signatureFile);
-std::string otherFile(const std::string& image, const std::string& signatureFile, const std::string& namedFile);
-std::string badSignature(const std::string& image, const std::string& signatureFile, const std::string& keyId);
+std::string otherFile(const std::string& image, const std::string& signatureFile,
+                      const std::string& namedFile);
+std::string badSignature(const std::string& image, const std::string& signatureFile,
+                         const std::string& keyId);
 
 // Said of an unsigned image where keys are trusted, outside the status lines:
 // "IMAGE is not signed (no IMAGE.minisig)".

@@ -28,7 +28,8 @@ std::string_view trimmed(std::string_view text) {
 std::vector<fs::path> keyFilesIn(const fs::path& folder, std::vector<std::string>& notes) {
     std::vector<fs::path> files;
     std::error_code failure;
-    for (fs::directory_iterator entry(folder, failure), end; !failure && entry != end; entry.increment(failure)) {
+    for (fs::directory_iterator entry(folder, failure), end; !failure && entry != end;
+         entry.increment(failure)) {
         if (entry->path().extension() == kPublicKeySuffix) files.push_back(entry->path());
     }
     if (failure) notes.push_back(messages::keysNotUsed(folder.string() + " " + failure.message()));
@@ -60,7 +61,8 @@ void readRevocations(const fs::path& systemFolder, TrustStore& store) {
     if (!somethingAt(list)) return;
     std::string error;
     std::optional<std::string> text;
-    if (checkProtectedFolder(systemFolder, error)) text = readProtectedFile(list, kLargestRevocationListBytes, error);
+    if (checkProtectedFolder(systemFolder, error))
+        text = readProtectedFile(list, kLargestRevocationListBytes, error);
     std::optional<std::vector<KeyId>> revoked;
     if (text) {
         revoked = parseRevocationList(*text, error);

@@ -33,8 +33,8 @@ struct TrustedKey {
 struct TrustStore {
     std::vector<TrustedKey> keys;
     std::vector<KeyId> revoked;
-    std::string revokedKeysFile;    // the list's path, for messages
-    std::string revocationProblem;  // set: the list is there but cannot be used
+    std::string revokedKeysFile;          // the list's path, for messages
+    std::string revocationProblem;        // set: the list is there but cannot be used
     std::vector<std::string> keyFolders;  // the folders looked in, for messages
     std::vector<std::string> notes;       // what was passed over, and why
 

@@ -16,7 +16,8 @@ constexpr std::size_t kLongestNoteBytes = kLongestCommentBytes / 2;
 
 std::string releaseComment(const ReleaseDetails& details) {
     std::string comment;
-    appendText(comment, {"timestamp:", std::to_string(details.timestamp), "\tfile:", printableText(details.fileName)});
+    appendText(comment,
+               {"timestamp:", std::to_string(details.timestamp), "\tfile:", printableText(details.fileName)});
     if (!details.version.empty()) appendText(comment, {"\tversion:", details.version});
     if (!details.note.empty()) appendText(comment, {"\tcomment:", details.note});
     // A file name holds at most 255 bytes, so the line stays within a comment's length.

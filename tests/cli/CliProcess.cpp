@@ -113,7 +113,8 @@ CliRun runProgram(const std::string& program, const std::vector<std::string>& ar
 pid_t startCli(const std::vector<std::string>& arguments, const std::vector<std::string>& environment) {
     stateFolder();
     const pid_t child = ::fork();
-    if (child == 0) execChild({VELMORA_CLI_PATH, arguments, environment, "/dev/null", "/dev/null", "/dev/null"});
+    if (child == 0)
+        execChild({VELMORA_CLI_PATH, arguments, environment, "/dev/null", "/dev/null", "/dev/null"});
     return child;
 }
 

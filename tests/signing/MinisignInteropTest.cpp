@@ -62,15 +62,15 @@ TEST_F(MinisignInteropTest, MinisignSignaturesVerifyInVelmora) {
     std::string comment;
     std::getline(publicFile, comment);
     const std::string keyId = comment.substr(comment.rfind(' ') + 1);
-    for (const auto& [flags, form] : {std::pair<std::vector<std::string>, std::string>{{}, "(prehashed)"},
-                                      {{"-l"}, "(legacy)"}}) {
+    for (const auto& [flags, form] :
+         {std::pair<std::vector<std::string>, std::string>{{}, "(prehashed)"}, {{"-l"}, "(legacy)"}}) {
         std::vector<std::string> arguments = {"-S", "-s", key, "-m", image_, "-t", "batch 7"};
         arguments.insert(arguments.end(), flags.begin(), flags.end());
         ASSERT_EQ(minisign(arguments).exitStatus, 0);
         const CliRun run = verify(image_);
         EXPECT_EQ(run.exitStatus, 0) << run.err;
-        EXPECT_EQ(run.out, "signed by key " + keyId + " " + form + "\ntrusted comment: batch 7\nkey " + keyId +
-                               " is trusted (" + publicKey("release") + ")\n");
+        EXPECT_EQ(run.out, "signed by key " + keyId + " " + form + "\ntrusted comment: batch 7\nkey " +
+                               keyId + " is trusted (" + publicKey("release") + ")\n");
     }
 }
 
@@ -80,7 +80,8 @@ TEST_F(MinisignInteropTest, VelmoraSignaturesVerifyWithMinisign) {
     ASSERT_EQ(sign.exitStatus, 0) << sign.err;
     const CliRun checked = minisign({"-V", "-p", publicKey("release"), "-m", image_});
     EXPECT_EQ(checked.exitStatus, 0) << checked.err;
-    EXPECT_NE(checked.out.find("\tfile:fw.bin\tversion:0102\tcomment:first batch\thashed\n"), std::string::npos)
+    EXPECT_NE(checked.out.find("\tfile:fw.bin\tversion:0102\tcomment:first batch\thashed\n"),
+              std::string::npos)
         << checked.out;
     EXPECT_EQ(verify(image_).exitStatus, 0);
 }
@@ -124,7 +125,8 @@ TEST_F(MinisignInteropTest, WhatDoesNotBelongTogetherIsRefused) {
         const char* reason;
     };
     const Case cases[] = {
-        {"a changed byte", {"-S", "-s", key, "-m", image_},
+        {"a changed byte",
+         {"-S", "-s", key, "-m", image_},
          [&] {
              std::fstream file(image_, std::ios::in | std::ios::out | std::ios::binary);
              file.seekp(100);
@@ -132,8 +134,11 @@ TEST_F(MinisignInteropTest, WhatDoesNotBelongTogetherIsRefused) {
          },
          "the image was changed after it was signed"},
         {"a key not trusted", {"-S", "-s", stranger, "-m", image_}, [] {}, "which is not trusted"},
-        {"a signature of another image", {"-S", "-s", key, "-m", other},
-         [&] { fs::copy_file(other + ".minisig", image_ + ".minisig", fs::copy_options::overwrite_existing); },
+        {"a signature of another image",
+         {"-S", "-s", key, "-m", other},
+         [&] {
+             fs::copy_file(other + ".minisig", image_ + ".minisig", fs::copy_options::overwrite_existing);
+         },
          "that signature is of another file, other.bin"},
     };
     for (const Case& test : cases) {
@@ -181,7 +186,8 @@ TEST_F(MinisignInteropTest, RequiredSignaturesAndBenchKeysExcludeEachOther) {
     EXPECT_NE(unsignedImage.err.find("signed images are required"), std::string::npos) << unsignedImage.err;
     const std::string config = scratch_.path("config.ini");
     std::ofstream(config) << "[Images]\nRequireSigned = 1\n";
-    const CliRun bench = runCli({"--config", config, "--trusted-keys", keys_.string(), "image", "verify", image_});
+    const CliRun bench =
+        runCli({"--config", config, "--trusted-keys", keys_.string(), "image", "verify", image_});
     EXPECT_EQ(bench.exitStatus, 2);
     EXPECT_NE(bench.err.find("--trusted-keys is refused"), std::string::npos) << bench.err;
 }

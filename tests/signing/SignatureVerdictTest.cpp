@@ -47,8 +47,7 @@ TEST_F(SignatureVerdictTest, EachWayASignatureFailsHasItsOwnReason) {
         {"new release key", [this] { rig_.sign(image_, newKey_); }, SignatureRefusal::None},
         {"revoked key, though installed", [this] { rig_.sign(image_, revokedKey_); },
          SignatureRefusal::RevokedKey},
-        {"unknown key", [this] { rig_.sign(image_, rig_.untrustedKey()); },
-         SignatureRefusal::UnknownKey},
+        {"unknown key", [this] { rig_.sign(image_, rig_.untrustedKey()); }, SignatureRefusal::UnknownKey},
         {"a byte changed after signing",
          [this] {
              rig_.sign(image_, newKey_);
@@ -115,9 +114,9 @@ TEST_F(SignatureVerdictTest, TheReasonsNameTheFilesAndTheKey) {
                                    (rig_.system() / kRevokedKeysFileName).string()));
     const KeyPair stranger = rig_.untrustedKey();
     rig_.sign(image_, stranger);
-    EXPECT_EQ(rig_.judge(image_).reason,
-              image_ + " is signed by key " + keyIdText(stranger.publicKey.id) + ", which is not trusted (no such key in " +
-                  rig_.keyFolder().string() + ")");
+    EXPECT_EQ(rig_.judge(image_).reason, image_ + " is signed by key " + keyIdText(stranger.publicKey.id) +
+                                             ", which is not trusted (no such key in " +
+                                             rig_.keyFolder().string() + ")");
 }
 
 TEST_F(SignatureVerdictTest, AnUnsignedImageIsRefusedOnlyWhereSignaturesAreRequired) {
@@ -184,7 +183,8 @@ TEST(TrustFileOwnershipTest, TrustFilesOthersCouldWriteAreNotUsed) {
              ::chmod(rig.system().c_str(), 0757);
          },
          SignatureRefusal::UnknownKey},
-        {"revocation list writable by others", [](auto& rig) { ::chmod(revocationListOf(rig).c_str(), 0666); },
+        {"revocation list writable by others",
+         [](auto& rig) { ::chmod(revocationListOf(rig).c_str(), 0666); },
          SignatureRefusal::RevocationListUnusable},
         {"revocation list of another user",
          [](auto& rig) { (void)::chown(revocationListOf(rig).c_str(), 65534, 65534); },

@@ -77,10 +77,12 @@ TEST(SigningFormatTest, WhatIsWrittenReadsBackAndVerifies) {
 TEST(SigningFormatTest, HostileFilesAreRefusedWithAReason) {
     const std::string longComment(kLongestCommentBytes + 1, 'x');
     const std::string signatureLine =
-        "RUQjK5Jx/8PLmdkaUJWTTXIbVU9DyMVg7sZCALQwLNEcN7bNFrwYjBt8yYIDNRlxG91x5547MUNpnT3lWjVoUZOeUobv/IMsGwM=";
+        "RUQjK5Jx/8PLmdkaUJWTTXIbVU9DyMVg7sZCALQwLNEcN7bNFrwYjBt8yYIDNRlxG91x5547MUNpnT3lWjVoUZOeUobv/"
+        "IMsGwM=";
     const std::string globalLine =
         "R7snKWyAqUnSgLHc5awBP9ZLg6myZN4MFNBwqbXExkZoE4ZbfPXCXh7lq5UBAnW+8l0uWiga3Q+RL5+ZyxANCQ==";
-    const auto signatureWith = [&](const std::string& first, const std::string& second, const std::string& third) {
+    const auto signatureWith = [&](const std::string& first, const std::string& second,
+                                   const std::string& third) {
         return first + "\n" + second + "\ntrusted comment: " + third + "\n" + globalLine + "\n";
     };
     const std::string signatures[] = {
@@ -117,8 +119,8 @@ TEST(SigningFormatTest, SecretKeysOpenOnlyWithTheirPassword) {
     const KeyPair pair = generateKeyPair();
     const std::string password = "correct horse";
     std::string error;
-    const auto sealed = parseSecretKeyFile(secretKeyFileText(sealSecretKey(pair.secretKey, &password, kTestCost)),
-                                           error);
+    const auto sealed =
+        parseSecretKeyFile(secretKeyFileText(sealSecretKey(pair.secretKey, &password, kTestCost)), error);
     ASSERT_TRUE(sealed) << error;
     EXPECT_TRUE(sealed->passwordProtected);
     EXPECT_EQ(sealed->memLimit, kTestCost.memLimit);
@@ -144,7 +146,8 @@ TEST(SigningFormatTest, SecretKeysOpenOnlyWithTheirPassword) {
 
 TEST(SigningFormatTest, RevocationListsNameKeyIdsOneALine) {
     std::string error;
-    const auto revoked = parseRevocationList("# revoked\n\n  99cbc3ff71922b23  # leaked\r\n0000000000000001\n", error);
+    const auto revoked =
+        parseRevocationList("# revoked\n\n  99cbc3ff71922b23  # leaked\r\n0000000000000001\n", error);
     ASSERT_TRUE(revoked) << error;
     ASSERT_EQ(revoked->size(), 2u);
     EXPECT_EQ(keyIdText((*revoked)[0]), "99CBC3FF71922B23");

@@ -31,7 +31,8 @@ public:
     signing::KeyPair key(const std::string& name, const std::filesystem::path& folder) const {
         signing::KeyPair pair = signing::generateKeyPair();
         std::filesystem::create_directories(folder);
-        std::ofstream(folder / (name + signing::kPublicKeySuffix)) << signing::publicKeyFileText(pair.publicKey);
+        std::ofstream(folder / (name + signing::kPublicKeySuffix))
+            << signing::publicKeyFileText(pair.publicKey);
         return pair;
     }
     signing::KeyPair trustedKey(const std::string& name) const { return key(name, keyFolder()); }
@@ -39,7 +40,8 @@ public:
 
     void revoke(const signing::KeyId& id) const {
         std::ofstream(system_ / signing::kRevokedKeysFileName, std::ios::app)
-            << "# left the release team\n" << signing::keyIdText(id) << "\n";
+            << "# left the release team\n"
+            << signing::keyIdText(id) << "\n";
     }
     void writeSystemConfig(const std::string& text) const { std::ofstream(system_ / "config.ini") << text; }
 
@@ -54,7 +56,8 @@ public:
     // IMAGE.minisig, signed by key as "image sign" signs.
     void sign(const std::string& image, const signing::KeyPair& key) const {
         const std::vector<std::uint8_t> bytes = read(image);
-        signing::ReleaseDetails details{1796796748, std::filesystem::path(image).filename().string(), "0102", ""};
+        signing::ReleaseDetails details{1796796748, std::filesystem::path(image).filename().string(), "0102",
+                                        ""};
         const signing::SignatureFile signature = signing::signBytes(
             key.secretKey, bytes.data(), bytes.size(), signing::releaseComment(details), "test signature");
         std::ofstream(image + signing::kSignatureSuffix) << signing::signatureFileText(signature);
