@@ -122,8 +122,9 @@ bool parseSign(const CommandContext& command, SignRequest& request, std::string&
 std::optional<signing::SecretKey> secretKeyFrom(const CommandContext& command, const std::string& path,
                                                 std::string& error) {
     std::string reason;
-    const auto text = readRegularFile(path, reason, signing::kLargestKeyFileBytes);
+    auto text = readRegularFile(path, reason, signing::kLargestKeyFileBytes);
     const auto file = text ? signing::parseSecretKeyFile(*text, reason) : std::nullopt;
+    if (text) signing::wipe(*text);
     std::optional<signing::SecretKey> key;
     if (file && !file->passwordProtected) {
         key = signing::openSecretKey(*file, {}, reason);

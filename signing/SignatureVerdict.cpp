@@ -95,6 +95,9 @@ SignatureVerdict judgeImageSignature(const std::string& imagePath, const std::ui
         if (configRequires || settings.requireSignedOption)
             return refuse(verdict, SignatureRefusal::Unsigned,
                           messages::unsignedRefused(imagePath, verdict.signatureFile));
+        // Unsigned images pass, but whoever keeps the list should hear it is broken.
+        if (!store.revocationProblem.empty())
+            verdict.notes.push_back(messages::revocationListUnusable(store.revocationProblem));
         return verdict;
     }
     std::string error;

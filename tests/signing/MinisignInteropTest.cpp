@@ -13,6 +13,7 @@
 #include "signing/MinisignFormat.h"
 #include "signing/SecretKey.h"
 #include "tests/cli/CliProcess.h"
+#include "tests/signing/SigningRig.h"
 #include "tests/support/SampleImage.h"
 #include "tests/support/ScratchFolder.h"
 
@@ -34,6 +35,9 @@ protected:
     }
     // velmora-cli trusting the keys of the test's key folder.
     CliRun verify(const std::string& image) const {
+        SigningRig::protect(keys_);
+        for (const auto& entry : fs::directory_iterator(keys_))
+            if (entry.path().extension() == ".pub") SigningRig::protect(entry.path());
         return runCli({"--trusted-keys", keys_.string(), "image", "verify", image});
     }
     // A key pair made by minisign, its public key among the trusted ones.

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "signing/MinisignFormat.h"
@@ -142,6 +143,11 @@ TEST(SigningFormatTest, SecretKeysOpenOnlyWithTheirPassword) {
     open.sealed[kKeyIdBytes + 3] ^= 0x01;
     EXPECT_FALSE(openSecretKey(open, {}, error));
     EXPECT_EQ(error, messages::kDamagedKey);
+    // minisign leaves an open key's checksum zero: its two halves must still agree.
+    std::fill(open.sealed.end() - kChecksumBytes, open.sealed.end(), 0);
+    EXPECT_FALSE(openSecretKey(open, {}, error));
+    open.sealed[kKeyIdBytes + 3] ^= 0x01;
+    EXPECT_TRUE(openSecretKey(open, {}, error)) << error;
 }
 
 TEST(SigningFormatTest, RevocationListsNameKeyIdsOneALine) {

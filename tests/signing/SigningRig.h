@@ -21,7 +21,23 @@ namespace velmora::testing {
 
 class SigningRig {
 public:
-    SigningRig() { std::filesystem::create_directories(keyFolder()); }
+    SigningRig() {
+        std::filesystem::create_directories(keyFolder());
+        protect(system_);
+        protect(keyFolder());
+    }
+
+    // Trust files count only when no other user may write them, whatever the
+    // umask the tests run under: folders 0755, files 0644.
+    static void protect(const std::filesystem::path& path) {
+        using std::filesystem::perms;
+        const perms readable =
+            perms::owner_read | perms::owner_write | perms::group_read | perms::others_read;
+        std::filesystem::permissions(
+            path, std::filesystem::is_directory(path)
+                      ? readable | perms::owner_exec | perms::group_exec | perms::others_exec
+                      : readable);
+    }
 
     const std::filesystem::path& system() const { return system_; }
     std::filesystem::path keyFolder() const { return system_ / signing::kTrustedKeysFolderName; }
@@ -31,17 +47,19 @@ public:
     signing::KeyPair key(const std::string& name, const std::filesystem::path& folder) const {
         signing::KeyPair pair = signing::generateKeyPair();
         std::filesystem::create_directories(folder);
-        std::ofstream(folder / (name + signing::kPublicKeySuffix))
-            << signing::publicKeyFileText(pair.publicKey);
+        protect(folder);
+        const std::filesystem::path file = folder / (name + signing::kPublicKeySuffix);
+        std::ofstream(file) << signing::publicKeyFileText(pair.publicKey);
+        protect(file);
         return pair;
     }
     signing::KeyPair trustedKey(const std::string& name) const { return key(name, keyFolder()); }
     signing::KeyPair untrustedKey() const { return key("elsewhere", scratch_.path() / "untrusted"); }
 
     void revoke(const signing::KeyId& id) const {
-        std::ofstream(system_ / signing::kRevokedKeysFileName, std::ios::app)
-            << "# left the release team\n"
-            << signing::keyIdText(id) << "\n";
+        const std::filesystem::path list = system_ / signing::kRevokedKeysFileName;
+        std::ofstream(list, std::ios::app) << "# left the release team\n" << signing::keyIdText(id) << "\n";
+        protect(list);
     }
     void writeSystemConfig(const std::string& text) const { std::ofstream(system_ / "config.ini") << text; }
 
