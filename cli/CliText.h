@@ -163,7 +163,7 @@ Options:
                            request must be the one recorded, else the run stops (exit 1)
                            with one line naming the exchange
   --replay-real-time       replay each exchange in the time it took when recorded
-  --trusted-keys DIR       also trust the *.pub keys in DIR, for this command (a test bench;
+  --trusted-keys DIR       image verify also trusts the *.pub keys in DIR (a test bench;
                            repeatable); refused when config.ini or /etc/velmora/config.ini sets
                            [Images] RequireSigned
   --require-signed         image verify refuses an image without a signature (FILE.minisig),
@@ -252,6 +252,8 @@ inline constexpr const char* kEmptyPassword =
     "image keygen: an empty password protects nothing (--no-password makes a key without one)";
 inline constexpr const char* kBadSigningComment =
     "image sign: --comment takes one line of at most 512 bytes without control characters";
+inline constexpr const char* kSigningOptionsOnlyForVerify =
+    "--require-signed and --trusted-keys are taken by image verify only";
 // The untrusted comment of a signature: free text that nothing covers.
 inline constexpr const char* kSignatureComment = "signature from velmora-cli secret key";
 std::string keyFileExists(const std::string& path);
