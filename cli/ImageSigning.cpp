@@ -144,7 +144,7 @@ std::optional<signing::SecretKey> secretKeyFrom(const CommandContext& command, c
 // The trust of the system, with the command line's folders and --require-signed,
 // and a named configuration's RequireSigned.
 signing::TrustSettings trustSettingsOf(const CliOptions& options) {
-    signing::TrustSettings settings = signing::systemTrustSettings();
+    signing::TrustSettings settings;
     settings.benchKeyFolders = options.trustedKeyFolders;
     settings.requireSignedOption = options.requireSigned;
     if (options.configPath) {

@@ -2,7 +2,6 @@
 
 #include <sys/stat.h>
 
-#include "app/AppPaths.h"
 #include "app/Config.h"
 #include "app/Console.h"
 #include "app/SafeFile.h"
@@ -65,12 +64,6 @@ SignatureVerdict& checkWithKeys(SignatureVerdict& verdict, const SignatureFile& 
 }
 
 }  // namespace
-
-TrustSettings systemTrustSettings() {
-    TrustSettings settings;
-    settings.systemFolder = systemConfigFolder();
-    return settings;
-}
 
 bool systemRequiresSigned(const fs::path& systemFolder) {
     SilentConsole console;

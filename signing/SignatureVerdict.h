@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/AppPaths.h"
 #include "signing/MinisignFormat.h"
 
 namespace velmora::signing {
@@ -19,19 +20,15 @@ inline constexpr std::size_t kLargestSignatureFileBytes = 8192;
 
 // Where the trust comes from, for one command.
 struct TrustSettings {
-    // The system's configuration folder (systemConfigFolder(), /etc/velmora when
-    // installed): its trusted-keys, revoked-keys and config.ini. Tests point it at
-    // a scratch folder.
-    std::filesystem::path systemFolder;
+    // The system's configuration folder (/etc/velmora when installed): its
+    // trusted-keys, revoked-keys and config.ini. Tests point it at a scratch folder.
+    std::filesystem::path systemFolder = systemConfigFolder();
     // --trusted-keys: folders of keys trusted for this command only. Refused when a
     // configuration requires signed images: a bench's keys have no place there.
     std::vector<std::string> benchKeyFolders;
     bool requireSignedOption = false;    // --require-signed
     bool requireSignedByConfig = false;  // the configuration in use sets [Images] RequireSigned
 };
-
-// The settings for the installed system: systemFolder is systemConfigFolder().
-TrustSettings systemTrustSettings();
 
 // True when the system's own config.ini (in systemFolder) sets RequireSigned, which
 // holds whatever configuration a command names.
