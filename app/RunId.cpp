@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <random>
 
+#include "app/Hex.h"
+
 namespace velmora {
 namespace {
 
@@ -24,10 +26,6 @@ void randomBytes(std::uint8_t* bytes, std::size_t count) {
     for (; filled < count; ++filled) bytes[filled] = static_cast<std::uint8_t>(engine());
 }
 
-bool isDashAt(std::size_t index) {
-    return index == 8 || index == 13 || index == 18 || index == 23;
-}
-
 }  // namespace
 
 RunId RunId::make(WallTime started) {
@@ -38,14 +36,7 @@ RunId RunId::make(WallTime started) {
         bytes[static_cast<std::size_t>(index)] = static_cast<std::uint8_t>(milliseconds >> (40 - 8 * index));
     bytes[6] = static_cast<std::uint8_t>(0x70 | (bytes[6] & 0x0F));  // version 7
     bytes[8] = static_cast<std::uint8_t>(0x80 | (bytes[8] & 0x3F));  // the RFC's variant
-    constexpr const char* kDigits = "0123456789abcdef";
-    std::string text;
-    for (std::size_t index = 0; index < bytes.size(); ++index) {
-        if (isDashAt(text.size())) text += '-';
-        text += kDigits[bytes[index] >> 4];
-        text += kDigits[bytes[index] & 0x0F];
-    }
-    return RunId(std::move(text));
+    return RunId(uuidText(bytes));
 }
 
 std::optional<RunId> RunId::parse(const std::string& text) {
@@ -54,13 +45,9 @@ std::optional<RunId> RunId::parse(const std::string& text) {
 }
 
 bool isRunIdText(const std::string& text) {
-    if (text.size() != 36) return false;
-    for (std::size_t index = 0; index < text.size(); ++index) {
-        const char character = text[index];
-        const bool hex = (character >= '0' && character <= '9') || (character >= 'a' && character <= 'f');
-        if (isDashAt(index) ? character != '-' : !hex) return false;
-    }
-    return true;
+    // In the one form the program writes: lower case.
+    const std::optional<std::array<std::uint8_t, 16>> bytes = uuidBytes(text);
+    return bytes && uuidText(*bytes) == text;
 }
 
 }  // namespace velmora

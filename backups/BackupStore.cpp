@@ -15,6 +15,7 @@
 
 #include "app/AtomicFile.h"
 #include "app/FileLock.h"
+#include "app/Hex.h"
 #include "app/IsoTime.h"
 #include "app/RunId.h"
 #include "app/Sha256.h"
@@ -31,9 +32,7 @@ constexpr unsigned kOwnerOnlyFile = 0600;
 constexpr std::size_t kLargestFile = 16 * 1024 * 1024;
 
 bool isContentsName(const std::string& name) {
-    return name.size() == 64 && std::all_of(name.begin(), name.end(), [](char c) {
-               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
-           });
+    return name.size() == 64 && isHexDigits(name, HexCase::Lower);
 }
 
 // Writes bytes to folder/name so that the name holds either nothing or all of

@@ -11,13 +11,14 @@
 #include <string>
 #include <vector>
 
+#include "app/Hex.h"
+#include "app/Json.h"
 #include "app/SafeFile.h"
 #include "app/Sha256.h"
 #include "app/TextFormat.h"
 #include "backups/BackupStore.h"
 #include "cli/HubSelection.h"
 #include "cli/HubSession.h"
-#include "cli/JsonText.h"
 #include "device/FlashOperations.h"
 #include "environment/HubRecovery.h"
 #include "workflows/EasyUpdate.h"
@@ -76,18 +77,18 @@ HubConnection& connectionFor(HubSession& session, const std::optional<std::strin
 void printEntries(const CommandContext& command, const std::vector<backups::BackupEntry>& entries) {
     std::ostream& out = command.streams.out;
     if (command.options.json) {
-        out << '[';
-        for (std::size_t index = 0; index < entries.size(); ++index) {
-            const backups::BackupEntry& entry = entries[index];
-            out << (index == 0 ? "" : ", ") << "{\"time\": " << jsonString(entry.time)
-                << ", \"port\": " << jsonString(entry.port) << ", \"ids\": " << jsonString(entry.hubIds)
-                << ", \"version\": " << jsonString(entry.version)
-                << ", \"serial\": " << jsonString(entry.serial)
-                << ", \"sha256\": " << jsonString(entry.sha256) << ", \"run\": " << jsonString(entry.runId)
-                << ", \"result\": " << jsonString(entry.result)
-                << ", \"origin\": " << jsonString(originNameOfStored(entry.origin)) << '}';
-        }
-        out << "]\n";
+        JsonDocument listed = JsonDocument::array();
+        for (const backups::BackupEntry& entry : entries)
+            listed.push_back({{"time", entry.time},
+                              {"port", entry.port},
+                              {"ids", entry.hubIds},
+                              {"version", entry.version},
+                              {"serial", entry.serial},
+                              {"sha256", entry.sha256},
+                              {"run", entry.runId},
+                              {"result", entry.result},
+                              {"origin", originNameOfStored(entry.origin)}});
+        out << asciiJson(std::move(listed)) << '\n';
         return;
     }
     for (const backups::BackupEntry& entry : entries) {
@@ -110,8 +111,7 @@ struct ChosenBackup {
 // file; nothing, with error.
 std::optional<ChosenBackup> chooseBackup(const backups::BackupStore& store, const std::string& choice,
                                          const std::optional<std::string>& port, std::string& error) {
-    const bool isPrefix = choice.size() >= 4 && choice.size() <= 64 &&
-                          choice.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+    const bool isPrefix = choice.size() >= 4 && choice.size() <= 64 && isHexDigits(choice);
     if (choice == "--last" || (isPrefix && !std::filesystem::exists(choice))) {
         const std::optional<std::vector<backups::BackupEntry>> entries = store.own(error);
         if (!entries) return std::nullopt;
@@ -146,8 +146,7 @@ std::optional<ChosenBackup> chooseBackup(const backups::BackupStore& store, cons
     }
     std::vector<std::uint8_t> bytes = bytesOf(*text);
     const std::string base = std::filesystem::path(choice).filename().string();
-    if (base.size() == 64 && base.find_first_not_of("0123456789abcdef") == std::string::npos &&
-        sha256Hex(bytes.data(), bytes.size()) != base) {
+    if (base.size() == 64 && isHexDigits(base, HexCase::Lower) && sha256Hex(bytes.data(), bytes.size()) != base) {
         error = choice + " no longer matches its name";
         return std::nullopt;
     }

@@ -4,6 +4,7 @@
 #include "app/TextAppend.h"
 #include "app/TextFormat.h"
 #include "cli/CliOptions.h"
+#include "device/UsbPlatform.h"
 #include "device/UsbStatus.h"
 #include "editor/EditorConstants.h"
 #include "firmware/FirmwareBuffer.h"
@@ -121,7 +122,7 @@ std::string openFailed(unsigned status) {
     if (status == kIOReturnExclusiveAccess) {
         return openRefused("another driver holds it, or this user may not open it (see 'driver load')");
     }
-    return openRefused(formatText("status 0x%08X", status));
+    return openRefused("status " + statusText(status));
 }
 
 std::string savedFile(const std::string& path, std::size_t size) {
@@ -236,6 +237,31 @@ std::string syncFailed(const std::string& server, const std::string& reason) {
 
 std::string syncDone(const std::string& server, std::size_t sent) {
     return "history sync: " + std::to_string(sent) + " run records sent to " + printable(server);
+}
+
+std::string keyFileExists(const std::string& path) {
+    return "image keygen: '" + printable(path) +
+           "' exists; a new key pair replaces nothing (remove it first)";
+}
+
+std::string keyUnusable(const std::string& path, const std::string& reason) {
+    return "--key: cannot use '" + printable(path) + "': " + reason;
+}
+
+std::string signatureOverKey(const std::string& path) {
+    return "image sign: the signature " + printable(path) + " would replace the secret key";
+}
+
+std::string keyPairWritten(const std::string& keyId, const std::string& publicKey,
+                           const std::string& secretKey, const std::string& systemFolder) {
+    std::string text;
+    return appendText(
+        text, {"key ID ", keyId, "\npublic key: ", printable(publicKey), " (copy it into ", systemFolder,
+               "/trusted-keys on every station)\nsecret key: ", printable(secretKey), " (keep it secret)\n"});
+}
+
+std::string signatureWritten(const std::string& path) {
+    return "wrote " + printable(path) + "\n";
 }
 
 }  // namespace velmora::cli::text

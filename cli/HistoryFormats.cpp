@@ -1,12 +1,14 @@
 #include "cli/HistoryFormats.h"
 
 #include <array>
+#include <charconv>
+#include <cmath>
 #include <utility>
 
+#include "app/Json.h"
 #include "app/TextAppend.h"
 #include "app/TextFormat.h"
 #include "cli/CliText.h"
-#include "cli/JsonText.h"
 #include "history/PhaseLog.h"
 #include "workflows/RunOrigin.h"
 
@@ -81,15 +83,15 @@ std::string csvField(std::string value) {
 
 // A run's phases as {"open": 12, "erase": 128, "reset": null}; the text as it
 // stands when it is not a log this program writes.
-std::string phasesJson(const std::string& phases) {
+JsonDocument phasesJson(const std::string& phases) {
     const std::optional<history::PhaseLog> log = history::PhaseLog::parse(phases);
-    if (!log) return jsonString(phases);
-    std::string object = "{";
+    if (!log) return JsonDocument(phases);
+    JsonDocument object = JsonDocument::object();
     for (const history::PhaseEntry& entry : log->entries()) {
-        object += (object.size() > 1 ? ", " : "") + jsonString(runPhaseName(entry.phase)) + ": ";
-        object += entry.milliseconds ? std::to_string(*entry.milliseconds) : std::string("null");
+        object[runPhaseName(entry.phase)] =
+            entry.milliseconds ? JsonDocument(*entry.milliseconds) : JsonDocument();
     }
-    return object + "}";
+    return object;
 }
 
 }  // namespace
@@ -124,19 +126,18 @@ std::string historyCsv(const std::vector<HistoryRecord>& runs) {
 }
 
 std::string historyJson(const std::vector<HistoryRecord>& runs) {
-    std::string json = "[";
+    JsonDocument listed = JsonDocument::array();
     for (const HistoryRecord& run : runs) {
-        json += std::string(json.size() > 1 ? ",\n " : "") + "{\"id\": " + std::to_string(run.id);
+        JsonDocument entry = {{"id", run.id}};
         for (const Field& field : kFields) {
             const std::string& value = run.*field.second;
-            json += std::string(", \"") + field.first + "\": ";
-            json += std::string(field.first) == "phases" ? phasesJson(value) : jsonString(value);
+            entry[field.first] =
+                std::string(field.first) == "phases" ? phasesJson(value) : JsonDocument(value);
         }
-        for (const Field& field : kLineFields)
-            json += std::string(", \"") + field.first + "\": " + jsonString(run.*field.second);
-        json += "}";
+        for (const Field& field : kLineFields) entry[field.first] = run.*field.second;
+        listed.push_back(std::move(entry));
     }
-    return json + "]\n";
+    return asciiJson(std::move(listed)) + "\n";
 }
 
 std::string reportTable(const std::vector<history::ReportLine>& report, history::ReportGrouping by) {
@@ -161,25 +162,25 @@ std::string reportTable(const std::vector<history::ReportLine>& report, history:
 }
 
 std::string reportJson(const std::vector<history::ReportLine>& report, history::ReportGrouping by) {
-    std::string json = "[";
+    constexpr double kYieldPlaces = 10000.0;  // four decimal places, as 0.6667
+    JsonDocument lines = JsonDocument::array();
     for (const history::ReportLine& line : report) {
         const std::optional<double> yield = line.yield();
-        json += std::string(json.size() > 1 ? ",\n " : "") + "{" + jsonString(groupName(by)) + ": " +
-                jsonString(line.key) + ", \"units\": " + std::to_string(line.units) +
-                ", \"passed\": " + std::to_string(line.passed) +
-                ", \"failed\": " + std::to_string(line.failed) +
-                ", \"unfinished\": " + std::to_string(line.unfinished) +
-                ", \"yield\": " + (yield ? formatText("%.4f", *yield) : std::string("null")) +
-                ", \"failures_by_phase\": {";
-        std::string failures;
-        for (const auto& [phase, count] : line.failuresByPhase)
-            appendText(failures,
-                       {failures.empty() ? "" : ", ", jsonString(phase), ": ", std::to_string(count)});
-        json += failures + "}, \"reads\": " + std::to_string(line.reads) +
-                ", \"erases\": " + std::to_string(line.erases) +
-                ", \"verifies\": " + std::to_string(line.verifies) + "}";
+        JsonDocument failures = JsonDocument::object();
+        for (const auto& [phase, count] : line.failuresByPhase) failures[phase] = count;
+        lines.push_back({{groupName(by), line.key},
+                         {"units", line.units},
+                         {"passed", line.passed},
+                         {"failed", line.failed},
+                         {"unfinished", line.unfinished},
+                         {"yield", yield ? JsonDocument(std::round(*yield * kYieldPlaces) / kYieldPlaces)
+                                         : JsonDocument()},
+                         {"failures_by_phase", std::move(failures)},
+                         {"reads", line.reads},
+                         {"erases", line.erases},
+                         {"verifies", line.verifies}});
     }
-    return json + "]\n";
+    return asciiJson(std::move(lines)) + "\n";
 }
 
 }  // namespace velmora::cli

@@ -16,8 +16,12 @@ endif()
 if(VELMORA_BUILD_BENCHMARKS)
   find_package(benchmark REQUIRED)
 endif()
+# Every JSON the program reads or writes (header-only).
+find_package(nlohmann_json 3.11 REQUIRED)
 # The traceability history's database and the SHA-256 of the images it records.
 pkg_check_modules(SQLITE3 REQUIRED IMPORTED_TARGET sqlite3)
 pkg_check_modules(NETTLE REQUIRED IMPORTED_TARGET nettle)
 # A line's shared history on a PostgreSQL server: the server's own C client.
 pkg_check_modules(LIBPQ REQUIRED IMPORTED_TARGET libpq)
+# Signed images: Ed25519, BLAKE2b and scrypt, as minisign uses them.
+pkg_check_modules(SODIUM REQUIRED IMPORTED_TARGET libsodium)

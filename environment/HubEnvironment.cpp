@@ -107,7 +107,9 @@ std::unique_ptr<HubEnvironment> HubEnvironment::openRecords(EnvironmentOptions o
         !namedConfigUsable(environment->configPath_, loaded.error, loaded.config, error))
         return nullptr;
     environment->config_ = std::move(loaded.config);
+    // The clock tells a testbed's command from a real one; no run is recorded.
     if (!environment->makeClock()) return nullptr;
+    environment->options_.keepHistory = false;
     environment->makeKeeping();
     return environment;
 }

@@ -8,10 +8,10 @@
 #include <utility>
 #include <vector>
 
+#include "app/Hex.h"
 #include "app/IsoTime.h"
 #include "app/Sha256.h"
 #include "app/TextAppend.h"
-#include "app/TextFormat.h"
 #include "history/PhaseLog.h"
 
 namespace velmora {
@@ -54,7 +54,7 @@ public:
         // phase still names the unit it was on.
         const bool firstSighting = record_.port.empty();
         if (firstSighting) record_.port = sighting.device.portPath;
-        const std::string ids = formatText("%04X:%04X", sighting.device.vendorId, sighting.device.productId);
+        const std::string ids = hexIds(sighting.device.vendorId, sighting.device.productId);
         if (record_.hubIds.find(ids) == std::string::npos) {
             appendText(record_.hubIds, {record_.hubIds.empty() ? "" : " ", ids});
         }

@@ -47,8 +47,8 @@ TEST_F(CliBackupTest, UpdateKeepsTheFlashUnlessToldNotTo) {
     EXPECT_EQ(readRequests(kept.err), 8u + 8u + 8u);
     const CliRun listed = withState("flash-code", {"--json", "backups"});
     ASSERT_EQ(listed.exitStatus, 0) << listed.err;
-    EXPECT_NE(listed.out.find("\"port\": \"1-1\""), std::string::npos) << listed.out;
-    EXPECT_NE(listed.out.find("\"result\": \"success\""), std::string::npos) << listed.out;
+    EXPECT_NE(listed.out.find("\"port\":\"1-1\""), std::string::npos) << listed.out;
+    EXPECT_NE(listed.out.find("\"result\":\"success\""), std::string::npos) << listed.out;
 
     fs::remove_all(backups());
     const CliRun bare = withState("flash-code", {"--trace", "--no-backup", "update", kSampleImage});
@@ -190,8 +190,8 @@ TEST_F(CliBackupTest, BenchRunsLeaveTheRealHubsBackupsAlone) {
     EXPECT_EQ(restored.exitStatus, 0) << restored.err;
     EXPECT_EQ(restored.out.find(entry.sha256), std::string::npos) << restored.out;
     const CliRun listed = withState("flash-code", {"--json", "backups"});
-    EXPECT_NE(listed.out.find("\"origin\": \"simulated\""), std::string::npos) << listed.out;
-    EXPECT_NE(listed.out.find("\"origin\": \"real\""), std::string::npos) << listed.out;
+    EXPECT_NE(listed.out.find("\"origin\":\"simulated\""), std::string::npos) << listed.out;
+    EXPECT_NE(listed.out.find("\"origin\":\"real\""), std::string::npos) << listed.out;
 }
 
 // A run has one name: its backup's index entry and its history row carry the same.
@@ -200,8 +200,8 @@ TEST_F(CliBackupTest, OneRunHasOneNameInItsBackupAndItsRow) {
     ASSERT_EQ(withState("flash-code", {"--history", history, "update", kSampleImage}).exitStatus, 0);
     const CliRun listed = withState("flash-code", {"--json", "backups"});
     const CliRun rows = runCli({"--json", "--history", history, "history"});
-    const std::regex run("\"run\": \"([0-9a-f-]{36})\"");
-    const std::regex uuid("\"run_uuid\": \"([0-9a-f-]{36})\"");
+    const std::regex run("\"run\":\"([0-9a-f-]{36})\"");
+    const std::regex uuid("\"run_uuid\":\"([0-9a-f-]{36})\"");
     std::smatch backup;
     std::smatch row;
     ASSERT_TRUE(std::regex_search(listed.out, backup, run)) << listed.out;
