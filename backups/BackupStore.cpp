@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <limits>
 #include <set>
 #include <tuple>
 #include <utility>
@@ -164,7 +165,10 @@ bool BackupStore::store(const std::vector<std::uint8_t>& contents, BackupEntry& 
     if (!lock.held()) return false;
     const std::optional<std::vector<BackupEntry>> entries = list(error);
     if (!entries) return false;
-    entry.sequence = entries->empty() ? 1 : entries->back().sequence + 1;
+    // Later than every entry kept; an entry that already holds the highest
+    // number (a damaged one) cannot push the count round to the first.
+    const std::uint64_t last = entries->empty() ? 0 : entries->back().sequence;
+    entry.sequence = last == std::numeric_limits<std::uint64_t>::max() ? last : last + 1;
     // Same name, same content: a file already there is kept when it still matches.
     std::string ignored;
     if (!load(entry.sha256, ignored) &&

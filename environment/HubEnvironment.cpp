@@ -10,6 +10,7 @@
 
 #include "app/AppPaths.h"
 #include "app/SafeFile.h"
+#include "app/TextFormat.h"
 #include "device/LibusbPlatform.h"
 #include "device/RemoteClock.h"
 #include "device/simulated/SimulatedEnvironment.h"
@@ -21,6 +22,7 @@
 #include "history/server/PostgresSerialCounter.h"
 #include "launch/LaunchSequence.h"
 #include "production/HubFleet.h"
+#include "workflows/WorkflowMessages.h"
 
 namespace velmora {
 namespace {
@@ -365,6 +367,15 @@ void HubEnvironment::observeRequests(HubConnection::RequestObserver observer) {
 }
 
 ImageAdmission HubEnvironment::admitImage(const std::string& path, ImageUse use, bool allowNewIds) const {
+    // Not even read: the history may be open in this process already, and
+    // closing any other descriptor of it would drop SQLite's locks on it.
+    const std::string history = historyTarget().localPath;
+    if (!history.empty() && sameFile(path, history)) {
+        ImageAdmission refused;
+        refused.refusal = ImageRefusal::Unreadable;
+        refused.reason = formatText(messages::kCannotReadFormat, path.c_str(), "it is this run's history");
+        return refused;
+    }
     return velmora::admitImage(path, config_.table, use, allowNewIds);
 }
 

@@ -158,6 +158,15 @@ TEST_F(CliHistoryTest, AHistoryBelowALinkedFolderIsKept) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(path("disk/state")), {}), 1);  // the history alone
 }
 
+// The history is never read as an image: the read's close of another descriptor
+// of the file would drop the locks the program's own connection holds on it.
+TEST_F(CliHistoryTest, TheHistoryIsNoImage) {
+    ASSERT_EQ(recorded("flash-code", {"update", kSampleImage}).exitStatus, 0);
+    const CliRun run = recorded("flash-code", {"update", history_});
+    EXPECT_EQ(run.exitStatus, 2);
+    EXPECT_NE(run.err.find("it is this run's history"), std::string::npos) << run.err;
+}
+
 TEST_F(CliHistoryTest, ImageTextsCannotBecomeSpreadsheetFormulas) {
     const std::string crafted = path("crafted.bin");
     ASSERT_EQ(runCli({"image", "edit", kSampleImage, "-o", crafted, "--serial", "=1+2"}).exitStatus, 0);
