@@ -1,7 +1,7 @@
 #include "cli/JsonText.h"
 
-#include "app/GeneralFunction.h"
 #include "app/TextFormat.h"
+#include "app/Utf8.h"
 
 namespace velmora::cli {
 namespace {
