@@ -11,7 +11,7 @@
 #include "metrics/ListenAddress.h"
 #include "metrics/MetricsServer.h"
 #include "metrics/StationMetrics.h"
-#include "tests/metrics/HttpProbe.h"
+#include "tests/support/HttpProbe.h"
 
 namespace velmora::metrics {
 namespace {
