@@ -150,10 +150,18 @@ public:
 
     void serve(httplib::Stream& stream) {
         bool closed = false;
-        process_request(stream, true, closed, {});
+        process_request(stream, true, closed, ignoreRanges);
     }
 
 private:
+    // The figures are always sent whole: the library would otherwise answer a
+    // request for many overlapping ranges with the body once per range, a
+    // request of a few kilobytes making an answer of hundreds of megabytes.
+    static void ignoreRanges(httplib::Request& request) {
+        request.ranges.clear();
+        request.headers.erase("Range");
+    }
+
     void answer(const httplib::Request& request, httplib::Response& response) const {
         if (request.path != kMetricsPath) {
             response.status = 404;

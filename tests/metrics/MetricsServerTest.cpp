@@ -114,6 +114,9 @@ TEST_F(MetricsServerTest, ServesTheFiguresAtMetricsAndNothingElse) {
         {"POST /metrics HTTP/1.1\r\nContent-Length: 5\r\nConnection: close\r\n\r\nhello", "HTTP/1.1 405",
          "Allow: GET, HEAD", ""},
         {"DELETE /metrics HTTP/1.0\r\n\r\n", "HTTP/1.1 405", "Allow: GET, HEAD", ""},
+        // Many overlapping ranges would make the answer the body many times over.
+        {getRequest("/metrics", "Range: bytes=0-,0-,0-,0-\r\n"), "HTTP/1.1 200 OK",
+         "Content-Type: text/plain", "# HELP velmora_station_units_finished_total"},
         {getRequest("/"), "HTTP/1.1 404", "Connection: close", "Not found"},
         {getRequest("/metrics/x"), "HTTP/1.1 404", "Connection: close", "Not found"},
         {"NONSENSE\r\n\r\n", "HTTP/1.1 400", "Connection: close", ""},
@@ -153,15 +156,40 @@ TEST_F(MetricsServerTest, BindsOnlyWhatWasAskedAndSaysWhyNot) {
     EXPECT_NE(error.find("'localhost' is not an address to listen on"), std::string::npos) << error;
 }
 
-// The one worker is held by a client that never finishes its request; a scrape
-// waiting behind it is answered once that client is cut off.
+// The one worker is held by a client that never finishes its request, whether
+// it stops sending or sends a byte now and then; a scrape waiting behind it is
+// answered once that client is cut off.
 TEST_F(MetricsServerTest, ARequestThatNeverEndsIsCutOff) {
     start(quickLimits());
+    for (const bool trickles : {false, true}) {
+        const int hostile = testing::connectLoopback(port_);
+        ASSERT_TRUE(testing::sendAll(hostile, "GET /metrics HTTP/1.1\r\nHost: slow\r\n"));
+        std::thread trickle;
+        if (trickles) {
+            // Far longer than the request may take, in steps far shorter.
+            trickle = std::thread([hostile] {
+                for (int step = 0; step < 60 && testing::sendAll(hostile, "X"); ++step)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            });
+        }
+        EXPECT_TRUE(scrapeWorks()) << trickles;
+        const std::string answer = testing::readToEnd(hostile);
+        EXPECT_TRUE(answer.empty() || answer.starts_with("HTTP/1.1 400 Bad Request\r\n")) << answer;
+        if (trickle.joinable()) trickle.join();
+        ::close(hostile);
+    }
+}
+
+// Stopping the server cuts off a connection in progress rather than waiting
+// out its time (an hour here).
+TEST_F(MetricsServerTest, StoppingCutsOffConnectionsInProgress) {
+    ServerLimits limits = quickLimits();
+    limits.requestTime = std::chrono::hours(1);
+    start(limits);
     const int hostile = testing::connectLoopback(port_);
-    ASSERT_TRUE(testing::sendAll(hostile, "GET /metrics HTTP/1.1\r\nHost: slow\r\n"));
-    EXPECT_TRUE(scrapeWorks());
-    const std::string answer = testing::readToEnd(hostile);
-    EXPECT_TRUE(answer.empty() || answer.starts_with("HTTP/1.1 400 Bad Request\r\n")) << answer;
+    ASSERT_TRUE(testing::sendAll(hostile, "GET /metrics HTTP/1.1\r\n"));
+    server_.reset();
+    EXPECT_EQ(testing::readToEnd(hostile), "");
     ::close(hostile);
 }
 
