@@ -12,6 +12,10 @@
 namespace velmora::metrics {
 namespace {
 
+// node_exporter runs as a user of its own and must read the file whatever the
+// station's umask; the figures hold nothing secret.
+constexpr unsigned kMetricsFilePermissions = 0644;
+
 std::string folderOf(const std::string& path) {
     const std::filesystem::path parent = std::filesystem::path(path).parent_path();
     return parent.empty() ? std::string(".") : parent.string();
@@ -34,8 +38,8 @@ bool checkNotAnotherUsers(const std::string& path, std::string& error) {
 
 bool writeMetricsFile(const std::string& path, const std::string& text, std::string& error) {
     if (!checkNotAnotherUsers(path, error)) return false;
-    const FileWriteResult result =
-        writeFileAtomically(path, reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+    const FileWriteResult result = writeFileAtomically(
+        path, reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), kMetricsFilePermissions);
     error = result.error;
     return result.written;
 }

@@ -8,7 +8,8 @@
 // waits for the disk; asks that come while it writes are served by one more write.
 // The output rules of every file this program writes hold: a symbolic link or
 // anything but a regular file at the path is never replaced, nor a file of
-// another user's.
+// another user's. The file is readable by everyone (0644), whatever the umask:
+// the collector runs as a user of its own.
 #include <condition_variable>
 #include <cstdint>
 #include <functional>

@@ -51,6 +51,8 @@ TEST(MetricsFileTest, WritesTheTextFormatWholeAndSaysWhenItCannot) {
     const fs::path file = folder / "station.prom";
     int version = 0;
     std::vector<std::string> told;
+    // The collector's own user reads it, whatever this process's umask.
+    const mode_t umask = ::umask(077);
     {
         MetricsFile metricsFile(
             file.string(),
@@ -62,7 +64,9 @@ TEST(MetricsFileTest, WritesTheTextFormatWholeAndSaysWhenItCannot) {
         version = 1;
         metricsFile.update();
     }
+    ::umask(umask);
     EXPECT_EQ(contents(file), "v 1\n");
+    EXPECT_EQ(fs::status(file).permissions(), fs::perms(0644));
 
     // A symbolic link planted at the path is neither followed nor replaced; the
     // operator hears of it once, and again once the file is written.
