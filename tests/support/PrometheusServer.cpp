@@ -8,7 +8,6 @@
 
 #include <chrono>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -157,10 +156,12 @@ PrometheusServer::PrometheusServer(const std::vector<std::string>& targets) {
 
 std::optional<std::string> PrometheusServer::query(const std::string& promql) const {
     const std::string body = plainGet(port_, "/api/v1/query?query=" + percentEncoded(promql));
-    static const std::regex kFirstValue(R"re("value":\[[^,\]]+,"([^"]*)"\])re");
-    std::smatch found;
-    if (!std::regex_search(body, found, kFirstValue)) return std::nullopt;
-    return found[1].str();
+    // {"status":"success","data":{"resultType":"vector","result":[{"metric":{...},"value":[1733.5,"3"]}]}}
+    const std::size_t sample = body.find("\"value\":[");
+    const std::size_t start = sample == std::string::npos ? sample : body.find(",\"", sample);
+    const std::size_t end = start == std::string::npos ? start : body.find('"', start + 2);
+    if (end == std::string::npos) return std::nullopt;
+    return body.substr(start + 2, end - start - 2);
 }
 
 std::optional<std::string> PrometheusServer::waitForValue(const std::string& promql,
