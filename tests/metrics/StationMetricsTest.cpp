@@ -17,29 +17,40 @@ bool hasLine(const std::string& text, const std::string& line) {
 
 TEST(StationMetricsTest, CountsUnitsByPortResultAndPhase) {
     StationMetrics metrics("bench", "1.02");
-    metrics.setTakingUnits(true);
-    for (const char* port : {"1-1", "1-2", "1-1"}) metrics.unitStarted(port);
+    for (const char* port : {"1-1", "1-2", "1-1", "1-3"}) metrics.unitStarted(port);
     metrics.phaseEnded("erase", 2);
     metrics.phaseEnded("erase", 60);
     metrics.phaseEnded("open", 0.01);
+    // A clock that stepped back or broke gives no negative or NaN figure.
+    metrics.phaseEnded("reset", -3);
+    metrics.phaseEnded("reset", std::numeric_limits<double>::quiet_NaN());
     metrics.unitFinished("1-1", UnitResult::Passed);
     metrics.unitFinished("1-1", UnitResult::Failed, "verify");
+    metrics.unitFinished("1-3", UnitResult::Failed);
+    const std::string before = metrics.render(ExpositionFormat::PrometheusText);
+    // A station without serial numbers or a line's server has no such figures.
+    EXPECT_EQ(before.find("serial_numbers_left"), std::string::npos);
+    EXPECT_EQ(before.find("rows_refused"), std::string::npos);
+    EXPECT_TRUE(hasLine(before, R"(velmora_station_taking_units{station="bench"} 0)"));
+
+    metrics.setTakingUnits(true);
     metrics.setSerialsLeft(97);
     metrics.setWaitingRows(3, 42.5);
     metrics.setRefusedRows(1);
-
     const std::string text = metrics.render(ExpositionFormat::PrometheusText);
     for (const char* line : {
              R"(velmora_station_units_finished_total{station="bench",port="1-1",result="passed"} 1)",
              R"(velmora_station_units_finished_total{station="bench",port="1-1",result="failed"} 1)",
              R"(velmora_station_units_finished_total{station="bench",port="1-2",result="passed"} 0)",
              R"(velmora_station_unit_failures_total{station="bench",port="1-1",phase="verify"} 1)",
+             R"(velmora_station_unit_failures_total{station="bench",port="1-3",phase="none"} 1)",
              R"(velmora_station_units_in_progress{station="bench"} 1)",
              R"(velmora_station_phase_duration_seconds_bucket{station="bench",phase="erase",le="2.5"} 1)",
              R"(velmora_station_phase_duration_seconds_bucket{station="bench",phase="erase",le="40"} 1)",
              R"(velmora_station_phase_duration_seconds_bucket{station="bench",phase="erase",le="+Inf"} 2)",
              R"(velmora_station_phase_duration_seconds_bucket{station="bench",phase="open",le="0.025"} 1)",
              R"(velmora_station_phase_duration_seconds_sum{station="bench",phase="erase"} 62)",
+             R"(velmora_station_phase_duration_seconds_sum{station="bench",phase="reset"} 0)",
              R"(velmora_station_serial_numbers_left{station="bench"} 97)",
              R"(velmora_history_rows_waiting{station="bench"} 3)",
              R"(velmora_history_oldest_waiting_row_age_seconds{station="bench"} 42.5)",
@@ -48,27 +59,6 @@ TEST(StationMetricsTest, CountsUnitsByPortResultAndPhase) {
              R"(velmora_build_info{station="bench",version="1.02"} 1)",
          })
         EXPECT_TRUE(hasLine(text, line)) << line << "\n" << text;
-}
-
-TEST(StationMetricsTest, ShowsOnlyWhatTheStationHasToldAndNoNonsense) {
-    StationMetrics metrics("bench", "1.02");
-    // A clock that stepped back or broke gives no negative or NaN figure.
-    metrics.phaseEnded("reset", -3);
-    metrics.phaseEnded("reset", std::numeric_limits<double>::quiet_NaN());
-    metrics.setWaitingRows(0, 1000);
-    metrics.unitStarted("1-1");
-    metrics.unitFinished("1-1", UnitResult::Failed);
-
-    const std::string text = metrics.render(ExpositionFormat::PrometheusText);
-    EXPECT_TRUE(
-        hasLine(text, R"(velmora_station_phase_duration_seconds_sum{station="bench",phase="reset"} 0)"));
-    EXPECT_TRUE(hasLine(text, R"(velmora_history_oldest_waiting_row_age_seconds{station="bench"} 0)"));
-    EXPECT_TRUE(
-        hasLine(text, R"(velmora_station_unit_failures_total{station="bench",port="1-1",phase="none"} 1)"));
-    EXPECT_TRUE(hasLine(text, R"(velmora_station_taking_units{station="bench"} 0)"));
-    // A station without serial numbers or a line's server has no such figures.
-    EXPECT_EQ(text.find("serial_numbers_left"), std::string::npos);
-    EXPECT_EQ(text.find("rows_refused"), std::string::npos);
     EXPECT_EQ(text.find("NaN"), std::string::npos);
 }
 
