@@ -3,12 +3,13 @@
 #include <algorithm>
 #include <memory>
 
+#include "app/Hex.h"
+#include "app/Json.h"
 #include "app/PrintableText.h"
 #include "app/TextAppend.h"
 #include "app/TextFormat.h"
 #include "cli/CliText.h"
 #include "cli/HubSession.h"
-#include "cli/JsonText.h"
 #include "device/LockHolder.h"
 #include "device/VendorCommands.h"
 #include "driver_install/BootArgsSnapshot.h"
@@ -49,10 +50,6 @@ OpenResult openAndRead(HubSession& session, const std::string& port) {
     return result;
 }
 
-std::string hubIds(std::uint16_t vendorId, std::uint16_t productId) {
-    return formatText("%04X:%04X", vendorId, productId);
-}
-
 DoctorCheck nodeCheck(const UsbDeviceInfo& device) {
     const fs::path relative = driver::deviceNodePath(device.platformKey);
     if (relative.empty()) return {"device node", CheckState::Warning, "the platform names no device node"};
@@ -71,7 +68,7 @@ DoctorCheck nodeCheck(const UsbDeviceInfo& device) {
 
 DoctorCheck ruleCheck(const UsbDeviceInfo& device) {
     const std::string rule = std::string("/") + driver::kAccessRuleFile;
-    const std::string ids = hubIds(device.vendorId, device.productId);
+    const std::string ids = hexIds(device.vendorId, device.productId);
     switch (driver::accessRuleFor(device.vendorId, device.productId)) {
         case driver::AccessRule::ListsHub:
             return {"access rule", CheckState::Ok, rule + " lets the seat's user open " + ids};
@@ -100,7 +97,7 @@ DoctorCheck driverCheck(const UsbDeviceInfo& device) {
 
 DoctorCheck moduleCheck(const UsbDeviceInfo& device) {
     const std::optional<std::string> ids = driver::loadedModuleIds();
-    const std::string hub = hubIds(device.vendorId, device.productId);
+    const std::string hub = hexIds(device.vendorId, device.productId);
     if (!ids) return {"module", CheckState::Warning, std::string("Brennic is not loaded: ") + kLoadHint};
     const std::string held = ids->empty() ? "no hub" : printableText(*ids);
     if (!driver::moduleIdsList(*ids, device.vendorId, device.productId)) {
@@ -174,7 +171,7 @@ DoctorCheck codeCheck(const OpenResult& open) {
     }
     return {
         "code", CheckState::Failed,
-        formatText("not read: the hub could not be opened (status 0x%08X): plug it in again", open.status)};
+        "not read: the hub could not be opened (status " + statusText(open.status) + "): plug it in again"};
 }
 
 DoctorHub examine(HubSession& session, const UsbDeviceInfo& device, bool simulated) {
@@ -216,7 +213,7 @@ const char* stateKey(CheckState state) {
 void printText(std::ostream& out, const std::vector<DoctorHub>& hubs) {
     if (hubs.empty()) out << kNoHub << '\n';
     for (const DoctorHub& hub : hubs) {
-        out << hub.port << "  " << hubIds(hub.vendorId, hub.productId) << '\n';
+        out << hub.port << "  " << hexIds(hub.vendorId, hub.productId) << '\n';
         for (const DoctorCheck& check : hub.checks) {
             out << formatText("  %-15s %-4s  ", (check.name + ":").c_str(), stateWord(check.state))
                 << check.text << '\n';
@@ -228,21 +225,19 @@ void printText(std::ostream& out, const std::vector<DoctorHub>& hubs) {
 }
 
 void printJson(std::ostream& out, const std::vector<DoctorHub>& hubs, bool allReady) {
-    out << "{\"ready\": " << (allReady ? "true" : "false") << ", \"hubs\": [";
-    for (std::size_t index = 0; index < hubs.size(); ++index) {
-        const DoctorHub& hub = hubs[index];
-        out << (index == 0 ? "" : ", ") << "{\"port\": " << jsonString(hub.port)
-            << ", \"vid\": " << jsonString(formatText("%04X", hub.vendorId))
-            << ", \"pid\": " << jsonString(formatText("%04X", hub.productId))
-            << ", \"ready\": " << (hub.ready() ? "true" : "false") << ", \"checks\": [";
-        for (std::size_t item = 0; item < hub.checks.size(); ++item) {
-            const DoctorCheck& check = hub.checks[item];
-            out << (item == 0 ? "" : ", ") << "{\"check\": " << jsonString(check.name) << ", \"state\": \""
-                << stateKey(check.state) << "\", \"text\": " << jsonString(check.text) << '}';
-        }
-        out << "]}";
+    JsonDocument report = {{"ready", allReady}, {"hubs", JsonDocument::array()}};
+    for (const DoctorHub& hub : hubs) {
+        JsonDocument checks = JsonDocument::array();
+        for (const DoctorCheck& check : hub.checks)
+            checks.push_back({{"check", check.name}, {"state", stateKey(check.state)}, {"text", check.text}});
+        report["hubs"].push_back({{"port", hub.port},
+                                  {"vid", hexText(hub.vendorId, 4)},
+                                  {"pid", hexText(hub.productId, 4)},
+                                  {"ready", hub.ready()},
+                                  {"checks", std::move(checks)}});
     }
-    out << "]" << (hubs.empty() ? std::string(", \"text\": ") + jsonString(kNoHub) : "") << "}\n";
+    if (hubs.empty()) report["text"] = kNoHub;
+    out << asciiJson(std::move(report)) << '\n';
 }
 
 }  // namespace

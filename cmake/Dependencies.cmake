@@ -16,6 +16,8 @@ endif()
 if(VELMORA_BUILD_BENCHMARKS)
   find_package(benchmark REQUIRED)
 endif()
+# Every JSON the program reads or writes (header-only).
+find_package(nlohmann_json 3.11 REQUIRED)
 # The traceability history's database and the SHA-256 of the images it records.
 pkg_check_modules(SQLITE3 REQUIRED IMPORTED_TARGET sqlite3)
 pkg_check_modules(NETTLE REQUIRED IMPORTED_TARGET nettle)
