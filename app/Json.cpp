@@ -3,7 +3,7 @@
 #include <limits>
 #include <vector>
 
-#include "app/GeneralFunction.h"
+#include "app/Utf8.h"
 
 namespace velmora {
 namespace {

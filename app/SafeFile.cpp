@@ -487,24 +487,6 @@ std::optional<fs::path> keptFolder(const fs::path& folder, FolderCreation creati
     return real;
 }
 
-bool createKeptFile(const fs::path& file, bool& exists, std::string& error) {
-    constexpr mode_t kOwnerOnlyFile = 0600;
-    exists = false;
-    const int descriptor =
-        ::open(file.c_str(), O_RDWR | O_CREAT | O_EXCL | kNoFollowOpenFlags, kOwnerOnlyFile);
-    if (descriptor < 0) {
-        exists = errno == EEXIST;
-        error = describe(file, std::strerror(errno));
-        return false;
-    }
-    // Made by this call, so nothing else of this process has it open: closing
-    // this descriptor drops no lock another holds on it.
-    struct stat info {};
-    const bool usable = ::fstat(descriptor, &info) == 0 && checkOwnRegularFile(file, info, error);
-    ::close(descriptor);
-    return usable;
-}
-
 std::optional<std::string> readKeptFile(const std::string& path, std::size_t largest, std::string& error) {
     return readCheckedFile(path, largest, checkOwnRegularFile, error);
 }

@@ -103,10 +103,6 @@ enum class FolderCreation { Create, MustExist };
 std::optional<std::filesystem::path> keptFolder(const std::filesystem::path& folder, FolderCreation creation,
                                                 std::string& error);
 
-// Makes file, empty, for this user alone (0600), in a folder keptFolder passed.
-// False with error; with exists set when something stood there already.
-bool createKeptFile(const std::filesystem::path& file, bool& exists, std::string& error);
-
 // The whole of a kept file (a file of a folder keptFolder passed): opened
 // without following a link or waiting on a FIFO, and read only when it is this
 // user's own regular file of at most largest bytes. Nothing, with error.

@@ -71,7 +71,6 @@ HubConnection& connectionFor(HubSession& session, const std::optional<std::strin
     return pinned ? *pinned : session.connection();
 }
 
-
 // Every entry with the origin of its hub: a bench's backups are listed beside a
 // real hub's, and told apart (a real hub's line ends with its result alone).
 void printEntries(const CommandContext& command, const std::vector<backups::BackupEntry>& entries) {
@@ -146,7 +145,8 @@ std::optional<ChosenBackup> chooseBackup(const backups::BackupStore& store, cons
     }
     std::vector<std::uint8_t> bytes = bytesOf(*text);
     const std::string base = std::filesystem::path(choice).filename().string();
-    if (base.size() == 64 && isHexDigits(base, HexCase::Lower) && sha256Hex(bytes.data(), bytes.size()) != base) {
+    if (base.size() == 64 && isHexDigits(base, HexCase::Lower) &&
+        sha256Hex(bytes.data(), bytes.size()) != base) {
         error = choice + " no longer matches its name";
         return std::nullopt;
     }
@@ -191,7 +191,8 @@ ExitStatus runVerify(const CommandContext& command) {
     HubConnection& connection = connectionFor(*session, port, pinned);
     TerminalReporter reporter(command.streams);
     beginWorkflow(reporter);
-    const FlashComparison comparison = verifyFunc_FwFlash(session->workflowContext(reporter, connection), image);
+    const FlashComparison comparison =
+        verifyFunc_FwFlash(session->workflowContext(reporter, connection), image);
     if (comparison.equal()) {
         command.streams.out << "the flash holds " << words[0] << '\n';
         return ExitStatus::Success;
@@ -277,8 +278,8 @@ ExitStatus runRecover(const CommandContext& command) {
             beginWorkflow(reporter);
             return true;
         };
-        const RecoveryResult result =
-            session->environment().recoverHub(session->workflowContext(reporter, *connection), hubPort, consent);
+        const RecoveryResult result = session->environment().recoverHub(
+            session->workflowContext(reporter, *connection), hubPort, consent);
         anyInRomCode = anyInRomCode || result.step != RecoveryStep::NotInRomCode;
         switch (result.step) {
             case RecoveryStep::NotInRomCode:

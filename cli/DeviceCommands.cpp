@@ -112,7 +112,6 @@ bool takeSerial(std::vector<std::string>& words, std::optional<std::string>& val
     return true;
 }
 
-
 JsonDocument hubInfoJson(const HubInfo& info) {
     const bool detected = info.colour == TextColour::Blue;
     return {{"detected", detected}, {"text", info.text}, {"colour", detected ? "blue" : "red"}};

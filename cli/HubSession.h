@@ -49,7 +49,9 @@ public:
     // What a run on connection (the session's own when none) is handed: this
     // session's console, record, backups and run names.
     WorkflowContext workflowContext(WorkflowReporter& reporter, HubConnection& connection);
-    WorkflowContext workflowContext(WorkflowReporter& reporter) { return workflowContext(reporter, connection()); }
+    WorkflowContext workflowContext(WorkflowReporter& reporter) {
+        return workflowContext(reporter, connection());
+    }
 
 private:
     HubSession(std::unique_ptr<HubEnvironment> environment, std::shared_ptr<SessionEnding> ending)

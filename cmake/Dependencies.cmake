@@ -25,3 +25,7 @@ pkg_check_modules(NETTLE REQUIRED IMPORTED_TARGET nettle)
 pkg_check_modules(LIBPQ REQUIRED IMPORTED_TARGET libpq)
 # Signed images: Ed25519, BLAKE2b and scrypt, as minisign uses them.
 pkg_check_modules(SODIUM REQUIRED IMPORTED_TARGET libsodium)
+# The metrics endpoint's HTTP: Debian's build of the library, whose compiled part
+# is a shared library; its pkg-config flags keep our view of its classes the same
+# as its own.
+pkg_check_modules(CPPHTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)

@@ -352,7 +352,14 @@ bool HistoryDatabase::deferCheckpoints(std::string& error) {
 
 bool HistoryDatabase::checkpoint(std::string& error) {
     std::lock_guard lock(mutex_);
-    return execute(handle_, "PRAGMA wal_checkpoint(PASSIVE);", error);
+    // PASSIVE first: it copies what it can and keeps nobody waiting. Then
+    // RESTART for the few pages written meanwhile, so that the next write
+    // begins the log from its start: a station whose runs never pause (a
+    // passive checkpoint never catches up with them) still keeps its log, and
+    // its index in memory, as short as the checkpoints' interval. A write may
+    // wait for those few pages and one flush, once per checkpoint.
+    return execute(handle_, "PRAGMA wal_checkpoint(PASSIVE);", error) &&
+           execute(handle_, "PRAGMA wal_checkpoint(RESTART);", error);
 }
 
 }  // namespace velmora::history

@@ -52,8 +52,9 @@ public:
     // Leaves the write-ahead log's checkpoints, which wait for the disk, to
     // checkpoint() on another connection: a run's write then never waits for them.
     bool deferCheckpoints(std::string& error);
-    // Copies what the log holds into the file as far as no reader or writer is
-    // kept waiting for it.
+    // Copies what the log holds into the file, as far as it can without keeping
+    // a reader or writer waiting, then the rest, so that the next write starts
+    // the log anew.
     bool checkpoint(std::string& error);
 
     // Runs work on the connection alone, for the history's other tables (the

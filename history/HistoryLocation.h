@@ -32,7 +32,7 @@ struct HistoryTarget {
     bool localNamed = false;  // named by the user: its folder must exist already
     std::string serverUri;    // empty: no server
     ServerSource source = ServerSource::None;
-    // A server was named, but this run's hub is simulated or replayed and the
+    // A server was named, but this run is a bench's (a simulated or testbed hub) and the
     // name did not come from the command's own --history: it stays local.
     bool serverSkipped = false;
 };

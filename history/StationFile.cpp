@@ -1,9 +1,11 @@
 #include "history/StationFile.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <optional>
@@ -24,6 +26,29 @@ fs::path absolute(const std::string& path) {
 
 bool sameInode(const struct stat& one, const struct stat& other) {
     return one.st_dev == other.st_dev && one.st_ino == other.st_ino;
+}
+
+// A new history is made under a name of its own (this user's alone, 0600) and
+// laid out before it takes its name, so that an open that fails leaves nothing
+// behind and no other run ever meets it half made. When another run gave the
+// name a file first, that one stands. The file is closed again before anyone
+// else can know it: no lock of this process is dropped.
+bool makeNewFile(const fs::path& real, std::string& error) {
+    std::string made = real.string() + ".new-XXXXXX";
+    const int descriptor = ::mkostemp(made.data(), O_CLOEXEC);
+    if (descriptor < 0) {
+        error = real.string() + " " + std::strerror(errno);
+        return false;
+    }
+    ::close(descriptor);
+    bool laidOut = HistoryDatabase::open(made, error) != nullptr;  // closed at once: its log folded in
+    if (laidOut && ::link(made.c_str(), real.c_str()) != 0 && errno != EEXIST) {
+        error = real.string() + " " + std::strerror(errno);
+        laidOut = false;
+    }
+    for (const char* suffix : kCompanionSuffixes) ::unlink((made + suffix).c_str());
+    ::unlink(made.c_str());
+    return laidOut;
 }
 
 }  // namespace
@@ -59,12 +84,7 @@ std::shared_ptr<StationFile> StationFile::openChecked(const std::string& path, F
     const fs::path real = *folder / named.filename();
     // Looked at before SQLite opens it, and never again while it is open.
     struct stat checked {};
-    bool created = false;
-    for (int attempt = 0; attempt < 2 && !created; ++attempt) {
-        if (::lstat(real.c_str(), &checked) == 0) {
-            if (!checkOwnRegularFile(named, checked, error)) return nullptr;
-            break;
-        }
+    if (::lstat(real.c_str(), &checked) != 0) {
         if (errno != ENOENT) {
             error = named.string() + " " + std::strerror(errno);
             return nullptr;
@@ -73,29 +93,20 @@ std::shared_ptr<StationFile> StationFile::openChecked(const std::string& path, F
             missing = true;
             return nullptr;
         }
-        bool exists = false;  // made meanwhile by another run: looked at again
-        created = createKeptFile(real, exists, error);
-        if (!created && !exists) return nullptr;
-        if (created && ::lstat(real.c_str(), &checked) != 0) created = false;
+        if (!makeNewFile(real, error)) return nullptr;
+        if (::lstat(real.c_str(), &checked) != 0) {
+            error = named.string() + " " + std::strerror(errno);
+            return nullptr;
+        }
     }
-    if (checked.st_ino == 0) {
-        error = named.string() + " " + std::strerror(EEXIST);
-        return nullptr;
-    }
+    if (!checkOwnRegularFile(named, checked, error)) return nullptr;
     std::unique_ptr<HistoryDatabase> database = HistoryDatabase::open(real.string(), error);
     struct stat opened {};
     if (database && (::lstat(real.c_str(), &opened) != 0 || !sameInode(opened, checked))) {
         database.reset();
         error = "was replaced while it was opened";
     }
-    if (!database) {
-        if (created) {
-            // Nothing is left behind by an open that did not succeed.
-            for (const char* suffix : kCompanionSuffixes) ::unlink((real.string() + suffix).c_str());
-            ::unlink(real.c_str());
-        }
-        return nullptr;
-    }
+    if (!database) return nullptr;
     return std::shared_ptr<StationFile>(new StationFile(path, real.string(), std::move(database)));
 }
 

@@ -62,16 +62,14 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(CliFixture, DoctorJsonListsEveryCheckAndTheVerdict) {
     const CliRun ready = simulated("flash-code", {"--json", "doctor"});
     EXPECT_EQ(ready.exitStatus, 0) << ready.err;
-    EXPECT_EQ(ready.out.rfind(
-                  "{\"ready\":true,\"hubs\":[{\"port\":\"1-1\",\"vid\":\"2FE3\",\"pid\":\"0611\","
-                  "\"ready\":true,\"checks\":[{\"check\":\"device node\",\"state\":\"ok\"",
-                  0),
+    EXPECT_EQ(ready.out.rfind("{\"ready\":true,\"hubs\":[{\"port\":\"1-1\",\"vid\":\"2FE3\",\"pid\":\"0611\","
+                              "\"ready\":true,\"checks\":[{\"check\":\"device node\",\"state\":\"ok\"",
+                              0),
               0u)
         << ready.out;
-    EXPECT_NE(
-        ready.out.find("{\"check\":\"code\",\"state\":\"ok\",\"text\":\"flash code, firmware version "
-                       "0102\"}]}]}\n"),
-        std::string::npos)
+    EXPECT_NE(ready.out.find("{\"check\":\"code\",\"state\":\"ok\",\"text\":\"flash code, firmware version "
+                             "0102\"}]}]}\n"),
+              std::string::npos)
         << ready.out;
 
     const CliRun busy = simulated("busy", {"--json", "doctor"});

@@ -109,9 +109,10 @@ TEST_F(CliHistoryTest, ReportSumsTheStationsOwnFile) {
         std::string::npos)
         << report.out;
     report = runCli({"--json", "--history", history_, "history", "report", "--include-simulated"});
-    EXPECT_EQ(report.out,
-              "[{\"total\":\"all\",\"units\":2,\"passed\":1,\"failed\":1,\"unfinished\":0,"
-              "\"yield\":0.5,\"failures_by_phase\":{\"verify\":1},\"reads\":0,\"erases\":0,\"verifies\":0}]\n");
+    EXPECT_EQ(
+        report.out,
+        "[{\"total\":\"all\",\"units\":2,\"passed\":1,\"failed\":1,\"unfinished\":0,"
+        "\"yield\":0.5,\"failures_by_phase\":{\"verify\":1},\"reads\":0,\"erases\":0,\"verifies\":0}]\n");
     EXPECT_EQ(lines(listed({"--csv", "--station", "bench-3"}).out).size(), 3u);
     EXPECT_EQ(lines(listed({"--csv", "--station", "bench-4"}).out).size(), 1u);
 }
@@ -155,7 +156,8 @@ TEST_F(CliHistoryTest, AHistoryBelowALinkedFolderIsKept) {
         simulated("flash-code", {"--history", path("own-link/history.sqlite"), "update", kSampleImage});
     EXPECT_EQ(refused.exitStatus, 0) << refused.err;
     EXPECT_NE(refused.err.find("own-link is a symbolic link"), std::string::npos) << refused.err;
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(path("disk/state")), {}), 1);  // the history alone
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(path("disk/state")), {}),
+              1);  // the history alone
 }
 
 // The history is never read as an image: the read's close of another descriptor

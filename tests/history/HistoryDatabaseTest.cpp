@@ -64,7 +64,8 @@ protected:
         ::chmod(path_.c_str(), 0600);
         sqlite3* handle = nullptr;
         ASSERT_EQ(sqlite3_open(path_.c_str(), &handle), SQLITE_OK);
-        ASSERT_EQ(sqlite3_exec(handle, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(handle);
+        ASSERT_EQ(sqlite3_exec(handle, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
+            << sqlite3_errmsg(handle);
         sqlite3_close(handle);
     }
 
@@ -144,7 +145,8 @@ TEST_F(HistoryDatabaseTest, FileOfANewerProgramIsLeftAlone) {
 // its rows stay, and the columns added since read empty until written.
 TEST_F(HistoryDatabaseTest, FileOfLayoutOneIsUpgradedInPlace) {
     const std::string layoutOne =
-        std::string(kLayoutOneRuns) + ");"
+        std::string(kLayoutOneRuns) +
+        ");"
         "CREATE INDEX runs_started ON runs (started);"
         "INSERT INTO runs (operation, started, port, result) VALUES ('update', '2026-01-02T03:04:05.000Z',"
         " '1-2', 'failure');"
@@ -176,7 +178,8 @@ TEST_F(HistoryDatabaseTest, FileOfLayoutOneIsUpgradedInPlace) {
 // written again, and a mark for a write the row has since outgrown is ignored.
 TEST_F(HistoryDatabaseTest, FileOfLayoutTwoGetsNamedRowsThatWaitForTheServer) {
     const std::string layoutTwo =
-        std::string(kLayoutOneRuns) + ", backup_sha256 TEXT NOT NULL DEFAULT '',"
+        std::string(kLayoutOneRuns) +
+        ", backup_sha256 TEXT NOT NULL DEFAULT '',"
         " recovered_run TEXT NOT NULL DEFAULT '');"
         "CREATE INDEX runs_started ON runs (started);"
         "INSERT INTO runs (operation, started, host, port, result, backup_sha256) VALUES"
@@ -234,7 +237,8 @@ TEST_F(HistoryDatabaseTest, FileOfLayoutTwoGetsNamedRowsThatWaitForTheServer) {
 // they stood, with a bench's counter of their own beside them.
 TEST_F(HistoryDatabaseTest, FileOfLayoutFourGetsOneNamePerRunAndBenchRunsApart) {
     const std::string layoutFour =
-        std::string(kLayoutOneRuns) + ", backup_sha256 TEXT NOT NULL DEFAULT '',"
+        std::string(kLayoutOneRuns) +
+        ", backup_sha256 TEXT NOT NULL DEFAULT '',"
         " recovered_run TEXT NOT NULL DEFAULT '', run_uuid TEXT NOT NULL DEFAULT '',"
         " station TEXT NOT NULL DEFAULT '', origin TEXT NOT NULL DEFAULT '',"
         " revision INTEGER NOT NULL DEFAULT 1, sent_to_server TEXT NOT NULL DEFAULT '',"

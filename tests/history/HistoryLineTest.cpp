@@ -45,7 +45,7 @@ TEST(HistoryLocationTest, TheFirstNamedHistoryDecidesAndBenchRunsReachAServerOnl
     EXPECT_EQ(target.serverUri, other);
     EXPECT_EQ(target.source, ServerSource::Config);
 
-    // A simulated or replayed run: the variable and config.ini are a line's, not a bench's.
+    // A bench's run (simulated, testbed): the variable and config.ini are a line's, not a bench's.
     for (const auto& [variable, configured] :
          std::vector<std::pair<std::string, std::string>>{{server, ""}, {"", other}}) {
         target = history::chooseHistory(std::nullopt, variable, configured, kDefaultPath, true);

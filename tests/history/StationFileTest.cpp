@@ -22,7 +22,7 @@ namespace {
 namespace fs = std::filesystem;
 using history::StationFile;
 
-bool prepareHistoryFile(const std::string& path, FolderCreation creation, std::string& error) {
+bool opensAsHistory(const std::string& path, FolderCreation creation, std::string& error) {
     return StationFile::open(path, creation, error) != nullptr;
 }
 
@@ -50,7 +50,7 @@ TEST_P(UnsafeHistoryTest, IsRefusedAndLeftAlone) {
     if (GetParam().needsRoot && !runningAsRoot()) GTEST_SKIP() << "needs root to give files to another user";
     const std::string path = GetParam().set(scratch_.path());
     std::string error;
-    EXPECT_FALSE(prepareHistoryFile(path, FolderCreation::MustExist, error));
+    EXPECT_FALSE(opensAsHistory(path, FolderCreation::MustExist, error));
     EXPECT_NE(error.find(GetParam().reason), std::string::npos) << error;
     // Nor is anything read from there (a missing file simply holds nothing).
     bool missing = false;
@@ -131,7 +131,7 @@ TEST(HistoryFileTest, SpecialFileAtThePathIsNeverOpened) {
         ASSERT_GE(watch, 0);
         ASSERT_GE(::inotify_add_watch(watch, node.c_str(), IN_OPEN), 0);
         std::string error;
-        EXPECT_FALSE(prepareHistoryFile(node, FolderCreation::MustExist, error));
+        EXPECT_FALSE(opensAsHistory(node, FolderCreation::MustExist, error));
         EXPECT_NE(error.find("is not a regular file"), std::string::npos) << error;
         char events[4096];
         EXPECT_LT(::read(watch, events, sizeof events), 0) << node << " was opened";
@@ -144,14 +144,14 @@ TEST(HistoryFileTest, DefaultPlaceIsMadeForItsOwnerAlone) {
     const fs::path path = scratch.path() / "state" / "velmora" / "history.sqlite";
     const mode_t saved = ::umask(0);  // even a umask that opens everything
     std::string error;
-    const bool prepared = prepareHistoryFile(path.string(), FolderCreation::Create, error);
+    const bool prepared = opensAsHistory(path.string(), FolderCreation::Create, error);
     ::umask(saved);
     ASSERT_TRUE(prepared) << error;
     EXPECT_EQ(modeOf(path.parent_path()), 0700u);
     EXPECT_EQ(modeOf(path.parent_path().parent_path()), 0700u);
     EXPECT_EQ(modeOf(path), 0600u);
     // A second run finds it as it left it.
-    EXPECT_TRUE(prepareHistoryFile(path.string(), FolderCreation::Create, error)) << error;
+    EXPECT_TRUE(opensAsHistory(path.string(), FolderCreation::Create, error)) << error;
 }
 
 TEST(HistoryFileTest, NothingIsMadeInAnotherUsersFolder) {
@@ -161,8 +161,8 @@ TEST(HistoryFileTest, NothingIsMadeInAnotherUsersFolder) {
     fs::create_directory(theirs);
     ASSERT_EQ(::chown(theirs.c_str(), kOtherUser, kOtherUser), 0);
     std::string error;
-    EXPECT_FALSE(prepareHistoryFile((theirs / "state/velmora/history.sqlite").string(),
-                                    FolderCreation::Create, error));
+    EXPECT_FALSE(
+        opensAsHistory((theirs / "state/velmora/history.sqlite").string(), FolderCreation::Create, error));
     EXPECT_NE(error.find("belongs to another user"), std::string::npos) << error;
     EXPECT_FALSE(fs::exists(theirs / "state"));
 }
@@ -170,8 +170,7 @@ TEST(HistoryFileTest, NothingIsMadeInAnotherUsersFolder) {
 TEST(HistoryFileTest, NamedFileNeedsAnExistingFolder) {
     ScratchFolder scratch("velmora-history");
     std::string error;
-    EXPECT_FALSE(
-        prepareHistoryFile(scratch.path("missing/history.sqlite"), FolderCreation::MustExist, error));
+    EXPECT_FALSE(opensAsHistory(scratch.path("missing/history.sqlite"), FolderCreation::MustExist, error));
     EXPECT_FALSE(fs::exists(scratch.path("missing")));
     bool missing = false;
     EXPECT_FALSE(StationFile::openExisting(scratch.path("history.sqlite"), missing, error));
