@@ -190,9 +190,13 @@ private:
                 waiting_.pop_front();
             }
             handler_.serve(connection, stop_);
+            // Counted free before the close: a client that has seen its answer end
+            // may connect again at once and must find this place free.
+            {
+                std::lock_guard lock(mutex_);
+                --open_;
+            }
             ::close(connection);
-            std::lock_guard lock(mutex_);
-            --open_;
         }
     }
 
