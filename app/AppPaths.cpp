@@ -1,5 +1,8 @@
 #include "app/AppPaths.h"
 
+#include <pwd.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -29,7 +32,29 @@ std::optional<std::string> installedResourceFolder() {
     return std::filesystem::weakly_canonical(installed).string();
 }
 
+// This user's home from the password database, not $HOME: root run through
+// sudo with another user's $HOME still keeps its state under its own home.
+std::string homeFolder() {
+    if (const passwd* entry = ::getpwuid(::geteuid());
+        entry != nullptr && entry->pw_dir != nullptr && entry->pw_dir[0] == '/') {
+        return entry->pw_dir;
+    }
+    if (::geteuid() == 0) return {};
+    const char* home = std::getenv("HOME");
+    return home != nullptr && home[0] == '/' ? home : std::string{};
+}
+
 }  // namespace
+
+std::string stateFolder() {
+    // XDG_STATE_HOME counts only when it is an absolute path, as the XDG rules say.
+    const char* stateHome = std::getenv("XDG_STATE_HOME");
+    if (stateHome != nullptr && stateHome[0] == '/')
+        return (std::filesystem::path(stateHome) / "velmora").string();
+    const std::string home = homeFolder();
+    if (home.empty()) return {};
+    return (std::filesystem::path(home) / ".local" / "state" / "velmora").string();
+}
 
 std::string programFolder() {
     std::error_code error;

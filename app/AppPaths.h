@@ -1,6 +1,7 @@
 #pragma once
 // Where the program finds what ships beside it (config.ini, IC definition files,
-// the driver and its scripts).
+// the driver and its scripts) and where it keeps this user's own state. Only the
+// composition root (environment/HubEnvironment) asks: every other layer is told.
 #include <string>
 
 namespace velmora {
@@ -29,5 +30,12 @@ std::string programFolder();
 // without root: $XDG_DATA_HOME/velmora, or ~/.local/share/velmora when that is
 // unset or not absolute. Empty when neither can be told.
 std::string userDataFolder();
+
+// Where this user's history, backups and serial numbers are kept:
+// $XDG_STATE_HOME/velmora, or ~/.local/state/velmora when that is unset or not
+// absolute. The home folder is this user's from the password database: root run
+// through sudo with another user's $HOME still keeps its state under its own
+// home. Empty when no home can be told.
+std::string stateFolder();
 
 }  // namespace velmora

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -344,23 +345,28 @@ bool checkProtectedFile(const fs::path& file, const struct stat& info, std::stri
     return true;
 }
 
-std::optional<std::string> readProtectedFile(const fs::path& file, std::size_t largestBytes,
-                                             std::string& error) {
-    // Looked at first, so a link is named as one and a device is not even opened;
-    // checked again on the descriptor, since the path may change between.
+namespace {
+
+// Reads a file whose rule check states, looked at first (so a link is named as
+// one and a device is not even opened) and checked again on the descriptor,
+// since the path may change between; nothing, with error, when it breaks the
+// rule, cannot be read or holds more than largestBytes.
+std::optional<std::string> readCheckedFile(const fs::path& file, std::size_t largestBytes,
+                                           bool (*check)(const fs::path&, const struct stat&, std::string&),
+                                           std::string& error) {
     struct stat info {};
     if (::lstat(file.c_str(), &info) != 0) {
         error = describe(file, std::strerror(errno));
         return std::nullopt;
     }
-    if (!checkProtectedFile(file, info, error)) return std::nullopt;
+    if (!check(file, info, error)) return std::nullopt;
     const int descriptor = ::open(file.c_str(), O_RDONLY | kNoFollowOpenFlags);
     if (descriptor < 0 || ::fstat(descriptor, &info) != 0) {
         error = describe(file, std::strerror(errno));
         if (descriptor >= 0) ::close(descriptor);
         return std::nullopt;
     }
-    if (!checkProtectedFile(file, info, error)) {
+    if (!check(file, info, error)) {
         ::close(descriptor);
         return std::nullopt;
     }
@@ -368,6 +374,121 @@ std::optional<std::string> readProtectedFile(const fs::path& file, std::size_t l
     auto contents = readWhole(descriptor, largestBytes, error);
     if (!contents) error = describe(file, error);
     return contents;
+}
+
+}  // namespace
+
+std::optional<std::string> readProtectedFile(const fs::path& file, std::size_t largestBytes,
+                                             std::string& error) {
+    return readCheckedFile(file, largestBytes, checkProtectedFile, error);
+}
+
+namespace {
+
+constexpr int kMostLinksFollowed = 40;  // as the kernel's own limit
+
+// The parts of a path, without its root.
+std::vector<std::string> partsOf(const fs::path& path) {
+    std::vector<std::string> parts;
+    for (const fs::path& part : path.relative_path()) {
+        if (!part.empty()) parts.push_back(part.string());
+    }
+    return parts;
+}
+
+// Where the folders of path lead, link by link: the deepest existing folder
+// without any link, and the parts below it that do not exist yet. A link on the
+// way is followed only when root or this user owns it.
+bool resolveFolders(const fs::path& path, fs::path& existing, std::vector<std::string>& missing,
+                    std::string& error) {
+    std::vector<std::string> todo = partsOf(path);
+    std::reverse(todo.begin(), todo.end());  // taken from the back
+    existing = "/";
+    int links = 0;
+    while (!todo.empty()) {
+        const std::string part = todo.back();
+        todo.pop_back();
+        if (part == ".") continue;
+        if (part == "..") {
+            existing = existing.parent_path();
+            continue;
+        }
+        const fs::path next = existing / part;
+        struct stat info {};
+        if (::lstat(next.c_str(), &info) != 0) {
+            if (errno != ENOENT) {
+                error = describe(next, std::strerror(errno));
+                return false;
+            }
+            missing.push_back(part);
+            for (auto rest = todo.rbegin(); rest != todo.rend(); ++rest) missing.push_back(*rest);
+            return true;
+        }
+        if (S_ISLNK(info.st_mode)) {
+            if (!trustedOwner(info.st_uid)) {
+                error = describe(next, "is a symbolic link that belongs to another user");
+                return false;
+            }
+            if (++links > kMostLinksFollowed) {
+                error = describe(next, std::strerror(ELOOP));
+                return false;
+            }
+            const fs::path target = linkTarget(next.string());
+            std::vector<std::string> parts = partsOf(target);
+            for (auto item = parts.rbegin(); item != parts.rend(); ++item) todo.push_back(*item);
+            if (target.is_absolute()) existing = "/";
+            continue;
+        }
+        if (!S_ISDIR(info.st_mode)) {
+            error = describe(next, "is not a folder");
+            return false;
+        }
+        existing = next;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::optional<fs::path> keptFolder(const fs::path& folder, FolderCreation creation, std::string& error) {
+    std::error_code failure;
+    fs::path wanted = fs::absolute(folder, failure).lexically_normal();
+    if (failure || wanted.empty()) {
+        error = describe(folder, failure ? failure.message() : "is no folder");
+        return std::nullopt;
+    }
+    if (!wanted.has_filename()) wanted = wanted.parent_path();
+    if (wanted == wanted.root_path()) {
+        error = describe(wanted, "is not a folder of this user's own");
+        return std::nullopt;
+    }
+    // The folders above: links allowed (by their owner), each real folder safe.
+    fs::path above;
+    std::vector<std::string> missing;
+    if (!resolveFolders(wanted.parent_path(), above, missing, error) || !checkSafeAncestors(above, error))
+        return std::nullopt;
+    fs::path real = above;
+    for (const std::string& part : missing) real /= part;
+    real /= wanted.filename();
+    struct stat info {};
+    const bool exists = missing.empty() && ::lstat(real.c_str(), &info) == 0;
+    if (!exists) {
+        if (creation == FolderCreation::MustExist) {
+            error = describe(missing.empty() ? wanted : above / missing.front(), std::strerror(ENOENT));
+            return std::nullopt;
+        }
+        if (!createOwnerOnlyFolders(real, error)) return std::nullopt;
+    }
+    // The folder itself: never a link, and nobody else may add files to it.
+    if (!checkOwnFolder(real, error)) {
+        if (real != wanted) error += " (" + wanted.string() + ")";
+        return std::nullopt;
+    }
+    return real;
+}
+
+std::optional<std::string> readKeptFile(const std::string& path, std::size_t largest, std::string& error) {
+    return readCheckedFile(path, largest, checkOwnRegularFile, error);
 }
 
 }  // namespace velmora

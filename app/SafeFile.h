@@ -8,8 +8,9 @@
 //    a symbolic link, a FIFO or a device is refused, never followed or destroyed;
 //  - a replacement never carries the setuid, setgid or sticky bits and takes no
 //    permissions from a file another user owns;
-//  - a file kept for this user (the history, a lock file) is opened without
-//    following a link, in folders no other user can fill or rename.
+//  - a file kept for this user (the history, the backups, a lock file) is opened
+//    without following a link, in a folder of this user's own that is no link,
+//    below folders no other user can fill or rename (keptFolder).
 // Every layer takes these rules from here.
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -85,6 +86,27 @@ bool checkSafeToCreateIn(const std::filesystem::path& folder, std::string& error
 bool createOwnerOnlyFolders(const std::filesystem::path& folder, std::string& error);
 // info (of file, from lstat or fstat) shows this user's own regular file.
 bool checkOwnRegularFile(const std::filesystem::path& file, const struct stat& info, std::string& error);
+
+// Whether the folders of a kept file that are missing may be made.
+enum class FolderCreation { Create, MustExist };
+
+// A folder where this user's own records are kept (the history, the backups,
+// the serial counters beside them): the folder itself a real folder (never a
+// link) of a trusted owner, to which nobody else may add files; the folders
+// above it owned by a trusted owner and not writable by other users unless
+// sticky, where a symbolic link on the way is followed only when root or this
+// user owns the link itself (a home moved to another disk and linked back).
+// Missing folders are made, for their owner alone, only with Create and only
+// once everything that exists has passed. Returns the folder's path without
+// any link, which every later open then takes without following one; nothing,
+// with error naming the path and the rule it broke.
+std::optional<std::filesystem::path> keptFolder(const std::filesystem::path& folder, FolderCreation creation,
+                                                std::string& error);
+
+// The whole of a kept file (a file of a folder keptFolder passed): opened
+// without following a link or waiting on a FIFO, and read only when it is this
+// user's own regular file of at most largest bytes. Nothing, with error.
+std::optional<std::string> readKeptFile(const std::string& path, std::size_t largest, std::string& error);
 
 // Files whose contents decide what the program trusts (the keys images are
 // signed with, the list of revoked keys): what another user could write there,

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "backups/BackupStore.h"
 #include "device/FlashOperations.h"
-#include "history/BackupStore.h"
 #include "tests/support/HubRig.h"
 #include "tests/support/ScratchFolder.h"
 #include "tests/workflows/RecordingReporter.h"
@@ -18,7 +18,7 @@ namespace {
 using namespace velmora;
 
 // One update on a hub with a real hub's flash timing; its length in the hub's time.
-double updateMilliseconds(history::BackupStore* store) {
+double updateMilliseconds(backups::BackupStore* store) {
     testing::HubRig rig;
     testing::RigHubOptions options;
     options.flashTiming = sim::kRealisticFlashTiming;
@@ -36,7 +36,7 @@ double updateMilliseconds(history::BackupStore* store) {
 
 void BM_UpdateWithBackup(benchmark::State& state) {
     testing::ScratchFolder folder("velmora-bench-backup");
-    history::BackupStore store(folder.path("backups"), true);
+    backups::BackupStore store(folder.path("backups"), FolderCreation::Create, RunOrigin::Real);
     double without = 0;
     double with = 0;
     for (auto _ : state) {

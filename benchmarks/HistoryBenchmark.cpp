@@ -21,11 +21,11 @@
 #include <string>
 #include <vector>
 
+#include "app/IsoTime.h"
 #include "history/HistoryDatabase.h"
-#include "history/HistoryFile.h"
-#include "history/IsoTime.h"
-#include "history/PostgresHistory.h"
 #include "history/RunRecorder.h"
+#include "history/StationFile.h"
+#include "history/server/PostgresHistory.h"
 #include "tests/support/PostgresServer.h"
 #include "tests/support/ScratchFolder.h"
 
@@ -53,14 +53,14 @@ double percentile(std::vector<double> values, double fraction) {
 // The SQL that makes a run's start n of count, spread evenly over the year
 // before now; the same text works in SQLite and PostgreSQL.
 std::string firstStart() {
-    return history::isoUtc(history::wallNow() - std::chrono::hours(24 * kDays));
+    return isoUtc(wallNow() - std::chrono::hours(24 * kDays));
 }
 
 // One run through the recorder, as the workflows feed it: its row written when
 // it starts, at each phase and when it ends. What that adds to the run.
 double recordOneRun(RunRecorder& recorder) {
     const Stopwatch::time_point start = Stopwatch::now();
-    std::unique_ptr<RunLog> log = recorder.runStarted({"station", "", nullptr, "", ""});
+    std::unique_ptr<RunLog> log = recorder.runStarted({RunOperation::Station});
     for (const RunPhase phase : {RunPhase::Open, RunPhase::Backup, RunPhase::Erase, RunPhase::Write,
                                  RunPhase::Read, RunPhase::Verify, RunPhase::Reset})
         log->phaseStarted(phase);
@@ -73,7 +73,7 @@ double writeOneRun(history::HistoryStore& store) {
     history::HistoryRecord run;
     run.operation = "station";
     run.station = "bench";
-    run.started = history::isoUtc(history::wallNow());
+    run.started = isoUtc(wallNow());
     const Stopwatch::time_point start = Stopwatch::now();
     std::string error;
     bool written = store.record(run, error);
@@ -111,7 +111,7 @@ RunTimes timeRuns(const std::function<double()>& one) {
 
 void showListing(const char* backend, history::HistoryStore& store) {
     history::HistoryFilter lastDay;
-    lastDay.since = history::isoUtc(history::wallNow() - std::chrono::hours(24));
+    lastDay.since = isoUtc(wallNow() - std::chrono::hours(24));
     std::vector<double> listings;
     std::size_t rows = 0;
     for (int round = 0; round < kListings; ++round) {
@@ -136,8 +136,7 @@ void showRuns(const char* what, const RunTimes& times) {
 
 bool fillSqlite(const std::string& path, long count) {
     std::string error;
-    if (!history::prepareHistoryFile(path, history::FolderCreation::MustExist, error) ||
-        !history::HistoryDatabase::open(path, error)) {
+    if (!history::StationFile::open(path, FolderCreation::MustExist, error)) {
         std::fprintf(stderr, "%s: %s\n", path.c_str(), error.c_str());
         return false;
     }
@@ -202,7 +201,7 @@ int main(int argc, char** argv) {
         const auto database = history::HistoryDatabase::open(path, error);
         if (!database) return 1;
         showListing("SQLite", *database);
-        RunRecorder recorder(RecorderSettings{path, false, "bench", "", "", {}}, clock, problem);
+        RunRecorder recorder(path, FolderCreation::MustExist, clock, problem, {"bench"});
         showRuns("Recording", timeRuns([&] { return recordOneRun(recorder); }));
     }
 
@@ -224,7 +223,10 @@ int main(int argc, char** argv) {
     showListing("PostgreSQL", *server);
     {
         // A station of the line: its file first, the server from the sender.
-        RunRecorder recorder(RecorderSettings{path, false, "bench", "", serverUri, {}}, clock, problem);
+        history::PostgresHistory line(serverUri);
+        RecorderSettings settings{"bench"};
+        settings.server = &line;
+        RunRecorder recorder(path, FolderCreation::MustExist, clock, problem, settings);
         showRuns("Recording", timeRuns([&] { return recordOneRun(recorder); }));
         start = Stopwatch::now();
     }

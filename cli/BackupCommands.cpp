@@ -14,16 +14,17 @@
 #include "app/Hex.h"
 #include "app/Json.h"
 #include "app/SafeFile.h"
+#include "app/Sha256.h"
 #include "app/TextFormat.h"
+#include "backups/BackupStore.h"
 #include "cli/HubSelection.h"
 #include "cli/HubSession.h"
 #include "device/FlashOperations.h"
 #include "environment/HubRecovery.h"
-#include "history/BackupStore.h"
-#include "history/HistoryFile.h"
-#include "history/ImageDigest.h"
 #include "workflows/EasyUpdate.h"
 #include "workflows/FlashVerify.h"
+#include "workflows/RunIds.h"
+#include "workflows/RunOrigin.h"
 
 namespace velmora::cli {
 namespace {
@@ -59,10 +60,6 @@ bool oneArgument(const std::vector<std::string>& words, const std::string& name,
     return false;
 }
 
-history::BackupStore backupStore() {
-    return history::BackupStore(history::defaultBackupsFolder(), false);
-}
-
 std::vector<std::uint8_t> bytesOf(const std::string& text) {
     return std::vector<std::uint8_t>(text.begin(), text.end());
 }
@@ -74,15 +71,13 @@ HubConnection& connectionFor(HubSession& session, const std::optional<std::strin
     return pinned ? *pinned : session.connection();
 }
 
-WorkflowContext contextFor(TerminalReporter& reporter, HubSession& session, HubConnection& connection) {
-    return {reporter, connection, nullptr, &session.console(), session.recorder(), session.backups()};
-}
-
-void printEntries(const CommandContext& command, const std::vector<history::BackupEntry>& entries) {
+// Every entry with the origin of its hub: a bench's backups are listed beside a
+// real hub's, and told apart (a real hub's line ends with its result alone).
+void printEntries(const CommandContext& command, const std::vector<backups::BackupEntry>& entries) {
     std::ostream& out = command.streams.out;
     if (command.options.json) {
         JsonDocument listed = JsonDocument::array();
-        for (const history::BackupEntry& entry : entries)
+        for (const backups::BackupEntry& entry : entries)
             listed.push_back({{"time", entry.time},
                               {"port", entry.port},
                               {"ids", entry.hubIds},
@@ -90,15 +85,18 @@ void printEntries(const CommandContext& command, const std::vector<history::Back
                               {"serial", entry.serial},
                               {"sha256", entry.sha256},
                               {"run", entry.runId},
-                              {"result", entry.result}});
+                              {"result", entry.result},
+                              {"origin", originNameOfStored(entry.origin)}});
         out << asciiJson(std::move(listed)) << '\n';
         return;
     }
-    for (const history::BackupEntry& entry : entries) {
+    for (const backups::BackupEntry& entry : entries) {
         const auto orDash = [](const std::string& value) { return value.empty() ? std::string("-") : value; };
         out << entry.time << "  " << orDash(entry.port) << "  " << orDash(entry.hubIds) << "  "
             << orDash(entry.version) << "  " << orDash(entry.serial) << "  " << entry.sha256.substr(0, 12)
-            << "  " << entry.result << '\n';
+            << "  " << entry.result;
+        if (!entry.origin.empty()) out << " (" << originNameOfStored(entry.origin) << ')';
+        out << '\n';
     }
 }
 
@@ -107,21 +105,20 @@ struct ChosenBackup {
     std::string name;  // what the FW line and the record call it
 };
 
-// --last, a SHA-256 prefix of a kept backup, or a file; nothing, with error.
-std::optional<ChosenBackup> chooseBackup(const std::string& choice, const std::optional<std::string>& port,
-                                         std::string& error) {
-    const history::BackupStore store = backupStore();
+// --last, a SHA-256 prefix of a kept backup of the store's origin (a bench's
+// backups never stand for a real hub's, nor a real hub's for a bench's), or a
+// file; nothing, with error.
+std::optional<ChosenBackup> chooseBackup(const backups::BackupStore& store, const std::string& choice,
+                                         const std::optional<std::string>& port, std::string& error) {
     const bool isPrefix = choice.size() >= 4 && choice.size() <= 64 && isHexDigits(choice);
     if (choice == "--last" || (isPrefix && !std::filesystem::exists(choice))) {
-        // A store never made holds no backup yet.
-        std::optional<std::vector<history::BackupEntry>> entries = std::vector<history::BackupEntry>{};
-        if (std::filesystem::exists(store.folder())) entries = store.list(error);
+        const std::optional<std::vector<backups::BackupEntry>> entries = store.own(error);
         if (!entries) return std::nullopt;
         std::string prefix = choice;
         std::transform(prefix.begin(), prefix.end(), prefix.begin(),
                        [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
         std::vector<std::string> matches;
-        for (const history::BackupEntry& entry : *entries) {
+        for (const backups::BackupEntry& entry : *entries) {
             if (choice == "--last" ? (!port || entry.port == *port) : entry.sha256.rfind(prefix, 0) == 0) {
                 if (std::find(matches.begin(), matches.end(), entry.sha256) == matches.end() ||
                     choice == "--last")
@@ -149,7 +146,7 @@ std::optional<ChosenBackup> chooseBackup(const std::string& choice, const std::o
     std::vector<std::uint8_t> bytes = bytesOf(*text);
     const std::string base = std::filesystem::path(choice).filename().string();
     if (base.size() == 64 && isHexDigits(base, HexCase::Lower) &&
-        history::sha256Hex(bytes.data(), bytes.size()) != base) {
+        sha256Hex(bytes.data(), bytes.size()) != base) {
         error = choice + " no longer matches its name";
         return std::nullopt;
     }
@@ -194,7 +191,8 @@ ExitStatus runVerify(const CommandContext& command) {
     HubConnection& connection = connectionFor(*session, port, pinned);
     TerminalReporter reporter(command.streams);
     beginWorkflow(reporter);
-    const FlashComparison comparison = verifyFunc_FwFlash(contextFor(reporter, *session, connection), image);
+    const FlashComparison comparison =
+        verifyFunc_FwFlash(session->workflowContext(reporter, connection), image);
     if (comparison.equal()) {
         command.streams.out << "the flash holds " << words[0] << '\n';
         return ExitStatus::Success;
@@ -212,12 +210,9 @@ ExitStatus runBackups(const CommandContext& command) {
     std::string error;
     if (!takeOnePort(words, "backups", port, error)) return command.fail(ExitStatus::BadUsage, error);
     if (!words.empty()) return command.fail(ExitStatus::BadUsage, "backups: unexpected " + words[0]);
-    const history::BackupStore store = backupStore();
-    if (!std::filesystem::exists(store.folder())) {
-        printEntries(command, {});
-        return ExitStatus::Success;
-    }
-    auto entries = store.list(error);
+    const std::unique_ptr<HubEnvironment> environment = recordsEnvironment(command, error);
+    if (!environment) return command.fail(ExitStatus::BadUsage, error);
+    auto entries = environment->backupStore().list(error);
     if (!entries) return command.fail(ExitStatus::BadUsage, error);
     if (port) std::erase_if(*entries, [&port](const auto& entry) { return entry.port != *port; });
     printEntries(command, *entries);
@@ -234,20 +229,22 @@ ExitStatus runRestore(const CommandContext& command) {
     if (last && !words.empty()) return command.fail(ExitStatus::BadUsage, "restore: unexpected " + words[0]);
     if (!last && !oneArgument(words, "restore", "--last, a backup's SHA-256 or a FILE", error))
         return command.fail(ExitStatus::BadUsage, error);
-    const std::optional<ChosenBackup> backup = chooseBackup(last ? "--last" : words[0], port, error);
+    auto session = HubSession::open(command, error);
+    if (!session) return command.fail(ExitStatus::BadUsage, error);
+    const std::optional<ChosenBackup> backup =
+        chooseBackup(session->environment().backupStore(), last ? "--last" : words[0], port, error);
     if (!backup) return command.fail(ExitStatus::BadUsage, error);
     const std::string question =
         "write " + backup->name + " back to the hub" + (port ? " on " + *port : "") + "?";
     if (!confirmed(command, yes, question, error)) return command.fail(ExitStatus::BadUsage, error);
-    auto session = HubSession::open(command, error);
-    if (!session) return command.fail(ExitStatus::BadUsage, error);
     std::unique_ptr<HubConnection> pinned;
     HubConnection& connection = connectionFor(*session, port, pinned);
     const FirmwareBuffer image = backupImage(backup->bytes);
     TerminalReporter reporter(command.streams);
     beginWorkflow(reporter);
-    const bool succeeded = updateFuncAs(contextFor(reporter, *session, connection), image, backup->name,
-                                        "restore", backup->name);
+    const bool succeeded = updateFuncAs(session->workflowContext(reporter, connection), image, backup->name,
+                                        RunOperation::Restore, backup->name)
+                               .succeeded;
     return succeeded ? ExitStatus::Success : ExitStatus::WorkflowFailed;
 }
 
@@ -266,8 +263,6 @@ ExitStatus runRecover(const CommandContext& command) {
     if (!session) return command.fail(ExitStatus::BadUsage, error);
     const std::vector<std::string> ports =
         port ? std::vector<std::string>{*port} : session->environment().supportedPorts();
-    const history::BackupStore store = backupStore();
-    const std::string historyPath = command.options.historyPath.value_or(history::defaultHistoryPath());
     ExitStatus status = ExitStatus::Success;
     bool anyInRomCode = false;
     for (const std::string& hubPort : ports) {
@@ -283,8 +278,8 @@ ExitStatus runRecover(const CommandContext& command) {
             beginWorkflow(reporter);
             return true;
         };
-        const RecoveryResult result =
-            recoverHub(contextFor(reporter, *session, *connection), hubPort, historyPath, store, consent);
+        const RecoveryResult result = session->environment().recoverHub(
+            session->workflowContext(reporter, *connection), hubPort, consent);
         anyInRomCode = anyInRomCode || result.step != RecoveryStep::NotInRomCode;
         switch (result.step) {
             case RecoveryStep::NotInRomCode:

@@ -78,9 +78,10 @@ Traceability (every hub command above is recorded, see --history):
                            --serial finds the runs of the unit with that serial number (the
                            one its image gave it, or the one it reported afterwards)
   history report [--since TIME] [--by station|port|day|phase] [--include-simulated]
-                           units, passed, failed, unfinished, yield and failures by phase, in
+                           units (the runs that flash one), passed, failed, unfinished, yield
+                           and failures by phase, then reads, erases and verifies apart, in
                            total or per station, port, day (UTC) or phase; runs of simulated
-                           or replayed hubs only with --include-simulated; --json too
+                           or testbed hubs only with --include-simulated; --json too
   history sync             send the runs waiting on this station to the server at once (they
                            also go on their own); exit 1 when the server cannot take them
 
@@ -89,16 +90,21 @@ When an update fails (every run that erases first keeps the hub's flash, see --n
                            read the flash and compare it with the image, writing nothing:
                            exit 0 when equal, else 1 with the first differing address and
                            the count of differing bytes
-  backups [--port PATH]    list the kept backups: time, port, IDs, version, serial, SHA-256
+  backups [--port PATH]    list the kept backups: time, port, IDs, version, serial, SHA-256,
+                           result, and (simulated) or (testbed) for a bench's
   restore (--last | SHA-PREFIX | FILE) [--port PATH] [--yes]
                            write a backup back with the full update (erase, program, read
-                           back, compare, reset); asks on a terminal, needs --yes otherwise;
-                           a backup whose content no longer matches its name is refused
+                           back, compare, reset); --last and a prefix choose among the
+                           backups of the hubs' kind (a simulated hub's never for a real one);
+                           asks on a terminal, needs --yes otherwise; a backup whose content
+                           no longer matches its name is refused
   recover [--port PATH] [--yes]
                            for each supported hub left in ROM code, finds the failed or
-                           unfinished run on its port in the history that left it so, says
-                           what it found and writes that run's backup back, or only resets
-                           the hub when no run erased anything (1: nothing to recover)
+                           unfinished run of its kind on its port in the history the runs
+                           went to (--history, VELMORA_HISTORY, the station's own file when a
+                           server is named) that left it so, says what it found and writes
+                           that run's backup back, or only resets the hub when no run erased
+                           anything (1: nothing to recover)
 
 Image commands (no hub needed):
   image show FILE [--ic DEF.INI] [--page NAME]
@@ -171,8 +177,10 @@ Options:
   --no-backup              erase without first keeping the hub's flash (by default every run
                            that erases reads the flash twice and keeps it under
                            $XDG_STATE_HOME/velmora/backups, else ~/.local/state/velmora/backups)
-  --keep-backups N         keep the backups of the last N runs (default 1000); the backup of a
-                           hub whose last run failed or was cut off is kept until it passes
+  --keep-backups N         keep the backups of the last N runs of the hubs' kind (real,
+                           simulated; default 1000); the backup of a unit whose run failed or
+                           was cut off is kept until that unit (its serial, else its port)
+                           passes
   --trace                  print each control request to stderr:
                            ctrl <eight setup bytes in hex> -> <status>
   --json                   machine-readable output for detect, list, update, erase, doctor, history

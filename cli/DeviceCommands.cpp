@@ -112,15 +112,6 @@ bool takeSerial(std::vector<std::string>& words, std::optional<std::string>& val
     return true;
 }
 
-WorkflowContext workflowContext(TerminalReporter& reporter, HubSession& session) {
-    return {reporter,           session.connection(), nullptr,
-            &session.console(), session.recorder(),   session.backups()};
-}
-
-WorkflowContext workflowContext(TerminalReporter& reporter, HubSession& session, HubConnection& connection) {
-    return {reporter, connection, nullptr, &session.console(), session.recorder(), session.backups()};
-}
-
 JsonDocument hubInfoJson(const HubInfo& info) {
     const bool detected = info.colour == TextColour::Blue;
     return {{"detected", detected}, {"text", info.text}, {"colour", detected ? "blue" : "red"}};
@@ -283,7 +274,7 @@ ExitStatus runSelected(const CommandContext& command, HubSession& session, const
     if (!selection.chosen() && !json) {
         TerminalReporter reporter(command.streams);
         beginWorkflow(reporter);
-        return workflowOutcome(command, session, workflow(workflowContext(reporter, session)));
+        return workflowOutcome(command, session, workflow(session.workflowContext(reporter)));
     }
     if (ports.empty()) return noHubAttached(command, session);
     if (ports.size() == 1 && !json) {
@@ -291,7 +282,7 @@ ExitStatus runSelected(const CommandContext& command, HubSession& session, const
         TerminalReporter reporter(command.streams);
         beginWorkflow(reporter);
         return workflowOutcome(command, *connection,
-                               workflow(workflowContext(reporter, session, *connection)));
+                               workflow(session.workflowContext(reporter, *connection)));
     }
     return runOnSeveralHubs(command, session, ports, workflow);
 }
@@ -372,7 +363,7 @@ ExitStatus runScalar(const CommandContext& command) {
     TerminalReporter reporter(command.streams);
     beginWorkflow(reporter);
     // The window's scalar box shows the configured name, and so does the FW line.
-    const bool succeeded = updateScalar(workflowContext(reporter, *session), command.buffers.scalar, settings,
+    const bool succeeded = updateScalar(session->workflowContext(reporter), command.buffers.scalar, settings,
                                         settings.fwbinPath);
     return workflowOutcome(command, *session, succeeded);
 }
@@ -406,7 +397,7 @@ ExitStatus runRead(const CommandContext& command) {
     HubConnection& connection = pinned ? *pinned : session->connection();
     TerminalReporter reporter(statusStreams(command, path));
     beginWorkflow(reporter);
-    if (!readFunc_FwFlash(workflowContext(reporter, *session, connection), command.buffers.flashPage)) {
+    if (!readFunc_FwFlash(session->workflowContext(reporter, connection), command.buffers.flashPage)) {
         return workflowOutcome(command, connection, false);
     }
     return saveFlashContents(command, path);

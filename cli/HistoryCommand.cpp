@@ -4,13 +4,11 @@
 #include <string>
 #include <vector>
 
+#include "app/IsoTime.h"
 #include "cli/CliText.h"
 #include "cli/HistoryFormats.h"
-#include "cli/HistoryStores.h"
+#include "cli/HubSession.h"
 #include "history/HistoryReport.h"
-#include "history/HistorySender.h"
-#include "history/IsoTime.h"
-#include "history/PostgresHistory.h"
 
 namespace velmora::cli {
 namespace {
@@ -29,9 +27,9 @@ bool readFilterOption(ArgumentReader& reader, HistoryRequest& request, std::stri
     std::string value;
     if (reader.option("--since", value, error)) {
         if (!error.empty()) return true;
-        const std::optional<history::WallTime> since = history::parseIsoTime(value);
+        const std::optional<WallTime> since = parseIsoTime(value);
         if (!since) error = text::badSince(value);
-        if (since) request.filter.since = history::isoUtc(*since);
+        if (since) request.filter.since = isoUtc(*since);
     } else if (reader.option("--port", value, error)) {
         request.filter.port = value;
     } else if (reader.option("--station", value, error)) {
@@ -96,27 +94,40 @@ void print(const CommandContext& command, HistoryFormat format,
     out.flush();
 }
 
+// The core that knows where the runs went; tells once when a password stands
+// where other users can read it.
+std::unique_ptr<HubEnvironment> historyEnvironment(const CommandContext& command) {
+    std::string error;
+    std::unique_ptr<HubEnvironment> environment = recordsEnvironment(command, error);
+    if (!environment) {
+        command.fail(ExitStatus::BadUsage, error);
+        return nullptr;
+    }
+    if (const std::string warning = history::passwordWarning(environment->historyTarget()); !warning.empty())
+        command.note(warning);
+    return environment;
+}
+
 // The runs the request selects, from the server or the station's file; an empty
 // list when the file is not there yet (said on stderr).
 std::optional<std::vector<history::HistoryRecord>> selectRuns(const CommandContext& command,
-                                                              const HistoryRequest& request,
-                                                              ExitStatus& failed) {
-    const history::HistoryTarget target = historyTarget(command);
+                                                              const HistoryRequest& request) {
+    const std::unique_ptr<HubEnvironment> environment = historyEnvironment(command);
+    if (!environment) return std::nullopt;
+    if (environment->historyName().empty()) {
+        command.fail(ExitStatus::BadUsage, text::kNoHistoryPath);
+        return std::nullopt;
+    }
     bool missing = false;
-    const std::unique_ptr<history::HistoryStore> store = openHistory(command, target, missing, failed);
+    std::string error;
+    history::HistoryStore* store = environment->historyToRead(missing, error);
     if (missing) {
-        command.note(text::noHistoryYet(target.localPath));
+        command.note(text::noHistoryYet(environment->historyName()));
         return std::vector<history::HistoryRecord>{};
     }
-    if (!store) return std::nullopt;
-    std::string error;
-    std::optional<std::vector<history::HistoryRecord>> runs = store->list(request.filter, error);
-    if (!runs) {
-        const std::string where =
-            target.serverUri.empty() ? target.localPath : history::redactUri(target.serverUri);
-        command.fail(ExitStatus::BadUsage, text::historyUnusable(where, error));
-        failed = ExitStatus::BadUsage;
-    }
+    std::optional<std::vector<history::HistoryRecord>> runs;
+    if (store) runs = store->list(request.filter, error);
+    if (!runs) command.fail(ExitStatus::BadUsage, text::historyUnusable(environment->historyName(), error));
     return runs;
 }
 
@@ -124,9 +135,8 @@ ExitStatus runList(const CommandContext& command) {
     HistoryRequest request;
     std::string error;
     if (!readListRequest(command, request, error)) return command.fail(ExitStatus::BadUsage, error);
-    ExitStatus failed = ExitStatus::BadUsage;
-    const std::optional<std::vector<history::HistoryRecord>> runs = selectRuns(command, request, failed);
-    if (!runs) return failed;
+    const std::optional<std::vector<history::HistoryRecord>> runs = selectRuns(command, request);
+    if (!runs) return ExitStatus::BadUsage;
     print(command, request.format, *runs);
     return ExitStatus::Success;
 }
@@ -135,9 +145,8 @@ ExitStatus runReport(const CommandContext& command, const std::vector<std::strin
     HistoryRequest request;
     std::string error;
     if (!readReportRequest(words, request, error)) return command.fail(ExitStatus::BadUsage, error);
-    ExitStatus failed = ExitStatus::BadUsage;
-    const std::optional<std::vector<history::HistoryRecord>> runs = selectRuns(command, request, failed);
-    if (!runs) return failed;
+    const std::optional<std::vector<history::HistoryRecord>> runs = selectRuns(command, request);
+    if (!runs) return ExitStatus::BadUsage;
     const std::vector<history::ReportLine> report =
         history::buildReport(*runs, request.by, request.withOrigins);
     command.streams.out << (command.options.json ? reportJson(report, request.by)
@@ -155,21 +164,13 @@ ExitStatus runSync(const CommandContext& command, const std::vector<std::string>
                                 ? text::unknownOption("history sync", words.front())
                                 : text::unexpectedArgument("history sync", words.front()));
     }
-    const history::HistoryTarget target = historyTarget(command);
-    if (target.serverUri.empty()) return command.fail(ExitStatus::BadUsage, text::kNoHistoryServer);
-    bool missing = false;
-    ExitStatus failed = ExitStatus::BadUsage;
-    const std::unique_ptr<history::HistoryDatabase> local = openStationFile(command, target, missing, failed);
-    if (!local && !missing) return failed;
-    const std::string server = history::redactUri(target.serverUri);
+    const std::unique_ptr<HubEnvironment> environment = historyEnvironment(command);
+    if (!environment) return ExitStatus::BadUsage;
+    bool noServer = false;
     std::string error;
-    std::optional<std::size_t> sent = 0;
-    if (local) {
-        std::unique_ptr<history::PostgresHistory> remote =
-            history::PostgresHistory::connect(target.serverUri, error);
-        const bool withOrigins = target.source == history::ServerSource::CommandLine;
-        sent = remote ? history::sendWaitingRows(*local, *remote, withOrigins, error) : std::nullopt;
-    }
+    const std::optional<std::size_t> sent = environment->syncHistory(noServer, error);
+    if (noServer) return command.fail(ExitStatus::BadUsage, text::kNoHistoryServer);
+    const std::string server = environment->historyName();
     if (!sent) return command.fail(ExitStatus::WorkflowFailed, text::syncFailed(server, error));
     command.streams.out << text::syncDone(server, *sent) << '\n';
     command.streams.out.flush();

@@ -9,6 +9,8 @@
 #include "app/TextAppend.h"
 #include "app/TextFormat.h"
 #include "cli/CliText.h"
+#include "history/PhaseLog.h"
+#include "workflows/RunOrigin.h"
 
 namespace velmora::cli {
 namespace {
@@ -79,23 +81,15 @@ std::string csvField(std::string value) {
     return quoted + '"';
 }
 
-// "open=12;erase=128;reset" as {"open": 12, "erase": 128, "reset": null}.
+// A run's phases as {"open": 12, "erase": 128, "reset": null}; the text as it
+// stands when it is not a log this program writes.
 JsonDocument phasesJson(const std::string& phases) {
+    const std::optional<history::PhaseLog> log = history::PhaseLog::parse(phases);
+    if (!log) return JsonDocument(phases);
     JsonDocument object = JsonDocument::object();
-    std::size_t start = 0;
-    while (start < phases.size()) {
-        std::size_t end = phases.find(';', start);
-        if (end == std::string::npos) end = phases.size();
-        const std::string entry = phases.substr(start, end - start);
-        const std::size_t equals = entry.find('=');
-        const std::string milliseconds = equals == std::string::npos ? "" : entry.substr(equals + 1);
-        std::uint64_t number = 0;
-        const std::from_chars_result read =
-            std::from_chars(milliseconds.data(), milliseconds.data() + milliseconds.size(), number);
-        const bool whole = !milliseconds.empty() && read.ec == std::errc() &&
-                           read.ptr == milliseconds.data() + milliseconds.size();
-        object[entry.substr(0, equals)] = whole ? JsonDocument(number) : JsonDocument();
-        start = end + 1;
+    for (const history::PhaseEntry& entry : log->entries()) {
+        object[runPhaseName(entry.phase)] =
+            entry.milliseconds ? JsonDocument(*entry.milliseconds) : JsonDocument();
     }
     return object;
 }
@@ -109,6 +103,8 @@ std::string historyTable(const std::vector<HistoryRecord>& runs) {
                  orDash(run.result) + "  " + orDash(run.versionBefore) + " -> " + orDash(run.versionAfter) +
                  "  " + orDash(run.imagePath);
         if (!run.failure.empty()) table += "  " + text::printable(run.failure);
+        // A bench's run says so; a real hub's line is as it always was.
+        if (!run.origin.empty()) table += "  (" + text::printable(originNameOfStored(run.origin)) + ")";
         table += '\n';
     }
     return table;
@@ -157,6 +153,9 @@ std::string reportTable(const std::vector<history::ReportLine>& report, history:
             appendText(failures, {failures.empty() ? "" : ", ", phase.empty() ? "-" : text::printable(phase),
                                   " ", std::to_string(count)});
         if (!failures.empty()) table += "; failed in " + failures;
+        if (line.reads + line.erases + line.verifies > 0)
+            appendText(table, {"; reads ", std::to_string(line.reads), ", erases ",
+                               std::to_string(line.erases), ", verifies ", std::to_string(line.verifies)});
         table += '\n';
     }
     return table;
@@ -176,7 +175,10 @@ std::string reportJson(const std::vector<history::ReportLine>& report, history::
                          {"unfinished", line.unfinished},
                          {"yield", yield ? JsonDocument(std::round(*yield * kYieldPlaces) / kYieldPlaces)
                                          : JsonDocument()},
-                         {"failures_by_phase", std::move(failures)}});
+                         {"failures_by_phase", std::move(failures)},
+                         {"reads", line.reads},
+                         {"erases", line.erases},
+                         {"verifies", line.verifies}});
     }
     return asciiJson(std::move(lines)) + "\n";
 }

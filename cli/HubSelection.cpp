@@ -88,7 +88,8 @@ ExitStatus runOnSeveralHubs(const CommandContext& command, HubSession& session,
                          [&reporters](std::size_t index) -> WorkflowReporter& { return *reporters[index]; },
                          &session.console(),
                          session.recorder(),
-                         session.backups()};
+                         session.backups(),
+                         &session.environment().runIds()};
     const std::vector<HubRunResult> results = runOnHubs(fleet, ports, workflow);
     terminal.finish();
     if (json) {

@@ -55,6 +55,15 @@ std::unique_ptr<HubSession> HubSession::open(const CommandContext& command, std:
     return std::unique_ptr<HubSession>(new HubSession(std::move(environment), command.ending));
 }
 
+WorkflowContext HubSession::workflowContext(WorkflowReporter& reporter, HubConnection& connection) {
+    return {reporter, connection, nullptr, &console(), recorder(), backups(), &environment_->runIds()};
+}
+
+std::unique_ptr<HubEnvironment> recordsEnvironment(const CommandContext& command, std::string& error) {
+    return HubEnvironment::openRecords(environmentOptions(command.options, command.streams.err),
+                                       std::make_unique<SilentConsole>(), error);
+}
+
 HubSession::~HubSession() {
     ending_->replayDivergence = environment_->replayDivergence();
     ending_->recordingProblem = environment_->recordingProblem();

@@ -46,6 +46,12 @@ public:
     std::unique_ptr<HubConnection> connectionTo(const std::string& portPath) {
         return environment_->connectionTo(portPath);
     }
+    // What a run on connection (the session's own when none) is handed: this
+    // session's console, record, backups and run names.
+    WorkflowContext workflowContext(WorkflowReporter& reporter, HubConnection& connection);
+    WorkflowContext workflowContext(WorkflowReporter& reporter) {
+        return workflowContext(reporter, connection());
+    }
 
 private:
     HubSession(std::unique_ptr<HubEnvironment> environment, std::shared_ptr<SessionEnding> ending)
@@ -58,5 +64,9 @@ private:
 // What the global options say of the core: the one options struct both front
 // ends fill.
 EnvironmentOptions environmentOptions(const CliOptions& options, std::ostream& err);
+
+// The core for a command that reads what is kept and touches no hub (history,
+// backups): the configuration read, nothing launched, no bus. Null with error.
+std::unique_ptr<HubEnvironment> recordsEnvironment(const CommandContext& command, std::string& error);
 
 }  // namespace velmora::cli

@@ -1,10 +1,8 @@
 #include "cli/RecordingCommand.h"
 
-#include "app/AppPaths.h"
-#include "app/Config.h"
-#include "app/Console.h"
 #include "app/SafeFile.h"
 #include "cli/CliText.h"
+#include "cli/HubSession.h"
 #include "device/recording/UsbmonImport.h"
 
 namespace velmora::cli {
@@ -31,10 +29,11 @@ ExitStatus runImport(const CommandContext& command) {
     std::string error;
     // The configuration's first hub lends its IDs to a device whose descriptor the
     // capture never shows.
-    SilentConsole console;
-    const AppConfig config = initFromIni(command.options.configPath.value_or(defaultConfigFile()), console);
+    const std::unique_ptr<HubEnvironment> environment = recordsEnvironment(command, error);
+    if (!environment) return command.fail(ExitStatus::BadUsage, error);
     recording::ImportDefaults defaults;
-    if (const SupportedDevice* hub = config.table.firstValid()) defaults = {hub->vid, hub->sspid};
+    if (const SupportedDevice* hub = environment->config().table.firstValid())
+        defaults = {hub->vid, hub->sspid};
     if (!recording::readCapture(capturePath, linkType, packets, error) ||
         !recording::importUsbmonPackets(linkType, packets, defaults, imported, error))
         return command.fail(ExitStatus::BadUsage,
@@ -43,7 +42,7 @@ ExitStatus runImport(const CommandContext& command) {
     recording::RecordingHeader header;
     header.program = text::kProgramName;
     header.command = command.options.commandLine;
-    for (const SupportedDevice& entry : config.table.entries())
+    for (const SupportedDevice& entry : environment->config().table.entries())
         if (entry.valid != 0) header.table.push_back({entry.vid, entry.sspid, entry.hspid});
     auto writer = recording::RecordingWriter::create(outPath, header, error);
     if (!writer) return command.fail(ExitStatus::WorkflowFailed, text::cannotWrite(outPath, error));

@@ -183,7 +183,8 @@ ExitStatus runStation(const CommandContext& command) {
                            session->recorder(),
                            &session->console(),
                            session->backups(),
-                           serials ? &*serials : nullptr};
+                           serials ? &*serials : nullptr,
+                           &session->environment().runIds()};
     interrupts = 0;
     std::signal(SIGINT, countInterrupt);
     Station station(std::move(context), image, request.imagePath, request.settings);

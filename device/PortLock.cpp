@@ -1,7 +1,6 @@
 #include "device/PortLock.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -55,15 +54,6 @@ std::string lockFileProblem(const std::string& path, const std::string& reason) 
 
 }  // namespace
 
-PortLock& PortLock::operator=(PortLock&& other) noexcept {
-    if (this != &other) {
-        release();
-        descriptor_ = other.descriptor_;
-        other.descriptor_ = -1;
-    }
-    return *this;
-}
-
 std::string PortLock::defaultDirectory() {
     for (const char* folder : kSharedLockFolders)
         if (isWritableFolder(folder)) return folder;
@@ -98,26 +88,18 @@ IOReturn PortLock::acquire(const std::string& portPath, const std::string& direc
         error_ = lockFileProblem(path, errno == ELOOP ? "is a symbolic link" : std::strerror(errno));
         return kIOReturnNotPermitted;
     }
+    FileLock lock(descriptor);
     struct stat info {};
     if (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
         error_ = lockFileProblem(path, "is " + fileKindName(info.st_mode) + ", not a regular file");
-        close(descriptor);
         return kIOReturnNotPermitted;
     }
-    if (flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
+    if (lock.take(LockWait::No) != FileLock::Outcome::Held) {
         error_ = "another run holds the lock file '" + path + "'";
-        close(descriptor);
         return kIOReturnExclusiveAccess;
     }
-    descriptor_ = descriptor;
+    lock_ = std::move(lock);
     return kIOReturnSuccess;
-}
-
-void PortLock::release() {
-    if (descriptor_ < 0) return;
-    // The file stays: removing it would race with a process that just opened it.
-    close(descriptor_);
-    descriptor_ = -1;
 }
 
 }  // namespace velmora

@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 
+#include "app/FileLock.h"
 #include "device/UsbStatus.h"
 
 namespace velmora {
@@ -14,11 +15,8 @@ namespace velmora {
 class PortLock {
 public:
     PortLock() = default;
-    ~PortLock() { release(); }
-    PortLock(PortLock&& other) noexcept : descriptor_(other.descriptor_), error_(std::move(other.error_)) {
-        other.descriptor_ = -1;
-    }
-    PortLock& operator=(PortLock&& other) noexcept;
+    PortLock(PortLock&& other) noexcept = default;
+    PortLock& operator=(PortLock&& other) noexcept = default;
     PortLock(const PortLock&) = delete;
     PortLock& operator=(const PortLock&) = delete;
 
@@ -28,9 +26,10 @@ public:
     // error() then says which.
     IOReturn acquire(const std::string& portPath, const std::string& directory);
     IOReturn acquire(const std::string& portPath) { return acquire(portPath, defaultDirectory()); }
-    bool held() const { return descriptor_ >= 0; }
+    bool held() const { return lock_.held(); }
     const std::string& error() const { return error_; }
-    void release();
+    // The file stays: removing it would race with a process that just opened it.
+    void release() { lock_.release(); }
 
     // A folder every user's run shares: /run/lock, else /tmp.
     static std::string defaultDirectory();
@@ -41,7 +40,7 @@ public:
     static std::optional<std::string> portPathOf(const std::string& fileName);
 
 private:
-    int descriptor_ = -1;
+    FileLock lock_;
     std::string error_;
 };
 

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "app/GeneralFunction.h"
+#include "backups/BackupStore.h"
 #include "driver_install/CommandRunners.h"
-#include "history/BackupStore.h"
 
 namespace velmora {
 
@@ -54,6 +54,9 @@ struct EnvironmentOptions {
     // VELMORA_HISTORY, then config.ini's [History] Server, then the default file.
     std::optional<std::string> historyPath;
     bool keepHistory = true;  // false: runs are not recorded (the window's tests)
+    // Where the default history file and backups folder lie; none: this user's
+    // state folder ($XDG_STATE_HOME/velmora). Tests point it at a scratch folder.
+    std::optional<std::string> stateFolder;
     // The station's name in every row (--station-name); empty: the host name.
     std::string stationName;
     RecordingOptions recording;
@@ -63,8 +66,8 @@ struct EnvironmentOptions {
     bool keepBackups = true;
     // Where backups are kept; none: the user's default, made from nothing if need be.
     std::optional<std::string> backupsFolder;
-    // Pruning keeps the backups of this many of the latest runs.
-    std::size_t backupRunsKept = history::kDefaultBackupRunsKept;
+    // Pruning keeps the backups of this many of the latest runs of the bus's origin.
+    std::size_t backupRunsKept = backups::kDefaultBackupRunsKept;
     // Told, from whichever thread ran, when the history cannot be written.
     std::function<void(const std::string&)> onHistoryProblem;
 };

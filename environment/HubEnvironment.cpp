@@ -10,16 +10,19 @@
 
 #include "app/AppPaths.h"
 #include "app/SafeFile.h"
+#include "app/TextFormat.h"
 #include "device/LibusbPlatform.h"
 #include "device/RemoteClock.h"
 #include "device/simulated/SimulatedEnvironment.h"
 #include "environment/EnvironmentMessages.h"
-#include "history/HistoryFile.h"
 #include "history/HistoryLocation.h"
-#include "history/PostgresSerialCounter.h"
+#include "history/HistorySender.h"
 #include "history/SerialCounter.h"
+#include "history/server/PostgresHistory.h"
+#include "history/server/PostgresSerialCounter.h"
 #include "launch/LaunchSequence.h"
 #include "production/HubFleet.h"
+#include "workflows/WorkflowMessages.h"
 
 namespace velmora {
 namespace {
@@ -79,6 +82,7 @@ std::unique_ptr<HubEnvironment> HubEnvironment::prepare(EnvironmentOptions optio
     const std::string unnamed =
         options.defaultConfigPath.empty() ? defaultConfigFile() : options.defaultConfigPath;
     environment->configPath_ = options.configPath.value_or(unnamed);
+    environment->stateFolder_ = options.stateFolder.value_or(stateFolder());
     environment->options_ = std::move(options);
     environment->console_ = std::move(console);
     return environment;
@@ -92,9 +96,30 @@ std::unique_ptr<HubEnvironment> HubEnvironment::open(EnvironmentOptions options,
     return environment;
 }
 
+std::unique_ptr<HubEnvironment> HubEnvironment::openRecords(EnvironmentOptions options,
+                                                            std::unique_ptr<Console> console,
+                                                            std::string& error) {
+    auto environment = prepare(std::move(options), std::move(console), error);
+    if (!environment) return nullptr;
+    // The configuration names the line's server; a named one must be usable,
+    // the resource folder's may be missing.
+    SilentConsole silent;
+    ConfigLoad loaded = readConfigFile(environment->configPath_, silent);
+    if (environment->options_.configPath &&
+        !namedConfigUsable(environment->configPath_, loaded.error, loaded.config, error))
+        return nullptr;
+    environment->config_ = std::move(loaded.config);
+    // The clock tells a testbed's command from a real one; no run is recorded.
+    if (!environment->makeClock()) return nullptr;
+    environment->options_.keepHistory = false;
+    environment->makeKeeping();
+    return environment;
+}
+
 HubEnvironment::~HubEnvironment() {
     // The connection and the recorder refer to the platform and the clock, and the
-    // platform may be the recording's: they go first.
+    // platform may be the recording's: they go first; the recorder before the
+    // file and the server it writes to.
     recorder_.reset();
     connection_.reset();
 }
@@ -119,20 +144,40 @@ bool HubEnvironment::useConfig(AppConfig config, std::string& error) {
     if (!makeClock() || !makePlatform(error) || !attachRecording(error)) return false;
     connection_ = std::make_unique<HubConnection>(*platform_, config_.table, *clock_);
     if (observer_) connection_->setRequestObserver(observer_);
+    makeKeeping();
+    return true;
+}
+
+RunOrigin HubEnvironment::origin() const {
+    if (options_.simulate) return RunOrigin::Simulated;
+    return testbed_ ? RunOrigin::Testbed : RunOrigin::Real;
+}
+
+bool HubEnvironment::benchRun() const {
+    return origin() != RunOrigin::Real;
+}
+
+// Where everything is kept, decided here alone; nothing is opened yet.
+void HubEnvironment::makeKeeping() {
+    const history::HistoryTarget target = historyTarget();
+    // Only the default places are made from nothing; a named file's folder must exist.
+    stationFile_ = std::make_unique<history::StationFileAccess>(
+        target.localPath, target.localNamed ? FolderCreation::MustExist : FolderCreation::Create);
+    if (!target.serverUri.empty()) lineServer_ = std::make_shared<history::PostgresHistory>(target.serverUri);
+    const std::string folder =
+        options_.backupsFolder.value_or(stateFolder_.empty() ? std::string{} : stateFolder_ + "/backups");
+    backupStore_ = std::make_unique<backups::BackupStore>(
+        folder, options_.backupsFolder ? FolderCreation::MustExist : FolderCreation::Create, origin(),
+        options_.backupRunsKept);
     if (options_.keepBackups) {
-        std::string folder = options_.backupsFolder.value_or(history::defaultBackupsFolder());
-        if (replays()) {
-            // A replay erases nothing real: its flash is read as recorded, then dropped.
-            backups_ = &recording_->discardingBackups(std::move(folder));
-        } else {
-            // As with the history, only the default place is made from nothing.
-            backupStore_ = std::make_unique<history::BackupStore>(std::move(folder), !options_.backupsFolder,
-                                                                  options_.backupRunsKept);
-            backups_ = backupStore_.get();
-        }
+        // A replay erases nothing real: its flash is read as recorded, then dropped.
+        backups_ = replays() ? &recording_->discardingBackups(folder) : backupStore_.get();
     }
     if (options_.keepHistory && !replays()) makeRecorder();
-    return true;
+}
+
+history::PostgresHistory* HubEnvironment::lineServer() {
+    return lineServer_.get();
 }
 
 std::unique_ptr<SerialNumberSource> HubEnvironment::openSerialNumbers(std::string& error, bool& serverAway) {
@@ -141,31 +186,74 @@ std::unique_ptr<SerialNumberSource> HubEnvironment::openSerialNumbers(std::strin
         error = "serial numbers are kept in the history, and this run keeps none";
         return nullptr;
     }
-    const history::HistoryTarget target = historyTarget();
+    // A replay records nowhere: its station counts in memory alone.
+    if (replays()) return std::make_unique<ReplaySerials>();
     std::string problem;
-    if (!target.serverUri.empty()) {
+    if (history::PostgresHistory* server = lineServer()) {
         // One counter for every station on the server. There is no falling back
         // to the station's own file: its numbers would repeat other stations'.
-        std::unique_ptr<SerialNumberSource> counter =
-            history::PostgresSerialCounter::connect(target.serverUri, problem);
-        if (!counter) {
+        if (!server->use([](pg_conn*, std::string&) { return true; }, problem)) {
             serverAway = true;
-            error = messages::serialServerAway(history::redactUri(target.serverUri), problem);
+            error = messages::serialServerAway(server->name(), problem);
+            return nullptr;
         }
-        return counter;
+        return std::make_unique<history::PostgresSerialCounter>(lineServer_, origin());
     }
-    // The station's own file: its counter is this file's alone.
-    std::unique_ptr<SerialNumberSource> counter =
-        history::SerialCounter::open(target.localPath, !target.localNamed, problem);
-    if (!counter) error = "history " + target.localPath + ": " + problem;
-    return counter;
+    // The station's own file: its counter is this file's alone, shared with the recorder.
+    std::shared_ptr<history::StationFile> file = stationFile_->open(problem);
+    if (!file) {
+        error = "history " + stationFile_->path() + ": " + problem;
+        return nullptr;
+    }
+    return std::make_unique<history::SerialCounter>(std::move(file), origin());
 }
 
-// Where this run's history goes: a simulated or replayed run reaches a server
-// only through its own --history.
+// Where this run's history goes: a bench's run reaches a server only through
+// its own --history.
 history::HistoryTarget HubEnvironment::historyTarget() const {
+    const std::string defaultPath =
+        stateFolder_.empty() ? std::string{} : stateFolder_ + "/" + history::kHistoryFileName;
     return history::chooseHistory(options_.historyPath, history::historyVariable(), config_.historyServer,
-                                  options_.simulate || replayed_);
+                                  defaultPath, benchRun());
+}
+
+history::HistoryStore* HubEnvironment::historyToRead(bool& missing, std::string& error) {
+    missing = false;
+    if (history::PostgresHistory* server = lineServer()) {
+        if (!server->use([](pg_conn*, std::string&) { return true; }, error)) return nullptr;
+        return server;
+    }
+    const std::shared_ptr<history::StationFile> file = stationFile_->openExisting(missing, error);
+    return file ? &file->database() : nullptr;
+}
+
+std::string HubEnvironment::historyName() const {
+    if (lineServer_) return lineServer_->name();
+    return stationFile_->path();
+}
+
+std::optional<std::size_t> HubEnvironment::syncHistory(bool& noServer, std::string& error) {
+    history::PostgresHistory* server = lineServer();
+    noServer = server == nullptr;
+    if (noServer) return std::nullopt;
+    bool missing = false;
+    const std::shared_ptr<history::StationFile> file = stationFile_->openExisting(missing, error);
+    if (missing) return 0;
+    if (!file) return std::nullopt;
+    // A bench's rows go only to a server this command's own --history names.
+    const bool withOrigins = historyTarget().source == history::ServerSource::CommandLine;
+    return history::sendWaitingRows(file->database(), *server, withOrigins, error);
+}
+
+RecoveryResult HubEnvironment::recoverHub(const WorkflowContext& context, const std::string& port,
+                                          const RecoveryConsent& consent) {
+    // The runs went to the station's file first, whatever server they went on to.
+    bool missing = false;
+    std::string problem;
+    const std::shared_ptr<history::StationFile> file = stationFile_->openExisting(missing, problem);
+    if (missing) problem = "no history is kept at " + stationFile_->path();
+    RecoverySources sources{file ? &file->database() : nullptr, problem, *backupStore_, origin()};
+    return velmora::recoverHub(context, port, sources, consent);
 }
 
 std::vector<std::string> HubEnvironment::filesInUse() const {
@@ -175,22 +263,27 @@ std::vector<std::string> HubEnvironment::filesInUse() const {
     return files;
 }
 
+std::string HubEnvironment::shippedDefinitionsFolder() const {
+    return resourceFolder();
+}
+
+std::string HubEnvironment::userDefinitionsFolder() const {
+    return userDataFolder();
+}
+
 void HubEnvironment::makeRecorder() {
-    const bool benchRun = options_.simulate || replayed_;
     const history::HistoryTarget target = historyTarget();
     RecorderSettings settings;
-    // Only the default place is made from nothing; a named file's folder must exist.
-    settings.path = target.localPath;
-    settings.createFolders = !target.localNamed;
     settings.station = options_.stationName;
-    if (benchRun) settings.origin = options_.simulate ? history::kOriginSimulated : history::kOriginReplayed;
-    settings.serverUri = target.serverUri;
+    settings.origin = origin();
+    settings.server = lineServer_.get();
+    settings.sendBenchRows = target.source == history::ServerSource::CommandLine;
     settings.retry = history::retryPlanFromEnvironment();
     const auto tell = [this](const std::string& problem) {
         if (options_.onHistoryProblem) options_.onHistoryProblem(problem);
     };
     if (const std::string warning = history::passwordWarning(target); !warning.empty()) tell(warning);
-    recorder_ = std::make_unique<RunRecorder>(std::move(settings), *clock_, tell);
+    recorder_ = std::make_unique<RunRecorder>(*stationFile_, std::move(settings), *clock_, tell);
 }
 
 bool HubEnvironment::makeClock() {
@@ -212,7 +305,7 @@ bool HubEnvironment::makeClock() {
     if (options_.clock == ClockChoice::FromVariable && !options_.simulate && !options_.recording.replayPath &&
         descriptor) {
         clock_ = std::make_unique<RemoteClock>(*descriptor);
-        replayed_ = true;
+        testbed_ = true;
     } else {
         clock_ = std::make_unique<SystemClock>();
     }
@@ -239,15 +332,11 @@ bool HubEnvironment::makePlatform(std::string& error) {
 
 // --record wraps the platform just made; --replay stands in for it.
 bool HubEnvironment::attachRecording(std::string& error) {
-    recording_ = RecordingHook::create(options_.recording, config_.table, *clock_, filesInUse(), error);
+    recording_ = RecordingHook::create(options_.recording, config_.table, *clock_, filesInUse(),
+                                       runIds_.first(), error);
     if (!recording_) return error.empty();
     platform_ = &recording_->platformOver(platform_, *clock_);
     return true;
-}
-
-RunObserver* HubEnvironment::runObserver() {
-    if (replays() && options_.keepHistory) return &recording_->discardingObserver();
-    return recorder_.get();
 }
 
 std::optional<std::string> HubEnvironment::replayDivergence() const {
@@ -278,6 +367,15 @@ void HubEnvironment::observeRequests(HubConnection::RequestObserver observer) {
 }
 
 ImageAdmission HubEnvironment::admitImage(const std::string& path, ImageUse use, bool allowNewIds) const {
+    // Not even read: the history may be open in this process already, and
+    // closing any other descriptor of it would drop SQLite's locks on it.
+    const std::string history = historyTarget().localPath;
+    if (!history.empty() && sameFile(path, history)) {
+        ImageAdmission refused;
+        refused.refusal = ImageRefusal::Unreadable;
+        refused.reason = formatText(messages::kCannotReadFormat, path.c_str(), "it is this run's history");
+        return refused;
+    }
     return velmora::admitImage(path, config_.table, use, allowNewIds);
 }
 

@@ -2,8 +2,12 @@
 // The one place the core is put together, for the window and the command line
 // alike: the launch sequence and the configuration rule, the clock (real,
 // virtual, or the testbed's), the platform (libusb or a simulated bus), the hub
-// connection, the run recorder and the image admission. Front ends hold one and
-// differ only in how they present what it does.
+// connection, the image admission; and what is kept, for every command, hub-less
+// ones included: where the history, the backups and the serial numbers lie (the
+// only place that asks for a default location), their one owner in the process
+// (the station's file, the line's server), and whose runs they keep (a real
+// hub's, or a bench's apart from it). Front ends hold one and differ only in how
+// they present what it does.
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -12,19 +16,28 @@
 
 #include "app/Config.h"
 #include "app/Console.h"
+#include "backups/BackupStore.h"
 #include "device/Clock.h"
 #include "device/HubConnection.h"
 #include "device/UsbPlatform.h"
 #include "environment/EnvironmentOptions.h"
+#include "environment/HubRecovery.h"
 #include "environment/RecordingHook.h"
-#include "history/BackupStore.h"
 #include "history/HistoryLocation.h"
+#include "history/HistoryStore.h"
 #include "history/RunRecorder.h"
+#include "history/StationFile.h"
 #include "workflows/ImageChecks.h"
+#include "workflows/RunIds.h"
+#include "workflows/RunOrigin.h"
 #include "workflows/SerialNumberSource.h"
 
 namespace velmora::sim {
 class SimulatedEnvironment;
+}
+
+namespace velmora::history {
+class PostgresHistory;
 }
 
 namespace velmora {
@@ -45,6 +58,10 @@ public:
     // prepare, then launch: the command line's way, for every hub command.
     static std::unique_ptr<HubEnvironment> open(EnvironmentOptions options, std::unique_ptr<Console> console,
                                                 const LaunchSettings& settings, std::string& error);
+    // prepare, then only the configuration read (no launch, no bus): for the
+    // commands that read what is kept and touch no hub (history, backups).
+    static std::unique_ptr<HubEnvironment> openRecords(EnvironmentOptions options,
+                                                       std::unique_ptr<Console> console, std::string& error);
     ~HubEnvironment();
 
     // Runs the launch sequence, holds a named configuration to its rule (read, and
@@ -79,10 +96,14 @@ public:
     // The history every hub run is recorded in, or null when none is kept. A
     // replay keeps none.
     RunRecorder* recorder() { return recorder_.get(); }
-    // What the runs are observed by: the history's recorder; on a replay whose
-    // front end keeps a history, one that asks the hub what the recorder would
-    // and keeps nothing; null when no history is kept.
-    RunObserver* runObserver();
+    // What the runs are observed by: the history's recorder, or null when none
+    // is kept (a replay). Observing changes nothing of what goes to the hub.
+    RunObserver* runObserver() { return recorder_.get(); }
+    // Where each run gets its one name; the first is the recording header's.
+    RunIds& runIds() { return runIds_; }
+    // Whose runs these are: a real hub's, or a bench's (the simulated bus, the
+    // testbed's emulated one). What a bench's runs keep is kept apart by it.
+    RunOrigin origin() const;
 
     // True when the hubs are served from a recording (--replay). Such a run asks
     // the hubs what the recorded command asked (the flash reads of a backup too)
@@ -97,18 +118,45 @@ public:
     // Where the flash is kept before every erase, or null when no backups are made.
     // A replay's reads the flash as the recorded run did and keeps nothing.
     FlashBackups* backups() { return backups_; }
+    // The backups of this environment's origin, for listing, restoring and
+    // recovering (whether or not its runs keep any).
+    backups::BackupStore& backupStore() { return *backupStore_; }
 
     // The production line's serial numbers, kept in the history this environment
-    // records into. Null, with error, when no history is kept or it cannot be used:
-    // a number must never be given without the record that keeps it single.
-    // When the history has a server, the numbers are the server's, shared by the
-    // whole line; serverAway is set when it cannot be reached, and the station
-    // must not start (numbers of its own could repeat another station's).
+    // records into, for its origin's hubs. Null, with error, when no history is
+    // kept or it cannot be used: a number must never be given without the record
+    // that keeps it single. When the history has a server, the numbers are the
+    // server's, shared by the whole line; serverAway is set when it cannot be
+    // reached, and the station must not start (numbers of its own could repeat
+    // another station's). A replay's numbers are kept nowhere.
     std::unique_ptr<SerialNumberSource> openSerialNumbers(std::string& error, bool& serverAway);
+
+    // Where the runs are recorded, as chosen for this command.
+    history::HistoryTarget historyTarget() const;
+    // The history the history commands read: the line's server when one is
+    // named, else the station's file. Null with missing set (and no error) when
+    // the file holds nothing yet; null with error when it cannot be used.
+    history::HistoryStore* historyToRead(bool& missing, std::string& error);
+    // What historyToRead reads, for messages: the file's path or the server's
+    // URI without its password.
+    std::string historyName() const;
+    // Sends the station file's waiting rows to the line's server now (a bench's
+    // too when this command's own --history named the server). The number
+    // sent; nothing with error; noServer set when no server is named.
+    std::optional<std::size_t> syncHistory(bool& noServer, std::string& error);
+    // Recovers the hub on context.connection from the history the runs went to
+    // and this origin's backups (environment/HubRecovery.h).
+    RecoveryResult recoverHub(const WorkflowContext& context, const std::string& port,
+                              const RecoveryConsent& consent);
 
     // The files the run itself reads and writes: its configuration and its
     // history file. No output of a command may be one of them.
     std::vector<std::string> filesInUse() const;
+
+    // The folders the window lists chip definitions from: the shipped ones (the
+    // resource folder) and this user's own (empty when no home can be told).
+    std::string shippedDefinitionsFolder() const;
+    std::string userDefinitionsFolder() const;
 
     // Whether the image at path may be used so, against this configuration's table.
     ImageAdmission admitImage(const std::string& path, ImageUse use, bool allowNewIds = false) const;
@@ -125,9 +173,11 @@ private:
     HubEnvironment() = default;
     bool makeClock();
     bool makePlatform(std::string& error);
+    void makeKeeping();
     void makeRecorder();
     bool attachRecording(std::string& error);
-    history::HistoryTarget historyTarget() const;
+    bool benchRun() const;
+    history::PostgresHistory* lineServer();
 
     EnvironmentOptions options_;
     std::unique_ptr<Console> console_;
@@ -137,15 +187,21 @@ private:
     std::optional<std::filesystem::path> privateFolder_;
     std::unique_ptr<Clock> clock_;
     VirtualClock* virtualClock_ = nullptr;
-    bool replayed_ = false;  // the bus is the testbed's, played in its time
+    bool testbed_ = false;  // the bus is the testbed's emulated one, in its time
     std::unique_ptr<sim::SimulatedEnvironment> simulation_;
     std::unique_ptr<UsbPlatform> realPlatform_;
     UsbPlatform* platform_ = nullptr;
     std::unique_ptr<RecordingHook> recording_;  // --record or --replay; after the platform it wraps
     std::unique_ptr<HubConnection> connection_;
     HubConnection::RequestObserver observer_;
+    RunIds runIds_;
+    // What is kept: made once the configuration is read, the server's owner
+    // connected on its first use.
+    std::string stateFolder_;
+    std::unique_ptr<history::StationFileAccess> stationFile_;
+    std::shared_ptr<history::PostgresHistory> lineServer_;
     std::unique_ptr<RunRecorder> recorder_;
-    std::unique_ptr<history::BackupStore> backupStore_;
+    std::unique_ptr<backups::BackupStore> backupStore_;
     FlashBackups* backups_ = nullptr;  // backupStore_, or the replay's that keeps nothing
 };
 

@@ -6,41 +6,46 @@
 
 #include "device/VendorCommands.h"
 #include "driver_install/FlashCodeReset.h"
-#include "history/HistoryDatabase.h"
-#include "history/HistoryFile.h"
+#include "history/PhaseLog.h"
 #include "workflows/EasyUpdate.h"
 
 namespace velmora {
 namespace {
 
-constexpr const char* kRecoverOperation = "recover";
-
 // The words the pane uses for the phase a run's record ended in.
 std::string stepName(const std::string& phases) {
-    const std::size_t separator = phases.rfind(';');
-    const std::size_t start = separator == std::string::npos ? 0 : separator + 1;
-    const std::string phase = phases.substr(start, phases.find('=', start) - start);
-    if (phase == "open") return "Open Rom Device";
-    if (phase == "backup") return "the backup";
-    if (phase == "erase") return "Erase Flash";
-    if (phase == "write") return "Write Flash";
-    if (phase == "read") return "Read Flash";
-    if (phase == "verify") return "Verify Flash";
-    if (phase == "reset") return "Reset to Flash Code";
+    const std::optional<history::PhaseLog> log = history::PhaseLog::parse(phases);
+    const std::optional<RunPhase> last = log ? log->last() : std::nullopt;
+    if (!last) return "its start";
+    switch (*last) {
+        case RunPhase::Open: return "Open Rom Device";
+        case RunPhase::Backup: return "the backup";
+        case RunPhase::Erase: return "Erase Flash";
+        case RunPhase::Write: return "Write Flash";
+        case RunPhase::Read: return "Read Flash";
+        case RunPhase::Verify: return "Verify Flash";
+        case RunPhase::Reset: return "Reset to Flash Code";
+    }
     return "its start";
 }
 
-std::optional<std::vector<history::HistoryRecord>> runsOn(const std::string& historyPath,
+// The runs of the origin on the port, in the order they were recorded (the
+// station's own numbering, whatever the clock said).
+std::optional<std::vector<history::HistoryRecord>> runsOn(const RecoverySources& sources,
                                                           const std::string& port, std::string& problem) {
-    bool missing = false;
-    if (historyPath.empty() || !history::checkHistoryFile(historyPath, missing, problem)) return std::nullopt;
-    if (missing) {
-        problem = "no history is kept at " + historyPath;
+    if (sources.history == nullptr) {
+        problem = sources.missing;
         return std::nullopt;
     }
-    const auto database = history::HistoryDatabase::open(historyPath, problem);
-    if (!database) return std::nullopt;
-    return database->list({"", port}, problem);
+    history::HistoryFilter filter{"", port};
+    filter.origin = storedOrigin(sources.origin);
+    std::optional<std::vector<history::HistoryRecord>> runs = sources.history->list(filter, problem);
+    if (runs)
+        std::stable_sort(runs->begin(), runs->end(),
+                         [](const history::HistoryRecord& one, const history::HistoryRecord& other) {
+                             return one.id < other.id;
+                         });
+    return runs;
 }
 
 constexpr const char* kNoRunToRecover = "no failed or unfinished run with a backup is recorded on this port";
@@ -49,7 +54,8 @@ constexpr const char* kNoRunToRecover = "no failed or unfinished run with a back
 // that wrote nothing (a read, a verify) say nothing of what the flash holds.
 std::vector<history::HistoryRecord> runsSinceLastPass(std::vector<history::HistoryRecord> runs) {
     std::erase_if(runs, [](const history::HistoryRecord& run) {
-        return run.operation == "read" || run.operation == "verify";
+        const std::optional<RunOperation> operation = runOperationNamed(run.operation);
+        return operation == RunOperation::Read || operation == RunOperation::Verify;
     });
     const auto lastPassed = std::find_if(runs.rbegin(), runs.rend(), [](const history::HistoryRecord& run) {
         return run.result == history::kResultSuccess;
@@ -57,11 +63,14 @@ std::vector<history::HistoryRecord> runsSinceLastPass(std::vector<history::Histo
     return {lastPassed.base(), runs.end()};
 }
 
+// A log this program cannot read is taken to have erased: only a run known to
+// have stopped before the erase leaves the flash as it was.
 bool reachedTheErase(const history::HistoryRecord& run) {
-    const std::string phases = ";" + run.phases;
-    for (const char* phase : {";erase", ";write", ";read", ";verify", ";reset"}) {
-        if (phases.find(phase) != std::string::npos) return true;
-    }
+    const std::optional<history::PhaseLog> log = history::PhaseLog::parse(run.phases);
+    if (!log) return true;
+    for (const RunPhase phase :
+         {RunPhase::Erase, RunPhase::Write, RunPhase::Read, RunPhase::Verify, RunPhase::Reset})
+        if (log->reached(phase)) return true;
     return false;
 }
 
@@ -87,7 +96,7 @@ bool hubRunsRomCode(HubConnection& connection) {
 namespace {
 
 RecoveryResult writeBackupBack(const WorkflowContext& context, const std::string& port,
-                               const history::HistoryRecord& run, const history::BackupStore& store,
+                               const history::HistoryRecord& run, const backups::BackupStore& store,
                                const RecoveryConsent& consent) {
     RecoveryResult result;
     const std::optional<std::vector<std::uint8_t>> bytes = store.load(run.backupSha256, result.problem);
@@ -102,8 +111,9 @@ RecoveryResult writeBackupBack(const WorkflowContext& context, const std::string
         result.step = RecoveryStep::Declined;
         return result;
     }
-    const bool written = updateFuncAs(context, finding.image, finding.backupPath, kRecoverOperation,
-                                      finding.backupPath, std::to_string(run.id));
+    const bool written = updateFuncAs(context, finding.image, finding.backupPath, RunOperation::Recover,
+                                      finding.backupPath, RunId::parse(run.runUuid).value_or(RunId{}))
+                             .succeeded;
     result.step = written ? RecoveryStep::Written : RecoveryStep::WriteFailed;
     return result;
 }
@@ -127,11 +137,10 @@ RecoveryResult resetOnly(const WorkflowContext& context, const std::string& port
 }  // namespace
 
 RecoveryResult recoverHub(const WorkflowContext& context, const std::string& port,
-                          const std::string& historyPath, const history::BackupStore& store,
-                          const RecoveryConsent& consent) {
+                          const RecoverySources& sources, const RecoveryConsent& consent) {
     RecoveryResult result;
     if (!hubRunsRomCode(context.connection)) return result;
-    std::optional<std::vector<history::HistoryRecord>> runs = runsOn(historyPath, port, result.problem);
+    std::optional<std::vector<history::HistoryRecord>> runs = runsOn(sources, port, result.problem);
     if (!runs) {
         result.step = RecoveryStep::NoRunToRecover;
         return result;
@@ -142,7 +151,8 @@ RecoveryResult recoverHub(const WorkflowContext& context, const std::string& por
     const auto withBackup =
         std::find_if(notPassed.begin(), notPassed.end(),
                      [](const history::HistoryRecord& run) { return !run.backupSha256.empty(); });
-    if (withBackup != notPassed.end()) return writeBackupBack(context, port, *withBackup, store, consent);
+    if (withBackup != notPassed.end())
+        return writeBackupBack(context, port, *withBackup, sources.backups, consent);
     const bool erasedNothing = std::none_of(notPassed.begin(), notPassed.end(), reachedTheErase);
     if (!notPassed.empty() && erasedNothing) return resetOnly(context, port, notPassed.back(), consent);
     result.step = RecoveryStep::NoRunToRecover;
@@ -157,7 +167,7 @@ std::string recoveryFindingLine(const RecoveryFinding& finding) {
     const std::string time = run.started.size() >= 16 ? run.started.substr(11, 5) + " UTC" : run.started;
     std::string line = finding.port;
     line += ": left in ROM code by ";
-    line += run.operation == "update" ? "an " : "a ";
+    line += runOperationNamed(run.operation) == RunOperation::Update ? "an " : "a ";
     line += run.operation;
     line += " at ";
     line += time;

@@ -9,9 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "backups/BackupStore.h"
 #include "firmware/FirmwareBuffer.h"
-#include "history/BackupStore.h"
 #include "history/HistoryRecord.h"
+#include "history/HistoryStore.h"
+#include "workflows/RunOrigin.h"
 #include "workflows/WorkflowContext.h"
 
 namespace velmora {
@@ -55,15 +57,25 @@ FirmwareBuffer backupImage(const std::vector<std::uint8_t>& bytes);
 // Whether the hub on the connection runs its ROM code: opened, its status read, closed.
 bool hubRunsRomCode(HubConnection& connection);
 
+// Where a recovery looks: the history the runs went to (null when nothing was
+// recorded yet, with why in missing), the backups, and whose runs count (a
+// bench's runs never stand for a real hub, nor a real hub's for a bench's).
+struct RecoverySources {
+    history::HistoryStore* history = nullptr;
+    std::string missing;
+    const backups::BackupStore& backups;
+    RunOrigin origin = RunOrigin::Real;
+};
+
 // Recovers the hub on context.connection (pinned to port), when it runs its ROM
 // code, writing through the context's reporter, observer and backups. Of the runs
-// on its port since the last one there that passed (a read or a verify aside),
-// the first that kept a backup gives the flash written back; when none kept one
-// and none reached the erase, the flash is as it was and a reset is all it needs.
-// consent is asked once something was found, before the hub is touched.
+// of the sources' origin on its port since the last one there that passed (a
+// read or a verify aside), in the order they were recorded, the first that kept
+// a backup gives the flash written back; when none kept one and none reached
+// the erase, the flash is as it was and a reset is all it needs. consent is
+// asked once something was found, before the hub is touched.
 RecoveryResult recoverHub(const WorkflowContext& context, const std::string& port,
-                          const std::string& historyPath, const history::BackupStore& store,
-                          const RecoveryConsent& consent);
+                          const RecoverySources& sources, const RecoveryConsent& consent);
 
 // "1-2: left in ROM code by an update at 14:02 UTC that stopped at Write Flash;
 // its backup from before holds version 0102", or for a run that erased nothing

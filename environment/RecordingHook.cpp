@@ -3,9 +3,9 @@
 #include <sys/stat.h>
 
 #include "app/SafeFile.h"
+#include "app/Sha256.h"
 #include "device/recording/RecordingPlatform.h"
 #include "device/recording/ReplayPlatform.h"
-#include "history/ImageDigest.h"
 
 namespace velmora {
 namespace {
@@ -32,14 +32,16 @@ std::vector<recording::RecordedImage> namedImages(const RecordingOptions& option
         const std::optional<std::string> bytes = readRegularFile(word, error);
         if (!bytes) continue;
         images.push_back(
-            {word, history::sha256Hex(reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size())});
+            {word, sha256Hex(reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size())});
     }
     return images;
 }
 
-recording::RecordingHeader headerFor(const RecordingOptions& options, const SupportedDeviceTable& table) {
+recording::RecordingHeader headerFor(const RecordingOptions& options, const SupportedDeviceTable& table,
+                                     const RunId& firstRun) {
     recording::RecordingHeader header;
     header.program = programText(options);
+    header.run = firstRun.text();
     header.command = options.commandLine;
     for (const SupportedDevice& entry : table.entries())
         if (entry.valid != 0) header.table.push_back({entry.vid, entry.sspid, entry.hspid});
@@ -47,27 +49,38 @@ recording::RecordingHeader headerFor(const RecordingOptions& options, const Supp
     return header;
 }
 
-class DiscardedLog final : public RunLog {
-public:
-    void phaseStarted(RunPhase) override {}
-    void hubSeen(const HubConnection::HubSighting&) override {}
-    void ended(const RunEnd&) override {}
-};
-
 }  // namespace
 
-std::unique_ptr<RunLog> RecordingHook::DiscardingObserver::runStarted(const RunStart&) {
-    return std::make_unique<DiscardedLog>();
-}
-
 std::optional<KeptBackup> RecordingHook::DiscardingBackups::keep(const std::vector<std::uint8_t>& contents,
-                                                                 const FlashBackupInfo&, std::string&) {
-    // The digest is what the run tells its (discarding) observer; the run id names
-    // no index entry, as none is written.
-    return KeptBackup{"replay", history::sha256Hex(contents.data(), contents.size())};
+                                                                 const FlashBackupInfo& info, std::string&) {
+    // Named as a kept backup would be; nothing is written.
+    return KeptBackup{info.run, sha256Hex(contents.data(), contents.size())};
 }
 
-bool RecordingHook::DiscardingBackups::finish(const std::string&, bool, std::string&) {
+bool RecordingHook::DiscardingBackups::finish(const RunId&, bool, std::string&) {
+    return true;
+}
+
+bool ReplaySerials::beginStation(const std::string&, std::string&) {
+    return true;
+}
+
+std::optional<SerialBlock> ReplaySerials::reserveBlock(const std::string&, const std::string& prefix,
+                                                       std::uint64_t start, std::uint64_t last,
+                                                       std::uint64_t count, std::string&) {
+    std::lock_guard lock(mutex_);
+    const auto known = next_.find(prefix);
+    SerialBlock block{known == next_.end() ? start : std::max(start, known->second), 0};
+    if (block.first <= last) block.count = std::min(count, last - block.first + 1);
+    next_[prefix] = block.first + block.count;
+    return block;
+}
+
+bool ReplaySerials::markNumber(const std::string&, std::uint64_t, SerialState, const RunId&, std::string&) {
+    return true;
+}
+
+bool ReplaySerials::endStation(const std::string&, std::string&) {
     return true;
 }
 
@@ -79,7 +92,7 @@ FlashBackups& RecordingHook::discardingBackups(std::string place) {
 std::unique_ptr<RecordingHook> RecordingHook::create(const RecordingOptions& options,
                                                      const SupportedDeviceTable& table, Clock& clock,
                                                      const std::vector<std::string>& filesInUse,
-                                                     std::string& error) {
+                                                     const RunId& firstRun, std::string& error) {
     if (!options.recordPath && !options.replayPath) return nullptr;
     std::unique_ptr<RecordingHook> hook(new RecordingHook());
     std::string why;
@@ -103,7 +116,8 @@ std::unique_ptr<RecordingHook> RecordingHook::create(const RecordingOptions& opt
             return nullptr;
         }
     }
-    hook->writer_ = recording::RecordingWriter::create(*options.recordPath, headerFor(options, table), why);
+    hook->writer_ =
+        recording::RecordingWriter::create(*options.recordPath, headerFor(options, table, firstRun), why);
     if (!hook->writer_) {
         error = "--record: " + *options.recordPath + ": " + why;
         return nullptr;

@@ -3,7 +3,9 @@
 // composition root meets the recordings (device/recording). With --record the
 // platform the environment built is wrapped in one that writes every exchange to
 // FILE; with --replay the hubs are served from FILE instead, and no bus is touched.
+#include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -13,7 +15,7 @@
 #include "device/UsbPlatform.h"
 #include "environment/EnvironmentOptions.h"
 #include "workflows/FlashBackups.h"
-#include "workflows/RunObserver.h"
+#include "workflows/SerialNumberSource.h"
 
 namespace velmora::recording {
 class RecordingWriter;
@@ -23,24 +25,40 @@ class ReplayPlatform;
 
 namespace velmora {
 
+// Where a replayed station takes its serial numbers: each prefix counts from
+// where the station asks and every number is forgotten at the end, so a replay
+// of a station whose counter was new takes the numbers it took, and no real or
+// bench counter gives or voids one.
+class ReplaySerials final : public SerialNumberSource {
+public:
+    bool beginStation(const std::string& station, std::string& error) override;
+    std::optional<SerialBlock> reserveBlock(const std::string& station, const std::string& prefix,
+                                            std::uint64_t start, std::uint64_t last, std::uint64_t count,
+                                            std::string& error) override;
+    bool markNumber(const std::string& prefix, std::uint64_t number, SerialState state, const RunId& run,
+                    std::string& error) override;
+    bool endStation(const std::string& station, std::string& error) override;
+
+private:
+    std::mutex mutex_;
+    std::map<std::string, std::uint64_t> next_;  // per prefix
+};
+
 class RecordingHook {
 public:
     // Null when the options ask for neither; null with error when the file cannot
     // be written (--record) or read as a recording (--replay: a newer format, a
     // damaged file), or when --record names a file the run itself reads or writes:
     // a file the command names, or one of filesInUse (its configuration, its
-    // history). A replay's times pass on clock.
+    // history). A replay's times pass on clock. A recording's header names
+    // firstRun, the name the command's first run takes.
     static std::unique_ptr<RecordingHook> create(const RecordingOptions& options,
                                                  const SupportedDeviceTable& table, Clock& clock,
                                                  const std::vector<std::string>& filesInUse,
-                                                 std::string& error);
+                                                 const RunId& firstRun, std::string& error);
     ~RecordingHook();
 
     bool replays() const { return replay_ != nullptr; }
-    // What a replay's runs are observed by in place of the history: a run that
-    // keeps a record reads the hub's status once more at its end, and a replay
-    // must ask what the recorded run asked. Whatever it is told goes nowhere.
-    RunObserver& discardingObserver() { return discarding_; }
     // Where a replay's runs keep the flash before an erase: the run reads it twice
     // as the recorded run did (the recording holds those reads), and the flash is
     // then dropped, for nothing real was erased. place names the folder the
@@ -56,16 +74,11 @@ public:
     std::optional<std::string> recordingProblem() const;
 
 private:
-    class DiscardingObserver final : public RunObserver {
-    public:
-        std::unique_ptr<RunLog> runStarted(const RunStart& start) override;
-    };
-
     class DiscardingBackups final : public FlashBackups {
     public:
         std::optional<KeptBackup> keep(const std::vector<std::uint8_t>& contents, const FlashBackupInfo& info,
                                        std::string& problem) override;
-        bool finish(const std::string& runId, bool succeeded, std::string& problem) override;
+        bool finish(const RunId& run, bool succeeded, std::string& problem) override;
         std::string place() const override { return place_; }
 
         std::string place_;
@@ -73,7 +86,6 @@ private:
 
     RecordingHook() = default;
 
-    DiscardingObserver discarding_;
     DiscardingBackups discardingBackups_;
     std::unique_ptr<recording::RecordingWriter> writer_;
     std::unique_ptr<recording::RecordingPlatform> recorder_;

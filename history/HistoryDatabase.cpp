@@ -1,21 +1,17 @@
 #include "history/HistoryDatabase.h"
 
-#include <fcntl.h>
 #include <sqlite3.h>
-#include <sys/file.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <string_view>
 #include <thread>
 
+#include "app/FileLock.h"
+#include "app/IsoTime.h"
+#include "app/RunId.h"
 #include "history/HistoryColumns.h"
-#include "history/IsoTime.h"
-#include "history/RunUuid.h"
 #include "history/SerialTables.h"
 #include "history/SqliteStatement.h"
 
@@ -25,7 +21,7 @@ namespace {
 // Bumped whenever the layout changes; a newer program migrates an older file.
 // The layout of version 1 is made first, then every upgrade step after it in
 // turn, so a new file and an upgraded one end with the very same tables.
-constexpr int kLayoutVersion = 4;
+constexpr int kLayoutVersion = 5;
 
 struct LayoutUpgrade {
     int version;  // the layout this step leads to
@@ -37,7 +33,7 @@ struct LayoutUpgrade {
 bool nameEarlierRuns(sqlite3* handle, std::string& error);
 
 // One step per version after the first; later layouts add theirs at the end.
-constexpr std::array<LayoutUpgrade, 3> kUpgrades = {{
+constexpr std::array<LayoutUpgrade, 4> kUpgrades = {{
     // 2: the run's flash backup, taken before the erase, and for a recovery the
     // run it recovered.
     {2,
@@ -56,6 +52,12 @@ constexpr std::array<LayoutUpgrade, 3> kUpgrades = {{
      nameEarlierRuns},
     // 4: production serial numbers, and the serial the hub reported.
     {4, kSerialTablesLayout, nullptr},
+    // 5: one name per run and bench runs kept apart: a recovery names the run
+    // it recovered by that run's UUID (the local row number meant nothing on a
+    // server, so those rows wait to be sent again), testbed runs are named so
+    // (they were "replayed"), and serial numbers are counted per origin and
+    // name the run that took them.
+    {5, kOneNamePerRunLayout, nullptr},
 }};
 static_assert(kUpgrades.back().version == kLayoutVersion, "every layout version has its upgrade step");
 
@@ -90,49 +92,19 @@ bool execute(sqlite3* handle, const char* sql, std::string& error) {
     return sqliteExecute(handle, sql, error);
 }
 
-// Serialises the first steps of every open on one file: switching a new file to
-// the write-ahead log and laying out its tables. Two processes doing that at the
-// same moment on a file nobody has laid out can each see the other's half-made
-// header, and SQLite then fails one of them at once ("database is locked", or no
-// table) instead of letting it wait its turn. The lock is an flock on the
-// history's own folder, which only its owner can open, so no other user can hold
-// it; it never touches SQLite's own locks on the database file (closing another
-// descriptor of that file would drop them). Held for milliseconds; a holder that
-// hangs is waited for no longer than the busy timeout.
-class LayoutLock {
-public:
-    explicit LayoutLock(const std::string& databasePath) {
-        const std::filesystem::path folder = std::filesystem::path(databasePath).parent_path();
-        descriptor_ = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    }
-    ~LayoutLock() {
-        if (descriptor_ >= 0) ::close(descriptor_);
-    }
-    LayoutLock(const LayoutLock&) = delete;
-    LayoutLock& operator=(const LayoutLock&) = delete;
-
-    bool acquire(std::chrono::milliseconds timeout, std::string& error) {
-        if (descriptor_ < 0) {
-            error = std::string("cannot open its folder: ") + std::strerror(errno);
-            return false;
-        }
-        constexpr std::chrono::milliseconds kRetry{5};
-        for (std::chrono::milliseconds waited{0};; waited += kRetry) {
-            if (::flock(descriptor_, LOCK_EX | LOCK_NB) == 0) return true;
-            if (errno != EWOULDBLOCK && errno != EINTR) break;
-            if (waited >= timeout) {
-                error = "another program has been setting up this history for too long";
-                return false;
-            }
-            std::this_thread::sleep_for(kRetry);
-        }
-        error = std::string("cannot lock its folder: ") + std::strerror(errno);
-        return false;
-    }
-
-private:
-    int descriptor_ = -1;
-};
+// The first steps of every open on one file (switching a new file to the
+// write-ahead log and laying out its tables) take turns across processes: two
+// doing that at the same moment on a file nobody has laid out can each see the
+// other's half-made header, and SQLite then fails one of them at once
+// ("database is locked", or no table) instead of letting it wait its turn. The
+// lock is on the history's own folder, which only its owner can open, so no
+// other user can hold it, and it never touches SQLite's own locks on the
+// database file. Held for milliseconds; a holder that hangs is waited for no
+// longer than the busy timeout.
+FileLock lockLayout(const std::string& databasePath, std::string& error) {
+    const std::string folder = std::filesystem::path(databasePath).parent_path().string();
+    return lockFolder(folder, LockWait::Bounded, kBusyTimeout, error);
+}
 
 // Rows from before layout 3 get what a run gets now: a UUID made from the time
 // they started, and the host they ran on as their station. Then the UUID names
@@ -151,7 +123,7 @@ bool nameEarlierRuns(sqlite3* handle, std::string& error) {
     if (!name.ready(error)) return false;
     for (const auto& [id, started] : rows) {
         name.reset();
-        name.bind(1, newRunUuid(parseIsoTime(started).value_or(WallTime{})));
+        name.bind(1, RunId::make(parseIsoTime(started).value_or(WallTime{})).text());
         name.bind(2, id);
         if (name.step(error) != SQLITE_DONE) return false;
     }
@@ -199,8 +171,8 @@ std::unique_ptr<HistoryDatabase> HistoryDatabase::open(const std::string& path, 
     sqlite3_db_config(handle, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
     sqlite3_db_config(handle, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
     sqlite3_busy_handler(handle, waitForWriter, database.get());
-    LayoutLock layoutLock(path);
-    if (!layoutLock.acquire(kBusyTimeout, error) || !database->layOut(error)) return nullptr;
+    const FileLock layoutLock = lockLayout(path, error);
+    if (!layoutLock.held() || !database->layOut(error)) return nullptr;
     return database;
 }
 
@@ -241,11 +213,8 @@ bool HistoryDatabase::layOut(std::string& error) {
     if (found == kLayoutVersion) return true;
     // One transaction from the layout found to the current one: a file is never
     // left between two layouts.
-    if (!execute(handle_, "BEGIN IMMEDIATE;", error)) return false;
-    if (upgrade(found, error) && execute(handle_, "COMMIT;", error)) return true;
-    std::string ignored;
-    execute(handle_, "ROLLBACK;", ignored);
-    return false;
+    SqliteTransaction transaction(handle_);
+    return transaction.begin(error) && upgrade(found, error) && transaction.commit(error);
 }
 
 bool HistoryDatabase::upgrade(std::int64_t found, std::string& error) {
@@ -260,12 +229,18 @@ bool HistoryDatabase::upgrade(std::int64_t found, std::string& error) {
 }
 
 std::optional<std::int64_t> HistoryDatabase::insert(const HistoryRecord& record, std::string& error) {
+    std::lock_guard lock(mutex_);
+    return insertLocked(record, error);
+}
+
+std::optional<std::int64_t> HistoryDatabase::insertLocked(const HistoryRecord& record, std::string& error) {
     std::string placeholders;
     for (std::size_t index = 0; index < kColumns.size(); ++index) placeholders += index == 0 ? "?" : ", ?";
     Statement statement(handle_, "INSERT INTO runs (" + columnList() + ") VALUES (" + placeholders + ");");
     if (!statement.ready(error)) return std::nullopt;
     HistoryRecord named = record;
-    if (named.runUuid.empty()) named.runUuid = newRunUuid(parseIsoTime(named.started).value_or(wallNow()));
+    if (named.runUuid.empty())
+        named.runUuid = RunId::make(parseIsoTime(named.started).value_or(wallNow())).text();
     int position = 1;
     for (const std::string* field : recordFields(named)) statement.bind(position++, *field);
     if (statement.step(error) != SQLITE_DONE) return std::nullopt;
@@ -273,6 +248,11 @@ std::optional<std::int64_t> HistoryDatabase::insert(const HistoryRecord& record,
 }
 
 bool HistoryDatabase::update(const HistoryRecord& record, std::string& error) {
+    std::lock_guard lock(mutex_);
+    return updateLocked(record, error);
+}
+
+bool HistoryDatabase::updateLocked(const HistoryRecord& record, std::string& error) {
     // A row keeps the UUID it was written with: the server knows it by that.
     std::string assignments;
     for (const char* column : kColumns) {
@@ -296,20 +276,24 @@ bool HistoryDatabase::update(const HistoryRecord& record, std::string& error) {
 }
 
 bool HistoryDatabase::record(HistoryRecord& record, std::string& error) {
-    if (record.id != 0) return update(record, error);
-    if (record.runUuid.empty()) record.runUuid = newRunUuid(parseIsoTime(record.started).value_or(wallNow()));
-    const std::optional<std::int64_t> id = insert(record, error);
+    std::lock_guard lock(mutex_);
+    if (record.id != 0) return updateLocked(record, error);
+    if (record.runUuid.empty())
+        record.runUuid = RunId::make(parseIsoTime(record.started).value_or(wallNow())).text();
+    const std::optional<std::int64_t> id = insertLocked(record, error);
     if (id) record.id = *id;
     return id.has_value();
 }
 
 std::optional<std::vector<HistoryRecord>> HistoryDatabase::list(const HistoryFilter& filter,
                                                                 std::string& error) {
+    std::lock_guard lock(mutex_);
     std::string sql = selectRows() + " WHERE started >= ?";
     if (!filter.port.empty()) sql += " AND port = ?";
     if (!filter.station.empty()) sql += " AND station = ?";
     // A unit is found by the serial its image gave it or the one it reported.
     if (!filter.serial.empty()) sql += " AND (hub_serial = ? OR image_serial = ?)";
+    if (filter.origin) sql += " AND origin = ?";
     Statement statement(handle_, sql + " ORDER BY started, id;");
     if (!statement.ready(error)) return std::nullopt;
     int position = 1;
@@ -320,11 +304,13 @@ std::optional<std::vector<HistoryRecord>> HistoryDatabase::list(const HistoryFil
         statement.bind(position++, filter.serial);
         statement.bind(position++, filter.serial);
     }
+    if (filter.origin) statement.bind(position++, *filter.origin);
     return readRows(statement, error);
 }
 
 std::optional<std::vector<HistoryRecord>> HistoryDatabase::unsent(bool withOrigins, std::size_t limit,
                                                                   std::string& error) {
+    std::lock_guard lock(mutex_);
     Statement statement(handle_, selectRows() + " WHERE sent_to_server = ''" +
                                      (withOrigins ? "" : " AND origin = ''") + " ORDER BY id LIMIT ?;");
     if (!statement.ready(error)) return std::nullopt;
@@ -334,6 +320,7 @@ std::optional<std::vector<HistoryRecord>> HistoryDatabase::unsent(bool withOrigi
 
 bool HistoryDatabase::markSent(const std::vector<HistoryRecord>& rows, const std::string& serverTime,
                                std::string& error) {
+    std::lock_guard lock(mutex_);
     Statement statement(handle_, "UPDATE runs SET sent_to_server = ? WHERE run_uuid = ? AND revision = ?;");
     if (!statement.ready(error)) return false;
     // A few rows per transaction: a run's write that meets one waits for a short
@@ -341,7 +328,8 @@ bool HistoryDatabase::markSent(const std::vector<HistoryRecord>& rows, const std
     // no effect on the server.
     constexpr std::size_t kRowsPerTransaction = 32;
     for (std::size_t first = 0; first < rows.size(); first += kRowsPerTransaction) {
-        if (!execute(handle_, "BEGIN IMMEDIATE;", error)) return false;
+        SqliteTransaction transaction(handle_);
+        if (!transaction.begin(error)) return false;
         bool marked = true;
         const std::size_t end = std::min(rows.size(), first + kRowsPerTransaction);
         for (std::size_t index = first; marked && index < end; ++index) {
@@ -352,21 +340,26 @@ bool HistoryDatabase::markSent(const std::vector<HistoryRecord>& rows, const std
             marked = statement.step(error) == SQLITE_DONE;
         }
         statement.reset();  // a statement left running would hold the transaction open
-        if (!marked || !execute(handle_, "COMMIT;", error)) {
-            std::string ignored;
-            execute(handle_, "ROLLBACK;", ignored);
-            return false;
-        }
+        if (!marked || !transaction.commit(error)) return false;
     }
     return true;
 }
 
 bool HistoryDatabase::deferCheckpoints(std::string& error) {
+    std::lock_guard lock(mutex_);
     return execute(handle_, "PRAGMA wal_autocheckpoint=0;", error);
 }
 
 bool HistoryDatabase::checkpoint(std::string& error) {
-    return execute(handle_, "PRAGMA wal_checkpoint(PASSIVE);", error);
+    std::lock_guard lock(mutex_);
+    // PASSIVE first: it copies what it can and keeps nobody waiting. Then
+    // RESTART for the few pages written meanwhile, so that the next write
+    // begins the log from its start: a station whose runs never pause (a
+    // passive checkpoint never catches up with them) still keeps its log, and
+    // its index in memory, as short as the checkpoints' interval. A write may
+    // wait for those few pages and one flush, once per checkpoint.
+    return execute(handle_, "PRAGMA wal_checkpoint(PASSIVE);", error) &&
+           execute(handle_, "PRAGMA wal_checkpoint(RESTART);", error);
 }
 
 }  // namespace velmora::history

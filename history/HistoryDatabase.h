@@ -5,6 +5,7 @@
 // programs never lose a row.
 #include <chrono>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,10 +20,13 @@ namespace velmora::history {
 // How long a write waits for another process's write to end before it fails.
 inline constexpr std::chrono::milliseconds kBusyTimeout{10000};
 
+// One connection to the station's file. Its calls may come from any thread, one
+// at a time: each takes the connection for its length.
 class HistoryDatabase final : public HistoryStore {
 public:
-    // Opens (and on first use lays out) the database at path; the file must have
-    // passed prepareHistoryFile or checkHistoryFile. Null, with error, on failure.
+    // Opens (and on first use lays out, or brings up to date) the database at
+    // path, which must be the path StationFile checked (without links). Null,
+    // with error, on failure.
     static std::unique_ptr<HistoryDatabase> open(const std::string& path, std::string& error);
     ~HistoryDatabase() override;
     HistoryDatabase(const HistoryDatabase&) = delete;
@@ -48,19 +52,29 @@ public:
     // Leaves the write-ahead log's checkpoints, which wait for the disk, to
     // checkpoint() on another connection: a run's write then never waits for them.
     bool deferCheckpoints(std::string& error);
-    // Copies what the log holds into the file as far as no reader or writer is
-    // kept waiting for it.
+    // Copies what the log holds into the file, as far as it can without keeping
+    // a reader or writer waiting, then the rest, so that the next write starts
+    // the log anew.
     bool checkpoint(std::string& error);
 
-    // The open connection, for the history's other tables (the serial numbers).
-    sqlite3* handle() const { return handle_; }
+    // Runs work on the connection alone, for the history's other tables (the
+    // serial numbers): a transaction of several statements is never joined by
+    // another thread's write.
+    template <class Work>
+    auto exclusive(Work&& work) {
+        std::lock_guard lock(mutex_);
+        return work(handle_);
+    }
 
 private:
     explicit HistoryDatabase(sqlite3* handle) : handle_(handle) {}
     bool layOut(std::string& error);
     bool upgrade(std::int64_t found, std::string& error);
+    std::optional<std::int64_t> insertLocked(const HistoryRecord& record, std::string& error);
+    bool updateLocked(const HistoryRecord& record, std::string& error);
     static int waitForWriter(void* database, int attempt);
 
+    std::mutex mutex_;
     sqlite3* handle_;
     std::chrono::steady_clock::time_point busySince_;  // when the current wait for a writer began
 };

@@ -1,8 +1,7 @@
 #include "history/HistoryLocation.h"
 
+#include <algorithm>
 #include <cstdlib>
-
-#include "history/HistoryFile.h"
 
 namespace velmora::history {
 namespace {
@@ -84,9 +83,9 @@ std::string withoutPassword(std::string message, const std::string& uri) {
 }
 
 HistoryTarget chooseHistory(const std::optional<std::string>& commandLine, const std::string& variable,
-                            const std::string& configured, bool simulatedRun) {
+                            const std::string& configured, const std::string& defaultPath, bool benchRun) {
     HistoryTarget target;
-    target.localPath = defaultHistoryPath();
+    target.localPath = defaultPath;
     std::string named;
     if (commandLine) {
         named = *commandLine;
@@ -108,7 +107,7 @@ HistoryTarget chooseHistory(const std::optional<std::string>& commandLine, const
         target.source = ServerSource::None;
         return target;
     }
-    if (simulatedRun && target.source != ServerSource::CommandLine) {
+    if (benchRun && target.source != ServerSource::CommandLine) {
         target.serverSkipped = true;
         target.source = ServerSource::None;
         return target;

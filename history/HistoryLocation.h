@@ -32,16 +32,17 @@ struct HistoryTarget {
     bool localNamed = false;  // named by the user: its folder must exist already
     std::string serverUri;    // empty: no server
     ServerSource source = ServerSource::None;
-    // A server was named, but this run's hub is simulated or replayed and the
+    // A server was named, but this run is a bench's (a simulated or testbed hub) and the
     // name did not come from the command's own --history: it stays local.
     bool serverSkipped = false;
 };
 
 // commandLine: --history; variable: VELMORA_HISTORY's value (empty when unset);
-// configured: config.ini's key. The first one given decides; a simulated or
-// replayed run reaches a server only through commandLine.
+// configured: config.ini's key; defaultPath: the station's file when none is
+// named (the composition root's choice). The first one given decides; a bench's
+// run (simulated, testbed) reaches a server only through commandLine.
 HistoryTarget chooseHistory(const std::optional<std::string>& commandLine, const std::string& variable,
-                            const std::string& configured, bool simulatedRun);
+                            const std::string& configured, const std::string& defaultPath, bool benchRun);
 
 // True when the URI holds a password.
 bool uriHasPassword(const std::string& uri);

@@ -12,15 +12,9 @@ inline constexpr const char* kResultUnfinished = "unfinished";
 inline constexpr const char* kResultSuccess = "success";
 inline constexpr const char* kResultFailure = "failure";
 
-// Where a run's hub came from: a real one (empty), the simulated bus, or a
-// recorded bus played back. Benches and tests make the latter two; a line's
-// figures leave them out.
-inline constexpr const char* kOriginSimulated = "simulated";
-inline constexpr const char* kOriginReplayed = "replayed";
-
 struct HistoryRecord {
     std::int64_t id = 0;    // given by the database
-    std::string operation;  // update, scalar, read, erase, station
+    std::string operation;  // runOperationName's words (workflows/RunOperation.h)
     std::string started;    // UTC, IsoTime's form
     std::string ended;      // empty while unfinished
     std::string host;
@@ -31,18 +25,20 @@ struct HistoryRecord {
     std::string imagePath;
     std::string imageSha256;
     std::string imageSerial;
-    std::string phases;  // "open=2012;erase=128;write" : milliseconds per phase, the last one running
+    std::string phases;  // the run's PhaseLog (history/PhaseLog.h) as text
     std::string result = kResultUnfinished;
     std::string failure;  // the failure line the run showed
     // The SHA-256 of the flash backup taken before the run erased, empty: none.
     std::string backupSha256;
-    // For a recovery, the id of the run it recovered from.
+    // For a recovery, the run UUID of the run it recovered from.
     std::string recoveredRun;
     // The run's own name on every station and server: a UUIDv7, so it also sorts
     // by the time the run started. Writing a row again under it changes nothing.
     std::string runUuid;
     std::string station;  // the station's name, by default its host name
-    std::string origin;   // empty, kOriginSimulated or kOriginReplayed
+    // storedOrigin of the hub's origin (workflows/RunOrigin.h): empty for a
+    // real hub; a line's figures leave the others out.
+    std::string origin;
     // Counts the row's writes: a server keeps the latest and never goes back.
     std::int64_t revision = 0;
     // In the station's own file: when the server took the row's latest write
@@ -59,6 +55,8 @@ struct HistoryFilter {
     std::string port;
     std::string station{};  // empty: every station
     std::string serial{};   // the unit's serial, as its image gave it or it reported it
+    // Only the runs of this origin (storedOrigin's words); none: every origin.
+    std::optional<std::string> origin{};
 };
 
 }  // namespace velmora::history

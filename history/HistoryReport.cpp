@@ -2,20 +2,32 @@
 
 #include <utility>
 
+#include "history/PhaseLog.h"
+#include "workflows/RunOperation.h"
+
 namespace velmora::history {
 namespace {
 
-// "open=2012;erase=128;write" as {"open", "erase", "write"}.
+// The names of the phases a row went through; a log of another program's
+// phases counts as one phase named by the whole text.
 std::vector<std::string> phaseNames(const std::string& phases) {
+    const std::optional<PhaseLog> log = PhaseLog::parse(phases);
+    if (!log) return {phases};
     std::vector<std::string> names;
-    std::size_t start = 0;
-    while (start < phases.size()) {
-        std::size_t end = phases.find(';', start);
-        if (end == std::string::npos) end = phases.size();
-        names.push_back(phases.substr(start, std::min(end, phases.find('=', start)) - start));
-        start = end + 1;
-    }
+    for (const PhaseEntry& entry : log->entries()) names.emplace_back(runPhaseName(entry.phase));
     return names;
+}
+
+// True for a unit; a run that flashes nothing is counted apart on line (an
+// operation this program does not know, nowhere).
+bool isUnit(ReportLine& line, const HistoryRecord& run) {
+    const std::optional<RunOperation> operation = runOperationNamed(run.operation);
+    if (!operation) return false;
+    if (flashesUnit(*operation)) return true;
+    if (*operation == RunOperation::Read) ++line.reads;
+    if (*operation == RunOperation::Erase) ++line.erases;
+    if (*operation == RunOperation::Verify) ++line.verifies;
+    return false;
 }
 
 void count(ReportLine& line, const HistoryRecord& run, const std::string& lastPhase) {
@@ -83,13 +95,14 @@ std::vector<ReportLine> buildReport(const std::vector<HistoryRecord>& runs, Repo
         if (!withOrigins && !run.origin.empty()) continue;
         const std::vector<std::string> phases = phaseNames(run.phases);
         if (by == ReportGrouping::Phase) {
-            countPhases(lines, phaseOrder, run, phases);
-        } else {
-            const std::string key = keyOf(run, by);
-            ReportLine& line = lines[key];
-            line.key = key;
-            count(line, run, phases.empty() ? std::string{} : phases.back());
+            ReportLine apart;  // by phase, only units
+            if (isUnit(apart, run)) countPhases(lines, phaseOrder, run, phases);
+            continue;
         }
+        const std::string key = keyOf(run, by);
+        ReportLine& line = lines[key];
+        line.key = key;
+        if (isUnit(line, run)) count(line, run, phases.empty() ? std::string{} : phases.back());
     }
     std::vector<ReportLine> report;
     if (by == ReportGrouping::Phase) {

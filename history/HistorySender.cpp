@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "history/HistoryDatabase.h"
-#include "history/HistoryLocation.h"
-#include "history/PostgresHistory.h"
+#include "history/LineServer.h"
+#include "history/StationFile.h"
 
 namespace velmora::history {
 namespace {
@@ -35,7 +35,7 @@ RetryPlan retryPlanFromEnvironment() {
     return plan;
 }
 
-std::optional<std::size_t> sendWaitingRows(HistoryDatabase& local, PostgresHistory& server, bool withOrigins,
+std::optional<std::size_t> sendWaitingRows(HistoryDatabase& local, LineServer& server, bool withOrigins,
                                            std::string& error, std::size_t batches) {
     std::size_t sent = 0;
     for (std::size_t batch = 1;; ++batch) {
@@ -52,20 +52,20 @@ std::optional<std::size_t> sendWaitingRows(HistoryDatabase& local, PostgresHisto
     }
 }
 
-std::string serverAwayLine(const std::string& serverUri, const std::string& reason) {
-    return "history server " + redactUri(serverUri) + " is offline (" + withoutPassword(reason, serverUri) +
+std::string serverAwayLine(const std::string& serverName, const std::string& reason) {
+    return "history server " + serverName + " is offline (" + reason +
            "); runs are recorded on this station and sent when it answers";
 }
 
-std::string serverBackLine(const std::string& serverUri, std::size_t sent) {
-    return "history server " + redactUri(serverUri) + " answers again; " + std::to_string(sent) +
+std::string serverBackLine(const std::string& serverName, std::size_t sent) {
+    return "history server " + serverName + " answers again; " + std::to_string(sent) +
            " waiting run records sent";
 }
 
-HistorySender::HistorySender(std::string localPath, std::string serverUri, bool withOrigins, RetryPlan retry,
-                             Notice notice)
-    : localPath_(std::move(localPath)),
-      serverUri_(std::move(serverUri)),
+HistorySender::HistorySender(std::shared_ptr<StationFile> file, LineServer& server, bool withOrigins,
+                             RetryPlan retry, Notice notice)
+    : file_(std::move(file)),
+      server_(server),
       withOrigins_(withOrigins),
       retry_(retry),
       notice_(std::move(notice)),
@@ -122,18 +122,15 @@ void HistorySender::work() {
 
 bool HistorySender::sendOnce(std::size_t batches) {
     std::string error;
-    if (!local_) local_ = HistoryDatabase::open(localPath_, error);
-    if (local_ && (!server_ || !server_->usable())) server_ = PostgresHistory::connect(serverUri_, error);
-    std::optional<std::size_t> sent;
-    if (local_ && server_) sent = sendWaitingRows(*local_, *server_, withOrigins_, error, batches);
+    if (!local_) local_ = file_->openConnection(error);
+    if (!local_) return false;  // the recorder tells why the file cannot be used
+    const std::optional<std::size_t> sent = sendWaitingRows(*local_, server_, withOrigins_, error, batches);
     if (sent) {
-        if (away_ && notice_) notice_(serverBackLine(serverUri_, *sent));
+        if (away_ && notice_) notice_(serverBackLine(server_.name(), *sent));
         away_ = false;
         return true;
     }
-    if (!local_) return false;  // the recorder has told why the file cannot be used
-    if (server_ && !server_->usable()) server_.reset();
-    if (!away_ && notice_) notice_(serverAwayLine(serverUri_, error));
+    if (!away_ && notice_) notice_(serverAwayLine(server_.name(), error));
     away_ = true;
     return false;
 }

@@ -18,7 +18,8 @@
 namespace velmora::history {
 
 class HistoryDatabase;
-class PostgresHistory;
+class LineServer;
+class StationFile;
 
 // How long the sender waits after a failed try before the next: the first wait,
 // doubled after each failure up to the longest.
@@ -33,10 +34,9 @@ inline constexpr const char* kRetryVariable = "VELMORA_HISTORY_RETRY_MS";
 RetryPlan retryPlanFromEnvironment();
 
 // Sends every row of local waiting for the server, in batches, and marks them.
-// withOrigins: simulated and replayed runs go too; batches: at most so many
-// transactions of rows, 0 for as many as it takes. The number sent, or nothing
-// with error.
-std::optional<std::size_t> sendWaitingRows(HistoryDatabase& local, PostgresHistory& server, bool withOrigins,
+// withOrigins: a bench's runs go too; batches: at most so many transactions of
+// rows, 0 for as many as it takes. The number sent, or nothing with error.
+std::optional<std::size_t> sendWaitingRows(HistoryDatabase& local, LineServer& server, bool withOrigins,
                                            std::string& error, std::size_t batches = 0);
 
 class HistorySender {
@@ -45,8 +45,9 @@ public:
     // answers again.
     using Notice = std::function<void(const std::string& line)>;
 
-    // localPath must have passed prepareHistoryFile.
-    HistorySender(std::string localPath, std::string serverUri, bool withOrigins, RetryPlan retry,
+    // Sends file's rows to server (which outlives the sender), reading them on a
+    // connection of its own.
+    HistorySender(std::shared_ptr<StationFile> file, LineServer& server, bool withOrigins, RetryPlan retry,
                   Notice notice);
     // One last try for the rows still waiting, unless the server is known to be
     // away (then they wait for the next run or `history sync`); then it stops.
@@ -63,8 +64,8 @@ private:
     void work();
     bool sendOnce(std::size_t batches);
 
-    std::string localPath_;
-    std::string serverUri_;
+    std::shared_ptr<StationFile> file_;
+    LineServer& server_;
     bool withOrigins_;
     RetryPlan retry_;
     Notice notice_;
@@ -76,13 +77,12 @@ private:
 
     // The sender thread's own.
     std::unique_ptr<HistoryDatabase> local_;
-    std::unique_ptr<PostgresHistory> server_;
     bool away_ = false;
     std::thread thread_;  // last: starts once everything above is ready
 };
 
-// The lines the sender tells, the server named without its password.
-std::string serverAwayLine(const std::string& serverUri, const std::string& reason);
-std::string serverBackLine(const std::string& serverUri, std::size_t sent);
+// The lines the sender tells, the server named as LineServer::name names it.
+std::string serverAwayLine(const std::string& serverName, const std::string& reason);
+std::string serverBackLine(const std::string& serverName, std::size_t sent);
 
 }  // namespace velmora::history

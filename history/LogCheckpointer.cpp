@@ -1,10 +1,12 @@
 #include "history/LogCheckpointer.h"
 
 #include "history/HistoryDatabase.h"
+#include "history/StationFile.h"
 
 namespace velmora::history {
 
-LogCheckpointer::LogCheckpointer(std::string path) : path_(std::move(path)), thread_([this] { work(); }) {}
+LogCheckpointer::LogCheckpointer(std::shared_ptr<StationFile> file)
+    : file_(std::move(file)), thread_([this] { work(); }) {}
 
 LogCheckpointer::~LogCheckpointer() {
     {
@@ -37,7 +39,7 @@ void LogCheckpointer::work() {
         // A checkpoint that cannot be done now is done next time; meanwhile the
         // log only grows, and every row is in it.
         std::string ignored;
-        if (!database_) database_ = HistoryDatabase::open(path_, ignored);
+        if (!database_) database_ = file_->openConnection(ignored);
         if (database_) database_->checkpoint(ignored);
         lock.lock();
     }

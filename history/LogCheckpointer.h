@@ -17,6 +17,7 @@
 namespace velmora::history {
 
 class HistoryDatabase;
+class StationFile;
 
 // Writes before a checkpoint is due: a run writes its row about ten times, each
 // write a few pages, so the log stays near SQLite's own 1000-page mark.
@@ -28,8 +29,8 @@ inline constexpr std::size_t kMostWritesPerCheckpoint = 20000;
 
 class LogCheckpointer {
 public:
-    // path must have passed prepareHistoryFile.
-    explicit LogCheckpointer(std::string path);
+    // Checkpoints file's log on a connection of its own.
+    explicit LogCheckpointer(std::shared_ptr<StationFile> file);
     // The last connection to close checkpoints the rest itself.
     ~LogCheckpointer();
     LogCheckpointer(const LogCheckpointer&) = delete;
@@ -41,7 +42,7 @@ public:
 private:
     void work();
 
-    std::string path_;
+    std::shared_ptr<StationFile> file_;
     std::mutex mutex_;
     std::condition_variable changed_;
     std::size_t writes_ = 0;

@@ -9,11 +9,10 @@
 #include <vector>
 
 #include "app/Hex.h"
+#include "app/IsoTime.h"
+#include "app/Sha256.h"
 #include "app/TextAppend.h"
-#include "history/HistoryFile.h"
-#include "history/ImageDigest.h"
-#include "history/IsoTime.h"
-#include "history/RunUuid.h"
+#include "history/PhaseLog.h"
 
 namespace velmora {
 namespace {
@@ -25,7 +24,7 @@ std::string hostName() {
 }
 
 std::string now() {
-    return history::isoUtc(history::wallNow());
+    return isoUtc(wallNow());
 }
 
 std::string absolutePath(const std::string& path) {
@@ -45,7 +44,7 @@ public:
 
     void phaseStarted(RunPhase phase) override {
         closePhase();
-        phases_.push_back({runPhaseName(phase), recorder_.clock().now(), std::nullopt});
+        phases_.push_back({phase, recorder_.clock().now(), std::nullopt});
         if (phase == RunPhase::Reset) afterReset_.clear();
         save();
     }
@@ -83,15 +82,14 @@ public:
         record_.failure = end.failure;
         // The version after counts only when read after the last reset: before it,
         // the hub still ran the code it was reset from.
-        const bool reset =
-            !phases_.empty() && std::string(phases_.back().name) == runPhaseName(RunPhase::Reset);
+        const bool reset = !phases_.empty() && phases_.back().phase == RunPhase::Reset;
         if (end.succeeded && reset) record_.versionAfter = afterReset_;
         save();
     }
 
 private:
     struct Phase {
-        const char* name;
+        RunPhase phase;
         Milliseconds started;
         std::optional<Milliseconds> took;
     };
@@ -103,12 +101,13 @@ private:
     }
 
     void save() {
-        std::string text;
+        std::vector<history::PhaseEntry> entries;
         for (const Phase& phase : phases_) {
-            appendText(text, {text.empty() ? "" : ";", phase.name});
-            if (phase.took) appendText(text, {"=", std::to_string(phase.took->count())});
+            std::optional<std::int64_t> took;
+            if (phase.took) took = phase.took->count();
+            entries.push_back({phase.phase, took});
         }
-        record_.phases = text;
+        record_.phases = history::PhaseLog(std::move(entries)).text();
         if (recorded_) recorded_ = recorder_.write(record_, false);
     }
 
@@ -125,34 +124,41 @@ std::string historyProblemLine(const std::string& path, const std::string& reaso
     return "history " + path + ": " + reason + "; the run goes on without being recorded";
 }
 
-RunRecorder::RunRecorder(std::string path, bool createFolders, Clock& clock, ProblemCallback onProblem)
-    : RunRecorder(RecorderSettings{std::move(path), createFolders, {}, {}, {}, {}}, clock,
-                  std::move(onProblem)) {}
+RunRecorder::RunRecorder(history::StationFileAccess& file, RecorderSettings settings, Clock& clock,
+                         ProblemCallback onProblem)
+    : file_(file), settings_(std::move(settings)), clock_(clock), onProblem_(std::move(onProblem)) {
+    if (settings_.station.empty()) settings_.station = hostName();
+}
 
-RunRecorder::RunRecorder(RecorderSettings settings, Clock& clock, ProblemCallback onProblem)
-    : settings_(std::move(settings)), clock_(clock), onProblem_(std::move(onProblem)) {
+RunRecorder::RunRecorder(const std::string& path, FolderCreation creation, Clock& clock,
+                         ProblemCallback onProblem, RecorderSettings settings)
+    : ownFile_(std::make_unique<history::StationFileAccess>(path, creation)),
+      file_(*ownFile_),
+      settings_(std::move(settings)),
+      clock_(clock),
+      onProblem_(std::move(onProblem)) {
     if (settings_.station.empty()) settings_.station = hostName();
 }
 
 RunRecorder::~RunRecorder() {
-    // The sender's last try goes before the database it reads closes.
+    // The sender's last try goes before the file it reads closes.
     sender_.reset();
     checkpointer_.reset();
 }
 
 std::unique_ptr<RunLog> RunRecorder::runStarted(const RunStart& start) {
     history::HistoryRecord record;
-    record.operation = start.operation;
-    const history::WallTime started = history::wallNow();
-    record.started = history::isoUtc(started);
-    record.runUuid = history::newRunUuid(started);
+    record.operation = runOperationName(start.operation);
+    record.started = isoUtc(wallNow());
+    // The run's own name; a run started by no workflow (a test's) gets one here.
+    record.runUuid = start.run.empty() ? RunId::make().text() : start.run.text();
     record.host = hostName();
     record.station = settings_.station;
-    record.origin = settings_.origin;
+    record.origin = storedOrigin(settings_.origin);
     record.imagePath = absolutePath(start.imagePath);
-    record.recoveredRun = start.recoveredRun;
+    record.recoveredRun = start.recoveredRun.text();
     if (start.imageBytes != nullptr) {
-        record.imageSha256 = history::sha256Hex(start.imageBytes->data(), start.imageBytes->size());
+        record.imageSha256 = sha256Hex(start.imageBytes->data(), start.imageBytes->size());
         record.imageSerial = start.imageSerial;
     }
     return std::make_unique<RecordedRun>(*this, std::move(record));
@@ -163,7 +169,7 @@ bool RunRecorder::write(history::HistoryRecord& record, bool insert) {
     if (!openLocked()) return false;
     std::string error;
     if (insert) record.id = 0;
-    if (database_->record(record, error)) {
+    if (opened_->database().record(record, error)) {
         if (checkpointer_) checkpointer_->written();
         if (sender_) sender_->wake();
         return true;
@@ -174,33 +180,31 @@ bool RunRecorder::write(history::HistoryRecord& record, bool insert) {
 
 bool RunRecorder::openLocked() {
     if (givenUp_) return false;
-    if (database_) return true;
+    if (opened_) return true;
     std::string error;
-    if (settings_.path.empty()) {
-        failLocked("no home folder to keep it in");
+    opened_ = file_.open(error);
+    if (!opened_) {
+        failLocked(error);
         return false;
     }
-    const auto folders =
-        settings_.createFolders ? history::FolderCreation::Create : history::FolderCreation::MustExist;
-    if (history::prepareHistoryFile(settings_.path, folders, error))
-        database_ = history::HistoryDatabase::open(settings_.path, error);
-    if (database_ && !checkpointer_ && database_->deferCheckpoints(error))
-        checkpointer_ = std::make_unique<history::LogCheckpointer>(settings_.path);
-    if (!database_) failLocked(error);
-    if (database_ && !settings_.serverUri.empty() && !sender_) {
-        // A bench's simulated runs go to the server its command named; a real
-        // station's sender leaves any bench rows in the file alone.
+    if (opened_->database().deferCheckpoints(error))
+        checkpointer_ = std::make_unique<history::LogCheckpointer>(opened_);
+    if (settings_.server != nullptr) {
+        // A bench's runs go to the server its command named; a real station's
+        // sender leaves any bench rows in the file alone.
         sender_ = std::make_unique<history::HistorySender>(
-            settings_.path, settings_.serverUri, !settings_.origin.empty(), settings_.retry, onProblem_);
+            opened_, *settings_.server, settings_.sendBenchRows, settings_.retry, onProblem_);
     }
-    return database_ != nullptr;
+    return true;
 }
 
 void RunRecorder::failLocked(const std::string& problem) {
     if (givenUp_) return;
     givenUp_ = true;
-    database_.reset();
-    if (onProblem_) onProblem_(historyProblemLine(settings_.path, problem));
+    sender_.reset();
+    checkpointer_.reset();
+    opened_.reset();
+    if (onProblem_) onProblem_(historyProblemLine(file_.path(), problem));
 }
 
 }  // namespace velmora

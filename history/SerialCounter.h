@@ -1,9 +1,10 @@
 #pragma once
-// The serial numbers of a production line kept in the SQLite history: the
-// counter per prefix and each number given (history/SerialTables.h), shared by
-// every station that records into the same file. A station's name is held by an
-// advisory lock on a file beside the database while it runs, so a second station
-// of that name (in this process or another) is refused.
+// The serial numbers of a production line kept in the station's file: the
+// counter per origin and prefix and each number given (history/SerialTables.h),
+// shared by every station that records into the same file, and kept apart for
+// a bench's hubs. A station's name is held by an advisory lock on a file beside
+// the database while it runs, so a second station of that name (in this process
+// or another) is refused.
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -11,7 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "history/HistoryDatabase.h"
+#include "app/FileLock.h"
+#include "history/StationFile.h"
+#include "workflows/RunOrigin.h"
 #include "workflows/SerialNumberSource.h"
 
 namespace velmora::history {
@@ -22,6 +25,7 @@ struct SerialNumberRow {
     std::uint64_t number = 0;
     std::string station;
     std::string state;  // serialStateName's words, or "reserved"
+    std::string run{};  // the run that took it; empty while none has
 };
 
 inline constexpr const char* kReservedState = "reserved";
@@ -30,31 +34,33 @@ inline constexpr std::size_t kStationNameMost = 64;
 
 class SerialCounter final : public SerialNumberSource {
 public:
-    // Opens the history at path (prepared as the recorder prepares it; folders
-    // made only when createFolders). Null, with error, when it cannot be used.
-    static std::unique_ptr<SerialCounter> open(const std::string& path, bool createFolders,
-                                               std::string& error);
-    ~SerialCounter() override;
+    // The numbers of origin's hubs in file, the process's one owner of it.
+    SerialCounter(std::shared_ptr<StationFile> file, RunOrigin origin);
+    // Opens the file at path for itself (tests and measurements): the numbers
+    // of origin's hubs. Null, with error, when it cannot be used.
+    static std::unique_ptr<SerialCounter> open(const std::string& path, FolderCreation creation,
+                                               std::string& error, RunOrigin origin = RunOrigin::Real);
+    ~SerialCounter() override = default;
 
     bool beginStation(const std::string& station, std::string& error) override;
     std::optional<SerialBlock> reserveBlock(const std::string& station, const std::string& prefix,
                                             std::uint64_t start, std::uint64_t last, std::uint64_t count,
                                             std::string& error) override;
-    bool markNumber(const std::string& prefix, std::uint64_t number, SerialState state,
+    bool markNumber(const std::string& prefix, std::uint64_t number, SerialState state, const RunId& run,
                     std::string& error) override;
     bool endStation(const std::string& station, std::string& error) override;
 
-    // Every number of the prefix, in order (all prefixes when empty).
+    // Every number of the prefix of this counter's origin, in order (all
+    // prefixes when empty).
     std::optional<std::vector<SerialNumberRow>> numbers(const std::string& prefix, std::string& error);
 
 private:
-    SerialCounter(std::string path, std::unique_ptr<HistoryDatabase> database);
     bool voidOpenNumbers(const std::string& station, std::string& error);
 
-    std::string path_;
-    std::unique_ptr<HistoryDatabase> database_;
+    std::shared_ptr<StationFile> file_;
+    const std::string origin_;  // storedOrigin's word
     std::mutex mutex_;
-    int stationLock_ = -1;  // the held name's lock file, -1 while no station runs
+    FileLock stationLock_;  // the held name's lock file, while a station runs
 };
 
 // Where the lock of a station's name lies: beside the database, the name in hex

@@ -23,20 +23,44 @@ inline constexpr const char* kSerialTablesLayout =
     "CREATE INDEX IF NOT EXISTS serial_numbers_station ON serial_numbers (station, state);"
     "CREATE INDEX IF NOT EXISTS runs_hub_serial ON runs (hub_serial);";
 
-// The same tables on a line's server, shared by every station that sends there.
-// A number's state and station are what the station file keeps; changed is the
-// server's own time.
-inline constexpr const char* kServerSerialTablesLayout =
-    "CREATE TABLE velmora_serial_counters ("
-    " prefix text PRIMARY KEY,"
-    " next_number bigint NOT NULL);"
-    "CREATE TABLE velmora_serial_numbers ("
-    " prefix text NOT NULL,"
-    " number bigint NOT NULL,"
-    " station text NOT NULL,"
-    " state text NOT NULL,"
-    " changed timestamptz NOT NULL DEFAULT now(),"
-    " UNIQUE (prefix, number));"
-    "CREATE INDEX velmora_serial_numbers_station ON velmora_serial_numbers (station, state);";
+// Layout 5: one name per run, and what bench runs keep apart from a real hub's.
+// A recovery's row names the run it recovered by that run's UUID rather than the
+// local row number (and is sent again, so the server learns it too); the runs of
+// the testbed's emulated bus, once stored as "replayed", are "testbed"; each
+// serial counter and number belongs to an origin (a real hub's: empty), so a
+// simulated station never takes a real one's numbers, and a number names the
+// run that took it. SQLite changes no key in place: the two tables are made
+// again and filled from the old ones, whose numbers were all a real line's.
+inline constexpr const char* kOneNamePerRunLayout =
+    "UPDATE runs SET recovered_run = (SELECT recovered.run_uuid FROM runs AS recovered"
+    "  WHERE CAST(recovered.id AS TEXT) = runs.recovered_run),"
+    " revision = revision + 1, sent_to_server = ''"
+    " WHERE recovered_run <> '' AND EXISTS (SELECT 1 FROM runs AS recovered"
+    "  WHERE CAST(recovered.id AS TEXT) = runs.recovered_run);"
+    "UPDATE runs SET origin = 'testbed', revision = revision + 1, sent_to_server = ''"
+    " WHERE origin = 'replayed';"
+    "CREATE TABLE serial_counters_by_origin ("
+    " origin TEXT NOT NULL DEFAULT '',"
+    " prefix TEXT NOT NULL,"
+    " next_number INTEGER NOT NULL,"
+    " PRIMARY KEY (origin, prefix));"
+    "INSERT INTO serial_counters_by_origin (prefix, next_number) SELECT prefix, next_number FROM "
+    "serial_counters;"
+    "DROP TABLE serial_counters;"
+    "ALTER TABLE serial_counters_by_origin RENAME TO serial_counters;"
+    "CREATE TABLE serial_numbers_by_origin ("
+    " origin TEXT NOT NULL DEFAULT '',"
+    " prefix TEXT NOT NULL,"
+    " number INTEGER NOT NULL,"
+    " station TEXT NOT NULL,"
+    " state TEXT NOT NULL,"
+    " changed TEXT NOT NULL,"
+    " run_uuid TEXT NOT NULL DEFAULT '',"
+    " UNIQUE (origin, prefix, number));"
+    "INSERT INTO serial_numbers_by_origin (prefix, number, station, state, changed)"
+    " SELECT prefix, number, station, state, changed FROM serial_numbers;"
+    "DROP TABLE serial_numbers;"
+    "ALTER TABLE serial_numbers_by_origin RENAME TO serial_numbers;"
+    "CREATE INDEX serial_numbers_station ON serial_numbers (origin, station, state);";
 
 }  // namespace velmora::history

@@ -1,5 +1,6 @@
-// The two small pieces of SQLite every history file and counter uses: a prepared
-// statement that is finalised on every path, and a plain statement run at once.
+// The small pieces of SQLite every use of the station's file takes: a prepared
+// statement that is finalised on every path, a plain statement run at once, and
+// the file's one transaction guard.
 #pragma once
 
 #include <sqlite3.h>
@@ -61,5 +62,30 @@ inline bool sqliteExecute(sqlite3* handle, const char* sql, std::string& error) 
     sqlite3_free(message);
     return false;
 }
+
+// A write transaction on the station's file, rolled back on every path that does
+// not commit. IMMEDIATE: the write lock from the start, so two writers (stations,
+// runs, the sender) take turns instead of one failing at its first write.
+class SqliteTransaction {
+public:
+    explicit SqliteTransaction(sqlite3* handle) : handle_(handle) {}
+    ~SqliteTransaction() {
+        std::string ignored;
+        if (open_) sqliteExecute(handle_, "ROLLBACK;", ignored);
+    }
+    SqliteTransaction(const SqliteTransaction&) = delete;
+    SqliteTransaction& operator=(const SqliteTransaction&) = delete;
+
+    bool begin(std::string& error) { return open_ = sqliteExecute(handle_, "BEGIN IMMEDIATE;", error); }
+    bool commit(std::string& error) {
+        if (!sqliteExecute(handle_, "COMMIT;", error)) return false;
+        open_ = false;
+        return true;
+    }
+
+private:
+    sqlite3* handle_;
+    bool open_ = false;
+};
 
 }  // namespace velmora::history

@@ -26,8 +26,8 @@ HubRunResult runOnHub(const HubFleet& fleet, const std::string& port, WorkflowRe
         // the version reads and the workflow.
         PortHold hold(*connection);
         result.statusBefore = reportedStatus(*connection);
-        result.succeeded = workflow(
-            WorkflowContext{reporter, *connection, nullptr, fleet.console, fleet.observer, fleet.backups});
+        result.succeeded = workflow(WorkflowContext{reporter, *connection, nullptr, fleet.console,
+                                                    fleet.observer, fleet.backups, fleet.runIds});
         result.statusAfter = reportedStatus(*connection);
     }
     result.duration = fleet.clock.now() - start;

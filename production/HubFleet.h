@@ -39,6 +39,7 @@ struct HubFleet {
     Console* console = nullptr;
     RunObserver* observer = nullptr;  // the runs' record (the history); none: not kept
     FlashBackups* backups = nullptr;  // the flash kept before each erase; none: no backups
+    RunIds* runIds = nullptr;         // where each run gets its name; none: each makes its own
 };
 
 using HubWorkflow = std::function<bool(const WorkflowContext&)>;

@@ -169,7 +169,7 @@ void Station::startUnit(const std::string& port) {
     if (taken.number) unitImage = imageWithSerial(image_, taken.serial);
     if (!unitImage) {
         // Checked before the first unit, so only an outage or the counter's end gets here.
-        if (taken.number) context_.serials->finish(*taken.number, false);
+        if (taken.number) context_.serials->finish(*taken.number, false, {});
         units_.withdrawAndHalt(port);
         if (!halted_) show(taken.stopLine);
         halted_ = true;
@@ -191,7 +191,7 @@ void Station::runUnit(const std::string& port, const FirmwareBuffer& image,
     const Milliseconds start = context_.clock.now();
     std::unique_ptr<HubConnection> connection = context_.connect(port);
     UnitReporter reporter;
-    bool succeeded = false;
+    RunOutcome outcome;
     std::optional<HubStatus> statusBefore;
     std::optional<HubStatus> statusAfter;
     std::optional<UnitRecord> record;
@@ -200,17 +200,18 @@ void Station::runUnit(const std::string& port, const FirmwareBuffer& image,
         PortHold hold(*connection);
         statusBefore = unitStatus(*connection);
         const WorkflowContext context{
-            reporter, *connection, nullptr, context_.console, record ? &*record : nullptr, context_.backups};
-        succeeded = updateFuncAs(context, image, imagePath_, "station", imagePath_);
-        if (succeeded) statusAfter = unitStatus(*connection);
+            reporter,         *connection,    nullptr, context_.console, record ? &*record : nullptr,
+            context_.backups, context_.runIds};
+        outcome = updateFuncAs(context, image, imagePath_, RunOperation::Station, imagePath_);
+        if (outcome.succeeded) statusAfter = unitStatus(*connection);
     }
     const bool present = connection->isHubPresent();
     // The verdict, its line and the tally that counts it are shown together: no
     // other tally may count this unit before its line is out.
     std::lock_guard verdictLock(verdictMutex_);
-    const UnitVerdict verdict = units_.finish(port, succeeded, statusAfter, present);
+    const UnitVerdict verdict = units_.finish(port, outcome.succeeded, statusAfter, present);
     if (record) record->settle(verdict.versionMismatch);
-    if (serial) context_.serials->finish(*serial, verdict.passed);
+    if (serial) context_.serials->finish(*serial, verdict.passed, outcome.run);
     const double seconds = std::chrono::duration<double>(context_.clock.now() - start).count();
     // A unit with a serial number of its own is named by it too: that is what the
     // label on the unit will say.

@@ -37,6 +37,7 @@ struct StationContext {
     FlashBackups* backups = nullptr;  // the flash kept before each erase; none: no backups
     // Each unit's own serial number; none: every unit gets the image as it is.
     StationSerials* serials = nullptr;
+    RunIds* runIds = nullptr;  // where each unit's run gets its name; none: each makes its own
 };
 
 enum class StationEnd { Finished, Abandoned };

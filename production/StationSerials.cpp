@@ -57,14 +57,14 @@ SerialTake StationSerials::take() {
     taken.number = block_.front();
     block_.pop_front();
     taken.serial = settings_.format.serialOf(*taken.number);
-    markLocked(*taken.number, SerialState::Issued);
+    markLocked(*taken.number, SerialState::Issued, {});
     return taken;
 }
 
-void StationSerials::finish(std::uint64_t number, bool passed) {
+void StationSerials::finish(std::uint64_t number, bool passed, const RunId& run) {
     std::lock_guard lock(mutex_);
     flushLocked();
-    markLocked(number, passed ? SerialState::Used : SerialState::Void);
+    markLocked(number, passed ? SerialState::Used : SerialState::Void, run);
 }
 
 bool StationSerials::end(std::string& error) {
@@ -84,17 +84,18 @@ bool StationSerials::end(std::string& error) {
     return true;
 }
 
-void StationSerials::markLocked(std::uint64_t number, SerialState state) {
+void StationSerials::markLocked(std::uint64_t number, SerialState state, const RunId& run) {
     std::string error;
-    if (!waiting_.empty() || !source_.markNumber(settings_.format.prefix, number, state, error))
-        waiting_.push_back({number, state});
+    if (!waiting_.empty() || !source_.markNumber(settings_.format.prefix, number, state, run, error))
+        waiting_.push_back({number, state, run});
 }
 
 void StationSerials::flushLocked() {
     std::size_t written = 0;
     std::string error;
-    while (written < waiting_.size() && source_.markNumber(settings_.format.prefix, waiting_[written].number,
-                                                           waiting_[written].state, error))
+    while (written < waiting_.size() &&
+           source_.markNumber(settings_.format.prefix, waiting_[written].number, waiting_[written].state,
+                              waiting_[written].run, error))
         ++written;
     waiting_.erase(waiting_.begin(), waiting_.begin() + static_cast<std::ptrdiff_t>(written));
 }

@@ -47,8 +47,9 @@ public:
     bool begin(std::string& error);
     // The next number for a unit, marked issued.
     SerialTake take();
-    // A unit's run ended: its number is used when it passed, else void.
-    void finish(std::uint64_t number, bool passed);
+    // A unit's run ended: its number is used when it passed, else void; either
+    // way it names the run (none when the unit never reached its run).
+    void finish(std::uint64_t number, bool passed, const RunId& run);
     // The station ends: waiting marks are written, the block's unused rest and
     // any number still issued are voided, the name is let go. False with error
     // when the backend could not be reached: the station then stays open and a
@@ -62,9 +63,10 @@ private:
     struct Mark {
         std::uint64_t number;
         SerialState state;
+        RunId run;
     };
     bool reserveLocked(std::string& error, bool& exhausted);
-    void markLocked(std::uint64_t number, SerialState state);
+    void markLocked(std::uint64_t number, SerialState state, const RunId& run);
     void flushLocked();
 
     SerialNumberSource& source_;

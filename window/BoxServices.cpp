@@ -12,8 +12,9 @@
 namespace velmora::window {
 
 WorkflowContext BoxServices::workflowContext() const {
-    return WorkflowContext{reporter, session.connection(), &scheduler,
-                           nullptr,  session.recorder(),   session.backups()};
+    return WorkflowContext{
+        reporter,          session.connection(),           &scheduler, nullptr, session.recorder(),
+        session.backups(), &session.environment().runIds()};
 }
 
 bool BoxServices::oneHubAttached() const {

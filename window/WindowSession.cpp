@@ -2,7 +2,6 @@
 
 #include <utility>
 
-#include "app/AppPaths.h"
 #include "app/GeneralFunction.h"
 
 namespace velmora::window {
@@ -39,8 +38,8 @@ std::unique_ptr<WindowSession> WindowSession::create(const WindowOptions& option
     if (!session->environment_) return nullptr;
     session->paths_.configPath = session->environment_->configPath();
     // A named configuration changes the hubs and FwBin, not the chips listed.
-    session->paths_.resourcePath = resourceFolder();
-    session->paths_.userDataPath = userDataFolder();
+    session->paths_.resourcePath = session->environment_->shippedDefinitionsFolder();
+    session->paths_.userDataPath = session->environment_->userDefinitionsFolder();
     return session;
 }
 

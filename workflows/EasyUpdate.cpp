@@ -134,12 +134,12 @@ bool chooseFw_EasyUpdate(FirmwareBuffer& buffer, const std::string& path, Workfl
 }
 
 bool updateFunc(const WorkflowContext& context, const FirmwareBuffer& image, const std::string& imageName) {
-    return updateFuncAs(context, image, imageName, "update", imageName);
+    return updateFuncAs(context, image, imageName, RunOperation::Update, imageName).succeeded;
 }
 
-bool updateFuncAs(const WorkflowContext& context, const FirmwareBuffer& image, const std::string& imageName,
-                  const std::string& operation, const std::string& imagePath,
-                  const std::string& recoveredRun) {
+RunOutcome updateFuncAs(const WorkflowContext& context, const FirmwareBuffer& image,
+                        const std::string& imageName, RunOperation operation, const std::string& imagePath,
+                        const RunId& recoveredRun) {
     WorkflowRun run(context);
     WorkflowReporter& reporter = run.reporter();
     reporter.resetProgressInfo();
@@ -156,7 +156,8 @@ bool updateFuncAs(const WorkflowContext& context, const FirmwareBuffer& image, c
         RunWatch& watch = run.record({operation, imagePath, &image.data, image.serial, recoveredRun});
         failure = ImageWriter(run, image, watch).run();
     }
-    return run.end(failure, messages::kUpdateFail, messages::kUpdateSuccess);
+    run.end(failure, messages::kUpdateFail, messages::kUpdateSuccess);
+    return run.outcome();
 }
 
 }  // namespace velmora

@@ -4,6 +4,8 @@
 #include <string>
 
 #include "firmware/FirmwareBuffer.h"
+#include "workflows/RunOperation.h"
+#include "workflows/RunOutcome.h"
 #include "workflows/WorkflowContext.h"
 
 namespace velmora {
@@ -33,12 +35,12 @@ bool chooseFw_EasyUpdate(FirmwareBuffer& buffer, const std::string& path, Workfl
 // buttons enabled. True when the hub runs the new image.
 bool updateFunc(const WorkflowContext& context, const FirmwareBuffer& image, const std::string& imageName);
 
-// The same run, recorded as the operation named (the scalar update and the station
-// write the image with this very run) and with the image's real path for the
-// record, which the FW line may not show.
-// recoveredRun: for a recovery, the history id of the run whose backup it writes.
-bool updateFuncAs(const WorkflowContext& context, const FirmwareBuffer& image, const std::string& imageName,
-                  const std::string& operation, const std::string& imagePath,
-                  const std::string& recoveredRun = {});
+// The same run, recorded as the operation named (the scalar update, the station,
+// a restore and a recovery write the image with this very run) and with the
+// image's real path for the record, which the FW line may not show.
+// recoveredRun: for a recovery, the run whose backup it writes.
+RunOutcome updateFuncAs(const WorkflowContext& context, const FirmwareBuffer& image,
+                        const std::string& imageName, RunOperation operation, const std::string& imagePath,
+                        const RunId& recoveredRun = {});
 
 }  // namespace velmora

@@ -17,7 +17,7 @@ bool readWholeFlash(HubConnection& connection, std::vector<std::uint8_t>& conten
 
 }  // namespace
 
-std::optional<KeptBackup> takeFlashBackup(HubConnection& connection, FlashBackups& backups,
+std::optional<KeptBackup> takeFlashBackup(HubConnection& connection, FlashBackups& backups, const RunId& run,
                                           std::string& problem) {
     std::vector<std::uint8_t> first;
     std::vector<std::uint8_t> second;
@@ -30,6 +30,7 @@ std::optional<KeptBackup> takeFlashBackup(HubConnection& connection, FlashBackup
         return std::nullopt;
     }
     FlashBackupInfo info;
+    info.run = run;
     info.port = connection.openPortPath();
     FirmwareBuffer image;
     if (FW_Parse(image, first.data(), static_cast<std::int64_t>(first.size()))) {

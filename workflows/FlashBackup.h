@@ -9,10 +9,10 @@
 
 namespace velmora {
 
-// With the hub open in its ROM code: reads, compares and keeps the flash, with
-// the hub's port and what the flash's block says of itself. Nothing, with problem
-// saying why, when it cannot be kept.
-std::optional<KeptBackup> takeFlashBackup(HubConnection& connection, FlashBackups& backups,
+// With the hub open in its ROM code: reads, compares and keeps the flash as the
+// run's backup, with the hub's port and what the flash's block says of itself.
+// Nothing, with problem saying why, when it cannot be kept.
+std::optional<KeptBackup> takeFlashBackup(HubConnection& connection, FlashBackups& backups, const RunId& run,
                                           std::string& problem);
 
 }  // namespace velmora

@@ -7,10 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "app/RunId.h"
+
 namespace velmora {
 
 // What the run knows of the flash it keeps.
 struct FlashBackupInfo {
+    RunId run;            // the run that keeps it, by its one name
     std::string port;     // the hub's port path
     std::string hubIds;   // "VID:SSPID:HSPID" from the flash's block, when it parses
     std::string version;  // four hex digits from the block, when it has one
@@ -18,7 +21,7 @@ struct FlashBackupInfo {
 };
 
 struct KeptBackup {
-    std::string runId;   // names the run's index entry
+    RunId run;           // names the run's index entry
     std::string sha256;  // names the contents
 };
 
@@ -28,8 +31,8 @@ public:
     // Stores the contents; nothing, with problem saying why, when they cannot be kept.
     virtual std::optional<KeptBackup> keep(const std::vector<std::uint8_t>& contents,
                                            const FlashBackupInfo& info, std::string& problem) = 0;
-    // How the run that kept runId ended. False, with problem, when that cannot be noted.
-    virtual bool finish(const std::string& runId, bool succeeded, std::string& problem) = 0;
+    // How the run that kept its backup ended. False, with problem, when that cannot be noted.
+    virtual bool finish(const RunId& run, bool succeeded, std::string& problem) = 0;
     // Where the backups are, for messages.
     virtual std::string place() const = 0;
 };

@@ -90,7 +90,7 @@ private:
 bool eraseFunc_FwFlash(const WorkflowContext& context) {
     WorkflowRun run(context);
     WorkflowReporter& reporter = run.reporter();
-    RunWatch& watch = run.record({"erase"});
+    RunWatch& watch = run.record({RunOperation::Erase});
     reporter.resetProgressInfo();
     reporter.updateProgressBar(progress::kStart, ProgressDelivery::Wait);
     const char* failure = eraseSteps(run, watch);
@@ -100,7 +100,7 @@ bool eraseFunc_FwFlash(const WorkflowContext& context) {
 bool readFunc_FwFlash(const WorkflowContext& context, FirmwareBuffer& flashPage) {
     WorkflowRun run(context);
     WorkflowReporter& reporter = run.reporter();
-    FlashReader reader(context, run.record({"read"}));
+    FlashReader reader(context, run.record({RunOperation::Read}));
     reporter.updateProgressBar(progress::kStart, ProgressDelivery::Wait);
     reporter.resetProgressInfo();
     const char* failure = reader.run();

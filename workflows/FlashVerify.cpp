@@ -44,7 +44,7 @@ FlashComparison verifyFunc_FwFlash(const WorkflowContext& context, const std::ve
     WorkflowReporter& reporter = run.reporter();
     reporter.resetProgressInfo();
     std::vector<std::uint8_t> flash(image.size(), 0);
-    const char* failure = readSteps(context, run.record({"verify"}), flash);
+    const char* failure = readSteps(context, run.record({RunOperation::Verify}), flash);
     FlashComparison comparison;
     if (failure == nullptr) {
         comparison = compareFlash(flash, image);

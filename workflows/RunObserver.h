@@ -6,25 +6,32 @@
 // one observer.
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "app/RunId.h"
 #include "device/HubConnection.h"
+#include "workflows/RunOperation.h"
 
 namespace velmora {
 
 // The steps a hub operation passes through, in the words the history keeps.
 enum class RunPhase { Open, Backup, Erase, Write, Read, Verify, Reset };
 const char* runPhaseName(RunPhase phase);
+// The phase a word names; nothing for a word this program does not know.
+std::optional<RunPhase> runPhaseNamed(const std::string& name);
 
 struct RunStart {
-    std::string operation{};  // "update", "scalar", "read", "erase", "station"
+    RunOperation operation = RunOperation::Update;
     // The image written, when the operation writes one.
     std::string imagePath{};
     const std::vector<std::uint8_t>* imageBytes = nullptr;
     std::string imageSerial{};
-    // A recovery: the history id of the failed or unfinished run whose backup it writes back.
-    std::string recoveredRun{};
+    // A recovery: the failed or unfinished run whose backup it writes back.
+    RunId recoveredRun{};
+    // The run's own name, given by the run as it starts.
+    RunId run{};
 };
 
 struct RunEnd {

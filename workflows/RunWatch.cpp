@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "device/VendorCommands.h"
-
 namespace velmora {
 
 const char* runPhaseName(RunPhase phase) {
@@ -17,6 +15,13 @@ const char* runPhaseName(RunPhase phase) {
         case RunPhase::Reset: return "reset";
     }
     return "?";
+}
+
+std::optional<RunPhase> runPhaseNamed(const std::string& name) {
+    for (const RunPhase phase : {RunPhase::Open, RunPhase::Backup, RunPhase::Erase, RunPhase::Write,
+                                 RunPhase::Read, RunPhase::Verify, RunPhase::Reset})
+        if (name == runPhaseName(phase)) return phase;
+    return std::nullopt;
 }
 
 RunWatch::RunWatch(const WorkflowContext& context, const RunStart& start) : connection_(context.connection) {
@@ -50,10 +55,6 @@ void RunWatch::serialRead(const std::string& serial) {
 void RunWatch::finish(const char* failure) {
     if (!log_ || finished_) return;
     finished_ = true;
-    if (failure == nullptr && connection_.isOpen()) {
-        // Recorded through the sighting observer, like every status read of the run.
-        VC_ReadHubStatus(connection_);
-    }
     std::string line = failure == nullptr ? std::string{} : std::string(failure);
     while (!line.empty() && line.back() == '\n') line.pop_back();
     while (!line.empty() && line.front() == '\n') line.erase(line.begin());

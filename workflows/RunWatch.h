@@ -1,8 +1,8 @@
 #pragma once
 // The workflows' side of the run record: a run opens a RunWatch at its start,
 // marks its phases and closes it with its outcome. Without an observer in the
-// context every call does nothing, and the hub sees no request it would not see
-// anyway.
+// context every call does nothing; with one, the hub sees no request it would
+// not see anyway: the watch only listens.
 #include <memory>
 
 #include "workflows/RunObserver.h"
@@ -20,9 +20,7 @@ public:
     void phase(RunPhase phase);
     void backedUp(const std::string& sha256);
     void serialRead(const std::string& serial);
-    // failure: the failure line shown, nullptr for a success. After a success the
-    // hub's status is read once more while it is still open, so the record holds
-    // the version it now runs.
+    // failure: the failure line shown, nullptr for a success.
     void finish(const char* failure);
 
 private:

@@ -28,7 +28,8 @@ bool updateScalar(const WorkflowContext& context, FirmwareBuffer& scalar, const 
         scalar = FirmwareBuffer{};
     }
     const std::string imagePath = settings.fwbinPath.empty() ? imageName : scalarImagePath(settings);
-    const bool succeeded = updateFuncAs(context, scalar, imageName, "scalar", imagePath);
+    const bool succeeded =
+        updateFuncAs(context, scalar, imageName, RunOperation::Scalar, imagePath).succeeded;
     if (succeeded && context.reporter.quitsAfterScalarSuccess()) {
         context.connection.clock().sleepFor(timing::kScalarExitDelay);
         context.reporter.quitAfterScalarSuccess();

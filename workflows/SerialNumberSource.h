@@ -10,6 +10,8 @@
 #include <optional>
 #include <string>
 
+#include "app/RunId.h"
+
 namespace velmora {
 
 struct SerialBlock {
@@ -35,9 +37,10 @@ public:
     virtual std::optional<SerialBlock> reserveBlock(const std::string& station, const std::string& prefix,
                                                     std::uint64_t start, std::uint64_t last,
                                                     std::uint64_t count, std::string& error) = 0;
-    // Records what became of a number of the station's block.
+    // Records what became of a number of the station's block, and which run
+    // took it (none while it is only issued, or for a number no run took).
     virtual bool markNumber(const std::string& prefix, std::uint64_t number, SerialState state,
-                            std::string& error) = 0;
+                            const RunId& run, std::string& error) = 0;
     // Voids every number the station still holds reserved or issued, and lets the
     // name go.
     virtual bool endStation(const std::string& station, std::string& error) = 0;

@@ -14,6 +14,7 @@ class DetectionScheduler;
 class FlashBackups;
 
 class Console;
+class RunIds;
 class RunObserver;
 
 struct WorkflowContext {
@@ -22,8 +23,10 @@ struct WorkflowContext {
     DetectionScheduler* scheduler = nullptr;  // none: nothing else uses the connection
     Console* console = nullptr;               // diagnostic lines; none: not kept
     RunObserver* observer = nullptr;          // the run's record (the history); none: not kept
-    // Where the flash is kept before every erase; none: no backup (--no-backup, a replay).
+    // Where the flash is kept before every erase; none: no backup (--no-backup).
     FlashBackups* backups = nullptr;
+    // Where each run gets its name; none: each run makes its own.
+    RunIds* runIds = nullptr;
 };
 
 // The press of a workflow button, before the run is handed to its worker: the

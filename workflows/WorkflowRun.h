@@ -3,13 +3,14 @@
 // its length it holds what every run holds: detection kept clear of the
 // connection (WorkflowHold), the hub's port lock from the first open to the last
 // (PortHold), the reset waits told to the reporter (WaitReports) and, once the
-// run reaches the hub, its record (RunWatch). end() is the common ending: the
-// outcome in its colour, the hub closed, the buttons back. The steps in between
-// are each workflow's own.
+// run reaches the hub, its name and its record (RunWatch). end() is the common
+// ending: the closing status read, the outcome in its colour, the hub closed,
+// the buttons back. The steps in between are each workflow's own.
 #include <optional>
 #include <string>
 
 #include "detection/DetectionScheduler.h"
+#include "workflows/RunOutcome.h"
 #include "workflows/RunWatch.h"
 #include "workflows/WorkflowContext.h"
 
@@ -25,8 +26,9 @@ public:
     const WorkflowContext& context() const { return context_; }
     WorkflowReporter& reporter() const { return context_.reporter; }
 
-    // Starts the run's record: from here on it counts as a hub operation.
-    RunWatch& record(const RunStart& start);
+    // Names the run and starts its record: from here on it counts as a hub
+    // operation. start.run is set here.
+    RunWatch& record(RunStart start);
     // Closes the record with the outcome (failure: the line shown, nullptr for a
     // success). Once only; end() does it when it was not done.
     void conclude(const char* failure);
@@ -34,10 +36,13 @@ public:
     // twice, and keeps it when both reads agree. nullptr when kept (or when the
     // context keeps no backups), else failure, the line the run stops with.
     const char* backUpFlash(const char* failure);
-    // The common ending: the record closed; a failure in red followed by
-    // failLine, or successLine in blue (none: nothing); the hub closed; the
-    // buttons back. True for a success.
+    // The common ending: after a success, the hub's status read once more while
+    // it is still open (a step of every run, observed or not, so that observing
+    // a run never changes what goes to the hub); the record closed; a failure in
+    // red followed by failLine, or successLine in blue (none: nothing); the hub
+    // closed; the buttons back. True for a success; outcome() says more.
     bool end(const char* failure, const char* failLine, const char* successLine);
+    const RunOutcome& outcome() const { return outcome_; }
 
 private:
     const WorkflowContext& context_;
@@ -45,7 +50,9 @@ private:
     PortHold port_;
     WaitReports waits_;
     std::optional<RunWatch> watch_;
-    std::string backupRun_;  // the index entry's run id once a backup was kept
+    bool concluded_ = false;
+    bool backedUp_ = false;  // the run's backup was kept: its end is told to the keeper
+    RunOutcome outcome_;
 };
 
 }  // namespace velmora

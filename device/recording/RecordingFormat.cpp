@@ -210,6 +210,7 @@ std::string headerLine(const RecordingHeader& header) {
     line["recording"] = kRecordingMark;
     line["format"] = header.format;
     line["program"] = header.program;
+    if (!header.run.empty()) line["run"] = header.run;
     line["command"] = header.command;
     JsonDocument& table = line["table"] = JsonDocument::array();
     for (const RecordedHub& hub : header.table)
@@ -288,6 +289,7 @@ bool headerFromJson(const JsonValue& value, RecordingHeader& header, std::string
     }
     header.format = static_cast<int>(*format);
     header.program = jsonTextField(value, "program").value_or("");
+    header.run = jsonTextField(value, "run").value_or("");
     header.command.clear();
     for (const JsonValue& word : itemsOf(value, "command"))
         header.command.push_back(word.is_string() ? word.get<std::string>() : std::string());

@@ -30,7 +30,8 @@ struct RecordedImage {  // an image the command named
 
 struct RecordingHeader {
     int format = kRecordingFormat;
-    std::string program;               // "velmora-cli 1.02"
+    std::string program;  // "velmora-cli 1.02"
+    std::string run;      // the name of the command's first run (its history row's); may be empty
     std::vector<std::string> command;  // the command line, word by word
     std::vector<RecordedHub> table;
     std::vector<RecordedImage> images;

@@ -1,13 +1,17 @@
-// The folders the window uses in the user's home: the data folder for chip
-// definitions and the log copy of "Get Log".
+// The folders in the user's home: the data folder for chip definitions, the
+// state folder of the history and the backups, and the log copy of "Get Log".
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "app/AppPaths.h"
 #include "app/LogCopy.h"
@@ -60,6 +64,20 @@ INSTANTIATE_TEST_SUITE_P(Cases, UserDataFolder,
                                            DataFolderCase{"relative", "/home/a",
                                                           "/home/a/.local/share/velmora"},
                                            DataFolderCase{nullptr, nullptr, ""}));
+
+// The state folder (history, backups): the home from the password database,
+// whatever $HOME says (sudo may keep the calling user's).
+TEST(StateFolder, FollowsTheStateHomeRuleWithTheUsersOwnHome) {
+    const std::string home = ::getpwuid(::geteuid())->pw_dir;
+    ScopedVariable elsewhere("HOME", "/home/somebody-else");
+    for (const auto& [stateHome, expected] :
+         std::vector<std::pair<const char*, std::string>>{{"/srv/state", "/srv/state/velmora"},
+                                                          {"relative/state", home + "/.local/state/velmora"},
+                                                          {nullptr, home + "/.local/state/velmora"}}) {
+        ScopedVariable variable("XDG_STATE_HOME", stateHome);
+        EXPECT_EQ(velmora::stateFolder(), expected);
+    }
+}
 
 class LogCopy : public ::testing::Test {
 protected:

@@ -7,9 +7,11 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <string>
 #include <vector>
 
+#include "backups/BackupStore.h"
 #include "tests/cli/CliFixture.h"
 
 namespace velmora::testing {
@@ -135,6 +137,76 @@ TEST_F(CliBackupTest, RecoverDoesNothingWithoutAHubOrARunToRecover) {
     EXPECT_EQ(noRun.exitStatus, 1);
     EXPECT_NE(noRun.out.find("1-1: runs its ROM code, but no failed or unfinished run"), std::string::npos)
         << noRun.out;
+}
+
+// recover reads the history the runs went to, however it was named: a file in
+// VELMORA_HISTORY, or a server (whose runs are kept in the station's own file
+// first), never a server's URI taken for a file's name.
+TEST_F(CliBackupTest, RecoverReadsTheHistoryTheRunsWentTo) {
+    const std::string server = "postgresql:///velmora?host=" + path("no-server");
+    struct Naming {
+        std::vector<std::string> words;
+        std::vector<std::string> environment;
+    };
+    const std::vector<Naming> namings = {
+        {{}, {"VELMORA_HISTORY=" + path("named.sqlite")}},
+        {{"--history", server}, {}},
+    };
+    for (const Naming& naming : namings) {
+        fs::remove_all(state_.path() / "velmora");
+        std::vector<std::string> environment = naming.environment;
+        environment.push_back("XDG_STATE_HOME=" + state_.path().string());
+        const auto run = [&](const std::string& scenario, const std::vector<std::string>& words) {
+            std::vector<std::string> arguments = {"--config", config(), "--simulate=" + scenario};
+            arguments.insert(arguments.end(), naming.words.begin(), naming.words.end());
+            arguments.insert(arguments.end(), words.begin(), words.end());
+            return runCli(arguments, environment);
+        };
+        ASSERT_EQ(run("stall-write", {"update", kSampleImage}).exitStatus, 1);
+        const CliRun recovered = run("rom-code", {"recover", "--yes"});
+        EXPECT_EQ(recovered.exitStatus, 0) << recovered.out << recovered.err;
+        EXPECT_NE(recovered.out.find("1-1: left in ROM code by an update at "), std::string::npos)
+            << recovered.out;
+        EXPECT_NE(recovered.out.find("Update FW Success"), std::string::npos) << recovered.out;
+    }
+}
+
+// Simulated runs never stand for a real hub: pruning after them leaves a real
+// hub's backup alone, restore --last never picks it, and backups tells them apart.
+TEST_F(CliBackupTest, BenchRunsLeaveTheRealHubsBackupsAlone) {
+    backups::BackupStore real(backups().string(), FolderCreation::Create, RunOrigin::Real);
+    std::string error;
+    backups::BackupEntry entry;
+    entry.runId = RunId::make().text();
+    entry.time = "2026-01-01T00:00:00.000Z";
+    entry.port = "1-1";
+    const std::vector<std::uint8_t> flash(32768, 0x5A);
+    ASSERT_TRUE(real.store(flash, entry, error)) << error;
+    ASSERT_TRUE(real.finish(*RunId::parse(entry.runId), false, error)) << error;
+
+    ASSERT_EQ(withState("flash-code", {"--keep-backups", "1", "update", kSampleImage}).exitStatus, 0);
+    EXPECT_TRUE(fs::exists(backups() / entry.sha256));
+    const CliRun restored = withState("rom-code", {"restore", "--last", "--yes"});
+    EXPECT_EQ(restored.exitStatus, 0) << restored.err;
+    EXPECT_EQ(restored.out.find(entry.sha256), std::string::npos) << restored.out;
+    const CliRun listed = withState("flash-code", {"--json", "backups"});
+    EXPECT_NE(listed.out.find("\"origin\":\"simulated\""), std::string::npos) << listed.out;
+    EXPECT_NE(listed.out.find("\"origin\":\"real\""), std::string::npos) << listed.out;
+}
+
+// A run has one name: its backup's index entry and its history row carry the same.
+TEST_F(CliBackupTest, OneRunHasOneNameInItsBackupAndItsRow) {
+    const std::string history = path("history.sqlite");
+    ASSERT_EQ(withState("flash-code", {"--history", history, "update", kSampleImage}).exitStatus, 0);
+    const CliRun listed = withState("flash-code", {"--json", "backups"});
+    const CliRun rows = runCli({"--json", "--history", history, "history"});
+    const std::regex run("\"run\":\"([0-9a-f-]{36})\"");
+    const std::regex uuid("\"run_uuid\":\"([0-9a-f-]{36})\"");
+    std::smatch backup;
+    std::smatch row;
+    ASSERT_TRUE(std::regex_search(listed.out, backup, run)) << listed.out;
+    ASSERT_TRUE(std::regex_search(rows.out, row, uuid)) << rows.out;
+    EXPECT_EQ(backup[1], row[1]);
 }
 
 }  // namespace

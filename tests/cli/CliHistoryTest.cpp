@@ -109,9 +109,10 @@ TEST_F(CliHistoryTest, ReportSumsTheStationsOwnFile) {
         std::string::npos)
         << report.out;
     report = runCli({"--json", "--history", history_, "history", "report", "--include-simulated"});
-    EXPECT_EQ(report.out,
-              "[{\"total\":\"all\",\"units\":2,\"passed\":1,\"failed\":1,\"unfinished\":0,"
-              "\"yield\":0.5,\"failures_by_phase\":{\"verify\":1}}]\n");
+    EXPECT_EQ(
+        report.out,
+        "[{\"total\":\"all\",\"units\":2,\"passed\":1,\"failed\":1,\"unfinished\":0,"
+        "\"yield\":0.5,\"failures_by_phase\":{\"verify\":1},\"reads\":0,\"erases\":0,\"verifies\":0}]\n");
     EXPECT_EQ(lines(listed({"--csv", "--station", "bench-3"}).out).size(), 3u);
     EXPECT_EQ(lines(listed({"--csv", "--station", "bench-4"}).out).size(), 1u);
 }
@@ -134,6 +135,38 @@ TEST_F(CliHistoryTest, UnwritableHistoryIsToldOnceAndTheUpdateGoesOn) {
     const std::vector<std::string> errors = lines(run.err);
     ASSERT_EQ(errors.size(), 1u) << run.err;
     EXPECT_NE(errors[0].find("velmora-cli: history " + unusable + ": "), std::string::npos) << errors[0];
+}
+
+// A folder above the history may be a link (a home moved to another disk and
+// linked back): the runs are kept there; only the file and its own folder must
+// be no links.
+TEST_F(CliHistoryTest, AHistoryBelowALinkedFolderIsKept) {
+    std::filesystem::create_directories(path("disk/state"));
+    std::filesystem::create_directory_symlink(path("disk"), path("linked"));
+    const std::string linked = path("linked/state/history.sqlite");
+    const CliRun run = simulated("flash-code", {"--history", linked, "update", kSampleImage});
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    const CliRun listed = runCli({"--history", linked, "history", "--csv"});
+    EXPECT_EQ(lines(listed.out).size(), 2u) << listed.out << listed.err;
+
+    // The history's own folder a link: refused, naming the rule, and nothing made.
+    std::filesystem::create_directory_symlink(path("disk/state"), path("own-link"));
+    const CliRun refused =
+        simulated("flash-code", {"--history", path("own-link/history.sqlite"), "update", kSampleImage});
+    EXPECT_EQ(refused.exitStatus, 0) << refused.err;
+    EXPECT_NE(refused.err.find("own-link is a symbolic link"), std::string::npos) << refused.err;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(path("disk/state")), {}),
+              1);  // the history alone
+}
+
+// The history is never read as an image: the read's close of another descriptor
+// of the file would drop the locks the program's own connection holds on it.
+TEST_F(CliHistoryTest, TheHistoryIsNoImage) {
+    ASSERT_EQ(recorded("flash-code", {"update", kSampleImage}).exitStatus, 0);
+    const CliRun run = recorded("flash-code", {"update", history_});
+    EXPECT_EQ(run.exitStatus, 2);
+    EXPECT_NE(run.err.find("it is this run's history"), std::string::npos) << run.err;
 }
 
 TEST_F(CliHistoryTest, ImageTextsCannotBecomeSpreadsheetFormulas) {

@@ -103,6 +103,21 @@ TEST_F(CliStationTest, EachUnitGetsItsOwnSerialAndOneThatCannotFitIsRefusedFirst
     EXPECT_NE(run.err.find("--serial names one unit"), std::string::npos) << run.err;
 }
 
+// A simulated station's numbers are the bench's: the real counter in the same
+// file still starts where it started.
+TEST_F(CliStationTest, ASimulatedStationNeverTakesTheRealCountersNumbers) {
+    const std::string history = path("history.sqlite");
+    const CliRun run = simulated("eight-hubs", {"--history", history, "station", kSampleImage, "--count", "8",
+                                                "--serial-prefix", "ZH", "--serial-digits", "6"});
+    ASSERT_EQ(run.exitStatus, 0) << run.err;
+    std::string error;
+    auto counter = history::SerialCounter::open(history, FolderCreation::MustExist, error);
+    ASSERT_TRUE(counter) << error;
+    const auto block = counter->reserveBlock("line-1", "ZH", 1, 999999, 5, error);
+    ASSERT_TRUE(block) << error;
+    EXPECT_EQ(block->first, 1u);
+}
+
 // The station's own file: the same checks as on a line's server
 // (StationLinePostgresTest).
 TEST_F(CliStationTest, AStationKilledMidUnitLeavesItsNumberVoidForGood) {
@@ -110,7 +125,9 @@ TEST_F(CliStationTest, AStationKilledMidUnitLeavesItsNumberVoidForGood) {
     expectAKilledStationsNumbersStayVoid(
         {{"--history", file}, [&file](const std::string& prefix) {
              std::string error;
-             auto counter = history::SerialCounter::open(file, false, error);
+             // simulated hubs: a bench's numbers
+             auto counter =
+                 history::SerialCounter::open(file, FolderCreation::MustExist, error, RunOrigin::Simulated);
              auto numbers = counter ? counter->numbers(prefix, error) : std::nullopt;
              return numbers.value_or(std::vector<history::SerialNumberRow>{});
          }});

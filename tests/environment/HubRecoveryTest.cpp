@@ -52,7 +52,7 @@ TEST_F(HubRecoveryTest, WritesTheBackupBackAndRecordsWhichRunItRecovered) {
     EXPECT_FALSE(runs[0].backupSha256.empty());
     EXPECT_EQ(runs[1].operation, "recover");
     EXPECT_EQ(runs[1].result, history::kResultSuccess);
-    EXPECT_EQ(runs[1].recoveredRun, std::to_string(runs[0].id));
+    EXPECT_EQ(runs[1].recoveredRun, runs[0].runUuid);
     EXPECT_EQ(runs[1].versionAfter, "0100");
     EXPECT_TRUE(historyProblems_.empty());
 
@@ -75,7 +75,7 @@ TEST_F(HubRecoveryTest, AFailedRecoveryDoesNotReplaceTheBackupThatRecovers) {
     EXPECT_EQ(hub_->flashContents(), oldFlash_);
     const std::vector<history::HistoryRecord> runs = rows();
     ASSERT_EQ(runs.size(), 3u);
-    EXPECT_EQ(runs[2].recoveredRun, std::to_string(runs[0].id));
+    EXPECT_EQ(runs[2].recoveredRun, runs[0].runUuid);
 }
 
 // A run that stopped before its erase (here its backup could not be read) left
@@ -102,6 +102,25 @@ TEST_F(HubRecoveryTest, AHubLeftBeforeTheEraseIsOnlyResetIntoItsFlashCode) {
     EXPECT_EQ(hub_->flashContents(), oldFlash_);
     EXPECT_EQ(eraseRequests(), 0u);
     EXPECT_EQ(rows().size(), 1u);
+}
+
+// A simulated hub's failed run, kept in the same history and backups, never
+// stands for the real hub on the same port.
+TEST_F(HubRecoveryTest, ABenchRunIsNeverRecoveredOntoARealHub) {
+    RunRecorder bench(historyPath_, FolderCreation::MustExist, clock_, {}, {"", RunOrigin::Simulated});
+    WorkflowContext simulated = recorded();
+    simulated.observer = &bench;
+    sim::HubFaults faults;
+    faults.disconnect = sim::DisconnectFault{sim::RequestKind::WriteFlash, 2, true};
+    hub_->setFaults(faults);
+    ASSERT_FALSE(updateFunc(simulated, parsed(newImage_), "new.bin"));
+    hub_->setFaults({});
+    waitForTheHub();
+    ASSERT_EQ(hub_->runState(), sim::RunState::RomCode);
+    const std::vector<std::uint8_t> broken = hub_->flashContents();
+
+    EXPECT_EQ(recover().step, RecoveryStep::NoRunToRecover);
+    EXPECT_EQ(hub_->flashContents(), broken);
 }
 
 TEST_F(HubRecoveryTest, WritesNothingWithoutARunToRecoverOrWithoutConsent) {

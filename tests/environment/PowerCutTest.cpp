@@ -25,8 +25,9 @@ std::vector<sim::RequestKind> uncutRun() {
         options.imageVersion = kOldVersion;
         sim::SimulatedHub& hub = rig.addHub(options);
         ScratchFolder scratch{"velmora-uncut"};
-        RunRecorder recorder{scratch.path("history.sqlite"), false, rig.clock, [](const std::string&) {}};
-        history::BackupStore store{scratch.path("backups"), true};
+        RunRecorder recorder{scratch.path("history.sqlite"), FolderCreation::MustExist, rig.clock,
+                             [](const std::string&) {}};
+        backups::BackupStore store{scratch.path("backups"), FolderCreation::Create, RunOrigin::Real};
         RecordingReporter reporter;
         const std::vector<std::uint8_t> image = sampleImage(kNewImageBytes, kNewVersion);
         FirmwareBuffer buffer;
@@ -125,7 +126,7 @@ TEST_P(PowerCutTest, RecoverLeavesTheOldFirmwareOrTheNewNeverAnythingElse) {
         ASSERT_EQ(runs.size(), 2u);
         EXPECT_EQ(runs[1].operation, "recover");
         EXPECT_EQ(runs[1].result, history::kResultSuccess);
-        EXPECT_EQ(runs[1].recoveredRun, std::to_string(runs[0].id));
+        EXPECT_EQ(runs[1].recoveredRun, runs[0].runUuid);
     } else {
         EXPECT_EQ(runs.size(), 1u);
     }

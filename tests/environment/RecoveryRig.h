@@ -9,11 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "backups/BackupStore.h"
 #include "device/FlashOperations.h"
 #include "environment/HubRecovery.h"
-#include "history/BackupStore.h"
 #include "history/HistoryDatabase.h"
 #include "history/RunRecorder.h"
+#include "history/StationFile.h"
 #include "tests/support/ScratchFolder.h"
 #include "tests/workflows/SimulatedHubFixture.h"
 #include "workflows/EasyUpdate.h"
@@ -38,7 +39,12 @@ protected:
     }
 
     RecoveryResult recover(const RecoveryConsent& consent = {}) {
-        return recoverHub(recorded(), "1-1", historyPath_, store_, consent);
+        bool missing = false;
+        std::string problem;
+        const std::shared_ptr<history::StationFile> file =
+            history::StationFile::openExisting(historyPath_, missing, problem);
+        return recoverHub(recorded(), "1-1",
+                          {file ? &file->database() : nullptr, problem, store_, RunOrigin::Real}, consent);
     }
 
     // The whole flash an image leaves: the image, then erased bytes.
@@ -71,9 +77,9 @@ protected:
     ScratchFolder scratch_{"velmora-recovery"};
     std::string historyPath_ = scratch_.path("history.sqlite");
     std::vector<std::string> historyProblems_;
-    RunRecorder recorder_{historyPath_, false, clock_,
+    RunRecorder recorder_{historyPath_, FolderCreation::MustExist, clock_,
                           [this](const std::string& problem) { historyProblems_.push_back(problem); }};
-    history::BackupStore store_{scratch_.path("backups"), true};
+    backups::BackupStore store_{scratch_.path("backups"), FolderCreation::Create, RunOrigin::Real};
     std::vector<std::uint8_t> oldFlash_ = hub_->flashContents();
     std::vector<std::uint8_t> newImage_ = sampleImage(kNewImageBytes, kNewVersion);
 };

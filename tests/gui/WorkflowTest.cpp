@@ -12,10 +12,10 @@
 #include <thread>
 
 #include "WindowFixture.h"
+#include "app/Sha256.h"
+#include "backups/BackupStore.h"
 #include "device/simulated/SimulatedHub.h"
-#include "history/BackupStore.h"
 #include "history/HistoryRecord.h"
-#include "history/ImageDigest.h"
 #include "window/HubDetectionService.h"
 
 namespace velmora::testing {
@@ -87,13 +87,14 @@ TEST_F(WorkflowTest, EasyUpdateKeepsABackupOfTheFlashItErases) {
                             "Reset to Flash Code...\nUpdate FW Success\n"))
         << paneText().toStdString();
 
-    const history::BackupStore store(backupsFolder(), false);
+    const backups::BackupStore store(backupsFolder(), FolderCreation::MustExist, RunOrigin::Simulated);
     std::string error;
     const auto entries = store.list(error);
     ASSERT_TRUE(entries) << error;
     ASSERT_EQ(entries->size(), 1u);
     EXPECT_EQ(entries->front().result, history::kResultSuccess);
-    EXPECT_EQ(entries->front().sha256, history::sha256Hex(before.data(), before.size()));
+    EXPECT_EQ(entries->front().origin, storedOrigin(RunOrigin::Simulated));
+    EXPECT_EQ(entries->front().sha256, sha256Hex(before.data(), before.size()));
     EXPECT_EQ(store.load(entries->front().sha256, error), before) << error;
 }
 

@@ -5,16 +5,21 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
+#include <fstream>
 #include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "app/RunId.h"
 #include "history/HistoryDatabase.h"
-#include "history/HistoryFile.h"
-#include "history/RunUuid.h"
+#include "history/SerialCounter.h"
+#include "history/StationFile.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ScratchFolder.h"
+#include "workflows/RunOrigin.h"
 
 namespace velmora::testing {
 namespace {
@@ -22,11 +27,22 @@ namespace {
 using history::HistoryDatabase;
 using history::HistoryRecord;
 
+// The runs table as layout 1 made it, without its closing parenthesis: later
+// layouts added their columns after these.
+constexpr const char* kLayoutOneRuns =
+    "CREATE TABLE runs (id INTEGER PRIMARY KEY, operation TEXT NOT NULL, started TEXT NOT NULL,"
+    " ended TEXT NOT NULL DEFAULT '', host TEXT NOT NULL DEFAULT '', port TEXT NOT NULL DEFAULT '',"
+    " hub_ids TEXT NOT NULL DEFAULT '', version_before TEXT NOT NULL DEFAULT '',"
+    " version_after TEXT NOT NULL DEFAULT '', image_path TEXT NOT NULL DEFAULT '',"
+    " image_sha256 TEXT NOT NULL DEFAULT '', image_serial TEXT NOT NULL DEFAULT '',"
+    " phases TEXT NOT NULL DEFAULT '', result TEXT NOT NULL DEFAULT 'unfinished',"
+    " failure TEXT NOT NULL DEFAULT ''";
+
 class HistoryDatabaseTest : public ::testing::Test {
 protected:
     std::unique_ptr<HistoryDatabase> open() {
         std::string error;
-        EXPECT_TRUE(history::prepareHistoryFile(path_, history::FolderCreation::MustExist, error)) << error;
+        EXPECT_TRUE(history::StationFile::open(path_, FolderCreation::MustExist, error)) << error;
         auto database = HistoryDatabase::open(path_, error);
         EXPECT_TRUE(database) << error;
         return database;
@@ -42,12 +58,14 @@ protected:
 
     // A history file as an older release left it: made by the program's own
     // file rules, then laid out and filled by the given SQL.
-    void writeOlderFile(const char* sql) {
+    void writeOlderFile(const std::string& sql) {
         std::string error;
-        ASSERT_TRUE(history::prepareHistoryFile(path_, history::FolderCreation::MustExist, error)) << error;
+        std::ofstream(path_) << "";
+        ::chmod(path_.c_str(), 0600);
         sqlite3* handle = nullptr;
         ASSERT_EQ(sqlite3_open(path_.c_str(), &handle), SQLITE_OK);
-        ASSERT_EQ(sqlite3_exec(handle, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(handle);
+        ASSERT_EQ(sqlite3_exec(handle, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
+            << sqlite3_errmsg(handle);
         sqlite3_close(handle);
     }
 
@@ -126,14 +144,9 @@ TEST_F(HistoryDatabaseTest, FileOfANewerProgramIsLeftAlone) {
 // A file written by the first release of the history (layout 1, before backups):
 // its rows stay, and the columns added since read empty until written.
 TEST_F(HistoryDatabaseTest, FileOfLayoutOneIsUpgradedInPlace) {
-    const char* layoutOne =
-        "CREATE TABLE runs (id INTEGER PRIMARY KEY, operation TEXT NOT NULL, started TEXT NOT NULL,"
-        " ended TEXT NOT NULL DEFAULT '', host TEXT NOT NULL DEFAULT '', port TEXT NOT NULL DEFAULT '',"
-        " hub_ids TEXT NOT NULL DEFAULT '', version_before TEXT NOT NULL DEFAULT '',"
-        " version_after TEXT NOT NULL DEFAULT '', image_path TEXT NOT NULL DEFAULT '',"
-        " image_sha256 TEXT NOT NULL DEFAULT '', image_serial TEXT NOT NULL DEFAULT '',"
-        " phases TEXT NOT NULL DEFAULT '', result TEXT NOT NULL DEFAULT 'unfinished',"
-        " failure TEXT NOT NULL DEFAULT '');"
+    const std::string layoutOne =
+        std::string(kLayoutOneRuns) +
+        ");"
         "CREATE INDEX runs_started ON runs (started);"
         "INSERT INTO runs (operation, started, port, result) VALUES ('update', '2026-01-02T03:04:05.000Z',"
         " '1-2', 'failure');"
@@ -164,14 +177,9 @@ TEST_F(HistoryDatabaseTest, FileOfLayoutOneIsUpgradedInPlace) {
 // What the sender then relies on: a row marked as sent stays so until it is
 // written again, and a mark for a write the row has since outgrown is ignored.
 TEST_F(HistoryDatabaseTest, FileOfLayoutTwoGetsNamedRowsThatWaitForTheServer) {
-    const char* layoutTwo =
-        "CREATE TABLE runs (id INTEGER PRIMARY KEY, operation TEXT NOT NULL, started TEXT NOT NULL,"
-        " ended TEXT NOT NULL DEFAULT '', host TEXT NOT NULL DEFAULT '', port TEXT NOT NULL DEFAULT '',"
-        " hub_ids TEXT NOT NULL DEFAULT '', version_before TEXT NOT NULL DEFAULT '',"
-        " version_after TEXT NOT NULL DEFAULT '', image_path TEXT NOT NULL DEFAULT '',"
-        " image_sha256 TEXT NOT NULL DEFAULT '', image_serial TEXT NOT NULL DEFAULT '',"
-        " phases TEXT NOT NULL DEFAULT '', result TEXT NOT NULL DEFAULT 'unfinished',"
-        " failure TEXT NOT NULL DEFAULT '', backup_sha256 TEXT NOT NULL DEFAULT '',"
+    const std::string layoutTwo =
+        std::string(kLayoutOneRuns) +
+        ", backup_sha256 TEXT NOT NULL DEFAULT '',"
         " recovered_run TEXT NOT NULL DEFAULT '');"
         "CREATE INDEX runs_started ON runs (started);"
         "INSERT INTO runs (operation, started, host, port, result, backup_sha256) VALUES"
@@ -188,7 +196,7 @@ TEST_F(HistoryDatabaseTest, FileOfLayoutTwoGetsNamedRowsThatWaitForTheServer) {
     EXPECT_EQ(rows[0].backupSha256, "abc");
     EXPECT_EQ(rows[1].result, "success");
     for (const HistoryRecord& row : rows) {
-        EXPECT_TRUE(history::isRunUuid(row.runUuid)) << row.runUuid;
+        EXPECT_TRUE(RunId::parse(row.runUuid).has_value()) << row.runUuid;
         EXPECT_EQ(row.runUuid.substr(14, 1), "7");  // made from the time the run started
         EXPECT_EQ(row.station, "bench-7");
         EXPECT_EQ(row.serverTime, "");
@@ -197,9 +205,9 @@ TEST_F(HistoryDatabaseTest, FileOfLayoutTwoGetsNamedRowsThatWaitForTheServer) {
 
     std::string error;
     HistoryRecord simulated = run("2026-01-03T00:00:00.000Z", "1-1");
-    simulated.origin = history::kOriginSimulated;
+    simulated.origin = storedOrigin(RunOrigin::Simulated);
     ASSERT_TRUE(database->record(simulated, error)) << error;
-    EXPECT_TRUE(history::isRunUuid(simulated.runUuid));
+    EXPECT_TRUE(RunId::parse(simulated.runUuid).has_value());
     auto waiting = database->unsent(false, 10, error);
     ASSERT_TRUE(waiting) << error;
     EXPECT_EQ(waiting->size(), 2u);  // a bench's run waits only for a bench's sender
@@ -222,13 +230,71 @@ TEST_F(HistoryDatabaseTest, FileOfLayoutTwoGetsNamedRowsThatWaitForTheServer) {
     EXPECT_EQ(rows[0].revision, first.revision + 1);
 }
 
+// A file of layout 4, the one before runs had one name everywhere: a recovery
+// that named its run by the local row number now names it by that run's UUID
+// (and waits to be sent again, so the server learns it), a testbed's runs are
+// called so, and the serial numbers are a real line's, counted on from where
+// they stood, with a bench's counter of their own beside them.
+TEST_F(HistoryDatabaseTest, FileOfLayoutFourGetsOneNamePerRunAndBenchRunsApart) {
+    const std::string layoutFour =
+        std::string(kLayoutOneRuns) +
+        ", backup_sha256 TEXT NOT NULL DEFAULT '',"
+        " recovered_run TEXT NOT NULL DEFAULT '', run_uuid TEXT NOT NULL DEFAULT '',"
+        " station TEXT NOT NULL DEFAULT '', origin TEXT NOT NULL DEFAULT '',"
+        " revision INTEGER NOT NULL DEFAULT 1, sent_to_server TEXT NOT NULL DEFAULT '',"
+        " hub_serial TEXT NOT NULL DEFAULT '');"
+        "CREATE INDEX runs_started ON runs (started);"
+        "CREATE UNIQUE INDEX runs_uuid ON runs (run_uuid);"
+        "CREATE INDEX runs_waiting ON runs (id) WHERE sent_to_server = '';"
+        "CREATE INDEX runs_hub_serial ON runs (hub_serial);"
+        "CREATE TABLE serial_counters (prefix TEXT PRIMARY KEY, next_number INTEGER NOT NULL);"
+        "CREATE TABLE serial_numbers (prefix TEXT NOT NULL, number INTEGER NOT NULL, station TEXT NOT NULL,"
+        " state TEXT NOT NULL, changed TEXT NOT NULL, UNIQUE (prefix, number));"
+        "CREATE INDEX serial_numbers_station ON serial_numbers (station, state);"
+        "INSERT INTO runs (operation, started, port, result, backup_sha256, run_uuid, sent_to_server) VALUES"
+        " ('update', '2026-01-02T03:04:05.000Z', '1-2', 'failure', 'abc',"
+        "  '01a25518-8500-7000-8000-000000000001', '2026-01-02T03:05:00.000Z'),"
+        " ('recover', '2026-01-02T04:00:00.000Z', '1-2', 'success', '',"
+        "  '01a25518-8500-7000-8000-000000000002', '2026-01-02T04:01:00.000Z');"
+        "UPDATE runs SET recovered_run = '1' WHERE id = 2;"
+        "INSERT INTO runs (operation, started, port, result, run_uuid, origin) VALUES"
+        " ('update', '2026-01-03T00:00:00.000Z', '1-1', 'success', '01a25518-8500-7000-8000-000000000003',"
+        "  'replayed');"
+        "INSERT INTO serial_counters VALUES ('ZH', 5);"
+        "INSERT INTO serial_numbers VALUES ('ZH', 3, 'bay-1', 'used', '2026-01-02T03:04:05.000Z'),"
+        " ('ZH', 4, 'bay-1', 'void', '2026-01-02T03:04:05.000Z');"
+        "PRAGMA user_version=4;";
+    writeOlderFile(layoutFour);
+    if (HasFatalFailure()) return;
+
+    std::string error;
+    auto file = history::StationFile::open(path_, FolderCreation::MustExist, error);
+    ASSERT_TRUE(file) << error;
+    const std::vector<HistoryRecord> rows = list(file->database());
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[1].recoveredRun, rows[0].runUuid);
+    EXPECT_EQ(rows[1].serverTime, "");  // waits to be sent again
+    EXPECT_EQ(rows[1].revision, 2);
+    EXPECT_EQ(rows[0].serverTime, "2026-01-02T03:05:00.000Z");
+    EXPECT_EQ(rows[2].origin, storedOrigin(RunOrigin::Testbed));
+
+    history::SerialCounter real(file, RunOrigin::Real);
+    const auto numbers = real.numbers("ZH", error);
+    ASSERT_TRUE(numbers) << error;
+    ASSERT_EQ(numbers->size(), 2u);
+    EXPECT_EQ((*numbers)[0].state, "used");
+    EXPECT_EQ(real.reserveBlock("bay-2", "ZH", 1, 999, 2, error)->first, 5u);
+    history::SerialCounter bench(file, RunOrigin::Simulated);
+    EXPECT_EQ(bench.reserveBlock("bay-2", "ZH", 1, 999, 2, error)->first, 1u);
+}
+
 // Each writer starts a run, marks three phases and completes it, many times over;
 // both start on a file nobody has laid out yet.
 int writeRuns(const std::string& path, const std::string& port, int runs) {
     std::string error;
-    if (!history::prepareHistoryFile(path, history::FolderCreation::MustExist, error)) return 10;
-    auto database = HistoryDatabase::open(path, error);
-    if (!database) return 11;
+    auto file = history::StationFile::open(path, FolderCreation::MustExist, error);
+    if (!file) return 11;
+    HistoryDatabase* database = &file->database();
     for (int index = 0; index < runs; ++index) {
         HistoryRecord record;
         record.operation = "update";

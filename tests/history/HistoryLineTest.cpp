@@ -9,54 +9,56 @@
 #include <string>
 #include <vector>
 
-#include "history/HistoryFile.h"
 #include "history/HistoryLocation.h"
 #include "history/HistoryReport.h"
-#include "history/RunUuid.h"
+#include "workflows/RunOrigin.h"
 
 namespace velmora::testing {
 namespace {
 
 using history::ServerSource;
 
+const std::string kDefaultPath = "/home/line/.local/state/velmora/history.sqlite";
+
 TEST(HistoryLocationTest, TheFirstNamedHistoryDecidesAndBenchRunsReachAServerOnlyByTheirOwnCommand) {
     const std::string server = "postgresql://line@db.example/velmora";
     const std::string other = "postgres://other@db.example/velmora";
     const std::string file = "/srv/station/history.sqlite";
 
-    history::HistoryTarget target = history::chooseHistory(std::nullopt, "", "", false);
-    EXPECT_EQ(target.localPath, history::defaultHistoryPath());
+    history::HistoryTarget target = history::chooseHistory(std::nullopt, "", "", kDefaultPath, false);
+    EXPECT_EQ(target.localPath, kDefaultPath);
     EXPECT_FALSE(target.localNamed);
     EXPECT_EQ(target.serverUri, "");
 
-    target = history::chooseHistory(file, server, other, false);  // a file on the command line: no server
+    target = history::chooseHistory(file, server, other, kDefaultPath,
+                                    false);  // a file on the command line: no server
     EXPECT_EQ(target.localPath, file);
     EXPECT_TRUE(target.localNamed);
     EXPECT_EQ(target.serverUri, "");
 
-    target = history::chooseHistory(std::nullopt, server, other, false);
+    target = history::chooseHistory(std::nullopt, server, other, kDefaultPath, false);
     EXPECT_EQ(target.serverUri, server);
     EXPECT_EQ(target.source, ServerSource::Variable);
-    EXPECT_EQ(target.localPath, history::defaultHistoryPath());  // the rows go there first
+    EXPECT_EQ(target.localPath, kDefaultPath);  // the rows go there first
 
-    target = history::chooseHistory(std::nullopt, "", other, false);
+    target = history::chooseHistory(std::nullopt, "", other, kDefaultPath, false);
     EXPECT_EQ(target.serverUri, other);
     EXPECT_EQ(target.source, ServerSource::Config);
 
-    // A simulated or replayed run: the variable and config.ini are a line's, not a bench's.
+    // A bench's run (simulated, testbed): the variable and config.ini are a line's, not a bench's.
     for (const auto& [variable, configured] :
          std::vector<std::pair<std::string, std::string>>{{server, ""}, {"", other}}) {
-        target = history::chooseHistory(std::nullopt, variable, configured, true);
+        target = history::chooseHistory(std::nullopt, variable, configured, kDefaultPath, true);
         EXPECT_EQ(target.serverUri, "");
         EXPECT_TRUE(target.serverSkipped);
     }
-    target = history::chooseHistory(server, "", "", true);
+    target = history::chooseHistory(server, "", "", kDefaultPath, true);
     EXPECT_EQ(target.serverUri, server);
     EXPECT_EQ(target.source, ServerSource::CommandLine);
 
     // A path in config.ini would be every user's file: only a server counts there.
-    target = history::chooseHistory(std::nullopt, "", file, false);
-    EXPECT_EQ(target.localPath, history::defaultHistoryPath());
+    target = history::chooseHistory(std::nullopt, "", file, kDefaultPath, false);
+    EXPECT_EQ(target.localPath, kDefaultPath);
 }
 
 TEST(HistoryLocationTest, PasswordsAreFoundWhereverTheUriHoldsThem) {
@@ -89,44 +91,25 @@ TEST(HistoryLocationTest, PasswordsAreFoundWhereverTheUriHoldsThem) {
 
     // Warned of where other users can read it; the environment is the user's own.
     const std::string secret = "postgresql://line:s3cret@db/velmora";
-    EXPECT_NE(
-        history::passwordWarning(history::chooseHistory(secret, "", "", false)).find("the command line"),
-        std::string::npos);
-    EXPECT_NE(
-        history::passwordWarning(history::chooseHistory(std::nullopt, "", secret, false)).find("config.ini"),
-        std::string::npos);
-    EXPECT_EQ(history::passwordWarning(history::chooseHistory(std::nullopt, secret, "", false)), "");
-    EXPECT_EQ(history::passwordWarning(history::chooseHistory(next, "", "", false)), "");
+    EXPECT_NE(history::passwordWarning(history::chooseHistory(secret, "", "", kDefaultPath, false))
+                  .find("the command line"),
+              std::string::npos);
+    EXPECT_NE(history::passwordWarning(history::chooseHistory(std::nullopt, "", secret, kDefaultPath, false))
+                  .find("config.ini"),
+              std::string::npos);
+    EXPECT_EQ(history::passwordWarning(history::chooseHistory(std::nullopt, secret, "", kDefaultPath, false)),
+              "");
+    EXPECT_EQ(history::passwordWarning(history::chooseHistory(next, "", "", kDefaultPath, false)), "");
 
     const std::string uri = "postgresql://line:s3cret@db/velmora";
     EXPECT_EQ(history::withoutPassword("connection to " + uri + " failed: s3cret rejected", uri),
               "connection to postgresql://line@db/velmora failed: *** rejected");
 }
 
-TEST(RunUuidTest, VersionSevenUuidsSortByTimeAndNeverRepeat) {
-    const history::WallTime earlier = *history::parseIsoTime("2026-12-08T10:00:00.000Z");
-    const history::WallTime later = *history::parseIsoTime("2026-12-08T10:00:00.001Z");
-    std::set<std::string> seen;
-    std::string previous;
-    for (int index = 0; index < 1000; ++index) {
-        const std::string uuid = history::newRunUuid(index < 500 ? earlier : later);
-        EXPECT_TRUE(history::isRunUuid(uuid)) << uuid;
-        EXPECT_EQ(uuid[14], '7');
-        EXPECT_NE(std::string("89ab").find(uuid[19]), std::string::npos) << uuid;
-        if (index == 500) {
-            EXPECT_LT(previous, uuid);  // a later millisecond sorts after
-        }
-        previous = uuid;
-        seen.insert(uuid);
-    }
-    EXPECT_EQ(seen.size(), 1000u);
-    EXPECT_EQ(history::newRunUuid(earlier).substr(0, 13), "01a25518-8500");  // 1796724000000 ms
-    EXPECT_FALSE(history::isRunUuid("01a25518-8500-7000-8000-00000000000G"));
-}
-
 history::HistoryRecord unit(const std::string& station, const std::string& started, const std::string& phases,
                             const std::string& result, const std::string& origin = "") {
     history::HistoryRecord record;
+    record.operation = "station";
     record.station = station;
     record.port = "1-1";
     record.started = started;
@@ -143,7 +126,7 @@ TEST(HistoryReportTest, UnitsYieldAndFailuresAddUpPerGroupAndPerPhase) {
         unit("b", "2026-12-08T02:00:00.000Z", "open=1;erase", "failure"),
         unit("b", "2026-12-08T03:00:00.000Z", "open=1;erase=2", "unfinished"),
         unit("b", "2026-12-08T04:00:00.000Z", "", "failure"),
-        unit("bench", "2026-12-08T05:00:00.000Z", "open=1", "failure", history::kOriginSimulated),
+        unit("bench", "2026-12-08T05:00:00.000Z", "open=1", "failure", storedOrigin(RunOrigin::Simulated)),
     };
     std::vector<history::ReportLine> report =
         history::buildReport(runs, history::ReportGrouping::Total, false);
@@ -180,6 +163,26 @@ TEST(HistoryReportTest, UnitsYieldAndFailuresAddUpPerGroupAndPerPhase) {
     EXPECT_EQ(report[1].unfinished, 1u);
     EXPECT_EQ(report[2].failed, 1u);
     EXPECT_EQ(report[3].passed, 1u);
+}
+
+// A unit is a run that flashes one (an update, a station's unit, a scalar run, a
+// restore, a recovery); reads, erases and verifies are counted apart.
+TEST(HistoryReportTest, OnlyTheRunsThatFlashAUnitAreUnits) {
+    std::vector<history::HistoryRecord> runs;
+    for (const char* operation : {"station", "station", "read", "read", "erase", "verify"}) {
+        runs.push_back(unit("a", "2026-12-08T01:00:00.000Z", "open=1", "success"));
+        runs.back().operation = operation;
+    }
+    runs[4].result = "failure";
+    const std::vector<history::ReportLine> report =
+        history::buildReport(runs, history::ReportGrouping::Total, false);
+    ASSERT_EQ(report.size(), 1u);
+    EXPECT_EQ(report[0].units, 2u);
+    EXPECT_EQ(report[0].passed, 2u);
+    EXPECT_DOUBLE_EQ(*report[0].yield(), 1.0);
+    EXPECT_EQ(report[0].reads, 2u);
+    EXPECT_EQ(report[0].erases, 1u);
+    EXPECT_EQ(report[0].verifies, 1u);
 }
 
 }  // namespace

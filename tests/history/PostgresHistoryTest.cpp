@@ -15,12 +15,13 @@
 #include <thread>
 #include <vector>
 
+#include "app/RunId.h"
 #include "history/HistoryDatabase.h"
-#include "history/HistoryFile.h"
 #include "history/HistorySender.h"
-#include "history/PostgresHistory.h"
-#include "history/PostgresResult.h"
-#include "history/RunUuid.h"
+#include "history/StationFile.h"
+#include "history/server/PostgresHistory.h"
+#include "history/server/PostgresResult.h"
+#include "history/server/ServerTables.h"
 #include "tests/cli/CliProcess.h"
 #include "tests/support/PostgresServer.h"
 #include "tests/support/ScratchFolder.h"
@@ -169,13 +170,15 @@ TEST_F(PostgresHistoryTest, AfterAnOutageSyncLeavesEveryRunOnceOnTheServer) {
 TEST_F(PostgresHistoryTest, SenderCatchesUpOnItsOwnAndCompletesUnfinishedRows) {
     const std::string path = scratch_.path("station.sqlite");
     std::string error;
-    ASSERT_TRUE(history::prepareHistoryFile(path, history::FolderCreation::MustExist, error)) << error;
-    auto local = history::HistoryDatabase::open(path, error);
-    ASSERT_TRUE(local) << error;
+    const std::shared_ptr<history::StationFile> file =
+        history::StationFile::open(path, FolderCreation::MustExist, error);
+    ASSERT_TRUE(file) << error;
+    history::HistoryDatabase* local = &file->database();
     std::mutex mutex;
     std::vector<std::string> notices;
     history::RetryPlan retry{std::chrono::milliseconds(100), std::chrono::milliseconds(400)};
-    history::HistorySender sender(path, server_.uri(), false, retry, [&](const std::string& line) {
+    history::PostgresHistory line(server_.uri());
+    history::HistorySender sender(file, line, false, retry, [&](const std::string& line) {
         std::lock_guard lock(mutex);
         notices.push_back(line);
     });
@@ -189,7 +192,7 @@ TEST_F(PostgresHistoryTest, SenderCatchesUpOnItsOwnAndCompletesUnfinishedRows) {
 
     history::HistoryRecord run;
     run.operation = "update";
-    run.started = history::isoUtc(history::wallNow());
+    run.started = isoUtc(wallNow());
     run.port = "1-1";
     ASSERT_TRUE(local->record(run, error)) << error;
     sender.wake();
@@ -254,14 +257,20 @@ TEST_F(PostgresHistoryTest, EachSessionAsksTheServerToProbeAnIdleStation) {
     std::string error;
     auto history = history::PostgresHistory::connect(server_.uri(), error);
     ASSERT_TRUE(history) << error;
-    const history::PostgresResult asked(PQexec(history->connection(),
-                                               "SELECT name, source FROM pg_settings"
-                                               " WHERE name LIKE 'tcp_keepalives%'"
-                                               " OR name = 'tcp_user_timeout' ORDER BY name;"));
-    ASSERT_TRUE(asked.is(PGRES_TUPLES_OK));
-    ASSERT_EQ(asked.rows(), 4);
-    for (int row = 0; row < asked.rows(); ++row)
-        EXPECT_EQ(asked.text(row, 1), "client") << asked.text(row, 0);
+    const bool asked = history->use(
+        [](pg_conn* connection, std::string&) {
+            const history::PostgresResult settings(PQexec(connection,
+                                                          "SELECT name, source FROM pg_settings"
+                                                          " WHERE name LIKE 'tcp_keepalives%'"
+                                                          " OR name = 'tcp_user_timeout' ORDER BY name;"));
+            EXPECT_TRUE(settings.is(PGRES_TUPLES_OK));
+            EXPECT_EQ(settings.rows(), 4);
+            for (int row = 0; row < settings.rows(); ++row)
+                EXPECT_EQ(settings.text(row, 1), "client") << settings.text(row, 0);
+            return true;
+        },
+        error);
+    EXPECT_TRUE(asked) << error;
 }
 
 TEST_F(PostgresHistoryTest, PasswordInTheUriIsUsedButNeverShown) {

@@ -11,11 +11,13 @@
 #include <thread>
 #include <vector>
 
-#include "history/PostgresSerialCounter.h"
+#include "history/server/PostgresSerialCounter.h"
+#include "history/server/ServerTables.h"
 #include "production/StationSerials.h"
 #include "tests/cli/CliProcess.h"
 #include "tests/support/PostgresServer.h"
 #include "tests/support/ScratchFolder.h"
+#include "workflows/RunOrigin.h"
 
 namespace velmora::testing {
 namespace {
@@ -60,7 +62,7 @@ TEST_F(PostgresSerialCounterTest, FourStationsTakingBlocksAtOnceNeverShareANumbe
                 const SerialTake take = serials.take();
                 ASSERT_TRUE(take.number) << take.stopLine;
                 taken[index].push_back(*take.number);
-                serials.finish(*take.number, *take.number % 7 != 0);  // every seventh unit fails
+                serials.finish(*take.number, *take.number % 7 != 0, {});  // every seventh unit fails
             }
             serials.take();  // issued, then the station ends with it unfinished: void
             EXPECT_TRUE(serials.end(error)) << error;
@@ -108,7 +110,7 @@ TEST_F(PostgresSerialCounterTest, StationNameIsOneStationsWhileItRunsAndACrashVo
     // The first station dies holding a block: its session ends, so its name is
     // free, and the next station of that name voids what it left.
     ASSERT_TRUE(first->reserveBlock("bench-1", "CR", 1, 999, 3, error)) << error;
-    ASSERT_TRUE(first->markNumber("CR", 1, SerialState::Used, error)) << error;
+    ASSERT_TRUE(first->markNumber("CR", 1, SerialState::Used, {}, error)) << error;
     first.reset();
     ASSERT_TRUE(second->beginStation("bench-1", error)) << error;
     EXPECT_EQ(server_.query("SELECT number, state FROM velmora_serial_numbers WHERE prefix = 'CR'"
@@ -131,12 +133,12 @@ TEST_F(PostgresSerialCounterTest, ServerAwayForAWhileCostsTheStationNoNumberAndN
     ASSERT_TRUE(serials.begin(error)) << error;
     const SerialTake before = serials.take();
     ASSERT_TRUE(server_.stop());
-    serials.finish(*before.number, true);  // waits: the server is away
+    serials.finish(*before.number, true, {});  // waits: the server is away
     const SerialTake during = serials.take();
     ASSERT_TRUE(during.number) << during.stopLine;  // from the block already held
     ASSERT_TRUE(server_.start());
-    std::this_thread::sleep_for(history::kSerialReconnectPause);
-    serials.finish(*during.number, true);
+    std::this_thread::sleep_for(history::kServerReconnectPause);
+    serials.finish(*during.number, true, {});
     // Back on a new session, the name is this station's again.
     auto rival = counter();
     ASSERT_TRUE(rival);
@@ -174,6 +176,37 @@ TEST_F(PostgresSerialCounterTest, StationTakesItsNumbersFromTheServerAndDoesNotS
     EXPECT_EQ(away.exitStatus, 1);
     EXPECT_NE(away.err.find("cannot be reached"), std::string::npos) << away.err;
     EXPECT_EQ(away.out.find("PASS"), std::string::npos) << away.out;
+}
+
+// A server of layout 3, the one before runs had one name everywhere, is brought
+// up to date by the first station that connects: a testbed's runs are called so,
+// and the line's serial numbers are a real line's, counted on from where they
+// stood, with a bench's counter of their own beside them.
+TEST_F(PostgresSerialCounterTest, ServerOfLayoutThreeKeepsItsNumbersAndGetsBenchRunsApart) {
+    for (const history::ServerLayoutStep& step : history::kServerLayoutSteps)
+        if (step.version <= 3) server_.query(step.sql);
+    server_.query(
+        "CREATE TABLE velmora_layout (version integer NOT NULL); INSERT INTO velmora_layout VALUES (3);"
+        "INSERT INTO velmora_runs (run_uuid, operation, started, origin)"
+        " VALUES ('01a25518-8500-7000-8000-000000000003', 'update', '2026-01-03T00:00:00.000Z', 'replayed');"
+        "INSERT INTO velmora_serial_counters VALUES ('VM', 8);"
+        "INSERT INTO velmora_serial_numbers (prefix, number, station, state) VALUES ('VM', 7, 'bay-1', "
+        "'used');");
+
+    auto real = counter();
+    ASSERT_TRUE(real);
+    EXPECT_EQ(server_.query("SELECT version FROM velmora_layout;"),
+              std::to_string(history::kServerLayoutVersion) + "\n");
+    EXPECT_EQ(server_.query("SELECT origin FROM velmora_runs;"), "testbed\n");
+    std::string error;
+    ASSERT_TRUE(real->beginStation("bay-2", error)) << error;
+    EXPECT_EQ(real->reserveBlock("bay-2", "VM", 1, 999, 2, error)->first, 8u) << error;
+    ASSERT_TRUE(real->markNumber("VM", 8, SerialState::Used, RunId::make(), error)) << error;
+    EXPECT_EQ(real->numbers("VM", error)->front().state, "used");
+    auto bench = PostgresSerialCounter::connect(server_.uri(), error, RunOrigin::Simulated);
+    ASSERT_TRUE(bench) << error;
+    EXPECT_EQ(bench->reserveBlock("bay-2", "VM", 1, 999, 2, error)->first, 1u) << error;
+    EXPECT_EQ(server_.query("SELECT count(*) FROM velmora_serial_numbers WHERE run_uuid <> '';"), "1\n");
 }
 
 }  // namespace

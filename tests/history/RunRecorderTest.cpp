@@ -2,25 +2,30 @@
 // kind of failure and a process killed mid-run leave in the history, a history
 // that cannot be written, and parallel runs sharing one recorder.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <csignal>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "app/Sha256.h"
 #include "app/TextAppend.h"
 #include "device/simulated/HubFaults.h"
 #include "history/HistoryDatabase.h"
-#include "history/ImageDigest.h"
 #include "history/RunRecorder.h"
+#include "history/SerialCounter.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ScratchFolder.h"
 #include "tests/workflows/SimulatedHubFixture.h"
 #include "workflows/EasyUpdate.h"
 #include "workflows/FlashPage.h"
+#include "workflows/RunOrigin.h"
 #include "workflows/ScalarUpdate.h"
 #include "workflows/WorkflowMessages.h"
 
@@ -78,7 +83,7 @@ protected:
     ScratchFolder scratch_{"velmora-recorder"};
     std::string path_ = scratch_.path("history.sqlite");
     std::vector<std::string> problems_;
-    RunRecorder recorder_{path_, false, clock_,
+    RunRecorder recorder_{path_, FolderCreation::MustExist, clock_,
                           [this](const std::string& line) { problems_.push_back(line); }};
     std::vector<std::uint8_t> bytes_ = sampleImage(8192, 0x0203);
     FirmwareBuffer image_ = parsed(bytes_);
@@ -97,7 +102,7 @@ TEST_F(RunRecorderTest, SuccessfulUpdateKeepsEveryField) {
     EXPECT_EQ(row.versionBefore, "0100");
     EXPECT_EQ(row.versionAfter, "0203");
     EXPECT_EQ(row.imagePath, kImagePath);
-    EXPECT_EQ(row.imageSha256, history::sha256Hex(bytes_.data(), bytes_.size()));
+    EXPECT_EQ(row.imageSha256, sha256Hex(bytes_.data(), bytes_.size()));
     EXPECT_EQ(row.imageSerial, image_.serial);
     EXPECT_FALSE(row.imageSerial.empty());
     EXPECT_EQ(phaseNames(row.phases), "open,erase,write,read,verify,reset");
@@ -112,10 +117,9 @@ TEST_F(RunRecorderTest, SuccessfulUpdateKeepsEveryField) {
 
 TEST(ImageDigestTest, IsTheStandardSha256) {
     const std::string abc = "abc";
-    EXPECT_EQ(history::sha256Hex(reinterpret_cast<const std::uint8_t*>(abc.data()), abc.size()),
+    EXPECT_EQ(sha256Hex(reinterpret_cast<const std::uint8_t*>(abc.data()), abc.size()),
               "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-    EXPECT_EQ(history::sha256Hex(nullptr, 0),
-              "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(sha256Hex(nullptr, 0), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
 }
 
 struct FailureRow {
@@ -233,7 +237,7 @@ TEST_F(RunRecorderTest, ProcessKilledMidRunLeavesAnUnfinishedRow) {
 TEST_F(RunRecorderTest, UnwritableHistoryNeverStopsARunAndIsToldOnce) {
     scratch_.write("plain-file", {1, 2, 3});
     const std::string unusable = scratch_.path("plain-file/history.sqlite");
-    RunRecorder recorder(unusable, true, clock_,
+    RunRecorder recorder(unusable, FolderCreation::Create, clock_,
                          [this](const std::string& line) { problems_.push_back(line); });
     WorkflowContext context = SimulatedHubFixture::context();
     context.observer = &recorder;
@@ -249,6 +253,39 @@ TEST_F(RunRecorderTest, UnwritableHistoryNeverStopsARunAndIsToldOnce) {
 
 // Runs on two hubs at once, each on a worker of its own with a connection pinned
 // to its port, recorded by one recorder.
+// Whether this process holds a POSIX lock (SQLite's own) on the file at path.
+bool holdsALockOn(const std::string& path) {
+    struct stat file {};
+    if (::stat(path.c_str(), &file) != 0) return false;
+    std::ifstream locks("/proc/locks");
+    const std::string pid = " " + std::to_string(::getpid()) + " ";
+    const std::string inode = ":" + std::to_string(file.st_ino) + " ";
+    for (std::string line; std::getline(locks, line);) {
+        if (line.find("POSIX") != std::string::npos && line.find(pid) != std::string::npos &&
+            line.find(inode) != std::string::npos)
+            return true;
+    }
+    return false;
+}
+
+// A station on its own file opens the serial counter's connection first; the
+// recorder then shares the file and must never open and close it beside that
+// connection: closing any descriptor of the file drops every POSIX lock this
+// process holds on it, SQLite's included, and another process would then
+// checkpoint and delete the write-ahead log under the station.
+TEST_F(RunRecorderTest, RecordingBesideTheSerialCounterKeepsItsLocksOnTheFile) {
+    std::string error;
+    std::unique_ptr<history::SerialCounter> counter =
+        history::SerialCounter::open(path_, FolderCreation::MustExist, error);
+    ASSERT_TRUE(counter) << error;
+    ASSERT_TRUE(counter->beginStation("bench", error)) << error;
+    ASSERT_TRUE(holdsALockOn(path_));
+    ASSERT_TRUE(updateFunc(recorded(), image_, kImagePath));
+    EXPECT_EQ(onlyRow().result, "success");
+    EXPECT_TRUE(holdsALockOn(path_));
+    EXPECT_TRUE(counter->endStation("bench", error)) << error;
+}
+
 class RunRecorderThreadsTest : public ::testing::Test {
 protected:
     SimulatedHubs rig_;
@@ -264,7 +301,7 @@ TEST_F(RunRecorderThreadsTest, ParallelRunsEachGetTheirOwnRow) {
         options.portPath = port;
         rig_.addHub(options);
     }
-    RunRecorder recorder(path_, false, rig_.clock, {});
+    RunRecorder recorder(path_, FolderCreation::MustExist, rig_.clock, {});
     const std::vector<std::uint8_t> bytes = rig_.sampleImage(8192, 0x0304);
     FirmwareBuffer image;
     FW_Parse(image, bytes.data(), static_cast<std::int64_t>(bytes.size()));

@@ -15,6 +15,7 @@
 #include "history/HistoryDatabase.h"
 #include "history/SerialCounter.h"
 #include "tests/support/ScratchFolder.h"
+#include "workflows/RunOrigin.h"
 
 namespace velmora::testing {
 namespace {
@@ -25,7 +26,7 @@ class SerialCounterTest : public ::testing::Test {
 protected:
     std::unique_ptr<SerialCounter> counter() {
         std::string error;
-        auto opened = SerialCounter::open(path_, false, error);
+        auto opened = SerialCounter::open(path_, FolderCreation::MustExist, error);
         EXPECT_TRUE(opened) << error;
         return opened;
     }
@@ -111,9 +112,9 @@ TEST_F(SerialCounterTest, EndVoidsTheRestAndACrashIsVoidedAtTheNextStart) {
         auto station = counter();
         ASSERT_TRUE(station->beginStation("line-a", error)) << error;
         reserve(*station, "line-a", 1, 999999, 5);
-        ASSERT_TRUE(station->markNumber("ZH", 1, SerialState::Used, error)) << error;
-        ASSERT_TRUE(station->markNumber("ZH", 2, SerialState::Void, error)) << error;
-        ASSERT_TRUE(station->markNumber("ZH", 3, SerialState::Issued, error)) << error;
+        ASSERT_TRUE(station->markNumber("ZH", 1, SerialState::Used, {}, error)) << error;
+        ASSERT_TRUE(station->markNumber("ZH", 2, SerialState::Void, {}, error)) << error;
+        ASSERT_TRUE(station->markNumber("ZH", 3, SerialState::Issued, {}, error)) << error;
         // Killed here: no endStation; only its lock goes with the process.
     }
     auto restarted = counter();
@@ -123,7 +124,7 @@ TEST_F(SerialCounterTest, EndVoidsTheRestAndACrashIsVoidedAtTheNextStart) {
     EXPECT_EQ(states(*restarted), (std::map<std::string, int>{{"used", 1}, {"void", 4}}));
     // The unit cut off mid-run keeps its number void; the counter never goes back.
     EXPECT_EQ(reserve(*restarted, "line-a", 1, 999999, 5).first, 6u);
-    ASSERT_TRUE(restarted->markNumber("ZH", 6, SerialState::Used, error)) << error;
+    ASSERT_TRUE(restarted->markNumber("ZH", 6, SerialState::Used, {}, error)) << error;
     ASSERT_TRUE(restarted->endStation("line-a", error)) << error;
     EXPECT_EQ(states(*restarted), (std::map<std::string, int>{{"used", 2}, {"void", 8}}));
 }

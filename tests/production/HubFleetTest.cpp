@@ -168,10 +168,12 @@ std::vector<RequestKind> oneHubsConversation(std::size_t chunks) {
         RequestKind::EraseFlash};
     kinds.insert(kinds.end(), chunks, RequestKind::WriteFlash);
     kinds.insert(kinds.end(), chunks, RequestKind::ReadFlash);
-    for (RequestKind kind : {RequestKind::ResetToFlashCode, RequestKind::OpenHandshake,
-                             // the serial number it now reports: device descriptor, string length, string
-                             RequestKind::GetDescriptor, RequestKind::GetDescriptor,
-                             RequestKind::GetDescriptor, RequestKind::OpenHandshake, RequestKind::ReadStatus})
+    for (RequestKind kind :
+         {RequestKind::ResetToFlashCode, RequestKind::OpenHandshake,
+          // the serial number it now reports: device descriptor, string length, string
+          RequestKind::GetDescriptor, RequestKind::GetDescriptor, RequestKind::GetDescriptor,
+          // the run's closing status read, then the version after
+          RequestKind::ReadStatus, RequestKind::OpenHandshake, RequestKind::ReadStatus})
         kinds.push_back(kind);
     return kinds;
 }

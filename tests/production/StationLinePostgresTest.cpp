@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "history/PostgresHistory.h"
-#include "history/PostgresSerialCounter.h"
+#include "history/server/PostgresHistory.h"
+#include "history/server/PostgresSerialCounter.h"
 #include "tests/cli/KilledStation.h"
 #include "tests/production/LineOfStations.h"
 #include "tests/support/PostgresServer.h"
@@ -37,9 +37,10 @@ protected:
         return rows.value_or(std::vector<history::HistoryRecord>{});
     }
 
+    // The stations run on simulated hubs: their numbers are a bench's.
     std::vector<history::SerialNumberRow> numbers(const std::string& prefix) {
         std::string error;
-        auto counter = history::PostgresSerialCounter::connect(server_.uri(), error);
+        auto counter = history::PostgresSerialCounter::connect(server_.uri(), error, RunOrigin::Simulated);
         auto rows = counter ? counter->numbers(prefix, error) : std::nullopt;
         EXPECT_TRUE(rows) << error;
         return rows.value_or(std::vector<history::SerialNumberRow>{});

@@ -41,9 +41,9 @@ public:
         if (!reachable(error)) return std::nullopt;
         return real_.reserveBlock(station, prefix, start, last, count, error);
     }
-    bool markNumber(const std::string& prefix, std::uint64_t number, SerialState state,
+    bool markNumber(const std::string& prefix, std::uint64_t number, SerialState state, const RunId& run,
                     std::string& error) override {
-        return reachable(error) && real_.markNumber(prefix, number, state, error);
+        return reachable(error) && real_.markNumber(prefix, number, state, run, error);
     }
     bool endStation(const std::string& station, std::string& error) override {
         return reachable(error) && real_.endStation(station, error);
@@ -60,7 +60,9 @@ private:
 // One station: its own bus of hubs on the shared clock, its own history recorder.
 struct StationLine {
     StationLine(VirtualClock& clock, const SupportedDeviceTable& table, int hubs, const std::string& path)
-        : bus(clock), platform(bus), recorder(path, false, clock, [](const std::string&) {}) {
+        : bus(clock),
+          platform(bus),
+          recorder(path, FolderCreation::MustExist, clock, [](const std::string&) {}) {
         for (int index = 1; index <= hubs; ++index) {
             sim::SimulatedHubConfig config;
             config.vendorId = kShippedHubIdentity.vid;
@@ -111,9 +113,9 @@ protected:
         const std::vector<std::uint8_t> bytes = sampleImageFor(kShippedHubIdentity, 8192, 0x0203);
         FW_Parse(image_, bytes.data(), static_cast<std::int64_t>(bytes.size()));
     }
-    std::unique_ptr<history::SerialCounter> counter() {
+    std::unique_ptr<history::SerialCounter> counter(RunOrigin origin = RunOrigin::Real) {
         std::string error;
-        auto opened = history::SerialCounter::open(path_, false, error);
+        auto opened = history::SerialCounter::open(path_, FolderCreation::MustExist, error, origin);
         EXPECT_TRUE(opened) << error;
         return opened;
     }
@@ -132,14 +134,15 @@ protected:
 };
 
 TEST_F(StationSerialsTest, FourStationsOnOneHistoryNeverGiveANumberTwice) {
-    expectFourStationsNeverGiveANumberTwice({path_, [this] { return runs(); },
-                                             [this](const std::string& prefix) {
-                                                 std::string error;
-                                                 auto numbers = counter()->numbers(prefix, error);
-                                                 EXPECT_TRUE(numbers) << error;
-                                                 return numbers.value_or(
-                                                     std::vector<history::SerialNumberRow>{});
-                                             }});
+    expectFourStationsNeverGiveANumberTwice(
+        {path_, [this] { return runs(); },
+         [this](const std::string& prefix) {
+             std::string error;
+             // the line's stations run on simulated hubs
+             auto numbers = counter(RunOrigin::Simulated)->numbers(prefix, error);
+             EXPECT_TRUE(numbers) << error;
+             return numbers.value_or(std::vector<history::SerialNumberRow>{});
+         }});
 }
 
 TEST_F(StationSerialsTest, AnOutageIsRiddenOutWithinTheBlockThenTheStationStops) {

@@ -166,6 +166,31 @@ TEST_F(RecordingCliTest, AReplayLeavesNoHistoryRowAndNoBackup) {
     EXPECT_EQ(lines(listed.out).size(), 1u) << listed.out;  // the recorded run's row alone
 }
 
+// A replayed station records nowhere either: it takes no serial numbers from
+// any counter.
+TEST_F(RecordingCliTest, AReplayedStationTakesNoSerialNumbers) {
+    const std::vector<std::string> station = {"station", path("fw.bin"),    "--count",
+                                              "1",       "--serial-digits", "4"};
+    std::vector<std::string> recording = {"--config",
+                                          config(),
+                                          "--simulate=flash-code",
+                                          "--record",
+                                          path("station.jsonl"),
+                                          "--history",
+                                          path("recorded.sqlite")};
+    recording.insert(recording.end(), station.begin(), station.end());
+    const CliRun recorded = runCli(recording);
+    ASSERT_EQ(recorded.exitStatus, 0) << recorded.err;
+
+    std::vector<std::string> replaying = {
+        "--config", config(), "--replay", path("station.jsonl"), "--history", path("replayed.sqlite")};
+    replaying.insert(replaying.end(), station.begin(), station.end());
+    const CliRun replayed = runCli(replaying);
+    EXPECT_EQ(replayed.exitStatus, 0) << replayed.err;
+    EXPECT_EQ(replayed.out, recorded.out);
+    EXPECT_FALSE(std::filesystem::exists(path("replayed.sqlite")));
+}
+
 TEST_F(RecordingCliTest, UnusableRecordingsAndOptionsAreRefused) {
     std::ofstream(path("newer.jsonl")) << "{\"recording\":\"velmora\",\"format\":99}\n";
     CliRun run = replay("newer.jsonl", {"update", path("fw.bin")});

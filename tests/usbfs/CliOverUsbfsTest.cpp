@@ -37,30 +37,15 @@ constexpr const char* kRunBound = "45";  // seconds; a hung run fails instead of
 constexpr std::uint16_t kNewImageVersion = 0x0203;
 constexpr int kWorkflowFailed = 1;
 
-// The program keeps a history of its runs, and a run whose record is kept reads
-// the hub's status once more at its end: an in-process run that stands for the
-// program's observes its runs too, keeping nothing.
-class ForgetfulObserver final : public RunObserver {
-    class Log final : public RunLog {
-    public:
-        void phaseStarted(RunPhase) override {}
-        void hubSeen(const HubConnection::HubSighting&) override {}
-        void ended(const RunEnd&) override {}
-    };
-
-public:
-    std::unique_ptr<RunLog> runStarted(const RunStart&) override { return std::make_unique<Log>(); }
-};
-
 // The program also backs the flash up before it erases, reading it whole twice:
 // an in-process run that stands for the program's does too, keeping nothing.
 class ForgetfulBackups final : public FlashBackups {
 public:
-    std::optional<KeptBackup> keep(const std::vector<std::uint8_t>&, const FlashBackupInfo&,
+    std::optional<KeptBackup> keep(const std::vector<std::uint8_t>&, const FlashBackupInfo& info,
                                    std::string&) override {
-        return KeptBackup{"forgotten", "0"};
+        return KeptBackup{info.run, "0"};
     }
-    bool finish(const std::string&, bool, std::string&) override { return true; }
+    bool finish(const RunId&, bool, std::string&) override { return true; }
     std::string place() const override { return "nowhere"; }
 };
 
@@ -210,9 +195,8 @@ TEST_F(CliOverUsbfsTest, AnUpdateRecordedOverUsbfsReplaysInProcess) {
     const SupportedDeviceTable table = hubTable();
     HubConnection connection(platform, table, clock);
     velmora::testing::RecordingReporter reporter;
-    ForgetfulObserver observer;
     ForgetfulBackups backups;
-    EXPECT_TRUE(updateFunc(WorkflowContext{reporter, connection, nullptr, nullptr, &observer, &backups},
+    EXPECT_TRUE(updateFunc(WorkflowContext{reporter, connection, nullptr, nullptr, nullptr, &backups},
                            imageBuffer(kNewImageVersion), image));
     EXPECT_EQ(platform.divergence(), std::nullopt);
     EXPECT_EQ(reporter.pane, output_);
@@ -243,9 +227,8 @@ TEST_F(CliOverUsbfsTest, AnUpdateRecordedInProcessReplaysInTheProgramAsOverUsbfs
         const SupportedDeviceTable table = hubTable();
         HubConnection connection(platform, table, clock);
         velmora::testing::RecordingReporter reporter;
-        ForgetfulObserver observer;
         ForgetfulBackups backups;
-        ASSERT_TRUE(updateFunc(WorkflowContext{reporter, connection, nullptr, nullptr, &observer, &backups},
+        ASSERT_TRUE(updateFunc(WorkflowContext{reporter, connection, nullptr, nullptr, nullptr, &backups},
                                imageBuffer(kNewImageVersion), image))
             << reporter.pane;
     }
@@ -317,7 +300,7 @@ TEST_F(CliOverUsbfsTest, RecoverWritesBackTheFlashOfAHubLeftInRomCode) {
     EXPECT_EQ(runs[0].result, history::kResultFailure);
     EXPECT_EQ(runs[1].operation, "recover");
     EXPECT_EQ(runs[1].result, history::kResultSuccess);
-    EXPECT_EQ(runs[1].recoveredRun, std::to_string(runs[0].id));
+    EXPECT_EQ(runs[1].recoveredRun, runs[0].runUuid);
     EXPECT_FALSE(runs[1].backupSha256.empty());  // the broken flash is kept too
 }
 

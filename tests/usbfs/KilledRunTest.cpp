@@ -176,7 +176,7 @@ TEST_P(KilledRunTest, RecoverLeavesTheOldFirmwareOrTheNew) {
             EXPECT_EQ(hub_->flashContents(), before);
             ASSERT_EQ(runs.size(), 2u);
             EXPECT_EQ(runs[1].operation, "recover");
-            EXPECT_EQ(runs[1].recoveredRun, std::to_string(runs[0].id));
+            EXPECT_EQ(runs[1].recoveredRun, runs[0].runUuid);
             break;
         case Ends::NothingToDo:
             EXPECT_EQ(recovered.exitStatus, kWorkflowFailed) << recovered.output;

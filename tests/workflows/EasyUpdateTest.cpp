@@ -2,7 +2,9 @@
 // the hub's flash after each run, and every failure the hub can cause.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -15,6 +17,7 @@
 #include "tests/workflows/SimulatedHubFixture.h"
 #include "workflows/EasyUpdate.h"
 #include "workflows/FlashPage.h"
+#include "workflows/RunObserver.h"
 
 namespace velmora::testing {
 namespace {
@@ -147,6 +150,33 @@ TEST_P(EasyUpdateFailureTest, EndsRedWithTheStepThatFailed) {
 
 INSTANTIATE_TEST_SUITE_P(EachFailingStep, EasyUpdateFailureTest, ::testing::ValuesIn(failureCases()),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Observing a run never changes what goes to the hub: the status read that
+// closes a successful run is a step of the run, not of its record.
+TEST_F(EasyUpdateTest, ObservingARunNeverChangesWhatGoesOnTheWire) {
+    class QuietLog final : public RunLog {
+        void phaseStarted(RunPhase) override {}
+        void hubSeen(const HubConnection::HubSighting&) override {}
+        void ended(const RunEnd&) override {}
+    };
+    class QuietObserver final : public RunObserver {
+        std::unique_ptr<RunLog> runStarted(const RunStart&) override { return std::make_unique<QuietLog>(); }
+    };
+    const FirmwareBuffer image = parsed(sampleImage(8192, 0x0203));
+    const auto wire = [this] {
+        std::vector<std::array<std::uint8_t, 8>> setups;
+        for (const sim::RecordedRequest& request : hub_->requests()) setups.push_back(request.wireBytes);
+        hub_->clearRequests();
+        return setups;
+    };
+    ASSERT_TRUE(updateFunc(context(), image, kImageName));
+    const auto unobserved = wire();
+    QuietObserver observer;
+    WorkflowContext observed = context();
+    observed.observer = &observer;
+    ASSERT_TRUE(updateFunc(observed, image, kImageName));
+    EXPECT_EQ(wire(), unobserved);
+}
 
 TEST_F(EasyUpdateTest, WithoutAnImageTheHubIsNeverTouched) {
     EXPECT_FALSE(updateFunc(context(), FirmwareBuffer{}, ""));

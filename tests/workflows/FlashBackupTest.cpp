@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "app/Sha256.h"
+#include "backups/BackupStore.h"
 #include "device/FlashOperations.h"
 #include "device/simulated/HubFaults.h"
-#include "history/BackupStore.h"
 #include "history/HistoryRecord.h"
-#include "history/ImageDigest.h"
 #include "tests/support/ScratchFolder.h"
 #include "tests/workflows/SimulatedHubFixture.h"
 #include "workflows/EasyUpdate.h"
@@ -52,7 +52,7 @@ protected:
     }
 
     ScratchFolder scratch_{"velmora-backup"};
-    history::BackupStore store_{scratch_.path("backups"), true};
+    backups::BackupStore store_{scratch_.path("backups"), FolderCreation::Create, RunOrigin::Real};
 };
 
 TEST_F(FlashBackupTest, UpdateKeepsTheOldFlashBeforeItErases) {
@@ -72,12 +72,12 @@ TEST_F(FlashBackupTest, UpdateKeepsTheOldFlashBeforeItErases) {
     const auto entries = store_.list(error);
     ASSERT_TRUE(entries) << error;
     ASSERT_EQ(entries->size(), 1u);
-    const history::BackupEntry& entry = entries->front();
+    const backups::BackupEntry& entry = entries->front();
     EXPECT_EQ(entry.port, "1-1");
     EXPECT_EQ(entry.version, "0100");
     EXPECT_EQ(entry.hubIds, "2FE3:0611:0610");
     EXPECT_EQ(entry.result, history::kResultSuccess);
-    EXPECT_EQ(entry.sha256, history::sha256Hex(before.data(), flash::kFlashPageBytes));
+    EXPECT_EQ(entry.sha256, sha256Hex(before.data(), flash::kFlashPageBytes));
     const auto kept = store_.load(entry.sha256, error);
     ASSERT_TRUE(kept) << error;
     EXPECT_TRUE(std::equal(kept->begin(), kept->end(), before.begin()));
@@ -114,7 +114,7 @@ class FlashBackupFailureTest : public FlashBackupTest, public ::testing::WithPar
 
 TEST_P(FlashBackupFailureTest, StopsTheRunBeforeTheErase) {
     const std::vector<std::uint8_t> before = hub_->flashContents();
-    history::BackupStore blocked(scratch_.path("not-a-folder"), false);
+    backups::BackupStore blocked(scratch_.path("not-a-folder"), FolderCreation::MustExist, RunOrigin::Real);
     WorkflowContext runContext = backedUpContext();
     if (GetParam().flakyRead) {
         sim::HubFaults faults;
@@ -146,7 +146,7 @@ TEST_F(FlashBackupTest, FlashPageEraseBacksUpToo) {
     std::string error;
     const auto entries = store_.list(error);
     ASSERT_TRUE(entries && entries->size() == 1) << error;
-    EXPECT_EQ(entries->front().sha256, history::sha256Hex(before.data(), flash::kFlashPageBytes));
+    EXPECT_EQ(entries->front().sha256, sha256Hex(before.data(), flash::kFlashPageBytes));
 }
 
 TEST_F(FlashBackupTest, NoStoreMeansNoExtraRequests) {

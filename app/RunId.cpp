@@ -1,4 +1,4 @@
-#include "history/RunUuid.h"
+#include "app/RunId.h"
 
 #include <sys/random.h>
 
@@ -8,7 +8,7 @@
 
 #include "app/Hex.h"
 
-namespace velmora::history {
+namespace velmora {
 namespace {
 
 // The kernel's random bytes; a seeded engine only if it cannot give them (a
@@ -28,7 +28,7 @@ void randomBytes(std::uint8_t* bytes, std::size_t count) {
 
 }  // namespace
 
-std::string newRunUuid(WallTime started) {
+RunId RunId::make(WallTime started) {
     std::array<std::uint8_t, 16> bytes{};
     randomBytes(bytes.data() + 6, bytes.size() - 6);
     const auto milliseconds = static_cast<std::uint64_t>(started.time_since_epoch().count());
@@ -36,13 +36,18 @@ std::string newRunUuid(WallTime started) {
         bytes[static_cast<std::size_t>(index)] = static_cast<std::uint8_t>(milliseconds >> (40 - 8 * index));
     bytes[6] = static_cast<std::uint8_t>(0x70 | (bytes[6] & 0x0F));  // version 7
     bytes[8] = static_cast<std::uint8_t>(0x80 | (bytes[8] & 0x3F));  // the RFC's variant
-    return uuidText(bytes);
+    return RunId(uuidText(bytes));
 }
 
-bool isRunUuid(const std::string& text) {
+std::optional<RunId> RunId::parse(const std::string& text) {
+    if (!isRunIdText(text)) return std::nullopt;
+    return RunId(text);
+}
+
+bool isRunIdText(const std::string& text) {
     // In the one form the program writes: lower case.
     const std::optional<std::array<std::uint8_t, 16>> bytes = uuidBytes(text);
     return bytes && uuidText(*bytes) == text;
 }
 
-}  // namespace velmora::history
+}  // namespace velmora

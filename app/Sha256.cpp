@@ -1,4 +1,4 @@
-#include "history/ImageDigest.h"
+#include "app/Sha256.h"
 
 #include <nettle/sha2.h>
 
@@ -6,7 +6,7 @@
 
 #include "app/Hex.h"
 
-namespace velmora::history {
+namespace velmora {
 
 std::string sha256Hex(const std::uint8_t* bytes, std::size_t size) {
     sha256_ctx context{};
@@ -17,4 +17,4 @@ std::string sha256Hex(const std::uint8_t* bytes, std::size_t size) {
     return hexBytes(digest, HexCase::Lower);
 }
 
-}  // namespace velmora::history
+}  // namespace velmora

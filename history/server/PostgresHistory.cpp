@@ -1,56 +1,22 @@
-#include "history/PostgresHistory.h"
+#include "history/server/PostgresHistory.h"
 
 #include <libpq-fe.h>
 
 #include <array>
 
+#include "app/IsoTime.h"
+#include "app/RunId.h"
 #include "app/TextAppend.h"
 #include "history/HistoryColumns.h"
 #include "history/HistoryLocation.h"
-#include "history/IsoTime.h"
-#include "history/PostgresResult.h"
-#include "history/RunUuid.h"
-#include "history/SerialTables.h"
+#include "history/server/PostgresResult.h"
+#include "history/server/ServerTables.h"
 
 namespace velmora::history {
 namespace {
 
 // Taken by every layout change, held until its transaction ends: "velmora" in ASCII.
 constexpr long long kLayoutLockKey = 0x76656c6d6f7261;
-
-struct LayoutUpgrade {
-    int version;  // the layout this step leads to
-    const char* sql;
-};
-
-// One step per version; later layouts add theirs at the end. The columns are the
-// station file's, with the run UUID as the key and the time the server took the
-// row's latest write.
-constexpr std::array<LayoutUpgrade, 3> kUpgrades = {{
-    {1,
-     "CREATE TABLE velmora_runs ("
-     " id bigint GENERATED ALWAYS AS IDENTITY UNIQUE,"
-     " run_uuid uuid PRIMARY KEY,"
-     " operation text NOT NULL, started text NOT NULL, ended text NOT NULL DEFAULT '',"
-     " host text NOT NULL DEFAULT '', port text NOT NULL DEFAULT '', hub_ids text NOT NULL DEFAULT '',"
-     " version_before text NOT NULL DEFAULT '', version_after text NOT NULL DEFAULT '',"
-     " image_path text NOT NULL DEFAULT '', image_sha256 text NOT NULL DEFAULT '',"
-     " image_serial text NOT NULL DEFAULT '', phases text NOT NULL DEFAULT '',"
-     " result text NOT NULL DEFAULT 'unfinished', failure text NOT NULL DEFAULT '',"
-     " backup_sha256 text NOT NULL DEFAULT '', recovered_run text NOT NULL DEFAULT '',"
-     " station text NOT NULL DEFAULT '', origin text NOT NULL DEFAULT '',"
-     " revision bigint NOT NULL DEFAULT 1,"
-     " received timestamptz NOT NULL DEFAULT now());"
-     "CREATE INDEX velmora_runs_started ON velmora_runs (started);"
-     "CREATE INDEX velmora_runs_station ON velmora_runs (station, started);"},
-    // 2: the serial number each hub reported after its update.
-    {2,
-     "ALTER TABLE velmora_runs ADD COLUMN hub_serial text NOT NULL DEFAULT '';"
-     "CREATE INDEX velmora_runs_hub_serial ON velmora_runs (hub_serial);"},
-    // 3: the line's serial numbers, one counter per prefix for every station.
-    {3, kServerSerialTablesLayout},
-}};
-static_assert(kUpgrades.back().version == kServerLayoutVersion, "every layout version has its upgrade step");
 
 // The server's time as the history writes every stamp.
 constexpr const char* kIsoNow = "to_char(now() AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"')";
@@ -110,25 +76,11 @@ std::string oneLine(const std::string& message) {
 
 }  // namespace
 
+PostgresHistory::PostgresHistory(std::string uri) : uri_(std::move(uri)) {}
+
 std::unique_ptr<PostgresHistory> PostgresHistory::connect(const std::string& uri, std::string& error) {
-    // The URI comes after the timeout and the session's settings, so its own
-    // connect_timeout or options win; libpq expands a URI given as dbname into
-    // its parts.
-    const std::string timeout = std::to_string(kServerConnectTimeout.count());
-    const char* keywords[] = {"connect_timeout", "application_name", "options", "dbname", nullptr};
-    const char* values[] = {timeout.c_str(), "velmora", kSessionKeepalives, uri.c_str(), nullptr};
-    pg_conn* connection = PQconnectdbParams(keywords, values, 1);
-    // The server's notices (a layout step finding its table made by another
-    // station) are no station's business; libpq would print them to stderr.
-    if (connection != nullptr)
-        PQsetNoticeProcessor(
-            connection, [](void*, const char*) {}, nullptr);
-    std::unique_ptr<PostgresHistory> server(new PostgresHistory(connection, uri));
-    if (connection == nullptr || PQstatus(connection) != CONNECTION_OK) {
-        error = connection == nullptr ? "out of memory" : server->failure();
-        return nullptr;
-    }
-    if (!server->layOut(error)) return nullptr;
+    auto server = std::make_unique<PostgresHistory>(uri);
+    if (!server->use([](pg_conn*, std::string&) { return true; }, error)) return nullptr;
     return server;
 }
 
@@ -136,12 +88,56 @@ PostgresHistory::~PostgresHistory() {
     PQfinish(connection_);
 }
 
-bool PostgresHistory::usable() const {
-    return PQstatus(connection_) == CONNECTION_OK;
+std::string PostgresHistory::name() const {
+    return redactUri(uri_);
+}
+
+bool PostgresHistory::use(const Work& work, std::string& error) {
+    std::lock_guard lock(mutex_);
+    return connectLocked(error) && work(connection_, error);
+}
+
+bool PostgresHistory::connectLocked(std::string& error) {
+    if (connection_ != nullptr && PQstatus(connection_) == CONNECTION_OK) return true;
+    const auto now = std::chrono::steady_clock::now();
+    if (failedAt_ && now - *failedAt_ < kServerReconnectPause) {
+        error = lastFailure_;
+        return false;
+    }
+    PQfinish(connection_);
+    prepared_ = false;
+    // The URI comes after the timeout and the session's settings, so its own
+    // connect_timeout or options win; libpq expands a URI given as dbname into
+    // its parts.
+    const std::string timeout = std::to_string(kServerConnectTimeout.count());
+    const char* keywords[] = {"connect_timeout", "application_name", "options", "dbname", nullptr};
+    const char* values[] = {timeout.c_str(), "velmora", kSessionKeepalives, uri_.c_str(), nullptr};
+    connection_ = PQconnectdbParams(keywords, values, 1);
+    // The server's notices (a layout step finding its table made by another
+    // station) are no station's business; libpq would print them to stderr.
+    if (connection_ != nullptr)
+        PQsetNoticeProcessor(
+            connection_, [](void*, const char*) {}, nullptr);
+    bool connected = connection_ != nullptr && PQstatus(connection_) == CONNECTION_OK;
+    if (!connected) error = connection_ == nullptr ? "out of memory" : failure();
+    if (connected) {
+        ++sessions_;
+        connected = layOut(error);
+    }
+    if (connected) {
+        failedAt_.reset();
+        return true;
+    }
+    failedAt_ = now;
+    lastFailure_ = error;
+    // A session whose layout is refused is not used for anything else.
+    PQfinish(connection_);
+    connection_ = nullptr;
+    return false;
 }
 
 std::string PostgresHistory::failure() const {
-    std::string message = oneLine(PQerrorMessage(connection_));
+    std::string message = connection_ == nullptr ? std::string{} : oneLine(PQerrorMessage(connection_));
     if (message.empty()) message = "the server did not answer";
     return withoutPassword(message, uri_);
 }
@@ -177,12 +173,16 @@ bool PostgresHistory::layOut(std::string& error) {
     if (*version < kServerLayoutVersion) {
         // Another station may be at the same step: the lock makes it wait, and it
         // then reads the layout this one made.
-        if (!execute("BEGIN;", error)) return false;
+        PostgresTransaction transaction(connection_);
+        if (!transaction.begin()) {
+            error = failure();
+            return false;
+        }
         const std::string lock = "SELECT pg_advisory_xact_lock(" + std::to_string(kLayoutLockKey) + ");";
         bool done = execute(lock.c_str(), error) &&
                     execute("CREATE TABLE IF NOT EXISTS velmora_layout (version integer NOT NULL);", error) &&
                     (version = currentLayout()).has_value();
-        for (const LayoutUpgrade& step : kUpgrades) {
+        for (const ServerLayoutStep& step : kServerLayoutSteps) {
             if (done && step.version > *version) done = execute(step.sql, error);
         }
         if (done && *version < kServerLayoutVersion) {
@@ -190,9 +190,9 @@ bool PostgresHistory::layOut(std::string& error) {
                                      std::to_string(kServerLayoutVersion) + ");";
             done = execute(mark.c_str(), error);
         }
-        if (!done || !execute("COMMIT;", error)) {
-            std::string ignored;
-            execute("ROLLBACK;", ignored);
+        if (!done) return false;
+        if (!transaction.commit()) {
+            error = failure();
             return false;
         }
     }
@@ -227,27 +227,36 @@ bool PostgresHistory::upsert(const HistoryRecord& record, std::string& error) {
 }
 
 bool PostgresHistory::record(HistoryRecord& record, std::string& error) {
-    if (record.runUuid.empty()) record.runUuid = newRunUuid(parseIsoTime(record.started).value_or(wallNow()));
+    if (record.runUuid.empty())
+        record.runUuid = RunId::make(parseIsoTime(record.started).value_or(wallNow())).text();
     ++record.revision;  // each write of the same record is newer than the last
     return send({record}, error).has_value();
 }
 
 std::optional<std::string> PostgresHistory::send(const std::vector<HistoryRecord>& rows, std::string& error) {
-    if (!execute("BEGIN;", error)) return std::nullopt;
-    bool done = true;
-    for (const HistoryRecord& row : rows) {
-        if (done) done = upsert(row, error);
-    }
     std::optional<std::string> received;
-    if (done) {
-        const Result now(PQexec(connection_, (std::string("SELECT ") + kIsoNow + ";").c_str()));
-        if (now.is(PGRES_TUPLES_OK) && now.rows() == 1) received = now.text(0, 0);
-        if (!received) error = failure();
-    }
-    if (received && execute("COMMIT;", error)) return received;
-    std::string ignored;
-    execute("ROLLBACK;", ignored);
-    return std::nullopt;
+    const bool sent = use(
+        [&](pg_conn* connection, std::string& failed) {
+            PostgresTransaction transaction(connection);
+            bool done = transaction.begin();
+            if (!done) failed = failure();
+            for (const HistoryRecord& row : rows) {
+                if (done) done = upsert(row, failed);
+            }
+            if (done) {
+                const Result now(PQexec(connection, (std::string("SELECT ") + kIsoNow + ";").c_str()));
+                if (now.is(PGRES_TUPLES_OK) && now.rows() == 1) received = now.text(0, 0);
+            }
+            if (!received || !transaction.commit()) {
+                if (done) failed = failure();
+                received.reset();
+                return false;
+            }
+            return true;
+        },
+        error);
+    if (!sent) return std::nullopt;
+    return received;
 }
 
 std::optional<std::vector<HistoryRecord>> PostgresHistory::list(const HistoryFilter& filter,
@@ -269,22 +278,33 @@ std::optional<std::vector<HistoryRecord>> PostgresHistory::list(const HistoryFil
         serial += std::to_string(values.size());
         sql += " AND (hub_serial = " + serial + " OR image_serial = " + serial + ")";
     }
+    if (filter.origin) {
+        values.push_back(filter.origin->c_str());
+        sql += " AND origin = $" + std::to_string(values.size());
+    }
     sql += " ORDER BY started, id;";
-    const Result result(PQexecParams(connection_, sql.c_str(), static_cast<int>(values.size()), nullptr,
-                                     values.data(), nullptr, nullptr, 0));
-    if (!result.is(PGRES_TUPLES_OK)) {
-        error = failure();
-        return std::nullopt;
-    }
-    std::vector<HistoryRecord> records(static_cast<std::size_t>(result.rows()));
-    for (int row = 0; row < result.rows(); ++row) {
-        HistoryRecord& record = records[static_cast<std::size_t>(row)];
-        record.id = std::stoll(result.text(row, 0));
-        int column = 1;
-        for (std::string* field : recordFields(record)) *field = result.text(row, column++);
-        record.revision = std::stoll(result.text(row, column++));
-        record.serverTime = result.text(row, column);
-    }
+    std::vector<HistoryRecord> records;
+    const bool listed = use(
+        [&](pg_conn* connection, std::string& failed) {
+            const Result result(PQexecParams(connection, sql.c_str(), static_cast<int>(values.size()),
+                                             nullptr, values.data(), nullptr, nullptr, 0));
+            if (!result.is(PGRES_TUPLES_OK)) {
+                failed = failure();
+                return false;
+            }
+            records.resize(static_cast<std::size_t>(result.rows()));
+            for (int row = 0; row < result.rows(); ++row) {
+                HistoryRecord& record = records[static_cast<std::size_t>(row)];
+                record.id = std::stoll(result.text(row, 0));
+                int column = 1;
+                for (std::string* field : recordFields(record)) *field = result.text(row, column++);
+                record.revision = std::stoll(result.text(row, column++));
+                record.serverTime = result.text(row, column);
+            }
+            return true;
+        },
+        error);
+    if (!listed) return std::nullopt;
     return records;
 }
 

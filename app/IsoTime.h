@@ -1,11 +1,11 @@
 #pragma once
-// Times in the history: every stamp is UTC in one fixed-width ISO-8601 form, so
+// Times as the program keeps them: every stamp is UTC in one fixed-width ISO-8601 form, so
 // they sort and compare as text, in SQL as well as in a spreadsheet.
 #include <chrono>
 #include <optional>
 #include <string>
 
-namespace velmora::history {
+namespace velmora {
 
 // Milliseconds since 1970: the system clock's own nanoseconds end in 2262, and a
 // user may well ask for everything since 9999-01-01.
@@ -22,4 +22,4 @@ std::string isoUtc(WallTime time);
 // Nothing when the text is not such a time.
 std::optional<WallTime> parseIsoTime(const std::string& text);
 
-}  // namespace velmora::history
+}  // namespace velmora

@@ -6,13 +6,10 @@
 #include <ctime>
 #include <string>
 
-#include "history/IsoTime.h"
+#include "app/IsoTime.h"
 
 namespace velmora::testing {
 namespace {
-
-using history::isoUtc;
-using history::parseIsoTime;
 
 struct TimeCase {
     const char* typed;
@@ -66,8 +63,8 @@ TEST(IsoTimeTest, WithoutZoneTheTimeIsLocal) {
 }
 
 TEST(IsoTimeTest, StampsSortAsTheyHappened) {
-    const history::WallTime early{std::chrono::milliseconds(999)};
-    const history::WallTime late{std::chrono::milliseconds(1005)};
+    const WallTime early{std::chrono::milliseconds(999)};
+    const WallTime late{std::chrono::milliseconds(1005)};
     EXPECT_EQ(isoUtc(early), "1970-01-01T00:00:00.999Z");
     EXPECT_EQ(isoUtc(late), "1970-01-01T00:00:01.005Z");
     EXPECT_LT(isoUtc(early), isoUtc(late));

@@ -1,10 +1,10 @@
-#include "history/IsoTime.h"
+#include "app/IsoTime.h"
 
 #include <cctype>
 #include <cstdio>
 #include <ctime>
 
-namespace velmora::history {
+namespace velmora {
 namespace {
 
 using std::chrono::duration_cast;
@@ -130,4 +130,4 @@ std::optional<WallTime> parseIsoTime(const std::string& text) {
     return WallTime(seconds(stamp)) + parsed.fraction;
 }
 
-}  // namespace velmora::history
+}  // namespace velmora

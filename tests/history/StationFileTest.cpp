@@ -1,21 +1,18 @@
-// Where the history lives and the rules that keep another local user from
-// planting, swapping or reading it when root runs the program.
+// The rules that keep another local user from planting, swapping or reading the
+// station's file when root runs the program.
 #include <gtest/gtest.h>
-#include <pwd.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <optional>
 #include <string>
 #include <vector>
 
-#include "history/HistoryFile.h"
+#include "history/StationFile.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ScratchFolder.h"
 
@@ -23,8 +20,11 @@ namespace velmora::testing {
 namespace {
 
 namespace fs = std::filesystem;
-using history::FolderCreation;
-using history::prepareHistoryFile;
+using history::StationFile;
+
+bool opensAsHistory(const std::string& path, FolderCreation creation, std::string& error) {
+    return StationFile::open(path, creation, error) != nullptr;
+}
 
 constexpr uid_t kOtherUser = 65534;  // nobody
 
@@ -50,11 +50,11 @@ TEST_P(UnsafeHistoryTest, IsRefusedAndLeftAlone) {
     if (GetParam().needsRoot && !runningAsRoot()) GTEST_SKIP() << "needs root to give files to another user";
     const std::string path = GetParam().set(scratch_.path());
     std::string error;
-    EXPECT_FALSE(prepareHistoryFile(path, FolderCreation::MustExist, error));
+    EXPECT_FALSE(opensAsHistory(path, FolderCreation::MustExist, error));
     EXPECT_NE(error.find(GetParam().reason), std::string::npos) << error;
     // Nor is anything read from there (a missing file simply holds nothing).
     bool missing = false;
-    EXPECT_TRUE(!history::checkHistoryFile(path, missing, error) || missing);
+    EXPECT_FALSE(StationFile::openExisting(path, missing, error));
     if (fs::exists(scratch_.path() / "target")) {
         EXPECT_EQ(fs::file_size(scratch_.path() / "target"), 5u);  // what a link pointed at is untouched
     }
@@ -131,7 +131,7 @@ TEST(HistoryFileTest, SpecialFileAtThePathIsNeverOpened) {
         ASSERT_GE(watch, 0);
         ASSERT_GE(::inotify_add_watch(watch, node.c_str(), IN_OPEN), 0);
         std::string error;
-        EXPECT_FALSE(prepareHistoryFile(node, FolderCreation::MustExist, error));
+        EXPECT_FALSE(opensAsHistory(node, FolderCreation::MustExist, error));
         EXPECT_NE(error.find("is not a regular file"), std::string::npos) << error;
         char events[4096];
         EXPECT_LT(::read(watch, events, sizeof events), 0) << node << " was opened";
@@ -144,14 +144,14 @@ TEST(HistoryFileTest, DefaultPlaceIsMadeForItsOwnerAlone) {
     const fs::path path = scratch.path() / "state" / "velmora" / "history.sqlite";
     const mode_t saved = ::umask(0);  // even a umask that opens everything
     std::string error;
-    const bool prepared = prepareHistoryFile(path.string(), FolderCreation::Create, error);
+    const bool prepared = opensAsHistory(path.string(), FolderCreation::Create, error);
     ::umask(saved);
     ASSERT_TRUE(prepared) << error;
     EXPECT_EQ(modeOf(path.parent_path()), 0700u);
     EXPECT_EQ(modeOf(path.parent_path().parent_path()), 0700u);
     EXPECT_EQ(modeOf(path), 0600u);
     // A second run finds it as it left it.
-    EXPECT_TRUE(prepareHistoryFile(path.string(), FolderCreation::Create, error)) << error;
+    EXPECT_TRUE(opensAsHistory(path.string(), FolderCreation::Create, error)) << error;
 }
 
 TEST(HistoryFileTest, NothingIsMadeInAnotherUsersFolder) {
@@ -161,8 +161,8 @@ TEST(HistoryFileTest, NothingIsMadeInAnotherUsersFolder) {
     fs::create_directory(theirs);
     ASSERT_EQ(::chown(theirs.c_str(), kOtherUser, kOtherUser), 0);
     std::string error;
-    EXPECT_FALSE(prepareHistoryFile((theirs / "state/velmora/history.sqlite").string(),
-                                    FolderCreation::Create, error));
+    EXPECT_FALSE(
+        opensAsHistory((theirs / "state/velmora/history.sqlite").string(), FolderCreation::Create, error));
     EXPECT_NE(error.find("belongs to another user"), std::string::npos) << error;
     EXPECT_FALSE(fs::exists(theirs / "state"));
 }
@@ -170,45 +170,12 @@ TEST(HistoryFileTest, NothingIsMadeInAnotherUsersFolder) {
 TEST(HistoryFileTest, NamedFileNeedsAnExistingFolder) {
     ScratchFolder scratch("velmora-history");
     std::string error;
-    EXPECT_FALSE(
-        prepareHistoryFile(scratch.path("missing/history.sqlite"), FolderCreation::MustExist, error));
+    EXPECT_FALSE(opensAsHistory(scratch.path("missing/history.sqlite"), FolderCreation::MustExist, error));
     EXPECT_FALSE(fs::exists(scratch.path("missing")));
     bool missing = false;
-    EXPECT_TRUE(history::checkHistoryFile(scratch.path("history.sqlite"), missing, error)) << error;
+    EXPECT_FALSE(StationFile::openExisting(scratch.path("history.sqlite"), missing, error));
     EXPECT_TRUE(missing);
-}
-
-class HistoryPathTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        if (const char* value = std::getenv("XDG_STATE_HOME")) saved_ = value;
-    }
-    void TearDown() override {
-        if (saved_) {
-            ::setenv("XDG_STATE_HOME", saved_->c_str(), 1);
-        } else {
-            ::unsetenv("XDG_STATE_HOME");
-        }
-    }
-    std::optional<std::string> saved_;
-};
-
-TEST_F(HistoryPathTest, FollowsTheStateHomeRuleWithTheUsersOwnHome) {
-    ::setenv("XDG_STATE_HOME", "/srv/state", 1);
-    EXPECT_EQ(history::defaultHistoryPath(), "/srv/state/velmora/history.sqlite");
-
-    // A relative value is ignored, and the home comes from the password database,
-    // whatever $HOME says (sudo may keep the calling user's).
-    const std::string home = ::getpwuid(::geteuid())->pw_dir;
-    const std::string expected = home + "/.local/state/velmora/history.sqlite";
-    ::setenv("XDG_STATE_HOME", "relative/state", 1);
-    EXPECT_EQ(history::defaultHistoryPath(), expected);
-    ::unsetenv("XDG_STATE_HOME");
-    const char* homeVariable = std::getenv("HOME");
-    const std::string savedHome = homeVariable == nullptr ? "" : homeVariable;
-    ::setenv("HOME", "/home/somebody-else", 1);
-    EXPECT_EQ(history::defaultHistoryPath(), expected);
-    ::setenv("HOME", savedHome.c_str(), 1);
+    EXPECT_FALSE(fs::exists(scratch.path("history.sqlite")));
 }
 
 }  // namespace

@@ -1,0 +1,25 @@
+#pragma once
+// What the station's sender needs of a line's server: the rows taken in one
+// transaction, and a name for messages. The server's own code (history/server,
+// the only code that speaks its protocol) implements it; the history sends
+// through it without knowing how.
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "history/HistoryRecord.h"
+
+namespace velmora::history {
+
+class LineServer {
+public:
+    virtual ~LineServer() = default;
+    // Writes the rows in one transaction (by run UUID: a row written again
+    // changes nothing, an older write never replaces a newer one); the server's
+    // time of receipt (UTC, IsoTime's form) on success. error never holds a password.
+    virtual std::optional<std::string> send(const std::vector<HistoryRecord>& rows, std::string& error) = 0;
+    // The server as every message names it, without any password.
+    virtual std::string name() const = 0;
+};
+
+}  // namespace velmora::history

@@ -1,0 +1,48 @@
+#pragma once
+// The small pieces of libpq every use of a line's server takes: a result that is
+// cleared on every path, and the server's one transaction guard.
+#include <libpq-fe.h>
+
+#include <string>
+
+namespace velmora::history {
+
+class PostgresResult {
+public:
+    explicit PostgresResult(PGresult* result) : result_(result) {}
+    ~PostgresResult() { PQclear(result_); }
+    PostgresResult(const PostgresResult&) = delete;
+    PostgresResult& operator=(const PostgresResult&) = delete;
+
+    bool is(ExecStatusType status) const { return result_ != nullptr && PQresultStatus(result_) == status; }
+    int rows() const { return PQntuples(result_); }
+    std::string text(int row, int column) const {
+        return PQgetisnull(result_, row, column) ? std::string{} : PQgetvalue(result_, row, column);
+    }
+
+private:
+    PGresult* result_;
+};
+
+// A transaction on the server, rolled back on every path that does not commit.
+class PostgresTransaction {
+public:
+    explicit PostgresTransaction(pg_conn* connection) : connection_(connection) {}
+    ~PostgresTransaction() {
+        if (open_) PostgresResult(PQexec(connection_, "ROLLBACK;"));
+    }
+    PostgresTransaction(const PostgresTransaction&) = delete;
+    PostgresTransaction& operator=(const PostgresTransaction&) = delete;
+
+    bool begin() { return open_ = PostgresResult(PQexec(connection_, "BEGIN;")).is(PGRES_COMMAND_OK); }
+    bool commit() {
+        open_ = false;
+        return PostgresResult(PQexec(connection_, "COMMIT;")).is(PGRES_COMMAND_OK);
+    }
+
+private:
+    pg_conn* connection_;
+    bool open_ = false;
+};
+
+}  // namespace velmora::history
