@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
 
 namespace velmora::usbip {
 
@@ -62,9 +63,16 @@ std::string faceName(const sim::HubFace& face) {
 
 }  // namespace
 
+// Stamped with the time since boot, as the kernel stamps its log, so that the two
+// read side by side.
 void ServerLog::line(const std::string& text) {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "[%5lld.%03ld] ", static_cast<long long>(now.tv_sec),
+                  now.tv_nsec / 1000000);
     std::lock_guard lock(mutex_);
-    out_ << text << '\n';
+    out_ << stamp << text << '\n';
     out_.flush();
 }
 
