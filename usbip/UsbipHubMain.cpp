@@ -32,8 +32,9 @@ using namespace velmora;
 
 constexpr int kExitBadUsage = 2;
 constexpr int kExitFailed = 1;
-// How long a round waits for the kernel; also how soon a returning hub is plugged in.
-constexpr Milliseconds kRound{20};
+// How long a round waits for the kernel while the hubs are on the bus (they are
+// looked at sooner while off it), and for a line of the control pipe.
+constexpr Milliseconds kRound{250};
 constexpr std::uint64_t kLongestRebootMs = 60000;
 constexpr std::uint64_t kMostHubs = 1024;  // far more than a controller has ports for
 

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
@@ -15,6 +16,9 @@ namespace velmora::usbip {
 namespace {
 
 constexpr std::uint32_t kEndpointZero = 0;
+// How soon a hub off the bus is looked at again: how late at most a returning hub
+// is plugged in.
+constexpr Milliseconds kRecheck{20};
 constexpr std::uint32_t kStatusEndpointNumber = sim::kHubStatusEndpoint & 0x0F;
 
 bool readExactly(int socket, std::uint8_t* bytes, std::size_t count) {
@@ -187,11 +191,15 @@ void UsbipServer::serveFor(Milliseconds wait) {
         }
         return !ready.empty();
     };
+    // Off the bus, or gone with an answer still unread: looked at again soon. On
+    // the bus, the hub leaves only through a request served here, so the round
+    // may be long.
+    const int soon = static_cast<int>(std::min(wait, kRecheck).count());
     if (!collect()) {
-        if (wait.count() > 0) ::poll(nullptr, 0, static_cast<int>(wait.count()));
+        if (soon > 0) ::poll(nullptr, 0, soon);
         return;
     }
-    int timeout = static_cast<int>(wait.count());
+    int timeout = hubLeft() ? soon : static_cast<int>(wait.count());
     while (::poll(ready.data(), ready.size(), timeout) > 0) {
         for (std::size_t index = 0; index < ready.size(); ++index) {
             if (ready[index].revents == 0 || serveOne(*polled[index])) continue;

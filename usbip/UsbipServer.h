@@ -44,7 +44,8 @@ public:
 
     // One round: plugs in the faces of the hub if it is on the bus and they are not
     // plugged in, serves the requests that arrive within wait (0: only those
-    // already there), and unplugs them once the hub has left the bus.
+    // already there), and unplugs them once the hub has left the bus. A hub off the
+    // bus, or on its way off, ends the round after 20 ms at most.
     void serveFor(Milliseconds wait);
     // Unplugs every face that is plugged in.
     void stop();

@@ -102,7 +102,7 @@ expect_held() {
     done
     echo "vmtest: held $step:$line"
     "$CLI" doctor >/tmp/doctor 2>&1
-    grep "kernel driver:" /tmp/doctor | sed "s/^ *kernel driver: */vmtest: doctor $step: /"
+    awk -v step="$step" '/^[^ ]/ { hub = $1 } /kernel driver:/ { sub(/^ *kernel driver: */, ""); print "vmtest: doctor " step ": " hub " " $0 }' /tmp/doctor
     # One entry per hub: its SuperSpeed half, or its ROM code's device, names it.
     hubs=$(for device in $devices; do cat "$device/idProduct"; done | grep -c -x "$HUB_PID")
     case $holder in
@@ -173,18 +173,10 @@ server() {
 # The driver loaded through the real load script before the hub is plugged in;
 # then the hub's server started, and the hub held by Brennic.
 plug_in_held_hub() {
-    for module in usb-common usbcore usbip-core vhci-hcd; do
-        insmod "/modules/$module.ko" || fail "insmod $module failed"
-    done
-    /lib/systemd/systemd-udevd --daemon --resolve-names=never 2>/run/udevd.log || fail "systemd-udevd did not start"
-    udevadm settle
-
+    start_usb_stack
     run 0 "driver load" "$CLI" driver load --no-reboot
     [ -d /sys/module/brennic ] || fail "driver load: brennic is not loaded"
-    mkfifo /run/hub-control
-    : >/run/server.out
-    /test/velmora-usbip-hub --config "$CONFIG" --control /run/hub-control >/run/server.out 2>/run/server.log &
-    SERVER=$!
+    plug_in_hubs 1
     wait_for_hub_driven_by brennic "plugged in"
     echo "vmtest: the hub is held by brennic"
     [ -z "$(cat "$(hub)/bConfigurationValue")" ] || fail "the held hub is configured"
