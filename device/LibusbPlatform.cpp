@@ -7,7 +7,6 @@
 #include <cstdio>
 
 #include "device/PortLock.h"
-#include "device/UsbHalves.h"
 
 namespace velmora {
 
@@ -136,7 +135,7 @@ std::vector<UsbDeviceInfo> LibusbPlatform::listDevices() {
         devices.push_back(std::move(device));
     }
     if (list) libusb_free_device_list(list, 1);
-    return listedOncePerDevice(std::move(devices));
+    return halves_.listedOncePerDevice(std::move(devices));
 }
 
 UsbPlatform::ClaimResult LibusbPlatform::claimPort(const std::string& portPath) {

@@ -12,6 +12,8 @@
 // half's device node can read it, and every hub flashed with one image shows the
 // same container ID; the port links need neither.
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -29,9 +31,24 @@ struct ListedUsbDevice {
 // or its port has no peer.
 std::string peerPortPath(const std::string& portPath, const std::filesystem::path& systemRoot = "/");
 
-// The devices, in their order, with the High-Speed half of each USB 3 device whose
-// SuperSpeed half is listed too left out and named in that half's entry.
-std::vector<UsbDeviceInfo> listedOncePerDevice(std::vector<ListedUsbDevice> devices,
-                                               const std::filesystem::path& systemRoot = "/");
+// Pairs the halves of each listing. A device's peer is looked up once per
+// enumeration (its platform key) and kept while it is listed: with a hundred hubs
+// attached, every listing would otherwise read a hundred links.
+class UsbHalfPairing {
+public:
+    explicit UsbHalfPairing(std::filesystem::path systemRoot = "/") : systemRoot_(std::move(systemRoot)) {}
+
+    // The devices, in their order, with the High-Speed half of each USB 3 device
+    // whose SuperSpeed half is listed too left out and named in that half's entry.
+    // Safe to call from several threads at once.
+    std::vector<UsbDeviceInfo> listedOncePerDevice(std::vector<ListedUsbDevice> devices);
+
+private:
+    std::string peerOf(const UsbDeviceInfo& device, std::map<std::string, std::string>& seen);
+
+    std::filesystem::path systemRoot_;
+    std::mutex mutex_;
+    std::map<std::string, std::string> peers_;  // by platform key
+};
 
 }  // namespace velmora

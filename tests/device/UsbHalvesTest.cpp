@@ -86,10 +86,23 @@ TEST_F(UsbHalvesTest, TheHighSpeedHalfIsNamedByItsSuperSpeedHalf) {
     };
     for (const Case& c : cases) {
         std::vector<std::pair<std::string, std::string>> shown;
-        for (const UsbDeviceInfo& device : listedOncePerDevice(c.devices, folder_.path()))
+        for (const UsbDeviceInfo& device : UsbHalfPairing(folder_.path()).listedOncePerDevice(c.devices))
             shown.emplace_back(device.portPath, device.highSpeedHalfPortPath);
         EXPECT_EQ(shown, c.expected) << c.what;
     }
+
+    // A device's peer is read once per enumeration: the same device keeps it, a new
+    // enumeration on the port reads it again.
+    UsbHalfPairing pairing(folder_.path());
+    const auto highSpeedHalfOf = [&pairing, this](const std::string& key) {
+        ListedUsbDevice highSpeed = listed("1-1", false);
+        highSpeed.info.platformKey = key;
+        return pairing.listedOncePerDevice({highSpeed, listed("2-1", true)}).front().highSpeedHalfPortPath;
+    };
+    EXPECT_EQ(highSpeedHalfOf("001/002"), "1-1");
+    fs::remove(port("usb1", 1) / "peer");
+    EXPECT_EQ(highSpeedHalfOf("001/002"), "1-1");
+    EXPECT_EQ(highSpeedHalfOf("001/003"), "");
 }
 
 }  // namespace
