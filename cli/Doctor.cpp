@@ -20,7 +20,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kLoadHint = "run 'velmora-cli driver load', then plug the hub in again";
+// The load takes the hubs attached from whatever holds them and opens their nodes
+// to the seat's user: no replug is needed.
+constexpr const char* kLoadHint = "run 'velmora-cli driver load'";
 constexpr const char* kSimulatedHub = "not needed for the simulated hub";
 // After a hub that is not ready: how to hand us what it said.
 constexpr const char* kReportHint =
