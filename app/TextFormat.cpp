@@ -1,7 +1,9 @@
 #include "app/TextFormat.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 namespace velmora {
@@ -21,6 +23,15 @@ std::string formatText(const char* format, ...) {
     }
     va_end(arguments);
     return text;
+}
+
+std::optional<std::uint64_t> wholeNumber(const std::string& text, std::uint64_t least, std::uint64_t most) {
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long number = std::strtoull(text.c_str(), &end, 10);
+    if (text.empty() || text.front() == '-' || *end != '\0' || errno != 0 || number < least || number > most)
+        return std::nullopt;
+    return number;
 }
 
 }  // namespace velmora

@@ -1,8 +1,5 @@
 #include "cli/CliOptions.h"
 
-#include <cerrno>
-#include <cstdlib>
-
 #include "cli/CliText.h"
 #include "environment/EnvironmentMessages.h"
 
@@ -129,15 +126,6 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments) {
     if (parsed.error.empty() && parsed.options.replayInRealTime && !parsed.options.replayPath)
         parsed.error = messages::kRealTimeWithoutReplay;
     return parsed;
-}
-
-std::optional<std::uint64_t> wholeNumber(const std::string& text, std::uint64_t least, std::uint64_t most) {
-    char* end = nullptr;
-    errno = 0;
-    const unsigned long long number = std::strtoull(text.c_str(), &end, 10);
-    if (text.empty() || text.front() == '-' || *end != '\0' || errno != 0 || number < least || number > most)
-        return std::nullopt;
-    return number;
 }
 
 std::string strayWordError(const std::string& command, const std::string& word) {

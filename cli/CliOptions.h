@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/TextFormat.h"
 #include "cli/ExitStatus.h"
 
 namespace velmora::cli {
@@ -43,10 +44,6 @@ struct ParsedCommandLine {
 };
 
 ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments);
-
-// The decimal whole number text spells, when it is one from least to most;
-// nothing for a sign, a space, another character or a number out of range.
-std::optional<std::uint64_t> wholeNumber(const std::string& text, std::uint64_t least, std::uint64_t most);
 
 // The error for a word a command does not take: an unknown option when it starts
 // with '-', else an unexpected argument.

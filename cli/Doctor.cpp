@@ -21,7 +21,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kLoadHint = "run 'velmora-cli driver load', then plug the hub in again";
+// The load takes the hubs attached from whatever holds them and opens their nodes
+// to the seat's user: no replug is needed.
+constexpr const char* kLoadHint = "run 'velmora-cli driver load'";
 constexpr const char* kSimulatedHub = "not needed for the simulated hub";
 // After a hub that is not ready: how to hand us what it said.
 constexpr const char* kReportHint =
@@ -80,19 +82,43 @@ DoctorCheck ruleCheck(const UsbDeviceInfo& device) {
     return {"access rule", CheckState::Warning, rule + " is not installed: " + kLoadHint};
 }
 
-DoctorCheck driverCheck(const UsbDeviceInfo& device) {
-    const driver::HubDriver bound = driver::hubDriverOf(device.portPath);
+std::string holderName(const driver::HubDriver& bound) {
     switch (bound.kind) {
-        case driver::HubDriverKind::Brennic:
-            return {"kernel driver", CheckState::Ok, "Brennic holds the hub for the update"};
-        case driver::HubDriverKind::None: return {"kernel driver", CheckState::Ok, "none holds the hub"};
-        case driver::HubDriverKind::HubDriver:
-            return {"kernel driver", CheckState::Failed,
-                    std::string("the hub driver holds the hub: ") + kLoadHint};
+        case driver::HubDriverKind::Brennic: return "Brennic";
+        case driver::HubDriverKind::None: return "no driver";
+        case driver::HubDriverKind::HubDriver: return "the hub driver";
         case driver::HubDriverKind::Other: break;
     }
-    return {"kernel driver", CheckState::Failed,
-            "the driver '" + printableText(bound.name) + "' holds the hub: " + kLoadHint};
+    return "the driver '" + printableText(bound.name) + "'";
+}
+
+// halves: what holds the hub's other half, when it has one, said after "the hub".
+DoctorCheck holderCheck(const driver::HubDriver& bound, const std::string& halves) {
+    const std::string held = holderName(bound) + " holds the hub" + halves;
+    switch (bound.kind) {
+        case driver::HubDriverKind::Brennic:
+            return {"kernel driver", CheckState::Ok, held + " for the update"};
+        case driver::HubDriverKind::None:
+            return {"kernel driver", CheckState::Ok, "none holds the hub" + halves};
+        case driver::HubDriverKind::HubDriver:
+        case driver::HubDriverKind::Other: break;
+    }
+    return {"kernel driver", CheckState::Failed, held + ": " + kLoadHint};
+}
+
+// The update goes through the hub's SuperSpeed half; the holder of its other half
+// is named beside it.
+DoctorCheck driverCheck(const UsbDeviceInfo& device) {
+    const driver::HubDriver bound = driver::hubDriverOf(device.portPath);
+    std::string halves;
+    if (!device.highSpeedHalfPortPath.empty()) {
+        const driver::HubDriver other = driver::hubDriverOf(device.highSpeedHalfPortPath);
+        const std::string half = "its High-Speed half " + device.highSpeedHalfPortPath;
+        halves = other.kind == bound.kind && other.name == bound.name
+                     ? " (and " + half + ")"
+                     : " (" + half + ": " + holderName(other) + ")";
+    }
+    return holderCheck(bound, halves);
 }
 
 DoctorCheck moduleCheck(const UsbDeviceInfo& device) {

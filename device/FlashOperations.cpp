@@ -52,6 +52,7 @@ bool resetAndWait(std::uint8_t resetCode, HubConnection& connection,
     HubReturnWait wait;
     wait.resetCode = resetCode;
     wait.portPath = connection.openPortPath();
+    wait.leftKey = connection.openPlatformKey();
     // Counted before the reset: a hub that is back before the wait begins still counts.
     wait.arrivalsBefore = connection.platform().arrivalsAt(wait.portPath);
     wait.pollInterval = pollInterval(resetCode, waitSelector);

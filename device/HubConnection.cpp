@@ -42,12 +42,12 @@ bool HubConnection::openHub() {
     return openFirst(std::nullopt);
 }
 
-bool HubConnection::openHubAt(const std::string& portPath) {
+bool HubConnection::openHubAt(const std::string& portPath, const std::string& leftKey) {
     if (claim_ && portHolds_ > 0 && portPath != claimedPort_) return false;
-    return openFirst(portPath);
+    return openFirst(portPath, leftKey);
 }
 
-bool HubConnection::openFirst(const std::optional<std::string>& portPath) {
+bool HubConnection::openFirst(const std::optional<std::string>& portPath, const std::string& leftKey) {
     // The slot holds one hub at most; a stale device left in it is released first
     // so that its exclusive hold cannot block the hub that comes back.
     closeHub();
@@ -56,6 +56,7 @@ bool HubConnection::openFirst(const std::optional<std::string>& portPath) {
     lastOpenFailure_ = {kIOReturnNotFound, {}};
     for (const UsbDeviceInfo& device : platform_.listDevices()) {
         if (!isCandidate(device) || (portPath && device.portPath != *portPath)) continue;
+        if (!leftKey.empty() && device.platformKey == leftKey) return false;  // not back yet
         // Only the first supported hub is tried: a busy first hub fails the open
         // rather than silently switching to a different hub.
         return openListed(device);

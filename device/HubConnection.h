@@ -51,8 +51,11 @@ public:
     // open at once (refusedAsBusy), without waiting.
     bool openHub();
     // The same, for the hub on one port only: the reopen after a reset, which must
-    // reach the hub that was reset and no other.
-    bool openHubAt(const std::string& portPath);
+    // reach the hub that was reset and no other. A device listed under leftKey (the
+    // platform key of the device the reset sent away) is not opened: a listing can
+    // lag behind the bus, and a virtual host controller even hands such a device's
+    // requests to whatever is on the port now, until the kernel removes it.
+    bool openHubAt(const std::string& portPath, const std::string& leftKey = {});
     void closeHub();  // harmless when nothing is open
     IOReturn deviceRequest(std::uint8_t bmRequestType, std::uint8_t bRequest, std::uint16_t wValue,
                            std::uint16_t wIndex, std::uint16_t wLength, void* data);
@@ -63,6 +66,8 @@ public:
     bool isOpen() const { return device_ != nullptr; }
     // The port of the open hub; empty when nothing is open.
     const std::string& openPortPath() const { return openPort_; }
+    // The platform's key of the open hub's device ("002/005"); empty when nothing is open.
+    std::string openPlatformKey() const { return device_ ? openDevice_.platformKey : std::string{}; }
     // True when the last open failed because another run (another connection or
     // another process) holds the hub's port.
     bool refusedAsBusy() const { return refusedAsBusy_; }
@@ -130,7 +135,7 @@ public:
 
 private:
     bool isCandidate(const UsbDeviceInfo& device) const;
-    bool openFirst(const std::optional<std::string>& portPath);
+    bool openFirst(const std::optional<std::string>& portPath, const std::string& leftKey = {});
     bool openListed(const UsbDeviceInfo& device);
     bool claimPortOf(const std::string& portPath);
     void releaseClaimUnlessHeld();

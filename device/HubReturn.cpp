@@ -57,7 +57,7 @@ private:
     }
 
     bool reopen(bool onArrival) {
-        if (!connection_.openHubAt(wait_.portPath)) return false;
+        if (!connection_.openHubAt(wait_.portPath, wait_.leftKey)) return false;
         if (wait_.status == nullptr) return true;
         *wait_.status = VC_ReadHubStatus(connection_);
         if (wait_.status->has_value() || !onArrival) return true;

@@ -14,6 +14,7 @@ namespace velmora {
 struct HubReturnWait {
     std::uint8_t resetCode = 0;
     std::string portPath;              // the port the hub left from
+    std::string leftKey;               // the platform's key of the device it left as
     std::uint64_t arrivalsBefore = 0;  // the platform's count for the port, taken before the reset
     Milliseconds pollInterval{0};
     // When set, every reopen also reads the hub's status into it (none when the

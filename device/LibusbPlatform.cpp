@@ -70,6 +70,15 @@ private:
     PortLock lock_;
 };
 
+// usbfs opens a device whatever drives it, but a hub whose interface a kernel
+// driver holds (the hub driver, in its flash code) is that driver's: requests sent
+// beside it would fight it, and the update waits until Brennic holds the hub
+// instead. Brennic binds the device itself and leaves it unconfigured, so it has
+// no interface a driver could hold.
+bool heldByKernelDriver(libusb_device_handle* handle) {
+    return libusb_kernel_driver_active(handle, 0) == 1;
+}
+
 int LIBUSB_CALL onHotplug(libusb_context*, libusb_device* device, libusb_hotplug_event event,
                           void* platform) {
     UsbDeviceInfo info;
@@ -115,16 +124,18 @@ LibusbPlatform::~LibusbPlatform() {
 }
 
 std::vector<UsbDeviceInfo> LibusbPlatform::listDevices() {
-    std::vector<UsbDeviceInfo> devices;
-    if (!context_) return devices;
+    std::vector<ListedUsbDevice> devices;
+    if (!context_) return {};
     libusb_device** list = nullptr;
     const ssize_t count = libusb_get_device_list(context_, &list);
     for (ssize_t i = 0; i < count; ++i) {
-        UsbDeviceInfo info;
-        if (describe(list[i], info)) devices.push_back(std::move(info));
+        ListedUsbDevice device;
+        if (!describe(list[i], device.info)) continue;
+        device.superSpeed = libusb_get_device_speed(list[i]) >= LIBUSB_SPEED_SUPER;
+        devices.push_back(std::move(device));
     }
     if (list) libusb_free_device_list(list, 1);
-    return devices;
+    return halves_.listedOncePerDevice(std::move(devices));
 }
 
 UsbPlatform::ClaimResult LibusbPlatform::claimPort(const std::string& portPath) {
@@ -151,10 +162,14 @@ UsbPlatform::OpenResult LibusbPlatform::openDevice(const UsbDeviceInfo& wanted) 
             continue;
         libusb_device_handle* handle = nullptr;
         const int error = libusb_open(list[i], &handle);
-        if (error == LIBUSB_SUCCESS)
-            result = {std::make_unique<LibusbDevice>(handle), kIOReturnSuccess};
-        else
+        if (error != LIBUSB_SUCCESS) {
             result.status = statusFromLibusbError(error);
+        } else if (heldByKernelDriver(handle)) {
+            libusb_close(handle);
+            result.status = kIOReturnExclusiveAccess;
+        } else {
+            result = {std::make_unique<LibusbDevice>(handle), kIOReturnSuccess};
+        }
         break;
     }
     if (list) libusb_free_device_list(list, 1);

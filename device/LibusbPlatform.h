@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "device/ArrivalLog.h"
+#include "device/UsbHalves.h"
 #include "device/UsbPlatform.h"
 
 struct libusb_context;
@@ -56,6 +57,7 @@ private:
     std::vector<std::pair<UsbHotplugEvent, UsbDeviceInfo>> pending_;
     HotplugCallback callback_;
     ArrivalLog arrivals_;
+    UsbHalfPairing halves_;
 };
 
 }  // namespace velmora

@@ -50,6 +50,9 @@ struct UsbDeviceInfo {
     std::string portPath;
     // The platform's own key for this enumeration of the device (e.g. "001/005").
     std::string platformKey;
+    // For the SuperSpeed half of a USB 3 hub, the port of its High-Speed half ("1-4.2"
+    // for "2-4.2"), which the platform lists under this entry (UsbHalves.h); else empty.
+    std::string highSpeedHalfPortPath{};
 };
 
 // A device opened for this process's exclusive use. Destroying it closes the device.

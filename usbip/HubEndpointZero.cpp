@@ -1,7 +1,6 @@
 #include "usbip/HubEndpointZero.h"
 
 #include <algorithm>
-#include <cerrno>
 
 #include "device/simulated/HubDescriptors.h"
 
@@ -11,6 +10,7 @@ namespace {
 
 constexpr std::uint8_t kTypeMask = 0x60;
 constexpr std::uint8_t kStandardType = 0x00;
+constexpr std::uint8_t kClassType = 0x20;
 constexpr std::uint8_t kVendorType = 0x40;
 constexpr std::uint8_t kRecipientMask = 0x1F;
 constexpr std::uint8_t kDeviceRecipient = 0x00;
@@ -29,81 +29,74 @@ constexpr std::uint8_t kSetIsochronousDelay = 0x31;  // SuperSpeed
 
 constexpr std::uint8_t kDeviceDescriptor = 0x01;
 constexpr std::uint8_t kConfigurationDescriptor = 0x02;
+constexpr std::uint8_t kStringDescriptor = 0x03;
+constexpr std::uint8_t kBosDescriptor = 0x0F;
 constexpr std::uint8_t kSelfPowered = 0x01;
-
-EndpointZeroAnswer stall() {
-    EndpointZeroAnswer result;
-    result.status = -EPIPE;
-    return result;
-}
-
-EndpointZeroAnswer sent(std::vector<std::uint8_t> bytes, std::uint16_t wLength) {
-    if (bytes.size() > wLength) bytes.resize(wLength);
-    EndpointZeroAnswer result;
-    result.actualLength = static_cast<std::int32_t>(bytes.size());
-    result.data = std::move(bytes);
-    return result;
-}
-
-EndpointZeroAnswer accepted() {
-    return {};
-}
 
 }  // namespace
 
-HubEndpointZero::HubEndpointZero(sim::SimulatedHub& hub)
+HubEndpointZero::HubEndpointZero(sim::SimulatedHub& hub, sim::HubFace face)
     : hub_(hub),
       enumeration_(hub.enumeration()),
-      superSpeed_(hub.config().enumeratesAsSuperSpeed),
-      descriptors_(sim::deviceDescriptors({hub.vendorId(), hub.productId(), superSpeed_})) {}
+      face_(std::move(face)),
+      descriptors_(sim::deviceDescriptors(sim::identityOf(face_))) {
+    if (face_.kind == sim::FaceKind::HubHalf) ports_.emplace(face_.superSpeed);
+}
 
 EndpointZeroAnswer HubEndpointZero::answer(const UsbSetup& setup, const std::vector<std::uint8_t>& outData) {
     switch (setup.bmRequestType & kTypeMask) {
-        case kStandardType: return answerStandard(setup);
-        case kVendorType: return answerVendor(setup, outData);
-        default: return stall();  // the hub has no class requests
+        case kStandardType: return answerStandard(setup, outData);
+        case kClassType: return ports_ ? ports_->answer(setup) : stalled();  // only a hub has class requests
+        case kVendorType: return answerByModel(setup, outData);
+        default: return stalled();
     }
 }
 
-EndpointZeroAnswer HubEndpointZero::answerStandard(const UsbSetup& setup) {
+EndpointZeroAnswer HubEndpointZero::answerStandard(const UsbSetup& setup,
+                                                   const std::vector<std::uint8_t>& outData) {
     const bool toDevice = (setup.bmRequestType & kRecipientMask) == kDeviceRecipient;
     switch (setup.bRequest) {
-        case kGetDescriptor: return descriptor(setup);
+        case kGetDescriptor: return descriptor(setup, outData);
         case kGetStatus: return sent({toDevice ? kSelfPowered : std::uint8_t{0}, 0}, setup.wLength);
         case kGetConfiguration: return sent({configuration_}, setup.wLength);
         case kSetConfiguration:
-            if (setup.wValue != 0 && setup.wValue != sim::kHubConfigurationValue) return stall();
+            if (setup.wValue != 0 && setup.wValue != sim::kHubConfigurationValue) return stalled();
             configuration_ = static_cast<std::uint8_t>(setup.wValue);
             return accepted();
         case kGetInterface:
-            if (configuration_ == 0 || setup.wIndex != 0) return stall();
+            if (configuration_ == 0 || setup.wIndex != 0) return stalled();
             return sent({0}, setup.wLength);
         case kSetInterface:
-            if (configuration_ == 0 || setup.wIndex != 0 || setup.wValue != 0) return stall();
+            if (configuration_ == 0 || setup.wIndex != 0 || setup.wValue != 0) return stalled();
             return accepted();
         case kSetAddress:  // the virtual host controller answers it itself; harmless if it comes
         case kClearFeature:
         case kSetFeature:
         case kSetExitLatency:
         case kSetIsochronousDelay: return accepted();
-        default: return stall();
+        default: return stalled();
     }
 }
 
-// Strings, the BOS and the device qualifier are stalled: the hub has no strings,
-// and without a BOS the host leaves link power management off.
-EndpointZeroAnswer HubEndpointZero::descriptor(const UsbSetup& setup) const {
+// The strings come from the model, which knows the serial number the image gives
+// the hub; the device qualifier and other-speed configuration are stalled, as a
+// SuperSpeed device and a hub half on its own speed have none to give.
+EndpointZeroAnswer HubEndpointZero::descriptor(const UsbSetup& setup,
+                                               const std::vector<std::uint8_t>& outData) {
     const auto type = static_cast<std::uint8_t>(setup.wValue >> 8);
     const auto index = static_cast<std::uint8_t>(setup.wValue & 0xFF);
     const auto split = descriptors_.begin() + static_cast<std::ptrdiff_t>(sim::kDeviceDescriptorBytes);
-    if (type == kDeviceDescriptor && index == 0) return sent({descriptors_.begin(), split}, setup.wLength);
-    if (type == kConfigurationDescriptor && index == 0)
+    if (index == 0 && type == kDeviceDescriptor) return sent({descriptors_.begin(), split}, setup.wLength);
+    if (index == 0 && type == kConfigurationDescriptor)
         return sent({split, descriptors_.end()}, setup.wLength);
-    return stall();
+    if (index == 0 && type == kBosDescriptor)
+        return sent(sim::bosDescriptor(face_.superSpeed, face_.containerId), setup.wLength);
+    if (type == kStringDescriptor) return answerByModel(setup, outData);
+    return stalled();
 }
 
-EndpointZeroAnswer HubEndpointZero::answerVendor(const UsbSetup& setup,
-                                                 const std::vector<std::uint8_t>& outData) {
+EndpointZeroAnswer HubEndpointZero::answerByModel(const UsbSetup& setup,
+                                                  const std::vector<std::uint8_t>& outData) {
     std::vector<std::uint8_t> data(setup.wLength, 0);
     if (!setup.isDeviceToHost())
         std::copy_n(outData.begin(), std::min(outData.size(), data.size()), data.begin());
@@ -117,11 +110,11 @@ EndpointZeroAnswer HubEndpointZero::answerVendor(const UsbSetup& setup,
             }
             result.actualLength = std::min<std::int32_t>(model.actualLength, setup.wLength);
             return result;
-        case sim::Outcome::Stalled: return stall();
+        case sim::Outcome::Stalled: return stalled();
         case sim::Outcome::TimedOut: result.unanswered = true; return result;
         case sim::Outcome::NoDevice: result.status = -ENODEV; return result;
     }
-    return stall();
+    return stalled();
 }
 
 }  // namespace velmora::usbip

@@ -47,19 +47,37 @@ bool saveFlash(const std::string& path, const sim::SimulatedHub& hub, std::strin
     return true;
 }
 
+// The hub a command names by its leading number, and the command without it.
+sim::SimulatedHub* chosenHub(std::string_view& command, const std::vector<sim::SimulatedHub*>& hubs) {
+    std::size_t digits = 0;
+    while (digits < command.size() && command[digits] >= '0' && command[digits] <= '9') ++digits;
+    if (digits == 0 || digits >= command.size() || command[digits] != ' ')
+        return hubs.empty() ? nullptr : hubs.front();
+    std::size_t number = 0;
+    for (std::size_t index = 0; index < digits && number <= hubs.size(); ++index)
+        number = number * 10 + static_cast<std::size_t>(command[index] - '0');
+    command.remove_prefix(digits + 1);
+    return number >= 1 && number <= hubs.size() ? hubs[number - 1] : nullptr;
+}
+
 }  // namespace
 
-std::string runControlCommand(std::string_view line, sim::SimulatedHub& hub,
+std::string runControlCommand(std::string_view line, const std::vector<sim::SimulatedHub*>& hubs,
                               const SupportedDevice& identity) {
-    const std::size_t blank = line.find(' ');
-    const std::string verb(line.substr(0, blank));
-    const std::string argument(blank == std::string_view::npos ? std::string_view{} : line.substr(blank + 1));
+    std::string_view command = line;
+    sim::SimulatedHub* hub = chosenHub(command, hubs);
+    const std::size_t blank = command.find(' ');
+    const std::string verb(command.substr(0, blank));
+    const std::string argument(blank == std::string_view::npos ? std::string_view{}
+                                                               : command.substr(blank + 1));
     std::string error = "unknown command (faults SCENARIO, flash PATH)";
     bool done = false;
-    if (verb == "faults" && !argument.empty()) {
-        done = takeFaults(argument, hub, identity, error);
+    if (hub == nullptr) {
+        error = "no such hub";
+    } else if (verb == "faults" && !argument.empty()) {
+        done = takeFaults(argument, *hub, identity, error);
     } else if (verb == "flash" && !argument.empty()) {
-        done = saveFlash(argument, hub, error);
+        done = saveFlash(argument, *hub, error);
     }
     return done ? "ok " + std::string(line) : "error " + std::string(line) + ": " + error;
 }

@@ -1,23 +1,25 @@
-// velmora-usbip-hub: plugs the simulated hub into this machine's kernel through
-// its virtual host controller (module vhci-hcd), so that the real USB core,
-// usbfs, Brennic and libusb stand between velmora-cli and the hub model. Runs as
-// root until SIGTERM or SIGINT, then unplugs the hub. Used by the virtual-machine
-// test; needs no network and no USB/IP daemon.
+// velmora-usbip-hub: plugs simulated hubs into this machine's kernel through its
+// virtual host controller (module vhci-hcd), so that the real USB core, the hub
+// driver, usbfs, Brennic and libusb stand between velmora-cli and the hub model.
+// Runs as root until SIGTERM or SIGINT, then unplugs the hubs. Used by the
+// virtual-machine test and benchmark; needs no network and no USB/IP daemon.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstdlib>
+#include <atomic>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/AppPaths.h"
 #include "app/Config.h"
 #include "app/Console.h"
+#include "app/TextFormat.h"
 #include "device/simulated/SimulatedBus.h"
 #include "device/simulated/SimulatedEnvironment.h"
 #include "device/simulated/SimulationScenarios.h"
@@ -30,24 +32,37 @@ using namespace velmora;
 
 constexpr int kExitBadUsage = 2;
 constexpr int kExitFailed = 1;
-// How long a round waits for the kernel; also how soon a returning hub is plugged in.
-constexpr Milliseconds kRound{20};
-constexpr Milliseconds kLongestReboot{60000};
+// How long a round waits for the kernel while the hubs are on the bus (they are
+// looked at sooner while off it), and for a line of the control pipe.
+constexpr Milliseconds kRound{250};
+constexpr std::uint64_t kLongestRebootMs = 60000;
+constexpr std::uint64_t kMostHubs = 1024;  // far more than a controller has ports for
 
 constexpr const char* kUsage = R"(Usage: velmora-usbip-hub [OPTIONS]
 
-Plugs a simulated Zelo Hub into this machine's USB stack through the kernel's
+Plugs simulated Zelo Hubs into this machine's USB stack through the kernel's
 virtual host controller (modprobe vhci-hcd first; needs root). Runs until it is
-stopped with SIGTERM or SIGINT, then unplugs the hub.
+stopped with SIGTERM or SIGINT, then unplugs the hubs.
+
+In its flash code each hub is a USB 3 hub: its SuperSpeed half (SSPID) and its
+High-Speed half (HSPID), both hubs with four empty downstream ports, on the two
+ports of one connector of the controller. In its ROM code it is one vendor-specific
+device on the SuperSpeed port, with the SSPID. The high-speed scenario plugs each
+hub into the High-Speed port alone, as a USB 2 connector would.
 
 Options:
-  --config FILE       the hub takes the identity of the first valid entry of FILE
+  --config FILE       the hubs take the identity of the first valid entry of FILE
                       (default: config.ini of the resource folder)
-  --scenario NAME     how the hub starts (the names of velmora-cli --simulate;
-                      default flash-code)
-  --reboot-ms N       how long a reset keeps the hub off the bus (default 1500)
+  --scenario NAME     how each hub starts (the names of velmora-cli --simulate that
+                      are about one hub; default flash-code)
+  --hubs N            how many hubs, each on a connector of its own (default 1; at
+                      most as many as the controller has free connectors)
+  --real-timing       the hubs take a real hub's flash timing (400 ms erase, 14 ms
+                      per 4 KiB programmed, 3 ms per 4 KiB read); default: at once
+  --reboot-ms N       how long a reset keeps a hub off the bus (default 1500)
   --control FIFO      read commands from the named pipe FIFO, one per line, and
-                      print "ok COMMAND" or "error COMMAND: WHY" for each:
+                      print "ok COMMAND" or "error COMMAND: WHY" for each; a
+                      command is for the first hub, or for hub N with "N " before it:
                         faults SCENARIO   take the faults of SCENARIO from now on
                         flash PATH        save the flash contents to PATH
   --controller DIR    the controller's sysfs folder (default
@@ -59,20 +74,31 @@ struct Options {
     std::optional<std::string> config;
     std::string scenario{sim::kDefaultSimulationScenario};
     Milliseconds rebootTime = sim::kDefaultRebootTime;
+    std::size_t hubs = 1;
+    bool realTiming = false;
     std::string control;
     std::string controller = usbip::kVhciControllerFolder;
     bool help = false;
     std::string error;
 };
 
-bool parseMilliseconds(const std::string& text, Milliseconds& value) {
-    char* end = nullptr;
-    errno = 0;
-    const long long number = std::strtoll(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || errno != 0 || number < 0 || number > kLongestReboot.count())
-        return false;
-    value = Milliseconds(number);
-    return true;
+void takeValue(Options& options, const std::string& option, const std::string& value) {
+    if (option == "--config") options.config = value;
+    if (option == "--scenario") options.scenario = value;
+    if (option == "--control") options.control = value;
+    if (option == "--controller") options.controller = value;
+    if (option == "--reboot-ms") {
+        if (const auto number = wholeNumber(value, 0, kLongestRebootMs))
+            options.rebootTime = Milliseconds(static_cast<long long>(*number));
+        else
+            options.error = "--reboot-ms takes a number of milliseconds up to 60000";
+    }
+    if (option == "--hubs") {
+        if (const auto number = wholeNumber(value, 1, kMostHubs))
+            options.hubs = static_cast<std::size_t>(*number);
+        else
+            options.error = "--hubs takes a number of hubs from 1";
+    }
 }
 
 Options parseOptions(const std::vector<std::string>& words) {
@@ -81,22 +107,16 @@ Options parseOptions(const std::vector<std::string>& words) {
         const std::string& word = words[i];
         if (word == "-h" || word == "--help") {
             options.help = true;
-            continue;
-        }
-        const bool takesValue = word == "--config" || word == "--scenario" || word == "--reboot-ms" ||
-                                word == "--control" || word == "--controller";
-        if (!takesValue) {
+        } else if (word == "--real-timing") {
+            options.realTiming = true;
+        } else if (word != "--config" && word != "--scenario" && word != "--reboot-ms" &&
+                   word != "--control" && word != "--controller" && word != "--hubs") {
             options.error = "unknown option " + word;
         } else if (i + 1 >= words.size()) {
             options.error = word + " needs a value";
         } else {
-            const std::string& value = words[++i];
-            if (word == "--config") options.config = value;
-            if (word == "--scenario") options.scenario = value;
-            if (word == "--control") options.control = value;
-            if (word == "--controller") options.controller = value;
-            if (word == "--reboot-ms" && !parseMilliseconds(value, options.rebootTime))
-                options.error = "--reboot-ms takes a number of milliseconds up to 60000";
+            takeValue(options, word, words[i + 1]);
+            ++i;
         }
     }
     if (options.error.empty() && !sim::isSimulationScenario(options.scenario))
@@ -110,8 +130,8 @@ void requestStop(int) {
     stopRequested = 1;
 }
 
-// Lines from the control pipe, taken without blocking. The pipe is opened for
-// writing too, so that it never reads as ended between two writers.
+// Lines from the control pipe. The pipe is opened for writing too, so that it
+// never reads as ended between two writers.
 class ControlPipe {
 public:
     explicit ControlPipe(const std::string& path) {
@@ -122,7 +142,10 @@ public:
     }
     bool failed(const std::string& path) const { return !path.empty() && descriptor_ < 0; }
 
-    std::vector<std::string> takeLines() {
+    // Waits up to wait for a line; the lines that came, whole.
+    std::vector<std::string> takeLines(Milliseconds wait) {
+        pollfd ready{descriptor_, POLLIN, 0};
+        ::poll(&ready, descriptor_ >= 0 ? 1 : 0, static_cast<int>(wait.count()));
         std::vector<std::string> lines;
         if (descriptor_ < 0) return lines;
         char buffer[256];
@@ -141,17 +164,47 @@ private:
     std::string pending_;
 };
 
+// Each hub alone on a bus of its own: its scenario's, with the options applied.
+struct SimulatedHubs {
+    std::vector<std::unique_ptr<sim::SimulatedBus>> buses;
+    std::vector<sim::SimulatedHub*> hubs;
+};
+
+bool makeHubs(const Options& options, const SupportedDevice& identity, Clock& clock, SimulatedHubs& made) {
+    for (std::size_t index = 0; index < options.hubs; ++index) {
+        auto bus = std::make_unique<sim::SimulatedBus>(clock);
+        sim::applySimulationScenario(options.scenario, *bus, identity, options.rebootTime);
+        const std::vector<sim::SimulatedHub*> hubs = bus->hubs();
+        if (hubs.size() != 1) return false;
+        if (options.realTiming) hubs.front()->setFlashTiming(sim::kRealisticFlashTiming);
+        hubs.front()->setKeepRequests(false);
+        made.hubs.push_back(hubs.front());
+        made.buses.push_back(std::move(bus));
+    }
+    return true;
+}
+
 int serve(const Options& options) {
     SilentConsole console;
     const AppConfig config =
         initFromIni(options.config.value_or(resourceFolder() + "/" + kConfigFileName), console);
     const SupportedDevice identity = sim::simulatedHubIdentity(config.table);
     SystemClock clock;
-    sim::SimulatedBus bus(clock);
-    sim::applySimulationScenario(options.scenario, bus, identity, options.rebootTime);
-    const std::vector<sim::SimulatedHub*> hubs = bus.hubs();
-    if (hubs.size() != 1) {
+    SimulatedHubs simulated;
+    if (!makeHubs(options, identity, clock, simulated)) {
         std::cerr << "velmora-usbip-hub: scenario " << options.scenario << " is not about one hub\n";
+        return kExitBadUsage;
+    }
+    usbip::SysfsHostController controller(options.controller);
+    std::vector<usbip::PortPair> pairs;
+    std::string error;
+    if (!controller.freePairs(pairs, error)) {
+        std::cerr << "velmora-usbip-hub: " << error << '\n';
+        return kExitFailed;
+    }
+    if (pairs.size() < options.hubs) {
+        std::cerr << "velmora-usbip-hub: " << options.hubs
+                  << " hubs need as many free connectors; the controller has " << pairs.size() << '\n';
         return kExitBadUsage;
     }
     ControlPipe control(options.control);
@@ -161,15 +214,31 @@ int serve(const Options& options) {
     }
     signal(SIGTERM, requestStop);
     signal(SIGINT, requestStop);
-    usbip::SysfsHostController controller(options.controller);
-    usbip::UsbipServer server(*hubs.front(), controller, std::cerr);
-    while (stopRequested == 0) {
-        server.serveFor(kRound);
-        for (const std::string& line : control.takeLines())
-            std::cout << usbip::runControlCommand(line, *hubs.front(), identity) << std::endl;
+
+    // A thread for each hub: a hub busy with a long request (an erase) holds up no other.
+    usbip::ServerLog log(std::cerr);
+    std::vector<std::unique_ptr<usbip::UsbipServer>> servers;
+    for (std::size_t index = 0; index < simulated.hubs.size(); ++index) {
+        servers.push_back(std::make_unique<usbip::UsbipServer>(
+            *simulated.hubs[index], controller, pairs[index], log, "hub " + std::to_string(index + 1)));
     }
-    server.stop();
-    return server.attachments() > 0 ? 0 : kExitFailed;
+    std::atomic<bool> stopping{false};
+    std::vector<std::thread> threads;
+    for (auto& server : servers) {
+        threads.emplace_back([&stopping, &server] {
+            while (!stopping) server->serveFor(kRound);
+            server->stop();
+        });
+    }
+    while (stopRequested == 0) {
+        for (const std::string& line : control.takeLines(kRound))
+            std::cout << usbip::runControlCommand(line, simulated.hubs, identity) << std::endl;
+    }
+    stopping = true;
+    for (std::thread& thread : threads) thread.join();
+    for (const auto& server : servers)
+        if (server->attachments() == 0) return kExitFailed;
+    return 0;
 }
 
 }  // namespace

@@ -107,6 +107,36 @@ SimulatedHub::EnumeratedIds SimulatedHub::enumeratedIdsLocked() {
     return {word(image::kVidOffset), word(image::kSspidOffset), word(image::kHspidOffset)};
 }
 
+// Its flash code shows the container ID of the configuration block it booted, as
+// it does the IDs; its ROM code has none.
+std::vector<HubFace> SimulatedHub::facesLocked() {
+    const EnumeratedIds ids = enumeratedIdsLocked();
+    const bool serial = serialNumberLocked().has_value();
+    const bool superSpeed = config_.enumeratesAsSuperSpeed;
+    if (runState_ != RunState::FlashCode) {
+        return {{FaceKind::RomDevice, superSpeed, ids.vendorId,
+                 superSpeed ? ids.superSpeedProductId : ids.highSpeedProductId, std::nullopt, serial}};
+    }
+    std::optional<ContainerId> containerId;
+    if (const std::optional<std::size_t> block = findConfigurationBlock(flash_)) {
+        containerId.emplace();
+        std::copy_n(flash_.begin() + static_cast<std::ptrdiff_t>(*block + image::kContainerIdOffset),
+                    containerId->size(), containerId->begin());
+    }
+    const HubFace highSpeedHalf{FaceKind::HubHalf,      false,       ids.vendorId,
+                                ids.highSpeedProductId, containerId, serial};
+    if (!superSpeed) return {highSpeedHalf};
+    HubFace superSpeedHalf = highSpeedHalf;
+    superSpeedHalf.superSpeed = true;
+    superSpeedHalf.productId = ids.superSpeedProductId;
+    return {superSpeedHalf, highSpeedHalf};
+}
+
+std::vector<HubFace> SimulatedHub::faces() {
+    std::lock_guard lock(mutex_);
+    return facesLocked();
+}
+
 std::uint16_t SimulatedHub::vendorId() {
     std::lock_guard lock(mutex_);
     return enumeratedIdsLocked().vendorId;
@@ -267,10 +297,7 @@ ControlAnswer SimulatedHub::readDescriptor(const UsbSetup& setup, std::uint8_t* 
     const std::optional<std::string> serial = serialNumberLocked();
     std::vector<std::uint8_t> bytes;
     if (type == standard::kDeviceDescriptorType && index == 0) {
-        const EnumeratedIds ids = enumeratedIdsLocked();
-        bytes = deviceDescriptors(
-            {ids.vendorId, config_.enumeratesAsSuperSpeed ? ids.superSpeedProductId : ids.highSpeedProductId,
-             config_.enumeratesAsSuperSpeed, serial ? kSerialNumberStringIndex : std::uint8_t{0}});
+        bytes = deviceDescriptors(identityOf(facesLocked().front()));
         bytes.resize(kDeviceDescriptorBytes);
     } else if (type == standard::kStringDescriptorType && index == 0) {
         bytes = languageDescriptor();
@@ -405,6 +432,17 @@ void SimulatedHub::setFaults(HubFaults faults) {
     faults_ = std::move(faults);
     transferCounts_.clear();
     requestsHandled_ = 0;
+}
+
+void SimulatedHub::setFlashTiming(FlashTiming timing) {
+    std::lock_guard lock(mutex_);
+    config_.flashTiming = timing;
+}
+
+void SimulatedHub::setKeepRequests(bool keep) {
+    std::lock_guard lock(mutex_);
+    config_.keepRequests = keep;
+    if (!keep) requests_.clear();
 }
 
 HubFaults SimulatedHub::faults() const {

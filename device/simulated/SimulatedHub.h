@@ -14,6 +14,7 @@
 #include "device/Clock.h"
 #include "device/HubStatus.h"
 #include "device/UsbPlatform.h"
+#include "device/simulated/HubFaces.h"
 #include "device/simulated/HubFaults.h"
 
 namespace velmora::sim {
@@ -63,7 +64,9 @@ struct SimulatedHubConfig {
     std::uint16_t vendorId = 0;
     std::uint16_t superSpeedProductId = 0;
     std::uint16_t highSpeedProductId = 0;
-    bool enumeratesAsSuperSpeed = true;  // else it shows its High-Speed product ID
+    // Plugged into a SuperSpeed port: both halves come up, and the ROM code shows the
+    // SSPID. On a USB 2 port only the High-Speed half, and the ROM code the HSPID.
+    bool enumeratesAsSuperSpeed = true;
     std::string portPath = "1-1";
     std::uint16_t romVersion = kDefaultRomVersion;
     std::uint8_t waitSelector = 0;
@@ -102,6 +105,9 @@ public:
     // come back as another device.
     std::uint16_t vendorId();
     std::uint16_t productId();
+    // The devices the hub shows on the bus now, the one the in-process bus lists
+    // (the SuperSpeed one, when there is one) first.
+    std::vector<HubFace> faces();
     // The serial-number string the hub shows now: in its flash code, the third
     // string of the configuration block it booted (as with the IDs); none in its
     // ROM code or when the block holds no serial.
@@ -120,6 +126,9 @@ public:
     void setRunState(RunState state);
     void setWaitSelector(std::uint8_t selector);
     void setFaults(HubFaults faults);
+    void setFlashTiming(FlashTiming timing);
+    // A hub that serves for long (a USB/IP server) keeps no record of its requests.
+    void setKeepRequests(bool keep);
     HubFaults faults() const;
     // Erases the flash, stores the image from address 0 and boots from it.
     void loadFlashImage(const std::vector<std::uint8_t>& image);
@@ -146,6 +155,7 @@ private:
         std::uint16_t highSpeedProductId;
     };
     EnumeratedIds enumeratedIdsLocked();
+    std::vector<HubFace> facesLocked();
     ControlAnswer readStatus(const UsbSetup& setup, std::uint8_t* data);
     ControlAnswer writeFlash(const UsbSetup& setup, const std::uint8_t* data);
     ControlAnswer readFlash(const UsbSetup& setup, std::uint8_t* data);

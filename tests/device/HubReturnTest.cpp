@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -101,6 +103,71 @@ TEST(HubReturnTest, HubWhoseStatusCannotBeReadOnArrivalIsPolledAgain) {
               (std::vector<Wire>{kHandshake, kStatusRead, kStatusRead, kResetToRom, kHandshake, kStatusRead,
                                  kHandshake, kStatusRead}));
     EXPECT_EQ(rig.clock.now(), flash::kReopenPollInterval);
+}
+
+// A listing that lags behind the bus, as a busy kernel's does: for lag after a hub
+// left, the device it left as is still listed in its place and no arrival is
+// seen. That device, opened, still reaches the hub for its first two requests (a
+// virtual host controller hands them to whatever is on its port now), and then
+// the kernel removes it.
+class LaggingPlatform final : public UsbPlatform {
+public:
+    LaggingPlatform(sim::SimulatedUsbPlatform& inner, sim::SimulatedHub& hub, Clock& clock, Milliseconds lag)
+        : inner_(inner), hub_(hub), clock_(clock), lag_(lag) {}
+
+    std::vector<UsbDeviceInfo> listDevices() override {
+        std::vector<UsbDeviceInfo> devices = inner_.listDevices();
+        const bool listed = !devices.empty() && devices.front().platformKey == last_.platformKey;
+        if (!last_.platformKey.empty() && !listed && !left_) left_ = clock_.now();
+        if (left_ && clock_.now() < *left_ + lag_) return {last_};
+        left_.reset();
+        if (!devices.empty()) last_ = devices.front();
+        return devices;
+    }
+    OpenResult openDevice(const UsbDeviceInfo& device) override {
+        if (!left_ || device.platformKey != last_.platformKey) return inner_.openDevice(device);
+        return {std::make_unique<LeftDevice>(hub_), kIOReturnSuccess};
+    }
+    bool setHotplugCallback(HotplugCallback callback) override {
+        return inner_.setHotplugCallback(std::move(callback));
+    }
+    void pollEvents(std::chrono::milliseconds timeout) override { inner_.pollEvents(timeout); }
+
+private:
+    class LeftDevice final : public UsbDevice {
+    public:
+        explicit LeftDevice(sim::SimulatedHub& hub) : hub_(hub) {}
+        IOReturn controlRequest(const UsbSetup& setup, std::uint8_t* data, Milliseconds) override {
+            if (++requests_ > 2) return kIOReturnNoDevice;
+            return sim::toIOReturn(hub_.handleControl(setup, data).outcome);
+        }
+
+    private:
+        sim::SimulatedHub& hub_;
+        int requests_ = 0;
+    };
+
+    sim::SimulatedUsbPlatform& inner_;
+    sim::SimulatedHub& hub_;
+    Clock& clock_;
+    Milliseconds lag_;
+    UsbDeviceInfo last_;
+    std::optional<Milliseconds> left_;
+};
+
+// The reopen after a reset never takes the device the hub left as: it waits until
+// the listing shows the hub's new enumeration, and the update goes through.
+TEST(HubReturnTest, TheDeviceAHubLeftAsIsNotTakenForTheHubBack) {
+    HubRig rig;
+    sim::SimulatedHub& hub = rig.addHub();
+    LaggingPlatform lagging(rig.platform, hub, rig.clock, flash::kReopenPollInterval + Milliseconds{500});
+    HubConnection connection(lagging, rig.table, rig.clock);
+    const std::vector<std::uint8_t> bytes = rig.sampleImage(16384, 0x0203);
+    FirmwareBuffer image;
+    FW_Parse(image, bytes.data(), static_cast<std::int64_t>(bytes.size()));
+    RecordingReporter reporter;
+    EXPECT_TRUE(updateFunc({reporter, connection}, image, "new.bin")) << reporter.pane;
+    EXPECT_EQ(hub.imageVersion(), std::uint16_t{0x0203});
 }
 
 }  // namespace

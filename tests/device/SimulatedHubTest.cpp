@@ -2,9 +2,11 @@
 // the named scenarios.
 #include <algorithm>
 #include <set>
+#include <tuple>
 #include <utility>
 
 #include "device/simulated/SimulatedEnvironment.h"
+#include "firmware/ImageLayout.h"
 #include "tests/device/DeviceTestRig.h"
 
 namespace velmora::devicetest {
@@ -162,6 +164,46 @@ TEST_F(SimulatedHubTest, FlashCodeEnumeratesWithTheIdsOfTheImageInFlash) {
         clock.advance(Milliseconds{1500});
         EXPECT_EQ(hub.runState(), RunState::RomCode);
         EXPECT_EQ(ids(), std::pair(kVendorId, superSpeed ? kSuperSpeedId : kHighSpeedId));
+    }
+}
+
+// In its flash code a hub on a SuperSpeed port is two hubs sharing the image's
+// container ID, on a USB 2 port only its High-Speed half; its ROM code is one
+// vendor-specific device with the IDs it was made with, on the link it has.
+TEST_F(SimulatedHubTest, FacesFollowTheCodeAndTheLink) {
+    using sim::FaceKind;
+    struct Case {
+        bool superSpeedLink;
+        bool flashCode;
+        std::vector<std::tuple<FaceKind, bool, std::uint16_t>> faces;  // kind, SuperSpeed, product ID
+    };
+    const Case cases[] = {
+        {true, true, {{FaceKind::HubHalf, true, kSuperSpeedId}, {FaceKind::HubHalf, false, kHighSpeedId}}},
+        {false, true, {{FaceKind::HubHalf, false, kHighSpeedId}}},
+        {true, false, {{FaceKind::RomDevice, true, kSuperSpeedId}}},
+        {false, false, {{FaceKind::RomDevice, false, kHighSpeedId}}},
+    };
+    const std::vector<std::uint8_t> image = sampleImage();
+    const auto block = image.end() - static_cast<std::ptrdiff_t>(image::kBlockBytes);
+    const std::vector<std::uint8_t> containerId(
+        block + image::kContainerIdOffset, block + image::kContainerIdOffset + image::kContainerIdLength);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message()
+                     << "SuperSpeed link " << c.superSpeedLink << ", flash code " << c.flashCode);
+        sim::SimulatedHub hub({kVendorId, kSuperSpeedId, kHighSpeedId, c.superSpeedLink}, clock);
+        if (c.flashCode) hub.loadFlashImage(image);
+        std::vector<std::tuple<FaceKind, bool, std::uint16_t>> shown;
+        for (const sim::HubFace& face : hub.faces()) {
+            shown.emplace_back(face.kind, face.superSpeed, face.productId);
+            EXPECT_EQ(face.vendorId, kVendorId);
+            EXPECT_EQ(face.hasSerialNumber, c.flashCode);
+            ASSERT_EQ(face.containerId.has_value(), c.flashCode);
+            if (face.containerId) {
+                EXPECT_EQ(std::vector<std::uint8_t>(face.containerId->begin(), face.containerId->end()),
+                          containerId);
+            }
+        }
+        EXPECT_EQ(shown, c.faces);
     }
 }
 

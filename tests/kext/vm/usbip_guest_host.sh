@@ -62,20 +62,22 @@ build_usbip_guest_root() {
     printf 'root:x:0:0:root:/root:/bin/sh\ntester:x:1000:1000:tester:/home/tester:/bin/sh\n' >"$root/etc/passwd"
     printf 'root:x:0:\ntester:x:1000:\n' >"$root/etc/group"
     image=$prefix/share/velmora/images/sample-update.bin
-    # The hub enumerates with the first valid entry's VID and SSPID.
-    hub_ids=$("$script_dir/brennic-ids" "$resource_dir/config.ini" | cut -d, -f1)
+    # The hub enumerates with the first valid entry's VID, SSPID and HSPID.
+    hub_ids=$("$script_dir/brennic-ids" "$resource_dir/config.ini" | cut -d, -f1,2)
     {
         echo "PREFIX=$prefix"
         echo "CONFIG=$config_dir/config.ini"
         echo "IMAGE=$image"
-        echo "HUB_VID=${hub_ids%:*}"
-        echo "HUB_PID=${hub_ids#*:}"
+        echo "HUB_VID=${hub_ids%%:*}"
+        echo "HUB_PID=$(echo "$hub_ids" | cut -d, -f1 | cut -d: -f2)"
+        echo "HUB_HSPID=${hub_ids##*:}"
     } >"$root/test/settings"
 }
 
 # boot_usbip_guest <guest init> <time limit in seconds>: packs the root with the
 # init given and boots it; the guest's console goes to guest_log, and elapsed
-# holds the seconds it ran.
+# holds the seconds it ran. GUEST_MEMORY_MB and GUEST_CPUS size the guest
+# (default 768 and 1).
 boot_usbip_guest() {
     local started
     cp "$1" "$root/init"
@@ -85,7 +87,7 @@ boot_usbip_guest() {
     guest_log=$work_dir/guest.log
     started=$(date +%s)
     timeout "$2" qemu-system-x86_64 \
-        -accel tcg -m 768 -smp 1 -nodefaults -no-reboot -display none \
+        -accel tcg -m "${GUEST_MEMORY_MB:-768}" -smp "${GUEST_CPUS:-1}" -nodefaults -no-reboot -display none \
         -kernel "$kernel_image" -initrd "$work_dir/initramfs.cpio" \
         -append "console=ttyS0 quiet loglevel=3 panic=-1 rdinit=/init" \
         -serial stdio </dev/null 2>&1 | tr -d '\r' >"$guest_log"
