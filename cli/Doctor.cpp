@@ -14,6 +14,7 @@
 #include "driver_install/BootArgsSnapshot.h"
 #include "driver_install/HubAccess.h"
 #include "driver_install/RestartPrompt.h"
+#include "host/LogindInhibitor.h"
 
 namespace velmora::cli {
 namespace {
@@ -177,6 +178,26 @@ DoctorCheck codeCheck(const OpenResult& open) {
         formatText("not read: the hub could not be opened (status 0x%08X): plug it in again", open.status)};
 }
 
+// Whether an update can hold the machine off while it writes a flash: logind's
+// answer to the lock a run would ask for, taken and let go at once.
+DoctorCheck inhibitorCheck(bool simulated) {
+    constexpr const char* kName = "inhibitor";
+    if (simulated) return {kName, CheckState::Ok, "none taken for the simulated hubs"};
+    const host::InhibitorLock lock =
+        host::takeInhibitor({}, "velmora-cli doctor: may an update hold sleep off");
+    if (lock.mode() == host::InhibitMode::Block) {
+        return {kName, CheckState::Ok,
+                "an update blocks sleep, shutdown and the power and lid keys while it writes a flash"};
+    }
+    if (lock.mode() == host::InhibitMode::Delay) {
+        return {kName, CheckState::Warning,
+                "an update only delays sleep and shutdown while it writes a flash (" + lock.problem() +
+                    "): run it at the machine's own seat, or as root, to block them"};
+    }
+    return {kName, CheckState::Warning,
+            "nothing holds sleep or shutdown off while an update writes a flash: " + lock.problem()};
+}
+
 DoctorHub examine(HubSession& session, const UsbDeviceInfo& device, bool simulated) {
     DoctorHub hub{device.portPath, device.vendorId, device.productId, {}};
     const OpenResult open = openAndRead(session, device.portPath);
@@ -213,36 +234,52 @@ const char* stateKey(CheckState state) {
     return "failed";
 }
 
-void printText(std::ostream& out, const std::vector<DoctorHub>& hubs) {
+void printChecks(std::ostream& out, const std::vector<DoctorCheck>& checks) {
+    for (const DoctorCheck& check : checks) {
+        out << formatText("  %-15s %-4s  ", (check.name + ":").c_str(), stateWord(check.state)) << check.text
+            << '\n';
+    }
+}
+
+void printText(std::ostream& out, const std::vector<DoctorCheck>& machine,
+               const std::vector<DoctorHub>& hubs) {
+    out << "this machine\n";
+    printChecks(out, machine);
     if (hubs.empty()) out << kNoHub << '\n';
     for (const DoctorHub& hub : hubs) {
         out << hub.port << "  " << hubIds(hub.vendorId, hub.productId) << '\n';
-        for (const DoctorCheck& check : hub.checks) {
-            out << formatText("  %-15s %-4s  ", (check.name + ":").c_str(), stateWord(check.state))
-                << check.text << '\n';
-        }
+        printChecks(out, hub.checks);
         out << (hub.ready() ? "  ready for an update\n" : "  not ready for an update\n");
     }
     if (std::any_of(hubs.begin(), hubs.end(), [](const DoctorHub& hub) { return !hub.ready(); }))
         out << kReportHint << '\n';
 }
 
-void printJson(std::ostream& out, const std::vector<DoctorHub>& hubs, bool allReady) {
+void printJsonChecks(std::ostream& out, const std::vector<DoctorCheck>& checks) {
+    out << '[';
+    for (std::size_t item = 0; item < checks.size(); ++item) {
+        const DoctorCheck& check = checks[item];
+        out << (item == 0 ? "" : ", ") << "{\"check\": " << jsonString(check.name) << ", \"state\": \""
+            << stateKey(check.state) << "\", \"text\": " << jsonString(check.text) << '}';
+    }
+    out << ']';
+}
+
+void printJson(std::ostream& out, const std::vector<DoctorCheck>& machine, const std::vector<DoctorHub>& hubs,
+               bool allReady) {
     out << "{\"ready\": " << (allReady ? "true" : "false") << ", \"hubs\": [";
     for (std::size_t index = 0; index < hubs.size(); ++index) {
         const DoctorHub& hub = hubs[index];
         out << (index == 0 ? "" : ", ") << "{\"port\": " << jsonString(hub.port)
             << ", \"vid\": " << jsonString(formatText("%04X", hub.vendorId))
             << ", \"pid\": " << jsonString(formatText("%04X", hub.productId))
-            << ", \"ready\": " << (hub.ready() ? "true" : "false") << ", \"checks\": [";
-        for (std::size_t item = 0; item < hub.checks.size(); ++item) {
-            const DoctorCheck& check = hub.checks[item];
-            out << (item == 0 ? "" : ", ") << "{\"check\": " << jsonString(check.name) << ", \"state\": \""
-                << stateKey(check.state) << "\", \"text\": " << jsonString(check.text) << '}';
-        }
-        out << "]}";
+            << ", \"ready\": " << (hub.ready() ? "true" : "false") << ", \"checks\": ";
+        printJsonChecks(out, hub.checks);
+        out << '}';
     }
-    out << "]" << (hubs.empty() ? std::string(", \"text\": ") + jsonString(kNoHub) : "") << "}\n";
+    out << "]" << (hubs.empty() ? std::string(", \"text\": ") + jsonString(kNoHub) : "") << ", \"machine\": ";
+    printJsonChecks(out, machine);
+    out << "}\n";
 }
 
 }  // namespace
@@ -270,10 +307,12 @@ ExitStatus runDoctor(const CommandContext& command) {
     }
     const bool allReady = !hubs.empty() && std::all_of(hubs.begin(), hubs.end(),
                                                        [](const DoctorHub& hub) { return hub.ready(); });
+    // Checks of the machine, whatever hub is attached; none of them stops an update.
+    const std::vector<DoctorCheck> machine{inhibitorCheck(command.options.simulate)};
     if (command.options.json) {
-        printJson(command.streams.out, hubs, allReady);
+        printJson(command.streams.out, machine, hubs, allReady);
     } else {
-        printText(command.streams.out, hubs);
+        printText(command.streams.out, machine, hubs);
     }
     return allReady ? ExitStatus::Success : ExitStatus::WorkflowFailed;
 }

@@ -5,7 +5,6 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -13,6 +12,7 @@
 #include "cli/CliText.h"
 #include "cli/HubSession.h"
 #include "cli/ImageFile.h"
+#include "host/SignalDeferral.h"
 #include "production/HubFleet.h"
 #include "production/Station.h"
 #include "production/StationSerials.h"
@@ -30,14 +30,6 @@ std::string hostName() {
     char name[HOST_NAME_MAX + 1] = {};
     if (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "station";
     return name;
-}
-
-// Raised by the operator's Ctrl-C; the station looks at it between its looks at the bus.
-std::atomic<int> interrupts{0};
-static_assert(std::atomic<int>::is_always_lock_free);
-
-extern "C" void countInterrupt(int) {
-    interrupts.fetch_add(1);
 }
 
 struct StationRequest {
@@ -134,6 +126,36 @@ bool readRequest(const CommandContext& command, StationRequest& request, std::st
     return error.empty();
 }
 
+// SIGINT counted for the station while it runs.
+class InterruptRoute {
+public:
+    InterruptRoute(host::SignalDeferral* signals, std::atomic<int>& interrupts) : signals_(signals) {
+        if (signals_ != nullptr) signals_->routeInterrupts(&interrupts);
+    }
+    ~InterruptRoute() {
+        if (signals_ != nullptr) signals_->routeInterrupts(nullptr);
+    }
+    InterruptRoute(const InterruptRoute&) = delete;
+    InterruptRoute& operator=(const InterruptRoute&) = delete;
+
+private:
+    host::SignalDeferral* signals_;
+};
+
+// The runs not yet writing a flash are left as they are: their history rows stay
+// unfinished, and the hubs named above may need another update. A unit inside its
+// flash span is let finish: the process ends as the last one leaves it.
+[[noreturn]] void abandon(const CommandContext& command, std::ostream& out) {
+    out.flush();
+    const int status = static_cast<int>(ExitStatus::WorkflowFailed);
+    if (command.signals != nullptr) {
+        command.signals->exitAfterSpans(status);
+        for (;;) ::pause();
+    }
+    std::fflush(nullptr);
+    std::_Exit(status);
+}
+
 }  // namespace
 
 ExitStatus runStation(const CommandContext& command) {
@@ -182,18 +204,14 @@ ExitStatus runStation(const CommandContext& command) {
                            &session->console(),
                            session->backups(),
                            serials ? &*serials : nullptr};
-    interrupts = 0;
-    std::signal(SIGINT, countInterrupt);
+    // Raised by the operator's Ctrl-C (through the process's signal owner); the
+    // station looks at it between its looks at the bus.
+    std::atomic<int> interrupts{0};
+    static_assert(std::atomic<int>::is_always_lock_free);
+    const InterruptRoute route(command.signals, interrupts);
     Station station(std::move(context), image, request.imagePath, request.settings);
-    if (station.run(interrupts) == StationEnd::Abandoned) {
-        // The runs in progress are left as they are: their history rows stay
-        // unfinished, and the hubs named above may need another update.
-        out.flush();
-        std::fflush(nullptr);
-        std::_Exit(static_cast<int>(ExitStatus::WorkflowFailed));
-    }
+    if (station.run(interrupts) == StationEnd::Abandoned) abandon(command, out);
     station.waitForUnits();
-    std::signal(SIGINT, SIG_DFL);
     return station.units().exitStatus() == 0 ? ExitStatus::Success : ExitStatus::WorkflowFailed;
 }
 

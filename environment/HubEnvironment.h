@@ -20,6 +20,7 @@
 #include "history/BackupStore.h"
 #include "history/HistoryLocation.h"
 #include "history/RunRecorder.h"
+#include "host/HostHold.h"
 #include "workflows/ImageChecks.h"
 #include "workflows/SerialNumberSource.h"
 
@@ -74,6 +75,9 @@ public:
     HubConnection& connection() { return *connection_; }
     // A connection of its own to the hub on one port, observed like the main one.
     std::unique_ptr<HubConnection> connectionTo(const std::string& portPath);
+    // What holds the host off a hub in its flash span (the logind lock, its
+    // autosuspend, the stop signals); every connection made here runs on it.
+    host::HostHold& hostHold() { return *hostHold_; }
     // Every request on every connection goes to observer (the command line's trace).
     void observeRequests(HubConnection::RequestObserver observer);
     // The history every hub run is recorded in, or null when none is kept. A
@@ -127,6 +131,7 @@ private:
     bool makePlatform(std::string& error);
     void makeRecorder();
     bool attachRecording(std::string& error);
+    void makeHostHold();
     history::HistoryTarget historyTarget() const;
 
     EnvironmentOptions options_;
@@ -142,6 +147,7 @@ private:
     std::unique_ptr<UsbPlatform> realPlatform_;
     UsbPlatform* platform_ = nullptr;
     std::unique_ptr<RecordingHook> recording_;  // --record or --replay; after the platform it wraps
+    std::unique_ptr<host::HostHold> hostHold_;  // outlives the connections that point to it
     std::unique_ptr<HubConnection> connection_;
     HubConnection::RequestObserver observer_;
     std::unique_ptr<RunRecorder> recorder_;

@@ -37,11 +37,13 @@ TEST_P(CliDoctorTest, SaysPerCheckWhatStandsInTheWay) {
 INSTANTIATE_TEST_SUITE_P(
     Scenarios, CliDoctorTest,
     ::testing::Values(
-        DoctorCase{"ReadyHub",
-                   "flash-code",
-                   0,
-                   {"1-1  2FE3:0611\n", "lock:           OK    no other run holds the hub\n",
-                    "code:           OK    flash code, firmware version 0102\n", "  ready for an update\n"}},
+        DoctorCase{
+            "ReadyHub",
+            "flash-code",
+            0,
+            {"this machine\n  inhibitor:      OK    none taken for the simulated hubs\n1-1  2FE3:0611\n",
+             "lock:           OK    no other run holds the hub\n",
+             "code:           OK    flash code, firmware version 0102\n", "  ready for an update\n"}},
         // A hub in its ROM code can still be updated: the update writes the firmware.
         DoctorCase{"RomCode", "rom-code", 0, {"code:           OK    ROM code", "  ready for an update\n"}},
         DoctorCase{"HeldByAnotherDriver",
@@ -68,10 +70,11 @@ TEST_F(CliFixture, DoctorJsonListsEveryCheckAndTheVerdict) {
                   0),
               0u)
         << ready.out;
-    EXPECT_NE(
-        ready.out.find("{\"check\": \"code\", \"state\": \"ok\", \"text\": \"flash code, firmware version "
-                       "0102\"}]}]}\n"),
-        std::string::npos)
+    EXPECT_NE(ready.out.find(
+                  "{\"check\": \"code\", \"state\": \"ok\", \"text\": \"flash code, firmware version "
+                  "0102\"}]}], \"machine\": [{\"check\": \"inhibitor\", \"state\": \"ok\", \"text\": \"none "
+                  "taken for the simulated hubs\"}]}\n"),
+              std::string::npos)
         << ready.out;
 
     const CliRun busy = simulated("busy", {"--json", "doctor"});

@@ -1,0 +1,242 @@
+// The process's stop signals around a flash span, in child processes that own
+// their signals as a front end does: inside the span SIGINT, SIGTERM and SIGHUP
+// wait for its end and then end the process with the signal, the line said once;
+// a third ends it at once with the recover line, as SIGQUIT does; outside the
+// span they end it as they always did. Each signal is sent only once the one
+// before it was taken, so none merges with another.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host/HostMessages.h"
+#include "host/SignalDeferral.h"
+#include "tests/support/ChildProcess.h"
+
+namespace velmora::host {
+namespace {
+
+constexpr const char* kLeft = "left the span";
+constexpr auto kPatience = std::chrono::seconds(20);  // only so a regression cannot hang
+
+struct ChildPlan {
+    bool enterSpan = true;
+    bool countInterrupts = false;  // the station's way with SIGINT
+    bool abandon = false;          // the station's second interrupt: exitAfterSpans(1)
+};
+
+// A child that owns its signals, enters its span (or not), says it is ready and
+// waits for the word to leave it; then says it left, with the interrupts counted.
+class SpanChild {
+public:
+    explicit SpanChild(ChildPlan plan) {
+        int errors[2], ready[2], word[2];
+        if (::pipe(errors) != 0 || ::pipe(ready) != 0 || ::pipe(word) != 0) return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::alarm(testing::kChildGuardSeconds);
+            const rlimit noCore{0, 0};
+            ::setrlimit(RLIMIT_CORE, &noCore);
+            ::dup2(errors[1], STDERR_FILENO);
+            ::_exit(run(plan, ready[1], word[0]));
+        }
+        ::close(errors[1]);
+        ::close(ready[1]);
+        ::close(word[0]);
+        errors_ = errors[0];
+        word_ = word[1];
+        char byte = 0;
+        ready_ = ::read(ready[0], &byte, 1) == 1;
+        ::close(ready[0]);
+    }
+    ~SpanChild() {
+        if (pid_ > 0 && !ended_) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        ::close(errors_);
+        ::close(word_);
+    }
+
+    bool ready() const { return ready_; }
+    // Sends the signal and waits until the child has taken it (or ended).
+    void send(int signal) {
+        ::kill(pid_, signal);
+        const auto deadline = std::chrono::steady_clock::now() + kPatience;
+        while (pending(signal) && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    void leaveSpan() { (void)!::write(word_, "L", 1); }
+    // How the child ended, once it has; nothing when it still runs after a while.
+    std::optional<int> ending() {
+        const auto deadline = std::chrono::steady_clock::now() + kPatience;
+        int status = 0;
+        while (::waitpid(pid_, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) return std::nullopt;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        ended_ = true;
+        return status;
+    }
+    std::string errors() {
+        std::string text;
+        char buffer[1024];
+        for (ssize_t got; (got = ::read(errors_, buffer, sizeof buffer)) > 0;)
+            text.append(buffer, static_cast<std::size_t>(got));
+        return text;
+    }
+
+private:
+    static int run(const ChildPlan& plan, int ready, int word) {
+        // As a program started from a terminal: whatever the test runner ignored
+        // or blocked is not what is tested here.
+        sigset_t owned;
+        sigemptyset(&owned);
+        for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+            ::signal(signal, SIG_DFL);
+            sigaddset(&owned, signal);
+        }
+        ::sigprocmask(SIG_UNBLOCK, &owned, nullptr);
+        SignalDeferral signals("velmora-test");
+        std::atomic<int> interrupts{0};
+        if (plan.countInterrupts) signals.routeInterrupts(&interrupts);
+        if (plan.enterSpan) signals.enterSpan();
+        if (plan.abandon) signals.exitAfterSpans(1);
+        (void)!::write(ready, "R", 1);
+        char byte = 0;
+        (void)!::read(word, &byte, 1);  // restarted after each signal the handler takes
+        if (plan.enterSpan) signals.leaveSpan();
+        std::fprintf(stderr, "%s, interrupts %d\n", kLeft, interrupts.load());
+        return 0;
+    }
+
+    // Whether the signal still waits for the child (not yet taken); false once it ended.
+    bool pending(int signal) const {
+        std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+        const unsigned long long bit = 1ULL << (signal - 1);
+        for (std::string line; std::getline(status, line);) {
+            if (line.rfind("State:", 0) == 0 && line.find('Z') != std::string::npos) return false;
+            if (line.rfind("ShdPnd:", 0) == 0 || line.rfind("SigPnd:", 0) == 0) {
+                if (std::stoull(line.substr(line.find(':') + 1), nullptr, 16) & bit) return true;
+            }
+        }
+        return false;
+    }
+
+    pid_t pid_ = -1;
+    int errors_ = -1;
+    int word_ = -1;
+    bool ready_ = false;
+    bool ended_ = false;
+};
+
+std::size_t count(const std::string& text, const std::string& words) {
+    std::size_t found = 0;
+    for (std::size_t at = text.find(words); at != std::string::npos; at = text.find(words, at + 1)) ++found;
+    return found;
+}
+
+bool endedBy(const std::optional<int>& status, int signal) {
+    return status && WIFSIGNALED(*status) && WTERMSIG(*status) == signal;
+}
+
+struct StopSignal {
+    const char* name;
+    int signal;
+};
+
+class StopSignalTest : public ::testing::TestWithParam<StopSignal> {};
+
+TEST_P(StopSignalTest, InsideTheSpanWaitsForItsEndThenEndsWithTheSignal) {
+    const int signal = GetParam().signal;
+    SpanChild child({});
+    ASSERT_TRUE(child.ready());
+    child.send(signal);
+    child.send(signal);  // a second is held too, and says nothing more
+    child.leaveSpan();
+    EXPECT_TRUE(endedBy(child.ending(), signal));
+    const std::string errors = child.errors();
+    EXPECT_EQ(count(errors, std::string("velmora-test: ") + messages::kStopHeldLine + "\n"), 1u) << errors;
+    EXPECT_EQ(count(errors, kLeft), 0u) << errors;
+}
+
+TEST_P(StopSignalTest, TheThirdInsideTheSpanEndsAtOnceWithTheRecoverLine) {
+    const int signal = GetParam().signal;
+    SpanChild child({});
+    ASSERT_TRUE(child.ready());
+    for (int sent = 0; sent < 3; ++sent) child.send(signal);
+    EXPECT_TRUE(endedBy(child.ending(), signal)) << "still running, never told to leave its span";
+    const std::string errors = child.errors();
+    EXPECT_EQ(count(errors, messages::kStopHeldLine), 1u) << errors;
+    EXPECT_EQ(count(errors, "`velmora-cli recover`"), 1u) << errors;
+}
+
+TEST_P(StopSignalTest, OutsideTheSpanEndsAtOnceAsEver) {
+    SpanChild child({.enterSpan = false});
+    ASSERT_TRUE(child.ready());
+    child.send(GetParam().signal);
+    EXPECT_TRUE(endedBy(child.ending(), GetParam().signal));
+    EXPECT_EQ(child.errors(), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, StopSignalTest,
+                         ::testing::Values(StopSignal{"Interrupt", SIGINT}, StopSignal{"Terminate", SIGTERM},
+                                           StopSignal{"HangUp", SIGHUP}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(SignalDeferralTest, QuitInsideTheSpanEndsAtOnceWithTheRecoverLine) {
+    SpanChild child({});
+    ASSERT_TRUE(child.ready());
+    child.send(SIGQUIT);
+    EXPECT_TRUE(endedBy(child.ending(), SIGQUIT));
+    EXPECT_EQ(count(child.errors(), "`velmora-cli recover`"), 1u);
+}
+
+// The station: its first interrupt is counted whatever the spans; its abandon
+// waits for the hub inside its span and then ends with the station's status.
+TEST(SignalDeferralTest, TheStationsInterruptsAreCountedAndItsAbandonWaitsForTheSpan) {
+    {
+        SpanChild child({.enterSpan = false, .countInterrupts = true});
+        ASSERT_TRUE(child.ready());
+        child.send(SIGINT);
+        child.send(SIGINT);
+        child.leaveSpan();
+        const std::optional<int> status = child.ending();
+        ASSERT_TRUE(status && WIFEXITED(*status)) << child.errors();
+        EXPECT_EQ(child.errors(), std::string(kLeft) + ", interrupts 2\n");
+    }
+    SpanChild child({.countInterrupts = true, .abandon = true});
+    ASSERT_TRUE(child.ready());
+    child.leaveSpan();
+    const std::optional<int> status = child.ending();
+    ASSERT_TRUE(status && WIFEXITED(*status));
+    EXPECT_EQ(WEXITSTATUS(*status), 1);
+    const std::string errors = child.errors();
+    EXPECT_EQ(count(errors, messages::kStopHeldLine), 1u) << errors;
+    EXPECT_EQ(count(errors, kLeft), 0u) << errors;
+}
+
+// A process started with a signal ignored (nohup) keeps it ignored.
+TEST(SignalDeferralTest, ASignalIgnoredAtTheStartStaysIgnored) {
+    const testing::ChildEnd end = testing::runInChild([] {
+        ::signal(SIGHUP, SIG_IGN);
+        SignalDeferral signals("velmora-test");
+        ::raise(SIGHUP);
+        return 7;
+    });
+    EXPECT_EQ(end.exitStatus, 7);
+}
+
+}  // namespace
+}  // namespace velmora::host
