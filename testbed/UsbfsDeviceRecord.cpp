@@ -95,6 +95,9 @@ UsbfsDeviceRecord describeDevice(const UsbDeviceInfo& device, bool superSpeed) {
     text.append("A: bConfigurationValue=1").append(kAttributeEnd);
     addLine(text, "A: idVendor=", hexWord(device.vendorId), kAttributeEnd);
     addLine(text, "A: idProduct=", hexWord(device.productId), kAttributeEnd);
+    // Autosuspend allowed, as the kernel leaves a hub the hub driver binds: what an
+    // update turns off for its flash span.
+    text.append("A: power/control=auto").append(kAttributeEnd);
     addLine(text, "H: descriptors=", hexBytes(descriptors));
     return record;
 }

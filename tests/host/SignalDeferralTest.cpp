@@ -156,6 +156,10 @@ struct StopSignal {
     int signal;
 };
 
+void PrintTo(const StopSignal& signal, std::ostream* out) {
+    *out << signal.name;
+}
+
 class StopSignalTest : public ::testing::TestWithParam<StopSignal> {};
 
 TEST_P(StopSignalTest, InsideTheSpanWaitsForItsEndThenEndsWithTheSignal) {
