@@ -73,9 +73,9 @@ ExitStatus endCommand(const CommandContext& command, ExitStatus status) {
 }
 
 ExitStatus run(const CliOptions& options, TerminalStreams streams, FirmwareBuffers& buffers,
-               host::SignalDeferral* signals) {
+               host::SignalDeferral* signalOwner) {
     CommandContext command{options, {}, streams, buffers};
-    command.signals = signals;
+    command.signalOwner = signalOwner;
     if (options.help) {
         streams.out << usage();
         return ExitStatus::Success;
@@ -111,14 +111,14 @@ void CommandContext::note(const std::string& message) const {
 }
 
 int runCommandLine(const std::vector<std::string>& arguments, TerminalStreams streams,
-                   host::SignalDeferral* signals) {
+                   host::SignalDeferral* signalOwner) {
     const ParsedCommandLine parsed = parseCommandLine(arguments);
     FirmwareBuffers buffers;
     if (!parsed.error.empty()) {
         CommandContext command{parsed.options, {}, streams, buffers};
         return static_cast<int>(command.fail(ExitStatus::BadUsage, parsed.error));
     }
-    return static_cast<int>(run(parsed.options, streams, buffers, signals));
+    return static_cast<int>(run(parsed.options, streams, buffers, signalOwner));
 }
 
 }  // namespace velmora::cli

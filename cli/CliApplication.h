@@ -11,8 +11,8 @@ class SignalDeferral;
 
 namespace velmora::cli {
 
-// signals: the process's owner of its signals, when the caller is the program's main.
+// signalOwner: the process's owner of its signals, when the caller is the program's main.
 int runCommandLine(const std::vector<std::string>& arguments, TerminalStreams streams,
-                   host::SignalDeferral* signals = nullptr);
+                   host::SignalDeferral* signalOwner = nullptr);
 
 }  // namespace velmora::cli

@@ -34,7 +34,7 @@ struct CommandContext {
     std::shared_ptr<SessionEnding> ending = std::make_shared<SessionEnding>();
     // The process's owner of its signals (main makes it); none when the command
     // line runs inside another program.
-    host::SignalDeferral* signals = nullptr;
+    host::SignalDeferral* signalOwner = nullptr;
 
     // Writes "velmora-cli: message" to stderr and answers the status to exit with.
     ExitStatus fail(ExitStatus status, const std::string& message) const;

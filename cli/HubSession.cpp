@@ -44,7 +44,7 @@ std::unique_ptr<HubSession> HubSession::open(const CommandContext& command, std:
         console = std::make_unique<SilentConsole>();
     }
     EnvironmentOptions environmentChoice = environmentOptions(options, err);
-    environmentChoice.signals = command.signals;
+    environmentChoice.signalOwner = command.signalOwner;
     auto environment = HubEnvironment::open(std::move(environmentChoice), std::move(console), {}, error);
     if (!environment) return nullptr;
     if (options.trace) {

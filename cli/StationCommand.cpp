@@ -129,17 +129,17 @@ bool readRequest(const CommandContext& command, StationRequest& request, std::st
 // SIGINT counted for the station while it runs.
 class InterruptRoute {
 public:
-    InterruptRoute(host::SignalDeferral* signals, std::atomic<int>& interrupts) : signals_(signals) {
-        if (signals_ != nullptr) signals_->routeInterrupts(&interrupts);
+    InterruptRoute(host::SignalDeferral* owner, std::atomic<int>& interrupts) : owner_(owner) {
+        if (owner_ != nullptr) owner_->routeInterrupts(&interrupts);
     }
     ~InterruptRoute() {
-        if (signals_ != nullptr) signals_->routeInterrupts(nullptr);
+        if (owner_ != nullptr) owner_->routeInterrupts(nullptr);
     }
     InterruptRoute(const InterruptRoute&) = delete;
     InterruptRoute& operator=(const InterruptRoute&) = delete;
 
 private:
-    host::SignalDeferral* signals_;
+    host::SignalDeferral* owner_;
 };
 
 // The runs not yet writing a flash are left as they are: their history rows stay
@@ -148,8 +148,8 @@ private:
 [[noreturn]] void abandon(const CommandContext& command, std::ostream& out) {
     out.flush();
     const int status = static_cast<int>(ExitStatus::WorkflowFailed);
-    if (command.signals != nullptr) {
-        command.signals->exitAfterSpans(status);
+    if (command.signalOwner != nullptr) {
+        command.signalOwner->exitAfterSpans(status);
         for (;;) ::pause();
     }
     std::fflush(nullptr);
@@ -208,7 +208,7 @@ ExitStatus runStation(const CommandContext& command) {
     // station looks at it between its looks at the bus.
     std::atomic<int> interrupts{0};
     static_assert(std::atomic<int>::is_always_lock_free);
-    const InterruptRoute route(command.signals, interrupts);
+    const InterruptRoute route(command.signalOwner, interrupts);
     Station station(std::move(context), image, request.imagePath, request.settings);
     if (station.run(interrupts) == StationEnd::Abandoned) abandon(command, out);
     station.waitForUnits();

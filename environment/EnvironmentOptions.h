@@ -73,7 +73,7 @@ struct EnvironmentOptions {
     std::function<void(const std::string&)> onHistoryProblem;
     // The process's owner of its signals, when the front end made one: SIGINT,
     // SIGTERM and SIGHUP wait through it for the end of every hub's flash span.
-    host::SignalDeferral* signals = nullptr;
+    host::SignalDeferral* signalOwner = nullptr;
     // Told once, from whichever thread ran, when logind lets sleep and shutdown
     // only be delayed during a flash write, not blocked.
     std::function<void(const std::string&)> onHostNotice;

@@ -227,7 +227,7 @@ bool HubEnvironment::makeClock() {
 void HubEnvironment::makeHostHold() {
     host::HostHoldSettings settings;
     settings.inhibit = settings.autosuspend = !options_.simulate && !replays();
-    settings.signals = options_.signals;
+    settings.signalOwner = options_.signalOwner;
     settings.console = console_.get();
     settings.notice = options_.onHostNotice;
     hostHold_ = std::make_unique<host::HostHold>(std::move(settings));

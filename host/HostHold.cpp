@@ -16,13 +16,13 @@ HostHold::~HostHold() = default;
 bool HostHold::enterSpan(const std::string& portPath) {
     // The signals first: a stop that comes while the lock is being taken is then
     // held, and seen below, before anything is erased.
-    if (settings_.signals != nullptr && !settings_.signals->enterSpan()) return false;
+    if (settings_.signalOwner != nullptr && !settings_.signalOwner->enterSpan()) return false;
     {
         std::lock_guard guard(mutex_);
         if (spans_++ == 0 && settings_.inhibit) takeLock(portPath);
         if (settings_.autosuspend) keepAwake(portPath);
     }
-    if (settings_.signals != nullptr && settings_.signals->stopping()) {
+    if (settings_.signalOwner != nullptr && settings_.signalOwner->stopping()) {
         leaveSpan(portPath);  // the last span out ends the process here
         return false;
     }
@@ -36,7 +36,7 @@ void HostHold::leaveSpan(const std::string& portPath) {
         if (spans_ > 0 && --spans_ == 0) lock_.release();
     }
     // Last: with a stop held, the last span out ends the process here.
-    if (settings_.signals != nullptr) settings_.signals->leaveSpan();
+    if (settings_.signalOwner != nullptr) settings_.signalOwner->leaveSpan();
 }
 
 bool HostHold::insideSpan() const {

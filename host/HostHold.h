@@ -28,8 +28,8 @@ struct HostHoldSettings {
     bool autosuspend = true;  // keep the hub's device awake (not for hubs with no sysfs of their own)
     InhibitorSettings bus;
     std::filesystem::path sysfsRoot = kSysfsRoot;
-    SignalDeferral* signals = nullptr;  // the process's owner of its signals; none: signals act as ever
-    Console* console = nullptr;         // the diagnostic lines (--verbose); none: not said
+    SignalDeferral* signalOwner = nullptr;  // the process's owner of its signals; none: they act as ever
+    Console* console = nullptr;             // the diagnostic lines (--verbose); none: not said
     // The one line every user sees, once per process: sleep and shutdown are only
     // delayed. Told from whichever thread entered the span.
     std::function<void(const std::string&)> notice;

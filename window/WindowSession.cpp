@@ -20,7 +20,7 @@ void WindowConsole::line(std::string_view text) {
 }
 
 std::unique_ptr<WindowSession> WindowSession::create(const WindowOptions& options, std::string& error,
-                                                     host::SignalDeferral* signals) {
+                                                     host::SignalDeferral* signalOwner) {
     std::unique_ptr<WindowSession> session(new WindowSession());
     EnvironmentOptions environment;
     environment.configPath = options.configPath;
@@ -35,7 +35,7 @@ std::unique_ptr<WindowSession> WindowSession::create(const WindowOptions& option
     environment.onHistoryProblem = [raw = session.get()](const std::string& problem) {
         raw->reportHistoryProblem(problem);
     };
-    environment.signals = signals;
+    environment.signalOwner = signalOwner;
     // Sleep only delayed: a console line (the system log, and stderr with --verbose).
     environment.onHostNotice = [raw = session.get()](const std::string& line) {
         raw->environment_->console().line(line);

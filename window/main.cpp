@@ -42,9 +42,9 @@ int main(int argc, char* argv[]) {
         return kBadUsageExit;
     }
     // Before anything can reach a hub: a stop signal then waits for a flash write to end.
-    velmora::host::SignalDeferral signals(kProgramName);
+    velmora::host::SignalDeferral signalOwner(kProgramName);
     std::string error;
-    std::unique_ptr<WindowSession> session = WindowSession::create(parsed.options, error, &signals);
+    std::unique_ptr<WindowSession> session = WindowSession::create(parsed.options, error, &signalOwner);
     if (!session) {
         std::cerr << kProgramName << ": " << error << '\n';
         return kBadUsageExit;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "tests/cli/CliFixture.h"
+#include "tests/support/LogindStandIn.h"
 
 namespace velmora::testing {
 namespace {
@@ -86,6 +87,23 @@ TEST_F(CliFixture, DoctorJsonListsEveryCheckAndTheVerdict) {
     const CliRun none = simulated("no-hub", {"--json", "doctor"});
     EXPECT_EQ(none.exitStatus, 1);
     EXPECT_EQ(none.out.rfind("{\"ready\": false, \"hubs\": [], \"text\": ", 0), 0u) << none.out;
+}
+
+// On the machine's own bus (here a stand-in's): whether logind lets an update
+// block sleep, or only delay it; the lock doctor took to find out is let go.
+TEST_F(CliFixture, DoctorSaysWhetherAnUpdateCanHoldSleepOff) {
+    LogindStandIn logind;
+    if (!logind.usable()) GTEST_SKIP() << logind.problem();
+    const CliRun blocked = runCli({"--config", config(), "doctor"}, {logind.environmentWord()});
+    EXPECT_NE(blocked.out.find("this machine\n  inhibitor:      OK    an update blocks sleep, shutdown"),
+              std::string::npos)
+        << blocked.out;
+    ASSERT_TRUE(logind.refuseBlock());
+    const CliRun delayed = runCli({"--config", config(), "doctor"}, {logind.environmentWord()});
+    EXPECT_NE(delayed.out.find("  inhibitor:      WARN  an update only delays sleep and shutdown"),
+              std::string::npos)
+        << delayed.out;
+    EXPECT_TRUE(logind.inhibitors(0).empty());
 }
 
 TEST_F(CliFixture, DoctorTakesNoArguments) {
