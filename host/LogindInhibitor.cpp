@@ -10,6 +10,7 @@
 #include <memory>
 #include <utility>
 
+#include "app/PrintableText.h"
 #include "app/TextFormat.h"
 #include "host/HostMessages.h"
 
@@ -34,13 +35,15 @@ struct MessageUnref {
 };
 using Message = std::unique_ptr<sd_bus_message, MessageUnref>;
 
-// An error from the bus, freed with it.
+// An error from the bus, freed with it. Its words come from whoever answers on the
+// bus and end up on a terminal: made printable.
 struct BusError {
     sd_bus_error error = SD_BUS_ERROR_NULL;
     ~BusError() { sd_bus_error_free(&error); }
     std::string text(int result) const {
         if (sd_bus_error_is_set(&error)) {
-            return std::string(error.name) + ": " + (error.message != nullptr ? error.message : "");
+            return printableText(std::string(error.name) + ": " +
+                                 (error.message != nullptr ? error.message : ""));
         }
         return std::strerror(-result);
     }
@@ -97,9 +100,10 @@ public:
             result = sd_bus_wait(raw, left);
             if (result == -EINTR) result = 0;
         }
-        if (result < 0)
-            return {NoLock::NoBus,
-                    formatText(messages::kNoBusFormat, address.c_str(), std::strerror(-result))};
+        if (result < 0) {
+            return {NoLock::NoBus, formatText(messages::kNoBusFormat, printableText(address).c_str(),
+                                              std::strerror(-result))};
+        }
         return {};
     }
 

@@ -5,6 +5,7 @@
 // autosuspend off for the span with the earlier value back after.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -12,13 +13,17 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
+#include <latch>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/Console.h"
 #include "host/HostHold.h"
 #include "host/HostMessages.h"
+#include "host/SignalDeferral.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/LogindStandIn.h"
 #include "tests/support/ScratchFolder.h"
 
@@ -102,6 +107,30 @@ TEST(HostHoldTest, WhereBlockIsRefusedSleepIsDelayedAndThatIsSaidOnce) {
     EXPECT_NE(host.notices()[0].find("AccessDenied"), std::string::npos) << host.notices()[0];
 }
 
+// Hubs writing at once on threads of their own hold one lock between them.
+TEST(HostHoldTest, ConcurrentSpansShareOneLock) {
+    LogindStandIn logind;
+    if (!logind.usable()) GTEST_SKIP() << logind.problem();
+    LockOnly host(logind.address());
+    constexpr int kHubs = 4;
+    std::latch entered(kHubs);
+    std::latch leave(1);
+    std::vector<std::thread> hubs;
+    for (int hub = 0; hub < kHubs; ++hub) {
+        hubs.emplace_back([&, port = "1-" + std::to_string(hub + 1)] {
+            EXPECT_TRUE(host.hold().enterSpan(port));
+            entered.count_down();
+            leave.wait();
+            host.hold().leaveSpan(port);
+        });
+    }
+    entered.wait();
+    EXPECT_EQ(logind.inhibitors(1).size(), 1u);
+    leave.count_down();
+    for (std::thread& hub : hubs) hub.join();
+    EXPECT_TRUE(logind.inhibitors(0).empty());
+}
+
 // A Unix socket that takes connections into its backlog and never answers.
 class SilentBus {
 public:
@@ -114,6 +143,8 @@ public:
     }
     ~SilentBus() { ::close(socket_); }
     bool listening() const { return listening_; }
+    // Waits for a caller; its connection is dropped unanswered with the bus.
+    void awaitCaller() const { (void)::accept(socket_, nullptr, nullptr); }
 
 private:
     int socket_;
@@ -157,6 +188,30 @@ INSTANTIATE_TEST_SUITE_P(Buses, HostHoldLocklessTest,
                                            LocklessCase{"BusThatNeverAnswers", Bus::Silent,
                                                         "did not answer within 300 ms"}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A stop that comes while the lock is being taken is held, and ends the process
+// before the span is entered: nothing is erased.
+TEST(HostHoldTest, AStopWhileTheLockIsTakenEndsTheProcessBeforeTheErase) {
+    testing::ScratchFolder scratch{"velmora-stop-locking"};
+    const testing::ChildEnd end = testing::runInChild([&scratch] {
+        testing::useDefaultStopSignals();
+        const SilentBus bus(scratch.path("bus"));
+        SignalDeferral owner("velmora-test");
+        HostHoldSettings settings;
+        settings.autosuspend = false;
+        settings.bus.busAddress = "unix:path=" + scratch.path("bus");
+        settings.bus.timeout = std::chrono::milliseconds(1000);
+        settings.signalOwner = &owner;
+        HostHold hold(std::move(settings));
+        std::thread stopper([&bus] {
+            bus.awaitCaller();
+            ::kill(::getpid(), SIGTERM);
+        });
+        stopper.detach();
+        return hold.enterSpan("1-1") ? 1 : 2;  // neither: the process ends inside
+    });
+    EXPECT_EQ(end.signal, SIGTERM) << "exit " << end.exitStatus.value_or(-1);
+}
 
 // power/control of the device on port 1-1, in a sysfs tree of the test's own.
 class AutosuspendTest : public ::testing::Test {

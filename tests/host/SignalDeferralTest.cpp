@@ -100,15 +100,7 @@ public:
 
 private:
     static int run(const ChildPlan& plan, int ready, int word) {
-        // As a program started from a terminal: whatever the test runner ignored
-        // or blocked is not what is tested here.
-        sigset_t owned;
-        sigemptyset(&owned);
-        for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
-            ::signal(signal, SIG_DFL);
-            sigaddset(&owned, signal);
-        }
-        ::sigprocmask(SIG_UNBLOCK, &owned, nullptr);
+        testing::useDefaultStopSignals();
         SignalDeferral signals("velmora-test");
         std::atomic<int> interrupts{0};
         if (plan.countInterrupts) signals.routeInterrupts(&interrupts);
@@ -235,6 +227,7 @@ TEST(SignalDeferralTest, TheStationsInterruptsAreCountedAndItsAbandonWaitsForThe
 // A process started with a signal ignored (nohup) keeps it ignored.
 TEST(SignalDeferralTest, ASignalIgnoredAtTheStartStaysIgnored) {
     const testing::ChildEnd end = testing::runInChild([] {
+        testing::useDefaultStopSignals();
         ::signal(SIGHUP, SIG_IGN);
         SignalDeferral signals("velmora-test");
         ::raise(SIGHUP);
