@@ -13,7 +13,6 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
-#include <latch>
 #include <optional>
 #include <string>
 #include <thread>
@@ -105,30 +104,6 @@ TEST(HostHoldTest, WhereBlockIsRefusedSleepIsDelayedAndThatIsSaidOnce) {
     ASSERT_EQ(host.notices().size(), 1u);
     EXPECT_NE(host.notices()[0].find("only delayed"), std::string::npos) << host.notices()[0];
     EXPECT_NE(host.notices()[0].find("AccessDenied"), std::string::npos) << host.notices()[0];
-}
-
-// Hubs writing at once on threads of their own hold one lock between them.
-TEST(HostHoldTest, ConcurrentSpansShareOneLock) {
-    LogindStandIn logind;
-    if (!logind.usable()) GTEST_SKIP() << logind.problem();
-    LockOnly host(logind.address());
-    constexpr int kHubs = 4;
-    std::latch entered(kHubs);
-    std::latch leave(1);
-    std::vector<std::thread> hubs;
-    for (int hub = 0; hub < kHubs; ++hub) {
-        hubs.emplace_back([&, port = "1-" + std::to_string(hub + 1)] {
-            EXPECT_TRUE(host.hold().enterSpan(port));
-            entered.count_down();
-            leave.wait();
-            host.hold().leaveSpan(port);
-        });
-    }
-    entered.wait();
-    EXPECT_EQ(logind.inhibitors(1).size(), 1u);
-    leave.count_down();
-    for (std::thread& hub : hubs) hub.join();
-    EXPECT_TRUE(logind.inhibitors(0).empty());
 }
 
 // A Unix socket that takes connections into its backlog and never answers.

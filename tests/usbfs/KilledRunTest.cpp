@@ -14,6 +14,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <ostream>
 #include <string>
 #include <tuple>
@@ -47,6 +48,7 @@ public:
     void sleepFor(Milliseconds duration) override {
         time_.sleepFor(duration);
         if (duration == trigger_ && ++seen_ == nth_) {
+            if (beforeKill) beforeKill();
             killed_ = true;
             const pid_t target = process_.load();
             if (target > 0) ::kill(target, signal_);
@@ -59,6 +61,7 @@ public:
     void sendInstead(int signal) { signal_ = signal; }
     void setProcess(pid_t process) { process_ = process; }
     bool killed() const { return killed_; }
+    std::function<void()> beforeKill;  // what the test looks at then; seen by it once killed()
 
 private:
     Clock& time_;
@@ -230,9 +233,18 @@ void PrintTo(const StopSignal& signal, std::ostream* out) {
 class SignalledRunTest : public StoppedRunTest,
                          public ::testing::WithParamInterface<std::tuple<KilledPhase, StopSignal>> {};
 
+// The hub's power/control in the emulated sysfs.
+std::string powerControl() {
+    std::ifstream file("/sys/bus/usb/devices/" + testPortPath(1) + "/power/control");
+    std::string value;
+    std::getline(file, value);
+    return value;
+}
+
 // From the first erase request to the end of the run the signal waits: the flash
 // ends whole with the new image and the program ends right after, with the
-// signal. Before the erase it ends the program at once, as it always did.
+// signal, the hub kept from autosuspending all the while. Before the erase it
+// ends the program at once, as it always did.
 TEST_P(SignalledRunTest, InsideTheFlashSpanTheUpdateEndsWholeThenTheProgramWithTheSignal) {
     const auto& [phase, signal] = GetParam();
     const std::vector<std::uint8_t> before = hub_->flashContents();
@@ -240,8 +252,14 @@ TEST_P(SignalledRunTest, InsideTheFlashSpanTheUpdateEndsWholeThenTheProgramWithT
     KillingClock& killer = phase.byTheHub ? hubClock_ : *servedClock_;
     killer.sendInstead(signal.number);
     killer.killAfter(phase.sleep, phase.nth);
+    std::string controlAtTheSignal;
+    killer.beforeKill = [&controlAtTheSignal] { controlAtTheSignal = powerControl(); };
     const CliChildEnd ended = run(*servedClock_, {"update", imagePath()}, &killer);
     ASSERT_TRUE(killer.killed()) << ended.output;
+    // The hub asleep in its reset wait is off the bus: no device, no setting.
+    if (phase.byTheHub) {
+        EXPECT_EQ(controlAtTheSignal, phase.ends == Ends::ResetOnly ? "auto" : "on");
+    }
     EXPECT_EQ(ended.signal, signal.number) << ended.output;
     const std::string held = std::string("velmora-cli: ") + host::messages::kStopHeldLine + "\n";
     const std::size_t heldAt = ended.output.find(held);
