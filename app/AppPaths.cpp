@@ -53,9 +53,13 @@ std::string resourceFolder() {
     return VELMORA_SOURCE_RESOURCES;
 }
 
+std::string systemConfigFolder() {
+    return VELMORA_CONFIG_INSTALL_DIR;
+}
+
 std::string defaultConfigFile() {
     if (resourcesOverride() == nullptr && installedResourceFolder()) {
-        return std::string(VELMORA_CONFIG_INSTALL_DIR) + "/" + kConfigFileName;
+        return systemConfigFolder() + "/" + kConfigFileName;
     }
     return resourceFolder() + "/" + kConfigFileName;
 }

@@ -17,6 +17,11 @@ std::string resourceFolder();
 // the resource folder's copy.
 std::string defaultConfigFile();
 
+// The system's configuration folder (<sysconfdir>/velmora, /etc/velmora for a
+// /usr install), whatever config.ini a run reads: what the system's administrator
+// decides for every run (the keys images may be signed with) lies there.
+std::string systemConfigFolder();
+
 // The folder that holds the running program.
 std::string programFolder();
 

@@ -15,6 +15,7 @@ constexpr const char* kScalarModeKey = "Parvane Config:ScalarMode";
 constexpr const char* kFwBinKey = "Parvane Config:FwBin";
 constexpr const char* kTableSection = "Support Vid Pid";
 constexpr const char* kHistoryServerKey = "History:Server";
+constexpr const char* kRequireSignedKey = "Images:RequireSigned";
 
 std::string tableKey(const char* field, std::size_t index) {
     char key[64];
@@ -53,6 +54,17 @@ void fillTable(dictionary* dict, SupportedDeviceTable& table, Console& console) 
     }
 }
 
+// iniparser's booleans: 1, y, t (either case) are yes; 0, n, f are no. Any other
+// value that is set is taken as yes, with a console line; an empty one as unset.
+bool readRequireSigned(dictionary* dict, Console& console) {
+    const std::string text = readText(dict, kRequireSignedKey, "");
+    if (text.empty()) return false;
+    const int value = iniparser_getboolean(dict, kRequireSignedKey, -1);
+    if (value == -1)
+        console.line("RequireSigned: '" + text + "' is neither 1 nor 0; signed images are required");
+    return value != 0;
+}
+
 }  // namespace
 
 AppConfig initFromIni(const std::string& configPath, Console& console) {
@@ -72,12 +84,14 @@ ConfigLoad readConfigFile(const std::string& configPath, Console& console) {
     config.isScalarMode = file ? iniparser_getint(file, kScalarModeKey, 0) : 0;
     config.fwbinPath = readText(file, kFwBinKey, "");
     config.historyServer = readText(file, kHistoryServerKey, "");
+    config.requireSigned = readRequireSigned(file, console);
     fillTable(file, config.table, console);
     dict.dictionary.reset();
 
     console.line("App title: " + config.appTitle);
     console.line("Fw Bin: " + config.fwbinPath);
     console.line("ScalarMode: " + std::to_string(config.isScalarMode));
+    if (config.requireSigned) console.line("RequireSigned: 1");
     return load;
 }
 

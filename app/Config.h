@@ -21,6 +21,10 @@ struct AppConfig {
     SupportedDeviceTable table;
     // [History] Server: the postgresql:// URI of a line's shared history; empty: none.
     std::string historyServer;
+    // [Images] RequireSigned: an image without a signature is refused. A value
+    // that is neither yes (1, true, yes) nor no (0, false, no) counts as yes: a
+    // line that meant to require signatures must not lose the rule to a typo.
+    bool requireSigned = false;
 
     bool scalarLayout() const { return isScalarMode == 1; }
 };

@@ -104,6 +104,37 @@ bool checkRealFolder(const fs::path& folder, struct stat& info, std::string& err
     return true;
 }
 
+// Reads what the descriptor holds, up to largestBytes, and closes it. A file that
+// grows past the limit while it is read is refused as well.
+std::optional<std::string> readWhole(int descriptor, std::size_t largestBytes, std::string& error) {
+    std::string contents;
+    char chunk[4096];
+    ssize_t count = 0;
+    while ((count = ::read(descriptor, chunk, sizeof chunk)) != 0) {
+        if (count < 0 && errno == EINTR) continue;
+        if (count < 0) {
+            error = std::strerror(errno);
+            ::close(descriptor);
+            return std::nullopt;
+        }
+        contents.append(chunk, static_cast<std::size_t>(count));
+        if (contents.size() > largestBytes) {
+            error = "holds more than " + std::to_string(largestBytes) + " bytes";
+            ::close(descriptor);
+            return std::nullopt;
+        }
+    }
+    ::close(descriptor);
+    return contents;
+}
+
+// info (from lstat or fstat) shows a regular file, not a link to one.
+bool checkRealFile(const fs::path& file, const struct stat& info, std::string& error) {
+    if (S_ISREG(info.st_mode)) return true;
+    error = describe(file, S_ISLNK(info.st_mode) ? "is a symbolic link" : "is not a regular file");
+    return false;
+}
+
 }  // namespace
 
 std::string fileKindName(mode_t mode) {
@@ -142,23 +173,11 @@ int openRegularFile(const std::string& path, std::string& error, struct stat* st
     return descriptor;
 }
 
-std::optional<std::string> readRegularFile(const std::string& path, std::string& error) {
+std::optional<std::string> readRegularFile(const std::string& path, std::string& error,
+                                           std::size_t largestBytes) {
     const int descriptor = openRegularFile(path, error);
     if (descriptor < 0) return std::nullopt;
-    std::string contents;
-    char chunk[4096];
-    ssize_t count = 0;
-    while ((count = ::read(descriptor, chunk, sizeof chunk)) != 0) {
-        if (count < 0 && errno == EINTR) continue;
-        if (count < 0) {
-            error = std::strerror(errno);
-            ::close(descriptor);
-            return std::nullopt;
-        }
-        contents.append(chunk, static_cast<std::size_t>(count));
-    }
-    ::close(descriptor);
-    return contents;
+    return readWhole(descriptor, largestBytes, error);
 }
 
 bool sameFile(const std::string& first, const std::string& second) {
@@ -292,15 +311,63 @@ bool createOwnerOnlyFolders(const fs::path& folder, std::string& error) {
 }
 
 bool checkOwnRegularFile(const fs::path& file, const struct stat& info, std::string& error) {
-    if (!S_ISREG(info.st_mode)) {
-        error = describe(file, S_ISLNK(info.st_mode) ? "is a symbolic link" : "is not a regular file");
-        return false;
-    }
+    if (!checkRealFile(file, info, error)) return false;
     if (info.st_uid != ::geteuid()) {
         error = describe(file, "belongs to another user");
         return false;
     }
     return true;
+}
+
+bool checkProtectedFolder(const fs::path& folder, std::string& error) {
+    // "keys" and "keys/" have a folder above them too: the current one.
+    std::error_code failure;
+    fs::path absolute = fs::absolute(folder, failure).lexically_normal();
+    if (failure) {
+        error = describe(folder, failure.message());
+        return false;
+    }
+    if (!absolute.has_filename() && absolute.has_relative_path()) absolute = absolute.parent_path();
+    return checkOwnFolder(absolute, error) && checkSafeAncestors(absolute.parent_path(), error);
+}
+
+bool checkProtectedFile(const fs::path& file, const struct stat& info, std::string& error) {
+    if (!checkRealFile(file, info, error)) return false;
+    if (!trustedOwner(info.st_uid)) {
+        error = describe(file, "belongs to another user");
+        return false;
+    }
+    if ((info.st_mode & kWritableByOthers) != 0) {
+        error = describe(file, "is writable by other users");
+        return false;
+    }
+    return true;
+}
+
+std::optional<std::string> readProtectedFile(const fs::path& file, std::size_t largestBytes,
+                                             std::string& error) {
+    // Looked at first, so a link is named as one and a device is not even opened;
+    // checked again on the descriptor, since the path may change between.
+    struct stat info {};
+    if (::lstat(file.c_str(), &info) != 0) {
+        error = describe(file, std::strerror(errno));
+        return std::nullopt;
+    }
+    if (!checkProtectedFile(file, info, error)) return std::nullopt;
+    const int descriptor = ::open(file.c_str(), O_RDONLY | kNoFollowOpenFlags);
+    if (descriptor < 0 || ::fstat(descriptor, &info) != 0) {
+        error = describe(file, std::strerror(errno));
+        if (descriptor >= 0) ::close(descriptor);
+        return std::nullopt;
+    }
+    if (!checkProtectedFile(file, info, error)) {
+        ::close(descriptor);
+        return std::nullopt;
+    }
+    ::fcntl(descriptor, F_SETFL, ::fcntl(descriptor, F_GETFL) & ~O_NONBLOCK);
+    auto contents = readWhole(descriptor, largestBytes, error);
+    if (!contents) error = describe(file, error);
+    return contents;
 }
 
 }  // namespace velmora

@@ -15,6 +15,8 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -30,8 +32,9 @@ std::string fileKindName(mode_t mode);
 int openRegularFile(const std::string& path, std::string& error, struct stat* status = nullptr);
 
 // The whole contents of the regular file at path, opened as openRegularFile does;
-// nothing, with error, when it cannot be read.
-std::optional<std::string> readRegularFile(const std::string& path, std::string& error);
+// nothing, with error, when it cannot be read or holds more than largestBytes.
+std::optional<std::string> readRegularFile(const std::string& path, std::string& error,
+                                           std::size_t largestBytes = SIZE_MAX);
 
 // False, with error saying why, when the file at path must not be replaced: a
 // symbolic link (named with its target) or anything else that is not a regular
@@ -82,5 +85,18 @@ bool checkSafeToCreateIn(const std::filesystem::path& folder, std::string& error
 bool createOwnerOnlyFolders(const std::filesystem::path& folder, std::string& error);
 // info (of file, from lstat or fstat) shows this user's own regular file.
 bool checkOwnRegularFile(const std::filesystem::path& file, const struct stat& info, std::string& error);
+
+// Files whose contents decide what the program trusts (the keys images are
+// signed with, the list of revoked keys): what another user could write there,
+// they could make root trust. Such a file counts only in a folder that passes
+// checkOwnFolder, below folders that pass checkSafeAncestors, and is itself a
+// regular file (not a link) of a trusted owner that no other user may write.
+bool checkProtectedFolder(const std::filesystem::path& folder, std::string& error);
+bool checkProtectedFile(const std::filesystem::path& file, const struct stat& info, std::string& error);
+// Reads such a file (the folder is the caller's to check), opened without
+// following a link; nothing, with error, when it breaks the rule, cannot be read
+// or holds more than largestBytes.
+std::optional<std::string> readProtectedFile(const std::filesystem::path& file, std::size_t largestBytes,
+                                             std::string& error);
 
 }  // namespace velmora

@@ -80,6 +80,11 @@ bool readGlobalOption(const std::vector<std::string>& arguments, std::size_t& in
                readPathOption(arguments, index, "--replay", options.replayPath, parsed.error)) {
     } else if (word == "--replay-real-time") {
         options.replayInRealTime = true;
+    } else if (word == "--require-signed") {
+        options.requireSigned = true;
+    } else if (std::optional<std::string> folder;
+               readPathOption(arguments, index, "--trusted-keys", folder, parsed.error)) {
+        if (folder) options.trustedKeyFolders.push_back(*folder);
     } else if (word == "--history") {
         if (index + 1 >= arguments.size()) {
             parsed.error = text::missingValue("--history");
@@ -133,6 +138,20 @@ std::optional<std::uint64_t> wholeNumber(const std::string& text, std::uint64_t 
     if (text.empty() || text.front() == '-' || *end != '\0' || errno != 0 || number < least || number > most)
         return std::nullopt;
     return number;
+}
+
+std::string strayWordError(const std::string& command, const std::string& word) {
+    return startsWith(word, "-") ? text::unknownOption(command, word)
+                                 : text::unexpectedArgument(command, word);
+}
+
+void takeFileWord(const std::string& command, const std::string& word, std::string& file,
+                  std::string& error) {
+    if (file.empty() && !startsWith(word, "-")) {
+        file = word;
+    } else {
+        error = strayWordError(command, word);
+    }
 }
 
 bool ArgumentReader::option(const std::string& name, std::string& value, std::string& error) {

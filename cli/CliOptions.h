@@ -30,8 +30,11 @@ struct CliOptions {
     std::optional<std::string> recordPath;  // --record: every exchange with the hubs goes there
     std::optional<std::string> replayPath;  // --replay: the hubs are served from that recording
     bool replayInRealTime = false;          // --replay-real-time: each exchange takes its recorded time
-    std::vector<std::string> words;         // the command, its sub-command and its own arguments
-    std::vector<std::string> commandLine;   // every word as given, for a recording's header
+    // --trusted-keys DIR (repeatable): keys trusted for this command besides the system's.
+    std::vector<std::string> trustedKeyFolders;
+    bool requireSigned = false;            // --require-signed: an image without a signature is refused
+    std::vector<std::string> words;        // the command, its sub-command and its own arguments
+    std::vector<std::string> commandLine;  // every word as given, for a recording's header
 };
 
 struct ParsedCommandLine {
@@ -44,6 +47,13 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments);
 // The decimal whole number text spells, when it is one from least to most;
 // nothing for a sign, a space, another character or a number out of range.
 std::optional<std::uint64_t> wholeNumber(const std::string& text, std::uint64_t least, std::uint64_t most);
+
+// The error for a word a command does not take: an unknown option when it starts
+// with '-', else an unexpected argument.
+std::string strayWordError(const std::string& command, const std::string& word);
+// A word that is none of a command's options, for a command that takes one FILE:
+// the FILE the first time, else error (strayWordError).
+void takeFileWord(const std::string& command, const std::string& word, std::string& file, std::string& error);
 
 // Pulls "--name VALUE" or "--name=VALUE" out of a command's own arguments.
 class ArgumentReader {

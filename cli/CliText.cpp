@@ -238,4 +238,29 @@ std::string syncDone(const std::string& server, std::size_t sent) {
     return "history sync: " + std::to_string(sent) + " run records sent to " + printable(server);
 }
 
+std::string keyFileExists(const std::string& path) {
+    return "image keygen: '" + printable(path) +
+           "' exists; a new key pair replaces nothing (remove it first)";
+}
+
+std::string keyUnusable(const std::string& path, const std::string& reason) {
+    return "--key: cannot use '" + printable(path) + "': " + reason;
+}
+
+std::string signatureOverKey(const std::string& path) {
+    return "image sign: the signature " + printable(path) + " would replace the secret key";
+}
+
+std::string keyPairWritten(const std::string& keyId, const std::string& publicKey,
+                           const std::string& secretKey, const std::string& systemFolder) {
+    std::string text;
+    return appendText(
+        text, {"key ID ", keyId, "\npublic key: ", printable(publicKey), " (copy it into ", systemFolder,
+               "/trusted-keys on every station)\nsecret key: ", printable(secretKey), " (keep it secret)\n"});
+}
+
+std::string signatureWritten(const std::string& path) {
+    return "wrote " + printable(path) + "\n";
+}
+
 }  // namespace velmora::cli::text

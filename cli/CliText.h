@@ -114,6 +114,25 @@ Image commands (no hub needed):
                            digits, braces and dashes optional); --set takes a property
                            name and one of its options and stores the option's position in
                            the list (stderr says which, and warns when its value differs)
+  image keygen -o NAME [--no-password]
+                           make a signing key pair in minisign's formats: NAME.pub, the public
+                           key stations trust, and NAME.key (0600), the secret key, protected
+                           by a password asked twice on the terminal (read from stdin when it
+                           is no terminal); --no-password leaves it open, for a test bench; an
+                           existing NAME.pub or NAME.key is never replaced
+  image sign FILE --key NAME.key [--comment TEXT]
+                           sign the image FILE (asks the key's password) into FILE.minisig,
+                           which minisign -V verifies too; its trusted comment holds the time,
+                           the file's name, the image's firmware version and TEXT
+  image verify FILE        who signed FILE (FILE.minisig: key ID and trusted comment) and whether
+                           that key is trusted: exit 0 when a trusted key's signature holds, 1
+                           when FILE is unsigned or its signature is refused (the line says why:
+                           a changed image or comment, a signature of another file, an unknown
+                           or revoked key); minisign's signatures verify alike, prehashed or
+                           legacy. Trusted keys are the *.pub files in /etc/velmora/trusted-keys
+                           (more with --trusted-keys); a key ID listed in
+                           /etc/velmora/revoked-keys is never trusted. Both count only when they
+                           and their folder belong to root and no other user may write them
 
 Recordings (see --record and --replay):
   recording import CAPTURE OUT
@@ -145,6 +164,11 @@ Options:
                            request must be the one recorded, else the run stops (exit 1)
                            with one line naming the exchange
   --replay-real-time       replay each exchange in the time it took when recorded
+  --trusted-keys DIR       image verify also trusts the *.pub keys in DIR (a test bench;
+                           repeatable); refused when config.ini or /etc/velmora/config.ini sets
+                           [Images] RequireSigned
+  --require-signed         image verify refuses an image without a signature (FILE.minisig),
+                           as it does when config.ini sets [Images] RequireSigned = 1
   --no-backup              erase without first keeping the hub's flash (by default every run
                            that erases reads the flash twice and keeps it under
                            $XDG_STATE_HOME/velmora/backups, else ~/.local/state/velmora/backups)
@@ -219,6 +243,27 @@ std::string notContainerId(const std::string& value);
 // "--set NAME=VALUE" writes the option's position in the list into the bits.
 std::string setPosition(const std::string& name, std::size_t position, const std::string& title);
 std::string setPositionDiffers(const std::string& name, const std::string& valueText, std::size_t position);
+
+// Signing keys and signatures (image keygen, sign, verify).
+inline constexpr const char* kPasswordPrompt = "Password: ";
+inline constexpr const char* kPasswordAgainPrompt = "Password (one more time): ";
+inline constexpr const char* kNoPassword = "no password given";
+inline constexpr const char* kPasswordsDiffer = "image keygen: the two passwords differ";
+inline constexpr const char* kEmptyPassword =
+    "image keygen: an empty password protects nothing (--no-password makes a key without one)";
+inline constexpr const char* kBadSigningComment =
+    "image sign: --comment takes one line of at most 512 bytes without control characters";
+inline constexpr const char* kSigningOptionsOnlyForVerify =
+    "--require-signed and --trusted-keys are taken by image verify only";
+// The untrusted comment of a signature: free text that nothing covers.
+inline constexpr const char* kSignatureComment = "signature from velmora-cli secret key";
+std::string keyFileExists(const std::string& path);
+std::string keyUnusable(const std::string& path, const std::string& reason);
+std::string signatureOverKey(const std::string& path);
+// The key ID and the two files, and where the public key goes on a station.
+std::string keyPairWritten(const std::string& keyId, const std::string& publicKey,
+                           const std::string& secretKey, const std::string& systemFolder);
+std::string signatureWritten(const std::string& path);
 
 // "-o -" and "read -": the image goes to standard output.
 inline constexpr const char* kStandardOutputName = "-";

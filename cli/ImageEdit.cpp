@@ -104,14 +104,7 @@ bool parseEdit(const CommandContext& command, EditRequest& request, std::string&
     ArgumentReader reader(command.arguments);
     while (!reader.done() && error.empty()) {
         if (readOption(reader, request, error)) continue;
-        const std::string word = reader.next();
-        if (word.rfind("-", 0) == 0) {
-            error = text::unknownOption("image edit", word);
-        } else if (request.file.empty()) {
-            request.file = word;
-        } else {
-            error = text::unexpectedArgument("image edit", word);
-        }
+        takeFileWord("image edit", reader.next(), request.file, error);
     }
     if (!error.empty()) return false;
     if (request.file.empty()) {

@@ -29,14 +29,7 @@ bool parseShow(const CommandContext& command, ShowRequest& request, std::string&
             reader.option("--page", request.page, error)) {
             continue;
         }
-        const std::string word = reader.next();
-        if (word.rfind("-", 0) == 0) {
-            error = text::unknownOption("image show", word);
-        } else if (request.file.empty()) {
-            request.file = word;
-        } else {
-            error = text::unexpectedArgument("image show", word);
-        }
+        takeFileWord("image show", reader.next(), request.file, error);
     }
     if (error.empty() && request.file.empty()) error = text::missingArgument("image show", "the image FILE");
     const auto& pages = editor::kPageNames;

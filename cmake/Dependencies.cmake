@@ -23,3 +23,5 @@ pkg_check_modules(NETTLE REQUIRED IMPORTED_TARGET nettle)
 pkg_check_modules(LIBPQ REQUIRED IMPORTED_TARGET libpq)
 # The logind lock a run takes while it rewrites a hub's flash (sd-bus).
 pkg_check_modules(LIBSYSTEMD REQUIRED IMPORTED_TARGET libsystemd)
+# Signed images: Ed25519, BLAKE2b and scrypt, as minisign uses them.
+pkg_check_modules(SODIUM REQUIRED IMPORTED_TARGET libsodium)

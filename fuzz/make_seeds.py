@@ -223,6 +223,34 @@ def usbmon_import():
     write("fuzz_usbmon_import", "status-int-min", usbmon_seed(damaged))
 
 
+# minisign's test vector (minisign -G -W; -S and -S -l with -t over b"Zelo Hub
+# image\n"), which the target trusts: its signatures reach the checks.
+VECTOR_PUBLIC_KEY = b"""untrusted comment: minisign public key 99CBC3FF71922B23
+RWQjK5Jx/8PLmTVBmQPVvgjaeKZdAsNiDGgVpGPQuwU6AQ8Dim/Dmp0i
+"""
+VECTOR_SECRET_KEY = b"""untrusted comment: minisign encrypted secret key
+RWQAAEIyAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAIyuScf/Dy5nvHv3xnkJmjrJOK1ZsIfXIoBjfXfv37JLh2doenz4oyTVBmQPVvgjaeKZdAsNiDGgVpGPQuwU6AQ8Dim/Dmp0iAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=
+"""
+VECTOR_PREHASHED = b"""untrusted comment: signature from minisign secret key
+RUQjK5Jx/8PLmdkaUJWTTXIbVU9DyMVg7sZCALQwLNEcN7bNFrwYjBt8yYIDNRlxG91x5547MUNpnT3lWjVoUZOeUobv/IMsGwM=
+trusted comment: release test vector
+R7snKWyAqUnSgLHc5awBP9ZLg6myZN4MFNBwqbXExkZoE4ZbfPXCXh7lq5UBAnW+8l0uWiga3Q+RL5+ZyxANCQ==
+"""
+VECTOR_LEGACY = b"""untrusted comment: signature from minisign secret key
+RWQjK5Jx/8PLmcWP5Pick18EYQ76lf5GPZuT0j3invRtiEwd9CCOQGU4i9GgIvkGTqA0uZS/pRgydNurCVkkWcIVpXluVNZvEwk=
+trusted comment: release test vector
+vDq4a5UGRLsfGoDrCIJJWvUvC4ENh/ajDXq+lo3Yo8rsZLYPiEGH/FTSlN6G7tsAlXtJqv+Ly7CCP4NqZ071Dg==
+"""
+
+
+def signature_files():
+    write("fuzz_signature_files", "prehashed.minisig", VECTOR_PREHASHED)
+    write("fuzz_signature_files", "legacy.minisig", VECTOR_LEGACY.replace(b"\n", b"\r\n"))
+    write("fuzz_signature_files", "vector.pub", VECTOR_PUBLIC_KEY)
+    write("fuzz_signature_files", "vector.key", VECTOR_SECRET_KEY)
+    write("fuzz_signature_files", "revoked-keys", b"# revoked\n99CBC3FF71922B23  # the vector\n\n0000000000000001\n")
+
+
 if __name__ == "__main__":
     shutil.rmtree(CORPUS, ignore_errors=True)
     image_parse()
@@ -233,3 +261,4 @@ if __name__ == "__main__":
     cli_image()
     replay()
     usbmon_import()
+    signature_files()

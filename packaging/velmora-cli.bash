@@ -31,8 +31,12 @@ _velmora_cli()
             COMPREPLY=($(compgen -W "$(sed -n 's/^ \{25\}\([a-z][a-z0-9-]*\)  .*/\1/p' <<<"$help")" -- "$cur"))
             return
             ;;
-        --config | --ic | -o)
+        --config | --ic | -o | --key)
             _filedir
+            return
+            ;;
+        --trusted-keys)
+            _filedir -d
             return
             ;;
     esac
@@ -41,7 +45,7 @@ _velmora_cli()
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
             --config | --ic | -o | --page | --set | --vid | --sspid | --hspid | --manufacturer | --product | \
-                --serial | --container-id) ((i++)) ;;
+                --serial | --container-id | --key | --comment | --trusted-keys) ((i++)) ;;
             -*) ;;
             *)
                 if [[ -z $command ]]; then

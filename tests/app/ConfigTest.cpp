@@ -50,6 +50,22 @@ TEST_F(ConfigTest, OnlyScalarModeOneSelectsTheScalarLayout) {
     EXPECT_FALSE(read("[Parvane Config]\nScalarMode = 0\n").scalarLayout());
 }
 
+// A value that is neither yes nor no keeps the rule: a line that meant to require
+// signed images must not lose it to a typo.
+TEST_F(ConfigTest, RequireSignedIsOffOnlyWhenUnsetOrNo) {
+    const std::pair<const char*, bool> cases[] = {
+        {"", false},
+        {"[Images]\nRequireSigned = 1\n", true},
+        {"[images]\nrequiresigned = yes\n", true},
+        {"[Images]\nRequireSigned = 0\n", false},
+        {"[Images]\nRequireSigned = false\n", false},
+        {"[Images]\nRequireSigned =\n", false},
+        {"[Images]\nRequireSigned = on\n", true},
+        {"[Parvane Config]\nRequireSigned = 1\n", false},
+    };
+    for (const auto& [text, required] : cases) EXPECT_EQ(read(text).requireSigned, required) << text;
+}
+
 TEST_F(ConfigTest, NumbersAreReadWithAutomaticBase) {
     const AppConfig config = read("[Support Vid Pid]\nVID_00 = 0x10\nSSPID_00 = 010\nHSPID_00 = 10\n");
     const SupportedDevice& entry = config.table.entry(0);

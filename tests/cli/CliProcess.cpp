@@ -39,52 +39,82 @@ std::string readAndRemove(const std::string& path) {
     return text;
 }
 
-[[noreturn]] void execCli(const std::vector<std::string>& arguments,
-                          const std::vector<std::string>& environment, const std::string& out,
-                          const std::string& err) {
-    const int outDescriptor = ::open(out.c_str(), O_WRONLY | O_TRUNC);
-    const int errDescriptor = ::open(err.c_str(), O_WRONLY | O_TRUNC);
-    const int nullDescriptor = ::open("/dev/null", O_RDONLY);
+// What a child is started with: its program and words, its environment on top of
+// this process's, and the files its standard streams are.
+struct ChildStart {
+    std::string program = VELMORA_CLI_PATH;
+    std::vector<std::string> arguments;
+    std::vector<std::string> environment;
+    std::string in = "/dev/null";
+    std::string out = {};
+    std::string err = {};
+};
+
+[[noreturn]] void execChild(const ChildStart& start) {
+    const int outDescriptor = ::open(start.out.c_str(), O_WRONLY | O_TRUNC);
+    const int errDescriptor = ::open(start.err.c_str(), O_WRONLY | O_TRUNC);
+    const int inDescriptor = ::open(start.in.c_str(), O_RDONLY);
     ::dup2(outDescriptor, STDOUT_FILENO);
     ::dup2(errDescriptor, STDERR_FILENO);
-    ::dup2(nullDescriptor, STDIN_FILENO);
+    ::dup2(inDescriptor, STDIN_FILENO);
     ::setenv("VELMORA_SIMULATED_TIME", "virtual", 1);
     ::setenv("XDG_STATE_HOME", stateFolder().c_str(), 1);
-    for (const std::string& variable : environment) ::putenv(::strdup(variable.c_str()));
+    for (const std::string& variable : start.environment) ::putenv(::strdup(variable.c_str()));
     // A guard only: a run that blocks (on a planted FIFO, say) is killed and fails
     // its test instead of hanging the suite. The alarm survives the exec.
     ::alarm(kCliGuardSeconds);
     std::vector<char*> argv;
-    std::string program = VELMORA_CLI_PATH;
+    std::string program = start.program;
     argv.push_back(program.data());
-    std::vector<std::string> copies = arguments;
+    std::vector<std::string> copies = start.arguments;
     for (std::string& argument : copies) argv.push_back(argument.data());
     argv.push_back(nullptr);
     ::execv(program.c_str(), argv.data());
     ::_exit(127);
 }
 
-}  // namespace
-
-CliRun runCli(const std::vector<std::string>& arguments, const std::vector<std::string>& environment) {
+CliRun runChild(ChildStart start, const std::string& input) {
     stateFolder();  // made by the parent, so it outlives every child
-    const std::string out = temporaryFile();
-    const std::string err = temporaryFile();
+    start.out = temporaryFile();
+    start.err = temporaryFile();
+    std::string inputFile;
+    if (!input.empty()) {
+        inputFile = temporaryFile();
+        std::ofstream(inputFile, std::ios::binary) << input;
+        start.in = inputFile;
+    }
     const pid_t child = ::fork();
-    if (child == 0) execCli(arguments, environment, out, err);
+    if (child == 0) execChild(start);
     int status = 0;
     ::waitpid(child, &status, 0);
     CliRun run;
     run.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.out = readAndRemove(out);
-    run.err = readAndRemove(err);
+    run.out = readAndRemove(start.out);
+    run.err = readAndRemove(start.err);
+    if (!inputFile.empty()) ::unlink(inputFile.c_str());
     return run;
+}
+
+}  // namespace
+
+CliRun runCli(const std::vector<std::string>& arguments, const std::vector<std::string>& environment) {
+    return runChild({VELMORA_CLI_PATH, arguments, environment}, {});
+}
+
+CliRun runCliWithInput(const std::vector<std::string>& arguments, const std::string& input) {
+    return runChild({VELMORA_CLI_PATH, arguments, {}}, input);
+}
+
+CliRun runProgram(const std::string& program, const std::vector<std::string>& arguments,
+                  const std::string& input) {
+    return runChild({program, arguments, {}}, input);
 }
 
 pid_t startCli(const std::vector<std::string>& arguments, const std::vector<std::string>& environment) {
     stateFolder();
     const pid_t child = ::fork();
-    if (child == 0) execCli(arguments, environment, "/dev/null", "/dev/null");
+    if (child == 0)
+        execChild({VELMORA_CLI_PATH, arguments, environment, "/dev/null", "/dev/null", "/dev/null"});
     return child;
 }
 

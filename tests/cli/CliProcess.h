@@ -17,6 +17,14 @@ struct CliRun {
 // environment holds "NAME=value" words set for the child on top of this process's.
 CliRun runCli(const std::vector<std::string>& arguments, const std::vector<std::string>& environment = {});
 
+// The same with input as the child's standard input (a password typed, say).
+CliRun runCliWithInput(const std::vector<std::string>& arguments, const std::string& input);
+
+// Another program (a tool whose files velmora-cli must read and write alike), run
+// as runCli runs velmora-cli, with input as its standard input.
+CliRun runProgram(const std::string& program, const std::vector<std::string>& arguments,
+                  const std::string& input = {});
+
 // Starts velmora-cli as runCli does and returns at once, its output dropped: for
 // a run the test ends itself. The caller waits for the child.
 pid_t startCli(const std::vector<std::string>& arguments, const std::vector<std::string>& environment = {});
