@@ -1,7 +1,6 @@
 // Where the runs hold the host off the hub (FlashSpan): from just before the first
-// erase request to the run's end, once the hub is back from the final reset; not
-// at all for a run that erases nothing; and a run whose span is refused (the
-// process is stopping) erases nothing.
+// erase request to the run's end, once the hub is back from the final reset; and
+// a run whose span is refused (the process is stopping) erases nothing.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -103,16 +102,6 @@ INSTANTIATE_TEST_SUITE_P(Runs, FlashSpanTest,
                                                    },
                                                    messages::kEraseStoppingNotErased}),
                          [](const auto& info) { return std::string(info.param.name); });
-
-class FlashReadSpanTest : public SimulatedHubFixture {};
-
-TEST_F(FlashReadSpanTest, AReadHoldsNoSpan) {
-    SpanLog span(*hub_, false);
-    connection_->setFlashSpanHost(&span);
-    FirmwareBuffer flashPage;
-    EXPECT_TRUE(readFunc_FwFlash(context(), flashPage));
-    EXPECT_TRUE(span.ports.empty());
-}
 
 }  // namespace
 }  // namespace velmora::testing
