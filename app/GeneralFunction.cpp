@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "app/Console.h"
+#include "app/Utf8.h"
 
 namespace velmora {
 namespace {
@@ -117,44 +118,6 @@ std::optional<std::string> GeneralFunction::GetStringFromFile(const std::string&
         return std::nullopt;
     }
     return contents;
-}
-
-bool isValidUtf8(std::string_view bytes) {
-    std::size_t index = 0;
-    while (index < bytes.size()) {
-        const auto lead = static_cast<unsigned char>(bytes[index]);
-        std::size_t length = 0;
-        char32_t minimum = 0;
-        char32_t codePoint = 0;
-        if (lead < 0x80) {
-            ++index;
-            continue;
-        } else if ((lead & 0xE0) == 0xC0) {
-            length = 2, minimum = 0x80, codePoint = lead & 0x1F;
-        } else if ((lead & 0xF0) == 0xE0) {
-            length = 3, minimum = 0x800, codePoint = lead & 0x0F;
-        } else if ((lead & 0xF8) == 0xF0) {
-            length = 4, minimum = 0x10000, codePoint = lead & 0x07;
-        } else {
-            return false;
-        }
-        if (index + length > bytes.size()) {
-            return false;
-        }
-        for (std::size_t next = 1; next < length; ++next) {
-            const auto byte = static_cast<unsigned char>(bytes[index + next]);
-            if ((byte & 0xC0) != 0x80) {
-                return false;
-            }
-            codePoint = (codePoint << 6) | (byte & 0x3F);
-        }
-        // Overlong forms, surrogates and code points past U+10FFFF are not UTF-8.
-        if (codePoint < minimum || codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF)) {
-            return false;
-        }
-        index += length;
-    }
-    return true;
 }
 
 }  // namespace velmora

@@ -34,6 +34,4 @@ public:
     static std::optional<std::string> GetStringFromFile(const std::string& path);
 };
 
-bool isValidUtf8(std::string_view bytes);
-
 }  // namespace velmora

@@ -11,11 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "app/Hex.h"
+#include "app/Json.h"
 #include "app/SafeFile.h"
 #include "app/TextFormat.h"
 #include "cli/HubSelection.h"
 #include "cli/HubSession.h"
-#include "cli/JsonText.h"
 #include "device/FlashOperations.h"
 #include "environment/HubRecovery.h"
 #include "history/BackupStore.h"
@@ -80,17 +81,17 @@ WorkflowContext contextFor(TerminalReporter& reporter, HubSession& session, HubC
 void printEntries(const CommandContext& command, const std::vector<history::BackupEntry>& entries) {
     std::ostream& out = command.streams.out;
     if (command.options.json) {
-        out << '[';
-        for (std::size_t index = 0; index < entries.size(); ++index) {
-            const history::BackupEntry& entry = entries[index];
-            out << (index == 0 ? "" : ", ") << "{\"time\": " << jsonString(entry.time)
-                << ", \"port\": " << jsonString(entry.port) << ", \"ids\": " << jsonString(entry.hubIds)
-                << ", \"version\": " << jsonString(entry.version)
-                << ", \"serial\": " << jsonString(entry.serial)
-                << ", \"sha256\": " << jsonString(entry.sha256) << ", \"run\": " << jsonString(entry.runId)
-                << ", \"result\": " << jsonString(entry.result) << '}';
-        }
-        out << "]\n";
+        JsonDocument listed = JsonDocument::array();
+        for (const history::BackupEntry& entry : entries)
+            listed.push_back({{"time", entry.time},
+                              {"port", entry.port},
+                              {"ids", entry.hubIds},
+                              {"version", entry.version},
+                              {"serial", entry.serial},
+                              {"sha256", entry.sha256},
+                              {"run", entry.runId},
+                              {"result", entry.result}});
+        out << asciiJson(std::move(listed)) << '\n';
         return;
     }
     for (const history::BackupEntry& entry : entries) {
@@ -110,8 +111,7 @@ struct ChosenBackup {
 std::optional<ChosenBackup> chooseBackup(const std::string& choice, const std::optional<std::string>& port,
                                          std::string& error) {
     const history::BackupStore store = backupStore();
-    const bool isPrefix = choice.size() >= 4 && choice.size() <= 64 &&
-                          choice.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+    const bool isPrefix = choice.size() >= 4 && choice.size() <= 64 && isHexDigits(choice);
     if (choice == "--last" || (isPrefix && !std::filesystem::exists(choice))) {
         // A store never made holds no backup yet.
         std::optional<std::vector<history::BackupEntry>> entries = std::vector<history::BackupEntry>{};
@@ -148,7 +148,7 @@ std::optional<ChosenBackup> chooseBackup(const std::string& choice, const std::o
     }
     std::vector<std::uint8_t> bytes = bytesOf(*text);
     const std::string base = std::filesystem::path(choice).filename().string();
-    if (base.size() == 64 && base.find_first_not_of("0123456789abcdef") == std::string::npos &&
+    if (base.size() == 64 && isHexDigits(base, HexCase::Lower) &&
         history::sha256Hex(bytes.data(), bytes.size()) != base) {
         error = choice + " no longer matches its name";
         return std::nullopt;

@@ -4,6 +4,7 @@
 #include "app/TextAppend.h"
 #include "app/TextFormat.h"
 #include "cli/CliOptions.h"
+#include "device/UsbPlatform.h"
 #include "device/UsbStatus.h"
 #include "editor/EditorConstants.h"
 #include "firmware/FirmwareBuffer.h"
@@ -121,7 +122,7 @@ std::string openFailed(unsigned status) {
     if (status == kIOReturnExclusiveAccess) {
         return openRefused("another driver holds it, or this user may not open it (see 'driver load')");
     }
-    return openRefused(formatText("status 0x%08X", status));
+    return openRefused("status " + statusText(status));
 }
 
 std::string savedFile(const std::string& path, std::size_t size) {

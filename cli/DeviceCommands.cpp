@@ -6,13 +6,14 @@
 #include <vector>
 
 #include "app/AtomicFile.h"
+#include "app/Hex.h"
+#include "app/Json.h"
 #include "app/SafeFile.h"
 #include "app/TextFormat.h"
 #include "cli/CliText.h"
 #include "cli/HubSelection.h"
 #include "cli/HubSession.h"
 #include "cli/ImageFile.h"
-#include "cli/JsonText.h"
 #include "detection/HubDetection.h"
 #include "device/FlashOperations.h"
 #include "device/VendorCommands.h"
@@ -120,12 +121,15 @@ WorkflowContext workflowContext(TerminalReporter& reporter, HubSession& session,
     return {reporter, connection, nullptr, &session.console(), session.recorder(), session.backups()};
 }
 
+JsonDocument hubInfoJson(const HubInfo& info) {
+    const bool detected = info.colour == TextColour::Blue;
+    return {{"detected", detected}, {"text", info.text}, {"colour", detected ? "blue" : "red"}};
+}
+
 void printHubInfo(const CommandContext& command, const HubInfo& info) {
     std::ostream& out = command.streams.out;
     if (command.options.json) {
-        out << "{\"detected\": " << (info.colour == TextColour::Blue ? "true" : "false")
-            << ", \"text\": " << jsonString(info.text)
-            << ", \"colour\": " << (info.colour == TextColour::Blue ? "\"blue\"" : "\"red\"") << "}\n";
+        out << asciiJson(hubInfoJson(info)) << '\n';
     } else if (command.streams.outIsTerminal) {
         out << (info.colour == TextColour::Blue ? kBlue : kRed) << info.text << kPlain << '\n';
     } else {
@@ -141,17 +145,17 @@ void printHubs(const CommandContext& command, const std::vector<ListedHub>& hubs
         }
         return;
     }
-    out << '[';
-    for (std::size_t index = 0; index < hubs.size(); ++index) {
-        const ListedHub& hub = hubs[index];
-        out << (index == 0 ? "" : ", ") << "{\"port\": " << jsonString(hub.device.portPath)
-            << ", \"vid\": " << jsonString(formatText("%04X", hub.device.vendorId))
-            << ", \"pid\": " << jsonString(formatText("%04X", hub.device.productId))
-            << ", \"code\": " << jsonString(runCodeName(hub))
-            << ", \"version\": " << (hub.status ? jsonString(listedVersionText(hub)) : "null")
-            << ", \"serial\": " << (hub.serial ? jsonString(*hub.serial) : "null") << '}';
+    JsonDocument listed = JsonDocument::array();
+    for (const ListedHub& hub : hubs) {
+        JsonDocument entry = {{"port", hub.device.portPath},
+                              {"vid", hexText(hub.device.vendorId, 4)},
+                              {"pid", hexText(hub.device.productId, 4)},
+                              {"code", runCodeName(hub)}};
+        entry["version"] = hub.status ? JsonDocument(listedVersionText(hub)) : JsonDocument();
+        entry["serial"] = hub.serial ? JsonDocument(*hub.serial) : JsonDocument();
+        listed.push_back(std::move(entry));
     }
-    out << "]\n";
+    out << asciiJson(std::move(listed)) << '\n';
 }
 
 // The flash page read's output: the flash contents, whether or not they hold an image.
@@ -234,24 +238,23 @@ ExitStatus detectSeveral(const CommandContext& command, HubSession& session,
                          const std::vector<std::string>& ports) {
     std::ostream& out = command.streams.out;
     ExitStatus status = ExitStatus::Success;
-    if (command.options.json) out << '[';
+    JsonDocument detected = JsonDocument::array();
     for (std::size_t index = 0; index < ports.size(); ++index) {
         std::unique_ptr<HubConnection> connection = session.connectionTo(ports[index]);
         const HubInfo info = detectOnPort(*connection);
-        const bool detected = info.colour == TextColour::Blue;
         if (command.options.json) {
-            out << (index == 0 ? "" : ", ") << "{\"port\": " << jsonString(ports[index])
-                << ", \"detected\": " << (detected ? "true" : "false")
-                << ", \"text\": " << jsonString(info.text)
-                << ", \"colour\": " << (detected ? "\"blue\"" : "\"red\"") << '}';
+            JsonDocument entry = {{"port", ports[index]}};
+            entry.update(hubInfoJson(info));
+            detected.push_back(std::move(entry));
         } else {
+            const bool found = info.colour == TextColour::Blue;
             std::size_t start = 0;
             while (start <= info.text.size()) {
                 const std::size_t end = std::min(info.text.find('\n', start), info.text.size());
                 const std::string line = info.text.substr(start, end - start);
                 out << ports[index] << ": ";
                 if (command.streams.outIsTerminal) {
-                    out << (detected ? kBlue : kRed) << line << kPlain << '\n';
+                    out << (found ? kBlue : kRed) << line << kPlain << '\n';
                 } else {
                     out << line << '\n';
                 }
@@ -261,7 +264,7 @@ ExitStatus detectSeveral(const CommandContext& command, HubSession& session,
         if (detectionOutcome(command, *connection, info, ports[index]) != ExitStatus::Success)
             status = ExitStatus::WorkflowFailed;
     }
-    if (command.options.json) out << "]\n";
+    if (command.options.json) out << asciiJson(std::move(detected)) << '\n';
     out.flush();
     return status;
 }

@@ -3,12 +3,13 @@
 #include <algorithm>
 #include <memory>
 
+#include "app/Hex.h"
+#include "app/Json.h"
 #include "app/PrintableText.h"
 #include "app/TextAppend.h"
 #include "app/TextFormat.h"
 #include "cli/CliText.h"
 #include "cli/HubSession.h"
-#include "cli/JsonText.h"
 #include "device/LockHolder.h"
 #include "device/VendorCommands.h"
 #include "driver_install/BootArgsSnapshot.h"
@@ -50,10 +51,6 @@ OpenResult openAndRead(HubSession& session, const std::string& port) {
     return result;
 }
 
-std::string hubIds(std::uint16_t vendorId, std::uint16_t productId) {
-    return formatText("%04X:%04X", vendorId, productId);
-}
-
 DoctorCheck nodeCheck(const UsbDeviceInfo& device) {
     const fs::path relative = driver::deviceNodePath(device.platformKey);
     if (relative.empty()) return {"device node", CheckState::Warning, "the platform names no device node"};
@@ -72,7 +69,7 @@ DoctorCheck nodeCheck(const UsbDeviceInfo& device) {
 
 DoctorCheck ruleCheck(const UsbDeviceInfo& device) {
     const std::string rule = std::string("/") + driver::kAccessRuleFile;
-    const std::string ids = hubIds(device.vendorId, device.productId);
+    const std::string ids = hexIds(device.vendorId, device.productId);
     switch (driver::accessRuleFor(device.vendorId, device.productId)) {
         case driver::AccessRule::ListsHub:
             return {"access rule", CheckState::Ok, rule + " lets the seat's user open " + ids};
@@ -101,7 +98,7 @@ DoctorCheck driverCheck(const UsbDeviceInfo& device) {
 
 DoctorCheck moduleCheck(const UsbDeviceInfo& device) {
     const std::optional<std::string> ids = driver::loadedModuleIds();
-    const std::string hub = hubIds(device.vendorId, device.productId);
+    const std::string hub = hexIds(device.vendorId, device.productId);
     if (!ids) return {"module", CheckState::Warning, std::string("Brennic is not loaded: ") + kLoadHint};
     const std::string held = ids->empty() ? "no hub" : printableText(*ids);
     if (!driver::moduleIdsList(*ids, device.vendorId, device.productId)) {
@@ -175,7 +172,7 @@ DoctorCheck codeCheck(const OpenResult& open) {
     }
     return {
         "code", CheckState::Failed,
-        formatText("not read: the hub could not be opened (status 0x%08X): plug it in again", open.status)};
+        "not read: the hub could not be opened (status " + statusText(open.status) + "): plug it in again"};
 }
 
 // Whether an update can hold the machine off while it writes a flash: logind's
@@ -247,7 +244,7 @@ void printText(std::ostream& out, const std::vector<DoctorCheck>& machine,
     printChecks(out, machine);
     if (hubs.empty()) out << kNoHub << '\n';
     for (const DoctorHub& hub : hubs) {
-        out << hub.port << "  " << hubIds(hub.vendorId, hub.productId) << '\n';
+        out << hub.port << "  " << hexIds(hub.vendorId, hub.productId) << '\n';
         printChecks(out, hub.checks);
         out << (hub.ready() ? "  ready for an update\n" : "  not ready for an update\n");
     }
@@ -255,31 +252,26 @@ void printText(std::ostream& out, const std::vector<DoctorCheck>& machine,
         out << kReportHint << '\n';
 }
 
-void printJsonChecks(std::ostream& out, const std::vector<DoctorCheck>& checks) {
-    out << '[';
-    for (std::size_t item = 0; item < checks.size(); ++item) {
-        const DoctorCheck& check = checks[item];
-        out << (item == 0 ? "" : ", ") << "{\"check\": " << jsonString(check.name) << ", \"state\": \""
-            << stateKey(check.state) << "\", \"text\": " << jsonString(check.text) << '}';
-    }
-    out << ']';
+JsonDocument checksJson(const std::vector<DoctorCheck>& checks) {
+    JsonDocument list = JsonDocument::array();
+    for (const DoctorCheck& check : checks)
+        list.push_back({{"check", check.name}, {"state", stateKey(check.state)}, {"text", check.text}});
+    return list;
 }
 
 void printJson(std::ostream& out, const std::vector<DoctorCheck>& machine, const std::vector<DoctorHub>& hubs,
                bool allReady) {
-    out << "{\"ready\": " << (allReady ? "true" : "false") << ", \"hubs\": [";
-    for (std::size_t index = 0; index < hubs.size(); ++index) {
-        const DoctorHub& hub = hubs[index];
-        out << (index == 0 ? "" : ", ") << "{\"port\": " << jsonString(hub.port)
-            << ", \"vid\": " << jsonString(formatText("%04X", hub.vendorId))
-            << ", \"pid\": " << jsonString(formatText("%04X", hub.productId))
-            << ", \"ready\": " << (hub.ready() ? "true" : "false") << ", \"checks\": ";
-        printJsonChecks(out, hub.checks);
-        out << '}';
+    JsonDocument report = {{"ready", allReady}, {"hubs", JsonDocument::array()}};
+    for (const DoctorHub& hub : hubs) {
+        report["hubs"].push_back({{"port", hub.port},
+                                  {"vid", hexText(hub.vendorId, 4)},
+                                  {"pid", hexText(hub.productId, 4)},
+                                  {"ready", hub.ready()},
+                                  {"checks", checksJson(hub.checks)}});
     }
-    out << "]" << (hubs.empty() ? std::string(", \"text\": ") + jsonString(kNoHub) : "") << ", \"machine\": ";
-    printJsonChecks(out, machine);
-    out << "}\n";
+    if (hubs.empty()) report["text"] = kNoHub;
+    report["machine"] = checksJson(machine);
+    out << asciiJson(std::move(report)) << '\n';
 }
 
 }  // namespace

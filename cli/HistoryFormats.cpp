@@ -1,12 +1,14 @@
 #include "cli/HistoryFormats.h"
 
 #include <array>
+#include <charconv>
+#include <cmath>
 #include <utility>
 
+#include "app/Json.h"
 #include "app/TextAppend.h"
 #include "app/TextFormat.h"
 #include "cli/CliText.h"
-#include "cli/JsonText.h"
 
 namespace velmora::cli {
 namespace {
@@ -78,22 +80,24 @@ std::string csvField(std::string value) {
 }
 
 // "open=12;erase=128;reset" as {"open": 12, "erase": 128, "reset": null}.
-std::string phasesJson(const std::string& phases) {
-    std::string object = "{";
+JsonDocument phasesJson(const std::string& phases) {
+    JsonDocument object = JsonDocument::object();
     std::size_t start = 0;
     while (start < phases.size()) {
         std::size_t end = phases.find(';', start);
         if (end == std::string::npos) end = phases.size();
         const std::string entry = phases.substr(start, end - start);
         const std::size_t equals = entry.find('=');
-        object += (object.size() > 1 ? ", " : "") + jsonString(entry.substr(0, equals)) + ": ";
         const std::string milliseconds = equals == std::string::npos ? "" : entry.substr(equals + 1);
-        const bool number =
-            !milliseconds.empty() && milliseconds.find_first_not_of("0123456789") == std::string::npos;
-        object += number ? milliseconds : "null";
+        std::uint64_t number = 0;
+        const std::from_chars_result read =
+            std::from_chars(milliseconds.data(), milliseconds.data() + milliseconds.size(), number);
+        const bool whole = !milliseconds.empty() && read.ec == std::errc() &&
+                           read.ptr == milliseconds.data() + milliseconds.size();
+        object[entry.substr(0, equals)] = whole ? JsonDocument(number) : JsonDocument();
         start = end + 1;
     }
-    return object + "}";
+    return object;
 }
 
 }  // namespace
@@ -126,19 +130,18 @@ std::string historyCsv(const std::vector<HistoryRecord>& runs) {
 }
 
 std::string historyJson(const std::vector<HistoryRecord>& runs) {
-    std::string json = "[";
+    JsonDocument listed = JsonDocument::array();
     for (const HistoryRecord& run : runs) {
-        json += std::string(json.size() > 1 ? ",\n " : "") + "{\"id\": " + std::to_string(run.id);
+        JsonDocument entry = {{"id", run.id}};
         for (const Field& field : kFields) {
             const std::string& value = run.*field.second;
-            json += std::string(", \"") + field.first + "\": ";
-            json += std::string(field.first) == "phases" ? phasesJson(value) : jsonString(value);
+            entry[field.first] =
+                std::string(field.first) == "phases" ? phasesJson(value) : JsonDocument(value);
         }
-        for (const Field& field : kLineFields)
-            json += std::string(", \"") + field.first + "\": " + jsonString(run.*field.second);
-        json += "}";
+        for (const Field& field : kLineFields) entry[field.first] = run.*field.second;
+        listed.push_back(std::move(entry));
     }
-    return json + "]\n";
+    return asciiJson(std::move(listed)) + "\n";
 }
 
 std::string reportTable(const std::vector<history::ReportLine>& report, history::ReportGrouping by) {
@@ -160,23 +163,22 @@ std::string reportTable(const std::vector<history::ReportLine>& report, history:
 }
 
 std::string reportJson(const std::vector<history::ReportLine>& report, history::ReportGrouping by) {
-    std::string json = "[";
+    constexpr double kYieldPlaces = 10000.0;  // four decimal places, as 0.6667
+    JsonDocument lines = JsonDocument::array();
     for (const history::ReportLine& line : report) {
         const std::optional<double> yield = line.yield();
-        json += std::string(json.size() > 1 ? ",\n " : "") + "{" + jsonString(groupName(by)) + ": " +
-                jsonString(line.key) + ", \"units\": " + std::to_string(line.units) +
-                ", \"passed\": " + std::to_string(line.passed) +
-                ", \"failed\": " + std::to_string(line.failed) +
-                ", \"unfinished\": " + std::to_string(line.unfinished) +
-                ", \"yield\": " + (yield ? formatText("%.4f", *yield) : std::string("null")) +
-                ", \"failures_by_phase\": {";
-        std::string failures;
-        for (const auto& [phase, count] : line.failuresByPhase)
-            appendText(failures,
-                       {failures.empty() ? "" : ", ", jsonString(phase), ": ", std::to_string(count)});
-        json += failures + "}}";
+        JsonDocument failures = JsonDocument::object();
+        for (const auto& [phase, count] : line.failuresByPhase) failures[phase] = count;
+        lines.push_back({{groupName(by), line.key},
+                         {"units", line.units},
+                         {"passed", line.passed},
+                         {"failed", line.failed},
+                         {"unfinished", line.unfinished},
+                         {"yield", yield ? JsonDocument(std::round(*yield * kYieldPlaces) / kYieldPlaces)
+                                         : JsonDocument()},
+                         {"failures_by_phase", std::move(failures)}});
     }
-    return json + "]\n";
+    return asciiJson(std::move(lines)) + "\n";
 }
 
 }  // namespace velmora::cli

@@ -2,11 +2,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 
+#include "app/Json.h"
 #include "app/TextFormat.h"
 #include "cli/CliText.h"
 #include "cli/FleetTerminal.h"
-#include "cli/JsonText.h"
 #include "detection/HubDetection.h"
 #include "workflows/WorkflowContext.h"
 #include "workflows/WorkflowMessages.h"
@@ -15,8 +16,8 @@ namespace velmora::cli {
 namespace {
 
 // null when the hub did not answer; in ROM code "rom", as in the table.
-std::string versionJson(const std::optional<HubStatus>& status) {
-    return status ? jsonString(runningVersionText(status)) : "null";
+JsonDocument versionJson(const std::optional<HubStatus>& status) {
+    return status ? JsonDocument(runningVersionText(status)) : JsonDocument();
 }
 
 double secondsOf(Milliseconds duration) {
@@ -36,20 +37,18 @@ void printSummary(std::ostream& out, const std::vector<HubRunResult>& results) {
 
 void printJson(std::ostream& out, const std::vector<HubRunResult>& results,
                const std::vector<std::unique_ptr<PortReporter>>& reporters) {
-    out << '[';
+    constexpr double kTenths = 10.0;  // seconds to a tenth, as the summary table shows them
+    JsonDocument entries = JsonDocument::array();
     for (std::size_t index = 0; index < results.size(); ++index) {
         const HubRunResult& result = results[index];
-        out << (index == 0 ? "" : ", ") << "{\"port\": " << jsonString(result.portPath)
-            << ", \"result\": " << (result.succeeded ? "\"success\"" : "\"failed\"")
-            << ", \"versionBefore\": " << versionJson(result.statusBefore)
-            << ", \"versionAfter\": " << versionJson(result.statusAfter)
-            << ", \"seconds\": " << formatText("%.1f", secondsOf(result.duration)) << ", \"lines\": [";
-        const std::vector<std::string>& lines = reporters[index]->lines();
-        for (std::size_t line = 0; line < lines.size(); ++line)
-            out << (line == 0 ? "" : ", ") << jsonString(lines[line]);
-        out << "]}";
+        entries.push_back({{"port", result.portPath},
+                           {"result", result.succeeded ? "success" : "failed"},
+                           {"versionBefore", versionJson(result.statusBefore)},
+                           {"versionAfter", versionJson(result.statusAfter)},
+                           {"seconds", std::round(secondsOf(result.duration) * kTenths) / kTenths},
+                           {"lines", reporters[index]->lines()}});
     }
-    out << "]\n";
+    out << asciiJson(std::move(entries)) << '\n';
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/Console.h"
+#include "app/Hex.h"
 #include "cli/CliText.h"
 #include "cli/ImageDefinition.h"
 #include "cli/ImageFile.h"
@@ -55,30 +56,14 @@ bool readOption(ArgumentReader& reader, EditRequest& request, std::string& error
            reader.option("--ic", request.definition, error) || readFieldOption(reader, request, error);
 }
 
-bool isHexDigit(char character) {
-    return (character >= '0' && character <= '9') || (character >= 'a' && character <= 'f') ||
-           (character >= 'A' && character <= 'F');
-}
-
-bool allHexDigits(std::string_view text) {
-    return std::all_of(text.begin(), text.end(), isHexDigit);
-}
-
 // 32 hex digits, bare or in the 8-4-4-4-12 groups, each form with or without braces.
 bool isContainerIdText(std::string_view text) {
     constexpr std::size_t kDigits = 32;
-    constexpr std::array<std::size_t, 4> kDashes = {8, 13, 18, 23};
     if (!text.empty() && text.front() == '{') {
         if (text.size() < 2 || text.back() != '}') return false;
         text = text.substr(1, text.size() - 2);
     }
-    if (text.size() == kDigits) return allHexDigits(text);
-    if (text.size() != kDigits + kDashes.size()) return false;
-    for (std::size_t index = 0; index < text.size(); ++index) {
-        const bool dash = std::find(kDashes.begin(), kDashes.end(), index) != kDashes.end();
-        if (dash ? text[index] != '-' : !isHexDigit(text[index])) return false;
-    }
-    return true;
+    return text.size() == kDigits ? isHexDigits(text) : uuidBytes(text).has_value();
 }
 
 // The window takes every keystroke and converts any character; a script gets an
@@ -89,7 +74,7 @@ bool fieldValueAcceptable(const FieldEdit& edit, std::string& error) {
         case IdentityField::Vid:
         case IdentityField::Sspid:
         case IdentityField::Hspid:
-            if (allHexDigits(edit.value)) return true;
+            if (isHexDigits(edit.value)) return true;
             error = text::notFourHexDigits(edit.option, edit.value);
             return false;
         case IdentityField::ContainerId:

@@ -4,10 +4,10 @@
 #include <optional>
 
 #include "app/Console.h"
+#include "app/Json.h"
 #include "cli/CliText.h"
 #include "cli/ImageDefinition.h"
 #include "cli/ImageFile.h"
-#include "cli/JsonText.h"
 #include "editor/BinaryView.h"
 #include "editor/DescriptorFields.h"
 #include "editor/EditorConstants.h"
@@ -72,21 +72,24 @@ void printText(std::ostream& out, const IdentityTexts& fields, const std::string
 void printJson(std::ostream& out, const FirmwareBuffer& image, const IdentityTexts& fields,
                const std::string& binary, const ShowRequest& request,
                const std::vector<editor::PropertyLine>& lines) {
-    out << "{\"file\": " << jsonString(request.file) << ", \"size\": " << image.size;
-    out << ", \"vid\": " << jsonString(fields.vid) << ", \"sspid\": " << jsonString(fields.sspid)
-        << ", \"hspid\": " << jsonString(fields.hspid) << ", \"version\": " << jsonString(fields.version)
-        << ", \"manufacturer\": " << jsonString(fields.manufacturer)
-        << ", \"product\": " << jsonString(fields.product) << ", \"serial\": " << jsonString(fields.serial)
-        << ", \"containerId\": " << jsonString(fields.containerId) << ", \"binary\": " << jsonString(binary);
+    JsonDocument shown = {{"file", request.file},
+                          {"size", image.size},
+                          {"vid", fields.vid},
+                          {"sspid", fields.sspid},
+                          {"hspid", fields.hspid},
+                          {"version", fields.version},
+                          {"manufacturer", fields.manufacturer},
+                          {"product", fields.product},
+                          {"serial", fields.serial},
+                          {"containerId", fields.containerId},
+                          {"binary", binary}};
     if (!request.definition.empty()) {
-        out << ", \"page\": " << jsonString(request.page) << ", \"properties\": [";
-        for (std::size_t index = 0; index < lines.size(); ++index) {
-            out << (index == 0 ? "" : ", ") << "{\"property\": " << jsonString(lines[index].property)
-                << ", \"value\": " << jsonString(lines[index].value) << '}';
-        }
-        out << ']';
+        shown["page"] = request.page;
+        JsonDocument& properties = shown["properties"] = JsonDocument::array();
+        for (const editor::PropertyLine& line : lines)
+            properties.push_back({{"property", line.property}, {"value", line.value}});
     }
-    out << "}\n";
+    out << asciiJson(std::move(shown)) << '\n';
 }
 
 }  // namespace

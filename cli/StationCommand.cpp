@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <optional>
 
+#include "app/Hex.h"
 #include "cli/CliText.h"
 #include "cli/HubSession.h"
 #include "cli/ImageFile.h"
@@ -88,11 +89,12 @@ bool readCount(const std::string& value, StationRequest& request, std::string& e
 
 // Exactly four hex digits, as the command line takes every ID and version.
 bool readExpectedVersion(const std::string& value, StationRequest& request, std::string& error) {
-    if (value.size() != 4 || value.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+    const std::optional<std::uint64_t> version = parseHexDigits(value, 4);
+    if (!version) {
         error = text::notFourHexDigits("--expect-version", value);
         return false;
     }
-    request.settings.expectVersion = static_cast<std::uint16_t>(std::strtoul(value.c_str(), nullptr, 16));
+    request.settings.expectVersion = static_cast<std::uint16_t>(*version);
     return true;
 }
 

@@ -16,6 +16,8 @@ endif()
 if(VELMORA_BUILD_BENCHMARKS)
   find_package(benchmark REQUIRED)
 endif()
+# Every JSON the program reads or writes (header-only).
+find_package(nlohmann_json 3.11 REQUIRED)
 # The traceability history's database and the SHA-256 of the images it records.
 pkg_check_modules(SQLITE3 REQUIRED IMPORTED_TARGET sqlite3)
 pkg_check_modules(NETTLE REQUIRED IMPORTED_TARGET nettle)
@@ -25,3 +27,7 @@ pkg_check_modules(LIBPQ REQUIRED IMPORTED_TARGET libpq)
 pkg_check_modules(LIBSYSTEMD REQUIRED IMPORTED_TARGET libsystemd)
 # Signed images: Ed25519, BLAKE2b and scrypt, as minisign uses them.
 pkg_check_modules(SODIUM REQUIRED IMPORTED_TARGET libsodium)
+# The metrics endpoint's HTTP: Debian's build of the library, whose compiled part
+# is a shared library; its pkg-config flags keep our view of its classes the same
+# as its own.
+pkg_check_modules(CPPHTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)

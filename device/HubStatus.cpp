@@ -1,6 +1,6 @@
 #include "device/HubStatus.h"
 
-#include <cstdio>
+#include "app/Hex.h"
 
 namespace velmora {
 
@@ -35,9 +35,7 @@ std::optional<std::uint16_t> runningVersion(const std::optional<HubStatus>& stat
 }
 
 std::string hubVersionText(std::uint16_t version) {
-    char text[8];
-    std::snprintf(text, sizeof text, "%04x", static_cast<unsigned>(version));
-    return text;
+    return hexText(version, 4, HexCase::Lower);
 }
 
 std::string runningVersionText(const std::optional<HubStatus>& status) {

@@ -3,10 +3,12 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
+#include <charconv>
 #include <fstream>
 #include <sstream>
 #include <system_error>
 
+#include "app/Hex.h"
 #include "app/PrintableText.h"
 #include "app/TextFormat.h"
 #include "device/PortLock.h"
@@ -38,15 +40,20 @@ std::vector<ListedLock> listedLocks(const std::filesystem::path& procRoot) {
 // "MAJOR:MINOR:INODE" as /proc/locks writes it: the device numbers in hex, the
 // inode in decimal.
 bool sameFile(const std::string& field, const struct stat& file) {
-    unsigned major = 0;
-    unsigned minor = 0;
+    constexpr std::size_t kMostDeviceDigits = 8;
+    const std::string_view text = field;
+    const std::size_t first = text.find(':');
+    const std::size_t second = first == std::string_view::npos ? first : text.find(':', first + 1);
+    if (second == std::string_view::npos) return false;
+    const std::optional<std::uint64_t> deviceMajor = parseHex(text.substr(0, first), 1, kMostDeviceDigits);
+    const std::optional<std::uint64_t> deviceMinor =
+        parseHex(text.substr(first + 1, second - first - 1), 1, kMostDeviceDigits);
     unsigned long long inode = 0;
-    char separator1 = 0;
-    char separator2 = 0;
-    std::istringstream in(field);
-    in >> std::hex >> major >> separator1 >> minor >> separator2 >> std::dec >> inode;
-    if (!in || separator1 != ':' || separator2 != ':') return false;
-    return major == major(file.st_dev) && minor == minor(file.st_dev) && inode == file.st_ino;
+    const std::from_chars_result read =
+        std::from_chars(text.data() + second + 1, text.data() + text.size(), inode);
+    if (!deviceMajor || !deviceMinor || read.ec != std::errc() || read.ptr != text.data() + text.size())
+        return false;
+    return *deviceMajor == major(file.st_dev) && *deviceMinor == minor(file.st_dev) && inode == file.st_ino;
 }
 
 std::string commandName(const std::filesystem::path& procRoot, pid_t pid) {

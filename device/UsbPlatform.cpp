@@ -2,7 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
+
+#include "app/Hex.h"
 
 namespace velmora {
 
@@ -28,17 +29,12 @@ IOReturn transferredStatus(const UsbSetup& setup, std::size_t transferred) {
     return kIOReturnSuccess;
 }
 
+std::string statusText(IOReturn status) {
+    return "0x" + hexText(status, 8);
+}
+
 std::string formatTraceLine(const UsbSetup& setup, IOReturn status) {
-    std::string line = "ctrl";
-    char text[16];
-    for (std::uint8_t byte : setup.wireBytes()) {
-        std::snprintf(text, sizeof text, " %02X", static_cast<unsigned>(byte));
-        line += text;
-    }
-    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(status));
-    line += " -> ";
-    line += text;
-    return line;
+    return "ctrl " + hexBytes(setup.wireBytes(), HexCase::Upper, " ") + " -> " + statusText(status);
 }
 
 UsbPlatform::ClaimResult UsbPlatform::claimPort(const std::string&) {

@@ -36,6 +36,9 @@ struct UsbSetup {
 // bytes than asked for, else success. Every platform ends its transfers through it.
 IOReturn transferredStatus(const UsbSetup& setup, std::size_t transferred);
 
+// "0xE00002C5": a status as traces, recordings and messages write it.
+std::string statusText(IOReturn status);
+
 // "ctrl 40 02 01 00 7A 2E 00 00 -> 0x00000000": one request and its status, as traced.
 std::string formatTraceLine(const UsbSetup& setup, IOReturn status);
 

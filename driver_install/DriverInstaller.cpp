@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "app/Console.h"
+#include "app/Hex.h"
 #include "app/ShellEscape.h"
 #include "app/SupportedDeviceTable.h"
 #include "driver_install/BootArgsSnapshot.h"
@@ -56,9 +57,8 @@ std::vector<std::string> driverHubIds(const SupportedDeviceTable& table) {
     for (const SupportedDevice& entry : table.entries()) {
         if (entry.valid == 0) continue;
         for (const std::uint16_t product : {entry.sspid, entry.hspid}) {
-            char pair[16];
-            std::snprintf(pair, sizeof pair, "%04X:%04X", entry.vid, product);
-            if (std::find(ids.begin(), ids.end(), pair) == ids.end()) ids.emplace_back(pair);
+            std::string pair = hexIds(entry.vid, product);
+            if (std::find(ids.begin(), ids.end(), pair) == ids.end()) ids.push_back(std::move(pair));
         }
     }
     return ids;

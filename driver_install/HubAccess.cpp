@@ -9,6 +9,7 @@
 #include <fstream>
 #include <system_error>
 
+#include "app/Hex.h"
 #include "device/UsbPlatform.h"
 
 namespace velmora::driver {
@@ -19,12 +20,6 @@ namespace fs = std::filesystem;
 bool allDigits(const std::string& text) {
     return !text.empty() &&
            std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); });
-}
-
-std::string lowerHexPair(std::uint16_t vendorId, std::uint16_t productId) {
-    char pair[10];
-    std::snprintf(pair, sizeof pair, "%04x:%04x", vendorId, productId);
-    return pair;
 }
 
 std::string boundDriver(const fs::path& sysfsDevice) {
@@ -52,7 +47,7 @@ NodeAccess nodeAccess(const fs::path& node) {
 AccessRule accessRuleFor(std::uint16_t vendorId, std::uint16_t productId, const fs::path& systemRoot) {
     std::ifstream rule(systemRoot / kAccessRuleFile);
     if (!rule) return AccessRule::Missing;
-    const std::string pair = lowerHexPair(vendorId, productId);
+    const std::string pair = hexIds(vendorId, productId, HexCase::Lower);
     const std::string vendor = "ATTR{idVendor}==\"" + pair.substr(0, 4) + "\"";
     const std::string product = "ATTR{idProduct}==\"" + pair.substr(5) + "\"";
     for (std::string line; std::getline(rule, line);) {
@@ -86,7 +81,7 @@ std::optional<std::string> loadedModuleIds(const fs::path& systemRoot) {
 }
 
 bool moduleIdsList(const std::string& ids, std::uint16_t vendorId, std::uint16_t productId) {
-    const std::string wanted = lowerHexPair(vendorId, productId);
+    const std::string wanted = hexIds(vendorId, productId, HexCase::Lower);
     std::string lowered = ids;
     std::transform(lowered.begin(), lowered.end(), lowered.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "app/Hex.h"
 #include "app/PrintableText.h"
 #include "app/TextFormat.h"
 #include "device/SerialString.h"
@@ -54,9 +55,9 @@ std::string listedVersionText(const ListedHub& hub) {
 }
 
 std::string listedHubRow(const ListedHub& hub) {
-    return formatText("%s  %04X:%04X  %s  %s  %s", hub.device.portPath.c_str(), hub.device.vendorId,
-                      hub.device.productId, runCodeName(hub).c_str(), listedVersionText(hub).c_str(),
-                      listedSerialText(hub.serial).c_str());
+    return formatText("%s  %s  %s  %s  %s", hub.device.portPath.c_str(),
+                      hexIds(hub.device.vendorId, hub.device.productId).c_str(), runCodeName(hub).c_str(),
+                      listedVersionText(hub).c_str(), listedSerialText(hub.serial).c_str());
 }
 
 HubInfo detectAttachedHubs(HubEnvironment& environment) {

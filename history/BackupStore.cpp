@@ -19,6 +19,7 @@
 #include <utility>
 
 #include "app/AtomicFile.h"
+#include "app/Hex.h"
 #include "history/HistoryFile.h"
 #include "history/HistoryRecord.h"
 #include "history/ImageDigest.h"
@@ -193,14 +194,7 @@ std::string newRunId() {
     for (std::uint8_t& byte : bytes) byte = static_cast<std::uint8_t>(random());
     bytes[6] = static_cast<std::uint8_t>((bytes[6] & 0x0f) | 0x40);  // version 4
     bytes[8] = static_cast<std::uint8_t>((bytes[8] & 0x3f) | 0x80);  // the RFC's variant
-    std::string text;
-    for (std::size_t index = 0; index < bytes.size(); ++index) {
-        if (index == 4 || index == 6 || index == 8 || index == 10) text += '-';
-        char digits[3];
-        std::snprintf(digits, sizeof digits, "%02x", bytes[index]);
-        text += digits;
-    }
-    return text;
+    return uuidText(bytes);
 }
 
 std::vector<std::size_t> entriesToPrune(const std::vector<BackupEntry>& entries, std::size_t runsKept) {

@@ -4,6 +4,8 @@
 
 #include <array>
 
+#include "app/Hex.h"
+
 namespace velmora::history {
 
 std::string sha256Hex(const std::uint8_t* bytes, std::size_t size) {
@@ -12,13 +14,7 @@ std::string sha256Hex(const std::uint8_t* bytes, std::size_t size) {
     sha256_update(&context, size, bytes);
     std::array<std::uint8_t, SHA256_DIGEST_SIZE> digest{};
     sha256_digest(&context, digest.size(), digest.data());
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string text;
-    for (const std::uint8_t byte : digest) {
-        text += kHex[byte >> 4];
-        text += kHex[byte & 0x0F];
-    }
-    return text;
+    return hexBytes(digest, HexCase::Lower);
 }
 
 }  // namespace velmora::history

@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "app/Hex.h"
 #include "app/TextAppend.h"
-#include "app/TextFormat.h"
 #include "history/HistoryFile.h"
 #include "history/ImageDigest.h"
 #include "history/IsoTime.h"
@@ -55,7 +55,7 @@ public:
         // phase still names the unit it was on.
         const bool firstSighting = record_.port.empty();
         if (firstSighting) record_.port = sighting.device.portPath;
-        const std::string ids = formatText("%04X:%04X", sighting.device.vendorId, sighting.device.productId);
+        const std::string ids = hexIds(sighting.device.vendorId, sighting.device.productId);
         if (record_.hubIds.find(ids) == std::string::npos) {
             appendText(record_.hubIds, {record_.hubIds.empty() ? "" : " ", ids});
         }

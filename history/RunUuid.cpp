@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <random>
 
+#include "app/Hex.h"
+
 namespace velmora::history {
 namespace {
 
@@ -34,25 +36,13 @@ std::string newRunUuid(WallTime started) {
         bytes[static_cast<std::size_t>(index)] = static_cast<std::uint8_t>(milliseconds >> (40 - 8 * index));
     bytes[6] = static_cast<std::uint8_t>(0x70 | (bytes[6] & 0x0F));  // version 7
     bytes[8] = static_cast<std::uint8_t>(0x80 | (bytes[8] & 0x3F));  // the RFC's variant
-    constexpr const char* kDigits = "0123456789abcdef";
-    std::string text;
-    for (std::size_t index = 0; index < bytes.size(); ++index) {
-        if (index == 4 || index == 6 || index == 8 || index == 10) text += '-';
-        text += kDigits[bytes[index] >> 4];
-        text += kDigits[bytes[index] & 0x0F];
-    }
-    return text;
+    return uuidText(bytes);
 }
 
 bool isRunUuid(const std::string& text) {
-    if (text.size() != 36) return false;
-    for (std::size_t index = 0; index < text.size(); ++index) {
-        const bool dash = index == 8 || index == 13 || index == 18 || index == 23;
-        const char character = text[index];
-        const bool hex = (character >= '0' && character <= '9') || (character >= 'a' && character <= 'f');
-        if (dash ? character != '-' : !hex) return false;
-    }
-    return true;
+    // In the one form the program writes: lower case.
+    const std::optional<std::array<std::uint8_t, 16>> bytes = uuidBytes(text);
+    return bytes && uuidText(*bytes) == text;
 }
 
 }  // namespace velmora::history

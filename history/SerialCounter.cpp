@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "app/Hex.h"
 #include "app/TextFormat.h"
 #include "history/HistoryFile.h"
 #include "history/IsoTime.h"
@@ -53,9 +54,8 @@ std::string now() {
 }  // namespace
 
 std::string stationLockPath(const std::string& databasePath, const std::string& station) {
-    std::string path = databasePath + ".station-";
-    for (unsigned char character : station) path += formatText("%02x", character);
-    return path + ".lock";
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(station.data());
+    return databasePath + ".station-" + hexBytes({bytes, station.size()}, HexCase::Lower) + ".lock";
 }
 
 std::unique_ptr<SerialCounter> SerialCounter::open(const std::string& path, bool createFolders,

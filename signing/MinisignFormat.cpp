@@ -3,10 +3,9 @@
 #include <sodium.h>
 
 #include <algorithm>
-#include <cinttypes>
-#include <cstdio>
 #include <vector>
 
+#include "app/Hex.h"
 #include "app/TextAppend.h"
 #include "signing/SigningMessages.h"
 
@@ -153,27 +152,13 @@ std::string fileText(std::initializer_list<std::string_view> lines) {
 std::string keyIdText(const KeyId& id) {
     std::uint64_t number = 0;
     for (std::size_t index = id.size(); index-- > 0;) number = (number << 8) | id[index];
-    char text[2 * kKeyIdBytes + 1];
-    std::snprintf(text, sizeof text, "%" PRIX64, number);
-    return text;
+    return hexText(number, 1);
 }
 
 std::optional<KeyId> keyIdFromText(std::string_view text) {
-    if (text.empty() || text.size() > 2 * kKeyIdBytes) return std::nullopt;
-    std::uint64_t number = 0;
-    for (const char character : text) {
-        int value = 0;
-        if (character >= '0' && character <= '9') {
-            value = character - '0';
-        } else if (character >= 'A' && character <= 'F') {
-            value = character - 'A' + 10;
-        } else if (character >= 'a' && character <= 'f') {
-            value = character - 'a' + 10;
-        } else {
-            return std::nullopt;
-        }
-        number = (number << 4) | static_cast<std::uint64_t>(value);
-    }
+    const std::optional<std::uint64_t> digits = parseHex(text, 1, 2 * kKeyIdBytes);
+    if (!digits) return std::nullopt;
+    std::uint64_t number = *digits;
     KeyId id{};
     for (std::uint8_t& byte : id) {
         byte = static_cast<std::uint8_t>(number & 0xFF);

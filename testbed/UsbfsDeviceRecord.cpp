@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/Hex.h"
 #include "app/TextAppend.h"
 #include "device/simulated/HubDescriptors.h"
 
@@ -35,22 +36,6 @@ std::string sysfsPathFor(const std::string& portPath, unsigned bus) {
     for (std::size_t dot = portPath.find('.'); dot != std::string::npos; dot = portPath.find('.', dot + 1))
         path.append("/").append(portPath, 0, dot);
     return path.append("/").append(portPath);
-}
-
-std::string hexBytes(const std::vector<std::uint8_t>& bytes) {
-    std::string text;
-    char pair[4];
-    for (std::uint8_t byte : bytes) {
-        std::snprintf(pair, sizeof pair, "%02x", static_cast<unsigned>(byte));
-        text += pair;
-    }
-    return text;
-}
-
-std::string hexWord(std::uint16_t word) {
-    char text[8];
-    std::snprintf(text, sizeof text, "%04x", static_cast<unsigned>(word));
-    return text;
 }
 
 void addLine(std::string& text, const char* head, const std::string& value, const char* end = "\n") {
@@ -86,19 +71,19 @@ UsbfsDeviceRecord describeDevice(const UsbDeviceInfo& device, bool superSpeed) {
     addLine(text, "E: DEVNAME=", record.deviceNode);
     addLine(text, "E: BUSNUM=", busText);
     addLine(text, "E: DEVNUM=", deviceText);
-    std::string product = hexWord(device.vendorId);
-    product.append("/").append(hexWord(device.productId)).append("/100");
+    std::string product = hexText(device.vendorId, 4, HexCase::Lower);
+    product.append("/").append(hexText(device.productId, 4, HexCase::Lower)).append("/100");
     addLine(text, "E: PRODUCT=", product);
     addLine(text, "A: busnum=", std::to_string(address.bus), kAttributeEnd);
     addLine(text, "A: devnum=", std::to_string(address.device), kAttributeEnd);
     addLine(text, "A: speed=", superSpeed ? kSuperSpeedMegabits : kHighSpeedMegabits, kAttributeEnd);
     text.append("A: bConfigurationValue=1").append(kAttributeEnd);
-    addLine(text, "A: idVendor=", hexWord(device.vendorId), kAttributeEnd);
-    addLine(text, "A: idProduct=", hexWord(device.productId), kAttributeEnd);
+    addLine(text, "A: idVendor=", hexText(device.vendorId, 4, HexCase::Lower), kAttributeEnd);
+    addLine(text, "A: idProduct=", hexText(device.productId, 4, HexCase::Lower), kAttributeEnd);
     // Autosuspend allowed, as the kernel leaves a hub the hub driver binds: what an
     // update turns off for its flash span.
     text.append("A: power/control=auto").append(kAttributeEnd);
-    addLine(text, "H: descriptors=", hexBytes(descriptors));
+    addLine(text, "H: descriptors=", hexBytes(descriptors, HexCase::Lower));
     return record;
 }
 

@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "app/Hex.h"
+
 namespace velmora::usbip {
 
 namespace {
@@ -46,12 +48,6 @@ bool writeExactly(int socket, const std::uint8_t* bytes, std::size_t count) {
 std::uint32_t deviceIdFor(std::uint64_t enumeration) {
     constexpr std::uint32_t kBusNumber = 1;
     return kBusNumber << 16 | static_cast<std::uint32_t>(enumeration & 0xFFFF);
-}
-
-std::string hexWord(std::uint16_t word) {
-    char text[8];
-    std::snprintf(text, sizeof text, "%04x", static_cast<unsigned>(word));
-    return text;
 }
 
 }  // namespace
@@ -92,7 +88,7 @@ void UsbipServer::attach() {
     socket_ = ends[0];
     endpoint_ = std::move(endpoint);
     ++attachments_;
-    log_ << "usbip: hub attached as " << hexWord(hub_.vendorId()) << ':' << hexWord(hub_.productId())
+    log_ << "usbip: hub attached as " << hexIds(hub_.vendorId(), hub_.productId(), HexCase::Lower)
          << (endpoint_->superSpeed() ? " (SuperSpeed)" : " (High-Speed)") << ", enumeration "
          << endpoint_->enumeration() << '\n';
 }

@@ -6,8 +6,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "app/Json.h"
 #include "app/SafeFile.h"
-#include "device/recording/JsonLine.h"
 
 namespace velmora::recording {
 
@@ -74,7 +74,7 @@ bool parseRecording(const std::string& text, Recording& recording, std::string& 
         if (line.empty()) continue;
         JsonValue value;
         std::string why;
-        const bool parsed = parseJson(line, value, why);
+        const bool parsed = parseLine(line, value, why);
         if (!parsed && lastLine && headerRead) {
             // A line without its end: the run was killed while writing it.
             recording.cutShort = true;

@@ -1,16 +1,21 @@
 #include "device/recording/RecordingFormat.h"
 
 #include <array>
-#include <cstdio>
 
+#include "app/Hex.h"
+#include "app/Json.h"
 #include "device/recording/Base64.h"
-#include "device/recording/JsonLine.h"
 
 namespace velmora::recording {
 namespace {
 
 // The header's mark: a file that lacks it is no recording of ours.
 constexpr std::string_view kRecordingMark = "velmora";
+
+// A recording nests three deep; a hostile line no deeper than this. The longest
+// line a run writes is a transfer of 64 KiB (88 KiB of base64) or a header with a
+// long command line; a longer one is refused before it is parsed.
+constexpr JsonLimits kLineLimits{4 * 1024 * 1024, 16};
 
 constexpr std::array<std::pair<ExchangeKind, std::string_view>, 10> kKindNames = {{
     {ExchangeKind::List, "list"},
@@ -25,52 +30,25 @@ constexpr std::array<std::pair<ExchangeKind, std::string_view>, 10> kKindNames =
     {ExchangeKind::Poll, "poll"},
 }};
 
-std::string hex16(std::uint16_t value) {
-    char text[8];
-    std::snprintf(text, sizeof text, "%04X", static_cast<unsigned>(value));
-    return text;
-}
-
-std::string statusText(IOReturn status) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(status));
-    return text;
-}
+constexpr std::size_t kIdDigits = 4;
+constexpr std::size_t kMostDigits = 16;
 
 std::string setupText(const UsbSetup& setup) {
-    std::string text;
-    char byte[4];
-    for (const std::uint8_t value : setup.wireBytes()) {
-        std::snprintf(byte, sizeof byte, "%s%02X", text.empty() ? "" : " ", static_cast<unsigned>(value));
-        text += byte;
-    }
-    return text;
-}
-
-// Reads "5A10" (or any hex up to the width's limit) into value.
-bool parseHex(const std::string& text, std::uint64_t limit, std::uint64_t& value) {
-    std::string_view digits = text;
-    if (digits.starts_with("0x") || digits.starts_with("0X")) digits.remove_prefix(2);
-    if (digits.empty() || digits.size() > 16) return false;
-    value = 0;
-    for (const char c : digits) {
-        int digit = -1;
-        if (c >= '0' && c <= '9') digit = c - '0';
-        if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-        if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-        if (digit < 0) return false;
-        value = value * 16 + static_cast<std::uint64_t>(digit);
-    }
-    return value <= limit;
+    return hexBytes(setup.wireBytes(), HexCase::Upper, " ");
 }
 
 bool hexField(const JsonValue& object, const std::string& name, std::uint64_t limit, std::uint64_t& value,
               std::string& error) {
-    const std::optional<std::string> text = object.textField(name);
-    if (!text || !parseHex(*text, limit, value)) {
+    // Written as "2FE3" or "0x00000000"; read in either case, with or without the
+    // "0x", as long as the number fits.
+    std::optional<std::string> text = jsonTextField(object, name);
+    if (text && (text->starts_with("0x") || text->starts_with("0X"))) text->erase(0, 2);
+    const std::optional<std::uint64_t> read = text ? parseHex(*text, 1, kMostDigits) : std::nullopt;
+    if (!read || *read > limit) {
         error = "\"" + name + "\" is missing or no hex number";
         return false;
     }
+    value = *read;
     return true;
 }
 
@@ -81,44 +59,47 @@ bool id16(const JsonValue& object, const std::string& name, std::uint16_t& value
     return true;
 }
 
-std::string deviceJson(const UsbDeviceInfo& device) {
-    return JsonObjectWriter()
-        .text("vid", hex16(device.vendorId))
-        .text("pid", hex16(device.productId))
-        .text("port", device.portPath)
-        .text("key", device.platformKey)
-        .finish();
+JsonDocument idsJson(std::initializer_list<std::pair<const char*, std::uint16_t>> ids) {
+    JsonDocument object = JsonDocument::object();
+    for (const auto& [name, id] : ids) object[name] = hexText(id, kIdDigits);
+    return object;
+}
+
+JsonDocument deviceJson(const UsbDeviceInfo& device) {
+    JsonDocument object = idsJson({{"vid", device.vendorId}, {"pid", device.productId}});
+    object["port"] = device.portPath;
+    object["key"] = device.platformKey;
+    return object;
+}
+
+// The items of an array field; none when it is absent or no array.
+const JsonValue::array_t& itemsOf(const JsonValue& object, const std::string& name) {
+    static const JsonValue::array_t kNone;
+    const JsonValue* items = jsonField(object, name);
+    return items != nullptr && items->is_array() ? items->get_ref<const JsonValue::array_t&>() : kNone;
 }
 
 bool deviceFromJson(const JsonValue& value, UsbDeviceInfo& device, std::string& error) {
-    if (value.type != JsonValue::Type::Object) {
+    if (!value.is_object()) {
         error = "a device is no object";
         return false;
     }
     if (!id16(value, "vid", device.vendorId, error) || !id16(value, "pid", device.productId, error))
         return false;
-    device.portPath = value.textField("port").value_or("");
-    device.platformKey = value.textField("key").value_or("");
+    device.portPath = jsonTextField(value, "port").value_or("");
+    device.platformKey = jsonTextField(value, "key").value_or("");
     return true;
 }
 
 bool setupFromText(const std::string& text, UsbSetup& setup) {
-    std::array<std::uint8_t, 8> bytes{};
-    std::size_t index = 0;
-    std::size_t position = 0;
-    while (index < bytes.size()) {
-        while (position < text.size() && text[position] == ' ') ++position;
-        std::uint64_t value = 0;
-        if (position + 2 > text.size() || !parseHex(text.substr(position, 2), 0xFF, value)) return false;
-        bytes[index++] = static_cast<std::uint8_t>(value);
-        position += 2;
-    }
-    if (position != text.size()) return false;
-    setup.bmRequestType = bytes[0];
-    setup.bRequest = bytes[1];
-    setup.wValue = static_cast<std::uint16_t>(bytes[2] | bytes[3] << 8);
-    setup.wIndex = static_cast<std::uint16_t>(bytes[4] | bytes[5] << 8);
-    setup.wLength = static_cast<std::uint16_t>(bytes[6] | bytes[7] << 8);
+    const std::optional<std::vector<std::uint8_t>> bytes = bytesFromHex(text, " ");
+    if (!bytes || bytes->size() != setup.wireBytes().size()) return false;
+    const std::vector<std::uint8_t>& wire = *bytes;
+    setup.bmRequestType = wire[0];
+    setup.bRequest = wire[1];
+    setup.wValue = static_cast<std::uint16_t>(wire[2] | wire[3] << 8);
+    setup.wIndex = static_cast<std::uint16_t>(wire[4] | wire[5] << 8);
+    setup.wLength = static_cast<std::uint16_t>(wire[6] | wire[7] << 8);
     return true;
 }
 
@@ -139,7 +120,7 @@ bool kindFromName(std::string_view name, ExchangeKind& kind) {
 }
 
 bool portOf(const JsonValue& value, Exchange& exchange, std::string& error) {
-    const std::optional<std::string> port = value.textField("port");
+    const std::optional<std::string> port = jsonTextField(value, "port");
     if (!port) {
         error = "\"port\" is missing";
         return false;
@@ -149,12 +130,12 @@ bool portOf(const JsonValue& value, Exchange& exchange, std::string& error) {
 }
 
 bool controlFromJson(const JsonValue& value, Exchange& exchange, std::string& error) {
-    const std::optional<std::string> setup = value.textField("setup");
+    const std::optional<std::string> setup = jsonTextField(value, "setup");
     if (!setup || !setupFromText(*setup, exchange.setup)) {
         error = "\"setup\" is missing or not eight hex bytes";
         return false;
     }
-    const std::optional<std::string> data = value.textField("data");
+    const std::optional<std::string> data = jsonTextField(value, "data");
     if (data) {
         std::optional<std::vector<std::uint8_t>> bytes = fromBase64(*data);
         if (!bytes || bytes->size() != exchange.setup.wLength) {
@@ -172,12 +153,12 @@ bool controlFromJson(const JsonValue& value, Exchange& exchange, std::string& er
 bool detailsFromJson(const JsonValue& value, Exchange& exchange, std::string& error) {
     switch (exchange.kind) {
         case ExchangeKind::List: {
-            const JsonValue* devices = value.field("devices");
-            if (devices == nullptr || devices->type != JsonValue::Type::Array) {
+            const JsonValue* devices = jsonField(value, "devices");
+            if (devices == nullptr || !devices->is_array()) {
                 error = "\"devices\" is missing";
                 return false;
             }
-            for (const JsonValue& item : devices->items) {
+            for (const JsonValue& item : *devices) {
                 UsbDeviceInfo device;
                 if (!deviceFromJson(item, device, error)) return false;
                 exchange.devices.push_back(std::move(device));
@@ -185,18 +166,18 @@ bool detailsFromJson(const JsonValue& value, Exchange& exchange, std::string& er
             return true;
         }
         case ExchangeKind::Claim:
-            exchange.problem = value.textField("problem").value_or("");
+            exchange.problem = jsonTextField(value, "problem").value_or("");
             return portOf(value, exchange, error) && statusField(value, exchange.status, error);
         case ExchangeKind::Open:
         case ExchangeKind::Hotplug: {
-            const JsonValue* device = value.field("device");
+            const JsonValue* device = jsonField(value, "device");
             if (device == nullptr || !deviceFromJson(*device, exchange.device, error)) {
                 if (error.empty()) error = "\"device\" is missing";
                 return false;
             }
             exchange.port = exchange.device.portPath;
             if (exchange.kind == ExchangeKind::Hotplug) {
-                exchange.arrived = value.boolField("arrived").value_or(false);
+                exchange.arrived = jsonBoolField(value, "arrived").value_or(false);
                 return true;
             }
             return statusField(value, exchange.status, error);
@@ -205,10 +186,12 @@ bool detailsFromJson(const JsonValue& value, Exchange& exchange, std::string& er
         case ExchangeKind::Close: return portOf(value, exchange, error);
         case ExchangeKind::Arrivals:
         case ExchangeKind::Wait:
-            exchange.count = static_cast<std::uint64_t>(value.numberField("count").value_or(0));
-            exchange.result = value.boolField("arrived").value_or(false);
+            exchange.count = static_cast<std::uint64_t>(jsonNumberField(value, "count").value_or(0));
+            exchange.result = jsonBoolField(value, "arrived").value_or(false);
             return portOf(value, exchange, error);
-        case ExchangeKind::Watch: exchange.result = value.boolField("watching").value_or(false); return true;
+        case ExchangeKind::Watch:
+            exchange.result = jsonBoolField(value, "watching").value_or(false);
+            return true;
         case ExchangeKind::Poll: return true;
     }
     return true;
@@ -223,89 +206,77 @@ std::string_view exchangeKindName(ExchangeKind kind) {
 }
 
 std::string headerLine(const RecordingHeader& header) {
-    std::string command = "[";
-    for (const std::string& word : header.command) {
-        if (command.size() > 1) command += ',';
-        command += jsonQuoted(word);
-    }
-    command += ']';
-    std::string table = "[";
-    for (const RecordedHub& hub : header.table) {
-        if (table.size() > 1) table += ',';
-        table += JsonObjectWriter()
-                     .text("vid", hex16(hub.vid))
-                     .text("sspid", hex16(hub.sspid))
-                     .text("hspid", hex16(hub.hspid))
-                     .finish();
-    }
-    table += ']';
-    std::string images = "[";
-    for (const RecordedImage& image : header.images) {
-        if (images.size() > 1) images += ',';
-        images += JsonObjectWriter().text("path", image.path).text("sha256", image.sha256).finish();
-    }
-    images += ']';
-    return JsonObjectWriter()
-        .text("recording", kRecordingMark)
-        .number("format", header.format)
-        .text("program", header.program)
-        .raw("command", command)
-        .raw("table", table)
-        .raw("images", images)
-        .finish();
+    JsonDocument line = JsonDocument::object();
+    line["recording"] = kRecordingMark;
+    line["format"] = header.format;
+    line["program"] = header.program;
+    line["command"] = header.command;
+    JsonDocument& table = line["table"] = JsonDocument::array();
+    for (const RecordedHub& hub : header.table)
+        table.push_back(idsJson({{"vid", hub.vid}, {"sspid", hub.sspid}, {"hspid", hub.hspid}}));
+    JsonDocument& images = line["images"] = JsonDocument::array();
+    for (const RecordedImage& image : header.images)
+        images.push_back(JsonDocument{{"path", image.path}, {"sha256", image.sha256}});
+    return jsonLine(line);
 }
 
 std::string exchangeLine(const Exchange& exchange) {
-    JsonObjectWriter line;
-    line.number("n", static_cast<std::int64_t>(exchange.number)).text("e", exchangeKindName(exchange.kind));
+    JsonDocument line = JsonDocument::object();
+    line["n"] = static_cast<std::int64_t>(exchange.number);
+    line["e"] = exchangeKindName(exchange.kind);
     switch (exchange.kind) {
         case ExchangeKind::List: {
-            std::string devices = "[";
-            for (const UsbDeviceInfo& device : exchange.devices) {
-                if (devices.size() > 1) devices += ',';
-                devices += deviceJson(device);
-            }
-            line.raw("devices", devices + "]");
+            JsonDocument& devices = line["devices"] = JsonDocument::array();
+            for (const UsbDeviceInfo& device : exchange.devices) devices.push_back(deviceJson(device));
             break;
         }
         case ExchangeKind::Claim:
-            line.text("port", exchange.port).text("status", statusText(exchange.status));
-            if (!exchange.problem.empty()) line.text("problem", exchange.problem);
+            line["port"] = exchange.port;
+            line["status"] = statusText(exchange.status);
+            if (!exchange.problem.empty()) line["problem"] = exchange.problem;
             break;
         case ExchangeKind::Open:
-            line.raw("device", deviceJson(exchange.device)).text("status", statusText(exchange.status));
+            line["device"] = deviceJson(exchange.device);
+            line["status"] = statusText(exchange.status);
             break;
         case ExchangeKind::Control:
-            line.text("port", exchange.port).text("setup", setupText(exchange.setup));
-            if (!exchange.data.empty())
-                line.text("data", toBase64(exchange.data.data(), exchange.data.size()));
-            line.text("status", statusText(exchange.status));
+            line["port"] = exchange.port;
+            line["setup"] = setupText(exchange.setup);
+            if (!exchange.data.empty()) line["data"] = toBase64(exchange.data.data(), exchange.data.size());
+            line["status"] = statusText(exchange.status);
             break;
-        case ExchangeKind::Close: line.text("port", exchange.port); break;
+        case ExchangeKind::Close: line["port"] = exchange.port; break;
         case ExchangeKind::Arrivals:
-            line.text("port", exchange.port).number("count", static_cast<std::int64_t>(exchange.count));
-            break;
         case ExchangeKind::Wait:
-            line.text("port", exchange.port)
-                .number("count", static_cast<std::int64_t>(exchange.count))
-                .boolean("arrived", exchange.result);
+            line["port"] = exchange.port;
+            line["count"] = static_cast<std::int64_t>(exchange.count);
+            if (exchange.kind == ExchangeKind::Wait) line["arrived"] = exchange.result;
             break;
-        case ExchangeKind::Watch: line.boolean("watching", exchange.result); break;
+        case ExchangeKind::Watch: line["watching"] = exchange.result; break;
         case ExchangeKind::Hotplug:
-            line.raw("device", deviceJson(exchange.device)).boolean("arrived", exchange.arrived);
+            line["device"] = deviceJson(exchange.device);
+            line["arrived"] = exchange.arrived;
             break;
         case ExchangeKind::Poll: break;
     }
-    line.number("t", exchange.at.count()).number("ms", exchange.took.count());
-    return line.finish();
+    line["t"] = static_cast<std::int64_t>(exchange.at.count());
+    line["ms"] = static_cast<std::int64_t>(exchange.took.count());
+    return jsonLine(line);
+}
+
+bool parseLine(std::string_view line, JsonValue& value, std::string& error) {
+    std::optional<JsonValue> parsed = parseJson(line, kLineLimits, error);
+    if (!parsed) return false;
+    value = std::move(*parsed);
+    return true;
 }
 
 bool headerFromJson(const JsonValue& value, RecordingHeader& header, std::string& error) {
-    if (value.type != JsonValue::Type::Object || value.textField("recording") != kRecordingMark) {
+    if (!value.is_object() || jsonTextField(value, "recording") != kRecordingMark) {
         error = "its first line is no recording header";
         return false;
     }
-    const std::optional<std::int64_t> format = value.numberField("format");
+    const std::optional<std::int64_t> format = jsonNumberField(value, "format");
     if (!format || *format < 1) {
         error = "its header has no format number";
         return false;
@@ -316,36 +287,33 @@ bool headerFromJson(const JsonValue& value, RecordingHeader& header, std::string
         return false;
     }
     header.format = static_cast<int>(*format);
-    header.program = value.textField("program").value_or("");
+    header.program = jsonTextField(value, "program").value_or("");
     header.command.clear();
-    if (const JsonValue* command = value.field("command"))
-        for (const JsonValue& word : command->items) header.command.push_back(word.text);
+    for (const JsonValue& word : itemsOf(value, "command"))
+        header.command.push_back(word.is_string() ? word.get<std::string>() : std::string());
     header.table.clear();
-    if (const JsonValue* table = value.field("table")) {
-        for (const JsonValue& item : table->items) {
-            RecordedHub hub;
-            if (!id16(item, "vid", hub.vid, error) || !id16(item, "sspid", hub.sspid, error) ||
-                !id16(item, "hspid", hub.hspid, error))
-                return false;
-            header.table.push_back(hub);
-        }
+    for (const JsonValue& item : itemsOf(value, "table")) {
+        RecordedHub hub;
+        if (!id16(item, "vid", hub.vid, error) || !id16(item, "sspid", hub.sspid, error) ||
+            !id16(item, "hspid", hub.hspid, error))
+            return false;
+        header.table.push_back(hub);
     }
     header.images.clear();
-    if (const JsonValue* images = value.field("images"))
-        for (const JsonValue& item : images->items)
-            header.images.push_back(
-                {item.textField("path").value_or(""), item.textField("sha256").value_or("")});
+    for (const JsonValue& item : itemsOf(value, "images"))
+        header.images.push_back(
+            {jsonTextField(item, "path").value_or(""), jsonTextField(item, "sha256").value_or("")});
     return true;
 }
 
 bool exchangeFromJson(const JsonValue& value, Exchange& exchange, std::string& error) {
     exchange = Exchange{};
-    if (value.type != JsonValue::Type::Object) {
+    if (!value.is_object()) {
         error = "not a JSON object";
         return false;
     }
-    const std::optional<std::int64_t> number = value.numberField("n");
-    const std::optional<std::string> kind = value.textField("e");
+    const std::optional<std::int64_t> number = jsonNumberField(value, "n");
+    const std::optional<std::string> kind = jsonTextField(value, "e");
     if (!number || *number < 1 || !kind || !kindFromName(*kind, exchange.kind)) {
         error = "no exchange number or kind";
         return false;
@@ -354,8 +322,8 @@ bool exchangeFromJson(const JsonValue& value, Exchange& exchange, std::string& e
     // A year is far more than any run takes; a time beyond it is damage, and would
     // overflow the clock a replay adds it to.
     constexpr std::int64_t kLongestTimeMs = std::int64_t{366} * 24 * 60 * 60 * 1000;
-    const std::int64_t at = value.numberField("t").value_or(0);
-    const std::int64_t took = value.numberField("ms").value_or(0);
+    const std::int64_t at = jsonNumberField(value, "t").value_or(0);
+    const std::int64_t took = jsonNumberField(value, "ms").value_or(0);
     if (at < -kLongestTimeMs || at > kLongestTimeMs || took > kLongestTimeMs) {
         error = "a time beyond a year";
         return false;

@@ -4,6 +4,7 @@
 // run killed half-way leaves a file that reads up to its last whole line.
 // docs/recording-format.md describes the lines.
 #include <cstdint>
+#include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -70,11 +71,12 @@ std::string_view exchangeKindName(ExchangeKind kind);
 std::string headerLine(const RecordingHeader& header);
 std::string exchangeLine(const Exchange& exchange);
 
-// Reading back one line. A header line of a newer format is refused with words
-// that say so.
-struct JsonValue;
-bool headerFromJson(const JsonValue& value, RecordingHeader& header, std::string& error);
-bool exchangeFromJson(const JsonValue& value, Exchange& exchange, std::string& error);
+// Reading back one line: first as JSON within the format's limits (false for a
+// line that is none, as a kill leaves the last one), then as a header or an
+// exchange. A header line of a newer format is refused with words that say so.
+bool parseLine(std::string_view line, nlohmann::json& value, std::string& error);
+bool headerFromJson(const nlohmann::json& value, RecordingHeader& header, std::string& error);
+bool exchangeFromJson(const nlohmann::json& value, Exchange& exchange, std::string& error);
 
 // "ctrl C0 09 00 00 00 00 20 00": the exchange as a divergence line names it.
 std::string describeExchange(const Exchange& exchange);

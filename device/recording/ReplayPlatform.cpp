@@ -1,8 +1,9 @@
 #include "device/recording/ReplayPlatform.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <limits>
+
+#include "app/Hex.h"
 
 namespace velmora::recording {
 namespace {
@@ -31,12 +32,6 @@ bool isSoft(ExchangeKind kind) {
     // around them; a program that looks at the bus once more or less has not
     // changed what it asks of the hub.
     return kind == ExchangeKind::Close || kind == ExchangeKind::Arrivals || kind == ExchangeKind::List;
-}
-
-std::string hexByte(std::uint8_t value) {
-    char text[4];
-    std::snprintf(text, sizeof text, "%02X", static_cast<unsigned>(value));
-    return text;
 }
 
 std::string portSuffix(const std::string& port) {
@@ -269,11 +264,11 @@ IOReturn ReplayPlatform::replayTransfer(const std::string& port, const UsbSetup&
                 const auto at = static_cast<std::size_t>(differs.first - recorded->data.begin());
                 std::string line = divergenceLine(recorded->number, &*recorded, sent);
                 line += " with ";
-                line += hexByte(*differs.second);
+                line += hexText(*differs.second, 2);
                 line += " at data byte ";
                 line += std::to_string(at);
                 line += " where ";
-                line += hexByte(*differs.first);
+                line += hexText(*differs.first, 2);
                 line += " was recorded";
                 diverge(std::move(line));
                 return kReplayDivergedStatus;

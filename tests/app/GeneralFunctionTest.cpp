@@ -11,6 +11,7 @@
 
 #include "app/Console.h"
 #include "app/GeneralFunction.h"
+#include "app/Utf8.h"
 #include "tests/support/ScratchFolder.h"
 
 namespace velmora {
@@ -101,6 +102,16 @@ TEST(Utf8Test, RejectsMalformedSequences) {
     EXPECT_FALSE(isValidUtf8("\xED\xA0\x80"));      // surrogate
     EXPECT_FALSE(isValidUtf8("\xF4\x90\x80\x80"));  // past U+10FFFF
     EXPECT_FALSE(isValidUtf8("\x80"));              // stray continuation
+}
+
+TEST(Utf8Test, MendsEachBadByteWithTheReplacementCharacter) {
+    const std::string replacement = "\xEF\xBF\xBD";
+    EXPECT_EQ(withValidUtf8("caf\xC3\xA9"), "caf\xC3\xA9");
+    EXPECT_EQ(withValidUtf8("a\xFF"
+                            "b"),
+              "a" + replacement + "b");
+    EXPECT_EQ(withValidUtf8("\xC0\xAF"), replacement + replacement);  // overlong: two bad bytes
+    EXPECT_EQ(withValidUtf8("end\xE2\x82"), "end" + replacement + replacement);
 }
 
 }  // namespace

@@ -45,8 +45,8 @@ TEST_F(CliBackupTest, UpdateKeepsTheFlashUnlessToldNotTo) {
     EXPECT_EQ(readRequests(kept.err), 8u + 8u + 8u);
     const CliRun listed = withState("flash-code", {"--json", "backups"});
     ASSERT_EQ(listed.exitStatus, 0) << listed.err;
-    EXPECT_NE(listed.out.find("\"port\": \"1-1\""), std::string::npos) << listed.out;
-    EXPECT_NE(listed.out.find("\"result\": \"success\""), std::string::npos) << listed.out;
+    EXPECT_NE(listed.out.find("\"port\":\"1-1\""), std::string::npos) << listed.out;
+    EXPECT_NE(listed.out.find("\"result\":\"success\""), std::string::npos) << listed.out;
 
     fs::remove_all(backups());
     const CliRun bare = withState("flash-code", {"--trace", "--no-backup", "update", kSampleImage});

@@ -65,28 +65,26 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(CliFixture, DoctorJsonListsEveryCheckAndTheVerdict) {
     const CliRun ready = simulated("flash-code", {"--json", "doctor"});
     EXPECT_EQ(ready.exitStatus, 0) << ready.err;
-    EXPECT_EQ(ready.out.rfind(
-                  "{\"ready\": true, \"hubs\": [{\"port\": \"1-1\", \"vid\": \"2FE3\", \"pid\": \"0611\", "
-                  "\"ready\": true, \"checks\": [{\"check\": \"device node\", \"state\": \"ok\"",
-                  0),
+    EXPECT_EQ(ready.out.rfind("{\"ready\":true,\"hubs\":[{\"port\":\"1-1\",\"vid\":\"2FE3\",\"pid\":\"0611\","
+                              "\"ready\":true,\"checks\":[{\"check\":\"device node\",\"state\":\"ok\"",
+                              0),
               0u)
         << ready.out;
-    EXPECT_NE(ready.out.find(
-                  "{\"check\": \"code\", \"state\": \"ok\", \"text\": \"flash code, firmware version "
-                  "0102\"}]}], \"machine\": [{\"check\": \"inhibitor\", \"state\": \"ok\", \"text\": \"none "
-                  "taken for the simulated hubs\"}]}\n"),
+    EXPECT_NE(ready.out.find("{\"check\":\"code\",\"state\":\"ok\",\"text\":\"flash code, firmware version "
+                             "0102\"}]}],\"machine\":[{\"check\":\"inhibitor\",\"state\":\"ok\",\"text\":"
+                             "\"none taken for the simulated hubs\"}]}\n"),
               std::string::npos)
         << ready.out;
 
     const CliRun busy = simulated("busy", {"--json", "doctor"});
     EXPECT_EQ(busy.exitStatus, 1);
-    EXPECT_NE(busy.out.find("\"ready\": false"), std::string::npos) << busy.out;
-    EXPECT_NE(busy.out.find("{\"check\": \"kernel driver\", \"state\": \"failed\""), std::string::npos)
+    EXPECT_NE(busy.out.find("\"ready\":false"), std::string::npos) << busy.out;
+    EXPECT_NE(busy.out.find("{\"check\":\"kernel driver\",\"state\":\"failed\""), std::string::npos)
         << busy.out;
 
     const CliRun none = simulated("no-hub", {"--json", "doctor"});
     EXPECT_EQ(none.exitStatus, 1);
-    EXPECT_EQ(none.out.rfind("{\"ready\": false, \"hubs\": [], \"text\": ", 0), 0u) << none.out;
+    EXPECT_EQ(none.out.rfind("{\"ready\":false,\"hubs\":[],\"text\":", 0), 0u) << none.out;
 }
 
 // On the machine's own bus (here a stand-in's): whether logind lets an update

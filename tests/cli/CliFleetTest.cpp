@@ -81,13 +81,13 @@ TEST_F(CliFleetTest, JsonGivesOneEntryPerHubInTheOrderNamed) {
     const CliResult result = run("two-hubs", {"--json", "erase", "--port", "1-2", "--port=1-1"});
     EXPECT_EQ(result.status, 0) << result.err;
     const std::string lines =
-        "\"lines\": [\"Open Rom Device...\", \"Erase Flash...\", \"Reseting...\", \"Erase FW Success\"]}";
+        "\"lines\":[\"Open Rom Device...\",\"Erase Flash...\",\"Reseting...\",\"Erase FW Success\"]}";
     EXPECT_EQ(result.out,
-              "[{\"port\": \"1-2\", \"result\": \"success\", \"versionBefore\": \"0102\", "
-              "\"versionAfter\": \"rom\", \"seconds\": 3.2, " +
+              "[{\"port\":\"1-2\",\"result\":\"success\",\"versionBefore\":\"0102\","
+              "\"versionAfter\":\"rom\",\"seconds\":3.2," +
                   lines +
-                  ", {\"port\": \"1-1\", \"result\": \"success\", \"versionBefore\": \"0102\", "
-                  "\"versionAfter\": \"rom\", \"seconds\": 3.2, " +
+                  ",{\"port\":\"1-1\",\"result\":\"success\",\"versionBefore\":\"0102\","
+                  "\"versionAfter\":\"rom\",\"seconds\":3.2," +
                   lines + "]\n");
 }
 
@@ -149,8 +149,8 @@ TEST_F(CliFleetTest, SeveralHubsAndNoneNamedAreRefusedBeforeAnyRequest) {
 TEST_F(CliFleetTest, JsonWithOneHubRunsOnIt) {
     CliResult result = run("flash-code", {"--json", "erase"});
     EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(result.out.rfind("[{\"port\": ", 0), 0u) << result.out;
-    EXPECT_NE(result.out.find("\"result\": \"success\""), std::string::npos) << result.out;
+    EXPECT_EQ(result.out.rfind("[{\"port\":", 0), 0u) << result.out;
+    EXPECT_NE(result.out.find("\"result\":\"success\""), std::string::npos) << result.out;
     EXPECT_NE(result.out.find("\"Erase FW Success\"]}]\n"), std::string::npos) << result.out;
 
     result = run("flash-code", {"--json", "update", kImage});

@@ -54,8 +54,8 @@ TEST_F(CliHistoryTest, RunsAreListedInEveryFormat) {
     const CliRun json = runCli({"--json", "--history", history_, "history"});
     EXPECT_EQ(json.exitStatus, 0) << json.err;
     EXPECT_EQ(json.out.front(), '[');
-    EXPECT_NE(json.out.find("\"result\": \"success\""), std::string::npos);
-    EXPECT_NE(json.out.find("\"phases\": {\"open\": "), std::string::npos) << json.out;
+    EXPECT_NE(json.out.find("\"result\":\"success\""), std::string::npos);
+    EXPECT_NE(json.out.find("\"phases\":{\"open\":"), std::string::npos) << json.out;
 }
 
 struct HistoryUsage {
@@ -110,8 +110,8 @@ TEST_F(CliHistoryTest, ReportSumsTheStationsOwnFile) {
         << report.out;
     report = runCli({"--json", "--history", history_, "history", "report", "--include-simulated"});
     EXPECT_EQ(report.out,
-              "[{\"total\": \"all\", \"units\": 2, \"passed\": 1, \"failed\": 1, \"unfinished\": 0, "
-              "\"yield\": 0.5000, \"failures_by_phase\": {\"verify\": 1}}]\n");
+              "[{\"total\":\"all\",\"units\":2,\"passed\":1,\"failed\":1,\"unfinished\":0,"
+              "\"yield\":0.5,\"failures_by_phase\":{\"verify\":1}}]\n");
     EXPECT_EQ(lines(listed({"--csv", "--station", "bench-3"}).out).size(), 3u);
     EXPECT_EQ(lines(listed({"--csv", "--station", "bench-4"}).out).size(), 1u);
 }

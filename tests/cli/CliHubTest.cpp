@@ -180,8 +180,8 @@ TEST_F(CliHubTest, DetectAndListSayWhatIsAttached) {
     run = simulated("no-hub", {"--json", "detect"});
     EXPECT_EQ(run.exitStatus, 1);
     EXPECT_EQ(run.out,
-              "{\"detected\": false, \"text\": \"Detect Zelo Hub: Fail\\nPlease Insert Zelo Hub Device\", "
-              "\"colour\": \"red\"}\n");
+              "{\"detected\":false,\"text\":\"Detect Zelo Hub: Fail\\nPlease Insert Zelo Hub Device\","
+              "\"colour\":\"red\"}\n");
 
     run = simulated("two-hubs", {"list"});
     EXPECT_EQ(run.exitStatus, 0);
@@ -190,8 +190,8 @@ TEST_F(CliHubTest, DetectAndListSayWhatIsAttached) {
 
     run = simulated("rom-code", {"list", "--json"});
     EXPECT_EQ(run.out,
-              "[{\"port\": \"1-1\", \"vid\": \"2FE3\", \"pid\": \"0611\", \"code\": \"rom\", "
-              "\"version\": \"0001\", \"serial\": null}]\n");
+              "[{\"port\":\"1-1\",\"vid\":\"2FE3\",\"pid\":\"0611\",\"code\":\"rom\","
+              "\"version\":\"0001\",\"serial\":null}]\n");
 }
 
 }  // namespace

@@ -58,9 +58,9 @@ TEST_F(CliImageTest, EditStoresFlagsAndWritesOnlyAWholeFile) {
     ASSERT_EQ(edited.size(), original.size());
 
     run = runCli({"image", "show", output, "--json", "--ic", kDefinitionFile});
-    EXPECT_NE(run.out.find("\"vid\": \"1A2B\""), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("\"serial\": \"SN42\""), std::string::npos);
-    EXPECT_NE(run.out.find("{\"property\": \"SSC Enable\", \"value\": \"0 : Off\"}"), std::string::npos);
+    EXPECT_NE(run.out.find("\"vid\":\"1A2B\""), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("\"serial\":\"SN42\""), std::string::npos);
+    EXPECT_NE(run.out.find("{\"property\":\"SSC Enable\",\"value\":\"0 : Off\"}"), std::string::npos);
     EXPECT_NE(run.out.find("7F00h:55 AA 1A 2B 06 11 06 10 - 00 00 01"), std::string::npos);  // ID edit flag
 }
 

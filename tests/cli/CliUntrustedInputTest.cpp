@@ -287,7 +287,7 @@ TEST_F(CliUntrustedInputTest, JsonEscapesC1Controls) {
     image.at(0x7F2D) = '\xC2';
     image.at(0x7F2E) = '\x9B';
     const CliRun run = runCli({"--json", "image", "show", write("c1.bin", image)});
-    EXPECT_NE(run.out.find("\"manufacturer\": \"\\u009blmora Labs\""), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("\"manufacturer\":\"\\u009blmora Labs\""), std::string::npos) << run.out;
 }
 
 // The command line writes an option's position, as the window does; a definition

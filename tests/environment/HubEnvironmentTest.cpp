@@ -50,6 +50,8 @@ protected:
 };
 
 constexpr const char* kOneHub = "[Support Vid Pid]\nVID_00 = 0x2FE3\nSSPID_00 = 0x0611\nHSPID_00 = 0x0610\n";
+constexpr const char* kOtherHub =
+    "[Support Vid Pid]\nVID_00 = 0x1A2B\nSSPID_00 = 0x0611\nHSPID_00 = 0x0610\n";
 
 // A file the user named must be read and name a hub; the resource folder's may be
 // missing or empty, and then every key takes its default.
@@ -101,13 +103,15 @@ TEST_F(HubEnvironmentTest, BuildsTheCoreOnTheConfigurationsTable) {
     EXPECT_EQ(environment->portsFor(HubChoice{true, {}}), ports);
     EXPECT_EQ(environment->portsFor(HubChoice{false, {"9-9"}}), std::vector<std::string>{"9-9"});
 
-    // Images are admitted against the same table: the sample's IDs are not in it.
+    // Images are admitted against the same table: the sample's IDs are this one's
+    // and not another configuration's, unless new IDs are allowed.
     const std::string image = scratch_.write("sample.bin", makeShippedSampleImage());
-    const bool listed = environment->admitImage(image, ImageUse::Update).admitted();
-    FirmwareBuffer loaded;
-    ASSERT_TRUE(FW_LoadFile(loaded, image));
-    EXPECT_EQ(listed, idsAreListed(imageIdsOf(loaded), environment->config().table));
-    EXPECT_TRUE(environment->admitImage(image, ImageUse::Update, true).admitted());
+    EXPECT_TRUE(environment->admitImage(image, ImageUse::Update).admitted());
+    options.configPath = writeConfig("other.ini", kOtherHub);
+    const std::unique_ptr<HubEnvironment> other = open(options, error);
+    ASSERT_NE(other, nullptr) << error;
+    EXPECT_EQ(other->admitImage(image, ImageUse::Update).refusal, ImageRefusal::UnlistedIds);
+    EXPECT_TRUE(other->admitImage(image, ImageUse::Update, true).admitted());
 }
 
 TEST_F(HubEnvironmentTest, RealTimeIsKeptWhenAsked) {

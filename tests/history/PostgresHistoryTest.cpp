@@ -111,8 +111,8 @@ TEST_F(PostgresHistoryTest, FourStationsOfEightHubsLeaveOneRowPerUnit) {
     // Each station's own file holds its runs too, each marked with when the server took it.
     const CliRun local = runCli({"--history", stationFile("station-2"), "--json", "history"});
     EXPECT_EQ(local.exitStatus, 0) << local.err;
-    EXPECT_EQ(local.out.find("\"server_time\": \"\""), std::string::npos) << local.out;
-    EXPECT_NE(local.out.find("\"station\": \"station-2\""), std::string::npos);
+    EXPECT_EQ(local.out.find("\"server_time\":\"\""), std::string::npos) << local.out;
+    EXPECT_NE(local.out.find("\"station\":\"station-2\""), std::string::npos);
 
     // The line's view leaves the bench runs out unless asked.
     CliRun report = runCli({"--history", server_.uri(), "history", "report", "--by", "station"});
@@ -243,7 +243,7 @@ TEST_F(PostgresHistoryTest, ServerOfANewerLayoutIsRefusedAndTheRunWaitsOnTheStat
     EXPECT_NE(run.err.find("newer than this program's"), std::string::npos) << run.err;
     EXPECT_EQ(server_.query("SELECT count(*) FROM velmora_runs;"), "0\n");
     const CliRun local = runCli({"--history", stationFile("bench"), "--json", "history"});
-    EXPECT_NE(local.out.find("\"server_time\": \"\""), std::string::npos) << local.out;
+    EXPECT_NE(local.out.find("\"server_time\":\"\""), std::string::npos) << local.out;
 }
 
 // A station whose host loses its power says no goodbye: its session (and the

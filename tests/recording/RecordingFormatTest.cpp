@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <set>
 #include <sstream>
+#include <tuple>
 
+#include "app/Json.h"
 #include "device/recording/Base64.h"
-#include "device/recording/JsonLine.h"
 #include "device/recording/RecordingFile.h"
 #include "tests/support/ScratchFolder.h"
 
@@ -16,7 +18,7 @@ namespace {
 Exchange readBack(const Exchange& exchange) {
     JsonValue value;
     std::string error;
-    EXPECT_TRUE(parseJson(exchangeLine(exchange), value, error)) << error;
+    EXPECT_TRUE(parseLine(exchangeLine(exchange), value, error)) << error;
     Exchange result;
     EXPECT_TRUE(exchangeFromJson(value, result, error)) << error << "\n" << exchangeLine(exchange);
     return result;
@@ -65,59 +67,67 @@ TEST(Base64Test, RoundTripsEveryLengthAndRefusesWhatIsNotBase64) {
     EXPECT_FALSE(fromBase64("T*Fu"));
 }
 
+// One exchange of each kind, every field its kind carries set to something other
+// than its default.
+std::vector<Exchange> oneOfEachKind() {
+    const UsbDeviceInfo hub{0x2FE3, 0x0611, "1-1", "001/005"};
+    std::vector<Exchange> exchanges(10);
+    for (std::size_t index = 0; index < exchanges.size(); ++index) {
+        exchanges[index].number = index + 1;
+        exchanges[index].at = Milliseconds(1000 + static_cast<std::int64_t>(index));
+        exchanges[index].took = Milliseconds(static_cast<std::int64_t>(index));
+    }
+    exchanges[0].kind = ExchangeKind::List;
+    exchanges[0].devices = {hub, {0x046D, 0xC077, "1-3", "001/002"}};
+    exchanges[1].kind = ExchangeKind::Claim;
+    exchanges[1].port = "1-1";
+    exchanges[1].status = kIOReturnExclusiveAccess;
+    exchanges[1].problem = "the lock file is a FIFO";
+    exchanges[2].kind = ExchangeKind::Open;
+    exchanges[2].device = hub;
+    exchanges[2].port = hub.portPath;
+    exchanges[2].status = kIOReturnExclusiveAccess;
+    exchanges[3] = control(4, 0xC0, 300);
+    exchanges[4].kind = ExchangeKind::Close;
+    exchanges[4].port = "1-1";
+    exchanges[5].kind = ExchangeKind::Arrivals;
+    exchanges[5].port = "1-1";
+    exchanges[5].count = 2;
+    exchanges[6].kind = ExchangeKind::Wait;
+    exchanges[6].port = "1-1";
+    exchanges[6].count = 3;
+    exchanges[6].result = true;
+    exchanges[7].kind = ExchangeKind::Watch;
+    exchanges[7].result = true;
+    exchanges[8].kind = ExchangeKind::Hotplug;
+    exchanges[8].device = hub;
+    exchanges[8].port = hub.portPath;
+    exchanges[8].arrived = true;
+    exchanges[9].kind = ExchangeKind::Poll;
+    return exchanges;
+}
+
+auto fieldsOf(const UsbDeviceInfo& device) {
+    return std::tie(device.vendorId, device.productId, device.portPath, device.platformKey);
+}
+
 TEST(RecordingFormatTest, EveryKindOfExchangeReadsBackAsWritten) {
-    const Exchange in = control(7, 0xC0, 300);
-    const Exchange out = readBack(in);
-    EXPECT_EQ(out.number, 7u);
-    EXPECT_EQ(out.kind, ExchangeKind::Control);
-    EXPECT_EQ(out.port, "1-4.2");
-    EXPECT_EQ(out.setup.wireBytes(), in.setup.wireBytes());
-    EXPECT_EQ(out.data, in.data);
-    EXPECT_EQ(out.status, kIOReturnUnderrun);
-    EXPECT_EQ(out.at, Milliseconds(1234));
-    EXPECT_EQ(out.took, Milliseconds(5));
-
-    Exchange list;
-    list.number = 1;
-    list.kind = ExchangeKind::List;
-    list.devices = {{0x2FE3, 0x0611, "1-1", "001/005"}, {0x046D, 0xC077, "1-3", "001/002"}};
-    const Exchange listed = readBack(list);
-    ASSERT_EQ(listed.devices.size(), 2u);
-    EXPECT_EQ(listed.devices[1].productId, 0xC077);
-    EXPECT_EQ(listed.devices[0].platformKey, "001/005");
-
-    Exchange open;
-    open.number = 2;
-    open.kind = ExchangeKind::Open;
-    open.device = list.devices[0];
-    open.status = kIOReturnExclusiveAccess;
-    EXPECT_EQ(readBack(open).status, kIOReturnExclusiveAccess);
-    EXPECT_EQ(readBack(open).port, "1-1");
-
-    Exchange claim;
-    claim.number = 3;
-    claim.kind = ExchangeKind::Claim;
-    claim.port = "1-1";
-    claim.status = kIOReturnExclusiveAccess;
-    claim.problem = "the lock file is a FIFO";
-    EXPECT_EQ(readBack(claim).problem, claim.problem);
-
-    Exchange wait;
-    wait.number = 4;
-    wait.kind = ExchangeKind::Wait;
-    wait.port = "1-1";
-    wait.count = 3;
-    wait.result = true;
-    wait.took = Milliseconds(2000);
-    EXPECT_TRUE(readBack(wait).result);
-    EXPECT_EQ(readBack(wait).count, 3u);
-
-    Exchange hotplug;
-    hotplug.number = 5;
-    hotplug.kind = ExchangeKind::Hotplug;
-    hotplug.device = list.devices[0];
-    hotplug.arrived = true;
-    EXPECT_TRUE(readBack(hotplug).arrived);
+    std::set<ExchangeKind> kinds;
+    for (const Exchange& in : oneOfEachKind()) {
+        SCOPED_TRACE(exchangeLine(in));
+        kinds.insert(in.kind);
+        const Exchange out = readBack(in);
+        EXPECT_EQ(std::tie(out.number, out.kind, out.port, out.status, out.problem, out.count, out.result,
+                           out.arrived, out.at, out.took, out.data),
+                  std::tie(in.number, in.kind, in.port, in.status, in.problem, in.count, in.result,
+                           in.arrived, in.at, in.took, in.data));
+        EXPECT_EQ(out.setup.wireBytes(), in.setup.wireBytes());
+        EXPECT_EQ(fieldsOf(out.device), fieldsOf(in.device));
+        ASSERT_EQ(out.devices.size(), in.devices.size());
+        for (std::size_t index = 0; index < in.devices.size(); ++index)
+            EXPECT_EQ(fieldsOf(out.devices[index]), fieldsOf(in.devices[index]));
+    }
+    EXPECT_EQ(kinds.size(), 10U);
 }
 
 TEST(RecordingFormatTest, TheHeaderReadsBackAndANewerFormatIsRefused) {

@@ -88,7 +88,7 @@ TEST(UsbmonImportRefusalTest, WhatIsNoUsbmonCaptureIsRefused) {
     EXPECT_NE(error.find("no usbmon capture"), std::string::npos) << error;
     EXPECT_FALSE(importUsbmonPackets(kLinkTypeUsbLinux, {{0, std::vector<std::uint8_t>(10, 0)}}, {},
                                      recording, error));
-    if (!canReadCaptures()) return;
+    if (!canReadCaptures()) GTEST_SKIP() << "built without libpcap";
     int linkType = 0;
     std::vector<CapturedPacket> packets;
     testing::ScratchFolder folder;

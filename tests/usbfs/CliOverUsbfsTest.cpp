@@ -277,9 +277,9 @@ TEST_F(CliOverUsbfsTest, UpdateKeepsABackupThatRestoreWritesBack) {
     ASSERT_EQ(hub_->imageVersion(), kNewImageVersion);
 
     ASSERT_EQ(runCli({"--json", "backups"}), 0) << output_;
-    EXPECT_NE(output_.find("\"port\": \"" + testPortPath(1) + "\""), std::string::npos) << output_;
-    EXPECT_NE(output_.find("\"version\": \"0102\""), std::string::npos) << output_;
-    EXPECT_NE(output_.find("\"result\": \"success\""), std::string::npos) << output_;
+    EXPECT_NE(output_.find("\"port\":\"" + testPortPath(1) + "\""), std::string::npos) << output_;
+    EXPECT_NE(output_.find("\"version\":\"0102\""), std::string::npos) << output_;
+    EXPECT_NE(output_.find("\"result\":\"success\""), std::string::npos) << output_;
 
     ASSERT_EQ(runCli({"restore", "--last", "--yes"}), 0) << output_;
     EXPECT_NE(output_.find("Update FW Success"), std::string::npos) << output_;
