@@ -72,8 +72,10 @@ ExitStatus endCommand(const CommandContext& command, ExitStatus status) {
     return status;
 }
 
-ExitStatus run(const CliOptions& options, TerminalStreams streams, FirmwareBuffers& buffers) {
+ExitStatus run(const CliOptions& options, TerminalStreams streams, FirmwareBuffers& buffers,
+               host::SignalDeferral* signalOwner) {
     CommandContext command{options, {}, streams, buffers};
+    command.signalOwner = signalOwner;
     if (options.help) {
         streams.out << usage();
         return ExitStatus::Success;
@@ -114,14 +116,15 @@ void CommandContext::note(const std::string& message) const {
     streams.err.flush();
 }
 
-int runCommandLine(const std::vector<std::string>& arguments, TerminalStreams streams) {
+int runCommandLine(const std::vector<std::string>& arguments, TerminalStreams streams,
+                   host::SignalDeferral* signalOwner) {
     const ParsedCommandLine parsed = parseCommandLine(arguments);
     FirmwareBuffers buffers;
     if (!parsed.error.empty()) {
         CommandContext command{parsed.options, {}, streams, buffers};
         return static_cast<int>(command.fail(ExitStatus::BadUsage, parsed.error));
     }
-    return static_cast<int>(run(parsed.options, streams, buffers));
+    return static_cast<int>(run(parsed.options, streams, buffers, signalOwner));
 }
 
 }  // namespace velmora::cli

@@ -5,8 +5,14 @@
 
 #include "cli/TerminalReporter.h"
 
+namespace velmora::host {
+class SignalDeferral;
+}
+
 namespace velmora::cli {
 
-int runCommandLine(const std::vector<std::string>& arguments, TerminalStreams streams);
+// signalOwner: the process's owner of its signals, when the caller is the program's main.
+int runCommandLine(const std::vector<std::string>& arguments, TerminalStreams streams,
+                   host::SignalDeferral* signalOwner = nullptr);
 
 }  // namespace velmora::cli

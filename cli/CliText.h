@@ -45,7 +45,8 @@ Hub commands (the status lines of the window go to stdout):
                            administrator); where a restart is needed, asks on a terminal, else
                            takes the flag's answer (default: no restart)
   driver unload            restart the hub into its firmware, then remove the update driver
-  doctor                   per attached hub, each check an update needs, OK or the fix (1: not ready)
+  doctor                   per attached hub, each check an update needs, OK or the fix (1: not ready);
+                           and whether an update can hold the machine's sleep and shutdown off
 
 Production line:
   station FILE [--count N] [--expect-version HEX] [--allow-new-ids]

@@ -10,6 +10,10 @@
 #include "cli/TerminalReporter.h"
 #include "workflows/FirmwareBuffers.h"
 
+namespace velmora::host {
+class SignalDeferral;
+}
+
 namespace velmora::cli {
 
 // What a hub session leaves for the end of the command: the line a replay that
@@ -28,6 +32,9 @@ struct CommandContext {
     // Filled as the command's hub session closes; shared by the copies a command
     // makes for its sub-commands.
     std::shared_ptr<SessionEnding> ending = std::make_shared<SessionEnding>();
+    // The process's owner of its signals (main makes it); none when the command
+    // line runs inside another program.
+    host::SignalDeferral* signalOwner = nullptr;
 
     // Writes "velmora-cli: message" to stderr and answers the status to exit with.
     ExitStatus fail(ExitStatus status, const std::string& message) const;

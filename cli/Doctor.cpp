@@ -15,6 +15,7 @@
 #include "driver_install/BootArgsSnapshot.h"
 #include "driver_install/HubAccess.h"
 #include "driver_install/RestartPrompt.h"
+#include "host/LogindInhibitor.h"
 
 namespace velmora::cli {
 namespace {
@@ -200,6 +201,26 @@ DoctorCheck codeCheck(const OpenResult& open) {
         "not read: the hub could not be opened (status " + statusText(open.status) + "): plug it in again"};
 }
 
+// Whether an update can hold the machine off while it writes a flash: logind's
+// answer to the lock a run would ask for, taken and let go at once.
+DoctorCheck inhibitorCheck(bool simulated) {
+    constexpr const char* kName = "inhibitor";
+    if (simulated) return {kName, CheckState::Ok, "none taken for the simulated hubs"};
+    const host::InhibitorLock lock =
+        host::takeInhibitor({}, "velmora-cli doctor: may an update hold sleep off");
+    if (lock.mode() == host::InhibitMode::Block) {
+        return {kName, CheckState::Ok,
+                "an update blocks sleep, shutdown and the power and lid keys while it writes a flash"};
+    }
+    if (lock.mode() == host::InhibitMode::Delay) {
+        return {kName, CheckState::Warning,
+                "an update only delays sleep and shutdown while it writes a flash (" + lock.problem() +
+                    "): run it at the machine's own seat, or as root, to block them"};
+    }
+    return {kName, CheckState::Warning,
+            "nothing holds sleep or shutdown off while an update writes a flash: " + lock.problem()};
+}
+
 DoctorHub examine(HubSession& session, const UsbDeviceInfo& device, bool simulated) {
     DoctorHub hub{device.portPath, device.vendorId, device.productId, {}};
     const OpenResult open = openAndRead(session, device.portPath);
@@ -236,33 +257,46 @@ const char* stateKey(CheckState state) {
     return "failed";
 }
 
-void printText(std::ostream& out, const std::vector<DoctorHub>& hubs) {
+void printChecks(std::ostream& out, const std::vector<DoctorCheck>& checks) {
+    for (const DoctorCheck& check : checks) {
+        out << formatText("  %-15s %-4s  ", (check.name + ":").c_str(), stateWord(check.state)) << check.text
+            << '\n';
+    }
+}
+
+void printText(std::ostream& out, const std::vector<DoctorCheck>& machine,
+               const std::vector<DoctorHub>& hubs) {
+    out << "this machine\n";
+    printChecks(out, machine);
     if (hubs.empty()) out << kNoHub << '\n';
     for (const DoctorHub& hub : hubs) {
         out << hub.port << "  " << hexIds(hub.vendorId, hub.productId) << '\n';
-        for (const DoctorCheck& check : hub.checks) {
-            out << formatText("  %-15s %-4s  ", (check.name + ":").c_str(), stateWord(check.state))
-                << check.text << '\n';
-        }
+        printChecks(out, hub.checks);
         out << (hub.ready() ? "  ready for an update\n" : "  not ready for an update\n");
     }
     if (std::any_of(hubs.begin(), hubs.end(), [](const DoctorHub& hub) { return !hub.ready(); }))
         out << kReportHint << '\n';
 }
 
-void printJson(std::ostream& out, const std::vector<DoctorHub>& hubs, bool allReady) {
+JsonDocument checksJson(const std::vector<DoctorCheck>& checks) {
+    JsonDocument list = JsonDocument::array();
+    for (const DoctorCheck& check : checks)
+        list.push_back({{"check", check.name}, {"state", stateKey(check.state)}, {"text", check.text}});
+    return list;
+}
+
+void printJson(std::ostream& out, const std::vector<DoctorCheck>& machine, const std::vector<DoctorHub>& hubs,
+               bool allReady) {
     JsonDocument report = {{"ready", allReady}, {"hubs", JsonDocument::array()}};
     for (const DoctorHub& hub : hubs) {
-        JsonDocument checks = JsonDocument::array();
-        for (const DoctorCheck& check : hub.checks)
-            checks.push_back({{"check", check.name}, {"state", stateKey(check.state)}, {"text", check.text}});
         report["hubs"].push_back({{"port", hub.port},
                                   {"vid", hexText(hub.vendorId, 4)},
                                   {"pid", hexText(hub.productId, 4)},
                                   {"ready", hub.ready()},
-                                  {"checks", std::move(checks)}});
+                                  {"checks", checksJson(hub.checks)}});
     }
     if (hubs.empty()) report["text"] = kNoHub;
+    report["machine"] = checksJson(machine);
     out << asciiJson(std::move(report)) << '\n';
 }
 
@@ -291,10 +325,12 @@ ExitStatus runDoctor(const CommandContext& command) {
     }
     const bool allReady = !hubs.empty() && std::all_of(hubs.begin(), hubs.end(),
                                                        [](const DoctorHub& hub) { return hub.ready(); });
+    // Checks of the machine, whatever hub is attached; none of them stops an update.
+    const std::vector<DoctorCheck> machine{inhibitorCheck(command.options.simulate)};
     if (command.options.json) {
-        printJson(command.streams.out, hubs, allReady);
+        printJson(command.streams.out, machine, hubs, allReady);
     } else {
-        printText(command.streams.out, hubs);
+        printText(command.streams.out, machine, hubs);
     }
     return allReady ? ExitStatus::Success : ExitStatus::WorkflowFailed;
 }

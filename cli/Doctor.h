@@ -2,7 +2,8 @@
 // "doctor": for every supported hub attached, why it can or cannot be updated
 // now: its device node, the access rule, the kernel driver that holds it, the
 // update driver module, module signing, another run holding it, and the code and
-// firmware it runs. Exit status 0 only when every hub listed is ready.
+// firmware it runs; and for the machine, whether an update can hold sleep and
+// shutdown off while it writes. Exit status 0 only when every hub listed is ready.
 #include <string>
 #include <vector>
 

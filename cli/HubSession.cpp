@@ -24,10 +24,13 @@ EnvironmentOptions environmentOptions(const CliOptions& options, std::ostream& e
     environment.recording.commandLine = options.commandLine;
     // The images a command writes are among its words.
     environment.recording.namedFiles = options.words;
-    environment.onHistoryProblem = [&err](const std::string& problem) {
-        err << text::kProgramName << ": " << printableText(problem, false) << '\n';
+    // What the core tells from whichever thread ran: a line on stderr.
+    const auto errorLine = [&err](const std::string& line) {
+        err << text::kProgramName << ": " << printableText(line, false) << '\n';
         err.flush();
     };
+    environment.onHistoryProblem = errorLine;
+    environment.onHostNotice = errorLine;
     return environment;
 }
 
@@ -40,7 +43,9 @@ std::unique_ptr<HubSession> HubSession::open(const CommandContext& command, std:
     } else {
         console = std::make_unique<SilentConsole>();
     }
-    auto environment = HubEnvironment::open(environmentOptions(options, err), std::move(console), {}, error);
+    EnvironmentOptions environmentChoice = environmentOptions(options, err);
+    environmentChoice.signalOwner = command.signalOwner;
+    auto environment = HubEnvironment::open(std::move(environmentChoice), std::move(console), {}, error);
     if (!environment) return nullptr;
     if (options.trace) {
         // Connections to several hubs trace from their workers at once: one line at

@@ -5,7 +5,6 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -14,6 +13,7 @@
 #include "cli/CliText.h"
 #include "cli/HubSession.h"
 #include "cli/ImageFile.h"
+#include "host/SignalDeferral.h"
 #include "production/HubFleet.h"
 #include "production/Station.h"
 #include "production/StationSerials.h"
@@ -31,14 +31,6 @@ std::string hostName() {
     char name[HOST_NAME_MAX + 1] = {};
     if (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "station";
     return name;
-}
-
-// Raised by the operator's Ctrl-C; the station looks at it between its looks at the bus.
-std::atomic<int> interrupts{0};
-static_assert(std::atomic<int>::is_always_lock_free);
-
-extern "C" void countInterrupt(int) {
-    interrupts.fetch_add(1);
 }
 
 struct StationRequest {
@@ -136,6 +128,36 @@ bool readRequest(const CommandContext& command, StationRequest& request, std::st
     return error.empty();
 }
 
+// SIGINT counted for the station while it runs.
+class InterruptRoute {
+public:
+    InterruptRoute(host::SignalDeferral* owner, std::atomic<int>& interrupts) : owner_(owner) {
+        if (owner_ != nullptr) owner_->routeInterrupts(&interrupts);
+    }
+    ~InterruptRoute() {
+        if (owner_ != nullptr) owner_->routeInterrupts(nullptr);
+    }
+    InterruptRoute(const InterruptRoute&) = delete;
+    InterruptRoute& operator=(const InterruptRoute&) = delete;
+
+private:
+    host::SignalDeferral* owner_;
+};
+
+// The runs not yet writing a flash are left as they are: their history rows stay
+// unfinished, and the hubs named above may need another update. A unit inside its
+// flash span is let finish: the process ends as the last one leaves it.
+[[noreturn]] void abandon(const CommandContext& command, std::ostream& out) {
+    out.flush();
+    const int status = static_cast<int>(ExitStatus::WorkflowFailed);
+    if (command.signalOwner != nullptr) {
+        command.signalOwner->exitAfterSpans(status);
+        for (;;) ::pause();
+    }
+    std::fflush(nullptr);
+    std::_Exit(status);
+}
+
 }  // namespace
 
 ExitStatus runStation(const CommandContext& command) {
@@ -185,18 +207,14 @@ ExitStatus runStation(const CommandContext& command) {
                            session->backups(),
                            serials ? &*serials : nullptr,
                            &session->environment().runIds()};
-    interrupts = 0;
-    std::signal(SIGINT, countInterrupt);
+    // Raised by the operator's Ctrl-C (through the process's signal owner); the
+    // station looks at it between its looks at the bus.
+    std::atomic<int> interrupts{0};
+    static_assert(std::atomic<int>::is_always_lock_free);
+    const InterruptRoute route(command.signalOwner, interrupts);
     Station station(std::move(context), image, request.imagePath, request.settings);
-    if (station.run(interrupts) == StationEnd::Abandoned) {
-        // The runs in progress are left as they are: their history rows stay
-        // unfinished, and the hubs named above may need another update.
-        out.flush();
-        std::fflush(nullptr);
-        std::_Exit(static_cast<int>(ExitStatus::WorkflowFailed));
-    }
+    if (station.run(interrupts) == StationEnd::Abandoned) abandon(command, out);
     station.waitForUnits();
-    std::signal(SIGINT, SIG_DFL);
     return station.units().exitStatus() == 0 ? ExitStatus::Success : ExitStatus::WorkflowFailed;
 }
 

@@ -23,6 +23,8 @@ pkg_check_modules(SQLITE3 REQUIRED IMPORTED_TARGET sqlite3)
 pkg_check_modules(NETTLE REQUIRED IMPORTED_TARGET nettle)
 # A line's shared history on a PostgreSQL server: the server's own C client.
 pkg_check_modules(LIBPQ REQUIRED IMPORTED_TARGET libpq)
+# The logind lock a run takes while it rewrites a hub's flash (sd-bus).
+pkg_check_modules(LIBSYSTEMD REQUIRED IMPORTED_TARGET libsystemd)
 # Signed images: Ed25519, BLAKE2b and scrypt, as minisign uses them.
 pkg_check_modules(SODIUM REQUIRED IMPORTED_TARGET libsodium)
 # The metrics endpoint's HTTP: Debian's build of the library, whose compiled part

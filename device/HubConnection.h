@@ -10,6 +10,7 @@
 #include <string>
 
 #include "device/Clock.h"
+#include "device/FlashSpan.h"
 #include "device/HubStatus.h"
 #include "device/UsbPlatform.h"
 
@@ -132,6 +133,10 @@ public:
     using SightingObserver = std::function<void(const HubSighting&)>;
     void setSightingObserver(SightingObserver observer) { sightingObserver_ = std::move(observer); }
     void noteStatus(const HubStatus& status);
+    // What holds the host off this hub while its flash is rewritten (FlashSpan);
+    // none: nothing is held. The composition root sets it on every connection.
+    void setFlashSpanHost(FlashSpanHost* host) { flashSpanHost_ = host; }
+    FlashSpanHost* flashSpanHost() const { return flashSpanHost_; }
 
 private:
     bool isCandidate(const UsbDeviceInfo& device) const;
@@ -157,6 +162,7 @@ private:
     RequestObserver observer_;
     WaitObserver waitObserver_;
     SightingObserver sightingObserver_;
+    FlashSpanHost* flashSpanHost_ = nullptr;
     OpenFailure lastOpenFailure_;
     Milliseconds controlTimeout_ = kControlTransferTimeout;
     Milliseconds eraseTimeout_ = kEraseRequestTimeout;

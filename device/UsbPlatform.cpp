@@ -1,5 +1,8 @@
 #include "device/UsbPlatform.h"
 
+#include <algorithm>
+#include <cctype>
+
 #include "app/Hex.h"
 
 namespace velmora {
@@ -13,6 +16,12 @@ std::array<std::uint8_t, 8> UsbSetup::wireBytes() const {
             static_cast<std::uint8_t>(wIndex >> 8),
             static_cast<std::uint8_t>(wLength & 0xFF),
             static_cast<std::uint8_t>(wLength >> 8)};
+}
+
+bool isPlainPortPath(const std::string& portPath) {
+    return !portPath.empty() && portPath.find("..") == std::string::npos &&
+           std::all_of(portPath.begin(), portPath.end(),
+                       [](unsigned char c) { return std::isdigit(c) || c == '-' || c == '.'; });
 }
 
 IOReturn transferredStatus(const UsbSetup& setup, std::size_t transferred) {

@@ -55,6 +55,10 @@ struct UsbDeviceInfo {
     std::string highSpeedHalfPortPath{};
 };
 
+// True for a port path as the kernel names ports ("1-4.2": digits, '-' and '.'):
+// a crafted one must not lead a sysfs lookup elsewhere.
+bool isPlainPortPath(const std::string& portPath);
+
 // A device opened for this process's exclusive use. Destroying it closes the device.
 class UsbDevice {
 public:

@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "app/Hex.h"
+#include "device/UsbPlatform.h"
 
 namespace velmora::driver {
 namespace {
@@ -25,14 +26,6 @@ std::string boundDriver(const fs::path& sysfsDevice) {
     std::error_code error;
     const fs::path target = fs::read_symlink(sysfsDevice / "driver", error);
     return error ? std::string{} : target.filename().string();
-}
-
-// Only names the libusb platform or sysfs could give: a crafted port path must not
-// lead the lookup elsewhere.
-bool plainPortPath(const std::string& portPath) {
-    return !portPath.empty() && portPath.find("..") == std::string::npos &&
-           std::all_of(portPath.begin(), portPath.end(),
-                       [](unsigned char c) { return std::isdigit(c) || c == '-' || c == '.'; });
 }
 
 }  // namespace
@@ -66,7 +59,7 @@ AccessRule accessRuleFor(std::uint16_t vendorId, std::uint16_t productId, const 
 }
 
 HubDriver hubDriverOf(const std::string& portPath, const fs::path& systemRoot) {
-    if (!plainPortPath(portPath)) return {};
+    if (!isPlainPortPath(portPath)) return {};
     const fs::path device = systemRoot / "sys/bus/usb/devices" / portPath;
     if (boundDriver(device) == kModuleName) return {HubDriverKind::Brennic, kModuleName};
     // The device itself is bound to the generic "usb" driver whenever it is

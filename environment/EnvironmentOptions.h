@@ -13,6 +13,10 @@
 #include "backups/BackupStore.h"
 #include "driver_install/CommandRunners.h"
 
+namespace velmora::host {
+class SignalDeferral;
+}
+
 namespace velmora {
 
 // Set to "virtual" in the process environment, the simulated hub's resets and the
@@ -70,6 +74,12 @@ struct EnvironmentOptions {
     std::size_t backupRunsKept = backups::kDefaultBackupRunsKept;
     // Told, from whichever thread ran, when the history cannot be written.
     std::function<void(const std::string&)> onHistoryProblem;
+    // The process's owner of its signals, when the front end made one: SIGINT,
+    // SIGTERM and SIGHUP wait through it for the end of every hub's flash span.
+    host::SignalDeferral* signalOwner = nullptr;
+    // Told once, from whichever thread ran, when logind lets sleep and shutdown
+    // only be delayed during a flash write, not blocked.
+    std::function<void(const std::string&)> onHostNotice;
 };
 
 // What the launch sequence runs with; the defaults are the real system's. Tests

@@ -142,8 +142,10 @@ bool HubEnvironment::launch(const LaunchSettings& settings, std::string& error) 
 bool HubEnvironment::useConfig(AppConfig config, std::string& error) {
     config_ = std::move(config);
     if (!makeClock() || !makePlatform(error) || !attachRecording(error)) return false;
+    makeHostHold();
     connection_ = std::make_unique<HubConnection>(*platform_, config_.table, *clock_);
     if (observer_) connection_->setRequestObserver(observer_);
+    connection_->setFlashSpanHost(hostHold_.get());
     makeKeeping();
     return true;
 }
@@ -312,6 +314,18 @@ bool HubEnvironment::makeClock() {
     return true;
 }
 
+// A simulated or replayed hub is no device of this machine: its port names may be
+// a real hub's, whose autosuspend it must not change, and nothing real is written
+// that sleep could cut off. Its span still holds the signals, as a real one does.
+void HubEnvironment::makeHostHold() {
+    host::HostHoldSettings settings;
+    settings.inhibit = settings.autosuspend = !options_.simulate && !replays();
+    settings.signalOwner = options_.signalOwner;
+    settings.console = console_.get();
+    settings.notice = options_.onHostNotice;
+    hostHold_ = std::make_unique<host::HostHold>(std::move(settings));
+}
+
 bool HubEnvironment::makePlatform(std::string& error) {
     // A replay serves the hubs itself: no bus is opened, real or simulated.
     if (options_.recording.replayPath) return true;
@@ -358,6 +372,7 @@ std::string HubEnvironment::configFolder() const {
 std::unique_ptr<HubConnection> HubEnvironment::connectionTo(const std::string& portPath) {
     auto connection = std::make_unique<HubConnection>(*platform_, config_.table, *clock_, portPath);
     if (observer_) connection->setRequestObserver(observer_);
+    connection->setFlashSpanHost(hostHold_.get());
     return connection;
 }
 

@@ -27,6 +27,7 @@
 #include "history/HistoryStore.h"
 #include "history/RunRecorder.h"
 #include "history/StationFile.h"
+#include "host/HostHold.h"
 #include "workflows/ImageChecks.h"
 #include "workflows/RunIds.h"
 #include "workflows/RunOrigin.h"
@@ -91,6 +92,9 @@ public:
     HubConnection& connection() { return *connection_; }
     // A connection of its own to the hub on one port, observed like the main one.
     std::unique_ptr<HubConnection> connectionTo(const std::string& portPath);
+    // What holds the host off a hub in its flash span (the logind lock, its
+    // autosuspend, the stop signals); every connection made here runs on it.
+    host::HostHold& hostHold() { return *hostHold_; }
     // Every request on every connection goes to observer (the command line's trace).
     void observeRequests(HubConnection::RequestObserver observer);
     // The history every hub run is recorded in, or null when none is kept. A
@@ -178,6 +182,7 @@ private:
     bool attachRecording(std::string& error);
     bool benchRun() const;
     history::PostgresHistory* lineServer();
+    void makeHostHold();
 
     EnvironmentOptions options_;
     std::unique_ptr<Console> console_;
@@ -192,6 +197,7 @@ private:
     std::unique_ptr<UsbPlatform> realPlatform_;
     UsbPlatform* platform_ = nullptr;
     std::unique_ptr<RecordingHook> recording_;  // --record or --replay; after the platform it wraps
+    std::unique_ptr<host::HostHold> hostHold_;  // outlives the connections that point to it
     std::unique_ptr<HubConnection> connection_;
     HubConnection::RequestObserver observer_;
     RunIds runIds_;

@@ -80,6 +80,9 @@ UsbfsDeviceRecord describeDevice(const UsbDeviceInfo& device, bool superSpeed) {
     text.append("A: bConfigurationValue=1").append(kAttributeEnd);
     addLine(text, "A: idVendor=", hexText(device.vendorId, 4, HexCase::Lower), kAttributeEnd);
     addLine(text, "A: idProduct=", hexText(device.productId, 4, HexCase::Lower), kAttributeEnd);
+    // Autosuspend allowed, as the kernel leaves a hub the hub driver binds: what an
+    // update turns off for its flash span.
+    text.append("A: power/control=auto").append(kAttributeEnd);
     addLine(text, "H: descriptors=", hexBytes(descriptors, HexCase::Lower));
     return record;
 }

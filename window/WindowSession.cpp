@@ -18,7 +18,8 @@ void WindowConsole::line(std::string_view text) {
     if (verbose_) stderr_.line(text);
 }
 
-std::unique_ptr<WindowSession> WindowSession::create(const WindowOptions& options, std::string& error) {
+std::unique_ptr<WindowSession> WindowSession::create(const WindowOptions& options, std::string& error,
+                                                     host::SignalDeferral* signalOwner) {
     std::unique_ptr<WindowSession> session(new WindowSession());
     EnvironmentOptions environment;
     environment.configPath = options.configPath;
@@ -32,6 +33,11 @@ std::unique_ptr<WindowSession> WindowSession::create(const WindowOptions& option
     environment.recording.commandLine = options.commandLine;
     environment.onHistoryProblem = [raw = session.get()](const std::string& problem) {
         raw->reportHistoryProblem(problem);
+    };
+    environment.signalOwner = signalOwner;
+    // Sleep only delayed: a console line (the system log, and stderr with --verbose).
+    environment.onHostNotice = [raw = session.get()](const std::string& line) {
+        raw->environment_->console().line(line);
     };
     session->environment_ = HubEnvironment::prepare(std::move(environment),
                                                     std::make_unique<WindowConsole>(options.verbose), error);

@@ -21,6 +21,10 @@ namespace velmora::sim {
 class SimulatedEnvironment;
 }
 
+namespace velmora::host {
+class SignalDeferral;
+}
+
 namespace velmora::window {
 
 // Console lines go to the system log, and to standard error as well with
@@ -50,7 +54,9 @@ class WindowSession {
 public:
     // Null, with error set, when a --config file cannot be read or the scenario
     // is unknown. The configuration itself is read later, by the launch (launch).
-    static std::unique_ptr<WindowSession> create(const WindowOptions& options, std::string& error);
+    // signalOwner: the process's owner of its signals, which the window's main makes.
+    static std::unique_ptr<WindowSession> create(const WindowOptions& options, std::string& error,
+                                                 host::SignalDeferral* signalOwner = nullptr);
     // For tests and measurements: a session over a simulated bus with a console
     // of the caller's, in virtual time unless real time is asked for, keeping no
     // history; backups only in backupsFolder when one is given; recording it, or replaying a

@@ -12,6 +12,7 @@
 #include "app/PrivateFolder.h"
 #include "driver_install/CommandRunners.h"
 #include "history/HistoryLocation.h"
+#include "host/SignalDeferral.h"
 #include "window/AppDelegate.h"
 #include "window/Launch.h"
 #include "window/QtDialogs.h"
@@ -40,8 +41,10 @@ int main(int argc, char* argv[]) {
         std::cerr << noDisplayText();
         return kBadUsageExit;
     }
+    // Before anything can reach a hub: a stop signal then waits for a flash write to end.
+    velmora::host::SignalDeferral signalOwner(kProgramName);
     std::string error;
-    std::unique_ptr<WindowSession> session = WindowSession::create(parsed.options, error);
+    std::unique_ptr<WindowSession> session = WindowSession::create(parsed.options, error, &signalOwner);
     if (!session) {
         std::cerr << kProgramName << ": " << error << '\n';
         return kBadUsageExit;

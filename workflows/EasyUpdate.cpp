@@ -40,6 +40,7 @@ public:
             return openFailure(context_.connection, messages::kFailToOpenRomDevice);
         }
         if (const char* failure = run_.backUpFlash(messages::kFailToBackUpFlash)) return failure;
+        if (const char* failure = run_.enterFlashSpan(messages::kStoppingNotErased)) return failure;
         watch_.phase(RunPhase::Erase);
         reporter_.appendProgressInfo_Blue(messages::kEraseFlash);
         if (!FL_EraseFlash(context_.connection)) return messages::kFailToEraseFlash;

@@ -22,6 +22,7 @@ const char* eraseSteps(WorkflowRun& run, RunWatch& watch) {
         return openFailure(context.connection, messages::kEraseFailToOpenRomDevice);
     }
     if (const char* failure = run.backUpFlash(messages::kEraseFailToBackUpFlash)) return failure;
+    if (const char* failure = run.enterFlashSpan(messages::kEraseStoppingNotErased)) return failure;
     watch.phase(RunPhase::Erase);
     reporter.appendProgressInfo_Blue(messages::kEraseFlash);
     if (!FL_EraseFlash(context.connection)) return messages::kEraseFailToEraseFlash;

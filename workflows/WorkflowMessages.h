@@ -15,6 +15,9 @@ inline constexpr const char* kFailToOpenRomDevice =
     "Fail To Open Rom Device\nPlease Load Driver firstly\nThen replugin usb hub device\n";
 inline constexpr const char* kEraseFlash = "Erase Flash...\n";
 inline constexpr const char* kFailToEraseFlash = "Fail to Erase Flash\n";
+// A stop signal came (for this run or another hub's, still writing) before the
+// erase: the process ends once the other hubs are done, and this flash is untouched.
+inline constexpr const char* kStoppingNotErased = "Not erased: the program is stopping\n";
 // The flash could not be read the same twice, or not kept: nothing is erased.
 inline constexpr const char* kFailToBackUpFlash = "Fail to back up flash\n";
 inline constexpr const char* kWriteFlash = "Write Flash...\n";
@@ -78,6 +81,7 @@ inline constexpr const char* kCannotReadFile = "Cannot read file\n";
 inline constexpr const char* kOpenRomDevice = "Open Rom Device...\n";
 inline constexpr const char* kEraseFailToOpenRomDevice = "Fail to Open Rom Device";
 inline constexpr const char* kEraseFailToEraseFlash = "Fail to Erase flash";
+inline constexpr const char* kEraseStoppingNotErased = "Not erased: the program is stopping";
 inline constexpr const char* kEraseFailToBackUpFlash = "Fail to back up flash";
 inline constexpr const char* kReseting = "Reseting...\n";
 inline constexpr const char* kEraseFailToReset = "Fail to Reset Flash & Wait";

@@ -44,6 +44,11 @@ const char* WorkflowRun::backUpFlash(const char* failure) {
     return nullptr;
 }
 
+const char* WorkflowRun::enterFlashSpan(const char* failure) {
+    HubConnection& connection = context_.connection;
+    return span_.begin(connection.flashSpanHost(), connection.openPortPath()) ? nullptr : failure;
+}
+
 bool WorkflowRun::end(const char* failure, const char* failLine, const char* successLine) {
     conclude(failure);
     outcome_.succeeded = failure == nullptr;
@@ -65,6 +70,7 @@ bool WorkflowRun::end(const char* failure, const char* failLine, const char* suc
     }
     USB_CloseHub(context_.connection);
     reporter.SetButtonStatus(true);
+    span_.end();
     return failure == nullptr;
 }
 

@@ -2,15 +2,17 @@
 // One run of a workflow on its hub, from the press of the button to the end. For
 // its length it holds what every run holds: detection kept clear of the
 // connection (WorkflowHold), the hub's port lock from the first open to the last
-// (PortHold), the reset waits told to the reporter (WaitReports) and, once the
-// run reaches the hub, its name and its record (RunWatch). end() is the common
-// ending: the closing status read, the outcome in its colour, the hub closed,
-// the buttons back. The steps in between are each workflow's own.
+// (PortHold), the reset waits told to the reporter (WaitReports), once the run
+// reaches the hub its name and its record (RunWatch), and from its erase on the
+// host held off the hub (FlashSpan). end() is the common ending: the closing
+// status read, the outcome in its colour, the hub closed, the buttons back, the
+// span left. The steps in between are each workflow's own.
 #include <optional>
 #include <string>
 
 #include "detection/DetectionScheduler.h"
 #include "workflows/RunOutcome.h"
+#include "device/FlashSpan.h"
 #include "workflows/RunWatch.h"
 #include "workflows/WorkflowContext.h"
 
@@ -36,11 +38,17 @@ public:
     // twice, and keeps it when both reads agree. nullptr when kept (or when the
     // context keeps no backups), else failure, the line the run stops with.
     const char* backUpFlash(const char* failure);
+    // Just before the first erase request: the host is held off the hub (no sleep,
+    // shutdown, autosuspend or stop signal) until end(). nullptr when held, else
+    // failure, the line the run stops with: the process is stopping, so nothing is
+    // erased.
+    const char* enterFlashSpan(const char* failure);
     // The common ending: after a success, the hub's status read once more while
     // it is still open (a step of every run, observed or not, so that observing
     // a run never changes what goes to the hub); the record closed; a failure in
     // red followed by failLine, or successLine in blue (none: nothing); the hub
-    // closed; the buttons back. True for a success; outcome() says more.
+    // closed; the buttons back; then the span is left, which ends the process
+    // when a stop signal was held for it. True for a success; outcome() says more.
     bool end(const char* failure, const char* failLine, const char* successLine);
     const RunOutcome& outcome() const { return outcome_; }
 
@@ -53,6 +61,7 @@ private:
     bool concluded_ = false;
     bool backedUp_ = false;  // the run's backup was kept: its end is told to the keeper
     RunOutcome outcome_;
+    FlashSpan span_;  // left last, after everything the run records and shows
 };
 
 }  // namespace velmora

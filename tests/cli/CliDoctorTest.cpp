@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "tests/cli/CliFixture.h"
+#include "tests/support/LogindStandIn.h"
 
 namespace velmora::testing {
 namespace {
@@ -37,11 +38,13 @@ TEST_P(CliDoctorTest, SaysPerCheckWhatStandsInTheWay) {
 INSTANTIATE_TEST_SUITE_P(
     Scenarios, CliDoctorTest,
     ::testing::Values(
-        DoctorCase{"ReadyHub",
-                   "flash-code",
-                   0,
-                   {"1-1  2FE3:0611\n", "lock:           OK    no other run holds the hub\n",
-                    "code:           OK    flash code, firmware version 0102\n", "  ready for an update\n"}},
+        DoctorCase{
+            "ReadyHub",
+            "flash-code",
+            0,
+            {"this machine\n  inhibitor:      OK    none taken for the simulated hubs\n1-1  2FE3:0611\n",
+             "lock:           OK    no other run holds the hub\n",
+             "code:           OK    flash code, firmware version 0102\n", "  ready for an update\n"}},
         // A hub in its ROM code can still be updated: the update writes the firmware.
         DoctorCase{"RomCode", "rom-code", 0, {"code:           OK    ROM code", "  ready for an update\n"}},
         DoctorCase{"HeldByAnotherDriver",
@@ -68,7 +71,8 @@ TEST_F(CliFixture, DoctorJsonListsEveryCheckAndTheVerdict) {
               0u)
         << ready.out;
     EXPECT_NE(ready.out.find("{\"check\":\"code\",\"state\":\"ok\",\"text\":\"flash code, firmware version "
-                             "0102\"}]}]}\n"),
+                             "0102\"}]}],\"machine\":[{\"check\":\"inhibitor\",\"state\":\"ok\",\"text\":"
+                             "\"none taken for the simulated hubs\"}]}\n"),
               std::string::npos)
         << ready.out;
 
@@ -81,6 +85,23 @@ TEST_F(CliFixture, DoctorJsonListsEveryCheckAndTheVerdict) {
     const CliRun none = simulated("no-hub", {"--json", "doctor"});
     EXPECT_EQ(none.exitStatus, 1);
     EXPECT_EQ(none.out.rfind("{\"ready\":false,\"hubs\":[],\"text\":", 0), 0u) << none.out;
+}
+
+// On the machine's own bus (here a stand-in's): whether logind lets an update
+// block sleep, or only delay it; the lock doctor took to find out is let go.
+TEST_F(CliFixture, DoctorSaysWhetherAnUpdateCanHoldSleepOff) {
+    LogindStandIn logind;
+    if (!logind.usable()) GTEST_SKIP() << logind.problem();
+    const CliRun blocked = runCli({"--config", config(), "doctor"}, {logind.environmentWord()});
+    EXPECT_NE(blocked.out.find("this machine\n  inhibitor:      OK    an update blocks sleep, shutdown"),
+              std::string::npos)
+        << blocked.out;
+    ASSERT_TRUE(logind.refuseBlock());
+    const CliRun delayed = runCli({"--config", config(), "doctor"}, {logind.environmentWord()});
+    EXPECT_NE(delayed.out.find("  inhibitor:      WARN  an update only delays sleep and shutdown"),
+              std::string::npos)
+        << delayed.out;
+    EXPECT_TRUE(logind.inhibitors(0).empty());
 }
 
 TEST_F(CliFixture, DoctorTakesNoArguments) {

@@ -41,11 +41,11 @@ protected:
 
 // The rule file as the load script writes it.
 constexpr const char* kRuleLines =
-    "# Written by Velmora's driver load: the logged-in user may open these hubs.\n"
+    "# Written by Velmora's driver load: the logged-in user may open these hubs, which never autosuspend.\n"
     "SUBSYSTEM==\"usb\", ENV{DEVTYPE}==\"usb_device\", ATTR{idVendor}==\"2fe3\", ATTR{idProduct}==\"0610\", "
-    "TAG+=\"uaccess\"\n"
+    "TAG+=\"uaccess\", ATTR{power/control}=\"on\"\n"
     "SUBSYSTEM==\"usb\", ENV{DEVTYPE}==\"usb_device\", ATTR{idVendor}==\"2fe3\", ATTR{idProduct}==\"0611\", "
-    "TAG+=\"uaccess\"\n";
+    "TAG+=\"uaccess\", ATTR{power/control}=\"on\"\n";
 
 TEST_F(HubAccessTest, AccessRuleIsFoundForItsHubsOnly) {
     EXPECT_EQ(accessRuleFor(kVendor, kProduct, root()), AccessRule::Missing);

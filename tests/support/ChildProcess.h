@@ -3,6 +3,7 @@
 // for good (opening a planted FIFO) or end it (a kill in the middle of a write).
 // The child's alarm is only a guard, so a regression fails the test instead of
 // hanging the suite; no result depends on how long anything takes.
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -30,6 +31,18 @@ inline ChildEnd runInChild(const std::function<int()>& body) {
     if (WIFEXITED(status)) end.exitStatus = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) end.signal = WTERMSIG(status);
     return end;
+}
+
+// In a child that owns its stop signals: as a program started from a terminal,
+// whatever the test runner ignored or blocked (a background job ignores SIGINT).
+inline void useDefaultStopSignals() {
+    sigset_t stops;
+    sigemptyset(&stops);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+        ::signal(signal, SIG_DFL);
+        sigaddset(&stops, signal);
+    }
+    ::sigprocmask(SIG_UNBLOCK, &stops, nullptr);
 }
 
 inline bool runningAsRoot() {

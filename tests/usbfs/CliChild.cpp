@@ -1,6 +1,7 @@
 #include "tests/usbfs/CliChild.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -41,9 +42,22 @@ CliChildEnd runCliChild(Clock& servedClock, const CliChild& child) {
     std::vector<char*> environmentPointers;
     for (std::string& variable : environment) environmentPointers.push_back(variable.data());
     environmentPointers.push_back(nullptr);
+    // As from a terminal: the stop signals at their default actions and none
+    // blocked, whatever the test runner started this process with.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&stopSignals, signal);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigdefault(&attributes, &stopSignals);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
     pid_t process = 0;
-    const int error =
-        posix_spawn(&process, arguments[0], &actions, nullptr, arguments.data(), environmentPointers.data());
+    const int error = posix_spawn(&process, arguments[0], &actions, &attributes, arguments.data(),
+                                  environmentPointers.data());
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     clock.releaseClientDescriptor();
     if (error != 0) return end;

@@ -3,22 +3,28 @@
 // the new image, and the killed run stays in the history as unfinished. The kill
 // lands while the hub is busy with a request (the hub's own busy time runs on a
 // clock that kills the program), so the hub has done that request and the
-// program never hears of it.
+// program never hears of it. Sent SIGINT, SIGTERM or SIGHUP instead, the program
+// writes the flash whole when the signal came after the erase began, and ends
+// right after with the signal.
 #include <gtest/gtest.h>
 
 #include <signal.h>
 
+#include <array>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <ostream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "EmulatedHubFixture.h"
 #include "device/FlashOperations.h"
 #include "device/simulated/SimulatedBus.h"
 #include "history/HistoryDatabase.h"
+#include "host/HostMessages.h"
 #include "testbed/TestbedClock.h"
 #include "testbed/UsbfsTestbed.h"
 #include "tests/support/ScratchFolder.h"
@@ -33,8 +39,8 @@ constexpr int kWorkflowFailed = 1;
 constexpr sim::FlashTiming kTiming{Milliseconds{40}, Milliseconds{14}, Milliseconds{3}};
 constexpr int kBackupReads = 2 * flash::kFlashPageBytes / flash::kTransferUnitBytes;
 
-// Time as the wrapped clock's; the program is killed right after the nth sleep
-// of one length.
+// Time as the wrapped clock's; the program is killed (or sent another signal)
+// right after the nth sleep of one length.
 class KillingClock final : public Clock {
 public:
     explicit KillingClock(Clock& time) : time_(time) {}
@@ -42,23 +48,27 @@ public:
     void sleepFor(Milliseconds duration) override {
         time_.sleepFor(duration);
         if (duration == trigger_ && ++seen_ == nth_) {
+            if (beforeKill) beforeKill();
             killed_ = true;
             const pid_t target = process_.load();
-            if (target > 0) ::kill(target, SIGKILL);
+            if (target > 0) ::kill(target, signal_);
         }
     }
     void killAfter(Milliseconds duration, int nth) {
         trigger_ = duration;
         nth_ = nth;
     }
+    void sendInstead(int signal) { signal_ = signal; }
     void setProcess(pid_t process) { process_ = process; }
     bool killed() const { return killed_; }
+    std::function<void()> beforeKill;  // what the test looks at then; seen by it once killed()
 
 private:
     Clock& time_;
     Milliseconds trigger_{-1};
     int nth_ = 0;
     int seen_ = 0;
+    int signal_ = SIGKILL;
     std::atomic<pid_t> process_{0};
     std::atomic<bool> killed_{false};
 };
@@ -77,7 +87,18 @@ void PrintTo(const KilledPhase& phase, std::ostream* out) {
     *out << phase.name;
 }
 
-class KilledRunTest : public ::testing::TestWithParam<KilledPhase> {
+// Each phase of an update, and which signal stops it there.
+constexpr std::array<KilledPhase, 5> kEachPhase{
+    KilledPhase{"DuringTheBackup", true, kTiming.readPerUnit, kBackupReads / 2, Ends::ResetOnly},
+    KilledPhase{"DuringTheErase", true, kTiming.erase, 1, Ends::BackupWritten},
+    KilledPhase{"DuringTheProgram", true, kTiming.programPerUnit, 1, Ends::BackupWritten},
+    // The reads after the backup's are the read-back: the image is
+    // whole, but unverified and the hub still in ROM code.
+    KilledPhase{"DuringTheReadBack", true, kTiming.readPerUnit, kBackupReads + 1, Ends::BackupWritten},
+    KilledPhase{"DuringTheLastReset", false, flash::kReopenPollInterval, 1, Ends::NothingToDo}};
+
+// An update over the emulated usbfs whose velmora-cli a clock stops in one phase.
+class StoppedRunTest : public ::testing::Test {
 protected:
     void SetUp() override {
 #ifndef VELMORA_CLI_PROGRAM
@@ -115,6 +136,18 @@ protected:
 #endif
     }
 
+    // The new image's file; the flash it leaves when written whole.
+    std::vector<std::uint8_t> writeNewImage() {
+        std::vector<std::uint8_t> image = sampleImage(kNewImageVersion);
+        std::ofstream(imagePath(), std::ios::binary)
+            .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+        image.resize(flash::kFlashPageBytes, 0xFF);
+        return image;
+    }
+    std::string imagePath() const {
+        return (folder_ / "new.bin").string();
+    }
+
     std::string historyPath() const {
         return (folder_ / "history.sqlite").string();
     }
@@ -138,18 +171,16 @@ protected:
     std::unique_ptr<KillingClock> servedClock_;
 };
 
+class KilledRunTest : public StoppedRunTest, public ::testing::WithParamInterface<KilledPhase> {};
+
 TEST_P(KilledRunTest, RecoverLeavesTheOldFirmwareOrTheNew) {
     const KilledPhase& phase = GetParam();
     const std::vector<std::uint8_t> before = hub_->flashContents();
-    std::vector<std::uint8_t> image = sampleImage(kNewImageVersion);
-    const std::string imagePath = (folder_ / "new.bin").string();
-    std::ofstream(imagePath, std::ios::binary)
-        .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
-    image.resize(flash::kFlashPageBytes, 0xFF);
+    const std::vector<std::uint8_t> image = writeNewImage();
 
     KillingClock& killer = phase.byTheHub ? hubClock_ : *servedClock_;
     killer.killAfter(phase.sleep, phase.nth);
-    const CliChildEnd killed = run(*servedClock_, {"update", imagePath}, &killer);
+    const CliChildEnd killed = run(*servedClock_, {"update", imagePath()}, &killer);
     ASSERT_TRUE(killer.killed()) << killed.output;
     EXPECT_EQ(killed.signal, SIGKILL) << killed.output;
     killer.killAfter(Milliseconds{-1}, 0);
@@ -187,17 +218,75 @@ TEST_P(KilledRunTest, RecoverLeavesTheOldFirmwareOrTheNew) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    EachPhase, KilledRunTest,
-    ::testing::Values(
-        KilledPhase{"DuringTheBackup", true, kTiming.readPerUnit, kBackupReads / 2, Ends::ResetOnly},
-        KilledPhase{"DuringTheErase", true, kTiming.erase, 1, Ends::BackupWritten},
-        KilledPhase{"DuringTheProgram", true, kTiming.programPerUnit, 1, Ends::BackupWritten},
-        // The reads after the backup's are the read-back: the image is
-        // whole, but unverified and the hub still in ROM code.
-        KilledPhase{"DuringTheReadBack", true, kTiming.readPerUnit, kBackupReads + 1, Ends::BackupWritten},
-        KilledPhase{"DuringTheLastReset", false, flash::kReopenPollInterval, 1, Ends::NothingToDo}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(EachPhase, KilledRunTest, ::testing::ValuesIn(kEachPhase),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct StopSignal {
+    const char* name;
+    int number;
+};
+
+void PrintTo(const StopSignal& signal, std::ostream* out) {
+    *out << signal.name;
+}
+
+class SignalledRunTest : public StoppedRunTest,
+                         public ::testing::WithParamInterface<std::tuple<KilledPhase, StopSignal>> {};
+
+// The hub's power/control in the emulated sysfs.
+std::string powerControl() {
+    std::ifstream file("/sys/bus/usb/devices/" + testPortPath(1) + "/power/control");
+    std::string value;
+    std::getline(file, value);
+    return value;
+}
+
+// From the first erase request to the end of the run the signal waits: the flash
+// ends whole with the new image and the program ends right after, with the
+// signal, the hub kept from autosuspending all the while. Before the erase it
+// ends the program at once, as it always did.
+TEST_P(SignalledRunTest, InsideTheFlashSpanTheUpdateEndsWholeThenTheProgramWithTheSignal) {
+    const auto& [phase, signal] = GetParam();
+    const std::vector<std::uint8_t> before = hub_->flashContents();
+    const std::vector<std::uint8_t> image = writeNewImage();
+    KillingClock& killer = phase.byTheHub ? hubClock_ : *servedClock_;
+    killer.sendInstead(signal.number);
+    killer.killAfter(phase.sleep, phase.nth);
+    std::string controlAtTheSignal;
+    killer.beforeKill = [&controlAtTheSignal] { controlAtTheSignal = powerControl(); };
+    const CliChildEnd ended = run(*servedClock_, {"update", imagePath()}, &killer);
+    ASSERT_TRUE(killer.killed()) << ended.output;
+    // The hub asleep in its reset wait is off the bus: no device, no setting.
+    if (phase.byTheHub) {
+        EXPECT_EQ(controlAtTheSignal, phase.ends == Ends::ResetOnly ? "auto" : "on");
+    }
+    EXPECT_EQ(ended.signal, signal.number) << ended.output;
+    const std::string held = std::string("velmora-cli: ") + host::messages::kStopHeldLine + "\n";
+    const std::size_t heldAt = ended.output.find(held);
+    const std::vector<history::HistoryRecord> runs = rows();
+    ASSERT_EQ(runs.size(), 1u);
+    if (phase.ends == Ends::ResetOnly) {  // stopped in the backup, before the span
+        EXPECT_EQ(heldAt, std::string::npos) << ended.output;
+        EXPECT_EQ(hub_->flashContents(), before);
+        EXPECT_EQ(runs[0].result, history::kResultUnfinished);
+        return;
+    }
+    EXPECT_NE(heldAt, std::string::npos) << ended.output;
+    EXPECT_EQ(ended.output.find(held, heldAt + 1), std::string::npos) << ended.output;
+    EXPECT_NE(ended.output.find("Update FW Success"), std::string::npos) << ended.output;
+    EXPECT_EQ(hub_->flashContents(), image);
+    EXPECT_EQ(hub_->runState(), sim::RunState::FlashCode);
+    EXPECT_EQ(runs[0].result, history::kResultSuccess);
+}
+
+INSTANTIATE_TEST_SUITE_P(EachPhase, SignalledRunTest,
+                         ::testing::Combine(::testing::ValuesIn(kEachPhase),
+                                            ::testing::Values(StopSignal{"Interrupt", SIGINT},
+                                                              StopSignal{"Terminate", SIGTERM},
+                                                              StopSignal{"HangUp", SIGHUP})),
+                         [](const auto& info) {
+                             return std::string(std::get<0>(info.param).name) + std::get<1>(info.param).name;
+                         });
 
 }  // namespace
 }  // namespace velmora::usbfs::testing
