@@ -42,6 +42,10 @@ inline constexpr const char* kSessionKeepalives =
     "-c tcp_keepalives_idle=30 -c tcp_keepalives_interval=10 -c tcp_keepalives_count=3"
     " -c tcp_user_timeout=60000";
 
+// The password the client library itself finds in uri (decoded, wherever the
+// URI holds it), empty when none: what no message may show.
+std::string passwordLibpqFinds(const std::string& uri);
+
 class PostgresHistory final : public HistoryStore, public LineServer {
 public:
     // The server at uri (credentials as libpq finds them: the URI, ~/.pgpass,
@@ -81,6 +85,7 @@ private:
     bool upsert(const HistoryRecord& record, std::string& error);
 
     const std::string uri_;
+    const std::string password_;  // as the client library reads it from uri_
     mutable std::mutex mutex_;
     pg_conn* connection_ = nullptr;
     bool prepared_ = false;  // the upsert is prepared on this session
