@@ -21,7 +21,8 @@ struct WindowOptions {
     std::string scenario;                   // empty: the simulated bus's default set-up
     std::optional<std::string> recordPath;  // --record: every exchange with the hubs goes there
     std::optional<std::string> replayPath;  // --replay: the hubs are served from that recording
-    std::vector<std::string> commandLine;   // every word as given, for a recording's first line
+    std::vector<std::string>
+        commandLine;  // every word as given (URI passwords removed), for a recording's first line
     bool verbose = false;
     bool help = false;
     bool version = false;
