@@ -5,6 +5,7 @@
 // and never gives it again.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -224,6 +225,40 @@ TEST_F(CliStationTest, ListingsAndAnotherStationBesideAStationLoseNoRowAndNoMark
         EXPECT_TRUE(row.state == "used" || row.state == "void") << row.number << " " << row.state;
     }
     EXPECT_EQ(used, 64u);
+}
+
+// Two stations of one name would merge in the record: the second is refused
+// while the first runs, with serial numbers or without.
+TEST_F(CliStationTest, ASecondStationOfARunningNameIsRefusedWithOrWithoutSerials) {
+    const std::string history = path("history.sqlite");
+    const std::vector<std::string> named{"--config",    config(),         "--history", history,
+                                         "--no-backup", "--station-name", "bay-9"};
+    // The hub that never comes back after its reset holds the first station's unit.
+    std::vector<std::string> first{"--simulate=never-returns"};
+    first.insert(first.end(), named.begin(), named.end());
+    for (const std::string& word :
+         {std::string("station"), kSampleImage, std::string("--count"), std::string("1")})
+        first.push_back(word);
+    const pid_t running = startCli(first, {"VELMORA_SIMULATED_TIME=real"});
+    ASSERT_GT(running, 0);
+    std::vector<std::string> second{"--simulate=eight-hubs"};
+    second.insert(second.end(), named.begin(), named.end());
+    for (const std::string& word :
+         {std::string("station"), kSampleImage, std::string("--count"), std::string("1")})
+        second.push_back(word);
+    // Once the first has a unit in its record it holds its name (taken before its first unit).
+    for (const auto guard = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+         lines(runCli({"--history", history, "history", "--csv"}).out).size() < 2 &&
+         std::chrono::steady_clock::now() < guard;)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    CliRun refused = runCli(second);
+    EXPECT_EQ(refused.exitStatus, 2) << refused.err;
+    EXPECT_NE(refused.err.find("station 'bay-9' is already running"), std::string::npos) << refused.err;
+    second.insert(second.end(), {"--serial-prefix", "NM", "--serial-digits", "5"});
+    refused = runCli(second);
+    EXPECT_EQ(refused.exitStatus, 2) << refused.err;
+    ::kill(running, SIGKILL);
+    ::waitpid(running, nullptr, 0);
 }
 
 }  // namespace
