@@ -18,12 +18,14 @@ inline constexpr std::chrono::milliseconds kServerAnswerBound{5000};
 inline constexpr std::chrono::milliseconds kLayoutAnswerBound{120000};
 
 // What each session asks of the server, below the client's bound so that the
-// server's own error comes first: a statement ends after 4 s, a lock is waited
-// for 2 s at most, and a session idle inside a transaction (its station frozen
-// in the middle of reserving a block, holding the counter's row) is ended after
-// 10 s, freeing the row for the line's other stations.
+// server's own error comes first: a statement ends after 4 s, and a session
+// idle inside a transaction (its station frozen in the middle of reserving a
+// block, holding the counter's row) is ended after 2 s, freeing the row; a lock
+// is waited for 3 s at most, so a station waiting behind a frozen one gets the
+// row once the frozen one's session is ended, rather than giving up first.
+// A station's own transactions send their statements back to back.
 inline constexpr const char* kSessionTimeouts =
-    " -c statement_timeout=4000 -c lock_timeout=2000 -c idle_in_transaction_session_timeout=10000";
+    " -c statement_timeout=4000 -c lock_timeout=3000 -c idle_in_transaction_session_timeout=2000";
 
 // As PQexec, PQexecParams, PQprepare and PQexecPrepared, on a connection in
 // libpq's nonblocking mode, the answer awaited no longer than bound. Null when
