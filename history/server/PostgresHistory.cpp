@@ -281,8 +281,13 @@ bool PostgresHistory::record(HistoryRecord& record, std::string& error) {
 
 std::optional<std::string> PostgresHistory::send(const std::vector<HistoryRecord>& rows, std::string& error) {
     std::optional<std::string> received;
+    bool refused = false;  // the server answered, and said no
     const bool sent = use(
         [&](pg_conn* connection, std::string& failed) {
+            const auto endRefused = [&] {
+                refused = PQstatus(connection) == CONNECTION_OK && !answerWasLate();
+                return false;
+            };
             PostgresTransaction transaction(connection);
             bool done = transaction.begin();
             if (!done) failed = failure();
@@ -296,11 +301,12 @@ std::optional<std::string> PostgresHistory::send(const std::vector<HistoryRecord
             if (!received || !transaction.commit()) {
                 if (done) failed = failure();
                 received.reset();
-                return false;
+                return endRefused();
             }
             return true;
         },
         error);
+    answered_ = sent || refused;
     if (!sent) return std::nullopt;
     return received;
 }

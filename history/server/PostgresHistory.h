@@ -62,6 +62,7 @@ public:
     std::optional<std::vector<HistoryRecord>> list(const HistoryFilter& filter, std::string& error) override;
     std::optional<std::string> send(const std::vector<HistoryRecord>& rows, std::string& error) override;
     std::string name() const override;
+    bool answered() const override { return answered_; }
 
     // Runs work on the connection alone, for its length (a transaction of
     // several statements), connecting first when there is no usable connection:
@@ -92,6 +93,7 @@ private:
     std::atomic<std::uint64_t> sessions_{0};
     std::optional<std::chrono::steady_clock::time_point> failedAt_;  // the last try that failed
     std::string lastFailure_;
+    std::atomic<bool> answered_{true};  // the last send reached the server
 };
 
 }  // namespace velmora::history

@@ -315,6 +315,39 @@ TEST_F(PostgresHistoryTest, BytesThatAreNoUtf8StopNoRow) {
               "/images/caf\xEF\xBF\xBD.bin|\n|bay-\xEF\xBF\xBD\n|\n");
 }
 
+// A row the server refuses (here a run UUID a hostile hand wrote into the
+// station's file) is set aside with the server's reason: the rows after it
+// still go, the station is never called offline for it, and a command's own
+// send says what was refused.
+TEST_F(PostgresHistoryTest, ARowTheServerRefusesIsSetAsideAndTheOthersGo) {
+    std::string error;
+    const std::shared_ptr<history::StationFile> file =
+        history::StationFile::open(scratch_.path("station.sqlite"), FolderCreation::MustExist, error);
+    ASSERT_TRUE(file) << error;
+    for (const char* port : {"1-1", "1-2", "1-3"}) {
+        history::HistoryRecord run;
+        run.operation = "update";
+        run.started = isoUtc(wallNow());
+        run.port = port;
+        if (std::string(port) == "1-1") run.runUuid = "not-a-uuid";
+        ASSERT_TRUE(file->database().record(run, error)) << error;
+    }
+    history::PostgresHistory line(server_.uri());
+    EXPECT_FALSE(history::sendWaitingRows(file->database(), line, false, error));
+    EXPECT_NE(error.find("2 run records sent; 1 refused by the server ("), std::string::npos) << error;
+    EXPECT_EQ(server_.query("SELECT port FROM velmora_runs ORDER BY port;"), "1-2\n1-3\n");
+
+    std::vector<std::string> notices;
+    {
+        history::HistorySender sender(file, line, false, history::RetryPlan{},
+                                      [&notices](const std::string& notice) { notices.push_back(notice); });
+        sender.wake();
+    }
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_NE(notices[0].find("refused 1 run records ("), std::string::npos) << notices[0];
+    EXPECT_EQ(notices[0].find("offline"), std::string::npos) << notices[0];
+}
+
 // A station whose host loses its power says no goodbye: its session (and the
 // station name its lock holds) must not outlive it by the system's two hours;
 // and a statement, a lock wait or a transaction left open has a bound of the
