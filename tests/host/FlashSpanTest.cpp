@@ -1,69 +1,165 @@
-// Where the runs hold the host off the hub (FlashSpan): from just before the first
-// erase request to the run's end, once the hub is back from the final reset; and
-// a run whose span is refused (the process is stopping) erases nothing.
+// Where the runs that erase hold the host off the hub (FlashSpan): from just
+// before the first erase request to the run's end, once the hub is back from the
+// final reset, for an update, a scalar run, a restore, a recovery and the flash
+// page's erase; the logind lock (on a stand-in) is held for exactly that span and
+// not outside it; and a run whose span is refused (the process is stopping)
+// erases nothing.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <functional>
+#include <array>
+#include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "device/VendorCommands.h"
-#include "tests/workflows/SimulatedHubFixture.h"
+#include "host/HostHold.h"
+#include "tests/environment/RecoveryRig.h"
+#include "tests/support/LogindStandIn.h"
 #include "workflows/EasyUpdate.h"
 #include "workflows/FlashPage.h"
+#include "workflows/ScalarUpdate.h"
 #include "workflows/WorkflowMessages.h"
 
 namespace velmora::testing {
 namespace {
 
-// Notes how far the hub's requests had got when the span was entered and left.
+// A process that is stopping: no span may begin.
+class StoppingHost final : public FlashSpanHost {
+public:
+    bool enterSpan(const std::string&) override { return false; }
+    void leaveSpan(const std::string&) override {}
+};
+
+// Notes how far the hub's requests had got, and how many locks logind held, when
+// the span was entered and left; host is what really holds the span.
 class SpanLog final : public FlashSpanHost {
 public:
-    SpanLog(sim::SimulatedHub& hub, bool refuse) : hub_(hub), refuse_(refuse) {}
+    SpanLog(sim::SimulatedHub& hub, FlashSpanHost& host, LogindStandIn* logind)
+        : hub_(hub), host_(host), logind_(logind), before_(SimulatedHubs::wireOf(hub).size()) {}
 
     bool enterSpan(const std::string& portPath) override {
-        enteredAfter = SimulatedHubs::wireOf(hub_).size();
         ports.push_back(portPath);
-        return !refuse_;
+        if (!host_.enterSpan(portPath)) return false;
+        enteredAfter = wire().size();
+        locksInside = locks(1);
+        return true;
     }
-    void leaveSpan(const std::string&) override {
-        leftAfter = SimulatedHubs::wireOf(hub_).size();
+    void leaveSpan(const std::string& portPath) override {
+        leftAfter = wire().size();
         backAtTheEnd = hub_.isOnBus();
+        locksAtTheEnd = locks(1);
         ++leaves;
+        host_.leaveSpan(portPath);
+    }
+    // The hub's requests since the log was made.
+    std::vector<std::array<std::uint8_t, 8>> wire() const {
+        std::vector<std::array<std::uint8_t, 8>> all = SimulatedHubs::wireOf(hub_);
+        all.erase(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(before_));
+        return all;
+    }
+    // Without a stand-in nothing is counted.
+    std::optional<std::size_t> locks(std::size_t expected) const {
+        if (logind_ == nullptr) return std::nullopt;
+        return logind_->inhibitors(expected).size();
     }
 
-    std::vector<std::string> ports;  // one per span entered
+    std::vector<std::string> ports;  // one per span asked for
     std::size_t enteredAfter = 0;
     std::size_t leftAfter = 0;
     bool backAtTheEnd = false;  // the hub was back on the bus after its final reset
+    std::optional<std::size_t> locksInside, locksAtTheEnd;
     int leaves = 0;
 
 private:
     sim::SimulatedHub& hub_;
-    bool refuse_;
+    FlashSpanHost& host_;
+    LogindStandIn* logind_;
+    std::size_t before_;
 };
 
 bool erases(const std::array<std::uint8_t, 8>& request) {
     return request[1] == vendor::kRequestEraseFlash;
 }
 
-struct SpanRun {
+enum class Run { Update, Scalar, Restore, Recover, Erase };
+
+struct SpanCase {
     const char* name;
-    std::function<bool(const WorkflowContext&, const FirmwareBuffer& image)> run;
+    Run run;
     const char* refusedLine;
 };
 
-class FlashSpanTest : public SimulatedHubFixture, public ::testing::WithParamInterface<SpanRun> {
+class FlashSpanTest : public RecoveryRig, public ::testing::WithParamInterface<SpanCase> {
 protected:
-    FirmwareBuffer image_ = parsed(sampleImage(8192, 0x0200));
+    // One stand-in for the table: each takes a moment to start.
+    static void SetUpTestSuite() { logind_ = new LogindStandIn; }
+    static void TearDownTestSuite() {
+        delete logind_;
+        logind_ = nullptr;
+    }
+    static LogindStandIn* logind() { return logind_->usable() ? logind_ : nullptr; }
+    static const std::string& problem() { return logind_->problem(); }
+
+    // What the run needs before it: a backup to restore, a hub left in ROM code to recover.
+    void prepare() {
+        if (GetParam().run == Run::Restore) {
+            ASSERT_TRUE(updateFunc(recorded(), parsed(newImage_), "new.bin"));
+        }
+        if (GetParam().run == Run::Recover) failAnUpdateHalfWay();
+    }
+
+    bool run() {
+        const WorkflowContext context = recorded();
+        switch (GetParam().run) {
+            case Run::Update: return updateFunc(context, parsed(newImage_), "new.bin");
+            case Run::Scalar: {
+                FirmwareBuffer scalar = parsed(newImage_);
+                return updateScalar(context, scalar, {}, "new.bin");
+            }
+            case Run::Restore: return restoreTheBackup(context);
+            case Run::Recover: return recover().step == RecoveryStep::Written;
+            case Run::Erase: return eraseFunc_FwFlash(context);
+        }
+        return false;
+    }
+
+private:
+    // As the command line's restore writes a kept backup back.
+    bool restoreTheBackup(const WorkflowContext& context) {
+        std::string error;
+        const auto entries = store_.list(error);
+        EXPECT_TRUE(entries && entries->size() == 1u) << error;
+        if (!entries || entries->empty()) return false;
+        const std::string& name = entries->front().sha256;
+        const auto bytes = store_.load(name, error);
+        EXPECT_TRUE(bytes) << error;
+        return bytes &&
+               updateFuncAs(context, backupImage(*bytes), name, RunOperation::Restore, name).succeeded;
+    }
+
+    static LogindStandIn* logind_;
 };
 
-TEST_P(FlashSpanTest, IsHeldFromTheFirstEraseRequestToTheRunsEnd) {
-    SpanLog span(*hub_, false);
+LogindStandIn* FlashSpanTest::logind_ = nullptr;
+
+TEST_P(FlashSpanTest, IsHeldWithTheLockFromTheFirstEraseRequestToTheRunsEnd) {
+    prepare();
+    if (logind() == nullptr) std::printf("no lock checked: %s\n", problem().c_str());
+    host::HostHoldSettings settings;
+    settings.inhibit = logind() != nullptr;
+    settings.autosuspend = false;
+    if (logind() != nullptr) settings.bus.busAddress = logind()->address();
+    host::HostHold hold(std::move(settings));
+    SpanLog span(*hub_, hold, logind());
     connection_->setFlashSpanHost(&span);
-    ASSERT_TRUE(GetParam().run(context(), image_));
-    const std::vector<std::array<std::uint8_t, 8>> wire = SimulatedHubs::wireOf(*hub_);
+    if (logind() != nullptr) {
+        EXPECT_TRUE(logind()->inhibitors(0).empty());
+    }
+
+    ASSERT_TRUE(run());
+    const std::vector<std::array<std::uint8_t, 8>> wire = span.wire();
     ASSERT_EQ(span.ports, std::vector<std::string>{"1-1"});
     ASSERT_LT(span.enteredAfter, wire.size());
     EXPECT_TRUE(erases(wire[span.enteredAfter]));
@@ -75,13 +171,22 @@ TEST_P(FlashSpanTest, IsHeldFromTheFirstEraseRequestToTheRunsEnd) {
     EXPECT_TRUE(
         std::any_of(wire.begin() + static_cast<std::ptrdiff_t>(span.enteredAfter), wire.end(),
                     [](const auto& request) { return request[1] == vendor::kRequestResetToFlashCode; }));
+    if (logind() != nullptr) {
+        EXPECT_EQ(span.locksInside, 1u);
+        EXPECT_EQ(span.locksAtTheEnd, 1u);
+        EXPECT_TRUE(logind()->inhibitors(0).empty());
+    }
+    EXPECT_FALSE(hold.insideSpan());
 }
 
 TEST_P(FlashSpanTest, ARefusedSpanErasesNothing) {
-    SpanLog span(*hub_, true);
+    prepare();
+    StoppingHost stopping;
+    SpanLog span(*hub_, stopping, nullptr);
     connection_->setFlashSpanHost(&span);
-    EXPECT_FALSE(GetParam().run(context(), image_));
-    for (const auto& request : SimulatedHubs::wireOf(*hub_)) EXPECT_FALSE(erases(request));
+    EXPECT_FALSE(run());
+    EXPECT_EQ(span.ports.size(), 1u);
+    for (const auto& request : span.wire()) EXPECT_FALSE(erases(request));
     EXPECT_EQ(span.leaves, 0);
     EXPECT_NE(std::find(reporter_.events.begin(), reporter_.events.end(),
                         std::string("red:") + GetParam().refusedLine),
@@ -90,17 +195,11 @@ TEST_P(FlashSpanTest, ARefusedSpanErasesNothing) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Runs, FlashSpanTest,
-                         ::testing::Values(SpanRun{"Update",
-                                                   [](const WorkflowContext& context,
-                                                      const FirmwareBuffer& image) {
-                                                       return updateFunc(context, image, "fw.bin");
-                                                   },
-                                                   messages::kStoppingNotErased},
-                                           SpanRun{"Erase",
-                                                   [](const WorkflowContext& context, const FirmwareBuffer&) {
-                                                       return eraseFunc_FwFlash(context);
-                                                   },
-                                                   messages::kEraseStoppingNotErased}),
+                         ::testing::Values(SpanCase{"Update", Run::Update, messages::kStoppingNotErased},
+                                           SpanCase{"Scalar", Run::Scalar, messages::kStoppingNotErased},
+                                           SpanCase{"Restore", Run::Restore, messages::kStoppingNotErased},
+                                           SpanCase{"Recover", Run::Recover, messages::kStoppingNotErased},
+                                           SpanCase{"Erase", Run::Erase, messages::kEraseStoppingNotErased}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
