@@ -2,8 +2,8 @@
 // before the first erase request to the run's end, once the hub is back from the
 // final reset, for an update, a scalar run, a restore, a recovery and the flash
 // page's erase; the logind lock (on a stand-in) is held for exactly that span and
-// not outside it; and a run whose span is refused (the process is stopping)
-// erases nothing.
+// not outside it; a run whose span is refused (the process is stopping) erases
+// nothing; and an update without a system bus goes on.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "app/Console.h"
 #include "device/VendorCommands.h"
 #include "host/HostHold.h"
 #include "tests/environment/RecoveryRig.h"
@@ -201,6 +202,26 @@ INSTANTIATE_TEST_SUITE_P(Runs, FlashSpanTest,
                                            SpanCase{"Recover", Run::Recover, messages::kStoppingNotErased},
                                            SpanCase{"Erase", Run::Erase, messages::kEraseStoppingNotErased}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Where there is no system bus the update goes on, and --verbose says why no lock.
+class NoBusTest : public RecoveryRig {};
+
+TEST_F(NoBusTest, AnUpdateGoesOnAndTheDiagnosticSaysWhy) {
+    RecordingConsole console;
+    host::HostHoldSettings settings;
+    settings.autosuspend = false;
+    settings.bus.busAddress = "unix:path=" + scratch_.path("no-bus");
+    settings.console = &console;
+    host::HostHold hold(std::move(settings));
+    connection_->setFlashSpanHost(&hold);
+    EXPECT_TRUE(updateFunc(recorded(), parsed(newImage_), "new.bin"));
+    EXPECT_EQ(hub_->imageVersion(), kNewVersion);
+    const std::vector<std::string> lines = console.lines();
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
+        return line.starts_with("velmora host: no logind lock") &&
+               line.find("no system bus at") != std::string::npos;
+    })) << ::testing::PrintToString(lines);
+}
 
 }  // namespace
 }  // namespace velmora::testing
