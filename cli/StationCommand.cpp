@@ -13,7 +13,10 @@
 #include "cli/CliText.h"
 #include "cli/HubSession.h"
 #include "cli/ImageFile.h"
+#include "environment/EnvironmentMessages.h"
+#include "environment/StationMonitor.h"
 #include "host/SignalDeferral.h"
+#include "metrics/ListenAddress.h"
 #include "production/HubFleet.h"
 #include "production/Station.h"
 #include "production/StationSerials.h"
@@ -42,6 +45,7 @@ struct StationRequest {
     std::optional<int> serialDigits;
     std::uint64_t serialStart = 1;
     std::uint64_t serialBlock = kDefaultSerialBlock;
+    MonitorSettings monitor;  // --metrics, --metrics-file
 };
 
 bool readNumber(const std::string& option, const std::string& value, std::uint64_t least, std::uint64_t most,
@@ -70,6 +74,23 @@ bool readSerialOption(ArgumentReader& reader, StationRequest& request, std::stri
     } else if (reader.option("--serial-block", value, error)) {
         if (error.empty() && readNumber("--serial-block", value, 1, kMostSerialBlock, number, error))
             request.serialBlock = number;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// The metrics options, when the word is one of them. The address is read here,
+// so a mistyped one ends the command before anything else is done.
+bool readMetricsOption(ArgumentReader& reader, StationRequest& request, std::string& error) {
+    std::string value;
+    if (reader.option("--metrics", value, error)) {
+        std::string problem;
+        if (error.empty() && !metrics::parseListenAddress(value, problem))
+            error = text::stationMetrics(messages::metricsOptionProblem("--metrics", problem));
+        request.monitor.listen = value;
+    } else if (reader.option("--metrics-file", value, error)) {
+        request.monitor.file = value;
     } else {
         return false;
     }
@@ -109,7 +130,7 @@ bool readRequest(const CommandContext& command, StationRequest& request, std::st
             if (error.empty()) readCount(value, request, error);
         } else if (reader.option("--expect-version", value, error)) {
             if (error.empty()) readExpectedVersion(value, request, error);
-        } else if (readSerialOption(reader, request, error)) {
+        } else if (readSerialOption(reader, request, error) || readMetricsOption(reader, request, error)) {
         } else if (reader.peek().rfind("-", 0) == 0 && reader.peek() != "-") {
             error = text::unknownOption("station", reader.next());
         } else if (request.imagePath.empty()) {
@@ -173,16 +194,28 @@ ExitStatus runStation(const CommandContext& command) {
     if (!admission.admitted()) return command.fail(ExitStatus::BadUsage, refusalLine(admission));
     FirmwareBuffer& image = command.buffers.easyUpdate;
     image = std::move(admission.image);
+    const std::string stationName =
+        command.options.stationName.empty() ? hostName() : command.options.stationName;
+    // The figures' address bound and their file checked before the first unit
+    // (and before a block of serial numbers is taken).
+    std::unique_ptr<StationMonitor> monitor;
+    if (request.monitor.wanted()) {
+        monitor = StationMonitor::start(
+            request.monitor, stationName, session->environment().waitingRowsCount(),
+            [&session](const std::string& line) { session->console().line(line); }, error);
+        if (!monitor) return command.fail(ExitStatus::BadUsage, text::stationMetrics(error));
+        for (const std::string& address : monitor->addresses())
+            command.streams.out << text::metricsServed(address) << std::flush;
+    }
     // The serial numbers, before the first unit: the longest must fit the image,
     // and the station's name and its first block are taken from the history.
     std::unique_ptr<SerialNumberSource> counter;
     std::optional<StationSerials> serials;
     if (request.serialDigits) {
-        SerialSettings settings{
-            {request.serialPrefix.value_or(""), *request.serialDigits},
-            request.serialStart,
-            request.serialBlock,
-            command.options.stationName.empty() ? hostName() : command.options.stationName};
+        SerialSettings settings{{request.serialPrefix.value_or(""), *request.serialDigits},
+                                request.serialStart,
+                                request.serialBlock,
+                                stationName};
         if (!serialFitsImage(image, settings.format.serialBytes()))
             return command.fail(ExitStatus::BadUsage, serialTooLong(image, settings.format.serialBytes()));
         bool serverAway = false;
@@ -206,7 +239,8 @@ ExitStatus runStation(const CommandContext& command) {
                            &session->console(),
                            session->backups(),
                            serials ? &*serials : nullptr,
-                           &session->environment().runIds()};
+                           &session->environment().runIds(),
+                           monitor.get()};
     // Raised by the operator's Ctrl-C (through the process's signal owner); the
     // station looks at it between its looks at the bus.
     std::atomic<int> interrupts{0};
