@@ -222,6 +222,11 @@ std::string stationMetrics(const std::string& reason) {
     return "station: " + printable(reason);
 }
 
+std::string metricsFileInUse(const std::string& path) {
+    return "station: --metrics-file: " + printable(path) +
+           " is this run's image, configuration, history or recording; write to another file";
+}
+
 std::string metricsServed(const std::string& address) {
     return "Station: figures for monitoring at http://" + address + "/metrics\n";
 }

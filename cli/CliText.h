@@ -228,6 +228,8 @@ std::string badSince(const std::string& value);
 std::string badStationCount(const std::string& value);
 // "station: --metrics: REASON", with whatever the user typed made printable.
 std::string stationMetrics(const std::string& reason);
+// A --metrics-file that is this run's image, configuration, history or recording.
+std::string metricsFileInUse(const std::string& path);
 // The line a station with --metrics starts with, naming the address it serves on.
 std::string metricsServed(const std::string& address);
 // "serial:TEXT", the line detect --port adds for the hub's serial number.

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -10,6 +11,7 @@
 #include <optional>
 
 #include "app/Hex.h"
+#include "app/SafeFile.h"
 #include "cli/CliText.h"
 #include "cli/HubSession.h"
 #include "cli/ImageFile.h"
@@ -149,6 +151,17 @@ bool readRequest(const CommandContext& command, StationRequest& request, std::st
     return error.empty();
 }
 
+// The figures' file must not replace anything this run reads or writes: the
+// image, the configuration, the history, the recording.
+bool metricsFileInUse(const std::string& path, const std::string& imagePath,
+                      const HubEnvironment& environment) {
+    std::vector<std::string> used = environment.filesInUse();
+    used.push_back(imagePath);
+    if (const auto& recording = environment.options().recording.recordPath) used.push_back(*recording);
+    return std::any_of(used.begin(), used.end(),
+                       [&path](const std::string& file) { return sameFile(path, file); });
+}
+
 // SIGINT counted for the station while it runs.
 class InterruptRoute {
 public:
@@ -199,6 +212,9 @@ ExitStatus runStation(const CommandContext& command) {
     // The figures' address bound and their file checked before the first unit
     // (and before a block of serial numbers is taken).
     std::unique_ptr<StationMonitor> monitor;
+    if (request.monitor.file &&
+        metricsFileInUse(*request.monitor.file, request.imagePath, session->environment()))
+        return command.fail(ExitStatus::BadUsage, text::metricsFileInUse(*request.monitor.file));
     if (request.monitor.wanted()) {
         monitor = StationMonitor::start(
             request.monitor, stationName, session->environment().waitingRowsCount(),

@@ -161,6 +161,8 @@ TEST_F(CliStationTest, TheFiguresFileHoldsTheRunAndBadMetricsOptionsStopTheStati
     ASSERT_EQ(::stat(figures.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0644u);
 
+    // An image whose name the file's rule takes.
+    const std::string image = write("fw.prom", read(kSampleImage));
     // A port another program listens on.
     const int taken = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
@@ -181,9 +183,10 @@ TEST_F(CliStationTest, TheFiguresFileHoldsTheRunAndBadMetricsOptionsStopTheStati
         {{"--metrics-file", path("station.txt")}, "reads only files whose names end in .prom"},
         {{"--metrics-file", path("missing/station.prom")}, "station: --metrics-file: metrics file"},
         {{"--metrics", "127.0.0.1:0", "--metrics-file", folder_.string()}, "--metrics-file"},
+        {{"--metrics-file", image}, "is this run's image, configuration, history or recording"},
     };
     for (const auto& one : cases) {
-        std::vector<std::string> arguments{"station", kSampleImage, "--count", "1"};
+        std::vector<std::string> arguments{"station", image, "--count", "1"};
         arguments.insert(arguments.end(), one.options.begin(), one.options.end());
         run = simulated("eight-hubs", arguments);
         EXPECT_EQ(run.exitStatus, 2) << one.reason;
