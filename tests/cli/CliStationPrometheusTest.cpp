@@ -28,10 +28,7 @@ TEST_F(CliStationPrometheusTest, PrometheusReadsAStationAsItsUnitsRun) {
     EXPECT_EQ(prometheus.waitForValue(R"(velmora_station_taking_units{station="line-4"})", "1"), "1");
     EXPECT_EQ(prometheus.waitForValue(R"(sum(velmora_station_units_finished_total{result="passed"}))", "2"),
               "2");
-    ::kill(station, SIGINT);
-    int status = 0;
-    ::waitpid(station, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    // Read while the station runs: Prometheus marks a target's series stale once it is gone.
     const struct {
         const char* query;
         const char* value;
@@ -40,7 +37,12 @@ TEST_F(CliStationPrometheusTest, PrometheusReadsAStationAsItsUnitsRun) {
         {R"(velmora_station_phase_duration_seconds_count{phase="open"})", "2"},
         {R"(count(velmora_build_info{station="line-4"}))", "1"},
     };
-    for (const auto& one : cases) EXPECT_EQ(prometheus.query(one.query), one.value) << one.query;
+    for (const auto& one : cases)
+        EXPECT_EQ(prometheus.waitForValue(one.query, one.value), one.value) << one.query;
+    ::kill(station, SIGINT);
+    int status = 0;
+    ::waitpid(station, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 
     const std::string promtool = installedProgram("promtool");
     if (promtool.empty()) GTEST_SKIP() << notInstalled("promtool", "prometheus");
