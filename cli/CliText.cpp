@@ -222,6 +222,19 @@ std::string badStationCount(const std::string& value) {
     return "station: --count takes a number of units from 1, not '" + printable(value) + "'";
 }
 
+std::string stationMetrics(const std::string& reason) {
+    return "station: " + printable(reason);
+}
+
+std::string metricsFileInUse(const std::string& path) {
+    return "station: --metrics-file: " + printable(path) +
+           " is this run's image, configuration, history or recording; write to another file";
+}
+
+std::string metricsServed(const std::string& address) {
+    return "Station: figures for monitoring at http://" + address + "/metrics\n";
+}
+
 std::string noHistoryYet(const std::string& path) {
     return "history: nothing recorded yet (" + printable(path) + " does not exist)";
 }

@@ -51,6 +51,7 @@ Hub commands (the status lines of the window go to stdout):
 Production line:
   station FILE [--count N] [--expect-version HEX] [--allow-new-ids]
           [--serial-prefix TEXT --serial-digits N [--serial-start N] [--serial-block N]]
+          [--metrics ADDRESS:PORT] [--metrics-file PATH.prom]
                            a production station: waits for supported hubs and updates each
                            one as it is plugged in (in parallel with those in progress),
                            never twice while it stays plugged in; one line per finished
@@ -64,7 +65,13 @@ Production line:
                            (never given twice; a failed unit's number stays void), taken in
                            blocks of --serial-block (default 20) from --serial-start (default
                            1); a station's name (--station-name) is taken by one running
-                           station at a time
+                           station at a time; --metrics serves the station's figures for a
+                           line's monitoring at http://ADDRESS:PORT/metrics (Prometheus's
+                           text format or OpenMetrics; only that address is bound, such as
+                           127.0.0.1:9464, [::1]:9464, localhost:9464, 0.0.0.0:9464; port 0:
+                           any free one, the line shown names it), --metrics-file writes them
+                           after each unit to a *.prom file for node_exporter's textfile
+                           collector
 
 Traceability (every hub command above is recorded, see --history):
   history [--csv] [--since TIME] [--port PATH] [--station NAME] [--serial TEXT]
@@ -219,6 +226,12 @@ inline constexpr const char* kAllowNewIdsHint = " (--allow-new-ids writes it any
 std::string jsonNotSupported(const std::string& command);
 std::string badSince(const std::string& value);
 std::string badStationCount(const std::string& value);
+// "station: --metrics: REASON", with whatever the user typed made printable.
+std::string stationMetrics(const std::string& reason);
+// A --metrics-file that is this run's image, configuration, history or recording.
+std::string metricsFileInUse(const std::string& path);
+// The line a station with --metrics starts with, naming the address it serves on.
+std::string metricsServed(const std::string& address);
 // "serial:TEXT", the line detect --port adds for the hub's serial number.
 std::string serialLine(const std::string& serial);
 std::string givenTwice(const std::string& command, const std::string& option);

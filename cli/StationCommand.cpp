@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -10,10 +11,14 @@
 #include <optional>
 
 #include "app/Hex.h"
+#include "app/SafeFile.h"
 #include "cli/CliText.h"
 #include "cli/HubSession.h"
 #include "cli/ImageFile.h"
+#include "environment/EnvironmentMessages.h"
+#include "environment/StationMonitor.h"
 #include "host/SignalDeferral.h"
+#include "metrics/ListenAddress.h"
 #include "production/HubFleet.h"
 #include "production/Station.h"
 #include "production/StationSerials.h"
@@ -42,6 +47,7 @@ struct StationRequest {
     std::optional<int> serialDigits;
     std::uint64_t serialStart = 1;
     std::uint64_t serialBlock = kDefaultSerialBlock;
+    MonitorSettings monitor;  // --metrics, --metrics-file
 };
 
 bool readNumber(const std::string& option, const std::string& value, std::uint64_t least, std::uint64_t most,
@@ -70,6 +76,23 @@ bool readSerialOption(ArgumentReader& reader, StationRequest& request, std::stri
     } else if (reader.option("--serial-block", value, error)) {
         if (error.empty() && readNumber("--serial-block", value, 1, kMostSerialBlock, number, error))
             request.serialBlock = number;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// The metrics options, when the word is one of them. The address is read here,
+// so a mistyped one ends the command before anything else is done.
+bool readMetricsOption(ArgumentReader& reader, StationRequest& request, std::string& error) {
+    std::string value;
+    if (reader.option("--metrics", value, error)) {
+        std::string problem;
+        if (error.empty() && !metrics::parseListenAddress(value, problem))
+            error = text::stationMetrics(messages::metricsOptionProblem("--metrics", problem));
+        request.monitor.listen = value;
+    } else if (reader.option("--metrics-file", value, error)) {
+        request.monitor.file = value;
     } else {
         return false;
     }
@@ -109,7 +132,7 @@ bool readRequest(const CommandContext& command, StationRequest& request, std::st
             if (error.empty()) readCount(value, request, error);
         } else if (reader.option("--expect-version", value, error)) {
             if (error.empty()) readExpectedVersion(value, request, error);
-        } else if (readSerialOption(reader, request, error)) {
+        } else if (readSerialOption(reader, request, error) || readMetricsOption(reader, request, error)) {
         } else if (reader.peek().rfind("-", 0) == 0 && reader.peek() != "-") {
             error = text::unknownOption("station", reader.next());
         } else if (request.imagePath.empty()) {
@@ -126,6 +149,17 @@ bool readRequest(const CommandContext& command, StationRequest& request, std::st
         request.serialStart > SerialFormat{{}, *request.serialDigits}.lastNumber())
         error = text::serialStartTooLarge(request.serialStart, *request.serialDigits);
     return error.empty();
+}
+
+// The figures' file must not replace anything this run reads or writes: the
+// image, the configuration, the history, the recording.
+bool metricsFileInUse(const std::string& path, const std::string& imagePath,
+                      const HubEnvironment& environment) {
+    std::vector<std::string> used = environment.filesInUse();
+    used.push_back(imagePath);
+    if (const auto& recording = environment.options().recording.recordPath) used.push_back(*recording);
+    return std::any_of(used.begin(), used.end(),
+                       [&path](const std::string& file) { return sameFile(path, file); });
 }
 
 // SIGINT counted for the station while it runs.
@@ -190,16 +224,31 @@ ExitStatus runStation(const CommandContext& command) {
     if (!admission.admitted()) return command.fail(ExitStatus::BadUsage, refusalLine(admission));
     FirmwareBuffer& image = command.buffers.easyUpdate;
     image = std::move(admission.image);
+    const std::string stationName =
+        command.options.stationName.empty() ? hostName() : command.options.stationName;
+    // The figures' address bound and their file checked before the first unit
+    // (and before a block of serial numbers is taken).
+    std::unique_ptr<StationMonitor> monitor;
+    if (request.monitor.file &&
+        metricsFileInUse(*request.monitor.file, request.imagePath, session->environment()))
+        return command.fail(ExitStatus::BadUsage, text::metricsFileInUse(*request.monitor.file));
+    if (request.monitor.wanted()) {
+        monitor = StationMonitor::start(
+            request.monitor, stationName, session->environment().waitingRowsCount(),
+            [&session](const std::string& line) { session->console().line(line); }, error);
+        if (!monitor) return command.fail(ExitStatus::BadUsage, text::stationMetrics(error));
+        for (const std::string& address : monitor->addresses())
+            command.streams.out << text::metricsServed(address) << std::flush;
+    }
     // The serial numbers, before the first unit: the longest must fit the image,
     // and the station's name and its first block are taken from the history.
     std::unique_ptr<SerialNumberSource> counter;
     std::optional<StationSerials> serials;
     if (request.serialDigits) {
-        SerialSettings settings{
-            {request.serialPrefix.value_or(""), *request.serialDigits},
-            request.serialStart,
-            request.serialBlock,
-            command.options.stationName.empty() ? hostName() : command.options.stationName};
+        SerialSettings settings{{request.serialPrefix.value_or(""), *request.serialDigits},
+                                request.serialStart,
+                                request.serialBlock,
+                                stationName};
         if (!serialFitsImage(image, settings.format.serialBytes()))
             return command.fail(ExitStatus::BadUsage, serialTooLong(image, settings.format.serialBytes()));
         bool serverAway = false;
@@ -225,7 +274,8 @@ ExitStatus runStation(const CommandContext& command) {
                            &session->console(),
                            session->backups(),
                            serials ? &*serials : nullptr,
-                           &session->environment().runIds()};
+                           &session->environment().runIds(),
+                           monitor.get()};
     // Raised by the operator's Ctrl-C (through the process's signal owner); the
     // station looks at it between its looks at the bus.
     std::atomic<int> interrupts{0};

@@ -21,4 +21,9 @@ inline constexpr const char* kReplayAlone =
 // station starts: "history server URI cannot be reached (REASON); ...".
 std::string serialServerAway(const std::string& server, const std::string& reason);
 
+// A problem of the metrics' endpoint or file, under the option that asked for it.
+inline std::string metricsOptionProblem(const std::string& option, const std::string& problem) {
+    return option + ": " + problem;
+}
+
 }  // namespace velmora::messages

@@ -247,6 +247,28 @@ std::optional<std::size_t> HubEnvironment::syncHistory(bool& noServer, std::stri
     return history::sendWaitingRows(file->database(), *server, withOrigins, error);
 }
 
+std::function<std::optional<history::WaitingRows>()> HubEnvironment::waitingRowsCount() {
+    if (lineServer() == nullptr) return {};
+    struct Reader {
+        history::StationFileAccess& access;
+        bool withOrigins;
+        std::shared_ptr<history::StationFile> file;
+        std::unique_ptr<history::HistoryDatabase> connection;
+    };
+    // The rows the sender sends: a bench's only to a server this command's own --history names.
+    auto reader = std::make_shared<Reader>(Reader{
+        *stationFile_, historyTarget().source == history::ServerSource::CommandLine, nullptr, nullptr});
+    return [reader]() -> std::optional<history::WaitingRows> {
+        std::string error;
+        bool missing = false;
+        if (!reader->file) reader->file = reader->access.openExisting(missing, error);
+        if (missing) return history::WaitingRows{};  // nothing recorded yet
+        if (reader->file && !reader->connection) reader->connection = reader->file->openConnection(error);
+        if (!reader->connection) return std::nullopt;
+        return reader->connection->waiting(reader->withOrigins, error);
+    };
+}
+
 RecoveryResult HubEnvironment::recoverHub(const WorkflowContext& context, const std::string& port,
                                           const RecoveryConsent& consent) {
     // The runs went to the station's file first, whatever server they went on to.

@@ -9,6 +9,7 @@
 // hub's, or a bench's apart from it). Front ends hold one and differ only in how
 // they present what it does.
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -148,6 +149,10 @@ public:
     // too when this command's own --history named the server). The number
     // sent; nothing with error; noServer set when no server is named.
     std::optional<std::size_t> syncHistory(bool& noServer, std::string& error);
+    // What counts the station file's rows waiting for the line's server, on a
+    // connection of its own (for the station's figures); none when no server is
+    // named. Call it from one thread at a time.
+    std::function<std::optional<history::WaitingRows>()> waitingRowsCount();
     // Recovers the hub on context.connection from the history the runs went to
     // and this origin's backups (environment/HubRecovery.h).
     RecoveryResult recoverHub(const WorkflowContext& context, const std::string& port,

@@ -318,6 +318,16 @@ std::optional<std::vector<HistoryRecord>> HistoryDatabase::unsent(bool withOrigi
     return readRows(statement, error);
 }
 
+std::optional<WaitingRows> HistoryDatabase::waiting(bool withOrigins, std::string& error) {
+    std::lock_guard lock(mutex_);
+    Statement statement(
+        handle_, std::string("SELECT COUNT(*), COALESCE(MIN(CASE WHEN ended = '' THEN started ELSE ended "
+                             "END), '') FROM runs WHERE sent_to_server = ''") +
+                     (withOrigins ? "" : " AND origin = ''") + ";");
+    if (!statement.ready(error) || statement.step(error) != SQLITE_ROW) return std::nullopt;
+    return WaitingRows{static_cast<std::uint64_t>(statement.integer(0)), statement.text(1)};
+}
+
 bool HistoryDatabase::markSent(const std::vector<HistoryRecord>& rows, const std::string& serverTime,
                                std::string& error) {
     std::lock_guard lock(mutex_);

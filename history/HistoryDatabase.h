@@ -20,6 +20,13 @@ namespace velmora::history {
 // How long a write waits for another process's write to end before it fails.
 inline constexpr std::chrono::milliseconds kBusyTimeout{10000};
 
+// The rows not yet on the line's server: how many, and when the one that has
+// waited longest was last written (its end, or its start while it runs).
+struct WaitingRows {
+    std::uint64_t count = 0;
+    std::string oldestWritten;  // an ISO time; empty when none waits
+};
+
 // One connection to the station's file. Its calls may come from any thread, one
 // at a time: each takes the connection for its length.
 class HistoryDatabase final : public HistoryStore {
@@ -44,6 +51,8 @@ public:
     // Rows whose latest write has not reached the server yet, oldest first, at most
     // limit of them; simulated and replayed runs only when withOrigins is set.
     std::optional<std::vector<HistoryRecord>> unsent(bool withOrigins, std::size_t limit, std::string& error);
+    // How many rows unsent would give, without reading them.
+    std::optional<WaitingRows> waiting(bool withOrigins, std::string& error);
     // Marks each row (by run UUID) as taken by the server at serverTime, unless it
     // was written again since the revision it holds (that write then waits its own
     // turn). One transaction, so the runs' own writes wait for one short write.

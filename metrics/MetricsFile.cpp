@@ -99,6 +99,7 @@ void MetricsFile::writeWhenAsked() {
         lock.lock();
         answered_ = taking;
         written_.notify_all();
+        asked_.wait_for(lock, kMetricsFileLeastGap, [this] { return stopping_; });
     }
 }
 

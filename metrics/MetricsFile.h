@@ -5,11 +5,14 @@
 // *.prom, so another name is refused rather than written where nobody reads it.
 //
 // The file is written on a thread of its own, so a unit that asks for it never
-// waits for the disk; asks that come while it writes are served by one more write.
+// waits for the disk; asks that come while it writes, or within the least gap
+// after a write, are served by one more write: a busy station writes it a few
+// times a second at most, however many units end.
 // The output rules of every file this program writes hold: a symbolic link or
 // anything but a regular file at the path is never replaced, nor a file of
 // another user's. The file is readable by everyone (0644), whatever the umask:
 // the collector runs as a user of its own.
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -20,6 +23,9 @@
 #include "metrics/Exposition.h"
 
 namespace velmora::metrics {
+
+// The least time between two writes of the file.
+inline constexpr std::chrono::milliseconds kMetricsFileLeastGap{250};
 
 // False, with error, when the file could not be written at path: not named
 // *.prom, a folder that is missing or not writable, or a target that must not be

@@ -47,16 +47,18 @@ std::string joined(const std::vector<std::string>& ports) {
 
 // A unit's record in the history ends only once the station has judged the unit:
 // a run that succeeded on a hub that then runs another version than expected is
-// a failed unit, and recorded as one, with that reason.
+// a failed unit, and recorded as one, with that reason. It also times each phase
+// of the run for the station's watch, and knows the phase a failed run ended in.
 class UnitRecord final : public RunObserver {
 public:
-    explicit UnitRecord(RunObserver* history) : history_(history) {}
+    UnitRecord(RunObserver* history, StationWatch* watch, Clock& clock)
+        : history_(history), watch_(watch), clock_(clock) {}
     ~UnitRecord() override { settle({}); }
     UnitRecord(const UnitRecord&) = delete;
     UnitRecord& operator=(const UnitRecord&) = delete;
 
     std::unique_ptr<RunLog> runStarted(const RunStart& start) override {
-        log_ = history_->runStarted(start);
+        if (history_ != nullptr) log_ = history_->runStarted(start);
         return std::make_unique<Forwarder>(*this);
     }
 
@@ -68,13 +70,25 @@ public:
         log_.reset();
     }
 
+    // The phase the run was in when it ended; empty before its first.
+    std::string lastPhase() const { return phase_ ? runPhaseName(*phase_) : ""; }
+
 private:
+    void phaseStarted(RunPhase phase) {
+        endPhase();
+        phase_ = phase;
+        phaseStart_ = clock_.now();
+        if (log_) log_->phaseStarted(phase);
+    }
+    void endPhase() {
+        if (!phase_ || watch_ == nullptr || phaseEnded_) return;
+        watch_->phaseEnded(*phase_, std::chrono::duration<double>(clock_.now() - phaseStart_).count());
+    }
+
     class Forwarder final : public RunLog {
     public:
         explicit Forwarder(UnitRecord& record) : record_(record) {}
-        void phaseStarted(RunPhase phase) override {
-            if (record_.log_) record_.log_->phaseStarted(phase);
-        }
+        void phaseStarted(RunPhase phase) override { record_.phaseStarted(phase); }
         void hubSeen(const HubConnection::HubSighting& sighting) override {
             if (record_.log_) record_.log_->hubSeen(sighting);
         }
@@ -84,15 +98,24 @@ private:
         void serialRead(const std::string& serial) override {
             if (record_.log_) record_.log_->serialRead(serial);
         }
-        void ended(const RunEnd& end) override { record_.end_ = end; }
+        void ended(const RunEnd& end) override {
+            record_.endPhase();
+            record_.phaseEnded_ = true;
+            record_.end_ = end;
+        }
 
     private:
         UnitRecord& record_;
     };
 
     RunObserver* history_;
+    StationWatch* watch_;
+    Clock& clock_;
     std::unique_ptr<RunLog> log_;
     std::optional<RunEnd> end_;
+    std::optional<RunPhase> phase_;
+    Milliseconds phaseStart_{0};
+    bool phaseEnded_ = false;  // the run ended: its last phase is timed
 };
 
 // The hub's status, read over a short open of its own.
@@ -121,8 +144,11 @@ StationEnd Station::run(const std::atomic<int>& interrupts) {
     // that virtual time moves only when it and every unit run sleep.
     const WorkerGroup::Membership membership(context_.clock);
     show(messages::kStationWaiting);
+    if (context_.serials != nullptr && context_.watch != nullptr)
+        context_.watch->serialsLeft(context_.serials->left());
     while (true) {
         if (!takeInterrupts(interrupts)) {
+            watchTaking(false);
             endSerials();
             return StationEnd::Abandoned;
         }
@@ -133,7 +159,9 @@ StationEnd Station::run(const std::atomic<int>& interrupts) {
             std::lock_guard verdictLock(verdictMutex_);
             showTally();
         }
+        watchTaking(units_.takesNewUnits());
         if (units_.done()) {
+            watchTaking(false);
             endSerials();
             return StationEnd::Finished;
         }
@@ -169,10 +197,12 @@ void Station::startUnit(const std::string& port, const std::atomic<int>& interru
         return;
     }
     if (context_.serials == nullptr) {
+        if (context_.watch != nullptr) context_.watch->unitStarted(port);
         workers_.start([this, port] { runUnit(port, image_, std::nullopt); });
         return;
     }
     SerialTake taken = context_.serials->take();
+    if (context_.watch != nullptr) context_.watch->serialsLeft(context_.serials->left());
     if (stopped()) {
         units_.withdraw(port);
         return;
@@ -187,6 +217,7 @@ void Station::startUnit(const std::string& port, const std::atomic<int>& interru
         halted_ = true;
         return;
     }
+    if (context_.watch != nullptr) context_.watch->unitStarted(port);
     workers_.start(
         [this, port, unit = std::move(*unitImage), number = taken.number] { runUnit(port, unit, number); });
 }
@@ -206,14 +237,12 @@ void Station::runUnit(const std::string& port, const FirmwareBuffer& image,
     RunOutcome outcome;
     std::optional<HubStatus> statusBefore;
     std::optional<HubStatus> statusAfter;
-    std::optional<UnitRecord> record;
-    if (context_.observer != nullptr) record.emplace(context_.observer);
+    UnitRecord record(context_.observer, context_.watch, context_.clock);
     {
         PortHold hold(*connection);
         statusBefore = unitStatus(*connection);
-        const WorkflowContext context{
-            reporter,         *connection,    nullptr, context_.console, record ? &*record : nullptr,
-            context_.backups, context_.runIds};
+        const WorkflowContext context{reporter, *connection,      nullptr,        context_.console,
+                                      &record,  context_.backups, context_.runIds};
         outcome = updateFuncAs(context, image, imagePath_, RunOperation::Station, imagePath_);
         if (outcome.succeeded) statusAfter = unitStatus(*connection);
     }
@@ -222,7 +251,13 @@ void Station::runUnit(const std::string& port, const FirmwareBuffer& image,
     // other tally may count this unit before its line is out.
     std::lock_guard verdictLock(verdictMutex_);
     const UnitVerdict verdict = units_.finish(port, outcome.succeeded, statusAfter, present);
-    if (record) record->settle(verdict.versionMismatch);
+    record.settle(verdict.versionMismatch);
+    if (context_.watch != nullptr) {
+        const std::string failedPhase = verdict.passed                    ? ""
+                                        : verdict.versionMismatch.empty() ? record.lastPhase()
+                                                                          : kVersionCheckPhase;
+        context_.watch->unitFinished(port, verdict.passed, failedPhase);
+    }
     if (serial) context_.serials->finish(*serial, verdict.passed, outcome.run);
     const double seconds = std::chrono::duration<double>(context_.clock.now() - start).count();
     // A unit with a serial number of its own is named by it too: that is what the
@@ -242,6 +277,10 @@ void Station::runUnit(const std::string& port, const FirmwareBuffer& image,
 
 void Station::waitForUnits() {
     workers_.join();
+}
+
+void Station::watchTaking(bool taking) {
+    if (context_.watch != nullptr) context_.watch->takingUnits(taking);
 }
 
 void Station::show(const std::string& line) {

@@ -14,6 +14,7 @@
 #include "device/WorkerGroup.h"
 #include "firmware/FirmwareBuffer.h"
 #include "production/StationUnits.h"
+#include "production/StationWatch.h"
 #include "workflows/WorkflowContext.h"
 
 namespace velmora {
@@ -37,7 +38,8 @@ struct StationContext {
     FlashBackups* backups = nullptr;  // the flash kept before each erase; none: no backups
     // Each unit's own serial number; none: every unit gets the image as it is.
     StationSerials* serials = nullptr;
-    RunIds* runIds = nullptr;  // where each unit's run gets its name; none: each makes its own
+    RunIds* runIds = nullptr;       // where each unit's run gets its name; none: each makes its own
+    StationWatch* watch = nullptr;  // told of each unit and phase (a line's monitoring); none: nobody
 };
 
 enum class StationEnd { Finished, Abandoned };
@@ -67,6 +69,7 @@ private:
     void endSerials();
     void show(const std::string& line);
     void showTally();
+    void watchTaking(bool taking);
 
     StationContext context_;
     const FirmwareBuffer& image_;

@@ -100,4 +100,9 @@ void StationSerials::flushLocked() {
     waiting_.erase(waiting_.begin(), waiting_.begin() + static_cast<std::ptrdiff_t>(written));
 }
 
+std::uint64_t StationSerials::left() {
+    std::lock_guard lock(mutex_);
+    return block_.size();
+}
+
 }  // namespace velmora

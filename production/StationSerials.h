@@ -57,6 +57,9 @@ public:
     // is voided when a station of the same name next starts.
     bool end(std::string& error);
 
+    // The numbers still free in the block held now.
+    std::uint64_t left();
+
     const SerialSettings& settings() const { return settings_; }
 
 private:

@@ -90,6 +90,11 @@ StationStop StationUnits::stop() const {
     return stop_;
 }
 
+bool StationUnits::takesNewUnits() const {
+    std::lock_guard lock(mutex_);
+    return takesNewUnitsLocked();
+}
+
 std::vector<std::string> StationUnits::inProgress() const {
     std::lock_guard lock(mutex_);
     std::vector<std::string> ports;

@@ -66,6 +66,8 @@ public:
     // The operator's interrupt: Running becomes Draining, Draining Abandoning.
     StationStop interrupt();
     StationStop stop() const;
+    // Whether a unit plugged in now would be started.
+    bool takesNewUnits() const;
 
     // The ports whose runs are in progress, in port order.
     std::vector<std::string> inProgress() const;

@@ -9,6 +9,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <chrono>
 #include <set>
@@ -19,6 +21,7 @@
 #include "history/SerialCounter.h"
 #include "tests/cli/CliFixture.h"
 #include "tests/cli/KilledStation.h"
+#include "tests/support/HttpProbe.h"
 
 namespace velmora::testing {
 namespace {
@@ -259,6 +262,66 @@ TEST_F(CliStationTest, ASecondStationOfARunningNameIsRefusedWithOrWithoutSerials
     EXPECT_EQ(refused.exitStatus, 2) << refused.err;
     ::kill(running, SIGKILL);
     ::waitpid(running, nullptr, 0);
+}
+
+// The station's figures in their file after a counted run, as the lines said;
+// an address or file that cannot be used ends the station before anything
+// else, saying why.
+TEST_F(CliStationTest, TheFiguresFileHoldsTheRunAndBadMetricsOptionsStopTheStationFirst) {
+    const std::string figures = path("station.prom");
+    CliRun run = simulated("eight-hubs", {"--station-name", "bench", "station", kSampleImage, "--count", "8",
+                                          "--metrics", "127.0.0.1:0", "--metrics-file", figures});
+    ASSERT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_TRUE(run.out.starts_with("Station: figures for monitoring at http://127.0.0.1:")) << run.out;
+    const std::vector<char> bytes = read(figures);
+    const std::string text(bytes.begin(), bytes.end());
+    for (int port = 1; port <= 8; ++port) {
+        const std::string series = "velmora_station_units_finished_total{station=\"bench\",port=\"1-" +
+                                   std::to_string(port) + "\",result=\"passed\"} 1\n";
+        EXPECT_NE(text.find(series), std::string::npos) << series << text;
+    }
+    for (const char* line :
+         {"velmora_station_units_in_progress{station=\"bench\"} 0\n",
+          "velmora_station_taking_units{station=\"bench\"} 0\n",
+          "velmora_station_phase_duration_seconds_count{station=\"bench\",phase=\"open\"} 8\n"})
+        EXPECT_NE(text.find(line), std::string::npos) << line << text;
+    struct stat info {};
+    ASSERT_EQ(::stat(figures.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0644u);
+
+    // An image whose name the file's rule takes.
+    const std::string image = write("fw.prom", read(kSampleImage));
+    // A port another program listens on.
+    const int taken = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ASSERT_EQ(::bind(taken, reinterpret_cast<sockaddr*>(&address), size), 0);
+    ::listen(taken, 1);
+    ::getsockname(taken, reinterpret_cast<sockaddr*>(&address), &size);
+    const std::string busy = "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+    const struct {
+        std::vector<std::string> options;
+        std::string reason;
+    } cases[] = {
+        {{"--metrics", "example.com:9464"}, "station: --metrics: 'example.com:9464' is not an address"},
+        {{"--metrics", busy}, "station: --metrics: cannot listen on " + busy},
+        {{"--metrics"}, "--metrics"},
+        {{"--metrics-file", path("station.txt")}, "reads only files whose names end in .prom"},
+        {{"--metrics-file", path("missing/station.prom")}, "station: --metrics-file: metrics file"},
+        {{"--metrics", "127.0.0.1:0", "--metrics-file", folder_.string()}, "--metrics-file"},
+        {{"--metrics-file", image}, "is this run's image, configuration, history or recording"},
+    };
+    for (const auto& one : cases) {
+        std::vector<std::string> arguments{"station", image, "--count", "1"};
+        arguments.insert(arguments.end(), one.options.begin(), one.options.end());
+        run = simulated("eight-hubs", arguments);
+        EXPECT_EQ(run.exitStatus, 2) << one.reason;
+        EXPECT_EQ(run.out, "") << one.reason;
+        EXPECT_NE(run.err.find(one.reason), std::string::npos) << run.err;
+    }
+    ::close(taken);
 }
 
 }  // namespace

@@ -215,9 +215,21 @@ TEST_F(HistoryDatabaseTest, FileOfLayoutTwoGetsNamedRowsThatWaitForTheServer) {
     ASSERT_TRUE(waiting) << error;
     ASSERT_EQ(waiting->size(), 3u);
 
+    // What the station's figures read: the same rows counted, and the oldest's last write.
+    std::string oldest = "~";
+    for (const HistoryRecord& row : *waiting)
+        oldest = std::min(oldest, row.ended.empty() ? row.started : row.ended);
+    const auto counted = [&](bool withOrigins) {
+        return database->waiting(withOrigins, error).value_or(history::WaitingRows{99, "none"});
+    };
+    EXPECT_EQ(counted(false).count, 2u);
+    EXPECT_EQ(counted(true).count, 3u);
+    EXPECT_EQ(counted(true).oldestWritten, oldest);
+
     const HistoryRecord first = (*waiting)[0];
     ASSERT_TRUE(database->markSent({first}, "2026-01-04T00:00:00.000Z", error)) << error;
     EXPECT_EQ(database->unsent(true, 10, error)->size(), 2u);
+    EXPECT_EQ(counted(true).count, 2u);
     HistoryRecord changed = first;
     changed.result = history::kResultSuccess;
     ASSERT_TRUE(database->record(changed, error)) << error;  // written again: waits again
