@@ -38,6 +38,8 @@ struct StationContext {
     // Each unit's own serial number; none: every unit gets the image as it is.
     StationSerials* serials = nullptr;
     RunIds* runIds = nullptr;  // where each unit's run gets its name; none: each makes its own
+    // The image's signature as the gate judged it, for every unit's record.
+    const ImageSignature* imageSignature = nullptr;
 };
 
 enum class StationEnd { Finished, Abandoned };
