@@ -22,6 +22,8 @@ struct WindowOptions {
     std::optional<std::string> recordPath;  // --record: every exchange with the hubs goes there
     std::optional<std::string> replayPath;  // --replay: the hubs are served from that recording
     std::vector<std::string> commandLine;   // every word as given, for a recording's first line
+    bool requireSigned = false;              // --require-signed: an image without a signature is refused
+    std::vector<std::string> trustedKeyFolders;  // --trusted-keys DIR: a bench's keys, for this window
     bool verbose = false;
     bool help = false;
     bool version = false;
