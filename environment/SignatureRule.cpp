@@ -8,7 +8,8 @@ namespace velmora {
 void applySignatureRule(const std::string& path, const signing::TrustSettings& trust,
                         ImageAdmission& admission) {
     const std::vector<std::uint8_t>& bytes = admission.image.data;
-    const signing::SignatureVerdict verdict = signing::judgeImageSignature(path, bytes.data(), bytes.size(), trust);
+    const signing::SignatureVerdict verdict =
+        signing::judgeImageSignature(path, bytes.data(), bytes.size(), trust);
     ImageSignature& signature = admission.signature;
     signature.state = signing::messages::stateName(verdict.state);
     signature.keyId = verdict.keyId;

@@ -300,12 +300,13 @@ TEST_F(HistoryDatabaseTest, FileOfLayoutFiveGetsTheSignatureColumns) {
     // Back to layout 5, as the previous release left it.
     sqlite3* handle = nullptr;
     ASSERT_EQ(sqlite3_open(path_.c_str(), &handle), SQLITE_OK);
-    EXPECT_EQ(sqlite3_exec(handle,
-                           "ALTER TABLE runs DROP COLUMN signature; ALTER TABLE runs DROP COLUMN signature_key;"
-                           "ALTER TABLE runs DROP COLUMN signature_comment;"
-                           "ALTER TABLE runs DROP COLUMN signed_sha256; PRAGMA user_version=5;",
-                           nullptr, nullptr, nullptr),
-              SQLITE_OK)
+    EXPECT_EQ(
+        sqlite3_exec(handle,
+                     "ALTER TABLE runs DROP COLUMN signature; ALTER TABLE runs DROP COLUMN signature_key;"
+                     "ALTER TABLE runs DROP COLUMN signature_comment;"
+                     "ALTER TABLE runs DROP COLUMN signed_sha256; PRAGMA user_version=5;",
+                     nullptr, nullptr, nullptr),
+        SQLITE_OK)
         << sqlite3_errmsg(handle);
     sqlite3_close(handle);
     auto database = open();

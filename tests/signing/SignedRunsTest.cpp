@@ -41,8 +41,8 @@ struct Bench {
         fs::permissions(state_, fs::perms::owner_all);
     }
     CliRun cli(std::vector<std::string> words) const {
-        words.insert(words.begin(), {"--simulate", "--history", history_, "--trusted-keys",
-                                     rig_.keyFolder().string()});
+        words.insert(words.begin(),
+                     {"--simulate", "--history", history_, "--trusted-keys", rig_.keyFolder().string()});
         return runCli(words);
     }
     std::string historyJson() const { return runCli({"--history", history_, "--json", "history"}).out; }
@@ -60,8 +60,8 @@ struct RunCase {
     std::function<std::string(const SigningRig&, const KeyPair& trusted)> prepare;
     std::vector<std::string> options;
     int exitStatus;
-    const char* said;       // a part of standard error
-    const char* recorded;   // the signature recorded; nullptr: no run, nothing written
+    const char* said;      // a part of standard error
+    const char* recorded;  // the signature recorded; nullptr: no run, nothing written
 };
 
 TEST_F(SignedRunsTest, EachImageIsJudgedBeforeAnyHubRequest) {
@@ -72,17 +72,28 @@ TEST_F(SignedRunsTest, EachImageIsJudgedBeforeAnyHubRequest) {
     };
     const RunCase cases[] = {
         {"signed by a trusted key", signedImage, {}, 0, "signed by key", "\"signature\":\"trusted\""},
-        {"unsigned, signatures required", [](auto& rig, auto&) { return rig.image("fw.bin"); },
-         {"--require-signed"}, 2, "is not signed", nullptr},
-        {"unsigned, keys trusted", [](auto& rig, auto&) { return rig.image("fw.bin"); }, {}, 0,
-         "is not signed (no", "\"signature\":\"unsigned\""},
+        {"unsigned, signatures required",
+         [](auto& rig, auto&) { return rig.image("fw.bin"); },
+         {"--require-signed"},
+         2,
+         "is not signed",
+         nullptr},
+        {"unsigned, keys trusted",
+         [](auto& rig, auto&) { return rig.image("fw.bin"); },
+         {},
+         0,
+         "is not signed (no",
+         "\"signature\":\"unsigned\""},
         {"a byte changed after signing",
          [&](auto& rig, auto& key) {
              const std::string image = signedImage(rig, key);
              std::fstream(image, std::ios::in | std::ios::out | std::ios::binary).put('\x5A');
              return image;
          },
-         {}, 2, "was changed after it was signed", nullptr},
+         {},
+         2,
+         "was changed after it was signed",
+         nullptr},
         {"another image's signature beside it",
          [&](auto& rig, auto& key) {
              const std::string other = signedImage(rig, key);
@@ -91,23 +102,36 @@ TEST_F(SignedRunsTest, EachImageIsJudgedBeforeAnyHubRequest) {
              fs::rename(rig.path("keep.minisig"), image + ".minisig");
              return image;
          },
-         {}, 2, "that signature is of another file", nullptr},
-        {"an unknown key", [&](auto& rig, auto&) { return signedImage(rig, rig.untrustedKey()); }, {}, 2,
-         "which is not trusted", nullptr},
+         {},
+         2,
+         "that signature is of another file",
+         nullptr},
+        {"an unknown key",
+         [&](auto& rig, auto&) { return signedImage(rig, rig.untrustedKey()); },
+         {},
+         2,
+         "which is not trusted",
+         nullptr},
         {"a huge signature file",
          [](auto& rig, auto&) {
              const std::string image = rig.image("fw.bin");
              std::ofstream(image + ".minisig") << std::string(1 << 20, 'A');
              return image;
          },
-         {}, 2, ".minisig", nullptr},
+         {},
+         2,
+         ".minisig",
+         nullptr},
         {"a FIFO for a signature",
          [](auto& rig, auto&) {
              const std::string image = rig.image("fw.bin");
              ::mkfifo((image + ".minisig").c_str(), 0600);
              return image;
          },
-         {}, 2, ".minisig", nullptr},
+         {},
+         2,
+         ".minisig",
+         nullptr},
     };
     for (const RunCase& test : cases) {
         SCOPED_TRACE(test.name);
@@ -146,8 +170,7 @@ TEST_F(SignedRunsTest, TheStationJudgesBeforeItsFirstUnit) {
     EXPECT_TRUE(contains(refused.err, "is not signed")) << refused.err;
 
     rig_.sign(image, key);
-    const CliRun run =
-        cli({"--require-signed", "station", image, "--count", "1", "--serial-digits", "4"});
+    const CliRun run = cli({"--require-signed", "station", image, "--count", "1", "--serial-digits", "4"});
     ASSERT_EQ(run.exitStatus, 0) << run.err << run.out;
     EXPECT_TRUE(contains(run.out, "signed by key " + signing::keyIdText(key.publicKey.id))) << run.out;
     const std::string rows = historyJson();
@@ -207,7 +230,8 @@ TEST_F(SignatureGateTest, RevokedKeysRotationAndRequiredSignatures) {
     const std::string plain = rig_.image("plain.bin", 3);
     const ImageAdmission noted = admit(plain);
     ASSERT_TRUE(noted.admitted());
-    EXPECT_EQ(noted.signature.notes, std::vector<std::string>{plain + " is not signed (no " + plain + ".minisig)"});
+    EXPECT_EQ(noted.signature.notes,
+              std::vector<std::string>{plain + " is not signed (no " + plain + ".minisig)"});
     EXPECT_EQ(admit(plain, "[Images]\nRequireSigned = 1\n").refusal, ImageRefusal::Signature);
     // A flash page is only shown: never judged.
     EXPECT_TRUE(open("[Images]\nRequireSigned = 1\n")->admitImage(plain, ImageUse::FlashPage).admitted());
