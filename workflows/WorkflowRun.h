@@ -11,8 +11,8 @@
 #include <string>
 
 #include "detection/DetectionScheduler.h"
-#include "workflows/RunOutcome.h"
 #include "device/FlashSpan.h"
+#include "workflows/RunOutcome.h"
 #include "workflows/RunWatch.h"
 #include "workflows/WorkflowContext.h"
 
