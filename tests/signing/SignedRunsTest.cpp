@@ -41,8 +41,8 @@ struct Bench {
         fs::permissions(state_, fs::perms::owner_all);
     }
     CliRun cli(std::vector<std::string> words) const {
-        words.insert(words.begin(),
-                     {"--simulate", "--history", history_, "--trusted-keys", rig_.keyFolder().string()});
+        words.insert(words.begin(), {"--simulate", "--trace", "--history", history_, "--trusted-keys",
+                                     rig_.keyFolder().string()});
         return runCli(words);
     }
     std::string historyJson() const { return runCli({"--history", history_, "--json", "history"}).out; }
@@ -145,7 +145,9 @@ TEST_F(SignedRunsTest, EachImageIsJudgedBeforeAnyHubRequest) {
         EXPECT_TRUE(contains(run.err, test.said)) << run.err;
         const std::string rows = fresh.historyJson();
         if (test.recorded == nullptr) {
-            // Refused before the hub was opened: no pane line, no run recorded.
+            // Refused before the hub was opened: no request on the wire (--trace),
+            // no pane line, no run recorded.
+            EXPECT_FALSE(contains(run.err, "ctrl ")) << run.err;
             EXPECT_EQ(run.out, "");
             EXPECT_FALSE(contains(rows, "\"operation\"")) << rows;
         } else {
@@ -168,6 +170,7 @@ TEST_F(SignedRunsTest, TheStationJudgesBeforeItsFirstUnit) {
     EXPECT_EQ(refused.exitStatus, 2) << refused.err;
     EXPECT_EQ(refused.out, "");
     EXPECT_TRUE(contains(refused.err, "is not signed")) << refused.err;
+    EXPECT_FALSE(contains(refused.err, "ctrl ")) << refused.err;
 
     rig_.sign(image, key);
     const CliRun run = cli({"--require-signed", "station", image, "--count", "1", "--serial-digits", "4"});
