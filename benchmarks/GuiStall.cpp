@@ -40,6 +40,7 @@ public:
     driver::RestartAnswer askRestart(QWidget*, const QString&) override {
         return driver::RestartAnswer::Cancel;
     }
+    CloseAnswer askCloseDuringFlash(QWidget*) override { return CloseAnswer::KeepOpen; }
 
 private:
     QString image_;

@@ -39,11 +39,6 @@ void HostHold::leaveSpan(const std::string& portPath) {
     if (settings_.signalOwner != nullptr) settings_.signalOwner->leaveSpan();
 }
 
-bool HostHold::insideSpan() const {
-    std::lock_guard guard(mutex_);
-    return spans_ > 0;
-}
-
 void HostHold::takeLock(const std::string& portPath) {
     const std::string why = formatText(messages::kInhibitWhyFormat, portPath.c_str());
     lock_ = takeInhibitor(settings_.bus, why);

@@ -5,6 +5,7 @@
 // device, and the process's stop signals deferred to the end of the last span.
 // The composition root makes one and hands it to every hub connection; the
 // workflows know it only as a FlashSpanHost.
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
@@ -43,8 +44,9 @@ public:
     bool enterSpan(const std::string& portPath) override;
     void leaveSpan(const std::string& portPath) override;
 
-    // The lock held now (tests, and a window that asks before it closes).
-    bool insideSpan() const;
+    // A hub is inside its span now (tests, and a window that asks before it
+    // closes). Never waits: the GUI thread asks while a worker may be taking the lock.
+    bool insideSpan() const { return spans_ > 0; }
 
 private:
     void takeLock(const std::string& portPath);
@@ -52,8 +54,8 @@ private:
     void line(const std::string& text) const;
 
     HostHoldSettings settings_;
-    mutable std::mutex mutex_;
-    int spans_ = 0;
+    std::mutex mutex_;
+    std::atomic<int> spans_{0};  // changed under mutex_
     InhibitorLock lock_;
     bool delaySaid_ = false;
     std::map<std::string, std::unique_ptr<AutosuspendHold>> awake_;  // by port

@@ -2,10 +2,12 @@
 // the launch call, each handed to the box that holds its controls.
 #include "window/AppDelegate.h"
 
+#include <QCloseEvent>
 #include <QGroupBox>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTimer>
 
 #include "app/Config.h"
 #include "environment/HubListing.h"
@@ -23,12 +25,26 @@
 #include "window/WindowTexts.h"
 
 namespace velmora::window {
+namespace {
+
+constexpr int kCloseWhenDoneLookMs = 100;
+
+}  // namespace
 
 AppDelegate::AppDelegate(WindowSession& session, WindowEnvironment& environment)
     : session_(session),
       environment_(environment),
       reporter_(std::make_unique<WindowReporter>(*this, environment.quit)),
-      workers_(session.clock()) {
+      workers_(session.clock()),
+      closeWhenDone_(new QTimer(this)) {
+    // The span ends on a worker, so the waiting close looks for its end a few
+    // times a second; nothing looks while no close waits.
+    closeWhenDone_->setInterval(kCloseWhenDoneLookMs);
+    connect(closeWhenDone_, &QTimer::timeout, this, [this] {
+        if (writingFlash()) return;
+        closeWhenDone_->stop();
+        close();
+    });
     detection_ = std::make_unique<HubDetectionService>(
         [&session] { return detectAttachedHubs(session.environment()); }, session.platform(),
         session.console(),
@@ -59,6 +75,28 @@ void AppDelegate::shutDown() {
     workers_.joinAll();
     detection_->stop();
     session_.onHistoryProblem({});
+}
+
+bool AppDelegate::writingFlash() const {
+    return session_.environment().hostHold().insideSpan();
+}
+
+void AppDelegate::closeEvent(QCloseEvent* event) {
+    if (!writingFlash()) {
+        closeWhenDone_->stop();
+        QMainWindow::closeEvent(event);
+        return;
+    }
+    // Never closed mid-write: a close asked for again while the question is open,
+    // or once the answer was to close when done, changes nothing.
+    event->ignore();
+    if (askingToClose_ || closeWhenDone_->isActive()) return;
+    askingToClose_ = true;
+    const CloseAnswer answer = environment_.dialogs.askCloseDuringFlash(this);
+    askingToClose_ = false;
+    // The write may have ended while the question was open: the timer's first
+    // look then closes the window.
+    if (answer == CloseAnswer::CloseWhenDone) closeWhenDone_->start();
 }
 
 void AppDelegate::MyLayoutUI() {

@@ -19,8 +19,10 @@
 #include "window/WindowEnvironment.h"
 #include "window/WorkerThreads.h"
 
+class QCloseEvent;
 class QLineEdit;
 class QPushButton;
+class QTimer;
 
 namespace velmora::window {
 
@@ -103,9 +105,16 @@ public slots:
     void ICTypeCombBox_SelectedChanged();
     void PageNameCombBox_SelectedChanged();
 
+protected:
+    // While an update writes a hub's flash the window stays: it asks, and closes
+    // once the write is done if the user says so.
+    void closeEvent(QCloseEvent* event) override;
+
 private:
     // The ten buttons SetButtonStatus switches, in the order it switches them.
     std::vector<QPushButton*> buttonSet() const;
+    // A run of this window is in its flash span (the host is held off the hub).
+    bool writingFlash() const;
 
     WindowSession& session_;
     WindowEnvironment& environment_;
@@ -121,6 +130,8 @@ private:
     std::unique_ptr<FlashBox> flashBox_;
     std::vector<QPushButton*> buttonSet_;
     bool shutDown_ = false;
+    bool askingToClose_ = false;
+    QTimer* closeWhenDone_;  // runs while a close waits for the flash write to end
 };
 
 }  // namespace velmora::window

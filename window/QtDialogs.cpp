@@ -54,4 +54,18 @@ driver::RestartAnswer QtDialogs::askRestart(QWidget* parent, const QString& mess
     return box.clickedButton() == reboot ? driver::RestartAnswer::RebootNow : driver::RestartAnswer::Cancel;
 }
 
+CloseAnswer QtDialogs::askCloseDuringFlash(QWidget* parent) {
+    QMessageBox box(parent);
+    box.setIcon(QMessageBox::Warning);
+    box.setTextFormat(Qt::PlainText);
+    box.setText(QString::fromLatin1(texts::kCloseDuringFlash));
+    box.setInformativeText(QString::fromLatin1(texts::kCloseDuringFlashDetail));
+    QPushButton* keep = box.addButton(QString::fromLatin1(texts::kKeepOpen), QMessageBox::RejectRole);
+    QPushButton* close = box.addButton(QString::fromLatin1(texts::kCloseWhenDone), QMessageBox::AcceptRole);
+    box.setDefaultButton(keep);
+    box.setEscapeButton(keep);
+    box.exec();
+    return box.clickedButton() == close ? CloseAnswer::CloseWhenDone : CloseAnswer::KeepOpen;
+}
+
 }  // namespace velmora::window

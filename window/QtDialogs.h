@@ -10,6 +10,7 @@ public:
     std::optional<QString> chooseSavePath(QWidget* parent) override;
     void alert(QWidget* parent, const QString& text) override;
     driver::RestartAnswer askRestart(QWidget* parent, const QString& message) override;
+    CloseAnswer askCloseDuringFlash(QWidget* parent) override;
 };
 
 }  // namespace velmora::window

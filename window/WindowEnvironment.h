@@ -18,6 +18,9 @@ class QWidget;
 
 namespace velmora::window {
 
+// What the user chose when the window was closed while an update wrote a hub's flash.
+enum class CloseAnswer { KeepOpen, CloseWhenDone };
+
 class WindowDialogs {
 public:
     virtual ~WindowDialogs() = default;
@@ -29,6 +32,9 @@ public:
     virtual void alert(QWidget* parent, const QString& text) = 0;
     // "Cancel" (the default) and "Reboot Now".
     virtual driver::RestartAnswer askRestart(QWidget* parent, const QString& message) = 0;
+    // The window closed while an update writes a hub's flash: "Keep Open" (the
+    // default) or "Close When Done".
+    virtual CloseAnswer askCloseDuringFlash(QWidget* parent) = 0;
 };
 
 struct WindowEnvironment {

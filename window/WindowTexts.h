@@ -44,6 +44,15 @@ inline constexpr const char* kSaveMessage = "Choose the path to save the *.Bin f
 inline constexpr const char* kBinFilter = "BIN (*.BIN *.bin)";
 inline constexpr const char* kBinSuffix = "bin";
 
+// Asked when the window is closed while an update writes a hub's flash: the
+// window never closes in the middle of it.
+inline constexpr const char* kCloseDuringFlash = "An update is writing the hub's flash.";
+inline constexpr const char* kCloseDuringFlashDetail =
+    "The window stays open until it is done: stopped now, the hub would be left in its ROM code "
+    "with a half-written flash. Close the window as soon as the update is done?";
+inline constexpr const char* kCloseWhenDone = "Close When Done";
+inline constexpr const char* kKeepOpen = "Keep Open";
+
 inline constexpr const char* kOk = "OK";
 inline constexpr const char* kQuit = "Quit";
 

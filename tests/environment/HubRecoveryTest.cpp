@@ -12,21 +12,7 @@
 namespace velmora::testing {
 namespace {
 
-class HubRecoveryTest : public RecoveryRig {
-protected:
-    // An update that loses the hub while it programs the second chunk: the first
-    // chunk is in, the configuration block is not, so the hub boots its ROM code.
-    void failAnUpdateHalfWay() {
-        sim::HubFaults faults;
-        faults.disconnect = sim::DisconnectFault{sim::RequestKind::WriteFlash, 2, true};
-        hub_->setFaults(faults);
-        ASSERT_FALSE(updateFunc(recorded(), parsed(newImage_), "new.bin"));
-        hub_->setFaults({});
-        waitForTheHub();
-        ASSERT_EQ(hub_->runState(), sim::RunState::RomCode);
-        ASSERT_NE(hub_->flashContents(), oldFlash_);
-    }
-};
+class HubRecoveryTest : public RecoveryRig {};
 
 TEST_F(HubRecoveryTest, WritesTheBackupBackAndRecordsWhichRunItRecovered) {
     failAnUpdateHalfWay();

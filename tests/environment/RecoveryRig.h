@@ -11,6 +11,7 @@
 
 #include "backups/BackupStore.h"
 #include "device/FlashOperations.h"
+#include "device/simulated/HubFaults.h"
 #include "environment/HubRecovery.h"
 #include "history/HistoryDatabase.h"
 #include "history/RunRecorder.h"
@@ -69,6 +70,19 @@ protected:
             std::count_if(requests.begin(), requests.end(), [](const sim::RecordedRequest& request) {
                 return sim::classifyRequest(request.setup) == sim::RequestKind::EraseFlash;
             }));
+    }
+
+    // An update that loses the hub while it programs the second chunk: the first
+    // chunk is in, the configuration block is not, so the hub boots its ROM code.
+    void failAnUpdateHalfWay() {
+        sim::HubFaults faults;
+        faults.disconnect = sim::DisconnectFault{sim::RequestKind::WriteFlash, 2, true};
+        hub_->setFaults(faults);
+        ASSERT_FALSE(updateFunc(recorded(), parsed(newImage_), "new.bin"));
+        hub_->setFaults({});
+        waitForTheHub();
+        ASSERT_EQ(hub_->runState(), sim::RunState::RomCode);
+        ASSERT_NE(hub_->flashContents(), oldFlash_);
     }
 
     // Long enough for a hub that lost its power to be back on the bus.

@@ -38,12 +38,18 @@ public:
     std::optional<QString> chooseSavePath(QWidget*) override;
     void alert(QWidget*, const QString& text) override { alerts.push_back(text.toStdString()); }
     driver::RestartAnswer askRestart(QWidget*, const QString& message) override;
+    window::CloseAnswer askCloseDuringFlash(QWidget*) override {
+        ++closeQuestions;
+        return closeAnswer;
+    }
 
     std::deque<std::optional<QString>> openAnswers;  // one per open panel; empty: cancel
     std::optional<QString> saveAnswer;
     std::vector<std::string> alerts;
     driver::RestartAnswer restartAnswer = driver::RestartAnswer::Cancel;
     std::vector<std::string> restartQuestions;
+    window::CloseAnswer closeAnswer = window::CloseAnswer::KeepOpen;
+    int closeQuestions = 0;
 };
 
 class RecordingPrivileged final : public driver::PrivilegedRunner {

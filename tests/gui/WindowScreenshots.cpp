@@ -1,7 +1,8 @@
 // Pictures of both layouts for a person to look at: the full window with an image
 // loaded into the flash page and a finished update in the pane, and the scalar
 // station after its run, and the detail box with a page chosen and a value just
-// changed (its byte red in the binary view). Written to $VELMORA_SCREENSHOT_DIR (default: screenshots).
+// changed (its byte red in the binary view), and two of its dialogs. Written to
+// $VELMORA_SCREENSHOT_DIR (default: screenshots).
 #include <QApplication>
 #include <QGroupBox>
 #include <QPixmap>
@@ -9,6 +10,7 @@
 #include <QTimer>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <iterator>
 
 #include "EditorWindowFixture.h"
@@ -35,6 +37,23 @@ protected:
         ASSERT_TRUE(window().grab().save(QString::fromStdString(path)));
         std::printf("%s\n", path.c_str());
     }
+    // Shows the window, then the dialog ask opens over it, and saves the dialog.
+    void saveModal(const char* name, const std::function<void()>& ask) {
+        window().show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window()));
+        std::filesystem::create_directories(outputFolder());
+        const std::string path = (outputFolder() / name).string();
+        bool saved = false;
+        QTimer::singleShot(0, [&] {
+            QWidget* box = QApplication::activeModalWidget();
+            if (box == nullptr) return;
+            saved = QTest::qWaitForWindowExposed(box) && box->grab().save(QString::fromStdString(path));
+            box->close();
+        });
+        ask();
+        ASSERT_TRUE(saved);
+        std::printf("%s\n", path.c_str());
+    }
 };
 
 TEST_F(Screenshots, FullLayout) {
@@ -59,20 +78,17 @@ TEST_F(Screenshots, RefusedImageAlert) {
     window().easyUpdateBox().btnSelect_EasyUpdate->click();
     window().easyUpdateBox().btnUpdate_EasyUpdate->click();
     ASSERT_EQ(dialogs_.alerts.size(), 1u);
-    window().show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window()));
-    std::filesystem::create_directories(outputFolder());
-    const std::string path = (outputFolder() / "velmora-refused-image.png").string();
-    bool saved = false;
-    QTimer::singleShot(0, [&] {
-        QWidget* box = QApplication::activeModalWidget();
-        if (box == nullptr) return;
-        saved = QTest::qWaitForWindowExposed(box) && box->grab().save(QString::fromStdString(path));
-        box->close();
+    saveModal("velmora-refused-image.png", [this] {
+        window::QtDialogs().alert(&window(), QString::fromStdString(dialogs_.alerts.front()));
     });
-    window::QtDialogs().alert(&window(), QString::fromStdString(dialogs_.alerts.front()));
-    ASSERT_TRUE(saved);
-    std::printf("%s\n", path.c_str());
+}
+
+// The question a close gets while an update writes the hub's flash, as the real
+// dialog code asks it over the window.
+TEST_F(Screenshots, CloseDuringFlashQuestion) {
+    launch(WindowSetup().withScenario("flash-code"));
+    saveModal("velmora-close-during-flash.png",
+              [this] { window::QtDialogs().askCloseDuringFlash(&window()); });
 }
 
 class DetailScreenshot : public EditorWindowFixture {};

@@ -2,7 +2,8 @@
 // thread that plugs and unplugs hubs and presses Ctrl-C: a unit is never updated
 // twice while it stays plugged in, a replugged one is updated again, units
 // arriving one after another run alongside the earlier ones, and --count,
-// --expect-version and the two interrupts end the station as they should.
+// --expect-version and the two interrupts end the station as they should; units
+// writing at once share the process's one logind lock.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,8 +16,10 @@
 #include <vector>
 
 #include "firmware/FirmwareBuffer.h"
+#include "host/HostHold.h"
 #include "production/Station.h"
 #include "tests/support/HubRig.h"
+#include "tests/support/LogindStandIn.h"
 #include "workflows/RunObserver.h"
 
 namespace velmora::testing {
@@ -77,8 +80,10 @@ protected:
                                platform_,
                                hubs_.table,
                                [this](const std::string& at) {
-                                   return std::make_unique<HubConnection>(platform_, hubs_.table, hubs_.clock,
-                                                                          at);
+                                   auto connection = std::make_unique<HubConnection>(platform_, hubs_.table,
+                                                                                     hubs_.clock, at);
+                                   connection->setFlashSpanHost(spanHost_);
+                                   return connection;
                                },
                                [this](const std::string& line) {
                                    std::lock_guard lock(linesMutex_);
@@ -126,6 +131,7 @@ protected:
     std::mutex linesMutex_;
     std::vector<std::string> lines_;
     RecordedEnds history_;
+    FlashSpanHost* spanHost_ = nullptr;  // what every unit's connection holds its span on
     int exitStatus_ = -1;
 };
 
@@ -201,6 +207,57 @@ TEST_F(StationTest, NoTallyCountsAUnitBeforeItsVerdictLine) {
         }
     }
     EXPECT_EQ(verdicts, 4);
+}
+
+// Counts the units inside their spans and the locks logind holds when one goes
+// in or out; the process's hold holds the spans.
+class LockCount final : public FlashSpanHost {
+public:
+    LockCount(host::HostHold& hold, LogindStandIn& logind) : hold_(hold), logind_(logind) {}
+    bool enterSpan(const std::string& portPath) override {
+        if (!hold_.enterSpan(portPath)) return false;
+        note(+1);
+        return true;
+    }
+    void leaveSpan(const std::string& portPath) override {
+        note(-1);
+        hold_.leaveSpan(portPath);
+    }
+    std::vector<std::size_t> locks;  // one per entry and leave, as logind listed them
+    int mostInside = 0;
+
+private:
+    void note(int step) {
+        const std::size_t listed = logind_.inhibitors(1).size();
+        std::lock_guard lock(mutex_);
+        inside_ += step;
+        mostInside = std::max(mostInside, inside_);
+        locks.push_back(listed);
+    }
+    host::HostHold& hold_;
+    LogindStandIn& logind_;
+    std::mutex mutex_;
+    int inside_ = 0;
+};
+
+// Units that write at once share one logind lock, held from the first span in to
+// the last out.
+TEST_F(StationTest, OneLockForTheStationWhileAnyUnitWrites) {
+    LogindStandIn logind;
+    if (!logind.usable()) GTEST_SKIP() << logind.problem();
+    host::HostHoldSettings settings;
+    settings.autosuspend = false;
+    settings.bus.busAddress = logind.address();
+    host::HostHold hold(std::move(settings));
+    LockCount count(hold, logind);
+    spanHost_ = &count;
+    addHubs(4, 4);
+    runStation({4, std::nullopt}, [] {});
+    EXPECT_EQ(countLines("passed 4, failed 0, in progress 0"), 1);
+    EXPECT_GT(count.mostInside, 1);
+    EXPECT_EQ(count.locks, std::vector<std::size_t>(8, 1u));
+    EXPECT_TRUE(logind.inhibitors(0).empty());
+    EXPECT_FALSE(hold.insideSpan());
 }
 
 TEST_F(StationTest, FirstCtrlCLetsTheRunsFinishAndTakesNoNewUnit) {
