@@ -89,12 +89,6 @@ ExitStatus run(const CliOptions& options, TerminalStreams streams, FirmwareBuffe
     if (options.json && !entry->second.takesJson) {
         return command.fail(ExitStatus::BadUsage, text::jsonNotSupported(name));
     }
-    // The hub commands do not look at signatures yet: asked to, they would pass
-    // an unsigned image in silence.
-    const bool verifying = name == "image" && options.words.size() > 1 && options.words[1] == "verify";
-    if ((options.requireSigned || !options.trustedKeyFolders.empty()) && !verifying) {
-        return command.fail(ExitStatus::BadUsage, text::kSigningOptionsOnlyForVerify);
-    }
     if (options.simulate && !options.scenario.empty() && !sim::isSimulationScenario(options.scenario)) {
         return command.fail(ExitStatus::BadUsage, messages::unknownScenario(options.scenario));
     }

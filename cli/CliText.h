@@ -177,11 +177,14 @@ Options:
                            request must be the one recorded, else the run stops (exit 1)
                            with one line naming the exchange
   --replay-real-time       replay each exchange in the time it took when recorded
-  --trusted-keys DIR       image verify also trusts the *.pub keys in DIR (a test bench;
+  --trusted-keys DIR       also trust the *.pub keys in DIR for this command (a test bench;
                            repeatable); refused when config.ini or /etc/velmora/config.ini sets
                            [Images] RequireSigned
-  --require-signed         image verify refuses an image without a signature (FILE.minisig),
-                           as it does when config.ini sets [Images] RequireSigned = 1
+  --require-signed         refuse an image without a signature (FILE.minisig), as config.ini's
+                           [Images] RequireSigned = 1 does. Every command that writes an image
+                           into a hub (update, scalar, station) judges its signature first:
+                           one that does not verify, or comes from a revoked or unknown key,
+                           refuses the image (exit 2) before any hub is touched
   --no-backup              erase without first keeping the hub's flash (by default every run
                            that erases reads the flash twice and keeps it under
                            $XDG_STATE_HOME/velmora/backups, else ~/.local/state/velmora/backups)
@@ -276,8 +279,6 @@ inline constexpr const char* kEmptyPassword =
     "image keygen: an empty password protects nothing (--no-password makes a key without one)";
 inline constexpr const char* kBadSigningComment =
     "image sign: --comment takes one line of at most 512 bytes without control characters";
-inline constexpr const char* kSigningOptionsOnlyForVerify =
-    "--require-signed and --trusted-keys are taken by image verify only";
 // The untrusted comment of a signature: free text that nothing covers.
 inline constexpr const char* kSignatureComment = "signature from velmora-cli secret key";
 std::string keyFileExists(const std::string& path);

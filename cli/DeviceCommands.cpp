@@ -335,6 +335,7 @@ ExitStatus runUpdate(const CommandContext& command) {
     if (!session) return command.fail(ExitStatus::BadUsage, error);
     ImageAdmission admission = session->environment().admitImage(path, ImageUse::Update, allowNewIds);
     if (!admission.admitted()) return command.fail(ExitStatus::BadUsage, refusalLine(admission));
+    noteSignature(command, admission.signature, true);
     if (serial) {
         std::optional<FirmwareBuffer> unit = imageWithSerial(admission.image, *serial);
         if (!unit) return command.fail(ExitStatus::BadUsage, serialTooLong(admission.image, serial->size()));
@@ -342,9 +343,13 @@ ExitStatus runUpdate(const CommandContext& command) {
     }
     command.buffers.easyUpdate = std::move(admission.image);
     const FirmwareBuffer& image = command.buffers.easyUpdate;
-    return runSelected(
-        command, *session, "update", selection,
-        [&image, &path](const WorkflowContext& context) { return updateFunc(context, image, path); });
+    const ImageSignature& signature = admission.signature;
+    return runSelected(command, *session, "update", selection,
+                       [&image, &path, &signature](const WorkflowContext& context) {
+                           WorkflowContext signed_ = context;
+                           signed_.imageSignature = &signature;
+                           return updateFunc(signed_, image, path);
+                       });
 }
 
 ExitStatus runScalar(const CommandContext& command) {
@@ -355,16 +360,24 @@ ExitStatus runScalar(const CommandContext& command) {
     auto session = openSession(command, error);
     if (!session) return command.fail(ExitStatus::BadUsage, error);
     const ScalarSettings settings{session->resourcePath(), session->config().fwbinPath};
+    ImageSignature signature;
     if (!settings.fwbinPath.empty()) {
-        const ImageAdmission admission =
+        // The run writes the bytes admitted here, signature and all: the file is
+        // not read again.
+        ImageAdmission admission =
             session->environment().admitImage(scalarImagePath(settings), ImageUse::Scalar, allowNewIds);
         if (!admission.admitted()) return command.fail(ExitStatus::BadUsage, refusalLine(admission));
+        noteSignature(command, admission.signature, true);
+        command.buffers.scalar = std::move(admission.image);
+        signature = std::move(admission.signature);
     }
     TerminalReporter reporter(command.streams);
     beginWorkflow(reporter);
+    WorkflowContext context = session->workflowContext(reporter);
+    context.imageSignature = &signature;
     // The window's scalar box shows the configured name, and so does the FW line.
-    const bool succeeded = updateScalar(session->workflowContext(reporter), command.buffers.scalar, settings,
-                                        settings.fwbinPath);
+    const bool succeeded =
+        updateScalar(context, command.buffers.scalar, settings, settings.fwbinPath, ScalarImage::Admitted);
     return workflowOutcome(command, *session, succeeded);
 }
 

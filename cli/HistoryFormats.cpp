@@ -48,6 +48,14 @@ constexpr std::array<Field, 4> kLineFields = {{
     {"server_time", &HistoryRecord::serverTime},
 }};
 
+// In the JSON only, as the line's fields are: the image's signature as judged.
+constexpr std::array<Field, 4> kSignatureFields = {{
+    {"signature", &HistoryRecord::signature},
+    {"signature_key", &HistoryRecord::signatureKey},
+    {"signature_comment", &HistoryRecord::signatureComment},
+    {"signed_sha256", &HistoryRecord::signedSha256},
+}};
+
 std::string groupName(history::ReportGrouping by) {
     switch (by) {
         case history::ReportGrouping::Station: return "station";
@@ -103,6 +111,8 @@ std::string historyTable(const std::vector<HistoryRecord>& runs) {
                  orDash(run.result) + "  " + orDash(run.versionBefore) + " -> " + orDash(run.versionAfter) +
                  "  " + orDash(run.imagePath);
         if (!run.failure.empty()) table += "  " + text::printable(run.failure);
+        // A signed image names its key; an unsigned one's line is as it always was.
+        if (!run.signatureKey.empty()) table += "  signed by " + text::printable(run.signatureKey);
         // A bench's run says so; a real hub's line is as it always was.
         if (!run.origin.empty()) table += "  (" + text::printable(originNameOfStored(run.origin)) + ")";
         table += '\n';
@@ -135,6 +145,7 @@ std::string historyJson(const std::vector<HistoryRecord>& runs) {
                 std::string(field.first) == "phases" ? phasesJson(value) : JsonDocument(value);
         }
         for (const Field& field : kLineFields) entry[field.first] = run.*field.second;
+        for (const Field& field : kSignatureFields) entry[field.first] = run.*field.second;
         listed.push_back(std::move(entry));
     }
     return asciiJson(std::move(listed)) + "\n";

@@ -16,6 +16,8 @@ EnvironmentOptions environmentOptions(const CliOptions& options, std::ostream& e
     environment.historyPath = options.historyPath;
     environment.stationName = options.stationName;
     environment.keepBackups = !options.noBackup;
+    environment.trust.benchKeyFolders = options.trustedKeyFolders;
+    environment.trust.requireSignedOption = options.requireSigned;
     if (options.backupRunsKept) environment.backupRunsKept = *options.backupRunsKept;
     environment.recording.recordPath = options.recordPath;
     environment.recording.replayPath = options.replayPath;

@@ -12,6 +12,12 @@ std::string refusalLine(const ImageAdmission& admission) {
     return admission.reason + text::kAllowNewIdsHint;
 }
 
+void noteSignature(const CommandContext& command, const ImageSignature& signature, bool withSigner) {
+    if (withSigner)
+        for (const std::string& line : signature.signerLines) command.note(line);
+    for (const std::string& note : signature.notes) command.note(note);
+}
+
 ImageAdmission imageToEdit(const std::string& path, std::string& error) {
     // Shown or edited only: the IDs are not checked, so no table is needed.
     ImageAdmission admission = admitImage(path, SupportedDeviceTable{}, ImageUse::FlashPage);

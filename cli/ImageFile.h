@@ -4,6 +4,7 @@
 // path, with an error that names the file, before any hub is touched.
 #include <string>
 
+#include "cli/CommandContext.h"
 #include "workflows/ImageChecks.h"
 
 namespace velmora::cli {
@@ -11,6 +12,12 @@ namespace velmora::cli {
 // The error line for a refused image: the core's reason, and for IDs the table
 // does not list, the option that writes the image anyway.
 std::string refusalLine(const ImageAdmission& admission);
+
+// What the gate said of an image's signature besides its verdict: an unsigned
+// image where keys are trusted, trust files passed over, and with withSigner who
+// signed it. On standard error, so that standard output keeps exactly the status
+// pane's lines.
+void noteSignature(const CommandContext& command, const ImageSignature& signature, bool withSigner);
 
 // The image to show or edit: admitted with error empty, or refused with error
 // saying why (unreadable, not a regular file, empty, short, too large, no block).

@@ -222,6 +222,8 @@ ExitStatus runStation(const CommandContext& command) {
     ImageAdmission admission =
         session->environment().admitImage(request.imagePath, ImageUse::Update, request.allowNewIds);
     if (!admission.admitted()) return command.fail(ExitStatus::BadUsage, refusalLine(admission));
+    const ImageSignature signature = std::move(admission.signature);
+    noteSignature(command, signature, false);
     FirmwareBuffer& image = command.buffers.easyUpdate;
     image = std::move(admission.image);
     const std::string stationName =
@@ -275,7 +277,10 @@ ExitStatus runStation(const CommandContext& command) {
                            session->backups(),
                            serials ? &*serials : nullptr,
                            &session->environment().runIds(),
-                           monitor.get()};
+                           monitor.get(),
+                           &signature};
+    // Who signed the image, in the station's header.
+    for (const std::string& line : signature.signerLines) out << text::printable(line) << '\n';
     // Raised by the operator's Ctrl-C (through the process's signal owner); the
     // station looks at it between its looks at the bus.
     std::atomic<int> interrupts{0};

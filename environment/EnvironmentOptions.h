@@ -12,6 +12,7 @@
 #include "app/GeneralFunction.h"
 #include "backups/BackupStore.h"
 #include "driver_install/CommandRunners.h"
+#include "signing/SignatureVerdict.h"
 
 namespace velmora::host {
 class SignalDeferral;
@@ -80,6 +81,10 @@ struct EnvironmentOptions {
     // Told once, from whichever thread ran, when logind lets sleep and shutdown
     // only be delayed during a flash write, not blocked.
     std::function<void(const std::string&)> onHostNotice;
+    // Whose signatures an image to be written must carry: the system's trusted
+    // and revoked keys, a bench's --trusted-keys, --require-signed. The
+    // configuration in use adds its [Images] RequireSigned at launch.
+    signing::TrustSettings trust;
 };
 
 // What the launch sequence runs with; the defaults are the real system's. Tests

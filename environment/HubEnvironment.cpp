@@ -15,6 +15,7 @@
 #include "device/RemoteClock.h"
 #include "device/simulated/SimulatedEnvironment.h"
 #include "environment/EnvironmentMessages.h"
+#include "environment/SignatureRule.h"
 #include "history/HistoryLocation.h"
 #include "history/HistorySender.h"
 #include "history/SerialCounter.h"
@@ -413,7 +414,14 @@ ImageAdmission HubEnvironment::admitImage(const std::string& path, ImageUse use,
         refused.reason = formatText(messages::kCannotReadFormat, path.c_str(), "it is this run's history");
         return refused;
     }
-    return velmora::admitImage(path, config_.table, use, allowNewIds);
+    ImageAdmission admission = velmora::admitImage(path, config_.table, use, allowNewIds);
+    // Only what is written into a hub is judged; a scalar file that is no image
+    // at all is left to the run, which writes nothing.
+    if (use == ImageUse::FlashPage || !admission.admitted() || !admission.image.loaded) return admission;
+    signing::TrustSettings trust = options_.trust;
+    trust.requireSignedByConfig = trust.requireSignedByConfig || config_.requireSigned;
+    applySignatureRule(path, trust, admission);
+    return admission;
 }
 
 std::vector<std::string> HubEnvironment::portsFor(const HubChoice& choice) {

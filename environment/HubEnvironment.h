@@ -167,7 +167,9 @@ public:
     std::string shippedDefinitionsFolder() const;
     std::string userDefinitionsFolder() const;
 
-    // Whether the image at path may be used so, against this configuration's table.
+    // Whether the image at path may be used so, against this configuration's table;
+    // an image to be written must also pass its signature (environment/SignatureRule.h),
+    // judged from the bytes admitted, which are the bytes the run then writes.
     ImageAdmission admitImage(const std::string& path, ImageUse use, bool allowNewIds = false) const;
     // The ports a choice names: the ones given, or every supported hub's for all.
     std::vector<std::string> portsFor(const HubChoice& choice);

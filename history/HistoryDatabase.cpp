@@ -21,7 +21,7 @@ namespace {
 // Bumped whenever the layout changes; a newer program migrates an older file.
 // The layout of version 1 is made first, then every upgrade step after it in
 // turn, so a new file and an upgraded one end with the very same tables.
-constexpr int kLayoutVersion = 5;
+constexpr int kLayoutVersion = 6;
 
 struct LayoutUpgrade {
     int version;  // the layout this step leads to
@@ -32,8 +32,14 @@ struct LayoutUpgrade {
 
 bool nameEarlierRuns(sqlite3* handle, std::string& error);
 
+constexpr const char* kSignedImagesLayout =
+    "ALTER TABLE runs ADD COLUMN signature TEXT NOT NULL DEFAULT '';"
+    "ALTER TABLE runs ADD COLUMN signature_key TEXT NOT NULL DEFAULT '';"
+    "ALTER TABLE runs ADD COLUMN signature_comment TEXT NOT NULL DEFAULT '';"
+    "ALTER TABLE runs ADD COLUMN signed_sha256 TEXT NOT NULL DEFAULT '';";
+
 // One step per version after the first; later layouts add theirs at the end.
-constexpr std::array<LayoutUpgrade, 4> kUpgrades = {{
+constexpr std::array<LayoutUpgrade, 5> kUpgrades = {{
     // 2: the run's flash backup, taken before the erase, and for a recovery the
     // run it recovered.
     {2,
@@ -58,6 +64,9 @@ constexpr std::array<LayoutUpgrade, 4> kUpgrades = {{
     // (they were "replayed"), and serial numbers are counted per origin and
     // name the run that took them.
     {5, kOneNamePerRunLayout, nullptr},
+    // 6: signed images: the signature's state, key ID and trusted comment, and
+    // the SHA-256 of the signed file when the bytes written differ from it.
+    {6, kSignedImagesLayout, nullptr},
 }};
 static_assert(kUpgrades.back().version == kLayoutVersion, "every layout version has its upgrade step");
 

@@ -46,6 +46,16 @@ struct HistoryRecord {
     std::string serverTime;
     // The serial number the hub reported after its update; empty: none, or not read.
     std::string hubSerial;
+    // The image's signature as the gate judged it: "unsigned", "trusted" (or
+    // "refused"); empty: not judged (a backup written back, or a row from
+    // before signatures were checked). The signing key's ID and its trusted
+    // comment, for a signed image.
+    std::string signature;
+    std::string signatureKey;
+    std::string signatureComment;
+    // The SHA-256 of the signed file when the bytes written (image_sha256)
+    // differ from it: a unit's serial in the string area. Empty: they are alike.
+    std::string signedSha256;
 };
 
 // What `history` lists: rows started at or after since (IsoTime's form), on one

@@ -161,6 +161,12 @@ std::unique_ptr<RunLog> RunRecorder::runStarted(const RunStart& start) {
         record.imageSha256 = sha256Hex(start.imageBytes->data(), start.imageBytes->size());
         record.imageSerial = start.imageSerial;
     }
+    if (const ImageSignature* signature = start.imageSignature) {
+        record.signature = signature->state;
+        record.signatureKey = signature->keyId;
+        record.signatureComment = signature->trustedComment;
+        if (signature->judgedSha256 != record.imageSha256) record.signedSha256 = signature->judgedSha256;
+    }
     return std::make_unique<RecordedRun>(*this, std::move(record));
 }
 

@@ -40,6 +40,8 @@ struct StationContext {
     StationSerials* serials = nullptr;
     RunIds* runIds = nullptr;       // where each unit's run gets its name; none: each makes its own
     StationWatch* watch = nullptr;  // told of each unit and phase (a line's monitoring); none: nobody
+    // The image's signature as the gate judged it, for every unit's record.
+    const ImageSignature* imageSignature = nullptr;
 };
 
 enum class StationEnd { Finished, Abandoned };

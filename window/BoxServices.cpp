@@ -1,12 +1,15 @@
 #include "window/BoxServices.h"
 
 #include <QMetaObject>
+#include <QString>
+#include <QStringList>
 #include <QWidget>
 
 #include "environment/HubListing.h"
 #include "window/WindowEnvironment.h"
 #include "window/WindowReporter.h"
 #include "window/WindowSession.h"
+#include "workflows/ImageSignature.h"
 #include "workflows/WorkflowContext.h"
 
 namespace velmora::window {
@@ -15,6 +18,17 @@ WorkflowContext BoxServices::workflowContext() const {
     return WorkflowContext{
         reporter,          session.connection(),           &scheduler, nullptr, session.recorder(),
         session.backups(), &session.environment().runIds()};
+}
+
+QString BoxServices::showSignature(const ImageSignature& signature) const {
+    Console& console = session.environment().console();
+    QStringList signer;
+    for (const std::string& line : signature.signerLines) {
+        console.line(line);
+        signer << QString::fromStdString(line);
+    }
+    for (const std::string& note : signature.notes) console.line(note);
+    return signer.join('\n');
 }
 
 bool BoxServices::oneHubAttached() const {

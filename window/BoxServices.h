@@ -6,10 +6,12 @@
 #include <functional>
 #include <string>
 
+class QString;
 class QWidget;
 
 namespace velmora {
 class DetectionScheduler;
+struct ImageSignature;
 struct WorkflowContext;
 }  // namespace velmora
 
@@ -35,6 +37,10 @@ struct BoxServices {
     // works on "the" hub would take whichever the bus lists first: it alerts the
     // user to leave one attached and answers false.
     bool oneHubAttached() const;
+    // An image's signature as the gate judged it, outside the status pane: who
+    // signed it and the notes (an unsigned image where keys are trusted) go to
+    // the console log. Answers the signer's lines for the image's field.
+    QString showSignature(const ImageSignature& signature) const;
     // An edit's alert, shown once the edit has returned (an edit handler opens no
     // dialog while it works, see FlashBox.cpp); then afterwards runs, if given.
     void alertAfterEdit(const std::string& text, std::function<void()> afterwards = {}) const;

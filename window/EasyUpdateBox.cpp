@@ -70,6 +70,7 @@ void EasyUpdateBox::updateFw_EasyUpdate() {
     // Read here, on the GUI thread: the worker touches no control itself.
     const std::string imageName = txtFw_EasyUpdate->text().toStdString();
     FirmwareBuffer& image = services_.session.buffers().easyUpdate;
+    ImageSignature signature;
     // The file is held to the rules as it is now, and what was checked is what is
     // written. Without an image loaded the run says "Wrong firmware file" itself.
     if (image.loaded) {
@@ -79,10 +80,14 @@ void EasyUpdateBox::updateFw_EasyUpdate() {
             return;
         }
         image = std::move(admission.image);
+        signature = std::move(admission.signature);
+        txtFw_EasyUpdate->setToolTip(services_.showSignature(signature));
     }
     beginWorkflow(services_.reporter);
-    services_.workers.start([this, imageName] {
-        updateFunc(services_.workflowContext(), services_.session.buffers().easyUpdate, imageName);
+    services_.workers.start([this, imageName, signature = std::move(signature)] {
+        WorkflowContext context = services_.workflowContext();
+        context.imageSignature = signature.state.empty() ? nullptr : &signature;
+        updateFunc(context, services_.session.buffers().easyUpdate, imageName);
     });
 }
 

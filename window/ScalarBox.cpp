@@ -60,16 +60,24 @@ void ScalarBox::startRun(bool attended, std::function<void()> waitFirst) {
     // The run loads the configured image (or the one chosen) itself; one that is
     // no image at all is left to it, which says "Wrong firmware file".
     const std::string path = settings.fwbinPath.empty() ? imageName : scalarImagePath(settings);
-    const ImageAdmission admission = session.environment().admitImage(path, ImageUse::Scalar);
+    ImageAdmission admission = session.environment().admitImage(path, ImageUse::Scalar);
     if (!admission.admitted()) {
         reportRefusedImage(services_.reporter, admission,
                            attended ? RefusalAlert::Show : RefusalAlert::PaneOnly);
         return;
     }
+    // What was judged is what is written: the run takes these bytes and reads
+    // no file again (an image that is none leaves the buffer empty, and the run
+    // says "Wrong firmware file").
+    session.buffers().scalar = std::move(admission.image);
+    nstextfd_Scalar->setToolTip(services_.showSignature(admission.signature));
     beginWorkflow(services_.reporter);
-    services_.workers.start([this, imageName, settings, waitFirst = std::move(waitFirst)] {
+    services_.workers.start([this, imageName, settings, signature = std::move(admission.signature),
+                             waitFirst = std::move(waitFirst)] {
         if (waitFirst) waitFirst();
-        updateScalar(services_.workflowContext(), services_.session.buffers().scalar, settings, imageName);
+        WorkflowContext context = services_.workflowContext();
+        context.imageSignature = &signature;
+        updateScalar(context, services_.session.buffers().scalar, settings, imageName, ScalarImage::Admitted);
     });
 }
 

@@ -114,6 +114,12 @@ ParsedWindowOptions parseWindowOptions(const std::vector<std::string>& arguments
             if (options.stationName.empty()) parsed.error = "--station-name needs a name";
         } else if (word == "--simulate" || startsWith(word, "--simulate=")) {
             takeSimulate(word, options, parsed.error);
+        } else if (word == "--require-signed") {
+            options.requireSigned = true;
+        } else if (word == "--trusted-keys" || startsWith(word, "--trusted-keys=")) {
+            std::optional<std::string> folder;
+            if (takePath(arguments, index, "--trusted-keys", folder, parsed.error))
+                options.trustedKeyFolders.push_back(*folder);
         } else if (word == "--record" || startsWith(word, "--record=")) {
             takePath(arguments, index, "--record", options.recordPath, parsed.error);
         } else if (word == "--replay" || startsWith(word, "--replay=")) {
@@ -156,6 +162,12 @@ std::string usageText() {
            "                           a postgresql:// URI names a line's server, which the runs reach\n"
            "                           after that file, whenever it answers (see velmora-cli --help)\n"
            "  --station-name NAME      the station's name in the history (default: the host name)\n"
+           "  --require-signed         refuse an image without a signature (FILE.minisig), as\n"
+           "                           config.ini's [Images] RequireSigned = 1 does; an image whose\n"
+           "                           signature does not verify, or comes from a revoked or unknown\n"
+           "                           key, is always refused (see velmora-cli --help)\n"
+           "  --trusted-keys DIR       also trust the *.pub keys in DIR (a test bench; repeatable);\n"
+           "                           refused where [Images] RequireSigned is set\n"
            "  --record FILE            write every exchange with the hubs (listings, opens, each control\n"
            "                           request with its bytes, status and duration) to FILE as the\n"
            "                           window works; a file to attach to a problem report\n"

@@ -18,11 +18,12 @@ struct WindowOptions {
     std::optional<std::string> historyPath;  // the history file or server URI; none: the user's default
     std::string stationName;                 // the name runs are recorded under; empty: the host name
     bool simulate = false;
-    std::string scenario;                   // empty: the simulated bus's default set-up
-    std::optional<std::string> recordPath;  // --record: every exchange with the hubs goes there
-    std::optional<std::string> replayPath;  // --replay: the hubs are served from that recording
-    std::vector<std::string>
-        commandLine;  // every word as given (URI passwords removed), for a recording's first line
+    std::string scenario;                        // empty: the simulated bus's default set-up
+    std::optional<std::string> recordPath;       // --record: every exchange with the hubs goes there
+    std::optional<std::string> replayPath;       // --replay: the hubs are served from that recording
+    std::vector<std::string> commandLine;        // for a recording's first line: as given, less URI passwords
+    bool requireSigned = false;                  // --require-signed: an image without a signature is refused
+    std::vector<std::string> trustedKeyFolders;  // --trusted-keys DIR: a bench's keys, for this window
     bool verbose = false;
     bool help = false;
     bool version = false;

@@ -27,6 +27,8 @@ std::unique_ptr<WindowSession> WindowSession::create(const WindowOptions& option
     environment.scenario = options.scenario;
     environment.historyPath = options.historyPath;
     environment.stationName = options.stationName;
+    environment.trust.requireSignedOption = options.requireSigned;
+    environment.trust.benchKeyFolders = options.trustedKeyFolders;
     environment.recording.recordPath = options.recordPath;
     environment.recording.replayPath = options.replayPath;
     environment.recording.programName = kProgramName;

@@ -154,7 +154,8 @@ RunOutcome updateFuncAs(const WorkflowContext& context, const FirmwareBuffer& im
     } else if (image.loaded) {
         // Only a run that reaches the hub is recorded: a launch with no image
         // configured is not a hub operation.
-        RunWatch& watch = run.record({operation, imagePath, &image.data, image.serial, recoveredRun});
+        RunWatch& watch = run.record(
+            {operation, imagePath, &image.data, image.serial, context.imageSignature, recoveredRun});
         failure = ImageWriter(run, image, watch).run();
     }
     run.end(failure, messages::kUpdateFail, messages::kUpdateSuccess);

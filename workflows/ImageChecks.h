@@ -8,6 +8,7 @@
 
 #include "app/SupportedDeviceTable.h"
 #include "firmware/FirmwareBuffer.h"
+#include "workflows/ImageSignature.h"
 
 namespace velmora {
 
@@ -30,6 +31,7 @@ enum class ImageRefusal {
     LargerThanFlash,       // over the hub's 32768-byte flash (Update, Scalar)
     NoConfigurationBlock,  // no block found
     UnlistedIds,           // its IDs are not in the supported table (Update, Scalar)
+    Signature,             // its signature refuses it (the composition root's rule)
 };
 
 struct ImageAdmission {
@@ -40,6 +42,8 @@ struct ImageAdmission {
     // block is admitted unloaded: the run itself then says "Wrong firmware file",
     // as the window's does.
     FirmwareBuffer image;
+    // For an image to be written: its signature as judged from these very bytes.
+    ImageSignature signature;
 
     bool admitted() const { return refusal == ImageRefusal::None; }
 };

@@ -12,6 +12,7 @@
 
 #include "app/RunId.h"
 #include "device/HubConnection.h"
+#include "workflows/ImageSignature.h"
 #include "workflows/RunOperation.h"
 
 namespace velmora {
@@ -28,6 +29,8 @@ struct RunStart {
     std::string imagePath{};
     const std::vector<std::uint8_t>* imageBytes = nullptr;
     std::string imageSerial{};
+    // The image's signature as the gate judged it; none: not judged.
+    const ImageSignature* imageSignature = nullptr;
     // A recovery: the failed or unfinished run whose backup it writes back.
     RunId recoveredRun{};
     // The run's own name, given by the run as it starts.

@@ -20,11 +20,12 @@ void chooseScalarUpdateFw(FirmwareBuffer& scalar, const std::string& path) {
 }
 
 bool updateScalar(const WorkflowContext& context, FirmwareBuffer& scalar, const ScalarSettings& settings,
-                  const std::string& imageName) {
+                  const std::string& imageName, ScalarImage source) {
     // A reload that fails leaves nothing to write: the image of an earlier run is
     // not the file the configuration names now (it may have been replaced or
     // withdrawn on purpose), so the run ends "Wrong firmware file".
-    if (!settings.fwbinPath.empty() && !FW_LoadFile(scalar, scalarImagePath(settings)) && scalar.loaded) {
+    if (source == ScalarImage::Reload && !settings.fwbinPath.empty() &&
+        !FW_LoadFile(scalar, scalarImagePath(settings)) && scalar.loaded) {
         scalar = FirmwareBuffer{};
     }
     const std::string imagePath = settings.fwbinPath.empty() ? imageName : scalarImagePath(settings);

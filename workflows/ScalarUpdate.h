@@ -22,12 +22,18 @@ std::string scalarImagePath(const ScalarSettings& settings);
 // buffer too, so the run never writes an image other than the one now named.
 void chooseScalarUpdateFw(FirmwareBuffer& scalar, const std::string& path);
 
-// The run on the update worker. With an image configured it is reloaded first, so
-// the configured image is what a station writes; a reload that fails empties the
-// buffer, and the run ends "Wrong firmware file". imageName is what the FW line
-// calls the image. After a success the station waits and quits when the front end
-// asks for that (quitsAfterScalarSuccess); otherwise the run just returns.
+// Whether the scalar buffer already holds what the image gate admitted for this
+// run (the configured image, read once, its signature judged from those very
+// bytes), or the run reloads the configured image itself.
+enum class ScalarImage { Reload, Admitted };
+
+// The run on the update worker. With an image configured it is reloaded first
+// (unless admitted for the run), so the configured image is what a station
+// writes; a reload that fails empties the buffer, and the run ends "Wrong
+// firmware file". imageName is what the FW line calls the image. After a success
+// the station waits and quits when the front end asks for that
+// (quitsAfterScalarSuccess); otherwise the run just returns.
 bool updateScalar(const WorkflowContext& context, FirmwareBuffer& scalar, const ScalarSettings& settings,
-                  const std::string& imageName);
+                  const std::string& imageName, ScalarImage source = ScalarImage::Reload);
 
 }  // namespace velmora

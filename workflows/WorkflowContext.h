@@ -16,6 +16,7 @@ class FlashBackups;
 class Console;
 class RunIds;
 class RunObserver;
+struct ImageSignature;
 
 struct WorkflowContext {
     WorkflowReporter& reporter;
@@ -27,6 +28,9 @@ struct WorkflowContext {
     FlashBackups* backups = nullptr;
     // Where each run gets its name; none: each run makes its own.
     RunIds* runIds = nullptr;
+    // The signature of the image the run writes, as the gate judged it, for the
+    // run's record; none: not judged (a backup written back).
+    const ImageSignature* imageSignature = nullptr;
 };
 
 // The press of a workflow button, before the run is handed to its worker: the

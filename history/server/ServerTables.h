@@ -12,9 +12,9 @@ struct ServerLayoutStep {
 };
 
 // The layout this program writes; a server with a higher one is refused.
-inline constexpr int kServerLayoutVersion = 4;
+inline constexpr int kServerLayoutVersion = 5;
 
-inline constexpr std::array<ServerLayoutStep, 4> kServerLayoutSteps = {{
+inline constexpr std::array<ServerLayoutStep, 5> kServerLayoutSteps = {{
     // 1: the runs, with the station file's columns, the run UUID as the key and
     // the time the server took the row's latest write.
     {1,
@@ -68,6 +68,14 @@ inline constexpr std::array<ServerLayoutStep, 4> kServerLayoutSteps = {{
      "ALTER TABLE velmora_serial_numbers ADD UNIQUE (origin, prefix, number);"
      "DROP INDEX velmora_serial_numbers_station;"
      "CREATE INDEX velmora_serial_numbers_station ON velmora_serial_numbers (origin, station, state);"},
+    // 5: signed images, as the station file keeps them: the signature's state,
+    // key ID and trusted comment, and the signed file's SHA-256 when the bytes
+    // written differ from it.
+    {5,
+     "ALTER TABLE velmora_runs ADD COLUMN signature text NOT NULL DEFAULT '';"
+     "ALTER TABLE velmora_runs ADD COLUMN signature_key text NOT NULL DEFAULT '';"
+     "ALTER TABLE velmora_runs ADD COLUMN signature_comment text NOT NULL DEFAULT '';"
+     "ALTER TABLE velmora_runs ADD COLUMN signed_sha256 text NOT NULL DEFAULT '';"},
 }};
 static_assert(kServerLayoutSteps.back().version == kServerLayoutVersion,
               "every server layout version has its step");

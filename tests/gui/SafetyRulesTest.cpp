@@ -85,6 +85,19 @@ TEST_F(SafetyRulesTest, AnImageWithUnlistedIdsIsRefusedWithTheIdsAndHowToProceed
     EXPECT_TRUE(allButtonsEnabled());
 }
 
+TEST_F(SafetyRulesTest, AnUnsignedImageIsRefusedWhereSignedImagesAreRequired) {
+    launch(WindowSetup{}.withSignedImagesRequired());
+    const std::string file = writeFile("unsigned.bin", readBytes(sampleImagePath()));
+    updateWith(file);
+    const std::string reason =
+        file + " is not signed (no " + file + ".minisig), and signed images are required (RequireSigned)";
+    EXPECT_EQ(dialogs_.alerts, (std::vector<std::string>{reason}));
+    EXPECT_EQ(paneText().toStdString(), reason + kPaneEnd);
+    EXPECT_EQ(paneColour(), QColor(Qt::red));
+    EXPECT_EQ(touchingRequests(hub()), "");
+    EXPECT_TRUE(allButtonsEnabled());
+}
+
 TEST_F(SafetyRulesTest, AnImageLargerThanTheFlashIsRefusedWithItsSize) {
     launch();
     std::vector<std::uint8_t> large = readBytes(sampleImagePath());

@@ -23,7 +23,8 @@ void writeText(const fs::path& path, const std::string& text) {
 std::string configText(const WindowSetup& setup) {
     return "[Parvane Config]\nAppTitle = Velmora\nScalarMode = " + std::to_string(setup.scalarMode) +
            "\nFwBin = " + setup.fwBin + "\n[Support Vid Pid]\n" +
-           (setup.listsNoHub ? "" : "VID_00 = 0x2FE3\nSSPID_00 = 0x0611\nHSPID_00 = 0x0610\n");
+           (setup.listsNoHub ? "" : "VID_00 = 0x2FE3\nSSPID_00 = 0x0611\nHSPID_00 = 0x0610\n") +
+           (setup.requiresSigned ? "[Images]\nRequireSigned = 1\n" : "");
 }
 
 // A fake /sys whose Secure Boot state the signature check reads.

@@ -79,6 +79,7 @@ struct WindowSetup {
     RecordingOptions recording;       // --record, or --replay instead of the simulated bus
     bool listsNoHub = false;          // config.ini without its [Support Vid Pid] entries
     bool keepsBackups = false;        // in backupsFolder(), as the installed window keeps them
+    bool requiresSigned = false;      // config.ini's [Images] RequireSigned = 1
 
     WindowSetup& withScenario(std::string name) {
         scenario = std::move(name);
@@ -98,6 +99,10 @@ struct WindowSetup {
     }
     WindowSetup& withBackups() {
         keepsBackups = true;
+        return *this;
+    }
+    WindowSetup& withSignedImagesRequired() {
+        requiresSigned = true;
         return *this;
     }
     WindowSetup& withSignaturesEnforced() {

@@ -300,6 +300,45 @@ TEST_F(HistoryDatabaseTest, FileOfLayoutFourGetsOneNamePerRunAndBenchRunsApart) 
     EXPECT_EQ(bench.reserveBlock("bay-2", "ZH", 1, 999, 2, error)->first, 1u);
 }
 
+// Layout 6 adds the image's signature to every row; a file of layout 5 keeps its
+// rows, which show no signature, and records the next run's.
+TEST_F(HistoryDatabaseTest, FileOfLayoutFiveGetsTheSignatureColumns) {
+    {
+        auto database = open();
+        ASSERT_TRUE(database);
+        std::string error;
+        ASSERT_TRUE(database->insert(run("2026-12-01T00:00:00.000Z", "1-1"), error)) << error;
+    }
+    // Back to layout 5, as the previous release left it.
+    sqlite3* handle = nullptr;
+    ASSERT_EQ(sqlite3_open(path_.c_str(), &handle), SQLITE_OK);
+    EXPECT_EQ(
+        sqlite3_exec(handle,
+                     "ALTER TABLE runs DROP COLUMN signature; ALTER TABLE runs DROP COLUMN signature_key;"
+                     "ALTER TABLE runs DROP COLUMN signature_comment;"
+                     "ALTER TABLE runs DROP COLUMN signed_sha256; PRAGMA user_version=5;",
+                     nullptr, nullptr, nullptr),
+        SQLITE_OK)
+        << sqlite3_errmsg(handle);
+    sqlite3_close(handle);
+    auto database = open();
+    ASSERT_TRUE(database);
+    HistoryRecord signedRun = run("2026-12-02T00:00:00.000Z", "1-2");
+    signedRun.signature = "trusted";
+    signedRun.signatureKey = "99CBC3FF71922B23";
+    signedRun.signatureComment = "timestamp:1796796748\tfile:fw.bin";
+    signedRun.signedSha256 = std::string(64, 'a');
+    std::string error;
+    ASSERT_TRUE(database->insert(signedRun, error)) << error;
+    const std::vector<HistoryRecord> rows = list(*database);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].signature, "");
+    EXPECT_EQ(rows[1].signature, "trusted");
+    EXPECT_EQ(rows[1].signatureKey, signedRun.signatureKey);
+    EXPECT_EQ(rows[1].signatureComment, signedRun.signatureComment);
+    EXPECT_EQ(rows[1].signedSha256, signedRun.signedSha256);
+}
+
 // Each writer starts a run, marks three phases and completes it, many times over;
 // both start on a file nobody has laid out yet.
 int writeRuns(const std::string& path, const std::string& port, int runs) {

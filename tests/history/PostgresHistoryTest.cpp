@@ -348,6 +348,23 @@ TEST_F(PostgresHistoryTest, ARowTheServerRefusesIsSetAsideAndTheOthersGo) {
     EXPECT_EQ(notices[0].find("offline"), std::string::npos) << notices[0];
 }
 
+// The server's layout 5 adds the image's signature, as the station file's 6 does:
+// a server of layout 4 is upgraded by the next station and keeps its rows.
+TEST_F(PostgresHistoryTest, ServerOfLayoutFourGetsTheSignatureColumns) {
+    ASSERT_EQ(station("bay-1", server_.uri(), 1).exitStatus, 0);
+    server_.query(
+        "ALTER TABLE velmora_runs DROP COLUMN signature, DROP COLUMN signature_key,"
+        " DROP COLUMN signature_comment, DROP COLUMN signed_sha256;"
+        "UPDATE velmora_layout SET version = 4;");
+    const CliRun run = station("bay-2", server_.uri(), 1);
+    ASSERT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_EQ(server_.query("SELECT version FROM velmora_layout;"),
+              std::to_string(history::kServerLayoutVersion) + "\n");
+    // The earlier row was not judged; the new one's image is unsigned, as no key is trusted.
+    EXPECT_EQ(server_.query("SELECT station, signature FROM velmora_runs ORDER BY id;"),
+              "bay-1|\nbay-2|unsigned\n");
+}
+
 // A station whose host loses its power says no goodbye: its session (and the
 // station name its lock holds) must not outlive it by the system's two hours;
 // and a statement, a lock wait or a transaction left open has a bound of the

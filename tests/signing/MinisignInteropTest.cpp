@@ -194,7 +194,7 @@ TEST_F(MinisignInteropTest, RequiredSignaturesAndBenchKeysExcludeEachOther) {
         runCli({"--config", config, "--trusted-keys", keys_.string(), "image", "verify", image_});
     EXPECT_EQ(bench.exitStatus, 2);
     EXPECT_NE(bench.err.find("--trusted-keys is refused"), std::string::npos) << bench.err;
-    // A hub command, which does not check signatures, never takes the options that ask it to.
+    // A hub command refuses the unsigned image before the hub is opened.
     const CliRun update = runCli({"--simulate", "--require-signed", "update", image_});
     EXPECT_EQ(update.exitStatus, 2);
     EXPECT_EQ(update.out, "");
