@@ -2,6 +2,7 @@
 
 #include "cli/CliText.h"
 #include "environment/EnvironmentMessages.h"
+#include "history/HistoryLocation.h"
 
 namespace velmora::cli {
 namespace {
@@ -118,7 +119,9 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments) {
         }
     }
     parsed.options.commandLine.push_back(text::kProgramName);
-    parsed.options.commandLine.insert(parsed.options.commandLine.end(), arguments.begin(), arguments.end());
+    // A recording's header is attached to reports: a URI's password stays out of it.
+    for (const std::string& word : arguments)
+        parsed.options.commandLine.push_back(history::withoutUriPasswords(word));
     // A replay serves the hubs itself: there is no bus to simulate or to record.
     if (parsed.error.empty() && parsed.options.replayPath &&
         (parsed.options.simulate || parsed.options.recordPath))

@@ -33,9 +33,10 @@ struct CliOptions {
     bool replayInRealTime = false;          // --replay-real-time: each exchange takes its recorded time
     // --trusted-keys DIR (repeatable): keys trusted for this command besides the system's.
     std::vector<std::string> trustedKeyFolders;
-    bool requireSigned = false;            // --require-signed: an image without a signature is refused
-    std::vector<std::string> words;        // the command, its sub-command and its own arguments
-    std::vector<std::string> commandLine;  // every word as given, for a recording's header
+    bool requireSigned = false;      // --require-signed: an image without a signature is refused
+    std::vector<std::string> words;  // the command, its sub-command and its own arguments
+    std::vector<std::string>
+        commandLine;  // every word as given (URI passwords removed), for a recording's header
 };
 
 struct ParsedCommandLine {

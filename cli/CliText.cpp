@@ -214,6 +214,10 @@ std::string stationSerials(const std::string& reason) {
     return "station: serial numbers: " + reason;
 }
 
+std::string stationName(const std::string& reason) {
+    return "station: " + reason;
+}
+
 std::string badStationCount(const std::string& value) {
     return "station: --count takes a number of units from 1, not '" + printable(value) + "'";
 }

@@ -244,6 +244,8 @@ std::string badStationNumber(const std::string& option, const std::string& value
 std::string serialStartTooLarge(std::uint64_t start, int digits);
 // "station: serial numbers: REASON".
 std::string stationSerials(const std::string& reason);
+// A station without serial numbers whose name another running station holds.
+std::string stationName(const std::string& reason);
 inline constexpr const char* kCsvWithJson = "history: --csv and --json exclude each other";
 std::string noHistoryYet(const std::string& path);
 std::string historyUnusable(const std::string& path, const std::string& reason);

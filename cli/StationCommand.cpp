@@ -192,6 +192,23 @@ private:
     std::_Exit(status);
 }
 
+// A station without serial numbers holds its name too, as one with them does,
+// so two stations of one name never both run and merge in the record. Where
+// the history cannot be reached (a server away) the name goes unchecked: the
+// station runs, as its runs wait on it anyway. False with error when the name
+// is another running station's.
+bool holdStationName(const CommandContext& command, HubEnvironment& environment,
+                     std::unique_ptr<SerialNumberSource>& holder, std::string& error) {
+    bool serverAway = false;
+    std::string unreachable;
+    holder = environment.openSerialNumbers(unreachable, serverAway);
+    if (!holder) return true;
+    const std::string name = command.options.stationName.empty() ? hostName() : command.options.stationName;
+    if (holder->beginStation(name, error)) return true;
+    holder.reset();
+    return false;
+}
+
 }  // namespace
 
 ExitStatus runStation(const CommandContext& command) {
@@ -243,6 +260,8 @@ ExitStatus runStation(const CommandContext& command) {
                                 text::stationSerials(error));
         serials.emplace(*counter, std::move(settings));
         if (!serials->begin(error)) return command.fail(ExitStatus::BadUsage, text::stationSerials(error));
+    } else if (!holdStationName(command, session->environment(), counter, error)) {
+        return command.fail(ExitStatus::BadUsage, text::stationName(error));
     }
     std::ostream& out = command.streams.out;
     StationContext context{session->clock(),

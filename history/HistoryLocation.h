@@ -13,7 +13,7 @@ namespace velmora::history {
 
 inline constexpr const char* kHistoryVariable = "VELMORA_HISTORY";
 
-// "postgresql://" or "postgres://", as libpq takes them.
+// "postgresql://" or "postgres://", as libpq takes them, in any letter case.
 bool isServerUri(const std::string& text);
 
 // Where a password stands in a URI: after the user name before the "@", and as
@@ -43,6 +43,13 @@ struct HistoryTarget {
 // run (simulated, testbed) reaches a server only through commandLine.
 HistoryTarget chooseHistory(const std::optional<std::string>& commandLine, const std::string& variable,
                             const std::string& configured, const std::string& defaultPath, bool benchRun);
+
+// Where a URI begins in a word of a command line ("--history=postgresql://..."),
+// npos when it holds none.
+std::size_t uriStart(const std::string& word);
+// The word with its URI's password removed, as a recording's header keeps the
+// command line.
+std::string withoutUriPasswords(const std::string& word);
 
 // True when the URI holds a password.
 bool uriHasPassword(const std::string& uri);

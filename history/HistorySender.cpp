@@ -35,26 +35,72 @@ RetryPlan retryPlanFromEnvironment() {
     return plan;
 }
 
+namespace {
+
+// Sends rows and marks them; a batch the server refuses goes again a row at a
+// time, the rows it refuses set aside. How many went, or nothing with error
+// when the server could not be reached.
+std::optional<std::size_t> sendBatch(HistoryDatabase& local, LineServer& server,
+                                     const std::vector<HistoryRecord>& rows, RefusedRows& refused,
+                                     std::string& error) {
+    std::optional<std::string> received = server.send(rows, error);
+    if (received) return local.markSent(rows, *received, error) ? std::optional(rows.size()) : std::nullopt;
+    if (!server.answered()) return std::nullopt;
+    std::size_t sent = 0;
+    for (const HistoryRecord& row : rows) {
+        std::string why;
+        received = server.send({row}, why);
+        if (received) {
+            if (!local.markSent({row}, *received, error)) return std::nullopt;
+            ++sent;
+        } else if (!server.answered()) {
+            error = why;
+            return std::nullopt;
+        } else {
+            refused.runs.insert(row.runUuid);
+            if (refused.reason.empty()) refused.reason = why;
+        }
+    }
+    return sent;
+}
+
+}  // namespace
+
 std::optional<std::size_t> sendWaitingRows(HistoryDatabase& local, LineServer& server, bool withOrigins,
-                                           std::string& error, std::size_t batches) {
+                                           std::string& error, std::size_t batches, RefusedRows* refused) {
+    RefusedRows own;
+    RefusedRows& setAside = refused != nullptr ? *refused : own;
     std::size_t sent = 0;
     for (std::size_t batch = 1;; ++batch) {
         const std::optional<std::vector<HistoryRecord>> rows = local.unsent(withOrigins, kBatchRows, error);
         if (!rows) return std::nullopt;
-        if (rows->empty()) return sent;
-        const std::optional<std::string> received = server.send(*rows, error);
-        if (!received) return std::nullopt;
-        if (!local.markSent(*rows, *received, error)) return std::nullopt;
-        sent += rows->size();
+        std::vector<HistoryRecord> fresh;
+        for (const HistoryRecord& row : *rows)
+            if (setAside.runs.count(row.runUuid) == 0) fresh.push_back(row);
+        if (fresh.empty()) break;
+        const std::optional<std::size_t> taken = sendBatch(local, server, fresh, setAside, error);
+        if (!taken) return std::nullopt;
+        sent += *taken;
         // A row written again since it was read stays waiting, and goes next round;
         // a batch that came back short was the last.
-        if (rows->size() < kBatchRows || batch == batches) return sent;
+        if (rows->size() < kBatchRows || batch == batches) break;
     }
+    if (refused == nullptr && !setAside.runs.empty()) {
+        error = std::to_string(sent) + " run records sent; " + std::to_string(setAside.runs.size()) +
+                " refused by the server (" + setAside.reason + ") and kept on this station";
+        return std::nullopt;
+    }
+    return sent;
 }
 
 std::string serverAwayLine(const std::string& serverName, const std::string& reason) {
     return "history server " + serverName + " is offline (" + reason +
            "); runs are recorded on this station and sent when it answers";
+}
+
+std::string serverRefusedLine(const std::string& serverName, const RefusedRows& refused) {
+    return "history server " + serverName + " refused " + std::to_string(refused.runs.size()) +
+           " run records (" + refused.reason + "); they are kept on this station";
 }
 
 std::string serverBackLine(const std::string& serverName, std::size_t sent) {
@@ -124,13 +170,19 @@ bool HistorySender::sendOnce(std::size_t batches) {
     std::string error;
     if (!local_) local_ = file_->openConnection(error);
     if (!local_) return false;  // the recorder tells why the file cannot be used
-    const std::optional<std::size_t> sent = sendWaitingRows(*local_, server_, withOrigins_, error, batches);
+    const std::optional<std::size_t> sent =
+        sendWaitingRows(*local_, server_, withOrigins_, error, batches, &refused_);
+    if (refused_.runs.size() > refusedTold_ && notice_) notice_(serverRefusedLine(server_.name(), refused_));
+    refusedTold_ = refused_.runs.size();
     if (sent) {
         if (away_ && notice_) notice_(serverBackLine(server_.name(), *sent));
         away_ = false;
         return true;
     }
-    if (!away_ && notice_) notice_(serverAwayLine(server_.name(), error));
+    // "Offline" only when the server could not be reached; a refusal is its answer.
+    if (!away_ && notice_)
+        notice_(server_.answered() ? "history server " + server_.name() + ": " + error
+                                   : serverAwayLine(server_.name(), error));
     away_ = true;
     return false;
 }

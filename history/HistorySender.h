@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -33,11 +34,24 @@ struct RetryPlan {
 inline constexpr const char* kRetryVariable = "VELMORA_HISTORY_RETRY_MS";
 RetryPlan retryPlanFromEnvironment();
 
+// The rows a server refused (it answered, and would not take them): set aside,
+// so the rows after them still go; they stay waiting in the station's file and
+// are tried again by the next process.
+struct RefusedRows {
+    std::set<std::string> runs;  // by run UUID
+    std::string reason;          // the server's word on the first
+};
+
 // Sends every row of local waiting for the server, in batches, and marks them.
 // withOrigins: a bench's runs go too; batches: at most so many transactions of
-// rows, 0 for as many as it takes. The number sent, or nothing with error.
+// rows, 0 for as many as it takes. A batch the server refuses is sent again a
+// row at a time, and the rows it refuses are added to refused and not sent
+// again; without refused (a command's own send), any refused row makes the
+// result nothing, with error saying so, once the others are sent. The number
+// sent, or nothing with error.
 std::optional<std::size_t> sendWaitingRows(HistoryDatabase& local, LineServer& server, bool withOrigins,
-                                           std::string& error, std::size_t batches = 0);
+                                           std::string& error, std::size_t batches = 0,
+                                           RefusedRows* refused = nullptr);
 
 class HistorySender {
 public:
@@ -78,11 +92,14 @@ private:
     // The sender thread's own.
     std::unique_ptr<HistoryDatabase> local_;
     bool away_ = false;
-    std::thread thread_;  // last: starts once everything above is ready
+    RefusedRows refused_;
+    std::size_t refusedTold_ = 0;  // how many refused rows were told
+    std::thread thread_;           // last: starts once everything above is ready
 };
 
 // The lines the sender tells, the server named as LineServer::name names it.
 std::string serverAwayLine(const std::string& serverName, const std::string& reason);
 std::string serverBackLine(const std::string& serverName, std::size_t sent);
+std::string serverRefusedLine(const std::string& serverName, const RefusedRows& refused);
 
 }  // namespace velmora::history

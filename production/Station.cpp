@@ -154,7 +154,7 @@ StationEnd Station::run(const std::atomic<int>& interrupts) {
         }
         const std::vector<std::string> starting =
             units_.observe(supportedHubPorts(context_.platform, context_.table));
-        for (const std::string& port : starting) startUnit(port);
+        for (const std::string& port : starting) startUnit(port, interrupts);
         if (!starting.empty()) {
             std::lock_guard verdictLock(verdictMutex_);
             showTally();
@@ -184,10 +184,18 @@ bool Station::takeInterrupts(const std::atomic<int>& interrupts) {
     return true;
 }
 
-void Station::startUnit(const std::string& port) {
+void Station::startUnit(const std::string& port, const std::atomic<int>& interrupts) {
     // A station runs for weeks: the threads of units that ended are joined as it
     // goes, or each would keep its stack until the station ends.
     workers_.joinEnded();
+    // The operator's stop holds from the moment it comes: a unit seen before it
+    // and not yet started is not started, however long its number took (a
+    // server slow to answer). Its number, issued, is voided when the station ends.
+    const auto stopped = [&] { return interruptsSeen_ < interrupts.load(); };
+    if (stopped()) {
+        units_.withdraw(port);
+        return;
+    }
     if (context_.serials == nullptr) {
         if (context_.watch != nullptr) context_.watch->unitStarted(port);
         workers_.start([this, port] { runUnit(port, image_, std::nullopt); });
@@ -195,6 +203,10 @@ void Station::startUnit(const std::string& port) {
     }
     SerialTake taken = context_.serials->take();
     if (context_.watch != nullptr) context_.watch->serialsLeft(context_.serials->left());
+    if (stopped()) {
+        units_.withdraw(port);
+        return;
+    }
     std::optional<FirmwareBuffer> unitImage;
     if (taken.number) unitImage = imageWithSerial(image_, taken.serial);
     if (!unitImage) {

@@ -65,7 +65,8 @@ public:
 
 private:
     bool takeInterrupts(const std::atomic<int>& interrupts);
-    void startUnit(const std::string& port);
+    // interrupts: the operator's, as run() was given them.
+    void startUnit(const std::string& port, const std::atomic<int>& interrupts);
     void runUnit(const std::string& port, const FirmwareBuffer& image, std::optional<std::uint64_t> serial);
     void endSerials();
     void show(const std::string& line);

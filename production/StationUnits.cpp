@@ -56,14 +56,23 @@ UnitVerdict StationUnits::finish(const std::string& port, bool runSucceeded,
     return verdict;
 }
 
-void StationUnits::withdrawAndHalt(const std::string& port) {
+void StationUnits::withdraw(const std::string& port) {
     std::lock_guard lock(mutex_);
+    withdrawLocked(port);
+}
+
+void StationUnits::withdrawLocked(const std::string& port) {
     const auto unit = units_.find(port);
     if (unit != units_.end() && unit->second.state == UnitState::Running) {
         units_.erase(unit);
         --started_;
         --tally_.inProgress;
     }
+}
+
+void StationUnits::withdrawAndHalt(const std::string& port) {
+    std::lock_guard lock(mutex_);
+    withdrawLocked(port);
     halted_ = true;
     if (stop_ == StationStop::Running) stop_ = StationStop::Draining;
 }

@@ -59,6 +59,9 @@ public:
     // it is forgotten, as if never seen, and the station takes no new units (the
     // runs in progress finish). The station then ends with status 1.
     void withdrawAndHalt(const std::string& port);
+    // The same without the halt: the operator stopped the station before the
+    // unit could start.
+    void withdraw(const std::string& port);
 
     // The operator's interrupt: Running becomes Draining, Draining Abandoning.
     StationStop interrupt();
@@ -83,6 +86,7 @@ private:
     };
 
     bool takesNewUnitsLocked() const;
+    void withdrawLocked(const std::string& port);
 
     StationSettings settings_;
     mutable std::mutex mutex_;

@@ -6,6 +6,7 @@
 #include "app/Config.h"
 #include "device/simulated/SimulationScenarios.h"
 #include "environment/EnvironmentMessages.h"
+#include "history/HistoryLocation.h"
 
 namespace velmora::window {
 namespace {
@@ -133,7 +134,9 @@ ParsedWindowOptions parseWindowOptions(const std::vector<std::string>& arguments
     if (parsed.error.empty() && options.replayPath && (options.simulate || options.recordPath))
         parsed.error = messages::kReplayAlone;
     options.commandLine.push_back(kProgramName);
-    options.commandLine.insert(options.commandLine.end(), arguments.begin(), arguments.end());
+    // A recording's header is attached to reports: a URI's password stays out of it.
+    for (const std::string& word : arguments)
+        options.commandLine.push_back(history::withoutUriPasswords(word));
     return parsed;
 }
 

@@ -21,7 +21,7 @@ struct WindowOptions {
     std::string scenario;                        // empty: the simulated bus's default set-up
     std::optional<std::string> recordPath;       // --record: every exchange with the hubs goes there
     std::optional<std::string> replayPath;       // --replay: the hubs are served from that recording
-    std::vector<std::string> commandLine;        // every word as given, for a recording's first line
+    std::vector<std::string> commandLine;        // for a recording's first line: as given, less URI passwords
     bool requireSigned = false;                  // --require-signed: an image without a signature is refused
     std::vector<std::string> trustedKeyFolders;  // --trusted-keys DIR: a bench's keys, for this window
     bool verbose = false;

@@ -7,9 +7,11 @@
 #include "app/IsoTime.h"
 #include "app/RunId.h"
 #include "app/TextAppend.h"
+#include "app/Utf8.h"
 #include "history/HistoryColumns.h"
 #include "history/HistoryLocation.h"
 #include "history/server/PostgresResult.h"
+#include "history/server/PostgresRoundTrip.h"
 #include "history/server/ServerTables.h"
 
 namespace velmora::history {
@@ -76,7 +78,21 @@ std::string oneLine(const std::string& message) {
 
 }  // namespace
 
-PostgresHistory::PostgresHistory(std::string uri) : uri_(std::move(uri)) {}
+std::string passwordLibpqFinds(const std::string& uri) {
+    char* failed = nullptr;
+    PQconninfoOption* options = PQconninfoParse(uri.c_str(), &failed);
+    PQfreemem(failed);
+    std::string password;
+    for (const PQconninfoOption* option = options; option != nullptr && option->keyword != nullptr;
+         ++option) {
+        if (std::string(option->keyword) == "password" && option->val != nullptr) password = option->val;
+    }
+    PQconninfoFree(options);
+    return password;
+}
+
+PostgresHistory::PostgresHistory(std::string uri)
+    : uri_(std::move(uri)), password_(passwordLibpqFinds(uri_)) {}
 
 std::unique_ptr<PostgresHistory> PostgresHistory::connect(const std::string& uri, std::string& error) {
     auto server = std::make_unique<PostgresHistory>(uri);
@@ -105,20 +121,31 @@ bool PostgresHistory::connectLocked(std::string& error) {
         return false;
     }
     PQfinish(connection_);
+    forgetLateAnswer();
     prepared_ = false;
     // The URI comes after the timeout and the session's settings, so its own
     // connect_timeout or options win; libpq expands a URI given as dbname into
     // its parts.
+    // The client's own keepalives and TCP timeout find a server host that went
+    // away while the session sat idle between units.
     const std::string timeout = std::to_string(kServerConnectTimeout.count());
-    const char* keywords[] = {"connect_timeout", "application_name", "options", "dbname", nullptr};
-    const char* values[] = {timeout.c_str(), "velmora", kSessionKeepalives, uri_.c_str(), nullptr};
+    const std::string options = std::string(kSessionKeepalives) + kSessionTimeouts;
+    const char* keywords[] = {"connect_timeout",  "keepalives",
+                              "keepalives_idle",  "keepalives_interval",
+                              "keepalives_count", "tcp_user_timeout",
+                              "application_name", "options",
+                              "dbname",           nullptr};
+    const char* values[] = {timeout.c_str(), "1",          "30",   "10", "3", "10000", "velmora",
+                            options.c_str(), uri_.c_str(), nullptr};
     connection_ = PQconnectdbParams(keywords, values, 1);
     // The server's notices (a layout step finding its table made by another
     // station) are no station's business; libpq would print them to stderr.
     if (connection_ != nullptr)
         PQsetNoticeProcessor(
             connection_, [](void*, const char*) {}, nullptr);
-    bool connected = connection_ != nullptr && PQstatus(connection_) == CONNECTION_OK;
+    // Nonblocking, so that no statement's send or answer waits past its bound.
+    bool connected = connection_ != nullptr && PQstatus(connection_) == CONNECTION_OK &&
+                     PQsetnonblocking(connection_, 1) == 0;
     if (!connected) error = connection_ == nullptr ? "out of memory" : failure();
     if (connected) {
         ++sessions_;
@@ -137,13 +164,20 @@ bool PostgresHistory::connectLocked(std::string& error) {
 }
 
 std::string PostgresHistory::failure() const {
-    std::string message = connection_ == nullptr ? std::string{} : oneLine(PQerrorMessage(connection_));
+    std::string message = answerWasLate()          ? lateAnswerReason()
+                          : connection_ == nullptr ? std::string{}
+                                                   : oneLine(PQerrorMessage(connection_));
     if (message.empty()) message = "the server did not answer";
-    return withoutPassword(message, uri_);
+    message = withoutPassword(message, uri_);
+    // The password as the client library decoded it, should a message repeat it.
+    for (std::size_t found = password_.empty() ? std::string::npos : message.find(password_);
+         found != std::string::npos; found = message.find(password_, found + 3))
+        message.replace(found, password_.size(), "***");
+    return message;
 }
 
 bool PostgresHistory::execute(const char* sql, std::string& error) {
-    const Result result(PQexec(connection_, sql));
+    const Result result(execBounded(connection_, sql, kLayoutAnswerBound));
     if (result.is(PGRES_COMMAND_OK) || result.is(PGRES_TUPLES_OK)) return true;
     error = failure();
     return false;
@@ -154,13 +188,13 @@ bool PostgresHistory::layOut(std::string& error) {
     // role needs no right to create tables once the line's is made.
     const auto currentLayout = [this, &error]() -> std::optional<int> {
         // Two statements: a query naming a table that is not there fails whole.
-        const Result exists(PQexec(connection_, "SELECT to_regclass('velmora_layout') IS NOT NULL;"));
+        const Result exists(execBounded(connection_, "SELECT to_regclass('velmora_layout') IS NOT NULL;"));
         if (!exists.is(PGRES_TUPLES_OK) || exists.rows() != 1) {
             error = failure();
             return std::nullopt;
         }
         if (exists.text(0, 0) != "t") return 0;
-        const Result found(PQexec(connection_, "SELECT coalesce(max(version), 0) FROM velmora_layout;"));
+        const Result found(execBounded(connection_, "SELECT coalesce(max(version), 0) FROM velmora_layout;"));
         if (!found.is(PGRES_TUPLES_OK) || found.rows() != 1) {
             error = failure();
             return std::nullopt;
@@ -179,9 +213,13 @@ bool PostgresHistory::layOut(std::string& error) {
             return false;
         }
         const std::string lock = "SELECT pg_advisory_xact_lock(" + std::to_string(kLayoutLockKey) + ");";
-        bool done = execute(lock.c_str(), error) &&
-                    execute("CREATE TABLE IF NOT EXISTS velmora_layout (version integer NOT NULL);", error) &&
-                    (version = currentLayout()).has_value();
+        // A layout step may rewrite a large table, and wait for another station's:
+        // the session's short timeouts are lifted for it alone.
+        bool done =
+            execute("SET LOCAL statement_timeout = '110s'; SET LOCAL lock_timeout = '110s';", error) &&
+            execute(lock.c_str(), error) &&
+            execute("CREATE TABLE IF NOT EXISTS velmora_layout (version integer NOT NULL);", error) &&
+            (version = currentLayout()).has_value();
         for (const ServerLayoutStep& step : kServerLayoutSteps) {
             if (done && step.version > *version) done = execute(step.sql, error);
         }
@@ -207,7 +245,7 @@ bool PostgresHistory::layOut(std::string& error) {
 
 bool PostgresHistory::upsert(const HistoryRecord& record, std::string& error) {
     if (!prepared_) {
-        const Result prepared(PQprepare(connection_, kUpsertName, upsertSql().c_str(), 0, nullptr));
+        const Result prepared(prepareBounded(connection_, kUpsertName, upsertSql().c_str()));
         if (!prepared.is(PGRES_COMMAND_OK)) {
             error = failure();
             return false;
@@ -215,12 +253,20 @@ bool PostgresHistory::upsert(const HistoryRecord& record, std::string& error) {
         prepared_ = true;
     }
     const std::string revision = std::to_string(record.revision > 0 ? record.revision : 1);
+    // The server takes text as UTF-8 only: a byte that starts no character (an
+    // image path in Latin-1) is sent as U+FFFD, the station's file keeps it as it
+    // came, and the row is not refused for it.
+    std::array<std::string, kRecordColumns.size()> texts;
     std::array<const char*, kRecordColumns.size() + 1> values{};
     std::size_t index = 0;
-    for (const std::string* field : recordFields(record)) values[index++] = field->c_str();
+    for (const std::string* field : recordFields(record)) {
+        texts[index] = withValidUtf8(*field);
+        values[index] = texts[index].c_str();
+        ++index;
+    }
     values[index] = revision.c_str();
-    const Result result(PQexecPrepared(connection_, kUpsertName, static_cast<int>(values.size()),
-                                       values.data(), nullptr, nullptr, 0));
+    const Result result(
+        execPreparedBounded(connection_, kUpsertName, static_cast<int>(values.size()), values.data()));
     if (result.is(PGRES_COMMAND_OK)) return true;
     error = failure();
     return false;
@@ -235,8 +281,13 @@ bool PostgresHistory::record(HistoryRecord& record, std::string& error) {
 
 std::optional<std::string> PostgresHistory::send(const std::vector<HistoryRecord>& rows, std::string& error) {
     std::optional<std::string> received;
+    bool refused = false;  // the server answered, and said no
     const bool sent = use(
         [&](pg_conn* connection, std::string& failed) {
+            const auto endRefused = [&] {
+                refused = PQstatus(connection) == CONNECTION_OK && !answerWasLate();
+                return false;
+            };
             PostgresTransaction transaction(connection);
             bool done = transaction.begin();
             if (!done) failed = failure();
@@ -244,17 +295,18 @@ std::optional<std::string> PostgresHistory::send(const std::vector<HistoryRecord
                 if (done) done = upsert(row, failed);
             }
             if (done) {
-                const Result now(PQexec(connection, (std::string("SELECT ") + kIsoNow + ";").c_str()));
+                const Result now(execBounded(connection, (std::string("SELECT ") + kIsoNow + ";").c_str()));
                 if (now.is(PGRES_TUPLES_OK) && now.rows() == 1) received = now.text(0, 0);
             }
             if (!received || !transaction.commit()) {
                 if (done) failed = failure();
                 received.reset();
-                return false;
+                return endRefused();
             }
             return true;
         },
         error);
+    answered_ = sent || refused;
     if (!sent) return std::nullopt;
     return received;
 }
@@ -286,8 +338,8 @@ std::optional<std::vector<HistoryRecord>> PostgresHistory::list(const HistoryFil
     std::vector<HistoryRecord> records;
     const bool listed = use(
         [&](pg_conn* connection, std::string& failed) {
-            const Result result(PQexecParams(connection, sql.c_str(), static_cast<int>(values.size()),
-                                             nullptr, values.data(), nullptr, nullptr, 0));
+            const Result result(
+                execParamsBounded(connection, sql.c_str(), static_cast<int>(values.size()), values.data()));
             if (!result.is(PGRES_TUPLES_OK)) {
                 failed = failure();
                 return false;

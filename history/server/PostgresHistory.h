@@ -42,6 +42,10 @@ inline constexpr const char* kSessionKeepalives =
     "-c tcp_keepalives_idle=30 -c tcp_keepalives_interval=10 -c tcp_keepalives_count=3"
     " -c tcp_user_timeout=60000";
 
+// The password the client library itself finds in uri (decoded, wherever the
+// URI holds it), empty when none: what no message may show.
+std::string passwordLibpqFinds(const std::string& uri);
+
 class PostgresHistory final : public HistoryStore, public LineServer {
 public:
     // The server at uri (credentials as libpq finds them: the URI, ~/.pgpass,
@@ -58,6 +62,7 @@ public:
     std::optional<std::vector<HistoryRecord>> list(const HistoryFilter& filter, std::string& error) override;
     std::optional<std::string> send(const std::vector<HistoryRecord>& rows, std::string& error) override;
     std::string name() const override;
+    bool answered() const override { return answered_; }
 
     // Runs work on the connection alone, for its length (a transaction of
     // several statements), connecting first when there is no usable connection:
@@ -81,12 +86,14 @@ private:
     bool upsert(const HistoryRecord& record, std::string& error);
 
     const std::string uri_;
+    const std::string password_;  // as the client library reads it from uri_
     mutable std::mutex mutex_;
     pg_conn* connection_ = nullptr;
     bool prepared_ = false;  // the upsert is prepared on this session
     std::atomic<std::uint64_t> sessions_{0};
     std::optional<std::chrono::steady_clock::time_point> failedAt_;  // the last try that failed
     std::string lastFailure_;
+    std::atomic<bool> answered_{true};  // the last send reached the server
 };
 
 }  // namespace velmora::history

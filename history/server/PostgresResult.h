@@ -1,9 +1,12 @@
 #pragma once
 // The small pieces of libpq every use of a line's server takes: a result that is
-// cleared on every path, and the server's one transaction guard.
+// cleared on every path, and the server's one transaction guard; every
+// statement is bounded (history/server/PostgresRoundTrip.h).
 #include <libpq-fe.h>
 
 #include <string>
+
+#include "history/server/PostgresRoundTrip.h"
 
 namespace velmora::history {
 
@@ -29,15 +32,15 @@ class PostgresTransaction {
 public:
     explicit PostgresTransaction(pg_conn* connection) : connection_(connection) {}
     ~PostgresTransaction() {
-        if (open_) PostgresResult(PQexec(connection_, "ROLLBACK;"));
+        if (open_) PostgresResult(execBounded(connection_, "ROLLBACK;"));
     }
     PostgresTransaction(const PostgresTransaction&) = delete;
     PostgresTransaction& operator=(const PostgresTransaction&) = delete;
 
-    bool begin() { return open_ = PostgresResult(PQexec(connection_, "BEGIN;")).is(PGRES_COMMAND_OK); }
+    bool begin() { return open_ = PostgresResult(execBounded(connection_, "BEGIN;")).is(PGRES_COMMAND_OK); }
     bool commit() {
         open_ = false;
-        return PostgresResult(PQexec(connection_, "COMMIT;")).is(PGRES_COMMAND_OK);
+        return PostgresResult(execBounded(connection_, "COMMIT;")).is(PGRES_COMMAND_OK);
     }
 
 private:

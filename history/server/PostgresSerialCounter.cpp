@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "app/TextFormat.h"
+#include "app/Utf8.h"
 #include "history/server/PostgresResult.h"
 #include "workflows/WorkflowMessages.h"
 
@@ -20,10 +21,13 @@ constexpr const char* kNameKey = "hashtextextended('velmora station ' || $1, 0)"
 
 PostgresResult runParams(pg_conn* connection, const std::string& sql,
                          const std::vector<std::string>& values) {
+    // As UTF-8, as the server takes text (a station name in Latin-1 included).
+    std::vector<std::string> texts;
+    for (const std::string& value : values) texts.push_back(withValidUtf8(value));
     std::vector<const char*> pointers;
-    for (const std::string& value : values) pointers.push_back(value.c_str());
-    return PostgresResult(PQexecParams(connection, sql.c_str(), static_cast<int>(pointers.size()), nullptr,
-                                       pointers.data(), nullptr, nullptr, 0));
+    for (const std::string& text : texts) pointers.push_back(text.c_str());
+    return PostgresResult(
+        execParamsBounded(connection, sql.c_str(), static_cast<int>(pointers.size()), pointers.data()));
 }
 
 }  // namespace

@@ -3,13 +3,19 @@
 // progress at once, and an image the update would refuse refused before the
 // first unit; a station killed in a unit's middle costs that number for good,
 // and never gives it again.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "history/SerialCounter.h"
@@ -134,6 +140,128 @@ TEST_F(CliStationTest, AStationKilledMidUnitLeavesItsNumberVoidForGood) {
              auto numbers = counter ? counter->numbers(prefix, error) : std::nullopt;
              return numbers.value_or(std::vector<history::SerialNumberRow>{});
          }});
+}
+
+// The process holding SQLite's shared lock on the station's file, as another
+// process sees it: every open connection holds it for its whole life, and a
+// process that closes its connection takes the file's log with it only when
+// it finds nobody else holding it.
+pid_t sharedLockHolder(const std::string& file) {
+    const int descriptor = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    struct flock probe {};
+    probe.l_type = F_WRLCK;
+    probe.l_whence = SEEK_SET;
+    probe.l_start = 0x40000002;  // SQLite's shared range, past its pending and reserved bytes
+    probe.l_len = 510;
+    const bool asked = descriptor >= 0 && ::fcntl(descriptor, F_GETLK, &probe) == 0;
+    if (descriptor >= 0) ::close(descriptor);
+    return asked && probe.l_type != F_UNLCK ? probe.l_pid : 0;
+}
+
+// A station numbering its units from its own file, with listings and a
+// one-unit station of another name on the same file while its units run: the
+// station keeps its hold on the file after its first unit (its recorder and its
+// counter share the process's one connection, so nothing dropped SQLite's
+// locks), and every row and every number's mark is there at the end.
+TEST_F(CliStationTest, ListingsAndAnotherStationBesideAStationLoseNoRowAndNoMark) {
+    const std::string history = path("history.sqlite");
+    const std::vector<std::string> common{"--config", config(), "--history", history, "--no-backup"};
+    std::vector<std::string> numbered = common;
+    numbered.insert(numbered.begin(), "--simulate=sixty-four-hubs");
+    for (const char* word : {"--station-name", "bay-1", "station"}) numbered.emplace_back(word);
+    numbered.push_back(kSampleImage);
+    for (const char* word : {"--count", "64", "--serial-prefix", "LF", "--serial-digits", "6"})
+        numbered.emplace_back(word);
+    // In real time, so its units last long enough for the others to run beside them.
+    const pid_t station = startCli(numbered, {"VELMORA_SIMULATED_TIME=real"});
+    ASSERT_GT(station, 0);
+    const auto numbers = [&history] {
+        std::string error;
+        auto counter =
+            history::SerialCounter::open(history, FolderCreation::MustExist, error, RunOrigin::Simulated);
+        return counter ? counter->numbers("LF", error).value_or(std::vector<history::SerialNumberRow>{})
+                       : std::vector<history::SerialNumberRow>{};
+    };
+    int status = -1;
+    bool ended = false;
+    const auto running = [station, &status, &ended] {
+        ended = ended || ::waitpid(station, &status, WNOHANG) == station;
+        return !ended;
+    };
+    // Each look opens and closes a connection of this process on the file.
+    bool firstUsed = false;
+    for (const auto guard = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+         !firstUsed && running() && std::chrono::steady_clock::now() < guard;) {
+        for (const history::SerialNumberRow& row : numbers()) firstUsed = firstUsed || row.state == "used";
+        if (!firstUsed) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_TRUE(firstUsed) << "the station never passed a unit";
+    EXPECT_EQ(sharedLockHolder(history), station);
+
+    std::vector<std::string> other = common;
+    other.insert(other.begin(), "--simulate=eight-hubs");
+    for (const char* word : {"--station-name", "bench-2", "station"}) other.emplace_back(word);
+    other.push_back(kSampleImage);
+    for (const char* word : {"--count", "1"}) other.emplace_back(word);
+    const CliRun beside = runCli(other);
+    EXPECT_EQ(beside.exitStatus, 0) << beside.out << beside.err;
+    if (running()) {
+        EXPECT_EQ(sharedLockHolder(history), station);
+    }
+    int listings = 0;
+    while (running()) {
+        const CliRun listed = runCli({"--history", history, "history", "--csv"});
+        EXPECT_EQ(listed.exitStatus, 0) << listed.err;
+        ++listings;
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_GT(listings, 0);
+
+    const CliRun listed = runCli({"--history", history, "history", "--csv"});
+    EXPECT_EQ(listed.exitStatus, 0) << listed.err;
+    EXPECT_EQ(lines(listed.out).size(), 1u + 64u + 1u)
+        << listed.out;  // the header, the station's, the other's
+    EXPECT_EQ(listed.out.find(",unfinished,"), std::string::npos) << listed.out;
+    std::size_t used = 0;
+    for (const history::SerialNumberRow& row : numbers()) {
+        used += row.state == "used";
+        EXPECT_TRUE(row.state == "used" || row.state == "void") << row.number << " " << row.state;
+    }
+    EXPECT_EQ(used, 64u);
+}
+
+// Two stations of one name would merge in the record: the second is refused
+// while the first runs, with serial numbers or without.
+TEST_F(CliStationTest, ASecondStationOfARunningNameIsRefusedWithOrWithoutSerials) {
+    const std::string history = path("history.sqlite");
+    const std::vector<std::string> named{"--config",    config(),         "--history", history,
+                                         "--no-backup", "--station-name", "bay-9"};
+    // The hub that never comes back after its reset holds the first station's unit.
+    std::vector<std::string> first{"--simulate=never-returns"};
+    first.insert(first.end(), named.begin(), named.end());
+    for (const std::string& word :
+         {std::string("station"), kSampleImage, std::string("--count"), std::string("1")})
+        first.push_back(word);
+    const pid_t running = startCli(first, {"VELMORA_SIMULATED_TIME=real"});
+    ASSERT_GT(running, 0);
+    std::vector<std::string> second{"--simulate=eight-hubs"};
+    second.insert(second.end(), named.begin(), named.end());
+    for (const std::string& word :
+         {std::string("station"), kSampleImage, std::string("--count"), std::string("1")})
+        second.push_back(word);
+    // Once the first has a unit in its record it holds its name (taken before its first unit).
+    for (const auto guard = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+         lines(runCli({"--history", history, "history", "--csv"}).out).size() < 2 &&
+         std::chrono::steady_clock::now() < guard;)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    CliRun refused = runCli(second);
+    EXPECT_EQ(refused.exitStatus, 2) << refused.err;
+    EXPECT_NE(refused.err.find("station 'bay-9' is already running"), std::string::npos) << refused.err;
+    second.insert(second.end(), {"--serial-prefix", "NM", "--serial-digits", "5"});
+    refused = runCli(second);
+    EXPECT_EQ(refused.exitStatus, 2) << refused.err;
+    ::kill(running, SIGKILL);
+    ::waitpid(running, nullptr, 0);
 }
 
 // The station's figures in their file after a counted run, as the lines said;

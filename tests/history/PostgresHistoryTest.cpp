@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -249,6 +250,104 @@ TEST_F(PostgresHistoryTest, ServerOfANewerLayoutIsRefusedAndTheRunWaitsOnTheStat
     EXPECT_NE(local.out.find("\"server_time\":\"\""), std::string::npos) << local.out;
 }
 
+// A server frozen with its sessions up (SIGSTOP: the kernel still holds the
+// connections open) costs a statement its bound and no more: the send fails
+// saying so, the sender's last try does not hold the program's end, a command
+// run against it ends with its hub updated and its row waiting on the station,
+// and once the server answers again the rows go.
+TEST_F(PostgresHistoryTest, AFrozenServerHoldsNeitherAStatementNorTheProgramsEnd) {
+    std::string error;
+    const std::shared_ptr<history::StationFile> file =
+        history::StationFile::open(scratch_.path("station.sqlite"), FolderCreation::MustExist, error);
+    ASSERT_TRUE(file) << error;
+    auto line = history::PostgresHistory::connect(server_.uri(), error);
+    ASSERT_TRUE(line) << error;
+    history::HistoryRecord run;
+    run.operation = "update";
+    run.started = isoUtc(wallNow());
+    run.port = "1-1";
+    ASSERT_TRUE(file->database().record(run, error)) << error;
+
+    ASSERT_TRUE(server_.freeze());
+    EXPECT_FALSE(line->send({run}, error));
+    EXPECT_NE(error.find("did not answer within"), std::string::npos) << error;
+    {
+        history::HistorySender sender(file, *line, false, history::RetryPlan{}, nullptr);
+        sender.wake();
+    }  // its last try ends here
+    const CliRun update = runCli({"--config", scratch_.path("config.ini"), "--simulate=eight-hubs",
+                                  "--history", server_.uri(), "update", kSampleImage, "--all"},
+                                 stationEnvironment("frozen"));
+    EXPECT_EQ(update.exitStatus, 0) << update.out << update.err;
+    EXPECT_NE(update.err.find("is offline"), std::string::npos) << update.err;
+    server_.thaw();
+
+    std::optional<std::size_t> sent;
+    for (const auto guard = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+         !sent && std::chrono::steady_clock::now() < guard;) {
+        sent = history::sendWaitingRows(file->database(), *line, false, error);
+        if (!sent) std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    EXPECT_EQ(sent, std::optional<std::size_t>(1)) << error;
+    const CliRun sync = runCli({"--history", server_.uri(), "history", "sync"}, stationEnvironment("frozen"));
+    EXPECT_EQ(sync.exitStatus, 0) << sync.err;
+    EXPECT_EQ(server_.query("SELECT count(*) FROM velmora_runs;"), "9\n");
+}
+
+// Text the server cannot take as UTF-8 (an image path in Latin-1, a station name
+// with a raw byte) no longer fails its batch: it goes as UTF-8, the rows after it
+// too, and the station's own file keeps the bytes as they came.
+TEST_F(PostgresHistoryTest, BytesThatAreNoUtf8StopNoRow) {
+    std::string error;
+    auto line = history::PostgresHistory::connect(server_.uri(), error);
+    ASSERT_TRUE(line) << error;
+    std::vector<history::HistoryRecord> rows(3);
+    for (std::size_t index = 0; index < rows.size(); ++index) {
+        rows[index].runUuid = RunId::make(wallNow()).text();
+        rows[index].operation = "update";
+        rows[index].started = isoUtc(wallNow());
+        rows[index].port = "1-" + std::to_string(index + 1);
+    }
+    rows[0].imagePath = "/images/caf\xE9.bin";
+    rows[1].station = "bay-\xFF";
+    ASSERT_TRUE(line->send(rows, error)) << error;
+    EXPECT_EQ(server_.query("SELECT image_path, station FROM velmora_runs ORDER BY port;"),
+              "/images/caf\xEF\xBF\xBD.bin|\n|bay-\xEF\xBF\xBD\n|\n");
+}
+
+// A row the server refuses (here a run UUID a hostile hand wrote into the
+// station's file) is set aside with the server's reason: the rows after it
+// still go, the station is never called offline for it, and a command's own
+// send says what was refused.
+TEST_F(PostgresHistoryTest, ARowTheServerRefusesIsSetAsideAndTheOthersGo) {
+    std::string error;
+    const std::shared_ptr<history::StationFile> file =
+        history::StationFile::open(scratch_.path("station.sqlite"), FolderCreation::MustExist, error);
+    ASSERT_TRUE(file) << error;
+    for (const char* port : {"1-1", "1-2", "1-3"}) {
+        history::HistoryRecord run;
+        run.operation = "update";
+        run.started = isoUtc(wallNow());
+        run.port = port;
+        if (std::string(port) == "1-1") run.runUuid = "not-a-uuid";
+        ASSERT_TRUE(file->database().record(run, error)) << error;
+    }
+    history::PostgresHistory line(server_.uri());
+    EXPECT_FALSE(history::sendWaitingRows(file->database(), line, false, error));
+    EXPECT_NE(error.find("2 run records sent; 1 refused by the server ("), std::string::npos) << error;
+    EXPECT_EQ(server_.query("SELECT port FROM velmora_runs ORDER BY port;"), "1-2\n1-3\n");
+
+    std::vector<std::string> notices;
+    {
+        history::HistorySender sender(file, line, false, history::RetryPlan{},
+                                      [&notices](const std::string& notice) { notices.push_back(notice); });
+        sender.wake();
+    }
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_NE(notices[0].find("refused 1 run records ("), std::string::npos) << notices[0];
+    EXPECT_EQ(notices[0].find("offline"), std::string::npos) << notices[0];
+}
+
 // The server's layout 5 adds the image's signature, as the station file's 6 does:
 // a server of layout 4 is upgraded by the next station and keeps its rows.
 TEST_F(PostgresHistoryTest, ServerOfLayoutFourGetsTheSignatureColumns) {
@@ -267,21 +366,24 @@ TEST_F(PostgresHistoryTest, ServerOfLayoutFourGetsTheSignatureColumns) {
 }
 
 // A station whose host loses its power says no goodbye: its session (and the
-// station name its lock holds) must not outlive it by the system's two hours.
+// station name its lock holds) must not outlive it by the system's two hours;
+// and a statement, a lock wait or a transaction left open has a bound of the
+// server's too.
 // The server takes the settings over TCP; on this fixture's Unix socket it
 // reads them as zero, so what is checked is that the session asked for them.
-TEST_F(PostgresHistoryTest, EachSessionAsksTheServerToProbeAnIdleStation) {
+TEST_F(PostgresHistoryTest, EachSessionAsksTheServerToProbeAnIdleStationAndBoundItsStatements) {
     std::string error;
     auto history = history::PostgresHistory::connect(server_.uri(), error);
     ASSERT_TRUE(history) << error;
     const bool asked = history->use(
         [](pg_conn* connection, std::string&) {
-            const history::PostgresResult settings(PQexec(connection,
-                                                          "SELECT name, source FROM pg_settings"
-                                                          " WHERE name LIKE 'tcp_keepalives%'"
-                                                          " OR name = 'tcp_user_timeout' ORDER BY name;"));
+            const history::PostgresResult settings(
+                PQexec(connection,
+                       "SELECT name, source FROM pg_settings WHERE name LIKE 'tcp_keepalives%'"
+                       " OR name IN ('tcp_user_timeout', 'statement_timeout', 'lock_timeout',"
+                       " 'idle_in_transaction_session_timeout') ORDER BY name;"));
             EXPECT_TRUE(settings.is(PGRES_TUPLES_OK));
-            EXPECT_EQ(settings.rows(), 4);
+            EXPECT_EQ(settings.rows(), 7);
             for (int row = 0; row < settings.rows(); ++row)
                 EXPECT_EQ(settings.text(row, 1), "client") << settings.text(row, 0);
             return true;

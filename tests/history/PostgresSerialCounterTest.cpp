@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "history/server/PostgresHistory.h"
+#include "history/server/PostgresResult.h"
 #include "history/server/PostgresSerialCounter.h"
 #include "history/server/ServerTables.h"
 #include "production/StationSerials.h"
@@ -123,6 +125,32 @@ TEST_F(PostgresSerialCounterTest, StationNameIsOneStationsWhileItRunsAndACrashVo
     // The last number the digits allow: the block stops there, then none.
     EXPECT_EQ(second->reserveBlock("bench-1", "CR", 1, 8, 5, error)->count, 3u);
     EXPECT_EQ(second->reserveBlock("bench-1", "CR", 1, 8, 5, error)->count, 0u);
+}
+
+// A station frozen in the middle of reserving a block holds the counter's row
+// inside its open transaction: the server ends that session once it sits idle,
+// and another station of the prefix gets its block instead of waiting for good.
+TEST_F(PostgresSerialCounterTest, AStationFrozenInsideItsReservationHoldsTheCounterNoLonger) {
+    auto first = counter();
+    auto second = counter();
+    ASSERT_TRUE(first && second);
+    std::string error;
+    ASSERT_TRUE(first->reserveBlock("frozen", "VM", 1, 999999, 5, error)) << error;
+    auto line = history::PostgresHistory::connect(server_.uri(), error);
+    ASSERT_TRUE(line) << error;
+    const bool holding = line->use(
+        [](pg_conn* connection, std::string&) {
+            // Left open, as a station stopped between its statements leaves it.
+            return history::PostgresResult(PQexec(connection,
+                                                  "BEGIN; SELECT next_number FROM"
+                                                  " velmora_serial_counters FOR UPDATE;"))
+                .is(PGRES_TUPLES_OK);
+        },
+        error);
+    ASSERT_TRUE(holding) << error;
+    const auto block = second->reserveBlock("waiting", "VM", 1, 999999, 5, error);
+    ASSERT_TRUE(block) << error;
+    EXPECT_EQ(block->first, 6u);
 }
 
 TEST_F(PostgresSerialCounterTest, ServerAwayForAWhileCostsTheStationNoNumberAndNotItsName) {

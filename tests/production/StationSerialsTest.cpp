@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -31,6 +32,7 @@ class FlakySource final : public SerialNumberSource {
 public:
     explicit FlakySource(SerialNumberSource& real) : real_(real) {}
     std::atomic<bool> away{false};
+    std::function<void()> duringReserve;  // what happens while a block is reserved
 
     bool beginStation(const std::string& station, std::string& error) override {
         return reachable(error) && real_.beginStation(station, error);
@@ -38,6 +40,7 @@ public:
     std::optional<SerialBlock> reserveBlock(const std::string& station, const std::string& prefix,
                                             std::uint64_t start, std::uint64_t last, std::uint64_t count,
                                             std::string& error) override {
+        if (duringReserve) duringReserve();
         if (!reachable(error)) return std::nullopt;
         return real_.reserveBlock(station, prefix, start, last, count, error);
     }
@@ -173,6 +176,36 @@ TEST_F(StationSerialsTest, AnOutageIsRiddenOutWithinTheBlockThenTheStationStops)
     ASSERT_TRUE(numbers) << error;
     ASSERT_EQ(numbers->size(), 3u);
     for (const history::SerialNumberRow& row : *numbers) EXPECT_EQ(row.state, "used") << row.number;
+}
+
+// The operator's Ctrl-C comes while the history is slow to give the next block
+// (here: during the call): the units seen before it and not yet started are not
+// started, the runs of the first block finish, and nothing is abandoned.
+TEST_F(StationSerialsTest, ACtrlCWhileTheNextBlockIsSlowStartsNoFurtherUnit) {
+    auto real = counter();
+    FlakySource source(*real);
+    StationLine line(clock_, table_, 5, path_);
+    source.duringReserve = [&line, calls = 0]() mutable {
+        if (++calls == 2) ++line.interrupts;  // the second block's reservation
+    };
+    StationSerials serials(source, serialSettings("ZH", 6, 1, 3, "line-c"));
+    std::string error;
+    ASSERT_TRUE(serials.begin(error)) << error;
+    EXPECT_EQ(line.run(clock_, table_, image_, serials, 5), StationEnd::Finished);
+    int passed = 0;
+    for (const std::string& text : line.lines) {
+        passed += text.find(": PASS ") != std::string::npos;
+        EXPECT_EQ(text.find("ROM code"), std::string::npos) << text;
+    }
+    EXPECT_EQ(passed, 3);
+    ASSERT_TRUE(serials.end(error)) << error;
+    int used = 0;
+    for (const history::SerialNumberRow& row :
+         real->numbers("ZH", error).value_or(std::vector<history::SerialNumberRow>{})) {
+        used += row.state == "used";
+        EXPECT_TRUE(row.state == "used" || row.state == "void") << row.number << row.state;
+    }
+    EXPECT_EQ(used, 3);
 }
 
 TEST_F(StationSerialsTest, ACounterUsedUpRefusesTheStationBeforeItsFirstUnit) {

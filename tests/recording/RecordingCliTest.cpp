@@ -166,6 +166,23 @@ TEST_F(RecordingCliTest, AReplayLeavesNoHistoryRowAndNoBackup) {
     EXPECT_EQ(lines(listed.out).size(), 1u) << listed.out;  // the recorded run's row alone
 }
 
+// The recording's first line holds the command line, and the file goes with
+// bug reports: a server URI's password is not in it, in any form.
+TEST_F(RecordingCliTest, TheHeadersCommandLineHoldsNoPassword) {
+    int index = 0;
+    for (const std::string uri : {"postgresql://line:Pa?ss#w0rd@/velmora?host=/nonexistent",
+                                  "POSTGRESQL://line@/velmora?host=/nonexistent&pass%77ord=Pa?ss#w0rd"}) {
+        const std::string file = "run-" + std::to_string(++index) + ".jsonl";
+        const CliRun recorded = record("flash-code", file, {"--history=" + uri, "detect"});
+        ASSERT_EQ(recorded.exitStatus, 0) << recorded.err;
+        const std::vector<char> bytes = read(path(file));
+        const std::string text(bytes.begin(), bytes.end());
+        const std::string header = text.substr(0, text.find('\n'));
+        EXPECT_NE(header.find("line@/velmora"), std::string::npos) << header;
+        EXPECT_EQ(header.find("Pa?ss#w0rd"), std::string::npos) << header;
+    }
+}
+
 // A replayed station records nowhere either: it takes no serial numbers from
 // any counter.
 TEST_F(RecordingCliTest, AReplayedStationTakesNoSerialNumbers) {

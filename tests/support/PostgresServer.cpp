@@ -1,12 +1,15 @@
 #include "tests/support/PostgresServer.h"
 
 #include <pwd.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <filesystem>
+#include <fstream>
+#include <string>
 
 namespace velmora::testing {
 namespace {
@@ -61,6 +64,7 @@ PostgresServer::PostgresServer() {
 }
 
 PostgresServer::~PostgresServer() {
+    thaw();
     if (running_) stop();
 }
 
@@ -78,6 +82,33 @@ bool PostgresServer::stop() {
     const bool stopped = run("pg_ctl", {"-D", scratch_.path("data"), "-m", "fast", "-w", "stop"});
     if (stopped) running_ = false;
     return stopped;
+}
+
+bool PostgresServer::freeze() {
+    // The server's first process is named on the first line of postmaster.pid;
+    // the sessions are its children. It is stopped first, so it starts no more.
+    std::ifstream pidFile(scratch_.path("data/postmaster.pid"));
+    int server = 0;
+    if (!(pidFile >> server) || server <= 0 || ::kill(server, SIGSTOP) != 0) return false;
+    frozen_.push_back(server);
+    for (const fs::directory_entry& entry : fs::directory_iterator("/proc")) {
+        std::ifstream status(entry.path() / "status");
+        std::string line;
+        while (std::getline(status, line)) {
+            if (line.rfind("PPid:", 0) != 0) continue;
+            if (std::stoi(line.substr(5)) == server) {
+                const int child = std::stoi(entry.path().filename().string());
+                if (::kill(child, SIGSTOP) == 0) frozen_.push_back(child);
+            }
+            break;
+        }
+    }
+    return true;
+}
+
+void PostgresServer::thaw() {
+    for (const int process : frozen_) ::kill(process, SIGCONT);
+    frozen_.clear();
 }
 
 std::string PostgresServer::uri() const {

@@ -25,6 +25,11 @@ public:
 
     bool start();
     bool stop();
+    // Freezes the server and every session of it with SIGSTOP, as a server that
+    // stops answering with its connections still up; thaw() lets it go on. The
+    // destructor thaws a frozen server before stopping it.
+    bool freeze();
+    void thaw();
     // postgresql:///velmora?host=<socket folder>&user=postgres
     std::string uri() const;
     // The URI with a password in its user part (the server trusts the socket, so
@@ -42,6 +47,7 @@ private:
     std::string programs_;  // the server programs' folder
     std::string problem_;
     bool running_ = false;
+    std::vector<int> frozen_;  // the processes freeze() stopped
 };
 
 }  // namespace velmora::testing
