@@ -241,14 +241,8 @@ void Station::runUnit(const std::string& port, const FirmwareBuffer& image,
     {
         PortHold hold(*connection);
         statusBefore = unitStatus(*connection);
-        const WorkflowContext context{reporter,
-                                      *connection,
-                                      nullptr,
-                                      context_.console,
-                                      &record,
-                                      context_.backups,
-                                      context_.runIds,
-                                      context_.imageSignature};
+        const WorkflowContext context{reporter, *connection,      nullptr,         context_.console,
+                                      &record,  context_.backups, context_.runIds, context_.imageSignature};
         outcome = updateFuncAs(context, image, imagePath_, RunOperation::Station, imagePath_);
         if (outcome.succeeded) statusAfter = unitStatus(*connection);
     }
