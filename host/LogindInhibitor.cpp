@@ -38,7 +38,8 @@ using Message = std::unique_ptr<sd_bus_message, MessageUnref>;
 // An error from the bus, freed with it. Its words come from whoever answers on the
 // bus and end up on a terminal: made printable.
 struct BusError {
-    sd_bus_error error = SD_BUS_ERROR_NULL;
+    // Value-initialised: what SD_BUS_ERROR_NULL spells, without its C compound literal.
+    sd_bus_error error{};
     ~BusError() { sd_bus_error_free(&error); }
     std::string text(int result) const {
         if (sd_bus_error_is_set(&error)) {
