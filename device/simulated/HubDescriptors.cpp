@@ -1,13 +1,3 @@
-// GCC 12 at -O3 (the Release build) warns falsely about the vector inserts below:
-// it follows a growth path that cannot run and finds a copy past a five-byte
-// buffer (its known false positive in std::vector::insert). Every write here
-// goes through push_back or insert, which grow the vector as needed.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Warray-bounds"
-#pragma GCC diagnostic ignored "-Wstringop-overflow"
-#pragma GCC diagnostic ignored "-Wstringop-overread"
-#endif
-
 #include "device/simulated/HubDescriptors.h"
 
 #include <algorithm>
