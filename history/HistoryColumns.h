@@ -4,6 +4,7 @@
 // of writes and the server's time are kept by each store itself.
 #include <array>
 #include <string>
+#include <type_traits>
 
 #include "history/HistoryRecord.h"
 
@@ -34,58 +35,36 @@ inline constexpr std::array<const char*, 24> kRecordColumns = {"operation",
                                                                "signature_comment",
                                                                "signed_sha256"};
 
-inline std::array<const std::string*, kRecordColumns.size()> recordFields(const HistoryRecord& record) {
-    return {&record.operation,
-            &record.started,
-            &record.ended,
-            &record.host,
-            &record.port,
-            &record.hubIds,
-            &record.versionBefore,
-            &record.versionAfter,
-            &record.imagePath,
-            &record.imageSha256,
-            &record.imageSerial,
-            &record.phases,
-            &record.result,
-            &record.failure,
-            &record.backupSha256,
-            &record.recoveredRun,
-            &record.runUuid,
-            &record.station,
-            &record.origin,
-            &record.hubSerial,
-            &record.signature,
-            &record.signatureKey,
-            &record.signatureComment,
-            &record.signedSha256};
-}
-
-inline std::array<std::string*, kRecordColumns.size()> recordFields(HistoryRecord& record) {
-    return {&record.operation,
-            &record.started,
-            &record.ended,
-            &record.host,
-            &record.port,
-            &record.hubIds,
-            &record.versionBefore,
-            &record.versionAfter,
-            &record.imagePath,
-            &record.imageSha256,
-            &record.imageSerial,
-            &record.phases,
-            &record.result,
-            &record.failure,
-            &record.backupSha256,
-            &record.recoveredRun,
-            &record.runUuid,
-            &record.station,
-            &record.origin,
-            &record.hubSerial,
-            &record.signature,
-            &record.signatureKey,
-            &record.signatureComment,
-            &record.signedSha256};
+// The record's fields in the columns' order: read-only for a const record (to
+// bind), writable otherwise (to read a row into).
+template <typename Record>
+requires std::is_same_v<std::remove_const_t<Record>, HistoryRecord>
+auto recordFields(Record& record) {
+    using Field = std::conditional_t<std::is_const_v<Record>, const std::string*, std::string*>;
+    return std::array<Field, kRecordColumns.size()>{&record.operation,
+                                                    &record.started,
+                                                    &record.ended,
+                                                    &record.host,
+                                                    &record.port,
+                                                    &record.hubIds,
+                                                    &record.versionBefore,
+                                                    &record.versionAfter,
+                                                    &record.imagePath,
+                                                    &record.imageSha256,
+                                                    &record.imageSerial,
+                                                    &record.phases,
+                                                    &record.result,
+                                                    &record.failure,
+                                                    &record.backupSha256,
+                                                    &record.recoveredRun,
+                                                    &record.runUuid,
+                                                    &record.station,
+                                                    &record.origin,
+                                                    &record.hubSerial,
+                                                    &record.signature,
+                                                    &record.signatureKey,
+                                                    &record.signatureComment,
+                                                    &record.signedSha256};
 }
 
 // "operation, started, ...": the columns for a statement.
