@@ -13,6 +13,7 @@
 
 #include "app/Hex.h"
 #include "app/Json.h"
+#include "app/PrintableText.h"
 #include "app/SafeFile.h"
 #include "app/Sha256.h"
 #include "app/TextFormat.h"
@@ -64,13 +65,6 @@ std::vector<std::uint8_t> bytesOf(const std::string& text) {
     return std::vector<std::uint8_t>(text.begin(), text.end());
 }
 
-// The hub's connection: pinned to the port given, else the first supported hub.
-HubConnection& connectionFor(HubSession& session, const std::optional<std::string>& port,
-                             std::unique_ptr<HubConnection>& pinned) {
-    if (port) pinned = session.connectionTo(*port);
-    return pinned ? *pinned : session.connection();
-}
-
 // Every entry with the origin of its hub: a bench's backups are listed beside a
 // real hub's, and told apart (a real hub's line ends with its result alone).
 void printEntries(const CommandContext& command, const std::vector<backups::BackupEntry>& entries) {
@@ -91,11 +85,14 @@ void printEntries(const CommandContext& command, const std::vector<backups::Back
         return;
     }
     for (const backups::BackupEntry& entry : entries) {
-        const auto orDash = [](const std::string& value) { return value.empty() ? std::string("-") : value; };
-        out << entry.time << "  " << orDash(entry.port) << "  " << orDash(entry.hubIds) << "  "
-            << orDash(entry.version) << "  " << orDash(entry.serial) << "  " << entry.sha256.substr(0, 12)
-            << "  " << entry.result;
-        if (!entry.origin.empty()) out << " (" << originNameOfStored(entry.origin) << ')';
+        // The index's texts came from hubs (a serial) and runs (a port): shown printable.
+        const auto orDash = [](const std::string& value) {
+            return value.empty() ? std::string("-") : printableText(value);
+        };
+        out << orDash(entry.time) << "  " << orDash(entry.port) << "  " << orDash(entry.hubIds) << "  "
+            << orDash(entry.version) << "  " << orDash(entry.serial) << "  "
+            << orDash(entry.sha256.substr(0, 12)) << "  " << orDash(entry.result);
+        if (!entry.origin.empty()) out << " (" << printableText(originNameOfStored(entry.origin)) << ')';
         out << '\n';
     }
 }
@@ -187,19 +184,22 @@ ExitStatus runVerify(const CommandContext& command) {
         return command.fail(ExitStatus::BadUsage, words[0] + " does not fit the hub's flash");
     auto session = HubSession::open(command, error);
     if (!session) return command.fail(ExitStatus::BadUsage, error);
-    std::unique_ptr<HubConnection> pinned;
-    HubConnection& connection = connectionFor(*session, port, pinned);
+    OneHub hub = connectOneHub(*session, "verify", port, false);
+    if (!hub.refusal.empty()) return command.fail(ExitStatus::BadUsage, hub.refusal);
     TerminalReporter reporter(command.streams);
     beginWorkflow(reporter);
     const FlashComparison comparison =
-        verifyFunc_FwFlash(session->workflowContext(reporter, connection), image);
+        verifyFunc_FwFlash(session->workflowContext(reporter, *hub.connection), image);
+    // The answer names the hub it is about: the one read, on its port.
+    const std::string flash = "the flash of the hub on " + printableText(hub.port.value_or("?"));
+    const std::string file = printableText(words[0]);
     if (comparison.equal()) {
-        command.streams.out << "the flash holds " << words[0] << '\n';
+        command.streams.out << flash << " holds " << file << '\n';
         return ExitStatus::Success;
     }
     if (comparison.read) {
-        command.streams.out << formatText("the flash differs from %s from 0x%05zX: %zu bytes differ\n",
-                                          words[0].c_str(), *comparison.first, comparison.differing);
+        command.streams.out << formatText("%s differs from %s from 0x%05zX: %zu bytes differ\n", flash.c_str(),
+                                          file.c_str(), *comparison.first, comparison.differing);
     }
     return ExitStatus::WorkflowFailed;
 }
@@ -231,14 +231,15 @@ ExitStatus runRestore(const CommandContext& command) {
         return command.fail(ExitStatus::BadUsage, error);
     auto session = HubSession::open(command, error);
     if (!session) return command.fail(ExitStatus::BadUsage, error);
+    OneHub hub = connectOneHub(*session, "restore", port, false);
+    if (!hub.refusal.empty()) return command.fail(ExitStatus::BadUsage, hub.refusal);
     const std::optional<ChosenBackup> backup =
         chooseBackup(session->environment().backupStore(), last ? "--last" : words[0], port, error);
     if (!backup) return command.fail(ExitStatus::BadUsage, error);
     const std::string question =
         "write " + backup->name + " back to the hub" + (port ? " on " + *port : "") + "?";
     if (!confirmed(command, yes, question, error)) return command.fail(ExitStatus::BadUsage, error);
-    std::unique_ptr<HubConnection> pinned;
-    HubConnection& connection = connectionFor(*session, port, pinned);
+    HubConnection& connection = *hub.connection;
     const FirmwareBuffer image = backupImage(backup->bytes);
     TerminalReporter reporter(command.streams);
     beginWorkflow(reporter);

@@ -17,7 +17,8 @@ Updates and inspects the firmware of Zelo Hub controllers, and edits firmware im
 
 Hub commands (the status lines of the window go to stdout):
   detect [--port PATH]...  show whether a supported hub is attached and its firmware version
-                           (with --port, also the serial number it reports)
+                           (with --port, also the serial number it reports; with several
+                           attached and none named, a row for each as list shows it)
   list                     one line per attached supported hub: port, VID:PID, code, version,
                            serial number ("-": none)
   update FILE [--allow-new-ids] [--serial TEXT] [--all | --port PATH...]
@@ -27,8 +28,10 @@ Hub commands (the status lines of the window go to stdout):
                            --allow-new-ids is given (the hub comes back under those IDs);
                            --serial writes the image with that serial number into one hub,
                            which must report it afterwards
-  scalar [--allow-new-ids] the production-line update with the image named by FwBin in the
-                           configuration (relative to the configuration's folder)
+  scalar [--allow-new-ids] [--port PATH]
+                           the production-line update with the image named by FwBin in the
+                           configuration (relative to the configuration's folder); takes one
+                           hub: the one attached, or the one on PATH
   read OUT.bin [--port PATH]
                            read the whole flash (32768 bytes) into the file OUT.bin; with
                            "-", to stdout (the status lines then go to stderr); takes one hub:
@@ -39,7 +42,10 @@ Hub commands (the status lines of the window go to stdout):
   Several hubs at once: --all takes every supported hub attached, --port PATH (repeatable,
   PATH as list shows it) the hubs on those ports; each gets a worker of its own, its status
   lines are prefixed with its port, and a summary ends the run (exit 0 only when every hub
-  succeeded).
+  succeeded). A command that acts on one hub, given none with several attached, names their
+  ports and ends with exit status 2: the bus's order chooses no hub. A hub's two halves
+  (SuperSpeed and High-Speed) are one hub, listed by its SuperSpeed half's port; --port may
+  name either.
   driver load [--reboot|--no-reboot]
                            install the update driver for the configuration's hubs (asks for an
                            administrator); where a restart is needed, asks on a terminal, else
@@ -305,7 +311,8 @@ std::string allWithPorts(const std::string& command);
 // A command that takes one hub, run with several attached and none named: which
 // one must be said, since the bus's order is no choice of the user's.
 std::string takesOneHub(const std::string& command, const std::vector<std::string>& ports, bool allowAll);
-std::string readTakesOnePort();
+// A command that takes one hub, given --port more than once.
+std::string takesOnePort(const std::string& command);
 // Where a hub stands, on the shared terminal line: "45%", "restarting 1.2 s".
 std::string fleetProgress(double percent);
 std::string fleetRestarting(double seconds);

@@ -64,10 +64,11 @@ private:
 
 class LockClaim final : public PortClaim {
 public:
-    explicit LockClaim(PortLock lock) : lock_(std::move(lock)) {}
+    LockClaim(PortLock lock, PortLock peerLock) : lock_(std::move(lock)), peerLock_(std::move(peerLock)) {}
 
 private:
     PortLock lock_;
+    PortLock peerLock_;  // the peer port's, when the port has one
 };
 
 // usbfs opens a device whatever drives it, but a hub whose interface a kernel
@@ -138,11 +139,19 @@ std::vector<UsbDeviceInfo> LibusbPlatform::listDevices() {
     return halves_.listedOncePerDevice(std::move(devices));
 }
 
+// The hub on a port is the hub on its peer port too (UsbHalves.h): a run holds
+// both, so one that reached the hub by its other half, or saw that half listed
+// first as the hub came back from a reset, is refused as busy.
 UsbPlatform::ClaimResult LibusbPlatform::claimPort(const std::string& portPath) {
     PortLock lock;
     if (const IOReturn status = lock.acquire(portPath); status != kIOReturnSuccess)
         return {nullptr, status, lock.error()};
-    return {std::make_unique<LockClaim>(std::move(lock)), kIOReturnSuccess, {}};
+    PortLock peerLock;
+    if (const std::string peer = peerPortPath(portPath); !peer.empty()) {
+        if (const IOReturn status = peerLock.acquire(peer); status != kIOReturnSuccess)
+            return {nullptr, status, peerLock.error()};
+    }
+    return {std::make_unique<LockClaim>(std::move(lock), std::move(peerLock)), kIOReturnSuccess, {}};
 }
 
 std::vector<HeldPortLock> LibusbPlatform::portsHeldElsewhere() {

@@ -433,6 +433,14 @@ std::vector<std::string> HubEnvironment::supportedPorts() {
     return supportedHubPorts(*platform_, config_.table);
 }
 
+OneHubChoice HubEnvironment::chooseOneHub(const std::optional<std::string>& named) {
+    if (named) return {named, {}};
+    std::vector<std::string> attached = supportedPorts();
+    if (attached.size() > 1) return {std::nullopt, std::move(attached)};
+    if (attached.empty()) return {};
+    return {attached.front(), {}};
+}
+
 std::optional<HeldPortLock> HubEnvironment::hubHeldByAnotherRun() {
     return connection_->portHeldByAnotherRun();
 }

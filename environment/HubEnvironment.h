@@ -51,6 +51,16 @@ struct HubChoice {
     bool chosen() const { return all || !ports.empty(); }
 };
 
+// The hub a command that acts on one hub works on (scalar, restore, verify, read,
+// and update or erase without --all): the port named, else the one supported hub
+// attached. The bus's order never picks one of several: with several attached and
+// none named, severalAttached lists their ports and the command is refused.
+struct OneHubChoice {
+    std::optional<std::string> port;           // none: no supported hub is listed now
+    std::vector<std::string> severalAttached;  // non-empty: refuse, naming these ports
+    bool refused() const { return !severalAttached.empty(); }
+};
+
 class HubEnvironment {
 public:
     // What can be checked before anything runs: a named configuration must be a
@@ -175,6 +185,9 @@ public:
     std::vector<std::string> portsFor(const HubChoice& choice);
     // The port of every supported hub attached.
     std::vector<std::string> supportedPorts();
+    // The one rule for a command that acts on one hub (OneHubChoice): named is its
+    // --port, if any.
+    OneHubChoice chooseOneHub(const std::optional<std::string>& named);
     // For when no supported hub is listed: the port of one that another run holds.
     // Its hub is off the bus for a moment, restarting under that run, so a run
     // started now is refused as busy, not told to plug a hub in.

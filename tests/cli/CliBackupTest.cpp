@@ -194,6 +194,28 @@ TEST_F(CliBackupTest, BenchRunsLeaveTheRealHubsBackupsAlone) {
     EXPECT_NE(listed.out.find("\"origin\":\"real\""), std::string::npos) << listed.out;
 }
 
+// An index entry's texts came from a hub (its serial) and a run: a C1 control or
+// an escape in them is shown as '?', never sent to the terminal.
+TEST_F(CliBackupTest, BackupsShowsAHubsTextsPrintable) {
+    ASSERT_EQ(withState("flash-code", {"update", kSampleImage}).exitStatus, 0);
+    std::size_t entries = 0;
+    for (const fs::directory_entry& file : fs::recursive_directory_iterator(backups())) {
+        if (!file.is_regular_file()) continue;
+        std::ifstream in(file.path());
+        std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        const std::size_t serial = text.find("\nserial=");
+        if (serial == std::string::npos) continue;
+        text.insert(serial + 8, "\x9b" "2J\x1b]0;x\x07");
+        std::ofstream(file.path(), std::ios::trunc) << text;
+        ++entries;
+    }
+    ASSERT_EQ(entries, 1u);
+    const CliRun listed = withState("flash-code", {"backups"});
+    ASSERT_EQ(listed.exitStatus, 0) << listed.err;
+    EXPECT_NE(listed.out.find("  ?2J?]0;x?"), std::string::npos) << listed.out;
+    EXPECT_EQ(listed.out.find_first_of("\x9b\x1b\x07"), std::string::npos) << listed.out;
+}
+
 // A run has one name: its backup's index entry and its history row carry the same.
 TEST_F(CliBackupTest, OneRunHasOneNameInItsBackupAndItsRow) {
     const std::string history = path("history.sqlite");

@@ -194,5 +194,47 @@ TEST_F(CliHubTest, DetectAndListSayWhatIsAttached) {
               "\"version\":\"0001\",\"serial\":null}]\n");
 }
 
+// A command that acts on one hub never takes the bus's first of several: it
+// refuses before any request, naming the ports; detect lists each instead.
+TEST_F(CliHubTest, SeveralHubsAndNoneNamedAreNeverChosenByTheBusOrder) {
+    const std::string image = path("fw.bin");
+    for (const std::vector<std::string>& words : std::vector<std::vector<std::string>>{
+             {"scalar"}, {"verify", image}, {"restore", image, "--yes"}, {"read", path("out.bin")}}) {
+        SCOPED_TRACE(words.front());
+        std::vector<std::string> traced = {"--trace"};
+        traced.insert(traced.end(), words.begin(), words.end());
+        const CliRun run = simulated("two-hubs", traced);
+        EXPECT_EQ(run.exitStatus, 2);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err, "velmora-cli: " + words.front() +
+                               ": 2 supported hubs are attached (1-1, 1-2); name the one to use with "
+                               "--port PATH (see list)\n");
+    }
+    const std::string rows =
+        "1-1  2FE3:0611  flash  0102  000000000001\n1-2  2FE3:0611  flash  0102  000000000001\n";
+    CliRun run = simulated("two-hubs", {"detect"});
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_EQ(run.out, "Detect Zelo Hub : 2 hubs attached\n" + rows);
+    run = simulated("two-hubs", {"scalar", "--port", "1-2"});
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    run = simulated("two-hubs", {"verify", image, "--port", "1-2"});
+    EXPECT_NE(run.out.find("\nthe flash of the hub on 1-2 "), std::string::npos) << run.out;
+}
+
+// One real hub is two USB devices, its SuperSpeed and High-Speed halves: still
+// one hub in every listing and every run, whichever half's port names it.
+TEST_F(CliHubTest, OneHubsTwoHalvesAreOneHub) {
+    CliRun run = simulated("flash-code", {"list"});
+    EXPECT_EQ(run.out, "1-1  2FE3:0611  flash  0102  000000000001\n");
+    run = simulated("flash-code", {"--json", "update", "--all", path("fw.bin")});
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_EQ(run.out.find("\"port\":\"1-1\""), run.out.rfind("\"port\":")) << run.out;
+    run = simulated("flash-code", {"detect", "--port", "101-1"});
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_EQ(run.out.rfind("Detect Zelo Hub : Success\nfwVer:", 0), 0u) << run.out;
+    run = simulated("flash-code", {"verify", path("fw.bin")});
+    EXPECT_NE(run.out.find("\nthe flash of the hub on 1-1 "), std::string::npos) << run.out;
+}
+
 }  // namespace
 }  // namespace velmora::testing
