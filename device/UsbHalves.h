@@ -9,9 +9,10 @@
 // the hub's ROM code has no hub function and comes back from a reset as one
 // device on the SuperSpeed link, on that half's port, so the run that opened the
 // SuperSpeed half finds its hub again on the port it holds; the High-Speed half is
-// gone for as long as the ROM code runs. A claim on a hub's port takes its peer
-// port too (the platforms' claimPort), so a run that reached the hub by either
-// half excludes a run on the other, also while one half is listed before the other.
+// gone for as long as the ROM code runs. A claim on a hub's port is refused while
+// its peer port is held (the platforms' claimPort), so a run that reached the hub
+// by either half excludes a run on the other, also while one half is listed
+// before the other.
 //
 // The container ID in both halves' BOS says the same, but only a request on each
 // half's device node can read it, and every hub flashed with one image shows the

@@ -10,14 +10,15 @@ unsigned busNumberOf(const std::string& portPath) {
 }
 
 namespace {
-constexpr unsigned kHighSpeedTwinOffset = 100;
+constexpr unsigned kTwinOffset = 127;
+constexpr unsigned kLastTwinnedBus = 2 * kTwinOffset;
 }  // namespace
 
 std::string peerPortOf(const std::string& portPath) {
     const std::size_t dash = portPath.find('-');
     const unsigned bus = busNumberOf(portPath);
-    if (dash == std::string::npos || bus == 0) return {};
-    const unsigned peer = bus > kHighSpeedTwinOffset ? bus - kHighSpeedTwinOffset : bus + kHighSpeedTwinOffset;
+    if (dash == std::string::npos || bus == 0 || bus > kLastTwinnedBus) return {};
+    const unsigned peer = bus > kTwinOffset ? bus - kTwinOffset : bus + kTwinOffset;
     return std::to_string(peer) + portPath.substr(dash);
 }
 
@@ -140,14 +141,12 @@ bool SimulatedBus::claimPort(const std::string& portPath) {
     const std::string peer = peerPortOf(portPath);
     if (claimedPorts_[portPath] || (!peer.empty() && claimedPorts_[peer])) return false;
     claimedPorts_[portPath] = true;
-    if (!peer.empty()) claimedPorts_[peer] = true;
     return true;
 }
 
 void SimulatedBus::releasePort(const std::string& portPath) {
     std::lock_guard lock(mutex_);
     claimedPorts_[portPath] = false;
-    if (const std::string peer = peerPortOf(portPath); !peer.empty()) claimedPorts_[peer] = false;
 }
 
 bool SimulatedBus::isPortClaimed(const std::string& portPath) const {

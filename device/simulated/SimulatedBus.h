@@ -25,9 +25,9 @@ struct BusDevice {
     bool superSpeed = false;  // on the connector's SuperSpeed link
 };
 
-// The High-Speed port wired to the same connector as a port, as the kernel links
-// them as peers: the bus's SuperSpeed root hubs are buses 1 to 99, each with its
-// High-Speed twin 100 numbers up ("1-4.2" and "101-4.2"); and back.
+// The port wired to the same connector as a port, as the kernel links them as
+// peers: buses 1 to 127 and their twins 127 numbers up, 128 to 254 ("1-4.2" and
+// "128-4.2"), within the byte libusb keeps a bus number in; none for bus 255.
 std::string peerPortOf(const std::string& portPath);
 
 class SimulatedBus {
@@ -55,9 +55,8 @@ public:
     // its High-Speed half on that port's peer (peerPortOf).
     std::vector<BusDevice> presentDevices();
 
-    // The bus's stand-in for an advisory lock: one holder per port at a time. A
-    // claim takes the port's peer too, as the hub on the one is the hub on the
-    // other; it is refused when either is held.
+    // The bus's stand-in for an advisory lock: one holder per port at a time. The
+    // hub on a port is the hub on its peer: a claim is refused while either is held.
     bool claimPort(const std::string& portPath);
     void releasePort(const std::string& portPath);
     bool isPortClaimed(const std::string& portPath) const;

@@ -229,7 +229,7 @@ TEST_F(CliHubTest, OneHubsTwoHalvesAreOneHub) {
     run = simulated("flash-code", {"--json", "update", "--all", path("fw.bin")});
     EXPECT_EQ(run.exitStatus, 0) << run.err;
     EXPECT_EQ(run.out.find("\"port\":\"1-1\""), run.out.rfind("\"port\":")) << run.out;
-    run = simulated("flash-code", {"detect", "--port", "101-1"});
+    run = simulated("flash-code", {"detect", "--port", "128-1"});
     EXPECT_EQ(run.exitStatus, 0) << run.err;
     EXPECT_EQ(run.out.rfind("Detect Zelo Hub : Success\nfwVer:", 0), 0u) << run.out;
     run = simulated("flash-code", {"verify", path("fw.bin")});

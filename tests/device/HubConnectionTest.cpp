@@ -113,13 +113,13 @@ TEST_F(HubConnectionTest, OneHubsTwoHalvesAreListedOnceAndHeldAsOne) {
     addHub(false, "1-2");  // ROM code: one device, no hub function
     std::vector<std::string> present;
     for (const sim::BusDevice& device : bus.presentDevices()) present.push_back(device.info.portPath);
-    EXPECT_EQ(present, (std::vector<std::string>{"1-1", "101-1", "1-2"}));
+    EXPECT_EQ(present, (std::vector<std::string>{"1-1", "128-1", "1-2"}));
     const std::vector<UsbDeviceInfo> listed = platform.listDevices();
     ASSERT_EQ(listed.size(), 2u);
     EXPECT_EQ(listed[0].portPath, "1-1");
-    EXPECT_EQ(listed[0].highSpeedHalfPortPath, "101-1");
+    EXPECT_EQ(listed[0].highSpeedHalfPortPath, "128-1");
     EXPECT_EQ(listed[1].highSpeedHalfPortPath, "");
-    for (const auto& [first, second] : {std::pair{"1-1", "101-1"}, std::pair{"101-1", "1-1"}}) {
+    for (const auto& [first, second] : {std::pair{"1-1", "128-1"}, std::pair{"128-1", "1-1"}}) {
         SCOPED_TRACE(first);
         HubConnection one(platform, table, clock, std::string(first));
         HubConnection other(platform, table, clock, std::string(second));
@@ -280,11 +280,11 @@ TEST_F(HubConnectionTest, HotplugReportsAResetAsLeavingAndArrivingUnderANewNumbe
     platform.pollEvents(Milliseconds{0});
     const std::string after = platform.listDevices().at(0).platformKey;
     EXPECT_NE(before, after);
-    // Each of its two halves leaves and comes back, the High-Speed one on bus 101.
+    // Each of its two halves leaves and comes back, the High-Speed one on bus 128.
     EXPECT_EQ(events, (std::vector<std::pair<UsbHotplugEvent, std::string>>{{UsbHotplugEvent::Left, before},
-                                                                            {UsbHotplugEvent::Left, "101/001"},
+                                                                            {UsbHotplugEvent::Left, "128/001"},
                                                                             {UsbHotplugEvent::Arrived, after},
-                                                                            {UsbHotplugEvent::Arrived, "101/002"}}));
+                                                                            {UsbHotplugEvent::Arrived, "128/002"}}));
 }
 
 }  // namespace
