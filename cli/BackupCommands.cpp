@@ -198,8 +198,9 @@ ExitStatus runVerify(const CommandContext& command) {
         return ExitStatus::Success;
     }
     if (comparison.read) {
-        command.streams.out << formatText("%s differs from %s from 0x%05zX: %zu bytes differ\n", flash.c_str(),
-                                          file.c_str(), *comparison.first, comparison.differing);
+        command.streams.out << formatText("%s differs from %s from 0x%05zX: %zu bytes differ\n",
+                                          flash.c_str(), file.c_str(), *comparison.first,
+                                          comparison.differing);
     }
     return ExitStatus::WorkflowFailed;
 }

@@ -123,7 +123,8 @@ void printHubInfo(const CommandContext& command, const HubInfo& info) {
     if (command.options.json) {
         out << asciiJson(hubInfoJson(info)) << '\n';
     } else if (command.streams.outIsTerminal) {
-        out << (info.colour == TextColour::Blue ? kBlue : kRed) << printableText(info.text, true) << kPlain << '\n';
+        out << (info.colour == TextColour::Blue ? kBlue : kRed) << printableText(info.text, true) << kPlain
+            << '\n';
     } else {
         out << printableText(info.text, true) << '\n';
     }

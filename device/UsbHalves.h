@@ -48,7 +48,8 @@ public:
 
     // Peers from the kernel's port links below systemRoot.
     explicit UsbHalfPairing(const std::filesystem::path& systemRoot = "/")
-        : peerLookup_([systemRoot](const std::string& portPath) { return peerPortPath(portPath, systemRoot); }) {}
+        : peerLookup_(
+              [systemRoot](const std::string& portPath) { return peerPortPath(portPath, systemRoot); }) {}
     // Peers as a bus of another kind links them (the simulated bus).
     explicit UsbHalfPairing(PeerLookup peerLookup) : peerLookup_(std::move(peerLookup)) {}
 

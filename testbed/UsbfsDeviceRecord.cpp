@@ -110,11 +110,13 @@ bool linkPortToPeer(const std::string& rootDirectory, const std::string& portPat
     const fs::path root = rootDirectory;
     const fs::path port = root / portFolderOf(portPath).relative_path();
     const fs::path peer = root / portFolderOf(peerPath).relative_path();
-    const fs::path device = root / fs::path(sysfsPathFor(portPath, sim::busNumberOf(portPath))).relative_path();
+    const fs::path device =
+        root / fs::path(sysfsPathFor(portPath, sim::busNumberOf(portPath))).relative_path();
     std::error_code error;
     for (const fs::path& folder : {port, peer, device}) fs::create_directories(folder, error);
     const auto link = [&error](const fs::path& target, const fs::path& from) {
-        if (!fs::is_symlink(from, error)) fs::create_directory_symlink(fs::relative(target, from.parent_path()), from, error);
+        if (!fs::is_symlink(from, error))
+            fs::create_directory_symlink(fs::relative(target, from.parent_path()), from, error);
     };
     link(port, device / "port");
     link(peer, port / "peer");

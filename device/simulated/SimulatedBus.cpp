@@ -114,9 +114,9 @@ std::vector<BusDevice> SimulatedBus::presentDevices() {
             continue;
         }
         if (!slot.hub) {
-            devices.push_back({describe(slot.first, slot.portPath, slot.vendorId, slot.productId,
-                                        slot.plainEnumeration),
-                               nullptr, slot.plainEnumeration, false});
+            devices.push_back(
+                {describe(slot.first, slot.portPath, slot.vendorId, slot.productId, slot.plainEnumeration),
+                 nullptr, slot.plainEnumeration, false});
             continue;
         }
         const std::uint64_t enumeration = slot.hub->enumeration();
@@ -129,8 +129,8 @@ std::vector<BusDevice> SimulatedBus::presentDevices() {
             continue;
         }
         const HubFace& half = faces[1];
-        devices.push_back({describe(slot.highSpeedHalf, peerPortOf(slot.portPath), half.vendorId, half.productId,
-                                    enumeration),
+        devices.push_back({describe(slot.highSpeedHalf, peerPortOf(slot.portPath), half.vendorId,
+                                    half.productId, enumeration),
                            slot.hub, enumeration, false});
     }
     return devices;

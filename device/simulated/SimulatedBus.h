@@ -76,8 +76,8 @@ private:
         std::string portPath;
         bool plainPluggedIn = true;
         std::uint64_t plainEnumeration = 1;
-        Appearance first;           // the device on the slot's own port
-        Appearance highSpeedHalf;   // a hub's High-Speed half, on the peer port
+        Appearance first;          // the device on the slot's own port
+        Appearance highSpeedHalf;  // a hub's High-Speed half, on the peer port
     };
     bool isPresent(Slot& slot) const;
     UsbDeviceInfo describe(Appearance& appearance, const std::string& portPath, std::uint16_t vendorId,

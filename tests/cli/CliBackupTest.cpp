@@ -205,7 +205,7 @@ TEST_F(CliBackupTest, BackupsShowsAHubsTextsPrintable) {
         std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
         const std::size_t serial = text.find("\nserial=");
         if (serial == std::string::npos) continue;
-        text.insert(serial + 8, "\x9b" "2J\x1b]0;x\x07");
+        text.insert(serial + 8, std::string(1, '\x9b') + "2J\x1b]0;x\x07");
         std::ofstream(file.path(), std::ios::trunc) << text;
         ++entries;
     }

@@ -105,7 +105,8 @@ TEST_F(HubDetectionTest, HubAnotherRunHoldsIsBusyOnTheBusAndOffIt) {
         platform_.claimStatus = kIOReturnExclusiveAccess;
         platform_.held = {{"1-4", {}}};
         const HubInfo info = detect();
-        EXPECT_EQ(info.text, "Detect Zelo Hub : Success\nZelo Hub is busy: another update program is using it");
+        EXPECT_EQ(info.text,
+                  "Detect Zelo Hub : Success\nZelo Hub is busy: another update program is using it");
         EXPECT_EQ(info.colour, TextColour::Blue);
         EXPECT_EQ(platform_.openDevices, 0);
     }

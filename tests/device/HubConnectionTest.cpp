@@ -281,10 +281,11 @@ TEST_F(HubConnectionTest, HotplugReportsAResetAsLeavingAndArrivingUnderANewNumbe
     const std::string after = platform.listDevices().at(0).platformKey;
     EXPECT_NE(before, after);
     // Each of its two halves leaves and comes back, the High-Speed one on bus 128.
-    EXPECT_EQ(events, (std::vector<std::pair<UsbHotplugEvent, std::string>>{{UsbHotplugEvent::Left, before},
-                                                                            {UsbHotplugEvent::Left, "128/001"},
-                                                                            {UsbHotplugEvent::Arrived, after},
-                                                                            {UsbHotplugEvent::Arrived, "128/002"}}));
+    EXPECT_EQ(events,
+              (std::vector<std::pair<UsbHotplugEvent, std::string>>{{UsbHotplugEvent::Left, before},
+                                                                    {UsbHotplugEvent::Left, "128/001"},
+                                                                    {UsbHotplugEvent::Arrived, after},
+                                                                    {UsbHotplugEvent::Arrived, "128/002"}}));
 }
 
 }  // namespace

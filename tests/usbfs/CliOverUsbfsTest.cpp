@@ -452,7 +452,8 @@ TEST_F(CliOverUsbfsTest, DetectSaysAHeldHubIsBusy) {
 TEST_F(CliOverUsbfsTest, DoctorFindsAReadyHubWithoutTheModule) {
     ASSERT_EQ(runCli({"doctor"}), 0) << output_;
     for (const char* line :
-         {"device node:    OK    /dev/bus/usb/", "kernel driver:  OK    none holds the hub (and its High-Speed half ",
+         {"device node:    OK    /dev/bus/usb/",
+          "kernel driver:  OK    none holds the hub (and its High-Speed half ",
           "module:         WARN  Brennic is not loaded: run 'velmora-cli driver load'",
           "lock:           OK    no other run holds the hub\n",
           "code:           OK    flash code, firmware version 0102\n", "  ready for an update\n"}) {
@@ -490,9 +491,8 @@ TEST_F(CliOverUsbfsTest, DoctorSaysTheHubDriverHoldsTheHub) {
     std::filesystem::create_symlink(device / interface, sys / "bus/usb/devices" / interface);
     std::filesystem::create_symlink(sys / "bus/usb/drivers/hub", device / interface / "driver");
     EXPECT_EQ(runCli({"doctor"}), kWorkflowFailed) << output_;
-    EXPECT_NE(
-        output_.find("kernel driver:  FAIL  the hub driver holds the hub (its High-Speed half "),
-        std::string::npos)
+    EXPECT_NE(output_.find("kernel driver:  FAIL  the hub driver holds the hub (its High-Speed half "),
+              std::string::npos)
         << output_;
 }
 
