@@ -26,4 +26,13 @@ inline std::string metricsOptionProblem(const std::string& option, const std::st
     return option + ": " + problem;
 }
 
+// Bytes with no configuration block, refused unless named and confirmed as
+// such (environment/WrittenBytes.h): the hub would come back in its ROM code.
+inline constexpr const char* kBlocklessBytesFormat =
+    "'%s' holds no configuration block: the hub would stay in its ROM code; to write it all the same, name "
+    "it and add --blank";
+inline constexpr const char* kBlankBytesFormat =
+    "'%s' is a blank flash (every byte erased): the hub would stay in its ROM code; to write it all the "
+    "same, name it and add --blank";
+
 }  // namespace velmora::messages

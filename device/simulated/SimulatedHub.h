@@ -183,6 +183,7 @@ private:
     std::uint64_t enumeration_ = 1;
     std::map<RequestKind, int> transferCounts_;
     int requestsHandled_ = 0;  // since the faults were set, for the power cut
+    int flashRequestsHandled_ = 0;  // erase and program requests among them
     std::vector<RecordedRequest> requests_;
 };
 

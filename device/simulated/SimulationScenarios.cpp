@@ -1,6 +1,8 @@
 #include "device/simulated/SimulationScenarios.h"
 
 #include <algorithm>
+#include <charconv>
+#include <optional>
 #include <functional>
 #include <string>
 
@@ -170,6 +172,21 @@ const std::vector<ScenarioEntry>& scenarioEntries() {
     return entries;
 }
 
+constexpr std::string_view kPowerCutPrefix = "power-cut-after:";
+constexpr int kMostFlashRequests = 100000;
+
+// power-cut-after:N: N from 1, the erase and program requests the hub answers
+// before its power goes.
+std::optional<int> powerCutCount(std::string_view name) {
+    if (!name.starts_with(kPowerCutPrefix)) return std::nullopt;
+    const std::string_view digits = name.substr(kPowerCutPrefix.size());
+    int count = 0;
+    const auto [end, problem] = std::from_chars(digits.data(), digits.data() + digits.size(), count);
+    if (problem != std::errc{} || end != digits.data() + digits.size() || count < 1 || count > kMostFlashRequests)
+        return std::nullopt;
+    return count;
+}
+
 }  // namespace
 
 const std::vector<SimulationScenario>& simulationScenarios() {
@@ -182,6 +199,7 @@ const std::vector<SimulationScenario>& simulationScenarios() {
 }
 
 bool isSimulationScenario(std::string_view name) {
+    if (powerCutCount(name)) return true;
     for (const SimulationScenario& scenario : simulationScenarios())
         if (scenario.name == name) return true;
     return false;
@@ -199,11 +217,20 @@ std::string simulationScenarioHelp() {
         text += scenario.description;
         text += '\n';
     }
+    text += "  power-cut-after:N\n";
+    text.append(width + 4, ' ');
+    text += "one hub in flash code whose power goes after its Nth erase or program request\n";
     return text;
 }
 
 bool applySimulationScenario(std::string_view name, SimulatedBus& bus, const SupportedDevice& identity,
                              Milliseconds rebootTime) {
+    if (const std::optional<int> count = powerCutCount(name)) {
+        Setup setup{bus, identity, rebootTime};
+        SimulatedHub& hub = setup.hub();
+        hub.setFaults(with(hub, [count](HubFaults& f) { f.powerCutAfterFlashRequest = *count; }));
+        return true;
+    }
     for (const ScenarioEntry& entry : scenarioEntries()) {
         if (entry.about.name != name) continue;
         Setup setup{bus, identity, rebootTime};
