@@ -47,7 +47,7 @@ inline constexpr const char* kBackupProblemFormat = "The flash was not kept (%s)
 // The last red line of a run that failed once the flash was erased: the window
 // has no recovery of its own, the command line has.
 inline constexpr const char* kWayBack =
-    "To write back the flash kept before the erase: velmora-cli recover\n";
+    "To bring the hub back: velmora-cli recover\n";
 inline constexpr const char* kUpdateSuccess = "Update FW Success\n";
 inline constexpr const char* kUpdateFail = "Update FW Fail\n";
 // Why an image too large for the flash is refused before the hub is touched: the
