@@ -13,6 +13,7 @@
 
 #include "app/Hex.h"
 #include "app/Json.h"
+#include "app/PrintableText.h"
 #include "app/SafeFile.h"
 #include "app/Sha256.h"
 #include "app/TextFormat.h"
@@ -20,7 +21,6 @@
 #include "cli/HubSelection.h"
 #include "cli/HubSession.h"
 #include "device/FlashOperations.h"
-#include "app/PrintableText.h"
 #include "environment/HubListing.h"
 #include "environment/HubRecovery.h"
 #include "workflows/EasyUpdate.h"
@@ -135,11 +135,12 @@ std::optional<backups::BackupEntry> entryFor(const std::vector<backups::BackupEn
 }
 
 std::optional<ChosenBackup> loadStored(const backups::BackupStore& store, const std::string& sha256,
-                                       const std::vector<backups::BackupEntry>& entries, const std::string& port,
-                                       std::string& error) {
+                                       const std::vector<backups::BackupEntry>& entries,
+                                       const std::string& port, std::string& error) {
     auto bytes = store.load(sha256, error);
     if (!bytes) return std::nullopt;
-    return ChosenBackup{std::move(*bytes), store.folder() + "/" + sha256, false, entryFor(entries, sha256, port)};
+    return ChosenBackup{std::move(*bytes), store.folder() + "/" + sha256, false,
+                        entryFor(entries, sha256, port)};
 }
 
 // --last: the backup a recovery of the hub on port would write back.
@@ -148,8 +149,9 @@ std::optional<ChosenBackup> lastBackup(HubEnvironment& environment, const std::s
     const std::optional<Rollback> rollback = environment.rollbackOn(port, error);
     if (!rollback) return std::nullopt;
     if (rollback->action == Rollback::Action::ResetOnly) {
-        error = "restore --last: no run on " + port +
-                " since its last pass left a broken flash; `velmora-cli recover` resets a hub left in ROM code";
+        error =
+            "restore --last: no run on " + port +
+            " since its last pass left a broken flash; `velmora-cli recover` resets a hub left in ROM code";
         return std::nullopt;
     }
     if (rollback->action != Rollback::Action::WriteBackup) {
@@ -163,8 +165,8 @@ std::optional<ChosenBackup> lastBackup(HubEnvironment& environment, const std::s
 // A SHA-256 prefix of a kept backup of the store's origin (a bench's backups never
 // stand for a real hub's, nor a real hub's for a bench's).
 std::optional<ChosenBackup> storedBackup(const backups::BackupStore& store, const std::string& choice,
-                                         const std::vector<backups::BackupEntry>& entries, const std::string& port,
-                                         std::string& error) {
+                                         const std::vector<backups::BackupEntry>& entries,
+                                         const std::string& port, std::string& error) {
     const std::string prefix = lowered(choice);
     std::vector<std::string> matches;
     for (const backups::BackupEntry& entry : entries)
@@ -172,8 +174,8 @@ std::optional<ChosenBackup> storedBackup(const backups::BackupStore& store, cons
             std::find(matches.begin(), matches.end(), entry.sha256) == matches.end())
             matches.push_back(entry.sha256);
     if (matches.size() != 1) {
-        error = matches.empty() ? "no backup starts with " + choice : choice +
-                                      " names more than one backup; give more of its digits";
+        error = matches.empty() ? "no backup starts with " + choice
+                                : choice + " names more than one backup; give more of its digits";
         if (matches.empty() && std::filesystem::exists(choice))
             error += " (to write the file of that name, name it ./" + choice + ")";
         return std::nullopt;
@@ -181,7 +183,8 @@ std::optional<ChosenBackup> storedBackup(const backups::BackupStore& store, cons
     return loadStored(store, matches.front(), entries, port, error);
 }
 
-std::optional<ChosenBackup> fileBackup(const std::string& choice, const std::vector<backups::BackupEntry>& entries,
+std::optional<ChosenBackup> fileBackup(const std::string& choice,
+                                       const std::vector<backups::BackupEntry>& entries,
                                        const std::string& port, std::string& error) {
     const std::optional<std::string> text = readRegularFile(choice, error);
     if (!text) {
@@ -276,11 +279,20 @@ namespace {
 // blockless one only with --blank), a kept backup by the rule for written bytes.
 std::optional<FirmwareBuffer> admitted(HubEnvironment& environment, const ChosenBackup& backup, bool blank,
                                        std::string& error) {
-    if (backup.isFile && !blank) {
+    // A file holding firmware is held to every rule of update's images, its
+    // signature included, --blank or not.
+    if (backup.isFile && (!blank || contentOf(backup.bytes) == BytesContent::Firmware)) {
         ImageAdmission admission = environment.admitImage(backup.name, ImageUse::Update);
-        if (admission.admitted()) return std::move(admission.image);
-        error = admission.reason;
-        return std::nullopt;
+        if (!admission.admitted()) {
+            error = admission.reason;
+            return std::nullopt;
+        }
+        // Read again by the admission: what was judged is what is written.
+        if (admission.image.data != backup.bytes) {
+            error = backup.name + " changed while it was read";
+            return std::nullopt;
+        }
+        return std::move(admission.image);
     }
     BytesAdmission admission = environment.admitBytes({backup.name, backup.bytes, blank});
     if (admission.admitted()) return std::move(admission.image);
@@ -349,7 +361,8 @@ ExitStatus runRestore(const CommandContext& command) {
     if (!image) return command.fail(ExitStatus::BadUsage, error);
     if (fromElsewhere(*backup, *hub) && !port)
         return command.fail(ExitStatus::BadUsage, "restore: " + backupWords(*backup) + " is not from " +
-                                                      hubWords(*hub) + "; to write it there, name the hub with --port");
+                                                      hubWords(*hub) +
+                                                      "; to write it there, name the hub with --port");
     std::string question = "write " + backupWords(*backup) + " to " + hubWords(*hub) + "?";
     if (!image->hasBlock()) question += " It holds no firmware: the hub will stay in its ROM code.";
     if (yes) command.streams.err << question << " (--yes)\n";

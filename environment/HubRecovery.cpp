@@ -12,6 +12,7 @@
 #include "history/PhaseLog.h"
 #include "workflows/EasyUpdate.h"
 #include "workflows/FlashPage.h"
+#include "workflows/WorkflowMessages.h"
 
 namespace velmora {
 namespace {
@@ -71,10 +72,11 @@ bool reachedTheErase(const history::HistoryRecord& run) {
 }
 
 // A run enters its final reset only once its compare passed (an erase, once the
-// flash is blank): what it wrote is whole in the flash.
+// flash is blank): what it wrote is whole in the flash, unless the hub was seen
+// to come back from it running another code (bytes it does not boot).
 bool passedItsCompare(const history::HistoryRecord& run) {
     const std::optional<history::PhaseLog> log = history::PhaseLog::parse(run.phases);
-    return log && log->reached(RunPhase::Reset);
+    return log && log->reached(RunPhase::Reset) && !run.failure.starts_with(messages::kCameBackStart);
 }
 
 }  // namespace
@@ -193,10 +195,8 @@ RecoveryResult resetOnly(const WorkflowContext& context, const std::string& port
 std::optional<history::HistoryRecord> erasedAndUnfinished(std::vector<history::HistoryRecord> runs) {
     std::erase_if(runs, writesNothing);
     if (runs.empty()) return std::nullopt;
-    const history::HistoryRecord& last =
-        *std::max_element(runs.begin(), runs.end(), [](const auto& one, const auto& other) {
-            return one.id < other.id;
-        });
+    const history::HistoryRecord& last = *std::max_element(
+        runs.begin(), runs.end(), [](const auto& one, const auto& other) { return one.id < other.id; });
     if (last.result == history::kResultSuccess || !reachedTheErase(last) || passedItsCompare(last))
         return std::nullopt;
     return last;
@@ -206,9 +206,8 @@ std::optional<history::HistoryRecord> erasedAndUnfinished(std::vector<history::H
 // has its SHA-256 and every byte after it is erased.
 bool holdsTheImage(const std::vector<std::uint8_t>& flash, const std::string& imageSha256) {
     if (imageSha256.empty()) return false;
-    const auto lastWritten = std::find_if(flash.rbegin(), flash.rend(), [](std::uint8_t byte) {
-        return byte != 0xFF;
-    });
+    const auto lastWritten =
+        std::find_if(flash.rbegin(), flash.rend(), [](std::uint8_t byte) { return byte != 0xFF; });
     const std::size_t from = static_cast<std::size_t>(flash.rend() - lastWritten);
     return prefixWithSha256(flash.data(), flash.size(), from, imageSha256).has_value();
 }
@@ -235,7 +234,7 @@ RecoveryResult examine(const WorkflowContext& context, const std::string& port,
         finished.failure.clear();
         finished.ended = isoUtc(wallNow());
         result.step = sources.history->record(finished, result.problem) ? RecoveryStep::HeldTheImage
-                                                                         : RecoveryStep::ExamineFailed;
+                                                                        : RecoveryStep::ExamineFailed;
         return result;
     }
     if (!run.backupSha256.empty() && sha256Hex(flash.data.data(), flash.data.size()) == run.backupSha256) {

@@ -55,11 +55,18 @@ BytesAdmission admitWrittenBytes(const BytesToWrite& request, const SupportedDev
     BytesAdmission admission;
     admission.content = contentOf(request.bytes);
     if (admission.content != BytesContent::Firmware) {
-        if (!request.blocklessConfirmed)
+        // A flash without firmware comes back only as the whole flash it was: a
+        // file of another size (a password file, say) is no backup of one.
+        if (request.bytes.size() != flash::kFlashPageBytes)
             return refused(ImageRefusal::NoConfigurationBlock,
-                           formatText(admission.content == BytesContent::Blank ? messages::kBlankBytesFormat
-                                                                               : messages::kBlocklessBytesFormat,
-                                      request.name.c_str()));
+                           formatText(messages::kBlocklessNoBackupFormat, request.name.c_str(),
+                                      request.bytes.size(), flash::kFlashPageBytes));
+        if (!request.blocklessConfirmed)
+            return refused(
+                ImageRefusal::NoConfigurationBlock,
+                formatText(admission.content == BytesContent::Blank ? messages::kBlankBytesFormat
+                                                                    : messages::kBlocklessBytesFormat,
+                           request.name.c_str()));
         // Written back as they are: the hub stays in its ROM code, as it was.
         admission.image.data = request.bytes;
         admission.image.size = static_cast<std::int32_t>(request.bytes.size());
@@ -70,8 +77,9 @@ BytesAdmission admitWrittenBytes(const BytesToWrite& request, const SupportedDev
     if (request.allowNewIds) return admission;
     const ImageIds ids = imageIdsOf(admission.image);
     if (idsAreListed(ids, table)) return admission;
-    return refused(ImageRefusal::UnlistedIds, formatText(messages::kUnlistedImageIdsFormat, request.name.c_str(),
-                                                         ids.vid, ids.sspid, ids.vid, ids.hspid));
+    return refused(ImageRefusal::UnlistedIds,
+                   formatText(messages::kUnlistedImageIdsFormat, request.name.c_str(), ids.vid, ids.sspid,
+                              ids.vid, ids.hspid));
 }
 
 }  // namespace velmora

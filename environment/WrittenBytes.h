@@ -34,8 +34,8 @@ struct BytesToWrite {
 
 struct BytesAdmission {
     ImageRefusal refusal = ImageRefusal::None;
-    std::string reason;     // naming the bytes, when refused
-    FirmwareBuffer image;   // as the update run writes them, when admitted
+    std::string reason;    // naming the bytes, when refused
+    FirmwareBuffer image;  // as the update run writes them, when admitted
     BytesContent content = BytesContent::Firmware;
     bool admitted() const { return refusal == ImageRefusal::None; }
 };

@@ -114,7 +114,8 @@ private:
 ExpectedCode expectedCodeOf(const FirmwareBuffer& image) {
     if (!image.hasBlock()) return {false, std::nullopt};
     if (!image.version) return {true, std::nullopt};
-    return {true, static_cast<std::uint16_t>(image.data.at(*image.version) << 8 | image.data.at(*image.version + 1))};
+    return {true, static_cast<std::uint16_t>(image.data.at(*image.version) << 8 |
+                                             image.data.at(*image.version + 1))};
 }
 
 }  // namespace

@@ -49,13 +49,13 @@ const char* WorkflowRun::checkCameBack() {
     const std::optional<HubStatus>& status = outcome_.closingStatus;
     if (!status) return messages::kNoClosingStatus;
     const ExpectedCode& expected = *expected_;
-    const bool right = status->flashCode == expected.flashCode &&
-                       (!expected.flashCode || !expected.version || status->firmwareVersion == *expected.version);
+    const bool right =
+        status->flashCode == expected.flashCode &&
+        (!expected.flashCode || !expected.version || status->firmwareVersion == *expected.version);
     if (right) return nullptr;
-    const std::string ran = status->flashCode
-                                ? codeWords(true, status->firmwareVersion)
-                                : std::string(messages::kRomCodeWords) + " (" +
-                                      formatText("%04X", status->firmwareVersion) + ")";
+    const std::string ran = status->flashCode ? codeWords(true, status->firmwareVersion)
+                                              : std::string(messages::kRomCodeWords) + " (" +
+                                                    formatText("%04X", status->firmwareVersion) + ")";
     cameBack_ = formatText(messages::kCameBackFormat, ran.c_str(),
                            codeWords(expected.flashCode, expected.version).c_str());
     return cameBack_.c_str();

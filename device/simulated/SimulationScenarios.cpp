@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <charconv>
-#include <optional>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "device/simulated/SampleImage.h"
@@ -182,7 +182,8 @@ std::optional<int> powerCutCount(std::string_view name) {
     const std::string_view digits = name.substr(kPowerCutPrefix.size());
     int count = 0;
     const auto [end, problem] = std::from_chars(digits.data(), digits.data() + digits.size(), count);
-    if (problem != std::errc{} || end != digits.data() + digits.size() || count < 1 || count > kMostFlashRequests)
+    if (problem != std::errc{} || end != digits.data() + digits.size() || count < 1 ||
+        count > kMostFlashRequests)
         return std::nullopt;
     return count;
 }

@@ -10,7 +10,6 @@
 #include <iterator>
 #include <regex>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "backups/BackupStore.h"
@@ -99,9 +98,10 @@ TEST_F(CliBackupTest, RestoreNeedsConsentAndAnUntouchedBackup) {
     // The question names the backup's time, port, version and serial, and the hub.
     const CliRun restored = withState("rom-code", {"restore", "--last", "--yes"});
     EXPECT_EQ(restored.exitStatus, 0) << restored.err;
-    EXPECT_TRUE(std::regex_search(restored.err, std::regex("write the backup taken 20[0-9-]+T[0-9:.]+Z on 1-1 "
-                                                           "\\(version 0102, serial [^)]+\\) to the hub on 1-1 "
-                                                           "\\(rom [0-9A-F]{4}, serial [^)]+\\)\\? \\(--yes\\)")))
+    EXPECT_TRUE(
+        std::regex_search(restored.err, std::regex("write the backup taken 20[0-9-]+T[0-9:.]+Z on 1-1 "
+                                                   "\\(version 0102, serial [^)]+\\) to the hub on 1-1 "
+                                                   "\\(rom [0-9A-F]{4}, serial [^)]+\\)\\? \\(--yes\\)")))
         << restored.err;
     EXPECT_NE(restored.out.find("Update FW Success"), std::string::npos) << restored.out;
 
@@ -129,18 +129,28 @@ TEST_F(CliBackupTest, RestoreNeedsConsentAndAnUntouchedBackup) {
 // restore writes only what update would: a file that is no image for these hubs
 // is refused before anything is erased, whatever its name or size.
 TEST_F(CliBackupTest, RestoreRefusesBytesThatAreNoFirmwareOfTheseHubs) {
-    const CliRun edited = runCli({"image", "edit", kSampleImage, "-o", path("other-ids.bin"), "--sspid", "0999"});
+    const CliRun edited =
+        runCli({"image", "edit", kSampleImage, "-o", path("other-ids.bin"), "--sspid", "0999"});
     ASSERT_EQ(edited.exitStatus, 0) << edited.err;
-    const std::vector<std::pair<std::string, std::string>> files = {
-        {write("one-byte.bin", {'\x55'}), "too short"},
-        {write("no-block.bin", std::vector<char>(32768, 0)), "no configuration block"},
-        {path("other-ids.bin"), "does not list"},
-        {"/etc/shadow", "/etc/shadow"},
+    struct Refused {
+        std::string file;
+        bool blank;  // --blank: bytes without firmware, confirmed as such
+        std::string reason;
     };
-    for (const auto& [file, reason] : files) {
-        const CliRun refused = withState("flash-code", {"restore", file, "--yes"});
-        EXPECT_EQ(refused.exitStatus, 2) << file;
-        EXPECT_NE(refused.err.find(reason), std::string::npos) << refused.err;
+    const std::vector<Refused> files = {
+        {write("one-byte.bin", {'\x55'}), true, "too short"},
+        {write("no-block.bin", std::vector<char>(32768, 0)), false, "no configuration block"},
+        {write("short-no-block.bin", std::vector<char>(1024, 0)), true, "is no whole flash"},
+        {path("other-ids.bin"), true, "does not list"},
+        {"/etc/shadow", false, "/etc/shadow"},
+        {"/etc/shadow", true, "/etc/shadow"},
+    };
+    for (const Refused& each : files) {
+        std::vector<std::string> words = {"restore", each.file, "--yes"};
+        if (each.blank) words.push_back("--blank");
+        const CliRun refused = withState("flash-code", words);
+        EXPECT_EQ(refused.exitStatus, 2) << each.file;
+        EXPECT_NE(refused.err.find(each.reason), std::string::npos) << refused.err;
         EXPECT_EQ(refused.out.find("Erase Flash"), std::string::npos) << refused.out;
     }
 }

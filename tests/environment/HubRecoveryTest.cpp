@@ -125,7 +125,8 @@ TEST_F(HubRecoveryTest, AfterAPassedCompareTheHubIsOnlyReset) {
     });
 
     EXPECT_EQ(result.step, RecoveryStep::Reset);
-    EXPECT_TRUE(finding.ends_with("after its compare passed: the flash holds its image; reset into its flash code"))
+    EXPECT_TRUE(
+        finding.ends_with("after its compare passed: the flash holds its image; reset into its flash code"))
         << finding;
     EXPECT_EQ(hub_->imageVersion(), kNewVersion);
     EXPECT_EQ(hub_->runState(), sim::RunState::FlashCode);
@@ -143,7 +144,8 @@ TEST_F(HubRecoveryTest, AHubThatBootsAHalfWrittenFlashIsExamined) {
         RecoveryStep step;
         bool holdsTheImage;
     };
-    for (const Case& each : {Case{2, RecoveryStep::Written, false}, Case{9, RecoveryStep::HeldTheImage, true}}) {
+    for (const Case& each :
+         {Case{2, RecoveryStep::Written, false}, Case{9, RecoveryStep::HeldTheImage, true}}) {
         SCOPED_TRACE(each.flashRequests);
         hub_->loadFlashImage(oldFlash_);
         sim::HubFaults faults;

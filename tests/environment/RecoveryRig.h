@@ -11,9 +11,9 @@
 
 #include "backups/BackupStore.h"
 #include "device/FlashOperations.h"
-#include "firmware/ImageLayout.h"
 #include "device/simulated/HubFaults.h"
 #include "environment/HubRecovery.h"
+#include "firmware/ImageLayout.h"
 #include "history/HistoryDatabase.h"
 #include "history/RunRecorder.h"
 #include "history/StationFile.h"
@@ -46,7 +46,8 @@ protected:
         const std::shared_ptr<history::StationFile> file =
             history::StationFile::openExisting(historyPath_, missing, problem);
         return recoverHub(recorded(), "1-1",
-                          {file ? &file->database() : nullptr, problem, store_, RunOrigin::Real, table_}, consent);
+                          {file ? &file->database() : nullptr, problem, store_, RunOrigin::Real, table_},
+                          consent);
     }
 
     // The whole flash an image leaves: the image, then erased bytes.

@@ -38,12 +38,15 @@ TEST(WrittenBytes, OnlyAFirmwareTheHubIsFoundWithOrBytesConfirmedAsNone) {
         {"firmware", image, false, ImageRefusal::None, ""},
         {"one byte", {0x55}, true, ImageRefusal::TooShort, "too short"},
         {"nothing", {}, true, ImageRefusal::Empty, "is empty"},
-        {"over the flash", std::vector<std::uint8_t>(32769, 0xFF), true, ImageRefusal::LargerThanFlash, "larger"},
+        {"over the flash", std::vector<std::uint8_t>(32769, 0xFF), true, ImageRefusal::LargerThanFlash,
+         "larger"},
         {"no block", blockless, false, ImageRefusal::NoConfigurationBlock, "add --blank"},
         {"blank", blank, false, ImageRefusal::NoConfigurationBlock, "blank flash"},
         {"no block, confirmed", blockless, true, ImageRefusal::None, ""},
         {"blank, confirmed", blank, true, ImageRefusal::None, ""},
         {"unlisted IDs", withIds(0x0999), true, ImageRefusal::UnlistedIds, "does not list"},
+        {"no block, no whole flash", std::vector<std::uint8_t>(1024, 0x00), true,
+         ImageRefusal::NoConfigurationBlock, "is no whole flash"},
     };
     for (const Case& each : cases) {
         SCOPED_TRACE(each.name);
@@ -67,6 +70,13 @@ history::HistoryRecord run(std::int64_t id, const char* result, const char* phas
     return record;
 }
 
+history::HistoryRecord comeBackInRomCode(history::HistoryRecord record) {
+    record.failure =
+        "Fail to start the firmware written: the hub came back running its ROM code (0001), not "
+        "flash code version 0203\n";
+    return record;
+}
+
 constexpr const char* kFail = history::kResultFailure;
 constexpr const char* kPass = history::kResultSuccess;
 constexpr const char* kCut = history::kResultUnfinished;
@@ -84,22 +94,44 @@ TEST(Rollback, TheBackupFromBeforeTheFirstBrokenFlashOrAResetAfterAPassedCompare
     };
     const std::vector<Case> cases = {
         {"nothing recorded", {}, Action::None, 0, false},
-        {"one cut update", {run(1, kPass, kToReset, "a"), run(2, kCut, kToWrite, "b")}, Action::WriteBackup, 2,
+        {"one cut update",
+         {run(1, kPass, kToReset, "a"), run(2, kCut, kToWrite, "b")},
+         Action::WriteBackup,
+         2,
          false},
         // The repeated update kept the broken (or blank) flash of the first.
-        {"update repeated", {run(1, kFail, kToWrite, "a"), run(2, kFail, kToWrite, "blank")},
-         Action::WriteBackup, 1, false},
-        {"later runs out of order", {run(3, kFail, kToWrite, "c"), run(2, kFail, kToWrite, "b")},
-         Action::WriteBackup, 2, false},
+        {"update repeated",
+         {run(1, kFail, kToWrite, "a"), run(2, kFail, kToWrite, "blank")},
+         Action::WriteBackup,
+         1,
+         false},
+        {"later runs out of order",
+         {run(3, kFail, kToWrite, "c"), run(2, kFail, kToWrite, "b")},
+         Action::WriteBackup,
+         2,
+         false},
         {"killed after its compare", {run(1, kCut, kToReset, "a")}, Action::ResetOnly, 1, true},
+        {"its image did not boot",
+         {comeBackInRomCode(run(1, kFail, kToReset, "a"))},
+         Action::WriteBackup,
+         1,
+         false},
         {"a broken flash after a passed compare",
-         {run(1, kFail, kToReset, "a"), run(2, kFail, kToWrite, "b")}, Action::WriteBackup, 2, false},
+         {run(1, kFail, kToReset, "a"), run(2, kFail, kToWrite, "b")},
+         Action::WriteBackup,
+         2,
+         false},
         {"stopped before the erase", {run(1, kFail, "open=1;backup")}, Action::ResetOnly, 1, false},
-        {"erased without a backup", {run(1, kFail, kToWrite), run(2, kFail, kToWrite, "b")}, Action::None, 0,
+        {"erased without a backup",
+         {run(1, kFail, kToWrite), run(2, kFail, kToWrite, "b")},
+         Action::None,
+         0,
          false},
         {"reads and verifies write nothing",
-         {run(1, kFail, kToWrite, "a"), run(2, kPass, "open=1;read=1;reset", "", "read")}, Action::WriteBackup,
-         1, false},
+         {run(1, kFail, kToWrite, "a"), run(2, kPass, "open=1;read=1;reset", "", "read")},
+         Action::WriteBackup,
+         1,
+         false},
         {"all passed", {run(1, kPass, kToReset, "a")}, Action::None, 0, false},
     };
     for (const Case& each : cases) {

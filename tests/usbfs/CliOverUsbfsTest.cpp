@@ -329,7 +329,7 @@ TEST_F(CliOverUsbfsTest, AShortFlashReadFailsTheReadAndTheReadBack) {
     // the erase; without a backup the short read is the read-back's.
     for (const Case& c : {Case{{"read", saved.string()}, "Fail to Read Flash\nRead Fw Fail\n"},
                           Case{{"--no-backup", "update", image}, "Fail to Read Flash\nUpdate FW Fail\n"},
-                          Case{{"update", image}, "Fail to back up flash\nUpdate FW Fail\n"}}) {
+                          Case{{"update", image}, "Fail to back up flash\nThe flash was not kept ("}}) {
         SCOPED_TRACE(c.words.front());
         sim::HubFaults faults;
         faults.shortAnswers.push_back({sim::RequestKind::ReadFlash, 1});

@@ -45,7 +45,8 @@ std::vector<std::uint8_t> bootableTenThousandByteImage() {
     FW_Parse(parsed, image.data(), static_cast<std::int64_t>(image.size()));
     const std::size_t from = *parsed.block - image::kVersionBeforeBlock;
     const std::size_t page = (*parsed.block / image::kBlockBytes - 1) * image::kBlockBytes;
-    std::copy_n(image.begin() + static_cast<std::ptrdiff_t>(from), image::kVersionBeforeBlock + image::kBlockBytes,
+    std::copy_n(image.begin() + static_cast<std::ptrdiff_t>(from),
+                image::kVersionBeforeBlock + image::kBlockBytes,
                 image.begin() + static_cast<std::ptrdiff_t>(page - image::kVersionBeforeBlock));
     return image;
 }
@@ -94,9 +95,10 @@ TEST_F(EasyUpdateTest, WritesTheImageAndStartsIt) {
 // not boot has not updated it.
 TEST_F(EasyUpdateTest, FailsWhenTheHubComesBackRunningAnotherCode) {
     EXPECT_FALSE(updateFunc(context(), parsed(tenThousandByteImage()), kImageName));
-    EXPECT_NE(reporter_.pane.find("Reset to Flash Code...\nFail to start the firmware written: the hub came back "
-                                  "running its ROM code ("),
-              std::string::npos)
+    EXPECT_NE(
+        reporter_.pane.find("Reset to Flash Code...\nFail to start the firmware written: the hub came back "
+                            "running its ROM code ("),
+        std::string::npos)
         << reporter_.pane;
     EXPECT_TRUE(reporter_.pane.ends_with(
         "), not flash code version 0203\nUpdate FW Fail\nTo bring the hub back: velmora-cli recover\n"))
@@ -153,13 +155,12 @@ std::vector<FailureCase> failureCases() {
          "Erase Flash...\nFail to Erase Flash\n" + failed, 0},
         {"ProgramRequestFails", failing(sim::RequestKind::WriteFlash, 1),
          "Erase Flash...\nWrite Flash...\nFail to Write Flash\n" + failed, 10},
-        {"ReadRequestFails", failing(sim::RequestKind::ReadFlash, 1),
-         steps + "Fail to Read Flash\n" + failed, 50},
+        {"ReadRequestFails", failing(sim::RequestKind::ReadFlash, 1), steps + "Fail to Read Flash\n" + failed,
+         50},
         {"ReadBackComesShort", shortReadBack, steps + "Fail to Read Flash\n" + failed, 50},
         {"ReadBackDiffers", corrupt, steps + "Verify Flash...\nFail to verify flash\n" + failed, 90},
         {"HubNeverComesBack", gone,
-         steps + "Verify Flash...\nReset to Flash Code...\nFail to Reset to Flash Code\n" + failed,
-         100},
+         steps + "Verify Flash...\nReset to Flash Code...\nFail to Reset to Flash Code\n" + failed, 100},
     };
 }
 

@@ -11,8 +11,8 @@
 #include "device/simulated/HubFaults.h"
 #include "tests/support/ScratchFolder.h"
 #include "tests/workflows/SimulatedHubFixture.h"
-#include "workflows/WorkflowMessages.h"
 #include "workflows/FlashPage.h"
+#include "workflows/WorkflowMessages.h"
 
 namespace velmora::testing {
 namespace {
