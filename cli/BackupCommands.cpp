@@ -314,7 +314,7 @@ std::string hubWords(const ListedHub& hub) {
 std::string backupWords(const ChosenBackup& backup) {
     if (!backup.entry) return printableText(backup.name);
     const backups::BackupEntry& entry = *backup.entry;
-    return "the backup taken " + entry.time + " on " + orUnknown(entry.port) + " (version " +
+    return "the backup taken " + orUnknown(entry.time) + " on " + orUnknown(entry.port) + " (version " +
            orUnknown(entry.version) + ", serial " + orUnknown(entry.serial) + ")";
 }
 

@@ -207,20 +207,20 @@ bool isSimulationScenario(std::string_view name) {
 }
 
 std::string simulationScenarioHelp() {
+    constexpr std::string_view kPowerCut = "power-cut-after:N";
+    std::vector<SimulationScenario> listed = simulationScenarios();
+    listed.push_back(
+        {kPowerCut, "one hub in flash code, its power cut after its Nth erase or program request"});
     std::size_t width = 0;
-    for (const SimulationScenario& scenario : simulationScenarios())
-        width = std::max(width, scenario.name.size());
+    for (const SimulationScenario& scenario : listed) width = std::max(width, scenario.name.size());
     std::string text;
-    for (const SimulationScenario& scenario : simulationScenarios()) {
+    for (const SimulationScenario& scenario : listed) {
         text += "  ";
         text += scenario.name;
         text.append(width - scenario.name.size() + 2, ' ');
         text += scenario.description;
         text += '\n';
     }
-    text += "  power-cut-after:N\n";
-    text.append(width + 4, ' ');
-    text += "one hub in flash code whose power goes after its Nth erase or program request\n";
     return text;
 }
 
