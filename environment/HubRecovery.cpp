@@ -74,9 +74,13 @@ bool reachedTheErase(const history::HistoryRecord& run) {
 // A run enters its final reset only once its compare passed (an erase, once the
 // flash is blank): what it wrote is whole in the flash, unless the hub was seen
 // to come back from it running another code (bytes it does not boot).
+bool cameBackRunningAnotherCode(const history::HistoryRecord& run) {
+    return run.failure.starts_with(messages::kCameBackStart);
+}
+
 bool passedItsCompare(const history::HistoryRecord& run) {
     const std::optional<history::PhaseLog> log = history::PhaseLog::parse(run.phases);
-    return log && log->reached(RunPhase::Reset) && !run.failure.starts_with(messages::kCameBackStart);
+    return log && log->reached(RunPhase::Reset) && !cameBackRunningAnotherCode(run);
 }
 
 }  // namespace
@@ -228,7 +232,8 @@ RecoveryResult examine(const WorkflowContext& context, const std::string& port,
         result.step = RecoveryStep::ExamineFailed;
         return result;
     }
-    if (holdsTheImage(flash.data, run.imageSha256)) {
+    // A whole image the hub was seen not to boot is no finished run.
+    if (!cameBackRunningAnotherCode(run) && holdsTheImage(flash.data, run.imageSha256)) {
         history::HistoryRecord finished = run;
         finished.result = history::kResultSuccess;
         finished.failure.clear();
