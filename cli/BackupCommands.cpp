@@ -17,6 +17,7 @@
 #include "app/Sha256.h"
 #include "app/TextFormat.h"
 #include "backups/BackupStore.h"
+#include "cli/CommandPlan.h"
 #include "cli/HubSelection.h"
 #include "cli/HubSession.h"
 #include "device/FlashOperations.h"
@@ -65,6 +66,14 @@ std::vector<std::uint8_t> bytesOf(const std::string& text) {
 }
 
 // The hub's connection: pinned to the port given, else the first supported hub.
+// The plan of a command that takes at most one --port.
+RunPlan planOnPort(const CommandContext& command, const std::string& name,
+                   const std::optional<std::string>& port) {
+    HubSelection selection;
+    if (port) selection.ports = {*port};
+    return commandPlan(command, name, selection);
+}
+
 HubConnection& connectionFor(HubSession& session, const std::optional<std::string>& port,
                              std::unique_ptr<HubConnection>& pinned) {
     if (port) pinned = session.connectionTo(*port);
@@ -187,6 +196,10 @@ ExitStatus runVerify(const CommandContext& command) {
         return command.fail(ExitStatus::BadUsage, words[0] + " does not fit the hub's flash");
     auto session = HubSession::open(command, error);
     if (!session) return command.fail(ExitStatus::BadUsage, error);
+    RunPlan plan = planOnPort(command, "verify", port);
+    plan.reads = {words[0]};
+    PlanVerdict admitted;
+    if (const auto refused = refusePlan(command, session->environment(), plan, admitted)) return *refused;
     std::unique_ptr<HubConnection> pinned;
     HubConnection& connection = connectionFor(*session, port, pinned);
     TerminalReporter reporter(command.streams);
@@ -231,6 +244,11 @@ ExitStatus runRestore(const CommandContext& command) {
         return command.fail(ExitStatus::BadUsage, error);
     auto session = HubSession::open(command, error);
     if (!session) return command.fail(ExitStatus::BadUsage, error);
+    RunPlan plan = planOnPort(command, "restore", port);
+    plan.bytes = {BytesSource::Backup, last ? "--last" : words[0]};
+    if (!last && std::filesystem::exists(words[0])) plan.reads = {words[0]};
+    PlanVerdict admitted;
+    if (const auto refused = refusePlan(command, session->environment(), plan, admitted)) return *refused;
     const std::optional<ChosenBackup> backup =
         chooseBackup(session->environment().backupStore(), last ? "--last" : words[0], port, error);
     if (!backup) return command.fail(ExitStatus::BadUsage, error);
@@ -261,8 +279,13 @@ ExitStatus runRecover(const CommandContext& command) {
     if (!words.empty()) return command.fail(ExitStatus::BadUsage, "recover: unexpected " + words[0]);
     auto session = HubSession::open(command, error);
     if (!session) return command.fail(ExitStatus::BadUsage, error);
-    const std::vector<std::string> ports =
-        port ? std::vector<std::string>{*port} : session->environment().supportedPorts();
+    // Every hub left in ROM code is looked at, or the one named.
+    RunPlan plan = commandPlan(command, "recover", port ? PlanHubs::NamedPorts : PlanHubs::AllHubs);
+    if (port) plan.ports = {*port};
+    plan.bytes = {BytesSource::Backup, "the backup of the unfinished run"};
+    PlanVerdict admitted;
+    if (const auto refused = refusePlan(command, session->environment(), plan, admitted)) return *refused;
+    const std::vector<std::string>& ports = admitted.ports;
     ExitStatus status = ExitStatus::Success;
     bool anyInRomCode = false;
     for (const std::string& hubPort : ports) {
