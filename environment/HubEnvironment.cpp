@@ -377,7 +377,6 @@ bool HubEnvironment::attachRecording(std::string& error) {
         // would be written over a file the run reads (the files the command
         // names), its configuration, image, history or backups.
         std::vector<GuardedPath> guarded = guardedFiles();
-        std::erase_if(guarded, [&path](const GuardedPath& file) { return file.path == *path; });
         for (const std::string& named : options_.recording.namedFiles)
             guarded.push_back({named, "a file this run reads or writes"});
         if (const std::optional<std::string> refusal = outputRefusal(*path, guarded)) {

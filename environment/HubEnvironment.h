@@ -165,7 +165,7 @@ public:
     std::vector<std::string> filesInUse() const;
     // Every file no output of a run may be: the configuration, the scalar run's
     // image, the history and its SQLite companions, the backup store (a folder),
-    // the recording written or replayed.
+    // the recording replayed (the recording written is guarded by each plan).
     std::vector<GuardedPath> guardedFiles() const;
     // Where the backups lie, whether or not this run keeps any.
     std::string backupsFolder() const;

@@ -67,6 +67,7 @@ std::optional<std::string> filesRefusal(const HubEnvironment& environment, const
         if (std::optional<std::string> refusal = unreadableInput(input))
             return plan.command + ": " + *refusal;
     std::vector<GuardedPath> guarded = environment.guardedFiles();
+    if (plan.keeps.recording) guarded.push_back({*plan.keeps.recording, "this run's recording"});
     for (const std::string& input : plan.reads) guarded.push_back({input, kInputRole});
     for (const PlannedOutput& output : plan.writes) {
         // Two outputs of one run must not be one file either.
@@ -115,8 +116,6 @@ std::vector<GuardedPath> HubEnvironment::guardedFiles() const {
         guarded.push_back({history + "-journal", "the history's rollback journal"});
     }
     guarded.push_back({backupsFolder(), "the backup store", true});
-    if (options_.recording.recordPath)
-        guarded.push_back({*options_.recording.recordPath, "this run's recording"});
     if (options_.recording.replayPath)
         guarded.push_back({*options_.recording.replayPath, "the recording this run replays"});
     return guarded;

@@ -16,6 +16,7 @@
 
 #include "cli/CliApplication.h"
 #include "tests/cli/CliFixture.h"
+#include "tests/recording/UsbmonCapture.h"
 
 namespace velmora::testing {
 namespace {
@@ -121,8 +122,18 @@ public:
         return path("capture.fifo");
     }
     std::string image() const { return path("fw.bin"); }
+    // A capture a recording import reads whole: a detect's exchanges.
+    std::string capture() {
+        run({"--record", path("seed.jsonl"), "detect"});
+        recording::Recording recorded;
+        std::string error;
+        EXPECT_TRUE(recording::readRecording(path("seed.jsonl"), recorded, error)) << error;
+        return recording::writePcap(scratch_, recording::captureOf(recorded));
+    }
 
+    using CliFixture::config;
     using CliFixture::path;
+    using CliFixture::read;
     using CliFixture::write;
 };
 
@@ -236,6 +247,8 @@ std::vector<Row> rows() {
         output("read", "LinkToHistory", readInto(link), history),
         output("read", "AnotherUsersFile", readInto(theirs), [](R& f) { return f.path("theirs.out"); }),
         output("detect", "RecordOverHistoryWal", record(companion("-wal"), {"detect"}), companion("-wal")),
+        output("detect", "RecordOverAnotherUsersFile", record(theirs, {"detect"}),
+               [](R& f) { return f.path("theirs.out"); }),
         output("list", "RecordOverBackupIndex", record(index, {"list"}), index),
         output("update", "RecordOverItsImage", record(fwbin, {"update", "IMAGE"}), fwbin),
         output("scalar", "RecordOverFwBin", record(fwbin, {"scalar"}), fwbin),
@@ -256,19 +269,19 @@ std::vector<Row> rows() {
         output(
             "recording", "ImportOverConfiguration",
             [](R& f) {
-                return std::vector<std::string>{"recording", "import", f.image(), f.config()};
+                return std::vector<std::string>{"recording", "import", f.capture(), f.config()};
             },
             config),
         output(
             "recording", "ImportOverHistory",
             [](R& f) {
-                return std::vector<std::string>{"recording", "import", f.image(), f.history()};
+                return std::vector<std::string>{"recording", "import", f.capture(), f.history()};
             },
             history),
         output(
             "recording", "ImportOverAnotherUsersFile",
             [](R& f) {
-                return std::vector<std::string>{"recording", "import", f.image(), f.theirs()};
+                return std::vector<std::string>{"recording", "import", f.capture(), f.theirs()};
             },
             [](R& f) { return f.path("theirs.out"); }),
         output(
@@ -322,7 +335,9 @@ TEST_P(CommandRules, IsHeld) {
     // Refused before any hub was touched.
     EXPECT_EQ(result.out.find("Erase Flash"), std::string::npos) << result.out;
     EXPECT_EQ(result.out.find("Open"), std::string::npos) << result.out;
-    if (!target.empty()) EXPECT_EQ(snapshot(*this, target), before) << target;
+    if (!target.empty()) {
+        EXPECT_EQ(snapshot(*this, target), before) << target;
+    }
 }
 
 std::string rowName(const ::testing::TestParamInfo<Row>& info) {
