@@ -73,10 +73,26 @@ bool insideFolder(const std::string& output, const std::string& folder) {
     return false;
 }
 
+// Standard output that the shell opened on a file (read - > FILE): that file must
+// not be one the run depends on either. A terminal or a pipe passes.
+std::optional<std::string> standardOutputRefusal(const std::vector<GuardedPath>& guarded) {
+    struct stat output {};
+    if (::fstat(STDOUT_FILENO, &output) != 0 || !S_ISREG(output.st_mode)) return std::nullopt;
+    std::error_code failure;
+    const std::string opened = fs::read_symlink("/proc/self/fd/1", failure).string();
+    for (const GuardedPath& file : guarded) {
+        struct stat info {};
+        if (file.folder ? !failure && insideFolder(opened, file.path)
+                        : ::stat(file.path.c_str(), &info) == 0 && sameIdentity(info, output))
+            return std::string("standard output is ") + (file.folder ? "inside " : "") + file.role;
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<std::string> outputRefusal(const std::string& path, const std::vector<GuardedPath>& guarded) {
-    if (path == kStandardOutput) return std::nullopt;
+    if (path == kStandardOutput) return standardOutputRefusal(guarded);
     struct stat standing {};
     const bool exists = ::lstat(path.c_str(), &standing) == 0;
     std::string why;

@@ -23,8 +23,8 @@ struct GuardedPath {
 
 // The reason the output at path must not be written, or nothing when it may:
 // "PATH is ROLE", "PATH is inside ROLE", "PATH is a symbolic link", or, when
-// this process runs as root, "PATH belongs to user N". "-" (standard output)
-// always passes.
+// this process runs as root, "PATH belongs to user N". "-" is standard output,
+// refused only when the shell opened it on a guarded file.
 std::optional<std::string> outputRefusal(const std::string& path, const std::vector<GuardedPath>& guarded);
 
 // A new file at path for this user alone (0600), never through a symbolic link:
