@@ -284,13 +284,6 @@ RecoveryResult HubEnvironment::recoverHub(const WorkflowContext& context, const 
     return velmora::recoverHub(context, port, sources, consent);
 }
 
-std::vector<std::string> HubEnvironment::filesInUse() const {
-    std::vector<std::string> files{configPath_};
-    const history::HistoryTarget target = historyTarget();
-    if (!target.localPath.empty()) files.push_back(target.localPath);
-    return files;
-}
-
 std::string HubEnvironment::shippedDefinitionsFolder() const {
     return resourceFolder();
 }

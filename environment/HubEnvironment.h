@@ -160,9 +160,6 @@ public:
     RecoveryResult recoverHub(const WorkflowContext& context, const std::string& port,
                               const RecoveryConsent& consent);
 
-    // The files the run itself reads and writes: its configuration and its
-    // history file. No output of a command may be one of them.
-    std::vector<std::string> filesInUse() const;
     // Every file no output of a run may be: the configuration, the scalar run's
     // image, the history and its SQLite companions, the backup store (a folder),
     // the recording replayed (the recording written is guarded by each plan).
