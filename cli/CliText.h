@@ -100,19 +100,29 @@ When an update fails (every run that erases first keeps the hub's flash, see --n
                            the count of differing bytes
   backups [--port PATH]    list the kept backups: time, port, IDs, version, serial, SHA-256,
                            result, and (simulated) or (testbed) for a bench's
-  restore (--last | SHA-PREFIX | FILE) [--port PATH] [--yes]
+  restore (--last | SHA-PREFIX | ./FILE) [--port PATH] [--blank] [--yes]
                            write a backup back with the full update (erase, program, read
-                           back, compare, reset); --last and a prefix choose among the
-                           backups of the hubs' kind (a simulated hub's never for a real one);
-                           asks on a terminal, needs --yes otherwise; a backup whose content
-                           no longer matches its name is refused
+                           back, compare, reset); --last takes the backup a recover would
+                           (from before the first failed or unfinished run on the hub since
+                           its last pass); 4 to 64 hex digits are a SHA-256 prefix in the
+                           store, never a file (name a file with a slash: ./cceb); only
+                           the backups of the hubs' kind count (a simulated hub's never for a
+                           real one); the bytes pass the update's image rules: a backup with
+                           no configuration block (a flash already erased) only when named
+                           and with --blank, one taken on another port or from another unit
+                           only with --port; the question names the hub and the backup's
+                           time, port, version and serial (--yes answers it); a backup whose
+                           content no longer matches its name is refused
   recover [--port PATH] [--yes]
                            for each supported hub left in ROM code, finds the failed or
                            unfinished run of its kind on its port in the history the runs
                            went to (--history, VELMORA_HISTORY, the station's own file when a
                            server is named) that left it so, says what it found and writes
                            that run's backup back, or only resets the hub when no run erased
-                           anything (1: nothing to recover)
+                           anything or the run's compare had passed; a hub in its flash code
+                           whose last run erased and did not finish has its flash read: its
+                           image whole (the run is then recorded as finished) or its backup
+                           stay, anything else gets the backup (1: nothing to recover)
 
 Image commands (no hub needed):
   image show FILE [--ic DEF.INI] [--page NAME]

@@ -25,6 +25,7 @@
 #include "environment/EnvironmentOptions.h"
 #include "environment/HubRecovery.h"
 #include "environment/RecordingHook.h"
+#include "environment/WrittenBytes.h"
 #include "history/HistoryLocation.h"
 #include "history/HistoryStore.h"
 #include "history/RunRecorder.h"
@@ -159,6 +160,9 @@ public:
     // and this origin's backups (environment/HubRecovery.h).
     RecoveryResult recoverHub(const WorkflowContext& context, const std::string& port,
                               const RecoveryConsent& consent);
+    // What a recovery of the hub on port would write back or reset, as restore
+    // --last chooses too; nothing, with problem, when no history can be read.
+    std::optional<Rollback> rollbackOn(const std::string& port, std::string& problem);
 
     // Every file no output of a run may be: the configuration, the scalar run's
     // image, the history and its SQLite companions, the backup store (a folder),
@@ -181,6 +185,10 @@ public:
     // an image to be written must also pass its signature (environment/SignatureRule.h),
     // judged from the bytes admitted, which are the bytes the run then writes.
     ImageAdmission admitImage(const std::string& path, ImageUse use, bool allowNewIds = false) const;
+    // Whether bytes that came through no image file's admission (a backup written
+    // back) may be written into a hub, against this configuration's table
+    // (environment/WrittenBytes.h).
+    BytesAdmission admitBytes(const BytesToWrite& request) const;
     // The ports a choice names: the ones given, or every supported hub's for all.
     std::vector<std::string> portsFor(const HubChoice& choice);
     // The port of every supported hub attached.
@@ -200,6 +208,7 @@ private:
     bool benchRun() const;
     history::PostgresHistory* lineServer();
     void makeHostHold();
+    void withRecoverySources(const std::function<void(const RecoverySources&)>& use);
 
     EnvironmentOptions options_;
     std::unique_ptr<Console> console_;

@@ -60,9 +60,13 @@ TEST_P(CliHubFailureTest, ExitsOneWithTheRedLines) {
 INSTANTIATE_TEST_SUITE_P(
     Scenarios, CliHubFailureTest,
     ::testing::Values(
-        FailureCase{"corrupt-readback", {"update", kSampleImage}, "Fail to verify flash\nUpdate FW Fail\n"},
+        FailureCase{"corrupt-readback",
+                    {"update", kSampleImage},
+                    "Fail to verify flash\nUpdate FW Fail\nTo bring the hub back: velmora-cli recover\n"},
         FailureCase{"no-hub", {"update", kSampleImage}, "Then replugin usb hub device\nUpdate FW Fail\n"},
-        FailureCase{"stall-erase", {"erase"}, "Fail to Erase flash\nErase FW Fail\n"},
+        FailureCase{"stall-erase",
+                    {"erase"},
+                    "Fail to Erase flash\nErase FW Fail\nTo bring the hub back: velmora-cli recover\n"},
         FailureCase{"timeout-read", {"read", "@out"}, "Fail to Read Flash\nRead Fw Fail\n"},
         FailureCase{"short-read", {"read", "@out"}, "Fail to Read Flash\nRead Fw Fail\n"},
         FailureCase{"never-returns",

@@ -253,7 +253,7 @@ TEST_F(CliOverUsbfsTest, EraseLeavesTheFlashBlank) {
 }
 
 // The backup over the real USB path: update keeps the flash it erases, backups
-// lists it, and restore --last writes it back with the full update run.
+// lists it, and restore writes it back by name with the full update run.
 TEST_F(CliOverUsbfsTest, UpdateKeepsABackupThatRestoreWritesBack) {
     const std::vector<std::uint8_t> before = hub_->flashContents();
     ASSERT_EQ(runCli({"update", writeImage(kNewImageVersion)}), 0) << output_;
@@ -264,7 +264,13 @@ TEST_F(CliOverUsbfsTest, UpdateKeepsABackupThatRestoreWritesBack) {
     EXPECT_NE(output_.find("\"version\":\"0102\""), std::string::npos) << output_;
     EXPECT_NE(output_.find("\"result\":\"success\""), std::string::npos) << output_;
 
-    ASSERT_EQ(runCli({"restore", "--last", "--yes"}), 0) << output_;
+    const std::size_t sha = output_.find("\"sha256\":\"");
+    ASSERT_NE(sha, std::string::npos) << output_;
+    const std::string prefix = output_.substr(sha + 10, 12);
+
+    // The update passed: --last finds nothing to roll back; the backup by name does.
+    EXPECT_EQ(runCli({"restore", "--last", "--yes"}), 2) << output_;
+    ASSERT_EQ(runCli({"restore", prefix, "--yes"}), 0) << output_;
     EXPECT_NE(output_.find("Update FW Success"), std::string::npos) << output_;
     EXPECT_EQ(hub_->flashContents(), before);
     EXPECT_EQ(hub_->runState(), sim::RunState::FlashCode);
@@ -329,7 +335,7 @@ TEST_F(CliOverUsbfsTest, AShortFlashReadFailsTheReadAndTheReadBack) {
     // the erase; without a backup the short read is the read-back's.
     for (const Case& c : {Case{{"read", saved.string()}, "Fail to Read Flash\nRead Fw Fail\n"},
                           Case{{"--no-backup", "update", image}, "Fail to Read Flash\nUpdate FW Fail\n"},
-                          Case{{"update", image}, "Fail to back up flash\nUpdate FW Fail\n"}}) {
+                          Case{{"update", image}, "Fail to back up flash\nThe flash was not kept ("}}) {
         SCOPED_TRACE(c.words.front());
         sim::HubFaults faults;
         faults.shortAnswers.push_back({sim::RequestKind::ReadFlash, 1});
