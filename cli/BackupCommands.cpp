@@ -19,6 +19,7 @@
 #include "app/TextFormat.h"
 #include "backups/BackupStore.h"
 #include "cli/CliText.h"
+#include "cli/CommandPlan.h"
 #include "cli/HubSelection.h"
 #include "cli/HubSession.h"
 #include "device/FlashOperations.h"
@@ -65,6 +66,15 @@ bool oneArgument(const std::vector<std::string>& words, const std::string& name,
 
 std::vector<std::uint8_t> bytesOf(const std::string& text) {
     return std::vector<std::uint8_t>(text.begin(), text.end());
+}
+
+// The hub's connection: pinned to the port given, else the first supported hub.
+// The plan of a command that takes at most one --port.
+RunPlan planOnPort(const CommandContext& command, const std::string& name,
+                   const std::optional<std::string>& port) {
+    HubSelection selection;
+    if (port) selection.ports = {*port};
+    return commandPlan(command, name, selection);
 }
 
 // Every entry with the origin of its hub: a bench's backups are listed beside a
@@ -238,6 +248,10 @@ ExitStatus runVerify(const CommandContext& command) {
         return command.fail(ExitStatus::BadUsage, words[0] + " does not fit the hub's flash");
     auto session = HubSession::open(command, error);
     if (!session) return command.fail(ExitStatus::BadUsage, error);
+    RunPlan plan = planOnPort(command, "verify", port);
+    plan.reads = {words[0]};
+    PlanVerdict admitted;
+    if (const auto refused = refusePlan(command, session->environment(), plan, admitted)) return *refused;
     OneHub hub = connectOneHub(*session, "verify", port, false);
     if (!hub.refusal.empty()) return command.fail(ExitStatus::BadUsage, hub.refusal);
     TerminalReporter reporter(command.streams);
@@ -354,10 +368,13 @@ ExitStatus runRestore(const CommandContext& command) {
     auto session = HubSession::open(command, error);
     if (!session) return command.fail(ExitStatus::BadUsage, error);
     HubEnvironment& environment = session->environment();
-    // Several hubs and none named: the bus's order chooses none of them.
+    RunPlan plan = planOnPort(command, "restore", port);
+    plan.bytes = {BytesSource::Backup, last ? "--last" : words[0]};
+    if (!last && std::filesystem::exists(words[0])) plan.reads = {words[0]};
+    PlanVerdict verdict;
+    if (const auto refused = refusePlan(command, environment, plan, verdict)) return *refused;
+    // The plan was admitted: with none named, the one hub attached.
     const OneHubChoice one = environment.chooseOneHub(port);
-    if (one.refused())
-        return command.fail(ExitStatus::BadUsage, text::takesOneHub("restore", one.severalAttached, false));
     const std::optional<ListedHub> hub = targetHub(environment, one.port, error);
     if (!hub) return command.fail(ExitStatus::BadUsage, error);
     const std::optional<ChosenBackup> backup =
@@ -396,8 +413,13 @@ ExitStatus runRecover(const CommandContext& command) {
     if (!words.empty()) return command.fail(ExitStatus::BadUsage, "recover: unexpected " + words[0]);
     auto session = HubSession::open(command, error);
     if (!session) return command.fail(ExitStatus::BadUsage, error);
-    const std::vector<std::string> ports =
-        port ? std::vector<std::string>{*port} : session->environment().supportedPorts();
+    // Every hub left in ROM code is looked at, or the one named.
+    RunPlan plan = commandPlan(command, "recover", port ? PlanHubs::NamedPorts : PlanHubs::AllHubs);
+    if (port) plan.ports = {*port};
+    plan.bytes = {BytesSource::Backup, "the backup of the unfinished run"};
+    PlanVerdict verdict;
+    if (const auto refused = refusePlan(command, session->environment(), plan, verdict)) return *refused;
+    const std::vector<std::string>& ports = verdict.ports;
     ExitStatus status = ExitStatus::Success;
     bool anyInRomCode = false;
     for (const std::string& hubPort : ports) {

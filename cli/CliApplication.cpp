@@ -110,6 +110,12 @@ void CommandContext::note(const std::string& message) const {
     streams.err.flush();
 }
 
+std::vector<std::string> commandNames() {
+    std::vector<std::string> names;
+    for (const auto& [name, entry] : commands()) names.push_back(name);
+    return names;
+}
+
 int runCommandLine(const std::vector<std::string>& arguments, TerminalStreams streams,
                    host::SignalDeferral* signalOwner) {
     const ParsedCommandLine parsed = parseCommandLine(arguments);

@@ -15,4 +15,7 @@ namespace velmora::cli {
 int runCommandLine(const std::vector<std::string>& arguments, TerminalStreams streams,
                    host::SignalDeferral* signalOwner = nullptr);
 
+// The name of every command the command line knows, in order.
+std::vector<std::string> commandNames();
+
 }  // namespace velmora::cli

@@ -16,12 +16,6 @@ std::string missingValue(const std::string& option) {
     return option + " needs a value";
 }
 
-std::string outputInUse(const std::string& command, const std::string& path) {
-    std::string text;
-    return appendText(text, {command, ": ", printable(path),
-                             " is this run's configuration or history; write to another file"});
-}
-
 std::string badBackupRunsKept(const std::string& value) {
     std::string text;
     return appendText(text, {"--keep-backups takes a number of runs from 1 to ",
@@ -224,11 +218,6 @@ std::string badStationCount(const std::string& value) {
 
 std::string stationMetrics(const std::string& reason) {
     return "station: " + printable(reason);
-}
-
-std::string metricsFileInUse(const std::string& path) {
-    return "station: --metrics-file: " + printable(path) +
-           " is this run's image, configuration, history or recording; write to another file";
 }
 
 std::string metricsServed(const std::string& address) {

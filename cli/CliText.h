@@ -233,7 +233,6 @@ inline constexpr const char* kRestartQuestion = "Reboot now? [y/N] ";
 
 std::string missingValue(const std::string& option);
 std::string badBackupRunsKept(const std::string& value);
-std::string outputInUse(const std::string& command, const std::string& path);
 std::string unknownCommand(const std::string& command);
 std::string unknownOption(const std::string& command, const std::string& option);
 std::string unexpectedArgument(const std::string& command, const std::string& argument);
@@ -247,8 +246,6 @@ std::string badSince(const std::string& value);
 std::string badStationCount(const std::string& value);
 // "station: --metrics: REASON", with whatever the user typed made printable.
 std::string stationMetrics(const std::string& reason);
-// A --metrics-file that is this run's image, configuration, history or recording.
-std::string metricsFileInUse(const std::string& path);
 // The line a station with --metrics starts with, naming the address it serves on.
 std::string metricsServed(const std::string& address);
 // "serial:TEXT", the line detect --port adds for the hub's serial number.

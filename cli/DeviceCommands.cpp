@@ -12,6 +12,7 @@
 #include "app/SafeFile.h"
 #include "app/TextFormat.h"
 #include "cli/CliText.h"
+#include "cli/CommandPlan.h"
 #include "cli/HubSelection.h"
 #include "cli/HubSession.h"
 #include "cli/ImageFile.h"
@@ -262,21 +263,15 @@ ExitStatus detectSeveral(const CommandContext& command, HubSession& session,
     return status;
 }
 
-// A hub workflow on the hubs selected: with none chosen (and no --json) on the one
-// supported hub with exactly the window's output; with one, the same output pinned
-// to its port; with several, or --json, all at once with a summary. With several
-// attached and none chosen it refuses: the bus's order picks no hub for the user.
-ExitStatus runSelected(const CommandContext& command, HubSession& session, const std::string& name,
-                       const HubSelection& selection, const HubWorkflow& workflow) {
+// A hub workflow on the hubs of an admitted plan: with none chosen (and no --json)
+// on the one supported hub with exactly the window's output; with one, the same
+// output pinned to its port; with several, or --json, all at once with a summary.
+// (With several attached and none chosen the plan was refused: the bus's order
+// picks no hub for the user.)
+ExitStatus runSelected(const CommandContext& command, HubSession& session, const HubSelection& selection,
+                       const PlanVerdict& admitted, const HubWorkflow& workflow) {
     const bool json = command.options.json;
-    std::vector<std::string> ports;
-    if (selection.chosen()) {
-        ports = session.environment().portsFor(selection);
-    } else if (const OneHubChoice one = session.environment().chooseOneHub(std::nullopt); one.refused()) {
-        return command.fail(ExitStatus::BadUsage, text::takesOneHub(name, one.severalAttached, true));
-    } else if (one.port) {
-        ports.push_back(*one.port);
-    }
+    const std::vector<std::string>& ports = admitted.ports;
     if (!selection.chosen() && !json) {
         TerminalReporter reporter(command.streams);
         beginWorkflow(reporter);
@@ -304,6 +299,11 @@ ExitStatus runDetect(const CommandContext& command) {
         return command.fail(ExitStatus::BadUsage, error);
     auto session = openSession(command, error);
     if (!session) return command.fail(ExitStatus::BadUsage, error);
+    RunPlan plan =
+        commandPlan(command, "detect", selection.ports.empty() ? PlanHubs::EachListed : PlanHubs::NamedPorts);
+    plan.ports = selection.ports;
+    PlanVerdict admitted;
+    if (const auto refused = refusePlan(command, session->environment(), plan, admitted)) return *refused;
     if (selection.ports.size() > 1) return detectSeveral(command, *session, selection.ports);
     std::unique_ptr<HubConnection> pinned;
     if (!selection.ports.empty()) pinned = session->connectionTo(selection.ports.front());
@@ -319,6 +319,10 @@ ExitStatus runList(const CommandContext& command) {
     if (!expectArguments(command, "list", 0, "", error)) return command.fail(ExitStatus::BadUsage, error);
     auto session = openSession(command, error);
     if (!session) return command.fail(ExitStatus::BadUsage, error);
+    PlanVerdict admitted;
+    if (const auto refused = refusePlan(command, session->environment(),
+                                        commandPlan(command, "list", PlanHubs::EachListed), admitted))
+        return *refused;
     printHubs(command, listSupportedHubs(session->environment()));
     return ExitStatus::Success;
 }
@@ -340,8 +344,13 @@ ExitStatus runUpdate(const CommandContext& command) {
     const std::string& path = own.arguments[0];
     auto session = openSession(command, error);
     if (!session) return command.fail(ExitStatus::BadUsage, error);
-    ImageAdmission admission = session->environment().admitImage(path, ImageUse::Update, allowNewIds);
-    if (!admission.admitted()) return command.fail(ExitStatus::BadUsage, refusalLine(admission));
+    RunPlan plan = commandPlan(command, "update", selection);
+    plan.bytes = {BytesSource::ImageFile, path, ImageUse::Update, allowNewIds};
+    plan.reads = {path};
+    PlanVerdict admitted;
+    if (const auto refused = refusePlan(command, session->environment(), plan, admitted, true))
+        return *refused;
+    ImageAdmission admission = std::move(*admitted.image);
     noteSignature(command, admission.signature, true);
     if (serial) {
         std::optional<FirmwareBuffer> unit = imageWithSerial(admission.image, *serial);
@@ -351,7 +360,7 @@ ExitStatus runUpdate(const CommandContext& command) {
     command.buffers.easyUpdate = std::move(admission.image);
     const FirmwareBuffer& image = command.buffers.easyUpdate;
     const ImageSignature& signature = admission.signature;
-    return runSelected(command, *session, "update", selection,
+    return runSelected(command, *session, selection, admitted,
                        [&image, &path, &signature](const WorkflowContext& context) {
                            WorkflowContext signed_ = context;
                            signed_.imageSignature = &signature;
@@ -370,18 +379,23 @@ ExitStatus runScalar(const CommandContext& command) {
     if (selection.ports.size() > 1) return command.fail(ExitStatus::BadUsage, text::takesOnePort("scalar"));
     auto session = openSession(command, error);
     if (!session) return command.fail(ExitStatus::BadUsage, error);
+    const ScalarSettings settings{session->resourcePath(), session->config().fwbinPath};
+    RunPlan plan = commandPlan(command, "scalar", selection);
+    if (!settings.fwbinPath.empty()) {
+        plan.bytes = {BytesSource::ImageFile, scalarImagePath(settings), ImageUse::Scalar, allowNewIds};
+        plan.reads = {plan.bytes.path};
+    }
+    PlanVerdict admitted;
+    if (const auto refused = refusePlan(command, session->environment(), plan, admitted)) return *refused;
     const std::optional<std::string> named =
         selection.ports.empty() ? std::nullopt : std::optional<std::string>(selection.ports.front());
     OneHub hub = connectOneHub(*session, "scalar", named, false);
     if (!hub.refusal.empty()) return command.fail(ExitStatus::BadUsage, hub.refusal);
-    const ScalarSettings settings{session->resourcePath(), session->config().fwbinPath};
     ImageSignature signature;
-    if (!settings.fwbinPath.empty()) {
+    if (admitted.image) {
         // The run writes the bytes admitted here, signature and all: the file is
         // not read again.
-        ImageAdmission admission =
-            session->environment().admitImage(scalarImagePath(settings), ImageUse::Scalar, allowNewIds);
-        if (!admission.admitted()) return command.fail(ExitStatus::BadUsage, refusalLine(admission));
+        ImageAdmission admission = std::move(*admitted.image);
         noteSignature(command, admission.signature, true);
         command.buffers.scalar = std::move(admission.image);
         signature = std::move(admission.signature);
@@ -412,9 +426,11 @@ ExitStatus runRead(const CommandContext& command) {
     }
     auto session = openSession(command, error);
     if (!session) return command.fail(ExitStatus::BadUsage, error);
-    for (const std::string& used : session->environment().filesInUse())
-        if (sameFile(path, used)) return command.fail(ExitStatus::BadUsage, text::outputInUse("read", path));
     // One hub only: with several attached, which one to read must be said.
+    RunPlan plan = commandPlan(command, "read", selection);
+    plan.writes = {{path, OutputKind::FlashContents}};
+    PlanVerdict admitted;
+    if (const auto refused = refusePlan(command, session->environment(), plan, admitted)) return *refused;
     const std::optional<std::string> named =
         selection.ports.empty() ? std::nullopt : std::optional<std::string>(selection.ports.front());
     OneHub hub = connectOneHub(*session, "read", named, false);
@@ -437,7 +453,12 @@ ExitStatus runErase(const CommandContext& command) {
         return command.fail(ExitStatus::BadUsage, error);
     auto session = openSession(command, error);
     if (!session) return command.fail(ExitStatus::BadUsage, error);
-    return runSelected(command, *session, "erase", selection,
+    RunPlan plan = commandPlan(command, "erase", selection);
+    plan.bytes.source = BytesSource::Erased;
+    PlanVerdict admitted;
+    if (const auto refused = refusePlan(command, session->environment(), plan, admitted, true))
+        return *refused;
+    return runSelected(command, *session, selection, admitted,
                        [](const WorkflowContext& context) { return eraseFunc_FwFlash(context); });
 }
 

@@ -11,6 +11,8 @@
 #include "app/Console.h"
 #include "app/Hex.h"
 #include "cli/CliText.h"
+#include "cli/CommandPlan.h"
+#include "cli/HubSession.h"
 #include "cli/ImageDefinition.h"
 #include "cli/ImageFile.h"
 #include "editor/DescriptorFields.h"
@@ -217,6 +219,16 @@ ExitStatus runImageEdit(const CommandContext& command) {
     if (!admission.admitted() || !outputPathUsable(request.output, error)) {
         return command.fail(ExitStatus::BadUsage, error);
     }
+    // The edited image is written over no file a run depends on (the history,
+    // the configuration, the backups) and not over the image it was made from.
+    const std::unique_ptr<HubEnvironment> environment = recordsEnvironment(command, error);
+    if (!environment) return command.fail(ExitStatus::BadUsage, error);
+    RunPlan plan = commandPlan(command, "image edit", PlanHubs::None);
+    plan.reads = {request.file};
+    if (!request.definition.empty()) plan.reads.push_back(request.definition);
+    plan.writes = {{request.output, OutputKind::EditedImage}};
+    PlanVerdict admitted;
+    if (const auto refused = refusePlan(command, *environment, plan, admitted)) return *refused;
     image = std::move(admission.image);
     const bool toStandardOutput = request.output == text::kStandardOutputName;
     if (toStandardOutput && command.streams.outIsTerminal) {

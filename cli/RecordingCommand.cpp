@@ -1,7 +1,7 @@
 #include "cli/RecordingCommand.h"
 
-#include "app/SafeFile.h"
 #include "cli/CliText.h"
+#include "cli/CommandPlan.h"
 #include "cli/HubSession.h"
 #include "device/recording/UsbmonImport.h"
 
@@ -18,10 +18,6 @@ ExitStatus runImport(const CommandContext& command) {
                             text::unexpectedArgument(kImportName, command.arguments[2]));
     const std::string& capturePath = command.arguments[0];
     const std::string& outPath = command.arguments[1];
-    if (sameFile(capturePath, outPath))
-        return command.fail(ExitStatus::BadUsage,
-                            std::string(kImportName) + ": " + outPath +
-                                " is the capture itself; write the recording to another file");
 
     int linkType = 0;
     std::vector<recording::CapturedPacket> packets;
@@ -31,6 +27,13 @@ ExitStatus runImport(const CommandContext& command) {
     // capture never shows.
     const std::unique_ptr<HubEnvironment> environment = recordsEnvironment(command, error);
     if (!environment) return command.fail(ExitStatus::BadUsage, error);
+    // The recording is written over neither the capture, nor the configuration,
+    // the history or the backups; the capture is a regular file.
+    RunPlan plan = commandPlan(command, kImportName, PlanHubs::None);
+    plan.reads = {capturePath};
+    plan.writes = {{outPath, OutputKind::Recording}};
+    PlanVerdict admitted;
+    if (const auto refused = refusePlan(command, *environment, plan, admitted)) return *refused;
     recording::ImportDefaults defaults;
     if (const SupportedDevice* hub = environment->config().table.firstValid())
         defaults = {hub->vid, hub->sspid};

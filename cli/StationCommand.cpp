@@ -13,6 +13,7 @@
 #include "app/Hex.h"
 #include "app/SafeFile.h"
 #include "cli/CliText.h"
+#include "cli/CommandPlan.h"
 #include "cli/HubSession.h"
 #include "cli/ImageFile.h"
 #include "environment/EnvironmentMessages.h"
@@ -151,17 +152,6 @@ bool readRequest(const CommandContext& command, StationRequest& request, std::st
     return error.empty();
 }
 
-// The figures' file must not replace anything this run reads or writes: the
-// image, the configuration, the history, the recording.
-bool metricsFileInUse(const std::string& path, const std::string& imagePath,
-                      const HubEnvironment& environment) {
-    std::vector<std::string> used = environment.filesInUse();
-    used.push_back(imagePath);
-    if (const auto& recording = environment.options().recording.recordPath) used.push_back(*recording);
-    return std::any_of(used.begin(), used.end(),
-                       [&path](const std::string& file) { return sameFile(path, file); });
-}
-
 // SIGINT counted for the station while it runs.
 class InterruptRoute {
 public:
@@ -218,10 +208,15 @@ ExitStatus runStation(const CommandContext& command) {
     auto session = HubSession::open(command, error);
     if (!session) return command.fail(ExitStatus::BadUsage, error);
     // The update's rules, before the first unit: an image the flash cannot hold or
-    // whose IDs the configuration does not list never reaches a hub.
-    ImageAdmission admission =
-        session->environment().admitImage(request.imagePath, ImageUse::Update, request.allowNewIds);
-    if (!admission.admitted()) return command.fail(ExitStatus::BadUsage, refusalLine(admission));
+    // whose IDs the configuration does not list never reaches a hub; and the
+    // figures' file replaces nothing this run reads or writes.
+    RunPlan plan = commandPlan(command, "station", PlanHubs::EachArriving);
+    plan.bytes = {BytesSource::ImageFile, request.imagePath, ImageUse::Update, request.allowNewIds};
+    plan.reads = {request.imagePath};
+    if (request.monitor.file) plan.writes = {{*request.monitor.file, OutputKind::MetricsFile}};
+    PlanVerdict admitted;
+    if (const auto refused = refusePlan(command, session->environment(), plan, admitted)) return *refused;
+    ImageAdmission admission = std::move(*admitted.image);
     const ImageSignature signature = std::move(admission.signature);
     noteSignature(command, signature, false);
     FirmwareBuffer& image = command.buffers.easyUpdate;
@@ -231,9 +226,6 @@ ExitStatus runStation(const CommandContext& command) {
     // The figures' address bound and their file checked before the first unit
     // (and before a block of serial numbers is taken).
     std::unique_ptr<StationMonitor> monitor;
-    if (request.monitor.file &&
-        metricsFileInUse(*request.monitor.file, request.imagePath, session->environment()))
-        return command.fail(ExitStatus::BadUsage, text::metricsFileInUse(*request.monitor.file));
     if (request.monitor.wanted()) {
         monitor = StationMonitor::start(
             request.monitor, stationName, session->environment().waitingRowsCount(),

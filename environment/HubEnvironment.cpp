@@ -167,8 +167,7 @@ void HubEnvironment::makeKeeping() {
     stationFile_ = std::make_unique<history::StationFileAccess>(
         target.localPath, target.localNamed ? FolderCreation::MustExist : FolderCreation::Create);
     if (!target.serverUri.empty()) lineServer_ = std::make_shared<history::PostgresHistory>(target.serverUri);
-    const std::string folder =
-        options_.backupsFolder.value_or(stateFolder_.empty() ? std::string{} : stateFolder_ + "/backups");
+    const std::string folder = backupsFolder();
     backupStore_ = std::make_unique<backups::BackupStore>(
         folder, options_.backupsFolder ? FolderCreation::MustExist : FolderCreation::Create, origin(),
         options_.backupRunsKept);
@@ -177,6 +176,10 @@ void HubEnvironment::makeKeeping() {
         backups_ = replays() ? &recording_->discardingBackups(folder) : backupStore_.get();
     }
     if (options_.keepHistory && !replays()) makeRecorder();
+}
+
+std::string HubEnvironment::backupsFolder() const {
+    return options_.backupsFolder.value_or(stateFolder_.empty() ? std::string{} : stateFolder_ + "/backups");
 }
 
 history::PostgresHistory* HubEnvironment::lineServer() {
@@ -297,13 +300,6 @@ std::optional<Rollback> HubEnvironment::rollbackOn(const std::string& port, std:
     return rollback;
 }
 
-std::vector<std::string> HubEnvironment::filesInUse() const {
-    std::vector<std::string> files{configPath_};
-    const history::HistoryTarget target = historyTarget();
-    if (!target.localPath.empty()) files.push_back(target.localPath);
-    return files;
-}
-
 std::string HubEnvironment::shippedDefinitionsFolder() const {
     return resourceFolder();
 }
@@ -385,8 +381,19 @@ bool HubEnvironment::makePlatform(std::string& error) {
 
 // --record wraps the platform just made; --replay stands in for it.
 bool HubEnvironment::attachRecording(std::string& error) {
-    recording_ = RecordingHook::create(options_.recording, config_.table, *clock_, filesInUse(),
-                                       runIds_.first(), error);
+    if (const std::optional<std::string>& path = options_.recording.recordPath) {
+        // The recording is an output of every run, held to the outputs' rule: it
+        // would be written over a file the run reads (the files the command
+        // names), its configuration, image, history or backups.
+        std::vector<GuardedPath> guarded = guardedFiles();
+        for (const std::string& named : options_.recording.namedFiles)
+            guarded.push_back({named, "a file this run reads or writes"});
+        if (const std::optional<std::string> refusal = outputRefusal(*path, guarded)) {
+            error = "--record: " + *refusal + "; record into a file of its own";
+            return false;
+        }
+    }
+    recording_ = RecordingHook::create(options_.recording, config_.table, *clock_, runIds_.first(), error);
     if (!recording_) return error.empty();
     platform_ = &recording_->platformOver(platform_, *clock_);
     return true;

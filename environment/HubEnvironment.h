@@ -17,6 +17,7 @@
 
 #include "app/Config.h"
 #include "app/Console.h"
+#include "app/OutputFiles.h"
 #include "backups/BackupStore.h"
 #include "device/Clock.h"
 #include "device/HubConnection.h"
@@ -33,6 +34,7 @@
 #include "workflows/ImageChecks.h"
 #include "workflows/RunIds.h"
 #include "workflows/RunOrigin.h"
+#include "workflows/RunPlan.h"
 #include "workflows/SerialNumberSource.h"
 
 namespace velmora::sim {
@@ -172,9 +174,17 @@ public:
     // --last chooses too; nothing, with problem, when no history can be read.
     std::optional<Rollback> rollbackOn(const std::string& port, std::string& problem);
 
-    // The files the run itself reads and writes: its configuration and its
-    // history file. No output of a command may be one of them.
-    std::vector<std::string> filesInUse() const;
+    // Every file no output of a run may be: the configuration, the scalar run's
+    // image, the history and its SQLite companions, the backup store (a folder),
+    // the recording replayed (the recording written is guarded by each plan).
+    std::vector<GuardedPath> guardedFiles() const;
+    // Where the backups lie, whether or not this run keeps any.
+    std::string backupsFolder() const;
+
+    // The one gate (environment/PlanAdmission.cpp): the plan of a command that
+    // touches a hub or writes a file, admitted whole or refused with one reason,
+    // before anything runs. Its image, when it writes one, is admitted here too.
+    PlanVerdict admitPlan(const RunPlan& plan);
 
     // The folders the window lists chip definitions from: the shipped ones (the
     // resource folder) and this user's own (empty when no home can be told).

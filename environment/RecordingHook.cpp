@@ -91,7 +91,6 @@ FlashBackups& RecordingHook::discardingBackups(std::string place) {
 
 std::unique_ptr<RecordingHook> RecordingHook::create(const RecordingOptions& options,
                                                      const SupportedDeviceTable& table, Clock& clock,
-                                                     const std::vector<std::string>& filesInUse,
                                                      const RunId& firstRun, std::string& error) {
     if (!options.recordPath && !options.replayPath) return nullptr;
     std::unique_ptr<RecordingHook> hook(new RecordingHook());
@@ -104,17 +103,6 @@ std::unique_ptr<RecordingHook> RecordingHook::create(const RecordingOptions& opt
         }
         hook->replay_ = std::make_unique<recording::ReplayPlatform>(std::move(recording), clock);
         return hook;
-    }
-    // The recording would be written over an image the run is about to read, its
-    // configuration or its history, or a file the run writes over the recording.
-    std::vector<std::string> used = options.namedFiles;
-    used.insert(used.end(), filesInUse.begin(), filesInUse.end());
-    for (const std::string& file : used) {
-        if (sameFile(file, *options.recordPath)) {
-            error = "--record: " + *options.recordPath +
-                    " is a file this run reads or writes; record into a file of its own";
-            return nullptr;
-        }
     }
     hook->writer_ =
         recording::RecordingWriter::create(*options.recordPath, headerFor(options, table, firstRun), why);

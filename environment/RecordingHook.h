@@ -48,13 +48,11 @@ class RecordingHook {
 public:
     // Null when the options ask for neither; null with error when the file cannot
     // be written (--record) or read as a recording (--replay: a newer format, a
-    // damaged file), or when --record names a file the run itself reads or writes:
-    // a file the command names, or one of filesInUse (its configuration, its
-    // history). A replay's times pass on clock. A recording's header names
+    // damaged file). The recording's path has passed the outputs' rule
+    // (HubEnvironment::attachRecording). A replay's times pass on clock. A recording's header names
     // firstRun, the name the command's first run takes.
     static std::unique_ptr<RecordingHook> create(const RecordingOptions& options,
                                                  const SupportedDeviceTable& table, Clock& clock,
-                                                 const std::vector<std::string>& filesInUse,
                                                  const RunId& firstRun, std::string& error);
     ~RecordingHook();
 

@@ -5,7 +5,7 @@
 #include <QStringList>
 #include <QWidget>
 
-#include "environment/HubListing.h"
+#include "environment/HubEnvironment.h"
 #include "window/WindowEnvironment.h"
 #include "window/WindowReporter.h"
 #include "window/WindowSession.h"
@@ -31,11 +31,29 @@ QString BoxServices::showSignature(const ImageSignature& signature) const {
     return signer.join('\n');
 }
 
-bool BoxServices::oneHubAttached() const {
-    const OneHubChoice one = session.environment().chooseOneHub(std::nullopt);
-    if (!one.refused()) return true;
-    environment.dialogs.alert(&window, QString::fromStdString(severalHubsAttached(one.severalAttached)));
-    return false;
+RunPlan BoxServices::plan(const std::string& name) const {
+    RunPlan plan;
+    plan.command = name;
+    plan.hubs = PlanHubs::TheOneHub;
+    const EnvironmentOptions& options = session.environment().options();
+    plan.keeps.backups = options.keepBackups;
+    plan.keeps.history = options.keepHistory && !session.environment().replays();
+    plan.keeps.recording = options.recording.recordPath;
+    return plan;
+}
+
+std::optional<PlanVerdict> BoxServices::admit(const RunPlan& plan, RefusalAlert alert) const {
+    PlanVerdict verdict = session.environment().admitPlan(plan);
+    if (verdict.admitted()) return verdict;
+    if (verdict.refusal == PlanRefusal::Bytes && verdict.image) {
+        reportRefusedImage(reporter, *verdict.image, alert);
+    } else if (alert == RefusalAlert::PaneOnly) {
+        reporter.resetProgressInfo();
+        reporter.appendProgressInfo_Red(verdict.reason + "\n");
+    } else {
+        environment.dialogs.alert(&window, QString::fromStdString(verdict.reason));
+    }
+    return std::nullopt;
 }
 
 void BoxServices::alertAfterEdit(const std::string& text, std::function<void()> afterwards) const {

@@ -4,7 +4,11 @@
 // off. AppDelegate owns all of them and hands each box this view of them; a box
 // keeps it for the window's life.
 #include <functional>
+#include <optional>
 #include <string>
+
+#include "workflows/RefusedImage.h"
+#include "workflows/RunPlan.h"
 
 class QString;
 class QWidget;
@@ -33,10 +37,15 @@ struct BoxServices {
     // The context every workflow run is handed: the reporter, the window's
     // connection, the detection scheduler and the run's record.
     WorkflowContext workflowContext() const;
-    // True with at most one supported hub attached. With several, a command that
-    // works on "the" hub would take whichever the bus lists first: it alerts the
-    // user to leave one attached and answers false.
-    bool oneHubAttached() const;
+    // The plan of a window's run on "the" hub (the window names no ports): the
+    // button's name, what the session keeps.
+    RunPlan plan(const std::string& name) const;
+    // The one gate: the core admits the plan, or the user is told why and nothing
+    // is returned. Several hubs attached (the bus's order would pick one): the
+    // alert to leave one attached, or with PaneOnly (a run nobody watches) a red
+    // line in the pane; an image refused: as reportRefusedImage says; any other
+    // reason: an alert.
+    std::optional<PlanVerdict> admit(const RunPlan& plan, RefusalAlert alert = RefusalAlert::Show) const;
     // An image's signature as the gate judged it, outside the status pane: who
     // signed it and the notes (an unsigned image where keys are trusted) go to
     // the console log. Answers the signer's lines for the image's field.

@@ -66,19 +66,21 @@ void EasyUpdateBox::chooseFw_EasyUpdate() {
 }
 
 void EasyUpdateBox::updateFw_EasyUpdate() {
-    if (!services_.oneHubAttached()) return;
     // Read here, on the GUI thread: the worker touches no control itself.
     const std::string imageName = txtFw_EasyUpdate->text().toStdString();
     FirmwareBuffer& image = services_.session.buffers().easyUpdate;
     ImageSignature signature;
     // The file is held to the rules as it is now, and what was checked is what is
     // written. Without an image loaded the run says "Wrong firmware file" itself.
+    RunPlan plan = services_.plan("Update");
     if (image.loaded) {
-        ImageAdmission admission = services_.session.environment().admitImage(imageName, ImageUse::Update);
-        if (!admission.admitted()) {
-            reportRefusedImage(services_.reporter, admission, RefusalAlert::Show);
-            return;
-        }
+        plan.bytes = {BytesSource::ImageFile, imageName, ImageUse::Update};
+        plan.reads = {imageName};
+    }
+    std::optional<PlanVerdict> admitted = services_.admit(plan);
+    if (!admitted) return;
+    if (admitted->image) {
+        ImageAdmission& admission = *admitted->image;
         image = std::move(admission.image);
         signature = std::move(admission.signature);
         txtFw_EasyUpdate->setToolTip(services_.showSignature(signature));

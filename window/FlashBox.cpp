@@ -84,14 +84,16 @@ FlashBox::FlashBox(QGroupBox& frame, const BoxServices& services, DetailBox& det
 }
 
 void FlashBox::read_FwFlash() {
-    if (!services_.oneHubAttached()) return;
+    if (!services_.admit(services_.plan("Read From Flash"))) return;
     beginWorkflow(services_.reporter);
     services_.workers.start(
         [this] { readFunc_FwFlash(services_.workflowContext(), services_.session.buffers().flashPage); });
 }
 
 void FlashBox::erase_FwFlash() {
-    if (!services_.oneHubAttached()) return;
+    RunPlan plan = services_.plan("Erase Flash");
+    plan.bytes.source = BytesSource::Erased;
+    if (!services_.admit(plan)) return;
     beginWorkflow(services_.reporter);
     services_.workers.start([this] { eraseFunc_FwFlash(services_.workflowContext()); });
 }

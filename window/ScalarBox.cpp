@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "environment/HubListing.h"
 #include "window/ControlFactory.h"
 #include "window/WindowEnvironment.h"
 #include "window/WindowReporter.h"
@@ -46,26 +45,19 @@ void ScalarBox::runAtLaunch(std::function<void()> waitFirst) {
 
 void ScalarBox::startRun(bool attended, std::function<void()> waitFirst) {
     WindowSession& session = services_.session;
-    if (attended && !services_.oneHubAttached()) return;
-    if (!attended) {
-        if (const OneHubChoice one = session.environment().chooseOneHub(std::nullopt); one.refused()) {
-            services_.reporter.resetProgressInfo();
-            services_.reporter.appendProgressInfo_Red(severalHubsAttached(one.severalAttached) + "\n");
-            return;
-        }
-    }
     // Read here, on the GUI thread: the worker touches no control itself.
     const std::string imageName = nstextfd_Scalar->text().toStdString();
     const ScalarSettings settings{session.paths().configFolder(), session.config().fwbinPath};
     // The run loads the configured image (or the one chosen) itself; one that is
     // no image at all is left to it, which says "Wrong firmware file".
     const std::string path = settings.fwbinPath.empty() ? imageName : scalarImagePath(settings);
-    ImageAdmission admission = session.environment().admitImage(path, ImageUse::Scalar);
-    if (!admission.admitted()) {
-        reportRefusedImage(services_.reporter, admission,
-                           attended ? RefusalAlert::Show : RefusalAlert::PaneOnly);
-        return;
-    }
+    RunPlan plan = services_.plan(attended ? "ScalarUpdate" : "the launch run");
+    plan.bytes = {BytesSource::ImageFile, path, ImageUse::Scalar};
+    plan.reads = {path};
+    std::optional<PlanVerdict> admitted =
+        services_.admit(plan, attended ? RefusalAlert::Show : RefusalAlert::PaneOnly);
+    if (!admitted) return;
+    ImageAdmission& admission = *admitted->image;
     // What was judged is what is written: the run takes these bytes and reads
     // no file again (an image that is none leaves the buffer empty, and the run
     // says "Wrong firmware file").

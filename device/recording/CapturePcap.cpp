@@ -1,6 +1,12 @@
 // Reading capture files through libpcap, which knows pcap and pcapng alike.
 #include <pcap/pcap.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "app/SafeFile.h"
 #include "device/recording/UsbmonImport.h"
 
 namespace velmora::recording {
@@ -11,9 +17,20 @@ bool canReadCaptures() {
 
 bool readCapture(const std::string& path, int& linkType, std::vector<CapturedPacket>& packets,
                  std::string& error) {
+    // Opened without waiting and read only when it is a regular file: a FIFO or a
+    // device named as the capture would hold the import forever.
+    const int descriptor = openRegularFile(path, error);
+    if (descriptor < 0) return false;
+    std::FILE* file = ::fdopen(descriptor, "rb");
+    if (file == nullptr) {
+        error = std::strerror(errno);
+        ::close(descriptor);
+        return false;
+    }
     char problem[PCAP_ERRBUF_SIZE] = {};
-    pcap_t* capture = pcap_open_offline(path.c_str(), problem);
+    pcap_t* capture = pcap_fopen_offline(file, problem);  // closes file with the capture
     if (capture == nullptr) {
+        std::fclose(file);
         error = problem;
         return false;
     }

@@ -7,20 +7,18 @@
 #include <cstring>
 
 #include "app/Json.h"
+#include "app/OutputFiles.h"
 #include "app/SafeFile.h"
 
 namespace velmora::recording {
 
 std::unique_ptr<RecordingWriter> RecordingWriter::create(const std::string& path,
                                                          const RecordingHeader& header, std::string& error) {
-    // Never through a link another user planted, never into a FIFO or a device.
-    if (!checkReplaceableTarget(path, error)) return nullptr;
-    const int descriptor =
-        ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, newFilePermissions());
-    if (descriptor < 0) {
-        error = std::strerror(errno);
-        return nullptr;
-    }
+    // A new file for this user alone (a recording holds the hubs' serial numbers
+    // and every byte of their flash that was read): never through a link another
+    // user planted, never into a FIFO, a device or the file that stood there.
+    const int descriptor = createPrivateOutput(path, error);
+    if (descriptor < 0) return nullptr;
     std::FILE* file = ::fdopen(descriptor, "w");
     if (file == nullptr) {
         error = std::strerror(errno);

@@ -15,7 +15,8 @@ namespace velmora::recording {
 // leaves a file that is whole up to its last line. Used from several threads at once.
 class RecordingWriter {
 public:
-    // Creates (or replaces) the file; null with error when it cannot be written.
+    // Creates the file anew, for this user alone (0600), replacing what stood at
+    // path without writing into it; null with error when it cannot be written.
     static std::unique_ptr<RecordingWriter> create(const std::string& path, const RecordingHeader& header,
                                                    std::string& error);
     ~RecordingWriter();

@@ -311,7 +311,7 @@ TEST_F(CliStationTest, TheFiguresFileHoldsTheRunAndBadMetricsOptionsStopTheStati
         {{"--metrics-file", path("station.txt")}, "reads only files whose names end in .prom"},
         {{"--metrics-file", path("missing/station.prom")}, "station: --metrics-file: metrics file"},
         {{"--metrics", "127.0.0.1:0", "--metrics-file", folder_.string()}, "--metrics-file"},
-        {{"--metrics-file", image}, "is this run's image, configuration, history or recording"},
+        {{"--metrics-file", image}, "is a file this run reads or writes"},
     };
     for (const auto& one : cases) {
         std::vector<std::string> arguments{"station", image, "--count", "1"};
