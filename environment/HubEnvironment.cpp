@@ -262,12 +262,13 @@ std::function<std::optional<history::WaitingRows>()> HubEnvironment::waitingRows
     struct Reader {
         history::StationFileAccess& access;
         history::RowsFor rowsFor;
+        RunRecorder* recorder;
         std::shared_ptr<history::StationFile> file;
         std::unique_ptr<history::HistoryDatabase> connection;
     };
     // The rows the sender sends: those written for this server.
-    auto reader = std::make_shared<Reader>(
-        Reader{*stationFile_, {lineServer_->identity(), serverIsStationsOwn()}, nullptr, nullptr});
+    auto reader = std::make_shared<Reader>(Reader{
+        *stationFile_, {lineServer_->identity(), serverIsStationsOwn()}, recorder_.get(), nullptr, nullptr});
     return [reader]() -> std::optional<history::WaitingRows> {
         std::string error;
         bool missing = false;
@@ -275,7 +276,9 @@ std::function<std::optional<history::WaitingRows>()> HubEnvironment::waitingRows
         if (missing) return history::WaitingRows{};  // nothing recorded yet
         if (reader->file && !reader->connection) reader->connection = reader->file->openConnection(error);
         if (!reader->connection) return std::nullopt;
-        return reader->connection->waiting(reader->rowsFor, error);
+        std::optional<history::WaitingRows> rows = reader->connection->waiting(reader->rowsFor, error);
+        if (rows && reader->recorder != nullptr) rows->refused = reader->recorder->refusedRows();
+        return rows;
     };
 }
 

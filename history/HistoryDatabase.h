@@ -25,6 +25,8 @@ inline constexpr std::chrono::milliseconds kBusyTimeout{10000};
 struct WaitingRows {
     std::uint64_t count = 0;
     std::string oldestWritten;  // an ISO time; empty when none waits
+    // Of them, those the server refused (this process's sender set them aside).
+    std::uint64_t refused = 0;
 };
 
 // Which waiting rows a server takes: those written for it (by its identity,

@@ -175,6 +175,7 @@ bool HistorySender::sendOnce(std::size_t batches) {
         sendWaitingRows(*local_, server_, stationsOwn_, error, batches, &refused_);
     if (refused_.runs.size() > refusedTold_ && notice_) notice_(serverRefusedLine(server_.name(), refused_));
     refusedTold_ = refused_.runs.size();
+    refusedCount_ = refusedTold_;
     if (sent) {
         if (away_ && notice_) notice_(serverBackLine(server_.name(), *sent));
         away_ = false;

@@ -5,6 +5,7 @@
 // local row with the time the server took it. No run ever waits for it: it has
 // a thread of its own, a short connect timeout, and when the server is away it
 // says so once and tries again on its own, backing off, until it answers.
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -74,6 +75,8 @@ public:
 
     // A row was written: send it soon.
     void wake();
+    // How many rows the server refused so far (set aside, still waiting in the file).
+    std::size_t refused() const { return refusedCount_; }
 
 private:
     void work();
@@ -95,7 +98,8 @@ private:
     bool away_ = false;
     RefusedRows refused_;
     std::size_t refusedTold_ = 0;  // how many refused rows were told
-    std::thread thread_;           // last: starts once everything above is ready
+    std::atomic<std::size_t> refusedCount_{0};
+    std::thread thread_;  // last: starts once everything above is ready
 };
 
 // The lines the sender tells, the server named as LineServer::name names it.

@@ -187,6 +187,11 @@ bool RunRecorder::write(history::HistoryRecord& record, bool insert) {
     return false;
 }
 
+std::size_t RunRecorder::refusedRows() {
+    std::lock_guard lock(mutex_);
+    return sender_ ? sender_->refused() : 0;
+}
+
 bool RunRecorder::openLocked() {
     if (givenUp_) return false;
     if (opened_) return true;

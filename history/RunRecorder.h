@@ -54,6 +54,8 @@ public:
 
     // Used by the runs' logs: each writes its row through here, one at a time.
     bool write(history::HistoryRecord& record, bool insert);
+    // The rows the line's server refused in this process (0 without a server).
+    std::size_t refusedRows();
     Clock& clock() { return clock_; }
 
 private:

@@ -132,8 +132,10 @@ bool SerialCounter::markNumber(const std::string& prefix, std::uint64_t number, 
     std::lock_guard lock(mutex_);
     return file_->database().exclusive([&](sqlite3* handle) {
         SqliteStatement query(handle,
+                              // A passed unit carries its number: used is never undone,
+                              // and a mark that comes late makes even a voided one used.
                               "UPDATE serial_numbers SET state = ?, changed = ?, run_uuid = ?"
-                              " WHERE origin = ? AND prefix = ? AND number = ?;");
+                              " WHERE origin = ? AND prefix = ? AND number = ? AND state <> 'used';");
         return query.bind(1, serialStateName(state))
             .bind(2, now())
             .bind(3, run.text())

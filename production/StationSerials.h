@@ -1,15 +1,19 @@
 #pragma once
 // A station's serial numbers: the block it holds from the history's counter, the
 // number each unit takes, and what became of it. Numbers are taken in order from
-// the block; when it is used up a new one is reserved. While the backend is away
-// the station goes on with what its block still holds; marks it could not write
-// wait and are written with the next call that reaches it. Safe to call from the
-// station's loop and its unit workers at once.
+// the block. The backend (a server, perhaps slow or away) is met off the units'
+// path: a thread of the station's own writes each number's marks, in order, and
+// reserves the next block once the one held is down to a quarter, so a unit
+// waits for the backend only when the whole block is gone. While the backend is
+// away the station goes on with what its block still holds; marks wait and are
+// tried again. Safe to call from the station's loop and its unit workers at once.
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "workflows/SerialNumberSource.h"
@@ -68,16 +72,24 @@ private:
         SerialState state;
         RunId run;
     };
-    bool reserveLocked(std::string& error, bool& exhausted);
+    bool reserveLocked(std::unique_lock<std::mutex>& lock, std::string& error, bool& exhausted);
     void markLocked(std::uint64_t number, SerialState state, const RunId& run);
+    bool wantsBlockLocked() const;
     void flushLocked();
+    void work();
+    void stopWorker();
 
     SerialNumberSource& source_;
     SerialSettings settings_;
     std::mutex mutex_;
+    std::condition_variable changed_;
     std::deque<std::uint64_t> block_;
-    std::vector<Mark> waiting_;
+    std::deque<Mark> waiting_;
     bool begun_ = false;
+    bool reserving_ = false;     // a block is being reserved (mutex_ not held meanwhile)
+    bool counterEnded_ = false;  // the counter gave its last numbers: no block ahead
+    bool stopping_ = false;
+    std::thread worker_;
 };
 
 }  // namespace velmora

@@ -185,9 +185,11 @@ bool PostgresSerialCounter::markNumber(const std::string& prefix, std::uint64_t 
     std::lock_guard lock(mutex_);
     return useAsStation(
         [&](pg_conn* connection, std::string& failed) {
+            // A passed unit carries its number: used is never undone, and a mark
+            // that comes late makes even a voided one used.
             return execute(connection,
                            "UPDATE velmora_serial_numbers SET state = $1, changed = now(), run_uuid = $2"
-                           " WHERE origin = $3 AND prefix = $4 AND number = $5::bigint;",
+                           " WHERE origin = $3 AND prefix = $4 AND number = $5::bigint AND state <> 'used';",
                            {serialStateName(state), run.text(), origin_, prefix, std::to_string(number)},
                            failed);
         },

@@ -127,6 +127,11 @@ TEST_F(SerialCounterTest, EndVoidsTheRestAndACrashIsVoidedAtTheNextStart) {
     ASSERT_TRUE(restarted->markNumber("ZH", 6, SerialState::Used, {}, error)) << error;
     ASSERT_TRUE(restarted->endStation("line-a", error)) << error;
     EXPECT_EQ(states(*restarted), (std::map<std::string, int>{{"used", 2}, {"void", 8}}));
+    // A passed unit's number is never voided: a late void leaves it used, and the
+    // late "used" mark of a unit that passed before the restart makes it used.
+    ASSERT_TRUE(restarted->markNumber("ZH", 1, SerialState::Void, {}, error)) << error;
+    ASSERT_TRUE(restarted->markNumber("ZH", 3, SerialState::Used, {}, error)) << error;
+    EXPECT_EQ(states(*restarted), (std::map<std::string, int>{{"used", 3}, {"void", 7}}));
 }
 
 TEST_F(SerialCounterTest, TheCounterStopsAtTheLastNumberTheDigitsAllow) {

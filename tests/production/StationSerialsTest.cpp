@@ -7,10 +7,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "firmware/FirmwareBuffer.h"
@@ -33,6 +35,7 @@ public:
     explicit FlakySource(SerialNumberSource& real) : real_(real) {}
     std::atomic<bool> away{false};
     std::function<void()> duringReserve;  // what happens while a block is reserved
+    std::function<void()> duringMark;     // what happens while a number is marked
 
     bool beginStation(const std::string& station, std::string& error) override {
         return reachable(error) && real_.beginStation(station, error);
@@ -46,6 +49,7 @@ public:
     }
     bool markNumber(const std::string& prefix, std::uint64_t number, SerialState state, const RunId& run,
                     std::string& error) override {
+        if (duringMark) duringMark();
         return reachable(error) && real_.markNumber(prefix, number, state, run, error);
     }
     bool endStation(const std::string& station, std::string& error) override {
@@ -222,6 +226,59 @@ TEST_F(StationSerialsTest, ACounterUsedUpRefusesTheStationBeforeItsFirstUnit) {
     StationSerials again(*real, serialSettings("ZH", 1, 1, 20, "line-a"));
     EXPECT_FALSE(again.begin(error));
     EXPECT_EQ(error, "the serial numbers of prefix 'ZH' are used up: the last, ZH9, has been given");
+}
+
+// The backend met off the units' path: with every mark stalled (a frozen
+// server) until all five units have passed, the units take their numbers and
+// pass; the marks are written, each number used, once it answers.
+TEST_F(StationSerialsTest, UnitsPassWhileTheBackendTakesNoMarkAndTheMarksFollow) {
+    auto real = counter();
+    FlakySource source(*real);
+    StationLine line(clock_, table_, 5, path_);
+    std::atomic<bool> allPassedFirst{false};
+    source.duringMark = [&, once = std::make_shared<std::once_flag>()] {
+        std::call_once(*once, [&] {
+            for (const auto guard = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+                 std::chrono::steady_clock::now() < guard;
+                 std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
+                std::lock_guard lock(line.mutex);
+                int passed = 0;
+                for (const std::string& text : line.lines)
+                    passed += text.find(": PASS ") != std::string::npos;
+                if (passed == 5) {
+                    allPassedFirst = true;
+                    return;
+                }
+            }
+        });
+    };
+    StationSerials serials(source, serialSettings("ZH", 6, 1, 8, "line-m"));
+    std::string error;
+    ASSERT_TRUE(serials.begin(error)) << error;
+    EXPECT_EQ(line.run(clock_, table_, image_, serials, 5), StationEnd::Finished);
+    EXPECT_EQ(line.exitStatus, 0);
+    EXPECT_TRUE(allPassedFirst);  // not one mark was taken before every unit had passed
+    ASSERT_TRUE(serials.end(error)) << error;
+    int used = 0;
+    for (const history::SerialNumberRow& row :
+         real->numbers("ZH", error).value_or(std::vector<history::SerialNumberRow>{}))
+        used += row.state == "used";
+    EXPECT_EQ(used, 5);
+}
+
+// The next block is reserved while the one held still has a quarter left, with
+// no unit asking: an outage at a block's end then costs no unit.
+TEST_F(StationSerialsTest, TheNextBlockComesWhileAQuarterIsLeft) {
+    auto real = counter();
+    StationSerials serials(*real, serialSettings("ZH", 6, 1, 4, "line-q"));
+    std::string error;
+    ASSERT_TRUE(serials.begin(error)) << error;
+    for (int unit = 0; unit < 3; ++unit) ASSERT_TRUE(serials.take().number);
+    for (const auto guard = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+         serials.left() <= 1 && std::chrono::steady_clock::now() < guard;)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(serials.left(), 5u);
+    ASSERT_TRUE(serials.end(error)) << error;
 }
 
 }  // namespace
