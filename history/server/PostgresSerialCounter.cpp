@@ -138,6 +138,23 @@ std::optional<SerialBlock> PostgresSerialCounter::reserveBlock(const std::string
             failed = server_->failure();
             return false;
         }
+        // Prefixes are looked at one station at a time (a new one's row is not
+        // seen by another transaction until commit): the serial text is what
+        // must be single, not (prefix, number).
+        if (!execute(connection,
+                     "SELECT pg_advisory_xact_lock(hashtextextended('velmora serial prefixes', 0));", {},
+                     failed))
+            return false;
+        const PostgresResult others = runParams(
+            connection, "SELECT prefix FROM velmora_serial_counters WHERE origin = $1 AND prefix <> $2;",
+            {origin_, prefix});
+        if (!others.is(PGRES_TUPLES_OK)) {
+            failed = server_->failure();
+            return false;
+        }
+        std::vector<std::string> prefixes;
+        for (int row = 0; row < others.rows(); ++row) prefixes.push_back(others.text(row, 0));
+        if (prefixClashes(prefix, prefixes, failed)) return false;
         // The counter's row, made when the prefix is new, then held until commit:
         // a second station reserving the same prefix waits here for this one.
         if (!execute(connection,

@@ -170,5 +170,34 @@ TEST_F(SerialCounterTest, AUnitIsFoundByItsSerial) {
     EXPECT_EQ(database->list({"", "", "", "ROM-DEFAULT"}, error)->size(), 1u);
 }
 
+// The serial text is what must be single: a prefix that is another followed by
+// digits (CZ with 6 digits and CZ0 with 5 both give CZ000001) is refused once
+// the other is counted, whichever came first; other pairs go on side by side.
+TEST_F(SerialCounterTest, APrefixWhoseSerialsCanBeAnothersIsRefused) {
+    struct Pair {
+        const char* first;
+        const char* second;
+        bool secondTaken;
+    };
+    const std::vector<Pair> pairs = {
+        {"AB", "AB0", false}, {"CD0", "CD", false}, {"EF", "EF12", false},
+        {"GH", "GHX", true},  {"JK", "LM", true},
+    };
+    auto station = counter();
+    for (const Pair& pair : pairs) {
+        SCOPED_TRACE(std::string(pair.first) + " then " + pair.second);
+        std::string error;
+        ASSERT_TRUE(station->reserveBlock("line-a", pair.first, 1, 99999, 2, error)) << error;
+        EXPECT_EQ(station->reserveBlock("line-a", pair.second, 1, 99999, 2, error).has_value(),
+                  pair.secondTaken);
+        if (!pair.secondTaken) {
+            EXPECT_EQ(error, std::string("serial prefix '") + pair.second +
+                                 "' could give the same serial numbers as prefix '" + pair.first +
+                                 "', which this history counts already: choose a prefix that is not the "
+                                 "other followed by digits");
+        }
+    }
+}
+
 }  // namespace
 }  // namespace velmora::testing
