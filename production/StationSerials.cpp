@@ -90,8 +90,12 @@ SerialTake StationSerials::take() {
 }
 
 void StationSerials::finish(std::uint64_t number, bool passed, const RunId& run) {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     markLocked(number, passed ? SerialState::Used : SerialState::Void, run);
+    if (backendSlow_) return;
+    const std::uint64_t mine = marksQueued_;
+    if (!changed_.wait_for(lock, kMarkWait, [this, mine] { return marksWritten_ >= mine || stopping_; }))
+        backendSlow_ = true;
 }
 
 bool StationSerials::end(std::string& error) {
@@ -114,6 +118,7 @@ bool StationSerials::end(std::string& error) {
 
 void StationSerials::markLocked(std::uint64_t number, SerialState state, const RunId& run) {
     waiting_.push_back({number, state, run});
+    ++marksQueued_;
     changed_.notify_all();
 }
 
@@ -122,8 +127,10 @@ void StationSerials::markLocked(std::uint64_t number, SerialState state, const R
 void StationSerials::flushLocked() {
     std::string error;
     while (!waiting_.empty() && source_.markNumber(settings_.format.prefix, waiting_.front().number,
-                                                   waiting_.front().state, waiting_.front().run, error))
+                                                   waiting_.front().state, waiting_.front().run, error)) {
         waiting_.pop_front();
+        ++marksWritten_;
+    }
 }
 
 // The station's own thread toward the backend: each mark in order, and the next
@@ -146,8 +153,13 @@ void StationSerials::work() {
             const bool written =
                 source_.markNumber(settings_.format.prefix, mark.number, mark.state, mark.run, error);
             lock.lock();
-            if (written) waiting_.pop_front();
+            if (written) {
+                waiting_.pop_front();
+                ++marksWritten_;
+                changed_.notify_all();
+            }
             failed = !written;
+            backendSlow_ = failed;
         }
         if (!failed && wantsBlockLocked()) {
             std::string error;

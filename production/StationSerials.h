@@ -7,6 +7,7 @@
 // waits for the backend only when the whole block is gone. While the backend is
 // away the station goes on with what its block still holds; marks wait and are
 // tried again. Safe to call from the station's loop and its unit workers at once.
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -20,6 +21,10 @@
 #include "workflows/UnitSerial.h"
 
 namespace velmora {
+
+// How long a unit's end waits for its number's mark (a backend slow or away
+// costs a unit no more).
+inline constexpr std::chrono::milliseconds kMarkWait{1000};
 
 // How many numbers a station reserves at a time, unless told otherwise.
 inline constexpr std::uint64_t kDefaultSerialBlock = 20;
@@ -52,7 +57,11 @@ public:
     // The next number for a unit, marked issued.
     SerialTake take();
     // A unit's run ended: its number is used when it passed, else void; either
-    // way it names the run (none when the unit never reached its run).
+    // way it names the run (none when the unit never reached its run). Waits
+    // for the mark to be written kMarkWait at most: with the backend answering,
+    // a unit's verdict is shown only once its number's fate is kept, so a kill
+    // right after it voids no passed unit's number. Once a wait has run out, no
+    // unit waits until the backend takes a mark again.
     void finish(std::uint64_t number, bool passed, const RunId& run);
     // The station ends: waiting marks are written, the block's unused rest and
     // any number still issued are voided, the name is let go. False with error
@@ -85,6 +94,9 @@ private:
     std::condition_variable changed_;
     std::deque<std::uint64_t> block_;
     std::deque<Mark> waiting_;
+    std::uint64_t marksQueued_ = 0;   // every mark ever queued
+    std::uint64_t marksWritten_ = 0;  // of them, written
+    bool backendSlow_ = false;        // the last mark failed, or a unit's wait for it ran out
     bool begun_ = false;
     bool reserving_ = false;     // a block is being reserved (mutex_ not held meanwhile)
     bool counterEnded_ = false;  // the counter gave its last numbers: no block ahead
