@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -97,6 +98,7 @@ struct StationLine {
                                nullptr,
                                nullptr,
                                &serials};
+        context.unitIdFor = unitIdFor;
         Station station(std::move(context), image, "/images/line.bin", {count, std::nullopt});
         const StationEnd end = station.run(interrupts);
         station.waitForUnits();
@@ -108,6 +110,7 @@ struct StationLine {
     sim::SimulatedUsbPlatform platform;
     RunRecorder recorder;
     std::atomic<int> interrupts{0};
+    std::function<std::optional<std::string>(const std::string&)> unitIdFor;
     std::mutex mutex;
     std::vector<std::string> lines;
     int exitStatus = -1;
@@ -279,6 +282,26 @@ TEST_F(StationSerialsTest, TheNextBlockComesWhileAQuarterIsLeft) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_EQ(serials.left(), 5u);
     ASSERT_TRUE(serials.end(error)) << error;
+}
+
+// A unit's scanned ID, asked for as it starts, is on its run's row with its
+// serial number; a unit given none has none.
+TEST_F(StationSerialsTest, EachUnitsScannedIdIsOnItsRow) {
+    auto real = counter();
+    StationSerials serials(*real, serialSettings("ZH", 6, 1, 8, "line-u"));
+    std::string error;
+    ASSERT_TRUE(serials.begin(error)) << error;
+    StationLine line(clock_, table_, 3, path_);
+    line.unitIdFor = [](const std::string& port) -> std::optional<std::string> {
+        if (port == "1-3") return std::nullopt;
+        return "LBL-" + port;
+    };
+    EXPECT_EQ(line.run(clock_, table_, image_, serials, 3), StationEnd::Finished);
+    ASSERT_TRUE(serials.end(error)) << error;
+    std::map<std::string, std::string> idByPort;
+    for (const history::HistoryRecord& row : runs()) idByPort[row.port] = row.unitId.value_or("none");
+    EXPECT_EQ(idByPort,
+              (std::map<std::string, std::string>{{"1-1", "LBL-1-1"}, {"1-2", "LBL-1-2"}, {"1-3", "none"}}));
 }
 
 }  // namespace
