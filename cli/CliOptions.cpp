@@ -88,6 +88,8 @@ bool readGlobalOption(const std::vector<std::string>& arguments, std::size_t& in
             parsed.error = text::missingValue("--history");
         } else {
             options.historyPath = arguments[++index];
+            // An empty name is a mistake (an unset variable in a script), not the default file.
+            if (options.historyPath->empty()) parsed.error = text::missingValue("--history");
         }
     } else if (word == "--station-name" || startsWith(word, "--station-name=")) {
         if (word.size() > std::string("--station-name").size()) {

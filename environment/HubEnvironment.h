@@ -220,6 +220,7 @@ private:
     bool attachRecording(std::string& error);
     bool benchRun() const;
     history::PostgresHistory* lineServer();
+    bool serverIsStationsOwn() const;
     void makeHostHold();
     void withRecoverySources(const std::function<void(const RecoverySources&)>& use);
 

@@ -36,8 +36,7 @@ std::unique_ptr<StationMonitor> StationMonitor::start(const MonitorSettings& set
         monitor->file_->update();
     }
     if (monitor->waiting_) {
-        // The server names no row refused: a batch it does not take stays
-        // waiting and is sent again, so it is counted among the waiting rows.
+        // Rows the server refused still wait in the file: counted there too.
         monitor->figures_.setRefusedRows(0);
         monitor->counter_ = std::thread([raw = monitor.get()] { raw->countWaitingRows(); });
     }
@@ -111,6 +110,7 @@ void StationMonitor::countWaitingRows() {
             const std::optional<WallTime> oldest = parseIsoTime(rows->oldestWritten);
             const double age = oldest ? std::chrono::duration<double>(wallNow() - *oldest).count() : 0;
             figures_.setWaitingRows(rows->count, age);
+            figures_.setRefusedRows(rows->refused);
             updateFile();
         }
         lock.lock();

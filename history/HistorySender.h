@@ -5,6 +5,7 @@
 // local row with the time the server took it. No run ever waits for it: it has
 // a thread of its own, a short connect timeout, and when the server is away it
 // says so once and tries again on its own, backing off, until it answers.
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -42,14 +43,15 @@ struct RefusedRows {
     std::string reason;          // the server's word on the first
 };
 
-// Sends every row of local waiting for the server, in batches, and marks them.
-// withOrigins: a bench's runs go too; batches: at most so many transactions of
+// Sends every row of local waiting for the server, in batches, and marks them:
+// the rows written for it, and when it is the server the station's own settings
+// name (stationsOwn), the real hubs' rows written without a server; batches: at most so many transactions of
 // rows, 0 for as many as it takes. A batch the server refuses is sent again a
 // row at a time, and the rows it refuses are added to refused and not sent
 // again; without refused (a command's own send), any refused row makes the
 // result nothing, with error saying so, once the others are sent. The number
 // sent, or nothing with error.
-std::optional<std::size_t> sendWaitingRows(HistoryDatabase& local, LineServer& server, bool withOrigins,
+std::optional<std::size_t> sendWaitingRows(HistoryDatabase& local, LineServer& server, bool stationsOwn,
                                            std::string& error, std::size_t batches = 0,
                                            RefusedRows* refused = nullptr);
 
@@ -60,8 +62,8 @@ public:
     using Notice = std::function<void(const std::string& line)>;
 
     // Sends file's rows to server (which outlives the sender), reading them on a
-    // connection of its own.
-    HistorySender(std::shared_ptr<StationFile> file, LineServer& server, bool withOrigins, RetryPlan retry,
+    // connection of its own; stationsOwn as sendWaitingRows takes it.
+    HistorySender(std::shared_ptr<StationFile> file, LineServer& server, bool stationsOwn, RetryPlan retry,
                   Notice notice);
     // One last try for the rows still waiting, unless the server is known to be
     // away (then they wait for the next run or `history sync`); then it stops.
@@ -73,6 +75,8 @@ public:
 
     // A row was written: send it soon.
     void wake();
+    // How many rows the server refused so far (set aside, still waiting in the file).
+    std::size_t refused() const { return refusedCount_; }
 
 private:
     void work();
@@ -80,7 +84,7 @@ private:
 
     std::shared_ptr<StationFile> file_;
     LineServer& server_;
-    bool withOrigins_;
+    bool stationsOwn_;
     RetryPlan retry_;
     Notice notice_;
 
@@ -94,7 +98,8 @@ private:
     bool away_ = false;
     RefusedRows refused_;
     std::size_t refusedTold_ = 0;  // how many refused rows were told
-    std::thread thread_;           // last: starts once everything above is ready
+    std::atomic<std::size_t> refusedCount_{0};
+    std::thread thread_;  // last: starts once everything above is ready
 };
 
 // The lines the sender tells, the server named as LineServer::name names it.

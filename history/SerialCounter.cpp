@@ -4,6 +4,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 
@@ -79,6 +80,24 @@ bool SerialCounter::voidOpenNumbers(const std::string& station, std::string& err
     });
 }
 
+bool prefixesMayClash(const std::string& prefix, const std::string& other) {
+    const auto digitsAfter = [](const std::string& longer, const std::string& shorter) {
+        return longer.size() > shorter.size() && longer.compare(0, shorter.size(), shorter) == 0 &&
+               std::all_of(longer.begin() + static_cast<std::ptrdiff_t>(shorter.size()), longer.end(),
+                           [](unsigned char c) { return std::isdigit(c) != 0; });
+    };
+    return digitsAfter(prefix, other) || digitsAfter(other, prefix);
+}
+
+bool prefixClashes(const std::string& prefix, const std::vector<std::string>& others, std::string& error) {
+    for (const std::string& other : others) {
+        if (!prefixesMayClash(prefix, other)) continue;
+        error = formatText(messages::kSerialPrefixClashFormat, prefix.c_str(), other.c_str());
+        return true;
+    }
+    return false;
+}
+
 std::optional<SerialBlock> SerialCounter::reserveBlock(const std::string& station, const std::string& prefix,
                                                        std::uint64_t start, std::uint64_t last,
                                                        std::uint64_t count, std::string& error) {
@@ -87,6 +106,16 @@ std::optional<SerialBlock> SerialCounter::reserveBlock(const std::string& statio
         SqliteTransaction transaction(handle);
         if (!transaction.begin(error)) return std::nullopt;
         SerialBlock block{start, 0};
+        {
+            // The serial text is what must be single, not (prefix, number).
+            SqliteStatement others(handle,
+                                   "SELECT prefix FROM serial_counters WHERE origin = ? AND prefix <> ?;");
+            std::vector<std::string> prefixes;
+            others.bind(1, origin_).bind(2, prefix);
+            int status = SQLITE_ROW;
+            while ((status = others.step(error)) == SQLITE_ROW) prefixes.push_back(others.text(0));
+            if (status != SQLITE_DONE || prefixClashes(prefix, prefixes, error)) return std::nullopt;
+        }
         {
             SqliteStatement counter(
                 handle, "SELECT next_number FROM serial_counters WHERE origin = ? AND prefix = ?;");
@@ -132,8 +161,10 @@ bool SerialCounter::markNumber(const std::string& prefix, std::uint64_t number, 
     std::lock_guard lock(mutex_);
     return file_->database().exclusive([&](sqlite3* handle) {
         SqliteStatement query(handle,
+                              // A passed unit carries its number: used is never undone,
+                              // and a mark that comes late makes even a voided one used.
                               "UPDATE serial_numbers SET state = ?, changed = ?, run_uuid = ?"
-                              " WHERE origin = ? AND prefix = ? AND number = ?;");
+                              " WHERE origin = ? AND prefix = ? AND number = ? AND state <> 'used';");
         return query.bind(1, serialStateName(state))
             .bind(2, now())
             .bind(3, run.text())

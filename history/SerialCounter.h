@@ -63,6 +63,14 @@ private:
     FileLock stationLock_;  // the held name's lock file, while a station runs
 };
 
+// Whether the serials of two prefixes can be the same text: one prefix is the
+// other followed by digits only (CZ and CZ0: CZ000001 from both). A counter
+// keeps no digit count, so every such pair is refused, not only those whose
+// lengths meet.
+bool prefixesMayClash(const std::string& prefix, const std::string& other);
+// The first of others whose serials prefix's may repeat, with error saying so.
+bool prefixClashes(const std::string& prefix, const std::vector<std::string>& others, std::string& error);
+
 // Where the lock of a station's name lies: beside the database, the name in hex
 // so that any name makes one plain file name.
 std::string stationLockPath(const std::string& databasePath, const std::string& station);

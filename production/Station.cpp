@@ -51,14 +51,16 @@ std::string joined(const std::vector<std::string>& ports) {
 // of the run for the station's watch, and knows the phase a failed run ended in.
 class UnitRecord final : public RunObserver {
 public:
-    UnitRecord(RunObserver* history, StationWatch* watch, Clock& clock)
-        : history_(history), watch_(watch), clock_(clock) {}
+    UnitRecord(RunObserver* history, StationWatch* watch, Clock& clock, std::optional<std::string> unitId)
+        : history_(history), watch_(watch), clock_(clock), unitId_(std::move(unitId)) {}
     ~UnitRecord() override { settle({}); }
     UnitRecord(const UnitRecord&) = delete;
     UnitRecord& operator=(const UnitRecord&) = delete;
 
     std::unique_ptr<RunLog> runStarted(const RunStart& start) override {
-        if (history_ != nullptr) log_ = history_->runStarted(start);
+        RunStart unit = start;
+        if (unitId_) unit.unitId = unitId_;
+        if (history_ != nullptr) log_ = history_->runStarted(unit);
         return std::make_unique<Forwarder>(*this);
     }
 
@@ -111,6 +113,7 @@ private:
     RunObserver* history_;
     StationWatch* watch_;
     Clock& clock_;
+    std::optional<std::string> unitId_;
     std::unique_ptr<RunLog> log_;
     std::optional<RunEnd> end_;
     std::optional<RunPhase> phase_;
@@ -196,9 +199,10 @@ void Station::startUnit(const std::string& port, const std::atomic<int>& interru
         units_.withdraw(port);
         return;
     }
+    const auto unitId = [&] { return context_.unitIdFor ? context_.unitIdFor(port) : std::nullopt; };
     if (context_.serials == nullptr) {
         if (context_.watch != nullptr) context_.watch->unitStarted(port);
-        workers_.start([this, port] { runUnit(port, image_, std::nullopt); });
+        workers_.start([this, port, id = unitId()] { runUnit(port, image_, std::nullopt, id); });
         return;
     }
     SerialTake taken = context_.serials->take();
@@ -218,8 +222,9 @@ void Station::startUnit(const std::string& port, const std::atomic<int>& interru
         return;
     }
     if (context_.watch != nullptr) context_.watch->unitStarted(port);
-    workers_.start(
-        [this, port, unit = std::move(*unitImage), number = taken.number] { runUnit(port, unit, number); });
+    workers_.start([this, port, unit = std::move(*unitImage), number = taken.number, id = unitId()] {
+        runUnit(port, unit, number, id);
+    });
 }
 
 void Station::endSerials() {
@@ -230,14 +235,14 @@ void Station::endSerials() {
 }
 
 void Station::runUnit(const std::string& port, const FirmwareBuffer& image,
-                      std::optional<std::uint64_t> serial) {
+                      std::optional<std::uint64_t> serial, std::optional<std::string> unitId) {
     const Milliseconds start = context_.clock.now();
     std::unique_ptr<HubConnection> connection = context_.connect(port);
     UnitReporter reporter;
     RunOutcome outcome;
     std::optional<HubStatus> statusBefore;
     std::optional<HubStatus> statusAfter;
-    UnitRecord record(context_.observer, context_.watch, context_.clock);
+    UnitRecord record(context_.observer, context_.watch, context_.clock, std::move(unitId));
     {
         PortHold hold(*connection);
         statusBefore = unitStatus(*connection);

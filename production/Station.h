@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,9 @@ struct StationContext {
     StationWatch* watch = nullptr;  // told of each unit and phase (a line's monitoring); none: nobody
     // The image's signature as the gate judged it, for every unit's record.
     const ImageSignature* imageSignature = nullptr;
+    // The ID the unit starting on a port takes (a scanned label), asked once per
+    // unit as it starts; none given, or no function: the unit has no ID.
+    std::function<std::optional<std::string>(const std::string& portPath)> unitIdFor{};
 };
 
 enum class StationEnd { Finished, Abandoned };
@@ -67,7 +71,8 @@ private:
     bool takeInterrupts(const std::atomic<int>& interrupts);
     // interrupts: the operator's, as run() was given them.
     void startUnit(const std::string& port, const std::atomic<int>& interrupts);
-    void runUnit(const std::string& port, const FirmwareBuffer& image, std::optional<std::uint64_t> serial);
+    void runUnit(const std::string& port, const FirmwareBuffer& image, std::optional<std::uint64_t> serial,
+                 std::optional<std::string> unitId);
     void endSerials();
     void show(const std::string& line);
     void showTally();

@@ -1,9 +1,17 @@
 #include "production/StationSerials.h"
 
+#include <chrono>
+
 #include "app/TextFormat.h"
 #include "workflows/WorkflowMessages.h"
 
 namespace velmora {
+namespace {
+
+// How long the worker waits after a failed write before it tries again.
+constexpr std::chrono::milliseconds kRetryPause{1000};
+
+}  // namespace
 
 StationSerials::StationSerials(SerialNumberSource& source, SerialSettings settings)
     : source_(source), settings_(std::move(settings)) {}
@@ -11,14 +19,19 @@ StationSerials::StationSerials(SerialNumberSource& source, SerialSettings settin
 StationSerials::~StationSerials() {
     std::string ignored;
     end(ignored);
+    stopWorker();
 }
 
 bool StationSerials::begin(std::string& error) {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     if (!source_.beginStation(settings_.station, error)) return false;
     begun_ = true;
     bool exhausted = false;
-    if (reserveLocked(error, exhausted)) return true;
+    if (reserveLocked(lock, error, exhausted)) {
+        stopping_ = false;
+        if (!worker_.joinable()) worker_ = std::thread([this] { work(); });
+        return true;
+    }
     if (exhausted) {
         error = formatText(messages::kSerialsUsedUpFormat, settings_.format.prefix.c_str(),
                            settings_.format.serialOf(settings_.format.lastNumber()).c_str());
@@ -29,24 +42,39 @@ bool StationSerials::begin(std::string& error) {
     return false;
 }
 
-bool StationSerials::reserveLocked(std::string& error, bool& exhausted) {
+// Reserves the next block and appends it to the one held; the lock is let go
+// for the backend's call, so units take numbers meanwhile.
+bool StationSerials::reserveLocked(std::unique_lock<std::mutex>& lock, std::string& error, bool& exhausted) {
+    reserving_ = true;
+    lock.unlock();
     const std::optional<SerialBlock> block =
         source_.reserveBlock(settings_.station, settings_.format.prefix, settings_.start,
                              settings_.format.lastNumber(), settings_.block, error);
+    lock.lock();
+    reserving_ = false;
+    changed_.notify_all();
     if (!block) return false;
     exhausted = block->count == 0;
+    if (exhausted) counterEnded_ = true;
     for (std::uint64_t offset = 0; offset < block->count; ++offset) block_.push_back(block->first + offset);
     return !exhausted;
 }
 
+// The next block is asked for while the one held still has a quarter left, so a
+// short outage at a block's end costs no unit.
+bool StationSerials::wantsBlockLocked() const {
+    return begun_ && !counterEnded_ && !reserving_ && block_.size() * 4 <= settings_.block;
+}
+
 SerialTake StationSerials::take() {
-    std::lock_guard lock(mutex_);
-    flushLocked();
+    std::unique_lock lock(mutex_);
+    // A block on its way comes first: a second reservation beside it would only be voided.
+    changed_.wait(lock, [this] { return !reserving_; });
     SerialTake taken;
     if (block_.empty()) {
         std::string error;
         bool exhausted = false;
-        if (!reserveLocked(error, exhausted)) {
+        if (!reserveLocked(lock, error, exhausted) && block_.empty()) {
             taken.stopLine =
                 exhausted ? formatText(messages::kStationSerialsUsedUpFormat, settings_.format.prefix.c_str(),
                                        settings_.format.serialOf(settings_.format.lastNumber()).c_str())
@@ -62,12 +90,16 @@ SerialTake StationSerials::take() {
 }
 
 void StationSerials::finish(std::uint64_t number, bool passed, const RunId& run) {
-    std::lock_guard lock(mutex_);
-    flushLocked();
+    std::unique_lock lock(mutex_);
     markLocked(number, passed ? SerialState::Used : SerialState::Void, run);
+    if (backendSlow_) return;
+    const std::uint64_t mine = marksQueued_;
+    if (!changed_.wait_for(lock, kMarkWait, [this, mine] { return marksWritten_ >= mine || stopping_; }))
+        backendSlow_ = true;
 }
 
 bool StationSerials::end(std::string& error) {
+    stopWorker();
     std::lock_guard lock(mutex_);
     if (!begun_) return true;
     // Until every mark is written the station stays open, so that a later call
@@ -85,19 +117,65 @@ bool StationSerials::end(std::string& error) {
 }
 
 void StationSerials::markLocked(std::uint64_t number, SerialState state, const RunId& run) {
-    std::string error;
-    if (!waiting_.empty() || !source_.markNumber(settings_.format.prefix, number, state, run, error))
-        waiting_.push_back({number, state, run});
+    waiting_.push_back({number, state, run});
+    ++marksQueued_;
+    changed_.notify_all();
 }
 
+// Writes the waiting marks in order, up to the first the backend does not take.
+// Only while the worker is stopped.
 void StationSerials::flushLocked() {
-    std::size_t written = 0;
     std::string error;
-    while (written < waiting_.size() &&
-           source_.markNumber(settings_.format.prefix, waiting_[written].number, waiting_[written].state,
-                              waiting_[written].run, error))
-        ++written;
-    waiting_.erase(waiting_.begin(), waiting_.begin() + static_cast<std::ptrdiff_t>(written));
+    while (!waiting_.empty() && source_.markNumber(settings_.format.prefix, waiting_.front().number,
+                                                   waiting_.front().state, waiting_.front().run, error)) {
+        waiting_.pop_front();
+        ++marksWritten_;
+    }
+}
+
+// The station's own thread toward the backend: each mark in order, and the next
+// block when the one held runs low; after a failure, again a moment later.
+void StationSerials::work() {
+    std::unique_lock lock(mutex_);
+    bool failed = false;
+    while (!stopping_) {
+        const auto due = [this] { return stopping_ || !waiting_.empty() || wantsBlockLocked(); };
+        if (failed)
+            changed_.wait_for(lock, kRetryPause, [this] { return stopping_; });
+        else
+            changed_.wait(lock, due);
+        if (stopping_) break;
+        failed = false;
+        if (!waiting_.empty()) {
+            const Mark mark = waiting_.front();
+            lock.unlock();
+            std::string error;
+            const bool written =
+                source_.markNumber(settings_.format.prefix, mark.number, mark.state, mark.run, error);
+            lock.lock();
+            if (written) {
+                waiting_.pop_front();
+                ++marksWritten_;
+                changed_.notify_all();
+            }
+            failed = !written;
+            backendSlow_ = failed;
+        }
+        if (!failed && wantsBlockLocked()) {
+            std::string error;
+            bool exhausted = false;
+            failed = !reserveLocked(lock, error, exhausted) && !exhausted;
+        }
+    }
+}
+
+void StationSerials::stopWorker() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    changed_.notify_all();
+    if (worker_.joinable() && worker_.get_id() != std::this_thread::get_id()) worker_.join();
 }
 
 std::uint64_t StationSerials::left() {

@@ -1,21 +1,30 @@
 #pragma once
 // A station's serial numbers: the block it holds from the history's counter, the
 // number each unit takes, and what became of it. Numbers are taken in order from
-// the block; when it is used up a new one is reserved. While the backend is away
-// the station goes on with what its block still holds; marks it could not write
-// wait and are written with the next call that reaches it. Safe to call from the
-// station's loop and its unit workers at once.
+// the block. The backend (a server, perhaps slow or away) is met off the units'
+// path: a thread of the station's own writes each number's marks, in order, and
+// reserves the next block once the one held is down to a quarter, so a unit
+// waits for the backend only when the whole block is gone. While the backend is
+// away the station goes on with what its block still holds; marks wait and are
+// tried again. Safe to call from the station's loop and its unit workers at once.
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "workflows/SerialNumberSource.h"
 #include "workflows/UnitSerial.h"
 
 namespace velmora {
+
+// How long a unit's end waits for its number's mark (a backend slow or away
+// costs a unit no more).
+inline constexpr std::chrono::milliseconds kMarkWait{1000};
 
 // How many numbers a station reserves at a time, unless told otherwise.
 inline constexpr std::uint64_t kDefaultSerialBlock = 20;
@@ -48,7 +57,11 @@ public:
     // The next number for a unit, marked issued.
     SerialTake take();
     // A unit's run ended: its number is used when it passed, else void; either
-    // way it names the run (none when the unit never reached its run).
+    // way it names the run (none when the unit never reached its run). Waits
+    // for the mark to be written kMarkWait at most: with the backend answering,
+    // a unit's verdict is shown only once its number's fate is kept, so a kill
+    // right after it voids no passed unit's number. Once a wait has run out, no
+    // unit waits until the backend takes a mark again.
     void finish(std::uint64_t number, bool passed, const RunId& run);
     // The station ends: waiting marks are written, the block's unused rest and
     // any number still issued are voided, the name is let go. False with error
@@ -68,16 +81,27 @@ private:
         SerialState state;
         RunId run;
     };
-    bool reserveLocked(std::string& error, bool& exhausted);
+    bool reserveLocked(std::unique_lock<std::mutex>& lock, std::string& error, bool& exhausted);
     void markLocked(std::uint64_t number, SerialState state, const RunId& run);
+    bool wantsBlockLocked() const;
     void flushLocked();
+    void work();
+    void stopWorker();
 
     SerialNumberSource& source_;
     SerialSettings settings_;
     std::mutex mutex_;
+    std::condition_variable changed_;
     std::deque<std::uint64_t> block_;
-    std::vector<Mark> waiting_;
+    std::deque<Mark> waiting_;
+    std::uint64_t marksQueued_ = 0;   // every mark ever queued
+    std::uint64_t marksWritten_ = 0;  // of them, written
+    bool backendSlow_ = false;        // the last mark failed, or a unit's wait for it ran out
     bool begun_ = false;
+    bool reserving_ = false;     // a block is being reserved (mutex_ not held meanwhile)
+    bool counterEnded_ = false;  // the counter gave its last numbers: no block ahead
+    bool stopping_ = false;
+    std::thread worker_;
 };
 
 }  // namespace velmora

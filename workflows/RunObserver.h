@@ -35,6 +35,8 @@ struct RunStart {
     RunId recoveredRun{};
     // The run's own name, given by the run as it starts.
     RunId run{};
+    // The unit's own ID (a label scanned at a station); none: not given.
+    std::optional<std::string> unitId{};
 };
 
 struct RunEnd {

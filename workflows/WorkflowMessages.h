@@ -144,6 +144,9 @@ inline constexpr const char* kStationNameTakenFormat =
     "station '%s' is already running: a station's name names one station at a time";
 inline constexpr const char* kSerialsUsedUpFormat =
     "the serial numbers of prefix '%s' are used up: the last, %s, has been given";
+inline constexpr const char* kSerialPrefixClashFormat =
+    "serial prefix '%s' could give the same serial numbers as prefix '%s', which this history counts "
+    "already: choose a prefix that is not the other followed by digits";
 inline constexpr const char* kStationSerialsUsedUpFormat =
     "Station: the serial numbers of prefix '%s' are used up (the last is %s); no new units\n";
 inline constexpr const char* kStationSerialsUnavailableFormat =

@@ -138,6 +138,23 @@ std::optional<SerialBlock> PostgresSerialCounter::reserveBlock(const std::string
             failed = server_->failure();
             return false;
         }
+        // Prefixes are looked at one station at a time (a new one's row is not
+        // seen by another transaction until commit): the serial text is what
+        // must be single, not (prefix, number).
+        if (!execute(connection,
+                     "SELECT pg_advisory_xact_lock(hashtextextended('velmora serial prefixes', 0));", {},
+                     failed))
+            return false;
+        const PostgresResult others = runParams(
+            connection, "SELECT prefix FROM velmora_serial_counters WHERE origin = $1 AND prefix <> $2;",
+            {origin_, prefix});
+        if (!others.is(PGRES_TUPLES_OK)) {
+            failed = server_->failure();
+            return false;
+        }
+        std::vector<std::string> prefixes;
+        for (int row = 0; row < others.rows(); ++row) prefixes.push_back(others.text(row, 0));
+        if (prefixClashes(prefix, prefixes, failed)) return false;
         // The counter's row, made when the prefix is new, then held until commit:
         // a second station reserving the same prefix waits here for this one.
         if (!execute(connection,
@@ -185,9 +202,11 @@ bool PostgresSerialCounter::markNumber(const std::string& prefix, std::uint64_t 
     std::lock_guard lock(mutex_);
     return useAsStation(
         [&](pg_conn* connection, std::string& failed) {
+            // A passed unit carries its number: used is never undone, and a mark
+            // that comes late makes even a voided one used.
             return execute(connection,
                            "UPDATE velmora_serial_numbers SET state = $1, changed = now(), run_uuid = $2"
-                           " WHERE origin = $3 AND prefix = $4 AND number = $5::bigint;",
+                           " WHERE origin = $3 AND prefix = $4 AND number = $5::bigint AND state <> 'used';",
                            {serialStateName(state), run.text(), origin_, prefix, std::to_string(number)},
                            failed);
         },

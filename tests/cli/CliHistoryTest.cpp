@@ -82,7 +82,9 @@ INSTANTIATE_TEST_SUITE_P(
                       HistoryUsage{{"history", "--all"}, "--all"},
                       HistoryUsage{{"history", "everything"}, "everything"},
                       HistoryUsage{{"history", "report", "--by", "shift"},
-                                   "--by takes station, port, day or phase"},
+                                   "--by takes station, port, day, phase or unit"},
+                      HistoryUsage{{"history", "--unit", ""}, "--unit takes a unit's ID"},
+                      HistoryUsage{{"--history", "", "history"}, "--history"},
                       HistoryUsage{{"history", "report", "--csv"}, "--csv"},
                       HistoryUsage{{"history", "sync"}, "no history server named"},
                       HistoryUsage{{"history", "sync", "now"}, "now"}));
@@ -112,7 +114,8 @@ TEST_F(CliHistoryTest, ReportSumsTheStationsOwnFile) {
     EXPECT_EQ(
         report.out,
         "[{\"total\":\"all\",\"units\":2,\"passed\":1,\"failed\":1,\"unfinished\":0,"
-        "\"yield\":0.5,\"failures_by_phase\":{\"verify\":1},\"reads\":0,\"erases\":0,\"verifies\":0}]\n");
+        "\"yield\":0.5,\"failures_by_phase\":{\"verify\":1},\"first_pass_units\":0,\"first_passed\":0,"
+        "\"first_pass_yield\":null,\"reads\":0,\"erases\":0,\"verifies\":0}]\n");
     EXPECT_EQ(lines(listed({"--csv", "--station", "bench-3"}).out).size(), 3u);
     EXPECT_EQ(lines(listed({"--csv", "--station", "bench-4"}).out).size(), 1u);
 }

@@ -237,5 +237,18 @@ TEST_F(PostgresSerialCounterTest, ServerOfLayoutThreeKeepsItsNumbersAndGetsBench
     EXPECT_EQ(server_.query("SELECT count(*) FROM velmora_serial_numbers WHERE run_uuid <> '';"), "1\n");
 }
 
+// On the server too the serial text is single across prefixes: CZ0 is refused
+// once CZ is counted.
+TEST_F(PostgresSerialCounterTest, APrefixWhoseSerialsCanBeAnothersIsRefused) {
+    auto station = counter();
+    std::string error;
+    ASSERT_TRUE(station->reserveBlock("line-a", "CZ", 1, 999999, 2, error)) << error;
+    EXPECT_FALSE(station->reserveBlock("line-a", "CZ0", 1, 99999, 2, error));
+    EXPECT_NE(error.find("serial prefix 'CZ0' could give the same serial numbers as prefix 'CZ'"),
+              std::string::npos)
+        << error;
+    EXPECT_TRUE(station->reserveBlock("line-a", "CZX", 1, 99999, 2, error)) << error;
+}
+
 }  // namespace
 }  // namespace velmora::testing

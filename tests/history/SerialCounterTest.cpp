@@ -127,6 +127,11 @@ TEST_F(SerialCounterTest, EndVoidsTheRestAndACrashIsVoidedAtTheNextStart) {
     ASSERT_TRUE(restarted->markNumber("ZH", 6, SerialState::Used, {}, error)) << error;
     ASSERT_TRUE(restarted->endStation("line-a", error)) << error;
     EXPECT_EQ(states(*restarted), (std::map<std::string, int>{{"used", 2}, {"void", 8}}));
+    // A passed unit's number is never voided: a late void leaves it used, and the
+    // late "used" mark of a unit that passed before the restart makes it used.
+    ASSERT_TRUE(restarted->markNumber("ZH", 1, SerialState::Void, {}, error)) << error;
+    ASSERT_TRUE(restarted->markNumber("ZH", 3, SerialState::Used, {}, error)) << error;
+    EXPECT_EQ(states(*restarted), (std::map<std::string, int>{{"used", 3}, {"void", 7}}));
 }
 
 TEST_F(SerialCounterTest, TheCounterStopsAtTheLastNumberTheDigitsAllow) {
@@ -163,6 +168,35 @@ TEST_F(SerialCounterTest, AUnitIsFoundByItsSerial) {
     EXPECT_EQ((*found)[0].hubSerial, "ZH000007");
     EXPECT_EQ((*found)[1].hubSerial, "ROM-DEFAULT");
     EXPECT_EQ(database->list({"", "", "", "ROM-DEFAULT"}, error)->size(), 1u);
+}
+
+// The serial text is what must be single: a prefix that is another followed by
+// digits (CZ with 6 digits and CZ0 with 5 both give CZ000001) is refused once
+// the other is counted, whichever came first; other pairs go on side by side.
+TEST_F(SerialCounterTest, APrefixWhoseSerialsCanBeAnothersIsRefused) {
+    struct Pair {
+        const char* first;
+        const char* second;
+        bool secondTaken;
+    };
+    const std::vector<Pair> pairs = {
+        {"AB", "AB0", false}, {"CD0", "CD", false}, {"EF", "EF12", false},
+        {"GH", "GHX", true},  {"JK", "LM", true},
+    };
+    auto station = counter();
+    for (const Pair& pair : pairs) {
+        SCOPED_TRACE(std::string(pair.first) + " then " + pair.second);
+        std::string error;
+        ASSERT_TRUE(station->reserveBlock("line-a", pair.first, 1, 99999, 2, error)) << error;
+        EXPECT_EQ(station->reserveBlock("line-a", pair.second, 1, 99999, 2, error).has_value(),
+                  pair.secondTaken);
+        if (!pair.secondTaken) {
+            EXPECT_EQ(error, std::string("serial prefix '") + pair.second +
+                                 "' could give the same serial numbers as prefix '" + pair.first +
+                                 "', which this history counts already: choose a prefix that is not the "
+                                 "other followed by digits");
+        }
+    }
 }
 
 }  // namespace

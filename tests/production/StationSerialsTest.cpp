@@ -7,10 +7,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "firmware/FirmwareBuffer.h"
@@ -33,6 +36,7 @@ public:
     explicit FlakySource(SerialNumberSource& real) : real_(real) {}
     std::atomic<bool> away{false};
     std::function<void()> duringReserve;  // what happens while a block is reserved
+    std::function<void()> duringMark;     // what happens while a number is marked
 
     bool beginStation(const std::string& station, std::string& error) override {
         return reachable(error) && real_.beginStation(station, error);
@@ -46,6 +50,7 @@ public:
     }
     bool markNumber(const std::string& prefix, std::uint64_t number, SerialState state, const RunId& run,
                     std::string& error) override {
+        if (duringMark) duringMark();
         return reachable(error) && real_.markNumber(prefix, number, state, run, error);
     }
     bool endStation(const std::string& station, std::string& error) override {
@@ -93,6 +98,7 @@ struct StationLine {
                                nullptr,
                                nullptr,
                                &serials};
+        context.unitIdFor = unitIdFor;
         Station station(std::move(context), image, "/images/line.bin", {count, std::nullopt});
         const StationEnd end = station.run(interrupts);
         station.waitForUnits();
@@ -104,6 +110,7 @@ struct StationLine {
     sim::SimulatedUsbPlatform platform;
     RunRecorder recorder;
     std::atomic<int> interrupts{0};
+    std::function<std::optional<std::string>(const std::string&)> unitIdFor;
     std::mutex mutex;
     std::vector<std::string> lines;
     int exitStatus = -1;
@@ -222,6 +229,79 @@ TEST_F(StationSerialsTest, ACounterUsedUpRefusesTheStationBeforeItsFirstUnit) {
     StationSerials again(*real, serialSettings("ZH", 1, 1, 20, "line-a"));
     EXPECT_FALSE(again.begin(error));
     EXPECT_EQ(error, "the serial numbers of prefix 'ZH' are used up: the last, ZH9, has been given");
+}
+
+// The backend met off the units' path: with every mark stalled (a frozen
+// server) until all five units have passed, the units take their numbers and
+// pass; the marks are written, each number used, once it answers.
+TEST_F(StationSerialsTest, UnitsPassWhileTheBackendTakesNoMarkAndTheMarksFollow) {
+    auto real = counter();
+    FlakySource source(*real);
+    StationLine line(clock_, table_, 5, path_);
+    std::atomic<bool> allPassedFirst{false};
+    source.duringMark = [&, once = std::make_shared<std::once_flag>()] {
+        std::call_once(*once, [&] {
+            for (const auto guard = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+                 std::chrono::steady_clock::now() < guard;
+                 std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
+                std::lock_guard lock(line.mutex);
+                int passed = 0;
+                for (const std::string& text : line.lines)
+                    passed += text.find(": PASS ") != std::string::npos;
+                if (passed == 5) {
+                    allPassedFirst = true;
+                    return;
+                }
+            }
+        });
+    };
+    StationSerials serials(source, serialSettings("ZH", 6, 1, 8, "line-m"));
+    std::string error;
+    ASSERT_TRUE(serials.begin(error)) << error;
+    EXPECT_EQ(line.run(clock_, table_, image_, serials, 5), StationEnd::Finished);
+    EXPECT_EQ(line.exitStatus, 0);
+    EXPECT_TRUE(allPassedFirst);  // not one mark was taken before every unit had passed
+    ASSERT_TRUE(serials.end(error)) << error;
+    int used = 0;
+    for (const history::SerialNumberRow& row :
+         real->numbers("ZH", error).value_or(std::vector<history::SerialNumberRow>{}))
+        used += row.state == "used";
+    EXPECT_EQ(used, 5);
+}
+
+// The next block is reserved while the one held still has a quarter left, with
+// no unit asking: an outage at a block's end then costs no unit.
+TEST_F(StationSerialsTest, TheNextBlockComesWhileAQuarterIsLeft) {
+    auto real = counter();
+    StationSerials serials(*real, serialSettings("ZH", 6, 1, 4, "line-q"));
+    std::string error;
+    ASSERT_TRUE(serials.begin(error)) << error;
+    for (int unit = 0; unit < 3; ++unit) ASSERT_TRUE(serials.take().number);
+    for (const auto guard = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+         serials.left() <= 1 && std::chrono::steady_clock::now() < guard;)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(serials.left(), 5u);
+    ASSERT_TRUE(serials.end(error)) << error;
+}
+
+// A unit's scanned ID, asked for as it starts, is on its run's row with its
+// serial number; a unit given none has none.
+TEST_F(StationSerialsTest, EachUnitsScannedIdIsOnItsRow) {
+    auto real = counter();
+    StationSerials serials(*real, serialSettings("ZH", 6, 1, 8, "line-u"));
+    std::string error;
+    ASSERT_TRUE(serials.begin(error)) << error;
+    StationLine line(clock_, table_, 3, path_);
+    line.unitIdFor = [](const std::string& port) -> std::optional<std::string> {
+        if (port == "1-3") return std::nullopt;
+        return "LBL-" + port;
+    };
+    EXPECT_EQ(line.run(clock_, table_, image_, serials, 3), StationEnd::Finished);
+    ASSERT_TRUE(serials.end(error)) << error;
+    std::map<std::string, std::string> idByPort;
+    for (const history::HistoryRecord& row : runs()) idByPort[row.port] = row.unitId.value_or("none");
+    EXPECT_EQ(idByPort,
+              (std::map<std::string, std::string>{{"1-1", "LBL-1-1"}, {"1-2", "LBL-1-2"}, {"1-3", "none"}}));
 }
 
 }  // namespace
