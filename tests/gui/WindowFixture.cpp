@@ -65,6 +65,19 @@ void WindowFixture::closeWindow() {
 }
 
 void WindowFixture::launch(const WindowSetup& setup) {
+    launchWindow(setup, std::nullopt);
+    ASSERT_TRUE(window_);
+    ASSERT_TRUE(waitForWorkflowEnd());
+}
+
+void WindowFixture::launchStation(const WindowSetup& setup, StationRequest request) {
+    if (request.imagePath.empty()) request.imagePath = sampleImagePath();
+    launchWindow(setup, request);
+    ASSERT_TRUE(window_);
+    ASSERT_NE(window_->stationView(), nullptr);
+}
+
+void WindowFixture::launchWindow(const WindowSetup& setup, const std::optional<StationRequest>& station) {
     writeText(folder_ / "resources/config.ini", configText(setup));
     fs::create_directories(folder_ / "resources/ic");
     // A second launch in the same test finds the files of the first.
@@ -86,9 +99,9 @@ void WindowFixture::launch(const WindowSetup& setup) {
         fs::permissions(backupsFolder(), fs::perms::owner_all);
         backups = backupsFolder();
     }
-    session_ = window::WindowSession::createSimulated(paths, setup.scenario, std::move(console),
-                                                      window::WindowSession::Time::Virtual, backups,
-                                                      setup.recording);
+    session_ = window::WindowSession::createSimulated(
+        paths, setup.scenario, std::move(console), window::WindowSession::Time::Virtual, backups, setup.recording,
+        setup.keepsHistory ? std::optional<std::string>(historyPath()) : std::nullopt);
     ASSERT_TRUE(session_);
     environment_ = std::make_unique<window::WindowEnvironment>(dialogs_, privileged_, shell_);
     environment_->logPath = (folder_ / "Velmora.log").string();
@@ -97,9 +110,10 @@ void WindowFixture::launch(const WindowSetup& setup) {
     environment_->systemRoot = folder_ / "root";
     environment_->driverResourcePath = resourcePath();
     environment_->quit = [this](int status) { quits_.push_back(status); };
-    window_ = window::launchVelmora(*session_, *environment_);
-    ASSERT_TRUE(window_);
-    ASSERT_TRUE(waitForWorkflowEnd());
+    environment_->endAfterFlashWrites = [this](int status) { endedAfterFlashWrites_.push_back(status); };
+    std::string error;
+    window_ = window::launchVelmora(*session_, *environment_, &error, station);
+    ASSERT_TRUE(window_) << error;
 }
 
 sim::SimulatedHub& WindowFixture::hub() {

@@ -23,6 +23,7 @@
 #include "window/FlashBox.h"
 #include "window/HelpBox.h"
 #include "window/ScalarBox.h"
+#include "window/StationView.h"
 #include "window/UpdateBox.h"
 #include "window/WindowEnvironment.h"
 #include "window/WindowSession.h"
@@ -42,6 +43,14 @@ public:
         ++closeQuestions;
         return closeAnswer;
     }
+    bool confirmAbandon(QWidget*, const QString& ports) override {
+        abandonQuestions.push_back(ports.toStdString());
+        return abandonAnswer;
+    }
+    window::StationCloseAnswer askCloseStation(QWidget*, const QString& ports) override {
+        stationCloseQuestions.push_back(ports.toStdString());
+        return stationCloseAnswer;
+    }
 
     std::deque<std::optional<QString>> openAnswers;  // one per open panel; empty: cancel
     std::optional<QString> saveAnswer;
@@ -50,6 +59,10 @@ public:
     std::vector<std::string> restartQuestions;
     window::CloseAnswer closeAnswer = window::CloseAnswer::KeepOpen;
     int closeQuestions = 0;
+    bool abandonAnswer = true;
+    std::vector<std::string> abandonQuestions;  // the ports each named
+    window::StationCloseAnswer stationCloseAnswer = window::StationCloseAnswer::KeepOpen;
+    std::vector<std::string> stationCloseQuestions;
 };
 
 class RecordingPrivileged final : public driver::PrivilegedRunner {
@@ -80,6 +93,7 @@ struct WindowSetup {
     bool listsNoHub = false;          // config.ini without its [Support Vid Pid] entries
     bool keepsBackups = false;        // in backupsFolder(), as the installed window keeps them
     bool requiresSigned = false;      // config.ini's [Images] RequireSigned = 1
+    bool keepsHistory = false;        // in historyPath(), as --history names it
 
     WindowSetup& withScenario(std::string name) {
         scenario = std::move(name);
@@ -105,6 +119,10 @@ struct WindowSetup {
         requiresSigned = true;
         return *this;
     }
+    WindowSetup& withHistory() {
+        keepsHistory = true;
+        return *this;
+    }
     WindowSetup& withSignaturesEnforced() {
         signaturesEnforced = true;
         return *this;
@@ -119,6 +137,14 @@ protected:
     // Writes the scratch folder and launches the window; waits for the scalar run
     // every launch starts to end.
     void launch(const WindowSetup& setup = {});
+
+    // Launches the window with its station view open (velmora --station), the
+    // station running; the image is the sample image unless request names one.
+    void launchStation(const WindowSetup& setup, StationRequest request = {});
+    // The station view of a station launch.
+    window::StationView& station() { return *window_->stationView(); }
+    std::string historyPath() const { return (folder_ / "history.sqlite").string(); }
+    std::vector<int> endedAfterFlashWrites_;  // the statuses the station's abandon asked for
 
     // Shuts the window down and drops its session: launch may start another.
     void closeWindow();
@@ -153,6 +179,9 @@ protected:
     std::unique_ptr<window::WindowEnvironment> environment_;
 
 private:
+    // Writes the scratch folder and launches the window, its station view open when asked.
+    void launchWindow(const WindowSetup& setup, const std::optional<StationRequest>& station);
+
     ScratchFolder scratch_{"velmora-gui"};
     const std::filesystem::path& folder_ = scratch_.path();
     RecordingConsole* console_ = nullptr;
