@@ -41,8 +41,12 @@ class NoDialogs final : public WindowDialogs {
 public:
     std::optional<QString> chooseOpenFile(QWidget*) override { return std::nullopt; }
     std::optional<QString> chooseSavePath(QWidget*) override { return std::nullopt; }
-    void alert(QWidget*, const QString& text) override { std::fprintf(stderr, "alert: %s\n", qPrintable(text)); }
-    driver::RestartAnswer askRestart(QWidget*, const QString&) override { return driver::RestartAnswer::Cancel; }
+    void alert(QWidget*, const QString& text) override {
+        std::fprintf(stderr, "alert: %s\n", qPrintable(text));
+    }
+    driver::RestartAnswer askRestart(QWidget*, const QString&) override {
+        return driver::RestartAnswer::Cancel;
+    }
     CloseAnswer askCloseDuringFlash(QWidget*) override { return CloseAnswer::KeepOpen; }
 };
 
@@ -63,7 +67,9 @@ std::vector<double> unitSeconds(const std::string& out) {
 }
 
 double mean(const std::vector<double>& values) {
-    return values.empty() ? 0 : std::accumulate(values.begin(), values.end(), 0.0) / static_cast<double>(values.size());
+    return values.empty()
+               ? 0
+               : std::accumulate(values.begin(), values.end(), 0.0) / static_cast<double>(values.size());
 }
 
 double median(std::vector<double> values) {
@@ -162,15 +168,17 @@ int main(int argc, char* argv[]) {
         worstStalls.push_back(worst);
         medianStalls.push_back(median(view.stallsMs));
         mostRedraws = std::max(mostRedraws, view.mostRedrawsInASecond);
-        std::printf("round %d: unit %.2f s in the view, %.2f s on the command line (ratio %.3f); GUI thread "
-                    "held at most %.1f ms, median %.2f ms; at most %d redraws of a tile in a second\n",
-                    round, mean(view.unitSeconds), mean(cliUnits), ratio, worst, median(view.stallsMs),
-                    view.mostRedrawsInASecond);
+        std::printf(
+            "round %d: unit %.2f s in the view, %.2f s on the command line (ratio %.3f); GUI thread "
+            "held at most %.1f ms, median %.2f ms; at most %d redraws of a tile in a second\n",
+            round, mean(view.unitSeconds), mean(cliUnits), ratio, worst, median(view.stallsMs),
+            view.mostRedrawsInASecond);
     }
-    std::printf("over %d rounds of %d hubs: ratio median %.3f (target at most 1.05); GUI thread held at most "
-                "%.1f ms, median %.2f ms (target under 16 ms); at most %d redraws of a tile in a second "
-                "(target at most 10)\n",
-                rounds, kHubs, median(ratios), *std::max_element(worstStalls.begin(), worstStalls.end()),
-                median(medianStalls), mostRedraws);
+    std::printf(
+        "over %d rounds of %d hubs: ratio median %.3f (target at most 1.05); GUI thread held at most "
+        "%.1f ms, median %.2f ms (target under 16 ms); at most %d redraws of a tile in a second "
+        "(target at most 10)\n",
+        rounds, kHubs, median(ratios), *std::max_element(worstStalls.begin(), worstStalls.end()),
+        median(medianStalls), mostRedraws);
     return 0;
 }

@@ -53,7 +53,8 @@ bool readRequest(const CommandContext& command, StationCommandRequest& request, 
             error = text::unexpectedArgument("station", reader.next());
         }
     }
-    if (error.empty() && station.imagePath.empty()) error = text::missingArgument("station", "the image FILE");
+    if (error.empty() && station.imagePath.empty())
+        error = text::missingArgument("station", "the image FILE");
     if (error.empty()) checkStationRequest(station, error);
     return error.empty();
 }
@@ -108,7 +109,8 @@ ExitStatus runStation(const CommandContext& command) {
         [&session](const std::string& line) { session->console().line(line); }, error, serverAway);
     if (!setup) return command.fail(serverAway ? ExitStatus::WorkflowFailed : ExitStatus::BadUsage, error);
     std::ostream& out = command.streams.out;
-    for (const std::string& address : setup->metricsAddresses()) out << text::metricsServed(address) << std::flush;
+    for (const std::string& address : setup->metricsAddresses())
+        out << text::metricsServed(address) << std::flush;
     std::mutex outMutex;  // the station's lines and the scans' answers, one whole line at a time
     const auto show = [&out, &outMutex](const std::string& line) {
         std::lock_guard lock(outMutex);
@@ -127,9 +129,8 @@ ExitStatus runStation(const CommandContext& command) {
     Station station(std::move(context), setup->image(), request.station.imagePath, request.station.settings);
     std::optional<ScanReader> scanner;
     if (request.scan)
-        scanner.emplace(STDIN_FILENO, [&station, &show](const std::string& line) {
-            show(station.scan(line).line + "\n");
-        });
+        scanner.emplace(STDIN_FILENO,
+                        [&station, &show](const std::string& line) { show(station.scan(line).line + "\n"); });
     if (station.run(interrupts) == StationEnd::Abandoned) abandon(command, out);
     scanner.reset();
     station.waitForUnits();

@@ -3,8 +3,8 @@
 // real while tests run the hub's reset polls in virtual time.
 #include <chrono>
 #include <condition_variable>
-#include <mutex>
 #include <map>
+#include <mutex>
 #include <set>
 #include <thread>
 #include <vector>

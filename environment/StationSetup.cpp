@@ -47,11 +47,13 @@ bool readNumber(const std::string& option, const std::string& value, std::uint64
 
 // The figures' file must not replace anything this run reads or writes: the
 // image, the configuration, the history, the recording.
-bool metricsFileInUse(const std::string& path, const std::string& imagePath, const HubEnvironment& environment) {
+bool metricsFileInUse(const std::string& path, const std::string& imagePath,
+                      const HubEnvironment& environment) {
     std::vector<std::string> used = environment.filesInUse();
     used.push_back(imagePath);
     if (const auto& recording = environment.options().recording.recordPath) used.push_back(*recording);
-    return std::any_of(used.begin(), used.end(), [&path](const std::string& file) { return sameFile(path, file); });
+    return std::any_of(used.begin(), used.end(),
+                       [&path](const std::string& file) { return sameFile(path, file); });
 }
 
 }  // namespace
@@ -116,7 +118,8 @@ std::string stationNameOf(const StationRequest& request) {
     return request.stationName.empty() ? hostName() : request.stationName;
 }
 
-StationSetup::StationSetup(HubEnvironment& environment, const StationRequest& request, ImageAdmission admitted)
+StationSetup::StationSetup(HubEnvironment& environment, const StationRequest& request,
+                           ImageAdmission admitted)
     : environment_(environment),
       request_(request),
       name_(stationNameOf(request)),
@@ -125,8 +128,8 @@ StationSetup::StationSetup(HubEnvironment& environment, const StationRequest& re
 
 StationSetup::~StationSetup() = default;
 
-std::unique_ptr<StationSetup> StationSetup::prepare(HubEnvironment& environment, const StationRequest& request,
-                                                    ImageAdmission admitted,
+std::unique_ptr<StationSetup> StationSetup::prepare(HubEnvironment& environment,
+                                                    const StationRequest& request, ImageAdmission admitted,
                                                     std::function<void(const std::string&)> tell,
                                                     std::string& error, bool& serverAway) {
     serverAway = false;
@@ -141,8 +144,9 @@ std::unique_ptr<StationSetup> StationSetup::prepare(HubEnvironment& environment,
 bool StationSetup::startMonitor(std::function<void(const std::string&)> tell, std::string& error) {
     const MonitorSettings& wanted = request_.monitor;
     if (wanted.file && metricsFileInUse(*wanted.file, request_.imagePath, environment_)) {
-        error = stationLine("--metrics-file: " + *wanted.file +
-                            " is this run's image, configuration, history or recording; write to another file");
+        error =
+            stationLine("--metrics-file: " + *wanted.file +
+                        " is this run's image, configuration, history or recording; write to another file");
         return false;
     }
     if (!wanted.wanted()) return true;

@@ -38,9 +38,9 @@ struct StationRequest {
 
 // The station's options that take a value, as both front ends spell them.
 inline const std::vector<std::string>& stationValueOptions() {
-    static const std::vector<std::string> options{"--count",        "--expect-version", "--serial-prefix",
-                                                  "--serial-digits", "--serial-start",  "--serial-block",
-                                                  "--metrics",      "--metrics-file"};
+    static const std::vector<std::string> options{"--count",         "--expect-version", "--serial-prefix",
+                                                  "--serial-digits", "--serial-start",   "--serial-block",
+                                                  "--metrics",       "--metrics-file"};
     return options;
 }
 

@@ -59,7 +59,11 @@ public:
     // onPhase: told each phase as it starts. unitId: the unit's ID as it is when its record starts.
     UnitRecord(RunObserver* history, StationWatch* watch, Clock& clock, std::function<void(RunPhase)> onPhase,
                std::function<std::string()> unitId)
-        : history_(history), watch_(watch), clock_(clock), onPhase_(std::move(onPhase)), unitId_(std::move(unitId)) {}
+        : history_(history),
+          watch_(watch),
+          clock_(clock),
+          onPhase_(std::move(onPhase)),
+          unitId_(std::move(unitId)) {}
     ~UnitRecord() override { settle({}); }
     UnitRecord(const UnitRecord&) = delete;
     UnitRecord& operator=(const UnitRecord&) = delete;
@@ -308,19 +312,23 @@ void Station::runUnit(const std::shared_ptr<UnitTrack>& track, const FirmwareBuf
     const std::string& port = track->port();
     const Milliseconds start = context_.clock.now();
     std::unique_ptr<HubConnection> connection = context_.connect(port);
-    UnitReporter reporter(
-        [&track](double progress) { track->change([progress](UnitReport& report) { report.progress = progress; }); });
+    UnitReporter reporter([&track](double progress) {
+        track->change([progress](UnitReport& report) { report.progress = progress; });
+    });
     RunOutcome outcome;
     std::optional<HubStatus> statusBefore;
     std::optional<HubStatus> statusAfter;
     UnitRecord record(
         context_.observer, context_.watch, context_.clock,
-        [&track](RunPhase phase) { track->change([phase](UnitReport& report) { report.phase = runPhaseName(phase); }); },
+        [&track](RunPhase phase) {
+            track->change([phase](UnitReport& report) { report.phase = runPhaseName(phase); });
+        },
         [&track] { return track->unitId(); });
     {
         PortHold hold(*connection);
         statusBefore = unitStatus(*connection);
-        track->change([&statusBefore](UnitReport& report) { report.versionBefore = runningVersionText(statusBefore); });
+        track->change(
+            [&statusBefore](UnitReport& report) { report.versionBefore = runningVersionText(statusBefore); });
         const WorkflowContext context{reporter, *connection,      nullptr,         context_.console,
                                       &record,  context_.backups, context_.runIds, context_.imageSignature};
         outcome = updateFuncAs(context, image, imagePath_, RunOperation::Station, imagePath_);

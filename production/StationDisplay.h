@@ -14,14 +14,14 @@ enum class UnitState { Running, Passed, Failed };
 struct UnitReport {
     std::string port;
     UnitState state = UnitState::Running;
-    std::string phase;      // the phase running, by name; empty before the first
-    double progress = 0;    // the run's progress, 0 to 100
-    std::string unitId;     // the ID scanned for the unit; empty: none
-    std::string serial;     // the serial number the station gave it; empty: none
+    std::string phase;          // the phase running, by name; empty before the first
+    double progress = 0;        // the run's progress, 0 to 100
+    std::string unitId;         // the ID scanned for the unit; empty: none
+    std::string serial;         // the serial number the station gave it; empty: none
     std::string versionBefore;  // as runningVersionText words it; empty: not read yet
     std::string versionAfter;
-    double seconds = 0;     // since the unit started, on the station's clock
-    std::string failure;    // for a failed unit: why, in one line
+    double seconds = 0;   // since the unit started, on the station's clock
+    std::string failure;  // for a failed unit: why, in one line
 };
 
 class StationDisplay {

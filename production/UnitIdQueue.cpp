@@ -44,7 +44,8 @@ ScanResult UnitIdQueue::scan(const std::string& text, const std::optional<std::s
     if (!result.line.empty()) return result;
     std::lock_guard lock(mutex_);
     if (waitingLocked(result.id)) {
-        result.line = "Unit ID " + result.id + " refused: it was scanned already and still waits for its unit";
+        result.line =
+            "Unit ID " + result.id + " refused: it was scanned already and still waits for its unit";
         return result;
     }
     result.taken = true;
@@ -88,7 +89,8 @@ std::size_t UnitIdQueue::clear() {
 
 bool UnitIdQueue::waitingLocked(const std::string& id) const {
     if (std::find(next_.begin(), next_.end(), id) != next_.end()) return true;
-    return std::any_of(forPort_.begin(), forPort_.end(), [&id](const auto& entry) { return entry.second == id; });
+    return std::any_of(forPort_.begin(), forPort_.end(),
+                       [&id](const auto& entry) { return entry.second == id; });
 }
 
 }  // namespace velmora

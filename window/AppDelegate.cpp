@@ -153,14 +153,15 @@ std::string AppDelegate::openStation(const StationRequest& request) {
     if (stationView_ != nullptr) return "The station is open already.";
     if (workers_.running() > 0) return "An update is running: open the station once it has finished.";
     HubEnvironment& environment = session_.environment();
-    ImageAdmission admission = environment.admitImage(request.imagePath, ImageUse::Update, request.allowNewIds);
+    ImageAdmission admission =
+        environment.admitImage(request.imagePath, ImageUse::Update, request.allowNewIds);
     if (!admission.admitted()) return admission.reason;
     std::string error;
     bool serverAway = false;
     Console& console = session_.console();
     std::unique_ptr<StationSetup> setup = StationSetup::prepare(
-        environment, request, std::move(admission), [&console](const std::string& line) { console.line(line); },
-        error, serverAway);
+        environment, request, std::move(admission),
+        [&console](const std::string& line) { console.line(line); }, error, serverAway);
     if (!setup) return error;
     // The station looks at the bus itself; detection would open the hubs its units update.
     detection_->stop();
@@ -199,8 +200,8 @@ void AppDelegate::MyLayoutUI() {
     const AppConfig& config = session_.config();
     setWindowTitle(QString::fromStdString(config.appTitle) + QString::fromLatin1(kAppVersionSuffix));
     QMenu* menu = menuBar()->addMenu(QString::fromStdString(config.appTitle));
-    stationMenu_ = menu->addAction(QString::fromLatin1(texts::kStationMenuItem), this,
-                                   &AppDelegate::chooseStationImage);
+    stationMenu_ =
+        menu->addAction(QString::fromLatin1(texts::kStationMenuItem), this, &AppDelegate::chooseStationImage);
     menu->addAction(QString::fromLatin1(texts::kQuit), QKeySequence::Quit, this, &QWidget::close);
 
     // The boxes keep their place relative to the bottom edge of the final content.

@@ -150,7 +150,7 @@ private:
     QWidget* ordinaryContent_ = nullptr;  // the boxes' content while the station view replaces it
     bool closeWhenStationEnds_ = false;
     QAction* stationMenu_ = nullptr;  // "Station...", off once the view is open
-    QTimer* closeWhenDone_;  // runs while a close waits for the flash write to end
+    QTimer* closeWhenDone_;           // runs while a close waits for the flash write to end
 };
 
 }  // namespace velmora::window

@@ -57,7 +57,8 @@ StationTile::StationTile(const QString& port, QWidget* parent)
     layout->addWidget(progress_);
     layout->addWidget(identity_);
     layout->addWidget(versions_);
-    for (QLabel* label : {stateLabel_, identity_, versions_}) label->setMinimumWidth(1);  // elided, not widening
+    for (QLabel* label : {stateLabel_, identity_, versions_})
+        label->setMinimumWidth(1);  // elided, not widening
     redraw();
 }
 
@@ -93,8 +94,8 @@ QString StationTile::stateText() const {
             return present_ ? QString::fromLatin1(texts::kTilePassed) + ", " + texts::kTileRemove
                             : QString::fromLatin1(texts::kTileWaiting);
         case UnitState::Failed:
-            return present_ ? QString::fromLatin1(texts::kTileFailed) + ": " + fromUtf8(report.failure) + ", " +
-                                  texts::kTileRemove
+            return present_ ? QString::fromLatin1(texts::kTileFailed) + ": " + fromUtf8(report.failure) +
+                                  ", " + texts::kTileRemove
                             : QString::fromLatin1(texts::kTileWaiting);
     }
     return {};
@@ -104,10 +105,10 @@ void StationTile::redraw() {
     const bool finished = report_ && report_->state != UnitState::Running;
     // A finished unit that left: the tile is the empty port's again.
     const bool waiting = !report_ || (finished && !present_);
-    const Look look = waiting                                  ? kWaitingLook
-                      : report_->state == UnitState::Running   ? kRunningLook
-                      : report_->state == UnitState::Passed    ? kPassedLook
-                                                               : kFailedLook;
+    const Look look = waiting                                ? kWaitingLook
+                      : report_->state == UnitState::Running ? kRunningLook
+                      : report_->state == UnitState::Passed  ? kPassedLook
+                                                             : kFailedLook;
     // A style sheet costs a restyle of the tile and its labels: set only when the look changes.
     const QString style = QString("velmora--window--StationTile { background: %1; border: %2px solid %3; }")
                               .arg(look.background)
@@ -126,9 +127,10 @@ void StationTile::redraw() {
                                .arg(report.serial.empty() ? "-" : fromUtf8(report.serial),
                                     report.unitId.empty() ? "-" : fromUtf8(report.unitId)));
         const QString after = finished ? fromUtf8(report.versionAfter) : "...";
-        versions_->setText(QString("%1 → %2   %3 s")
-                               .arg(report.versionBefore.empty() ? "?" : fromUtf8(report.versionBefore), after)
-                               .arg(report.seconds, 0, 'f', 1));
+        versions_->setText(
+            QString("%1 → %2   %3 s")
+                .arg(report.versionBefore.empty() ? "?" : fromUtf8(report.versionBefore), after)
+                .arg(report.seconds, 0, 'f', 1));
         lines << identity_->text() << versions_->text();
     } else {
         identity_->clear();

@@ -46,7 +46,8 @@ bool portBefore(const std::string& left, const std::string& right) {
     std::size_t l = 0;
     std::size_t r = 0;
     while (l < left.size() && r < right.size()) {
-        if (std::isdigit(static_cast<unsigned char>(left[l])) && std::isdigit(static_cast<unsigned char>(right[r]))) {
+        if (std::isdigit(static_cast<unsigned char>(left[l])) &&
+            std::isdigit(static_cast<unsigned char>(right[r]))) {
             std::size_t lEnd = l;
             std::size_t rEnd = r;
             while (lEnd < left.size() && std::isdigit(static_cast<unsigned char>(left[lEnd]))) ++lEnd;
@@ -69,7 +70,8 @@ bool portBefore(const std::string& left, const std::string& right) {
 // The station's lines name the command line's Ctrl-C: here the buttons do it.
 std::string windowWords(std::string line) {
     const auto swap = [&line](const std::string& from, const std::string& to) {
-        if (const std::size_t at = line.find(from); at != std::string::npos) line.replace(at, from.size(), to);
+        if (const std::size_t at = line.find(from); at != std::string::npos)
+            line.replace(at, from.size(), to);
     };
     swap("Ctrl-C again", std::string("\"") + texts::kAbandon + "\"");
     swap("Ctrl-C", std::string("\"") + texts::kStopTaking + "\"");
@@ -86,7 +88,8 @@ QPushButton* keepingFocus(QPushButton* button) {
 }  // namespace
 
 StationView::StationView(HubEnvironment& environment, std::unique_ptr<StationSetup> setup,
-                         const StationRequest& request, std::function<void(StationEnd)> ended, QWidget* parent)
+                         const StationRequest& request, std::function<void(StationEnd)> ended,
+                         QWidget* parent)
     : QWidget(parent),
       environment_(environment),
       setup_(std::move(setup)),
@@ -98,7 +101,8 @@ StationView::StationView(HubEnvironment& environment, std::unique_ptr<StationSet
     connect(redrawTimer_, &QTimer::timeout, this, [this] { redrawDue(); });
     StationContext context =
         setup_->context([this](const std::string& line) { feed_.line(line); }, &feed_, &unitIds_);
-    station_ = std::make_unique<Station>(std::move(context), setup_->image(), request.imagePath, request.settings);
+    station_ =
+        std::make_unique<Station>(std::move(context), setup_->image(), request.imagePath, request.settings);
 
     auto* tilesArea = new QWidget;
     grid_ = new QGridLayout(tilesArea);
@@ -133,9 +137,10 @@ QWidget* StationView::makeHeader(const StationRequest& request) {
     auto* header = new QWidget;
     auto* grid = new QGridLayout(header);
     grid->setContentsMargins(0, 0, 0, 0);
-    auto* image = new QLabel(QString("Image: %1   version %2   SHA-256 %3")
-                                 .arg(fromUtf8(printableText(std::filesystem::path(request.imagePath).filename().string())),
-                                      identity.version.empty() ? "-" : fromUtf8(identity.version), fromUtf8(sha)));
+    auto* image = new QLabel(
+        QString("Image: %1   version %2   SHA-256 %3")
+            .arg(fromUtf8(printableText(std::filesystem::path(request.imagePath).filename().string())),
+                 identity.version.empty() ? "-" : fromUtf8(identity.version), fromUtf8(sha)));
     image->setObjectName("stationImage");
     image->setToolTip(fromUtf8(printableText(request.imagePath)));
     auto* where = new QLabel(QString("Station: %1   History: %2")
@@ -237,9 +242,10 @@ void StationView::start(WorkerThreads& workers) {
                 deliver();
                 stopButton_->setEnabled(false);
                 abandonButton_->setEnabled(false);
-                stateLine_->setText(end == StationEnd::Finished ? "The station has stopped."
-                                                                : "Abandoned: the window closes once the flash "
-                                                                  "writes in progress are done.");
+                stateLine_->setText(end == StationEnd::Finished
+                                        ? "The station has stopped."
+                                        : "Abandoned: the window closes once the flash "
+                                          "writes in progress are done.");
                 if (ended_) ended_(end);
             },
             Qt::QueuedConnection);
@@ -272,7 +278,9 @@ void StationView::shutDown() {
 void StationView::scan(const QString& text) {
     std::optional<std::string> port;
     if (!selectedPort_.isEmpty()) port = selectedPort_.toStdString();
-    const ScanResult result = station_->scan(text.toStdString(), port);
+    // A station that stopped takes no more units: an ID would wait for nothing.
+    const ScanResult result = running_ ? station_->scan(text.toStdString(), port)
+                                       : ScanResult{false, {}, "Unit ID refused: the station has stopped"};
     scanAnswer_->setText(fromUtf8(result.line));
     scanAnswer_->setStyleSheet(result.taken ? "color: #1e6fd0;" : "color: #c62828; font-weight: bold;");
     showLine(result.line);
@@ -292,7 +300,8 @@ void StationView::deliver() {
     if (batch.present) {
         for (const std::string& port : *batch.present) tileFor(port);
         for (const auto& [port, tile] : tiles_)
-            tile->showPresent(std::find(batch.present->begin(), batch.present->end(), port) != batch.present->end());
+            tile->showPresent(std::find(batch.present->begin(), batch.present->end(), port) !=
+                              batch.present->end());
     }
     for (const UnitReport& report : batch.ended) listEnded(report);
     for (auto& [port, report] : batch.latest) due_[port] = std::move(report);
@@ -369,7 +378,8 @@ void StationView::showLine(const std::string& line) {
 void StationView::showTally() {
     const StationTally tally = station_->units().tally();
     const int judged = tally.passed + tally.failed;
-    const QString yield = judged == 0 ? QString("-") : QString("%1%").arg(100.0 * tally.passed / judged, 0, 'f', 1);
+    const QString yield =
+        judged == 0 ? QString("-") : QString("%1%").arg(100.0 * tally.passed / judged, 0, 'f', 1);
     tally_->setText(QString("Passed %1   Failed %2   In progress %3   Yield %4")
                         .arg(tally.passed)
                         .arg(tally.failed)

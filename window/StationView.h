@@ -47,8 +47,9 @@ class StationView final : public QWidget {
 public:
     // The station as prepared (image admitted, serial numbers or name held).
     // ended: told on the GUI thread once the station's run has returned.
-    StationView(HubEnvironment& environment, std::unique_ptr<StationSetup> setup, const StationRequest& request,
-                std::function<void(StationEnd)> ended, QWidget* parent = nullptr);
+    StationView(HubEnvironment& environment, std::unique_ptr<StationSetup> setup,
+                const StationRequest& request, std::function<void(StationEnd)> ended,
+                QWidget* parent = nullptr);
     ~StationView() override;  // waits for the unit runs still going
 
     // Starts the station on a worker.
@@ -106,7 +107,7 @@ private:
     std::atomic<bool> running_{false};
 
     std::map<std::string, StationTile*> tiles_;  // by port
-    std::map<std::string, UnitReport> due_;     // reports waiting for their tile's next redraw
+    std::map<std::string, UnitReport> due_;      // reports waiting for their tile's next redraw
     std::map<std::string, QElapsedTimer> lastRedraw_;
     QTimer* redrawTimer_;
     QString selectedPort_;

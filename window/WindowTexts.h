@@ -61,8 +61,7 @@ inline constexpr const char* kAbandon = "Abandon";
 inline constexpr const char* kAbandonQuestionFormat =
     "Abandon the units in progress on %1? Those not yet writing their flash are left as they are and may "
     "need another update; those writing it finish first, then the window closes.";
-inline constexpr const char* kCloseStationQuestionFormat =
-    "Units are in progress on %1.";
+inline constexpr const char* kCloseStationQuestionFormat = "Units are in progress on %1.";
 inline constexpr const char* kCloseStationDetail =
     "\"Close When Done\" stops taking units and closes the window once they have finished; \"Abandon\" "
     "leaves those not yet writing their flash and closes once the flash writes are done.";
@@ -73,7 +72,7 @@ inline constexpr const char* kClearQueue = "Clear queue";
 inline constexpr const char* kFinishedCaption = "Finished units (newest first):";
 inline constexpr const char* kLogCaption = "Station log:";
 inline constexpr std::array<const char*, 6> kFinishedColumns = {"Time",   "Port",   "Unit ID",
-                                                                 "Serial", "Result", "Failure"};
+                                                                "Serial", "Result", "Failure"};
 inline constexpr const char* kTileWaiting = "waiting for a hub";
 inline constexpr const char* kTileStarting = "starting";
 inline constexpr const char* kTilePassed = "PASS";

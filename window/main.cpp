@@ -68,7 +68,8 @@ int main(int argc, char* argv[]) {
         std::thread([&signalOwner, status] { signalOwner.exitAfterSpans(status); }).detach();
     };
 
-    std::unique_ptr<AppDelegate> window = launchVelmora(*session, environment, &error, parsed.options.station);
+    std::unique_ptr<AppDelegate> window =
+        launchVelmora(*session, environment, &error, parsed.options.station);
     if (!window) {
         std::cerr << kProgramName << ": " << error << '\n';
         return kBadUsageExit;

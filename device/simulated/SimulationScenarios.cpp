@@ -124,7 +124,8 @@ const std::vector<ScenarioEntry>& scenarioEntries() {
              for (const std::string& port : sixtyFourHubPorts())
                  s.hub(port, true, true, kRealisticFlashTiming);
          }},
-        {{"eight-hubs-one-failing", "eight-hubs, but the hub on 1-5 reads one flash byte (0x1001) back inverted"},
+        {{"eight-hubs-one-failing",
+          "eight-hubs, but the hub on 1-5 reads one flash byte (0x1001) back inverted"},
          [](Setup& s) {
              for (int port = 1; port <= kEightHubs; ++port) {
                  SimulatedHub& hub = s.hub("1-" + std::to_string(port), true, true, kRealisticFlashTiming);

@@ -46,11 +46,14 @@ protected:
         return QTest::qWaitFor(
             [&] {
                 const auto tile = station().tiles().find(port);
-                return tile != station().tiles().end() && tile->second->stateText().toStdString().rfind(start, 0) == 0;
+                return tile != station().tiles().end() &&
+                       tile->second->stateText().toStdString().rfind(start, 0) == 0;
             },
             kPatienceMs);
     }
-    std::string logText() { return station().findChild<QPlainTextEdit*>("stationLog")->toPlainText().toStdString(); }
+    std::string logText() {
+        return station().findChild<QPlainTextEdit*>("stationLog")->toPlainText().toStdString();
+    }
     std::string tileLine(const std::string& port) {
         return station().tiles().at(port)->accessibleDescription().toStdString();
     }
@@ -70,17 +73,23 @@ TEST_F(StationViewTest, SixtyFourHubsAllPassEachWithItsSerial) {
     for (const auto& [port, tile] : station().tiles()) {
         QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(tile);
         ASSERT_NE(accessible, nullptr);
-        EXPECT_EQ(accessible->text(QAccessible::Name).toStdString(), "Port " + port + ": PASS, remove the unit");
+        EXPECT_EQ(accessible->text(QAccessible::Name).toStdString(),
+                  "Port " + port + ": PASS, remove the unit");
         const std::string line = tileLine(port);
         EXPECT_NE(line.find("SN VM0000"), std::string::npos) << line;
         EXPECT_NE(line.find("0102 \u2192 0102"), std::string::npos) << line;
         serials.insert(line.substr(line.find("SN "), 11));
     }
     EXPECT_EQ(serials.size(), 64u);
-    EXPECT_EQ(station().tallyLabel()->text().toStdString(), "Passed 64   Failed 0   In progress 0   Yield 100.0%");
+    EXPECT_EQ(station().tallyLabel()->text().toStdString(),
+              "Passed 64   Failed 0   In progress 0   Yield 100.0%");
     EXPECT_EQ(station().finishedList()->rowCount(), 64);
-    EXPECT_TRUE(station().findChild<QLabel*>("stationImage")->text().startsWith("Image: sample-update.bin   version 0102   SHA-256 "));
-    EXPECT_TRUE(station().findChild<QLabel*>("stationWhere")->text().endsWith(QString::fromStdString(historyPath())));
+    EXPECT_TRUE(station()
+                    .findChild<QLabel*>("stationImage")
+                    ->text()
+                    .startsWith("Image: sample-update.bin   version 0102   SHA-256 "));
+    EXPECT_TRUE(
+        station().findChild<QLabel*>("stationWhere")->text().endsWith(QString::fromStdString(historyPath())));
 }
 
 // One hub of eight fails its compare: its tile alone says FAIL, with the line
@@ -90,7 +99,8 @@ TEST_F(StationViewTest, AFailingHubShowsFailWithItsLineOnItsTileOnly) {
     ASSERT_TRUE(waitForStationEnd()) << logText();
 
     for (const auto& [port, state] : states())
-        EXPECT_EQ(state, port == "1-5" ? "FAIL: Fail to verify flash, remove the unit" : "PASS, remove the unit");
+        EXPECT_EQ(state,
+                  port == "1-5" ? "FAIL: Fail to verify flash, remove the unit" : "PASS, remove the unit");
     QTableWidget* finished = station().finishedList();
     ASSERT_EQ(finished->rowCount(), 8);
     int failedRows = 0;
@@ -101,7 +111,8 @@ TEST_F(StationViewTest, AFailingHubShowsFailWithItsLineOnItsTileOnly) {
         EXPECT_EQ(finished->item(row, 5)->text(), "Fail to verify flash");
     }
     EXPECT_EQ(failedRows, 1);
-    EXPECT_EQ(station().tallyLabel()->text().toStdString(), "Passed 7   Failed 1   In progress 0   Yield 87.5%");
+    EXPECT_EQ(station().tallyLabel()->text().toStdString(),
+              "Passed 7   Failed 1   In progress 0   Yield 87.5%");
 }
 
 // "Stop taking units" is the first Ctrl-C: the units in progress finish, and a
@@ -162,12 +173,15 @@ TEST_F(StationViewTest, ScannedIdsReachTheirUnitsTiles) {
     QTest::mouseClick(station().tiles().at("1-6"), Qt::LeftButton);
     station().scan("LATE-6");
     EXPECT_EQ(station().scanAnswer()->text(), "Unit ID LATE-6 for the unit on port 1-6");
-    ASSERT_TRUE(waitForStationEnd() || QTest::qWaitFor([this] { return states().at("1-8").rfind("PASS", 0) == 0; }, kPatienceMs));
-    ASSERT_TRUE(QTest::qWaitFor([this] {
-        for (const auto& [port, state] : states())
-            if (state.rfind("PASS", 0) != 0) return false;
-        return true;
-    }, kPatienceMs));
+    ASSERT_TRUE(waitForStationEnd() ||
+                QTest::qWaitFor([this] { return states().at("1-8").rfind("PASS", 0) == 0; }, kPatienceMs));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [this] {
+            for (const auto& [port, state] : states())
+                if (state.rfind("PASS", 0) != 0) return false;
+            return true;
+        },
+        kPatienceMs));
     EXPECT_NE(tileLine("1-6").find("ID LATE-6"), std::string::npos) << tileLine("1-6");
 
     QLineEdit* field = station().scanField();
@@ -175,7 +189,8 @@ TEST_F(StationViewTest, ScannedIdsReachTheirUnitsTiles) {
         QTest::keyClicks(field, typed);
         QTest::keyClick(field, Qt::Key_Return);
     }
-    EXPECT_EQ(station().scanAnswer()->text(), "Unit ID \"bad?id\" refused: a label holds printable ASCII only");
+    EXPECT_EQ(station().scanAnswer()->text(),
+              "Unit ID \"bad?id\" refused: a label holds printable ASCII only");
     EXPECT_NE(logText().find("Unit ID UNIT-A refused: it was scanned already and still waits for its unit"),
               std::string::npos);
     ASSERT_EQ(station().queueList()->count(), 2);
@@ -202,7 +217,8 @@ TEST_F(StationViewTest, ScannedIdsReachTheirUnitsTiles) {
 TEST_F(StationViewTest, TheHubFieldListsEveryHubAndScrolls) {
     launch(WindowSetup().withScenario("eight-hubs"));
     window().show();
-    ASSERT_TRUE(QTest::qWaitFor([this] { return hubInfoText().count('\n') == 8; }, kPatienceMs)) << hubInfoText().toStdString();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return hubInfoText().count('\n') == 8; }, kPatienceMs))
+        << hubInfoText().toStdString();
     EXPECT_GT(window().updateBox().nstfHubInfo_UpdateFW->verticalScrollBar()->maximum(), 0);
     EXPECT_TRUE(window().updateBox().nstfHubInfo_UpdateFW->verticalScrollBar()->isVisible());
 }
@@ -211,7 +227,8 @@ TEST_F(StationViewTest, TheHubFieldListsEveryHubAndScrolls) {
 // update's gate refuses leaves the ordinary layout, saying why.
 TEST_F(StationViewTest, TheMenuOpensTheStationUnlessTheImageIsRefused) {
     launch(WindowSetup().withScenario("eight-hubs"));
-    dialogs_.openAnswers.push_back(QString::fromStdString(writeFile("short.bin", std::vector<std::uint8_t>(16, 0xFF))));
+    dialogs_.openAnswers.push_back(
+        QString::fromStdString(writeFile("short.bin", std::vector<std::uint8_t>(16, 0xFF))));
     window().chooseStationImage();
     ASSERT_EQ(dialogs_.alerts.size(), 1u);
     EXPECT_NE(dialogs_.alerts[0].find("short.bin"), std::string::npos) << dialogs_.alerts[0];

@@ -100,8 +100,8 @@ void WindowFixture::launchWindow(const WindowSetup& setup, const std::optional<S
         backups = backupsFolder();
     }
     session_ = window::WindowSession::createSimulated(
-        paths, setup.scenario, std::move(console), window::WindowSession::Time::Virtual, backups, setup.recording,
-        setup.keepsHistory ? std::optional<std::string>(historyPath()) : std::nullopt);
+        paths, setup.scenario, std::move(console), window::WindowSession::Time::Virtual, backups,
+        setup.recording, setup.keepsHistory ? std::optional<std::string>(historyPath()) : std::nullopt);
     ASSERT_TRUE(session_);
     environment_ = std::make_unique<window::WindowEnvironment>(dialogs_, privileged_, shell_);
     environment_->logPath = (folder_ / "Velmora.log").string();

@@ -21,7 +21,8 @@ TEST_P(UnitIdScanTest, ScanIsTakenOrRefusedWithItsLine) {
     const ScanResult result = queue.scan(GetParam().scanned);
     EXPECT_EQ(result.taken, GetParam().taken);
     EXPECT_EQ(result.line, GetParam().line);
-    EXPECT_EQ(queue.waiting(), GetParam().taken ? std::vector<std::string>{GetParam().id} : std::vector<std::string>{});
+    EXPECT_EQ(queue.waiting(),
+              GetParam().taken ? std::vector<std::string>{GetParam().id} : std::vector<std::string>{});
 }
 
 INSTANTIATE_TEST_SUITE_P(
