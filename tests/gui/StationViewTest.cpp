@@ -120,9 +120,10 @@ TEST_F(StationViewTest, AFailingHubShowsFailWithItsLineOnItsTileOnly) {
 // question naming the hubs in progress, the station ends at once and the
 // program once the flash writes are done.
 TEST_F(StationViewTest, StopLetsTheUnitsFinishAndAbandonLeavesThem) {
-    launchStation(WindowSetup().withScenario("eight-hubs"));
-    ASSERT_TRUE(QTest::qWaitFor([this] { return station().unitsInProgress().size() == 8; }, kPatienceMs));
+    launchStation(WindowSetup().withScenario("eight-hubs").withUnitsHeld());
+    ASSERT_TRUE(waitForHeldUnits(8));
     station().stopButton()->click();
+    releaseUnits();
     ASSERT_TRUE(waitForStationEnd()) << logText();
     EXPECT_EQ(station().station().units().tally().passed, 8);
     EXPECT_NE(logText().find("Stopping: no new units; waiting for 1-1, 1-2, 1-3, 1-4, 1-5, 1-6, 1-7, 1-8 to "
@@ -133,13 +134,14 @@ TEST_F(StationViewTest, StopLetsTheUnitsFinishAndAbandonLeavesThem) {
     EXPECT_TRUE(endedAfterFlashWrites_.empty());
     closeWindow();
 
-    launchStation(WindowSetup().withScenario("eight-hubs"));
-    ASSERT_TRUE(QTest::qWaitFor([this] { return station().unitsInProgress().size() == 8; }, kPatienceMs));
+    launchStation(WindowSetup().withScenario("eight-hubs").withUnitsHeld());
+    ASSERT_TRUE(waitForHeldUnits(8));
     dialogs_.abandonAnswer = false;
     station().abandonButton()->click();
-    EXPECT_TRUE(station().running());  // not confirmed: nothing changes
+    EXPECT_TRUE(station().abandonButton()->isEnabled());  // not confirmed: nothing changes
     dialogs_.abandonAnswer = true;
     station().abandonButton()->click();
+    releaseUnits();
     ASSERT_TRUE(QTest::qWaitFor([this] { return !endedAfterFlashWrites_.empty(); }, kPatienceMs));
     EXPECT_EQ(endedAfterFlashWrites_, std::vector<int>{1});
     ASSERT_EQ(dialogs_.abandonQuestions.size(), 2u);
@@ -151,12 +153,13 @@ TEST_F(StationViewTest, StopLetsTheUnitsFinishAndAbandonLeavesThem) {
 // Closed while units run, the window asks as Abandon does, and "Close When
 // Done" closes it once the units have finished.
 TEST_F(StationViewTest, ClosingWhileUnitsRunAsksAndClosesWhenDone) {
-    launchStation(WindowSetup().withScenario("eight-hubs"));
+    launchStation(WindowSetup().withScenario("eight-hubs").withUnitsHeld());
     window().show();
-    ASSERT_TRUE(QTest::qWaitFor([this] { return station().unitsInProgress().size() == 8; }, kPatienceMs));
+    ASSERT_TRUE(waitForHeldUnits(8));
     EXPECT_FALSE(window().close());  // kept open
     dialogs_.stationCloseAnswer = window::StationCloseAnswer::CloseWhenDone;
     EXPECT_FALSE(window().close());
+    releaseUnits();
     ASSERT_EQ(dialogs_.stationCloseQuestions.size(), 2u);
     EXPECT_EQ(dialogs_.stationCloseQuestions[0].substr(0, 8), "1-1, 1-2");
     ASSERT_TRUE(QTest::qWaitFor([this] { return !window().isVisible(); }, kPatienceMs));
@@ -167,14 +170,14 @@ TEST_F(StationViewTest, ClosingWhileUnitsRunAsksAndClosesWhenDone) {
 // Scanned IDs: units arriving together take them in port order; a tile chosen
 // first gives its running unit the ID; a repeat, a blank and junk are refused.
 TEST_F(StationViewTest, ScannedIdsReachTheirUnitsTiles) {
-    launchStation(WindowSetup().withScenario("eight-hubs"));
-    ASSERT_TRUE(QTest::qWaitFor([this] { return station().unitsInProgress().size() == 8; }, kPatienceMs));
+    launchStation(WindowSetup().withScenario("eight-hubs").withUnitsHeld().withHistory());
+    ASSERT_TRUE(waitForHeldUnits(8));
+    ASSERT_TRUE(QTest::qWaitFor([this] { return station().tiles().size() == 8; }, kPatienceMs));
     // The running unit on 1-6, chosen on its tile.
     QTest::mouseClick(station().tiles().at("1-6"), Qt::LeftButton);
     station().scan("LATE-6");
     EXPECT_EQ(station().scanAnswer()->text(), "Unit ID LATE-6 for the unit on port 1-6");
-    ASSERT_TRUE(waitForStationEnd() ||
-                QTest::qWaitFor([this] { return states().at("1-8").rfind("PASS", 0) == 0; }, kPatienceMs));
+    releaseUnits();
     ASSERT_TRUE(QTest::qWaitFor(
         [this] {
             for (const auto& [port, state] : states())

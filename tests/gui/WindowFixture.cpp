@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "device/simulated/SimulatedBus.h"
+#include "device/VendorCommands.h"
 #include "device/simulated/SimulatedEnvironment.h"
 #include "window/Launch.h"
 
@@ -59,6 +60,7 @@ WindowFixture::~WindowFixture() {
 }
 
 void WindowFixture::closeWindow() {
+    if (gate_) releaseUnits();
     if (window_) window_->shutDown();
     window_.reset();
     session_.reset();
@@ -103,6 +105,16 @@ void WindowFixture::launchWindow(const WindowSetup& setup, const std::optional<S
         paths, setup.scenario, std::move(console), window::WindowSession::Time::Virtual, backups,
         setup.recording, setup.keepsHistory ? std::optional<std::string>(historyPath()) : std::nullopt);
     ASSERT_TRUE(session_);
+    if (setup.holdsUnits) {
+        gate_ = std::make_shared<UnitGate>();
+        session_->environment().observeRequests([gate = gate_](const UsbSetup& request, IOReturn) {
+            if (request.bRequest != vendor::kRequestEraseFlash) return;
+            std::unique_lock lock(gate->mutex);
+            ++gate->waiting;
+            gate->changed.notify_all();
+            gate->changed.wait(lock, [&] { return !gate->holding; });
+        });
+    }
     environment_ = std::make_unique<window::WindowEnvironment>(dialogs_, privileged_, shell_);
     environment_->logPath = (folder_ / "Velmora.log").string();
     environment_->privateFolder = folder_ / "private";
@@ -114,6 +126,21 @@ void WindowFixture::launchWindow(const WindowSetup& setup, const std::optional<S
     std::string error;
     window_ = window::launchVelmora(*session_, *environment_, &error, station);
     ASSERT_TRUE(window_) << error;
+}
+
+bool WindowFixture::waitForHeldUnits(int count) {
+    return QTest::qWaitFor(
+        [&] {
+            std::lock_guard lock(gate_->mutex);
+            return gate_->waiting >= count;
+        },
+        kPatienceMs);
+}
+
+void WindowFixture::releaseUnits() {
+    std::lock_guard lock(gate_->mutex);
+    gate_->holding = false;
+    gate_->changed.notify_all();
 }
 
 sim::SimulatedHub& WindowFixture::hub() {

@@ -7,7 +7,9 @@
 
 #include <QString>
 #include <QTest>
+#include <condition_variable>
 #include <deque>
+#include <mutex>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -94,6 +96,7 @@ struct WindowSetup {
     bool keepsBackups = false;        // in backupsFolder(), as the installed window keeps them
     bool requiresSigned = false;      // config.ini's [Images] RequireSigned = 1
     bool keepsHistory = false;        // in historyPath(), as --history names it
+    bool holdsUnits = false;          // every run waits at its erase until releaseUnits()
 
     WindowSetup& withScenario(std::string name) {
         scenario = std::move(name);
@@ -117,6 +120,10 @@ struct WindowSetup {
     }
     WindowSetup& withSignedImagesRequired() {
         requiresSigned = true;
+        return *this;
+    }
+    WindowSetup& withUnitsHeld() {
+        holdsUnits = true;
         return *this;
     }
     WindowSetup& withHistory() {
@@ -145,6 +152,9 @@ protected:
     window::StationView& station() { return *window_->stationView(); }
     std::string historyPath() const { return (folder_ / "history.sqlite").string(); }
     std::vector<int> endedAfterFlashWrites_;  // the statuses the station's abandon asked for
+    // With withUnitsHeld: waits until count runs wait at their erase; lets them all go on.
+    bool waitForHeldUnits(int count);
+    void releaseUnits();
 
     // Shuts the window down and drops its session: launch may start another.
     void closeWindow();
@@ -181,6 +191,16 @@ protected:
 private:
     // Writes the scratch folder and launches the window, its station view open when asked.
     void launchWindow(const WindowSetup& setup, const std::optional<StationRequest>& station);
+
+    // The runs held at their erase (withUnitsHeld): in virtual time, time stands
+    // still while they wait, so the test sees every unit in progress.
+    struct UnitGate {
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool holding = true;
+        int waiting = 0;
+    };
+    std::shared_ptr<UnitGate> gate_;
 
     ScratchFolder scratch_{"velmora-gui"};
     const std::filesystem::path& folder_ = scratch_.path();
