@@ -212,7 +212,7 @@ std::string historyUnusable(const std::string& path, const std::string& reason) 
 }
 
 std::string badReportGrouping(const std::string& value) {
-    return "history report: --by takes station, port, day or phase, not '" + printable(value) + "'";
+    return "history report: --by takes station, port, day, phase or unit, not '" + printable(value) + "'";
 }
 
 std::string syncFailed(const std::string& server, const std::string& reason) {

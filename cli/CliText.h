@@ -74,7 +74,7 @@ Production line:
                            collector
 
 Traceability (every hub command above is recorded, see --history):
-  history [--csv] [--since TIME] [--port PATH] [--station NAME] [--serial TEXT]
+  history [--csv] [--since TIME] [--port PATH] [--station NAME] [--serial TEXT] [--unit ID]
                            list the recorded runs, oldest first: start and end, host, port,
                            the IDs seen, firmware version before and after, the image's path,
                            SHA-256 and serial number, the time of each phase, the result and
@@ -84,11 +84,14 @@ Traceability (every hub command above is recorded, see --history):
                            is one that was cut off (a crash, a pulled cable, a kill); with a
                            line's server named, its runs of every station (--station: one);
                            --serial finds the runs of the unit with that serial number (the
-                           one its image gave it, or the one it reported afterwards)
-  history report [--since TIME] [--by station|port|day|phase] [--include-simulated]
+                           one its image gave it, or the one it reported afterwards); --unit
+                           the runs of the unit with that scanned ID
+  history report [--since TIME] [--by station|port|day|phase|unit] [--include-simulated]
                            units (the runs that flash one), passed, failed, unfinished, yield
                            and failures by phase, then reads, erases and verifies apart, in
-                           total or per station, port, day (UTC) or phase; runs of simulated
+                           total or per station, port, day (UTC), phase or unit ID; with
+                           scanned unit IDs, the first-pass yield too (a unit whose first
+                           run failed counts as failed, however it ended); runs of simulated
                            or testbed hubs only with --include-simulated; --json too
   history sync             send the runs waiting on this station to the server at once (they
                            also go on their own); exit 1 when the server cannot take them
@@ -235,6 +238,7 @@ std::string serialLine(const std::string& serial);
 std::string givenTwice(const std::string& command, const std::string& option);
 std::string serialTakesOneHub();
 inline constexpr const char* kCsvWithJson = "history: --csv and --json exclude each other";
+inline constexpr const char* kEmptyUnitId = "history: --unit takes a unit's ID, not nothing";
 std::string noHistoryYet(const std::string& path);
 std::string historyUnusable(const std::string& path, const std::string& reason);
 std::string badReportGrouping(const std::string& value);

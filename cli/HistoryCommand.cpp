@@ -36,6 +36,9 @@ bool readFilterOption(ArgumentReader& reader, HistoryRequest& request, std::stri
         request.filter.station = value;
     } else if (reader.option("--serial", value, error)) {
         request.filter.serial = value;
+    } else if (reader.option("--unit", value, error)) {
+        if (value.empty() && error.empty()) error = text::kEmptyUnitId;
+        request.filter.unitId = value;
     } else {
         return false;
     }

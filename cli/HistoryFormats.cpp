@@ -41,11 +41,12 @@ constexpr std::array<Field, 17> kFields = {{
 }};
 
 // In the JSON only: the CSV keeps the columns scripts already read by position.
-constexpr std::array<Field, 4> kLineFields = {{
+constexpr std::array<Field, 5> kLineFields = {{
     {"station", &HistoryRecord::station},
     {"run_uuid", &HistoryRecord::runUuid},
     {"origin", &HistoryRecord::origin},
     {"server_time", &HistoryRecord::serverTime},
+    {"line_server", &HistoryRecord::lineServer},
 }};
 
 // In the JSON only, as the line's fields are: the image's signature as judged.
@@ -62,6 +63,7 @@ std::string groupName(history::ReportGrouping by) {
         case history::ReportGrouping::Port: return "port";
         case history::ReportGrouping::Day: return "day";
         case history::ReportGrouping::Phase: return "phase";
+        case history::ReportGrouping::Unit: return "unit";
         case history::ReportGrouping::Total: break;
     }
     return "total";
@@ -146,6 +148,7 @@ std::string historyJson(const std::vector<HistoryRecord>& runs) {
         }
         for (const Field& field : kLineFields) entry[field.first] = run.*field.second;
         for (const Field& field : kSignatureFields) entry[field.first] = run.*field.second;
+        entry["unit_id"] = run.unitId ? JsonDocument(*run.unitId) : JsonDocument();
         listed.push_back(std::move(entry));
     }
     return asciiJson(std::move(listed)) + "\n";
@@ -164,6 +167,10 @@ std::string reportTable(const std::vector<history::ReportLine>& report, history:
             appendText(failures, {failures.empty() ? "" : ", ", phase.empty() ? "-" : text::printable(phase),
                                   " ", std::to_string(count)});
         if (!failures.empty()) table += "; failed in " + failures;
+        if (line.firstPassUnits > 0)
+            appendText(table, {"; first pass ", std::to_string(line.firstPassed), " of ",
+                               std::to_string(line.firstPassUnits), " (",
+                               formatText("%.1f%%", *line.firstPassYield() * 100.0), ")"});
         if (line.reads + line.erases + line.verifies > 0)
             appendText(table, {"; reads ", std::to_string(line.reads), ", erases ",
                                std::to_string(line.erases), ", verifies ", std::to_string(line.verifies)});
@@ -177,6 +184,7 @@ std::string reportJson(const std::vector<history::ReportLine>& report, history::
     JsonDocument lines = JsonDocument::array();
     for (const history::ReportLine& line : report) {
         const std::optional<double> yield = line.yield();
+        const std::optional<double> firstPass = line.firstPassYield();
         JsonDocument failures = JsonDocument::object();
         for (const auto& [phase, count] : line.failuresByPhase) failures[phase] = count;
         lines.push_back({{groupName(by), line.key},
@@ -187,6 +195,11 @@ std::string reportJson(const std::vector<history::ReportLine>& report, history::
                          {"yield", yield ? JsonDocument(std::round(*yield * kYieldPlaces) / kYieldPlaces)
                                          : JsonDocument()},
                          {"failures_by_phase", std::move(failures)},
+                         {"first_pass_units", line.firstPassUnits},
+                         {"first_passed", line.firstPassed},
+                         {"first_pass_yield",
+                          firstPass ? JsonDocument(std::round(*firstPass * kYieldPlaces) / kYieldPlaces)
+                                    : JsonDocument()},
                          {"reads", line.reads},
                          {"erases", line.erases},
                          {"verifies", line.verifies}});

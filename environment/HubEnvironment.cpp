@@ -220,6 +220,17 @@ history::HistoryTarget HubEnvironment::historyTarget() const {
                                   defaultPath, benchRun());
 }
 
+// Whether this command's server is the one the station's own settings
+// (VELMORA_HISTORY, config.ini) name, however the URIs differ: only that
+// server takes the rows written while no server was named.
+bool HubEnvironment::serverIsStationsOwn() const {
+    if (!lineServer_) return false;
+    if (historyTarget().source != history::ServerSource::CommandLine) return true;
+    const history::HistoryTarget own =
+        history::chooseHistory(std::nullopt, history::historyVariable(), config_.historyServer, {}, false);
+    return !own.serverUri.empty() && history::serverIdentity(own.serverUri) == lineServer_->identity();
+}
+
 history::HistoryStore* HubEnvironment::historyToRead(bool& missing, std::string& error) {
     missing = false;
     if (history::PostgresHistory* server = lineServer()) {
@@ -243,22 +254,20 @@ std::optional<std::size_t> HubEnvironment::syncHistory(bool& noServer, std::stri
     const std::shared_ptr<history::StationFile> file = stationFile_->openExisting(missing, error);
     if (missing) return 0;
     if (!file) return std::nullopt;
-    // A bench's rows go only to a server this command's own --history names.
-    const bool withOrigins = historyTarget().source == history::ServerSource::CommandLine;
-    return history::sendWaitingRows(file->database(), *server, withOrigins, error);
+    return history::sendWaitingRows(file->database(), *server, serverIsStationsOwn(), error);
 }
 
 std::function<std::optional<history::WaitingRows>()> HubEnvironment::waitingRowsCount() {
     if (lineServer() == nullptr) return {};
     struct Reader {
         history::StationFileAccess& access;
-        bool withOrigins;
+        history::RowsFor rowsFor;
         std::shared_ptr<history::StationFile> file;
         std::unique_ptr<history::HistoryDatabase> connection;
     };
-    // The rows the sender sends: a bench's only to a server this command's own --history names.
-    auto reader = std::make_shared<Reader>(Reader{
-        *stationFile_, historyTarget().source == history::ServerSource::CommandLine, nullptr, nullptr});
+    // The rows the sender sends: those written for this server.
+    auto reader = std::make_shared<Reader>(
+        Reader{*stationFile_, {lineServer_->identity(), serverIsStationsOwn()}, nullptr, nullptr});
     return [reader]() -> std::optional<history::WaitingRows> {
         std::string error;
         bool missing = false;
@@ -266,7 +275,7 @@ std::function<std::optional<history::WaitingRows>()> HubEnvironment::waitingRows
         if (missing) return history::WaitingRows{};  // nothing recorded yet
         if (reader->file && !reader->connection) reader->connection = reader->file->openConnection(error);
         if (!reader->connection) return std::nullopt;
-        return reader->connection->waiting(reader->withOrigins, error);
+        return reader->connection->waiting(reader->rowsFor, error);
     };
 }
 
@@ -302,7 +311,7 @@ void HubEnvironment::makeRecorder() {
     settings.station = options_.stationName;
     settings.origin = origin();
     settings.server = lineServer_.get();
-    settings.sendBenchRows = target.source == history::ServerSource::CommandLine;
+    settings.stationsOwnServer = serverIsStationsOwn();
     settings.retry = history::retryPlanFromEnvironment();
     const auto tell = [this](const std::string& problem) {
         if (options_.onHistoryProblem) options_.onHistoryProblem(problem);

@@ -189,6 +189,7 @@ private:
     bool attachRecording(std::string& error);
     bool benchRun() const;
     history::PostgresHistory* lineServer();
+    bool serverIsStationsOwn() const;
     void makeHostHold();
 
     EnvironmentOptions options_;

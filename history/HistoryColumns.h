@@ -10,7 +10,7 @@
 
 namespace velmora::history {
 
-inline constexpr std::array<const char*, 24> kRecordColumns = {"operation",
+inline constexpr std::array<const char*, 25> kRecordColumns = {"operation",
                                                                "started",
                                                                "ended",
                                                                "host",
@@ -33,7 +33,10 @@ inline constexpr std::array<const char*, 24> kRecordColumns = {"operation",
                                                                "signature",
                                                                "signature_key",
                                                                "signature_comment",
-                                                               "signed_sha256"};
+                                                               "signed_sha256",
+                                                               "line_server"};
+// Beside the text columns: the unit's ID, NULL when it had none.
+inline constexpr const char* kUnitIdColumn = "unit_id";
 
 // The record's fields in the columns' order: read-only for a const record (to
 // bind), writable otherwise (to read a row into).
@@ -64,17 +67,19 @@ auto recordFields(Record& record) {
                                                     &record.signature,
                                                     &record.signatureKey,
                                                     &record.signatureComment,
-                                                    &record.signedSha256};
+                                                    &record.signedSha256,
+                                                    &record.lineServer};
 }
 
-// "operation, started, ...": the columns for a statement.
+// "operation, started, ..., unit_id": the columns for a statement, the text
+// columns first and the unit's ID last.
 inline std::string recordColumnList() {
     std::string list;
     for (const char* column : kRecordColumns) {
         if (!list.empty()) list += ", ";
         list += column;
     }
-    return list;
+    return list + ", " + kUnitIdColumn;
 }
 
 }  // namespace velmora::history

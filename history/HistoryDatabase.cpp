@@ -21,7 +21,7 @@ namespace {
 // Bumped whenever the layout changes; a newer program migrates an older file.
 // The layout of version 1 is made first, then every upgrade step after it in
 // turn, so a new file and an upgraded one end with the very same tables.
-constexpr int kLayoutVersion = 6;
+constexpr int kLayoutVersion = 8;
 
 struct LayoutUpgrade {
     int version;  // the layout this step leads to
@@ -39,7 +39,7 @@ constexpr const char* kSignedImagesLayout =
     "ALTER TABLE runs ADD COLUMN signed_sha256 TEXT NOT NULL DEFAULT '';";
 
 // One step per version after the first; later layouts add theirs at the end.
-constexpr std::array<LayoutUpgrade, 5> kUpgrades = {{
+constexpr std::array<LayoutUpgrade, 7> kUpgrades = {{
     // 2: the run's flash backup, taken before the erase, and for a recovery the
     // run it recovered.
     {2,
@@ -67,6 +67,14 @@ constexpr std::array<LayoutUpgrade, 5> kUpgrades = {{
     // 6: signed images: the signature's state, key ID and trusted comment, and
     // the SHA-256 of the signed file when the bytes written differ from it.
     {6, kSignedImagesLayout, nullptr},
+    // 7: each row knows its server: the one named when it was written, the only
+    // one it is sent to. Rows written before are the station's own server's.
+    {7, "ALTER TABLE runs ADD COLUMN line_server TEXT NOT NULL DEFAULT '';", nullptr},
+    // 8: the unit's own ID (a scanned label), NULL where none was given.
+    {8,
+     "ALTER TABLE runs ADD COLUMN unit_id TEXT;"
+     "CREATE INDEX runs_unit ON runs (unit_id) WHERE unit_id IS NOT NULL;",
+     nullptr},
 }};
 static_assert(kUpgrades.back().version == kLayoutVersion, "every layout version has its upgrade step");
 
@@ -147,6 +155,7 @@ HistoryRecord readRow(const Statement& statement) {
     record.id = statement.integer(0);
     int column = 1;
     for (std::string* field : recordFields(record)) *field = statement.text(column++);
+    record.unitId = statement.optionalText(column++);
     record.revision = statement.integer(column++);
     record.serverTime = statement.text(column);
     return record;
@@ -162,6 +171,18 @@ std::optional<std::vector<HistoryRecord>> readRows(Statement& statement, std::st
     while ((status = statement.step(error)) == SQLITE_ROW) records.push_back(readRow(statement));
     if (status != SQLITE_DONE) return std::nullopt;
     return records;
+}
+
+// The rows waiting for one server: those written for it, and for the station's
+// own server also the real hubs' rows written when no server was named (a
+// station that had none yet, or rows from before rows knew their server). A
+// bench's rows go only where their own command named.
+constexpr const char* kWaitingFor =
+    " WHERE sent_to_server = '' AND (line_server = ?1 OR (?2 AND line_server = '' AND origin = ''))";
+
+void bindWaitingFor(Statement& statement, const RowsFor& server) {
+    statement.bind(1, server.server);
+    statement.bind(2, static_cast<std::int64_t>(server.stationsOwn ? 1 : 0));
 }
 
 }  // namespace
@@ -244,7 +265,7 @@ std::optional<std::int64_t> HistoryDatabase::insert(const HistoryRecord& record,
 
 std::optional<std::int64_t> HistoryDatabase::insertLocked(const HistoryRecord& record, std::string& error) {
     std::string placeholders;
-    for (std::size_t index = 0; index < kColumns.size(); ++index) placeholders += index == 0 ? "?" : ", ?";
+    for (std::size_t index = 0; index <= kColumns.size(); ++index) placeholders += index == 0 ? "?" : ", ?";
     Statement statement(handle_, "INSERT INTO runs (" + columnList() + ") VALUES (" + placeholders + ");");
     if (!statement.ready(error)) return std::nullopt;
     HistoryRecord named = record;
@@ -252,6 +273,7 @@ std::optional<std::int64_t> HistoryDatabase::insertLocked(const HistoryRecord& r
         named.runUuid = RunId::make(parseIsoTime(named.started).value_or(wallNow())).text();
     int position = 1;
     for (const std::string* field : recordFields(named)) statement.bind(position++, *field);
+    statement.bindOptional(position, named.unitId);
     if (statement.step(error) != SQLITE_DONE) return std::nullopt;
     return sqlite3_last_insert_rowid(handle_);
 }
@@ -268,13 +290,14 @@ bool HistoryDatabase::updateLocked(const HistoryRecord& record, std::string& err
         if (std::string_view(column) != "run_uuid")
             assignments += std::string(assignments.empty() ? "" : ", ") + column + " = ?";
     }
-    Statement statement(handle_, "UPDATE runs SET " + assignments +
-                                     ", revision = revision + 1, sent_to_server = '' WHERE id = ?;");
+    Statement statement(handle_, "UPDATE runs SET " + assignments + ", " + kUnitIdColumn +
+                                     " = ?, revision = revision + 1, sent_to_server = '' WHERE id = ?;");
     if (!statement.ready(error)) return false;
     int position = 1;
     for (const std::string* field : recordFields(record)) {
         if (field != &record.runUuid) statement.bind(position++, *field);
     }
+    statement.bindOptional(position++, record.unitId);
     statement.bind(position, record.id);
     if (statement.step(error) != SQLITE_DONE) return false;
     if (sqlite3_changes(handle_) != 1) {
@@ -303,6 +326,7 @@ std::optional<std::vector<HistoryRecord>> HistoryDatabase::list(const HistoryFil
     // A unit is found by the serial its image gave it or the one it reported.
     if (!filter.serial.empty()) sql += " AND (hub_serial = ? OR image_serial = ?)";
     if (filter.origin) sql += " AND origin = ?";
+    if (!filter.unitId.empty()) sql += " AND unit_id = ?";
     Statement statement(handle_, sql + " ORDER BY started, id;");
     if (!statement.ready(error)) return std::nullopt;
     int position = 1;
@@ -314,26 +338,29 @@ std::optional<std::vector<HistoryRecord>> HistoryDatabase::list(const HistoryFil
         statement.bind(position++, filter.serial);
     }
     if (filter.origin) statement.bind(position++, *filter.origin);
+    if (!filter.unitId.empty()) statement.bind(position++, filter.unitId);
     return readRows(statement, error);
 }
 
-std::optional<std::vector<HistoryRecord>> HistoryDatabase::unsent(bool withOrigins, std::size_t limit,
+std::optional<std::vector<HistoryRecord>> HistoryDatabase::unsent(const RowsFor& server, std::size_t limit,
                                                                   std::string& error) {
     std::lock_guard lock(mutex_);
-    Statement statement(handle_, selectRows() + " WHERE sent_to_server = ''" +
-                                     (withOrigins ? "" : " AND origin = ''") + " ORDER BY id LIMIT ?;");
+    Statement statement(handle_, selectRows() + kWaitingFor + " ORDER BY id LIMIT ?;");
     if (!statement.ready(error)) return std::nullopt;
-    statement.bind(1, static_cast<std::int64_t>(limit));
+    bindWaitingFor(statement, server);
+    statement.bind(3, static_cast<std::int64_t>(limit));
     return readRows(statement, error);
 }
 
-std::optional<WaitingRows> HistoryDatabase::waiting(bool withOrigins, std::string& error) {
+std::optional<WaitingRows> HistoryDatabase::waiting(const RowsFor& server, std::string& error) {
     std::lock_guard lock(mutex_);
     Statement statement(
         handle_, std::string("SELECT COUNT(*), COALESCE(MIN(CASE WHEN ended = '' THEN started ELSE ended "
-                             "END), '') FROM runs WHERE sent_to_server = ''") +
-                     (withOrigins ? "" : " AND origin = ''") + ";");
-    if (!statement.ready(error) || statement.step(error) != SQLITE_ROW) return std::nullopt;
+                             "END), '') FROM runs") +
+                     kWaitingFor + ";");
+    if (!statement.ready(error)) return std::nullopt;
+    bindWaitingFor(statement, server);
+    if (statement.step(error) != SQLITE_ROW) return std::nullopt;
     return WaitingRows{static_cast<std::uint64_t>(statement.integer(0)), statement.text(1)};
 }
 

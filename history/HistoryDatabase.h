@@ -27,6 +27,14 @@ struct WaitingRows {
     std::string oldestWritten;  // an ISO time; empty when none waits
 };
 
+// Which waiting rows a server takes: those written for it (by its identity,
+// history/server's serverIdentity), and when it is the server the station's own
+// settings name, also the real hubs' rows written when no server was named.
+struct RowsFor {
+    std::string server;
+    bool stationsOwn = false;
+};
+
 // One connection to the station's file. Its calls may come from any thread, one
 // at a time: each takes the connection for its length.
 class HistoryDatabase final : public HistoryStore {
@@ -48,11 +56,12 @@ public:
     bool record(HistoryRecord& record, std::string& error) override;
     std::optional<std::vector<HistoryRecord>> list(const HistoryFilter& filter, std::string& error) override;
 
-    // Rows whose latest write has not reached the server yet, oldest first, at most
-    // limit of them; simulated and replayed runs only when withOrigins is set.
-    std::optional<std::vector<HistoryRecord>> unsent(bool withOrigins, std::size_t limit, std::string& error);
+    // Rows whose latest write has not reached server yet, oldest first, at most
+    // limit of them.
+    std::optional<std::vector<HistoryRecord>> unsent(const RowsFor& server, std::size_t limit,
+                                                     std::string& error);
     // How many rows unsent would give, without reading them.
-    std::optional<WaitingRows> waiting(bool withOrigins, std::string& error);
+    std::optional<WaitingRows> waiting(const RowsFor& server, std::string& error);
     // Marks each row (by run UUID) as taken by the server at serverTime, unless it
     // was written again since the revision it holds (that write then waits its own
     // turn). One transaction, so the runs' own writes wait for one short write.

@@ -56,6 +56,13 @@ struct HistoryRecord {
     // The SHA-256 of the signed file when the bytes written (image_sha256)
     // differ from it: a unit's serial in the string area. Empty: they are alike.
     std::string signedSha256;
+    // The line's server the row is for, as the station named it (never with a
+    // password, history/server's serverIdentity): only that server takes it.
+    // Empty: no server was named when the run was written.
+    std::string lineServer;
+    // The unit's own ID (a label scanned at the station), when it was given one;
+    // none: the unit had no ID.
+    std::optional<std::string> unitId;
 };
 
 // What `history` lists: rows started at or after since (IsoTime's form), on one
@@ -67,6 +74,7 @@ struct HistoryFilter {
     std::string serial{};   // the unit's serial, as its image gave it or it reported it
     // Only the runs of this origin (storedOrigin's words); none: every origin.
     std::optional<std::string> origin{};
+    std::string unitId{};  // the runs of one unit ID; empty: every run
 };
 
 }  // namespace velmora::history

@@ -65,6 +65,7 @@ std::string keyOf(const HistoryRecord& run, ReportGrouping by) {
         case ReportGrouping::Station: return run.station;
         case ReportGrouping::Port: return run.port;
         case ReportGrouping::Day: return run.started.substr(0, 10);
+        case ReportGrouping::Unit: return run.unitId.value_or("");
         case ReportGrouping::Total:
         case ReportGrouping::Phase: break;
     }
@@ -78,6 +79,7 @@ std::optional<ReportGrouping> reportGroupingNamed(const std::string& name) {
     if (name == "port") return ReportGrouping::Port;
     if (name == "day") return ReportGrouping::Day;
     if (name == "phase") return ReportGrouping::Phase;
+    if (name == "unit") return ReportGrouping::Unit;
     return std::nullopt;
 }
 
@@ -86,6 +88,37 @@ std::optional<double> ReportLine::yield() const {
     if (finished == 0) return std::nullopt;
     return static_cast<double>(passed) / static_cast<double>(finished);
 }
+
+std::optional<double> ReportLine::firstPassYield() const {
+    if (firstPassUnits == 0) return std::nullopt;
+    return static_cast<double>(firstPassed) / static_cast<double>(firstPassUnits);
+}
+
+namespace {
+
+// A unit's first pass is its first run's result: a run cut off counts as failed
+// once another run followed it, and as still going while it is the only one.
+void countFirstPasses(std::map<std::string, ReportLine>& lines, const std::vector<HistoryRecord>& runs,
+                      ReportGrouping by, bool withOrigins) {
+    std::map<std::string, const HistoryRecord*> first;
+    std::map<std::string, bool> followed;
+    for (const HistoryRecord& run : runs) {
+        if (!run.unitId || (!withOrigins && !run.origin.empty())) continue;
+        const std::optional<RunOperation> operation = runOperationNamed(run.operation);
+        if (!operation || !flashesUnit(*operation)) continue;
+        if (!first.try_emplace(*run.unitId, &run).second) followed[*run.unitId] = true;
+    }
+    for (const auto& [unit, run] : first) {
+        if (run->result == kResultUnfinished && !followed[unit]) continue;
+        const std::string key = by == ReportGrouping::Unit ? unit : "all";
+        ReportLine& line = lines[key];
+        line.key = key;
+        ++line.firstPassUnits;
+        if (run->result == kResultSuccess) ++line.firstPassed;
+    }
+}
+
+}  // namespace
 
 std::vector<ReportLine> buildReport(const std::vector<HistoryRecord>& runs, ReportGrouping by,
                                     bool withOrigins) {
@@ -99,11 +132,14 @@ std::vector<ReportLine> buildReport(const std::vector<HistoryRecord>& runs, Repo
             if (isUnit(apart, run)) countPhases(lines, phaseOrder, run, phases);
             continue;
         }
+        if (by == ReportGrouping::Unit && !run.unitId) continue;
         const std::string key = keyOf(run, by);
         ReportLine& line = lines[key];
         line.key = key;
         if (isUnit(line, run)) count(line, run, phases.empty() ? std::string{} : phases.back());
     }
+    if (by == ReportGrouping::Total || by == ReportGrouping::Unit)
+        countFirstPasses(lines, runs, by, withOrigins);
     std::vector<ReportLine> report;
     if (by == ReportGrouping::Phase) {
         for (const std::string& phase : phaseOrder) report.push_back(std::move(lines[phase]));

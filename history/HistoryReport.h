@@ -14,13 +14,14 @@
 
 namespace velmora::history {
 
-enum class ReportGrouping { Total, Station, Port, Day, Phase };
+enum class ReportGrouping { Total, Station, Port, Day, Phase, Unit };
 
-// "station", "port", "day", "phase"; nothing for another word.
+// "station", "port", "day", "phase", "unit"; nothing for another word.
 std::optional<ReportGrouping> reportGroupingNamed(const std::string& name);
 
 struct ReportLine {
-    std::string key;        // the station, port, day (YYYY-MM-DD, UTC) or phase; "all" for the total
+    // The station, port, day (YYYY-MM-DD, UTC), phase or unit ID; "all" for the total.
+    std::string key;
     std::size_t units = 0;  // the runs that flash a unit
     std::size_t passed = 0;
     std::size_t failed = 0;
@@ -32,13 +33,23 @@ struct ReportLine {
     std::size_t erases = 0;
     std::size_t verifies = 0;
 
+    // The units with a scanned ID whose first run is over, and those of them
+    // whose first run passed: a unit that failed and later passed failed its
+    // first pass. Per unit ID, each is 0 or 1.
+    std::size_t firstPassUnits = 0;
+    std::size_t firstPassed = 0;
+
     // passed of the finished runs, 0 to 1; nothing when none finished.
     std::optional<double> yield() const;
+    // firstPassed of firstPassUnits; nothing when there are none.
+    std::optional<double> firstPassYield() const;
 };
 
 // Runs of a bench's hubs (simulated, testbed) count only when withOrigins is
-// set. By phase, a line's units are the units that reached the phase, passed
-// those that went on from it (or ended well in it), failed those that failed in it.
+// set; runs come oldest first (as a listing gives them). By unit, only the runs
+// of units with an ID count; in total, the first pass counts units with an ID. By phase, a line's units are
+// the units that reached the phase, passed those that went on from it (or ended well in it), failed those
+// that failed in it.
 std::vector<ReportLine> buildReport(const std::vector<HistoryRecord>& runs, ReportGrouping by,
                                     bool withOrigins);
 

@@ -66,13 +66,14 @@ std::optional<std::size_t> sendBatch(HistoryDatabase& local, LineServer& server,
 
 }  // namespace
 
-std::optional<std::size_t> sendWaitingRows(HistoryDatabase& local, LineServer& server, bool withOrigins,
+std::optional<std::size_t> sendWaitingRows(HistoryDatabase& local, LineServer& server, bool stationsOwn,
                                            std::string& error, std::size_t batches, RefusedRows* refused) {
+    const RowsFor rowsFor{server.identity(), stationsOwn};
     RefusedRows own;
     RefusedRows& setAside = refused != nullptr ? *refused : own;
     std::size_t sent = 0;
     for (std::size_t batch = 1;; ++batch) {
-        const std::optional<std::vector<HistoryRecord>> rows = local.unsent(withOrigins, kBatchRows, error);
+        const std::optional<std::vector<HistoryRecord>> rows = local.unsent(rowsFor, kBatchRows, error);
         if (!rows) return std::nullopt;
         std::vector<HistoryRecord> fresh;
         for (const HistoryRecord& row : *rows)
@@ -108,11 +109,11 @@ std::string serverBackLine(const std::string& serverName, std::size_t sent) {
            " waiting run records sent";
 }
 
-HistorySender::HistorySender(std::shared_ptr<StationFile> file, LineServer& server, bool withOrigins,
+HistorySender::HistorySender(std::shared_ptr<StationFile> file, LineServer& server, bool stationsOwn,
                              RetryPlan retry, Notice notice)
     : file_(std::move(file)),
       server_(server),
-      withOrigins_(withOrigins),
+      stationsOwn_(stationsOwn),
       retry_(retry),
       notice_(std::move(notice)),
       thread_([this] { work(); }) {}
@@ -171,7 +172,7 @@ bool HistorySender::sendOnce(std::size_t batches) {
     if (!local_) local_ = file_->openConnection(error);
     if (!local_) return false;  // the recorder tells why the file cannot be used
     const std::optional<std::size_t> sent =
-        sendWaitingRows(*local_, server_, withOrigins_, error, batches, &refused_);
+        sendWaitingRows(*local_, server_, stationsOwn_, error, batches, &refused_);
     if (refused_.runs.size() > refusedTold_ && notice_) notice_(serverRefusedLine(server_.name(), refused_));
     refusedTold_ = refused_.runs.size();
     if (sent) {

@@ -42,14 +42,15 @@ struct RefusedRows {
     std::string reason;          // the server's word on the first
 };
 
-// Sends every row of local waiting for the server, in batches, and marks them.
-// withOrigins: a bench's runs go too; batches: at most so many transactions of
+// Sends every row of local waiting for the server, in batches, and marks them:
+// the rows written for it, and when it is the server the station's own settings
+// name (stationsOwn), the real hubs' rows written without a server; batches: at most so many transactions of
 // rows, 0 for as many as it takes. A batch the server refuses is sent again a
 // row at a time, and the rows it refuses are added to refused and not sent
 // again; without refused (a command's own send), any refused row makes the
 // result nothing, with error saying so, once the others are sent. The number
 // sent, or nothing with error.
-std::optional<std::size_t> sendWaitingRows(HistoryDatabase& local, LineServer& server, bool withOrigins,
+std::optional<std::size_t> sendWaitingRows(HistoryDatabase& local, LineServer& server, bool stationsOwn,
                                            std::string& error, std::size_t batches = 0,
                                            RefusedRows* refused = nullptr);
 
@@ -60,8 +61,8 @@ public:
     using Notice = std::function<void(const std::string& line)>;
 
     // Sends file's rows to server (which outlives the sender), reading them on a
-    // connection of its own.
-    HistorySender(std::shared_ptr<StationFile> file, LineServer& server, bool withOrigins, RetryPlan retry,
+    // connection of its own; stationsOwn as sendWaitingRows takes it.
+    HistorySender(std::shared_ptr<StationFile> file, LineServer& server, bool stationsOwn, RetryPlan retry,
                   Notice notice);
     // One last try for the rows still waiting, unless the server is known to be
     // away (then they wait for the next run or `history sync`); then it stops.
@@ -80,7 +81,7 @@ private:
 
     std::shared_ptr<StationFile> file_;
     LineServer& server_;
-    bool withOrigins_;
+    bool stationsOwn_;
     RetryPlan retry_;
     Notice notice_;
 

@@ -20,6 +20,9 @@ public:
     virtual std::optional<std::string> send(const std::vector<HistoryRecord>& rows, std::string& error) = 0;
     // The server as every message names it, without any password.
     virtual std::string name() const = 0;
+    // The server as the rows written for it name it (HistoryRecord::lineServer),
+    // without any password.
+    virtual std::string identity() const = 0;
     // Whether the server answered this thread's last send: false when it could
     // not be reached (away, or too late), true when it refused the rows.
     virtual bool answered() const = 0;

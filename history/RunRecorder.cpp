@@ -75,6 +75,11 @@ public:
         save();
     }
 
+    void unitIdentified(const std::string& unitId) override {
+        record_.unitId = unitId;
+        save();
+    }
+
     void ended(const RunEnd& end) override {
         closePhase();
         record_.ended = now();
@@ -157,6 +162,9 @@ std::unique_ptr<RunLog> RunRecorder::runStarted(const RunStart& start) {
     record.origin = storedOrigin(settings_.origin);
     record.imagePath = absolutePath(start.imagePath);
     record.recoveredRun = start.recoveredRun.text();
+    record.unitId = start.unitId;
+    // Written for this server alone: another command's server never takes it.
+    if (settings_.server != nullptr) record.lineServer = settings_.server->identity();
     if (start.imageBytes != nullptr) {
         record.imageSha256 = sha256Hex(start.imageBytes->data(), start.imageBytes->size());
         record.imageSerial = start.imageSerial;
@@ -196,10 +204,10 @@ bool RunRecorder::openLocked() {
     if (opened_->database().deferCheckpoints(error))
         checkpointer_ = std::make_unique<history::LogCheckpointer>(opened_);
     if (settings_.server != nullptr) {
-        // A bench's runs go to the server its command named; a real station's
-        // sender leaves any bench rows in the file alone.
+        // Each row goes to the server it was written for; a bench's rows, written
+        // only for a server its own command named, never reach the station's.
         sender_ = std::make_unique<history::HistorySender>(
-            opened_, *settings_.server, settings_.sendBenchRows, settings_.retry, onProblem_);
+            opened_, *settings_.server, settings_.stationsOwnServer, settings_.retry, onProblem_);
     }
     return true;
 }

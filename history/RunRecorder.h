@@ -24,10 +24,12 @@ namespace velmora {
 struct RecorderSettings {
     std::string station{};  // the station's name in every row; empty: the host name
     RunOrigin origin = RunOrigin::Real;
-    // The line's server every row is sent to after the file; none: no server.
+    // The line's server every row is written for and sent to after the file;
+    // none: no server.
     history::LineServer* server = nullptr;
-    // A bench's rows go to the server too (its own command named the server).
-    bool sendBenchRows = false;
+    // The server is the one the station's own settings name: the real hubs' rows
+    // written while none was named go to it too.
+    bool stationsOwnServer = false;
     history::RetryPlan retry{};
 };
 

@@ -6,6 +6,7 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace velmora::history {
@@ -31,6 +32,12 @@ public:
                           SQLITE_TRANSIENT);
         return *this;
     }
+    // NULL for none.
+    SqliteStatement& bindOptional(int position, const std::optional<std::string>& text) {
+        if (text) return bind(position, *text);
+        sqlite3_bind_null(statement_, position);
+        return *this;
+    }
     SqliteStatement& bind(int position, std::int64_t value) {
         sqlite3_bind_int64(statement_, position, value);
         return *this;
@@ -47,6 +54,10 @@ public:
     std::string text(int column) const {
         const unsigned char* value = sqlite3_column_text(statement_, column);
         return value == nullptr ? std::string{} : reinterpret_cast<const char*>(value);
+    }
+    std::optional<std::string> optionalText(int column) const {
+        if (sqlite3_column_type(statement_, column) == SQLITE_NULL) return std::nullopt;
+        return text(column);
     }
     std::int64_t integer(int column) const { return sqlite3_column_int64(statement_, column); }
 

@@ -56,7 +56,8 @@ std::string joined(const std::vector<std::string>& ports) {
 // of the run for the station's watch, and knows the phase a failed run ended in.
 class UnitRecord final : public RunObserver {
 public:
-    // onPhase: told each phase as it starts. unitId: the unit's ID as it is when its record starts.
+    // onPhase: told each phase as it starts. unitId: the unit's ID as it is now
+    // (an ID scanned while the run goes on reaches the record at its next step).
     UnitRecord(RunObserver* history, StationWatch* watch, Clock& clock, std::function<void(RunPhase)> onPhase,
                std::function<std::string()> unitId)
         : history_(history),
@@ -70,7 +71,8 @@ public:
 
     std::unique_ptr<RunLog> runStarted(const RunStart& start) override {
         RunStart unit = start;
-        (void)unitId_;
+        recordedId_ = unitId_();
+        if (!recordedId_.empty()) unit.unitId = recordedId_;
         if (history_ != nullptr) log_ = history_->runStarted(unit);
         return std::make_unique<Forwarder>(*this);
     }
@@ -79,6 +81,7 @@ public:
     void settle(const std::string& failedBecause) {
         if (!log_ || !end_) return;
         if (end_->succeeded && !failedBecause.empty()) *end_ = RunEnd{false, failedBecause};
+        takeUnitId();
         log_->ended(*end_);
         log_.reset();
     }
@@ -92,7 +95,14 @@ private:
         phase_ = phase;
         phaseStart_ = clock_.now();
         onPhase_(phase);
+        takeUnitId();
         if (log_) log_->phaseStarted(phase);
+    }
+    void takeUnitId() {
+        const std::string id = unitId_();
+        if (!log_ || id == recordedId_) return;
+        recordedId_ = id;
+        log_->unitIdentified(id);
     }
     void endPhase() {
         if (!phase_ || watch_ == nullptr || phaseEnded_) return;
@@ -127,6 +137,7 @@ private:
     Clock& clock_;
     std::function<void(RunPhase)> onPhase_;
     std::function<std::string()> unitId_;
+    std::string recordedId_;  // the ID the record holds
     std::unique_ptr<RunLog> log_;
     std::optional<RunEnd> end_;
     std::optional<RunPhase> phase_;
@@ -335,6 +346,13 @@ void Station::runUnit(const std::shared_ptr<UnitTrack>& track, const FirmwareBuf
         if (outcome.succeeded) statusAfter = unitStatus(*connection);
     }
     const bool present = connection->isHubPresent();
+    // From here a scan for this port waits for the next unit there: the ID this
+    // one has now is the one its record ends with.
+    {
+        std::lock_guard lock(tracksMutex_);
+        if (const auto known = tracks_.find(port); known != tracks_.end() && known->second == track)
+            tracks_.erase(known);
+    }
     // The verdict, its line and the tally that counts it are shown together: no
     // other tally may count this unit before its line is out.
     std::lock_guard verdictLock(verdictMutex_);
@@ -350,15 +368,12 @@ void Station::runUnit(const std::shared_ptr<UnitTrack>& track, const FirmwareBuf
     const double seconds = std::chrono::duration<double>(context_.clock.now() - start).count();
     // A unit with a serial number of its own is named by it too: that is what the
     // label on the unit will say.
-    const std::string unit = image.serial.empty() || !serial ? port : port + " " + image.serial;
+    std::string unit = image.serial.empty() || !serial ? port : port + " " + image.serial;
+    // And by the ID scanned from its label.
+    if (const std::string id = track->unitId(); !id.empty()) unit += " " + id;
     const std::string why = verdict.passed                    ? ""
                             : verdict.versionMismatch.empty() ? oneLine(reporter.failure)
                                                               : verdict.versionMismatch;
-    {
-        std::lock_guard lock(tracksMutex_);
-        if (const auto known = tracks_.find(port); known != tracks_.end() && known->second == track)
-            tracks_.erase(known);
-    }
     track->change([&](UnitReport& report) {
         report.state = verdict.passed ? UnitState::Passed : UnitState::Failed;
         report.versionAfter = runningVersionText(statusAfter);

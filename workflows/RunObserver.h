@@ -35,6 +35,8 @@ struct RunStart {
     RunId recoveredRun{};
     // The run's own name, given by the run as it starts.
     RunId run{};
+    // The unit's own ID (a label scanned at a station); none: not given.
+    std::optional<std::string> unitId{};
 };
 
 struct RunEnd {
@@ -51,6 +53,8 @@ public:
     virtual void backedUp(const std::string& sha256) { (void)sha256; }
     // The serial number the hub reported after the update (empty: it showed none).
     virtual void serialRead(const std::string& serial) { (void)serial; }
+    // The unit's ID, given (scanned) after the run had started.
+    virtual void unitIdentified(const std::string& unitId) { (void)unitId; }
     virtual void ended(const RunEnd& end) = 0;
 };
 

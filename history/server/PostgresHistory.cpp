@@ -37,6 +37,8 @@ std::string upsertSql() {
         updates += std::string(position > 1 ? ", " : "") + column + " = EXCLUDED." + column;
         ++position;
     }
+    appendText(values, {", $", std::to_string(position++)});
+    updates += std::string(", ") + kUnitIdColumn + " = EXCLUDED." + kUnitIdColumn;
     std::string revision = "$";
     revision += std::to_string(position);
     return "INSERT INTO velmora_runs (" + recordColumnList() + ", revision) VALUES (" + values + ", " +
@@ -51,6 +53,7 @@ std::string selectSql() {
         columns += ", ";
         columns += std::string(column) == "run_uuid" ? "run_uuid::text" : column;
     }
+    columns += std::string(", ") + kUnitIdColumn;
     std::string received = kIsoNow;
     received.replace(received.find("now()"), 5, "received");
     return "SELECT id" + columns + ", revision, " + received + " FROM velmora_runs";
@@ -91,8 +94,25 @@ std::string passwordLibpqFinds(const std::string& uri) {
     return password;
 }
 
+std::string serverIdentity(const std::string& uri) {
+    char* failed = nullptr;
+    PQconninfoOption* options = PQconninfoParse(uri.c_str(), &failed);
+    PQfreemem(failed);
+    if (options == nullptr) return redactUri(uri);
+    std::string identity;
+    for (const char* keyword : {"service", "host", "hostaddr", "port", "dbname", "user"}) {
+        for (const PQconninfoOption* option = options; option->keyword != nullptr; ++option) {
+            if (std::string(option->keyword) != keyword || option->val == nullptr || *option->val == '\0')
+                continue;
+            appendText(identity, {identity.empty() ? "" : " ", keyword, "=", option->val});
+        }
+    }
+    PQconninfoFree(options);
+    return identity;
+}
+
 PostgresHistory::PostgresHistory(std::string uri)
-    : uri_(std::move(uri)), password_(passwordLibpqFinds(uri_)) {}
+    : uri_(std::move(uri)), password_(passwordLibpqFinds(uri_)), identity_(serverIdentity(uri_)) {}
 
 std::unique_ptr<PostgresHistory> PostgresHistory::connect(const std::string& uri, std::string& error) {
     auto server = std::make_unique<PostgresHistory>(uri);
@@ -256,15 +276,19 @@ bool PostgresHistory::upsert(const HistoryRecord& record, std::string& error) {
     // The server takes text as UTF-8 only: a byte that starts no character (an
     // image path in Latin-1) is sent as U+FFFD, the station's file keeps it as it
     // came, and the row is not refused for it.
-    std::array<std::string, kRecordColumns.size()> texts;
-    std::array<const char*, kRecordColumns.size() + 1> values{};
+    std::array<std::string, kRecordColumns.size() + 1> texts;
+    std::array<const char*, kRecordColumns.size() + 2> values{};
     std::size_t index = 0;
     for (const std::string* field : recordFields(record)) {
         texts[index] = withValidUtf8(*field);
         values[index] = texts[index].c_str();
         ++index;
     }
-    values[index] = revision.c_str();
+    if (record.unitId) {
+        texts[index] = withValidUtf8(*record.unitId);
+        values[index] = texts[index].c_str();
+    }
+    values[++index] = revision.c_str();  // a unit without an ID: NULL
     const Result result(
         execPreparedBounded(connection_, kUpsertName, static_cast<int>(values.size()), values.data()));
     if (result.is(PGRES_COMMAND_OK)) return true;
@@ -334,6 +358,10 @@ std::optional<std::vector<HistoryRecord>> PostgresHistory::list(const HistoryFil
         values.push_back(filter.origin->c_str());
         sql += " AND origin = $" + std::to_string(values.size());
     }
+    if (!filter.unitId.empty()) {
+        values.push_back(filter.unitId.c_str());
+        sql += " AND unit_id = $" + std::to_string(values.size());
+    }
     sql += " ORDER BY started, id;";
     std::vector<HistoryRecord> records;
     const bool listed = use(
@@ -350,6 +378,7 @@ std::optional<std::vector<HistoryRecord>> PostgresHistory::list(const HistoryFil
                 record.id = std::stoll(result.text(row, 0));
                 int column = 1;
                 for (std::string* field : recordFields(record)) *field = result.text(row, column++);
+                record.unitId = result.optionalText(row, column++);
                 record.revision = std::stoll(result.text(row, column++));
                 record.serverTime = result.text(row, column);
             }

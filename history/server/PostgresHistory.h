@@ -46,6 +46,11 @@ inline constexpr const char* kSessionKeepalives =
 // URI holds it), empty when none: what no message may show.
 std::string passwordLibpqFinds(const std::string& uri);
 
+// The server a URI names, as every station's rows are addressed to it: its
+// service, host, address, port, database and user as libpq reads them, never the
+// password or any other setting, so URIs that differ only in those name one server.
+std::string serverIdentity(const std::string& uri);
+
 class PostgresHistory final : public HistoryStore, public LineServer {
 public:
     // The server at uri (credentials as libpq finds them: the URI, ~/.pgpass,
@@ -62,6 +67,7 @@ public:
     std::optional<std::vector<HistoryRecord>> list(const HistoryFilter& filter, std::string& error) override;
     std::optional<std::string> send(const std::vector<HistoryRecord>& rows, std::string& error) override;
     std::string name() const override;
+    std::string identity() const override { return identity_; }
     bool answered() const override { return answered_; }
 
     // Runs work on the connection alone, for its length (a transaction of
@@ -87,6 +93,7 @@ private:
 
     const std::string uri_;
     const std::string password_;  // as the client library reads it from uri_
+    const std::string identity_;
     mutable std::mutex mutex_;
     pg_conn* connection_ = nullptr;
     bool prepared_ = false;  // the upsert is prepared on this session

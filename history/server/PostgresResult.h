@@ -4,6 +4,7 @@
 // statement is bounded (history/server/PostgresRoundTrip.h).
 #include <libpq-fe.h>
 
+#include <optional>
 #include <string>
 
 #include "history/server/PostgresRoundTrip.h"
@@ -21,6 +22,11 @@ public:
     int rows() const { return PQntuples(result_); }
     std::string text(int row, int column) const {
         return PQgetisnull(result_, row, column) ? std::string{} : PQgetvalue(result_, row, column);
+    }
+
+    std::optional<std::string> optionalText(int row, int column) const {
+        if (PQgetisnull(result_, row, column)) return std::nullopt;
+        return std::string(PQgetvalue(result_, row, column));
     }
 
 private:

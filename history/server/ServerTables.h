@@ -12,9 +12,9 @@ struct ServerLayoutStep {
 };
 
 // The layout this program writes; a server with a higher one is refused.
-inline constexpr int kServerLayoutVersion = 5;
+inline constexpr int kServerLayoutVersion = 7;
 
-inline constexpr std::array<ServerLayoutStep, 5> kServerLayoutSteps = {{
+inline constexpr std::array<ServerLayoutStep, 7> kServerLayoutSteps = {{
     // 1: the runs, with the station file's columns, the run UUID as the key and
     // the time the server took the row's latest write.
     {1,
@@ -76,6 +76,14 @@ inline constexpr std::array<ServerLayoutStep, 5> kServerLayoutSteps = {{
      "ALTER TABLE velmora_runs ADD COLUMN signature_key text NOT NULL DEFAULT '';"
      "ALTER TABLE velmora_runs ADD COLUMN signature_comment text NOT NULL DEFAULT '';"
      "ALTER TABLE velmora_runs ADD COLUMN signed_sha256 text NOT NULL DEFAULT '';"},
+    // 6: each row knows its server: the server the station named when the run was
+    // written (without any password), the only one its station sends it to.
+    // Rows taken before were sent without it.
+    {6, "ALTER TABLE velmora_runs ADD COLUMN line_server text NOT NULL DEFAULT '';"},
+    // 7: the unit's own ID (a label scanned at the station), NULL where none was given.
+    {7,
+     "ALTER TABLE velmora_runs ADD COLUMN unit_id text;"
+     "CREATE INDEX velmora_runs_unit ON velmora_runs (unit_id) WHERE unit_id IS NOT NULL;"},
 }};
 static_assert(kServerLayoutSteps.back().version == kServerLayoutVersion,
               "every server layout version has its step");

@@ -7,6 +7,7 @@
 
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <set>
@@ -206,12 +207,19 @@ TEST_F(HistoryDatabaseTest, FileOfLayoutTwoGetsNamedRowsThatWaitForTheServer) {
     std::string error;
     HistoryRecord simulated = run("2026-01-03T00:00:00.000Z", "1-1");
     simulated.origin = storedOrigin(RunOrigin::Simulated);
+    simulated.lineServer = "host=bench";  // written for a server its own command named
     ASSERT_TRUE(database->record(simulated, error)) << error;
     EXPECT_TRUE(RunId::parse(simulated.runUuid).has_value());
-    auto waiting = database->unsent(false, 10, error);
+    const history::RowsFor stationsOwn{"host=line", true};
+    const history::RowsFor bench{"host=bench", false};
+    const history::RowsFor both{"host=bench", true};
+    auto waiting = database->unsent(stationsOwn, 10, error);
     ASSERT_TRUE(waiting) << error;
-    EXPECT_EQ(waiting->size(), 2u);  // a bench's run waits only for a bench's sender
-    waiting = database->unsent(true, 10, error);
+    EXPECT_EQ(waiting->size(), 2u);  // a bench's run waits only for the server its command named
+    waiting = database->unsent(bench, 10, error);
+    ASSERT_TRUE(waiting) << error;
+    EXPECT_EQ(waiting->size(), 1u);  // and that server takes none of the station's
+    waiting = database->unsent(both, 10, error);
     ASSERT_TRUE(waiting) << error;
     ASSERT_EQ(waiting->size(), 3u);
 
@@ -219,23 +227,23 @@ TEST_F(HistoryDatabaseTest, FileOfLayoutTwoGetsNamedRowsThatWaitForTheServer) {
     std::string oldest = "~";
     for (const HistoryRecord& row : *waiting)
         oldest = std::min(oldest, row.ended.empty() ? row.started : row.ended);
-    const auto counted = [&](bool withOrigins) {
-        return database->waiting(withOrigins, error).value_or(history::WaitingRows{99, "none"});
+    const auto counted = [&](const history::RowsFor& server) {
+        return database->waiting(server, error).value_or(history::WaitingRows{99, "none"});
     };
-    EXPECT_EQ(counted(false).count, 2u);
-    EXPECT_EQ(counted(true).count, 3u);
-    EXPECT_EQ(counted(true).oldestWritten, oldest);
+    EXPECT_EQ(counted(stationsOwn).count, 2u);
+    EXPECT_EQ(counted(both).count, 3u);
+    EXPECT_EQ(counted(both).oldestWritten, oldest);
 
     const HistoryRecord first = (*waiting)[0];
     ASSERT_TRUE(database->markSent({first}, "2026-01-04T00:00:00.000Z", error)) << error;
-    EXPECT_EQ(database->unsent(true, 10, error)->size(), 2u);
-    EXPECT_EQ(counted(true).count, 2u);
+    EXPECT_EQ(database->unsent(both, 10, error)->size(), 2u);
+    EXPECT_EQ(counted(both).count, 2u);
     HistoryRecord changed = first;
     changed.result = history::kResultSuccess;
     ASSERT_TRUE(database->record(changed, error)) << error;  // written again: waits again
-    ASSERT_EQ(database->unsent(true, 10, error)->size(), 3u);
+    ASSERT_EQ(database->unsent(both, 10, error)->size(), 3u);
     ASSERT_TRUE(database->markSent({first}, "2026-01-04T00:00:01.000Z", error)) << error;
-    EXPECT_EQ(database->unsent(true, 10, error)->size(), 3u);  // the old write's mark counts for nothing
+    EXPECT_EQ(database->unsent(both, 10, error)->size(), 3u);  // the old write's mark counts for nothing
     rows = list(*database);
     EXPECT_EQ(rows[0].runUuid, first.runUuid);
     EXPECT_EQ(rows[0].result, "success");
@@ -316,7 +324,9 @@ TEST_F(HistoryDatabaseTest, FileOfLayoutFiveGetsTheSignatureColumns) {
         sqlite3_exec(handle,
                      "ALTER TABLE runs DROP COLUMN signature; ALTER TABLE runs DROP COLUMN signature_key;"
                      "ALTER TABLE runs DROP COLUMN signature_comment;"
-                     "ALTER TABLE runs DROP COLUMN signed_sha256; PRAGMA user_version=5;",
+                     "ALTER TABLE runs DROP COLUMN signed_sha256; DROP INDEX runs_unit;"
+                     "ALTER TABLE runs DROP COLUMN unit_id; ALTER TABLE runs DROP COLUMN line_server;"
+                     "PRAGMA user_version=5;",
                      nullptr, nullptr, nullptr),
         SQLITE_OK)
         << sqlite3_errmsg(handle);
@@ -428,6 +438,53 @@ TEST_F(HistoryDatabaseTest, EightProcessesStartingOnAMissingFileAllGetIn) {
         auto database = HistoryDatabase::open(path, error);
         ASSERT_TRUE(database) << error;
         EXPECT_EQ(list(*database).size(), static_cast<std::size_t>(kWriters * kRuns)) << "round " << round;
+    }
+}
+
+// Layout 7 gives each row the server it is for, layout 8 the unit's scanned ID;
+// a file of the layout before each keeps its rows (for no server, with no ID),
+// and then keeps both for the next run and finds a unit's runs by its ID.
+TEST_F(HistoryDatabaseTest, FilesOfLayoutsSixAndSevenGetTheRowsServerAndTheUnitsId) {
+    const std::vector<std::pair<int, const char*>> earlier = {
+        {6,
+         "DROP INDEX runs_unit; ALTER TABLE runs DROP COLUMN unit_id; ALTER TABLE runs DROP COLUMN "
+         "line_server;"},
+        {7, "DROP INDEX runs_unit; ALTER TABLE runs DROP COLUMN unit_id;"},
+    };
+    for (const auto& [layout, back] : earlier) {
+        SCOPED_TRACE(layout);
+        std::filesystem::remove(path_);
+        {
+            auto database = open();
+            ASSERT_TRUE(database);
+            std::string error;
+            ASSERT_TRUE(database->insert(run("2026-12-01T00:00:00.000Z", "1-1"), error)) << error;
+        }
+        sqlite3* handle = nullptr;
+        ASSERT_EQ(sqlite3_open(path_.c_str(), &handle), SQLITE_OK);
+        const std::string sql = std::string(back) + "PRAGMA user_version=" + std::to_string(layout) + ";";
+        EXPECT_EQ(sqlite3_exec(handle, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
+            << sqlite3_errmsg(handle);
+        sqlite3_close(handle);
+
+        auto database = open();
+        ASSERT_TRUE(database);
+        HistoryRecord scanned = run("2026-12-02T00:00:00.000Z", "1-2");
+        scanned.unitId = "LBL-0042";
+        scanned.lineServer = "host=db dbname=line";
+        std::string error;
+        ASSERT_TRUE(database->insert(scanned, error)) << error;
+        const std::vector<HistoryRecord> rows = list(*database);
+        ASSERT_EQ(rows.size(), 2u);
+        EXPECT_EQ(rows[0].unitId, std::nullopt);
+        EXPECT_EQ(rows[0].lineServer, "");
+        EXPECT_EQ(rows[1].unitId, std::optional<std::string>("LBL-0042"));
+        EXPECT_EQ(rows[1].lineServer, scanned.lineServer);
+        history::HistoryFilter filter;
+        filter.unitId = "LBL-0042";
+        const std::vector<HistoryRecord> found = list(*database, filter);
+        ASSERT_EQ(found.size(), 1u);
+        EXPECT_EQ(found[0].port, "1-2");
     }
 }
 

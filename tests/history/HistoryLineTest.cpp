@@ -185,5 +185,37 @@ TEST(HistoryReportTest, OnlyTheRunsThatFlashAUnitAreUnits) {
     EXPECT_EQ(report[0].verifies, 1u);
 }
 
+// A unit's first pass is its first run: failed and later passed is a first-pass
+// failure; a first run cut off counts once another followed it, and a unit
+// whose only run is still going is not counted yet. Units without an ID are
+// left out of the first pass and of the report by unit.
+TEST(HistoryReportTest, FirstPassYieldCountsEachScannedUnitByItsFirstRun) {
+    const std::vector<std::pair<const char*, const char*>> unitRuns = {
+        {"U1", "failure"}, {"U1", "success"}, {"U2", "success"},    {"U3", "unfinished"}, {"U3", "success"},
+        {"U4", "success"}, {"U4", "failure"}, {"U5", "unfinished"}, {nullptr, "failure"},
+    };
+    std::vector<history::HistoryRecord> runs;
+    for (const auto& [id, result] : unitRuns) {
+        runs.push_back(
+            unit("a", "2026-12-08T0" + std::to_string(runs.size()) + ":00:00.000Z", "open=1", result));
+        if (id != nullptr) runs.back().unitId = id;
+    }
+    const std::vector<history::ReportLine> total =
+        history::buildReport(runs, history::ReportGrouping::Total, false);
+    ASSERT_EQ(total.size(), 1u);
+    EXPECT_EQ(total[0].units, 9u);
+    EXPECT_EQ(total[0].firstPassUnits, 4u);
+    EXPECT_EQ(total[0].firstPassed, 2u);
+    EXPECT_DOUBLE_EQ(*total[0].firstPassYield(), 0.5);
+
+    const std::vector<history::ReportLine> byUnit =
+        history::buildReport(runs, history::ReportGrouping::Unit, false);
+    std::vector<std::string> lines;
+    for (const history::ReportLine& line : byUnit)
+        lines.push_back(line.key + " " + std::to_string(line.units) + " " + std::to_string(line.firstPassed) +
+                        "/" + std::to_string(line.firstPassUnits));
+    EXPECT_EQ(lines, (std::vector<std::string>{"U1 2 0/1", "U2 1 1/1", "U3 2 0/1", "U4 2 1/1", "U5 1 0/0"}));
+}
+
 }  // namespace
 }  // namespace velmora::testing

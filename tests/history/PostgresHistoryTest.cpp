@@ -179,7 +179,7 @@ TEST_F(PostgresHistoryTest, SenderCatchesUpOnItsOwnAndCompletesUnfinishedRows) {
     std::vector<std::string> notices;
     history::RetryPlan retry{std::chrono::milliseconds(100), std::chrono::milliseconds(400)};
     history::PostgresHistory line(server_.uri());
-    history::HistorySender sender(file, line, false, retry, [&](const std::string& line) {
+    history::HistorySender sender(file, line, true, retry, [&](const std::string& line) {
         std::lock_guard lock(mutex);
         notices.push_back(line);
     });
@@ -217,11 +217,11 @@ TEST_F(PostgresHistoryTest, SenderCatchesUpOnItsOwnAndCompletesUnfinishedRows) {
     const auto answered = std::chrono::steady_clock::now();
     EXPECT_EQ(waitFor("SELECT count(*) FROM velmora_runs;", "4\n"), "4\n");
     EXPECT_LT(std::chrono::steady_clock::now() - answered, std::chrono::seconds(60));
-    auto rows = local->unsent(true, 10, error);
+    auto rows = local->unsent({line.identity(), true}, 10, error);
     const auto markDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (rows && !rows->empty() && std::chrono::steady_clock::now() < markDeadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        rows = local->unsent(true, 10, error);
+        rows = local->unsent({line.identity(), true}, 10, error);
     }
     ASSERT_TRUE(rows) << error;
     EXPECT_TRUE(rows->empty());
@@ -272,7 +272,7 @@ TEST_F(PostgresHistoryTest, AFrozenServerHoldsNeitherAStatementNorTheProgramsEnd
     EXPECT_FALSE(line->send({run}, error));
     EXPECT_NE(error.find("did not answer within"), std::string::npos) << error;
     {
-        history::HistorySender sender(file, *line, false, history::RetryPlan{}, nullptr);
+        history::HistorySender sender(file, *line, true, history::RetryPlan{}, nullptr);
         sender.wake();
     }  // its last try ends here
     const CliRun update = runCli({"--config", scratch_.path("config.ini"), "--simulate=eight-hubs",
@@ -285,7 +285,7 @@ TEST_F(PostgresHistoryTest, AFrozenServerHoldsNeitherAStatementNorTheProgramsEnd
     std::optional<std::size_t> sent;
     for (const auto guard = std::chrono::steady_clock::now() + std::chrono::seconds(30);
          !sent && std::chrono::steady_clock::now() < guard;) {
-        sent = history::sendWaitingRows(file->database(), *line, false, error);
+        sent = history::sendWaitingRows(file->database(), *line, true, error);
         if (!sent) std::this_thread::sleep_for(std::chrono::milliseconds(200));
     }
     EXPECT_EQ(sent, std::optional<std::size_t>(1)) << error;
@@ -333,13 +333,13 @@ TEST_F(PostgresHistoryTest, ARowTheServerRefusesIsSetAsideAndTheOthersGo) {
         ASSERT_TRUE(file->database().record(run, error)) << error;
     }
     history::PostgresHistory line(server_.uri());
-    EXPECT_FALSE(history::sendWaitingRows(file->database(), line, false, error));
+    EXPECT_FALSE(history::sendWaitingRows(file->database(), line, true, error));
     EXPECT_NE(error.find("2 run records sent; 1 refused by the server ("), std::string::npos) << error;
     EXPECT_EQ(server_.query("SELECT port FROM velmora_runs ORDER BY port;"), "1-2\n1-3\n");
 
     std::vector<std::string> notices;
     {
-        history::HistorySender sender(file, line, false, history::RetryPlan{},
+        history::HistorySender sender(file, line, true, history::RetryPlan{},
                                       [&notices](const std::string& notice) { notices.push_back(notice); });
         sender.wake();
     }
@@ -354,7 +354,8 @@ TEST_F(PostgresHistoryTest, ServerOfLayoutFourGetsTheSignatureColumns) {
     ASSERT_EQ(station("bay-1", server_.uri(), 1).exitStatus, 0);
     server_.query(
         "ALTER TABLE velmora_runs DROP COLUMN signature, DROP COLUMN signature_key,"
-        " DROP COLUMN signature_comment, DROP COLUMN signed_sha256;"
+        " DROP COLUMN signature_comment, DROP COLUMN signed_sha256, DROP COLUMN line_server,"
+        " DROP COLUMN unit_id;"
         "UPDATE velmora_layout SET version = 4;");
     const CliRun run = station("bay-2", server_.uri(), 1);
     ASSERT_EQ(run.exitStatus, 0) << run.err;
@@ -414,6 +415,73 @@ TEST_F(PostgresHistoryTest, PasswordInTheUriIsUsedButNeverShown) {
     // libpq's message of several lines reaches the user as one.
     EXPECT_NE(failed.err.find("failed: No such file or directory; Is the server running"), std::string::npos)
         << failed.err;
+}
+
+// The server's layout 6 gives each row the server it was written for, 7 the
+// unit's scanned ID: a server of the layout before each is upgraded by the next
+// station and keeps its rows; the next row carries both.
+TEST_F(PostgresHistoryTest, ServersOfLayoutsFiveAndSixGetTheRowsServerAndTheUnitsId) {
+    struct Earlier {
+        int layout;
+        const char* back;        // from today's layout to that one
+        const char* firstRowIs;  // the earlier row, as the upgraded server shows it
+    };
+    const std::vector<Earlier> earlier = {
+        {5, "ALTER TABLE velmora_runs DROP COLUMN unit_id, DROP COLUMN line_server;", "bay-1|none|f\n"},
+        {6, "ALTER TABLE velmora_runs DROP COLUMN unit_id;", "bay-1|none|t\n"},
+    };
+    for (const auto& [layout, back, firstRowIs] : earlier) {
+        SCOPED_TRACE(layout);
+        server_.query(
+            "DROP TABLE IF EXISTS velmora_runs, velmora_layout, velmora_serial_counters,"
+            " velmora_serial_numbers;");
+        ASSERT_EQ(station("bay-1", server_.uri(), 1).exitStatus, 0);
+        server_.query(std::string(back) + "UPDATE velmora_layout SET version = " + std::to_string(layout) +
+                      ";");
+        std::string error;
+        auto line = history::PostgresHistory::connect(server_.uri(), error);
+        ASSERT_TRUE(line) << error;
+        history::HistoryRecord scanned;
+        scanned.operation = "station";
+        scanned.started = isoUtc(wallNow());
+        scanned.unitId = "LBL-7";
+        scanned.lineServer = line->identity();
+        ASSERT_TRUE(line->record(scanned, error)) << error;
+        EXPECT_EQ(server_.query("SELECT version FROM velmora_layout;"),
+                  std::to_string(history::kServerLayoutVersion) + "\n");
+        EXPECT_EQ(
+            server_.query("SELECT station, coalesce(unit_id, 'none'), line_server <> '' FROM velmora_runs"
+                          " ORDER BY id;"),
+            std::string(firstRowIs) + "|LBL-7|t\n");
+        history::HistoryFilter filter;
+        filter.unitId = "LBL-7";
+        const auto found = line->list(filter, error);
+        ASSERT_TRUE(found) << error;
+        ASSERT_EQ(found->size(), 1u);
+        EXPECT_EQ((*found)[0].unitId, scanned.unitId);
+    }
+}
+
+// Each row goes to the server it was written for: a bench command naming
+// another server (another database) takes its own rows there and none of the
+// station's, which wait for the station's server and go when it answers.
+TEST_F(PostgresHistoryTest, RowsGoOnlyToTheServerTheyWereWrittenFor) {
+    server_.query("CREATE DATABASE bench;");
+    std::string benchUri = server_.uri();
+    benchUri.replace(benchUri.find("/velmora?"), 9, "/bench?");
+    ASSERT_EQ(runCli({"--history", server_.uri(), "history"}).exitStatus, 0);  // lays the line's server out
+    ASSERT_TRUE(server_.stop());
+    EXPECT_EQ(station("bay", server_.uri(), 2).exitStatus, 0);
+    ASSERT_TRUE(server_.start());
+    const CliRun bench = runCli({"--config", scratch_.path("config.ini"), "--simulate=eight-hubs",
+                                 "--history", benchUri, "update", kSampleImage, "--all"},
+                                stationEnvironment("bay"));
+    EXPECT_EQ(bench.exitStatus, 0) << bench.err;
+    EXPECT_EQ(server_.query("SELECT count(*) FROM velmora_runs;"), "0\n");  // the line's server got none
+    const CliRun sync = runCli({"--history", server_.uri(), "history", "sync"}, stationEnvironment("bay"));
+    EXPECT_EQ(sync.exitStatus, 0) << sync.err;
+    EXPECT_EQ(server_.query("SELECT operation, count(*) FROM velmora_runs GROUP BY operation;"),
+              "station|2\n");
 }
 
 }  // namespace
