@@ -13,6 +13,7 @@
 #include "WindowFixture.h"
 #include "device/simulated/SimulatedBus.h"
 #include "device/simulated/SimulatedEnvironment.h"
+#include "history/HistoryDatabase.h"
 #include "window/StationTile.h"
 
 namespace velmora::testing {
@@ -189,7 +190,7 @@ TEST_F(StationViewTest, ScannedIdsReachTheirUnitsTiles) {
 
     QLineEdit* field = station().scanField();
     for (const char* typed : {"UNIT-A", "UNIT-B", "UNIT-A", "  ", "bad\x07id"}) {
-        QTest::keyClicks(field, typed);
+        field->setText(QString::fromLatin1(typed));  // as a scanner types it, control characters too
         QTest::keyClick(field, Qt::Key_Return);
     }
     EXPECT_EQ(station().scanAnswer()->text(),
@@ -209,6 +210,21 @@ TEST_F(StationViewTest, ScannedIdsReachTheirUnitsTiles) {
     EXPECT_NE(tileLine("1-3").find("ID UNIT-A"), std::string::npos) << tileLine("1-3");
     EXPECT_NE(tileLine("1-7").find("ID UNIT-B"), std::string::npos) << tileLine("1-7");
     EXPECT_EQ(station().queueList()->count(), 0);
+
+    // The history's rows: each ID on its unit's run, the late one included.
+    std::string error;
+    const auto history = history::HistoryDatabase::open(historyPath(), error);
+    ASSERT_TRUE(history) << error;
+    for (const auto& [id, port] :
+         std::map<std::string, std::string>{{"LATE-6", "1-6"}, {"UNIT-A", "1-3"}, {"UNIT-B", "1-7"}}) {
+        history::HistoryFilter filter;
+        filter.unitId = id;
+        const auto rows = history->list(filter, error);
+        ASSERT_TRUE(rows) << error;
+        ASSERT_EQ(rows->size(), 1u) << id;
+        EXPECT_EQ(rows->front().port, port);
+        EXPECT_EQ(rows->front().result, "success");
+    }
 
     station().scan("UNIT-C");
     station().clearButton()->click();

@@ -6,8 +6,8 @@
 #include <QTextEdit>
 #include <fstream>
 
-#include "device/simulated/SimulatedBus.h"
 #include "device/VendorCommands.h"
+#include "device/simulated/SimulatedBus.h"
 #include "device/simulated/SimulatedEnvironment.h"
 #include "window/Launch.h"
 

@@ -9,9 +9,9 @@
 #include <QTest>
 #include <condition_variable>
 #include <deque>
-#include <mutex>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>

@@ -18,6 +18,7 @@
 #include "device/simulated/SimulatedBus.h"
 #include "device/simulated/SimulatedEnvironment.h"
 #include "window/QtDialogs.h"
+#include "window/StationTile.h"
 #include "window/StationView.h"
 
 namespace velmora::testing {
