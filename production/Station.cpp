@@ -376,7 +376,7 @@ void Station::runUnit(const std::shared_ptr<UnitTrack>& track, const FirmwareBuf
                                                               : verdict.versionMismatch;
     track->change([&](UnitReport& report) {
         report.state = verdict.passed ? UnitState::Passed : UnitState::Failed;
-        report.versionAfter = runningVersionText(statusAfter);
+        if (statusAfter) report.versionAfter = runningVersionText(statusAfter);
         report.failure = why;
     });
     if (verdict.passed) {

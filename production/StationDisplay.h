@@ -19,9 +19,9 @@ struct UnitReport {
     std::string unitId;         // the ID scanned for the unit; empty: none
     std::string serial;         // the serial number the station gave it; empty: none
     std::string versionBefore;  // as runningVersionText words it; empty: not read yet
-    std::string versionAfter;
-    double seconds = 0;   // since the unit started, on the station's clock
-    std::string failure;  // for a failed unit: why, in one line
+    std::string versionAfter;   // empty: not read (a failed run's hub is not asked again)
+    double seconds = 0;         // since the unit started, on the station's clock
+    std::string failure;        // for a failed unit: why, in one line
 };
 
 class StationDisplay {

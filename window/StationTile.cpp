@@ -32,6 +32,7 @@ StationTile::StationTile(const QString& port, QWidget* parent)
     : QFrame(parent),
       port_(port),
       portLabel_(new QLabel(port)),
+      timeLabel_(new QLabel),
       stateLabel_(new QLabel),
       progress_(new QProgressBar),
       identity_(new QLabel),
@@ -46,19 +47,30 @@ StationTile::StationTile(const QString& port, QWidget* parent)
     progress_->setRange(0, 100);
     progress_->setTextVisible(false);
     progress_->setFixedHeight(texts::kTileProgressHeight);
+    // A failure line takes two lines; what does not fit is in the tooltip and the finished list.
+    stateLabel_->setWordWrap(true);
+    stateLabel_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    stateLabel_->setFixedHeight(2 * stateLabel_->fontMetrics().lineSpacing());
+    timeLabel_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    // Kept in the layout while hidden, so a tile keeps its height from state to state.
+    QSizePolicy keep = progress_->sizePolicy();
+    keep.setRetainSizeWhenHidden(true);
+    progress_->setSizePolicy(keep);
     auto* top = new QHBoxLayout;
     top->setContentsMargins(0, 0, 0, 0);
-    top->addWidget(portLabel_);
-    top->addWidget(stateLabel_, 1);
+    top->addWidget(portLabel_, 1);
+    top->addWidget(timeLabel_);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(4, 3, 4, 3);
     layout->setSpacing(2);
     layout->addLayout(top);
+    layout->addWidget(stateLabel_);
     layout->addWidget(progress_);
     layout->addWidget(identity_);
     layout->addWidget(versions_);
-    for (QLabel* label : {stateLabel_, identity_, versions_})
-        label->setMinimumWidth(1);  // elided, not widening
+    layout->addStretch(1);
+    setMinimumHeight(texts::kTileMinimumHeight);
+    for (QLabel* label : {stateLabel_, identity_, versions_}) label->setMinimumWidth(1);  // cut, not widening
     redraw();
 }
 
@@ -126,15 +138,18 @@ void StationTile::redraw() {
         identity_->setText(QString("SN %1   ID %2")
                                .arg(report.serial.empty() ? "-" : fromUtf8(report.serial),
                                     report.unitId.empty() ? "-" : fromUtf8(report.unitId)));
-        const QString after = finished ? fromUtf8(report.versionAfter) : "...";
-        versions_->setText(
-            QString("%1 → %2   %3 s")
-                .arg(report.versionBefore.empty() ? "?" : fromUtf8(report.versionBefore), after)
-                .arg(report.seconds, 0, 'f', 1));
-        lines << identity_->text() << versions_->text();
+        // A failed run's hub is not asked again: what it runs afterwards is not known.
+        const QString after = !finished                     ? QString("...")
+                              : report.versionAfter.empty() ? QString("not read")
+                                                            : fromUtf8(report.versionAfter);
+        versions_->setText(QString("%1 → %2").arg(
+            report.versionBefore.empty() ? "?" : fromUtf8(report.versionBefore), after));
+        timeLabel_->setText(QString("%1 s").arg(report.seconds, 0, 'f', 1));
+        lines << identity_->text() << versions_->text() << timeLabel_->text();
     } else {
         identity_->clear();
         versions_->clear();
+        timeLabel_->clear();
     }
     setAccessibleName(QString("Port %1: %2").arg(port_, state));
     setAccessibleDescription(lines.join("; "));

@@ -46,10 +46,11 @@ private:
     bool present_ = true;
     bool selected_ = false;
     QLabel* portLabel_;
-    QLabel* stateLabel_;
+    QLabel* timeLabel_;   // time taken
+    QLabel* stateLabel_;  // the state in words, on up to two lines
     QProgressBar* progress_;
     QLabel* identity_;  // serial number and unit ID
-    QLabel* versions_;  // version before -> after, time taken
+    QLabel* versions_;  // version before -> after
 };
 
 }  // namespace velmora::window

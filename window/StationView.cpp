@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <filesystem>
 
@@ -34,7 +35,9 @@ constexpr int kRedrawSpacingMs = 1000 / kTileRedrawsPerSecond;
 // The finished list and the log keep this many of their newest entries.
 constexpr int kMostFinishedRows = 1000;
 constexpr int kMostLogLines = 2000;
-constexpr int kSideWidth = 380;
+constexpr int kSideWidth = 460;
+// The finished list's columns but the last (the failure line, which takes the rest).
+constexpr std::array<int, 5> kFinishedColumnWidths = {62, 62, 96, 82, 44};
 constexpr int kShownSha256Digits = 12;
 
 QString fromUtf8(const std::string& text) {
@@ -214,6 +217,8 @@ QWidget* StationView::makeSide() {
     finished_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     finished_->setFocusPolicy(Qt::NoFocus);
     finished_->horizontalHeader()->setStretchLastSection(true);
+    for (std::size_t column = 0; column < kFinishedColumnWidths.size(); ++column)
+        finished_->setColumnWidth(static_cast<int>(column), kFinishedColumnWidths[column]);
     finished_->verticalHeader()->setDefaultSectionSize(20);
     layout->addWidget(finished_, 2);
     layout->addWidget(new QLabel(QString::fromLatin1(texts::kLogCaption)));

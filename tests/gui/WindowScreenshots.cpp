@@ -127,7 +127,16 @@ protected:
                        units;
             },
             kPatienceMs));
-        QTest::qWait(300);  // the tiles' last redraws
+        // The tiles' last redraws.
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                for (const auto& [port, tile] : station().tiles()) {
+                    const QString state = tile->stateText();
+                    if (!state.startsWith("PASS") && !state.startsWith("FAIL")) return false;
+                }
+                return true;
+            },
+            kPatienceMs));
     }
     void saveStation(const char* name) {
         std::filesystem::create_directories(outputFolder());
