@@ -23,6 +23,7 @@
 
 #include "app/Console.h"
 #include "tests/cli/CliProcess.h"
+#include "tests/support/ScratchFolder.h"
 #include "window/AppDelegate.h"
 #include "window/Launch.h"
 #include "window/StationView.h"
@@ -80,21 +81,23 @@ double median(std::vector<double> values) {
 
 struct ViewRound {
     std::vector<double> unitSeconds;
-    std::vector<double> stallsMs;  // each heartbeat gap beyond its period
+    std::vector<double> stallsMs;      // each heartbeat gap beyond its period
+    std::vector<double> deliveriesMs;  // each hand-over of the units' reports, on the GUI thread
     int mostRedrawsInASecond = 0;
 };
 
-ViewRound runView(const std::string& resources) {
+// folder: private to this user, as a history's folder must be.
+ViewRound runView(const std::string& resources, const std::filesystem::path& folder) {
     NoDialogs dialogs;
     NoRunner runner;
     WindowEnvironment environment(dialogs, runner, runner);
     environment.logPath = (std::filesystem::temp_directory_path() / "velmora-station-view.log").string();
     environment.quit = [](int) {};
+    std::filesystem::create_directories(folder);
     // Recording into a history as the command line's station does.
     auto session = WindowSession::createSimulated(
         {resources + "/config.ini", resources, ""}, "sixty-four-hubs", std::make_unique<SilentConsole>(),
-        WindowSession::Time::Real, std::nullopt, {},
-        (std::filesystem::temp_directory_path() / "velmora-station-view.sqlite").string());
+        WindowSession::Time::Real, std::nullopt, {}, (folder / "view-history.sqlite").string());
     StationRequest request;
     request.imagePath = resources + "/images/sample-update.bin";
     request.settings.count = kHubs;
@@ -116,6 +119,9 @@ ViewRound runView(const std::string& resources) {
         while (times.front() <= times.back() - 1000) times.pop_front();
         round.mostRedrawsInASecond = std::max(round.mostRedrawsInASecond, static_cast<int>(times.size()));
     };
+    view.deliveryTook = [&round](qint64 nanoseconds) {
+        round.deliveriesMs.push_back(static_cast<double>(nanoseconds) / 1e6);
+    };
     window->show();
     qint64 last = clock.nsecsElapsed();
     QTimer heartbeat;
@@ -129,6 +135,8 @@ ViewRound runView(const std::string& resources) {
     while (view.running() || window->workers().running() > 0)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
     heartbeat.stop();
+    // The station's last lines are still on their way to the log.
+    for (int pass = 0; pass < 10; ++pass) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     // The units' own times, as the station measured them (the same clock as the command line's lines).
     const std::string log = view.findChild<QPlainTextEdit*>("stationLog")->toPlainText().toStdString();
     round.unitSeconds = unitSeconds(log);
@@ -144,19 +152,20 @@ int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
     const std::string resources = VELMORA_TEST_RESOURCES;
+    const testing::ScratchFolder folder("velmora-station-view");
     std::vector<double> ratios;
     std::vector<double> worstStalls;
     std::vector<double> medianStalls;
     int mostRedraws = 0;
     for (int round = 1; round <= rounds; ++round) {
-        const testing::CliRun cli = testing::runCli(
-            {"--config", resources + "/config.ini", "--simulate=sixty-four-hubs", "--history",
-             (std::filesystem::temp_directory_path() / "velmora-station-view-cli.sqlite").string(),
-             "--station-name", "cli-benchmark", "station", resources + "/images/sample-update.bin", "--count",
-             std::to_string(kHubs)},
-            {"VELMORA_SIMULATED_TIME=real"});
+        const testing::CliRun cli =
+            testing::runCli({"--config", resources + "/config.ini", "--simulate=sixty-four-hubs", "--history",
+                             (folder.path() / ("cli-history-" + std::to_string(round) + ".sqlite")).string(),
+                             "--station-name", "cli-benchmark", "station",
+                             resources + "/images/sample-update.bin", "--count", std::to_string(kHubs)},
+                            {"VELMORA_SIMULATED_TIME=real"});
         const std::vector<double> cliUnits = unitSeconds(cli.out);
-        const ViewRound view = runView(resources);
+        const ViewRound view = runView(resources, folder.path() / ("view-" + std::to_string(round)));
         if (cliUnits.size() != kHubs || view.unitSeconds.size() != kHubs) {
             std::fprintf(stderr, "round %d: %zu units passed on the command line, %zu in the view\n%s", round,
                          cliUnits.size(), view.unitSeconds.size(), cli.err.c_str());
@@ -170,9 +179,12 @@ int main(int argc, char* argv[]) {
         mostRedraws = std::max(mostRedraws, view.mostRedrawsInASecond);
         std::printf(
             "round %d: unit %.2f s in the view, %.2f s on the command line (ratio %.3f); GUI thread "
-            "held at most %.1f ms, median %.2f ms; at most %d redraws of a tile in a second\n",
+            "held at most %.1f ms, median %.2f ms; the view's %zu hand-overs took at most %.2f ms, median "
+            "%.3f ms; "
+            "at most %d redraws of a tile in a second\n",
             round, mean(view.unitSeconds), mean(cliUnits), ratio, worst, median(view.stallsMs),
-            view.mostRedrawsInASecond);
+            view.deliveriesMs.size(), *std::max_element(view.deliveriesMs.begin(), view.deliveriesMs.end()),
+            median(view.deliveriesMs), view.mostRedrawsInASecond);
     }
     std::printf(
         "over %d rounds of %d hubs: ratio median %.3f (target at most 1.05); GUI thread held at most "

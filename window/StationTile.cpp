@@ -38,7 +38,8 @@ StationTile::StationTile(const QString& port, QWidget* parent)
       identity_(new QLabel),
       versions_(new QLabel) {
     setObjectName("tile-" + port);
-    setFrameShape(QFrame::Box);
+    setFrameStyle(QFrame::Box | QFrame::Plain);  // the frame line takes the palette's WindowText
+    setAutoFillBackground(true);
     setFocusPolicy(Qt::NoFocus);  // the scan field keeps the focus
     QFont bold = portLabel_->font();
     bold.setBold(true);
@@ -69,8 +70,14 @@ StationTile::StationTile(const QString& port, QWidget* parent)
     layout->addWidget(identity_);
     layout->addWidget(versions_);
     layout->addStretch(1);
-    setMinimumHeight(texts::kTileMinimumHeight);
+    setFixedHeight(texts::kTileHeight);  // a row of few tiles stays a row, not a wall
     for (QLabel* label : {stateLabel_, identity_, versions_}) label->setMinimumWidth(1);  // cut, not widening
+    // The text stays black whatever colour the frame line takes.
+    for (QLabel* label : {portLabel_, timeLabel_, stateLabel_, identity_, versions_}) {
+        QPalette text = label->palette();
+        text.setColor(QPalette::WindowText, Qt::black);
+        label->setPalette(text);
+    }
     redraw();
 }
 
@@ -82,6 +89,9 @@ void StationTile::showReport(const UnitReport& report) {
 void StationTile::showPresent(bool present) {
     if (present == present_) return;
     present_ = present;
+    // A finished unit taken off: the port waits for the next one, and a hub
+    // plugged in there is not mistaken for the unit that left.
+    if (!present && report_ && report_->state != UnitState::Running) report_.reset();
     redraw();
 }
 
@@ -121,12 +131,13 @@ void StationTile::redraw() {
                       : report_->state == UnitState::Running ? kRunningLook
                       : report_->state == UnitState::Passed  ? kPassedLook
                                                              : kFailedLook;
-    // A style sheet costs a restyle of the tile and its labels: set only when the look changes.
-    const QString style = QString("velmora--window--StationTile { background: %1; border: %2px solid %3; }")
-                              .arg(look.background)
-                              .arg(selected_ ? 3 : 1)
-                              .arg(selected_ ? "#000000" : look.border);
-    if (style != styleSheet()) setStyleSheet(style);
+    // The palette, not a style sheet: a style sheet restyles the tile and its
+    // labels each time, which 64 tiles at once would hold the GUI thread for.
+    QPalette colours = palette();
+    colours.setColor(QPalette::Window, QColor(look.background));
+    colours.setColor(QPalette::WindowText, QColor(selected_ ? "#000000" : look.border));
+    setPalette(colours);
+    setLineWidth(selected_ ? 3 : 1);
     const QString state = stateText();
     stateLabel_->setText(state);
     stateLabel_->setToolTip(state);

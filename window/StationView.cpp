@@ -301,6 +301,8 @@ void StationView::choose(const QString& port) {
 }
 
 void StationView::deliver() {
+    QElapsedTimer took;
+    took.start();
     StationFeed::Batch batch = feed_.take();
     if (batch.present) {
         for (const std::string& port : *batch.present) tileFor(port);
@@ -309,7 +311,13 @@ void StationView::deliver() {
                               batch.present->end());
     }
     for (const UnitReport& report : batch.ended) listEnded(report);
-    for (auto& [port, report] : batch.latest) due_[port] = std::move(report);
+    for (auto& [port, report] : batch.latest) {
+        tileFor(port);
+        due_[port] = std::move(report);
+    }
+    // The tiles new in this batch are placed at once: the grid is laid out once.
+    if (tilesAdded_) layOutTiles();
+    tilesAdded_ = false;
     for (const std::string& line : batch.lines) {
         // The tally is in the header; the rest goes to the log.
         const std::string tallyStart(messages::kStationTallyFormat, 7);
@@ -318,6 +326,7 @@ void StationView::deliver() {
     redrawDue();
     showTally();
     showQueue();
+    if (deliveryTook) deliveryTook(took.nsecsElapsed());
 }
 
 void StationView::redrawDue() {
@@ -343,7 +352,7 @@ StationTile* StationView::tileFor(const std::string& port) {
     auto* tile = new StationTile(fromUtf8(printableText(port)));
     connect(tile, &StationTile::chosen, this, [this, port] { choose(fromUtf8(printableText(port))); });
     tiles_[port] = tile;
-    layOutTiles();
+    tilesAdded_ = true;
     return tile;
 }
 

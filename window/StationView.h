@@ -81,8 +81,10 @@ public:
     QPushButton* clearButton() const { return clearButton_; }
     // Called with the ports the abandon question names; true to abandon.
     std::function<bool(const std::vector<std::string>&)> confirmAbandon;
-    // Each redraw of a tile, with its port (the benchmark counts them).
+    // Each redraw of a tile, with its port, and how long each hand-over of the
+    // units' reports held the GUI thread (the benchmark measures them).
     std::function<void(const std::string&)> tileRedrawn;
+    std::function<void(qint64 nanoseconds)> deliveryTook;
 
 private:
     QWidget* makeHeader(const StationRequest& request);
@@ -111,6 +113,7 @@ private:
     std::map<std::string, QElapsedTimer> lastRedraw_;
     QTimer* redrawTimer_;
     QString selectedPort_;
+    bool tilesAdded_ = false;  // since the grid was last laid out
 
     QLabel* tally_ = nullptr;
     QLabel* stateLine_ = nullptr;

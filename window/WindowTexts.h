@@ -79,7 +79,7 @@ inline constexpr const char* kTilePassed = "PASS";
 inline constexpr const char* kTileFailed = "FAIL";
 inline constexpr const char* kTileRemove = "remove the unit";
 inline constexpr int kTileProgressHeight = 8;
-inline constexpr int kTileMinimumHeight = 100;
+inline constexpr int kTileHeight = 100;
 inline constexpr int kTileColumns = 8;
 // The station view opens at this size, and may be resized, maximised or made full screen.
 inline constexpr int kStationWidth = 1600;

@@ -206,9 +206,14 @@ TEST_F(StationViewTest, ScannedIdsReachTheirUnitsTiles) {
     ASSERT_TRUE(waitForState("1-3", "waiting for a hub") && waitForState("1-7", "waiting for a hub"));
     QTest::qWait(50);
     for (const char* port : {"1-7", "1-3"}) bus.plugIn(port);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [this] {
+            return tileLine("1-3").find("ID UNIT-A") != std::string::npos &&
+                   tileLine("1-7").find("ID UNIT-B") != std::string::npos;
+        },
+        kPatienceMs))
+        << tileLine("1-3") << " / " << tileLine("1-7");
     ASSERT_TRUE(waitForState("1-3", "PASS") && waitForState("1-7", "PASS")) << logText();
-    EXPECT_NE(tileLine("1-3").find("ID UNIT-A"), std::string::npos) << tileLine("1-3");
-    EXPECT_NE(tileLine("1-7").find("ID UNIT-B"), std::string::npos) << tileLine("1-7");
     EXPECT_EQ(station().queueList()->count(), 0);
 
     // The history's rows: each ID on its unit's run, the late one included.
@@ -238,8 +243,9 @@ TEST_F(StationViewTest, TheHubFieldListsEveryHubAndScrolls) {
     window().show();
     ASSERT_TRUE(QTest::qWaitFor([this] { return hubInfoText().count('\n') == 8; }, kPatienceMs))
         << hubInfoText().toStdString();
-    EXPECT_GT(window().updateBox().nstfHubInfo_UpdateFW->verticalScrollBar()->maximum(), 0);
-    EXPECT_TRUE(window().updateBox().nstfHubInfo_UpdateFW->verticalScrollBar()->isVisible());
+    const QScrollBar* scroller = window().updateBox().nstfHubInfo_UpdateFW->verticalScrollBar();
+    EXPECT_TRUE(QTest::qWaitFor([scroller] { return scroller->isVisible() && scroller->maximum() > 0; },
+                                kPatienceMs));
 }
 
 // The menu's "Station..." asks for the image and opens the view; an image the
