@@ -13,13 +13,16 @@
 
 #include "app/Hex.h"
 #include "app/Json.h"
+#include "app/PrintableText.h"
 #include "app/SafeFile.h"
 #include "app/Sha256.h"
 #include "app/TextFormat.h"
 #include "backups/BackupStore.h"
+#include "cli/CliText.h"
 #include "cli/HubSelection.h"
 #include "cli/HubSession.h"
 #include "device/FlashOperations.h"
+#include "environment/HubListing.h"
 #include "environment/HubRecovery.h"
 #include "workflows/EasyUpdate.h"
 #include "workflows/FlashVerify.h"
@@ -64,13 +67,6 @@ std::vector<std::uint8_t> bytesOf(const std::string& text) {
     return std::vector<std::uint8_t>(text.begin(), text.end());
 }
 
-// The hub's connection: pinned to the port given, else the first supported hub.
-HubConnection& connectionFor(HubSession& session, const std::optional<std::string>& port,
-                             std::unique_ptr<HubConnection>& pinned) {
-    if (port) pinned = session.connectionTo(*port);
-    return pinned ? *pinned : session.connection();
-}
-
 // Every entry with the origin of its hub: a bench's backups are listed beside a
 // real hub's, and told apart (a real hub's line ends with its result alone).
 void printEntries(const CommandContext& command, const std::vector<backups::BackupEntry>& entries) {
@@ -91,11 +87,14 @@ void printEntries(const CommandContext& command, const std::vector<backups::Back
         return;
     }
     for (const backups::BackupEntry& entry : entries) {
-        const auto orDash = [](const std::string& value) { return value.empty() ? std::string("-") : value; };
-        out << entry.time << "  " << orDash(entry.port) << "  " << orDash(entry.hubIds) << "  "
-            << orDash(entry.version) << "  " << orDash(entry.serial) << "  " << entry.sha256.substr(0, 12)
-            << "  " << entry.result;
-        if (!entry.origin.empty()) out << " (" << originNameOfStored(entry.origin) << ')';
+        // The index's texts came from hubs (a serial) and runs (a port): shown printable.
+        const auto orDash = [](const std::string& value) {
+            return value.empty() ? std::string("-") : printableText(value);
+        };
+        out << orDash(entry.time) << "  " << orDash(entry.port) << "  " << orDash(entry.hubIds) << "  "
+            << orDash(entry.version) << "  " << orDash(entry.serial) << "  "
+            << orDash(entry.sha256.substr(0, 12)) << "  " << orDash(entry.result);
+        if (!entry.origin.empty()) out << " (" << printableText(originNameOfStored(entry.origin)) << ')';
         out << '\n';
     }
 }
@@ -103,58 +102,110 @@ void printEntries(const CommandContext& command, const std::vector<backups::Back
 struct ChosenBackup {
     std::vector<std::uint8_t> bytes;
     std::string name;  // what the FW line and the record call it
+    bool isFile = false;
+    // The store's entry for these bytes (a file copied out of the store too):
+    // where and from which unit they were taken.
+    std::optional<backups::BackupEntry> entry;
 };
 
-// --last, a SHA-256 prefix of a kept backup of the store's origin (a bench's
-// backups never stand for a real hub's, nor a real hub's for a bench's), or a
-// file; nothing, with error.
-std::optional<ChosenBackup> chooseBackup(const backups::BackupStore& store, const std::string& choice,
-                                         const std::optional<std::string>& port, std::string& error) {
-    const bool isPrefix = choice.size() >= 4 && choice.size() <= 64 && isHexDigits(choice);
-    if (choice == "--last" || (isPrefix && !std::filesystem::exists(choice))) {
-        const std::optional<std::vector<backups::BackupEntry>> entries = store.own(error);
-        if (!entries) return std::nullopt;
-        std::string prefix = choice;
-        std::transform(prefix.begin(), prefix.end(), prefix.begin(),
-                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-        std::vector<std::string> matches;
-        for (const backups::BackupEntry& entry : *entries) {
-            if (choice == "--last" ? (!port || entry.port == *port) : entry.sha256.rfind(prefix, 0) == 0) {
-                if (std::find(matches.begin(), matches.end(), entry.sha256) == matches.end() ||
-                    choice == "--last")
-                    matches.push_back(entry.sha256);
-            }
-        }
-        if (matches.empty()) {
-            error = choice == "--last" ? "no backup kept" + (port ? " for port " + *port : std::string{})
-                                       : "no backup starts with " + choice;
-            return std::nullopt;
-        }
-        if (choice != "--last" && matches.size() > 1) {
-            error = choice + " names more than one backup; give more of its digits";
-            return std::nullopt;
-        }
-        auto bytes = store.load(matches.back(), error);
-        if (!bytes) return std::nullopt;
-        return ChosenBackup{std::move(*bytes), store.folder() + "/" + matches.back()};
+// A bare run of 4 to 64 hex digits is a backup's SHA-256 prefix in the store,
+// whatever lies in the working folder; a file is named with a slash ("./cceb").
+bool namesStoredBackup(const std::string& choice) {
+    return choice.size() >= 4 && choice.size() <= 64 && isHexDigits(choice);
+}
+
+std::string lowered(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+// The store's latest entry for these contents, one taken on port first.
+std::optional<backups::BackupEntry> entryFor(const std::vector<backups::BackupEntry>& entries,
+                                             const std::string& sha256, const std::string& port) {
+    std::optional<backups::BackupEntry> found;
+    for (const backups::BackupEntry& entry : entries) {
+        if (entry.sha256 != sha256) continue;
+        if (!found || found->port != port || entry.port == port) found = entry;
     }
+    return found;
+}
+
+std::optional<ChosenBackup> loadStored(const backups::BackupStore& store, const std::string& sha256,
+                                       const std::vector<backups::BackupEntry>& entries,
+                                       const std::string& port, std::string& error) {
+    auto bytes = store.load(sha256, error);
+    if (!bytes) return std::nullopt;
+    return ChosenBackup{std::move(*bytes), store.folder() + "/" + sha256, false,
+                        entryFor(entries, sha256, port)};
+}
+
+// --last: the backup a recovery of the hub on port would write back.
+std::optional<ChosenBackup> lastBackup(HubEnvironment& environment, const std::string& port,
+                                       const std::vector<backups::BackupEntry>& entries, std::string& error) {
+    const std::optional<Rollback> rollback = environment.rollbackOn(port, error);
+    if (!rollback) return std::nullopt;
+    if (rollback->action == Rollback::Action::ResetOnly) {
+        error =
+            "restore --last: no run on " + port +
+            " since its last pass left a broken flash; `velmora-cli recover` resets a hub left in ROM code";
+        return std::nullopt;
+    }
+    if (rollback->action != Rollback::Action::WriteBackup) {
+        error = "restore --last: no failed or unfinished run with a backup is recorded on " + port +
+                " since its last pass; name a backup by its SHA-256 (see `velmora-cli backups`)";
+        return std::nullopt;
+    }
+    return loadStored(environment.backupStore(), rollback->run.backupSha256, entries, port, error);
+}
+
+// A SHA-256 prefix of a kept backup of the store's origin (a bench's backups never
+// stand for a real hub's, nor a real hub's for a bench's).
+std::optional<ChosenBackup> storedBackup(const backups::BackupStore& store, const std::string& choice,
+                                         const std::vector<backups::BackupEntry>& entries,
+                                         const std::string& port, std::string& error) {
+    const std::string prefix = lowered(choice);
+    std::vector<std::string> matches;
+    for (const backups::BackupEntry& entry : entries)
+        if (entry.sha256.rfind(prefix, 0) == 0 &&
+            std::find(matches.begin(), matches.end(), entry.sha256) == matches.end())
+            matches.push_back(entry.sha256);
+    if (matches.size() != 1) {
+        error = matches.empty() ? "no backup starts with " + choice
+                                : choice + " names more than one backup; give more of its digits";
+        if (matches.empty() && std::filesystem::exists(choice))
+            error += " (to write the file of that name, name it ./" + choice + ")";
+        return std::nullopt;
+    }
+    return loadStored(store, matches.front(), entries, port, error);
+}
+
+std::optional<ChosenBackup> fileBackup(const std::string& choice,
+                                       const std::vector<backups::BackupEntry>& entries,
+                                       const std::string& port, std::string& error) {
     const std::optional<std::string> text = readRegularFile(choice, error);
     if (!text) {
         error = choice + ": " + error;
         return std::nullopt;
     }
     std::vector<std::uint8_t> bytes = bytesOf(*text);
+    const std::string sha256 = sha256Hex(bytes.data(), bytes.size());
     const std::string base = std::filesystem::path(choice).filename().string();
-    if (base.size() == 64 && isHexDigits(base, HexCase::Lower) &&
-        sha256Hex(bytes.data(), bytes.size()) != base) {
+    if (base.size() == 64 && isHexDigits(base, HexCase::Lower) && sha256 != base) {
         error = choice + " no longer matches its name";
         return std::nullopt;
     }
-    if (bytes.empty() || bytes.size() > flash::kFlashPageBytes) {
-        error = choice + " is not a flash backup (" + std::to_string(bytes.size()) + " bytes)";
-        return std::nullopt;
-    }
-    return ChosenBackup{std::move(bytes), choice};
+    return ChosenBackup{std::move(bytes), choice, true, entryFor(entries, sha256, port)};
+}
+
+std::optional<ChosenBackup> chooseBackup(HubEnvironment& environment, const std::string& choice,
+                                         const std::string& port, std::string& error) {
+    const backups::BackupStore& store = environment.backupStore();
+    const std::optional<std::vector<backups::BackupEntry>> entries = store.own(error);
+    if (!entries) return std::nullopt;
+    if (choice == "--last") return lastBackup(environment, port, *entries, error);
+    if (namesStoredBackup(choice)) return storedBackup(store, choice, *entries, port, error);
+    return fileBackup(choice, *entries, port, error);
 }
 
 bool confirmed(const CommandContext& command, bool yes, const std::string& question, std::string& error) {
@@ -187,19 +238,23 @@ ExitStatus runVerify(const CommandContext& command) {
         return command.fail(ExitStatus::BadUsage, words[0] + " does not fit the hub's flash");
     auto session = HubSession::open(command, error);
     if (!session) return command.fail(ExitStatus::BadUsage, error);
-    std::unique_ptr<HubConnection> pinned;
-    HubConnection& connection = connectionFor(*session, port, pinned);
+    OneHub hub = connectOneHub(*session, "verify", port, false);
+    if (!hub.refusal.empty()) return command.fail(ExitStatus::BadUsage, hub.refusal);
     TerminalReporter reporter(command.streams);
     beginWorkflow(reporter);
     const FlashComparison comparison =
-        verifyFunc_FwFlash(session->workflowContext(reporter, connection), image);
+        verifyFunc_FwFlash(session->workflowContext(reporter, *hub.connection), image);
+    // The answer names the hub it is about: the one read, on its port.
+    const std::string flash = "the flash of the hub on " + printableText(hub.port.value_or("?"));
+    const std::string file = printableText(words[0]);
     if (comparison.equal()) {
-        command.streams.out << "the flash holds " << words[0] << '\n';
+        command.streams.out << flash << " holds " << file << '\n';
         return ExitStatus::Success;
     }
     if (comparison.read) {
-        command.streams.out << formatText("the flash differs from %s from 0x%05zX: %zu bytes differ\n",
-                                          words[0].c_str(), *comparison.first, comparison.differing);
+        command.streams.out << formatText("%s differs from %s from 0x%05zX: %zu bytes differ\n",
+                                          flash.c_str(), file.c_str(), *comparison.first,
+                                          comparison.differing);
     }
     return ExitStatus::WorkflowFailed;
 }
@@ -219,9 +274,73 @@ ExitStatus runBackups(const CommandContext& command) {
     return ExitStatus::Success;
 }
 
+namespace {
+
+// The bytes as the bytes rule admits them: a file as update admits an image (a
+// blockless one only with --blank), a kept backup by the rule for written bytes.
+std::optional<FirmwareBuffer> admitted(HubEnvironment& environment, const ChosenBackup& backup, bool blank,
+                                       std::string& error) {
+    // A file holding firmware is held to every rule of update's images, its
+    // signature included, --blank or not.
+    if (backup.isFile && (!blank || contentOf(backup.bytes) == BytesContent::Firmware)) {
+        ImageAdmission admission = environment.admitImage(backup.name, ImageUse::Update);
+        if (!admission.admitted()) {
+            error = admission.reason;
+            return std::nullopt;
+        }
+        // Read again by the admission: what was judged is what is written.
+        if (admission.image.data != backup.bytes) {
+            error = backup.name + " changed while it was read";
+            return std::nullopt;
+        }
+        return std::move(admission.image);
+    }
+    BytesAdmission admission = environment.admitBytes({backup.name, backup.bytes, blank});
+    if (admission.admitted()) return std::move(admission.image);
+    error = admission.reason;
+    return std::nullopt;
+}
+
+std::string orUnknown(const std::string& text) {
+    return text.empty() ? std::string("unknown") : printableText(text);
+}
+
+// "the hub on 1-2 (flash 0102, serial 0042)"
+std::string hubWords(const ListedHub& hub) {
+    return "the hub on " + printableText(hub.device.portPath) + " (" + runCodeName(hub) + " " +
+           listedVersionText(hub) + ", serial " + listedSerialText(hub.serial) + ")";
+}
+
+// "backup of 2026-12-09T13:02:11.000Z from 1-1 (version 0102, serial 0042)"
+std::string backupWords(const ChosenBackup& backup) {
+    if (!backup.entry) return printableText(backup.name);
+    const backups::BackupEntry& entry = *backup.entry;
+    return "the backup taken " + orUnknown(entry.time) + " on " + orUnknown(entry.port) + " (version " +
+           orUnknown(entry.version) + ", serial " + orUnknown(entry.serial) + ")";
+}
+
+// A backup of another port or another unit (by the serial its flash gave it).
+bool fromElsewhere(const ChosenBackup& backup, const ListedHub& hub) {
+    if (!backup.entry) return false;
+    if (backup.entry->port != hub.device.portPath) return true;
+    return !backup.entry->serial.empty() && hub.serial && *hub.serial != backup.entry->serial;
+}
+
+std::optional<ListedHub> targetHub(HubEnvironment& environment, const std::optional<std::string>& port,
+                                   std::string& error) {
+    for (ListedHub& hub : listSupportedHubs(environment))
+        if (!port || hub.device.portPath == *port || hub.device.highSpeedHalfPortPath == *port)
+            return std::move(hub);
+    error = port ? "no supported hub on port " + *port : "no supported hub is attached";
+    return std::nullopt;
+}
+
+}  // namespace
+
 ExitStatus runRestore(const CommandContext& command) {
     std::vector<std::string> words = command.arguments;
     const bool yes = takeFlag(words, "--yes");
+    const bool blank = takeFlag(words, "--blank");
     std::optional<std::string> port;
     std::string error;
     if (!takeOnePort(words, "restore", port, error)) return command.fail(ExitStatus::BadUsage, error);
@@ -229,20 +348,36 @@ ExitStatus runRestore(const CommandContext& command) {
     if (last && !words.empty()) return command.fail(ExitStatus::BadUsage, "restore: unexpected " + words[0]);
     if (!last && !oneArgument(words, "restore", "--last, a backup's SHA-256 or a FILE", error))
         return command.fail(ExitStatus::BadUsage, error);
+    if (last && blank)
+        return command.fail(ExitStatus::BadUsage,
+                            "restore: --blank takes a backup named by its SHA-256 or a FILE, never --last");
     auto session = HubSession::open(command, error);
     if (!session) return command.fail(ExitStatus::BadUsage, error);
+    HubEnvironment& environment = session->environment();
+    // Several hubs and none named: the bus's order chooses none of them.
+    const OneHubChoice one = environment.chooseOneHub(port);
+    if (one.refused())
+        return command.fail(ExitStatus::BadUsage, text::takesOneHub("restore", one.severalAttached, false));
+    const std::optional<ListedHub> hub = targetHub(environment, one.port, error);
+    if (!hub) return command.fail(ExitStatus::BadUsage, error);
     const std::optional<ChosenBackup> backup =
-        chooseBackup(session->environment().backupStore(), last ? "--last" : words[0], port, error);
+        chooseBackup(environment, last ? "--last" : words[0], hub->device.portPath, error);
     if (!backup) return command.fail(ExitStatus::BadUsage, error);
-    const std::string question =
-        "write " + backup->name + " back to the hub" + (port ? " on " + *port : "") + "?";
+    const std::optional<FirmwareBuffer> image = admitted(environment, *backup, blank, error);
+    if (!image) return command.fail(ExitStatus::BadUsage, error);
+    if (fromElsewhere(*backup, *hub) && !port)
+        return command.fail(ExitStatus::BadUsage, "restore: " + backupWords(*backup) + " is not from " +
+                                                      hubWords(*hub) +
+                                                      "; to write it there, name the hub with --port");
+    std::string question = "write " + backupWords(*backup) + " to " + hubWords(*hub) + "?";
+    if (!image->hasBlock()) question += " It holds no firmware: the hub will stay in its ROM code.";
+    if (yes) command.streams.err << question << " (--yes)\n";
     if (!confirmed(command, yes, question, error)) return command.fail(ExitStatus::BadUsage, error);
-    std::unique_ptr<HubConnection> pinned;
-    HubConnection& connection = connectionFor(*session, port, pinned);
-    const FirmwareBuffer image = backupImage(backup->bytes);
+    const std::unique_ptr<HubConnection> pinned = session->connectionTo(hub->device.portPath);
+    HubConnection& connection = *pinned;
     TerminalReporter reporter(command.streams);
     beginWorkflow(reporter);
-    const bool succeeded = updateFuncAs(session->workflowContext(reporter, connection), image, backup->name,
+    const bool succeeded = updateFuncAs(session->workflowContext(reporter, connection), *image, backup->name,
                                         RunOperation::Restore, backup->name)
                                .succeeded;
     return succeeded ? ExitStatus::Success : ExitStatus::WorkflowFailed;
@@ -272,7 +407,7 @@ ExitStatus runRecover(const CommandContext& command) {
         const auto consent = [&](const RecoveryFinding& finding) {
             command.streams.out << recoveryFindingLine(finding) << '\n';
             command.streams.out.flush();
-            if (!finding.writesFlash) return true;  // a reset writes nothing
+            if (!finding.writesFlash) return true;  // a reset or a read writes nothing
             if (!confirmed(command, yes, "write that backup back to the hub on " + hubPort + "?", declined))
                 return false;
             beginWorkflow(reporter);
@@ -284,6 +419,20 @@ ExitStatus runRecover(const CommandContext& command) {
         switch (result.step) {
             case RecoveryStep::NotInRomCode:
             case RecoveryStep::Written: break;
+            case RecoveryStep::HeldTheImage:
+                command.streams.out << hubPort
+                                    << ": its flash holds that run's image whole; the run is recorded as "
+                                       "finished, nothing written\n";
+                break;
+            case RecoveryStep::HeldTheBackup:
+                command.streams.out << hubPort
+                                    << ": its flash holds the backup from before that run: nothing written\n";
+                break;
+            case RecoveryStep::ExamineFailed:
+                command.note(hubPort + ": its flash could not be read to tell what it holds" +
+                             (result.problem.empty() ? std::string{} : ": " + result.problem));
+                status = ExitStatus::WorkflowFailed;
+                break;
             case RecoveryStep::Reset:
                 command.streams.out << hubPort << ": runs its flash code again\n";
                 break;
@@ -307,7 +456,7 @@ ExitStatus runRecover(const CommandContext& command) {
     }
     if (!anyInRomCode) {
         command.streams.out << "no supported hub" << (port ? " on " + *port : std::string{})
-                            << " is left in ROM code: nothing to recover\n";
+                            << " is left in ROM code or by an unfinished run: nothing to recover\n";
         return ExitStatus::WorkflowFailed;
     }
     return status;

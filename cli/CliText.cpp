@@ -154,8 +154,8 @@ std::string takesOneHub(const std::string& command, const std::vector<std::strin
     return error;
 }
 
-std::string readTakesOnePort() {
-    return "read: takes one hub, so --port only once";
+std::string takesOnePort(const std::string& command) {
+    return command + ": takes one hub, so --port only once";
 }
 
 std::string fleetProgress(double percent) {

@@ -17,7 +17,8 @@ Updates and inspects the firmware of Zelo Hub controllers, and edits firmware im
 
 Hub commands (the status lines of the window go to stdout):
   detect [--port PATH]...  show whether a supported hub is attached and its firmware version
-                           (with --port, also the serial number it reports)
+                           (with --port, also the serial number it reports; with several
+                           attached and none named, a row for each as list shows it)
   list                     one line per attached supported hub: port, VID:PID, code, version,
                            serial number ("-": none)
   update FILE [--allow-new-ids] [--serial TEXT] [--all | --port PATH...]
@@ -27,8 +28,10 @@ Hub commands (the status lines of the window go to stdout):
                            --allow-new-ids is given (the hub comes back under those IDs);
                            --serial writes the image with that serial number into one hub,
                            which must report it afterwards
-  scalar [--allow-new-ids] the production-line update with the image named by FwBin in the
-                           configuration (relative to the configuration's folder)
+  scalar [--allow-new-ids] [--port PATH]
+                           the production-line update with the image named by FwBin in the
+                           configuration (relative to the configuration's folder); takes one
+                           hub: the one attached, or the one on PATH
   read OUT.bin [--port PATH]
                            read the whole flash (32768 bytes) into the file OUT.bin; with
                            "-", to stdout (the status lines then go to stderr); takes one hub:
@@ -39,7 +42,10 @@ Hub commands (the status lines of the window go to stdout):
   Several hubs at once: --all takes every supported hub attached, --port PATH (repeatable,
   PATH as list shows it) the hubs on those ports; each gets a worker of its own, its status
   lines are prefixed with its port, and a summary ends the run (exit 0 only when every hub
-  succeeded).
+  succeeded). A command that acts on one hub, given none with several attached, names their
+  ports and ends with exit status 2: the bus's order chooses no hub. A hub's two halves
+  (SuperSpeed and High-Speed) are one hub, listed by its SuperSpeed half's port; --port may
+  name either.
   driver load [--reboot|--no-reboot]
                            install the update driver for the configuration's hubs (asks for an
                            administrator); where a restart is needed, asks on a terminal, else
@@ -103,19 +109,29 @@ When an update fails (every run that erases first keeps the hub's flash, see --n
                            the count of differing bytes
   backups [--port PATH]    list the kept backups: time, port, IDs, version, serial, SHA-256,
                            result, and (simulated) or (testbed) for a bench's
-  restore (--last | SHA-PREFIX | FILE) [--port PATH] [--yes]
+  restore (--last | SHA-PREFIX | ./FILE) [--port PATH] [--blank] [--yes]
                            write a backup back with the full update (erase, program, read
-                           back, compare, reset); --last and a prefix choose among the
-                           backups of the hubs' kind (a simulated hub's never for a real one);
-                           asks on a terminal, needs --yes otherwise; a backup whose content
-                           no longer matches its name is refused
+                           back, compare, reset); --last takes the backup a recover would
+                           (from before the first failed or unfinished run on the hub since
+                           its last pass); 4 to 64 hex digits are a SHA-256 prefix in the
+                           store, never a file (name a file with a slash: ./cceb); only
+                           the backups of the hubs' kind count (a simulated hub's never for a
+                           real one); the bytes pass the update's image rules: a backup with
+                           no configuration block (a flash already erased) only when named
+                           and with --blank, one taken on another port or from another unit
+                           only with --port; the question names the hub and the backup's
+                           time, port, version and serial (--yes answers it); a backup whose
+                           content no longer matches its name is refused
   recover [--port PATH] [--yes]
                            for each supported hub left in ROM code, finds the failed or
                            unfinished run of its kind on its port in the history the runs
                            went to (--history, VELMORA_HISTORY, the station's own file when a
                            server is named) that left it so, says what it found and writes
                            that run's backup back, or only resets the hub when no run erased
-                           anything (1: nothing to recover)
+                           anything or the run's compare had passed; a hub in its flash code
+                           whose last run erased and did not finish has its flash read: its
+                           image whole (the run is then recorded as finished) or its backup
+                           stay, anything else gets the backup (1: nothing to recover)
 
 Image commands (no hub needed):
   image show FILE [--ic DEF.INI] [--page NAME]
@@ -297,7 +313,8 @@ std::string allWithPorts(const std::string& command);
 // A command that takes one hub, run with several attached and none named: which
 // one must be said, since the bus's order is no choice of the user's.
 std::string takesOneHub(const std::string& command, const std::vector<std::string>& ports, bool allowAll);
-std::string readTakesOnePort();
+// A command that takes one hub, given --port more than once.
+std::string takesOnePort(const std::string& command);
 // Where a hub stands, on the shared terminal line: "45%", "restarting 1.2 s".
 std::string fleetProgress(double percent);
 std::string fleetRestarting(double seconds);

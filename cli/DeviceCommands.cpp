@@ -8,6 +8,7 @@
 #include "app/AtomicFile.h"
 #include "app/Hex.h"
 #include "app/Json.h"
+#include "app/PrintableText.h"
 #include "app/SafeFile.h"
 #include "app/TextFormat.h"
 #include "cli/CliText.h"
@@ -122,9 +123,10 @@ void printHubInfo(const CommandContext& command, const HubInfo& info) {
     if (command.options.json) {
         out << asciiJson(hubInfoJson(info)) << '\n';
     } else if (command.streams.outIsTerminal) {
-        out << (info.colour == TextColour::Blue ? kBlue : kRed) << info.text << kPlain << '\n';
+        out << (info.colour == TextColour::Blue ? kBlue : kRed) << printableText(info.text, true) << kPlain
+            << '\n';
     } else {
-        out << info.text << '\n';
+        out << printableText(info.text, true) << '\n';
     }
 }
 
@@ -243,7 +245,7 @@ ExitStatus detectSeveral(const CommandContext& command, HubSession& session,
             while (start <= info.text.size()) {
                 const std::size_t end = std::min(info.text.find('\n', start), info.text.size());
                 const std::string line = info.text.substr(start, end - start);
-                out << ports[index] << ": ";
+                out << printableText(ports[index]) << ": ";
                 if (command.streams.outIsTerminal) {
                     out << (found ? kBlue : kRed) << line << kPlain << '\n';
                 } else {
@@ -267,10 +269,14 @@ ExitStatus detectSeveral(const CommandContext& command, HubSession& session,
 ExitStatus runSelected(const CommandContext& command, HubSession& session, const std::string& name,
                        const HubSelection& selection, const HubWorkflow& workflow) {
     const bool json = command.options.json;
-    std::vector<std::string> ports = selection.chosen() ? session.environment().portsFor(selection)
-                                                        : session.environment().supportedPorts();
-    if (!selection.chosen() && ports.size() > 1)
-        return command.fail(ExitStatus::BadUsage, text::takesOneHub(name, ports, true));
+    std::vector<std::string> ports;
+    if (selection.chosen()) {
+        ports = session.environment().portsFor(selection);
+    } else if (const OneHubChoice one = session.environment().chooseOneHub(std::nullopt); one.refused()) {
+        return command.fail(ExitStatus::BadUsage, text::takesOneHub(name, one.severalAttached, true));
+    } else if (one.port) {
+        ports.push_back(*one.port);
+    }
     if (!selection.chosen() && !json) {
         TerminalReporter reporter(command.streams);
         beginWorkflow(reporter);
@@ -302,7 +308,8 @@ ExitStatus runDetect(const CommandContext& command) {
     std::unique_ptr<HubConnection> pinned;
     if (!selection.ports.empty()) pinned = session->connectionTo(selection.ports.front());
     HubConnection& connection = pinned ? *pinned : session->connection();
-    const HubInfo info = pinned ? detectOnPort(connection) : DetectHub(connection);
+    // With none named, the window's field: one hub's detection, or a row for each of several.
+    const HubInfo info = pinned ? detectOnPort(connection) : detectAttachedHubs(session->environment());
     printHubInfo(command, info);
     return detectionOutcome(command, connection, info);
 }
@@ -355,10 +362,18 @@ ExitStatus runUpdate(const CommandContext& command) {
 ExitStatus runScalar(const CommandContext& command) {
     CommandContext own = command;
     const bool allowNewIds = takeFlag(own.arguments, kAllowNewIds);
+    HubSelection selection;
     std::string error;
-    if (!expectArguments(own, "scalar", 0, "", error)) return command.fail(ExitStatus::BadUsage, error);
+    if (!takeHubSelection(own.arguments, "scalar", false, selection, error) ||
+        !expectArguments(own, "scalar", 0, "", error))
+        return command.fail(ExitStatus::BadUsage, error);
+    if (selection.ports.size() > 1) return command.fail(ExitStatus::BadUsage, text::takesOnePort("scalar"));
     auto session = openSession(command, error);
     if (!session) return command.fail(ExitStatus::BadUsage, error);
+    const std::optional<std::string> named =
+        selection.ports.empty() ? std::nullopt : std::optional<std::string>(selection.ports.front());
+    OneHub hub = connectOneHub(*session, "scalar", named, false);
+    if (!hub.refusal.empty()) return command.fail(ExitStatus::BadUsage, hub.refusal);
     const ScalarSettings settings{session->resourcePath(), session->config().fwbinPath};
     ImageSignature signature;
     if (!settings.fwbinPath.empty()) {
@@ -373,12 +388,12 @@ ExitStatus runScalar(const CommandContext& command) {
     }
     TerminalReporter reporter(command.streams);
     beginWorkflow(reporter);
-    WorkflowContext context = session->workflowContext(reporter);
+    WorkflowContext context = session->workflowContext(reporter, *hub.connection);
     context.imageSignature = &signature;
     // The window's scalar box shows the configured name, and so does the FW line.
     const bool succeeded =
         updateScalar(context, command.buffers.scalar, settings, settings.fwbinPath, ScalarImage::Admitted);
-    return workflowOutcome(command, *session, succeeded);
+    return workflowOutcome(command, *hub.connection, succeeded);
 }
 
 ExitStatus runRead(const CommandContext& command) {
@@ -389,7 +404,7 @@ ExitStatus runRead(const CommandContext& command) {
         !expectArguments(own, "read", 1, "the output file OUT.bin", error)) {
         return command.fail(ExitStatus::BadUsage, error);
     }
-    if (selection.ports.size() > 1) return command.fail(ExitStatus::BadUsage, text::readTakesOnePort());
+    if (selection.ports.size() > 1) return command.fail(ExitStatus::BadUsage, text::takesOnePort("read"));
     const std::string& path = own.arguments[0];
     if (!outputPathUsable(path, error)) return command.fail(ExitStatus::BadUsage, error);
     if (path == text::kStandardOutputName && command.streams.outIsTerminal) {
@@ -400,14 +415,11 @@ ExitStatus runRead(const CommandContext& command) {
     for (const std::string& used : session->environment().filesInUse())
         if (sameFile(path, used)) return command.fail(ExitStatus::BadUsage, text::outputInUse("read", path));
     // One hub only: with several attached, which one to read must be said.
-    std::unique_ptr<HubConnection> pinned;
-    if (!selection.ports.empty()) {
-        pinned = session->connectionTo(selection.ports.front());
-    } else if (const std::vector<std::string> attached = session->environment().supportedPorts();
-               attached.size() > 1) {
-        return command.fail(ExitStatus::BadUsage, text::takesOneHub("read", attached, false));
-    }
-    HubConnection& connection = pinned ? *pinned : session->connection();
+    const std::optional<std::string> named =
+        selection.ports.empty() ? std::nullopt : std::optional<std::string>(selection.ports.front());
+    OneHub hub = connectOneHub(*session, "read", named, false);
+    if (!hub.refusal.empty()) return command.fail(ExitStatus::BadUsage, hub.refusal);
+    HubConnection& connection = *hub.connection;
     TerminalReporter reporter(statusStreams(command, path));
     beginWorkflow(reporter);
     if (!readFunc_FwFlash(session->workflowContext(reporter, connection), command.buffers.flashPage)) {

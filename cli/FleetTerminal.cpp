@@ -16,7 +16,10 @@ constexpr const char* kClearLine = "\r\033[K";
 }  // namespace
 
 FleetTerminal::FleetTerminal(TerminalStreams streams, std::vector<std::string> ports)
-    : streams_(streams), ports_(std::move(ports)), standings_(ports_.size()) {}
+    : streams_(streams), ports_(std::move(ports)), standings_(ports_.size()) {
+    // Shown only: a replay's port names are its recording's words.
+    for (std::string& port : ports_) port = printableText(port);
+}
 
 void FleetTerminal::writeLines(std::size_t hub, const std::vector<std::string>& lines, bool red) {
     std::lock_guard lock(mutex_);

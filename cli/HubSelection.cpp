@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "app/Json.h"
+#include "app/PrintableText.h"
 #include "app/TextFormat.h"
 #include "cli/CliText.h"
 #include "cli/FleetTerminal.h"
@@ -26,10 +27,10 @@ double secondsOf(Milliseconds duration) {
 
 void printSummary(std::ostream& out, const std::vector<HubRunResult>& results) {
     std::size_t width = std::string("port").size();
-    for (const HubRunResult& result : results) width = std::max(width, result.portPath.size());
+    for (const HubRunResult& result : results) width = std::max(width, printableText(result.portPath).size());
     out << text::summaryHeader(width);
     for (const HubRunResult& result : results) {
-        out << text::summaryRow(width, result.portPath, result.succeeded,
+        out << text::summaryRow(width, printableText(result.portPath), result.succeeded,
                                 runningVersionText(result.statusBefore),
                                 runningVersionText(result.statusAfter), secondsOf(result.duration));
     }
@@ -74,6 +75,20 @@ bool takeHubSelection(std::vector<std::string>& arguments, const std::string& co
     if (error.empty() && selection.all && !selection.ports.empty()) error = text::allWithPorts(command);
     arguments = std::move(rest);
     return error.empty();
+}
+
+OneHub connectOneHub(HubSession& session, const std::string& command, const std::optional<std::string>& named,
+                     bool allowAll) {
+    OneHub hub;
+    const OneHubChoice choice = session.environment().chooseOneHub(named);
+    if (choice.refused()) {
+        hub.refusal = text::takesOneHub(command, choice.severalAttached, allowAll);
+        return hub;
+    }
+    hub.port = choice.port;
+    if (hub.port) hub.pinned = session.connectionTo(*hub.port);
+    hub.connection = hub.pinned ? hub.pinned.get() : &session.connection();
+    return hub;
 }
 
 ExitStatus runOnSeveralHubs(const CommandContext& command, HubSession& session,

@@ -3,6 +3,7 @@
 // "--port PATH", repeatable, as the command's own options; and the run of one
 // workflow on several of them at once, with its summary.
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,20 @@ using HubSelection = HubChoice;
 // with error set when they are misused.
 bool takeHubSelection(std::vector<std::string>& arguments, const std::string& command, bool allowAll,
                       HubSelection& selection, std::string& error);
+
+// The hub of a command that acts on one hub, by the core's one rule
+// (HubEnvironment::chooseOneHub): a connection pinned to the port named or to the
+// one hub attached, or the session's own when none is listed (its open then says
+// why, busy included). refusal is set, and nothing opened, when several are
+// attached and none was named.
+struct OneHub {
+    std::unique_ptr<HubConnection> pinned;
+    HubConnection* connection = nullptr;
+    std::optional<std::string> port;
+    std::string refusal;
+};
+OneHub connectOneHub(HubSession& session, const std::string& command, const std::optional<std::string>& named,
+                     bool allowAll);
 
 // Runs the workflow on every port at once: status lines prefixed with the port,
 // then the summary table (or, with --json, one entry per hub and nothing else on

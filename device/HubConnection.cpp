@@ -25,7 +25,10 @@ HubConnection::~HubConnection() {
 }
 
 bool HubConnection::isCandidate(const UsbDeviceInfo& device) const {
-    if (portPath_ && device.portPath != *portPath_) return false;
+    // A hub pinned by the port of its High-Speed half is the hub listed by its
+    // SuperSpeed half: the same chip, driven through the half that is listed.
+    if (portPath_ && device.portPath != *portPath_ && device.highSpeedHalfPortPath != *portPath_)
+        return false;
     return table_.IsSupportedHub(device.vendorId, device.productId);
 }
 

@@ -138,10 +138,21 @@ std::vector<UsbDeviceInfo> LibusbPlatform::listDevices() {
     return halves_.listedOncePerDevice(std::move(devices));
 }
 
+// The hub on a port is the hub on its peer port too (UsbHalves.h): a claim is
+// refused while another run holds the peer's lock, so a run that reached the hub
+// by its other half, or saw that half listed first as the hub came back from a
+// reset, is busy. The peer's lock is only tried, after the port's own is held:
+// of two runs claiming the two halves at once, the later try sees the earlier
+// hold, so never both go on; and the one lock held names the hub's port alone.
 UsbPlatform::ClaimResult LibusbPlatform::claimPort(const std::string& portPath) {
     PortLock lock;
     if (const IOReturn status = lock.acquire(portPath); status != kIOReturnSuccess)
         return {nullptr, status, lock.error()};
+    if (const std::string peer = peerPortPath(portPath); !peer.empty()) {
+        PortLock peerLock;
+        if (const IOReturn status = peerLock.acquire(peer); status != kIOReturnSuccess)
+            return {nullptr, status, peerLock.error()};
+    }
     return {std::make_unique<LockClaim>(std::move(lock)), kIOReturnSuccess, {}};
 }
 

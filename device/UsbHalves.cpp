@@ -57,7 +57,7 @@ std::string peerPortPath(const std::string& portPath, const fs::path& systemRoot
 
 std::string UsbHalfPairing::peerOf(const UsbDeviceInfo& device, std::map<std::string, std::string>& seen) {
     const auto known = peers_.find(device.platformKey);
-    std::string peer = known != peers_.end() ? known->second : peerPortPath(device.portPath, systemRoot_);
+    std::string peer = known != peers_.end() ? known->second : peerLookup_(device.portPath);
     seen[device.platformKey] = peer;
     return peer;
 }

@@ -26,4 +26,15 @@ inline std::string metricsOptionProblem(const std::string& option, const std::st
     return option + ": " + problem;
 }
 
+// Bytes with no configuration block, refused unless named and confirmed as
+// such (environment/WrittenBytes.h): the hub would come back in its ROM code.
+inline constexpr const char* kBlocklessBytesFormat =
+    "'%s' holds no configuration block: the hub would stay in its ROM code; to write it all the same, name "
+    "it and add --blank";
+inline constexpr const char* kBlocklessNoBackupFormat =
+    "'%s' holds no configuration block and is no whole flash (%zu bytes, a backup holds %zu)";
+inline constexpr const char* kBlankBytesFormat =
+    "'%s' is a blank flash (every byte erased): the hub would stay in its ROM code; to write it all the "
+    "same, name it and add --blank";
+
 }  // namespace velmora::messages

@@ -279,15 +279,31 @@ std::function<std::optional<history::WaitingRows>()> HubEnvironment::waitingRows
     };
 }
 
-RecoveryResult HubEnvironment::recoverHub(const WorkflowContext& context, const std::string& port,
-                                          const RecoveryConsent& consent) {
+void HubEnvironment::withRecoverySources(const std::function<void(const RecoverySources&)>& use) {
     // The runs went to the station's file first, whatever server they went on to.
     bool missing = false;
     std::string problem;
     const std::shared_ptr<history::StationFile> file = stationFile_->openExisting(missing, problem);
     if (missing) problem = "no history is kept at " + stationFile_->path();
-    RecoverySources sources{file ? &file->database() : nullptr, problem, *backupStore_, origin()};
-    return velmora::recoverHub(context, port, sources, consent);
+    use({file ? &file->database() : nullptr, problem, *backupStore_, origin(), config_.table});
+}
+
+RecoveryResult HubEnvironment::recoverHub(const WorkflowContext& context, const std::string& port,
+                                          const RecoveryConsent& consent) {
+    RecoveryResult result;
+    withRecoverySources([&](const RecoverySources& sources) {
+        result = velmora::recoverHub(context, port, sources, consent);
+    });
+    return result;
+}
+
+std::optional<Rollback> HubEnvironment::rollbackOn(const std::string& port, std::string& problem) {
+    std::optional<Rollback> rollback;
+    withRecoverySources([&](const RecoverySources& sources) {
+        problem = sources.missing;
+        rollback = velmora::rollbackOn(sources, port, problem);
+    });
+    return rollback;
 }
 
 std::vector<std::string> HubEnvironment::filesInUse() const {
@@ -433,6 +449,10 @@ ImageAdmission HubEnvironment::admitImage(const std::string& path, ImageUse use,
     return admission;
 }
 
+BytesAdmission HubEnvironment::admitBytes(const BytesToWrite& request) const {
+    return admitWrittenBytes(request, config_.table);
+}
+
 std::vector<std::string> HubEnvironment::portsFor(const HubChoice& choice) {
     if (!choice.all) return choice.ports;
     return supportedPorts();
@@ -440,6 +460,14 @@ std::vector<std::string> HubEnvironment::portsFor(const HubChoice& choice) {
 
 std::vector<std::string> HubEnvironment::supportedPorts() {
     return supportedHubPorts(*platform_, config_.table);
+}
+
+OneHubChoice HubEnvironment::chooseOneHub(const std::optional<std::string>& named) {
+    if (named) return {named, {}};
+    std::vector<std::string> attached = supportedPorts();
+    if (attached.size() > 1) return {std::nullopt, std::move(attached)};
+    if (attached.empty()) return {};
+    return {attached.front(), {}};
 }
 
 std::optional<HeldPortLock> HubEnvironment::hubHeldByAnotherRun() {

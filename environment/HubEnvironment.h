@@ -24,6 +24,7 @@
 #include "environment/EnvironmentOptions.h"
 #include "environment/HubRecovery.h"
 #include "environment/RecordingHook.h"
+#include "environment/WrittenBytes.h"
 #include "history/HistoryLocation.h"
 #include "history/HistoryStore.h"
 #include "history/RunRecorder.h"
@@ -49,6 +50,16 @@ struct HubChoice {
     bool all = false;
     std::vector<std::string> ports;  // in the order given, each once
     bool chosen() const { return all || !ports.empty(); }
+};
+
+// The hub a command that acts on one hub works on (scalar, restore, verify, read,
+// and update or erase without --all): the port named, else the one supported hub
+// attached. The bus's order never picks one of several: with several attached and
+// none named, severalAttached lists their ports and the command is refused.
+struct OneHubChoice {
+    std::optional<std::string> port;           // none: no supported hub is listed now
+    std::vector<std::string> severalAttached;  // non-empty: refuse, naming these ports
+    bool refused() const { return !severalAttached.empty(); }
 };
 
 class HubEnvironment {
@@ -157,6 +168,9 @@ public:
     // and this origin's backups (environment/HubRecovery.h).
     RecoveryResult recoverHub(const WorkflowContext& context, const std::string& port,
                               const RecoveryConsent& consent);
+    // What a recovery of the hub on port would write back or reset, as restore
+    // --last chooses too; nothing, with problem, when no history can be read.
+    std::optional<Rollback> rollbackOn(const std::string& port, std::string& problem);
 
     // The files the run itself reads and writes: its configuration and its
     // history file. No output of a command may be one of them.
@@ -171,10 +185,17 @@ public:
     // an image to be written must also pass its signature (environment/SignatureRule.h),
     // judged from the bytes admitted, which are the bytes the run then writes.
     ImageAdmission admitImage(const std::string& path, ImageUse use, bool allowNewIds = false) const;
+    // Whether bytes that came through no image file's admission (a backup written
+    // back) may be written into a hub, against this configuration's table
+    // (environment/WrittenBytes.h).
+    BytesAdmission admitBytes(const BytesToWrite& request) const;
     // The ports a choice names: the ones given, or every supported hub's for all.
     std::vector<std::string> portsFor(const HubChoice& choice);
     // The port of every supported hub attached.
     std::vector<std::string> supportedPorts();
+    // The one rule for a command that acts on one hub (OneHubChoice): named is its
+    // --port, if any.
+    OneHubChoice chooseOneHub(const std::optional<std::string>& named);
     // For when no supported hub is listed: the port of one that another run holds.
     // Its hub is off the bus for a moment, restarting under that run, so a run
     // started now is refused as busy, not told to plug a hub in.
@@ -191,6 +212,7 @@ private:
     history::PostgresHistory* lineServer();
     bool serverIsStationsOwn() const;
     void makeHostHold();
+    void withRecoverySources(const std::function<void(const RecoverySources&)>& use);
 
     EnvironmentOptions options_;
     std::unique_ptr<Console> console_;

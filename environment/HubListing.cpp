@@ -55,7 +55,8 @@ std::string listedVersionText(const ListedHub& hub) {
 }
 
 std::string listedHubRow(const ListedHub& hub) {
-    return formatText("%s  %s  %s  %s  %s", hub.device.portPath.c_str(),
+    // The port's name is the platform's, or a recording's words on a replay.
+    return formatText("%s  %s  %s  %s  %s", printableText(hub.device.portPath).c_str(),
                       hexIds(hub.device.vendorId, hub.device.productId).c_str(), runCodeName(hub).c_str(),
                       listedVersionText(hub).c_str(), listedSerialText(hub.serial).c_str());
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/SupportedDeviceTable.h"
 #include "backups/BackupStore.h"
 #include "firmware/FirmwareBuffer.h"
 #include "history/HistoryRecord.h"
@@ -26,9 +27,32 @@ enum class RecoveryStep {
     Declined,        // the user did not confirm: nothing written
     Written,         // the backup is back and the hub runs it
     WriteFailed,     // the update run that writes it back failed
-    Reset,           // nothing was erased: reset into its flash code, which it runs
-    ResetFailed,     // nothing was erased, but the reset did not bring its flash code up
+    Reset,           // nothing was erased, or the run's compare passed: reset into its flash code
+    ResetFailed,     // the reset did not bring its flash code up
+    // A hub in its flash code whose last run erased and did not finish: its flash,
+    // read back, was that run's whole image (the run is now recorded as finished)
+    // or the backup from before it. Nothing written.
+    HeldTheImage,
+    HeldTheBackup,
+    ExamineFailed,  // the flash could not be read to tell
 };
+
+// What the runs on one hub since its last pass leave to do.
+struct Rollback {
+    enum class Action { None, WriteBackup, ResetOnly };
+    Action action = Action::None;
+    // The run whose backup is written back, or the run that stopped.
+    history::HistoryRecord run;
+    // The run stopped after its compare passed: the flash holds its image whole.
+    bool comparePassed = false;
+};
+
+// Of the runs recorded on one hub (any order), those since the last that passed
+// (reads and verifies aside, which write nothing), oldest first: a run whose
+// compare passed leaves the flash holding its image, as a pass does, and the
+// backup written back is the one from before the first run after that which
+// erased; a later backup holds a broken flash.
+Rollback chooseRollback(std::vector<history::HistoryRecord> runs);
 
 // The run that left the hub so, and its backup as the update run writes it; or,
 // when no run since the last one that passed there erased anything, only the
@@ -37,6 +61,8 @@ struct RecoveryFinding {
     std::string port;
     history::HistoryRecord run;
     bool writesFlash = true;
+    bool comparePassed = false;  // a reset only: the flash holds that run's image whole
+    bool examines = false;       // the hub runs its flash code: read the flash to tell
     FirmwareBuffer image;
     std::string backupPath;  // the backup's file in the store: the FW line's name
 };
@@ -65,15 +91,24 @@ struct RecoverySources {
     std::string missing;
     const backups::BackupStore& backups;
     RunOrigin origin = RunOrigin::Real;
+    // The configuration's table a backup written back is admitted against
+    // (environment/WrittenBytes.h).
+    const SupportedDeviceTable& table;
 };
 
-// Recovers the hub on context.connection (pinned to port), when it runs its ROM
-// code, writing through the context's reporter, observer and backups. Of the runs
-// of the sources' origin on its port since the last one there that passed (a
-// read or a verify aside), in the order they were recorded, the first that kept
-// a backup gives the flash written back; when none kept one and none reached
-// the erase, the flash is as it was and a reset is all it needs. consent is
-// asked once something was found, before the hub is touched.
+// The rollback of the hub on port by the sources' runs; nothing, with problem,
+// when the history cannot be read.
+std::optional<Rollback> rollbackOn(const RecoverySources& sources, const std::string& port,
+                                   std::string& problem);
+
+// Recovers the hub on context.connection (pinned to port), writing through the
+// context's reporter, observer and backups. In its ROM code: chooseRollback
+// decides between writing a backup back (only one the bytes rule admits: never
+// a blank one) and a reset alone. In its flash code, when its last run erased
+// and did not finish: the flash is read and compared with that run's image and
+// its backup, and only a flash that is neither gets the backup. consent is
+// asked once something was found, before the hub is touched (again before a
+// write that the examination found needed).
 RecoveryResult recoverHub(const WorkflowContext& context, const std::string& port,
                           const RecoverySources& sources, const RecoveryConsent& consent);
 

@@ -2,10 +2,12 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 
 #include "app/Hex.h"
 #include "app/TextAppend.h"
 #include "device/simulated/HubDescriptors.h"
+#include "device/simulated/SimulatedBus.h"
 
 namespace velmora::usbfs {
 
@@ -36,6 +38,20 @@ std::string sysfsPathFor(const std::string& portPath, unsigned bus) {
     for (std::size_t dot = portPath.find('.'); dot != std::string::npos; dot = portPath.find('.', dot + 1))
         path.append("/").append(portPath, 0, dot);
     return path.append("/").append(portPath);
+}
+
+// The port folder of the device on portPath, as the kernel lays it out: "1-3" on
+// ".../usb1/1-0:1.0/usb1-port3", "1-4.2" on ".../usb1/1-4/1-4:1.0/1-4-port2".
+std::filesystem::path portFolderOf(const std::string& portPath) {
+    const std::filesystem::path device = sysfsPathFor(portPath, sim::busNumberOf(portPath));
+    const std::string parent = device.parent_path().filename().string();
+    const std::size_t split = portPath.find_last_of("-.");
+    const std::string number = portPath.substr(split + 1);
+    if (portPath[split] == '-') {
+        const std::string bus = parent.substr(std::string("usb").size());
+        return device.parent_path() / (bus + "-0:1.0") / (parent + "-port" + number);
+    }
+    return device.parent_path() / (parent + ":1.0") / (parent + "-port" + number);
 }
 
 void addLine(std::string& text, const char* head, const std::string& value, const char* end = "\n") {
@@ -85,6 +101,27 @@ UsbfsDeviceRecord describeDevice(const UsbDeviceInfo& device, bool superSpeed) {
     text.append("A: power/control=auto").append(kAttributeEnd);
     addLine(text, "H: descriptors=", hexBytes(descriptors, HexCase::Lower));
     return record;
+}
+
+bool linkPortToPeer(const std::string& rootDirectory, const std::string& portPath) {
+    namespace fs = std::filesystem;
+    const std::string peerPath = sim::peerPortOf(portPath);
+    if (peerPath.empty()) return true;
+    const fs::path root = rootDirectory;
+    const fs::path port = root / portFolderOf(portPath).relative_path();
+    const fs::path peer = root / portFolderOf(peerPath).relative_path();
+    const fs::path device =
+        root / fs::path(sysfsPathFor(portPath, sim::busNumberOf(portPath))).relative_path();
+    std::error_code error;
+    for (const fs::path& folder : {port, peer, device}) fs::create_directories(folder, error);
+    const auto link = [&error](const fs::path& target, const fs::path& from) {
+        if (!fs::is_symlink(from, error))
+            fs::create_directory_symlink(fs::relative(target, from.parent_path()), from, error);
+    };
+    link(port, device / "port");
+    link(peer, port / "peer");
+    link(port, peer / "peer");
+    return !error;
 }
 
 }  // namespace velmora::usbfs

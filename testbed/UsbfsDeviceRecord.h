@@ -17,4 +17,10 @@ struct UsbfsDeviceRecord {
 // device.platformKey is "BBB/DDD", bus and device number.
 UsbfsDeviceRecord describeDevice(const UsbDeviceInfo& device, bool superSpeed);
 
+// Lays out, below the testbed's root folder, the port a device on portPath sits
+// on and the kernel's links between it and its peer port (the simulated bus's
+// peerPortOf): the device's "port" link and each port's "peer", by which the
+// platform pairs a USB 3 hub's two halves. False when they cannot be made.
+bool linkPortToPeer(const std::string& rootDirectory, const std::string& portPath);
+
 }  // namespace velmora::usbfs

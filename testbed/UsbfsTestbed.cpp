@@ -57,8 +57,7 @@ void UsbfsTestbed::removeLocked(const std::string& key) {
 }
 
 void UsbfsTestbed::addLocked(const sim::BusDevice& device) {
-    const bool superSpeed = device.hub ? device.hub->config().enumeratesAsSuperSpeed : false;
-    const UsbfsDeviceRecord record = describeDevice(device.info, superSpeed);
+    const UsbfsDeviceRecord record = describeDevice(device.info, device.superSpeed);
     auto handler = std::make_unique<UsbfsNodeHandler>(device.hub, device.enumeration);
 
     // The node is served before the device appears, so a program that reacts to
@@ -66,6 +65,11 @@ void UsbfsTestbed::addLocked(const sim::BusDevice& device) {
     GError* error = nullptr;
     if (!umockdev_testbed_attach_ioctl(testbed_, record.deviceNode.c_str(), handler->ioctlBase(), &error))
         return reportError("cannot serve the usbfs node", error);
+    // A hub's two halves are paired by their ports' peer links, as on a real
+    // machine: laid out before the device appears, so no listing sees it unpaired.
+    if (device.hub && !linkPortToPeer(rootDirectory(), device.info.portPath))
+        std::fprintf(stderr, "velmora-testbed: cannot link the port of %s to its peer\n",
+                     device.info.portPath.c_str());
     if (!umockdev_testbed_add_from_string(testbed_, record.text.c_str(), &error))
         return reportError("cannot add the device", error);
     Node node{record.sysfsPath, record.deviceNode, std::move(handler), PortLock{}};

@@ -32,9 +32,9 @@ QString BoxServices::showSignature(const ImageSignature& signature) const {
 }
 
 bool BoxServices::oneHubAttached() const {
-    const std::vector<std::string> ports = session.environment().supportedPorts();
-    if (ports.size() < 2) return true;
-    environment.dialogs.alert(&window, QString::fromStdString(severalHubsAttached(ports)));
+    const OneHubChoice one = session.environment().chooseOneHub(std::nullopt);
+    if (!one.refused()) return true;
+    environment.dialogs.alert(&window, QString::fromStdString(severalHubsAttached(one.severalAttached)));
     return false;
 }
 

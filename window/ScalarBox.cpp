@@ -48,9 +48,9 @@ void ScalarBox::startRun(bool attended, std::function<void()> waitFirst) {
     WindowSession& session = services_.session;
     if (attended && !services_.oneHubAttached()) return;
     if (!attended) {
-        if (const std::vector<std::string> ports = session.environment().supportedPorts(); ports.size() > 1) {
+        if (const OneHubChoice one = session.environment().chooseOneHub(std::nullopt); one.refused()) {
             services_.reporter.resetProgressInfo();
-            services_.reporter.appendProgressInfo_Red(severalHubsAttached(ports) + "\n");
+            services_.reporter.appendProgressInfo_Red(severalHubsAttached(one.severalAttached) + "\n");
             return;
         }
     }

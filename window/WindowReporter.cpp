@@ -3,14 +3,17 @@
 #include <QString>
 #include <QThread>
 
+#include "app/PrintableText.h"
 #include "window/AppDelegate.h"
 #include "window/GuiHandOver.h"
 
 namespace velmora::window {
 namespace {
 
+// The pane's lines carry texts from outside (a hub's strings, a recording's port
+// names): made printable like every other output, its line breaks kept.
 QString fromUtf8(const std::string& text) {
-    return QString::fromStdString(text);
+    return QString::fromStdString(printableText(text, true));
 }
 
 }  // namespace

@@ -108,6 +108,16 @@ private:
     double lastProgress_ = progress::kAfterErase;
 };
 
+// Bytes with a configuration block boot the hub's flash code, with the version
+// the block carries when it has room for one; bytes without one (a blank backup
+// written back by name) leave it in its ROM code.
+ExpectedCode expectedCodeOf(const FirmwareBuffer& image) {
+    if (!image.hasBlock()) return {false, std::nullopt};
+    if (!image.version) return {true, std::nullopt};
+    return {true, static_cast<std::uint16_t>(image.data.at(*image.version) << 8 |
+                                             image.data.at(*image.version + 1))};
+}
+
 }  // namespace
 
 ImageIdentity identityOf(const FirmwareBuffer& image) {
@@ -156,6 +166,7 @@ RunOutcome updateFuncAs(const WorkflowContext& context, const FirmwareBuffer& im
         // configured is not a hub operation.
         RunWatch& watch = run.record(
             {operation, imagePath, &image.data, image.serial, context.imageSignature, recoveredRun});
+        run.expectAtTheEnd(expectedCodeOf(image));
         failure = ImageWriter(run, image, watch).run();
     }
     run.end(failure, messages::kUpdateFail, messages::kUpdateSuccess);

@@ -17,7 +17,11 @@ const char* readSteps(const WorkflowContext& context, RunWatch& watch, std::vect
     }
     watch.phase(RunPhase::Read);
     reporter.appendProgressInfo_Blue(messages::kReadingFlash);
-    if (!FL_ReadImage(flash.data(), flash.size(), context.connection)) return messages::kFailToReadFlash;
+    if (!FL_ReadImage(flash.data(), flash.size(), context.connection)) {
+        // Nothing was written: the hub goes back to the firmware it has.
+        FL_ResetAndWait(flash::kResetToFlashCode, context.connection);
+        return messages::kFailToReadFlash;
+    }
     watch.phase(RunPhase::Reset);
     reporter.appendProgressInfo_Blue(messages::kResetToFlashCode);
     if (!FL_ResetAndWait(flash::kResetToFlashCode, context.connection)) {

@@ -33,6 +33,23 @@ inline constexpr const char* kFailToResetToFlashCode = "Fail to Reset to Flash C
 inline constexpr const char* kFailToVerifySerialNumber = "Fail to verify serial number\n";
 inline constexpr const char* kSerialMismatchFormat =
     "velmora serial: the hub reports '%s', the image gave '%s'";
+// The closing status read of a run that wrote the hub: it must run what the bytes
+// written make it run. "the hub came back running its ROM code (0100), not flash
+// code version 0203".
+inline constexpr const char* kCameBackFormat =
+    "Fail to start the firmware written: the hub came back running %s, not %s\n";
+// How that line starts, for telling such a run from one whose image is whole.
+inline constexpr const char* kCameBackStart = "Fail to start the firmware written:";
+inline constexpr const char* kRomCodeWords = "its ROM code";
+inline constexpr const char* kFlashCodeWords = "its flash code";
+inline constexpr const char* kFlashCodeVersionFormat = "flash code version %04X";
+inline constexpr const char* kNoClosingStatus = "Fail to read the hub's status after the reset\n";
+// Why the flash could not be kept, after kFailToBackUpFlash: the hub is back in
+// its flash code, untouched.
+inline constexpr const char* kBackupProblemFormat = "The flash was not kept (%s); nothing was erased\n";
+// The last red line of a run that failed once the flash was erased: the window
+// has no recovery of its own, the command line has.
+inline constexpr const char* kWayBack = "To bring the hub back: velmora-cli recover\n";
 inline constexpr const char* kUpdateSuccess = "Update FW Success\n";
 inline constexpr const char* kUpdateFail = "Update FW Fail\n";
 // Why an image too large for the flash is refused before the hub is touched: the

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "app/Hex.h"
+#include "app/PrintableText.h"
 
 namespace velmora::recording {
 namespace {
@@ -56,7 +57,9 @@ std::string divergenceLine(std::uint64_t number, const Exchange* recorded, const
     }
     line += ", sent ";
     line += sent;
-    return line;
+    // One line whatever the recording holds: its port names and strings are a
+    // file's words, and must not clear the screen or forge a line of their own.
+    return printableText(line);
 }
 
 ReplayPlatform::ReplayPlatform(Recording recording, Clock& clock)

@@ -64,6 +64,9 @@ struct HubFaults {
     // (counted from 1 since these faults were set, every kind together); see
     // SimulatedHub::cutPowerLocked for where the hub comes back.
     std::optional<int> powerCutAfterRequest;
+    // The same, counting only the requests that change the flash: erase and
+    // program requests (the command line's --simulate=power-cut-after:N).
+    std::optional<int> powerCutAfterFlashRequest;
     // The flash code reports this serial number whatever its image says, as a
     // firmware that ignores the block's strings would.
     std::optional<std::string> reportedSerial;

@@ -9,6 +9,19 @@ unsigned busNumberOf(const std::string& portPath) {
     return static_cast<unsigned>(std::strtoul(portPath.c_str(), nullptr, 10));
 }
 
+namespace {
+constexpr unsigned kTwinOffset = 127;
+constexpr unsigned kLastTwinnedBus = 2 * kTwinOffset;
+}  // namespace
+
+std::string peerPortOf(const std::string& portPath) {
+    const std::size_t dash = portPath.find('-');
+    const unsigned bus = busNumberOf(portPath);
+    if (dash == std::string::npos || bus == 0 || bus > kLastTwinnedBus) return {};
+    const unsigned peer = bus > kTwinOffset ? bus - kTwinOffset : bus + kTwinOffset;
+    return std::to_string(peer) + portPath.substr(dash);
+}
+
 SimulatedHub& SimulatedBus::addHub(SimulatedHubConfig config) {
     auto hub = std::make_shared<SimulatedHub>(config, clock_);
     std::lock_guard lock(mutex_);
@@ -71,19 +84,22 @@ bool SimulatedBus::isPresent(Slot& slot) const {
     return slot.hub ? slot.hub->isOnBus() : slot.plainPluggedIn;
 }
 
-UsbDeviceInfo SimulatedBus::describe(Slot& slot, std::uint64_t enumeration) {
+UsbDeviceInfo SimulatedBus::describe(Appearance& appearance, const std::string& portPath,
+                                     std::uint16_t vendorId, std::uint16_t productId,
+                                     std::uint64_t enumeration) {
     // Every new appearance on the bus gets the next device number, so a hub that
     // comes back from a reset is a new device to the host.
-    if (!slot.wasPresent || enumeration != slot.seenEnumeration) {
-        slot.deviceNumber = ++lastDeviceNumber_[busNumberOf(slot.portPath)];
-        slot.seenEnumeration = enumeration;
+    if (!appearance.wasPresent || enumeration != appearance.seenEnumeration) {
+        appearance.deviceNumber = ++lastDeviceNumber_[busNumberOf(portPath)];
+        appearance.seenEnumeration = enumeration;
     }
+    appearance.wasPresent = true;
     UsbDeviceInfo info;
-    info.vendorId = slot.hub ? slot.hub->vendorId() : slot.vendorId;
-    info.productId = slot.hub ? slot.hub->productId() : slot.productId;
-    info.portPath = slot.portPath;
+    info.vendorId = vendorId;
+    info.productId = productId;
+    info.portPath = portPath;
     char key[16];
-    std::snprintf(key, sizeof key, "%03u/%03u", busNumberOf(slot.portPath) % 1000, slot.deviceNumber % 1000);
+    std::snprintf(key, sizeof key, "%03u/%03u", busNumberOf(portPath) % 1000, appearance.deviceNumber % 1000);
     info.platformKey = key;
     return info;
 }
@@ -92,21 +108,39 @@ std::vector<BusDevice> SimulatedBus::presentDevices() {
     std::lock_guard lock(mutex_);
     std::vector<BusDevice> devices;
     for (Slot& slot : slots_) {
-        const bool present = isPresent(slot);
-        if (present) {
-            const std::uint64_t enumeration = slot.hub ? slot.hub->enumeration() : slot.plainEnumeration;
-            devices.push_back({describe(slot, enumeration), slot.hub, enumeration});
+        if (!isPresent(slot)) {
+            slot.first.wasPresent = false;
+            slot.highSpeedHalf.wasPresent = false;
+            continue;
         }
-        slot.wasPresent = present;
+        if (!slot.hub) {
+            devices.push_back(
+                {describe(slot.first, slot.portPath, slot.vendorId, slot.productId, slot.plainEnumeration),
+                 nullptr, slot.plainEnumeration, false});
+            continue;
+        }
+        const std::uint64_t enumeration = slot.hub->enumeration();
+        const std::vector<HubFace> faces = slot.hub->faces();
+        const HubFace& own = faces.front();
+        devices.push_back({describe(slot.first, slot.portPath, own.vendorId, own.productId, enumeration),
+                           slot.hub, enumeration, own.superSpeed});
+        if (faces.size() < 2) {
+            slot.highSpeedHalf.wasPresent = false;
+            continue;
+        }
+        const HubFace& half = faces[1];
+        devices.push_back({describe(slot.highSpeedHalf, peerPortOf(slot.portPath), half.vendorId,
+                                    half.productId, enumeration),
+                           slot.hub, enumeration, false});
     }
     return devices;
 }
 
 bool SimulatedBus::claimPort(const std::string& portPath) {
     std::lock_guard lock(mutex_);
-    bool& claimed = claimedPorts_[portPath];
-    if (claimed) return false;
-    claimed = true;
+    const std::string peer = peerPortOf(portPath);
+    if (claimedPorts_[portPath] || (!peer.empty() && claimedPorts_[peer])) return false;
+    claimedPorts_[portPath] = true;
     return true;
 }
 

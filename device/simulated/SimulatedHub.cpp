@@ -208,6 +208,10 @@ ControlAnswer SimulatedHub::handleLocked(const UsbSetup& setup, std::uint8_t* da
     } else {
         record.answer = answerRequest(kind, setup, data);
     }
+    const bool changesFlash = kind == RequestKind::EraseFlash || kind == RequestKind::WriteFlash;
+    if (changesFlash && faults_.powerCutAfterFlashRequest &&
+        ++flashRequestsHandled_ == *faults_.powerCutAfterFlashRequest)
+        cutPowerLocked();
     if (!config_.keepRequests) return record.answer;
     requests_.push_back(std::move(record));
     if (faults_.powerCutAfterRequest && ++requestsHandled_ == *faults_.powerCutAfterRequest) cutPowerLocked();
@@ -432,6 +436,7 @@ void SimulatedHub::setFaults(HubFaults faults) {
     faults_ = std::move(faults);
     transferCounts_.clear();
     requestsHandled_ = 0;
+    flashRequestsHandled_ = 0;
 }
 
 void SimulatedHub::setFlashTiming(FlashTiming timing) {

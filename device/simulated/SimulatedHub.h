@@ -182,7 +182,8 @@ private:
     RunState rebootTarget_ = RunState::RomCode;
     std::uint64_t enumeration_ = 1;
     std::map<RequestKind, int> transferCounts_;
-    int requestsHandled_ = 0;  // since the faults were set, for the power cut
+    int requestsHandled_ = 0;       // since the faults were set, for the power cut
+    int flashRequestsHandled_ = 0;  // erase and program requests among them
     std::vector<RecordedRequest> requests_;
 };
 

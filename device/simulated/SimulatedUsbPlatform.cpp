@@ -59,10 +59,12 @@ std::vector<BusDevice> SimulatedUsbPlatform::lookAtBus() {
     return devices;
 }
 
+// A hub's two halves are listed once, as by the real platform, and paired by the
+// bus's port links as the kernel's would pair them.
 std::vector<UsbDeviceInfo> SimulatedUsbPlatform::listDevices() {
-    std::vector<UsbDeviceInfo> result;
-    for (BusDevice& device : lookAtBus()) result.push_back(std::move(device.info));
-    return result;
+    std::vector<ListedUsbDevice> devices;
+    for (BusDevice& device : lookAtBus()) devices.push_back({std::move(device.info), device.superSpeed});
+    return halves_.listedOncePerDevice(std::move(devices));
 }
 
 UsbPlatform::OpenResult SimulatedUsbPlatform::openDevice(const UsbDeviceInfo& wanted) {

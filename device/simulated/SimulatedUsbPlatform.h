@@ -8,6 +8,7 @@
 #include <string>
 
 #include "device/ArrivalLog.h"
+#include "device/UsbHalves.h"
 #include "device/UsbPlatform.h"
 #include "device/simulated/SimulatedBus.h"
 
@@ -50,6 +51,7 @@ private:
     std::deque<Event> pending_;
     HotplugCallback callback_;
     ArrivalLog arrivals_;
+    UsbHalfPairing halves_{peerPortOf};
 };
 
 }  // namespace velmora::sim

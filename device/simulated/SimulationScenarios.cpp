@@ -1,7 +1,9 @@
 #include "device/simulated/SimulationScenarios.h"
 
 #include <algorithm>
+#include <charconv>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "device/simulated/SampleImage.h"
@@ -192,6 +194,22 @@ const std::vector<ScenarioEntry>& scenarioEntries() {
     return entries;
 }
 
+constexpr std::string_view kPowerCutPrefix = "power-cut-after:";
+constexpr int kMostFlashRequests = 100000;
+
+// power-cut-after:N: N from 1, the erase and program requests the hub answers
+// before its power goes.
+std::optional<int> powerCutCount(std::string_view name) {
+    if (!name.starts_with(kPowerCutPrefix)) return std::nullopt;
+    const std::string_view digits = name.substr(kPowerCutPrefix.size());
+    int count = 0;
+    const auto [end, problem] = std::from_chars(digits.data(), digits.data() + digits.size(), count);
+    if (problem != std::errc{} || end != digits.data() + digits.size() || count < 1 ||
+        count > kMostFlashRequests)
+        return std::nullopt;
+    return count;
+}
+
 }  // namespace
 
 const std::vector<SimulationScenario>& simulationScenarios() {
@@ -204,17 +222,21 @@ const std::vector<SimulationScenario>& simulationScenarios() {
 }
 
 bool isSimulationScenario(std::string_view name) {
+    if (powerCutCount(name)) return true;
     for (const SimulationScenario& scenario : simulationScenarios())
         if (scenario.name == name) return true;
     return false;
 }
 
 std::string simulationScenarioHelp() {
+    constexpr std::string_view kPowerCut = "power-cut-after:N";
+    std::vector<SimulationScenario> listed = simulationScenarios();
+    listed.push_back(
+        {kPowerCut, "one hub in flash code, its power cut after its Nth erase or program request"});
     std::size_t width = 0;
-    for (const SimulationScenario& scenario : simulationScenarios())
-        width = std::max(width, scenario.name.size());
+    for (const SimulationScenario& scenario : listed) width = std::max(width, scenario.name.size());
     std::string text;
-    for (const SimulationScenario& scenario : simulationScenarios()) {
+    for (const SimulationScenario& scenario : listed) {
         text += "  ";
         text += scenario.name;
         text.append(width - scenario.name.size() + 2, ' ');
@@ -226,6 +248,12 @@ std::string simulationScenarioHelp() {
 
 bool applySimulationScenario(std::string_view name, SimulatedBus& bus, const SupportedDevice& identity,
                              Milliseconds rebootTime) {
+    if (const std::optional<int> count = powerCutCount(name)) {
+        Setup setup{bus, identity, rebootTime};
+        SimulatedHub& hub = setup.hub();
+        hub.setFaults(with(hub, [count](HubFaults& f) { f.powerCutAfterFlashRequest = *count; }));
+        return true;
+    }
     for (const ScenarioEntry& entry : scenarioEntries()) {
         if (entry.about.name != name) continue;
         Setup setup{bus, identity, rebootTime};

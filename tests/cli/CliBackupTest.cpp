@@ -7,6 +7,7 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <regex>
 #include <string>
 #include <vector>
@@ -84,24 +85,34 @@ TEST_F(CliBackupTest, KeepBackupsSetsHowManyRunsPruningKeeps) {
 TEST_F(CliBackupTest, RestoreNeedsConsentAndAnUntouchedBackup) {
     const CliRun none = withState("rom-code", {"restore", "--last", "--yes"});
     EXPECT_EQ(none.exitStatus, 2);
-    EXPECT_EQ(none.err, "velmora-cli: no backup kept\n");
+    EXPECT_NE(none.err.find("no history is kept"), std::string::npos) << none.err;
     const CliRun noFile = withState("rom-code", {"restore", "flash.bin", "--yes"});
     EXPECT_EQ(noFile.err, "velmora-cli: flash.bin: No such file or directory\n");
 
-    ASSERT_EQ(withState("flash-code", {"erase"}).exitStatus, 0);
+    ASSERT_EQ(withState("stall-write", {"update", kSampleImage}).exitStatus, 1);
     // No terminal to ask on, and no --yes.
     const CliRun unasked = withState("rom-code", {"restore", "--last"});
     EXPECT_EQ(unasked.exitStatus, 2);
     EXPECT_NE(unasked.err.find("--yes"), std::string::npos) << unasked.err;
 
+    // The question names the backup's time, port, version and serial, and the hub.
     const CliRun restored = withState("rom-code", {"restore", "--last", "--yes"});
     EXPECT_EQ(restored.exitStatus, 0) << restored.err;
+    EXPECT_TRUE(
+        std::regex_search(restored.err, std::regex("write the backup taken 20[0-9-]+T[0-9:.]+Z on 1-1 "
+                                                   "\\(version 0102, serial [^)]+\\) to the hub on 1-1 "
+                                                   "\\(rom [0-9A-F]{4}, serial [^)]+\\)\\? \\(--yes\\)")))
+        << restored.err;
     EXPECT_NE(restored.out.find("Update FW Success"), std::string::npos) << restored.out;
 
     // A backup altered on disk is refused, by prefix and as a file.
     std::string name;
     for (const auto& item : fs::directory_iterator(backups()))
-        if (item.path().extension().empty()) name = item.path().filename().string();
+        if (item.path().extension().empty() && fs::file_size(item.path()) == 32768) {
+            std::ifstream in(item.path(), std::ios::binary);
+            const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            if (bytes != std::string(32768, '\xFF')) name = item.path().filename().string();
+        }
     ASSERT_EQ(name.size(), 64u);
     std::string upper = name.substr(0, 8);
     for (char& digit : upper) digit = static_cast<char>(std::toupper(static_cast<unsigned char>(digit)));
@@ -113,6 +124,96 @@ TEST_F(CliBackupTest, RestoreNeedsConsentAndAnUntouchedBackup) {
     const CliRun byFile = withState("rom-code", {"restore", (backups() / name).string(), "--yes"});
     EXPECT_EQ(byFile.exitStatus, 2);
     EXPECT_NE(byFile.err.find("no longer matches"), std::string::npos) << byFile.err;
+}
+
+// restore writes only what update would: a file that is no image for these hubs
+// is refused before anything is erased, whatever its name or size.
+TEST_F(CliBackupTest, RestoreRefusesBytesThatAreNoFirmwareOfTheseHubs) {
+    const CliRun edited =
+        runCli({"image", "edit", kSampleImage, "-o", path("other-ids.bin"), "--sspid", "0999"});
+    ASSERT_EQ(edited.exitStatus, 0) << edited.err;
+    struct Refused {
+        std::string file;
+        bool blank;  // --blank: bytes without firmware, confirmed as such
+        std::string reason;
+    };
+    const std::vector<Refused> files = {
+        {write("one-byte.bin", {'\x55'}), true, "too short"},
+        {write("no-block.bin", std::vector<char>(32768, 0)), false, "no configuration block"},
+        {write("short-no-block.bin", std::vector<char>(1024, 0)), true, "is no whole flash"},
+        {path("other-ids.bin"), true, "does not list"},
+        {"/etc/shadow", false, "/etc/shadow"},
+        {"/etc/shadow", true, "/etc/shadow"},
+    };
+    for (const Refused& each : files) {
+        std::vector<std::string> words = {"restore", each.file, "--yes"};
+        if (each.blank) words.push_back("--blank");
+        const CliRun refused = withState("flash-code", words);
+        EXPECT_EQ(refused.exitStatus, 2) << each.file;
+        EXPECT_NE(refused.err.find(each.reason), std::string::npos) << refused.err;
+        EXPECT_EQ(refused.out.find("Erase Flash"), std::string::npos) << refused.out;
+    }
+}
+
+// Four to 64 hex digits name a kept backup, never a file of that name in the
+// working folder; a file is named with a slash.
+TEST_F(CliBackupTest, AHexNameIsTheStoresAndAFileIsNamedWithASlash) {
+    const fs::path folder = scratch_.path();
+    fs::copy_file(kSampleImage, folder / "cceb");
+    const fs::path before = fs::current_path();
+    fs::current_path(folder);
+    const CliRun byName = withState("flash-code", {"restore", "cceb", "--yes"});
+    const CliRun byPath = withState("flash-code", {"restore", "./cceb", "--yes"});
+    fs::current_path(before);
+    EXPECT_EQ(byName.exitStatus, 2);
+    EXPECT_NE(byName.err.find("no backup starts with cceb (to write the file of that name, name it ./cceb)"),
+              std::string::npos)
+        << byName.err;
+    EXPECT_EQ(byPath.exitStatus, 0) << byPath.err;
+}
+
+std::string firstBackupSha(const std::string& listing) {
+    std::smatch found;
+    EXPECT_TRUE(std::regex_search(listing, found, std::regex("\"sha256\":\"([0-9a-f]{64})\""))) << listing;
+    return found.size() > 1 ? found[1].str() : std::string{};
+}
+
+// A blank flash's backup only by name and with --blank, and then the hub that
+// stays in its ROM code has done what was asked; another port's backup only
+// with --port, the question naming both.
+TEST_F(CliBackupTest, ABlankOrAnotherHubsBackupOnlyWhenNamedSo) {
+    ASSERT_EQ(withState("rom-code", {"erase"}).exitStatus, 0);
+    const std::string blank = firstBackupSha(withState("rom-code", {"--json", "backups"}).out);
+    const CliRun unnamed = withState("flash-code", {"restore", blank, "--yes"});
+    EXPECT_EQ(unnamed.exitStatus, 2);
+    EXPECT_NE(unnamed.err.find("is a blank flash"), std::string::npos) << unnamed.err;
+    EXPECT_EQ(withState("flash-code", {"restore", "--last", "--blank", "--yes"}).exitStatus, 2);
+    const CliRun named = withState("flash-code", {"restore", blank, "--blank", "--yes"});
+    EXPECT_EQ(named.exitStatus, 0) << named.out << named.err;
+    EXPECT_NE(named.err.find("It holds no firmware: the hub will stay in its ROM code."), std::string::npos)
+        << named.err;
+
+    fs::remove_all(backups());
+    ASSERT_EQ(withState("two-hubs", {"update", "--port", "1-2", kSampleImage}).exitStatus, 0);
+    const std::string other = firstBackupSha(withState("flash-code", {"--json", "backups"}).out);
+    const CliRun elsewhere = withState("flash-code", {"restore", other, "--yes"});
+    EXPECT_EQ(elsewhere.exitStatus, 2);
+    EXPECT_NE(elsewhere.err.find(" on 1-2 (version 0102, serial "), std::string::npos) << elsewhere.err;
+    EXPECT_NE(elsewhere.err.find("is not from the hub on 1-1"), std::string::npos) << elsewhere.err;
+    const CliRun named2 = withState("flash-code", {"restore", other, "--port", "1-1", "--yes"});
+    EXPECT_EQ(named2.exitStatus, 0) << named2.err;
+    EXPECT_NE(named2.err.find(" on 1-2 (version 0102"), std::string::npos) << named2.err;
+    EXPECT_NE(named2.err.find("to the hub on 1-1 (flash 0102"), std::string::npos) << named2.err;
+}
+
+// The power cut as a scenario of the command line: the run fails after the
+// erase and names the way back.
+TEST_F(CliBackupTest, APowerCutAfterTheEraseEndsNamingRecover) {
+    const CliRun cut = withState("power-cut-after:2", {"update", kSampleImage});
+    EXPECT_EQ(cut.exitStatus, 1);
+    EXPECT_NE((cut.out + cut.err).find("velmora-cli recover"), std::string::npos) << cut.out << cut.err;
+    for (const char* bad : {"power-cut-after:0", "power-cut-after:", "power-cut-after:2x"})
+        EXPECT_EQ(withState(bad, {"update", kSampleImage}).exitStatus, 2) << bad;
 }
 
 TEST_F(CliBackupTest, VerifyTellsTheFirstDifferenceAndWritesNothing) {
@@ -184,7 +285,7 @@ TEST_F(CliBackupTest, BenchRunsLeaveTheRealHubsBackupsAlone) {
     ASSERT_TRUE(real.store(flash, entry, error)) << error;
     ASSERT_TRUE(real.finish(*RunId::parse(entry.runId), false, error)) << error;
 
-    ASSERT_EQ(withState("flash-code", {"--keep-backups", "1", "update", kSampleImage}).exitStatus, 0);
+    ASSERT_EQ(withState("stall-write", {"--keep-backups", "1", "update", kSampleImage}).exitStatus, 1);
     EXPECT_TRUE(fs::exists(backups() / entry.sha256));
     const CliRun restored = withState("rom-code", {"restore", "--last", "--yes"});
     EXPECT_EQ(restored.exitStatus, 0) << restored.err;
@@ -192,6 +293,28 @@ TEST_F(CliBackupTest, BenchRunsLeaveTheRealHubsBackupsAlone) {
     const CliRun listed = withState("flash-code", {"--json", "backups"});
     EXPECT_NE(listed.out.find("\"origin\":\"simulated\""), std::string::npos) << listed.out;
     EXPECT_NE(listed.out.find("\"origin\":\"real\""), std::string::npos) << listed.out;
+}
+
+// An index entry's texts came from a hub (its serial) and a run: a C1 control or
+// an escape in them is shown as '?', never sent to the terminal.
+TEST_F(CliBackupTest, BackupsShowsAHubsTextsPrintable) {
+    ASSERT_EQ(withState("flash-code", {"update", kSampleImage}).exitStatus, 0);
+    std::size_t entries = 0;
+    for (const fs::directory_entry& file : fs::recursive_directory_iterator(backups())) {
+        if (!file.is_regular_file()) continue;
+        std::ifstream in(file.path());
+        std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        const std::size_t serial = text.find("\nserial=");
+        if (serial == std::string::npos) continue;
+        text.insert(serial + 8, std::string(1, '\x9b') + "2J\x1b]0;x\x07");
+        std::ofstream(file.path(), std::ios::trunc) << text;
+        ++entries;
+    }
+    ASSERT_EQ(entries, 1u);
+    const CliRun listed = withState("flash-code", {"backups"});
+    ASSERT_EQ(listed.exitStatus, 0) << listed.err;
+    EXPECT_NE(listed.out.find("  ?2J?]0;x?"), std::string::npos) << listed.out;
+    EXPECT_EQ(listed.out.find_first_of("\x9b\x1b\x07"), std::string::npos) << listed.out;
 }
 
 // A run has one name: its backup's index entry and its history row carry the same.

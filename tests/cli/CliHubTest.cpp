@@ -60,9 +60,13 @@ TEST_P(CliHubFailureTest, ExitsOneWithTheRedLines) {
 INSTANTIATE_TEST_SUITE_P(
     Scenarios, CliHubFailureTest,
     ::testing::Values(
-        FailureCase{"corrupt-readback", {"update", kSampleImage}, "Fail to verify flash\nUpdate FW Fail\n"},
+        FailureCase{"corrupt-readback",
+                    {"update", kSampleImage},
+                    "Fail to verify flash\nUpdate FW Fail\nTo bring the hub back: velmora-cli recover\n"},
         FailureCase{"no-hub", {"update", kSampleImage}, "Then replugin usb hub device\nUpdate FW Fail\n"},
-        FailureCase{"stall-erase", {"erase"}, "Fail to Erase flash\nErase FW Fail\n"},
+        FailureCase{"stall-erase",
+                    {"erase"},
+                    "Fail to Erase flash\nErase FW Fail\nTo bring the hub back: velmora-cli recover\n"},
         FailureCase{"timeout-read", {"read", "@out"}, "Fail to Read Flash\nRead Fw Fail\n"},
         FailureCase{"short-read", {"read", "@out"}, "Fail to Read Flash\nRead Fw Fail\n"},
         FailureCase{"never-returns",
@@ -192,6 +196,48 @@ TEST_F(CliHubTest, DetectAndListSayWhatIsAttached) {
     EXPECT_EQ(run.out,
               "[{\"port\":\"1-1\",\"vid\":\"2FE3\",\"pid\":\"0611\",\"code\":\"rom\","
               "\"version\":\"0001\",\"serial\":null}]\n");
+}
+
+// A command that acts on one hub never takes the bus's first of several: it
+// refuses before any request, naming the ports; detect lists each instead.
+TEST_F(CliHubTest, SeveralHubsAndNoneNamedAreNeverChosenByTheBusOrder) {
+    const std::string image = path("fw.bin");
+    for (const std::vector<std::string>& words : std::vector<std::vector<std::string>>{
+             {"scalar"}, {"verify", image}, {"restore", image, "--yes"}, {"read", path("out.bin")}}) {
+        SCOPED_TRACE(words.front());
+        std::vector<std::string> traced = {"--trace"};
+        traced.insert(traced.end(), words.begin(), words.end());
+        const CliRun run = simulated("two-hubs", traced);
+        EXPECT_EQ(run.exitStatus, 2);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err, "velmora-cli: " + words.front() +
+                               ": 2 supported hubs are attached (1-1, 1-2); name the one to use with "
+                               "--port PATH (see list)\n");
+    }
+    const std::string rows =
+        "1-1  2FE3:0611  flash  0102  000000000001\n1-2  2FE3:0611  flash  0102  000000000001\n";
+    CliRun run = simulated("two-hubs", {"detect"});
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_EQ(run.out, "Detect Zelo Hub : 2 hubs attached\n" + rows);
+    run = simulated("two-hubs", {"scalar", "--port", "1-2"});
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    run = simulated("two-hubs", {"verify", image, "--port", "1-2"});
+    EXPECT_NE(run.out.find("\nthe flash of the hub on 1-2 "), std::string::npos) << run.out;
+}
+
+// One real hub is two USB devices, its SuperSpeed and High-Speed halves: still
+// one hub in every listing and every run, whichever half's port names it.
+TEST_F(CliHubTest, OneHubsTwoHalvesAreOneHub) {
+    CliRun run = simulated("flash-code", {"list"});
+    EXPECT_EQ(run.out, "1-1  2FE3:0611  flash  0102  000000000001\n");
+    run = simulated("flash-code", {"--json", "update", "--all", path("fw.bin")});
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_EQ(run.out.find("\"port\":\"1-1\""), run.out.rfind("\"port\":")) << run.out;
+    run = simulated("flash-code", {"detect", "--port", "128-1"});
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_EQ(run.out.rfind("Detect Zelo Hub : Success\nfwVer:", 0), 0u) << run.out;
+    run = simulated("flash-code", {"verify", path("fw.bin")});
+    EXPECT_NE(run.out.find("\nthe flash of the hub on 1-1 "), std::string::npos) << run.out;
 }
 
 }  // namespace

@@ -18,12 +18,14 @@ public:
     int openDevices = 0;
 
     IOReturn claimStatus = kIOReturnSuccess;  // kIOReturnExclusiveAccess: another run holds the port
+    std::vector<HeldPortLock> held;           // the ports another run holds
 
     std::vector<UsbDeviceInfo> listDevices() override { return devices; }
     ClaimResult claimPort(const std::string& portPath) override {
         if (claimStatus != kIOReturnSuccess) return {nullptr, claimStatus, {}};
         return UsbPlatform::claimPort(portPath);
     }
+    std::vector<HeldPortLock> portsHeldElsewhere() override { return held; }
     OpenResult openDevice(const UsbDeviceInfo&) override {
         if (openStatus != kIOReturnSuccess) {
             return {nullptr, openStatus};
@@ -93,14 +95,21 @@ TEST_F(HubDetectionTest, HubThatCannotBeOpenedShowsFfff) {
 }
 
 // Another run of this program holds the hub's port: the hub is there and busy,
-// which is not a hub that will not open (that one keeps its ffff above).
-TEST_F(HubDetectionTest, HubAnotherRunHoldsIsBusy) {
-    platform_.devices = {{0x2FE3, 0x0611, "1-4", "001/005"}};
-    platform_.claimStatus = kIOReturnExclusiveAccess;
-    const HubInfo info = detect();
-    EXPECT_EQ(info.text, "Detect Zelo Hub : Success\nZelo Hub is busy: another update program is using it");
-    EXPECT_EQ(info.colour, TextColour::Blue);
-    EXPECT_EQ(platform_.openDevices, 0);
+// which is not a hub that will not open (that one keeps its ffff above); and it is
+// busy too while it is off the bus, restarting under that run, never a hub to plug in.
+TEST_F(HubDetectionTest, HubAnotherRunHoldsIsBusyOnTheBusAndOffIt) {
+    for (const bool onTheBus : {true, false}) {
+        SCOPED_TRACE(onTheBus ? "on the bus" : "off it, resetting");
+        platform_.devices.clear();
+        if (onTheBus) platform_.devices = {{0x2FE3, 0x0611, "1-4", "001/005"}};
+        platform_.claimStatus = kIOReturnExclusiveAccess;
+        platform_.held = {{"1-4", {}}};
+        const HubInfo info = detect();
+        EXPECT_EQ(info.text,
+                  "Detect Zelo Hub : Success\nZelo Hub is busy: another update program is using it");
+        EXPECT_EQ(info.colour, TextColour::Blue);
+        EXPECT_EQ(platform_.openDevices, 0);
+    }
 }
 
 TEST_F(HubDetectionTest, HubThatDoesNotAnswerNeedsTheDriver) {

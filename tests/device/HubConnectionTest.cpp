@@ -105,6 +105,33 @@ TEST_F(HubConnectionTest, PortPathPinsTheConnectionToOneHub) {
     EXPECT_FALSE(USB_OpenHub(nowhere));
 }
 
+// A USB 3 hub is two devices on the bus, its halves on a port and its peer; it is
+// one hub: listed once, by its SuperSpeed half, reached by either half's port, and
+// a claim on either half's port keeps every other run off both.
+TEST_F(HubConnectionTest, OneHubsTwoHalvesAreListedOnceAndHeldAsOne) {
+    addHub(true, "1-1");
+    addHub(false, "1-2");  // ROM code: one device, no hub function
+    std::vector<std::string> present;
+    for (const sim::BusDevice& device : bus.presentDevices()) present.push_back(device.info.portPath);
+    EXPECT_EQ(present, (std::vector<std::string>{"1-1", "128-1", "1-2"}));
+    const std::vector<UsbDeviceInfo> listed = platform.listDevices();
+    ASSERT_EQ(listed.size(), 2u);
+    EXPECT_EQ(listed[0].portPath, "1-1");
+    EXPECT_EQ(listed[0].highSpeedHalfPortPath, "128-1");
+    EXPECT_EQ(listed[1].highSpeedHalfPortPath, "");
+    for (const auto& [first, second] : {std::pair{"1-1", "128-1"}, std::pair{"128-1", "1-1"}}) {
+        SCOPED_TRACE(first);
+        HubConnection one(platform, table, clock, std::string(first));
+        HubConnection other(platform, table, clock, std::string(second));
+        ASSERT_TRUE(USB_OpenHub(one));
+        EXPECT_EQ(one.openPortPath(), "1-1");  // the SuperSpeed half gets the requests
+        EXPECT_FALSE(USB_OpenHub(other));
+        EXPECT_TRUE(other.refusedAsBusy());
+        USB_CloseHub(one);
+        EXPECT_TRUE(USB_OpenHub(other));
+    }
+}
+
 TEST_F(HubConnectionTest, AHubIsDrivenByOneConnectionAtATime) {
     addHub();
     HubConnection other(platform, table, clock);
@@ -253,8 +280,12 @@ TEST_F(HubConnectionTest, HotplugReportsAResetAsLeavingAndArrivingUnderANewNumbe
     platform.pollEvents(Milliseconds{0});
     const std::string after = platform.listDevices().at(0).platformKey;
     EXPECT_NE(before, after);
-    EXPECT_EQ(events, (std::vector<std::pair<UsbHotplugEvent, std::string>>{
-                          {UsbHotplugEvent::Left, before}, {UsbHotplugEvent::Arrived, after}}));
+    // Each of its two halves leaves and comes back, the High-Speed one on bus 128.
+    EXPECT_EQ(events,
+              (std::vector<std::pair<UsbHotplugEvent, std::string>>{{UsbHotplugEvent::Left, before},
+                                                                    {UsbHotplugEvent::Left, "128/001"},
+                                                                    {UsbHotplugEvent::Arrived, after},
+                                                                    {UsbHotplugEvent::Arrived, "128/002"}}));
 }
 
 }  // namespace

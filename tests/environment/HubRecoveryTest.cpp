@@ -64,11 +64,12 @@ TEST_F(HubRecoveryTest, AFailedRecoveryDoesNotReplaceTheBackupThatRecovers) {
     EXPECT_EQ(runs[2].recoveredRun, runs[0].runUuid);
 }
 
-// A run that stopped before its erase (here its backup could not be read) left
-// the hub in ROM code with its firmware whole: the reset it never sent is all
-// the hub needs, and nothing is written.
+// A run that stopped before its erase (here its backup could not be read, and
+// the reset back failed too) left the hub in ROM code with its firmware whole:
+// the reset it never sent is all the hub needs, and nothing is written.
 TEST_F(HubRecoveryTest, AHubLeftBeforeTheEraseIsOnlyResetIntoItsFlashCode) {
     SimulatedHubs::failNext(*hub_, sim::RequestKind::ReadFlash, 1);
+    SimulatedHubs::failNext(*hub_, sim::RequestKind::ResetToFlashCode, 3);
     ASSERT_FALSE(updateFunc(recorded(), parsed(newImage_), "new.bin"));
     hub_->setFaults({});
     ASSERT_EQ(hub_->runState(), sim::RunState::RomCode);
@@ -107,6 +108,69 @@ TEST_F(HubRecoveryTest, ABenchRunIsNeverRecoveredOntoARealHub) {
 
     EXPECT_EQ(recover().step, RecoveryStep::NoRunToRecover);
     EXPECT_EQ(hub_->flashContents(), broken);
+}
+
+// Killed in its final reset: the image was whole and its compare passed, so
+// writing the backup over it would undo a verified update.
+TEST_F(HubRecoveryTest, AfterAPassedCompareTheHubIsOnlyReset) {
+    SimulatedHubs::failNext(*hub_, sim::RequestKind::ResetToFlashCode, 3);
+    ASSERT_FALSE(updateFunc(recorded(), parsed(newImage_), "new.bin"));
+    hub_->setFaults({});
+    ASSERT_EQ(hub_->runState(), sim::RunState::RomCode);
+
+    std::string finding;
+    const RecoveryResult result = recover([&finding](const RecoveryFinding& found) {
+        finding = recoveryFindingLine(found);
+        return true;
+    });
+
+    EXPECT_EQ(result.step, RecoveryStep::Reset);
+    EXPECT_TRUE(
+        finding.ends_with("after its compare passed: the flash holds its image; reset into its flash code"))
+        << finding;
+    EXPECT_EQ(hub_->imageVersion(), kNewVersion);
+    EXPECT_EQ(hub_->runState(), sim::RunState::FlashCode);
+    EXPECT_EQ(eraseRequests(), 1u);
+}
+
+// An image with a block signature at a page start below its own block: cut
+// after its first program request, the flash boots that page as its flash code
+// with a wrong version, and only reading the flash tells. Cut after its last,
+// the image is whole: the run is recorded as finished and nothing is written.
+TEST_F(HubRecoveryTest, AHubThatBootsAHalfWrittenFlashIsExamined) {
+    const std::vector<std::uint8_t> image = bootSignatureImage();
+    struct Case {
+        int flashRequests;  // the erase and the program requests answered before the cut
+        RecoveryStep step;
+        bool holdsTheImage;
+    };
+    for (const Case& each :
+         {Case{2, RecoveryStep::Written, false}, Case{9, RecoveryStep::HeldTheImage, true}}) {
+        SCOPED_TRACE(each.flashRequests);
+        hub_->loadFlashImage(oldFlash_);
+        sim::HubFaults faults;
+        faults.powerCutAfterFlashRequest = each.flashRequests;
+        hub_->setFaults(faults);
+        ASSERT_FALSE(updateFunc(recorded(), parsed(image), "new.bin"));
+        hub_->setFaults({});
+        waitForTheHub();
+        ASSERT_EQ(hub_->runState(), sim::RunState::FlashCode);
+        EXPECT_EQ(hub_->imageVersion(), each.holdsTheImage ? kNewVersion : 0x0999);
+
+        const std::size_t erases = eraseRequests();
+        EXPECT_EQ(recover().step, each.step) << reporter_.pane;
+        EXPECT_EQ(hub_->flashContents(), each.holdsTheImage ? flashOf(image) : oldFlash_);
+        EXPECT_EQ(hub_->runState(), sim::RunState::FlashCode);
+        EXPECT_EQ(eraseRequests(), erases + (each.holdsTheImage ? 0u : 1u));
+        // The hub needs nothing more.
+        EXPECT_EQ(recover().step, RecoveryStep::NotInRomCode);
+    }
+    // Two updates (the first recovered, the second finished by the recovery's
+    // read), each followed by the read that examined it, and one recovery.
+    std::vector<std::string> seen;
+    for (const history::HistoryRecord& run : rows()) seen.push_back(run.operation + ":" + run.result);
+    EXPECT_EQ(seen, (std::vector<std::string>{"update:failure", "read:success", "recover:success",
+                                              "update:success", "read:success"}));
 }
 
 TEST_F(HubRecoveryTest, WritesNothingWithoutARunToRecoverOrWithoutConsent) {

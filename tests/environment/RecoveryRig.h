@@ -13,6 +13,7 @@
 #include "device/FlashOperations.h"
 #include "device/simulated/HubFaults.h"
 #include "environment/HubRecovery.h"
+#include "firmware/ImageLayout.h"
 #include "history/HistoryDatabase.h"
 #include "history/RunRecorder.h"
 #include "history/StationFile.h"
@@ -45,7 +46,8 @@ protected:
         const std::shared_ptr<history::StationFile> file =
             history::StationFile::openExisting(historyPath_, missing, problem);
         return recoverHub(recorded(), "1-1",
-                          {file ? &file->database() : nullptr, problem, store_, RunOrigin::Real}, consent);
+                          {file ? &file->database() : nullptr, problem, store_, RunOrigin::Real, table_},
+                          consent);
     }
 
     // The whole flash an image leaves: the image, then erased bytes.
@@ -83,6 +85,22 @@ protected:
         waitForTheHub();
         ASSERT_EQ(hub_->runState(), sim::RunState::RomCode);
         ASSERT_NE(hub_->flashContents(), oldFlash_);
+    }
+
+    // The new image with a second copy of its block (version 0999) at the start
+    // of its second 256-byte page, inside its first program request: a flash cut
+    // after that request boots it, under the hub's own IDs, with a wrong version.
+    std::vector<std::uint8_t> bootSignatureImage() const {
+        std::vector<std::uint8_t> image = newImage_;
+        FirmwareBuffer parsed;
+        EXPECT_TRUE(FW_Parse(parsed, image.data(), static_cast<std::int64_t>(image.size())));
+        const std::size_t from = *parsed.block - image::kVersionBeforeBlock;
+        constexpr std::size_t kCopy = 0x100 - image::kVersionBeforeBlock;
+        std::copy_n(newImage_.begin() + static_cast<std::ptrdiff_t>(from),
+                    image::kVersionBeforeBlock + image::kBlockBytes, image.begin() + kCopy);
+        image[kCopy] = 0x09;
+        image[kCopy + 1] = 0x99;
+        return image;
     }
 
     // Long enough for a hub that lost its power to be back on the bus.

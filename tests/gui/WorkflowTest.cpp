@@ -170,15 +170,25 @@ INSTANTIATE_TEST_SUITE_P(
                    "Update FW Fail\n",
                    0},
         FailureRow{"Erase", "rom-code", failing(sim::RequestKind::EraseFlash),
-                   "Erase Flash...\nFail to Erase Flash\nUpdate FW Fail\n", 0},
+                   "Erase Flash...\nFail to Erase Flash\nUpdate FW Fail\nTo bring the hub back: velmora-cli "
+                   "recover\n",
+                   0},
         FailureRow{"Write", "rom-code", failing(sim::RequestKind::WriteFlash),
-                   "Write Flash...\nFail to Write Flash\nUpdate FW Fail\n", 10},
-        FailureRow{"Read", "rom-code", failing(sim::RequestKind::ReadFlash),
-                   "Read Flash...\nFail to Read Flash\nUpdate FW Fail\n", 50},
+                   "Write Flash...\nFail to Write Flash\nUpdate FW Fail\nTo bring the hub back: velmora-cli "
+                   "recover\n",
+                   10},
+        FailureRow{
+            "Read", "rom-code", failing(sim::RequestKind::ReadFlash),
+            "Read Flash...\nFail to Read Flash\nUpdate FW Fail\nTo bring the hub back: velmora-cli recover\n",
+            50},
         FailureRow{"Verify", "rom-code", corruptRead(),
-                   "Verify Flash...\nFail to verify flash\nUpdate FW Fail\n", 90},
+                   "Verify Flash...\nFail to verify flash\nUpdate FW Fail\nTo bring the hub back: "
+                   "velmora-cli recover\n",
+                   90},
         FailureRow{"Reset", "rom-code", neverReturns(),
-                   "Reset to Flash Code...\nFail to Reset to Flash Code\nUpdate FW Fail\n", 100}),
+                   "Reset to Flash Code...\nFail to Reset to Flash Code\nUpdate FW Fail\nTo bring the hub "
+                   "back: velmora-cli recover\n",
+                   100}),
     [](const ::testing::TestParamInfo<FailureRow>& info) { return std::string(info.param.name); });
 
 TEST_F(WorkflowTest, FlashReadFillsThePageAndLeavesTheSliderAt0) {
@@ -267,9 +277,11 @@ INSTANTIATE_TEST_SUITE_P(
                        {},
                        "Open Rom Device...\nFail to Open Rom Device\nErase FW Fail\n"},
         PageFailureRow{"EraseRequest", PageButton::Erase, "flash-code", failing(sim::RequestKind::EraseFlash),
-                       "Erase Flash...\nFail to Erase flash\nErase FW Fail\n"},
+                       "Erase Flash...\nFail to Erase flash\nErase FW Fail\nTo bring the hub back: "
+                       "velmora-cli recover\n"},
         PageFailureRow{"EraseReset", PageButton::Erase, "rom-code", neverReturns(),
-                       "Reseting...\nFail to Reset Flash & Wait\nErase FW Fail\n"}),
+                       "Reseting...\nFail to Reset Flash & Wait\nErase FW Fail\nTo bring the hub back: "
+                       "velmora-cli recover\n"}),
     [](const ::testing::TestParamInfo<PageFailureRow>& info) { return std::string(info.param.name); });
 
 TEST_F(WorkflowTest, LoadFillsTheFieldsAndSaveWritesTheEditedImage) {

@@ -7,9 +7,11 @@
 namespace velmora::usbfs::testing {
 
 namespace {
-// libusb keeps bus numbers in a byte; real machines use the low ones.
-constexpr unsigned kFirstTestBus = 64;
-constexpr unsigned kTestBusCount = 190;
+// libusb keeps bus numbers in a byte; real machines use the low ones. A hub's
+// High-Speed half sits on the twin bus 127 below (sim::peerPortOf), which no
+// other test process uses as its own.
+constexpr unsigned kFirstTestBus = 128;
+constexpr unsigned kTestBusCount = 127;
 constexpr std::uint16_t kMouseVendorId = 0x046D;
 constexpr std::uint16_t kMouseProductId = 0xC077;
 }  // namespace

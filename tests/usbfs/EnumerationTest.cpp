@@ -5,6 +5,7 @@
 #include "device/PortLock.h"
 #include "device/UsbConnection.h"
 #include "device/VendorCommands.h"
+#include "device/simulated/SimulatedBus.h"
 
 namespace velmora::usbfs::testing {
 namespace {
@@ -28,6 +29,34 @@ TEST_F(EnumerationTest, ListsTheHubWithItsIdsPortAndDeviceNumber) {
     EXPECT_EQ(hub->vendorId, kHubVendorId);
     EXPECT_EQ(hub->productId, kSuperSpeedProductId);
     EXPECT_EQ(hub->platformKey.substr(4), "002");  // the mouse was numbered first
+}
+
+// A hub in its flash code is two devices, its halves on a port and the port's
+// peer: libusb lists both, the platform one hub by the kernel's port links, and a
+// lock on either half's port, this process's or another's, keeps a run off both.
+TEST_F(EnumerationTest, TheTwoHalvesOfAHubAreOneHubListedAndLocked) {
+    addHub(1);
+    startLibusb();
+    const std::string port = testPortPath(1);
+    const std::string peer = sim::peerPortOf(port);
+    const std::vector<UsbDeviceInfo> devices = platform_->listDevices();
+    ASSERT_EQ(devices.size(), 1u);
+    EXPECT_EQ(devices[0].portPath, port);
+    EXPECT_EQ(devices[0].highSpeedHalfPortPath, peer);
+    for (const auto& [first, second] : {std::pair{port, peer}, std::pair{peer, port}}) {
+        SCOPED_TRACE(first);
+        HubConnection one(*platform_, table_, *clock_, first);
+        HubConnection other(*platform_, table_, *clock_, second);
+        ASSERT_TRUE(USB_OpenHub(one));
+        EXPECT_FALSE(USB_OpenHub(other));
+        EXPECT_TRUE(other.refusedAsBusy());
+        USB_CloseHub(one);
+        PortLock elsewhere;  // another run's lock on this half's port
+        ASSERT_EQ(elsewhere.acquire(first), kIOReturnSuccess);
+        EXPECT_FALSE(USB_OpenHub(other));
+        elsewhere.release();
+        EXPECT_TRUE(USB_OpenHub(other));
+    }
 }
 
 // The table lists both product IDs of a hub: either part is recognised.

@@ -44,7 +44,7 @@ TEST_F(ReenumerationTest, OpenRomDeviceResetsAFlashCodeHubAndReopensItAsANewDevi
         velmora::testing::SimulatedHubs::wireOf(*hub_),
         (std::vector<Wire>{kHandshake, kReadStatus, kReadStatus, kResetToRom, kHandshake, kReadStatus}));
     EXPECT_EQ(virtualClock_.sleeps(), std::vector<Milliseconds>{flash::kReopenPollInterval});
-    EXPECT_EQ(testbed_->removals(), 1);
+    EXPECT_EQ(testbed_->removals(), 2);  // both halves of the hub in its flash code
     EXPECT_NE(currentKey(), keyBefore_);
     // The handshake after the reset reached the new enumeration, not the old one.
     EXPECT_EQ(hub_->requests().at(4).answer.outcome, sim::Outcome::Completed);

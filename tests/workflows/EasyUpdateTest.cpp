@@ -2,6 +2,8 @@
 // the hub's flash after each run, and every failure the hub can cause.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <array>
 #include <functional>
 #include <memory>
@@ -13,6 +15,7 @@
 #include "app/Console.h"
 #include "device/FlashOperations.h"
 #include "device/simulated/HubFaults.h"
+#include "firmware/ImageLayout.h"
 #include "tests/support/HookClock.h"
 #include "tests/workflows/SimulatedHubFixture.h"
 #include "workflows/EasyUpdate.h"
@@ -27,9 +30,24 @@ const std::string kOpenFailure =
     "Fail To Open Rom Device\nPlease Load Driver firstly\nThen replugin usb hub device\n";
 
 // A 10000-byte image: the sample's block kept a whole number of blocks from the end.
+// Its block lies off the 256-byte pages the hub's boot code looks at.
 std::vector<std::uint8_t> tenThousandByteImage() {
     std::vector<std::uint8_t> image = sampleImage(10240, 0x0203);
     image.erase(image.begin(), image.begin() + 240);
+    return image;
+}
+
+// The same with a copy of its block (and version) at the page start below it,
+// where the hub's boot code finds it.
+std::vector<std::uint8_t> bootableTenThousandByteImage() {
+    std::vector<std::uint8_t> image = tenThousandByteImage();
+    FirmwareBuffer parsed;
+    FW_Parse(parsed, image.data(), static_cast<std::int64_t>(image.size()));
+    const std::size_t from = *parsed.block - image::kVersionBeforeBlock;
+    const std::size_t page = (*parsed.block / image::kBlockBytes - 1) * image::kBlockBytes;
+    std::copy_n(image.begin() + static_cast<std::ptrdiff_t>(from),
+                image::kVersionBeforeBlock + image::kBlockBytes,
+                image.begin() + static_cast<std::ptrdiff_t>(page - image::kVersionBeforeBlock));
     return image;
 }
 
@@ -52,7 +70,7 @@ std::vector<Chunk> chunksOf(const std::vector<sim::RecordedRequest>& requests, s
 class EasyUpdateTest : public SimulatedHubFixture {};
 
 TEST_F(EasyUpdateTest, WritesTheImageAndStartsIt) {
-    const std::vector<std::uint8_t> bytes = tenThousandByteImage();
+    const std::vector<std::uint8_t> bytes = bootableTenThousandByteImage();
     const FirmwareBuffer image = parsed(bytes);
     ASSERT_TRUE(image.loaded);
 
@@ -73,8 +91,23 @@ TEST_F(EasyUpdateTest, WritesTheImageAndStartsIt) {
     expectCleanEnding();
 }
 
+// The closing status read decides: written and compared, an image the hub does
+// not boot has not updated it.
+TEST_F(EasyUpdateTest, FailsWhenTheHubComesBackRunningAnotherCode) {
+    EXPECT_FALSE(updateFunc(context(), parsed(tenThousandByteImage()), kImageName));
+    EXPECT_NE(
+        reporter_.pane.find("Reset to Flash Code...\nFail to start the firmware written: the hub came back "
+                            "running its ROM code ("),
+        std::string::npos)
+        << reporter_.pane;
+    EXPECT_TRUE(reporter_.pane.ends_with(
+        "), not flash code version 0203\nUpdate FW Fail\nTo bring the hub back: velmora-cli recover\n"))
+        << reporter_.pane;
+    EXPECT_EQ(reporter_.colour, PaneColour::Red);
+}
+
 TEST_F(EasyUpdateTest, SliderMarksEachStepAndWaitsOnlyForThem) {
-    const FirmwareBuffer image = parsed(tenThousandByteImage());
+    const FirmwareBuffer image = parsed(bootableTenThousandByteImage());
     updateFunc(context(), image, kImageName);
 
     std::vector<std::pair<double, ProgressDelivery>> marks;
@@ -115,19 +148,19 @@ std::vector<FailureCase> failureCases() {
     sim::HubFaults shortReadBack;
     shortReadBack.shortAnswers.push_back({sim::RequestKind::ReadFlash, 1});
     const std::string steps = "Erase Flash...\nWrite Flash...\nRead Flash...\n";
+    const std::string failed = "Update FW Fail\nTo bring the hub back: velmora-cli recover\n";
     return {
         {"HubHeldByAnotherDriver", held, kOpenFailure + "Update FW Fail\n", 0},
         {"EraseFailsThreeTimes", failing(sim::RequestKind::EraseFlash, 3),
-         "Erase Flash...\nFail to Erase Flash\nUpdate FW Fail\n", 0},
+         "Erase Flash...\nFail to Erase Flash\n" + failed, 0},
         {"ProgramRequestFails", failing(sim::RequestKind::WriteFlash, 1),
-         "Erase Flash...\nWrite Flash...\nFail to Write Flash\nUpdate FW Fail\n", 10},
-        {"ReadRequestFails", failing(sim::RequestKind::ReadFlash, 1),
-         steps + "Fail to Read Flash\nUpdate FW Fail\n", 50},
-        {"ReadBackComesShort", shortReadBack, steps + "Fail to Read Flash\nUpdate FW Fail\n", 50},
-        {"ReadBackDiffers", corrupt, steps + "Verify Flash...\nFail to verify flash\nUpdate FW Fail\n", 90},
+         "Erase Flash...\nWrite Flash...\nFail to Write Flash\n" + failed, 10},
+        {"ReadRequestFails", failing(sim::RequestKind::ReadFlash, 1), steps + "Fail to Read Flash\n" + failed,
+         50},
+        {"ReadBackComesShort", shortReadBack, steps + "Fail to Read Flash\n" + failed, 50},
+        {"ReadBackDiffers", corrupt, steps + "Verify Flash...\nFail to verify flash\n" + failed, 90},
         {"HubNeverComesBack", gone,
-         steps + "Verify Flash...\nReset to Flash Code...\nFail to Reset to Flash Code\nUpdate FW Fail\n",
-         100},
+         steps + "Verify Flash...\nReset to Flash Code...\nFail to Reset to Flash Code\n" + failed, 100},
     };
 }
 

@@ -127,10 +127,15 @@ TEST_P(FlashBackupFailureTest, StopsTheRunBeforeTheErase) {
 
     EXPECT_FALSE(updateFunc(runContext, parsed(sampleImage(8192, 0x0203)), "new.bin"));
 
-    EXPECT_EQ(reporter_.pane, "FW:new.bin(size=8192)\n\nFail to back up flash\nUpdate FW Fail\n");
+    // The reason in the pane, and the hub back in the firmware it kept.
+    EXPECT_TRUE(reporter_.pane.starts_with(
+        "FW:new.bin(size=8192)\n\nFail to back up flash\nThe flash was not kept ("))
+        << reporter_.pane;
+    EXPECT_TRUE(reporter_.pane.ends_with("); nothing was erased\nUpdate FW Fail\n")) << reporter_.pane;
     EXPECT_EQ(reporter_.colour, PaneColour::Red);
     EXPECT_FALSE(erased());
     EXPECT_EQ(hub_->flashContents(), before);
+    EXPECT_EQ(hub_->runState(), sim::RunState::FlashCode);
     expectCleanEnding();
 }
 

@@ -12,6 +12,7 @@
 #include "tests/support/ScratchFolder.h"
 #include "tests/workflows/SimulatedHubFixture.h"
 #include "workflows/FlashPage.h"
+#include "workflows/WorkflowMessages.h"
 
 namespace velmora::testing {
 namespace {
@@ -151,10 +152,12 @@ INSTANTIATE_TEST_SUITE_P(
                                        "Open Rom Device...\nFail to Open Rom Device\nErase FW Fail\n"},
                       EraseFailureCase{
                           "EraseFails", failing(sim::RequestKind::EraseFlash, 3),
-                          "Open Rom Device...\nErase Flash...\nFail to Erase flash\nErase FW Fail\n"},
+                          "Open Rom Device...\nErase Flash...\nFail to Erase flash\nErase FW Fail\n" +
+                              std::string(messages::kWayBack)},
                       EraseFailureCase{"HubNeverComesBack", neverReturns(),
                                        "Open Rom Device...\nErase Flash...\nReseting...\n"
-                                       "Fail to Reset Flash & Wait\nErase FW Fail\n"}),
+                                       "Fail to Reset Flash & Wait\nErase FW Fail\n" +
+                                           std::string(messages::kWayBack)}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(FlashPageTest, DetectionAskedForDuringARunIsDeferredToItsEnd) {
