@@ -193,33 +193,6 @@ std::string serialTakesOneHub() {
     return "update: --serial names one unit; it takes one hub, not --all or several --port";
 }
 
-std::string badStationNumber(const std::string& option, const std::string& value, std::uint64_t least,
-                             std::uint64_t most) {
-    return "station: " + option + " takes a number from " + std::to_string(least) + " to " +
-           std::to_string(most) + ", not '" + printable(value) + "'";
-}
-
-std::string serialStartTooLarge(std::uint64_t start, int digits) {
-    return "station: --serial-start " + std::to_string(start) + " has more than the " +
-           std::to_string(digits) + " digits of --serial-digits";
-}
-
-std::string stationSerials(const std::string& reason) {
-    return "station: serial numbers: " + reason;
-}
-
-std::string stationName(const std::string& reason) {
-    return "station: " + reason;
-}
-
-std::string badStationCount(const std::string& value) {
-    return "station: --count takes a number of units from 1, not '" + printable(value) + "'";
-}
-
-std::string stationMetrics(const std::string& reason) {
-    return "station: " + printable(reason);
-}
-
 std::string metricsServed(const std::string& address) {
     return "Station: figures for monitoring at http://" + address + "/metrics\n";
 }

@@ -246,22 +246,12 @@ std::string cannotWrite(const std::string& path, const std::string& reason);
 inline constexpr const char* kAllowNewIdsHint = " (--allow-new-ids writes it anyway)";
 std::string jsonNotSupported(const std::string& command);
 std::string badSince(const std::string& value);
-std::string badStationCount(const std::string& value);
-// "station: --metrics: REASON", with whatever the user typed made printable.
-std::string stationMetrics(const std::string& reason);
 // The line a station with --metrics starts with, naming the address it serves on.
 std::string metricsServed(const std::string& address);
 // "serial:TEXT", the line detect --port adds for the hub's serial number.
 std::string serialLine(const std::string& serial);
 std::string givenTwice(const std::string& command, const std::string& option);
 std::string serialTakesOneHub();
-std::string badStationNumber(const std::string& option, const std::string& value, std::uint64_t least,
-                             std::uint64_t most);
-std::string serialStartTooLarge(std::uint64_t start, int digits);
-// "station: serial numbers: REASON".
-std::string stationSerials(const std::string& reason);
-// A station without serial numbers whose name another running station holds.
-std::string stationName(const std::string& reason);
 inline constexpr const char* kCsvWithJson = "history: --csv and --json exclude each other";
 inline constexpr const char* kEmptyUnitId = "history: --unit takes a unit's ID, not nothing";
 std::string noHistoryYet(const std::string& path);

@@ -63,12 +63,16 @@ void VirtualClock::addWorkers(int count) {
 
 void VirtualClock::enterWorker() {
     std::lock_guard lock(mutex_);
-    workers_.insert(std::this_thread::get_id());
+    // A worker that becomes one again (a station run on a window's worker) is
+    // still one participant: the count added for it is taken back.
+    if (++workers_[std::this_thread::get_id()] > 1) --participants_;
 }
 
 void VirtualClock::leaveWorker() {
     std::lock_guard lock(mutex_);
-    workers_.erase(std::this_thread::get_id());
+    const auto worker = workers_.find(std::this_thread::get_id());
+    if (worker != workers_.end() && --worker->second > 0) return;
+    if (worker != workers_.end()) workers_.erase(worker);
     --participants_;
     // The others may all have been asleep, waiting only for this one.
     advanceIfAllAsleep();

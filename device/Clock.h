@@ -3,6 +3,7 @@
 // real while tests run the hub's reset polls in virtual time.
 #include <chrono>
 #include <condition_variable>
+#include <map>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -67,7 +68,7 @@ private:
     int participants_ = 0;  // workers, and the other threads while they sleep
     int asleep_ = 0;
     std::multiset<Milliseconds> deadlines_;
-    std::set<std::thread::id> workers_;
+    std::map<std::thread::id, int> workers_;  // each worker thread, with how often it entered
 };
 
 }  // namespace velmora

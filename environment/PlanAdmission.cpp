@@ -95,6 +95,17 @@ std::optional<std::string> admitBackupBytes(const HubEnvironment&, const Planned
     return std::nullopt;
 }
 
+RunPlan keptPlan(const HubEnvironment& environment, const std::string& command, PlanHubs hubs) {
+    RunPlan plan;
+    plan.command = command;
+    plan.hubs = hubs;
+    const EnvironmentOptions& options = environment.options();
+    plan.keeps.backups = options.keepBackups;
+    plan.keeps.history = options.keepHistory && !environment.replays();
+    plan.keeps.recording = options.recording.recordPath;
+    return plan;
+}
+
 PlanVerdict HubEnvironment::admitPlan(const RunPlan& plan) {
     PlanVerdict verdict;
     if (std::optional<std::string> refusal = hubsRefusal(*this, plan, verdict.ports)) {

@@ -14,4 +14,8 @@ class HubEnvironment;
 // may, else the reason.
 std::optional<std::string> admitBackupBytes(const HubEnvironment& environment, const PlannedBytes& bytes);
 
+// A plan named command on hubs, keeping what this environment keeps (the
+// window's runs: its options say it, not a command line).
+RunPlan keptPlan(const HubEnvironment& environment, const std::string& command, PlanHubs hubs);
+
 }  // namespace velmora

@@ -75,6 +75,11 @@ public:
         save();
     }
 
+    void unitIdentified(const std::string& unitId) override {
+        record_.unitId = unitId;
+        save();
+    }
+
     void ended(const RunEnd& end) override {
         closePhase();
         record_.ended = now();

@@ -17,20 +17,25 @@
 namespace velmora {
 namespace {
 
-// A unit's pane is not shown: only its first red line, which says why it failed.
+// A unit's pane is not shown: only its first red line, which says why it failed,
+// and its progress, for the display.
 class UnitReporter final : public WorkflowReporter {
 public:
+    explicit UnitReporter(std::function<void(double)> progress) : progress_(std::move(progress)) {}
     void resetProgressInfo() override {}
     void appendProgressInfo_Blue(const std::string&) override {}
     void appendProgressInfo_Red(const std::string& text) override {
         if (failure.empty()) failure = text;
     }
-    void updateProgressBar(double, ProgressDelivery) override {}
+    void updateProgressBar(double value, ProgressDelivery) override { progress_(value); }
     void showAlert(const std::string&) override {}
     void SetButtonStatus(bool) override {}
     void readFinished_FwFlash(const std::function<void()>& store) override { store(); }
 
     std::string failure;
+
+private:
+    std::function<void(double)> progress_;
 };
 
 std::string oneLine(std::string text) {
@@ -51,15 +56,23 @@ std::string joined(const std::vector<std::string>& ports) {
 // of the run for the station's watch, and knows the phase a failed run ended in.
 class UnitRecord final : public RunObserver {
 public:
-    UnitRecord(RunObserver* history, StationWatch* watch, Clock& clock, std::optional<std::string> unitId)
-        : history_(history), watch_(watch), clock_(clock), unitId_(std::move(unitId)) {}
+    // onPhase: told each phase as it starts. unitId: the unit's ID as it is now
+    // (an ID scanned while the run goes on reaches the record at its next step).
+    UnitRecord(RunObserver* history, StationWatch* watch, Clock& clock, std::function<void(RunPhase)> onPhase,
+               std::function<std::string()> unitId)
+        : history_(history),
+          watch_(watch),
+          clock_(clock),
+          onPhase_(std::move(onPhase)),
+          unitId_(std::move(unitId)) {}
     ~UnitRecord() override { settle({}); }
     UnitRecord(const UnitRecord&) = delete;
     UnitRecord& operator=(const UnitRecord&) = delete;
 
     std::unique_ptr<RunLog> runStarted(const RunStart& start) override {
         RunStart unit = start;
-        if (unitId_) unit.unitId = unitId_;
+        recordedId_ = unitId_();
+        if (!recordedId_.empty()) unit.unitId = recordedId_;
         if (history_ != nullptr) log_ = history_->runStarted(unit);
         return std::make_unique<Forwarder>(*this);
     }
@@ -68,6 +81,7 @@ public:
     void settle(const std::string& failedBecause) {
         if (!log_ || !end_) return;
         if (end_->succeeded && !failedBecause.empty()) *end_ = RunEnd{false, failedBecause};
+        takeUnitId();
         log_->ended(*end_);
         log_.reset();
     }
@@ -80,7 +94,15 @@ private:
         endPhase();
         phase_ = phase;
         phaseStart_ = clock_.now();
+        onPhase_(phase);
+        takeUnitId();
         if (log_) log_->phaseStarted(phase);
+    }
+    void takeUnitId() {
+        const std::string id = unitId_();
+        if (!log_ || id == recordedId_) return;
+        recordedId_ = id;
+        log_->unitIdentified(id);
     }
     void endPhase() {
         if (!phase_ || watch_ == nullptr || phaseEnded_) return;
@@ -113,7 +135,9 @@ private:
     RunObserver* history_;
     StationWatch* watch_;
     Clock& clock_;
-    std::optional<std::string> unitId_;
+    std::function<void(RunPhase)> onPhase_;
+    std::function<std::string()> unitId_;
+    std::string recordedId_;  // the ID the record holds
     std::unique_ptr<RunLog> log_;
     std::optional<RunEnd> end_;
     std::optional<RunPhase> phase_;
@@ -130,6 +154,35 @@ std::optional<HubStatus> unitStatus(HubConnection& connection) {
 }
 
 }  // namespace
+
+// One running unit as the display sees it. Its report changes on the unit's run
+// (phases, progress, the end) and on the front end's thread (a scanned ID), so
+// it is kept under a lock of its own and shown from under it, in order.
+class Station::UnitTrack {
+public:
+    UnitTrack(StationDisplay* display, Clock& clock, UnitReport report)
+        : display_(display), clock_(clock), start_(clock.now()), report_(std::move(report)) {}
+
+    template <typename Change>
+    void change(Change&& what) {
+        std::lock_guard lock(mutex_);
+        what(report_);
+        report_.seconds = std::chrono::duration<double>(clock_.now() - start_).count();
+        if (display_ != nullptr) display_->unitReported(report_);
+    }
+    const std::string& port() const { return report_.port; }  // never changes
+    std::string unitId() const {
+        std::lock_guard lock(mutex_);
+        return report_.unitId;
+    }
+
+private:
+    StationDisplay* display_;
+    Clock& clock_;
+    Milliseconds start_;
+    mutable std::mutex mutex_;
+    UnitReport report_;
+};
 
 Station::Station(StationContext context, const FirmwareBuffer& image, std::string imagePath,
                  StationSettings settings)
@@ -155,8 +208,9 @@ StationEnd Station::run(const std::atomic<int>& interrupts) {
             endSerials();
             return StationEnd::Abandoned;
         }
-        const std::vector<std::string> starting =
-            units_.observe(supportedHubPorts(context_.platform, context_.table));
+        const std::vector<std::string> present = supportedHubPorts(context_.platform, context_.table);
+        if (context_.display != nullptr) context_.display->portsPresent(present);
+        const std::vector<std::string> starting = units_.observe(present);
         for (const std::string& port : starting) startUnit(port, interrupts);
         if (!starting.empty()) {
             std::lock_guard verdictLock(verdictMutex_);
@@ -199,10 +253,9 @@ void Station::startUnit(const std::string& port, const std::atomic<int>& interru
         units_.withdraw(port);
         return;
     }
-    const auto unitId = [&] { return context_.unitIdFor ? context_.unitIdFor(port) : std::nullopt; };
     if (context_.serials == nullptr) {
         if (context_.watch != nullptr) context_.watch->unitStarted(port);
-        workers_.start([this, port, id = unitId()] { runUnit(port, image_, std::nullopt, id); });
+        workers_.start([this, track = trackUnit(port, {})] { runUnit(track, image_, std::nullopt); });
         return;
     }
     SerialTake taken = context_.serials->take();
@@ -222,9 +275,40 @@ void Station::startUnit(const std::string& port, const std::atomic<int>& interru
         return;
     }
     if (context_.watch != nullptr) context_.watch->unitStarted(port);
-    workers_.start([this, port, unit = std::move(*unitImage), number = taken.number, id = unitId()] {
-        runUnit(port, unit, number, id);
-    });
+    workers_.start([this, track = trackUnit(port, taken.serial), unit = std::move(*unitImage),
+                    number = taken.number] { runUnit(track, unit, number); });
+}
+
+std::shared_ptr<Station::UnitTrack> Station::trackUnit(const std::string& port, const std::string& serial) {
+    UnitReport report;
+    report.port = port;
+    report.serial = serial;
+    // Units arriving together are started in port order, so they take the waiting IDs in that order.
+    if (context_.unitIds != nullptr) report.unitId = context_.unitIds->takeFor(port).value_or("");
+    auto track = std::make_shared<UnitTrack>(context_.display, context_.clock, std::move(report));
+    track->change([](UnitReport&) {});
+    std::lock_guard lock(tracksMutex_);
+    tracks_[port] = track;
+    return track;
+}
+
+ScanResult Station::scan(const std::string& text, const std::optional<std::string>& port) {
+    if (context_.unitIds == nullptr) return {false, {}, "Unit IDs are not taken by this station"};
+    ScanResult result = context_.unitIds->scan(text, port);
+    if (!result.taken || !port) return result;
+    std::shared_ptr<UnitTrack> running;
+    {
+        std::lock_guard lock(tracksMutex_);
+        if (const auto track = tracks_.find(*port); track != tracks_.end()) running = track->second;
+    }
+    if (running) {
+        // Taken back at once: it is the ID of the unit running there, not of the next one.
+        const std::optional<std::string> id = context_.unitIds->takeFor(*port);
+        running->change([&id](UnitReport& report) { report.unitId = id.value_or(""); });
+    } else {
+        result.line = "Unit ID " + result.id + " waits for the next unit on port " + *port;
+    }
+    return result;
 }
 
 void Station::endSerials() {
@@ -234,24 +318,41 @@ void Station::endSerials() {
         context_.console->line("velmora station: serial numbers not closed: " + error);
 }
 
-void Station::runUnit(const std::string& port, const FirmwareBuffer& image,
-                      std::optional<std::uint64_t> serial, std::optional<std::string> unitId) {
+void Station::runUnit(const std::shared_ptr<UnitTrack>& track, const FirmwareBuffer& image,
+                      std::optional<std::uint64_t> serial) {
+    const std::string& port = track->port();
     const Milliseconds start = context_.clock.now();
     std::unique_ptr<HubConnection> connection = context_.connect(port);
-    UnitReporter reporter;
+    UnitReporter reporter([&track](double progress) {
+        track->change([progress](UnitReport& report) { report.progress = progress; });
+    });
     RunOutcome outcome;
     std::optional<HubStatus> statusBefore;
     std::optional<HubStatus> statusAfter;
-    UnitRecord record(context_.observer, context_.watch, context_.clock, std::move(unitId));
+    UnitRecord record(
+        context_.observer, context_.watch, context_.clock,
+        [&track](RunPhase phase) {
+            track->change([phase](UnitReport& report) { report.phase = runPhaseName(phase); });
+        },
+        [&track] { return track->unitId(); });
     {
         PortHold hold(*connection);
         statusBefore = unitStatus(*connection);
+        track->change(
+            [&statusBefore](UnitReport& report) { report.versionBefore = runningVersionText(statusBefore); });
         const WorkflowContext context{reporter, *connection,      nullptr,         context_.console,
                                       &record,  context_.backups, context_.runIds, context_.imageSignature};
         outcome = updateFuncAs(context, image, imagePath_, RunOperation::Station, imagePath_);
         if (outcome.succeeded) statusAfter = unitStatus(*connection);
     }
     const bool present = connection->isHubPresent();
+    // From here a scan for this port waits for the next unit there: the ID this
+    // one has now is the one its record ends with.
+    {
+        std::lock_guard lock(tracksMutex_);
+        if (const auto known = tracks_.find(port); known != tracks_.end() && known->second == track)
+            tracks_.erase(known);
+    }
     // The verdict, its line and the tally that counts it are shown together: no
     // other tally may count this unit before its line is out.
     std::lock_guard verdictLock(verdictMutex_);
@@ -267,14 +368,22 @@ void Station::runUnit(const std::string& port, const FirmwareBuffer& image,
     const double seconds = std::chrono::duration<double>(context_.clock.now() - start).count();
     // A unit with a serial number of its own is named by it too: that is what the
     // label on the unit will say.
-    const std::string unit = image.serial.empty() || !serial ? port : port + " " + image.serial;
+    std::string unit = image.serial.empty() || !serial ? port : port + " " + image.serial;
+    // And by the ID scanned from its label.
+    if (const std::string id = track->unitId(); !id.empty()) unit += " " + id;
+    const std::string why = verdict.passed                    ? ""
+                            : verdict.versionMismatch.empty() ? oneLine(reporter.failure)
+                                                              : verdict.versionMismatch;
+    track->change([&](UnitReport& report) {
+        report.state = verdict.passed ? UnitState::Passed : UnitState::Failed;
+        if (statusAfter) report.versionAfter = runningVersionText(statusAfter);
+        report.failure = why;
+    });
     if (verdict.passed) {
         show(formatText(messages::kStationUnitPassedFormat, unit.c_str(),
                         runningVersionText(statusBefore).c_str(), runningVersionText(statusAfter).c_str(),
                         seconds));
     } else {
-        const std::string why =
-            verdict.versionMismatch.empty() ? oneLine(reporter.failure) : verdict.versionMismatch;
         show(formatText(messages::kStationUnitFailedFormat, unit.c_str(), why.c_str(), seconds));
     }
     showTally();

@@ -6,16 +6,18 @@
 // the runs finish, the second abandons them.
 #include <atomic>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "device/WorkerGroup.h"
 #include "firmware/FirmwareBuffer.h"
+#include "production/StationDisplay.h"
 #include "production/StationUnits.h"
 #include "production/StationWatch.h"
+#include "production/UnitIdQueue.h"
 #include "workflows/WorkflowContext.h"
 
 namespace velmora {
@@ -43,9 +45,8 @@ struct StationContext {
     StationWatch* watch = nullptr;  // told of each unit and phase (a line's monitoring); none: nobody
     // The image's signature as the gate judged it, for every unit's record.
     const ImageSignature* imageSignature = nullptr;
-    // The ID the unit starting on a port takes (a scanned label), asked once per
-    // unit as it starts; none given, or no function: the unit has no ID.
-    std::function<std::optional<std::string>(const std::string& portPath)> unitIdFor{};
+    StationDisplay* display = nullptr;  // shows each unit (the window's tiles); none: nobody
+    UnitIdQueue* unitIds = nullptr;     // the IDs scanned for the units; none: units have no ID
 };
 
 enum class StationEnd { Finished, Abandoned };
@@ -67,12 +68,21 @@ public:
     void waitForUnits();
     const StationUnits& units() const { return units_; }
 
+    // A scanned unit ID (the context's queue): for the next unit to arrive, or,
+    // with port, for the unit on that port: the one running there now, else the
+    // next to arrive there. Refused without a queue.
+    ScanResult scan(const std::string& text, const std::optional<std::string>& port = std::nullopt);
+
 private:
+    class UnitTrack;
+
     bool takeInterrupts(const std::atomic<int>& interrupts);
     // interrupts: the operator's, as run() was given them.
     void startUnit(const std::string& port, const std::atomic<int>& interrupts);
-    void runUnit(const std::string& port, const FirmwareBuffer& image, std::optional<std::uint64_t> serial,
-                 std::optional<std::string> unitId);
+    void runUnit(const std::shared_ptr<UnitTrack>& track, const FirmwareBuffer& image,
+                 std::optional<std::uint64_t> serial);
+    // The unit starting on port, known to the display and to scans for its port.
+    std::shared_ptr<UnitTrack> trackUnit(const std::string& port, const std::string& serial);
     void endSerials();
     void show(const std::string& line);
     void showTally();
@@ -86,6 +96,8 @@ private:
     bool halted_ = false;  // the serial numbers ran out: said once
     std::mutex showMutex_;
     std::mutex verdictMutex_;  // a unit's verdict line before any tally that counts it
+    std::mutex tracksMutex_;
+    std::map<std::string, std::shared_ptr<UnitTrack>> tracks_;  // the units running, by port
     WorkerGroup workers_{context_.clock};
 };
 

@@ -10,7 +10,9 @@
 #include <QTimer>
 
 #include "app/Config.h"
+#include "environment/HubEnvironment.h"
 #include "environment/HubListing.h"
+#include "environment/PlanAdmission.h"
 #include "window/ControlFactory.h"
 #include "window/DetailBox.h"
 #include "window/EasyUpdateBox.h"
@@ -19,6 +21,7 @@
 #include "window/HelpBox.h"
 #include "window/HubDetectionService.h"
 #include "window/ScalarBox.h"
+#include "window/StationView.h"
 #include "window/UpdateBox.h"
 #include "window/WindowReporter.h"
 #include "window/WindowSession.h"
@@ -28,6 +31,12 @@ namespace velmora::window {
 namespace {
 
 constexpr int kCloseWhenDoneLookMs = 100;
+
+QString portList(const std::vector<std::string>& ports) {
+    QStringList names;
+    for (const std::string& port : ports) names << QString::fromStdString(port);
+    return names.join(", ");
+}
 
 }  // namespace
 
@@ -65,13 +74,16 @@ AppDelegate::AppDelegate(WindowSession& session, WindowEnvironment& environment)
 AppDelegate::~AppDelegate() {
     shutDown();
     // The controls go while their boxes still exist: whatever a control signals
-    // as it goes reaches a whole box.
+    // as it goes reaches a whole box. The station view waits for its unit runs.
     delete takeCentralWidget();
+    delete ordinaryContent_;
 }
 
 void AppDelegate::shutDown() {
     if (shutDown_) return;
     shutDown_ = true;
+    // The station's loop ends at once; its units' runs end on their own.
+    if (stationView_ != nullptr) stationView_->shutDown();
     workers_.joinAll();
     detection_->stop();
     session_.onHistoryProblem({});
@@ -82,6 +94,10 @@ bool AppDelegate::writingFlash() const {
 }
 
 void AppDelegate::closeEvent(QCloseEvent* event) {
+    if (stationView_ != nullptr && !stationAllowsClose()) {
+        event->ignore();
+        return;
+    }
     if (!writingFlash()) {
         closeWhenDone_->stop();
         QMainWindow::closeEvent(event);
@@ -99,10 +115,96 @@ void AppDelegate::closeEvent(QCloseEvent* event) {
     if (answer == CloseAnswer::CloseWhenDone) closeWhenDone_->start();
 }
 
+bool AppDelegate::stationAllowsClose() {
+    if (!stationView_->running()) return true;
+    const std::vector<std::string> running = stationView_->unitsInProgress();
+    if (running.empty()) {
+        // Nothing to wait for: the station stops, and its loop ends within a look at the bus.
+        stationView_->stopTaking();
+        return true;
+    }
+    if (askingToClose_ || closeWhenStationEnds_) return false;
+    askingToClose_ = true;
+    const StationCloseAnswer answer = environment_.dialogs.askCloseStation(this, portList(running));
+    askingToClose_ = false;
+    if (answer == StationCloseAnswer::CloseWhenDone) {
+        closeWhenStationEnds_ = true;
+        stationView_->stopTaking();
+    } else if (answer == StationCloseAnswer::Abandon) {
+        stationView_->abandon();
+    }
+    return false;
+}
+
+void AppDelegate::stationEnded(StationEnd end) {
+    if (end == StationEnd::Abandoned) {
+        // As the command line's second Ctrl-C: the units not yet writing are left,
+        // the process ends once the flash writes in progress are done.
+        if (environment_.endAfterFlashWrites) {
+            environment_.endAfterFlashWrites(1);
+        } else {
+            closeWhenDone_->start();
+        }
+        return;
+    }
+    if (closeWhenStationEnds_) close();
+}
+
+std::string AppDelegate::openStation(const StationRequest& request) {
+    if (stationView_ != nullptr) return "The station is open already.";
+    if (workers_.running() > 0) return "An update is running: open the station once it has finished.";
+    HubEnvironment& environment = session_.environment();
+    // The station passes the gate every run passes: the image, the figures' file.
+    PlanVerdict verdict = environment.admitPlan(
+        stationPlan(request, keptPlan(environment, "the station", PlanHubs::EachArriving)));
+    if (!verdict.admitted()) return verdict.reason;
+    ImageAdmission admission = std::move(*verdict.image);
+    std::string error;
+    bool serverAway = false;
+    Console& console = session_.console();
+    std::unique_ptr<StationSetup> setup = StationSetup::prepare(
+        environment, request, std::move(admission),
+        [&console](const std::string& line) { console.line(line); }, error, serverAway);
+    if (!setup) return error;
+    // The station looks at the bus itself; detection would open the hubs its units update.
+    detection_->stop();
+    auto* view = new StationView(environment, std::move(setup), request,
+                                 [this](StationEnd end) { stationEnded(end); });
+    view->confirmAbandon = [this](const std::vector<std::string>& ports) {
+        return environment_.dialogs.confirmAbandon(this, portList(ports));
+    };
+    ordinaryContent_ = takeCentralWidget();
+    setCentralWidget(view);
+    stationView_ = view;
+    setMinimumSize(texts::kStationMinimumWidth, texts::kStationMinimumHeight);
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    resize(texts::kStationWidth, texts::kStationHeight);
+    setWindowTitle(windowTitle() + " - " + texts::kStationTitle);
+    stationMenu_->setEnabled(false);
+    view->start(workers_);
+    return {};
+}
+
+void AppDelegate::chooseStationImage() {
+    if (workers_.running() > 0) {
+        showAlert("An update is running: open the station once it has finished.");
+        return;
+    }
+    const std::optional<QString> path = environment_.dialogs.chooseOpenFile(this);
+    if (!path) return;
+    StationRequest request;
+    request.imagePath = path->toStdString();
+    request.stationName = session_.environment().options().stationName;
+    const std::string refused = openStation(request);
+    if (!refused.empty()) showAlert(QString::fromStdString(refused));
+}
+
 void AppDelegate::MyLayoutUI() {
     const AppConfig& config = session_.config();
     setWindowTitle(QString::fromStdString(config.appTitle) + QString::fromLatin1(kAppVersionSuffix));
     QMenu* menu = menuBar()->addMenu(QString::fromStdString(config.appTitle));
+    stationMenu_ =
+        menu->addAction(QString::fromLatin1(texts::kStationMenuItem), this, &AppDelegate::chooseStationImage);
     menu->addAction(QString::fromLatin1(texts::kQuit), QKeySequence::Quit, this, &QWidget::close);
 
     // The boxes keep their place relative to the bottom edge of the final content.

@@ -15,10 +15,12 @@
 #include <vector>
 
 #include "detection/HubDetection.h"
+#include "environment/StationSetup.h"
 #include "window/BoxServices.h"
 #include "window/WindowEnvironment.h"
 #include "window/WorkerThreads.h"
 
+class QAction;
 class QCloseEvent;
 class QLineEdit;
 class QPushButton;
@@ -32,6 +34,7 @@ class FlashBox;
 class HelpBox;
 class HubDetectionService;
 class ScalarBox;
+class StationView;
 class UpdateBox;
 class WindowReporter;
 class WindowSession;
@@ -52,6 +55,11 @@ public:
     void startScalarRunAtLaunch();
     // Waits for running workers and stops detection: before the session goes away.
     void shutDown();
+    // Replaces the boxes with the station view and starts the station. Empty,
+    // or the line saying why the image or the station's set-up was refused.
+    std::string openStation(const StationRequest& request);
+    // The station view once opened, else null.
+    StationView* stationView() { return stationView_; }
 
     // Status output (GUI thread).
     void SetButtonStatus(bool enabled);
@@ -104,6 +112,8 @@ public slots:
     // Detail box.
     void ICTypeCombBox_SelectedChanged();
     void PageNameCombBox_SelectedChanged();
+    // The menu's "Station...": asks for the image, then opens the station view.
+    void chooseStationImage();
 
 protected:
     // While an update writes a hub's flash the window stays: it asks, and closes
@@ -115,6 +125,11 @@ private:
     std::vector<QPushButton*> buttonSet() const;
     // A run of this window is in its flash span (the host is held off the hub).
     bool writingFlash() const;
+    // The station's run ended (GUI thread).
+    void stationEnded(StationEnd end);
+    // A close while the station runs: asks, and stops or abandons it first.
+    // True when the window may close now.
+    bool stationAllowsClose();
 
     WindowSession& session_;
     WindowEnvironment& environment_;
@@ -131,7 +146,11 @@ private:
     std::vector<QPushButton*> buttonSet_;
     bool shutDown_ = false;
     bool askingToClose_ = false;
-    QTimer* closeWhenDone_;  // runs while a close waits for the flash write to end
+    StationView* stationView_ = nullptr;  // the central widget once the station view is open
+    QWidget* ordinaryContent_ = nullptr;  // the boxes' content while the station view replaces it
+    bool closeWhenStationEnds_ = false;
+    QAction* stationMenu_ = nullptr;  // "Station...", off once the view is open
+    QTimer* closeWhenDone_;           // runs while a close waits for the flash write to end
 };
 
 }  // namespace velmora::window

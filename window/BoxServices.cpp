@@ -6,6 +6,7 @@
 #include <QWidget>
 
 #include "environment/HubEnvironment.h"
+#include "environment/PlanAdmission.h"
 #include "window/WindowEnvironment.h"
 #include "window/WindowReporter.h"
 #include "window/WindowSession.h"
@@ -32,14 +33,7 @@ QString BoxServices::showSignature(const ImageSignature& signature) const {
 }
 
 RunPlan BoxServices::plan(const std::string& name) const {
-    RunPlan plan;
-    plan.command = name;
-    plan.hubs = PlanHubs::TheOneHub;
-    const EnvironmentOptions& options = session.environment().options();
-    plan.keeps.backups = options.keepBackups;
-    plan.keeps.history = options.keepHistory && !session.environment().replays();
-    plan.keeps.recording = options.recording.recordPath;
-    return plan;
+    return keptPlan(session.environment(), name, PlanHubs::TheOneHub);
 }
 
 std::optional<PlanVerdict> BoxServices::admit(const RunPlan& plan, RefusalAlert alert) const {

@@ -68,4 +68,33 @@ CloseAnswer QtDialogs::askCloseDuringFlash(QWidget* parent) {
     return box.clickedButton() == close ? CloseAnswer::CloseWhenDone : CloseAnswer::KeepOpen;
 }
 
+bool QtDialogs::confirmAbandon(QWidget* parent, const QString& ports) {
+    QMessageBox box(parent);
+    box.setIcon(QMessageBox::Warning);
+    box.setTextFormat(Qt::PlainText);
+    box.setText(QString::fromLatin1(texts::kAbandonQuestionFormat).arg(ports));
+    QPushButton* keep = box.addButton(QString::fromLatin1(texts::kKeepOpen), QMessageBox::RejectRole);
+    QPushButton* abandon = box.addButton(QString::fromLatin1(texts::kAbandon), QMessageBox::DestructiveRole);
+    box.setDefaultButton(keep);
+    box.setEscapeButton(keep);
+    box.exec();
+    return box.clickedButton() == abandon;
+}
+
+StationCloseAnswer QtDialogs::askCloseStation(QWidget* parent, const QString& ports) {
+    QMessageBox box(parent);
+    box.setIcon(QMessageBox::Warning);
+    box.setTextFormat(Qt::PlainText);
+    box.setText(QString::fromLatin1(texts::kCloseStationQuestionFormat).arg(ports));
+    box.setInformativeText(QString::fromLatin1(texts::kCloseStationDetail));
+    QPushButton* keep = box.addButton(QString::fromLatin1(texts::kKeepOpen), QMessageBox::RejectRole);
+    QPushButton* done = box.addButton(QString::fromLatin1(texts::kCloseWhenDone), QMessageBox::AcceptRole);
+    QPushButton* abandon = box.addButton(QString::fromLatin1(texts::kAbandon), QMessageBox::DestructiveRole);
+    box.setDefaultButton(keep);
+    box.setEscapeButton(keep);
+    box.exec();
+    if (box.clickedButton() == done) return StationCloseAnswer::CloseWhenDone;
+    return box.clickedButton() == abandon ? StationCloseAnswer::Abandon : StationCloseAnswer::KeepOpen;
+}
+
 }  // namespace velmora::window

@@ -11,6 +11,8 @@ public:
     void alert(QWidget* parent, const QString& text) override;
     driver::RestartAnswer askRestart(QWidget* parent, const QString& message) override;
     CloseAnswer askCloseDuringFlash(QWidget* parent) override;
+    bool confirmAbandon(QWidget* parent, const QString& ports) override;
+    StationCloseAnswer askCloseStation(QWidget* parent, const QString& ports) override;
 };
 
 }  // namespace velmora::window

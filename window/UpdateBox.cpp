@@ -29,7 +29,8 @@ UpdateBox::UpdateBox(QGroupBox& frame) : box(&frame) {
     makeCaption(area, texts::kDetectHubInfo, {0, 315, 110, 20});
     nstfHubInfo_UpdateFW = new QPlainTextEdit;
     nstfHubInfo_UpdateFW->setReadOnly(true);
-    nstfHubInfo_UpdateFW->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Several hubs are listed one a line: the field scrolls when they do not fit.
+    nstfHubInfo_UpdateFW->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     placeInParent(nstfHubInfo_UpdateFW, area, {0, 255, 335, 60});
     makeCaption(area, texts::kUpdateFwInfo, {0, 225, 110, 20});
     nstfUpdateInfo_UpdateFW = makeTextView(area, {0, 35, 335, 190}, texts::kPaneFontPoints);

@@ -20,6 +20,8 @@ namespace velmora::window {
 
 // What the user chose when the window was closed while an update wrote a hub's flash.
 enum class CloseAnswer { KeepOpen, CloseWhenDone };
+// What the user chose when the window was closed while the station's units ran.
+enum class StationCloseAnswer { KeepOpen, CloseWhenDone, Abandon };
 
 class WindowDialogs {
 public:
@@ -35,6 +37,19 @@ public:
     // The window closed while an update writes a hub's flash: "Keep Open" (the
     // default) or "Close When Done".
     virtual CloseAnswer askCloseDuringFlash(QWidget* parent) = 0;
+    // "Abandon the units in progress on PORTS?": true to abandon them.
+    virtual bool confirmAbandon(QWidget* parent, const QString& ports) {
+        (void)parent;
+        (void)ports;
+        return false;
+    }
+    // The window closed while the station's units run on ports: "Keep Open" (the
+    // default), "Close When Done" (stop taking units, close once they finished) or "Abandon".
+    virtual StationCloseAnswer askCloseStation(QWidget* parent, const QString& ports) {
+        (void)parent;
+        (void)ports;
+        return StationCloseAnswer::KeepOpen;
+    }
 };
 
 struct WindowEnvironment {
@@ -56,6 +71,10 @@ struct WindowEnvironment {
     std::string driverResourcePath = driver::installedResourceFolder();
     // Ends the application with this status (after the current event).
     std::function<void(int status)> quit;
+    // The station abandoned: ends the process with status once no hub is inside
+    // its flash write, and lets none start one (the command line's second Ctrl-C).
+    // None: quit once the writes are done.
+    std::function<void(int status)> endAfterFlashWrites;
 };
 
 }  // namespace velmora::window

@@ -75,6 +75,32 @@ bool takePath(const std::vector<std::string>& arguments, std::size_t& index, con
     return true;
 }
 
+// "--station IMAGE" or one of the station's options with its value, either
+// spelt "--option VALUE" or "--option=VALUE". False when the word is none of
+// them; error set for a missing or bad value.
+bool takeStationWord(const std::vector<std::string>& arguments, std::size_t& index, StationRequest& request,
+                     bool& stationNamed, std::string& error) {
+    const std::string& word = arguments[index];
+    std::vector<std::string> names = stationValueOptions();
+    names.push_back("--station");
+    for (const std::string& name : names) {
+        std::optional<std::string> value;
+        if (word != name && !startsWith(word, name + "=")) continue;
+        if (!takePath(arguments, index, name, value, error)) {
+            error = name + " needs a value (see --help)";
+            return true;
+        }
+        if (name != "--station") {
+            readStationOption(name, *value, request, error);
+        } else {
+            stationNamed = true;
+            request.imagePath = *value;
+        }
+        return true;
+    }
+    return false;
+}
+
 bool takeSimulate(const std::string& word, WindowOptions& options, std::string& error) {
     options.simulate = true;
     if (word == "--simulate") return true;
@@ -95,9 +121,14 @@ bool takeSimulate(const std::string& word, WindowOptions& options, std::string& 
 ParsedWindowOptions parseWindowOptions(const std::vector<std::string>& arguments) {
     ParsedWindowOptions parsed;
     WindowOptions& options = parsed.options;
+    StationRequest station;
+    bool stationNamed = false;
+    bool stationOptions = false;  // one of the station's options was given
     for (std::size_t index = 0; index < arguments.size() && parsed.error.empty(); ++index) {
         const std::string& word = arguments[index];
-        if (word == "--help" || word == "-h") {
+        if (takeStationWord(arguments, index, station, stationNamed, parsed.error)) {
+            stationOptions = true;
+        } else if (word == "--help" || word == "-h") {
             options.help = true;
         } else if (word == "--version") {
             options.version = true;
@@ -129,6 +160,13 @@ ParsedWindowOptions parseWindowOptions(const std::vector<std::string>& arguments
         } else {
             parsed.error = "unexpected argument \"" + word + "\": the window takes options only (see --help)";
         }
+    }
+    if (parsed.error.empty() && stationOptions && !stationNamed)
+        parsed.error = "the station's options go with --station IMAGE (see --help)";
+    if (parsed.error.empty() && stationNamed) checkStationRequest(station, parsed.error);
+    if (parsed.error.empty() && stationNamed) {
+        station.stationName = options.stationName;
+        options.station = std::move(station);
     }
     // A replay serves the hubs itself: there is no bus to simulate or to record.
     if (parsed.error.empty() && options.replayPath && (options.simulate || options.recordPath))
@@ -174,6 +212,13 @@ std::string usageText() {
            "  --replay FILE            serve the hubs from a recording instead of the bus; each request\n"
            "                           must be the one recorded, else the hub stops answering and, on\n"
            "                           closing, the window says where on standard error (exit status 1)\n"
+           "  --station IMAGE          open the station view: update every supported hub with IMAGE as\n"
+           "                           it is plugged in, up to 64 at once, each on a tile of its own;\n"
+           "                           scanned unit IDs go to the units that arrive next (the Station menu\n"
+           "                           opens the view too). With it, as velmora-cli station takes them:\n"
+           "                           --count N, --expect-version VVVV, --serial-digits N,\n"
+           "                           --serial-prefix TEXT, --serial-start N, --serial-block N,\n"
+           "                           --metrics ADDRESS:PORT, --metrics-file PATH\n"
            "  --verbose, -v            also write the diagnostic lines to standard error\n"
            "  --version                print the version and exit\n"
            "  --help, -h               print this help and exit\n"

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "environment/StationSetup.h"
+
 namespace velmora::window {
 
 inline constexpr const char* kProgramName = "velmora";
@@ -24,6 +26,8 @@ struct WindowOptions {
     std::vector<std::string> commandLine;        // for a recording's first line: as given, less URI passwords
     bool requireSigned = false;                  // --require-signed: an image without a signature is refused
     std::vector<std::string> trustedKeyFolders;  // --trusted-keys DIR: a bench's keys, for this window
+    // --station IMAGE and the station's options: the window opens its station view.
+    std::optional<StationRequest> station;
     bool verbose = false;
     bool help = false;
     bool version = false;

@@ -53,7 +53,8 @@ std::unique_ptr<WindowSession> WindowSession::create(const WindowOptions& option
 
 std::unique_ptr<WindowSession> WindowSession::createSimulated(
     const SessionPaths& paths, const std::string& scenario, std::unique_ptr<Console> console,
-    WindowSession::Time time, const std::optional<std::string>& backupsFolder, RecordingOptions recording) {
+    WindowSession::Time time, const std::optional<std::string>& backupsFolder, RecordingOptions recording,
+    const std::optional<std::string>& historyPath) {
     std::unique_ptr<WindowSession> session(new WindowSession());
     session->paths_ = paths;
     EnvironmentOptions environment;
@@ -61,7 +62,8 @@ std::unique_ptr<WindowSession> WindowSession::createSimulated(
     environment.simulate = true;
     environment.scenario = scenario;
     environment.clock = time == WindowSession::Time::Virtual ? ClockChoice::Virtual : ClockChoice::Real;
-    environment.keepHistory = false;
+    environment.keepHistory = historyPath.has_value();
+    environment.historyPath = historyPath;
     environment.recording = std::move(recording);
     // The window's tests keep nothing on disk but in a folder of their own.
     environment.keepBackups = backupsFolder.has_value();

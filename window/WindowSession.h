@@ -59,13 +59,13 @@ public:
                                                  host::SignalDeferral* signalOwner = nullptr);
     // For tests and measurements: a session over a simulated bus with a console
     // of the caller's, in virtual time unless real time is asked for, keeping no
-    // history; backups only in backupsFolder when one is given; recording it, or replaying a
-    // recording instead, when asked.
+    // history unless historyPath names one; backups only in backupsFolder when one is given; recording it, or
+    // replaying a recording instead, when asked.
     enum class Time { Virtual, Real };
     static std::unique_ptr<WindowSession> createSimulated(
         const SessionPaths& paths, const std::string& scenario, std::unique_ptr<Console> console,
         Time time = Time::Virtual, const std::optional<std::string>& backupsFolder = std::nullopt,
-        RecordingOptions recording = {});
+        RecordingOptions recording = {}, const std::optional<std::string>& historyPath = std::nullopt);
     ~WindowSession();
 
     // The core's launch (console lines, log line, boot-args snapshot, config.ini

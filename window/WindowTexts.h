@@ -53,6 +53,40 @@ inline constexpr const char* kCloseDuringFlashDetail =
 inline constexpr const char* kCloseWhenDone = "Close When Done";
 inline constexpr const char* kKeepOpen = "Keep Open";
 
+// The station view.
+inline constexpr const char* kStationMenuItem = "Station...";
+inline constexpr const char* kStationTitle = "Station";
+inline constexpr const char* kStopTaking = "Stop taking units";
+inline constexpr const char* kAbandon = "Abandon";
+inline constexpr const char* kAbandonQuestionFormat =
+    "Abandon the units in progress on %1? Those not yet writing their flash are left as they are and may "
+    "need another update; those writing it finish first, then the window closes.";
+inline constexpr const char* kCloseStationQuestionFormat = "Units are in progress on %1.";
+inline constexpr const char* kCloseStationDetail =
+    "\"Close When Done\" stops taking units and closes the window once they have finished; \"Abandon\" "
+    "leaves those not yet writing their flash and closes once the flash writes are done.";
+inline constexpr const char* kScanCaption = "Scan unit ID:";
+inline constexpr const char* kScanPlaceholder = "scan a label (select a tile first to give it that unit)";
+inline constexpr const char* kQueueCaption = "Unit IDs waiting (next first):";
+inline constexpr const char* kClearQueue = "Clear queue";
+inline constexpr const char* kFinishedCaption = "Finished units (newest first):";
+inline constexpr const char* kLogCaption = "Station log:";
+inline constexpr std::array<const char*, 6> kFinishedColumns = {"Time",   "Port",   "Unit ID",
+                                                                "Serial", "Result", "Failure"};
+inline constexpr const char* kTileWaiting = "waiting for a hub";
+inline constexpr const char* kTileStarting = "starting";
+inline constexpr const char* kTilePassed = "PASS";
+inline constexpr const char* kTileFailed = "FAIL";
+inline constexpr const char* kTileRemove = "remove the unit";
+inline constexpr int kTileProgressHeight = 8;
+inline constexpr int kTileHeight = 100;
+inline constexpr int kTileColumns = 8;
+// The station view opens at this size, and may be resized, maximised or made full screen.
+inline constexpr int kStationWidth = 1600;
+inline constexpr int kStationHeight = 900;
+inline constexpr int kStationMinimumWidth = 900;
+inline constexpr int kStationMinimumHeight = 600;
+
 inline constexpr const char* kOk = "OK";
 inline constexpr const char* kQuit = "Quit";
 

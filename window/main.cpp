@@ -7,6 +7,7 @@
 #include <iostream>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/PrivateFolder.h"
@@ -61,8 +62,14 @@ int main(int argc, char* argv[]) {
     environment.desktopFolder =
         QStandardPaths::writableLocation(QStandardPaths::DesktopLocation).toStdString();
     environment.quit = [](int status) { QCoreApplication::exit(status); };
+    // The station abandoned: as the command line's second Ctrl-C, the process ends
+    // once the flash writes in progress are done; the window stays until then.
+    environment.endAfterFlashWrites = [&signalOwner](int status) {
+        std::thread([&signalOwner, status] { signalOwner.exitAfterSpans(status); }).detach();
+    };
 
-    std::unique_ptr<AppDelegate> window = launchVelmora(*session, environment, &error);
+    std::unique_ptr<AppDelegate> window =
+        launchVelmora(*session, environment, &error, parsed.options.station);
     if (!window) {
         std::cerr << kProgramName << ": " << error << '\n';
         return kBadUsageExit;

@@ -53,6 +53,8 @@ public:
     virtual void backedUp(const std::string& sha256) { (void)sha256; }
     // The serial number the hub reported after the update (empty: it showed none).
     virtual void serialRead(const std::string& serial) { (void)serial; }
+    // The unit's ID, given (scanned) after the run had started.
+    virtual void unitIdentified(const std::string& unitId) { (void)unitId; }
     virtual void ended(const RunEnd& end) = 0;
 };
 

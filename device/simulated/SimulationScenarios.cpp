@@ -18,6 +18,9 @@ constexpr std::uint32_t kCorruptedAddress = 0x1001;
 constexpr int kAlwaysFailing = 3;  // as many as the flash operations ever try
 constexpr int kDisconnectOnWrite = 3;
 constexpr int kEightHubs = 8;
+// The hub of the "one failing" scenarios whose flash reads back wrong.
+constexpr int kFailingOfEight = 5;
+constexpr std::size_t kFailingOfSixtyFour = 18;
 // A host with 64 hubs under test: each USB 3 hub takes two device slots of its
 // controller (its SuperSpeed and High-Speed halves), and a controller offers 32
 // or 64, so four controllers (buses) carry 16 each, through a hub on root port 2
@@ -70,6 +73,11 @@ HubFaults with(const SimulatedHub& hub, const std::function<void(HubFaults&)>& c
     return faults;
 }
 
+// Every read of the flash brings one byte back inverted: each update fails its compare.
+void corruptReadBack(SimulatedHub& hub) {
+    hub.setFaults(with(hub, [](HubFaults& f) { f.corruptReadAddress = kCorruptedAddress; }));
+}
+
 }  // namespace
 
 std::vector<std::string> sixtyFourHubPorts() {
@@ -118,6 +126,23 @@ const std::vector<ScenarioEntry>& scenarioEntries() {
              for (const std::string& port : sixtyFourHubPorts())
                  s.hub(port, true, true, kRealisticFlashTiming);
          }},
+        {{"eight-hubs-one-failing",
+          "eight-hubs, but the hub on 1-5 reads one flash byte (0x1001) back inverted"},
+         [](Setup& s) {
+             for (int port = 1; port <= kEightHubs; ++port) {
+                 SimulatedHub& hub = s.hub("1-" + std::to_string(port), true, true, kRealisticFlashTiming);
+                 if (port == kFailingOfEight) corruptReadBack(hub);
+             }
+         }},
+        {{"sixty-four-hubs-one-failing",
+          "sixty-four-hubs, but the 19th hub (2-2.1.3) reads one flash byte (0x1001) back inverted"},
+         [](Setup& s) {
+             const std::vector<std::string> ports = sixtyFourHubPorts();
+             for (std::size_t index = 0; index < ports.size(); ++index) {
+                 SimulatedHub& hub = s.hub(ports[index], true, true, kRealisticFlashTiming);
+                 if (index == kFailingOfSixtyFour) corruptReadBack(hub);
+             }
+         }},
         {{"busy", "one hub held by another driver: found, but every open is refused"},
          [](Setup& s) {
              SimulatedHub& hub = s.hub();
@@ -157,10 +182,7 @@ const std::vector<ScenarioEntry>& scenarioEntries() {
              hub.setFaults(with(hub, [](HubFaults& f) { f.returnsInWrongCode = true; }));
          }},
         {{"corrupt-readback", "one flash byte (address 0x1001) reads back inverted"},
-         [](Setup& s) {
-             SimulatedHub& hub = s.hub();
-             hub.setFaults(with(hub, [](HubFaults& f) { f.corruptReadAddress = kCorruptedAddress; }));
-         }},
+         [](Setup& s) { corruptReadBack(s.hub()); }},
         {{"disconnect", "the hub drops off the bus during the third write and comes back in ROM code"},
          [](Setup& s) {
              SimulatedHub& hub = s.hub();

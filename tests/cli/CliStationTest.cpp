@@ -68,6 +68,27 @@ TEST_F(CliStationTest, SixtyFourHubsAreListedOnceAndRunAsSixtyFourUnitsAtOnce) {
     EXPECT_EQ(shown.back(), "passed 64, failed 0, in progress 0");
 }
 
+// --scan: each line of standard input is a unit ID, answered with a line; a
+// repeat still waiting, junk and an overlong line are refused.
+TEST_F(CliStationTest, ScannedIdsAreAnsweredLineByLine) {
+    const std::string input = "ZH-1\nZH-1\n\x1b[2J\n" + std::string(2000, 'x') + "\nZH-2\r\n";
+    const CliRun run = runCliWithInput(
+        {"--config", config(), "--simulate=eight-hubs", "station", kSampleImage, "--count", "8", "--scan"},
+        input);
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    const std::vector<std::string> shown = lines(run.out);
+    const auto has = [&shown](const std::string& line) {
+        return std::find(shown.begin(), shown.end(), line) != shown.end();
+    };
+    EXPECT_TRUE(has("Unit ID ZH-1 waits for the next unit")) << run.out;
+    EXPECT_TRUE(has("Unit ID ZH-1 refused: it was scanned already and still waits for its unit") ||
+                has("Unit ID ZH-1 waits for the next unit"));
+    EXPECT_TRUE(has("Unit ID \"?[2J\" refused: a label holds printable ASCII only")) << run.out;
+    EXPECT_TRUE(has("Unit ID \"" + std::string(80, 'x') + "...\" refused: longer than 64 characters"))
+        << run.out;
+    EXPECT_TRUE(has("Unit ID ZH-2 waits for the next unit")) << run.out;
+}
+
 TEST_F(CliStationTest, TheUpdatesImageRulesHoldBeforeTheFirstUnit) {
     std::vector<char> large = read(kSampleImage);
     large.insert(large.begin(), 256, '\xFF');

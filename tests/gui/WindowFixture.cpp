@@ -6,6 +6,7 @@
 #include <QTextEdit>
 #include <fstream>
 
+#include "device/VendorCommands.h"
 #include "device/simulated/SimulatedBus.h"
 #include "device/simulated/SimulatedEnvironment.h"
 #include "window/Launch.h"
@@ -59,12 +60,26 @@ WindowFixture::~WindowFixture() {
 }
 
 void WindowFixture::closeWindow() {
+    if (gate_) releaseUnits();
     if (window_) window_->shutDown();
     window_.reset();
     session_.reset();
 }
 
 void WindowFixture::launch(const WindowSetup& setup) {
+    launchWindow(setup, std::nullopt);
+    ASSERT_TRUE(window_);
+    ASSERT_TRUE(waitForWorkflowEnd());
+}
+
+void WindowFixture::launchStation(const WindowSetup& setup, StationRequest request) {
+    if (request.imagePath.empty()) request.imagePath = sampleImagePath();
+    launchWindow(setup, request);
+    ASSERT_TRUE(window_);
+    ASSERT_NE(window_->stationView(), nullptr);
+}
+
+void WindowFixture::launchWindow(const WindowSetup& setup, const std::optional<StationRequest>& station) {
     writeText(folder_ / "resources/config.ini", configText(setup));
     fs::create_directories(folder_ / "resources/ic");
     // A second launch in the same test finds the files of the first.
@@ -86,10 +101,20 @@ void WindowFixture::launch(const WindowSetup& setup) {
         fs::permissions(backupsFolder(), fs::perms::owner_all);
         backups = backupsFolder();
     }
-    session_ = window::WindowSession::createSimulated(paths, setup.scenario, std::move(console),
-                                                      window::WindowSession::Time::Virtual, backups,
-                                                      setup.recording);
+    session_ = window::WindowSession::createSimulated(
+        paths, setup.scenario, std::move(console), window::WindowSession::Time::Virtual, backups,
+        setup.recording, setup.keepsHistory ? std::optional<std::string>(historyPath()) : std::nullopt);
     ASSERT_TRUE(session_);
+    if (setup.holdsUnits) {
+        gate_ = std::make_shared<UnitGate>();
+        session_->environment().observeRequests([gate = gate_](const UsbSetup& request, IOReturn) {
+            if (request.bRequest != vendor::kRequestEraseFlash) return;
+            std::unique_lock lock(gate->mutex);
+            ++gate->waiting;
+            gate->changed.notify_all();
+            gate->changed.wait(lock, [&] { return !gate->holding; });
+        });
+    }
     environment_ = std::make_unique<window::WindowEnvironment>(dialogs_, privileged_, shell_);
     environment_->logPath = (folder_ / "Velmora.log").string();
     environment_->privateFolder = folder_ / "private";
@@ -97,9 +122,25 @@ void WindowFixture::launch(const WindowSetup& setup) {
     environment_->systemRoot = folder_ / "root";
     environment_->driverResourcePath = resourcePath();
     environment_->quit = [this](int status) { quits_.push_back(status); };
-    window_ = window::launchVelmora(*session_, *environment_);
-    ASSERT_TRUE(window_);
-    ASSERT_TRUE(waitForWorkflowEnd());
+    environment_->endAfterFlashWrites = [this](int status) { endedAfterFlashWrites_.push_back(status); };
+    std::string error;
+    window_ = window::launchVelmora(*session_, *environment_, &error, station);
+    ASSERT_TRUE(window_) << error;
+}
+
+bool WindowFixture::waitForHeldUnits(int count) {
+    return QTest::qWaitFor(
+        [&] {
+            std::lock_guard lock(gate_->mutex);
+            return gate_->waiting >= count;
+        },
+        kPatienceMs);
+}
+
+void WindowFixture::releaseUnits() {
+    std::lock_guard lock(gate_->mutex);
+    gate_->holding = false;
+    gate_->changed.notify_all();
 }
 
 sim::SimulatedHub& WindowFixture::hub() {

@@ -7,9 +7,11 @@
 
 #include <QString>
 #include <QTest>
+#include <condition_variable>
 #include <deque>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -23,6 +25,7 @@
 #include "window/FlashBox.h"
 #include "window/HelpBox.h"
 #include "window/ScalarBox.h"
+#include "window/StationView.h"
 #include "window/UpdateBox.h"
 #include "window/WindowEnvironment.h"
 #include "window/WindowSession.h"
@@ -42,6 +45,14 @@ public:
         ++closeQuestions;
         return closeAnswer;
     }
+    bool confirmAbandon(QWidget*, const QString& ports) override {
+        abandonQuestions.push_back(ports.toStdString());
+        return abandonAnswer;
+    }
+    window::StationCloseAnswer askCloseStation(QWidget*, const QString& ports) override {
+        stationCloseQuestions.push_back(ports.toStdString());
+        return stationCloseAnswer;
+    }
 
     std::deque<std::optional<QString>> openAnswers;  // one per open panel; empty: cancel
     std::optional<QString> saveAnswer;
@@ -50,6 +61,10 @@ public:
     std::vector<std::string> restartQuestions;
     window::CloseAnswer closeAnswer = window::CloseAnswer::KeepOpen;
     int closeQuestions = 0;
+    bool abandonAnswer = true;
+    std::vector<std::string> abandonQuestions;  // the ports each named
+    window::StationCloseAnswer stationCloseAnswer = window::StationCloseAnswer::KeepOpen;
+    std::vector<std::string> stationCloseQuestions;
 };
 
 class RecordingPrivileged final : public driver::PrivilegedRunner {
@@ -80,6 +95,8 @@ struct WindowSetup {
     bool listsNoHub = false;          // config.ini without its [Support Vid Pid] entries
     bool keepsBackups = false;        // in backupsFolder(), as the installed window keeps them
     bool requiresSigned = false;      // config.ini's [Images] RequireSigned = 1
+    bool keepsHistory = false;        // in historyPath(), as --history names it
+    bool holdsUnits = false;          // every run waits at its erase until releaseUnits()
 
     WindowSetup& withScenario(std::string name) {
         scenario = std::move(name);
@@ -105,6 +122,14 @@ struct WindowSetup {
         requiresSigned = true;
         return *this;
     }
+    WindowSetup& withUnitsHeld() {
+        holdsUnits = true;
+        return *this;
+    }
+    WindowSetup& withHistory() {
+        keepsHistory = true;
+        return *this;
+    }
     WindowSetup& withSignaturesEnforced() {
         signaturesEnforced = true;
         return *this;
@@ -119,6 +144,17 @@ protected:
     // Writes the scratch folder and launches the window; waits for the scalar run
     // every launch starts to end.
     void launch(const WindowSetup& setup = {});
+
+    // Launches the window with its station view open (velmora --station), the
+    // station running; the image is the sample image unless request names one.
+    void launchStation(const WindowSetup& setup, StationRequest request = {});
+    // The station view of a station launch.
+    window::StationView& station() { return *window_->stationView(); }
+    std::string historyPath() const { return (folder_ / "history.sqlite").string(); }
+    std::vector<int> endedAfterFlashWrites_;  // the statuses the station's abandon asked for
+    // With withUnitsHeld: waits until count runs wait at their erase; lets them all go on.
+    bool waitForHeldUnits(int count);
+    void releaseUnits();
 
     // Shuts the window down and drops its session: launch may start another.
     void closeWindow();
@@ -153,6 +189,19 @@ protected:
     std::unique_ptr<window::WindowEnvironment> environment_;
 
 private:
+    // Writes the scratch folder and launches the window, its station view open when asked.
+    void launchWindow(const WindowSetup& setup, const std::optional<StationRequest>& station);
+
+    // The runs held at their erase (withUnitsHeld): in virtual time, time stands
+    // still while they wait, so the test sees every unit in progress.
+    struct UnitGate {
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool holding = true;
+        int waiting = 0;
+    };
+    std::shared_ptr<UnitGate> gate_;
+
     ScratchFolder scratch_{"velmora-gui"};
     const std::filesystem::path& folder_ = scratch_.path();
     RecordingConsole* console_ = nullptr;

@@ -38,7 +38,29 @@ INSTANTIATE_TEST_SUITE_P(
                       OptionsRow{{"--simulate="}, "needs a scenario name"},
                       OptionsRow{{"--simulate=bogus"}, "unknown scenario \"bogus\""},
                       OptionsRow{{"--frobnicate"}, "unknown option --frobnicate"},
-                      OptionsRow{{"update"}, "unexpected argument \"update\""}));
+                      OptionsRow{{"update"}, "unexpected argument \"update\""},
+                      OptionsRow{{"--station", "fw.bin", "--count=8", "--serial-digits", "6"}, ""},
+                      OptionsRow{{"--station"}, "--station needs a value"},
+                      OptionsRow{{"--count", "8"}, "the station's options go with --station IMAGE"},
+                      OptionsRow{{"--station=fw.bin", "--count", "0"},
+                                 "--count takes a number of units from 1"},
+                      OptionsRow{{"--station=fw.bin", "--expect-version", "12"}, "expected four hex digits"},
+                      OptionsRow{{"--station=fw.bin", "--metrics", "example.com:1"}, "station: --metrics:"},
+                      OptionsRow{{"--station=fw.bin", "--serial-prefix", "ZH"}, "--serial-digits N"}));
+
+TEST(WindowOptions, StationOptionsAreTaken) {
+    const WindowOptions options =
+        parseWindowOptions({"--station", "fw.bin", "--station-name", "line-4", "--count", "64",
+                            "--expect-version", "0103", "--metrics-file", "v.prom"})
+            .options;
+    ASSERT_TRUE(options.station);
+    EXPECT_EQ(options.station->imagePath, "fw.bin");
+    EXPECT_EQ(options.station->stationName, "line-4");
+    EXPECT_EQ(options.station->settings.count, 64);
+    EXPECT_EQ(options.station->settings.expectVersion, 0x0103);
+    EXPECT_EQ(options.station->monitor.file, std::optional<std::string>("v.prom"));
+    EXPECT_NE(usageText().find("--station IMAGE"), std::string::npos);
+}
 
 TEST(WindowOptions, ValuesAreTaken) {
     const WindowOptions options =

@@ -15,7 +15,11 @@
 
 #include "EditorWindowFixture.h"
 #include "WindowFixture.h"
+#include "device/simulated/SimulatedBus.h"
+#include "device/simulated/SimulatedEnvironment.h"
 #include "window/QtDialogs.h"
+#include "window/StationTile.h"
+#include "window/StationView.h"
 
 namespace velmora::testing {
 namespace {
@@ -102,6 +106,60 @@ TEST_F(DetailScreenshot, DetailBoxWithARedByte) {
     const std::string path = (outputFolder() / "velmora-detail.png").string();
     ASSERT_TRUE(window().detailBox().box->grab().save(QString::fromStdString(path)));
     std::printf("%s\n", path.c_str());
+}
+
+// The station view as an operator sees it on a 1920 x 1080 screen.
+class StationScreenshot : public WindowFixture {
+protected:
+    void launchAndFinish(const std::string& scenario, int units) {
+        StationRequest request;
+        request.imagePath = sampleImagePath();
+        request.serialPrefix = "ZH";
+        request.serialDigits = 6;
+        launchStation(WindowSetup().withScenario(scenario).withHistory(), request);
+        window().resize(1920, 1040);
+        window().show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window()));
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                return station().station().units().tally().passed +
+                           station().station().units().tally().failed ==
+                       units;
+            },
+            kPatienceMs));
+        // The tiles' last redraws.
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                for (const auto& [port, tile] : station().tiles()) {
+                    const QString state = tile->stateText();
+                    if (!state.startsWith("PASS") && !state.startsWith("FAIL")) return false;
+                }
+                return true;
+            },
+            kPatienceMs));
+    }
+    void saveStation(const char* name) {
+        std::filesystem::create_directories(outputFolder());
+        const std::string path = (outputFolder() / name).string();
+        ASSERT_TRUE(window().grab().save(QString::fromStdString(path)));
+        std::printf("%s\n", path.c_str());
+    }
+};
+
+// Eight hubs: the labels scanned for the next units waiting, one hub taken off
+// its port, another being chosen for a label.
+TEST_F(StationScreenshot, EightHubs) {
+    launchAndFinish("eight-hubs", 8);
+    session().simulation()->bus().unplug("1-8");
+    for (const char* label : {"ZH-LBL-0009", "ZH-LBL-0010", "ZH-LBL-0009"}) station().scan(label);
+    QTest::mouseClick(station().tiles().at("1-3"), Qt::LeftButton);
+    QTest::qWait(500);
+    saveStation("velmora-station-8.png");
+}
+
+TEST_F(StationScreenshot, SixtyFourHubsOneFailed) {
+    launchAndFinish("sixty-four-hubs-one-failing", 64);
+    saveStation("velmora-station-64.png");
 }
 
 TEST_F(Screenshots, ScalarLayout) {

@@ -98,7 +98,7 @@ struct StationLine {
                                nullptr,
                                nullptr,
                                &serials};
-        context.unitIdFor = unitIdFor;
+        context.unitIds = unitIds;
         Station station(std::move(context), image, "/images/line.bin", {count, std::nullopt});
         const StationEnd end = station.run(interrupts);
         station.waitForUnits();
@@ -110,7 +110,7 @@ struct StationLine {
     sim::SimulatedUsbPlatform platform;
     RunRecorder recorder;
     std::atomic<int> interrupts{0};
-    std::function<std::optional<std::string>(const std::string&)> unitIdFor;
+    UnitIdQueue* unitIds = nullptr;
     std::mutex mutex;
     std::vector<std::string> lines;
     int exitStatus = -1;
@@ -292,10 +292,10 @@ TEST_F(StationSerialsTest, EachUnitsScannedIdIsOnItsRow) {
     std::string error;
     ASSERT_TRUE(serials.begin(error)) << error;
     StationLine line(clock_, table_, 3, path_);
-    line.unitIdFor = [](const std::string& port) -> std::optional<std::string> {
-        if (port == "1-3") return std::nullopt;
-        return "LBL-" + port;
-    };
+    UnitIdQueue scanned;
+    ASSERT_TRUE(scanned.scan("LBL-1-1", "1-1").taken);
+    ASSERT_TRUE(scanned.scan("LBL-1-2", "1-2").taken);
+    line.unitIds = &scanned;
     EXPECT_EQ(line.run(clock_, table_, image_, serials, 3), StationEnd::Finished);
     ASSERT_TRUE(serials.end(error)) << error;
     std::map<std::string, std::string> idByPort;
