@@ -56,7 +56,9 @@ ExitStatus runImport(const CommandContext& command) {
     }
     if (const std::string problem = writer->problem(); !problem.empty())
         return command.fail(ExitStatus::WorkflowFailed, text::cannotWrite(outPath, problem));
-    command.streams.out << outPath << ": " << transfers << " transfers imported from " << capturePath << '\n';
+    // File names are a user's or a capture's sender's words: shown printable.
+    command.streams.out << text::printable(outPath) << ": " << transfers << " transfers imported from "
+                        << text::printable(capturePath) << '\n';
     return ExitStatus::Success;
 }
 

@@ -2,13 +2,14 @@
 // hubs without --port, the admission of the bytes it writes, each kind of output
 // file, success only once the hub runs its flash code, text from outside made
 // printable. The table is checked against the commands the command line knows, so
-// a new command without its rows fails here. A row without a check is a slot
-// whose rule lands with its own change.
+// a new command without its rows fails here. A row without arguments is a slot:
+// a rule no run from the command line can reach, named for why.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -17,6 +18,7 @@
 #include "cli/CliApplication.h"
 #include "tests/cli/CliFixture.h"
 #include "tests/recording/UsbmonCapture.h"
+#include "tests/support/HubRig.h"
 
 namespace velmora::testing {
 namespace {
@@ -63,14 +65,16 @@ const std::map<std::string, std::string> kOutsideTheGate = {
 class CommandRules;
 using Arguments = std::function<std::vector<std::string>(CommandRules&)>;
 using Target = std::function<std::string(CommandRules&)>;
+using Check = std::function<void(const CliRun&)>;
 
 struct Row {
     std::string command;
     Rule rule;
-    std::string what;     // for the test's name
-    Arguments arguments;  // none: a slot, filled when its rule lands
-    Target target = {};   // OutputFile: the file that must stay as it was
-    std::string scenario = "flash-code";
+    std::string what;                     // for the test's name
+    Arguments arguments;                  // none: a slot, a rule no run can reach
+    Target target = {};                   // OutputFile: the file that must stay as it was
+    std::string scenario = "flash-code";  // empty: the arguments replay a recording
+    Check check = {};                     // none: refused before any hub is touched
 };
 
 class CommandRules : public CliFixture, public ::testing::WithParamInterface<Row> {
@@ -83,12 +87,12 @@ protected:
         for (const char* companion : {"-wal", "-shm", "-journal"}) write(historyName(companion), {'c'});
     }
 
+public:
     CliRun run(std::vector<std::string> arguments, const std::string& scenario = "flash-code") {
-        arguments.insert(arguments.begin(), {"--config", config(), "--simulate=" + scenario});
+        if (!scenario.empty()) arguments.insert(arguments.begin(), "--simulate=" + scenario);
+        arguments.insert(arguments.begin(), {"--config", config()});
         return runCli(arguments, {"XDG_STATE_HOME=" + state()});
     }
-
-public:
     std::string state() const { return path("state"); }
     std::string store() const { return state() + "/velmora/backups"; }
     std::string history() const { return state() + "/velmora/history.sqlite"; }
@@ -122,6 +126,24 @@ public:
         return path("capture.fifo");
     }
     std::string image() const { return path("fw.bin"); }
+    // An image of these hubs whose block their boot code does not find.
+    std::string offPageImage(const std::string& name = "off-page.bin") {
+        const std::vector<std::uint8_t> bytes = tenThousandByteImage();
+        return write(name, {bytes.begin(), bytes.end()});
+    }
+    // A recording of command whose port names hold ESC, BEL and a forged line.
+    std::string hostileRecording(const std::string& command, const std::string& scenario) {
+        const std::string file = path(command + ".jsonl");
+        EXPECT_EQ(run({"--record", file, command}, scenario).exitStatus, 0);
+        makePortNamesHostile(file);
+        return file;
+    }
+    // A capture whose file name holds the same.
+    std::string hostileCapture() {
+        const std::string file = path("\x1b[2J\x07\nFAKE: Update FW Success.pcap");
+        fs::rename(capture(), file);
+        return file;
+    }
     // A capture a recording import reads whole: a detect's exchanges.
     std::string capture() {
         run({"--record", path("seed.jsonl"), "detect"});
@@ -132,6 +154,7 @@ public:
     }
 
     using CliFixture::config;
+    using CliFixture::giveBackupsAHostileSerial;
     using CliFixture::path;
     using CliFixture::read;
     using CliFixture::write;
@@ -145,12 +168,38 @@ std::optional<std::vector<char>> snapshot(CommandRules& fixture, const std::stri
     return fixture.read(file);
 }
 
-Row slot(std::string command, Rule rule) {
-    return {std::move(command), rule, "Slot", {}};
+// A rule the command holds that no run from the command line can reach; why, as its name.
+Row slot(std::string command, Rule rule, std::string why) {
+    return {std::move(command), rule, "Slot" + std::move(why), {}};
 }
 
 Row output(std::string command, std::string what, Arguments arguments, Target target) {
     return {std::move(command), Rule::OutputFile, std::move(what), std::move(arguments), std::move(target)};
+}
+
+Row checked(std::string command, Rule rule, std::string what, std::string scenario, Arguments arguments,
+            Check check) {
+    return {std::move(command), rule, std::move(what), std::move(arguments), {}, std::move(scenario),
+            std::move(check)};
+}
+
+// Written whole and verified, the image leaves the hub in its ROM code: the run
+// failed, and says what the hub runs.
+void cameBackInRomCode(const CliRun& result) {
+    EXPECT_EQ(result.exitStatus, 1) << result.err;
+    for (const char* part : {"Fail to start the firmware written: the hub came back running its ROM code (",
+                             "), not flash code version 0203"})
+        EXPECT_NE(result.out.find(part), std::string::npos) << result.out;
+    EXPECT_EQ(result.out.find("Success"), std::string::npos) << result.out;
+}
+
+// The hostile text reached the output, and only as printed.
+Check shownHarmlessly(std::string printed) {
+    return [printed](const CliRun& result) {
+        EXPECT_EQ(result.exitStatus, 0) << result.err;
+        EXPECT_NE(result.out.find(printed), std::string::npos) << result.out;
+        expectShownHarmlessly(result.out + result.err);
+    };
 }
 
 Row refused(std::string command, Rule rule, std::string what, Arguments arguments,
@@ -194,8 +243,14 @@ std::vector<Row> rows() {
         return [words](R&) { return words; };
     };
     return {
-        // Several hubs attached and none named: the bus's order chooses nothing.
-        slot("detect", Rule::SeveralHubs),
+        // Several hubs attached and none named: the bus's order chooses nothing, and
+        // detect shows each.
+        checked("detect", Rule::SeveralHubs, "ListsEach", "two-hubs", words({"detect"}),
+                [](const CliRun& result) {
+                    EXPECT_EQ(result.exitStatus, 0) << result.err;
+                    for (const char* port : {"1-1", "1-2"})
+                        EXPECT_NE(result.out.find(port), std::string::npos) << result.out;
+                }),
         refused(
             "update", Rule::SeveralHubs, "TwoHubs",
             [](R& f) {
@@ -226,8 +281,20 @@ std::vector<Row> rows() {
                     f.write("fw.bin", {'x'});
                     return std::vector<std::string>{"scalar"};
                 }),
-        slot("restore", Rule::BytesAdmitted),
-        slot("recover", Rule::BytesAdmitted),
+        refused("restore", Rule::BytesAdmitted, "OneByteFile",
+                oneByte({"restore", "TINY", "--yes", "--blank"})),
+        checked(
+            "recover", Rule::BytesAdmitted, "BlankBackup", "rom-code",
+            [](R& f) {
+                // An image the hub does not boot, over a blank flash: the backup is blank.
+                EXPECT_EQ(f.run({"update", f.offPageImage()}, "rom-code").exitStatus, 1);
+                return std::vector<std::string>{"recover", "--yes"};
+            },
+            [](const CliRun& result) {
+                EXPECT_EQ(result.exitStatus, 1);
+                EXPECT_NE(result.err.find("blank flash"), std::string::npos) << result.err;
+                EXPECT_EQ(result.out.find("Erase Flash"), std::string::npos) << result.out;
+            }),
 
         // No output is a file the run depends on.
         output("read", "Configuration", readInto(config), config),
@@ -306,29 +373,76 @@ std::vector<Row> rows() {
             content),
 
         // Success only when the hub runs what the bytes make it run.
-        slot("update", Rule::SuccessInFlashCode),
-        slot("scalar", Rule::SuccessInFlashCode),
-        slot("restore", Rule::SuccessInFlashCode),
-        slot("recover", Rule::SuccessInFlashCode),
-        slot("station", Rule::SuccessInFlashCode),
+        checked(
+            "update", Rule::SuccessInFlashCode, "ImageLeftInRomCode", "flash-code",
+            [](R& f) {
+                return std::vector<std::string>{"update", f.offPageImage()};
+            },
+            cameBackInRomCode),
+        checked(
+            "scalar", Rule::SuccessInFlashCode, "FwBinLeftInRomCode", "flash-code",
+            [](R& f) {
+                f.offPageImage("fw.bin");
+                return std::vector<std::string>{"scalar"};
+            },
+            cameBackInRomCode),
+        checked(
+            "restore", Rule::SuccessInFlashCode, "FileLeftInRomCode", "flash-code",
+            [](R& f) {
+                return std::vector<std::string>{"restore", f.offPageImage(), "--yes"};
+            },
+            cameBackInRomCode),
+        // recover writes only a backup a simulated hub kept: the sample image,
+        // which boots with its version, or a blank flash, refused above.
+        slot("recover", Rule::SuccessInFlashCode, "EveryBackupASimulatedHubKeepsBootsOrIsBlank"),
+        checked(
+            "station", Rule::SuccessInFlashCode, "ImageLeftInRomCode", "flash-code",
+            [](R& f) {
+                return std::vector<std::string>{"station", f.offPageImage(), "--count", "1"};
+            },
+            cameBackInRomCode),
 
         // Text from a hub or a recording is made printable before it is shown.
-        slot("detect", Rule::RawText),
-        slot("list", Rule::RawText),
-        slot("recording", Rule::RawText),
-        slot("backups", Rule::RawText),
+        checked(
+            "detect", Rule::RawText, "RecordedPortName", "",
+            [](R& f) {
+                return std::vector<std::string>{"--replay", f.hostileRecording("detect", "two-hubs"),
+                                                "detect"};
+            },
+            shownHarmlessly("1-1?[2J??FAKE: Update FW Success  2FE3:0611")),
+        checked(
+            "list", Rule::RawText, "RecordedPortName", "",
+            [](R& f) {
+                return std::vector<std::string>{"--replay", f.hostileRecording("list", "flash-code"), "list"};
+            },
+            shownHarmlessly("1-1?[2J??FAKE: Update FW Success  2FE3:0611")),
+        checked(
+            "recording", Rule::RawText, "CaptureName", "flash-code",
+            [](R& f) {
+                return std::vector<std::string>{"recording", "import", f.hostileCapture(),
+                                                f.path("out.jsonl")};
+            },
+            shownHarmlessly("?[2J??FAKE: Update FW Success.pcap\n")),
+        checked(
+            "backups", Rule::RawText, "HubSerial", "flash-code",
+            [](R& f) {
+                EXPECT_EQ(f.giveBackupsAHostileSerial(f.store()), 1u);
+                return std::vector<std::string>{"backups"};
+            },
+            shownHarmlessly("  ?2J?]0;x?")),
     };
 }
 
 TEST_P(CommandRules, IsHeld) {
     const Row& row = GetParam();
     if (!row.arguments)
-        GTEST_SKIP() << row.command << " x " << ruleName(row.rule) << ": rule lands with its change";
+        GTEST_SKIP() << row.command << " x " << ruleName(row.rule) << ": not reachable from the command line";
     if (row.what.find("AnotherUser") != std::string::npos && ::geteuid() != 0) GTEST_SKIP() << "needs root";
     const std::vector<std::string> arguments = row.arguments(*this);
     const std::string target = row.target ? row.target(*this) : std::string{};
     const auto before = target.empty() ? std::nullopt : snapshot(*this, target);
     const CliRun result = run(arguments, row.scenario);
+    if (row.check) return row.check(result);
     // 2 for a refusal; a scalar image that is none ends as the window's does,
     // "Wrong firmware file", before the hub is opened.
     EXPECT_EQ(result.exitStatus, row.what == "OneByteFwBin" ? 1 : 2) << result.err;

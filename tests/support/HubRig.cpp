@@ -32,6 +32,12 @@ std::vector<std::uint8_t> sampleImageFor(HubIdentity identity, std::size_t size,
     return sim::makeSampleImage(layout);
 }
 
+std::vector<std::uint8_t> tenThousandByteImage(HubIdentity identity) {
+    std::vector<std::uint8_t> image = sampleImageFor(identity, 10240, 0x0203);
+    image.erase(image.begin(), image.begin() + 240);
+    return image;
+}
+
 std::vector<std::uint8_t> SimulatedHubs::sampleImage(std::size_t size, std::uint16_t version) const {
     return sampleImageFor(identity, size, version);
 }

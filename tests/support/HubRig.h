@@ -29,6 +29,10 @@ inline constexpr Milliseconds kRigRebootTime = sim::kDefaultRebootTime;
 // A valid image with this identity.
 std::vector<std::uint8_t> sampleImageFor(HubIdentity identity, std::size_t size = 8192,
                                          std::uint16_t version = 0x0102);
+// A 10000-byte image of version 0203: the sample's block kept a whole number of
+// blocks from the end, off the 256-byte pages the hub's boot code looks at.
+// Written whole, it leaves the hub in its ROM code.
+std::vector<std::uint8_t> tenThousandByteImage(HubIdentity identity = kShippedHubIdentity);
 
 struct RigHubOptions {
     bool inFlashCode = true;  // with a sample image in flash, else blank and in ROM code

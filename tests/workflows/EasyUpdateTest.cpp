@@ -29,15 +29,7 @@ const std::string kImageName = "/images/new.bin";
 const std::string kOpenFailure =
     "Fail To Open Rom Device\nPlease Load Driver firstly\nThen replugin usb hub device\n";
 
-// A 10000-byte image: the sample's block kept a whole number of blocks from the end.
-// Its block lies off the 256-byte pages the hub's boot code looks at.
-std::vector<std::uint8_t> tenThousandByteImage() {
-    std::vector<std::uint8_t> image = sampleImage(10240, 0x0203);
-    image.erase(image.begin(), image.begin() + 240);
-    return image;
-}
-
-// The same with a copy of its block (and version) at the page start below it,
+// The 10000-byte image with a copy of its block (and version) at the page start below it,
 // where the hub's boot code finds it.
 std::vector<std::uint8_t> bootableTenThousandByteImage() {
     std::vector<std::uint8_t> image = tenThousandByteImage();
