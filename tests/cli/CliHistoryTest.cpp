@@ -111,11 +111,10 @@ TEST_F(CliHistoryTest, ReportSumsTheStationsOwnFile) {
         std::string::npos)
         << report.out;
     report = runCli({"--json", "--history", history_, "history", "report", "--include-simulated"});
-    EXPECT_EQ(
-        report.out,
-        "[{\"total\":\"all\",\"units\":2,\"passed\":1,\"failed\":1,\"unfinished\":0,"
-        "\"yield\":0.5,\"failures_by_phase\":{\"verify\":1},\"first_pass_units\":0,\"first_passed\":0,"
-        "\"first_pass_yield\":null,\"reads\":0,\"erases\":0,\"verifies\":0}]\n");
+    EXPECT_EQ(report.out,
+              "[{\"total\":\"all\",\"units\":2,\"passed\":1,\"failed\":1,\"unfinished\":0,"
+              "\"yield\":0.5,\"failures_by_phase\":{\"verify\":1},\"first_pass_units\":0,\"first_passed\":0,"
+              "\"first_pass_yield\":null,\"reads\":0,\"erases\":0,\"verifies\":0}]\n");
     EXPECT_EQ(lines(listed({"--csv", "--station", "bench-3"}).out).size(), 3u);
     EXPECT_EQ(lines(listed({"--csv", "--station", "bench-4"}).out).size(), 1u);
 }
