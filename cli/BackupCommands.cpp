@@ -68,7 +68,6 @@ std::vector<std::uint8_t> bytesOf(const std::string& text) {
     return std::vector<std::uint8_t>(text.begin(), text.end());
 }
 
-// The hub's connection: pinned to the port given, else the first supported hub.
 // The plan of a command that takes at most one --port.
 RunPlan planOnPort(const CommandContext& command, const std::string& name,
                    const std::optional<std::string>& port) {

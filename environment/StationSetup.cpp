@@ -2,12 +2,10 @@
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <climits>
 
 #include "app/Hex.h"
 #include "app/PrintableText.h"
-#include "app/SafeFile.h"
 #include "app/TextFormat.h"
 #include "environment/EnvironmentMessages.h"
 #include "environment/HubEnvironment.h"
