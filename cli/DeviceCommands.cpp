@@ -356,6 +356,10 @@ ExitStatus runUpdate(const CommandContext& command) {
         std::optional<FirmwareBuffer> unit = imageWithSerial(admission.image, *serial);
         if (!unit) return command.fail(ExitStatus::BadUsage, serialTooLong(admission.image, serial->size()));
         admission.image = std::move(*unit);
+        // A unit's serial may be written again by an engineer: said, not refused.
+        for (const auto& given : session->environment().givenSerial(*serial))
+            command.note(formatText(messages::kSerialGivenFormat, serial->c_str(), given.station.c_str(),
+                                    given.state.c_str(), given.where.c_str()));
     }
     command.buffers.easyUpdate = std::move(admission.image);
     const FirmwareBuffer& image = command.buffers.easyUpdate;

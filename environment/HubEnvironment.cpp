@@ -19,6 +19,7 @@
 #include "history/HistoryLocation.h"
 #include "history/HistorySender.h"
 #include "history/SerialCounter.h"
+#include "history/SerialMarks.h"
 #include "history/server/PostgresHistory.h"
 #include "history/server/PostgresSerialCounter.h"
 #include "launch/LaunchSequence.h"
@@ -203,7 +204,11 @@ std::unique_ptr<SerialNumberSource> HubEnvironment::openSerialNumbers(std::strin
             error = messages::serialServerAway(server->name(), problem);
             return nullptr;
         }
-        return std::make_unique<history::PostgresSerialCounter>(lineServer_, origin());
+        // Each number's marks are kept in the station's file until the server
+        // has them; without a usable file they go to the server alone.
+        std::string unusable;
+        return std::make_unique<history::PostgresSerialCounter>(lineServer_, origin(),
+                                                                stationFile_->open(unusable));
     }
     // The station's own file: its counter is this file's alone, shared with the recorder.
     std::shared_ptr<history::StationFile> file = stationFile_->open(problem);
@@ -212,6 +217,23 @@ std::unique_ptr<SerialNumberSource> HubEnvironment::openSerialNumbers(std::strin
         return nullptr;
     }
     return std::make_unique<history::SerialCounter>(std::move(file), origin());
+}
+
+std::vector<HubEnvironment::GivenSerial> HubEnvironment::givenSerial(const std::string& serial) {
+    std::vector<GivenSerial> found;
+    if (!options_.keepHistory || replays()) return found;
+    std::string error;
+    bool missing = false;
+    // Read only: a bench's update makes no history file for the asking.
+    if (std::shared_ptr<history::StationFile> file = stationFile_->openExisting(missing, error)) {
+        if (const auto row = history::SerialCounter(file, origin()).given(serial, error))
+            found.push_back({stationFile_->path(), row->station, row->state});
+    }
+    if (lineServer_) {
+        if (const auto row = history::PostgresSerialCounter(lineServer_, origin()).given(serial, error))
+            found.push_back({lineServer_->name(), row->station, row->state});
+    }
+    return found;
 }
 
 // Where this run's history goes: a bench's run reaches a server only through
@@ -257,7 +279,17 @@ std::optional<std::size_t> HubEnvironment::syncHistory(bool& noServer, std::stri
     const std::shared_ptr<history::StationFile> file = stationFile_->openExisting(missing, error);
     if (missing) return 0;
     if (!file) return std::nullopt;
-    return history::sendWaitingRows(file->database(), *server, serverIsStationsOwn(), error);
+    std::optional<std::size_t> sent =
+        history::sendWaitingRows(file->database(), *server, serverIsStationsOwn(), error);
+    // The serial numbers' marks kept for this server go too, every station's.
+    history::RefusedMarks refused;
+    if (sent && !history::sendWaitingMarks(file->database(), *server, {}, refused, error)) sent.reset();
+    if (sent && !refused.ids.empty()) {
+        error = std::to_string(refused.ids.size()) + " serial numbers' marks refused by the server (" +
+                refused.reason + ") and kept on this station";
+        sent.reset();
+    }
+    return sent;
 }
 
 std::function<std::optional<history::WaitingRows>()> HubEnvironment::waitingRowsCount() {

@@ -149,6 +149,17 @@ public:
     // another station's). A replay's numbers are kept nowhere.
     std::unique_ptr<SerialNumberSource> openSerialNumbers(std::string& error, bool& serverAway);
 
+    // Where the line has given serial already (a bench's update naming it): the
+    // number as the station's file and, when one is named, the line's server
+    // hold it, each with where it was found (the file's path, the server's
+    // name). Empty when neither gave it, or neither can be read.
+    struct GivenSerial {
+        std::string where;
+        std::string station;
+        std::string state;
+    };
+    std::vector<GivenSerial> givenSerial(const std::string& serial);
+
     // Where the runs are recorded, as chosen for this command.
     history::HistoryTarget historyTarget() const;
     // The history the history commands read: the line's server when one is

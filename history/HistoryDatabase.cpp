@@ -21,7 +21,7 @@ namespace {
 // Bumped whenever the layout changes; a newer program migrates an older file.
 // The layout of version 1 is made first, then every upgrade step after it in
 // turn, so a new file and an upgraded one end with the very same tables.
-constexpr int kLayoutVersion = 8;
+constexpr int kLayoutVersion = 9;
 
 struct LayoutUpgrade {
     int version;  // the layout this step leads to
@@ -39,7 +39,7 @@ constexpr const char* kSignedImagesLayout =
     "ALTER TABLE runs ADD COLUMN signed_sha256 TEXT NOT NULL DEFAULT '';";
 
 // One step per version after the first; later layouts add theirs at the end.
-constexpr std::array<LayoutUpgrade, 7> kUpgrades = {{
+constexpr std::array<LayoutUpgrade, 8> kUpgrades = {{
     // 2: the run's flash backup, taken before the erase, and for a recovery the
     // run it recovered.
     {2,
@@ -75,6 +75,8 @@ constexpr std::array<LayoutUpgrade, 7> kUpgrades = {{
      "ALTER TABLE runs ADD COLUMN unit_id TEXT;"
      "CREATE INDEX runs_unit ON runs (unit_id) WHERE unit_id IS NOT NULL;",
      nullptr},
+    // 9: the serial numbers' marks kept until the line's server has them.
+    {9, kKeptMarksLayout, nullptr},
 }};
 static_assert(kUpgrades.back().version == kLayoutVersion, "every layout version has its upgrade step");
 

@@ -104,6 +104,11 @@ std::string serverRefusedLine(const std::string& serverName, const RefusedRows& 
            " run records (" + refused.reason + "); they are kept on this station";
 }
 
+std::string serverRefusedMarksLine(const std::string& serverName, const RefusedMarks& refused) {
+    return "history server " + serverName + " refused " + std::to_string(refused.ids.size()) +
+           " serial numbers' marks (" + refused.reason + "); they are kept on this station";
+}
+
 std::string serverBackLine(const std::string& serverName, std::size_t sent) {
     return "history server " + serverName + " answers again; " + std::to_string(sent) +
            " waiting run records sent";
@@ -171,8 +176,13 @@ bool HistorySender::sendOnce(std::size_t batches) {
     std::string error;
     if (!local_) local_ = file_->openConnection(error);
     if (!local_) return false;  // the recorder tells why the file cannot be used
-    const std::optional<std::size_t> sent =
+    std::optional<std::size_t> sent =
         sendWaitingRows(*local_, server_, stationsOwn_, error, batches, &refused_);
+    // Then the serial numbers' marks kept for this server, every station's.
+    const std::size_t marksRefused = refusedMarks_.ids.size();
+    if (sent && !sendWaitingMarks(*local_, server_, {}, refusedMarks_, error)) sent.reset();
+    if (refusedMarks_.ids.size() > marksRefused && notice_)
+        notice_(serverRefusedMarksLine(server_.name(), refusedMarks_));
     if (refused_.runs.size() > refusedTold_ && notice_) notice_(serverRefusedLine(server_.name(), refused_));
     refusedTold_ = refused_.runs.size();
     refusedCount_ = refusedTold_;

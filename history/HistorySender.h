@@ -1,5 +1,6 @@
 #pragma once
-// Sends a station's rows to the line's server, beside the runs. Every run is
+// Sends a station's rows to the line's server, beside the runs, and the serial
+// numbers' marks kept for it (history/SerialMarks.h) after them. Every run is
 // written to the station's own file first; the sender then takes the rows whose
 // latest write the server has not had, sends them by run UUID and marks each
 // local row with the time the server took it. No run ever waits for it: it has
@@ -16,6 +17,8 @@
 #include <set>
 #include <string>
 #include <thread>
+
+#include "history/SerialMarks.h"
 
 namespace velmora::history {
 
@@ -97,6 +100,7 @@ private:
     std::unique_ptr<HistoryDatabase> local_;
     bool away_ = false;
     RefusedRows refused_;
+    RefusedMarks refusedMarks_;    // the serial numbers' marks the server refused
     std::size_t refusedTold_ = 0;  // how many refused rows were told
     std::atomic<std::size_t> refusedCount_{0};
     std::thread thread_;  // last: starts once everything above is ready
@@ -106,5 +110,6 @@ private:
 std::string serverAwayLine(const std::string& serverName, const std::string& reason);
 std::string serverBackLine(const std::string& serverName, std::size_t sent);
 std::string serverRefusedLine(const std::string& serverName, const RefusedRows& refused);
+std::string serverRefusedMarksLine(const std::string& serverName, const RefusedMarks& refused);
 
 }  // namespace velmora::history

@@ -1,13 +1,14 @@
 #pragma once
-// What the station's sender needs of a line's server: the rows taken in one
-// transaction, and a name for messages. The server's own code (history/server,
-// the only code that speaks its protocol) implements it; the history sends
-// through it without knowing how.
+// What the station's sender needs of a line's server: the rows and the serial
+// numbers' marks taken in one transaction, and a name for messages. The
+// server's own code (history/server, the only code that speaks its protocol)
+// implements it; the history sends through it without knowing how.
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "history/HistoryRecord.h"
+#include "history/SerialMarks.h"
 
 namespace velmora::history {
 
@@ -23,8 +24,13 @@ public:
     // The server as the rows written for it name it (HistoryRecord::lineServer),
     // without any password.
     virtual std::string identity() const = 0;
-    // Whether the server answered this thread's last send: false when it could
-    // not be reached (away, or too late), true when it refused the rows.
+    // Writes the serial numbers' marks in one transaction: a mark never takes a
+    // number back (a void one is never issued again, a used one never voided).
+    // False with error (never holding a password) when it could not.
+    virtual bool sendMarks(const std::vector<SerialMark>& marks, std::string& error) = 0;
+    // Whether the server answered this thread's last send (of rows or marks):
+    // false when it could not be reached (away, or too late), true when it
+    // refused them.
     virtual bool answered() const = 0;
 };
 

@@ -98,6 +98,20 @@ bool prefixClashes(const std::string& prefix, const std::vector<std::string>& ot
     return false;
 }
 
+std::optional<std::pair<std::string, std::uint64_t>> serialNumberOf(
+    const std::string& serial, const std::vector<std::string>& prefixes) {
+    for (const std::string& prefix : prefixes) {
+        if (serial.size() <= prefix.size() || serial.compare(0, prefix.size(), prefix) != 0) continue;
+        const std::string digits = serial.substr(prefix.size());
+        // At most 18 digits: every such number fits, and a counter gives no more.
+        if (digits.size() > 18 ||
+            !std::all_of(digits.begin(), digits.end(), [](unsigned char c) { return std::isdigit(c) != 0; }))
+            continue;
+        return std::pair(prefix, static_cast<std::uint64_t>(std::stoull(digits)));
+    }
+    return std::nullopt;
+}
+
 std::optional<SerialBlock> SerialCounter::reserveBlock(const std::string& station, const std::string& prefix,
                                                        std::uint64_t start, std::uint64_t last,
                                                        std::uint64_t count, std::string& error) {
@@ -197,6 +211,31 @@ std::optional<std::vector<SerialNumberRow>> SerialCounter::numbers(const std::st
                             query.text(3), query.text(4)});
         if (status != SQLITE_DONE) return std::nullopt;
         return rows;
+    });
+}
+
+}  // namespace velmora::history
+
+namespace velmora::history {
+
+std::optional<SerialNumberRow> SerialCounter::given(const std::string& serial, std::string& error) {
+    std::lock_guard lock(mutex_);
+    return file_->database().exclusive([&](sqlite3* handle) -> std::optional<SerialNumberRow> {
+        SqliteStatement counters(handle, "SELECT prefix FROM serial_counters WHERE origin = ?;");
+        counters.bind(1, origin_);
+        std::vector<std::string> prefixes;
+        int status = SQLITE_ROW;
+        while ((status = counters.step(error)) == SQLITE_ROW) prefixes.push_back(counters.text(0));
+        if (status != SQLITE_DONE) return std::nullopt;
+        const auto number = serialNumberOf(serial, prefixes);
+        if (!number) return std::nullopt;
+        SqliteStatement query(handle,
+                              "SELECT station, state, run_uuid FROM serial_numbers"
+                              " WHERE origin = ? AND prefix = ? AND number = ?;");
+        query.bind(1, origin_).bind(2, number->first).bind(3, static_cast<std::int64_t>(number->second));
+        status = query.step(error);
+        if (status != SQLITE_ROW) return std::nullopt;
+        return SerialNumberRow{number->first, number->second, query.text(0), query.text(1), query.text(2)};
     });
 }
 

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/FileLock.h"
@@ -53,6 +54,10 @@ public:
     // Every number of the prefix of this counter's origin, in order (all
     // prefixes when empty).
     std::optional<std::vector<SerialNumberRow>> numbers(const std::string& prefix, std::string& error);
+    // The number of this counter's origin whose serial is serial, when one was
+    // given; none (error empty) when none was, none with error when it cannot
+    // be read.
+    std::optional<SerialNumberRow> given(const std::string& serial, std::string& error);
 
 private:
     bool voidOpenNumbers(const std::string& station, std::string& error);
@@ -70,6 +75,12 @@ private:
 bool prefixesMayClash(const std::string& prefix, const std::string& other);
 // The first of others whose serials prefix's may repeat, with error saying so.
 bool prefixClashes(const std::string& prefix, const std::vector<std::string>& others, std::string& error);
+
+// The prefix among prefixes whose counter could make serial (the prefix, then
+// digits only), and the number the digits give. At most one can, as prefixes
+// that may clash are refused.
+std::optional<std::pair<std::string, std::uint64_t>> serialNumberOf(const std::string& serial,
+                                                                    const std::vector<std::string>& prefixes);
 
 // Where the lock of a station's name lies: beside the database, the name in hex
 // so that any name makes one plain file name.

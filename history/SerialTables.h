@@ -63,4 +63,20 @@ inline constexpr const char* kOneNamePerRunLayout =
     "ALTER TABLE serial_numbers_by_origin RENAME TO serial_numbers;"
     "CREATE INDEX serial_numbers_station ON serial_numbers (origin, station, state);";
 
+// Layout 9: the marks of a line's serial numbers kept until the line's server
+// has them (history/SerialMarks.h), each with the server it is for (never with a
+// password), in the order they were kept. A mark the server took is removed.
+inline constexpr const char* kKeptMarksLayout =
+    "CREATE TABLE serial_marks ("
+    " id INTEGER PRIMARY KEY,"
+    " line_server TEXT NOT NULL,"
+    " origin TEXT NOT NULL DEFAULT '',"
+    " station TEXT NOT NULL,"
+    " prefix TEXT NOT NULL,"
+    " number INTEGER NOT NULL,"
+    " state TEXT NOT NULL,"
+    " run_uuid TEXT NOT NULL DEFAULT '',"
+    " kept TEXT NOT NULL);"
+    "CREATE INDEX serial_marks_waiting ON serial_marks (line_server, station, id);";
+
 }  // namespace velmora::history

@@ -314,8 +314,9 @@ ScanResult Station::scan(const std::string& text, const std::optional<std::strin
 void Station::endSerials() {
     if (context_.serials == nullptr) return;
     std::string error;
-    if (!context_.serials->end(error) && context_.console != nullptr)
-        context_.console->line("velmora station: serial numbers not closed: " + error);
+    // Said to the operator, not only to the log: the numbers' marks wait somewhere.
+    if (!context_.serials->end(error))
+        show(formatText(messages::kStationSerialsNotClosedFormat, error.c_str()));
 }
 
 void Station::runUnit(const std::shared_ptr<UnitTrack>& track, const FirmwareBuffer& image,

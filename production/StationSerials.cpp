@@ -85,13 +85,13 @@ SerialTake StationSerials::take() {
     taken.number = block_.front();
     block_.pop_front();
     taken.serial = settings_.format.serialOf(*taken.number);
-    markLocked(*taken.number, SerialState::Issued, {});
+    keepOrQueue(lock, *taken.number, SerialState::Issued, {});
     return taken;
 }
 
 void StationSerials::finish(std::uint64_t number, bool passed, const RunId& run) {
     std::unique_lock lock(mutex_);
-    markLocked(number, passed ? SerialState::Used : SerialState::Void, run);
+    if (keepOrQueue(lock, number, passed ? SerialState::Used : SerialState::Void, run)) return;
     if (backendSlow_) return;
     const std::uint64_t mine = marksQueued_;
     if (!changed_.wait_for(lock, kMarkWait, [this, mine] { return marksWritten_ >= mine || stopping_; }))
@@ -105,14 +105,37 @@ bool StationSerials::end(std::string& error) {
     // Until every mark is written the station stays open, so that a later call
     // (the server back) can still record a passed unit's number as used: closing
     // first would void it.
-    flushLocked();
+    std::string problem;
+    flushLocked(problem);
     if (!waiting_.empty()) {
-        error = formatText("%zu serial numbers' marks could not be written", waiting_.size());
+        error = formatText(messages::kSerialMarksUnwrittenFormat, waiting_.size(), problem.c_str());
+        return false;
+    }
+    std::size_t kept = 0;
+    if (!source_.sendKeptMarks(settings_.station, kept, problem)) {
+        error = formatText(messages::kSerialMarksKeptFormat, kept, problem.c_str());
         return false;
     }
     if (!source_.endStation(settings_.station, error)) return false;
     block_.clear();
     begun_ = false;
+    return true;
+}
+
+// Has the backend keep the mark (off the lock: a unit's worker never waits for
+// another's), else queues it for the worker to write. True when kept.
+bool StationSerials::keepOrQueue(std::unique_lock<std::mutex>& lock, std::uint64_t number, SerialState state,
+                                 const RunId& run) {
+    lock.unlock();
+    std::string error;
+    const bool kept = source_.keepMark(settings_.station, settings_.format.prefix, number, state, run, error);
+    lock.lock();
+    if (!kept) {
+        markLocked(number, state, run);
+        return false;
+    }
+    ++marksKept_;
+    changed_.notify_all();
     return true;
 }
 
@@ -124,8 +147,7 @@ void StationSerials::markLocked(std::uint64_t number, SerialState state, const R
 
 // Writes the waiting marks in order, up to the first the backend does not take.
 // Only while the worker is stopped.
-void StationSerials::flushLocked() {
-    std::string error;
+void StationSerials::flushLocked(std::string& error) {
     while (!waiting_.empty() && source_.markNumber(settings_.format.prefix, waiting_.front().number,
                                                    waiting_.front().state, waiting_.front().run, error)) {
         waiting_.pop_front();
@@ -139,7 +161,9 @@ void StationSerials::work() {
     std::unique_lock lock(mutex_);
     bool failed = false;
     while (!stopping_) {
-        const auto due = [this] { return stopping_ || !waiting_.empty() || wantsBlockLocked(); };
+        const auto due = [this] {
+            return stopping_ || !waiting_.empty() || keptSent_ < marksKept_ || wantsBlockLocked();
+        };
         if (failed)
             changed_.wait_for(lock, kRetryPause, [this] { return stopping_; });
         else
@@ -160,6 +184,15 @@ void StationSerials::work() {
             }
             failed = !written;
             backendSlow_ = failed;
+        }
+        if (!failed && keptSent_ < marksKept_) {
+            const std::uint64_t seen = marksKept_;
+            std::size_t waiting = 0;
+            std::string error;
+            lock.unlock();
+            failed = !source_.sendKeptMarks(settings_.station, waiting, error);
+            lock.lock();
+            if (!failed) keptSent_ = seen;
         }
         if (!failed && wantsBlockLocked()) {
             std::string error;

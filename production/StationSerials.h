@@ -4,8 +4,10 @@
 // the block. The backend (a server, perhaps slow or away) is met off the units'
 // path: a thread of the station's own writes each number's marks, in order, and
 // reserves the next block once the one held is down to a quarter, so a unit
-// waits for the backend only when the whole block is gone. While the backend is
-// away the station goes on with what its block still holds; marks wait and are
+// waits for the backend only when the whole block is gone. A backend that keeps
+// marks where they outlive the process (a server's, in the station's file)
+// keeps each at once, and the thread sends them on. While the backend is away
+// the station goes on with what its block still holds; marks wait and are
 // tried again. Safe to call from the station's loop and its unit workers at once.
 #include <chrono>
 #include <condition_variable>
@@ -57,8 +59,9 @@ public:
     // The next number for a unit, marked issued.
     SerialTake take();
     // A unit's run ended: its number is used when it passed, else void; either
-    // way it names the run (none when the unit never reached its run). Waits
-    // for the mark to be written kMarkWait at most: with the backend answering,
+    // way it names the run (none when the unit never reached its run). A mark
+    // the backend keeps counts as written at once. Otherwise waits for the
+    // mark to be written kMarkWait at most: with the backend answering,
     // a unit's verdict is shown only once its number's fate is kept, so a kill
     // right after it voids no passed unit's number. Once a wait has run out, no
     // unit waits until the backend takes a mark again.
@@ -66,8 +69,10 @@ public:
     // The station ends: waiting marks are written, the block's unused rest and
     // any number still issued are voided, the name is let go. False with error
     // when the backend could not be reached: the station then stays open and a
-    // later call tries again (the destructor does, once); what is never written
-    // is voided when a station of the same name next starts.
+    // later call tries again (the destructor does, once). Marks the backend
+    // keeps (the station's file) are sent by whoever reaches the server next,
+    // at the latest by the next start of the name before it voids anything;
+    // marks it could not keep are lost, and their numbers voided then.
     bool end(std::string& error);
 
     // The numbers still free in the block held now.
@@ -82,9 +87,11 @@ private:
         RunId run;
     };
     bool reserveLocked(std::unique_lock<std::mutex>& lock, std::string& error, bool& exhausted);
+    bool keepOrQueue(std::unique_lock<std::mutex>& lock, std::uint64_t number, SerialState state,
+                     const RunId& run);
     void markLocked(std::uint64_t number, SerialState state, const RunId& run);
     bool wantsBlockLocked() const;
-    void flushLocked();
+    void flushLocked(std::string& error);
     void work();
     void stopWorker();
 
@@ -96,6 +103,8 @@ private:
     std::deque<Mark> waiting_;
     std::uint64_t marksQueued_ = 0;   // every mark ever queued
     std::uint64_t marksWritten_ = 0;  // of them, written
+    std::uint64_t marksKept_ = 0;     // every mark the backend kept to send later
+    std::uint64_t keptSent_ = 0;      // of them, how many a send has seen
     bool backendSlow_ = false;        // the last mark failed, or a unit's wait for it ran out
     bool begun_ = false;
     bool reserving_ = false;     // a block is being reserved (mutex_ not held meanwhile)

@@ -6,6 +6,7 @@
 // block at a time, so a short outage of a shared backend does not stop it, and
 // every number ends either used (a unit that passed carries it) or void (a unit
 // that failed, or a block's unused rest).
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -44,6 +45,25 @@ public:
     // Voids every number the station still holds reserved or issued, and lets the
     // name go.
     virtual bool endStation(const std::string& station, std::string& error) = 0;
+
+    // Keeps a number's mark where it outlives the process (the station's file)
+    // until the backend has it, without waiting for the backend: true when kept,
+    // and the mark then counts as written; sendKeptMarks takes it on. False
+    // (with error when it tried) when this backend keeps none: markNumber is
+    // then the way.
+    virtual bool keepMark(const std::string& station, const std::string& prefix, std::uint64_t number,
+                          SerialState state, const RunId& run, std::string& error) {
+        (void)station, (void)prefix, (void)number, (void)state, (void)run, (void)error;
+        return false;
+    }
+    // Sends the station's kept marks to the backend, in order. False with error
+    // when the backend could not be reached; waiting: how many are kept still
+    // (those it refused included, set aside so they hold no other up).
+    virtual bool sendKeptMarks(const std::string& station, std::size_t& waiting, std::string& error) {
+        (void)station, (void)error;
+        waiting = 0;
+        return true;
+    }
 };
 
 }  // namespace velmora

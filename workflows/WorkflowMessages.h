@@ -153,6 +153,19 @@ inline constexpr const char* kStationSerialsUnavailableFormat =
     "Station: this station's block of serial numbers is used up and the history cannot give more (%s); no "
     "new units\n";
 inline constexpr const char* kStationAbandonedFormat = "Abandoned %s: these hubs may be left in ROM code\n";
+// The station ends with serial numbers' marks the history does not have yet:
+// kept in the station's file for the line's server, or (the file unusable) not
+// written at all.
+inline constexpr const char* kStationSerialsNotClosedFormat = "Station: serial numbers not closed: %s\n";
+inline constexpr const char* kSerialMarksKeptFormat =
+    "%zu serial numbers' marks wait in this station's history file for the line's server (%s); the "
+    "history sender, 'velmora-cli history sync' or this station's next start sends them";
+inline constexpr const char* kSerialMarksUnwrittenFormat =
+    "%zu serial numbers' marks could not be written (%s); the numbers stay open until this station's "
+    "next start voids them";
+// A bench's update given a serial the line has given already: said, not refused.
+inline constexpr const char* kSerialGivenFormat =
+    "update --serial: %s was given by station '%s' (%s, in %s); it is written into this hub all the same";
 
 }  // namespace velmora::messages
 

@@ -66,6 +66,8 @@ public:
     bool record(HistoryRecord& record, std::string& error) override;
     std::optional<std::vector<HistoryRecord>> list(const HistoryFilter& filter, std::string& error) override;
     std::optional<std::string> send(const std::vector<HistoryRecord>& rows, std::string& error) override;
+    // history/server/PostgresSerialMarks.cpp, beside the serial counter's statements.
+    bool sendMarks(const std::vector<SerialMark>& marks, std::string& error) override;
     std::string name() const override;
     std::string identity() const override { return identity_; }
     bool answered() const override { return answered_; }

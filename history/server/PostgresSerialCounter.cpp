@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <thread>
+#include <utility>
 
 #include "app/TextFormat.h"
 #include "app/Utf8.h"
@@ -30,10 +32,32 @@ PostgresResult runParams(pg_conn* connection, const std::string& sql,
         execParamsBounded(connection, sql.c_str(), static_cast<int>(pointers.size()), pointers.data()));
 }
 
+// PostgreSQL's array literals of the marks' prefixes and numbers, every
+// prefix quoted so that no character of it can end its element.
+std::pair<std::string, std::string> arraysOf(const std::vector<SerialMark>& marks) {
+    std::string prefixes = "{";
+    std::string numbers = "{";
+    for (const SerialMark& mark : marks) {
+        if (prefixes.size() > 1) {
+            prefixes += ',';
+            numbers += ',';
+        }
+        prefixes += '"';
+        for (const char c : mark.prefix) {
+            if (c == '"' || c == '\\') prefixes += '\\';
+            prefixes += c;
+        }
+        prefixes += '"';
+        numbers += std::to_string(mark.number);
+    }
+    return {prefixes + "}", numbers + "}"};
+}
+
 }  // namespace
 
-PostgresSerialCounter::PostgresSerialCounter(std::shared_ptr<PostgresHistory> server, RunOrigin origin)
-    : server_(std::move(server)), origin_(storedOrigin(origin)) {}
+PostgresSerialCounter::PostgresSerialCounter(std::shared_ptr<PostgresHistory> server, RunOrigin origin,
+                                             std::shared_ptr<StationFile> file)
+    : server_(std::move(server)), origin_(storedOrigin(origin)), file_(std::move(file)) {}
 
 std::unique_ptr<PostgresSerialCounter> PostgresSerialCounter::connect(const std::string& uri,
                                                                       std::string& error, RunOrigin origin) {
@@ -102,28 +126,94 @@ bool PostgresSerialCounter::beginStation(const std::string& station, std::string
         error = "this connection already runs a station";
         return false;
     }
-    return server_->use(
+    if (!server_->use(
+            [&](pg_conn* connection, std::string& failed) { return lockName(connection, station, failed); },
+            error))
+        return false;
+    station_ = station;
+    nameSession_ = server_->sessions();
+    // What a station of this name left in the file for this server goes first:
+    // a number whose unit passed is never voided. Marks that cannot be sent
+    // void nothing: the station does not start.
+    std::size_t waiting = 0;
+    std::optional<std::vector<SerialMark>> passed;
+    if (sendKeptLocked(station, waiting, error) && (passed = passedWaiting(station, error)) &&
+        useAsStation(
+            [&](pg_conn* connection, std::string& failed) {
+                return voidOpenNumbers(connection, station, *passed, failed);
+            },
+            error))
+        return true;
+    letNameGo(station);
+    return false;
+}
+
+void PostgresSerialCounter::letNameGo(const std::string& station) {
+    std::string ignored;
+    server_->use(
         [&](pg_conn* connection, std::string& failed) {
-            if (!lockName(connection, station, failed)) return false;
-            if (voidOpenNumbers(connection, station, failed)) {
-                station_ = station;
-                nameSession_ = server_->sessions();
-                return true;
-            }
-            std::string ignored;
-            execute(connection, (std::string("SELECT pg_advisory_unlock(") + kNameKey + ");").c_str(),
-                    {station}, ignored);
-            return false;
+            return execute(connection, (std::string("SELECT pg_advisory_unlock(") + kNameKey + ");").c_str(),
+                           {station}, failed);
         },
-        error);
+        ignored);
+    station_.clear();
+    nameLost_ = false;
 }
 
 bool PostgresSerialCounter::voidOpenNumbers(pg_conn* connection, const std::string& station,
-                                            std::string& error) {
+                                            const std::vector<SerialMark>& passed, std::string& error) {
+    const auto [prefixes, numbers] = arraysOf(passed);
     return execute(connection,
                    "UPDATE velmora_serial_numbers SET state = 'void', changed = now()"
-                   " WHERE origin = $1 AND station = $2 AND state IN ('reserved', 'issued');",
-                   {origin_, station}, error);
+                   " WHERE origin = $1 AND station = $2 AND state IN ('reserved', 'issued')"
+                   " AND (prefix, number) NOT IN (SELECT * FROM unnest($3::text[], $4::bigint[]));",
+                   {origin_, station, prefixes, numbers}, error);
+}
+
+std::optional<std::vector<SerialMark>> PostgresSerialCounter::passedWaiting(const std::string& station,
+                                                                            std::string& error) {
+    std::vector<SerialMark> passed;
+    if (!file_) return passed;
+    const std::optional<std::vector<SerialMark>> kept =
+        waitingMarks(file_->database(), server_->identity(), {station, origin_}, 0, SIZE_MAX, error);
+    if (!kept) return std::nullopt;
+    for (const SerialMark& mark : *kept)
+        if (mark.state == serialStateName(SerialState::Used)) passed.push_back(mark);
+    return passed;
+}
+
+bool PostgresSerialCounter::keepMark(const std::string& station, const std::string& prefix,
+                                     std::uint64_t number, SerialState state, const RunId& run,
+                                     std::string& error) {
+    if (!file_) return false;
+    SerialMark mark;
+    mark.lineServer = server_->identity();
+    mark.origin = origin_;
+    mark.station = station;
+    mark.prefix = prefix;
+    mark.number = number;
+    mark.state = serialStateName(state);
+    mark.run = run.text();
+    return history::keepMark(file_->database(), mark, error);
+}
+
+bool PostgresSerialCounter::sendKeptMarks(const std::string& station, std::size_t& waiting,
+                                          std::string& error) {
+    return sendKeptLocked(station, waiting, error);
+}
+
+bool PostgresSerialCounter::sendKeptLocked(const std::string& station, std::size_t& waiting,
+                                           std::string& error) {
+    waiting = 0;
+    if (!file_) return true;
+    std::lock_guard lock(marksMutex_);
+    const MarksFor which{station, origin_};
+    if (!sendWaitingMarks(file_->database(), *server_, which, refused_, error)) return false;
+    const std::optional<std::size_t> left =
+        countWaitingMarks(file_->database(), server_->identity(), which, error);
+    if (!left) return false;
+    waiting = *left;
+    return true;
 }
 
 std::optional<SerialBlock> PostgresSerialCounter::reserveBlock(const std::string& station,
@@ -200,24 +290,28 @@ std::optional<SerialBlock> PostgresSerialCounter::reserveBlock(const std::string
 bool PostgresSerialCounter::markNumber(const std::string& prefix, std::uint64_t number, SerialState state,
                                        const RunId& run, std::string& error) {
     std::lock_guard lock(mutex_);
+    SerialMark mark;
+    mark.origin = origin_;
+    mark.prefix = prefix;
+    mark.number = number;
+    mark.state = serialStateName(state);
+    mark.run = run.text();
     return useAsStation(
         [&](pg_conn* connection, std::string& failed) {
-            // A passed unit carries its number: used is never undone, and a mark
-            // that comes late makes even a voided one used.
-            return execute(connection,
-                           "UPDATE velmora_serial_numbers SET state = $1, changed = now(), run_uuid = $2"
-                           " WHERE origin = $3 AND prefix = $4 AND number = $5::bigint AND state <> 'used';",
-                           {serialStateName(state), run.text(), origin_, prefix, std::to_string(number)},
-                           failed);
+            if (writeMarkOnServer(connection, mark)) return true;
+            failed = server_->failure();
+            return false;
         },
         error);
 }
 
 bool PostgresSerialCounter::endStation(const std::string& station, std::string& error) {
     std::lock_guard lock(mutex_);
+    std::optional<std::vector<SerialMark>> passed = passedWaiting(station, error);
+    if (!passed) return false;
     const bool voided = useAsStation(
         [&](pg_conn* connection, std::string& failed) {
-            const bool done = voidOpenNumbers(connection, station, failed);
+            const bool done = voidOpenNumbers(connection, station, *passed, failed);
             std::string ignored;
             execute(connection, (std::string("SELECT pg_advisory_unlock(") + kNameKey + ");").c_str(),
                     {station}, ignored);
@@ -254,6 +348,39 @@ std::optional<std::vector<SerialNumberRow>> PostgresSerialCounter::numbers(const
         error);
     if (!listed) return std::nullopt;
     return rows;
+}
+
+std::optional<SerialNumberRow> PostgresSerialCounter::given(const std::string& serial, std::string& error) {
+    std::lock_guard lock(mutex_);
+    std::optional<SerialNumberRow> found;
+    server_->use(
+        [&](pg_conn* connection, std::string& failed) {
+            const PostgresResult counters = runParams(
+                connection, "SELECT prefix FROM velmora_serial_counters WHERE origin = $1;", {origin_});
+            if (!counters.is(PGRES_TUPLES_OK)) {
+                failed = server_->failure();
+                return false;
+            }
+            std::vector<std::string> prefixes;
+            for (int row = 0; row < counters.rows(); ++row) prefixes.push_back(counters.text(row, 0));
+            const auto number = serialNumberOf(serial, prefixes);
+            if (!number) return true;
+            const PostgresResult result =
+                runParams(connection,
+                          "SELECT station, state, run_uuid FROM velmora_serial_numbers"
+                          " WHERE origin = $1 AND prefix = $2 AND number = $3::bigint;",
+                          {origin_, number->first, std::to_string(number->second)});
+            if (!result.is(PGRES_TUPLES_OK)) {
+                failed = server_->failure();
+                return false;
+            }
+            if (result.rows() == 1)
+                found = SerialNumberRow{number->first, number->second, result.text(0, 0), result.text(0, 1),
+                                        result.text(0, 2)};
+            return true;
+        },
+        error);
+    return found;
 }
 
 }  // namespace velmora::history

@@ -17,6 +17,7 @@
 #include "app/RunId.h"
 #include "history/HistoryDatabase.h"
 #include "history/SerialCounter.h"
+#include "history/SerialMarks.h"
 #include "history/StationFile.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ScratchFolder.h"
@@ -326,7 +327,7 @@ TEST_F(HistoryDatabaseTest, FileOfLayoutFiveGetsTheSignatureColumns) {
                      "ALTER TABLE runs DROP COLUMN signature_comment;"
                      "ALTER TABLE runs DROP COLUMN signed_sha256; DROP INDEX runs_unit;"
                      "ALTER TABLE runs DROP COLUMN unit_id; ALTER TABLE runs DROP COLUMN line_server;"
-                     "PRAGMA user_version=5;",
+                     "DROP TABLE serial_marks; PRAGMA user_version=5;",
                      nullptr, nullptr, nullptr),
         SQLITE_OK)
         << sqlite3_errmsg(handle);
@@ -441,15 +442,17 @@ TEST_F(HistoryDatabaseTest, EightProcessesStartingOnAMissingFileAllGetIn) {
     }
 }
 
-// Layout 7 gives each row the server it is for, layout 8 the unit's scanned ID;
-// a file of the layout before each keeps its rows (for no server, with no ID),
-// and then keeps both for the next run and finds a unit's runs by its ID.
-TEST_F(HistoryDatabaseTest, FilesOfLayoutsSixAndSevenGetTheRowsServerAndTheUnitsId) {
+// Layout 7 gives each row the server it is for, layout 8 the unit's scanned ID,
+// layout 9 the serial numbers' marks kept for the server; a file of the layout
+// before each keeps its rows (for no server, with no ID), and then keeps all
+// three for the next run and finds a unit's runs by its ID.
+TEST_F(HistoryDatabaseTest, FilesOfLayoutsSixToEightGetTheRowsServerTheUnitsIdAndKeptMarks) {
     const std::vector<std::pair<int, const char*>> earlier = {
         {6,
-         "DROP INDEX runs_unit; ALTER TABLE runs DROP COLUMN unit_id; ALTER TABLE runs DROP COLUMN "
-         "line_server;"},
-        {7, "DROP INDEX runs_unit; ALTER TABLE runs DROP COLUMN unit_id;"},
+         "DROP TABLE serial_marks; DROP INDEX runs_unit; ALTER TABLE runs DROP COLUMN unit_id;"
+         " ALTER TABLE runs DROP COLUMN line_server;"},
+        {7, "DROP TABLE serial_marks; DROP INDEX runs_unit; ALTER TABLE runs DROP COLUMN unit_id;"},
+        {8, "DROP TABLE serial_marks;"},
     };
     for (const auto& [layout, back] : earlier) {
         SCOPED_TRACE(layout);
@@ -485,6 +488,12 @@ TEST_F(HistoryDatabaseTest, FilesOfLayoutsSixAndSevenGetTheRowsServerAndTheUnits
         const std::vector<HistoryRecord> found = list(*database, filter);
         ASSERT_EQ(found.size(), 1u);
         EXPECT_EQ(found[0].port, "1-2");
+        history::SerialMark mark{0, "host=db", "", "bay-1", "ZH", 7, "used", scanned.runUuid};
+        ASSERT_TRUE(history::keepMark(*database, mark, error)) << error;
+        const auto kept = history::waitingMarks(*database, "host=db", {}, 0, 10, error);
+        ASSERT_TRUE(kept) << error;
+        ASSERT_EQ(kept->size(), 1u);
+        EXPECT_EQ((*kept)[0].number, 7u);
     }
 }
 
