@@ -180,7 +180,7 @@ bool HistorySender::sendOnce(std::size_t batches) {
         sendWaitingRows(*local_, server_, stationsOwn_, error, batches, &refused_);
     // Then the serial numbers' marks kept for this server, every station's.
     const std::size_t marksRefused = refusedMarks_.ids.size();
-    if (sent && !sendWaitingMarks(*local_, server_, {}, refusedMarks_, error)) sent.reset();
+    if (sent && !sendWaitingMarks(*local_, server_, {}, refusedMarks_, error, batches)) sent.reset();
     if (refusedMarks_.ids.size() > marksRefused && notice_)
         notice_(serverRefusedMarksLine(server_.name(), refusedMarks_));
     if (refused_.runs.size() > refusedTold_ && notice_) notice_(serverRefusedLine(server_.name(), refused_));

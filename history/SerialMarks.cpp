@@ -115,12 +115,12 @@ bool dropMarks(HistoryDatabase& file, const std::vector<SerialMark>& marks, std:
 }
 
 std::optional<std::size_t> sendWaitingMarks(HistoryDatabase& file, LineServer& server, const MarksFor& which,
-                                            RefusedMarks& refused, std::string& error) {
+                                            RefusedMarks& refused, std::string& error, std::size_t batches) {
     const std::string identity = server.identity();
     std::size_t sent = 0;
     // Read on from the last mark seen: the ones set aside stay behind and hold
     // nothing up.
-    for (std::int64_t after = 0;;) {
+    for (std::int64_t after = 0, batch = 1;; ++batch) {
         const std::optional<std::vector<SerialMark>> marks =
             waitingMarks(file, identity, which, after, kBatchMarks, error);
         if (!marks) return std::nullopt;
@@ -134,7 +134,7 @@ std::optional<std::size_t> sendWaitingMarks(HistoryDatabase& file, LineServer& s
             if (!taken) return std::nullopt;
             sent += *taken;
         }
-        if (marks->size() < kBatchMarks) break;
+        if (marks->size() < kBatchMarks || static_cast<std::size_t>(batch) == batches) break;
     }
     return sent;
 }

@@ -58,10 +58,12 @@ bool dropMarks(HistoryDatabase& file, const std::vector<SerialMark>& marks, std:
 // Sends the marks waiting in file for server, in order, in batches, and removes
 // each it took. A batch the server refuses goes again a mark at a time; the
 // marks it refuses are added to refused and not sent again by this call or
-// later ones with the same refused. The number sent, or nothing with error when
-// the server could not be reached (or the file read).
+// later ones with the same refused; batches: at most so many batches, 0 for as
+// many as it takes. The number sent, or nothing with error when the server could
+// not be reached (or the file read).
 std::optional<std::size_t> sendWaitingMarks(HistoryDatabase& file, LineServer& server, const MarksFor& which,
-                                            RefusedMarks& refused, std::string& error);
+                                            RefusedMarks& refused, std::string& error,
+                                            std::size_t batches = 0);
 // How many marks still wait in file for server (of which, which).
 std::optional<std::size_t> countWaitingMarks(HistoryDatabase& file, const std::string& server,
                                              const MarksFor& which, std::string& error);

@@ -131,6 +131,13 @@ TEST_F(CliStationTest, EachUnitGetsItsOwnSerialAndOneThatCannotFitIsRefusedFirst
     run = simulated("eight-hubs", {"update", kSampleImage, "--all", "--serial", "ZH000001"});
     EXPECT_EQ(run.exitStatus, 2);
     EXPECT_NE(run.err.find("--serial names one unit"), std::string::npos) << run.err;
+
+    // A bench writing a serial the line gave is told so, and the update goes on.
+    run = simulated("eight-hubs",
+                    {"--history", history, "update", kSampleImage, "--port", "1-1", "--serial", "ZH000005"});
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_NE(run.err.find("update --serial: ZH000005 was given by station '"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("(used, in " + history + ")"), std::string::npos) << run.err;
 }
 
 // A simulated station's numbers are the bench's: the real counter in the same

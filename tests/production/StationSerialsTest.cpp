@@ -167,14 +167,19 @@ TEST_F(StationSerialsTest, AnOutageIsRiddenOutWithinTheBlockThenTheStationStops)
     EXPECT_EQ(end, StationEnd::Finished);
     int passed = 0;
     int stopLines = 0;
+    int notClosed = 0;  // said on the station's own output, not only in the log
     for (const std::string& text : line.lines) {
         passed += text.find(": PASS ") != std::string::npos;
+        notClosed +=
+            text.rfind("Station: serial numbers not closed: ", 0) == 0 &&
+            text.find("marks could not be written (the server does not answer)") != std::string::npos;
         stopLines += text ==
                      "Station: this station's block of serial numbers is used up and the history cannot give "
                      "more (the server does not answer); no new units\n";
     }
     EXPECT_EQ(passed, 3);
     EXPECT_EQ(stopLines, 1);
+    EXPECT_EQ(notClosed, 1);
     EXPECT_EQ(line.exitStatus, 1);
     // The marks it could not write wait; once the server is back they are written.
     source.away = false;
