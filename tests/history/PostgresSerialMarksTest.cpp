@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "history/HistoryDatabase.h"
+#include "history/HistorySender.h"
 #include "history/SerialMarks.h"
 #include "history/StationFile.h"
 #include "history/server/PostgresHistory.h"
@@ -152,6 +153,26 @@ TEST_F(PostgresSerialMarksTest, AStationKilledWithItsServerFrozenVoidsNoPassedUn
                             " GROUP BY state ORDER BY state;"),
               "used|2\nvoid|18\n");
     EXPECT_EQ(marksWaiting(file), 0u);
+}
+
+// The sender takes the marks kept for its server beside the rows, whichever
+// station kept them.
+TEST_F(PostgresSerialMarksTest, TheSenderTakesTheKeptMarksToItsServer) {
+    auto file = stationFile();
+    auto source = counter(file);
+    std::string error;
+    ASSERT_TRUE(source->beginStation("bay-t", error)) << error;
+    ASSERT_EQ(source->reserveBlock("bay-t", "VT", 1, 999, 2, error)->count, 2u) << error;
+    ASSERT_TRUE(source->keepMark("bay-t", "VT", 1, SerialState::Used, RunId::make(), error)) << error;
+    ASSERT_TRUE(source->keepMark("bay-t", "VT", 2, SerialState::Void, RunId::make(), error)) << error;
+    PostgresHistory server(server_.uri());
+    history::HistorySender sender(file, server, true, {}, {});
+    sender.wake();
+    EXPECT_TRUE(eventually([this] {
+        return server_.query("SELECT string_agg(state, ',' ORDER BY number) FROM velmora_serial_numbers;") ==
+               "used,void\n";
+    }));
+    EXPECT_TRUE(eventually([&] { return marksWaiting(file) == 0; }));
 }
 
 TEST_F(PostgresSerialMarksTest, AMarkTheServerRefusesIsSetAsideAndNeverVoidsItsPassedUnit) {
