@@ -51,16 +51,15 @@ public:
     // and the mark then counts as written; sendKeptMarks takes it on. False
     // (with error when it tried) when this backend keeps none: markNumber is
     // then the way.
-    virtual bool keepMark(const std::string& station, const std::string& prefix, std::uint64_t number,
-                          SerialState state, const RunId& run, std::string& error) {
-        (void)station, (void)prefix, (void)number, (void)state, (void)run, (void)error;
+    virtual bool keepMark(const std::string& /*station*/, const std::string& /*prefix*/,
+                          std::uint64_t /*number*/, SerialState /*state*/, const RunId& /*run*/,
+                          std::string& /*error*/) {
         return false;
     }
     // Sends the station's kept marks to the backend, in order. False with error
     // when the backend could not be reached; waiting: how many are kept still
     // (those it refused included, set aside so they hold no other up).
-    virtual bool sendKeptMarks(const std::string& station, std::size_t& waiting, std::string& error) {
-        (void)station, (void)error;
+    virtual bool sendKeptMarks(const std::string& /*station*/, std::size_t& waiting, std::string& /*error*/) {
         waiting = 0;
         return true;
     }
