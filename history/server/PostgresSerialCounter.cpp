@@ -208,12 +208,13 @@ bool PostgresSerialCounter::sendKeptLocked(const std::string& station, std::size
     if (!file_) return true;
     std::lock_guard lock(marksMutex_);
     const MarksFor which{station, origin_};
-    if (!sendWaitingMarks(file_->database(), *server_, which, refused_, error)) return false;
+    const bool sent = sendWaitingMarks(file_->database(), *server_, which, refused_, error).has_value();
+    // Counted either way: a station that ends says how many still wait.
+    std::string unread;
     const std::optional<std::size_t> left =
-        countWaitingMarks(file_->database(), server_->identity(), which, error);
-    if (!left) return false;
-    waiting = *left;
-    return true;
+        countWaitingMarks(file_->database(), server_->identity(), which, sent ? error : unread);
+    waiting = left.value_or(0);
+    return sent && left.has_value();
 }
 
 std::optional<SerialBlock> PostgresSerialCounter::reserveBlock(const std::string& station,
