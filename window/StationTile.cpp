@@ -127,43 +127,54 @@ void StationTile::redraw() {
     const bool finished = report_ && report_->state != UnitState::Running;
     // A finished unit that left: the tile is the empty port's again.
     const bool waiting = !report_ || (finished && !present_);
-    const Look look = waiting                                ? kWaitingLook
-                      : report_->state == UnitState::Running ? kRunningLook
-                      : report_->state == UnitState::Passed  ? kPassedLook
-                                                             : kFailedLook;
-    // The palette, not a style sheet: a style sheet restyles the tile and its
-    // labels each time, which 64 tiles at once would hold the GUI thread for.
-    QPalette colours = palette();
-    colours.setColor(QPalette::Window, QColor(look.background));
-    colours.setColor(QPalette::WindowText, QColor(selected_ ? "#000000" : look.border));
-    setPalette(colours);
-    setLineWidth(selected_ ? 3 : 1);
+    const Look& look = waiting                                ? kWaitingLook
+                       : report_->state == UnitState::Running ? kRunningLook
+                       : report_->state == UnitState::Passed  ? kPassedLook
+                                                              : kFailedLook;
+    // Only what changed is set: a label's new text lays its tile out again, and
+    // a new palette reaches every label, so a progress step changes the bar alone.
+    if (look.background != shownBackground_ || selected_ != shownSelected_) {
+        shownBackground_ = look.background;
+        shownSelected_ = selected_;
+        // The palette, not a style sheet: a style sheet restyles the tile and its
+        // labels each time, which 64 tiles at once would hold the GUI thread for.
+        QPalette colours = palette();
+        colours.setColor(QPalette::Window, QColor(look.background));
+        colours.setColor(QPalette::WindowText, QColor(selected_ ? "#000000" : look.border));
+        setPalette(colours);
+        setLineWidth(selected_ ? 3 : 1);
+    }
     const QString state = stateText();
-    stateLabel_->setText(state);
-    stateLabel_->setToolTip(state);
+    if (setText(stateLabel_, state)) stateLabel_->setToolTip(state);
     progress_->setVisible(!waiting && !finished);
     if (!waiting && !finished) progress_->setValue(static_cast<int>(std::lround(report_->progress)));
-    QStringList lines;
+    QString description;
     if (!waiting) {
         const UnitReport& report = *report_;
-        identity_->setText(QString("SN %1   ID %2")
+        setText(identity_, QString("SN %1   ID %2")
                                .arg(report.serial.empty() ? "-" : fromUtf8(report.serial),
                                     report.unitId.empty() ? "-" : fromUtf8(report.unitId)));
         // A failed run's hub is not asked again: what it runs afterwards is not known.
         const QString after = !finished                     ? QString("...")
                               : report.versionAfter.empty() ? QString("not read")
                                                             : fromUtf8(report.versionAfter);
-        versions_->setText(QString("%1 → %2").arg(
-            report.versionBefore.empty() ? "?" : fromUtf8(report.versionBefore), after));
-        timeLabel_->setText(QString("%1 s").arg(report.seconds, 0, 'f', 1));
-        lines << identity_->text() << versions_->text() << timeLabel_->text();
+        setText(versions_, QString("%1 → %2").arg(
+                               report.versionBefore.empty() ? "?" : fromUtf8(report.versionBefore), after));
+        setText(timeLabel_, QString("%1 s").arg(report.seconds, 0, 'f', 1));
+        description = QStringList{identity_->text(), versions_->text(), timeLabel_->text()}.join("; ");
     } else {
-        identity_->clear();
-        versions_->clear();
-        timeLabel_->clear();
+        for (QLabel* label : {identity_, versions_, timeLabel_}) setText(label, {});
     }
-    setAccessibleName(QString("Port %1: %2").arg(port_, state));
-    setAccessibleDescription(lines.join("; "));
+    // Each change of an accessible text is an event for the screen reader: only real changes.
+    const QString name = QString("Port %1: %2").arg(port_, state);
+    if (accessibleName() != name) setAccessibleName(name);
+    if (accessibleDescription() != description) setAccessibleDescription(description);
+}
+
+bool StationTile::setText(QLabel* label, const QString& text) {
+    if (label->text() == text) return false;
+    label->setText(text);
+    return true;
 }
 
 }  // namespace velmora::window

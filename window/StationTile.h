@@ -40,11 +40,15 @@ protected:
 
 private:
     void redraw();
+    // Sets the label's text when it differs; whether it did.
+    static bool setText(QLabel* label, const QString& text);
 
     QString port_;
     std::optional<UnitReport> report_;
     bool present_ = true;
     bool selected_ = false;
+    const char* shownBackground_ = nullptr;  // the colours shown now: one background per state
+    bool shownSelected_ = false;
     QLabel* portLabel_;
     QLabel* timeLabel_;   // time taken
     QLabel* stateLabel_;  // the state in words, on up to two lines

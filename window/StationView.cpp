@@ -15,12 +15,12 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <filesystem>
 
 #include "app/PrintableText.h"
 #include "app/Sha256.h"
 #include "environment/HubEnvironment.h"
+#include "production/PortOrder.h"
 #include "window/GuiHandOver.h"
 #include "window/StationTile.h"
 #include "window/WindowTexts.h"
@@ -39,35 +39,13 @@ constexpr int kSideWidth = 460;
 // The finished list's columns but the last (the failure line, which takes the rest).
 constexpr std::array<int, 5> kFinishedColumnWidths = {62, 62, 96, 82, 44};
 constexpr int kShownSha256Digits = 12;
+// New tiles made in one turn of the event loop: a widget's making, first show
+// and layout take a fraction of a millisecond each, so 64 hubs found at once
+// would hold the GUI thread far too long in one go; eight a turn keep each turn short.
+constexpr std::size_t kTilesPerTurn = 8;
 
 QString fromUtf8(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-// Ports in the bus's own order: 1-2 before 1-10, 1-4 before 1-4.1.
-bool portBefore(const std::string& left, const std::string& right) {
-    std::size_t l = 0;
-    std::size_t r = 0;
-    while (l < left.size() && r < right.size()) {
-        if (std::isdigit(static_cast<unsigned char>(left[l])) &&
-            std::isdigit(static_cast<unsigned char>(right[r]))) {
-            std::size_t lEnd = l;
-            std::size_t rEnd = r;
-            while (lEnd < left.size() && std::isdigit(static_cast<unsigned char>(left[lEnd]))) ++lEnd;
-            while (rEnd < right.size() && std::isdigit(static_cast<unsigned char>(right[rEnd]))) ++rEnd;
-            const std::string a = left.substr(l, lEnd - l);
-            const std::string b = right.substr(r, rEnd - r);
-            if (a.size() != b.size()) return a.size() < b.size();
-            if (a != b) return a < b;
-            l = lEnd;
-            r = rEnd;
-        } else {
-            if (left[l] != right[r]) return left[l] < right[r];
-            ++l;
-            ++r;
-        }
-    }
-    return left.size() - l < right.size() - r;
 }
 
 // The station's lines name the command line's Ctrl-C: here the buttons do it.
@@ -112,6 +90,7 @@ StationView::StationView(HubEnvironment& environment, std::unique_ptr<StationSet
     grid_->setSpacing(4);
     grid_->setContentsMargins(0, 0, 0, 0);
     grid_->setAlignment(Qt::AlignTop | Qt::AlignLeft);
+    for (int column = 0; column < texts::kTileColumns; ++column) grid_->setColumnStretch(column, 1);
     auto* scroller = new QScrollArea;
     scroller->setObjectName("tiles");
     scroller->setWidgetResizable(true);
@@ -305,19 +284,16 @@ void StationView::deliver() {
     took.start();
     StationFeed::Batch batch = feed_.take();
     if (batch.present) {
-        for (const std::string& port : *batch.present) tileFor(port);
-        for (const auto& [port, tile] : tiles_)
-            tile->showPresent(std::find(batch.present->begin(), batch.present->end(), port) !=
-                              batch.present->end());
+        present_ = std::move(*batch.present);
+        for (const std::string& port : present_) wantTile(port);
+        for (const auto& [port, tile] : tiles_) tile->showPresent(isPresent(port));
     }
     for (const UnitReport& report : batch.ended) listEnded(report);
     for (auto& [port, report] : batch.latest) {
-        tileFor(port);
+        wantTile(port);
         due_[port] = std::move(report);
     }
-    // The tiles new in this batch are placed at once: the grid is laid out once.
-    if (tilesAdded_) layOutTiles();
-    tilesAdded_ = false;
+    makeSomeTiles();
     for (const std::string& line : batch.lines) {
         // The tally is in the header; the rest goes to the log.
         const std::string tallyStart(messages::kStationTallyFormat, 7);
@@ -332,6 +308,11 @@ void StationView::deliver() {
 void StationView::redrawDue() {
     int soonestMs = -1;
     for (auto report = due_.begin(); report != due_.end();) {
+        const auto tile = tiles_.find(report->first);
+        if (tile == tiles_.end()) {  // drawn once its tile is made
+            ++report;
+            continue;
+        }
         QElapsedTimer& last = lastRedraw_[report->first];
         if (last.isValid() && last.elapsed() < kRedrawSpacingMs) {
             const int waitMs = kRedrawSpacingMs - static_cast<int>(last.elapsed());
@@ -340,32 +321,61 @@ void StationView::redrawDue() {
             continue;
         }
         last.start();
-        tileFor(report->first)->showReport(report->second);
+        tile->second->showReport(report->second);
         if (tileRedrawn) tileRedrawn(report->first);
         report = due_.erase(report);
     }
     if (soonestMs >= 0 && !redrawTimer_->isActive()) redrawTimer_->start(std::max(soonestMs, 1));
 }
 
-StationTile* StationView::tileFor(const std::string& port) {
-    if (const auto known = tiles_.find(port); known != tiles_.end()) return known->second;
-    auto* tile = new StationTile(fromUtf8(printableText(port)));
-    connect(tile, &StationTile::chosen, this, [this, port] { choose(fromUtf8(printableText(port))); });
-    tiles_[port] = tile;
-    tilesAdded_ = true;
-    return tile;
+void StationView::wantTile(const std::string& port) {
+    if (tiles_.count(port) == 0) unmade_.insert(port);
 }
 
-void StationView::layOutTiles() {
-    std::vector<std::string> ports;
-    for (const auto& [port, tile] : tiles_) ports.push_back(port);
-    std::sort(ports.begin(), ports.end(), portBefore);
-    for (std::size_t index = 0; index < ports.size(); ++index) {
+bool StationView::isPresent(const std::string& port) const {
+    return std::find(present_.begin(), present_.end(), port) != present_.end();
+}
+
+void StationView::makeSomeTiles() {
+    std::vector<std::string> made;
+    while (!unmade_.empty() && made.size() < kTilesPerTurn) {
+        const std::string port = *unmade_.begin();
+        unmade_.erase(unmade_.begin());
+        auto* tile = new StationTile(fromUtf8(printableText(port)));
+        connect(tile, &StationTile::chosen, this, [this, port] { choose(fromUtf8(printableText(port))); });
+        tile->showPresent(isPresent(port));
+        tiles_[port] = tile;
+        made.push_back(port);
+    }
+    placeTiles(made);
+    // The rest in the next turns, after the events waiting (the tiles just made
+    // shown and laid out, the heartbeat of everything else).
+    if (!unmade_.empty() && !tileTurnPosted_) {
+        tileTurnPosted_ = true;
+        QTimer::singleShot(0, this, [this] {
+            QElapsedTimer took;
+            took.start();
+            tileTurnPosted_ = false;
+            makeSomeTiles();
+            redrawDue();
+            if (deliveryTook) deliveryTook(took.nsecsElapsed());
+        });
+    }
+}
+
+void StationView::placeTiles(const std::vector<std::string>& made) {
+    if (made.empty()) return;
+    // Made in port order: after every tile placed, they go at the grid's end;
+    // a port before one placed (a hub plugged in later on a lower port) moves the rest on.
+    const bool atEnd = placed_.empty() || portBefore(placed_.back(), made.front());
+    const std::size_t from = atEnd ? placed_.size() : 0;
+    placed_.insert(placed_.end(), made.begin(), made.end());
+    if (!atEnd) std::sort(placed_.begin(), placed_.end(), portBefore);
+    for (std::size_t index = from; index < placed_.size(); ++index) {
         const int row = static_cast<int>(index) / texts::kTileColumns;
         const int column = static_cast<int>(index) % texts::kTileColumns;
-        grid_->addWidget(tiles_[ports[index]], row, column);
+        grid_->addWidget(tiles_[placed_[index]], row, column);
     }
-    for (int column = 0; column < texts::kTileColumns; ++column) grid_->setColumnStretch(column, 1);
 }
 
 void StationView::listEnded(const UnitReport& report) {

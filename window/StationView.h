@@ -13,10 +13,12 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "environment/StationSetup.h"
+#include "production/PortOrder.h"
 #include "production/Station.h"
 #include "production/UnitIdQueue.h"
 #include "window/StationFeed.h"
@@ -82,7 +84,8 @@ public:
     // Called with the ports the abandon question names; true to abandon.
     std::function<bool(const std::vector<std::string>&)> confirmAbandon;
     // Each redraw of a tile, with its port, and how long each hand-over of the
-    // units' reports held the GUI thread (the benchmark measures them).
+    // units' reports (and each later turn making tiles) held the GUI thread (the
+    // benchmark measures them).
     std::function<void(const std::string&)> tileRedrawn;
     std::function<void(qint64 nanoseconds)> deliveryTook;
 
@@ -91,8 +94,10 @@ private:
     QWidget* makeSide();
     void deliver();
     void redrawDue();
-    StationTile* tileFor(const std::string& port);
-    void layOutTiles();
+    void wantTile(const std::string& port);
+    bool isPresent(const std::string& port) const;
+    void makeSomeTiles();
+    void placeTiles(const std::vector<std::string>& made);
     void choose(const QString& port);
     void listEnded(const UnitReport& report);
     void showLine(const std::string& line);
@@ -113,7 +118,10 @@ private:
     std::map<std::string, QElapsedTimer> lastRedraw_;
     QTimer* redrawTimer_;
     QString selectedPort_;
-    bool tilesAdded_ = false;  // since the grid was last laid out
+    std::vector<std::string> present_;         // the ports a supported hub is on, at the last look
+    std::set<std::string, PortOrder> unmade_;  // ports seen whose tile is still to be made
+    std::vector<std::string> placed_;          // the tiles in the grid, in port order
+    bool tileTurnPosted_ = false;
 
     QLabel* tally_ = nullptr;
     QLabel* stateLine_ = nullptr;

@@ -174,10 +174,15 @@ TEST_F(StationViewTest, ScannedIdsReachTheirUnitsTiles) {
     launchStation(WindowSetup().withScenario("eight-hubs").withUnitsHeld().withHistory());
     ASSERT_TRUE(waitForHeldUnits(8));
     ASSERT_TRUE(QTest::qWaitFor([this] { return station().tiles().size() == 8; }, kPatienceMs));
+    // Plugged in before the start, so not scanned first: they take the IDs scanned now, in port order.
+    station().scan("START-1");
+    EXPECT_EQ(station().scanAnswer()->text(), "Unit ID START-1 for the unit on port 1-1");
     // The running unit on 1-6, chosen on its tile.
     QTest::mouseClick(station().tiles().at("1-6"), Qt::LeftButton);
     station().scan("LATE-6");
     EXPECT_EQ(station().scanAnswer()->text(), "Unit ID LATE-6 for the unit on port 1-6");
+    station().scan("START-2");
+    EXPECT_EQ(station().scanAnswer()->text(), "Unit ID START-2 for the unit on port 1-2");
     releaseUnits();
     ASSERT_TRUE(QTest::qWaitFor(
         [this] {
@@ -221,8 +226,11 @@ TEST_F(StationViewTest, ScannedIdsReachTheirUnitsTiles) {
     std::string error;
     const auto history = history::HistoryDatabase::open(historyPath(), error);
     ASSERT_TRUE(history) << error;
-    for (const auto& [id, port] :
-         std::map<std::string, std::string>{{"LATE-6", "1-6"}, {"UNIT-A", "1-3"}, {"UNIT-B", "1-7"}}) {
+    for (const auto& [id, port] : std::map<std::string, std::string>{{"START-1", "1-1"},
+                                                                     {"START-2", "1-2"},
+                                                                     {"LATE-6", "1-6"},
+                                                                     {"UNIT-A", "1-3"},
+                                                                     {"UNIT-B", "1-7"}}) {
         history::HistoryFilter filter;
         filter.unitId = id;
         const auto rows = history->list(filter, error);
