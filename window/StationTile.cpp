@@ -22,6 +22,9 @@ constexpr Look kRunningLook{"#e3f0fd", "#1e6fd0"};
 constexpr Look kPassedLook{"#dff3e1", "#2e7d32"};
 constexpr Look kFailedLook{"#fde2e1", "#c62828"};
 
+// The widest time a tile makes room for.
+constexpr const char* kLongestTime = "9999.9 s";
+
 QString fromUtf8(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
@@ -52,6 +55,10 @@ StationTile::StationTile(const QString& port, QWidget* parent)
     stateLabel_->setWordWrap(true);
     stateLabel_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     stateLabel_->setFixedHeight(2 * stateLabel_->fontMetrics().lineSpacing());
+    // Its height is fixed: no height to work out for each width at each layout.
+    QSizePolicy noHeightForWidth = stateLabel_->sizePolicy();
+    noHeightForWidth.setHeightForWidth(false);
+    stateLabel_->setSizePolicy(noHeightForWidth);
     timeLabel_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     // Kept in the layout while hidden, so a tile keeps its height from state to state.
     QSizePolicy keep = progress_->sizePolicy();
@@ -147,7 +154,7 @@ void StationTile::redraw() {
     const QString state = stateText();
     if (setText(stateLabel_, state)) stateLabel_->setToolTip(state);
     progress_->setVisible(!waiting && !finished);
-    if (!waiting && !finished) progress_->setValue(static_cast<int>(std::lround(report_->progress)));
+    if (!waiting && !finished) showProgress(static_cast<int>(std::lround(report_->progress)));
     QString description;
     if (!waiting) {
         const UnitReport& report = *report_;
@@ -169,6 +176,29 @@ void StationTile::redraw() {
     const QString name = QString("Port %1: %2").arg(port_, state);
     if (accessibleName() != name) setAccessibleName(name);
     if (accessibleDescription() != description) setAccessibleDescription(description);
+}
+
+void StationTile::showProgress(int percent) {
+    if (progress_->value() == percent) return;
+    // A progress bar repaints itself (and the tile behind it) at once on each new
+    // value; 64 of them would paint the window 64 times in one hand-over. With
+    // its updates held, the new value is drawn with the window's next paint.
+    progress_->setUpdatesEnabled(false);
+    progress_->setValue(percent);
+    progress_->setUpdatesEnabled(true);
+}
+
+void StationTile::setWidth(int width) {
+    if (minimumWidth() == width && maximumWidth() == width) return;
+    // The tile and each changing label of a fixed size: a new text repaints its
+    // label and lays out nothing, neither the tile nor the grid of 64.
+    setFixedWidth(width);
+    const QMargins margins = layout()->contentsMargins();
+    const int inner = width - margins.left() - margins.right() - 2 * frameWidth();
+    const int line = fontMetrics().lineSpacing();
+    timeLabel_->setFixedSize(timeLabel_->fontMetrics().horizontalAdvance(kLongestTime), line);
+    for (QLabel* label : {identity_, versions_}) label->setFixedSize(inner, line);
+    stateLabel_->setFixedWidth(inner);  // two lines high already
 }
 
 bool StationTile::setText(QLabel* label, const QString& text) {

@@ -26,6 +26,8 @@ public:
     // to be removed; once gone, the port waits for the next hub.
     void showPresent(bool present);
     void setSelected(bool selected);
+    // The width of the grid's columns (its height is fixed).
+    void setWidth(int width);
 
     const QString& port() const { return port_; }
     bool selected() const { return selected_; }
@@ -40,6 +42,7 @@ protected:
 
 private:
     void redraw();
+    void showProgress(int percent);
     // Sets the label's text when it differs; whether it did.
     static bool setText(QLabel* label, const QString& text);
 

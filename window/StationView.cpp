@@ -1,6 +1,7 @@
 #include "window/StationView.h"
 
 #include <QDateTime>
+#include <QEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -39,10 +40,15 @@ constexpr int kSideWidth = 460;
 // The finished list's columns but the last (the failure line, which takes the rest).
 constexpr std::array<int, 5> kFinishedColumnWidths = {62, 62, 96, 82, 44};
 constexpr int kShownSha256Digits = 12;
-// New tiles made in one turn of the event loop: a widget's making, first show
-// and layout take a fraction of a millisecond each, so 64 hubs found at once
-// would hold the GUI thread far too long in one go; eight a turn keep each turn short.
-constexpr std::size_t kTilesPerTurn = 8;
+// A tile narrower than this would cut its lines short: the grid scrolls sideways instead.
+constexpr int kNarrowestTile = 150;
+// New tiles made in one turn of the event loop: a tile's making, first show,
+// layout and paint take one to two milliseconds, so 64 hubs found at once would
+// hold the GUI thread far too long in one go; four a turn keep each turn short.
+constexpr std::size_t kTilesPerTurn = 4;
+// Tiles redrawn in one turn: the window's next paint covers only these, so 64
+// units ending at once are painted in a few short turns, not one long one.
+constexpr std::size_t kTilesRedrawnPerTurn = 8;
 
 QString fromUtf8(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -90,14 +96,14 @@ StationView::StationView(HubEnvironment& environment, std::unique_ptr<StationSet
     grid_->setSpacing(4);
     grid_->setContentsMargins(0, 0, 0, 0);
     grid_->setAlignment(Qt::AlignTop | Qt::AlignLeft);
-    for (int column = 0; column < texts::kTileColumns; ++column) grid_->setColumnStretch(column, 1);
-    auto* scroller = new QScrollArea;
-    scroller->setObjectName("tiles");
-    scroller->setWidgetResizable(true);
-    scroller->setWidget(tilesArea);
-    scroller->setFocusPolicy(Qt::NoFocus);
+    scroller_ = new QScrollArea;
+    scroller_->setObjectName("tiles");
+    scroller_->setWidgetResizable(true);
+    scroller_->setWidget(tilesArea);
+    scroller_->setFocusPolicy(Qt::NoFocus);
+    scroller_->viewport()->installEventFilter(this);
     auto* body = new QHBoxLayout;
-    body->addWidget(scroller, 1);
+    body->addWidget(scroller_, 1);
     body->addWidget(makeSide());
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(6, 6, 6, 6);
@@ -307,7 +313,12 @@ void StationView::deliver() {
 
 void StationView::redrawDue() {
     int soonestMs = -1;
+    std::size_t redrawn = 0;
     for (auto report = due_.begin(); report != due_.end();) {
+        if (redrawn == kTilesRedrawnPerTurn) {
+            nextTurn();
+            break;
+        }
         const auto tile = tiles_.find(report->first);
         if (tile == tiles_.end()) {  // drawn once its tile is made
             ++report;
@@ -322,6 +333,7 @@ void StationView::redrawDue() {
         }
         last.start();
         tile->second->showReport(report->second);
+        ++redrawn;
         if (tileRedrawn) tileRedrawn(report->first);
         report = due_.erase(report);
     }
@@ -344,23 +356,27 @@ void StationView::makeSomeTiles() {
         auto* tile = new StationTile(fromUtf8(printableText(port)));
         connect(tile, &StationTile::chosen, this, [this, port] { choose(fromUtf8(printableText(port))); });
         tile->showPresent(isPresent(port));
+        if (tileWidth_ > 0) tile->setWidth(tileWidth_);
         tiles_[port] = tile;
         made.push_back(port);
     }
     placeTiles(made);
-    // The rest in the next turns, after the events waiting (the tiles just made
-    // shown and laid out, the heartbeat of everything else).
-    if (!unmade_.empty() && !tileTurnPosted_) {
-        tileTurnPosted_ = true;
-        QTimer::singleShot(0, this, [this] {
-            QElapsedTimer took;
-            took.start();
-            tileTurnPosted_ = false;
-            makeSomeTiles();
-            redrawDue();
-            if (deliveryTook) deliveryTook(took.nsecsElapsed());
-        });
-    }
+    if (!unmade_.empty()) nextTurn();
+}
+
+void StationView::nextTurn() {
+    // The rest in the next turn of the event loop, after the events waiting (the
+    // tiles just made shown, laid out and painted, the other events in between).
+    if (turnPosted_) return;
+    turnPosted_ = true;
+    QTimer::singleShot(0, this, [this] {
+        QElapsedTimer took;
+        took.start();
+        turnPosted_ = false;
+        makeSomeTiles();
+        redrawDue();
+        if (deliveryTook) deliveryTook(took.nsecsElapsed());
+    });
 }
 
 void StationView::placeTiles(const std::vector<std::string>& made) {
@@ -376,6 +392,18 @@ void StationView::placeTiles(const std::vector<std::string>& made) {
         const int column = static_cast<int>(index) % texts::kTileColumns;
         grid_->addWidget(tiles_[placed_[index]], row, column);
     }
+}
+
+bool StationView::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == scroller_->viewport() && event->type() == QEvent::Resize) fitTiles();
+    return QWidget::eventFilter(watched, event);
+}
+
+void StationView::fitTiles() {
+    // The columns share the width the tiles have; below a readable width the grid scrolls sideways.
+    const int spacing = grid_->horizontalSpacing() * (texts::kTileColumns - 1);
+    tileWidth_ = std::max(kNarrowestTile, (scroller_->viewport()->width() - spacing) / texts::kTileColumns);
+    for (const auto& [port, tile] : tiles_) tile->setWidth(tileWidth_);
 }
 
 void StationView::listEnded(const UnitReport& report) {

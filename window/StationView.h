@@ -29,6 +29,7 @@ class QLineEdit;
 class QListWidget;
 class QPlainTextEdit;
 class QPushButton;
+class QScrollArea;
 class QTableWidget;
 class QTimer;
 
@@ -89,7 +90,11 @@ public:
     std::function<void(const std::string&)> tileRedrawn;
     std::function<void(qint64 nanoseconds)> deliveryTook;
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    void fitTiles();
     QWidget* makeHeader(const StationRequest& request);
     QWidget* makeSide();
     void deliver();
@@ -97,6 +102,7 @@ private:
     void wantTile(const std::string& port);
     bool isPresent(const std::string& port) const;
     void makeSomeTiles();
+    void nextTurn();
     void placeTiles(const std::vector<std::string>& made);
     void choose(const QString& port);
     void listEnded(const UnitReport& report);
@@ -121,13 +127,15 @@ private:
     std::vector<std::string> present_;         // the ports a supported hub is on, at the last look
     std::set<std::string, PortOrder> unmade_;  // ports seen whose tile is still to be made
     std::vector<std::string> placed_;          // the tiles in the grid, in port order
-    bool tileTurnPosted_ = false;
+    bool turnPosted_ = false;  // tiles to make or redraw wait for the next turn of the event loop
+    int tileWidth_ = 0;        // each column's, as the tiles' area is wide
 
     QLabel* tally_ = nullptr;
     QLabel* stateLine_ = nullptr;
     QPushButton* stopButton_ = nullptr;
     QPushButton* abandonButton_ = nullptr;
     QGridLayout* grid_ = nullptr;
+    QScrollArea* scroller_ = nullptr;
     QLineEdit* scanField_ = nullptr;
     QLabel* scanAnswer_ = nullptr;
     QListWidget* queueList_ = nullptr;
