@@ -134,6 +134,7 @@ ViewRound runView(const std::string& resources, const std::filesystem::path& fol
     view.deliveryTook = [&round](qint64 nanoseconds) {
         round.deliveriesMs.push_back(static_cast<double>(nanoseconds) / 1e6);
     };
+    window->resize(1920, 1040);  // an operator's full-HD screen, as the screenshots
     window->show();
     qint64 last = clock.nsecsElapsed();
     double lastCpu = threadCpuMs();

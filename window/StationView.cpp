@@ -48,7 +48,7 @@ constexpr int kNarrowestTile = 150;
 constexpr std::size_t kTilesPerTurn = 4;
 // Tiles redrawn in one turn: the window's next paint covers only these, so 64
 // units ending at once are painted in a few short turns, not one long one.
-constexpr std::size_t kTilesRedrawnPerTurn = 8;
+constexpr std::size_t kTilesRedrawnPerTurn = 4;
 
 QString fromUtf8(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
