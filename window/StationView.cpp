@@ -82,10 +82,13 @@ StationView::StationView(HubEnvironment& environment, std::unique_ptr<StationSet
       setup_(std::move(setup)),
       ended_(std::move(ended)),
       feed_(this, [this] { deliver(); }),
-      redrawTimer_(new QTimer(this)) {
+      redrawTimer_(new QTimer(this)),
+      turnTimer_(new QTimer(this)) {
     setObjectName("stationView");
     redrawTimer_->setSingleShot(true);
     connect(redrawTimer_, &QTimer::timeout, this, [this] { redrawDue(); });
+    turnTimer_->setSingleShot(true);
+    connect(turnTimer_, &QTimer::timeout, this, [this] { takeTurn(); });
     StationContext context =
         setup_->context([this](const std::string& line) { feed_.line(line); }, &feed_, &unitIds_);
     station_ =
@@ -366,17 +369,17 @@ void StationView::makeSomeTiles() {
 
 void StationView::nextTurn() {
     // The rest in the next turn of the event loop, after the events waiting (the
-    // tiles just made shown, laid out and painted, the other events in between).
-    if (turnPosted_) return;
-    turnPosted_ = true;
-    QTimer::singleShot(0, this, [this] {
-        QElapsedTimer took;
-        took.start();
-        turnPosted_ = false;
-        makeSomeTiles();
-        redrawDue();
-        if (deliveryTook) deliveryTook(took.nsecsElapsed());
-    });
+    // tiles just made shown, laid out and painted, the other timers in between):
+    // a timer, where a posted call could run in the same pass as the paint before it.
+    if (!turnTimer_->isActive()) turnTimer_->start(0);
+}
+
+void StationView::takeTurn() {
+    QElapsedTimer took;
+    took.start();
+    makeSomeTiles();
+    redrawDue();
+    if (deliveryTook) deliveryTook(took.nsecsElapsed());
 }
 
 void StationView::placeTiles(const std::vector<std::string>& made) {

@@ -103,6 +103,7 @@ private:
     bool isPresent(const std::string& port) const;
     void makeSomeTiles();
     void nextTurn();
+    void takeTurn();
     void placeTiles(const std::vector<std::string>& made);
     void choose(const QString& port);
     void listEnded(const UnitReport& report);
@@ -123,12 +124,12 @@ private:
     std::map<std::string, UnitReport> due_;      // reports waiting for their tile's next redraw
     std::map<std::string, QElapsedTimer> lastRedraw_;
     QTimer* redrawTimer_;
+    QTimer* turnTimer_;  // tiles to make or redraw wait for the next turn of the event loop
     QString selectedPort_;
     std::vector<std::string> present_;         // the ports a supported hub is on, at the last look
     std::set<std::string, PortOrder> unmade_;  // ports seen whose tile is still to be made
     std::vector<std::string> placed_;          // the tiles in the grid, in port order
-    bool turnPosted_ = false;  // tiles to make or redraw wait for the next turn of the event loop
-    int tileWidth_ = 0;        // each column's, as the tiles' area is wide
+    int tileWidth_ = 0;                        // each column's, as the tiles' area is wide
 
     QLabel* tally_ = nullptr;
     QLabel* stateLine_ = nullptr;
