@@ -1,11 +1,13 @@
 // The station view: the command line's station in the window, one tile per
 // port. Run on simulated hubs in virtual time, through the real window classes.
 #include <QAccessible>
+#include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QTableWidget>
 #include <set>
@@ -82,6 +84,16 @@ TEST_F(StationViewTest, SixtyFourHubsAllPassEachWithItsSerial) {
         serials.insert(line.substr(line.find("SN "), 11));
     }
     EXPECT_EQ(serials.size(), 64u);
+    // Made a few at a time, placed in port order: eight a row.
+    auto* grid = qobject_cast<QGridLayout*>(station().findChild<QScrollArea*>("tiles")->widget()->layout());
+    ASSERT_NE(grid, nullptr);
+    int index = 0;
+    for (const auto& [port, tile] : station().tiles()) {
+        int row = 0, column = 0, rows = 0, columns = 0;
+        grid->getItemPosition(grid->indexOf(tile), &row, &column, &rows, &columns);
+        EXPECT_EQ(std::make_pair(row, column), std::make_pair(index / 8, index % 8)) << port;
+        ++index;
+    }
     EXPECT_EQ(station().tallyLabel()->text().toStdString(),
               "Passed 64   Failed 0   In progress 0   Yield 100.0%");
     EXPECT_EQ(station().finishedList()->rowCount(), 64);
