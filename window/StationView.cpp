@@ -41,7 +41,7 @@ constexpr int kSideWidth = 460;
 constexpr std::array<int, 5> kFinishedColumnWidths = {62, 62, 96, 82, 44};
 constexpr int kShownSha256Digits = 12;
 // A tile narrower than this would cut its lines short: the grid scrolls sideways instead.
-constexpr int kNarrowestTile = 150;
+constexpr int kNarrowestTile = 110;
 // New tiles made in one turn of the event loop: a tile's making, first show,
 // layout and paint take one to two milliseconds, so 64 hubs found at once would
 // hold the GUI thread far too long in one go; four a turn keep each turn short.
