@@ -390,3 +390,68 @@ std::optional<std::vector<HistoryRecord>> PostgresHistory::list(const HistoryFil
 }
 
 }  // namespace velmora::history
+
+namespace velmora::history {
+namespace {
+
+// The report's statements on a server session inside the report's transaction.
+class PostgresReportSource final : public ReportSource {
+public:
+    PostgresReportSource(pg_conn* connection, const PostgresHistory& server)
+        : connection_(connection), server_(server) {}
+    const char* table() const override { return "velmora_runs"; }
+    bool query(const std::string& sql, const std::vector<std::string>& parameters,
+               const std::function<void(const ReportRow&)>& row, std::string& error) override {
+        std::vector<const char*> values;
+        for (const std::string& parameter : parameters) values.push_back(parameter.c_str());
+        const Result result(execParamsBounded(connection_, sql.c_str(), static_cast<int>(values.size()),
+                                              values.data(), kReportAnswerBound));
+        if (!result.is(PGRES_TUPLES_OK)) {
+            error = server_.failure();
+            return false;
+        }
+        ReportRow columns(static_cast<std::size_t>(result.columns()));
+        for (int line = 0; line < result.rows(); ++line) {
+            for (std::size_t column = 0; column < columns.size(); ++column)
+                columns[column] = result.optionalText(line, static_cast<int>(column));
+            row(columns);
+        }
+        return true;
+    }
+
+private:
+    pg_conn* connection_;
+    const PostgresHistory& server_;
+};
+
+}  // namespace
+
+std::optional<std::vector<ReportLine>> PostgresHistory::report(const ReportRequest& request,
+                                                               std::string& error) {
+    std::optional<std::vector<ReportLine>> report;
+    const bool counted = use(
+        [&](pg_conn* connection, std::string& failed) {
+            // One snapshot for all the report's statements, which may take longer
+            // than a station's; a by-unit report's groups are counted in memory
+            // rather than on disk where the server can.
+            PostgresTransaction transaction(connection);
+            if (!transaction.begin("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY;") ||
+                !execute(kReportStatementTimeout, failed) ||
+                !execute("SET LOCAL work_mem = '64MB';", failed)) {
+                if (failed.empty()) failed = failure();
+                return false;
+            }
+            PostgresReportSource source(connection, *this);
+            report = reportFrom(source, request, failed);
+            if (report && !transaction.commit()) {
+                failed = failure();
+                report.reset();
+            }
+            return report.has_value();
+        },
+        error);
+    if (!counted) return std::nullopt;
+    return report;
+}
+
+}  // namespace velmora::history

@@ -65,6 +65,7 @@ public:
 
     bool record(HistoryRecord& record, std::string& error) override;
     std::optional<std::vector<HistoryRecord>> list(const HistoryFilter& filter, std::string& error) override;
+    std::optional<std::vector<ReportLine>> report(const ReportRequest& request, std::string& error) override;
     std::optional<std::string> send(const std::vector<HistoryRecord>& rows, std::string& error) override;
     std::string name() const override;
     std::string identity() const override { return identity_; }

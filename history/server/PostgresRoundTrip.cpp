@@ -72,9 +72,10 @@ PGresult* execBounded(pg_conn* connection, const char* sql, std::chrono::millise
     return sent(connection, PQsendQuery(connection, sql), bound);
 }
 
-PGresult* execParamsBounded(pg_conn* connection, const char* sql, int count, const char* const* values) {
+PGresult* execParamsBounded(pg_conn* connection, const char* sql, int count, const char* const* values,
+                            std::chrono::milliseconds bound) {
     return sent(connection, PQsendQueryParams(connection, sql, count, nullptr, values, nullptr, nullptr, 0),
-                kServerAnswerBound);
+                bound);
 }
 
 PGresult* prepareBounded(pg_conn* connection, const char* name, const char* sql) {

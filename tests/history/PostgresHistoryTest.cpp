@@ -24,6 +24,7 @@
 #include "history/server/PostgresResult.h"
 #include "history/server/ServerTables.h"
 #include "tests/cli/CliProcess.h"
+#include "tests/history/ReportRuns.h"
 #include "tests/support/PostgresServer.h"
 #include "tests/support/ScratchFolder.h"
 
@@ -482,6 +483,18 @@ TEST_F(PostgresHistoryTest, RowsGoOnlyToTheServerTheyWereWrittenFor) {
     EXPECT_EQ(sync.exitStatus, 0) << sync.err;
     EXPECT_EQ(server_.query("SELECT operation, count(*) FROM velmora_runs GROUP BY operation;"),
               "station|2\n");
+}
+
+// The server counts a report itself, and gives the lines buildReport makes of
+// the same rows, for every grouping, filter and kind of run.
+TEST_F(PostgresHistoryTest, ReportCountedOnTheServerGivesTheListedRunsLines) {
+    std::string error;
+    const auto server = history::PostgresHistory::connect(server_.uri(), error);
+    ASSERT_TRUE(server) << error;
+    std::vector<history::HistoryRecord> runs = variedRuns();
+    for (history::HistoryRecord& run : runs) run.runUuid = RunId::make(wallNow()).text();
+    ASSERT_TRUE(server->send(runs, error)) << error;
+    expectReportsAsListed(*server);
 }
 
 }  // namespace
