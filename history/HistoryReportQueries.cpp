@@ -6,6 +6,7 @@
 // tests hold both stores to its lines.
 #include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <map>
 #include <set>
 #include <string>
@@ -29,10 +30,16 @@ constexpr const char* kPhaseShape = "translate(phases, '0123456789', '0000000000
 // bytes ("C") on every server, whatever its own collation.
 constexpr const char* kListOrder = "format('%-40s%20s', started, id)";
 
+// A word of the history's as an SQL literal (none holds a quote).
+std::string quoted(const char* word) {
+    return std::string("'") + word + "'";
+}
+
 // A run's result as one letter: 's'uccess, 'f'ailure, 'u'nfinished, 'o' for
 // another word (counted as unfinished, but not as a run still going).
-constexpr const char* kResultLetter =
-    "CASE result WHEN 'success' THEN 's' WHEN 'failure' THEN 'f' WHEN 'unfinished' THEN 'u' ELSE 'o' END";
+const std::string kResultLetter = "CASE result WHEN " + quoted(kResultSuccess) + " THEN 's' WHEN " +
+                                  quoted(kResultFailure) + " THEN 'f' WHEN " + quoted(kResultUnfinished) +
+                                  " THEN 'u' ELSE 'o' END";
 
 // A shape longer than this many zeros in a row may hold a time too large for
 // the log (a 19-digit number), so its rows' own texts are read.
@@ -43,9 +50,9 @@ std::string unitOperations() {
     std::string list;
     for (int value = 0;; ++value) {
         const auto operation = static_cast<RunOperation>(value);
-        const std::string name = runOperationName(operation);
-        if (name == "?") break;
-        if (flashesUnit(operation)) list += (list.empty() ? "'" : ", '") + name + "'";
+        const char* name = runOperationName(operation);
+        if (std::string(name) == "?") break;
+        if (flashesUnit(operation)) list += (list.empty() ? "" : ", ") + quoted(name);
     }
     return list;
 }
@@ -149,6 +156,31 @@ private:
     }
     std::string unitsOnly() const { return " AND operation IN (" + units_ + ")"; }
 
+    // " AND <shape> IN ($n, ...)": the rows of those shapes only; nothing for none.
+    static std::string shapesOnly(Selection& selection, const std::vector<std::string>* shapes) {
+        if (shapes == nullptr) return {};
+        std::string list;
+        for (const std::string& shape : *shapes)
+            list += (list.empty() ? "" : ", ") + selection.parameter(shape);
+        return std::string(" AND ") + kPhaseShape + " IN (" + list + ")";
+    }
+
+    // Runs query for the shapes a few hundred at a time: a history of many odd
+    // logs costs a few more statements, not one per shape.
+    template <class Query>
+    static bool forShapes(const std::set<std::string>& shapes, const Query& query, std::string& error) {
+        constexpr std::size_t kShapesPerStatement = 500;
+        std::vector<std::string> batch;
+        for (auto shape = shapes.begin(); shape != shapes.end(); ++shape) {
+            batch.push_back(*shape);
+            if (batch.size() == kShapesPerStatement || std::next(shape) == shapes.end()) {
+                if (!query(&batch, error)) return false;
+                batch.clear();
+            }
+        }
+        return true;
+    }
+
     ReportLine& line(const std::string& key) {
         ReportLine& found = lines_[key];
         found.key = key;
@@ -158,15 +190,16 @@ private:
     // Every group's units, results, and the runs counted apart.
     bool countLines(std::string& error) {
         const Selection selection = selected();
+        const auto count = [](const std::string& condition) {
+            return ", SUM(CASE WHEN " + condition + " THEN 1 ELSE 0 END)";
+        };
         const std::string unit = "operation IN (" + units_ + ")";
-        const std::string sql = "SELECT " + keyColumn(request_.by) + ", SUM(CASE WHEN " + unit +
-                                " THEN 1 ELSE 0 END)," + " SUM(CASE WHEN " + unit +
-                                " AND result = 'success' THEN 1 ELSE 0 END)," + " SUM(CASE WHEN " + unit +
-                                " AND result = 'failure' THEN 1 ELSE 0 END)," +
-                                " SUM(CASE WHEN operation = 'read' THEN 1 ELSE 0 END)," +
-                                " SUM(CASE WHEN operation = 'erase' THEN 1 ELSE 0 END)," +
-                                " SUM(CASE WHEN operation = 'verify' THEN 1 ELSE 0 END)" + from(selection) +
-                                (request_.by == ReportGrouping::Total ? "" : " GROUP BY 1") + ";";
+        std::string sql = "SELECT " + keyColumn(request_.by) + count(unit) +
+                          count(unit + " AND result = " + quoted(kResultSuccess)) +
+                          count(unit + " AND result = " + quoted(kResultFailure));
+        for (const RunOperation apart : {RunOperation::Read, RunOperation::Erase, RunOperation::Verify})
+            sql += count("operation = " + quoted(runOperationName(apart)));
+        sql += from(selection) + (request_.by == ReportGrouping::Total ? "" : " GROUP BY 1") + ";";
         return source_.query(
             sql, selection.parameters(),
             [this](const ReportRow& row) {
@@ -199,34 +232,33 @@ private:
             line(row[0].value_or("")).failuresByPhase[names->empty() ? std::string{} : names->back()] +=
                 number(row[2]);
         };
-        const auto failures = [&](const std::string* shape, std::string& failed) {
+        const auto failures = [&](const std::vector<std::string>* shapes, std::string& failed) {
             Selection selection = selected();
-            std::string sql = "SELECT " + keyColumn(request_.by) + ", " + (shape ? "phases" : kPhaseShape) +
-                              ", COUNT(*)" + from(selection) + unitsOnly() + " AND result = 'failure'";
-            if (shape) sql += std::string(" AND ") + kPhaseShape + " = " + selection.parameter(*shape);
+            const std::string sql = "SELECT " + keyColumn(request_.by) + ", " +
+                                    (shapes ? "phases" : kPhaseShape) + ", COUNT(*)" + from(selection) +
+                                    unitsOnly() + " AND result = " + quoted(kResultFailure) +
+                                    shapesOnly(selection, shapes);
             return source_.query(
                 sql + " GROUP BY 1, 2;", selection.parameters(),
-                [&](const ReportRow& row) { counted(row, shape != nullptr); }, failed);
+                [&](const ReportRow& row) { counted(row, shapes != nullptr); }, failed);
         };
-        if (!failures(nullptr, error)) return false;
-        for (const std::string& shape : unclear)
-            if (!failures(&shape, error)) return false;
-        return true;
+        return failures(nullptr, error) && forShapes(unclear, failures, error);
     }
 
     // A unit's first pass is its first run's result (by the listing's order): a
     // run cut off counts as failed once another followed it, and not at all while
-    // it is the only one.
+    // it is the only one. The first run's letter ends the least order text; a
+    // suffix match is the cheapest way to read it on both backends.
     bool countFirstPasses(std::string& error) {
         const Selection selection = selected();
         const std::string key = request_.by == ReportGrouping::Unit ? "unit_id" : "'all'";
-        const std::string sql =
-            "SELECT " + key +
-            ", SUM(CASE WHEN substr(first, length(first)) = 'u' AND runs = 1 THEN 0 ELSE 1 END),"
-            " SUM(CASE WHEN substr(first, length(first)) = 's' THEN 1 ELSE 0 END)"
-            " FROM (SELECT unit_id, COUNT(*) AS runs, MIN((" +
-            kListOrder + " || " + kResultLetter + ") COLLATE \"C\") AS first" + from(selection) +
-            unitsOnly() + " AND unit_id IS NOT NULL GROUP BY unit_id) AS units GROUP BY 1;";
+        const std::string sql = "SELECT " + key +
+                                ", SUM(CASE WHEN first LIKE '%u' AND runs = 1 THEN 0 ELSE 1 END),"
+                                " SUM(CASE WHEN first LIKE '%s' THEN 1 ELSE 0 END)"
+                                " FROM (SELECT unit_id, COUNT(*) AS runs, MIN((" +
+                                kListOrder + " || " + kResultLetter + ") COLLATE \"C\") AS first" +
+                                from(selection) + unitsOnly() +
+                                " AND unit_id IS NOT NULL GROUP BY unit_id) AS units GROUP BY 1;";
         return source_.query(
             sql, selection.parameters(),
             [this](const ReportRow& row) {
@@ -249,18 +281,17 @@ private:
         };
         std::vector<Group> groups;
         std::set<std::string> unclear;
-        const auto phases = [&](const std::string* shape, std::string& failed) {
+        const auto phases = [&](const std::vector<std::string>* shapes, std::string& failed) {
             Selection selection = selected();
-            std::string sql = "SELECT " + std::string(shape ? "phases" : kPhaseShape) + ", " + kResultLetter +
-                              ", COUNT(*), MIN(" + kListOrder + " COLLATE \"C\")" + from(selection) +
-                              unitsOnly();
-            if (shape) sql += std::string(" AND ") + kPhaseShape + " = " + selection.parameter(*shape);
+            const std::string sql = "SELECT " + std::string(shapes ? "phases" : kPhaseShape) + ", " +
+                                    kResultLetter + ", COUNT(*), MIN(" + kListOrder + " COLLATE \"C\")" +
+                                    from(selection) + unitsOnly() + shapesOnly(selection, shapes);
             return source_.query(
                 sql + " GROUP BY 1, 2;", selection.parameters(),
                 [&](const ReportRow& row) {
                     const std::string& text = row[0].value_or("");
                     std::optional<std::vector<std::string>> names =
-                        shape ? reportPhaseNames(text) : phasesOfShape(text);
+                        shapes ? reportPhaseNames(text) : phasesOfShape(text);
                     if (!names) {
                         unclear.insert(text);
                         return;
@@ -270,9 +301,7 @@ private:
                 },
                 failed);
         };
-        if (!phases(nullptr, error)) return false;
-        for (const std::string& shape : unclear)
-            if (!phases(&shape, error)) return false;
+        if (!phases(nullptr, error) || !forShapes(unclear, phases, error)) return false;
         std::stable_sort(groups.begin(), groups.end(),
                          [](const Group& a, const Group& b) { return a.order < b.order; });
         for (const Group& group : groups) {

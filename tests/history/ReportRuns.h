@@ -3,7 +3,7 @@
 // buildReport makes of the same rows: units and the runs counted apart, every
 // result, phase logs of this program and of others (bad times, too long,
 // "-0", unknown phases), units run again, runs started at the same moment,
-// bench runs, several stations, ports and days.
+// bench runs, several stations (one named with a byte that is no UTF-8), ports and days.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -50,7 +50,9 @@ inline std::vector<history::HistoryRecord> variedRuns() {
         run.operation = operations[next(operations.size())];
         run.result = results[next(results.size())];
         run.phases = phases[next(phases.size())];
-        run.station = "station-" + std::to_string(next(3));
+        // A station name with a byte that starts no character: the server keeps it as U+FFFD.
+        const std::size_t station = next(4);
+        run.station = station == 3 ? "bay-\xFF" : "station-" + std::to_string(station);
         run.port = "1-" + std::to_string(next(4));
         // A few days, and many runs at the very same moment.
         run.started =
@@ -67,12 +69,13 @@ inline std::vector<history::HistoryRecord> variedRuns() {
 // runs, and each filter.
 inline std::vector<history::ReportRequest> reportRequests() {
     std::vector<history::ReportRequest> requests;
-    std::vector<history::HistoryFilter> filters(6);
+    std::vector<history::HistoryFilter> filters(7);
     filters[1].since = "2026-12-02T00:00:00.000Z";
     filters[2].station = "station-1";
     filters[3].port = "1-2";
     filters[4].serial = "CZ1";
     filters[5].unitId = "U7";
+    filters[6].station = "bay-\xFF";
     for (const history::ReportGrouping by :
          {history::ReportGrouping::Total, history::ReportGrouping::Station, history::ReportGrouping::Port,
           history::ReportGrouping::Day, history::ReportGrouping::Phase, history::ReportGrouping::Unit})
