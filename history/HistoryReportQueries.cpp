@@ -251,20 +251,24 @@ private:
     // suffix match is the cheapest way to read it on both backends.
     bool countFirstPasses(std::string& error) {
         const Selection selection = selected();
-        const std::string key = request_.by == ReportGrouping::Unit ? "unit_id" : "'all'";
-        const std::string sql = "SELECT " + key +
-                                ", SUM(CASE WHEN first LIKE '%u' AND runs = 1 THEN 0 ELSE 1 END),"
-                                " SUM(CASE WHEN first LIKE '%s' THEN 1 ELSE 0 END)"
-                                " FROM (SELECT unit_id, COUNT(*) AS runs, MIN((" +
-                                kListOrder + " || " + kResultLetter + ") COLLATE \"C\") AS first" +
-                                from(selection) + unitsOnly() +
-                                " AND unit_id IS NOT NULL GROUP BY unit_id) AS units GROUP BY 1;";
+        // In total, the units' sum (one row, even of none); by unit, a row each.
+        const bool byUnit = request_.by == ReportGrouping::Unit;
+        const auto counted = [byUnit](const std::string& each) {
+            return byUnit ? each : "SUM(" + each + ")";
+        };
+        const std::string sql = "SELECT " + std::string(byUnit ? "unit_id" : "'all'") + ", " +
+                                counted("CASE WHEN first LIKE '%u' AND runs = 1 THEN 0 ELSE 1 END") + ", " +
+                                counted("CASE WHEN first LIKE '%s' THEN 1 ELSE 0 END") +
+                                " FROM (SELECT unit_id, COUNT(*) AS runs, MIN((" + kListOrder + " || " +
+                                kResultLetter + ") COLLATE \"C\") AS first" + from(selection) + unitsOnly() +
+                                " AND unit_id IS NOT NULL GROUP BY unit_id) AS units;";
         return source_.query(
             sql, selection.parameters(),
             [this](const ReportRow& row) {
-                ReportLine& counted = line(row[0].value_or(""));
-                counted.firstPassUnits += number(row[1]);
-                counted.firstPassed += number(row[2]);
+                if (!row[1]) return;  // in total, no units
+                ReportLine& line = this->line(row[0].value_or(""));
+                line.firstPassUnits += number(row[1]);
+                line.firstPassed += number(row[2]);
             },
             error);
     }
