@@ -245,10 +245,11 @@ private:
         return failures(nullptr, error) && forShapes(unclear, failures, error);
     }
 
-    // A unit's first pass is its first run's result (by the listing's order): a
+    // A unit's first pass is its first run's result (in the listing's order): a
     // run cut off counts as failed once another followed it, and not at all while
-    // it is the only one. The first run's letter ends the least order text; a
-    // suffix match is the cheapest way to read it on both backends.
+    // it is the only one. Each unit's runs are counted with their lowest and
+    // highest result letter: alike, they are the first run's; only a unit whose
+    // runs differ looks its first run up (by the unit's index).
     bool countFirstPasses(std::string& error) {
         const Selection selection = selected();
         // In total, the units' sum (one row, even of none); by unit, a row each.
@@ -256,12 +257,16 @@ private:
         const auto counted = [byUnit](const std::string& each) {
             return byUnit ? each : "SUM(" + each + ")";
         };
+        const std::string runsOfUnits = from(selection) + unitsOnly() + " AND unit_id IS NOT NULL";
+        const std::string first = "CASE WHEN lowest = highest THEN lowest ELSE (SELECT " + kResultLetter +
+                                  runsOfUnits +
+                                  " AND unit_id = units.unit_id ORDER BY started, id LIMIT 1) END";
         const std::string sql = "SELECT " + std::string(byUnit ? "unit_id" : "'all'") + ", " +
-                                counted("CASE WHEN first LIKE '%u' AND runs = 1 THEN 0 ELSE 1 END") + ", " +
-                                counted("CASE WHEN first LIKE '%s' THEN 1 ELSE 0 END") +
-                                " FROM (SELECT unit_id, COUNT(*) AS runs, MIN((" + kListOrder + " || " +
-                                kResultLetter + ") COLLATE \"C\") AS first" + from(selection) + unitsOnly() +
-                                " AND unit_id IS NOT NULL GROUP BY unit_id) AS units;";
+                                counted("CASE WHEN runs = 1 AND lowest = 'u' THEN 0 ELSE 1 END") + ", " +
+                                counted("CASE WHEN " + first + " = 's' THEN 1 ELSE 0 END") +
+                                " FROM (SELECT unit_id, COUNT(*) AS runs, MIN(" + kResultLetter +
+                                ") AS lowest, MAX(" + kResultLetter + ") AS highest" + runsOfUnits +
+                                " GROUP BY unit_id) AS units;";
         return source_.query(
             sql, selection.parameters(),
             [this](const ReportRow& row) {
