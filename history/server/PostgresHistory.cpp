@@ -456,8 +456,7 @@ std::optional<std::vector<ReportLine>> PostgresHistory::report(const ReportReque
             // rather than on disk where the server can.
             PostgresTransaction transaction(connection);
             if (!transaction.begin("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY;") ||
-                !execute(kReportStatementTimeout, failed) ||
-                !execute("SET LOCAL work_mem = '64MB';", failed)) {
+                !execute(kReportTimeouts, failed) || !execute("SET LOCAL work_mem = '64MB';", failed)) {
                 if (failed.empty()) failed = failure();
                 return false;
             }

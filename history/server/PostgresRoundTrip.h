@@ -17,9 +17,11 @@ namespace velmora::history {
 inline constexpr std::chrono::milliseconds kServerAnswerBound{5000};
 inline constexpr std::chrono::milliseconds kLayoutAnswerBound{120000};
 // A report counts a whole line's history on the server: a minute, its statements
-// the server's own limit a little sooner (kReportStatementTimeout).
+// the server's own limit a little sooner; the report's read-only transaction may
+// wait between them while the station reads a long answer (a line per unit).
 inline constexpr std::chrono::milliseconds kReportAnswerBound{60000};
-inline constexpr const char* kReportStatementTimeout = "SET LOCAL statement_timeout = '55s';";
+inline constexpr const char* kReportTimeouts =
+    "SET LOCAL statement_timeout = '55s'; SET LOCAL idle_in_transaction_session_timeout = '55s';";
 
 // What each session asks of the server, below the client's bound so that the
 // server's own error comes first: a statement ends after 4 s, and a session
