@@ -77,6 +77,12 @@ public:
     virtual ~ReportSource() = default;
     // The runs' table.
     virtual const char* table() const = 0;
+    // The text of column with every digit written as 0: a phase log's shape
+    // ("open=0000;erase=00;write"). Logs that differ only in their times (nearly
+    // every run's) share one, so the store groups by a few shapes rather than by
+    // a million texts. translate() where it is quick; a store may say the same
+    // its own quicker way.
+    virtual std::string digitsAsZero(const std::string& column) const;
     // Runs sql, whose parameters are $1, $2, ... (parameters[0] is $1), and
     // hands each row to row as it comes.
     virtual bool query(const std::string& sql, const std::vector<std::string>& parameters,

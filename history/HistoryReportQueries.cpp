@@ -20,11 +20,6 @@
 namespace velmora::history {
 namespace {
 
-// A phase log with every digit written as 0: "open=0000;erase=00;write". Logs
-// that differ only in their times (nearly every run's) share one shape, so the
-// store groups by a few shapes rather than by a million texts.
-constexpr const char* kPhaseShape = "translate(phases, '0123456789', '0000000000')";
-
 // The order a listing gives the runs (started, then id) as one text that sorts
 // alike in bytes: the start padded, then the id right-aligned. Compared in
 // bytes ("C") on every server, whatever its own collation.
@@ -127,7 +122,11 @@ std::optional<std::vector<std::string>> phasesOfShape(const std::string& shape) 
 class StoreReport {
 public:
     StoreReport(ReportSource& source, const ReportRequest& request)
-        : source_(source), request_(request), table_(source.table()), units_(unitOperations()) {}
+        : source_(source),
+          request_(request),
+          table_(source.table()),
+          units_(unitOperations()),
+          shape_(source.digitsAsZero("phases")) {}
 
     std::optional<std::vector<ReportLine>> build(std::string& error) {
         const bool firstPasses = request_.by == ReportGrouping::Total || request_.by == ReportGrouping::Unit;
@@ -157,12 +156,12 @@ private:
     std::string unitsOnly() const { return " AND operation IN (" + units_ + ")"; }
 
     // " AND <shape> IN ($n, ...)": the rows of those shapes only; nothing for none.
-    static std::string shapesOnly(Selection& selection, const std::vector<std::string>* shapes) {
+    std::string shapesOnly(Selection& selection, const std::vector<std::string>* shapes) const {
         if (shapes == nullptr) return {};
         std::string list;
         for (const std::string& shape : *shapes)
             list += (list.empty() ? "" : ", ") + selection.parameter(shape);
-        return std::string(" AND ") + kPhaseShape + " IN (" + list + ")";
+        return " AND " + shape_ + " IN (" + list + ")";
     }
 
     // Runs query for the shapes a few hundred at a time: a history of many odd
@@ -234,10 +233,9 @@ private:
         };
         const auto failures = [&](const std::vector<std::string>* shapes, std::string& failed) {
             Selection selection = selected();
-            const std::string sql = "SELECT " + keyColumn(request_.by) + ", " +
-                                    (shapes ? "phases" : kPhaseShape) + ", COUNT(*)" + from(selection) +
-                                    unitsOnly() + " AND result = " + quoted(kResultFailure) +
-                                    shapesOnly(selection, shapes);
+            const std::string sql = "SELECT " + keyColumn(request_.by) + ", " + (shapes ? "phases" : shape_) +
+                                    ", COUNT(*)" + from(selection) + unitsOnly() +
+                                    " AND result = " + quoted(kResultFailure) + shapesOnly(selection, shapes);
             return source_.query(
                 sql + " GROUP BY 1, 2;", selection.parameters(),
                 [&](const ReportRow& row) { counted(row, shapes != nullptr); }, failed);
@@ -292,7 +290,7 @@ private:
         std::set<std::string> unclear;
         const auto phases = [&](const std::vector<std::string>* shapes, std::string& failed) {
             Selection selection = selected();
-            const std::string sql = "SELECT " + std::string(shapes ? "phases" : kPhaseShape) + ", " +
+            const std::string sql = "SELECT " + std::string(shapes ? "phases" : shape_) + ", " +
                                     kResultLetter + ", COUNT(*), MIN(" + kListOrder + " COLLATE \"C\")" +
                                     from(selection) + unitsOnly() + shapesOnly(selection, shapes);
             return source_.query(
@@ -337,11 +335,16 @@ private:
     const ReportRequest& request_;
     const char* table_;
     const std::string units_;
+    const std::string shape_;  // the phase log's shape (ReportSource::digitsAsZero)
     std::map<std::string, ReportLine> lines_;
     std::vector<std::string> phaseOrder_;  // by phase: as the runs met them
 };
 
 }  // namespace
+
+std::string ReportSource::digitsAsZero(const std::string& column) const {
+    return "translate(" + column + ", '0123456789', '0000000000')";
+}
 
 std::optional<std::vector<ReportLine>> reportFrom(ReportSource& source, const ReportRequest& request,
                                                   std::string& error) {
