@@ -3,7 +3,8 @@
 // yield, and in which phase the failures came, in total or per station, port,
 // day or phase. A unit is a run that flashes one (workflows/RunOperation.h:
 // flashesUnit); reads, erases and verifies are counted apart. Worked out from
-// the rows alone, so both stores give the same.
+// the rows alone, so both stores give the same: each counts it itself
+// (reportFrom), and buildReport is the same rules over rows in memory.
 #include <cstddef>
 #include <functional>
 #include <map>
@@ -48,8 +49,6 @@ struct ReportLine {
     std::optional<double> yield() const;
     // firstPassed of firstPassUnits; nothing when there are none.
     std::optional<double> firstPassYield() const;
-
-    bool operator==(const ReportLine&) const = default;
 };
 
 // Runs of a bench's hubs (simulated, testbed) count only when withOrigins is
