@@ -19,6 +19,7 @@
 #include "history/SerialCounter.h"
 #include "history/SerialMarks.h"
 #include "history/StationFile.h"
+#include "tests/history/ReportRuns.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ScratchFolder.h"
 #include "workflows/RunOrigin.h"
@@ -495,6 +496,18 @@ TEST_F(HistoryDatabaseTest, FilesOfLayoutsSixToEightGetTheRowsServerTheUnitsIdAn
         ASSERT_EQ(kept->size(), 1u);
         EXPECT_EQ((*kept)[0].number, 7u);
     }
+}
+
+// The file counts a report itself, and gives the lines buildReport makes of
+// the same rows, for every grouping, filter and kind of run.
+TEST_F(HistoryDatabaseTest, ReportCountedInTheFileGivesTheListedRunsLines) {
+    auto database = open();
+    ASSERT_TRUE(database);
+    for (HistoryRecord run : variedRuns()) {
+        std::string error;
+        ASSERT_TRUE(database->record(run, error)) << error;
+    }
+    expectReportsAsListed(*database);
 }
 
 }  // namespace
