@@ -86,16 +86,16 @@ private:
     int failed_ = 0;
 };
 
+// The units of one stretch of the run: the times of those that overlapped it,
+// and how many started in it (a station waiting for serial numbers starts none).
 struct Times {
     std::vector<double> seconds;
-    void print(const char* name) {
-        if (seconds.empty()) {
-            std::printf("%-18s no units\n", name);
-            return;
-        }
+    long started = 0;
+    void print(const char* name, double stretchSeconds) {
         std::sort(seconds.begin(), seconds.end());
-        std::printf("%-18s %3zu units, median %.2f s, longest %.2f s\n", name, seconds.size(),
-                    seconds[seconds.size() / 2], seconds.back());
+        std::printf("%-18s %3zu units, median %.2f s, longest %.2f s; %ld started (%.1f a minute)\n", name,
+                    seconds.size(), seconds.empty() ? 0.0 : seconds[seconds.size() / 2],
+                    seconds.empty() ? 0.0 : seconds.back(), started, 60.0 * started / stretchSeconds);
     }
 };
 
@@ -158,8 +158,10 @@ int main(int argc, char** argv) {
                            &serials};
     std::atomic<int> interrupts{0};
     std::atomic<bool> stop{false};
+    const WallTime begun = wallNow();
     WallTime freezeAt{};
     WallTime thawAt{};
+    WallTime stoppedAt{};
     {
         Station station(std::move(context), admission.image, kImage, {});
         std::thread operatorThread([&] { line.run(stop); });
@@ -171,6 +173,7 @@ int main(int argc, char** argv) {
             server.thaw();
             thawAt = wallNow();
             std::this_thread::sleep_for(kAfterThaw);
+            stoppedAt = wallNow();
             interrupts = 1;  // as the operator's Ctrl-C: no new units
         });
         station.run(interrupts);
@@ -195,6 +198,7 @@ int main(int argc, char** argv) {
         if (!started || !finished) continue;
         const double seconds = std::chrono::duration<double>(*finished - *started).count();
         (*finished <= freezeAt ? before : *started >= thawAt ? after : during).seconds.push_back(seconds);
+        ++(*started < freezeAt ? before : *started < thawAt ? during : after).started;
         serialsGiven.insert(row.hubSerial);
     }
     // What still waits goes now, as `history sync` sends it.
@@ -204,9 +208,10 @@ int main(int argc, char** argv) {
     const std::string onServer = server.query(
         "SELECT count(*) FILTER (WHERE result = 'success'), count(DISTINCT hub_serial) FROM velmora_runs;");
     std::printf("server frozen for %ld s; %zu units, %d failed\n", frozen, rows->size(), line.failed());
-    before.print("before the freeze:");
-    during.print("in the freeze:");
-    after.print("after it:");
+    const auto span = [](WallTime from, WallTime to) { return std::chrono::duration<double>(to - from).count(); };
+    before.print("before the freeze:", span(begun, freezeAt));
+    during.print("in the freeze:", span(freezeAt, thawAt));
+    after.print("after it:", span(thawAt, stoppedAt));
     std::printf("distinct serials %zu; on the server (passed|distinct serials): %s", serialsGiven.size(),
                 onServer.c_str());
     const bool good = ended && synced && line.failed() == 0 && serialsGiven.size() == rows->size() &&

@@ -42,6 +42,7 @@ public:
         : recorder_(recorder), record_(std::move(record)) {
         recorder_.write(row_, record_);
     }
+    ~RecordedRun() override { recorder_.runEnded(*row_); }
 
     void phaseStarted(RunPhase phase) override {
         closePhase();
@@ -272,10 +273,17 @@ void RunRecorder::keepLocked(const std::shared_ptr<Row>& row, const std::string&
             [this](const std::vector<history::HistoryRecord>& rows) { takenByServer(rows); }, onProblem_);
     }
     row->direct = server != nullptr;
-    if (row->told) return;
+    // Runs side by side meet the same problem: one of them tells it while it runs.
+    if (row->told || tellingRuns_ > 0) return;
     row->told = true;
+    ++tellingRuns_;
     if (onProblem_)
         onProblem_(historyProblemLine(file_.path(), problem, server != nullptr ? server->name() : std::string{}));
+}
+
+void RunRecorder::runEnded(const Row& row) {
+    std::lock_guard lock(mutex_);
+    if (row.told) --tellingRuns_;
 }
 
 void RunRecorder::takenByServer(const std::vector<history::HistoryRecord>& rows) {

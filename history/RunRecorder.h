@@ -5,8 +5,8 @@
 // the process shares with its serial counter. A history that cannot be opened
 // or written never stops a run: the run goes on, the row is kept in memory and
 // written again at the next write of any run (a full disk may have room again),
-// the problem is told once per run while it lasts and once more when the file
-// takes the rows again. With a line's server named, the rows the file will not
+// the problem is told again while it lasts (once per run at most) and once more
+// when the file takes the rows again. With a line's server named, the rows the file will not
 // take go to the server directly meanwhile, so every unit is recorded somewhere.
 #include <cstdint>
 #include <deque>
@@ -46,8 +46,9 @@ inline constexpr std::size_t kRowsKeptForTheFile = 1024;
 class RunRecorder final : public RunObserver {
 public:
     // Told, from the thread of the run that met it, why a run's row is not in
-    // the file (once per run), that the file takes rows again, and at the end
-    // how many rows never reached it (nor the server).
+    // the file (once per run at most: runs side by side leave it to one of
+    // them), that the file takes rows again, and at the end how many rows
+    // never reached it (nor the server).
     using ProblemCallback = std::function<void(const std::string& problem)>;
 
     // The rows go to file (opened on the first run) and, when settings name one,
@@ -75,6 +76,8 @@ public:
     // Used by the runs' logs: each writes its row's newest content through
     // here, one at a time. Whether the file took it.
     bool write(const std::shared_ptr<Row>& row, const history::HistoryRecord& latest);
+    // Its run's log is done with the row.
+    void runEnded(const Row& row);
     // The rows the line's server refused in this process (0 without a server).
     std::size_t refusedRows();
     Clock& clock() { return clock_; }
@@ -97,6 +100,7 @@ private:
     std::size_t givenUp_ = 0;                // rows dropped from kept_ that no server has either
     std::size_t writtenLate_ = 0;            // kept rows written since the file last failed
     bool failing_ = false;                   // the file's last write failed
+    std::size_t tellingRuns_ = 0;            // runs going on that told the file's problem
     std::unique_ptr<history::LogCheckpointer> checkpointer_;  // made with the file
     std::unique_ptr<history::HistorySender> sender_;          // made with the file when a server is named
     std::unique_ptr<history::DirectSender> direct_;  // made at the first failed write when a server is named
