@@ -208,7 +208,9 @@ int main(int argc, char** argv) {
     const std::string onServer = server.query(
         "SELECT count(*) FILTER (WHERE result = 'success'), count(DISTINCT hub_serial) FROM velmora_runs;");
     std::printf("server frozen for %ld s; %zu units, %d failed\n", frozen, rows->size(), line.failed());
-    const auto span = [](WallTime from, WallTime to) { return std::chrono::duration<double>(to - from).count(); };
+    const auto span = [](WallTime from, WallTime to) {
+        return std::chrono::duration<double>(to - from).count();
+    };
     before.print("before the freeze:", span(begun, freezeAt));
     during.print("in the freeze:", span(freezeAt, thawAt));
     after.print("after it:", span(thawAt, stoppedAt));

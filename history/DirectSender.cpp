@@ -25,11 +25,9 @@ std::string directAwayLine(const std::string& serverName, const std::string& rea
 }
 
 DirectSender::DirectSender(LineServer& server, RetryPlan retry, Taken taken, HistorySender::Notice notice)
-    : server_(server),
-      retry_(retry),
-      taken_(std::move(taken)),
-      notice_(std::move(notice)),
-      thread_([this] { work(); }) {}
+    : server_(server), retry_(retry), taken_(std::move(taken)), notice_(std::move(notice)), thread_([this] {
+          work();
+      }) {}
 
 DirectSender::~DirectSender() {
     {

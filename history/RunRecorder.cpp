@@ -130,9 +130,9 @@ private:
 std::string historyProblemLine(const std::string& path, const std::string& reason,
                                const std::string& serverName) {
     return "history " + path + ": " + reason +
-           (serverName.empty() ? "; the run goes on, its record kept in memory until the file can be written"
-                               : "; the run goes on, its record sent to the history server " + serverName +
-                                     " only");
+           (serverName.empty()
+                ? "; the run goes on, its record kept in memory until the file can be written"
+                : "; the run goes on, its record sent to the history server " + serverName + " only");
 }
 
 namespace {
@@ -167,8 +167,7 @@ RunRecorder::RunRecorder(const std::string& path, FolderCreation creation, Clock
 
 RunRecorder::~RunRecorder() {
     // The rows kept for the file get one last try, the server's direct ones
-    // theirs (the rows it takes need the file no more); then the sender's last
-    // try, before the file it reads closes.
+    // theirs; then the sender's last try, before the file it reads closes.
     {
         std::lock_guard lock(mutex_);
         std::string error;
@@ -177,7 +176,8 @@ RunRecorder::~RunRecorder() {
     direct_.reset();
     sender_.reset();
     checkpointer_.reset();
-    const std::size_t lost = kept_.size() + givenUp_;
+    const std::size_t lost =
+        givenUp_ + std::count_if(kept_.begin(), kept_.end(), [](const auto& row) { return !row->onServer; });
     if (lost > 0 && onProblem_) onProblem_(neverWrittenLine(file_.path(), lost));
 }
 
@@ -214,6 +214,7 @@ bool RunRecorder::write(const std::shared_ptr<Row>& row, const history::HistoryR
     row->latest = latest;
     row->latest.id = id;
     row->latest.revision = ++row->writes;
+    row->onServer = false;
     std::string error;
     const bool opened = openLocked(error);
     // The rows kept since the file last failed go first: the file may have room again.
@@ -278,7 +279,8 @@ void RunRecorder::keepLocked(const std::shared_ptr<Row>& row, const std::string&
     row->told = true;
     ++tellingRuns_;
     if (onProblem_)
-        onProblem_(historyProblemLine(file_.path(), problem, server != nullptr ? server->name() : std::string{}));
+        onProblem_(
+            historyProblemLine(file_.path(), problem, server != nullptr ? server->name() : std::string{}));
 }
 
 void RunRecorder::runEnded(const Row& row) {
@@ -287,18 +289,13 @@ void RunRecorder::runEnded(const Row& row) {
 }
 
 void RunRecorder::takenByServer(const std::vector<history::HistoryRecord>& rows) {
-    // A row the server took at its newest write needs the file no more.
+    // Still kept for the file, whose copy would otherwise stay as it was when
+    // the file failed; but no longer lost should the file never come back.
     std::lock_guard lock(mutex_);
     for (const history::HistoryRecord& taken : rows) {
-        std::erase_if(kept_, [&taken](const std::shared_ptr<Row>& row) {
-            return row->latest.runUuid == taken.runUuid && row->writes == taken.revision;
-        });
+        for (const std::shared_ptr<Row>& row : kept_)
+            if (row->latest.runUuid == taken.runUuid && row->writes == taken.revision) row->onServer = true;
     }
-}
-
-std::size_t RunRecorder::refusedRows() {
-    std::lock_guard lock(mutex_);
-    return sender_ ? sender_->refused() : 0;
 }
 
 bool RunRecorder::openLocked(std::string& error) {

@@ -72,6 +72,7 @@ public:
         std::int64_t writes = 0;        // the run's writes so far: the revision sent directly
         bool direct = false;            // a write failed with a server named: each goes there too
         bool told = false;              // the file's problem was told for this run
+        bool onServer = false;          // the server took its newest write directly
     };
     // Used by the runs' logs: each writes its row's newest content through
     // here, one at a time. Whether the file took it.

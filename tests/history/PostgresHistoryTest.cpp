@@ -300,8 +300,8 @@ TEST_F(PostgresHistoryTest, AFrozenServerHoldsNeitherAStatementNorTheProgramsEnd
 TEST_F(PostgresHistoryTest, AStationWhoseFileCannotBeUsedRecordsEachUnitOnTheServer) {
     std::filesystem::create_directories(stationFile("bay-9"));
     const CliRun run = runCli({"--config", scratch_.path("config.ini"), "--simulate=eight-hubs", "--history",
-                               server_.uri(), "--station-name", "bay-9", "station", kSampleImage, "--count", "8",
-                               "--serial-prefix", "DF", "--serial-digits", "5"},
+                               server_.uri(), "--station-name", "bay-9", "station", kSampleImage, "--count",
+                               "8", "--serial-prefix", "DF", "--serial-digits", "5"},
                               stationEnvironment("bay-9"));
     EXPECT_EQ(run.exitStatus, 0) << run.out << run.err;
     EXPECT_NE(run.err.find("sent to the history server"), std::string::npos) << run.err;
@@ -309,8 +309,9 @@ TEST_F(PostgresHistoryTest, AStationWhoseFileCannotBeUsedRecordsEachUnitOnTheSer
     EXPECT_EQ(server_.query("SELECT count(*), count(DISTINCT hub_serial) FILTER (WHERE hub_serial LIKE 'DF%')"
                             " FROM velmora_runs WHERE result = 'success' AND station = 'bay-9';"),
               "8|8\n");
-    EXPECT_EQ(server_.query("SELECT count(*) FROM velmora_serial_numbers WHERE prefix = 'DF' AND state = 'used';"),
-              "8\n");
+    EXPECT_EQ(
+        server_.query("SELECT count(*) FROM velmora_serial_numbers WHERE prefix = 'DF' AND state = 'used';"),
+        "8\n");
 }
 
 // Text the server cannot take as UTF-8 (an image path in Latin-1, a station name

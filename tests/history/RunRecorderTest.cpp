@@ -253,7 +253,8 @@ TEST_F(RunRecorderTest, UnwritableHistoryNeverStopsARunAndIsToldOncePerRun) {
     }  // at its end it tells what was never written
 
     ASSERT_EQ(problems_.size(), 3u);
-    for (const std::string& problem : problems_) EXPECT_NE(problem.find(unusable), std::string::npos) << problem;
+    for (const std::string& problem : problems_)
+        EXPECT_NE(problem.find(unusable), std::string::npos) << problem;
     EXPECT_NE(problems_[2].find("2 run records could never be written"), std::string::npos) << problems_[2];
     EXPECT_EQ(reporter_.colour, PaneColour::Blue);
     EXPECT_EQ(hub_->imageVersion(), 0x0203);
@@ -271,7 +272,8 @@ TEST_F(RunRecorderTest, FullDiskForOneUnitThenRoomAgainRecordsEachUnit) {
     const std::string disk = scratch_.path("disk");
     ASSERT_EQ(::mkdir(disk.c_str(), 0700), 0);
     const ChildEnd end = runInChild([&] {
-        if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
             ::mount("velmora-full", disk.c_str(), "tmpfs", 0, "size=2m,mode=0700") != 0)
             return kNoFileSystemOfItsOwn;
         const std::string path = disk + "/history.sqlite";
@@ -288,8 +290,7 @@ TEST_F(RunRecorderTest, FullDiskForOneUnitThenRoomAgainRecordsEachUnit) {
             {
                 std::ofstream fill(filler, std::ios::binary);
                 const std::string block(4096, 'x');
-                while (fill.write(block.data(), block.size()) && fill.flush()) {
-                }
+                while (fill.write(block.data(), block.size()) && fill.flush()) {}
             }
             passed = updateFunc(context, image_, kImagePath);
             ::unlink(filler.c_str());
@@ -298,9 +299,9 @@ TEST_F(RunRecorderTest, FullDiskForOneUnitThenRoomAgainRecordsEachUnit) {
         std::vector<std::string> results;
         for (const HistoryRecord& row : rowsOf(path)) results.push_back(row.result);
         for (const std::string& line : problems_) std::fprintf(stderr, "told: %s\n", line.c_str());
-        const bool told = problems_.size() == 2 && problems_[0].find("full") != std::string::npos &&
-                          problems_[1].find("written again; 1 run records kept meanwhile written") !=
-                              std::string::npos;
+        const bool told =
+            problems_.size() == 2 && problems_[0].find("full") != std::string::npos &&
+            problems_[1].find("written again; 1 run records kept meanwhile written") != std::string::npos;
         return passed && told && results == std::vector<std::string>{"success", "success"} ? 0 : 1;
     });
     if (end.exitStatus == kNoFileSystemOfItsOwn) GTEST_SKIP() << "no mount namespace of its own here";
