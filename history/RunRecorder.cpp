@@ -298,6 +298,11 @@ void RunRecorder::takenByServer(const std::vector<history::HistoryRecord>& rows)
     }
 }
 
+std::size_t RunRecorder::refusedRows() {
+    std::lock_guard lock(mutex_);
+    return sender_ ? sender_->refused() : 0;
+}
+
 bool RunRecorder::openLocked(std::string& error) {
     if (opened_) return true;
     opened_ = file_.open(error);
