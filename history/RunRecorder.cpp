@@ -275,8 +275,11 @@ void RunRecorder::keepLocked(const std::shared_ptr<Row>& row, const std::string&
     }
     row->direct = server != nullptr;
     // Runs side by side meet the same problem: one of them tells it while it runs.
-    if (row->told || tellingRuns_ > 0) return;
+    // A run that meets it while another's telling goes on counts as told.
+    if (row->told) return;
     row->told = true;
+    if (tellingRuns_ > 0) return;
+    row->teller = true;
     ++tellingRuns_;
     if (onProblem_)
         onProblem_(
@@ -285,7 +288,7 @@ void RunRecorder::keepLocked(const std::shared_ptr<Row>& row, const std::string&
 
 void RunRecorder::runEnded(const Row& row) {
     std::lock_guard lock(mutex_);
-    if (row.told) --tellingRuns_;
+    if (row.teller) --tellingRuns_;
 }
 
 void RunRecorder::takenByServer(const std::vector<history::HistoryRecord>& rows) {

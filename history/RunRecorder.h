@@ -72,6 +72,7 @@ public:
         std::int64_t writes = 0;        // the run's writes so far: the revision sent directly
         bool direct = false;            // a write failed with a server named: each goes there too
         bool told = false;              // the file's problem was told for this run
+        bool teller = false;            // this run told it (the others beside it did not)
         bool onServer = false;          // the server took its newest write directly
     };
     // Used by the runs' logs: each writes its row's newest content through
@@ -101,7 +102,7 @@ private:
     std::size_t givenUp_ = 0;                // rows dropped from kept_ that no server has either
     std::size_t writtenLate_ = 0;            // kept rows written since the file last failed
     bool failing_ = false;                   // the file's last write failed
-    std::size_t tellingRuns_ = 0;            // runs going on that told the file's problem
+    std::size_t tellingRuns_ = 0;            // runs going on that told the file's problem themselves
     std::unique_ptr<history::LogCheckpointer> checkpointer_;  // made with the file
     std::unique_ptr<history::HistorySender> sender_;          // made with the file when a server is named
     std::unique_ptr<history::DirectSender> direct_;  // made at the first failed write when a server is named
