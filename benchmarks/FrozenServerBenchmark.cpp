@@ -9,7 +9,10 @@
 // after; the target is that the units in the freeze take the hub's own time (the
 // units before it).
 //
-//     build/benchmarks/velmora_frozen_server [FROZEN]
+//     build/benchmarks/velmora_frozen_server [FROZEN] [BLOCK]
+//
+// BLOCK: the serial numbers the station reserves at a time (default the
+// station's own default).
 //
 // Prints the figures; exits 0 when every unit passed and each has its row on the
 // server once it answers again, 1 otherwise; 0 with a note where no PostgreSQL
@@ -103,8 +106,9 @@ struct Times {
 
 int main(int argc, char** argv) {
     const long frozen = argc > 1 ? std::strtol(argv[1], nullptr, 10) : 30;
-    if (frozen < 1 || frozen > 600) {
-        std::fprintf(stderr, "usage: velmora_frozen_server [FROZEN seconds, 1 to 600]\n");
+    const long block = argc > 2 ? std::strtol(argv[2], nullptr, 10) : static_cast<long>(kDefaultSerialBlock);
+    if (frozen < 1 || frozen > 600 || block < 1 || block > 100000) {
+        std::fprintf(stderr, "usage: velmora_frozen_server [FROZEN seconds, 1 to 600] [BLOCK, 1 to 100000]\n");
         return 2;
     }
     testing::PostgresServer server;
@@ -140,7 +144,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "velmora_frozen_server: %s%s\n", admission.reason.c_str(), error.c_str());
         return 1;
     }
-    StationSerials serials(*source, testing::serialSettings("FZ", 6, 1, kDefaultSerialBlock, "frozen-bench"));
+    StationSerials serials(*source, testing::serialSettings("FZ", 6, 1, static_cast<std::uint64_t>(block), "frozen-bench"));
     if (!serials.begin(error)) {
         std::fprintf(stderr, "velmora_frozen_server: %s\n", error.c_str());
         return 1;
@@ -207,7 +211,8 @@ int main(int argc, char** argv) {
     environment.reset();
     const std::string onServer = server.query(
         "SELECT count(*) FILTER (WHERE result = 'success'), count(DISTINCT hub_serial) FROM velmora_runs;");
-    std::printf("server frozen for %ld s; %zu units, %d failed\n", frozen, rows->size(), line.failed());
+    std::printf("server frozen for %ld s, blocks of %ld numbers; %zu units, %d failed\n", frozen, block,
+                rows->size(), line.failed());
     const auto span = [](WallTime from, WallTime to) {
         return std::chrono::duration<double>(to - from).count();
     };
