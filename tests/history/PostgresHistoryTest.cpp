@@ -4,7 +4,9 @@
 // a server laid out by a newer program, and a password that must never show.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <spawn.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 
 #include <chrono>
@@ -19,11 +21,13 @@
 #include "app/RunId.h"
 #include "history/HistoryDatabase.h"
 #include "history/HistorySender.h"
+#include "history/RunRecorder.h"
 #include "history/StationFile.h"
 #include "history/server/PostgresHistory.h"
 #include "history/server/PostgresResult.h"
 #include "history/server/ServerTables.h"
 #include "tests/cli/CliProcess.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/PostgresServer.h"
 #include "tests/support/ScratchFolder.h"
 
@@ -312,6 +316,46 @@ TEST_F(PostgresHistoryTest, AStationWhoseFileCannotBeUsedRecordsEachUnitOnTheSer
     EXPECT_EQ(
         server_.query("SELECT count(*) FROM velmora_serial_numbers WHERE prefix = 'DF' AND state = 'used';"),
         "8\n");
+}
+
+// A disk that fills in the middle of a unit and stays full, with the line's
+// server named: the unit's end reaches the server directly and stays there,
+// whatever older copy of its row the file's sender sent before. The disk is a
+// small tmpfs in a child's mount namespace (root only).
+TEST_F(PostgresHistoryTest, ADiskThatFillsInAUnitsMiddleLeavesItsEndOnTheServer) {
+    if (!runningAsRoot()) GTEST_SKIP() << "a small file system of its own needs root";
+    const std::string disk = scratch_.path("disk");
+    ASSERT_EQ(::mkdir(disk.c_str(), 0700), 0);
+    const ChildEnd end = runInChild([&] {
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount("velmora-full", disk.c_str(), "tmpfs", 0, "size=2m,mode=0700") != 0)
+            return 77;
+        history::StationFileAccess file(disk + "/history.sqlite", FolderCreation::MustExist);
+        std::string error;
+        if (!file.open(error)) return 2;
+        history::PostgresHistory line(server_.uri());
+        RecorderSettings settings{"bay-3"};
+        settings.server = &line;
+        settings.stationsOwnServer = true;
+        settings.retry = {std::chrono::milliseconds(50), std::chrono::milliseconds(50)};
+        SystemClock clock;
+        RunRecorder recorder(file, settings, clock, nullptr);
+        std::unique_ptr<RunLog> unit = recorder.runStarted({});
+        unit->phaseStarted(RunPhase::Erase);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the sender's turn for the early row
+        {
+            std::ofstream fill(disk + "/filler", std::ios::binary);
+            const std::string block(4096, 'x');
+            while (fill.write(block.data(), block.size()) && fill.flush()) {}
+        }
+        unit->phaseStarted(RunPhase::Write);
+        unit->ended({true, ""});
+        return 0;
+    });
+    if (end.exitStatus == 77) GTEST_SKIP() << "no mount namespace of its own here";
+    ASSERT_EQ(end.exitStatus, std::optional<int>(0));
+    EXPECT_EQ(server_.query("SELECT result, station FROM velmora_runs;"), "success|bay-3\n");
 }
 
 // Text the server cannot take as UTF-8 (an image path in Latin-1, a station name
