@@ -7,9 +7,16 @@
 // straight to the server, for comparison. The server
 // is a throw-away one this program starts (Debian's, on a Unix socket in a
 // scratch folder), or the one named with --server URI.
+// `history report` over all the runs, by each grouping, on each backend: its
+// time, and the memory of a process that does nothing else (this program run
+// again for each, its peak resident size before and after the report); and
+// the total as it was made before ("listed": every run read into memory).
 //
 //   build/benchmarks/velmora_history_benchmark [--runs N] [--server URI]
+#include <spawn.h>
 #include <sqlite3.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <time.h>
 
 #include <algorithm>
@@ -19,15 +26,19 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/IsoTime.h"
 #include "history/HistoryDatabase.h"
+#include "history/HistoryReport.h"
 #include "history/RunRecorder.h"
 #include "history/StationFile.h"
 #include "history/server/PostgresHistory.h"
 #include "tests/support/PostgresServer.h"
 #include "tests/support/ScratchFolder.h"
+
+extern char** environ;
 
 namespace {
 
@@ -39,6 +50,21 @@ constexpr int kSamples = 1000;  // runs recorded for the percentile
 constexpr int kListings = 20;   // `--since` listings timed
 constexpr const char* kPhases[] = {"open", "open=1;erase", "open=1;erase=2;write",
                                    "open=1;erase=2;write=3;reset"};
+
+// What the filled runs hold, the same SQL for both backends: a unit's phase
+// times differ from run to run (as a real line's do), one run in 50 fails, in
+// the phase its number picks, and every run has its unit's ID, one unit in ten
+// run twice.
+const std::string kFilledPhases =
+    "CASE WHEN i % 50 = 0 THEN 'open=' || (i % 97) || ';erase=' || (i % 1200) ||"
+    " CASE WHEN i % 100 = 0 THEN ';write' ELSE '' END"
+    " ELSE 'open=' || (i % 97) || ';erase=' || (i % 1200) || ';write=' || (i % 4000) || ';reset=' || (i % "
+    "300) "
+    "END";
+const std::string kFilledResult = "CASE WHEN i % 50 = 0 THEN 'failure' ELSE 'success' END";
+std::string filledUnit(long count) {
+    return "'U' || (i % " + std::to_string(std::max(1L, count - count / 10)) + ")";
+}
 
 double milliseconds(Stopwatch::duration duration) {
     return std::chrono::duration<double, std::milli>(duration).count();
@@ -146,12 +172,12 @@ bool fillSqlite(const std::string& path, long count) {
         "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i + 1 < " +
         std::to_string(count) +
         ") INSERT INTO runs (operation, started, ended, host, port, phases, result, run_uuid, station, "
-        "sent_to_server)"
+        "sent_to_server, unit_id)"
         " SELECT 'station', strftime('%Y-%m-%dT%H:%M:%fZ', julianday('" +
         firstStart() + "') + i * " + std::to_string(kDays) + ".0 / " + std::to_string(count) +
-        "), '', 'bench', '1-' || (i % 8 + 1), 'open=1;erase=2;write=3;reset=4',"
-        " CASE WHEN i % 50 = 0 THEN 'failure' ELSE 'success' END,"
-        " printf('%08x-0000-7000-8000-%012x', i / 65536, i), 'station-' || (i % 4), 'sent' FROM n;";
+        "), '', 'bench', '1-' || (i % 8 + 1), " + kFilledPhases + ", " + kFilledResult +
+        ", printf('%08x-0000-7000-8000-%012x', i / 65536, i), 'station-' || (i % 4), 'sent', " +
+        filledUnit(count) + " FROM n;";
     char* message = nullptr;
     const bool filled = sqlite3_exec(handle, sql.c_str(), nullptr, nullptr, &message) == SQLITE_OK;
     if (!filled) std::fprintf(stderr, "filling the file failed: %s\n", message != nullptr ? message : "");
@@ -168,20 +194,100 @@ bool fillServer(testing::PostgresServer* ours, const std::string& uri, long coun
     }
     if (ours == nullptr) return true;  // a named server is measured as it is
     ours->query(
-        "INSERT INTO velmora_runs (operation, started, host, port, phases, result, run_uuid, station)"
+        "INSERT INTO velmora_runs (operation, started, host, port, phases, result, run_uuid, station, "
+        "unit_id)"
         " SELECT 'station', to_char(('" +
         firstStart() + "'::timestamptz + i * interval '" + std::to_string(kDays) + " days' / " +
         std::to_string(count) +
-        ") AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"'), 'bench', '1-' || (i % 8 + 1),"
-        " 'open=1;erase=2;write=3;reset=4', CASE WHEN i % 50 = 0 THEN 'failure' ELSE 'success' END,"
-        " md5(i::text)::uuid, 'station-' || (i % 4) FROM generate_series(0, " +
-        std::to_string(count - 1) + ") AS i; ANALYZE velmora_runs;");
+        ") AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"'), 'bench', '1-' || (i % 8 + 1), " +
+        kFilledPhases + ", " + kFilledResult + ", md5(i::text)::uuid, 'station-' || (i % 4), " +
+        filledUnit(count) + " FROM generate_series(0, " + std::to_string(count - 1) +
+        ") AS i; ANALYZE velmora_runs;");
     return true;
+}
+
+constexpr std::pair<const char*, history::ReportGrouping> kGroupings[] = {
+    {"total", history::ReportGrouping::Total}, {"station", history::ReportGrouping::Station},
+    {"day", history::ReportGrouping::Day},     {"phase", history::ReportGrouping::Phase},
+    {"unit", history::ReportGrouping::Unit},
+};
+
+double residentMiB() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_maxrss) / 1024.0;  // kilobytes on Linux
+}
+
+// This process's processor time: what the station's file costs it, whatever
+// other programs' load adds to the wall time (a server's work is the server's).
+double processMilliseconds() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    const auto ms = [](const timeval& time) {
+        return static_cast<double>(time.tv_sec) * 1000.0 + static_cast<double>(time.tv_usec) / 1000.0;
+    };
+    return ms(usage.ru_utime) + ms(usage.ru_stime);
+}
+
+// In a process of its own (this program, run again): one report, by grouping,
+// from the store at target (a file's path, or a server's URI).
+int reportOnly(const std::string& backend, const std::string& target, const std::string& grouping) {
+    std::string error;
+    std::unique_ptr<history::HistoryStore> store;
+    if (backend == "SQLite") store = history::HistoryDatabase::open(target, error);
+    if (backend != "SQLite") store = history::PostgresHistory::connect(target, error);
+    if (!store) {
+        std::fprintf(stderr, "%s: %s\n", backend.c_str(), error.c_str());
+        return 1;
+    }
+    history::ReportRequest request;
+    for (const auto& [name, by] : kGroupings)
+        if (grouping == name) request.by = by;
+    const double before = residentMiB();
+    const double processorBefore = processMilliseconds();
+    const Stopwatch::time_point start = Stopwatch::now();
+    // "listed": as the report was made before, every run read and counted here.
+    const auto counted = [&]() -> std::optional<std::vector<history::ReportLine>> {
+        if (grouping != "listed") return store->report(request, error);
+        const auto runs = store->list({}, error);
+        if (!runs) return std::nullopt;
+        return history::buildReport(*runs, request.by, request.withOrigins);
+    };
+    const auto report = counted();
+    const double took = milliseconds(Stopwatch::now() - start);
+    const double processor = processMilliseconds() - processorBefore;
+    if (!report) {
+        std::fprintf(stderr, "%s report: %s\n", backend.c_str(), error.c_str());
+        return 1;
+    }
+    std::printf(
+        "%-10s history report --by %-7s %7zu lines in %7.1f ms (processor %7.1f ms);"
+        " peak resident %.1f MiB (%.1f MiB before)\n",
+        backend.c_str(), grouping.c_str(), report->size(), took, processor, residentMiB(), before);
+    return 0;
+}
+
+void showReports(const char* backend, const std::string& target) {
+    std::vector<const char*> groupings;
+    for (const auto& grouping : kGroupings) groupings.push_back(grouping.first);
+    groupings.push_back("listed");
+    for (const char* name : groupings) {
+        std::vector<std::string> words = {"/proc/self/exe", "--report-only", backend, target, name};
+        std::vector<char*> argv;
+        for (std::string& word : words) argv.push_back(word.data());
+        argv.push_back(nullptr);
+        pid_t child = 0;
+        int status = 0;
+        if (::posix_spawn(&child, argv[0], nullptr, nullptr, argv.data(), environ) != 0 ||
+            ::waitpid(child, &status, 0) != child || status != 0)
+            std::fprintf(stderr, "%s: the report by %s failed\n", backend, name);
+    }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 5 && std::string(argv[1]) == "--report-only") return reportOnly(argv[2], argv[3], argv[4]);
     long count = 1000000;
     std::string serverUri;
     for (int index = 1; index + 1 < argc; index += 2) {
@@ -201,6 +307,7 @@ int main(int argc, char** argv) {
         const auto database = history::HistoryDatabase::open(path, error);
         if (!database) return 1;
         showListing("SQLite", *database);
+        showReports("SQLite", path);
         RunRecorder recorder(path, FolderCreation::MustExist, clock, problem, {"bench"});
         showRuns("Recording", timeRuns([&] { return recordOneRun(recorder); }));
     }
@@ -221,6 +328,7 @@ int main(int argc, char** argv) {
     const auto server = history::PostgresHistory::connect(serverUri, error);
     if (!server) return 1;
     showListing("PostgreSQL", *server);
+    showReports("PostgreSQL", serverUri);
     {
         // A station of the line: its file first, the server from the sender.
         history::PostgresHistory line(serverUri);

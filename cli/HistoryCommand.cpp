@@ -111,27 +111,53 @@ std::unique_ptr<HubEnvironment> historyEnvironment(const CommandContext& command
     return environment;
 }
 
-// The runs the request selects, from the server or the station's file; an empty
-// list when the file is not there yet (said on stderr).
+// The store the history commands read, the server or the station's file; null
+// when it cannot be read (said), or with missing set when the file is not there
+// yet (said on stderr).
+history::HistoryStore* storeToRead(const CommandContext& command, HubEnvironment& environment,
+                                   bool& missing) {
+    if (environment.historyName().empty()) {
+        command.fail(ExitStatus::BadUsage, text::kNoHistoryPath);
+        return nullptr;
+    }
+    std::string error;
+    history::HistoryStore* store = environment.historyToRead(missing, error);
+    if (missing) command.note(text::noHistoryYet(environment.historyName()));
+    if (!store && !missing)
+        command.fail(ExitStatus::BadUsage, text::historyUnusable(environment.historyName(), error));
+    return store;
+}
+
+// The runs the request selects; an empty list when the file is not there yet.
 std::optional<std::vector<history::HistoryRecord>> selectRuns(const CommandContext& command,
                                                               const HistoryRequest& request) {
     const std::unique_ptr<HubEnvironment> environment = historyEnvironment(command);
     if (!environment) return std::nullopt;
-    if (environment->historyName().empty()) {
-        command.fail(ExitStatus::BadUsage, text::kNoHistoryPath);
-        return std::nullopt;
-    }
     bool missing = false;
+    history::HistoryStore* store = storeToRead(command, *environment, missing);
+    if (missing) return std::vector<history::HistoryRecord>{};
+    if (!store) return std::nullopt;
     std::string error;
-    history::HistoryStore* store = environment->historyToRead(missing, error);
-    if (missing) {
-        command.note(text::noHistoryYet(environment->historyName()));
-        return std::vector<history::HistoryRecord>{};
-    }
-    std::optional<std::vector<history::HistoryRecord>> runs;
-    if (store) runs = store->list(request.filter, error);
+    std::optional<std::vector<history::HistoryRecord>> runs = store->list(request.filter, error);
     if (!runs) command.fail(ExitStatus::BadUsage, text::historyUnusable(environment->historyName(), error));
     return runs;
+}
+
+// The report the request asks for, counted by the store (never every run in
+// memory); the report of no runs when the file is not there yet.
+std::optional<std::vector<history::ReportLine>> countReport(const CommandContext& command,
+                                                            const HistoryRequest& request) {
+    const std::unique_ptr<HubEnvironment> environment = historyEnvironment(command);
+    if (!environment) return std::nullopt;
+    bool missing = false;
+    history::HistoryStore* store = storeToRead(command, *environment, missing);
+    if (missing) return history::buildReport({}, request.by, request.withOrigins);
+    if (!store) return std::nullopt;
+    std::string error;
+    std::optional<std::vector<history::ReportLine>> report =
+        store->report({request.filter, request.by, request.withOrigins}, error);
+    if (!report) command.fail(ExitStatus::BadUsage, text::historyUnusable(environment->historyName(), error));
+    return report;
 }
 
 ExitStatus runList(const CommandContext& command) {
@@ -148,12 +174,10 @@ ExitStatus runReport(const CommandContext& command, const std::vector<std::strin
     HistoryRequest request;
     std::string error;
     if (!readReportRequest(words, request, error)) return command.fail(ExitStatus::BadUsage, error);
-    const std::optional<std::vector<history::HistoryRecord>> runs = selectRuns(command, request);
-    if (!runs) return ExitStatus::BadUsage;
-    const std::vector<history::ReportLine> report =
-        history::buildReport(*runs, request.by, request.withOrigins);
-    command.streams.out << (command.options.json ? reportJson(report, request.by)
-                                                 : reportTable(report, request.by));
+    const std::optional<std::vector<history::ReportLine>> report = countReport(command, request);
+    if (!report) return ExitStatus::BadUsage;
+    command.streams.out << (command.options.json ? reportJson(*report, request.by)
+                                                 : reportTable(*report, request.by));
     command.streams.out.flush();
     return ExitStatus::Success;
 }

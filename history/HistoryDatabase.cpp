@@ -12,6 +12,7 @@
 #include "app/IsoTime.h"
 #include "app/RunId.h"
 #include "history/HistoryColumns.h"
+#include "history/HistoryReportSqlite.h"
 #include "history/SerialTables.h"
 #include "history/SqliteStatement.h"
 
@@ -201,6 +202,7 @@ std::unique_ptr<HistoryDatabase> HistoryDatabase::open(const std::string& path, 
     sqlite3_db_config(handle, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
     sqlite3_db_config(handle, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
     sqlite3_busy_handler(handle, waitForWriter, database.get());
+    if (!addReportFunctions(handle, error)) return nullptr;
     const FileLock layoutLock = lockLayout(path, error);
     if (!layoutLock.held() || !database->layOut(error)) return nullptr;
     return database;
@@ -340,6 +342,19 @@ std::optional<std::vector<HistoryRecord>> HistoryDatabase::list(const HistoryFil
     if (filter.origin) statement.bind(position++, *filter.origin);
     if (!filter.unitId.empty()) statement.bind(position++, filter.unitId);
     return readRows(statement, error);
+}
+
+std::optional<std::vector<ReportLine>> HistoryDatabase::report(const ReportRequest& request,
+                                                               std::string& error) {
+    std::lock_guard lock(mutex_);
+    // One read transaction: the report's statements see the same rows, while
+    // runs go on writing beside it.
+    if (!execute(handle_, "BEGIN;", error)) return std::nullopt;
+    SqliteReportSource source(handle_);
+    std::optional<std::vector<ReportLine>> report = reportFrom(source, request, error);
+    std::string ignored;
+    execute(handle_, report ? "COMMIT;" : "ROLLBACK;", ignored);
+    return report;
 }
 
 std::optional<std::vector<HistoryRecord>> HistoryDatabase::unsent(const RowsFor& server, std::size_t limit,

@@ -57,6 +57,7 @@ public:
     // insert when record.id is 0, else update.
     bool record(HistoryRecord& record, std::string& error) override;
     std::optional<std::vector<HistoryRecord>> list(const HistoryFilter& filter, std::string& error) override;
+    std::optional<std::vector<ReportLine>> report(const ReportRequest& request, std::string& error) override;
 
     // Rows whose latest write has not reached server yet, oldest first, at most
     // limit of them.

@@ -8,16 +8,6 @@
 namespace velmora::history {
 namespace {
 
-// The names of the phases a row went through; a log of another program's
-// phases counts as one phase named by the whole text.
-std::vector<std::string> phaseNames(const std::string& phases) {
-    const std::optional<PhaseLog> log = PhaseLog::parse(phases);
-    if (!log) return {phases};
-    std::vector<std::string> names;
-    for (const PhaseEntry& entry : log->entries()) names.emplace_back(runPhaseName(entry.phase));
-    return names;
-}
-
 // True for a unit; a run that flashes nothing is counted apart on line (an
 // operation this program does not know, nowhere).
 bool isUnit(ReportLine& line, const HistoryRecord& run) {
@@ -74,6 +64,14 @@ std::string keyOf(const HistoryRecord& run, ReportGrouping by) {
 
 }  // namespace
 
+std::vector<std::string> reportPhaseNames(const std::string& phases) {
+    const std::optional<PhaseLog> log = PhaseLog::parse(phases);
+    if (!log) return {phases};
+    std::vector<std::string> names;
+    for (const PhaseEntry& entry : log->entries()) names.emplace_back(runPhaseName(entry.phase));
+    return names;
+}
+
 std::optional<ReportGrouping> reportGroupingNamed(const std::string& name) {
     if (name == "station") return ReportGrouping::Station;
     if (name == "port") return ReportGrouping::Port;
@@ -126,7 +124,7 @@ std::vector<ReportLine> buildReport(const std::vector<HistoryRecord>& runs, Repo
     std::vector<std::string> phaseOrder;  // phases as the runs met them, not by name
     for (const HistoryRecord& run : runs) {
         if (!withOrigins && !run.origin.empty()) continue;
-        const std::vector<std::string> phases = phaseNames(run.phases);
+        const std::vector<std::string> phases = reportPhaseNames(run.phases);
         if (by == ReportGrouping::Phase) {
             ReportLine apart;  // by phase, only units
             if (isUnit(apart, run)) countPhases(lines, phaseOrder, run, phases);

@@ -3,8 +3,10 @@
 // yield, and in which phase the failures came, in total or per station, port,
 // day or phase. A unit is a run that flashes one (workflows/RunOperation.h:
 // flashesUnit); reads, erases and verifies are counted apart. Worked out from
-// the rows alone, so both stores give the same.
+// the rows alone, so both stores give the same: each counts it itself
+// (reportFrom), and buildReport is the same rules over rows in memory.
 #include <cstddef>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -18,6 +20,10 @@ enum class ReportGrouping { Total, Station, Port, Day, Phase, Unit };
 
 // "station", "port", "day", "phase", "unit"; nothing for another word.
 std::optional<ReportGrouping> reportGroupingNamed(const std::string& name);
+
+// The names of the phases a row's log went through, as the report counts them:
+// a log of another program's phases counts as one phase named by the whole text.
+std::vector<std::string> reportPhaseNames(const std::string& phases);
 
 struct ReportLine {
     // The station, port, day (YYYY-MM-DD, UTC), phase or unit ID; "all" for the total.
@@ -52,5 +58,39 @@ struct ReportLine {
 // that failed in it.
 std::vector<ReportLine> buildReport(const std::vector<HistoryRecord>& runs, ReportGrouping by,
                                     bool withOrigins);
+
+// What `history report` asks a store: the runs the filter selects, grouped by.
+struct ReportRequest {
+    HistoryFilter filter;
+    ReportGrouping by = ReportGrouping::Total;
+    bool withOrigins = false;  // a bench's runs (simulated, testbed) count too
+};
+
+// One row of a report's statement: its columns as text, none for NULL.
+using ReportRow = std::vector<std::optional<std::string>>;
+
+// A store's side of the report: the same statements run in the station's file
+// and on a server, all within one snapshot of the history.
+class ReportSource {
+public:
+    virtual ~ReportSource() = default;
+    // The runs' table.
+    virtual const char* table() const = 0;
+    // The text of column with every digit written as 0: a phase log's shape
+    // ("open=0000;erase=00;write"). Logs that differ only in their times (nearly
+    // every run's) share one, so the store groups by a few shapes rather than by
+    // a million texts. translate() where it is quick; a store may say the same
+    // its own quicker way.
+    virtual std::string digitsAsZero(const std::string& column) const;
+    // Runs sql, whose parameters are $1, $2, ... (parameters[0] is $1), and
+    // hands each row to row as it comes.
+    virtual bool query(const std::string& sql, const std::vector<std::string>& parameters,
+                       const std::function<void(const ReportRow&)>& row, std::string& error) = 0;
+};
+
+// The report buildReport gives, line for line, counted by the store itself:
+// only the lines come back, never the runs.
+std::optional<std::vector<ReportLine>> reportFrom(ReportSource& source, const ReportRequest& request,
+                                                  std::string& error);
 
 }  // namespace velmora::history

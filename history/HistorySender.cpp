@@ -43,9 +43,11 @@ namespace {
 std::optional<std::size_t> sendBatch(HistoryDatabase& local, LineServer& server,
                                      const std::vector<HistoryRecord>& rows, RefusedRows& refused,
                                      std::string& error) {
+    // Rows are to blame only when the server let this station in and then refused them.
+    const auto reached = [&server] { return server.answered() && !server.refusedConnection(); };
     std::optional<std::string> received = server.send(rows, error);
     if (received) return local.markSent(rows, *received, error) ? std::optional(rows.size()) : std::nullopt;
-    if (!server.answered()) return std::nullopt;
+    if (!reached()) return std::nullopt;
     std::size_t sent = 0;
     for (const HistoryRecord& row : rows) {
         std::string why;
@@ -53,7 +55,7 @@ std::optional<std::size_t> sendBatch(HistoryDatabase& local, LineServer& server,
         if (received) {
             if (!local.markSent({row}, *received, error)) return std::nullopt;
             ++sent;
-        } else if (!server.answered()) {
+        } else if (!reached()) {
             error = why;
             return std::nullopt;
         } else {
@@ -97,6 +99,11 @@ std::optional<std::size_t> sendWaitingRows(HistoryDatabase& local, LineServer& s
 std::string serverAwayLine(const std::string& serverName, const std::string& reason) {
     return "history server " + serverName + " is offline (" + reason +
            "); runs are recorded on this station and sent when it answers";
+}
+
+std::string serverRefusedConnectionLine(const std::string& serverName, const std::string& reason) {
+    return "history server " + serverName + " refused this station's connection (" + reason +
+           "); runs are recorded on this station and sent once it lets the station in";
 }
 
 std::string serverRefusedLine(const std::string& serverName, const RefusedRows& refused) {
@@ -184,8 +191,9 @@ bool HistorySender::sendOnce(std::size_t batches) {
     // "Offline" only when the server could not be reached; when it answered, the
     // station's own file failed (its rows read or marked): a full disk is no server's.
     if (!away_ && notice_)
-        notice_(server_.answered() ? "history " + file_->path() + ": " + error
-                                   : serverAwayLine(server_.name(), error));
+        notice_(server_.refusedConnection() ? serverRefusedConnectionLine(server_.name(), error)
+                : server_.answered()        ? "history " + file_->path() + ": " + error
+                                            : serverAwayLine(server_.name(), error));
     away_ = true;
     return false;
 }

@@ -104,6 +104,8 @@ private:
 
 // The lines the sender tells, the server named as LineServer::name names it.
 std::string serverAwayLine(const std::string& serverName, const std::string& reason);
+// The server itself would not let the station in (a wrong password): said as the server said it.
+std::string serverRefusedConnectionLine(const std::string& serverName, const std::string& reason);
 std::string serverBackLine(const std::string& serverName, std::size_t sent);
 std::string serverRefusedLine(const std::string& serverName, const RefusedRows& refused);
 

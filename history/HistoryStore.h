@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "history/HistoryRecord.h"
+#include "history/HistoryReport.h"
 
 namespace velmora::history {
 
@@ -20,6 +21,10 @@ public:
     // The rows the filter selects, oldest first.
     virtual std::optional<std::vector<HistoryRecord>> list(const HistoryFilter& filter,
                                                            std::string& error) = 0;
+    // `history report` over the rows the request's filter selects, counted
+    // where they are kept (history/HistoryReport.h: reportFrom).
+    virtual std::optional<std::vector<ReportLine>> report(const ReportRequest& request,
+                                                          std::string& error) = 0;
 };
 
 }  // namespace velmora::history

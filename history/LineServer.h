@@ -26,6 +26,10 @@ public:
     // Whether the server answered this thread's last send: false when it could
     // not be reached (away, or too late), true when it refused the rows.
     virtual bool answered() const = 0;
+    // Whether, at this thread's last send, the server itself would not let this
+    // process in (a wrong password): it answered, and took no rows. No row is
+    // to blame, so none is set aside.
+    virtual bool refusedConnection() const { return false; }
 };
 
 }  // namespace velmora::history

@@ -42,6 +42,11 @@ public:
         sqlite3_bind_int64(statement_, position, value);
         return *this;
     }
+    // The position of a named parameter ("$1"), 0 when the statement has none of that name.
+    int position(const std::string& name) const {
+        return sqlite3_bind_parameter_index(statement_, name.c_str());
+    }
+    int columns() const { return sqlite3_column_count(statement_); }
     void reset() { sqlite3_reset(statement_); }
     // SQLITE_ROW, SQLITE_DONE or an error; error is set for the latter.
     int step(std::string& error) {

@@ -65,10 +65,12 @@ public:
 
     bool record(HistoryRecord& record, std::string& error) override;
     std::optional<std::vector<HistoryRecord>> list(const HistoryFilter& filter, std::string& error) override;
+    std::optional<std::vector<ReportLine>> report(const ReportRequest& request, std::string& error) override;
     std::optional<std::string> send(const std::vector<HistoryRecord>& rows, std::string& error) override;
     std::string name() const override;
     std::string identity() const override { return identity_; }
     bool answered() const override { return answered_; }
+    bool refusedConnection() const override { return refusedConnection_; }
 
     // Runs work on the connection alone, for its length (a transaction of
     // several statements), connecting first when there is no usable connection:
@@ -101,6 +103,9 @@ private:
     std::optional<std::chrono::steady_clock::time_point> failedAt_;  // the last try that failed
     std::string lastFailure_;
     std::atomic<bool> answered_{true};  // the last send reached the server
+    // The last try to connect failed because the server refused it, not because
+    // it could not be reached.
+    std::atomic<bool> refusedConnection_{false};
 };
 
 }  // namespace velmora::history

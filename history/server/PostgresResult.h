@@ -20,6 +20,7 @@ public:
 
     bool is(ExecStatusType status) const { return result_ != nullptr && PQresultStatus(result_) == status; }
     int rows() const { return PQntuples(result_); }
+    int columns() const { return PQnfields(result_); }
     std::string text(int row, int column) const {
         return PQgetisnull(result_, row, column) ? std::string{} : PQgetvalue(result_, row, column);
     }
@@ -43,7 +44,9 @@ public:
     PostgresTransaction(const PostgresTransaction&) = delete;
     PostgresTransaction& operator=(const PostgresTransaction&) = delete;
 
-    bool begin() { return open_ = PostgresResult(execBounded(connection_, "BEGIN;")).is(PGRES_COMMAND_OK); }
+    bool begin(const char* sql = "BEGIN;") {
+        return open_ = PostgresResult(execBounded(connection_, sql)).is(PGRES_COMMAND_OK);
+    }
     bool commit() {
         open_ = false;
         return PostgresResult(execBounded(connection_, "COMMIT;")).is(PGRES_COMMAND_OK);

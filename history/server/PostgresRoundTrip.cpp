@@ -13,6 +13,7 @@ using Clock = std::chrono::steady_clock;
 // Whether the thread's last statement ran out of time: read right after, on the
 // same thread, by whoever words its failure.
 thread_local bool lastWasLate = false;
+thread_local std::chrono::milliseconds lastBound = kServerAnswerBound;  // the bound it was given
 
 // Waits for the socket until deadline: false when it passed.
 bool awaitSocket(pg_conn* connection, short events, Clock::time_point deadline) {
@@ -62,6 +63,7 @@ PGresult* awaitResult(pg_conn* connection, std::chrono::milliseconds bound) {
 
 PGresult* sent(pg_conn* connection, int accepted, std::chrono::milliseconds bound) {
     lastWasLate = false;
+    lastBound = bound;
     if (accepted == 0) return nullptr;
     return awaitResult(connection, bound);
 }
@@ -72,9 +74,10 @@ PGresult* execBounded(pg_conn* connection, const char* sql, std::chrono::millise
     return sent(connection, PQsendQuery(connection, sql), bound);
 }
 
-PGresult* execParamsBounded(pg_conn* connection, const char* sql, int count, const char* const* values) {
+PGresult* execParamsBounded(pg_conn* connection, const char* sql, int count, const char* const* values,
+                            std::chrono::milliseconds bound) {
     return sent(connection, PQsendQueryParams(connection, sql, count, nullptr, values, nullptr, nullptr, 0),
-                kServerAnswerBound);
+                bound);
 }
 
 PGresult* prepareBounded(pg_conn* connection, const char* name, const char* sql) {
@@ -95,7 +98,7 @@ void forgetLateAnswer() {
 }
 
 std::string lateAnswerReason() {
-    return "the server did not answer within " + std::to_string(kServerAnswerBound.count() / 1000) + " s";
+    return "the server did not answer within " + std::to_string(lastBound.count() / 1000) + " s";
 }
 
 }  // namespace velmora::history

@@ -16,6 +16,12 @@ namespace velmora::history {
 // How long an answer may take; a layout step may take longer (kLayoutAnswerBound).
 inline constexpr std::chrono::milliseconds kServerAnswerBound{5000};
 inline constexpr std::chrono::milliseconds kLayoutAnswerBound{120000};
+// A report counts a whole line's history on the server: a minute, its statements
+// the server's own limit a little sooner; the report's read-only transaction may
+// wait between them while the station reads a long answer (a line per unit).
+inline constexpr std::chrono::milliseconds kReportAnswerBound{60000};
+inline constexpr const char* kReportTimeouts =
+    "SET LOCAL statement_timeout = '55s'; SET LOCAL idle_in_transaction_session_timeout = '55s';";
 
 // What each session asks of the server, below the client's bound so that the
 // server's own error comes first: a statement ends after 4 s, and a session
@@ -33,7 +39,8 @@ inline constexpr const char* kSessionTimeouts =
 // (answerWasLate() then says so, and the connection is cut).
 PGresult* execBounded(pg_conn* connection, const char* sql,
                       std::chrono::milliseconds bound = kServerAnswerBound);
-PGresult* execParamsBounded(pg_conn* connection, const char* sql, int count, const char* const* values);
+PGresult* execParamsBounded(pg_conn* connection, const char* sql, int count, const char* const* values,
+                            std::chrono::milliseconds bound = kServerAnswerBound);
 PGresult* prepareBounded(pg_conn* connection, const char* name, const char* sql);
 PGresult* execPreparedBounded(pg_conn* connection, const char* name, int count, const char* const* values);
 

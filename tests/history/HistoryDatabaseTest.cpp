@@ -18,6 +18,7 @@
 #include "history/HistoryDatabase.h"
 #include "history/SerialCounter.h"
 #include "history/StationFile.h"
+#include "tests/history/ReportRuns.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ScratchFolder.h"
 #include "workflows/RunOrigin.h"
@@ -486,6 +487,18 @@ TEST_F(HistoryDatabaseTest, FilesOfLayoutsSixAndSevenGetTheRowsServerAndTheUnits
         ASSERT_EQ(found.size(), 1u);
         EXPECT_EQ(found[0].port, "1-2");
     }
+}
+
+// The file counts a report itself, and gives the lines buildReport makes of
+// the same rows, for every grouping, filter and kind of run.
+TEST_F(HistoryDatabaseTest, ReportCountedInTheFileGivesTheListedRunsLines) {
+    auto database = open();
+    ASSERT_TRUE(database);
+    for (HistoryRecord run : variedRuns()) {
+        std::string error;
+        ASSERT_TRUE(database->record(run, error)) << error;
+    }
+    expectReportsAsListed(*database);
 }
 
 }  // namespace

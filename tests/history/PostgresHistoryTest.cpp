@@ -27,6 +27,7 @@
 #include "history/server/PostgresResult.h"
 #include "history/server/ServerTables.h"
 #include "tests/cli/CliProcess.h"
+#include "tests/history/ReportRuns.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/PostgresServer.h"
 #include "tests/support/ScratchFolder.h"
@@ -546,6 +547,61 @@ TEST_F(PostgresHistoryTest, RowsGoOnlyToTheServerTheyWereWrittenFor) {
     EXPECT_EQ(sync.exitStatus, 0) << sync.err;
     EXPECT_EQ(server_.query("SELECT operation, count(*) FROM velmora_runs GROUP BY operation;"),
               "station|2\n");
+}
+
+// The server counts a report itself, and gives the lines buildReport makes of
+// the same rows, for every grouping, filter and kind of run.
+TEST_F(PostgresHistoryTest, ReportCountedOnTheServerGivesTheListedRunsLines) {
+    std::string error;
+    const auto server = history::PostgresHistory::connect(server_.uri(), error);
+    ASSERT_TRUE(server) << error;
+    std::vector<history::HistoryRecord> runs = variedRuns();
+    for (history::HistoryRecord& run : runs) run.runUuid = RunId::make(wallNow()).text();
+    ASSERT_TRUE(server->send(runs, error)) << error;
+    expectReportsAsListed(*server);
+}
+
+// A server that will not let the station in (a wrong password, a database it
+// does not have) answered: the sender says what it said, never "offline" and
+// never the password, and the rows wait on the station, none set aside.
+TEST_F(PostgresHistoryTest, AConnectionTheServerRefusesIsNotCalledOffline) {
+    ASSERT_TRUE(server_.addPasswordRole("line", "right-pw"));
+    struct Refusal {
+        std::string uri;
+        std::string said;
+    };
+    const std::string elsewhere = server_.roleUri("line", "right-pw");
+    for (const Refusal& refusal :
+         {Refusal{server_.roleUri("line", "wrong-pw"), "password authentication failed for user \"line\""},
+          Refusal{elsewhere.substr(0, elsewhere.find("/velmora?")) + "/nowhere?" +
+                      elsewhere.substr(elsewhere.find("?") + 1),
+                  "database \"nowhere\" does not exist"}}) {
+        std::string error;
+        const std::shared_ptr<history::StationFile> file =
+            history::StationFile::open(scratch_.path("station.sqlite"), FolderCreation::MustExist, error);
+        ASSERT_TRUE(file) << error;
+        history::HistoryRecord run;
+        run.operation = "update";
+        run.started = isoUtc(wallNow());
+        ASSERT_TRUE(file->database().record(run, error)) << error;
+        history::PostgresHistory line(refusal.uri);
+        history::RefusedRows refused;
+        EXPECT_FALSE(history::sendWaitingRows(file->database(), line, true, error, 0, &refused));
+        EXPECT_TRUE(line.answered() && line.refusedConnection()) << error;
+        EXPECT_TRUE(refused.runs.empty());
+        std::vector<std::string> notices;
+        {
+            history::HistorySender sender(
+                file, line, true, history::RetryPlan{},
+                [&notices](const std::string& notice) { notices.push_back(notice); });
+            sender.wake();
+        }
+        ASSERT_EQ(notices.size(), 1u) << refusal.uri;
+        EXPECT_NE(notices[0].find("refused this station's connection"), std::string::npos) << notices[0];
+        EXPECT_NE(notices[0].find(refusal.said), std::string::npos) << notices[0];
+        EXPECT_EQ(notices[0].find("offline"), std::string::npos) << notices[0];
+        EXPECT_EQ(notices[0].find("-pw"), std::string::npos) << notices[0];
+    }
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <array>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 
 namespace velmora::testing {
@@ -119,6 +120,20 @@ std::string PostgresServer::uri() const {
 std::string PostgresServer::uriWithPassword(const std::string& password) const {
     return std::string("postgresql://") + kServerUser + ":" + password + "@/" + kDatabase +
            "?host=" + scratch_.path().string();
+}
+
+bool PostgresServer::addPasswordRole(const std::string& role, const std::string& password) {
+    query("CREATE ROLE \"" + role + "\" LOGIN PASSWORD '" + password + "';");
+    const std::string rules = scratch_.path("data/pg_hba.conf");
+    std::stringstream kept;
+    kept << std::ifstream(rules).rdbuf();
+    // The first line that fits a connection decides: this one before the trust of the rest.
+    std::ofstream(rules) << "local all " << role << " scram-sha-256\n" << kept.str();
+    return query("SELECT pg_reload_conf();").rfind("t", 0) == 0;
+}
+
+std::string PostgresServer::roleUri(const std::string& role, const std::string& password) const {
+    return "postgresql://" + role + ":" + password + "@/" + kDatabase + "?host=" + scratch_.path().string();
 }
 
 std::string PostgresServer::query(const std::string& sql) {

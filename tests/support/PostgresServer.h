@@ -35,6 +35,11 @@ public:
     // The URI with a password in its user part (the server trusts the socket, so
     // any password gets in: what counts is where the text shows).
     std::string uriWithPassword(const std::string& password) const;
+    // A role that gets in with its password only (the server asks for it on
+    // the socket, as a line's server does over the network).
+    bool addPasswordRole(const std::string& role, const std::string& password);
+    // The URI of role with password in its user part.
+    std::string roleUri(const std::string& role, const std::string& password) const;
     // Runs SQL as the superuser; its rows, "|" between columns, a line each.
     std::string query(const std::string& sql);
 
