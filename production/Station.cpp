@@ -212,6 +212,7 @@ StationEnd Station::run(const std::atomic<int>& interrupts) {
         if (context_.display != nullptr) context_.display->portsPresent(present);
         const std::vector<std::string> starting = units_.observe(present);
         for (const std::string& port : starting) startUnit(port, interrupts);
+        firstLook_ = false;
         if (!starting.empty()) {
             std::lock_guard verdictLock(verdictMutex_);
             showTally();
@@ -285,28 +286,47 @@ std::shared_ptr<Station::UnitTrack> Station::trackUnit(const std::string& port, 
     report.serial = serial;
     // Units arriving together are started in port order, so they take the waiting IDs in that order.
     if (context_.unitIds != nullptr) report.unitId = context_.unitIds->takeFor(port).value_or("");
+    const bool waitsForId = firstLook_ && context_.unitIds != nullptr && report.unitId.empty();
     auto track = std::make_shared<UnitTrack>(context_.display, context_.clock, std::move(report));
     track->change([](UnitReport&) {});
     std::lock_guard lock(tracksMutex_);
     tracks_[port] = track;
+    if (waitsForId) startedWithoutId_.push_back(port);
     return track;
+}
+
+std::optional<std::string> Station::startedUnitWithoutIdLocked() {
+    while (!startedWithoutId_.empty()) {
+        const auto track = tracks_.find(startedWithoutId_.front());
+        if (track != tracks_.end() && track->second->unitId().empty()) return track->first;
+        // Ended, or given an ID on its own tile: it takes none from the queue.
+        startedWithoutId_.pop_front();
+    }
+    return std::nullopt;
 }
 
 ScanResult Station::scan(const std::string& text, const std::optional<std::string>& port) {
     if (context_.unitIds == nullptr) return {false, {}, "Unit IDs are not taken by this station"};
-    ScanResult result = context_.unitIds->scan(text, port);
-    if (!result.taken || !port) return result;
+    std::optional<std::string> forPort = port;
+    ScanResult result;
     std::shared_ptr<UnitTrack> running;
     {
         std::lock_guard lock(tracksMutex_);
-        if (const auto track = tracks_.find(*port); track != tracks_.end()) running = track->second;
+        // The units plugged in before the station started could not be scanned
+        // first: the operator scans their labels now, and they take the IDs in
+        // port order while they run, before any unit that comes later.
+        if (!forPort) forPort = startedUnitWithoutIdLocked();
+        result = context_.unitIds->scan(text, forPort);
+        if (!result.taken || !forPort) return result;
+        if (!port) startedWithoutId_.pop_front();
+        if (const auto track = tracks_.find(*forPort); track != tracks_.end()) running = track->second;
     }
     if (running) {
         // Taken back at once: it is the ID of the unit running there, not of the next one.
-        const std::optional<std::string> id = context_.unitIds->takeFor(*port);
+        const std::optional<std::string> id = context_.unitIds->takeFor(*forPort);
         running->change([&id](UnitReport& report) { report.unitId = id.value_or(""); });
     } else {
-        result.line = "Unit ID " + result.id + " waits for the next unit on port " + *port;
+        result.line = "Unit ID " + result.id + " waits for the next unit on port " + *forPort;
     }
     return result;
 }

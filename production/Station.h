@@ -5,10 +5,12 @@
 // finished unit and the tally; the first interrupt stops taking new units and lets
 // the runs finish, the second abandons them.
 #include <atomic>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -70,7 +72,9 @@ public:
 
     // A scanned unit ID (the context's queue): for the next unit to arrive, or,
     // with port, for the unit on that port: the one running there now, else the
-    // next to arrive there. Refused without a queue.
+    // next to arrive there. The units found at the station's first look that
+    // found no ID waiting take the IDs scanned while they run first, in port
+    // order. Refused without a queue.
     ScanResult scan(const std::string& text, const std::optional<std::string>& port = std::nullopt);
 
 private:
@@ -83,6 +87,8 @@ private:
                  std::optional<std::uint64_t> serial);
     // The unit starting on port, known to the display and to scans for its port.
     std::shared_ptr<UnitTrack> trackUnit(const std::string& port, const std::string& serial);
+    // The first of the units started at the first look that still runs without an ID.
+    std::optional<std::string> startedUnitWithoutIdLocked();
     void endSerials();
     void show(const std::string& line);
     void showTally();
@@ -98,6 +104,8 @@ private:
     std::mutex verdictMutex_;  // a unit's verdict line before any tally that counts it
     std::mutex tracksMutex_;
     std::map<std::string, std::shared_ptr<UnitTrack>> tracks_;  // the units running, by port
+    bool firstLook_ = true;                                     // the station's loop only
+    std::deque<std::string> startedWithoutId_;  // started at the first look without an ID, in port order
     WorkerGroup workers_{context_.clock};
 };
 

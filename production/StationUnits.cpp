@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "app/TextFormat.h"
+#include "production/PortOrder.h"
 
 namespace velmora {
 
@@ -22,7 +23,7 @@ std::vector<std::string> StationUnits::observe(const std::vector<std::string>& p
     }
     std::vector<std::string> starting;
     std::vector<std::string> ports = presentPorts;
-    std::sort(ports.begin(), ports.end());
+    std::sort(ports.begin(), ports.end(), portBefore);
     ports.erase(std::unique(ports.begin(), ports.end()), ports.end());
     for (const std::string& port : ports) {
         if (units_.count(port) != 0 || !takesNewUnitsLocked()) continue;

@@ -22,6 +22,9 @@ constexpr Look kRunningLook{"#e3f0fd", "#1e6fd0"};
 constexpr Look kPassedLook{"#dff3e1", "#2e7d32"};
 constexpr Look kFailedLook{"#fde2e1", "#c62828"};
 
+// The widest time a tile makes room for.
+constexpr const char* kLongestTime = "9999.9 s";
+
 QString fromUtf8(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
@@ -52,6 +55,10 @@ StationTile::StationTile(const QString& port, QWidget* parent)
     stateLabel_->setWordWrap(true);
     stateLabel_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     stateLabel_->setFixedHeight(2 * stateLabel_->fontMetrics().lineSpacing());
+    // Its height is fixed: no height to work out for each width at each layout.
+    QSizePolicy noHeightForWidth = stateLabel_->sizePolicy();
+    noHeightForWidth.setHeightForWidth(false);
+    stateLabel_->setSizePolicy(noHeightForWidth);
     timeLabel_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     // Kept in the layout while hidden, so a tile keeps its height from state to state.
     QSizePolicy keep = progress_->sizePolicy();
@@ -127,43 +134,77 @@ void StationTile::redraw() {
     const bool finished = report_ && report_->state != UnitState::Running;
     // A finished unit that left: the tile is the empty port's again.
     const bool waiting = !report_ || (finished && !present_);
-    const Look look = waiting                                ? kWaitingLook
-                      : report_->state == UnitState::Running ? kRunningLook
-                      : report_->state == UnitState::Passed  ? kPassedLook
-                                                             : kFailedLook;
-    // The palette, not a style sheet: a style sheet restyles the tile and its
-    // labels each time, which 64 tiles at once would hold the GUI thread for.
-    QPalette colours = palette();
-    colours.setColor(QPalette::Window, QColor(look.background));
-    colours.setColor(QPalette::WindowText, QColor(selected_ ? "#000000" : look.border));
-    setPalette(colours);
-    setLineWidth(selected_ ? 3 : 1);
+    const Look& look = waiting                                ? kWaitingLook
+                       : report_->state == UnitState::Running ? kRunningLook
+                       : report_->state == UnitState::Passed  ? kPassedLook
+                                                              : kFailedLook;
+    // Only what changed is set: a label's new text lays its tile out again, and
+    // a new palette reaches every label, so a progress step changes the bar alone.
+    if (look.background != shownBackground_ || selected_ != shownSelected_) {
+        shownBackground_ = look.background;
+        shownSelected_ = selected_;
+        // The palette, not a style sheet: a style sheet restyles the tile and its
+        // labels each time, which 64 tiles at once would hold the GUI thread for.
+        QPalette colours = palette();
+        colours.setColor(QPalette::Window, QColor(look.background));
+        colours.setColor(QPalette::WindowText, QColor(selected_ ? "#000000" : look.border));
+        setPalette(colours);
+        setLineWidth(selected_ ? 3 : 1);
+    }
     const QString state = stateText();
-    stateLabel_->setText(state);
-    stateLabel_->setToolTip(state);
+    if (setText(stateLabel_, state)) stateLabel_->setToolTip(state);
     progress_->setVisible(!waiting && !finished);
-    if (!waiting && !finished) progress_->setValue(static_cast<int>(std::lround(report_->progress)));
-    QStringList lines;
+    if (!waiting && !finished) showProgress(static_cast<int>(std::lround(report_->progress)));
+    QString description;
     if (!waiting) {
         const UnitReport& report = *report_;
-        identity_->setText(QString("SN %1   ID %2")
+        setText(identity_, QString("SN %1   ID %2")
                                .arg(report.serial.empty() ? "-" : fromUtf8(report.serial),
                                     report.unitId.empty() ? "-" : fromUtf8(report.unitId)));
         // A failed run's hub is not asked again: what it runs afterwards is not known.
         const QString after = !finished                     ? QString("...")
                               : report.versionAfter.empty() ? QString("not read")
                                                             : fromUtf8(report.versionAfter);
-        versions_->setText(QString("%1 → %2").arg(
-            report.versionBefore.empty() ? "?" : fromUtf8(report.versionBefore), after));
-        timeLabel_->setText(QString("%1 s").arg(report.seconds, 0, 'f', 1));
-        lines << identity_->text() << versions_->text() << timeLabel_->text();
+        setText(versions_, QString("%1 → %2").arg(
+                               report.versionBefore.empty() ? "?" : fromUtf8(report.versionBefore), after));
+        setText(timeLabel_, QString("%1 s").arg(report.seconds, 0, 'f', 1));
+        description = QStringList{identity_->text(), versions_->text(), timeLabel_->text()}.join("; ");
     } else {
-        identity_->clear();
-        versions_->clear();
-        timeLabel_->clear();
+        for (QLabel* label : {identity_, versions_, timeLabel_}) setText(label, {});
     }
-    setAccessibleName(QString("Port %1: %2").arg(port_, state));
-    setAccessibleDescription(lines.join("; "));
+    // Each change of an accessible text is an event for the screen reader: only real changes.
+    const QString name = QString("Port %1: %2").arg(port_, state);
+    if (accessibleName() != name) setAccessibleName(name);
+    if (accessibleDescription() != description) setAccessibleDescription(description);
+}
+
+void StationTile::showProgress(int percent) {
+    if (progress_->value() == percent) return;
+    // A progress bar repaints itself (and the tile behind it) at once on each new
+    // value; 64 of them would paint the window 64 times in one hand-over. With
+    // its updates held, the new value is drawn with the window's next paint.
+    progress_->setUpdatesEnabled(false);
+    progress_->setValue(percent);
+    progress_->setUpdatesEnabled(true);
+}
+
+void StationTile::setWidth(int width) {
+    if (minimumWidth() == width && maximumWidth() == width) return;
+    // The tile and each changing label of a fixed size: a new text repaints its
+    // label and lays out nothing, neither the tile nor the grid of 64.
+    setFixedWidth(width);
+    const QMargins margins = layout()->contentsMargins();
+    const int inner = width - margins.left() - margins.right() - 2 * frameWidth();
+    const int line = fontMetrics().lineSpacing();
+    timeLabel_->setFixedSize(timeLabel_->fontMetrics().horizontalAdvance(kLongestTime), line);
+    for (QLabel* label : {identity_, versions_}) label->setFixedSize(inner, line);
+    stateLabel_->setFixedWidth(inner);  // two lines high already
+}
+
+bool StationTile::setText(QLabel* label, const QString& text) {
+    if (label->text() == text) return false;
+    label->setText(text);
+    return true;
 }
 
 }  // namespace velmora::window

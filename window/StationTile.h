@@ -26,6 +26,8 @@ public:
     // to be removed; once gone, the port waits for the next hub.
     void showPresent(bool present);
     void setSelected(bool selected);
+    // The width of the grid's columns (its height is fixed).
+    void setWidth(int width);
 
     const QString& port() const { return port_; }
     bool selected() const { return selected_; }
@@ -40,11 +42,16 @@ protected:
 
 private:
     void redraw();
+    void showProgress(int percent);
+    // Sets the label's text when it differs; whether it did.
+    static bool setText(QLabel* label, const QString& text);
 
     QString port_;
     std::optional<UnitReport> report_;
     bool present_ = true;
     bool selected_ = false;
+    const char* shownBackground_ = nullptr;  // the colours shown now: one background per state
+    bool shownSelected_ = false;
     QLabel* portLabel_;
     QLabel* timeLabel_;   // time taken
     QLabel* stateLabel_;  // the state in words, on up to two lines

@@ -1,6 +1,7 @@
 #include "window/StationView.h"
 
 #include <QDateTime>
+#include <QEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -15,12 +16,12 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <filesystem>
 
 #include "app/PrintableText.h"
 #include "app/Sha256.h"
 #include "environment/HubEnvironment.h"
+#include "production/PortOrder.h"
 #include "window/GuiHandOver.h"
 #include "window/StationTile.h"
 #include "window/WindowTexts.h"
@@ -39,35 +40,18 @@ constexpr int kSideWidth = 460;
 // The finished list's columns but the last (the failure line, which takes the rest).
 constexpr std::array<int, 5> kFinishedColumnWidths = {62, 62, 96, 82, 44};
 constexpr int kShownSha256Digits = 12;
+// A tile narrower than this would cut its lines short: the grid scrolls sideways instead.
+constexpr int kNarrowestTile = 110;
+// New tiles made in one turn of the event loop: a tile's making, first show,
+// layout and paint take one to two milliseconds, so 64 hubs found at once would
+// hold the GUI thread far too long in one go; four a turn keep each turn short.
+constexpr std::size_t kTilesPerTurn = 4;
+// Tiles redrawn in one turn: the window's next paint covers only these, so 64
+// units ending at once are painted in a few short turns, not one long one.
+constexpr std::size_t kTilesRedrawnPerTurn = 4;
 
 QString fromUtf8(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-// Ports in the bus's own order: 1-2 before 1-10, 1-4 before 1-4.1.
-bool portBefore(const std::string& left, const std::string& right) {
-    std::size_t l = 0;
-    std::size_t r = 0;
-    while (l < left.size() && r < right.size()) {
-        if (std::isdigit(static_cast<unsigned char>(left[l])) &&
-            std::isdigit(static_cast<unsigned char>(right[r]))) {
-            std::size_t lEnd = l;
-            std::size_t rEnd = r;
-            while (lEnd < left.size() && std::isdigit(static_cast<unsigned char>(left[lEnd]))) ++lEnd;
-            while (rEnd < right.size() && std::isdigit(static_cast<unsigned char>(right[rEnd]))) ++rEnd;
-            const std::string a = left.substr(l, lEnd - l);
-            const std::string b = right.substr(r, rEnd - r);
-            if (a.size() != b.size()) return a.size() < b.size();
-            if (a != b) return a < b;
-            l = lEnd;
-            r = rEnd;
-        } else {
-            if (left[l] != right[r]) return left[l] < right[r];
-            ++l;
-            ++r;
-        }
-    }
-    return left.size() - l < right.size() - r;
 }
 
 // The station's lines name the command line's Ctrl-C: here the buttons do it.
@@ -98,10 +82,13 @@ StationView::StationView(HubEnvironment& environment, std::unique_ptr<StationSet
       setup_(std::move(setup)),
       ended_(std::move(ended)),
       feed_(this, [this] { deliver(); }),
-      redrawTimer_(new QTimer(this)) {
+      redrawTimer_(new QTimer(this)),
+      turnTimer_(new QTimer(this)) {
     setObjectName("stationView");
     redrawTimer_->setSingleShot(true);
     connect(redrawTimer_, &QTimer::timeout, this, [this] { redrawDue(); });
+    turnTimer_->setSingleShot(true);
+    connect(turnTimer_, &QTimer::timeout, this, [this] { takeTurn(); });
     StationContext context =
         setup_->context([this](const std::string& line) { feed_.line(line); }, &feed_, &unitIds_);
     station_ =
@@ -112,13 +99,14 @@ StationView::StationView(HubEnvironment& environment, std::unique_ptr<StationSet
     grid_->setSpacing(4);
     grid_->setContentsMargins(0, 0, 0, 0);
     grid_->setAlignment(Qt::AlignTop | Qt::AlignLeft);
-    auto* scroller = new QScrollArea;
-    scroller->setObjectName("tiles");
-    scroller->setWidgetResizable(true);
-    scroller->setWidget(tilesArea);
-    scroller->setFocusPolicy(Qt::NoFocus);
+    scroller_ = new QScrollArea;
+    scroller_->setObjectName("tiles");
+    scroller_->setWidgetResizable(true);
+    scroller_->setWidget(tilesArea);
+    scroller_->setFocusPolicy(Qt::NoFocus);
+    scroller_->viewport()->installEventFilter(this);
     auto* body = new QHBoxLayout;
-    body->addWidget(scroller, 1);
+    body->addWidget(scroller_, 1);
     body->addWidget(makeSide());
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(6, 6, 6, 6);
@@ -305,19 +293,16 @@ void StationView::deliver() {
     took.start();
     StationFeed::Batch batch = feed_.take();
     if (batch.present) {
-        for (const std::string& port : *batch.present) tileFor(port);
-        for (const auto& [port, tile] : tiles_)
-            tile->showPresent(std::find(batch.present->begin(), batch.present->end(), port) !=
-                              batch.present->end());
+        present_ = std::move(*batch.present);
+        for (const std::string& port : present_) wantTile(port);
+        for (const auto& [port, tile] : tiles_) tile->showPresent(isPresent(port));
     }
     for (const UnitReport& report : batch.ended) listEnded(report);
     for (auto& [port, report] : batch.latest) {
-        tileFor(port);
+        wantTile(port);
         due_[port] = std::move(report);
     }
-    // The tiles new in this batch are placed at once: the grid is laid out once.
-    if (tilesAdded_) layOutTiles();
-    tilesAdded_ = false;
+    makeSomeTiles();
     for (const std::string& line : batch.lines) {
         // The tally is in the header; the rest goes to the log.
         const std::string tallyStart(messages::kStationTallyFormat, 7);
@@ -331,7 +316,17 @@ void StationView::deliver() {
 
 void StationView::redrawDue() {
     int soonestMs = -1;
+    std::size_t redrawn = 0;
     for (auto report = due_.begin(); report != due_.end();) {
+        if (redrawn == kTilesRedrawnPerTurn) {
+            nextTurn();
+            break;
+        }
+        const auto tile = tiles_.find(report->first);
+        if (tile == tiles_.end()) {  // drawn once its tile is made
+            ++report;
+            continue;
+        }
         QElapsedTimer& last = lastRedraw_[report->first];
         if (last.isValid() && last.elapsed() < kRedrawSpacingMs) {
             const int waitMs = kRedrawSpacingMs - static_cast<int>(last.elapsed());
@@ -340,32 +335,78 @@ void StationView::redrawDue() {
             continue;
         }
         last.start();
-        tileFor(report->first)->showReport(report->second);
+        tile->second->showReport(report->second);
+        ++redrawn;
         if (tileRedrawn) tileRedrawn(report->first);
         report = due_.erase(report);
     }
     if (soonestMs >= 0 && !redrawTimer_->isActive()) redrawTimer_->start(std::max(soonestMs, 1));
 }
 
-StationTile* StationView::tileFor(const std::string& port) {
-    if (const auto known = tiles_.find(port); known != tiles_.end()) return known->second;
-    auto* tile = new StationTile(fromUtf8(printableText(port)));
-    connect(tile, &StationTile::chosen, this, [this, port] { choose(fromUtf8(printableText(port))); });
-    tiles_[port] = tile;
-    tilesAdded_ = true;
-    return tile;
+void StationView::wantTile(const std::string& port) {
+    if (tiles_.count(port) == 0) unmade_.insert(port);
 }
 
-void StationView::layOutTiles() {
-    std::vector<std::string> ports;
-    for (const auto& [port, tile] : tiles_) ports.push_back(port);
-    std::sort(ports.begin(), ports.end(), portBefore);
-    for (std::size_t index = 0; index < ports.size(); ++index) {
+bool StationView::isPresent(const std::string& port) const {
+    return std::find(present_.begin(), present_.end(), port) != present_.end();
+}
+
+void StationView::makeSomeTiles() {
+    std::vector<std::string> made;
+    while (!unmade_.empty() && made.size() < kTilesPerTurn) {
+        const std::string port = *unmade_.begin();
+        unmade_.erase(unmade_.begin());
+        auto* tile = new StationTile(fromUtf8(printableText(port)));
+        connect(tile, &StationTile::chosen, this, [this, port] { choose(fromUtf8(printableText(port))); });
+        tile->showPresent(isPresent(port));
+        if (tileWidth_ > 0) tile->setWidth(tileWidth_);
+        tiles_[port] = tile;
+        made.push_back(port);
+    }
+    placeTiles(made);
+    if (!unmade_.empty()) nextTurn();
+}
+
+void StationView::nextTurn() {
+    // The rest in the next turn of the event loop, after the events waiting (the
+    // tiles just made shown, laid out and painted, the other timers in between):
+    // a timer, where a posted call could run in the same pass as the paint before it.
+    if (!turnTimer_->isActive()) turnTimer_->start(0);
+}
+
+void StationView::takeTurn() {
+    QElapsedTimer took;
+    took.start();
+    makeSomeTiles();
+    redrawDue();
+    if (deliveryTook) deliveryTook(took.nsecsElapsed());
+}
+
+void StationView::placeTiles(const std::vector<std::string>& made) {
+    if (made.empty()) return;
+    // Made in port order: after every tile placed, they go at the grid's end;
+    // a port before one placed (a hub plugged in later on a lower port) moves the rest on.
+    const bool atEnd = placed_.empty() || portBefore(placed_.back(), made.front());
+    const std::size_t from = atEnd ? placed_.size() : 0;
+    placed_.insert(placed_.end(), made.begin(), made.end());
+    if (!atEnd) std::sort(placed_.begin(), placed_.end(), portBefore);
+    for (std::size_t index = from; index < placed_.size(); ++index) {
         const int row = static_cast<int>(index) / texts::kTileColumns;
         const int column = static_cast<int>(index) % texts::kTileColumns;
-        grid_->addWidget(tiles_[ports[index]], row, column);
+        grid_->addWidget(tiles_[placed_[index]], row, column);
     }
-    for (int column = 0; column < texts::kTileColumns; ++column) grid_->setColumnStretch(column, 1);
+}
+
+bool StationView::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == scroller_->viewport() && event->type() == QEvent::Resize) fitTiles();
+    return QWidget::eventFilter(watched, event);
+}
+
+void StationView::fitTiles() {
+    // The columns share the width the tiles have; below a readable width the grid scrolls sideways.
+    const int spacing = grid_->horizontalSpacing() * (texts::kTileColumns - 1);
+    tileWidth_ = std::max(kNarrowestTile, (scroller_->viewport()->width() - spacing) / texts::kTileColumns);
+    for (const auto& [port, tile] : tiles_) tile->setWidth(tileWidth_);
 }
 
 void StationView::listEnded(const UnitReport& report) {

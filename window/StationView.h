@@ -13,10 +13,12 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "environment/StationSetup.h"
+#include "production/PortOrder.h"
 #include "production/Station.h"
 #include "production/UnitIdQueue.h"
 #include "window/StationFeed.h"
@@ -27,6 +29,7 @@ class QLineEdit;
 class QListWidget;
 class QPlainTextEdit;
 class QPushButton;
+class QScrollArea;
 class QTableWidget;
 class QTimer;
 
@@ -82,17 +85,26 @@ public:
     // Called with the ports the abandon question names; true to abandon.
     std::function<bool(const std::vector<std::string>&)> confirmAbandon;
     // Each redraw of a tile, with its port, and how long each hand-over of the
-    // units' reports held the GUI thread (the benchmark measures them).
+    // units' reports (and each later turn making tiles) held the GUI thread (the
+    // benchmark measures them).
     std::function<void(const std::string&)> tileRedrawn;
     std::function<void(qint64 nanoseconds)> deliveryTook;
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    void fitTiles();
     QWidget* makeHeader(const StationRequest& request);
     QWidget* makeSide();
     void deliver();
     void redrawDue();
-    StationTile* tileFor(const std::string& port);
-    void layOutTiles();
+    void wantTile(const std::string& port);
+    bool isPresent(const std::string& port) const;
+    void makeSomeTiles();
+    void nextTurn();
+    void takeTurn();
+    void placeTiles(const std::vector<std::string>& made);
     void choose(const QString& port);
     void listEnded(const UnitReport& report);
     void showLine(const std::string& line);
@@ -112,14 +124,19 @@ private:
     std::map<std::string, UnitReport> due_;      // reports waiting for their tile's next redraw
     std::map<std::string, QElapsedTimer> lastRedraw_;
     QTimer* redrawTimer_;
+    QTimer* turnTimer_;  // tiles to make or redraw wait for the next turn of the event loop
     QString selectedPort_;
-    bool tilesAdded_ = false;  // since the grid was last laid out
+    std::vector<std::string> present_;         // the ports a supported hub is on, at the last look
+    std::set<std::string, PortOrder> unmade_;  // ports seen whose tile is still to be made
+    std::vector<std::string> placed_;          // the tiles in the grid, in port order
+    int tileWidth_ = 0;                        // each column's, as the tiles' area is wide
 
     QLabel* tally_ = nullptr;
     QLabel* stateLine_ = nullptr;
     QPushButton* stopButton_ = nullptr;
     QPushButton* abandonButton_ = nullptr;
     QGridLayout* grid_ = nullptr;
+    QScrollArea* scroller_ = nullptr;
     QLineEdit* scanField_ = nullptr;
     QLabel* scanAnswer_ = nullptr;
     QListWidget* queueList_ = nullptr;

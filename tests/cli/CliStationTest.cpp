@@ -69,9 +69,10 @@ TEST_F(CliStationTest, SixtyFourHubsAreListedOnceAndRunAsSixtyFourUnitsAtOnce) {
 }
 
 // --scan: each line of standard input is a unit ID, answered with a line; a
-// repeat still waiting, junk and an overlong line are refused.
-TEST_F(CliStationTest, ScannedIdsAreAnsweredLineByLine) {
-    const std::string input = "ZH-1\nZH-1\n\x1b[2J\n" + std::string(2000, 'x') + "\nZH-2\r\n";
+// repeat still waiting, junk and an overlong line are refused. The lines there
+// before the start go to the hubs present at the start, in port order.
+TEST_F(CliStationTest, ScannedIdsAreAnsweredLineByLineAndTakenInPortOrder) {
+    const std::string input = "ZH-1\nZH-1\n\x1b[2J\n" + std::string(2000, 'x') + "\nZH-2\r\nZH-3";
     const CliRun run = runCliWithInput(
         {"--config", config(), "--simulate=eight-hubs", "station", kSampleImage, "--count", "8", "--scan"},
         input);
@@ -80,13 +81,19 @@ TEST_F(CliStationTest, ScannedIdsAreAnsweredLineByLine) {
     const auto has = [&shown](const std::string& line) {
         return std::find(shown.begin(), shown.end(), line) != shown.end();
     };
-    EXPECT_TRUE(has("Unit ID ZH-1 waits for the next unit")) << run.out;
-    EXPECT_TRUE(has("Unit ID ZH-1 refused: it was scanned already and still waits for its unit") ||
-                has("Unit ID ZH-1 waits for the next unit"));
-    EXPECT_TRUE(has("Unit ID \"?[2J\" refused: a label holds printable ASCII only")) << run.out;
-    EXPECT_TRUE(has("Unit ID \"" + std::string(80, 'x') + "...\" refused: longer than 64 characters"))
-        << run.out;
-    EXPECT_TRUE(has("Unit ID ZH-2 waits for the next unit")) << run.out;
+    for (const std::string& line :
+         {std::string("Unit ID ZH-1 waits for the next unit"),
+          std::string("Unit ID ZH-1 refused: it was scanned already and still waits for its unit"),
+          std::string("Unit ID \"?[2J\" refused: a label holds printable ASCII only"),
+          "Unit ID \"" + std::string(80, 'x') + "...\" refused: longer than 64 characters",
+          std::string("Unit ID ZH-2 waits for the next unit"),
+          std::string("Unit ID ZH-3 waits for the next unit")})
+        EXPECT_TRUE(has(line)) << line << "\n" << run.out;
+    int named = 0;
+    for (const std::string& line : shown)
+        for (const char* unit : {"1-1 ZH-1: PASS", "1-2 ZH-2: PASS", "1-3 ZH-3: PASS", "1-4: PASS"})
+            named += line.rfind(unit, 0) == 0;
+    EXPECT_EQ(named, 4) << run.out;
 }
 
 TEST_F(CliStationTest, TheUpdatesImageRulesHoldBeforeTheFirstUnit) {

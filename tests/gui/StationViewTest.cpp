@@ -1,11 +1,13 @@
 // The station view: the command line's station in the window, one tile per
 // port. Run on simulated hubs in virtual time, through the real window classes.
 #include <QAccessible>
+#include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QTableWidget>
 #include <set>
@@ -82,6 +84,16 @@ TEST_F(StationViewTest, SixtyFourHubsAllPassEachWithItsSerial) {
         serials.insert(line.substr(line.find("SN "), 11));
     }
     EXPECT_EQ(serials.size(), 64u);
+    // Made a few at a time, placed in port order: eight a row.
+    auto* grid = qobject_cast<QGridLayout*>(station().findChild<QScrollArea*>("tiles")->widget()->layout());
+    ASSERT_NE(grid, nullptr);
+    int index = 0;
+    for (const auto& [port, tile] : station().tiles()) {
+        int row = 0, column = 0, rows = 0, columns = 0;
+        grid->getItemPosition(grid->indexOf(tile), &row, &column, &rows, &columns);
+        EXPECT_EQ(std::make_pair(row, column), std::make_pair(index / 8, index % 8)) << port;
+        ++index;
+    }
     EXPECT_EQ(station().tallyLabel()->text().toStdString(),
               "Passed 64   Failed 0   In progress 0   Yield 100.0%");
     EXPECT_EQ(station().finishedList()->rowCount(), 64);
@@ -174,10 +186,15 @@ TEST_F(StationViewTest, ScannedIdsReachTheirUnitsTiles) {
     launchStation(WindowSetup().withScenario("eight-hubs").withUnitsHeld().withHistory());
     ASSERT_TRUE(waitForHeldUnits(8));
     ASSERT_TRUE(QTest::qWaitFor([this] { return station().tiles().size() == 8; }, kPatienceMs));
+    // Plugged in before the start, so not scanned first: they take the IDs scanned now, in port order.
+    station().scan("START-1");
+    EXPECT_EQ(station().scanAnswer()->text(), "Unit ID START-1 for the unit on port 1-1");
     // The running unit on 1-6, chosen on its tile.
     QTest::mouseClick(station().tiles().at("1-6"), Qt::LeftButton);
     station().scan("LATE-6");
     EXPECT_EQ(station().scanAnswer()->text(), "Unit ID LATE-6 for the unit on port 1-6");
+    station().scan("START-2");
+    EXPECT_EQ(station().scanAnswer()->text(), "Unit ID START-2 for the unit on port 1-2");
     releaseUnits();
     ASSERT_TRUE(QTest::qWaitFor(
         [this] {
@@ -221,8 +238,11 @@ TEST_F(StationViewTest, ScannedIdsReachTheirUnitsTiles) {
     std::string error;
     const auto history = history::HistoryDatabase::open(historyPath(), error);
     ASSERT_TRUE(history) << error;
-    for (const auto& [id, port] :
-         std::map<std::string, std::string>{{"LATE-6", "1-6"}, {"UNIT-A", "1-3"}, {"UNIT-B", "1-7"}}) {
+    for (const auto& [id, port] : std::map<std::string, std::string>{{"START-1", "1-1"},
+                                                                     {"START-2", "1-2"},
+                                                                     {"LATE-6", "1-6"},
+                                                                     {"UNIT-A", "1-3"},
+                                                                     {"UNIT-B", "1-7"}}) {
         history::HistoryFilter filter;
         filter.unitId = id;
         const auto rows = history->list(filter, error);

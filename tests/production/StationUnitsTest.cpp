@@ -32,6 +32,14 @@ TEST(StationUnitsTest, AUnitIsNeverUpdatedTwiceWhileItStaysPlugged) {
     EXPECT_EQ(station.tally().inProgress, 1);
 }
 
+// Units found at one look start (and take their scanned IDs) in the bus's
+// order, ports by number and a hub's port before those behind it.
+TEST(StationUnitsTest, UnitsArrivingTogetherStartInTheBussOrder) {
+    StationUnits station({});
+    EXPECT_EQ(station.observe({"2-1", "1-10", "1-4.10", "1-4", "10-1", "1-2", "1-4.2"}),
+              (Ports{"1-2", "1-4", "1-4.2", "1-4.10", "1-10", "2-1", "10-1"}));
+}
+
 TEST(StationUnitsTest, EightUnitsArrivingWhileEarlierOnesRun) {
     StationUnits station({});
     Ports present;
