@@ -9,11 +9,19 @@
 // the log's index grows; and SQLite's page caches (2 MiB for each of the file's
 // connections, the station's and the checkpoints') fill as the file grows.
 //
-//     build/benchmarks/velmora_station_soak [UNITS]
+//     build/benchmarks/velmora_station_soak [UNITS] [--with-listing]
+//
+// With --with-listing another process lists the history beside the station all
+// along, as `velmora-cli history` run on the station's host does: it opens the
+// file, reads every row and closes it again, over and over; each of its listings
+// must succeed, and the station must keep every row.
 //
 // Prints the figures; exits 0 when every check holds, 1 otherwise. CTest runs it
 // with 8000 units.
 #include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -32,6 +40,7 @@
 #include "history/LogCheckpointer.h"
 #include "history/RunRecorder.h"
 #include "history/SerialCounter.h"
+#include "history/StationFile.h"
 #include "production/Station.h"
 #include "production/StationSerials.h"
 #include "tests/support/HubRig.h"
@@ -122,12 +131,46 @@ private:
     long shown_ = 0;
 };
 
+// Another process listing the history at path until stopped (SIGTERM), as a
+// `history` command run again and again does: started before any thread of this
+// one. It exits 0 when every listing succeeded, 1 when one failed (it says why).
+volatile sig_atomic_t listingStopped = 0;  // the listing process's own: its SIGTERM came
+
+pid_t startListing(const std::string& path) {
+    const pid_t child = ::fork();
+    if (child != 0) return child;
+    long listings = 0;
+    ::signal(SIGTERM, [](int) { listingStopped = 1; });
+    while (!listingStopped) {
+        bool missing = false;
+        std::string error;
+        std::shared_ptr<velmora::history::StationFile> file =
+            velmora::history::StationFile::openExisting(path, missing, error);
+        if (file && !file->database().list({}, error)) file.reset();
+        if (!file && !missing) {
+            std::fprintf(stderr, "listing beside the station: %s\n", error.c_str());
+            ::_exit(1);
+        }
+        listings += file != nullptr;
+        file.reset();  // closed: the station's locks must hold through it
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    std::printf("listings beside the station: %ld, each succeeded\n", listings);
+    std::fflush(stdout);
+    ::_exit(0);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    bool withListing = false;
+    if (argc > 1 && std::string(argv[argc - 1]) == "--with-listing") {
+        withListing = true;
+        --argc;
+    }
     const long units = argc > 1 ? std::strtol(argv[1], nullptr, 10) : kDefaultUnits;
     if (units < 10) {
-        std::fprintf(stderr, "usage: velmora_station_soak [UNITS, at least 10]\n");
+        std::fprintf(stderr, "usage: velmora_station_soak [UNITS, at least 10] [--with-listing]\n");
         return 2;
     }
     const long warmUp = std::max(units / 10, kUnitsToSettle);
@@ -137,6 +180,7 @@ int main(int argc, char** argv) {
     }
     velmora::testing::ScratchFolder folder("velmora-soak");
     const std::string historyPath = folder.path("history.sqlite");
+    const pid_t listing = withListing ? startListing(historyPath) : -1;
 
     velmora::testing::SimulatedHubs hubs;
     for (int index = 1; index <= kHubs; ++index) {
@@ -213,16 +257,25 @@ int main(int argc, char** argv) {
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
+    int listingStatus = 0;
+    if (listing > 0) {
+        ::kill(listing, SIGTERM);
+        ::waitpid(listing, &listingStatus, 0);
+    }
     const auto rows = opened->database().list({}, error);
     const auto numbers = counter.numbers("SOAK", error);
     long used = 0;
     long passed = 0;
+    long unfinished = 0;
     if (numbers)
         for (const auto& number : *numbers) used += number.state == "used";
     if (rows)
-        for (const auto& row : *rows) passed += row.result == velmora::history::kResultSuccess;
+        for (const auto& row : *rows) {
+            passed += row.result == velmora::history::kResultSuccess;
+            unfinished += row.result == velmora::history::kResultUnfinished;
+        }
 
-    bool good = samples.size() == 2 && rows && numbers;
+    bool good = samples.size() == 2 && rows && numbers && listingStatus == 0;
     std::printf("units %ld in %.1f s real time, %.2f ms each\n", units, seconds, 1000.0 * seconds / units);
     if (samples.size() == 2) {
         const double memory =
@@ -236,8 +289,9 @@ int main(int argc, char** argv) {
         good = good && memory < kMostGrowth && files < kMostGrowth;
     }
     if (rows && numbers) {
-        std::printf("history: %zu rows, %ld passed; serial numbers: %ld used\n", rows->size(), passed, used);
-        good = good && static_cast<long>(rows->size()) == units && used == passed;
+        std::printf("history: %zu rows, %ld passed, %ld unfinished; serial numbers: %ld used\n", rows->size(),
+                    passed, unfinished, used);
+        good = good && static_cast<long>(rows->size()) == units && used == passed && unfinished == 0;
     }
     if (!good) std::printf("FAILED %s\n", error.c_str());
     return good ? 0 : 1;

@@ -198,10 +198,11 @@ bool HistorySender::sendOnce(std::size_t batches) {
         away_ = false;
         return true;
     }
-    // "Offline" only when the server could not be reached; a refusal is its answer.
+    // "Offline" only when the server could not be reached; when it answered, the
+    // station's own file failed (its rows read or marked): a full disk is no server's.
     if (!away_ && notice_)
         notice_(server_.refusedConnection() ? serverRefusedConnectionLine(server_.name(), error)
-                : server_.answered()        ? "history server " + server_.name() + ": " + error
+                : server_.answered()        ? "history " + file_->path() + ": " + error
                                             : serverAwayLine(server_.name(), error));
     away_ = true;
     return false;

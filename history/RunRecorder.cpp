@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <filesystem>
@@ -39,8 +40,9 @@ class RecordedRun final : public RunLog {
 public:
     RecordedRun(RunRecorder& recorder, history::HistoryRecord record)
         : recorder_(recorder), record_(std::move(record)) {
-        recorded_ = recorder_.write(record_, true);
+        recorder_.write(row_, record_);
     }
+    ~RecordedRun() override { recorder_.runEnded(*row_); }
 
     void phaseStarted(RunPhase phase) override {
         closePhase();
@@ -113,21 +115,39 @@ private:
             entries.push_back({phase.phase, took});
         }
         record_.phases = history::PhaseLog(std::move(entries)).text();
-        if (recorded_) recorded_ = recorder_.write(record_, false);
+        recorder_.write(row_, record_);
     }
 
     RunRecorder& recorder_;
     history::HistoryRecord record_;
     std::vector<Phase> phases_;
     std::string afterReset_;
-    bool recorded_ = false;
+    std::shared_ptr<RunRecorder::Row> row_ = std::make_shared<RunRecorder::Row>();
 };
 
 }  // namespace
 
-std::string historyProblemLine(const std::string& path, const std::string& reason) {
-    return "history " + path + ": " + reason + "; the run goes on without being recorded";
+std::string historyProblemLine(const std::string& path, const std::string& reason,
+                               const std::string& serverName) {
+    return "history " + path + ": " + reason +
+           (serverName.empty()
+                ? "; the run goes on, its record kept in memory until the file can be written"
+                : "; the run goes on, its record sent to the history server " + serverName + " only");
 }
+
+namespace {
+
+std::string writtenAgainLine(const std::string& path, std::size_t rows) {
+    return "history " + path + " can be written again" +
+           (rows == 0 ? std::string{} : "; " + std::to_string(rows) + " run records kept meanwhile written");
+}
+
+std::string neverWrittenLine(const std::string& path, std::size_t rows) {
+    return "history " + path + ": " + std::to_string(rows) +
+           " run records could never be written, nor sent to a history server";
+}
+
+}  // namespace
 
 RunRecorder::RunRecorder(history::StationFileAccess& file, RecorderSettings settings, Clock& clock,
                          ProblemCallback onProblem)
@@ -146,9 +166,19 @@ RunRecorder::RunRecorder(const std::string& path, FolderCreation creation, Clock
 }
 
 RunRecorder::~RunRecorder() {
-    // The sender's last try goes before the file it reads closes.
+    // The rows kept for the file get one last try, the server's direct ones
+    // theirs; then the sender's last try, before the file it reads closes.
+    {
+        std::lock_guard lock(mutex_);
+        std::string error;
+        if (!kept_.empty() && openLocked(error)) writeKeptLocked(nullptr);
+    }
+    direct_.reset();
     sender_.reset();
     checkpointer_.reset();
+    const std::size_t lost =
+        givenUp_ + std::count_if(kept_.begin(), kept_.end(), [](const auto& row) { return !row->onServer; });
+    if (lost > 0 && onProblem_) onProblem_(neverWrittenLine(file_.path(), lost));
 }
 
 std::unique_ptr<RunLog> RunRecorder::runStarted(const RunStart& start) {
@@ -178,18 +208,97 @@ std::unique_ptr<RunLog> RunRecorder::runStarted(const RunStart& start) {
     return std::make_unique<RecordedRun>(*this, std::move(record));
 }
 
-bool RunRecorder::write(history::HistoryRecord& record, bool insert) {
+bool RunRecorder::write(const std::shared_ptr<Row>& row, const history::HistoryRecord& latest) {
     std::lock_guard lock(mutex_);
-    if (!openLocked()) return false;
+    const std::int64_t id = row->latest.id;
+    row->latest = latest;
+    row->latest.id = id;
+    row->latest.revision = ++row->writes;
+    row->onServer = false;
     std::string error;
-    if (insert) record.id = 0;
-    if (opened_->database().record(record, error)) {
-        if (checkpointer_) checkpointer_->written();
-        if (sender_) sender_->wake();
-        return true;
+    const bool opened = openLocked(error);
+    // The rows kept since the file last failed go first: the file may have room again.
+    if (opened && !kept_.empty()) writeKeptLocked(row.get());
+    const bool written = opened && writeLocked(*row, error);
+    if (!written) keepLocked(row, error);
+    if (failing_ && kept_.empty()) {
+        failing_ = false;
+        if (onProblem_) onProblem_(writtenAgainLine(file_.path(), writtenLate_));
     }
-    failLocked(error);
-    return false;
+    // A row that went to the server once goes there with each write: the
+    // server keeps the highest revision, and the file's may lag behind it.
+    if (row->direct && direct_) direct_->send(row->latest);
+    return written;
+}
+
+bool RunRecorder::writeLocked(Row& row, std::string& error) {
+    history::HistoryRecord written = row.latest;
+    if (!opened_->database().record(written, error)) return false;
+    row.latest.id = written.id;
+    if (checkpointer_) checkpointer_->written();
+    if (sender_) sender_->wake();
+    return true;
+}
+
+void RunRecorder::writeKeptLocked(const Row* own) {
+    // Oldest first; the first that fails again ends the try (the file most
+    // likely fails them all) and goes last, so that no one row holds the others.
+    while (!kept_.empty()) {
+        const std::shared_ptr<Row> next = kept_.front();
+        kept_.pop_front();
+        if (next.get() == own) continue;  // written next, as the run's own write
+        std::string error;
+        if (!writeLocked(*next, error)) {
+            kept_.push_back(next);
+            return;
+        }
+        ++writtenLate_;
+    }
+}
+
+void RunRecorder::keepLocked(const std::shared_ptr<Row>& row, const std::string& problem) {
+    if (!failing_) writtenLate_ = 0;
+    failing_ = true;
+    if (std::find(kept_.begin(), kept_.end(), row) == kept_.end()) {
+        kept_.push_back(row);
+        if (kept_.size() > kRowsKeptForTheFile) {
+            // The oldest is given up; a row the server takes directly is not lost.
+            if (!kept_.front()->direct) ++givenUp_;
+            kept_.pop_front();
+        }
+    }
+    history::LineServer* server = settings_.server;
+    if (server != nullptr && !direct_) {
+        direct_ = std::make_unique<history::DirectSender>(
+            *server, settings_.retry,
+            [this](const std::vector<history::HistoryRecord>& rows) { takenByServer(rows); }, onProblem_);
+    }
+    row->direct = server != nullptr;
+    // Runs side by side meet the same problem: one of them tells it while it runs.
+    // A run that meets it while another's telling goes on counts as told.
+    if (row->told) return;
+    row->told = true;
+    if (tellingRuns_ > 0) return;
+    row->teller = true;
+    ++tellingRuns_;
+    if (onProblem_)
+        onProblem_(
+            historyProblemLine(file_.path(), problem, server != nullptr ? server->name() : std::string{}));
+}
+
+void RunRecorder::runEnded(const Row& row) {
+    std::lock_guard lock(mutex_);
+    if (row.teller) --tellingRuns_;
+}
+
+void RunRecorder::takenByServer(const std::vector<history::HistoryRecord>& rows) {
+    // Still kept for the file, whose copy would otherwise stay as it was when
+    // the file failed; but no longer lost should the file never come back.
+    std::lock_guard lock(mutex_);
+    for (const history::HistoryRecord& taken : rows) {
+        for (const std::shared_ptr<Row>& row : kept_)
+            if (row->latest.runUuid == taken.runUuid && row->writes == taken.revision) row->onServer = true;
+    }
 }
 
 std::size_t RunRecorder::refusedRows() {
@@ -197,15 +306,10 @@ std::size_t RunRecorder::refusedRows() {
     return sender_ ? sender_->refused() : 0;
 }
 
-bool RunRecorder::openLocked() {
-    if (givenUp_) return false;
+bool RunRecorder::openLocked(std::string& error) {
     if (opened_) return true;
-    std::string error;
     opened_ = file_.open(error);
-    if (!opened_) {
-        failLocked(error);
-        return false;
-    }
+    if (!opened_) return false;
     if (opened_->database().deferCheckpoints(error))
         checkpointer_ = std::make_unique<history::LogCheckpointer>(opened_);
     if (settings_.server != nullptr) {
@@ -215,15 +319,6 @@ bool RunRecorder::openLocked() {
             opened_, *settings_.server, settings_.stationsOwnServer, settings_.retry, onProblem_);
     }
     return true;
-}
-
-void RunRecorder::failLocked(const std::string& problem) {
-    if (givenUp_) return;
-    givenUp_ = true;
-    sender_.reset();
-    checkpointer_.reset();
-    opened_.reset();
-    if (onProblem_) onProblem_(historyProblemLine(file_.path(), problem));
 }
 
 }  // namespace velmora

@@ -3,14 +3,20 @@
 // station's file, written when the run starts and completed when it ends, under
 // the run's own name. The file is opened on the first run, through the access
 // the process shares with its serial counter. A history that cannot be opened
-// or written never stops a run: the run goes on, the problem is told once
-// through the front end's callback, and nothing more is recorded in this process.
+// or written never stops a run: the run goes on, the row is kept in memory and
+// written again at the next write of any run (a full disk may have room again),
+// the problem is told again while it lasts (once per run at most) and once more
+// when the file takes the rows again. With a line's server named, the rows the file will not
+// take go to the server directly meanwhile, so every unit is recorded somewhere.
+#include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 
 #include "device/Clock.h"
+#include "history/DirectSender.h"
 #include "history/HistorySender.h"
 #include "history/LineServer.h"
 #include "history/LogCheckpointer.h"
@@ -33,9 +39,16 @@ struct RecorderSettings {
     history::RetryPlan retry{};
 };
 
+// How many runs' rows the recorder keeps in memory while the file will not take
+// them; the oldest is given up when another comes.
+inline constexpr std::size_t kRowsKeptForTheFile = 1024;
+
 class RunRecorder final : public RunObserver {
 public:
-    // Told once, from the thread of the run that met it, why nothing is recorded.
+    // Told, from the thread of the run that met it, why a run's row is not in
+    // the file (once per run at most: runs side by side leave it to one of
+    // them), that the file takes rows again, and at the end how many rows
+    // never reached it (nor the server).
     using ProblemCallback = std::function<void(const std::string& problem)>;
 
     // The rows go to file (opened on the first run) and, when settings name one,
@@ -52,15 +65,31 @@ public:
 
     std::unique_ptr<RunLog> runStarted(const RunStart& start) override;
 
-    // Used by the runs' logs: each writes its row through here, one at a time.
-    bool write(history::HistoryRecord& record, bool insert);
+    // One run's row between its writes, shared by its run's log and, while the
+    // file lacks its newest write, the recorder's rows kept for the file.
+    struct Row {
+        history::HistoryRecord latest;  // id: its row in the file, 0 while it has none
+        std::int64_t writes = 0;        // the run's writes so far: the revision sent directly
+        bool direct = false;            // a write failed with a server named: each goes there too
+        bool told = false;              // the file's problem was told for this run
+        bool teller = false;            // this run told it (the others beside it did not)
+        bool onServer = false;          // the server took its newest write directly
+    };
+    // Used by the runs' logs: each writes its row's newest content through
+    // here, one at a time. Whether the file took it.
+    bool write(const std::shared_ptr<Row>& row, const history::HistoryRecord& latest);
+    // Its run's log is done with the row.
+    void runEnded(const Row& row);
     // The rows the line's server refused in this process (0 without a server).
     std::size_t refusedRows();
     Clock& clock() { return clock_; }
 
 private:
-    bool openLocked();
-    void failLocked(const std::string& problem);
+    bool openLocked(std::string& error);
+    bool writeLocked(Row& row, std::string& error);
+    void writeKeptLocked(const Row* own);
+    void keepLocked(const std::shared_ptr<Row>& row, const std::string& problem);
+    void takenByServer(const std::vector<history::HistoryRecord>& rows);
 
     std::unique_ptr<history::StationFileAccess> ownFile_;  // only for a recorder of its own file
     history::StationFileAccess& file_;
@@ -69,13 +98,20 @@ private:
     ProblemCallback onProblem_;
     std::mutex mutex_;
     std::shared_ptr<history::StationFile> opened_;
-    bool givenUp_ = false;
+    std::deque<std::shared_ptr<Row>> kept_;  // rows whose newest write the file lacks, oldest first
+    std::size_t givenUp_ = 0;                // rows dropped from kept_ that no server has either
+    std::size_t writtenLate_ = 0;            // kept rows written since the file last failed
+    bool failing_ = false;                   // the file's last write failed
+    std::size_t tellingRuns_ = 0;            // runs going on that told the file's problem themselves
     std::unique_ptr<history::LogCheckpointer> checkpointer_;  // made with the file
     std::unique_ptr<history::HistorySender> sender_;          // made with the file when a server is named
+    std::unique_ptr<history::DirectSender> direct_;  // made at the first failed write when a server is named
 };
 
-// "history <path>: <reason>; the run goes on without being recorded": the line
-// both front ends show once.
-std::string historyProblemLine(const std::string& path, const std::string& reason);
+// "history <path>: <reason>; ...": the line both front ends show when the file
+// will not take a run's row, saying where the row goes meanwhile (serverName:
+// the line's server taking it directly; empty: none, it waits in memory).
+std::string historyProblemLine(const std::string& path, const std::string& reason,
+                               const std::string& serverName = {});
 
 }  // namespace velmora

@@ -4,7 +4,9 @@
 // a server laid out by a newer program, and a password that must never show.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <spawn.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 
 #include <chrono>
@@ -19,12 +21,14 @@
 #include "app/RunId.h"
 #include "history/HistoryDatabase.h"
 #include "history/HistorySender.h"
+#include "history/RunRecorder.h"
 #include "history/StationFile.h"
 #include "history/server/PostgresHistory.h"
 #include "history/server/PostgresResult.h"
 #include "history/server/ServerTables.h"
 #include "tests/cli/CliProcess.h"
 #include "tests/history/ReportRuns.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/PostgresServer.h"
 #include "tests/support/ScratchFolder.h"
 
@@ -293,6 +297,66 @@ TEST_F(PostgresHistoryTest, AFrozenServerHoldsNeitherAStatementNorTheProgramsEnd
     const CliRun sync = runCli({"--history", server_.uri(), "history", "sync"}, stationEnvironment("frozen"));
     EXPECT_EQ(sync.exitStatus, 0) << sync.err;
     EXPECT_EQ(server_.query("SELECT count(*) FROM velmora_runs;"), "9\n");
+}
+
+// A station whose own file cannot be used (a folder in its place) and whose
+// line's server can: each unit that took a number has its row on the server,
+// sent there directly, and the station says so.
+TEST_F(PostgresHistoryTest, AStationWhoseFileCannotBeUsedRecordsEachUnitOnTheServer) {
+    std::filesystem::create_directories(stationFile("bay-9"));
+    const CliRun run = runCli({"--config", scratch_.path("config.ini"), "--simulate=eight-hubs", "--history",
+                               server_.uri(), "--station-name", "bay-9", "station", kSampleImage, "--count",
+                               "8", "--serial-prefix", "DF", "--serial-digits", "5"},
+                              stationEnvironment("bay-9"));
+    EXPECT_EQ(run.exitStatus, 0) << run.out << run.err;
+    EXPECT_NE(run.err.find("sent to the history server"), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("could never be written"), std::string::npos) << run.err;
+    EXPECT_EQ(server_.query("SELECT count(*), count(DISTINCT hub_serial) FILTER (WHERE hub_serial LIKE 'DF%')"
+                            " FROM velmora_runs WHERE result = 'success' AND station = 'bay-9';"),
+              "8|8\n");
+    EXPECT_EQ(
+        server_.query("SELECT count(*) FROM velmora_serial_numbers WHERE prefix = 'DF' AND state = 'used';"),
+        "8\n");
+}
+
+// A disk that fills in the middle of a unit and stays full, with the line's
+// server named: the unit's end reaches the server directly and stays there,
+// whatever older copy of its row the file's sender sent before. The disk is a
+// small tmpfs in a child's mount namespace (root only).
+TEST_F(PostgresHistoryTest, ADiskThatFillsInAUnitsMiddleLeavesItsEndOnTheServer) {
+    if (!runningAsRoot()) GTEST_SKIP() << "a small file system of its own needs root";
+    const std::string disk = scratch_.path("disk");
+    ASSERT_EQ(::mkdir(disk.c_str(), 0700), 0);
+    const ChildEnd end = runInChild([&] {
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount("velmora-full", disk.c_str(), "tmpfs", 0, "size=2m,mode=0700") != 0)
+            return 77;
+        history::StationFileAccess file(disk + "/history.sqlite", FolderCreation::MustExist);
+        std::string error;
+        if (!file.open(error)) return 2;
+        history::PostgresHistory line(server_.uri());
+        RecorderSettings settings{"bay-3"};
+        settings.server = &line;
+        settings.stationsOwnServer = true;
+        settings.retry = {std::chrono::milliseconds(50), std::chrono::milliseconds(50)};
+        SystemClock clock;
+        RunRecorder recorder(file, settings, clock, nullptr);
+        std::unique_ptr<RunLog> unit = recorder.runStarted({});
+        unit->phaseStarted(RunPhase::Erase);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the sender's turn for the early row
+        {
+            std::ofstream fill(disk + "/filler", std::ios::binary);
+            const std::string block(4096, 'x');
+            while (fill.write(block.data(), block.size()) && fill.flush()) {}
+        }
+        unit->phaseStarted(RunPhase::Write);
+        unit->ended({true, ""});
+        return 0;
+    });
+    if (end.exitStatus == 77) GTEST_SKIP() << "no mount namespace of its own here";
+    ASSERT_EQ(end.exitStatus, std::optional<int>(0));
+    EXPECT_EQ(server_.query("SELECT result, station FROM velmora_runs;"), "success|bay-3\n");
 }
 
 // Text the server cannot take as UTF-8 (an image path in Latin-1, a station name

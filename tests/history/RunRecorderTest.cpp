@@ -1,12 +1,16 @@
 // The recorder fed by the workflows on the simulated hub: what a success, each
 // kind of failure and a process killed mid-run leave in the history, a history
-// that cannot be written, and parallel runs sharing one recorder.
+// that cannot be written or whose disk fills for a unit, and parallel runs
+// sharing one recorder.
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -20,6 +24,7 @@
 #include "history/HistoryDatabase.h"
 #include "history/RunRecorder.h"
 #include "history/SerialCounter.h"
+#include "history/StationFile.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ScratchFolder.h"
 #include "tests/workflows/SimulatedHubFixture.h"
@@ -234,21 +239,73 @@ TEST_F(RunRecorderTest, ProcessKilledMidRunLeavesAnUnfinishedRow) {
     EXPECT_GE(phaseTime(row.phases, "erase"), 0);
 }
 
-TEST_F(RunRecorderTest, UnwritableHistoryNeverStopsARunAndIsToldOnce) {
+TEST_F(RunRecorderTest, UnwritableHistoryNeverStopsARunAndIsToldOncePerRun) {
     scratch_.write("plain-file", {1, 2, 3});
     const std::string unusable = scratch_.path("plain-file/history.sqlite");
-    RunRecorder recorder(unusable, FolderCreation::Create, clock_,
-                         [this](const std::string& line) { problems_.push_back(line); });
-    WorkflowContext context = SimulatedHubFixture::context();
-    context.observer = &recorder;
+    {
+        RunRecorder recorder(unusable, FolderCreation::Create, clock_,
+                             [this](const std::string& line) { problems_.push_back(line); });
+        WorkflowContext context = SimulatedHubFixture::context();
+        context.observer = &recorder;
 
-    EXPECT_TRUE(updateFunc(context, image_, kImagePath));
-    EXPECT_TRUE(updateFunc(context, image_, kImagePath));
+        EXPECT_TRUE(updateFunc(context, image_, kImagePath));
+        EXPECT_TRUE(updateFunc(context, image_, kImagePath));
+    }  // at its end it tells what was never written
 
-    ASSERT_EQ(problems_.size(), 1u);
-    EXPECT_NE(problems_[0].find(unusable), std::string::npos) << problems_[0];
+    ASSERT_EQ(problems_.size(), 3u);
+    for (const std::string& problem : problems_)
+        EXPECT_NE(problem.find(unusable), std::string::npos) << problem;
+    EXPECT_NE(problems_[2].find("2 run records could never be written"), std::string::npos) << problems_[2];
     EXPECT_EQ(reporter_.colour, PaneColour::Blue);
     EXPECT_EQ(hub_->imageVersion(), 0x0203);
+}
+
+// The full-disk child's exit status when it could make no file system of its own.
+constexpr int kNoFileSystemOfItsOwn = 77;
+
+// A disk that fills for one unit and has room again at the next: the unit in
+// between is told once, kept in memory and written before the next unit's own
+// row, so each unit has its row. The disk is a small tmpfs in a mount namespace
+// of a child process (root only); the child says what it found on stderr.
+TEST_F(RunRecorderTest, FullDiskForOneUnitThenRoomAgainRecordsEachUnit) {
+    if (!runningAsRoot()) GTEST_SKIP() << "a small file system of its own needs root";
+    const std::string disk = scratch_.path("disk");
+    ASSERT_EQ(::mkdir(disk.c_str(), 0700), 0);
+    const ChildEnd end = runInChild([&] {
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount("velmora-full", disk.c_str(), "tmpfs", 0, "size=2m,mode=0700") != 0)
+            return kNoFileSystemOfItsOwn;
+        const std::string path = disk + "/history.sqlite";
+        const std::string filler = disk + "/filler";
+        history::StationFileAccess file(path, FolderCreation::MustExist);
+        std::string error;
+        if (!file.open(error)) return 2;  // laid out while there is room
+        bool passed = false;
+        {
+            RunRecorder recorder(file, {"bay-1"}, clock_,
+                                 [this](const std::string& line) { problems_.push_back(line); });
+            WorkflowContext context = SimulatedHubFixture::context();
+            context.observer = &recorder;
+            {
+                std::ofstream fill(filler, std::ios::binary);
+                const std::string block(4096, 'x');
+                while (fill.write(block.data(), block.size()) && fill.flush()) {}
+            }
+            passed = updateFunc(context, image_, kImagePath);
+            ::unlink(filler.c_str());
+            passed = updateFunc(context, image_, kImagePath) && passed;
+        }
+        std::vector<std::string> results;
+        for (const HistoryRecord& row : rowsOf(path)) results.push_back(row.result);
+        for (const std::string& line : problems_) std::fprintf(stderr, "told: %s\n", line.c_str());
+        const bool told =
+            problems_.size() == 2 && problems_[0].find("full") != std::string::npos &&
+            problems_[1].find("written again; 1 run records kept meanwhile written") != std::string::npos;
+        return passed && told && results == std::vector<std::string>{"success", "success"} ? 0 : 1;
+    });
+    if (end.exitStatus == kNoFileSystemOfItsOwn) GTEST_SKIP() << "no mount namespace of its own here";
+    EXPECT_EQ(end.exitStatus, std::optional<int>(0));
 }
 
 // Runs on two hubs at once, each on a worker of its own with a connection pinned
