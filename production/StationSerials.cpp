@@ -68,8 +68,11 @@ bool StationSerials::wantsBlockLocked() const {
 
 SerialTake StationSerials::take() {
     std::unique_lock lock(mutex_);
-    // A block on its way comes first: a second reservation beside it would only be voided.
-    changed_.wait(lock, [this] { return !reserving_; });
+    // A unit takes from the block held while the next is on its way (a frozen
+    // server holds only the worker); with the block empty it waits for that
+    // reservation rather than starting a second one beside it, which would only
+    // be voided.
+    changed_.wait(lock, [this] { return !reserving_ || !block_.empty(); });
     SerialTake taken;
     if (block_.empty()) {
         std::string error;

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <future>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -286,6 +287,38 @@ TEST_F(StationSerialsTest, TheNextBlockComesWhileAQuarterIsLeft) {
          serials.left() <= 1 && std::chrono::steady_clock::now() < guard;)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_EQ(serials.left(), 5u);
+    ASSERT_TRUE(serials.end(error)) << error;
+}
+
+// A reservation the backend holds (a frozen server) holds no unit while the
+// block in hand still has numbers: the last of it is taken meanwhile.
+TEST_F(StationSerialsTest, AStalledReservationHoldsNoUnitWhileTheBlockHasNumbers) {
+    auto real = counter();
+    FlakySource source(*real);
+    std::promise<void> released;
+    std::shared_future<void> release = released.get_future().share();
+    std::atomic<int> reservations{0};
+    source.duringReserve = [&] {
+        if (++reservations == 2) release.wait();
+    };
+    StationSerials serials(source, serialSettings("ZH", 6, 1, 4, "line-f"));
+    std::string error;
+    ASSERT_TRUE(serials.begin(error)) << error;
+    for (int unit = 0; unit < 3; ++unit) ASSERT_TRUE(serials.take().number);
+    while (reservations < 2) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::atomic<bool> taken{false};
+    auto taking = std::async(std::launch::async, [&] {
+        SerialTake take = serials.take();
+        taken = true;
+        return take;
+    });
+    for (const auto guard = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+         !taken && std::chrono::steady_clock::now() < guard;)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const bool tookWhileStalled = taken;
+    released.set_value();
+    EXPECT_TRUE(tookWhileStalled);
+    EXPECT_EQ(taking.get().serial, "ZH000004");
     ASSERT_TRUE(serials.end(error)) << error;
 }
 
