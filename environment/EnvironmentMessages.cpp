@@ -17,13 +17,21 @@ std::string unknownScenario(const std::string& scenario) {
     return text;
 }
 
+namespace {
+
+std::string serialServerProblem(const std::string& server, const char* what, const std::string& reason) {
+    return "history server " + server + " " + what + " (" + reason +
+           "); the line's serial numbers are kept there, so this station does not start";
+}
+
+}  // namespace
+
 std::string serialServerAway(const std::string& server, const std::string& reason) {
-    std::string text = "history server ";
-    text += server;
-    text += " cannot be reached (";
-    text += reason;
-    text += "); the line's serial numbers are kept there, so this station does not start";
-    return text;
+    return serialServerProblem(server, "cannot be reached", reason);
+}
+
+std::string serialServerRefused(const std::string& server, const std::string& reason) {
+    return serialServerProblem(server, "refused this station's connection", reason);
 }
 
 }  // namespace velmora::messages

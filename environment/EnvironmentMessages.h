@@ -20,6 +20,9 @@ inline constexpr const char* kReplayAlone =
 // The line's server, which keeps the serial numbers, cannot be reached as a
 // station starts: "history server URI cannot be reached (REASON); ...".
 std::string serialServerAway(const std::string& server, const std::string& reason);
+// The server answered and would not let the station in (a wrong password, an
+// unknown role or database): not "cannot be reached".
+std::string serialServerRefused(const std::string& server, const std::string& reason);
 
 // A problem of the metrics' endpoint or file, under the option that asked for it.
 inline std::string metricsOptionProblem(const std::string& option, const std::string& problem) {

@@ -201,7 +201,8 @@ std::unique_ptr<SerialNumberSource> HubEnvironment::openSerialNumbers(std::strin
         // to the station's own file: its numbers would repeat other stations'.
         if (!server->use([](pg_conn*, std::string&) { return true; }, problem)) {
             serverAway = true;
-            error = messages::serialServerAway(server->name(), problem);
+            error = server->refusedConnection() ? messages::serialServerRefused(server->name(), problem)
+                                                : messages::serialServerAway(server->name(), problem);
             return nullptr;
         }
         // Each number's marks are kept in the station's file until the server

@@ -601,6 +601,15 @@ TEST_F(PostgresHistoryTest, AConnectionTheServerRefusesIsNotCalledOffline) {
         EXPECT_NE(notices[0].find(refusal.said), std::string::npos) << notices[0];
         EXPECT_EQ(notices[0].find("offline"), std::string::npos) << notices[0];
         EXPECT_EQ(notices[0].find("-pw"), std::string::npos) << notices[0];
+        // A station taking its serial numbers there is refused with what the server said.
+        const CliRun serials = runCli(
+            {"--config", scratch_.path("config.ini"), "--simulate=eight-hubs", "--history", refusal.uri,
+             "station", kSampleImage, "--count", "1", "--serial-prefix", "RF", "--serial-digits", "5"},
+            stationEnvironment("refused"));
+        EXPECT_NE(serials.exitStatus, 0);
+        EXPECT_NE(serials.err.find("refused this station's connection ("), std::string::npos) << serials.err;
+        EXPECT_NE(serials.err.find(refusal.said), std::string::npos) << serials.err;
+        EXPECT_EQ(serials.err.find("-pw"), std::string::npos) << serials.err;
     }
 }
 
