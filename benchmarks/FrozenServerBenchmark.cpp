@@ -108,7 +108,8 @@ int main(int argc, char** argv) {
     const long frozen = argc > 1 ? std::strtol(argv[1], nullptr, 10) : 30;
     const long block = argc > 2 ? std::strtol(argv[2], nullptr, 10) : static_cast<long>(kDefaultSerialBlock);
     if (frozen < 1 || frozen > 600 || block < 1 || block > 100000) {
-        std::fprintf(stderr, "usage: velmora_frozen_server [FROZEN seconds, 1 to 600] [BLOCK, 1 to 100000]\n");
+        std::fprintf(stderr,
+                     "usage: velmora_frozen_server [FROZEN seconds, 1 to 600] [BLOCK, 1 to 100000]\n");
         return 2;
     }
     testing::PostgresServer server;
@@ -144,7 +145,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "velmora_frozen_server: %s%s\n", admission.reason.c_str(), error.c_str());
         return 1;
     }
-    StationSerials serials(*source, testing::serialSettings("FZ", 6, 1, static_cast<std::uint64_t>(block), "frozen-bench"));
+    StationSerials serials(
+        *source, testing::serialSettings("FZ", 6, 1, static_cast<std::uint64_t>(block), "frozen-bench"));
     if (!serials.begin(error)) {
         std::fprintf(stderr, "velmora_frozen_server: %s\n", error.c_str());
         return 1;
