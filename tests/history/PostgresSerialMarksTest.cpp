@@ -23,6 +23,7 @@
 #include "tests/cli/CliProcess.h"
 #include "tests/support/PostgresServer.h"
 #include "tests/support/ScratchFolder.h"
+#include "tests/support/SerialSettingsFor.h"
 #include "workflows/RunOrigin.h"
 
 namespace velmora::testing {
@@ -72,7 +73,7 @@ TEST_F(PostgresSerialMarksTest, MarksOfAStationEndingWhileTheServerIsAwayArriveB
     auto source = counter(file, RunOrigin::Simulated);
     std::string error;
     {
-        StationSerials serials(*source, {{"VM", 6}, 1, 5, "bay-s"});
+        StationSerials serials(*source, serialSettings("VM", 6, 1, 5, "bay-s"));
         ASSERT_TRUE(serials.begin(error)) << error;
         for (int unit = 0; unit < 3; ++unit) ASSERT_TRUE(serials.take().number);
         ASSERT_TRUE(server_.stop());
