@@ -308,23 +308,20 @@ std::optional<std::string> Station::startedUnitWithoutIdLocked() {
 ScanResult Station::scan(const std::string& text, const std::optional<std::string>& port) {
     if (context_.unitIds == nullptr) return {false, {}, "Unit IDs are not taken by this station"};
     std::optional<std::string> forPort = port;
-    ScanResult result;
-    std::shared_ptr<UnitTrack> running;
-    {
-        std::lock_guard lock(tracksMutex_);
-        // The units plugged in before the station started could not be scanned
-        // first: the operator scans their labels now, and they take the IDs in
-        // port order while they run, before any unit that comes later.
-        if (!forPort) forPort = startedUnitWithoutIdLocked();
-        result = context_.unitIds->scan(text, forPort);
-        if (!result.taken || !forPort) return result;
-        if (!port) startedWithoutId_.pop_front();
-        if (const auto track = tracks_.find(*forPort); track != tracks_.end()) running = track->second;
-    }
-    if (running) {
+    // Held to the end: a unit running there cannot end (and close its record)
+    // between being found and being given the ID.
+    std::lock_guard lock(tracksMutex_);
+    // The units plugged in before the station started could not be scanned
+    // first: the operator scans their labels now, and they take the IDs in
+    // port order while they run, before any unit that comes later.
+    if (!forPort) forPort = startedUnitWithoutIdLocked();
+    ScanResult result = context_.unitIds->scan(text, forPort);
+    if (!result.taken || !forPort) return result;
+    if (!port) startedWithoutId_.pop_front();
+    if (const auto track = tracks_.find(*forPort); track != tracks_.end()) {
         // Taken back at once: it is the ID of the unit running there, not of the next one.
         const std::optional<std::string> id = context_.unitIds->takeFor(*forPort);
-        running->change([&id](UnitReport& report) { report.unitId = id.value_or(""); });
+        track->second->change([&id](UnitReport& report) { report.unitId = id.value_or(""); });
     } else {
         result.line = "Unit ID " + result.id + " waits for the next unit on port " + *forPort;
     }
