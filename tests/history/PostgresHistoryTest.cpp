@@ -4,9 +4,7 @@
 // a server laid out by a newer program, and a password that must never show.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sched.h>
 #include <spawn.h>
-#include <sys/mount.h>
 #include <sys/wait.h>
 
 #include <chrono>
@@ -31,6 +29,7 @@
 #include "tests/support/ChildProcess.h"
 #include "tests/support/PostgresServer.h"
 #include "tests/support/ScratchFolder.h"
+#include "tests/support/SmallDisk.h"
 
 extern char** environ;
 
@@ -328,10 +327,7 @@ TEST_F(PostgresHistoryTest, ADiskThatFillsInAUnitsMiddleLeavesItsEndOnTheServer)
     const std::string disk = scratch_.path("disk");
     ASSERT_EQ(::mkdir(disk.c_str(), 0700), 0);
     const ChildEnd end = runInChild([&] {
-        if (::unshare(CLONE_NEWNS) != 0 ||
-            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            ::mount("velmora-full", disk.c_str(), "tmpfs", 0, "size=2m,mode=0700") != 0)
-            return 77;
+        if (!mountSmallDisk(disk)) return kNoFileSystemOfItsOwn;
         history::StationFileAccess file(disk + "/history.sqlite", FolderCreation::MustExist);
         std::string error;
         if (!file.open(error)) return 2;
@@ -345,16 +341,12 @@ TEST_F(PostgresHistoryTest, ADiskThatFillsInAUnitsMiddleLeavesItsEndOnTheServer)
         std::unique_ptr<RunLog> unit = recorder.runStarted({});
         unit->phaseStarted(RunPhase::Erase);
         std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the sender's turn for the early row
-        {
-            std::ofstream fill(disk + "/filler", std::ios::binary);
-            const std::string block(4096, 'x');
-            while (fill.write(block.data(), block.size()) && fill.flush()) {}
-        }
+        fillDisk(disk + "/filler");
         unit->phaseStarted(RunPhase::Write);
         unit->ended({true, ""});
         return 0;
     });
-    if (end.exitStatus == 77) GTEST_SKIP() << "no mount namespace of its own here";
+    if (end.exitStatus == kNoFileSystemOfItsOwn) GTEST_SKIP() << "no mount namespace of its own here";
     ASSERT_EQ(end.exitStatus, std::optional<int>(0));
     EXPECT_EQ(server_.query("SELECT result, station FROM velmora_runs;"), "success|bay-3\n");
 }

@@ -3,8 +3,6 @@
 // that cannot be written or whose disk fills for a unit, and parallel runs
 // sharing one recorder.
 #include <gtest/gtest.h>
-#include <sched.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,6 +25,7 @@
 #include "history/StationFile.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ScratchFolder.h"
+#include "tests/support/SmallDisk.h"
 #include "tests/workflows/SimulatedHubFixture.h"
 #include "workflows/EasyUpdate.h"
 #include "workflows/FlashPage.h"
@@ -260,9 +259,6 @@ TEST_F(RunRecorderTest, UnwritableHistoryNeverStopsARunAndIsToldOncePerRun) {
     EXPECT_EQ(hub_->imageVersion(), 0x0203);
 }
 
-// The full-disk child's exit status when it could make no file system of its own.
-constexpr int kNoFileSystemOfItsOwn = 77;
-
 // A disk that fills for one unit and has room again at the next: the unit in
 // between is told once, kept in memory and written before the next unit's own
 // row, so each unit has its row. The disk is a small tmpfs in a mount namespace
@@ -272,10 +268,7 @@ TEST_F(RunRecorderTest, FullDiskForOneUnitThenRoomAgainRecordsEachUnit) {
     const std::string disk = scratch_.path("disk");
     ASSERT_EQ(::mkdir(disk.c_str(), 0700), 0);
     const ChildEnd end = runInChild([&] {
-        if (::unshare(CLONE_NEWNS) != 0 ||
-            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            ::mount("velmora-full", disk.c_str(), "tmpfs", 0, "size=2m,mode=0700") != 0)
-            return kNoFileSystemOfItsOwn;
+        if (!mountSmallDisk(disk)) return kNoFileSystemOfItsOwn;
         const std::string path = disk + "/history.sqlite";
         const std::string filler = disk + "/filler";
         history::StationFileAccess file(path, FolderCreation::MustExist);
@@ -287,11 +280,7 @@ TEST_F(RunRecorderTest, FullDiskForOneUnitThenRoomAgainRecordsEachUnit) {
                                  [this](const std::string& line) { problems_.push_back(line); });
             WorkflowContext context = SimulatedHubFixture::context();
             context.observer = &recorder;
-            {
-                std::ofstream fill(filler, std::ios::binary);
-                const std::string block(4096, 'x');
-                while (fill.write(block.data(), block.size()) && fill.flush()) {}
-            }
+            fillDisk(filler);
             passed = updateFunc(context, image_, kImagePath);
             ::unlink(filler.c_str());
             passed = updateFunc(context, image_, kImagePath) && passed;
