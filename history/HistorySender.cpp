@@ -9,6 +9,7 @@
 
 #include "history/HistoryDatabase.h"
 #include "history/LineServer.h"
+#include "history/SendSettingAside.h"
 #include "history/StationFile.h"
 
 namespace velmora::history {
@@ -37,33 +38,25 @@ RetryPlan retryPlanFromEnvironment() {
 
 namespace {
 
-// Sends rows and marks them; a batch the server refuses goes again a row at a
-// time, the rows it refuses set aside. How many went, or nothing with error
-// when the server could not be reached.
+// Sends rows and marks each the server took with its time of receipt.
 std::optional<std::size_t> sendBatch(HistoryDatabase& local, LineServer& server,
                                      const std::vector<HistoryRecord>& rows, RefusedRows& refused,
                                      std::string& error) {
-    // Rows are to blame only when the server let this station in and then refused them.
-    const auto reached = [&server] { return server.answered() && !server.refusedConnection(); };
-    std::optional<std::string> received = server.send(rows, error);
-    if (received) return local.markSent(rows, *received, error) ? std::optional(rows.size()) : std::nullopt;
-    if (!reached()) return std::nullopt;
-    std::size_t sent = 0;
-    for (const HistoryRecord& row : rows) {
-        std::string why;
-        received = server.send({row}, why);
-        if (received) {
-            if (!local.markSent({row}, *received, error)) return std::nullopt;
-            ++sent;
-        } else if (!reached()) {
-            error = why;
-            return std::nullopt;
-        } else {
+    std::optional<std::string> received;
+    return sendSettingAside(
+        server, rows,
+        [&](const std::vector<HistoryRecord>& batch, std::string& why) {
+            received = server.send(batch, why);
+            return received.has_value();
+        },
+        [&](const std::vector<HistoryRecord>& batch, std::string& why) {
+            return local.markSent(batch, *received, why);
+        },
+        [&refused](const HistoryRecord& row, const std::string& why) {
             refused.runs.insert(row.runUuid);
             if (refused.reason.empty()) refused.reason = why;
-        }
-    }
-    return sent;
+        },
+        error);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "app/IsoTime.h"
 #include "history/HistoryDatabase.h"
 #include "history/LineServer.h"
+#include "history/SendSettingAside.h"
 #include "history/SqliteStatement.h"
 
 namespace velmora::history {
@@ -28,30 +29,23 @@ void bindWaitingFor(SqliteStatement& statement, const std::string& server, const
     statement.bind(1, server).bind(2, which.station).bind(3, which.origin).bind(4, after);
 }
 
-// Sends one batch and removes what the server took; a batch it refuses goes
-// again a mark at a time, the marks it refuses set aside. How many went, or
-// nothing with error when the server could not be reached.
+// Sends one batch and removes from the file what the server took.
 std::optional<std::size_t> sendBatch(HistoryDatabase& file, LineServer& server,
                                      const std::vector<SerialMark>& marks, RefusedMarks& refused,
                                      std::string& error) {
-    if (server.sendMarks(marks, error))
-        return dropMarks(file, marks, error) ? std::optional(marks.size()) : std::nullopt;
-    if (!server.answered()) return std::nullopt;
-    std::size_t sent = 0;
-    for (const SerialMark& mark : marks) {
-        std::string why;
-        if (server.sendMarks({mark}, why)) {
-            if (!dropMarks(file, {mark}, error)) return std::nullopt;
-            ++sent;
-        } else if (!server.answered()) {
-            error = why;
-            return std::nullopt;
-        } else {
+    return sendSettingAside(
+        server, marks,
+        [&server](const std::vector<SerialMark>& batch, std::string& why) {
+            return server.sendMarks(batch, why);
+        },
+        [&file](const std::vector<SerialMark>& batch, std::string& why) {
+            return dropMarks(file, batch, why);
+        },
+        [&refused](const SerialMark& mark, const std::string& why) {
             refused.ids.insert(mark.id);
             if (refused.reason.empty()) refused.reason = why;
-        }
-    }
-    return sent;
+        },
+        error);
 }
 
 }  // namespace
