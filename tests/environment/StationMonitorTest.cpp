@@ -81,6 +81,9 @@ public:
         rig_.clock.addWorkers(1);
         std::thread operatorThread([&] {
             rig_.clock.enterWorker();
+            // The operator starts once the station is on the clock (its first line
+            // comes after that): alone on it, its looks would move time on unchecked.
+            while (lineCount() == 0) std::this_thread::yield();
             waitForVerdicts(1);
             if (during) during();
             waitForVerdicts(units);
@@ -100,6 +103,10 @@ public:
             count += line.starts_with(start) &&
                      (line.find(": PASS ") != std::string::npos || line.find(": FAIL ") != std::string::npos);
         return count;
+    }
+    std::size_t lineCount() {
+        std::lock_guard lock(mutex_);
+        return lines_.size();
     }
     // The seconds the verdict lines gave, together.
     double printedSeconds() {
