@@ -90,16 +90,32 @@ std::optional<std::vector<SerialMark>> waitingMarks(HistoryDatabase& file, const
     });
 }
 
+// Drops the very marks sent, not others that took their row numbers since: two
+// senders (the station's own thread and the history sender) may send one mark,
+// and once the first dropped it, a new mark may get its id (SQLite gives the
+// highest id again once its row is gone). A new mark equal in every word to the
+// one sent says nothing the server has not taken.
 bool dropMarks(HistoryDatabase& file, const std::vector<SerialMark>& marks, std::string& error) {
     return file.exclusive([&](sqlite3* handle) {
-        SqliteStatement drop(handle, "DELETE FROM serial_marks WHERE id = ?;");
+        SqliteStatement drop(handle,
+                             "DELETE FROM serial_marks WHERE id = ? AND line_server = ? AND origin = ? AND"
+                             " station = ? AND prefix = ? AND number = ? AND state = ? AND run_uuid = ?;");
         for (std::size_t first = 0; first < marks.size(); first += kDropsPerTransaction) {
             SqliteTransaction transaction(handle);
             if (!transaction.begin(error)) return false;
             const std::size_t end = std::min(marks.size(), first + kDropsPerTransaction);
             for (std::size_t index = first; index < end; ++index) {
                 drop.reset();
-                if (!drop.bind(1, marks[index].id).run(error)) return false;
+                const SerialMark& mark = marks[index];
+                drop.bind(1, mark.id)
+                    .bind(2, mark.lineServer)
+                    .bind(3, mark.origin)
+                    .bind(4, mark.station)
+                    .bind(5, mark.prefix)
+                    .bind(6, static_cast<std::int64_t>(mark.number))
+                    .bind(7, mark.state)
+                    .bind(8, mark.run);
+                if (!drop.run(error)) return false;
             }
             drop.reset();  // a statement left running would hold the transaction open
             if (!transaction.commit(error)) return false;

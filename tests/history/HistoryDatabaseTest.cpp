@@ -324,11 +324,13 @@ TEST_F(HistoryDatabaseTest, FileOfLayoutFiveGetsTheSignatureColumns) {
     ASSERT_EQ(sqlite3_open(path_.c_str(), &handle), SQLITE_OK);
     EXPECT_EQ(
         sqlite3_exec(handle,
-                     "ALTER TABLE runs DROP COLUMN signature; ALTER TABLE runs DROP COLUMN signature_key;"
+                     (std::string(kWithoutReportCounts) +
+                      "ALTER TABLE runs DROP COLUMN signature; ALTER TABLE runs DROP COLUMN signature_key;"
                      "ALTER TABLE runs DROP COLUMN signature_comment;"
                      "ALTER TABLE runs DROP COLUMN signed_sha256; DROP INDEX runs_unit;"
                      "ALTER TABLE runs DROP COLUMN unit_id; ALTER TABLE runs DROP COLUMN line_server;"
-                     "DROP TABLE serial_marks; PRAGMA user_version=5;",
+                      "DROP TABLE serial_marks; PRAGMA user_version=5;")
+                         .c_str(),
                      nullptr, nullptr, nullptr),
         SQLITE_OK)
         << sqlite3_errmsg(handle);
@@ -444,16 +446,19 @@ TEST_F(HistoryDatabaseTest, EightProcessesStartingOnAMissingFileAllGetIn) {
 }
 
 // Layout 7 gives each row the server it is for, layout 8 the unit's scanned ID,
-// layout 9 the serial numbers' marks kept for the server; a file of the layout
-// before each keeps its rows (for no server, with no ID), and then keeps all
-// three for the next run and finds a unit's runs by its ID.
-TEST_F(HistoryDatabaseTest, FilesOfLayoutsSixToEightGetTheRowsServerTheUnitsIdAndKeptMarks) {
-    const std::vector<std::pair<int, const char*>> earlier = {
-        {6,
-         "DROP TABLE serial_marks; DROP INDEX runs_unit; ALTER TABLE runs DROP COLUMN unit_id;"
-         " ALTER TABLE runs DROP COLUMN line_server;"},
-        {7, "DROP TABLE serial_marks; DROP INDEX runs_unit; ALTER TABLE runs DROP COLUMN unit_id;"},
-        {8, "DROP TABLE serial_marks;"},
+// layout 9 the serial numbers' marks kept for the server, layout 10 the
+// report's counts; a file of the layout before each keeps its rows (for no
+// server, with no ID), and then keeps all of them for the next run, finds a
+// unit's runs by its ID and counts its report as its runs say.
+TEST_F(HistoryDatabaseTest, FilesOfLayoutsSixToNineGetTheRowsServerTheUnitsIdKeptMarksAndCounts) {
+    const std::string uncounted = kWithoutReportCounts;
+    const std::vector<std::pair<int, std::string>> earlier = {
+        {6, uncounted +
+                "DROP TABLE serial_marks; DROP INDEX runs_unit; ALTER TABLE runs DROP COLUMN unit_id;"
+                " ALTER TABLE runs DROP COLUMN line_server;"},
+        {7, uncounted + "DROP TABLE serial_marks; DROP INDEX runs_unit; ALTER TABLE runs DROP COLUMN unit_id;"},
+        {8, uncounted + "DROP TABLE serial_marks;"},
+        {9, uncounted},
     };
     for (const auto& [layout, back] : earlier) {
         SCOPED_TRACE(layout);
@@ -466,7 +471,7 @@ TEST_F(HistoryDatabaseTest, FilesOfLayoutsSixToEightGetTheRowsServerTheUnitsIdAn
         }
         sqlite3* handle = nullptr;
         ASSERT_EQ(sqlite3_open(path_.c_str(), &handle), SQLITE_OK);
-        const std::string sql = std::string(back) + "PRAGMA user_version=" + std::to_string(layout) + ";";
+        const std::string sql = back + "PRAGMA user_version=" + std::to_string(layout) + ";";
         EXPECT_EQ(sqlite3_exec(handle, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
             << sqlite3_errmsg(handle);
         sqlite3_close(handle);
@@ -495,19 +500,54 @@ TEST_F(HistoryDatabaseTest, FilesOfLayoutsSixToEightGetTheRowsServerTheUnitsIdAn
         ASSERT_TRUE(kept) << error;
         ASSERT_EQ(kept->size(), 1u);
         EXPECT_EQ((*kept)[0].number, 7u);
+        expectReportsAsListed(*database);
     }
 }
 
 // The file counts a report itself, and gives the lines buildReport makes of
-// the same rows, for every grouping, filter and kind of run.
+// the same rows, for every grouping, filter and kind of run: as the runs were
+// written twice (their first write, then their last), and after rows were
+// deleted by hand.
 TEST_F(HistoryDatabaseTest, ReportCountedInTheFileGivesTheListedRunsLines) {
     auto database = open();
     ASSERT_TRUE(database);
-    for (HistoryRecord run : variedRuns()) {
+    const std::vector<HistoryRecord> runs = variedRuns();
+    for (std::size_t index = 0; index < runs.size(); ++index) {
         std::string error;
-        ASSERT_TRUE(database->record(run, error)) << error;
+        HistoryRecord first = firstWriteOf(runs[index], index);
+        ASSERT_TRUE(database->record(first, error)) << error;
+        HistoryRecord last = runs[index];
+        last.id = first.id;
+        last.runUuid = first.runUuid;
+        ASSERT_TRUE(database->record(last, error)) << error;
     }
     expectReportsAsListed(*database);
+    sqlite3* handle = nullptr;
+    ASSERT_EQ(sqlite3_open(path_.c_str(), &handle), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(handle, "DELETE FROM runs WHERE id % 7 = 0;", nullptr, nullptr, nullptr), SQLITE_OK)
+        << sqlite3_errmsg(handle);
+    sqlite3_close(handle);
+    expectReportsAsListed(*database);
+}
+
+// Two senders may send one kept mark; once one dropped it, a new mark can take
+// its row number. The other's drop of what it sent leaves the new mark waiting.
+TEST_F(HistoryDatabaseTest, ADropOfASentMarkLeavesANewMarkOfItsNumberWaiting) {
+    auto database = open();
+    ASSERT_TRUE(database);
+    std::string error;
+    history::SerialMark issued{0, "host=db", "", "bay-1", "ZH", 27, "issued", ""};
+    ASSERT_TRUE(history::keepMark(*database, issued, error)) << error;
+    const auto sentByBoth = history::waitingMarks(*database, "host=db", {}, 0, 10, error);
+    ASSERT_TRUE(sentByBoth && sentByBoth->size() == 1) << error;
+    ASSERT_TRUE(history::dropMarks(*database, *sentByBoth, error)) << error;
+    history::SerialMark used{0, "host=db", "", "bay-1", "ZH", 27, "used", "run-27"};
+    ASSERT_TRUE(history::keepMark(*database, used, error)) << error;
+    ASSERT_TRUE(history::dropMarks(*database, *sentByBoth, error)) << error;
+    const auto waiting = history::waitingMarks(*database, "host=db", {}, 0, 10, error);
+    ASSERT_TRUE(waiting) << error;
+    ASSERT_EQ(waiting->size(), 1u);
+    EXPECT_EQ((*waiting)[0].state, "used");
 }
 
 }  // namespace
