@@ -13,6 +13,7 @@
 #include "app/RunId.h"
 #include "history/HistoryColumns.h"
 #include "history/HistoryReportSqlite.h"
+#include "history/ReportCounts.h"
 #include "history/SerialTables.h"
 #include "history/SqliteStatement.h"
 
@@ -22,7 +23,7 @@ namespace {
 // Bumped whenever the layout changes; a newer program migrates an older file.
 // The layout of version 1 is made first, then every upgrade step after it in
 // turn, so a new file and an upgraded one end with the very same tables.
-constexpr int kLayoutVersion = 9;
+constexpr int kLayoutVersion = 10;
 
 struct LayoutUpgrade {
     int version;  // the layout this step leads to
@@ -32,6 +33,7 @@ struct LayoutUpgrade {
 };
 
 bool nameEarlierRuns(sqlite3* handle, std::string& error);
+bool keepReportCounts(sqlite3* handle, std::string& error);
 
 constexpr const char* kSignedImagesLayout =
     "ALTER TABLE runs ADD COLUMN signature TEXT NOT NULL DEFAULT '';"
@@ -40,7 +42,7 @@ constexpr const char* kSignedImagesLayout =
     "ALTER TABLE runs ADD COLUMN signed_sha256 TEXT NOT NULL DEFAULT '';";
 
 // One step per version after the first; later layouts add theirs at the end.
-constexpr std::array<LayoutUpgrade, 8> kUpgrades = {{
+constexpr std::array<LayoutUpgrade, 9> kUpgrades = {{
     // 2: the run's flash backup, taken before the erase, and for a recovery the
     // run it recovered.
     {2,
@@ -78,6 +80,9 @@ constexpr std::array<LayoutUpgrade, 8> kUpgrades = {{
      nullptr},
     // 9: the serial numbers' marks kept until the line's server has them.
     {9, kKeptMarksLayout, nullptr},
+    // 10: the report's counts, kept by triggers as the runs are written and
+    // first made from the runs already kept.
+    {10, "", keepReportCounts},
 }};
 static_assert(kUpgrades.back().version == kLayoutVersion, "every layout version has its upgrade step");
 
@@ -151,6 +156,10 @@ bool nameEarlierRuns(sqlite3* handle, std::string& error) {
                    "CREATE UNIQUE INDEX runs_uuid ON runs (run_uuid);"
                    "CREATE INDEX runs_waiting ON runs (id) WHERE sent_to_server = '';",
                    error);
+}
+
+bool keepReportCounts(sqlite3* handle, std::string& error) {
+    return execute(handle, reportCountsLayout(SqlDialect::Sqlite, kFileReportTables).c_str(), error);
 }
 
 HistoryRecord readRow(const Statement& statement) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "history/HistoryRecord.h"
+#include "history/ReportCounts.h"
 
 namespace velmora::history {
 
@@ -74,14 +75,14 @@ using ReportRow = std::vector<std::optional<std::string>>;
 class ReportSource {
 public:
     virtual ~ReportSource() = default;
-    // The runs' table.
-    virtual const char* table() const = 0;
-    // The text of column with every digit written as 0: a phase log's shape
+    // The runs' table and the counts kept of them.
+    virtual ReportTables tables() const = 0;
+    // The phase log with every digit written as 0: its shape
     // ("open=0000;erase=00;write"). Logs that differ only in their times (nearly
     // every run's) share one, so the store groups by a few shapes rather than by
-    // a million texts. translate() where it is quick; a store may say the same
-    // its own quicker way.
-    virtual std::string digitsAsZero(const std::string& column) const;
+    // a million texts. The same text the counts keep (phaseShapeOf); a store may
+    // say it its own quicker way.
+    virtual std::string phaseShape() const;
     // Runs sql, whose parameters are $1, $2, ... (parameters[0] is $1), and
     // hands each row to row as it comes.
     virtual bool query(const std::string& sql, const std::vector<std::string>& parameters,

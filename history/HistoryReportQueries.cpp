@@ -2,8 +2,9 @@
 // station's SQLite file and on a line's PostgreSQL server (the file's connection
 // adds the two pieces of PostgreSQL the statements use, translate() and the "C"
 // collation: history/HistoryReportSqlite.h), so each rule of the report has one
-// text. Only the report's lines come back; the rules are buildReport's, and its
-// tests hold both stores to its lines.
+// text, over the counts both keep as the runs are written (history/ReportCounts.h)
+// wherever those answer. Only the report's lines come back; the rules are
+// buildReport's, and its tests hold both stores to its lines.
 #include <algorithm>
 #include <cstdint>
 #include <iterator>
@@ -13,64 +14,86 @@
 #include <utility>
 #include <vector>
 
+#include "app/IsoTime.h"
 #include "history/HistoryReport.h"
 #include "history/PhaseLog.h"
+#include "history/ReportCounts.h"
 #include "workflows/RunOperation.h"
 
 namespace velmora::history {
 namespace {
 
-// The order a listing gives the runs (started, then id) as one text that sorts
-// alike in bytes: the start padded, then the id right-aligned. Compared in
-// bytes ("C") on every server, whatever its own collation.
-constexpr const char* kListOrder = "format('%-40s%20s', started, id)";
-
-// A word of the history's as an SQL literal (none holds a quote).
 std::string quoted(const char* word) {
     return std::string("'") + word + "'";
 }
-
-// A run's result as one letter: 's'uccess, 'f'ailure, 'u'nfinished, 'o' for
-// another word (counted as unfinished, but not as a run still going).
-const std::string kResultLetter = "CASE result WHEN " + quoted(kResultSuccess) + " THEN 's' WHEN " +
-                                  quoted(kResultFailure) + " THEN 'f' WHEN " + quoted(kResultUnfinished) +
-                                  " THEN 'u' ELSE 'o' END";
 
 // A shape longer than this many zeros in a row may hold a time too large for
 // the log (a 19-digit number), so its rows' own texts are read.
 constexpr std::size_t kLongestSafeTime = 18;
 
-// "'update', 'scalar', ...": the operations that flash a unit.
-std::string unitOperations() {
-    std::string list;
-    for (int value = 0;; ++value) {
-        const auto operation = static_cast<RunOperation>(value);
-        const char* name = runOperationName(operation);
-        if (std::string(name) == "?") break;
-        if (flashesUnit(operation)) list += (list.empty() ? "" : ", ") + quoted(name);
-    }
-    return list;
+// "YYYY-MM-DD" of the day after day's; nothing for a text that is no day.
+std::optional<std::string> dayAfter(const std::string& day) {
+    if (day.size() != 10) return std::nullopt;
+    const std::optional<WallTime> start = parseIsoTime(day + "T00:00:00.000Z");
+    if (!start) return std::nullopt;
+    return isoUtc(*start + std::chrono::hours(24)).substr(0, 10);
 }
 
-// The WHERE clause the request's filter makes, its values in parameters.
+// Where a request's runs are counted from. The counts kept as the runs are
+// written answer every request whose filter they can tell (a since inside a
+// day takes that day from its runs); a serial, a unit ID or the lines per unit
+// are counted from the runs themselves.
 class Selection {
 public:
-    explicit Selection(const ReportRequest& request) {
+    // runsOnly: for a statement over the runs alone, whatever the counts answer.
+    explicit Selection(const ReportRequest& request, bool runsOnly = false) {
         const HistoryFilter& filter = request.filter;
-        if (!filter.since.empty()) add("started >= ", filter.since);
-        if (!filter.port.empty()) add("port = ", filter.port);
-        if (!filter.station.empty()) add("station = ", filter.station);
+        std::string kept;  // the counts' own conditions
+        const auto both = [&](const char* column, const std::string& value) {
+            const std::string named = parameter(value);
+            runsWhere_ += std::string(" AND ") + column + " = " + named;
+            kept += std::string(" AND ") + column + " = " + named;
+        };
+        if (!filter.since.empty()) runsWhere_ += " AND started >= " + parameter(filter.since);
+        if (!filter.port.empty()) both("port", filter.port);
+        if (!filter.station.empty()) both("station", filter.station);
         if (!filter.serial.empty()) {
             // A unit is found by the serial its image gave it or the one it reported.
             const std::string serial = parameter(filter.serial);
-            where_ += " AND (hub_serial = " + serial + " OR image_serial = " + serial + ")";
+            runsWhere_ += " AND (hub_serial = " + serial + " OR image_serial = " + serial + ")";
         }
-        if (filter.origin) add("origin = ", *filter.origin);
-        if (!request.withOrigins) where_ += " AND origin = ''";
-        if (!filter.unitId.empty()) add("unit_id = ", filter.unitId);
+        if (filter.origin) both("origin", *filter.origin);
+        if (!request.withOrigins) {
+            runsWhere_ += " AND origin = ''";
+            kept += " AND origin = ''";
+        }
+        if (!filter.unitId.empty()) runsWhere_ += " AND unit_id = " + parameter(filter.unitId);
+        const std::string sinceDay = filter.since.substr(0, 10);
+        const std::optional<std::string> next = dayAfter(sinceDay);
+        counted_ = !runsOnly && filter.serial.empty() && filter.unitId.empty() &&
+                   request.by != ReportGrouping::Unit && (filter.since.empty() || next);
+        if (!counted_) return;
+        countsWhere_ = kept;
+        if (!filter.since.empty()) {
+            // The days after since's from the counts, its own day from its runs.
+            countsWhere_ += " AND day > " + parameter(sinceDay);
+            sinceDayWhere_ = runsWhere_ + " AND started < " + parameter(*next);
+        }
+        firstPassesKept_ = filter.since.empty() && filter.port.empty() && filter.station.empty() &&
+                           !filter.origin && !request.withOrigins;
     }
 
-    const std::string& where() const { return where_; }
+    // " WHERE ..." of the runs the request selects.
+    std::string runsWhere() const { return " WHERE 1 = 1" + runsWhere_; }
+    // Whether the counts answer the request; and for the units' first passes.
+    bool counted() const { return counted_; }
+    bool firstPassesKept() const { return counted_ && firstPassesKept_; }
+    // " WHERE ..." of the counts that answer it, and of the runs of since's day (none without since).
+    std::string countsWhere() const { return " WHERE 1 = 1" + countsWhere_; }
+    std::optional<std::string> sinceDayWhere() const {
+        if (sinceDayWhere_.empty()) return std::nullopt;
+        return " WHERE 1 = 1" + sinceDayWhere_;
+    }
     const std::vector<std::string>& parameters() const { return parameters_; }
     // "$n" for one more value.
     std::string parameter(const std::string& value) {
@@ -79,19 +102,20 @@ public:
     }
 
 private:
-    void add(const char* condition, const std::string& value) {
-        where_ += std::string(" AND ") + condition + parameter(value);
-    }
-
-    std::string where_ = " WHERE 1 = 1";
+    std::string runsWhere_;
+    std::string countsWhere_;
+    std::string sinceDayWhere_;
+    bool counted_ = false;
+    bool firstPassesKept_ = false;
     std::vector<std::string> parameters_;
 };
 
-std::string keyColumn(ReportGrouping by) {
+// The key of a line, over the groups of runs (groupsOf) or over the runs.
+std::string keyColumn(ReportGrouping by, bool overRuns) {
     switch (by) {
         case ReportGrouping::Station: return "station";
         case ReportGrouping::Port: return "port";
-        case ReportGrouping::Day: return "substr(started, 1, 10)";
+        case ReportGrouping::Day: return overRuns ? startDayOf() : "day";
         case ReportGrouping::Unit: return "unit_id";
         case ReportGrouping::Total:
         case ReportGrouping::Phase: break;
@@ -124,9 +148,9 @@ public:
     StoreReport(ReportSource& source, const ReportRequest& request)
         : source_(source),
           request_(request),
-          table_(source.table()),
-          units_(unitOperations()),
-          shape_(source.digitsAsZero("phases")) {}
+          tables_(source.tables()),
+          units_(unitOperationList()),
+          shape_(source.phaseShape()) {}
 
     std::optional<std::vector<ReportLine>> build(std::string& error) {
         const bool firstPasses = request_.by == ReportGrouping::Total || request_.by == ReportGrouping::Unit;
@@ -146,14 +170,37 @@ public:
     }
 
 private:
-    // The rows the request selects, with their parameters.
+    // The rows the request selects, with their parameters: the counts where
+    // they answer, or the runs alone.
     Selection selected() const { return Selection(request_); }
-    std::string from(const Selection& selection) const {
-        std::string sql = std::string(" FROM ") + table_ + selection.where();
+    Selection selectedRuns() const { return Selection(request_, true); }
+    std::string runsOf(const Selection& selection) const {
+        std::string sql = std::string(" FROM ") + tables_.runs + selection.runsWhere();
         if (request_.by == ReportGrouping::Unit) sql += " AND unit_id IS NOT NULL";
         return sql;
     }
     std::string unitsOnly() const { return " AND operation IN (" + units_ + ")"; }
+
+    // The selected runs as groups of one day, station, port, origin, operation,
+    // result letter and phase log shape (and unit ID by unit), each with its
+    // count and its first run in the listing's order: from the counts kept
+    // where they answer, else from the runs.
+    std::string groupsOf(const Selection& selection) const {
+        const auto fromRuns = [this](const std::string& where) {
+            const bool byUnit = request_.by == ReportGrouping::Unit;
+            return "SELECT " + startDayOf() + " AS day, station, port, origin, operation, " + resultLetterOf() +
+                   " AS result, " + shape_ + " AS shape, count(*) AS runs, min(" + listOrderOf() +
+                   " COLLATE \"C\") AS first_run" + (byUnit ? ", unit_id" : "") + " FROM " + tables_.runs +
+                   where + (byUnit ? " AND unit_id IS NOT NULL" : "") + " GROUP BY 1, 2, 3, 4, 5, 6, 7" +
+                   (byUnit ? ", 10" : "");
+        };
+        if (!selection.counted()) return "(" + fromRuns(selection.runsWhere()) + ") AS grouped";
+        std::string sql = "(SELECT day, station, port, origin, operation, result, shape, runs, first_run FROM " +
+                          std::string(tables_.counts) + selection.countsWhere();
+        if (const std::optional<std::string> sinceDay = selection.sinceDayWhere())
+            sql += " UNION ALL " + fromRuns(*sinceDay);
+        return sql + ") AS grouped";
+    }
 
     // " AND <shape> IN ($n, ...)": the rows of those shapes only; nothing for none.
     std::string shapesOnly(Selection& selection, const std::vector<std::string>* shapes) const {
@@ -189,16 +236,15 @@ private:
     // Every group's units, results, and the runs counted apart.
     bool countLines(std::string& error) {
         const Selection selection = selected();
-        const auto count = [](const std::string& condition) {
-            return ", SUM(CASE WHEN " + condition + " THEN 1 ELSE 0 END)";
-        };
         const std::string unit = "operation IN (" + units_ + ")";
-        std::string sql = "SELECT " + keyColumn(request_.by) + count(unit) +
-                          count(unit + " AND result = " + quoted(kResultSuccess)) +
-                          count(unit + " AND result = " + quoted(kResultFailure));
+        const auto count = [](const std::string& condition) {
+            return ", sum(CASE WHEN " + condition + " THEN runs ELSE 0 END)";
+        };
+        std::string sql = "SELECT " + keyColumn(request_.by, false) + count(unit) +
+                          count(unit + " AND result = 's'") + count(unit + " AND result = 'f'");
         for (const RunOperation apart : {RunOperation::Read, RunOperation::Erase, RunOperation::Verify})
             sql += count("operation = " + quoted(runOperationName(apart)));
-        sql += from(selection) + (request_.by == ReportGrouping::Total ? "" : " GROUP BY 1") + ";";
+        sql += " FROM " + groupsOf(selection) + (request_.by == ReportGrouping::Total ? "" : " GROUP BY 1") + ";";
         return source_.query(
             sql, selection.parameters(),
             [this](const ReportRow& row) {
@@ -231,40 +277,50 @@ private:
             line(row[0].value_or("")).failuresByPhase[names->empty() ? std::string{} : names->back()] +=
                 number(row[2]);
         };
-        const auto failures = [&](const std::vector<std::string>* shapes, std::string& failed) {
-            Selection selection = selected();
-            const std::string sql = "SELECT " + keyColumn(request_.by) + ", " + (shapes ? "phases" : shape_) +
-                                    ", COUNT(*)" + from(selection) + unitsOnly() +
-                                    " AND result = " + quoted(kResultFailure) + shapesOnly(selection, shapes);
+        const auto failed = [&](const std::vector<std::string>* shapes, std::string& failure) {
+            Selection selection = shapes == nullptr ? selected() : selectedRuns();
+            const std::string sql =
+                shapes == nullptr
+                    ? "SELECT " + keyColumn(request_.by, false) + ", shape, sum(runs) FROM " +
+                          groupsOf(selection) + " WHERE operation IN (" + units_ + ") AND result = 'f'"
+                    : "SELECT " + keyColumn(request_.by, true) + ", phases, count(*)" + runsOf(selection) +
+                          unitsOnly() + " AND result = " + quoted(kResultFailure) + shapesOnly(selection, shapes);
             return source_.query(
                 sql + " GROUP BY 1, 2;", selection.parameters(),
-                [&](const ReportRow& row) { counted(row, shapes != nullptr); }, failed);
+                [&](const ReportRow& row) { counted(row, shapes != nullptr); }, failure);
         };
-        return failures(nullptr, error) && forShapes(unclear, failures, error);
+        return failed(nullptr, error) && forShapes(unclear, failed, error);
     }
 
     // A unit's first pass is its first run's result (in the listing's order): a
     // run cut off counts as failed once another followed it, and not at all while
-    // it is the only one. Each unit's runs are counted with their lowest and
-    // highest result letter: alike, they are the first run's; only a unit whose
-    // runs differ looks its first run up (by the unit's index).
+    // it is the only one. The units' own counts answer for the whole line; a
+    // selection counts each unit's runs with their lowest and highest result
+    // letter: alike, they are the first run's; only a unit whose runs differ
+    // looks its first run up (by the unit's index).
     bool countFirstPasses(std::string& error) {
-        const Selection selection = selected();
+        const bool kept = selected().firstPassesKept();
+        const Selection selection = kept ? Selection(request_) : selectedRuns();
         // In total, the units' sum (one row, even of none); by unit, a row each.
         const bool byUnit = request_.by == ReportGrouping::Unit;
         const auto counted = [byUnit](const std::string& each) {
-            return byUnit ? each : "SUM(" + each + ")";
+            return byUnit ? each : "sum(" + each + ")";
         };
-        const std::string runsOfUnits = from(selection) + unitsOnly() + " AND unit_id IS NOT NULL";
-        const std::string first = "CASE WHEN lowest = highest THEN lowest ELSE (SELECT " + kResultLetter +
-                                  runsOfUnits +
-                                  " AND unit_id = units.unit_id ORDER BY started, id LIMIT 1) END";
-        const std::string sql = "SELECT " + std::string(byUnit ? "unit_id" : "'all'") + ", " +
-                                counted("CASE WHEN runs = 1 AND lowest = 'u' THEN 0 ELSE 1 END") + ", " +
-                                counted("CASE WHEN " + first + " = 's' THEN 1 ELSE 0 END") +
-                                " FROM (SELECT unit_id, COUNT(*) AS runs, MIN(" + kResultLetter +
-                                ") AS lowest, MAX(" + kResultLetter + ") AS highest" + runsOfUnits +
-                                " GROUP BY unit_id) AS units;";
+        std::string sql;
+        if (kept) {
+            sql = "SELECT 'all', " + counted("CASE WHEN runs = 1 AND first_result = 'u' THEN 0 ELSE 1 END") +
+                  ", " + counted("CASE WHEN first_result = 's' THEN 1 ELSE 0 END") + " FROM " + tables_.units +
+                  " WHERE origin = '';";
+        } else {
+            const std::string runsOfUnits = runsOf(selection) + unitsOnly() + " AND unit_id IS NOT NULL";
+            const std::string first = "CASE WHEN lowest = highest THEN lowest ELSE (SELECT " + resultLetterOf() +
+                                      runsOfUnits + " AND unit_id = units.unit_id ORDER BY started, id LIMIT 1) END";
+            sql = "SELECT " + std::string(byUnit ? "unit_id" : "'all'") + ", " +
+                  counted("CASE WHEN runs = 1 AND lowest = 'u' THEN 0 ELSE 1 END") + ", " +
+                  counted("CASE WHEN " + first + " = 's' THEN 1 ELSE 0 END") +
+                  " FROM (SELECT unit_id, count(*) AS runs, min(" + resultLetterOf() + ") AS lowest, max(" +
+                  resultLetterOf() + ") AS highest" + runsOfUnits + " GROUP BY unit_id) AS units;";
+        }
         return source_.query(
             sql, selection.parameters(),
             [this](const ReportRow& row) {
@@ -281,7 +337,7 @@ private:
     // the runs met them: the groups by their first run, each in its log's order.
     bool countPhases(std::string& error) {
         struct Group {
-            std::string order;  // the group's first run, as kListOrder gives it
+            std::string order;  // the group's first run, in the listing's order
             std::vector<std::string> phases;
             char result;
             std::uint64_t runs;
@@ -289,10 +345,13 @@ private:
         std::vector<Group> groups;
         std::set<std::string> unclear;
         const auto phases = [&](const std::vector<std::string>* shapes, std::string& failed) {
-            Selection selection = selected();
-            const std::string sql = "SELECT " + std::string(shapes ? "phases" : shape_) + ", " +
-                                    kResultLetter + ", COUNT(*), MIN(" + kListOrder + " COLLATE \"C\")" +
-                                    from(selection) + unitsOnly() + shapesOnly(selection, shapes);
+            Selection selection = shapes == nullptr ? selected() : selectedRuns();
+            const std::string sql =
+                shapes == nullptr
+                    ? "SELECT shape, result, sum(runs), min(first_run) FROM " + groupsOf(selection) +
+                          " WHERE operation IN (" + units_ + ")"
+                    : "SELECT phases, " + resultLetterOf() + ", count(*), min(" + listOrderOf() +
+                          " COLLATE \"C\")" + runsOf(selection) + unitsOnly() + shapesOnly(selection, shapes);
             return source_.query(
                 sql + " GROUP BY 1, 2;", selection.parameters(),
                 [&](const ReportRow& row) {
@@ -333,17 +392,17 @@ private:
 
     ReportSource& source_;
     const ReportRequest& request_;
-    const char* table_;
+    const ReportTables tables_;
     const std::string units_;
-    const std::string shape_;  // the phase log's shape (ReportSource::digitsAsZero)
+    const std::string shape_;  // the phase log's shape (ReportSource::phaseShape)
     std::map<std::string, ReportLine> lines_;
     std::vector<std::string> phaseOrder_;  // by phase: as the runs met them
 };
 
 }  // namespace
 
-std::string ReportSource::digitsAsZero(const std::string& column) const {
-    return "translate(" + column + ", '0123456789', '0000000000')";
+std::string ReportSource::phaseShape() const {
+    return phaseShapeOf();
 }
 
 std::optional<std::vector<ReportLine>> reportFrom(ReportSource& source, const ReportRequest& request,

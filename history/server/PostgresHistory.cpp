@@ -251,7 +251,9 @@ bool PostgresHistory::layOut(std::string& error) {
             execute("CREATE TABLE IF NOT EXISTS velmora_layout (version integer NOT NULL);", error) &&
             (version = currentLayout()).has_value();
         for (const ServerLayoutStep& step : kServerLayoutSteps) {
-            if (done && step.version > *version) done = execute(step.sql, error);
+            if (done && step.version > *version && *step.sql != '\0') done = execute(step.sql, error);
+            if (done && step.version > *version && step.made != nullptr)
+                done = execute(step.made().c_str(), error);
         }
         if (done && *version < kServerLayoutVersion) {
             const std::string mark = "DELETE FROM velmora_layout; INSERT INTO velmora_layout VALUES (" +
@@ -416,15 +418,7 @@ class PostgresReportSource final : public ReportSource {
 public:
     PostgresReportSource(pg_conn* connection, const PostgresHistory& server)
         : connection_(connection), server_(server) {}
-    const char* table() const override { return "velmora_runs"; }
-    // The server's translate() looks each character up through the whole list
-    // of digits, character by character (about 3 us a log, 3 s a million):
-    // nine replace() calls say the same in a third of the time.
-    std::string digitsAsZero(const std::string& column) const override {
-        std::string text = column;
-        for (char digit = '1'; digit <= '9'; ++digit) text = "replace(" + text + ", '" + digit + "', '0')";
-        return text;
-    }
+    ReportTables tables() const override { return kServerReportTables; }
     bool query(const std::string& sql, const std::vector<std::string>& parameters,
                const std::function<void(const ReportRow&)>& row, std::string& error) override {
         // As a listing's filter (list): UTF-8 only, a stray byte as U+FFFD.

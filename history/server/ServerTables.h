@@ -3,18 +3,27 @@
 // station's transaction that finds the server behind it. Later layouts add
 // theirs at the end.
 #include <array>
+#include <string>
+
+#include "history/ReportCounts.h"
 
 namespace velmora::history {
 
 struct ServerLayoutStep {
     int version;  // the layout this step leads to
     const char* sql;
+    // What the program makes of its own rules, run after sql; may be null.
+    std::string (*made)() = nullptr;
 };
 
 // The layout this program writes; a server with a higher one is refused.
-inline constexpr int kServerLayoutVersion = 7;
+inline constexpr int kServerLayoutVersion = 8;
 
-inline constexpr std::array<ServerLayoutStep, 7> kServerLayoutSteps = {{
+inline std::string serverReportCounts() {
+    return reportCountsLayout(SqlDialect::Postgres, kServerReportTables);
+}
+
+inline constexpr std::array<ServerLayoutStep, 8> kServerLayoutSteps = {{
     // 1: the runs, with the station file's columns, the run UUID as the key and
     // the time the server took the row's latest write.
     {1,
@@ -84,6 +93,9 @@ inline constexpr std::array<ServerLayoutStep, 7> kServerLayoutSteps = {{
     {7,
      "ALTER TABLE velmora_runs ADD COLUMN unit_id text;"
      "CREATE INDEX velmora_runs_unit ON velmora_runs (unit_id) WHERE unit_id IS NOT NULL;"},
+    // 8: the report's counts, kept by triggers as the rows arrive and first
+    // made from the rows already taken.
+    {8, "", serverReportCounts},
 }};
 static_assert(kServerLayoutSteps.back().version == kServerLayoutVersion,
               "every server layout version has its step");

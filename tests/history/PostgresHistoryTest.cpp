@@ -409,11 +409,10 @@ TEST_F(PostgresHistoryTest, ARowTheServerRefusesIsSetAsideAndTheOthersGo) {
 // a server of layout 4 is upgraded by the next station and keeps its rows.
 TEST_F(PostgresHistoryTest, ServerOfLayoutFourGetsTheSignatureColumns) {
     ASSERT_EQ(station("bay-1", server_.uri(), 1).exitStatus, 0);
-    server_.query(
-        "ALTER TABLE velmora_runs DROP COLUMN signature, DROP COLUMN signature_key,"
-        " DROP COLUMN signature_comment, DROP COLUMN signed_sha256, DROP COLUMN line_server,"
-        " DROP COLUMN unit_id;"
-        "UPDATE velmora_layout SET version = 4;");
+    server_.query(std::string(kServerWithoutReportCounts) +
+                  "ALTER TABLE velmora_runs DROP COLUMN signature, DROP COLUMN signature_key,"
+                  " DROP COLUMN signature_comment, DROP COLUMN signed_sha256, DROP COLUMN line_server,"
+                  " DROP COLUMN unit_id; UPDATE velmora_layout SET version = 4;");
     const CliRun run = station("bay-2", server_.uri(), 1);
     ASSERT_EQ(run.exitStatus, 0) << run.err;
     EXPECT_EQ(server_.query("SELECT version FROM velmora_layout;"),
@@ -475,9 +474,10 @@ TEST_F(PostgresHistoryTest, PasswordInTheUriIsUsedButNeverShown) {
 }
 
 // The server's layout 6 gives each row the server it was written for, 7 the
-// unit's scanned ID: a server of the layout before each is upgraded by the next
-// station and keeps its rows; the next row carries both.
-TEST_F(PostgresHistoryTest, ServersOfLayoutsFiveAndSixGetTheRowsServerAndTheUnitsId) {
+// unit's scanned ID, 8 the report's counts: a server of the layout before each
+// is upgraded by the next station and keeps its rows; the next row carries
+// both, and the report counts the rows before and after.
+TEST_F(PostgresHistoryTest, ServersOfLayoutsFiveToSevenGetTheRowsServerTheUnitsIdAndCounts) {
     struct Earlier {
         int layout;
         const char* back;        // from today's layout to that one
@@ -486,15 +486,17 @@ TEST_F(PostgresHistoryTest, ServersOfLayoutsFiveAndSixGetTheRowsServerAndTheUnit
     const std::vector<Earlier> earlier = {
         {5, "ALTER TABLE velmora_runs DROP COLUMN unit_id, DROP COLUMN line_server;", "bay-1|none|f\n"},
         {6, "ALTER TABLE velmora_runs DROP COLUMN unit_id;", "bay-1|none|t\n"},
+        {7, "", "bay-1|none|t\n"},
     };
     for (const auto& [layout, back, firstRowIs] : earlier) {
         SCOPED_TRACE(layout);
         server_.query(
             "DROP TABLE IF EXISTS velmora_runs, velmora_layout, velmora_serial_counters,"
-            " velmora_serial_numbers;");
+            " velmora_serial_numbers;" +
+            std::string(kServerWithoutReportCounts));
         ASSERT_EQ(station("bay-1", server_.uri(), 1).exitStatus, 0);
-        server_.query(std::string(back) + "UPDATE velmora_layout SET version = " + std::to_string(layout) +
-                      ";");
+        server_.query(std::string(kServerWithoutReportCounts) + back + "UPDATE velmora_layout SET version = " +
+                      std::to_string(layout) + ";");
         std::string error;
         auto line = history::PostgresHistory::connect(server_.uri(), error);
         ASSERT_TRUE(line) << error;
@@ -516,6 +518,7 @@ TEST_F(PostgresHistoryTest, ServersOfLayoutsFiveAndSixGetTheRowsServerAndTheUnit
         ASSERT_TRUE(found) << error;
         ASSERT_EQ(found->size(), 1u);
         EXPECT_EQ((*found)[0].unitId, scanned.unitId);
+        expectReportsAsListed(*line);
     }
 }
 
@@ -547,8 +550,16 @@ TEST_F(PostgresHistoryTest, ReportCountedOnTheServerGivesTheListedRunsLines) {
     std::string error;
     const auto server = history::PostgresHistory::connect(server_.uri(), error);
     ASSERT_TRUE(server) << error;
+    // Each run sent as its first write left it, then as its last.
     std::vector<history::HistoryRecord> runs = variedRuns();
-    for (history::HistoryRecord& run : runs) run.runUuid = RunId::make(wallNow()).text();
+    std::vector<history::HistoryRecord> firsts;
+    for (std::size_t index = 0; index < runs.size(); ++index) {
+        runs[index].runUuid = RunId::make(wallNow()).text();
+        runs[index].revision = 2;
+        firsts.push_back(firstWriteOf(runs[index], index));
+        firsts.back().revision = 1;
+    }
+    ASSERT_TRUE(server->send(firsts, error)) << error;
     ASSERT_TRUE(server->send(runs, error)) << error;
     expectReportsAsListed(*server);
 }

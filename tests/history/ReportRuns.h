@@ -15,6 +15,14 @@
 
 namespace velmora::testing {
 
+// A layout back to before the report's counts were kept: the file's and the server's.
+inline constexpr const char* kWithoutReportCounts =
+    "DROP TRIGGER report_counts_inserted; DROP TRIGGER report_counts_deleted;"
+    " DROP TRIGGER report_counts_updated; DROP TABLE report_counts; DROP TABLE report_units;";
+inline constexpr const char* kServerWithoutReportCounts =
+    "DROP FUNCTION IF EXISTS velmora_report_counts_kept CASCADE;"
+    " DROP TABLE IF EXISTS velmora_report_counts, velmora_report_units;";
+
 inline std::vector<history::HistoryRecord> variedRuns() {
     const std::vector<std::string> operations = {"station", "update", "restore", "read",
                                                  "erase",   "verify", "station", "frob"};
@@ -65,12 +73,23 @@ inline std::vector<history::HistoryRecord> variedRuns() {
     return runs;
 }
 
+// A run as its first write left it: cut off in its first phase, its unit's ID
+// not yet scanned for one in three.
+inline history::HistoryRecord firstWriteOf(const history::HistoryRecord& run, std::size_t index) {
+    history::HistoryRecord first = run;
+    first.result = history::kResultUnfinished;
+    first.phases = run.phases.substr(0, run.phases.find(';'));
+    if (index % 3 == 0) first.unitId.reset();
+    return first;
+}
+
 // The requests a report takes: every grouping, with and without a bench's
 // runs, and each filter.
 inline std::vector<history::ReportRequest> reportRequests() {
     std::vector<history::ReportRequest> requests;
-    std::vector<history::HistoryFilter> filters(7);
+    std::vector<history::HistoryFilter> filters(8);
     filters[1].since = "2026-12-02T00:00:00.000Z";
+    filters[7].since = "2026-12-02T01:00:00.000Z";  // within a day
     filters[2].station = "station-1";
     filters[3].port = "1-2";
     filters[4].serial = "CZ1";
