@@ -233,8 +233,21 @@ int HistoryDatabase::waitForWriter(void* database, int attempt) {
     return 1;
 }
 
+HistoryDatabase::HistoryDatabase(sqlite3* handle) : handle_(handle) {}
+
 HistoryDatabase::~HistoryDatabase() {
+    // Finalised before the close, which leaves a connection with statements open.
+    insertRun_.reset();
+    updateRun_.reset();
     sqlite3_close(handle_);
+}
+
+SqliteStatement& HistoryDatabase::prepared(std::unique_ptr<SqliteStatement>& kept, const std::string& sql) {
+    std::string failed;
+    // One that failed to prepare (the file busy a moment) is prepared again.
+    if (!kept || !kept->ready(failed)) kept = std::make_unique<SqliteStatement>(handle_, sql);
+    kept->reset();
+    return *kept;
 }
 
 bool HistoryDatabase::layOut(std::string& error) {
@@ -279,7 +292,8 @@ std::optional<std::int64_t> HistoryDatabase::insert(const HistoryRecord& record,
 std::optional<std::int64_t> HistoryDatabase::insertLocked(const HistoryRecord& record, std::string& error) {
     std::string placeholders;
     for (std::size_t index = 0; index <= kColumns.size(); ++index) placeholders += index == 0 ? "?" : ", ?";
-    Statement statement(handle_, "INSERT INTO runs (" + columnList() + ") VALUES (" + placeholders + ");");
+    Statement& statement =
+        prepared(insertRun_, "INSERT INTO runs (" + columnList() + ") VALUES (" + placeholders + ");");
     if (!statement.ready(error)) return std::nullopt;
     HistoryRecord named = record;
     if (named.runUuid.empty())
@@ -287,7 +301,9 @@ std::optional<std::int64_t> HistoryDatabase::insertLocked(const HistoryRecord& r
     int position = 1;
     for (const std::string* field : recordFields(named)) statement.bind(position++, *field);
     statement.bindOptional(position, named.unitId);
-    if (statement.step(error) != SQLITE_DONE) return std::nullopt;
+    const int status = statement.step(error);
+    statement.reset();  // a statement left at its end would hold the file's write open
+    if (status != SQLITE_DONE) return std::nullopt;
     return sqlite3_last_insert_rowid(handle_);
 }
 
@@ -303,8 +319,8 @@ bool HistoryDatabase::updateLocked(const HistoryRecord& record, std::string& err
         if (std::string_view(column) != "run_uuid")
             assignments += std::string(assignments.empty() ? "" : ", ") + column + " = ?";
     }
-    Statement statement(handle_, "UPDATE runs SET " + assignments + ", " + kUnitIdColumn +
-                                     " = ?, revision = revision + 1, sent_to_server = '' WHERE id = ?;");
+    Statement& statement = prepared(updateRun_, "UPDATE runs SET " + assignments + ", " + kUnitIdColumn +
+                                                    " = ?, revision = revision + 1, sent_to_server = '' WHERE id = ?;");
     if (!statement.ready(error)) return false;
     int position = 1;
     for (const std::string* field : recordFields(record)) {
@@ -312,7 +328,9 @@ bool HistoryDatabase::updateLocked(const HistoryRecord& record, std::string& err
     }
     statement.bindOptional(position++, record.unitId);
     statement.bind(position, record.id);
-    if (statement.step(error) != SQLITE_DONE) return false;
+    const int status = statement.step(error);
+    statement.reset();
+    if (status != SQLITE_DONE) return false;
     if (sqlite3_changes(handle_) != 1) {
         error = "the run's row " + std::to_string(record.id) + " is gone";
         return false;

@@ -17,6 +17,8 @@ struct sqlite3;
 
 namespace velmora::history {
 
+class SqliteStatement;
+
 // How long a write waits for another process's write to end before it fails.
 inline constexpr std::chrono::milliseconds kBusyTimeout{10000};
 
@@ -88,15 +90,20 @@ public:
     }
 
 private:
-    explicit HistoryDatabase(sqlite3* handle) : handle_(handle) {}
+    explicit HistoryDatabase(sqlite3* handle);
     bool layOut(std::string& error);
     bool upgrade(std::int64_t found, std::string& error);
     std::optional<std::int64_t> insertLocked(const HistoryRecord& record, std::string& error);
     bool updateLocked(const HistoryRecord& record, std::string& error);
     static int waitForWriter(void* database, int attempt);
+    // A run's insert and update, prepared once: the triggers that keep the
+    // report's counts are compiled with every statement that writes the runs.
+    SqliteStatement& prepared(std::unique_ptr<SqliteStatement>& kept, const std::string& sql);
 
     std::mutex mutex_;
     sqlite3* handle_;
+    std::unique_ptr<SqliteStatement> insertRun_;
+    std::unique_ptr<SqliteStatement> updateRun_;
     std::chrono::steady_clock::time_point busySince_;  // when the current wait for a writer began
 };
 

@@ -181,22 +181,28 @@ private:
     }
     std::string unitsOnly() const { return " AND operation IN (" + units_ + ")"; }
 
-    // The selected runs as groups of one day, station, port, origin, operation,
-    // result letter and phase log shape (and unit ID by unit), each with its
-    // count and its first run in the listing's order: from the counts kept
-    // where they answer, else from the runs.
-    std::string groupsOf(const Selection& selection) const {
-        const auto fromRuns = [this](const std::string& where) {
-            const bool byUnit = request_.by == ReportGrouping::Unit;
-            return "SELECT " + startDayOf() + " AS day, station, port, origin, operation, " + resultLetterOf() +
-                   " AS result, " + shape_ + " AS shape, count(*) AS runs, min(" + listOrderOf() +
-                   " COLLATE \"C\") AS first_run" + (byUnit ? ", unit_id" : "") + " FROM " + tables_.runs +
-                   where + (byUnit ? " AND unit_id IS NOT NULL" : "") + " GROUP BY 1, 2, 3, 4, 5, 6, 7" +
-                   (byUnit ? ", 10" : "");
+    // What a statement reads of the groups besides their key, operation, result and count.
+    enum class Columns { Counts, Shapes, ShapesAndFirstRuns };
+
+    // The selected runs as groups, each with its line's key, operation, result
+    // letter and count (and as asked, its phase log shape and its first run in
+    // the listing's order): from the counts kept where they answer (since's own
+    // day from its runs), else from the runs, grouped by no more than the
+    // statement reads.
+    std::string groupsOf(const Selection& selection, Columns columns) const {
+        const bool shapes = columns != Columns::Counts;
+        const bool firstRuns = columns == Columns::ShapesAndFirstRuns;
+        const auto fromRuns = [&](const std::string& where) {
+            return "SELECT " + keyColumn(request_.by, true) + " AS key, operation, " + resultLetterOf() +
+                   " AS result, count(*) AS runs" + (shapes ? ", " + shape_ + " AS shape" : "") +
+                   (firstRuns ? ", min(" + listOrderOf() + " COLLATE \"C\") AS first_run" : "") + " FROM " +
+                   tables_.runs + where + (request_.by == ReportGrouping::Unit ? " AND unit_id IS NOT NULL" : "") +
+                   " GROUP BY 1, 2, 3" + (shapes ? ", 5" : "");
         };
         if (!selection.counted()) return "(" + fromRuns(selection.runsWhere()) + ") AS grouped";
-        std::string sql = "(SELECT day, station, port, origin, operation, result, shape, runs, first_run FROM " +
-                          std::string(tables_.counts) + selection.countsWhere();
+        std::string sql = "(SELECT " + keyColumn(request_.by, false) + " AS key, operation, result, runs" +
+                          (shapes ? ", shape" : "") + (firstRuns ? ", first_run" : "") + " FROM " +
+                          tables_.counts + selection.countsWhere();
         if (const std::optional<std::string> sinceDay = selection.sinceDayWhere())
             sql += " UNION ALL " + fromRuns(*sinceDay);
         return sql + ") AS grouped";
@@ -240,11 +246,13 @@ private:
         const auto count = [](const std::string& condition) {
             return ", sum(CASE WHEN " + condition + " THEN runs ELSE 0 END)";
         };
-        std::string sql = "SELECT " + keyColumn(request_.by, false) + count(unit) +
+        // In total, one row of sums without a GROUP BY (so no key column).
+        const bool total = request_.by == ReportGrouping::Total;
+        std::string sql = std::string("SELECT ") + (total ? "'all'" : "key") + count(unit) +
                           count(unit + " AND result = 's'") + count(unit + " AND result = 'f'");
         for (const RunOperation apart : {RunOperation::Read, RunOperation::Erase, RunOperation::Verify})
             sql += count("operation = " + quoted(runOperationName(apart)));
-        sql += " FROM " + groupsOf(selection) + (request_.by == ReportGrouping::Total ? "" : " GROUP BY 1") + ";";
+        sql += " FROM " + groupsOf(selection, Columns::Counts) + (total ? "" : " GROUP BY 1") + ";";
         return source_.query(
             sql, selection.parameters(),
             [this](const ReportRow& row) {
@@ -281,8 +289,8 @@ private:
             Selection selection = shapes == nullptr ? selected() : selectedRuns();
             const std::string sql =
                 shapes == nullptr
-                    ? "SELECT " + keyColumn(request_.by, false) + ", shape, sum(runs) FROM " +
-                          groupsOf(selection) + " WHERE operation IN (" + units_ + ") AND result = 'f'"
+                    ? "SELECT key, shape, sum(runs) FROM " + groupsOf(selection, Columns::Shapes) +
+                          " WHERE operation IN (" + units_ + ") AND result = 'f'"
                     : "SELECT " + keyColumn(request_.by, true) + ", phases, count(*)" + runsOf(selection) +
                           unitsOnly() + " AND result = " + quoted(kResultFailure) + shapesOnly(selection, shapes);
             return source_.query(
@@ -348,7 +356,8 @@ private:
             Selection selection = shapes == nullptr ? selected() : selectedRuns();
             const std::string sql =
                 shapes == nullptr
-                    ? "SELECT shape, result, sum(runs), min(first_run) FROM " + groupsOf(selection) +
+                    ? "SELECT shape, result, sum(runs), min(first_run) FROM " +
+                          groupsOf(selection, Columns::ShapesAndFirstRuns) +
                           " WHERE operation IN (" + units_ + ")"
                     : "SELECT phases, " + resultLetterOf() + ", count(*), min(" + listOrderOf() +
                           " COLLATE \"C\")" + runsOf(selection) + unitsOnly() + shapesOnly(selection, shapes);

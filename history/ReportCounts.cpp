@@ -16,13 +16,15 @@ struct Dialect {
     const char* bytewise;   // appended to a text compared in bytes
     const char* differs;    // "a differs from b", NULL being a value
     const char* numberType;
+    const char* keyedTable;  // after a table keyed by its primary key alone
 };
 
 Dialect dialectOf(SqlDialect dialect) {
-    if (dialect == SqlDialect::Postgres) return {"LEAST", " COLLATE \"C\"", " IS DISTINCT FROM ", "bigint"};
+    if (dialect == SqlDialect::Postgres) return {"LEAST", " COLLATE \"C\"", " IS DISTINCT FROM ", "bigint", ""};
     // The file's texts compare in bytes already; "C" is only on the program's
     // own connection, and a trigger runs on every connection that writes.
-    return {"min", "", " IS NOT ", "integer"};
+    // A table without row numbers is one tree: a count's write touches fewer pages.
+    return {"min", "", " IS NOT ", "integer", " WITHOUT ROWID"};
 }
 
 // The columns that decide where a run counts.
@@ -40,11 +42,12 @@ public:
                " (day text NOT NULL, station text NOT NULL, port text NOT NULL, origin text NOT NULL,"
                " operation text NOT NULL, result text NOT NULL, shape text NOT NULL, runs " +
                dialect_.numberType + " NOT NULL, first_run text" + dialect_.bytewise +
-               " NOT NULL, PRIMARY KEY (day, station, port, origin, operation, result, shape));"
+               " NOT NULL, PRIMARY KEY (day, station, port, origin, operation, result, shape))" +
+               dialect_.keyedTable + ";"
                "CREATE TABLE " +
                tables_.units + " (unit_id text NOT NULL, origin text NOT NULL, runs " + dialect_.numberType +
                " NOT NULL, first_run text" + dialect_.bytewise +
-               " NOT NULL, first_result text NOT NULL, PRIMARY KEY (unit_id, origin));";
+               " NOT NULL, first_result text NOT NULL, PRIMARY KEY (unit_id, origin))" + dialect_.keyedTable + ";";
     }
 
     // The run's place among the counts, and the counts' first fill.
@@ -173,9 +176,13 @@ std::string reportCountsLayout(SqlDialect dialect, const ReportTables& tables) {
                "_updated AFTER UPDATE ON " + runs + " WHEN " + layout.changed() + " BEGIN " +
                layout.removed("OLD.") + layout.added("NEW.") + " END;" + layout.filled();
     }
+    // The function runs as the role that laid the counts out (their owner), so
+    // a station's role that may write the runs keeps the counts too, whatever
+    // rights it was given on them; its tables are found where they were made.
     const std::string function = counts + "_kept";
     return layout.tables() + "CREATE OR REPLACE FUNCTION " + function +
-           "() RETURNS trigger LANGUAGE plpgsql AS $counted$ BEGIN IF TG_OP <> 'INSERT' THEN " +
+           "() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER SET search_path FROM CURRENT AS $counted$"
+           " BEGIN IF TG_OP <> 'INSERT' THEN " +
            layout.removed("OLD.") + " END IF; IF TG_OP <> 'DELETE' THEN " + layout.added("NEW.") +
            " END IF; RETURN NULL; END $counted$;" + "CREATE TRIGGER " + counts + "_written AFTER INSERT OR DELETE ON " +
            runs + " FOR EACH ROW EXECUTE FUNCTION " + function + "();" + "CREATE TRIGGER " + counts +
