@@ -75,9 +75,14 @@ public:
         if (!counted_) return;
         countsWhere_ = kept;
         if (!filter.since.empty()) {
-            // The days after since's from the counts, its own day from its runs.
-            countsWhere_ += " AND day > " + parameter(sinceDay);
-            sinceDayWhere_ = runsWhere_ + " AND started < " + parameter(*next);
+            // The days after since's from the counts, its own day from its runs:
+            // the runs whose day is not after it, so that a start no calendar has
+            // ("2026-11-31", between since's day and the next) counts once. The
+            // start before the next day only bounds the index's range.
+            const std::string day = parameter(sinceDay);
+            countsWhere_ += " AND day > " + day;
+            sinceDayWhere_ =
+                runsWhere_ + " AND started < " + parameter(*next) + " AND " + startDayOf() + " <= " + day;
         }
         firstPassesKept_ = filter.since.empty() && filter.port.empty() && filter.station.empty() &&
                            !filter.origin && !request.withOrigins;
@@ -196,7 +201,8 @@ private:
             return "SELECT " + keyColumn(request_.by, true) + " AS key, operation, " + resultLetterOf() +
                    " AS result, count(*) AS runs" + (shapes ? ", " + shape_ + " AS shape" : "") +
                    (firstRuns ? ", min(" + listOrderOf() + " COLLATE \"C\") AS first_run" : "") + " FROM " +
-                   tables_.runs + where + (request_.by == ReportGrouping::Unit ? " AND unit_id IS NOT NULL" : "") +
+                   tables_.runs + where +
+                   (request_.by == ReportGrouping::Unit ? " AND unit_id IS NOT NULL" : "") +
                    " GROUP BY 1, 2, 3" + (shapes ? ", 5" : "");
         };
         if (!selection.counted()) return "(" + fromRuns(selection.runsWhere()) + ") AS grouped";
@@ -292,7 +298,8 @@ private:
                     ? "SELECT key, shape, sum(runs) FROM " + groupsOf(selection, Columns::Shapes) +
                           " WHERE operation IN (" + units_ + ") AND result = 'f'"
                     : "SELECT " + keyColumn(request_.by, true) + ", phases, count(*)" + runsOf(selection) +
-                          unitsOnly() + " AND result = " + quoted(kResultFailure) + shapesOnly(selection, shapes);
+                          unitsOnly() + " AND result = " + quoted(kResultFailure) +
+                          shapesOnly(selection, shapes);
             return source_.query(
                 sql + " GROUP BY 1, 2;", selection.parameters(),
                 [&](const ReportRow& row) { counted(row, shapes != nullptr); }, failure);
@@ -317,12 +324,13 @@ private:
         std::string sql;
         if (kept) {
             sql = "SELECT 'all', " + counted("CASE WHEN runs = 1 AND first_result = 'u' THEN 0 ELSE 1 END") +
-                  ", " + counted("CASE WHEN first_result = 's' THEN 1 ELSE 0 END") + " FROM " + tables_.units +
-                  " WHERE origin = '';";
+                  ", " + counted("CASE WHEN first_result = 's' THEN 1 ELSE 0 END") + " FROM " +
+                  tables_.units + " WHERE origin = '';";
         } else {
             const std::string runsOfUnits = runsOf(selection) + unitsOnly() + " AND unit_id IS NOT NULL";
-            const std::string first = "CASE WHEN lowest = highest THEN lowest ELSE (SELECT " + resultLetterOf() +
-                                      runsOfUnits + " AND unit_id = units.unit_id ORDER BY started, id LIMIT 1) END";
+            const std::string first = "CASE WHEN lowest = highest THEN lowest ELSE (SELECT " +
+                                      resultLetterOf() + runsOfUnits +
+                                      " AND unit_id = units.unit_id ORDER BY started, id LIMIT 1) END";
             sql = "SELECT " + std::string(byUnit ? "unit_id" : "'all'") + ", " +
                   counted("CASE WHEN runs = 1 AND lowest = 'u' THEN 0 ELSE 1 END") + ", " +
                   counted("CASE WHEN " + first + " = 's' THEN 1 ELSE 0 END") +
@@ -354,13 +362,13 @@ private:
         std::set<std::string> unclear;
         const auto phases = [&](const std::vector<std::string>* shapes, std::string& failed) {
             Selection selection = shapes == nullptr ? selected() : selectedRuns();
-            const std::string sql =
-                shapes == nullptr
-                    ? "SELECT shape, result, sum(runs), min(first_run) FROM " +
-                          groupsOf(selection, Columns::ShapesAndFirstRuns) +
-                          " WHERE operation IN (" + units_ + ")"
-                    : "SELECT phases, " + resultLetterOf() + ", count(*), min(" + listOrderOf() +
-                          " COLLATE \"C\")" + runsOf(selection) + unitsOnly() + shapesOnly(selection, shapes);
+            const std::string sql = shapes == nullptr
+                                        ? "SELECT shape, result, sum(runs), min(first_run) FROM " +
+                                              groupsOf(selection, Columns::ShapesAndFirstRuns) +
+                                              " WHERE operation IN (" + units_ + ")"
+                                        : "SELECT phases, " + resultLetterOf() + ", count(*), min(" +
+                                              listOrderOf() + " COLLATE \"C\")" + runsOf(selection) +
+                                              unitsOnly() + shapesOnly(selection, shapes);
             return source_.query(
                 sql + " GROUP BY 1, 2;", selection.parameters(),
                 [&](const ReportRow& row) {
