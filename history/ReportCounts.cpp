@@ -1,5 +1,7 @@
 #include "history/ReportCounts.h"
 
+#include <array>
+
 #include "history/HistoryRecord.h"
 #include "workflows/RunOperation.h"
 
@@ -12,24 +14,35 @@ std::string quoted(const char* word) {
 
 // The differences of the two stores' SQL the layout meets.
 struct Dialect {
-    const char* least;      // the smaller of two values
-    const char* bytewise;   // appended to a text compared in bytes
-    const char* differs;    // "a differs from b", NULL being a value
+    const char* least;     // the smaller of two values
+    const char* bytewise;  // appended to a text compared in bytes
+    const char* differs;   // "a differs from b", NULL being a value
     const char* numberType;
     const char* keyedTable;  // after a table keyed by its primary key alone
+    // How a key's text of any length is indexed: the server's index takes no
+    // entry over a third of a page (a run's long phase log or port would be
+    // refused, and one such row already kept would fail the layout's first
+    // fill), so it keys the texts by their MD5; the file's takes any length.
+    const char* keyText;
 };
 
 Dialect dialectOf(SqlDialect dialect) {
-    if (dialect == SqlDialect::Postgres) return {"LEAST", " COLLATE \"C\"", " IS DISTINCT FROM ", "bigint", ""};
+    if (dialect == SqlDialect::Postgres)
+        return {"LEAST", " COLLATE \"C\"", " IS DISTINCT FROM ", "bigint", "", "md5"};
     // The file's texts compare in bytes already; "C" is only on the program's
     // own connection, and a trigger runs on every connection that writes.
     // A table without row numbers is one tree: a count's write touches fewer pages.
-    return {"min", "", " IS NOT ", "integer", " WITHOUT ROWID"};
+    return {"min", "", " IS NOT ", "integer", " WITHOUT ROWID", ""};
 }
 
+// The columns that key a count and a unit; texts of any length marked with *.
+constexpr const char* kCountsKey[] = {"day",        "*station", "*port", "*origin",
+                                      "*operation", "result",   "*shape"};
+constexpr const char* kUnitsKey[] = {"*unit_id", "*origin"};
+
 // The columns that decide where a run counts.
-constexpr const char* kCountedColumns[] = {"started", "station", "port",    "origin",
-                                           "operation", "result", "phases", "unit_id"};
+constexpr const char* kCountedColumns[] = {"started",   "station", "port",   "origin",
+                                           "operation", "result",  "phases", "unit_id"};
 
 class CountsLayout {
 public:
@@ -41,13 +54,12 @@ public:
         return "CREATE TABLE " + counts +
                " (day text NOT NULL, station text NOT NULL, port text NOT NULL, origin text NOT NULL,"
                " operation text NOT NULL, result text NOT NULL, shape text NOT NULL, runs " +
+               dialect_.numberType + " NOT NULL, first_run text" + dialect_.bytewise + " NOT NULL" +
+               primaryKey(kCountsKey) + ")" + dialect_.keyedTable + ";" + uniqueKey(counts, kCountsKey) +
+               "CREATE TABLE " + tables_.units + " (unit_id text NOT NULL, origin text NOT NULL, runs " +
                dialect_.numberType + " NOT NULL, first_run text" + dialect_.bytewise +
-               " NOT NULL, PRIMARY KEY (day, station, port, origin, operation, result, shape))" +
-               dialect_.keyedTable + ";"
-               "CREATE TABLE " +
-               tables_.units + " (unit_id text NOT NULL, origin text NOT NULL, runs " + dialect_.numberType +
-               " NOT NULL, first_run text" + dialect_.bytewise +
-               " NOT NULL, first_result text NOT NULL, PRIMARY KEY (unit_id, origin))" + dialect_.keyedTable + ";";
+               " NOT NULL, first_result text NOT NULL" + primaryKey(kUnitsKey) + ")" + dialect_.keyedTable +
+               ";" + uniqueKey(tables_.units, kUnitsKey);
     }
 
     // The run's place among the counts, and the counts' first fill.
@@ -58,37 +70,38 @@ public:
                " (day, station, port, origin, operation, result, shape, runs, first_run) VALUES (" +
                startDayOf(row) + ", " + row + "station, " + row + "port, " + row + "origin, " + row +
                "operation, " + resultLetterOf(row) + ", " + phaseShapeOf(row) + ", 1, " + listOrderOf(row) +
-               ") ON CONFLICT (day, station, port, origin, operation, result, shape) DO UPDATE SET runs = " +
-               counts + ".runs + 1, first_run = " + dialect_.least + "(" + counts +
+               ") ON CONFLICT (" + keyOf(kCountsKey) + ") DO UPDATE SET runs = " + counts +
+               ".runs + 1, first_run = " + dialect_.least + "(" + counts +
                ".first_run, excluded.first_run);"
                "INSERT INTO " +
                units + " (unit_id, origin, runs, first_run, first_result) SELECT " + row + "unit_id, " + row +
                "origin, 1, " + listOrderOf(row) + ", " + resultLetterOf(row) + " WHERE " + isUnitRun(row) +
-               " ON CONFLICT (unit_id, origin) DO UPDATE SET runs = " + units +
+               " ON CONFLICT (" + keyOf(kUnitsKey) + ") DO UPDATE SET runs = " + units +
                ".runs + 1, first_result = CASE WHEN excluded.first_run < " + units +
-               ".first_run THEN excluded.first_result ELSE " + units + ".first_result END, first_run = " +
-               dialect_.least + "(" + units + ".first_run, excluded.first_run);";
+               ".first_run THEN excluded.first_result ELSE " + units +
+               ".first_result END, first_run = " + dialect_.least + "(" + units +
+               ".first_run, excluded.first_run);";
     }
 
     // The run taken out of its place. A unit whose first run it was looks its
     // first run up again among its others (by the unit's index: a few rows).
     std::string removed(const std::string& row) const {
-        const std::string place = " WHERE day = " + startDayOf(row) + " AND station = " + row +
-                                  "station AND port = " + row + "port AND origin = " + row +
-                                  "origin AND operation = " + row + "operation AND result = " +
-                                  resultLetterOf(row) + " AND shape = " + phaseShapeOf(row);
-        const std::string unit = " WHERE unit_id = " + row + "unit_id AND origin = " + row + "origin";
-        const std::string others = " FROM " + std::string(tables_.runs) + " AS other WHERE other.unit_id = " +
-                                   row + "unit_id AND other.origin = " + row +
-                                   "origin AND other.operation IN (" + units_ + ") AND other.id <> " + row +
-                                   "id";
-        return "UPDATE " + std::string(tables_.counts) + " SET runs = runs - 1" + place + ";" + "DELETE FROM " +
-               tables_.counts + place + " AND runs <= 0;" + "UPDATE " + tables_.units + " SET runs = runs - 1" +
-               unit + " AND " + isUnitRun(row) + ";" + "DELETE FROM " + tables_.units + unit +
-               " AND runs <= 0;" + "UPDATE " + tables_.units + " SET first_run = (SELECT min(" +
-               listOrderOf("other.") + dialect_.bytewise + ")" + others + "), first_result = (SELECT " +
-               resultLetterOf("other.") + others + " ORDER BY " + listOrderOf("other.") + dialect_.bytewise +
-               " LIMIT 1)" + unit + " AND first_run = " + listOrderOf(row) + " AND " + isUnitRun(row) + ";";
+        const std::string place =
+            " WHERE " + keyIs(kCountsKey, {startDayOf(row), row + "station", row + "port", row + "origin",
+                                           row + "operation", resultLetterOf(row), phaseShapeOf(row)});
+        const std::string unit = " WHERE " + keyIs(kUnitsKey, {row + "unit_id", row + "origin"});
+        const std::string others = " FROM " + std::string(tables_.runs) +
+                                   " AS other WHERE other.unit_id = " + row +
+                                   "unit_id AND other.origin = " + row + "origin AND other.operation IN (" +
+                                   units_ + ") AND other.id <> " + row + "id";
+        return "UPDATE " + std::string(tables_.counts) + " SET runs = runs - 1" + place + ";" +
+               "DELETE FROM " + tables_.counts + place + " AND runs <= 0;" + "UPDATE " + tables_.units +
+               " SET runs = runs - 1" + unit + " AND " + isUnitRun(row) + ";" + "DELETE FROM " +
+               tables_.units + unit + " AND runs <= 0;" + "UPDATE " + tables_.units +
+               " SET first_run = (SELECT min(" + listOrderOf("other.") + dialect_.bytewise + ")" + others +
+               "), first_result = (SELECT " + resultLetterOf("other.") + others + " ORDER BY " +
+               listOrderOf("other.") + dialect_.bytewise + " LIMIT 1)" + unit +
+               " AND first_run = " + listOrderOf(row) + " AND " + isUnitRun(row) + ";";
     }
 
     // An update that moves none of the columns counted leaves the counts alone
@@ -121,6 +134,42 @@ public:
     }
 
 private:
+    // A key's column (or value) as it is indexed.
+    std::string keyed(const char* column, const std::string& value) const {
+        if (*column != '*' || *dialect_.keyText == '\0') return value;
+        return std::string(dialect_.keyText) + "(" + value + ")";
+    }
+    template <std::size_t N>
+    std::string keyOf(const char* const (&key)[N]) const {
+        std::string list;
+        for (const char* column : key)
+            list += (list.empty() ? "" : ", ") + keyed(column, column + (*column == '*' ? 1 : 0));
+        return list;
+    }
+    // ", PRIMARY KEY (...)" where the key is the columns themselves.
+    template <std::size_t N>
+    std::string primaryKey(const char* const (&key)[N]) const {
+        return *dialect_.keyText == '\0' ? ", PRIMARY KEY (" + keyOf(key) + ")" : "";
+    }
+    // The unique index of a key over its texts' digests.
+    template <std::size_t N>
+    std::string uniqueKey(const std::string& table, const char* const (&key)[N]) const {
+        if (*dialect_.keyText == '\0') return {};
+        return "CREATE UNIQUE INDEX " + table + "_key ON " + table + " (" + keyOf(key) + ");";
+    }
+    // "key = values", each column as it is indexed, so that the index finds the row.
+    template <std::size_t N>
+    std::string keyIs(const char* const (&key)[N], const std::array<std::string, N>& values) const {
+        std::string condition;
+        for (std::size_t index = 0; index < N; ++index) {
+            const char* column = key[index];
+            condition += (condition.empty() ? "" : " AND ") +
+                         keyed(column, column + (*column == '*' ? 1 : 0)) + " = " +
+                         keyed(column, values[index]);
+        }
+        return condition;
+    }
+
     std::string isUnitRun(const std::string& row) const {
         return row + "unit_id IS NOT NULL AND " + row + "operation IN (" + units_ + ")";
     }
@@ -133,8 +182,8 @@ private:
 }  // namespace
 
 std::string resultLetterOf(const std::string& row) {
-    return "CASE " + row + "result WHEN " + quoted(kResultSuccess) + " THEN 's' WHEN " + quoted(kResultFailure) +
-           " THEN 'f' WHEN " + quoted(kResultUnfinished) + " THEN 'u' ELSE 'o' END";
+    return "CASE " + row + "result WHEN " + quoted(kResultSuccess) + " THEN 's' WHEN " +
+           quoted(kResultFailure) + " THEN 'f' WHEN " + quoted(kResultUnfinished) + " THEN 'u' ELSE 'o' END";
 }
 
 std::string listOrderOf(const std::string& row) {
@@ -170,24 +219,32 @@ std::string reportCountsLayout(SqlDialect dialect, const ReportTables& tables) {
     const std::string runs = tables.runs;
     const std::string counts = tables.counts;
     if (dialect == SqlDialect::Sqlite) {
-        return layout.tables() + "CREATE TRIGGER " + counts + "_inserted AFTER INSERT ON " + runs + " BEGIN " +
-               layout.added("NEW.") + " END;" + "CREATE TRIGGER " + counts + "_deleted AFTER DELETE ON " + runs +
-               " BEGIN " + layout.removed("OLD.") + " END;" + "CREATE TRIGGER " + counts +
-               "_updated AFTER UPDATE ON " + runs + " WHEN " + layout.changed() + " BEGIN " +
-               layout.removed("OLD.") + layout.added("NEW.") + " END;" + layout.filled();
+        return layout.tables() + "CREATE TRIGGER " + counts + "_inserted AFTER INSERT ON " + runs +
+               " BEGIN " + layout.added("NEW.") + " END;" + "CREATE TRIGGER " + counts +
+               "_deleted AFTER DELETE ON " + runs + " BEGIN " + layout.removed("OLD.") + " END;" +
+               "CREATE TRIGGER " + counts + "_updated AFTER UPDATE ON " + runs + " WHEN " + layout.changed() +
+               " BEGIN " + layout.removed("OLD.") + layout.added("NEW.") + " END;" + layout.filled();
     }
     // The function runs as the role that laid the counts out (their owner), so
     // a station's role that may write the runs keeps the counts too, whatever
     // rights it was given on them; its tables are found where they were made.
+    // Its search path names the session's own temporary tables last: first (as
+    // a path that does not name them searches them), a table a writer made
+    // there under a counts' name would be written as that owner, and a trigger
+    // on it would run the writer's code with the owner's rights.
     const std::string function = counts + "_kept";
-    return layout.tables() + "CREATE OR REPLACE FUNCTION " + function +
+    return layout.tables() +
+           "SELECT set_config('search_path', 'pg_catalog, ' || quote_ident(current_schema()) || ', pg_temp',"
+           " true);"
+           "CREATE OR REPLACE FUNCTION " +
+           function +
            "() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER SET search_path FROM CURRENT AS $counted$"
            " BEGIN IF TG_OP <> 'INSERT' THEN " +
            layout.removed("OLD.") + " END IF; IF TG_OP <> 'DELETE' THEN " + layout.added("NEW.") +
-           " END IF; RETURN NULL; END $counted$;" + "CREATE TRIGGER " + counts + "_written AFTER INSERT OR DELETE ON " +
-           runs + " FOR EACH ROW EXECUTE FUNCTION " + function + "();" + "CREATE TRIGGER " + counts +
-           "_changed AFTER UPDATE ON " + runs + " FOR EACH ROW WHEN (" + layout.changed() +
-           ") EXECUTE FUNCTION " + function + "();" + layout.filled();
+           " END IF; RETURN NULL; END $counted$;" + "CREATE TRIGGER " + counts +
+           "_written AFTER INSERT OR DELETE ON " + runs + " FOR EACH ROW EXECUTE FUNCTION " + function +
+           "();" + "CREATE TRIGGER " + counts + "_changed AFTER UPDATE ON " + runs + " FOR EACH ROW WHEN (" +
+           layout.changed() + ") EXECUTE FUNCTION " + function + "();" + layout.filled();
 }
 
 }  // namespace velmora::history
