@@ -3,6 +3,7 @@
 #include <libpq-fe.h>
 
 #include <array>
+#include <thread>
 
 #include "app/IsoTime.h"
 #include "app/RunId.h"
@@ -26,6 +27,20 @@ constexpr const char* kIsoNow = "to_char(now() AT TIME ZONE 'UTC', 'YYYY-MM-DD\"
 constexpr const char* kUpsertName = "velmora_upsert";
 
 using Result = PostgresResult;
+
+// How long a send met by another's transaction waits before it goes again (times its try).
+constexpr std::chrono::milliseconds kTransientPause{50};
+
+// A statement's failure that says nothing of its rows: a deadlock or a
+// serialisation failure (the server ended this transaction for another's: at
+// once worth another try), a lock waited for past the session's bound, a
+// statement ended by its timeout (waited long already: tried on the next send).
+bool endedForAnother(const std::string& state) {
+    return state.rfind("40", 0) == 0;
+}
+bool transientFailure(const std::string& state) {
+    return endedForAnother(state) || state == "55P03" || state == "57014";
+}
 
 std::string upsertSql() {
     std::string values;
@@ -304,6 +319,7 @@ bool PostgresHistory::upsert(const HistoryRecord& record, std::string& error) {
     const Result result(
         execPreparedBounded(connection_, kUpsertName, static_cast<int>(values.size()), values.data()));
     if (result.is(PGRES_COMMAND_OK)) return true;
+    upsertState_ = result.state();
     error = failure();
     return false;
 }
@@ -316,20 +332,44 @@ bool PostgresHistory::record(HistoryRecord& record, std::string& error) {
 }
 
 std::optional<std::string> PostgresHistory::send(const std::vector<HistoryRecord>& rows, std::string& error) {
+    // Rows of two stations (or a station and its `history sync`) sent at once
+    // meet on the report's counts and a unit's row: the server ends one of two
+    // transactions that wait for each other, or a wait past the session's lock
+    // bound. That is no row's fault: the rows go again after a moment, and
+    // should they meet again the send ends as one that did not reach the
+    // server, so the sender tries later and sets none of them aside.
+    constexpr int kTries = 4;
     std::optional<std::string> received;
-    bool refused = false;  // the server answered, and said no
+    bool refused = false;
+    bool transient = false;
+    for (int attempt = 1;; ++attempt) {
+        received = sendOnce(rows, refused, transient, error);
+        if (received || !transient || !endedForAnother(upsertState_) || attempt == kTries) break;
+        std::this_thread::sleep_for(kTransientPause * attempt);
+    }
+    answered_ = received.has_value() || (refused && !transient) || refusedConnection_;
+    return received;
+}
+
+std::optional<std::string> PostgresHistory::sendOnce(const std::vector<HistoryRecord>& rows, bool& refused,
+                                                     bool& transient, std::string& error) {
+    std::optional<std::string> received;
+    refused = false;  // the server answered, and said no
+    transient = false;
     const bool sent = use(
         [&](pg_conn* connection, std::string& failed) {
             const auto endRefused = [&] {
                 refused = PQstatus(connection) == CONNECTION_OK && !answerWasLate();
                 return false;
             };
+            upsertState_.clear();
             PostgresTransaction transaction(connection);
             bool done = transaction.begin();
             if (!done) failed = failure();
             for (const HistoryRecord& row : rows) {
                 if (done) done = upsert(row, failed);
             }
+            transient = !done && transientFailure(upsertState_);
             if (done) {
                 const Result now(execBounded(connection, (std::string("SELECT ") + kIsoNow + ";").c_str()));
                 if (now.is(PGRES_TUPLES_OK) && now.rows() == 1) received = now.text(0, 0);
@@ -342,7 +382,6 @@ std::optional<std::string> PostgresHistory::send(const std::vector<HistoryRecord
             return true;
         },
         error);
-    answered_ = sent || refused || refusedConnection_;
     if (!sent) return std::nullopt;
     return received;
 }

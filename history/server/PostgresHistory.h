@@ -94,13 +94,18 @@ private:
     bool layOut(std::string& error);
     bool execute(const char* sql, std::string& error);
     bool upsert(const HistoryRecord& record, std::string& error);
+    // One try of send(): whether the rows went, and (failing) whether the server
+    // answered, and whether what it said is no row's fault (transientFailure).
+    std::optional<std::string> sendOnce(const std::vector<HistoryRecord>& rows, bool& refused,
+                                        bool& transient, std::string& error);
 
     const std::string uri_;
     const std::string password_;  // as the client library reads it from uri_
     const std::string identity_;
     mutable std::mutex mutex_;
     pg_conn* connection_ = nullptr;
-    bool prepared_ = false;  // the upsert is prepared on this session
+    bool prepared_ = false;    // the upsert is prepared on this session
+    std::string upsertState_;  // the SQLSTATE of the last upsert that failed
     std::atomic<std::uint64_t> sessions_{0};
     std::optional<std::chrono::steady_clock::time_point> failedAt_;  // the last try that failed
     std::string lastFailure_;

@@ -25,6 +25,12 @@ public:
         return PQgetisnull(result_, row, column) ? std::string{} : PQgetvalue(result_, row, column);
     }
 
+    // The server's SQLSTATE for a failed statement ("40P01"); empty when it gave none.
+    std::string state() const {
+        const char* state = result_ == nullptr ? nullptr : PQresultErrorField(result_, PG_DIAG_SQLSTATE);
+        return state == nullptr ? std::string{} : state;
+    }
+
     std::optional<std::string> optionalText(int row, int column) const {
         if (PQgetisnull(result_, row, column)) return std::nullopt;
         return std::string(PQgetvalue(result_, row, column));
