@@ -495,8 +495,8 @@ TEST_F(PostgresHistoryTest, ServersOfLayoutsFiveToSevenGetTheRowsServerTheUnitsI
             " velmora_serial_numbers;" +
             std::string(kServerWithoutReportCounts));
         ASSERT_EQ(station("bay-1", server_.uri(), 1).exitStatus, 0);
-        server_.query(std::string(kServerWithoutReportCounts) + back + "UPDATE velmora_layout SET version = " +
-                      std::to_string(layout) + ";");
+        server_.query(std::string(kServerWithoutReportCounts) + back +
+                      "UPDATE velmora_layout SET version = " + std::to_string(layout) + ";");
         std::string error;
         auto line = history::PostgresHistory::connect(server_.uri(), error);
         ASSERT_TRUE(line) << error;
@@ -614,6 +614,64 @@ TEST_F(PostgresHistoryTest, AConnectionTheServerRefusesIsNotCalledOffline) {
         EXPECT_NE(serials.err.find(refusal.said), std::string::npos) << serials.err;
         EXPECT_EQ(serials.err.find("-pw"), std::string::npos) << serials.err;
     }
+}
+
+// A role that may only write the runs (another role laid the server out) has
+// its rows counted where the counts' owner keeps them, whatever tables it made
+// among its session's own under the counts' names: were those counted, their
+// triggers would run the writer's code with the owner's rights.
+TEST_F(PostgresHistoryTest, ARoleThatMayOnlyWriteTheRunsHasThemCountedInTheOwnersCounts) {
+    ASSERT_EQ(runCli({"--history", server_.uri(), "history"}).exitStatus, 0);  // laid out by the superuser
+    ASSERT_TRUE(server_.addPasswordRole("writer", "w-pw"));
+    server_.query(
+        "GRANT INSERT, UPDATE, SELECT ON velmora_runs TO writer; GRANT SELECT ON velmora_layout TO writer;");
+    pg_conn* writer = PQconnectdb(server_.roleUri("writer", "w-pw").c_str());
+    ASSERT_EQ(PQstatus(writer), CONNECTION_OK) << PQerrorMessage(writer);
+    const auto run = [writer](const char* sql) {
+        return history::PostgresResult(PQexec(writer, sql)).rows();
+    };
+    run("CREATE TEMP TABLE velmora_report_units (unit_id text, origin text, runs bigint, first_run text,"
+        " first_result text, PRIMARY KEY (unit_id, origin));"
+        "INSERT INTO velmora_runs (run_uuid, operation, started, unit_id) VALUES"
+        " (gen_random_uuid(), 'station', '2026-12-01T00:00:00.000Z', 'LBL-1');");
+    EXPECT_EQ(run("SELECT * FROM pg_temp.velmora_report_units;"), 0);
+    PQfinish(writer);
+    history::PostgresHistory line(server_.roleUri("writer", "w-pw"));
+    history::HistoryRecord sent;
+    sent.operation = "station";
+    sent.started = "2026-12-01T01:00:00.000Z";
+    sent.unitId = "LBL-2";
+    std::string error;
+    ASSERT_TRUE(line.record(sent, error)) << error;
+    EXPECT_EQ(server_.query("SELECT unit_id, runs FROM velmora_report_units ORDER BY 1;"),
+              "LBL-1|1\nLBL-2|1\n");
+}
+
+// Another's transaction holding the report's counts (two stations' rows that
+// met on a unit, a deadlock the server ended) is no row's fault: the rows wait
+// on the station, none set aside, and go once it has ended.
+TEST_F(PostgresHistoryTest, RowsThatMeetAnothersLockOnTheCountsAreNotSetAside) {
+    std::string error;
+    const auto file =
+        history::StationFile::open(scratch_.path("station.sqlite"), FolderCreation::MustExist, error);
+    ASSERT_TRUE(file) << error;
+    history::HistoryRecord run;
+    run.operation = "station";
+    run.started = isoUtc(wallNow());
+    run.unitId = "LBL-1";
+    ASSERT_TRUE(file->database().record(run, error)) << error;
+    history::PostgresHistory line(server_.uri());
+    ASSERT_TRUE(line.use([](pg_conn*, std::string&) { return true; }, error)) << error;  // lays it out
+    pg_conn* holder = PQconnectdb(server_.uri().c_str());
+    ASSERT_EQ(PQstatus(holder), CONNECTION_OK) << PQerrorMessage(holder);
+    history::PostgresResult(PQexec(holder, "BEGIN; LOCK TABLE velmora_report_units IN EXCLUSIVE MODE;"));
+    history::RefusedRows refused;
+    EXPECT_FALSE(history::sendWaitingRows(file->database(), line, true, error, 0, &refused));
+    EXPECT_TRUE(refused.runs.empty()) << refused.reason;
+    history::PostgresResult(PQexec(holder, "COMMIT;"));
+    PQfinish(holder);
+    EXPECT_EQ(history::sendWaitingRows(file->database(), line, true, error, 0, &refused), 1u) << error;
+    EXPECT_EQ(server_.query("SELECT runs FROM velmora_report_units;"), "1\n");
 }
 
 }  // namespace

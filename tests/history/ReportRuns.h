@@ -70,6 +70,22 @@ inline std::vector<history::HistoryRecord> variedRuns() {
         if (next(10) == 0) run.hubSerial = "CZ1";
         runs.push_back(run);
     }
+    // Starts at a month's last millisecond and on a day no calendar has, right
+    // after it: a since on that last day counts each once.
+    for (const char* started : {"2026-11-30T23:59:59.999Z", "2026-11-31T08:00:00.000Z", "2026-11-3"}) {
+        history::HistoryRecord run = runs[runs.size() % 7];
+        run.started = started;
+        runs.push_back(run);
+    }
+    // A phase log and a port far longer than any index takes whole (letters
+    // that do not compress), on a run that failed.
+    std::string letters;
+    for (int index = 0; index < 12000; ++index) letters += static_cast<char>('a' + next(26));
+    history::HistoryRecord longest = runs[5];
+    longest.phases = "open=1;" + letters;
+    longest.port = letters.substr(0, 4000);
+    longest.result = history::kResultFailure;
+    runs.push_back(longest);
     return runs;
 }
 
@@ -87,9 +103,12 @@ inline history::HistoryRecord firstWriteOf(const history::HistoryRecord& run, st
 // runs, and each filter.
 inline std::vector<history::ReportRequest> reportRequests() {
     std::vector<history::ReportRequest> requests;
-    std::vector<history::HistoryFilter> filters(8);
+    std::vector<history::HistoryFilter> filters(11);
     filters[1].since = "2026-12-02T00:00:00.000Z";
     filters[7].since = "2026-12-02T01:00:00.000Z";  // within a day
+    filters[8].since = "2026-11-30T23:59:59.999Z";  // a month's last millisecond
+    filters[9].since = "2026-11-30T12:00:00.000Z";
+    filters[10].since = "2027-01-01T00:00:00.000Z";  // after every run
     filters[2].station = "station-1";
     filters[3].port = "1-2";
     filters[4].serial = "CZ1";
