@@ -24,15 +24,23 @@ struct Dialect {
     // refused, and one such row already kept would fail the layout's first
     // fill), so it keys the texts by their MD5; the file's takes any length.
     const char* keyText;
+    // " AND other.started < ...": where the runs of a day end in the runs'
+    // index of starts, for a store whose texts compare in bytes; nothing for
+    // the server, whose order is its collation's (its station's index ends the
+    // range there).
+    std::string dayEnd(const std::string& day) const {
+        return bytesOrdered ? " AND other.started < " + day + " || char(1114111)" : "";
+    }
+    bool bytesOrdered;
 };
 
 Dialect dialectOf(SqlDialect dialect) {
     if (dialect == SqlDialect::Postgres)
-        return {"LEAST", " COLLATE \"C\"", " IS DISTINCT FROM ", "bigint", "", "md5"};
+        return {"LEAST", " COLLATE \"C\"", " IS DISTINCT FROM ", "bigint", "", "md5", false};
     // The file's texts compare in bytes already; "C" is only on the program's
     // own connection, and a trigger runs on every connection that writes.
     // A table without row numbers is one tree: a count's write touches fewer pages.
-    return {"min", "", " IS NOT ", "integer", " WITHOUT ROWID", ""};
+    return {"min", "", " IS NOT ", "integer", " WITHOUT ROWID", "", true};
 }
 
 // The columns that key a count and a unit; texts of any length marked with *.
@@ -83,25 +91,43 @@ public:
                ".first_run, excluded.first_run);";
     }
 
-    // The run taken out of its place. A unit whose first run it was looks its
-    // first run up again among its others (by the unit's index: a few rows).
+    // The run taken out of its place. A count or a unit whose first run it was
+    // looks its first run up again among its others: a count's by the station's
+    // runs from its day on (found among the run's port's in progress, so rare
+    // while the runs are written), a unit's by the unit's index (a few rows).
+    // None found leaves the first as it was: the server's trigger sees every
+    // row its statement wrote, so the others of a count or unit whose runs
+    // one statement deletes or moves are gone already, and the count or unit
+    // goes with the last of their own triggers.
     std::string removed(const std::string& row) const {
         const std::string place =
             " WHERE " + keyIs(kCountsKey, {startDayOf(row), row + "station", row + "port", row + "origin",
                                            row + "operation", resultLetterOf(row), phaseShapeOf(row)});
         const std::string unit = " WHERE " + keyIs(kUnitsKey, {row + "unit_id", row + "origin"});
-        const std::string others = " FROM " + std::string(tables_.runs) +
-                                   " AS other WHERE other.unit_id = " + row +
-                                   "unit_id AND other.origin = " + row + "origin AND other.operation IN (" +
-                                   units_ + ") AND other.id <> " + row + "id";
+        const std::string notRow = " AND other.id <> " + row + "id";
+        const std::string countsOthers =
+            " FROM " + std::string(tables_.runs) + " AS other WHERE other.station = " + row +
+            "station AND other.started >= " + startDayOf(row) + dialect_.dayEnd(startDayOf(row)) + " AND " +
+            startDayOf("other.") + " = " + startDayOf(row) + " AND other.port = " + row +
+            "port AND other.origin = " + row + "origin AND other.operation = " + row + "operation AND " +
+            resultLetterOf("other.") + " = " + resultLetterOf(row) + " AND " + phaseShapeOf("other.") +
+            " = " + phaseShapeOf(row) + notRow;
+        const std::string unitsOthers =
+            " FROM " + std::string(tables_.runs) + " AS other WHERE other.unit_id = " + row +
+            "unit_id AND other.origin = " + row + "origin AND other.operation IN (" + units_ + ")" + notRow;
+        const std::string first = "min(" + listOrderOf("other.") + dialect_.bytewise + ")";
         return "UPDATE " + std::string(tables_.counts) + " SET runs = runs - 1" + place + ";" +
-               "DELETE FROM " + tables_.counts + place + " AND runs <= 0;" + "UPDATE " + tables_.units +
+               "DELETE FROM " + tables_.counts + place + " AND runs <= 0;" + "UPDATE " + tables_.counts +
+               " SET first_run = " + again("(SELECT " + first + countsOthers + ")", "first_run") + place +
+               " AND first_run = " + listOrderOf(row) + ";" + "UPDATE " + tables_.units +
                " SET runs = runs - 1" + unit + " AND " + isUnitRun(row) + ";" + "DELETE FROM " +
                tables_.units + unit + " AND runs <= 0;" + "UPDATE " + tables_.units +
-               " SET first_run = (SELECT min(" + listOrderOf("other.") + dialect_.bytewise + ")" + others +
-               "), first_result = (SELECT " + resultLetterOf("other.") + others + " ORDER BY " +
-               listOrderOf("other.") + dialect_.bytewise + " LIMIT 1)" + unit +
-               " AND first_run = " + listOrderOf(row) + " AND " + isUnitRun(row) + ";";
+               " SET first_run = " + again("(SELECT " + first + unitsOthers + ")", "first_run") +
+               ", first_result = " +
+               again("(SELECT " + resultLetterOf("other.") + unitsOthers + " ORDER BY " +
+                         listOrderOf("other.") + dialect_.bytewise + " LIMIT 1)",
+                     "first_result") +
+               unit + " AND first_run = " + listOrderOf(row) + " AND " + isUnitRun(row) + ";";
     }
 
     // An update that moves none of the columns counted leaves the counts alone
@@ -168,6 +194,11 @@ private:
                          keyed(column, values[index]);
         }
         return condition;
+    }
+
+    // A first looked up again, or as it was when none is found.
+    static std::string again(const std::string& found, const char* column) {
+        return "coalesce(" + found + ", " + column + ")";
     }
 
     std::string isUnitRun(const std::string& row) const {
