@@ -562,6 +562,11 @@ TEST_F(PostgresHistoryTest, ReportCountedOnTheServerGivesTheListedRunsLines) {
     ASSERT_TRUE(server->send(firsts, error)) << error;
     ASSERT_TRUE(server->send(runs, error)) << error;
     expectReportsAsListed(*server);
+    server_.query(handEdits("velmora_runs"));
+    EXPECT_EQ(
+        server_.query("SELECT count(*) FROM velmora_runs WHERE unit_id = 'U7' OR station = 'bay-order';"),
+        "2\n");
+    expectReportsAsListed(*server);
 }
 
 // A server that will not let the station in (a wrong password, a database it

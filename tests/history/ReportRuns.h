@@ -77,6 +77,18 @@ inline std::vector<history::HistoryRecord> variedRuns() {
         run.started = started;
         runs.push_back(run);
     }
+    // Two logs of one station and port met in turn; the first of them is
+    // deleted by hand (handEdits), so the phases come in the order its second
+    // run and the other met them.
+    for (const char* phases : {"open=1;erase=2;verify", "open=1;erase=2;read", "open=1;erase=2;verify"}) {
+        history::HistoryRecord run;
+        run.operation = "update";
+        run.result = history::kResultFailure;
+        run.phases = phases;
+        run.station = "bay-order";
+        run.started = "2026-11-29T0" + std::to_string(runs.size() % 10) + ":00:00.000Z";
+        runs.push_back(run);
+    }
     // A phase log and a port far longer than any index takes whole (letters
     // that do not compress), on a run that failed.
     std::string letters;
@@ -87,6 +99,17 @@ inline std::vector<history::HistoryRecord> variedRuns() {
     longest.result = history::kResultFailure;
     runs.push_back(longest);
     return runs;
+}
+
+// What a hand at the store's SQL does to the runs (both stores' SQL): the
+// first of a count's runs and all of a unit's deleted, a station's runs moved
+// to a bench, each in one statement.
+inline std::string handEdits(const std::string& runs) {
+    return "DELETE FROM " + runs +
+           " WHERE station = 'bay-order' AND phases = 'open=1;erase=2;verify' AND started = "
+           "(SELECT min(started) FROM " +
+           runs + " WHERE station = 'bay-order'); DELETE FROM " + runs + " WHERE unit_id = 'U7'; UPDATE " +
+           runs + " SET origin = 'testbed' WHERE station = 'station-2';";
 }
 
 // A run as its first write left it: cut off in its first phase, its unit's ID
