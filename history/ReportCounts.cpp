@@ -24,12 +24,13 @@ struct Dialect {
     // refused, and one such row already kept would fail the layout's first
     // fill), so it keys the texts by their MD5; the file's takes any length.
     const char* keyText;
-    // " AND other.started < ...": where the runs of a day end in the runs'
-    // index of starts, for a store whose texts compare in bytes; nothing for
-    // the server, whose order is its collation's (its station's index ends the
-    // range there).
-    std::string dayEnd(const std::string& day) const {
-        return bytesOrdered ? " AND other.started < " + day + " || char(1114111)" : "";
+    // " AND ...": a day's runs as a range of the runs' index of starts, for a
+    // store whose texts compare in bytes (the day's starts begin with it, and
+    // end before it followed by the last character there is); nothing for the
+    // server, whose order is its collation's: it indexes a station's days.
+    std::string dayRange(const std::string& day) const {
+        if (!bytesOrdered) return {};
+        return " AND other.started >= " + day + " AND other.started < " + day + " || char(1114111)";
     }
     bool bytesOrdered;
 };
@@ -64,10 +65,10 @@ public:
                " operation text NOT NULL, result text NOT NULL, shape text NOT NULL, runs " +
                dialect_.numberType + " NOT NULL, first_run text" + dialect_.bytewise + " NOT NULL" +
                primaryKey(kCountsKey) + ")" + dialect_.keyedTable + ";" + uniqueKey(counts, kCountsKey) +
-               "CREATE TABLE " + tables_.units + " (unit_id text NOT NULL, origin text NOT NULL, runs " +
-               dialect_.numberType + " NOT NULL, first_run text" + dialect_.bytewise +
-               " NOT NULL, first_result text NOT NULL" + primaryKey(kUnitsKey) + ")" + dialect_.keyedTable +
-               ";" + uniqueKey(tables_.units, kUnitsKey);
+               stationDays() + "CREATE TABLE " + tables_.units +
+               " (unit_id text NOT NULL, origin text NOT NULL, runs " + dialect_.numberType +
+               " NOT NULL, first_run text" + dialect_.bytewise + " NOT NULL, first_result text NOT NULL" +
+               primaryKey(kUnitsKey) + ")" + dialect_.keyedTable + ";" + uniqueKey(tables_.units, kUnitsKey);
     }
 
     // The run's place among the counts, and the counts' first fill.
@@ -92,9 +93,10 @@ public:
     }
 
     // The run taken out of its place. A count or a unit whose first run it was
-    // looks its first run up again among its others: a count's by the station's
-    // runs from its day on (found among the run's port's in progress, so rare
-    // while the runs are written), a unit's by the unit's index (a few rows).
+    // looks its first run up again among its others: a count's among the
+    // station's runs of its day (dayRange; found among the run's port's in
+    // progress, so rare while the runs are written), a unit's by the unit's
+    // index (a few rows).
     // None found leaves the first as it was: the server's trigger sees every
     // row its statement wrote, so the others of a count or unit whose runs
     // one statement deletes or moves are gone already, and the count or unit
@@ -106,12 +108,11 @@ public:
         const std::string unit = " WHERE " + keyIs(kUnitsKey, {row + "unit_id", row + "origin"});
         const std::string notRow = " AND other.id <> " + row + "id";
         const std::string countsOthers =
-            " FROM " + std::string(tables_.runs) + " AS other WHERE other.station = " + row +
-            "station AND other.started >= " + startDayOf(row) + dialect_.dayEnd(startDayOf(row)) + " AND " +
-            startDayOf("other.") + " = " + startDayOf(row) + " AND other.port = " + row +
-            "port AND other.origin = " + row + "origin AND other.operation = " + row + "operation AND " +
-            resultLetterOf("other.") + " = " + resultLetterOf(row) + " AND " + phaseShapeOf("other.") +
-            " = " + phaseShapeOf(row) + notRow;
+            " FROM " + std::string(tables_.runs) + " AS other WHERE other.station = " + row + "station" +
+            dialect_.dayRange(startDayOf(row)) + " AND " + startDayOf("other.") + " = " + startDayOf(row) +
+            " AND other.port = " + row + "port AND other.origin = " + row +
+            "origin AND other.operation = " + row + "operation AND " + resultLetterOf("other.") + " = " +
+            resultLetterOf(row) + " AND " + phaseShapeOf("other.") + " = " + phaseShapeOf(row) + notRow;
         const std::string unitsOthers =
             " FROM " + std::string(tables_.runs) + " AS other WHERE other.unit_id = " + row +
             "unit_id AND other.origin = " + row + "origin AND other.operation IN (" + units_ + ")" + notRow;
@@ -194,6 +195,13 @@ private:
                          keyed(column, values[index]);
         }
         return condition;
+    }
+
+    // The server's index of a station's days, where a count looks its first run up.
+    std::string stationDays() const {
+        if (dialect_.bytesOrdered) return {};
+        const std::string runs = tables_.runs;
+        return "CREATE INDEX " + runs + "_station_day ON " + runs + " (station, " + startDayOf() + ");";
     }
 
     // A first looked up again, or as it was when none is found.

@@ -20,7 +20,8 @@ inline constexpr const char* kWithoutReportCounts =
     "DROP TRIGGER report_counts_inserted; DROP TRIGGER report_counts_deleted;"
     " DROP TRIGGER report_counts_updated; DROP TABLE report_counts; DROP TABLE report_units;";
 inline constexpr const char* kServerWithoutReportCounts =
-    "DROP FUNCTION IF EXISTS velmora_report_counts_kept CASCADE;"
+    "DROP FUNCTION IF EXISTS velmora_report_counts_kept CASCADE; DROP INDEX IF EXISTS "
+    "velmora_runs_station_day;"
     " DROP TABLE IF EXISTS velmora_report_counts, velmora_report_units;";
 
 inline std::vector<history::HistoryRecord> variedRuns() {
