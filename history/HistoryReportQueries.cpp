@@ -197,7 +197,8 @@ private:
             return "SELECT " + keyColumn(request_.by, true) + " AS key, operation, " + resultLetterOf() +
                    " AS result, 1 AS runs" + (shapes ? ", " + shape_ + " AS shape" : "") +
                    (firstRuns ? ", " + listOrderOf() + " COLLATE \"C\" AS first_run" : "") + " FROM " +
-                   tables_.runs + where + (request_.by == ReportGrouping::Unit ? " AND unit_id IS NOT NULL" : "");
+                   tables_.runs + where +
+                   (request_.by == ReportGrouping::Unit ? " AND unit_id IS NOT NULL" : "");
         };
         if (!selection.counted()) return "(" + fromRuns(selection.runsWhere()) + ") AS grouped";
         std::string sql = "(SELECT " + keyColumn(request_.by, false) + " AS key, operation, result, runs" +
@@ -292,7 +293,8 @@ private:
                     ? "SELECT key, shape, sum(runs) FROM " + groupsOf(selection, Columns::Shapes) +
                           " WHERE operation IN (" + units_ + ") AND result = 'f'"
                     : "SELECT " + keyColumn(request_.by, true) + ", phases, count(*)" + runsOf(selection) +
-                          unitsOnly() + " AND result = " + quoted(kResultFailure) + shapesOnly(selection, shapes);
+                          unitsOnly() + " AND result = " + quoted(kResultFailure) +
+                          shapesOnly(selection, shapes);
             return source_.query(
                 sql + " GROUP BY 1, 2;", selection.parameters(),
                 [&](const ReportRow& row) { counted(row, shapes != nullptr); }, failure);
@@ -317,12 +319,13 @@ private:
         std::string sql;
         if (kept) {
             sql = "SELECT 'all', " + counted("CASE WHEN runs = 1 AND first_result = 'u' THEN 0 ELSE 1 END") +
-                  ", " + counted("CASE WHEN first_result = 's' THEN 1 ELSE 0 END") + " FROM " + tables_.units +
-                  " WHERE origin = '';";
+                  ", " + counted("CASE WHEN first_result = 's' THEN 1 ELSE 0 END") + " FROM " +
+                  tables_.units + " WHERE origin = '';";
         } else {
             const std::string runsOfUnits = runsOf(selection) + unitsOnly() + " AND unit_id IS NOT NULL";
-            const std::string first = "CASE WHEN lowest = highest THEN lowest ELSE (SELECT " + resultLetterOf() +
-                                      runsOfUnits + " AND unit_id = units.unit_id ORDER BY started, id LIMIT 1) END";
+            const std::string first = "CASE WHEN lowest = highest THEN lowest ELSE (SELECT " +
+                                      resultLetterOf() + runsOfUnits +
+                                      " AND unit_id = units.unit_id ORDER BY started, id LIMIT 1) END";
             sql = "SELECT " + std::string(byUnit ? "unit_id" : "'all'") + ", " +
                   counted("CASE WHEN runs = 1 AND lowest = 'u' THEN 0 ELSE 1 END") + ", " +
                   counted("CASE WHEN " + first + " = 's' THEN 1 ELSE 0 END") +
@@ -354,13 +357,13 @@ private:
         std::set<std::string> unclear;
         const auto phases = [&](const std::vector<std::string>* shapes, std::string& failed) {
             Selection selection = shapes == nullptr ? selected() : selectedRuns();
-            const std::string sql =
-                shapes == nullptr
-                    ? "SELECT shape, result, sum(runs), min(first_run) FROM " +
-                          groupsOf(selection, Columns::ShapesAndFirstRuns) +
-                          " WHERE operation IN (" + units_ + ")"
-                    : "SELECT phases, " + resultLetterOf() + ", count(*), min(" + listOrderOf() +
-                          " COLLATE \"C\")" + runsOf(selection) + unitsOnly() + shapesOnly(selection, shapes);
+            const std::string sql = shapes == nullptr
+                                        ? "SELECT shape, result, sum(runs), min(first_run) FROM " +
+                                              groupsOf(selection, Columns::ShapesAndFirstRuns) +
+                                              " WHERE operation IN (" + units_ + ")"
+                                        : "SELECT phases, " + resultLetterOf() + ", count(*), min(" +
+                                              listOrderOf() + " COLLATE \"C\")" + runsOf(selection) +
+                                              unitsOnly() + shapesOnly(selection, shapes);
             return source_.query(
                 sql + " GROUP BY 1, 2;", selection.parameters(),
                 [&](const ReportRow& row) {

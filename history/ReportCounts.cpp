@@ -12,15 +12,16 @@ std::string quoted(const char* word) {
 
 // The differences of the two stores' SQL the layout meets.
 struct Dialect {
-    const char* least;      // the smaller of two values
-    const char* bytewise;   // appended to a text compared in bytes
-    const char* differs;    // "a differs from b", NULL being a value
+    const char* least;     // the smaller of two values
+    const char* bytewise;  // appended to a text compared in bytes
+    const char* differs;   // "a differs from b", NULL being a value
     const char* numberType;
     const char* keyedTable;  // after a table keyed by its primary key alone
 };
 
 Dialect dialectOf(SqlDialect dialect) {
-    if (dialect == SqlDialect::Postgres) return {"LEAST", " COLLATE \"C\"", " IS DISTINCT FROM ", "bigint", ""};
+    if (dialect == SqlDialect::Postgres)
+        return {"LEAST", " COLLATE \"C\"", " IS DISTINCT FROM ", "bigint", ""};
     // The file's texts compare in bytes already; "C" is only on the program's
     // own connection, and a trigger runs on every connection that writes.
     // A table without row numbers is one tree: a count's write touches fewer pages.
@@ -28,8 +29,8 @@ Dialect dialectOf(SqlDialect dialect) {
 }
 
 // The columns that decide where a run counts.
-constexpr const char* kCountedColumns[] = {"started", "station", "port",    "origin",
-                                           "operation", "result", "phases", "unit_id"};
+constexpr const char* kCountedColumns[] = {"started",   "station", "port",   "origin",
+                                           "operation", "result",  "phases", "unit_id"};
 
 class CountsLayout {
 public:
@@ -43,11 +44,13 @@ public:
                " operation text NOT NULL, result text NOT NULL, shape text NOT NULL, runs " +
                dialect_.numberType + " NOT NULL, first_run text" + dialect_.bytewise +
                " NOT NULL, PRIMARY KEY (day, station, port, origin, operation, result, shape))" +
-               dialect_.keyedTable + ";"
+               dialect_.keyedTable +
+               ";"
                "CREATE TABLE " +
                tables_.units + " (unit_id text NOT NULL, origin text NOT NULL, runs " + dialect_.numberType +
                " NOT NULL, first_run text" + dialect_.bytewise +
-               " NOT NULL, first_result text NOT NULL, PRIMARY KEY (unit_id, origin))" + dialect_.keyedTable + ";";
+               " NOT NULL, first_result text NOT NULL, PRIMARY KEY (unit_id, origin))" + dialect_.keyedTable +
+               ";";
     }
 
     // The run's place among the counts, and the counts' first fill.
@@ -66,29 +69,31 @@ public:
                "origin, 1, " + listOrderOf(row) + ", " + resultLetterOf(row) + " WHERE " + isUnitRun(row) +
                " ON CONFLICT (unit_id, origin) DO UPDATE SET runs = " + units +
                ".runs + 1, first_result = CASE WHEN excluded.first_run < " + units +
-               ".first_run THEN excluded.first_result ELSE " + units + ".first_result END, first_run = " +
-               dialect_.least + "(" + units + ".first_run, excluded.first_run);";
+               ".first_run THEN excluded.first_result ELSE " + units +
+               ".first_result END, first_run = " + dialect_.least + "(" + units +
+               ".first_run, excluded.first_run);";
     }
 
     // The run taken out of its place. A unit whose first run it was looks its
     // first run up again among its others (by the unit's index: a few rows).
     std::string removed(const std::string& row) const {
-        const std::string place = " WHERE day = " + startDayOf(row) + " AND station = " + row +
-                                  "station AND port = " + row + "port AND origin = " + row +
-                                  "origin AND operation = " + row + "operation AND result = " +
-                                  resultLetterOf(row) + " AND shape = " + phaseShapeOf(row);
+        const std::string place =
+            " WHERE day = " + startDayOf(row) + " AND station = " + row + "station AND port = " + row +
+            "port AND origin = " + row + "origin AND operation = " + row +
+            "operation AND result = " + resultLetterOf(row) + " AND shape = " + phaseShapeOf(row);
         const std::string unit = " WHERE unit_id = " + row + "unit_id AND origin = " + row + "origin";
-        const std::string others = " FROM " + std::string(tables_.runs) + " AS other WHERE other.unit_id = " +
-                                   row + "unit_id AND other.origin = " + row +
-                                   "origin AND other.operation IN (" + units_ + ") AND other.id <> " + row +
-                                   "id";
-        return "UPDATE " + std::string(tables_.counts) + " SET runs = runs - 1" + place + ";" + "DELETE FROM " +
-               tables_.counts + place + " AND runs <= 0;" + "UPDATE " + tables_.units + " SET runs = runs - 1" +
-               unit + " AND " + isUnitRun(row) + ";" + "DELETE FROM " + tables_.units + unit +
-               " AND runs <= 0;" + "UPDATE " + tables_.units + " SET first_run = (SELECT min(" +
-               listOrderOf("other.") + dialect_.bytewise + ")" + others + "), first_result = (SELECT " +
-               resultLetterOf("other.") + others + " ORDER BY " + listOrderOf("other.") + dialect_.bytewise +
-               " LIMIT 1)" + unit + " AND first_run = " + listOrderOf(row) + " AND " + isUnitRun(row) + ";";
+        const std::string others = " FROM " + std::string(tables_.runs) +
+                                   " AS other WHERE other.unit_id = " + row +
+                                   "unit_id AND other.origin = " + row + "origin AND other.operation IN (" +
+                                   units_ + ") AND other.id <> " + row + "id";
+        return "UPDATE " + std::string(tables_.counts) + " SET runs = runs - 1" + place + ";" +
+               "DELETE FROM " + tables_.counts + place + " AND runs <= 0;" + "UPDATE " + tables_.units +
+               " SET runs = runs - 1" + unit + " AND " + isUnitRun(row) + ";" + "DELETE FROM " +
+               tables_.units + unit + " AND runs <= 0;" + "UPDATE " + tables_.units +
+               " SET first_run = (SELECT min(" + listOrderOf("other.") + dialect_.bytewise + ")" + others +
+               "), first_result = (SELECT " + resultLetterOf("other.") + others + " ORDER BY " +
+               listOrderOf("other.") + dialect_.bytewise + " LIMIT 1)" + unit +
+               " AND first_run = " + listOrderOf(row) + " AND " + isUnitRun(row) + ";";
     }
 
     // An update that moves none of the columns counted leaves the counts alone
@@ -133,8 +138,8 @@ private:
 }  // namespace
 
 std::string resultLetterOf(const std::string& row) {
-    return "CASE " + row + "result WHEN " + quoted(kResultSuccess) + " THEN 's' WHEN " + quoted(kResultFailure) +
-           " THEN 'f' WHEN " + quoted(kResultUnfinished) + " THEN 'u' ELSE 'o' END";
+    return "CASE " + row + "result WHEN " + quoted(kResultSuccess) + " THEN 's' WHEN " +
+           quoted(kResultFailure) + " THEN 'f' WHEN " + quoted(kResultUnfinished) + " THEN 'u' ELSE 'o' END";
 }
 
 std::string listOrderOf(const std::string& row) {
@@ -170,11 +175,11 @@ std::string reportCountsLayout(SqlDialect dialect, const ReportTables& tables) {
     const std::string runs = tables.runs;
     const std::string counts = tables.counts;
     if (dialect == SqlDialect::Sqlite) {
-        return layout.tables() + "CREATE TRIGGER " + counts + "_inserted AFTER INSERT ON " + runs + " BEGIN " +
-               layout.added("NEW.") + " END;" + "CREATE TRIGGER " + counts + "_deleted AFTER DELETE ON " + runs +
-               " BEGIN " + layout.removed("OLD.") + " END;" + "CREATE TRIGGER " + counts +
-               "_updated AFTER UPDATE ON " + runs + " WHEN " + layout.changed() + " BEGIN " +
-               layout.removed("OLD.") + layout.added("NEW.") + " END;" + layout.filled();
+        return layout.tables() + "CREATE TRIGGER " + counts + "_inserted AFTER INSERT ON " + runs +
+               " BEGIN " + layout.added("NEW.") + " END;" + "CREATE TRIGGER " + counts +
+               "_deleted AFTER DELETE ON " + runs + " BEGIN " + layout.removed("OLD.") + " END;" +
+               "CREATE TRIGGER " + counts + "_updated AFTER UPDATE ON " + runs + " WHEN " + layout.changed() +
+               " BEGIN " + layout.removed("OLD.") + layout.added("NEW.") + " END;" + layout.filled();
     }
     // The function runs as the role that laid the counts out (their owner), so
     // a station's role that may write the runs keeps the counts too, whatever
@@ -184,10 +189,10 @@ std::string reportCountsLayout(SqlDialect dialect, const ReportTables& tables) {
            "() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER SET search_path FROM CURRENT AS $counted$"
            " BEGIN IF TG_OP <> 'INSERT' THEN " +
            layout.removed("OLD.") + " END IF; IF TG_OP <> 'DELETE' THEN " + layout.added("NEW.") +
-           " END IF; RETURN NULL; END $counted$;" + "CREATE TRIGGER " + counts + "_written AFTER INSERT OR DELETE ON " +
-           runs + " FOR EACH ROW EXECUTE FUNCTION " + function + "();" + "CREATE TRIGGER " + counts +
-           "_changed AFTER UPDATE ON " + runs + " FOR EACH ROW WHEN (" + layout.changed() +
-           ") EXECUTE FUNCTION " + function + "();" + layout.filled();
+           " END IF; RETURN NULL; END $counted$;" + "CREATE TRIGGER " + counts +
+           "_written AFTER INSERT OR DELETE ON " + runs + " FOR EACH ROW EXECUTE FUNCTION " + function +
+           "();" + "CREATE TRIGGER " + counts + "_changed AFTER UPDATE ON " + runs + " FOR EACH ROW WHEN (" +
+           layout.changed() + ") EXECUTE FUNCTION " + function + "();" + layout.filled();
 }
 
 }  // namespace velmora::history

@@ -326,9 +326,9 @@ TEST_F(HistoryDatabaseTest, FileOfLayoutFiveGetsTheSignatureColumns) {
         sqlite3_exec(handle,
                      (std::string(kWithoutReportCounts) +
                       "ALTER TABLE runs DROP COLUMN signature; ALTER TABLE runs DROP COLUMN signature_key;"
-                     "ALTER TABLE runs DROP COLUMN signature_comment;"
-                     "ALTER TABLE runs DROP COLUMN signed_sha256; DROP INDEX runs_unit;"
-                     "ALTER TABLE runs DROP COLUMN unit_id; ALTER TABLE runs DROP COLUMN line_server;"
+                      "ALTER TABLE runs DROP COLUMN signature_comment;"
+                      "ALTER TABLE runs DROP COLUMN signed_sha256; DROP INDEX runs_unit;"
+                      "ALTER TABLE runs DROP COLUMN unit_id; ALTER TABLE runs DROP COLUMN line_server;"
                       "DROP TABLE serial_marks; PRAGMA user_version=5;")
                          .c_str(),
                      nullptr, nullptr, nullptr),
@@ -453,10 +453,10 @@ TEST_F(HistoryDatabaseTest, EightProcessesStartingOnAMissingFileAllGetIn) {
 TEST_F(HistoryDatabaseTest, FilesOfLayoutsSixToNineGetTheRowsServerTheUnitsIdKeptMarksAndCounts) {
     const std::string uncounted = kWithoutReportCounts;
     const std::vector<std::pair<int, std::string>> earlier = {
-        {6, uncounted +
-                "DROP TABLE serial_marks; DROP INDEX runs_unit; ALTER TABLE runs DROP COLUMN unit_id;"
-                " ALTER TABLE runs DROP COLUMN line_server;"},
-        {7, uncounted + "DROP TABLE serial_marks; DROP INDEX runs_unit; ALTER TABLE runs DROP COLUMN unit_id;"},
+        {6, uncounted + "DROP TABLE serial_marks; DROP INDEX runs_unit; ALTER TABLE runs DROP COLUMN unit_id;"
+                        " ALTER TABLE runs DROP COLUMN line_server;"},
+        {7,
+         uncounted + "DROP TABLE serial_marks; DROP INDEX runs_unit; ALTER TABLE runs DROP COLUMN unit_id;"},
         {8, uncounted + "DROP TABLE serial_marks;"},
         {9, uncounted},
     };
@@ -524,7 +524,8 @@ TEST_F(HistoryDatabaseTest, ReportCountedInTheFileGivesTheListedRunsLines) {
     expectReportsAsListed(*database);
     sqlite3* handle = nullptr;
     ASSERT_EQ(sqlite3_open(path_.c_str(), &handle), SQLITE_OK);
-    EXPECT_EQ(sqlite3_exec(handle, "DELETE FROM runs WHERE id % 7 = 0;", nullptr, nullptr, nullptr), SQLITE_OK)
+    EXPECT_EQ(sqlite3_exec(handle, "DELETE FROM runs WHERE id % 7 = 0;", nullptr, nullptr, nullptr),
+              SQLITE_OK)
         << sqlite3_errmsg(handle);
     sqlite3_close(handle);
     expectReportsAsListed(*database);

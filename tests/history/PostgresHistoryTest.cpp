@@ -495,8 +495,8 @@ TEST_F(PostgresHistoryTest, ServersOfLayoutsFiveToSevenGetTheRowsServerTheUnitsI
             " velmora_serial_numbers;" +
             std::string(kServerWithoutReportCounts));
         ASSERT_EQ(station("bay-1", server_.uri(), 1).exitStatus, 0);
-        server_.query(std::string(kServerWithoutReportCounts) + back + "UPDATE velmora_layout SET version = " +
-                      std::to_string(layout) + ";");
+        server_.query(std::string(kServerWithoutReportCounts) + back +
+                      "UPDATE velmora_layout SET version = " + std::to_string(layout) + ";");
         std::string error;
         auto line = history::PostgresHistory::connect(server_.uri(), error);
         ASSERT_TRUE(line) << error;
