@@ -207,7 +207,8 @@ bool fillServer(testing::PostgresServer* ours, const std::string& uri, long coun
     // (each row's trigger updates its count); on a line they are cleared as the
     // runs come, by the server's own vacuum, which this does at once.
     ours->query("VACUUM ANALYZE velmora_report_counts, velmora_report_units;");
-    std::printf("PostgreSQL: counts kept: %s", ours->query("SELECT count(*) FROM velmora_report_counts;").c_str());
+    std::printf("PostgreSQL: counts kept: %s",
+                ours->query("SELECT count(*) FROM velmora_report_counts;").c_str());
     return true;
 }
 

@@ -319,8 +319,9 @@ bool HistoryDatabase::updateLocked(const HistoryRecord& record, std::string& err
         if (std::string_view(column) != "run_uuid")
             assignments += std::string(assignments.empty() ? "" : ", ") + column + " = ?";
     }
-    Statement& statement = prepared(updateRun_, "UPDATE runs SET " + assignments + ", " + kUnitIdColumn +
-                                                    " = ?, revision = revision + 1, sent_to_server = '' WHERE id = ?;");
+    Statement& statement =
+        prepared(updateRun_, "UPDATE runs SET " + assignments + ", " + kUnitIdColumn +
+                                 " = ?, revision = revision + 1, sent_to_server = '' WHERE id = ?;");
     if (!statement.ready(error)) return false;
     int position = 1;
     for (const std::string* field : recordFields(record)) {

@@ -192,18 +192,18 @@ private:
     // The selected runs as groups, each with its line's key, operation, result
     // letter and count (and as asked, its phase log shape and its first run in
     // the listing's order): from the counts kept where they answer (since's own
-    // day from its runs), else from the runs, grouped by no more than the
-    // statement reads.
+    // day from its runs), else from the runs, each a group of one that the
+    // statement's own GROUP BY gathers (the databases fold such a subquery into
+    // the statement, so a filter on it applies before any grouping).
     std::string groupsOf(const Selection& selection, Columns columns) const {
         const bool shapes = columns != Columns::Counts;
         const bool firstRuns = columns == Columns::ShapesAndFirstRuns;
         const auto fromRuns = [&](const std::string& where) {
             return "SELECT " + keyColumn(request_.by, true) + " AS key, operation, " + resultLetterOf() +
-                   " AS result, count(*) AS runs" + (shapes ? ", " + shape_ + " AS shape" : "") +
-                   (firstRuns ? ", min(" + listOrderOf() + " COLLATE \"C\") AS first_run" : "") + " FROM " +
+                   " AS result, 1 AS runs" + (shapes ? ", " + shape_ + " AS shape" : "") +
+                   (firstRuns ? ", " + listOrderOf() + " COLLATE \"C\" AS first_run" : "") + " FROM " +
                    tables_.runs + where +
-                   (request_.by == ReportGrouping::Unit ? " AND unit_id IS NOT NULL" : "") +
-                   " GROUP BY 1, 2, 3" + (shapes ? ", 5" : "");
+                   (request_.by == ReportGrouping::Unit ? " AND unit_id IS NOT NULL" : "");
         };
         if (!selection.counted()) return "(" + fromRuns(selection.runsWhere()) + ") AS grouped";
         std::string sql = "(SELECT " + keyColumn(request_.by, false) + " AS key, operation, result, runs" +

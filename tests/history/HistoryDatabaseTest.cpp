@@ -524,7 +524,8 @@ TEST_F(HistoryDatabaseTest, ReportCountedInTheFileGivesTheListedRunsLines) {
     expectReportsAsListed(*database);
     sqlite3* handle = nullptr;
     ASSERT_EQ(sqlite3_open(path_.c_str(), &handle), SQLITE_OK);
-    const std::string edits = "DELETE FROM runs WHERE id % 7 = 0 AND station <> 'bay-order';" + handEdits("runs");
+    const std::string edits =
+        "DELETE FROM runs WHERE id % 7 = 0 AND station <> 'bay-order';" + handEdits("runs");
     EXPECT_EQ(sqlite3_exec(handle, edits.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
         << sqlite3_errmsg(handle);
     sqlite3_close(handle);
