@@ -117,18 +117,21 @@ public:
             " FROM " + std::string(tables_.runs) + " AS other WHERE other.unit_id = " + row +
             "unit_id AND other.origin = " + row + "origin AND other.operation IN (" + units_ + ")" + notRow;
         const std::string first = "min(" + listOrderOf("other.") + dialect_.bytewise + ")";
-        return "UPDATE " + std::string(tables_.counts) + " SET runs = runs - 1" + place + ";" +
-               "DELETE FROM " + tables_.counts + place + " AND runs <= 0;" + "UPDATE " + tables_.counts +
-               " SET first_run = " + again("(SELECT " + first + countsOthers + ")", "first_run") + place +
-               " AND first_run = " + listOrderOf(row) + ";" + "UPDATE " + tables_.units +
-               " SET runs = runs - 1" + unit + " AND " + isUnitRun(row) + ";" + "DELETE FROM " +
-               tables_.units + unit + " AND runs <= 0;" + "UPDATE " + tables_.units +
-               " SET first_run = " + again("(SELECT " + first + unitsOthers + ")", "first_run") +
-               ", first_result = " +
-               again("(SELECT " + resultLetterOf("other.") + unitsOthers + " ORDER BY " +
+        // The first run looked up only where it was this one and others stay, in
+        // the one statement that counts it out (a set's values are the row's
+        // before it).
+        const std::string wasFirst = listOrderOf(row);
+        return "UPDATE " + std::string(tables_.counts) + " SET runs = runs - 1, first_run = " +
+               again(wasFirst, "(SELECT " + first + countsOthers + ")", "first_run") + place + ";" +
+               "DELETE FROM " + tables_.counts + place + " AND runs <= 0;" + "UPDATE " + tables_.units +
+               " SET runs = runs - 1, first_run = " +
+               again(wasFirst, "(SELECT " + first + unitsOthers + ")", "first_run") + ", first_result = " +
+               again(wasFirst,
+                     "(SELECT " + resultLetterOf("other.") + unitsOthers + " ORDER BY " +
                          listOrderOf("other.") + dialect_.bytewise + " LIMIT 1)",
                      "first_result") +
-               unit + " AND first_run = " + listOrderOf(row) + " AND " + isUnitRun(row) + ";";
+               unit + " AND " + isUnitRun(row) + ";" + "DELETE FROM " + tables_.units + unit +
+               " AND runs <= 0;";
     }
 
     // An update that moves none of the columns counted leaves the counts alone
@@ -204,9 +207,11 @@ private:
         return "CREATE INDEX " + runs + "_station_day ON " + runs + " (station, " + startDayOf() + ");";
     }
 
-    // A first looked up again, or as it was when none is found.
-    static std::string again(const std::string& found, const char* column) {
-        return "coalesce(" + found + ", " + column + ")";
+    // A first (column) looked up again (found) where the run counted out was
+    // it (wasFirst) and others stay; as it was elsewhere, and when none is found.
+    static std::string again(const std::string& wasFirst, const std::string& found, const char* column) {
+        return std::string("CASE WHEN runs > 1 AND first_run = ") + wasFirst + " THEN coalesce(" + found +
+               ", " + column + ") ELSE " + column + " END";
     }
 
     std::string isUnitRun(const std::string& row) const {
