@@ -315,7 +315,7 @@ private:
     // looks its first run up (by the unit's index).
     bool countFirstPasses(std::string& error) {
         const bool kept = selected().firstPassesKept();
-        const Selection selection = kept ? Selection(request_) : selectedRuns();
+        const Selection selection = kept ? selected() : selectedRuns();
         // In total, the units' sum (one row, even of none); by unit, a row each.
         const bool byUnit = request_.by == ReportGrouping::Unit;
         const auto counted = [byUnit](const std::string& each) {

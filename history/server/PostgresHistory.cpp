@@ -266,9 +266,9 @@ bool PostgresHistory::layOut(std::string& error) {
             execute("CREATE TABLE IF NOT EXISTS velmora_layout (version integer NOT NULL);", error) &&
             (version = currentLayout()).has_value();
         for (const ServerLayoutStep& step : kServerLayoutSteps) {
-            if (done && step.version > *version && *step.sql != '\0') done = execute(step.sql, error);
-            if (done && step.version > *version && step.made != nullptr)
-                done = execute(step.made().c_str(), error);
+            if (!done || step.version <= *version) continue;
+            if (*step.sql != '\0') done = execute(step.sql, error);
+            if (done && step.made != nullptr) done = execute(step.made().c_str(), error);
         }
         if (done && *version < kServerLayoutVersion) {
             const std::string mark = "DELETE FROM velmora_layout; INSERT INTO velmora_layout VALUES (" +

@@ -62,6 +62,18 @@ protected:
                       stationEnvironment(name));
     }
 
+    // The station's own file in the scratch folder, with run recorded in it.
+    std::shared_ptr<history::StationFile> stationFileWith(history::HistoryRecord& run) {
+        std::string error;
+        auto file =
+            history::StationFile::open(scratch_.path("station.sqlite"), FolderCreation::MustExist, error);
+        EXPECT_TRUE(file) << error;
+        if (file) {
+            EXPECT_TRUE(file->database().record(run, error)) << error;
+        }
+        return file;
+    }
+
     std::string stationFile(const std::string& name) {
         return scratch_.path("state-" + name) + "/velmora/history.sqlite";
     }
@@ -261,16 +273,14 @@ TEST_F(PostgresHistoryTest, ServerOfANewerLayoutIsRefusedAndTheRunWaitsOnTheStat
 // and once the server answers again the rows go.
 TEST_F(PostgresHistoryTest, AFrozenServerHoldsNeitherAStatementNorTheProgramsEnd) {
     std::string error;
-    const std::shared_ptr<history::StationFile> file =
-        history::StationFile::open(scratch_.path("station.sqlite"), FolderCreation::MustExist, error);
-    ASSERT_TRUE(file) << error;
     auto line = history::PostgresHistory::connect(server_.uri(), error);
     ASSERT_TRUE(line) << error;
     history::HistoryRecord run;
     run.operation = "update";
     run.started = isoUtc(wallNow());
     run.port = "1-1";
-    ASSERT_TRUE(file->database().record(run, error)) << error;
+    const std::shared_ptr<history::StationFile> file = stationFileWith(run);
+    ASSERT_TRUE(file && run.id != 0);
 
     ASSERT_TRUE(server_.freeze());
     EXPECT_FALSE(line->send({run}, error));
@@ -585,13 +595,11 @@ TEST_F(PostgresHistoryTest, AConnectionTheServerRefusesIsNotCalledOffline) {
                       elsewhere.substr(elsewhere.find("?") + 1),
                   "database \"nowhere\" does not exist"}}) {
         std::string error;
-        const std::shared_ptr<history::StationFile> file =
-            history::StationFile::open(scratch_.path("station.sqlite"), FolderCreation::MustExist, error);
-        ASSERT_TRUE(file) << error;
         history::HistoryRecord run;
         run.operation = "update";
         run.started = isoUtc(wallNow());
-        ASSERT_TRUE(file->database().record(run, error)) << error;
+        const std::shared_ptr<history::StationFile> file = stationFileWith(run);
+        ASSERT_TRUE(file && run.id != 0);
         history::PostgresHistory line(refusal.uri);
         history::RefusedRows refused;
         EXPECT_FALSE(history::sendWaitingRows(file->database(), line, true, error, 0, &refused));
@@ -657,14 +665,12 @@ TEST_F(PostgresHistoryTest, ARoleThatMayOnlyWriteTheRunsHasThemCountedInTheOwner
 // on the station, none set aside, and go once it has ended.
 TEST_F(PostgresHistoryTest, RowsThatMeetAnothersLockOnTheCountsAreNotSetAside) {
     std::string error;
-    const auto file =
-        history::StationFile::open(scratch_.path("station.sqlite"), FolderCreation::MustExist, error);
-    ASSERT_TRUE(file) << error;
     history::HistoryRecord run;
     run.operation = "station";
     run.started = isoUtc(wallNow());
     run.unitId = "LBL-1";
-    ASSERT_TRUE(file->database().record(run, error)) << error;
+    const auto file = stationFileWith(run);
+    ASSERT_TRUE(file && run.id != 0);
     history::PostgresHistory line(server_.uri());
     ASSERT_TRUE(line.use([](pg_conn*, std::string&) { return true; }, error)) << error;  // lays it out
     pg_conn* holder = PQconnectdb(server_.uri().c_str());
